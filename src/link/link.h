@@ -1,0 +1,67 @@
+#pragma once
+// The one serial link of the console: its settings, the open port, the time-outs derived
+// from the speed code, and the transmit and receive of frames.
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "link/link_settings.h"
+#include "link/platform.h"
+#include "link/port_map.h"
+#include "link/serial_port.h"
+
+namespace varnok {
+
+// Request and answer buffers: frame bytes from index 1, index 0 unused.
+inline constexpr size_t kFrameSize = 64;
+using Frame = std::array<uint8_t, kFrameSize>;
+
+inline constexpr uint8_t kFill = 0x2E;       // "." in answer positions no byte reached
+inline constexpr size_t kFillPositions = 32;
+
+class Link : public LinkSettings {
+public:
+    Link(Notices& notices, Sleeper& sleeper, KeyState& keys, const PortMap& ports);
+
+    // Closes the port, opens `name_com_port` and configures it; 0 when every step
+    // succeeded, else the error code of the last step that failed.
+    uint32_t init_com_port_new(const std::string& name_com_port, int32_t zn_scor_obmena,
+                               uint8_t zn_parity, uint8_t zn_stopbit, uint8_t zn_bytesize);
+
+    // Time-outs and pauses of a speed code, then a re-initialisation with the current settings.
+    void vich_timeout(uint8_t number_scor, uint8_t kol_byte);
+
+    void tuda(Frame& ozuper, uint8_t kb);
+    void suda(Frame& buf, uint8_t& kpb, uint8_t kol_wait_bytes);
+    // Throws SearchAborted when the X key was pressed during the second pass.
+    void suda_for_poisk(Frame& buf, uint8_t& kpb);
+    uint8_t tuda_suda_poisk(Frame& ozuper, uint8_t dl_note, Frame& buf, uint8_t& dl_otvet);
+
+    // Outcome of the last hunt for the address byte: 0 first pass, 1 second pass, 2 none.
+    uint8_t pr_out = 0;
+
+    SerialPort hcom;
+    Dcb dcb;
+    CommTimeouts commtimeouts;
+    uint32_t dw = 0;
+    uint32_t dwError = 0;
+    bool fSuccess = false;
+
+    // The device path and the operating system's reason of the last failed step, for the
+    // informative text of a message box.
+    std::string last_path;
+    std::string last_failure;
+
+    Notices& notices;
+    Sleeper& sleeper;
+    KeyState& keys;
+    const PortMap& ports;
+
+private:
+    void record_failure(int error, const char* step);
+    bool read_one(Frame& buf, bool& call_ok);
+    void fill(Frame& buf) const;
+};
+
+}  // namespace varnok

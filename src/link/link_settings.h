@@ -1,0 +1,64 @@
+#pragma once
+// Line settings of the one serial link and the fixed tables that go with them.
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+namespace varnok {
+
+inline constexpr int kPortCount = 16;
+
+// Port names offered to the user; index = port number - 1.
+inline constexpr std::array<const char*, kPortCount> txt_name_comport = {
+    "COM1", "COM2",  "COM3",  "COM4",  "COM5",  "COM6",  "COM7",  "COM8",
+    "COM9", "COM10", "COM11", "COM12", "COM13", "COM14", "COM15", "COM16"};
+
+// Display texts of the parity codes 0 none, 1 odd, 2 even.
+inline constexpr std::array<const char*, 3> txt_parity = {"нет ", "нечёт", "чёт"};
+
+// Speeds by speed code; code 0 stands for a speed outside the six.
+inline constexpr std::array<int32_t, 7> scor = {0, 4800, 9600, 19200, 38400, 57600, 115200};
+
+// Per speed code, in ms: receive allowance per expected byte, pause after a
+// transmission, pause before it. Code 0 (a speed none of the rows fits) takes the
+// row of the slowest speed: its time-outs are the longest, so they hold for any
+// speed the port accepts, only at some cost in waiting.
+inline constexpr std::array<uint8_t, 7> t_allow = {5, 5, 3, 3, 2, 2, 2};
+inline constexpr std::array<uint8_t, 7> t_after_response = {10, 10, 10, 10, 10, 1, 1};
+inline constexpr std::array<uint8_t, 7> t_end_packet = {8, 8, 8, 8, 8, 1, 1};
+
+// Speed code of a speed in bit/s: 4800 -> 1 ... 115200 -> 6, anything else -> 0.
+uint8_t number_scor(int32_t V);
+
+// Text of a parity code for the status bar; a code without a table entry shows as its number.
+std::string parity_text(uint8_t parity);
+
+struct LinkSettings {
+    std::string name_comport = "COM1";
+    uint8_t num_name_comport = 1;
+    int32_t scor_obmena = 9600;
+    uint8_t num_scor = 2;
+    uint8_t parity = 0;
+    uint8_t stopbit = 1;
+    uint8_t bytesize = 8;
+    uint8_t sys_num = 5;  // network number of the device every request addresses
+
+    uint16_t R_IntervalTimeout = 30;
+    uint16_t R_TotalTimeoutMultiplier = 5;
+    uint16_t R_TotalTimeoutConstant = 225;
+    uint16_t W_TotalTimeoutMultiplier = 0;
+    uint16_t W_TotalTimeoutConstant = 0;
+
+    // The stored copy of the time-outs, as the settings file keeps them.
+    uint16_t n_R_IntervalTimeout = 30;
+    uint16_t n_R_TotalTimeoutMultiplier = 5;
+    uint16_t n_R_TotalTimeoutConstant = 225;
+    uint16_t n_W_TotalTimeoutMultiplier = 0;
+    uint16_t n_W_TotalTimeoutConstant = 0;
+
+    uint16_t time_pause_before = 10;
+    uint16_t time_pause_after = 10;
+};
+
+}  // namespace varnok

@@ -1,0 +1,50 @@
+#pragma once
+// What the link needs from the layers above and from the platform: message boxes,
+// pauses and the keyboard state. Tests substitute recording or instant versions.
+
+#include <exception>
+#include <string>
+
+namespace varnok {
+
+// Modal message boxes. `text` is the system's fixed wording; `informative` carries the
+// details (the operating system's reason, the device path) shown beneath it.
+class Notices {
+public:
+    virtual ~Notices() = default;
+    virtual void message_box(const std::string& text, const std::string& informative = {}) = 0;
+};
+
+class Sleeper {
+public:
+    virtual ~Sleeper() = default;
+    virtual void sleep_ms(unsigned ms) = 0;
+};
+
+// Whether a key was pressed since the previous query of the same key.
+class KeyState {
+public:
+    virtual ~KeyState() = default;
+    virtual bool pressed_since_last_query(int virtual_key) = 0;
+};
+
+inline constexpr int kKeyX = 0x58;  // interrupts the search-mode receive
+inline constexpr int kKeyQ = 0x51;  // interrupts a scan between numbers
+
+// Thrown by the search-mode receive when the operator pressed the X key; the search catches it.
+class SearchAborted : public std::exception {
+public:
+    const char* what() const noexcept override { return "search aborted by the operator"; }
+};
+
+class ThreadSleeper : public Sleeper {
+public:
+    void sleep_ms(unsigned ms) override;
+};
+
+class NoKeys : public KeyState {
+public:
+    bool pressed_since_last_query(int) override { return false; }
+};
+
+}  // namespace varnok

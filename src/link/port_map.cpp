@@ -1,0 +1,66 @@
+#include "link/port_map.h"
+
+#include <algorithm>
+#include <charconv>
+#include <filesystem>
+
+namespace varnok {
+
+void PortMap::set(int number, std::string path)
+{
+    explicit_[number] = std::move(path);
+}
+
+int PortMap::number_of(const std::string& name)
+{
+    if (name.size() < 4 || name.compare(0, 3, "COM") != 0)
+        return 0;
+    int n = 0;
+    const char* first = name.data() + 3;
+    const char* last = name.data() + name.size();
+    auto [ptr, ec] = std::from_chars(first, last, n);
+    if (ec != std::errc() || ptr != last || n < 1)
+        return 0;
+    return n;
+}
+
+std::vector<std::string> PortMap::present_devices(const std::string& dev_dir)
+{
+    static const char* const families[] = {"ttyUSB", "ttyACM", "ttyS"};
+    std::vector<std::string> result;
+    std::error_code ec;
+    for (const char* family : families) {
+        const std::string prefix = family;
+        std::vector<std::pair<int, std::string>> found;
+        for (const auto& entry : std::filesystem::directory_iterator(dev_dir, ec)) {
+            const std::string file = entry.path().filename().string();
+            if (file.size() <= prefix.size() || file.compare(0, prefix.size(), prefix) != 0)
+                continue;
+            int index = 0;
+            auto [ptr, err] = std::from_chars(file.data() + prefix.size(), file.data() + file.size(), index);
+            if (err == std::errc() && ptr == file.data() + file.size())
+                found.emplace_back(index, entry.path().string());
+        }
+        std::sort(found.begin(), found.end());
+        for (auto& f : found)
+            result.push_back(std::move(f.second));
+    }
+    return result;
+}
+
+std::string PortMap::resolve(const std::string& name) const
+{
+    if (!name.empty() && name.front() == '/')
+        return name;
+    const int n = number_of(name);
+    if (n == 0)
+        return {};
+    if (auto it = explicit_.find(n); it != explicit_.end())
+        return it->second;
+    const auto devices = present_devices();
+    if (static_cast<size_t>(n) <= devices.size())
+        return devices[n - 1];
+    return {};
+}
+
+}  // namespace varnok

@@ -1,0 +1,61 @@
+#pragma once
+// A serial device opened exclusively and read under time-outs that behave like those of
+// a Win32 communications port: a read returns when every requested byte came, when the
+// gap after a received byte exceeds the interval time-out, or when the total time-out
+// (multiplier x bytes + constant) since the call began has passed.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <termios.h>
+
+namespace varnok {
+
+// The line record of the port. BaudRate, ByteSize, Parity (0 none, 1 odd, 2 even,
+// 3 mark, 4 space) and StopBits (0 one, 1 one and a half, 2 two) follow the Win32 codes;
+// `tio` keeps everything else as the driver reported it.
+struct Dcb {
+    uint32_t BaudRate = 0;
+    uint8_t ByteSize = 8;
+    uint8_t Parity = 0;
+    uint8_t StopBits = 0;
+    termios tio{};
+};
+
+struct CommTimeouts {
+    uint32_t ReadIntervalTimeout = 0;
+    uint32_t ReadTotalTimeoutMultiplier = 0;
+    uint32_t ReadTotalTimeoutConstant = 0;
+    uint32_t WriteTotalTimeoutMultiplier = 0;
+    uint32_t WriteTotalTimeoutConstant = 0;
+};
+
+// A read whose time-outs are all zero would wait for ever on a silent line; it is
+// bounded by this instead.
+inline constexpr uint32_t kReadCapMs = 2000;
+
+class SerialPort {
+public:
+    SerialPort() = default;
+    SerialPort(const SerialPort&) = delete;
+    SerialPort& operator=(const SerialPort&) = delete;
+    ~SerialPort() { close(); }
+
+    // Each call returns 0 or the errno of the failure.
+    int open(const std::string& path);
+    void close();
+    bool is_open() const { return fd_ >= 0; }
+
+    int get_state(Dcb& dcb) const;
+    int set_state(const Dcb& dcb);
+    int set_timeouts(const CommTimeouts& t);
+    int purge_input();
+    int write(const uint8_t* data, size_t n, size_t& written);
+    int read(uint8_t* data, size_t n, size_t& got);
+
+private:
+    int fd_ = -1;
+    CommTimeouts timeouts_{};
+};
+
+}  // namespace varnok

@@ -1,0 +1,196 @@
+#include <chrono>
+
+#include "link/link_fixture.h"
+
+namespace varnok::test {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+// A link open on the pseudo-terminal at 9600 bit/s with the time-outs of a speed code.
+class Exchange : public LinkOnPty {
+protected:
+    void SetUp() override { open_at(2); }
+    void open_at(uint8_t code)
+    {
+        link.num_scor = code;
+        link.scor_obmena = scor[code];
+        link.vich_timeout(code, 32);
+        ASSERT_EQ(link.dw, 0u);
+        sleeper.pauses.clear();
+    }
+    Bytes received(uint8_t kpb) const { return Bytes(buf.begin() + 1, buf.begin() + 1 + kpb); }
+
+    Frame buf{};
+    uint8_t kpb = 0xFF;
+};
+
+const Bytes kAnswer = unhex("05 03 02 00 05 89 87");
+
+TEST_F(Exchange, TransmitSendsTheFrameBetweenItsPausesAndDiscardsStaleInput)
+{
+    pty.feed(unhex("AA BB"));  // stale bytes waiting in the driver
+    Frame ozuper{};
+    ozuper.fill(0x55);
+    const Bytes frame = unhex("05 03 08 00 00 01 87 EE");
+    std::copy(frame.begin(), frame.end(), ozuper.begin() + 1);
+    link.tuda(ozuper, 8);
+    EXPECT_EQ(hex(pty.take(8)), hex(frame));
+    EXPECT_EQ(ozuper[9], 0);
+    EXPECT_EQ(ozuper[10], 0);
+    EXPECT_EQ(ozuper[11], 0x55);
+    EXPECT_EQ(sleeper.pauses, (std::vector<unsigned>{8, 10}));
+
+    pty.feed(kAnswer);
+    link.suda(buf, kpb, 2 * 1 + 5);
+    EXPECT_EQ(link.pr_out, 0);
+    EXPECT_EQ(hex(received(kpb)), hex(kAnswer));  // the stale AA BB are gone
+}
+
+TEST_F(Exchange, TransmitOnAClosedPortShowsTheWriteError)
+{
+    link.hcom.close();
+    Frame ozuper{};
+    link.tuda(ozuper, 8);
+    ASSERT_EQ(notices.boxes.size(), 1u);
+    EXPECT_EQ(notices.boxes[0].text, "ошибка передачи= " + std::to_string(EBADF));
+}
+
+TEST_F(Exchange, TheHuntSkipsUpToFiveNoiseBytes)
+{
+    // Up to two noise bytes: the first pass finds the address; up to five: the second pass.
+    const std::pair<const char*, uint8_t> cases[] = {
+        {"", 0}, {"00", 0}, {"FF 13", 0}, {"FF 13 21", 1}, {"01 02 03 04 06", 1}};
+    for (auto [noise, pass] : cases) {
+        pty.feed(unhex(noise));
+        pty.feed(kAnswer);
+        link.suda(buf, kpb, 7);
+        EXPECT_EQ(link.pr_out, pass) << noise;
+        EXPECT_EQ(kpb, kAnswer.size()) << noise;
+        EXPECT_EQ(hex(received(kpb)), hex(kAnswer)) << noise;
+    }
+
+    // Six noise bytes: no address found; the last read delivered one byte.
+    pty.feed(unhex("01 02 03 04 06 07"));
+    pty.feed(kAnswer);
+    link.suda(buf, kpb, 7);
+    EXPECT_EQ(link.pr_out, 2);
+    EXPECT_EQ(kpb, 1);
+}
+
+TEST_F(Exchange, TheAddressOnTheThirdReadOfTheFirstPassIsFound)
+{
+    // Each silent one-byte read at code 2 lasts 36 ms: reads end at 36 and 72 ms.
+    pty.feed_after(90ms, kAnswer);
+    const auto start = Clock::now();
+    link.suda(buf, kpb, 7);
+    const auto took = Clock::now() - start;
+    pty.join();
+    EXPECT_EQ(link.pr_out, 0);
+    EXPECT_EQ(hex(received(kpb)), hex(kAnswer));
+    EXPECT_GE(took, 90ms);
+    EXPECT_LT(took, 108ms + 36ms);  // the third read, then the rest under the interval time-out
+}
+
+TEST_F(Exchange, SilenceLeavesTheFillAndNoBytes)
+{
+    buf.fill(0x77);
+    link.suda(buf, kpb, 7);
+    EXPECT_EQ(link.pr_out, 2);
+    EXPECT_EQ(kpb, 0);
+    EXPECT_EQ(buf[0], 0);
+    for (size_t i = 1; i <= 32; ++i)
+        EXPECT_EQ(buf[i], '.') << i;
+    EXPECT_EQ(buf[33], 0x77);
+}
+
+TEST_F(Exchange, AWriteAnswerReadWithEightExpectedBytesGivesEight)
+{
+    const Bytes echo = unhex("05 10 00 01 00 01 51 8D");
+    pty.feed(echo);
+    link.suda(buf, kpb, 8);
+    EXPECT_EQ(link.pr_out, 0);
+    EXPECT_EQ(kpb, 8);
+    EXPECT_EQ(hex(received(kpb)), hex(echo));
+    // The wait for the rest of the answer is the allowance per expected byte.
+    EXPECT_EQ(sleeper.pauses, (std::vector<unsigned>{3 * 8}));
+}
+
+TEST_F(Exchange, TheRestOfAnAnswerIsNeverReadPastTheBuffer)
+{
+    Bytes flood(80, 0x05);
+    pty.feed(flood);
+    link.suda(buf, kpb, 255);
+    EXPECT_EQ(kpb, 63);
+}
+
+TEST_F(Exchange, ASilentLineCostsSixReadsOfTheCodesTimeouts)
+{
+    // Per one-byte read: multiplier + constant of the code's row.
+    const std::pair<uint8_t, int> costs[] = {{1, 36}, {2, 36}, {3, 36}, {4, 36}, {5, 4}, {6, 4}};
+    for (auto [code, per_read] : costs) {
+        open_at(code);
+        const auto start = Clock::now();
+        link.suda(buf, kpb, 7);
+        const auto ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+        EXPECT_EQ(link.pr_out, 2);
+        EXPECT_NEAR(ms, 6.0 * per_read, 4.0) << "speed code " << int(code);
+    }
+}
+
+TEST_F(Exchange, SearchModeReadsSixBytesAfterTheAddress)
+{
+    pty.feed(kAnswer);
+    link.suda_for_poisk(buf, kpb);
+    EXPECT_EQ(link.pr_out, 0);
+    EXPECT_EQ(kpb, 7);
+    EXPECT_EQ(hex(received(kpb)), hex(kAnswer));
+}
+
+TEST_F(Exchange, SearchModeWithoutAnAnswerInTheFirstPassEndsAfterOneMoreRead)
+{
+    const auto start = Clock::now();
+    link.suda_for_poisk(buf, kpb);
+    const auto ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    EXPECT_EQ(link.pr_out, 1);
+    EXPECT_EQ(kpb, 1);
+    EXPECT_NEAR(ms, 4 * 36.0, 4.0);
+    // The key was queried once before the reads (discarded) and once after the second pass read.
+    EXPECT_EQ(keys.queries[kKeyX], 2);
+}
+
+TEST_F(Exchange, TheXKeyDuringTheSecondPassAbortsTheSearch)
+{
+    keys.pressed_at = {{kKeyX, 1}, {kKeyX, 2}};  // a press before the receive does not count; one during it does
+    EXPECT_THROW(link.suda_for_poisk(buf, kpb), SearchAborted);
+    EXPECT_EQ(link.pr_out, 1);
+
+    keys.queries.clear();
+    keys.pressed_at = {{kKeyX, 1}};
+    EXPECT_NO_THROW(link.suda_for_poisk(buf, kpb));
+}
+
+TEST_F(Exchange, SearchModeOnAClosedPortGivesNoAnswer)
+{
+    link.hcom.close();
+    link.suda_for_poisk(buf, kpb);
+    EXPECT_EQ(link.pr_out, 2);
+    EXPECT_EQ(kpb, 0);
+}
+
+TEST_F(Exchange, TransmitAndSearchReceiveInOne)
+{
+    Frame ozuper{};
+    const Bytes frame = unhex("05 03 08 00 00 01 87 EE");
+    std::copy(frame.begin(), frame.end(), ozuper.begin() + 1);
+    pty.feed_after(30ms, kAnswer);
+    uint8_t dl_otvet = 0;
+    EXPECT_EQ(link.tuda_suda_poisk(ozuper, 8, buf, dl_otvet), 0);
+    pty.join();
+    EXPECT_EQ(hex(pty.take(8)), hex(frame));
+    EXPECT_EQ(dl_otvet, 7);
+}
+
+}  // namespace
+}  // namespace varnok::test

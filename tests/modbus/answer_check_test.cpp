@@ -1,0 +1,196 @@
+#include "modbus/master_fixture.h"
+
+namespace varnok::test {
+namespace {
+
+class AnswerCheck : public MasterOffLine {
+protected:
+    AnswerCheck() { link.sys_num = 5; }
+    void request(uint8_t f, uint16_t na, uint16_t kol)
+    {
+        mb.func = f;
+        mb.na_reg = na;
+        mb.kol_reg = kol;
+    }
+};
+
+// --- sound answers ------------------------------------------------------------
+
+TEST_F(AnswerCheck, AOneRegisterReadIsDecoded)
+{
+    request(3, 0x800, 1);
+    answer("05 03 02 00 05 89 87");
+    EXPECT_EQ(mb.obrab_buf_read_holding_registers(0x800, 1), kOk);
+    EXPECT_EQ(sink.holding, (std::map<uint16_t, uint16_t>{{0x800, 5}}));
+}
+
+TEST_F(AnswerCheck, InputRegistersHandTheirDataFieldAndEachRegister)
+{
+    request(4, 4, 5);
+    answer("05 04 0A 56 61 72 6E 6F 6B 20 20 20 20 AE 8A");
+    EXPECT_EQ(mb.obrab_buf_input_registers(4, 5), kOk);
+    EXPECT_EQ(sink.text, "Varnok    ");
+    EXPECT_EQ(sink.input.size(), 5u);
+    EXPECT_EQ(sink.input[4], 0x5661);
+    EXPECT_EQ(sink.input[8], 0x2020);
+}
+
+TEST_F(AnswerCheck, CoilAndInputBytesAreHandedOn)
+{
+    answer("05 01 01 05 90 BB");
+    EXPECT_EQ(mb.obrab_buf_coils(), kOk);
+    answer("05 02 01 05 60 BB");
+    EXPECT_EQ(mb.obrab_buf_discret_inputs(), kOk);
+    EXPECT_EQ(sink.coils, std::vector<uint8_t>{5});
+    EXPECT_EQ(sink.inputs, std::vector<uint8_t>{5});
+}
+
+TEST_F(AnswerCheck, AWriteEchoOfTheRequestIsGood)
+{
+    answer("05 10 00 01 00 01 51 8D");
+    EXPECT_EQ(mb.obrab_buf_write_holding_registers(1, 1), kOk);
+}
+
+// --- the device says no ----------------------------------------------------------
+
+TEST_F(AnswerCheck, DeviceExceptionsPassThroughWithoutACrcCheck)
+{
+    answer("05 83 02 81 30");
+    EXPECT_EQ(mb.obrab_buf_read_holding_registers(0x20, 3), kIllegalAddress);
+    answer("05 90 05 00 00");  // busy, CRC not looked at
+    EXPECT_EQ(mb.obrab_buf_write_holding_registers(1, 1), kBusy);
+    answer("05 84 06 00 00");  // an exception above 5 takes the console's text of that number
+    EXPECT_EQ(mb.obrab_buf_input_registers(0x2C, 2), 6);
+    answer("05 84 21 00 00");
+    EXPECT_EQ(mb.obrab_buf_input_registers(0x2C, 2), 0x21);
+    EXPECT_EQ(buf_error(0x21), " исключение прибора 33 ");
+    EXPECT_TRUE(sink.nothing_decoded());
+}
+
+TEST_F(AnswerCheck, AnExceptionWithoutItsCodeOrWithCodeZeroIsNeverSuccess)
+{
+    answer("05 83");
+    EXPECT_EQ(mb.obrab_buf_read_holding_registers(0x20, 3), kBadCrc);
+    answer("05 83 00 C1 F1");
+    EXPECT_EQ(mb.obrab_buf_read_holding_registers(0x20, 3), kWrongFunction);
+}
+
+// --- broken answers ---------------------------------------------------------------
+
+TEST_F(AnswerCheck, AnotherDevicesAddressIsWrongEvenWithARightCrc)
+{
+    answer("06 03 02 00 05 CD 87");
+    EXPECT_EQ(mb.obrab_buf_read_holding_registers(0x800, 1), kWrongAddress);
+    EXPECT_TRUE(sink.nothing_decoded());
+}
+
+TEST_F(AnswerCheck, AnotherFunctionIsWrong)
+{
+    answer("05 03 04 00 01 00 02 6F F2");
+    EXPECT_EQ(mb.obrab_buf_input_registers(0x2C, 2), kWrongFunction);
+    EXPECT_TRUE(sink.nothing_decoded());
+}
+
+TEST_F(AnswerCheck, ABadCrcDecodesNothing)
+{
+    answer("05 03 02 00 05 89 88");
+    EXPECT_EQ(mb.obrab_buf_read_holding_registers(0x800, 1), kBadCrc);
+    EXPECT_TRUE(sink.nothing_decoded());
+}
+
+TEST_F(AnswerCheck, AnswersTooShortForACrcAreBadAndNeverReadBeyondTheBytesReceived)
+{
+    for (const char* bytes : {"05", "05 03", "05 03 02"}) {
+        answer(bytes);
+        // Whatever lies in the buffer beyond the received bytes must not matter.
+        for (size_t i = mb.dl_otvet + 1; i < kFrameSize; ++i)
+            mb.buf[i] = 0;
+        EXPECT_EQ(mb.obrab_buf_read_holding_registers(0x800, 1), kBadCrc) << bytes;
+    }
+    EXPECT_TRUE(sink.nothing_decoded());
+}
+
+TEST_F(AnswerCheck, AWriteEchoOfAnotherCountOrAddressIsAFormatError)
+{
+    answer("05 10 00 01 00 02 11 8C");
+    EXPECT_EQ(mb.obrab_buf_write_holding_registers(1, 1), kBadFormat);
+    EXPECT_EQ(mb.obrab_buf_write_holding_registers(1, 2), kOk);
+    EXPECT_EQ(mb.obrab_buf_write_holding_registers(2, 2), kBadFormat);
+}
+
+TEST_F(AnswerCheck, AByteCountOtherThanTheRegistersAskedForDecodesNothing)
+{
+    // A sound two-register answer checked as the answer to a three-register read.
+    answer("05 03 04 00 01 00 02 6F F2");
+    EXPECT_EQ(mb.obrab_buf_read_holding_registers(0x20, 3), kBadFormat);
+    // A byte count promising more than came, with a CRC that fits the bytes that did.
+    answer("05 03 06 00 01 00 02 " + [] {
+        const uint16_t c = crc16(unhex("05 03 06 00 01 00 02"));
+        char s[8];
+        std::snprintf(s, sizeof s, "%02X %02X", c & 0xFF, c >> 8);
+        return std::string(s);
+    }());
+    EXPECT_EQ(mb.obrab_buf_read_holding_registers(0x20, 3), kBadFormat);
+    answer("05 01 00 60 51");  // a bit answer with no data byte
+    EXPECT_EQ(mb.obrab_buf_coils(), kBadFormat);
+    EXPECT_TRUE(sink.nothing_decoded());
+}
+
+TEST_F(AnswerCheck, NoAnswerIsElevenWhateverTheBufferHolds)
+{
+    answer("05 03 02 00 05 89 87", 2);
+    EXPECT_EQ(mb.obrab_buf_read_holding_registers(0x800, 1), kNoAnswer);
+    EXPECT_EQ(mb.obrab_buf_write_holding_registers(0x800, 1), kNoAnswer);
+    EXPECT_TRUE(sink.nothing_decoded());
+}
+
+TEST_F(AnswerCheck, AnInputRegisterAnswerFoundInTheSecondPassIsCheckedAndDecoded)
+{
+    answer("05 04 04 00 00 48 42 08 75", 1);
+    EXPECT_EQ(mb.obrab_buf_input_registers(0x2C, 2), kOk);
+    EXPECT_EQ(sink.input[0x2D], 0x4842);
+    answer("05 04 04 00 00 48 42 08 76", 1);
+    EXPECT_EQ(mb.obrab_buf_input_registers(0x2C, 2), kBadCrc);
+    answer("07 04 04 00 00 48 42 08 75", 1);
+    EXPECT_EQ(mb.obrab_buf_input_registers(0x2C, 2), kWrongAddress);
+}
+
+TEST_F(AnswerCheck, ARegisterOutsideTheMapGivesTwoWhileTheOthersAreDecoded)
+{
+    sink.unknown = {0x21};
+    answer("05 03 06 02 05 00 00 7A 43 BC C6");
+    EXPECT_EQ(mb.obrab_buf_read_holding_registers(0x20, 3), kIllegalAddress);
+    EXPECT_EQ(sink.holding, (std::map<uint16_t, uint16_t>{{0x20, 0x0205}, {0x22, 0x7A43}}));
+}
+
+// --- error lines ---------------------------------------------------------------------
+
+TEST_F(AnswerCheck, ErrorLinesAreExactToTheCharacter)
+{
+    request(3, 0x800, 1);
+    answer("", 2);
+    EXPECT_EQ(mb.msg_buf_error(kNoAnswer), " 03 0800  не дождались ответа0:");
+
+    request(3, 0x20, 3);
+    answer("05 03 06 02 05 00 00 7A 43 BC C7");
+    EXPECT_EQ(mb.msg_buf_error(mb.obrab_buf_read_holding_registers(0x20, 3)),
+              " 03 0020  неверная контрольная сумма 11:05 03 06 02 05 00 00 7A 43 BC C7 ");
+
+    request(16, 0x0A, 1);
+    answer("05 90 02 CD C1");
+    EXPECT_EQ(mb.msg_buf_error(mb.obrab_buf_write_holding_registers(0x0A, 1)),
+              " 10 000A  \"недопустимый адрес \"5:05 90 02 CD C1 ");
+}
+
+TEST(ErrorTexts, StoredTextsWithTheirBlanksAndQuotes)
+{
+    EXPECT_EQ(buf_error(0), "\"ОК: нет ошибок\" ");
+    EXPECT_EQ(buf_error(1), " \"недопустимая функция \" ");
+    EXPECT_EQ(buf_error(4), " \"специфическая ошибка\"");
+    EXPECT_EQ(buf_error(12), " прервали ");
+    EXPECT_EQ(buf_error(14), " ошибка преобразования ТЕ ");
+    EXPECT_EQ(buf_error(255), " исключение прибора 255 ");
+}
+
+}  // namespace
+}  // namespace varnok::test

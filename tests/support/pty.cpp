@@ -1,0 +1,107 @@
+#include "support/pty.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <poll.h>
+#include <stdexcept>
+#include <termios.h>
+#include <unistd.h>
+
+namespace varnok::test {
+
+Pty::Pty()
+{
+    master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0)
+        throw std::runtime_error("no pseudo-terminal");
+    slave_ = ptsname(master_);
+    keeper_ = ::open(slave_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    termios tio{};
+    tcgetattr(keeper_, &tio);
+    cfmakeraw(&tio);
+    tcsetattr(keeper_, TCSANOW, &tio);
+}
+
+Pty::~Pty()
+{
+    join();
+    ::close(keeper_);
+    ::close(master_);
+}
+
+void Pty::feed(const Bytes& bytes)
+{
+    if (!bytes.empty() && ::write(master_, bytes.data(), bytes.size()) != ssize_t(bytes.size()))
+        throw std::runtime_error("feed failed");
+}
+
+void Pty::feed_after(std::chrono::milliseconds delay, Bytes bytes)
+{
+    feeders_.emplace_back([this, delay, bytes = std::move(bytes)] {
+        std::this_thread::sleep_for(delay);
+        feed(bytes);
+    });
+}
+
+void Pty::join()
+{
+    for (auto& t : feeders_)
+        t.join();
+    feeders_.clear();
+}
+
+Bytes Pty::take(size_t want, std::chrono::milliseconds timeout)
+{
+    Bytes out;
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (out.size() < want) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0)
+            break;
+        pollfd p{master_, POLLIN, 0};
+        if (::poll(&p, 1, int(left.count())) <= 0)
+            break;
+        uint8_t chunk[256];
+        const ssize_t r = ::read(master_, chunk, sizeof chunk);
+        if (r <= 0)
+            break;
+        out.insert(out.end(), chunk, chunk + r);
+    }
+    return out;
+}
+
+std::string hex(const Bytes& bytes)
+{
+    std::string s;
+    char pair[4];
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        std::snprintf(pair, sizeof pair, i ? " %.2X" : "%.2X", unsigned(bytes[i]));
+        s += pair;
+    }
+    return s;
+}
+
+Bytes unhex(const std::string& text)
+{
+    Bytes out;
+    unsigned v = 0;
+    int digits = 0;
+    for (const char c : text) {
+        int d = -1;
+        if (c >= '0' && c <= '9') d = c - '0';
+        else if (c >= 'A' && c <= 'F') d = c - 'A' + 10;
+        else if (c >= 'a' && c <= 'f') d = c - 'a' + 10;
+        if (d < 0)
+            continue;
+        v = v * 16 + unsigned(d);
+        if (++digits == 2) {
+            out.push_back(uint8_t(v));
+            v = 0;
+            digits = 0;
+        }
+    }
+    return out;
+}
+
+}  // namespace varnok::test
