@@ -1,0 +1,110 @@
+#pragma once
+// The console's model of the device: the records answers are decoded into, the register
+// map that decodes them, and the short request operations for groups of registers.
+
+#include <array>
+#include <cstdint>
+#include <span>
+#include <string>
+
+#include "device/records.h"
+#include "link/link.h"
+#include "modbus/master.h"
+
+namespace varnok {
+
+// Register map. Channel n (1..3) has its block from 32 * n.
+inline constexpr uint16_t kRegLight = 1;
+inline constexpr uint16_t kRegFreq = 2;
+inline constexpr uint16_t kRegName = 4;
+inline constexpr uint16_t kRegVersion = 9;
+inline constexpr uint16_t kTextRegisters = 5;
+inline constexpr uint16_t kRegSysNum = 0x800;
+inline constexpr uint16_t kRegSpeed = 0x801;
+inline constexpr uint16_t kRegParity = 0x802;
+inline constexpr uint16_t kRegStopBits = 0x803;
+
+constexpr uint16_t channel_base(int n) { return static_cast<uint16_t>(32 * n); }
+
+// Offsets inside a channel's block.
+enum ChannelOffset : uint16_t {
+    kOffScale = 0,       // holding: decimal point (high byte), unit (low byte)
+    kOffUstavka = 1,     // holding pair: full-scale value
+    kOffMax = 3,         // holding pair: upper setpoint
+    kOffMin = 5,         // holding pair: lower setpoint
+    kOffRef = 7,         // holding: zero calibration
+    kOffNcal = 8,        // holding pair: full-scale coefficient
+    kOffPWML = 10,       // holding: PWM low point
+    kOffPWMH = 11,       // holding: PWM high point
+    kOffUrms = 12,       // input pair: measured value
+    kOffNewRef = 14,     // input: zero reading
+    kOffADCout = 15,     // input pair: converter output
+};
+
+// Speed probe results.
+inline constexpr uint8_t kProbeAnswered = 1;
+inline constexpr uint8_t kProbeNoAnswer = 4;
+inline constexpr uint8_t kProbePortFailed = 5;
+
+class Device : public RegisterSink {
+public:
+    explicit Device(Link& link);
+
+    Link& link;
+    ModbusMaster mb;
+
+    std::array<TParSCL, kChannels + 1> parScl{};    // index 1..3
+    std::array<TParUST, kChannels + 1> parUst{};
+    std::array<TParChannel, kChannels + 1> Ch{};
+    LongRec freq;
+    uint8_t light = 0;
+    std::array<bool, kChannels + 1> onoffK{};       // relays K1..K3 energised
+    bool onoff_swXP1 = false;
+    bool onoff_swJMP78 = false;
+    bool onoff_swXP3 = false;
+    std::string tmp_str;                            // data field of the last input-register answer, raw bytes
+    std::array<uint8_t, 248> scor_CN{};             // speed code each network number answered at, index 1..247
+    uint32_t izm_tmp_proc_1f = 0;
+    uint32_t izm_tmp_te_1f = 0;
+    uint16_t tmp_word = 0;
+    uint8_t err = 0;
+    LongRec tmp_fl;
+
+    // Register decoding, as the answer checks call it.
+    bool holding_register(uint16_t address, uint16_t value) override;
+    bool input_register(uint16_t address, uint16_t value) override;
+    void input_data(std::span<const uint8_t> bytes) override;
+    void coil_byte(uint8_t bits) override;
+    void input_byte(uint8_t bits) override;
+
+    // Join the second register of a pair (byte-swapped) to the accumulator.
+    uint8_t proc_4hh_float(uint16_t tmp_obr_w, LongRec& val);
+    uint8_t te_4hh_float(uint16_t tmp_obr_w, float& val);
+    void proc1f_4hh(uint16_t tmp_obr_w, LongRec& val);
+
+    // Splits a float into the two registers of a write, `mb.zn_word[1]` and `[2]`.
+    void float1_to_zn(float value);
+
+    // One read or write of a register group: sets the request, exchanges, checks. Result: error code.
+    uint8_t read_holding(uint16_t na, uint16_t kol);
+    uint8_t read_input(uint16_t na, uint16_t kol);
+    uint8_t write_holding(uint16_t na, uint16_t value);
+    uint8_t write_holding_pair(uint16_t na, float value);
+
+    uint8_t zapros_pars_nastr_SCL_new(int num);
+    uint8_t zapros_pars_nastr_UST_new(int num);
+    uint8_t zapros_PWM(int num);
+    uint8_t zapros_izm_znach_new(int num);
+    uint8_t zapros_adr(uint8_t cn);
+
+    // Presence probe in search mode; 12 when the search receive found no answer in time.
+    uint8_t zapros_adr_for_poisk(uint8_t cn);
+    uint8_t f_ust_sv(uint8_t sys_numer, int32_t V_obmena, const std::string& com_port);
+    uint8_t otvet_ustsv(uint8_t sys_numer);
+    uint8_t poisk_scor(uint8_t sys_numer);
+
+    // The visible text of the last text read (Windows-1251; a zero byte ends it), as UTF-8.
+    std::string tmp_text() const;
+};
+
+}  // namespace varnok

@@ -1,0 +1,184 @@
+#include <gtest/gtest.h>
+
+#include "device/cp1251.h"
+#include "device/device.h"
+#include "support/pty.h"
+
+namespace varnok::test {
+namespace {
+
+// A device model with no port: answers are placed in the buffer as the receiver leaves them.
+class Decoding : public ::testing::Test {
+protected:
+    Decoding() : link(notices, sleeper, keys, ports), dev(link) { link.sys_num = 5; }
+
+    void answer(const std::string& hex_bytes)
+    {
+        const Bytes b = unhex(hex_bytes);
+        std::copy(b.begin(), b.end(), dev.mb.buf.begin() + 1);
+        dev.mb.dl_otvet = uint8_t(b.size());
+        link.pr_out = 0;
+    }
+    // The same answer with its CRC appended.
+    void answer_crc(const std::string& hex_bytes)
+    {
+        Bytes b = unhex(hex_bytes);
+        const uint16_t c = crc16(b);
+        b.push_back(uint8_t(c));
+        b.push_back(uint8_t(c >> 8));
+        answer(hex(b));
+    }
+
+    PortMap ports;
+    RecordingNotices notices;
+    RecordingSleeper sleeper;
+    ScriptedKeys keys;
+    Link link;
+    Device dev;
+};
+
+TEST_F(Decoding, AScaleAnswerFillsDecimalPointUnitAndFullScale)
+{
+    answer("05 03 06 02 05 00 00 7A 43 BC C6");
+    EXPECT_EQ(dev.mb.obrab_buf_read_holding_registers(0x20, 3), kOk);
+    EXPECT_EQ(dev.parScl[1].DecPosition, 2);
+    EXPECT_STREQ(txt_decpos[dev.parScl[1].DecPosition], "ddd.d");
+    EXPECT_EQ(dev.parScl[1].Measure, 5);
+    EXPECT_STREQ(txt_mes[dev.parScl[1].Measure], "кА");
+    EXPECT_EQ(dev.parScl[1].Ustavka.Long, 0x437A0000u);
+    EXPECT_EQ(dev.parScl[1].Ustavka.as_float(), 250.0f);
+    EXPECT_EQ(dev.parScl[2].Ustavka.Long, 0u) << "other channels untouched";
+}
+
+TEST_F(Decoding, InterfaceRegistersOverwriteTheLinkSettings)
+{
+    link.sys_num = 5;
+    answer("05 03 02 00 05 89 87");
+    EXPECT_EQ(dev.mb.obrab_buf_read_holding_registers(0x800, 1), kOk);
+    EXPECT_EQ(link.sys_num, 5);
+
+    answer_crc("05 03 08 00 04 00 02 00 02 FF FF");
+    EXPECT_EQ(dev.mb.obrab_buf_read_holding_registers(0x800, 4), kOk);
+    EXPECT_EQ(link.sys_num, 4) << "the device reports another number";
+    EXPECT_EQ(link.num_scor, 2);
+    EXPECT_EQ(link.parity, 2);
+    EXPECT_EQ(link.stopbit, 0xFF) << "only the low byte is kept";
+}
+
+TEST_F(Decoding, SetpointsCalibrationAndPwmOfEachChannel)
+{
+    for (int n = 1; n <= 3; ++n) {
+        // Max 1.0 (00 00 80 3F), Min -0.5 (BF000000: 00 00 00 BF).
+        answer_crc("05 03 08 00 00 80 3F 00 00 00 BF");
+        EXPECT_EQ(dev.mb.obrab_buf_read_holding_registers(uint16_t(32 * n + 3), 4), kOk);
+        EXPECT_EQ(dev.parUst[n].Max.as_float(), 1.0f);
+        EXPECT_EQ(dev.parUst[n].Min.as_float(), -0.5f);
+
+        // Ref 1012, Ncal 0.0025 (3B23D70A: 0A D7 23 3B), PWML 400, PWMH 3600.
+        answer_crc("05 03 0A 03 F4 0A D7 23 3B 01 90 0E 10");
+        EXPECT_EQ(dev.mb.obrab_buf_read_holding_registers(uint16_t(32 * n + 7), 5), kOk);
+        EXPECT_EQ(dev.Ch[n].Ref, 1012);
+        EXPECT_EQ(dev.Ch[n].Ncal.Long, 0x3B23D70Au);
+        EXPECT_EQ(dev.Ch[n].PWML, 400);
+        EXPECT_EQ(dev.Ch[n].PWMH, 3600);
+    }
+}
+
+TEST_F(Decoding, InputRegistersOfMeasurementsAndFrequency)
+{
+    // Measured value 50.0 (42480000), zero reading 873, converter output 100000 (000186A0).
+    answer_crc("05 04 0A 00 00 48 42 03 69 A0 86 01 00");
+    EXPECT_EQ(dev.mb.obrab_buf_input_registers(0x4C, 5), kOk);
+    EXPECT_EQ(dev.Ch[2].Urms_te, 50.0f);
+    EXPECT_EQ(dev.Ch[2].new_Ref, 873);
+    EXPECT_EQ(dev.Ch[2].new_ADCout.Long, 100000u);
+
+    answer_crc("05 04 04 00 00 48 42");
+    EXPECT_EQ(dev.mb.obrab_buf_input_registers(2, 2), kOk);
+    EXPECT_EQ(dev.freq.as_float(), 50.0f);
+}
+
+TEST_F(Decoding, ARegisterOutsideTheMapGivesTwoWhileTheKnownOnesAreDecoded)
+{
+    // Holding 2A, 2B are the PWM points; 2C is an input register only.
+    answer_crc("05 03 06 01 90 0E 10 12 34");
+    EXPECT_EQ(dev.mb.obrab_buf_read_holding_registers(0x2A, 3), kIllegalAddress);
+    EXPECT_EQ(dev.Ch[1].PWML, 400);
+    EXPECT_EQ(dev.Ch[1].PWMH, 3600);
+
+    for (uint16_t a : {0, 5, 0x1F, 0x2C, 0x80, 0x7FF, 0x804})
+        EXPECT_FALSE(dev.holding_register(a, 1)) << a;
+    for (uint16_t a : {0, 1, 14, 0x20, 0x2B, 0x31, 0x80})
+        EXPECT_FALSE(dev.input_register(a, 1)) << a;
+}
+
+TEST_F(Decoding, TheSecondRegisterOfAPairAloneJoinsWithTheAccumulator)
+{
+    dev.izm_tmp_proc_1f = 0x0000;
+    EXPECT_TRUE(dev.holding_register(0x22, 0x7A43));
+    EXPECT_EQ(dev.parScl[1].Ustavka.Long, 0x437A0000u);
+    EXPECT_TRUE(dev.holding_register(0x22, 0x7A43));
+    EXPECT_EQ(dev.parScl[1].Ustavka.Long, 0x86F40000u) << "the accumulator keeps what it held";
+}
+
+TEST_F(Decoding, RelayAndSwitchBits)
+{
+    dev.coil_byte(0x05);
+    EXPECT_TRUE(dev.onoffK[1]);
+    EXPECT_FALSE(dev.onoffK[2]);
+    EXPECT_TRUE(dev.onoffK[3]);
+    answer("05 02 01 05 60 BB");
+    EXPECT_EQ(dev.mb.obrab_buf_discret_inputs(), kOk);
+    EXPECT_FALSE(dev.onoff_swXP1);
+    EXPECT_TRUE(dev.onoff_swJMP78);
+    EXPECT_FALSE(dev.onoff_swXP3);
+}
+
+TEST_F(Decoding, NameAndVersionTexts)
+{
+    answer("05 04 0A 56 61 72 6E 6F 6B 20 20 20 20 AE 8A");
+    EXPECT_EQ(dev.mb.obrab_buf_input_registers(4, 5), kOk);
+    EXPECT_EQ(dev.tmp_str, "Varnok    ");
+    EXPECT_EQ(dev.tmp_text(), "Varnok    ") << "trailing blanks kept";
+
+    // Cyrillic in Windows-1251, four letters then zero bytes.
+    answer_crc("05 04 0A C2 E0 F0 ED 00 00 00 00 00 00");
+    EXPECT_EQ(dev.mb.obrab_buf_input_registers(9, 5), kOk);
+    EXPECT_EQ(dev.tmp_text(), "Варн");
+}
+
+TEST(TextBytes, Windows1251)
+{
+    const uint8_t all_cyrillic[] = {0xC0, 0xDF, 0xE0, 0xFF, 0xA8, 0xB8, 0xB9};
+    EXPECT_EQ(cp1251_to_utf8(all_cyrillic), "АЯаяЁё№");
+    const uint8_t unassigned[] = {'a', 0x98, 'b', 0, 'c'};
+    EXPECT_EQ(cp1251_to_utf8(unassigned), "a\uFFFDb");
+    EXPECT_EQ(utf8_to_cp1251("Варнок ПМ3"), std::string("\xC2\xE0\xF0\xED\xEE\xEA \xCF\xCC\x33"));
+    EXPECT_EQ(utf8_to_cp1251("日"), "?");
+}
+
+TEST_F(Decoding, FloatsTravelLeastSignificantByteFirst)
+{
+    dev.float1_to_zn(1.0f);
+    EXPECT_EQ(dev.mb.zn_word[1], 0x0000);
+    EXPECT_EQ(dev.mb.zn_word[2], 0x803F);
+    for (const float f : {250.0f, -0.5f, 0.1f, 3.4e38f, 1e-30f}) {
+        dev.float1_to_zn(f);
+        EXPECT_TRUE(dev.holding_register(0x23, dev.mb.zn_word[1]));
+        EXPECT_TRUE(dev.holding_register(0x24, dev.mb.zn_word[2]));
+        EXPECT_EQ(dev.parUst[1].Max.as_float(), f);
+    }
+}
+
+TEST_F(Decoding, SpeedZeroProbeShowsItsMessageAndTouchesNoPort)
+{
+    link.scor_obmena = 0;
+    EXPECT_EQ(dev.otvet_ustsv(5), 0);
+    ASSERT_EQ(notices.boxes.size(), 1u);
+    EXPECT_EQ(notices.boxes[0].text, "выберите скорость ");
+    EXPECT_FALSE(link.hcom.is_open());
+    EXPECT_TRUE(sleeper.pauses.empty()) << "nothing was sent";
+}
+
+}  // namespace
+}  // namespace varnok::test
