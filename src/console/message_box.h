@@ -1,0 +1,36 @@
+#pragma once
+// Every modal message box of the console goes through here, so that tests can take the
+// boxes instead of showing them (a modal box would stop a headless test).
+
+#include <QMessageBox>
+#include <QString>
+#include <functional>
+
+#include "link/platform.h"
+
+namespace varnok {
+
+class MessageBox {
+public:
+    using Recorder = std::function<void(const QString& text, const QString& informative)>;
+
+    // A warning box with an OK button; `informative` (the details) goes beneath the text.
+    static void show(QWidget* parent, const QString& text, const QString& informative = {});
+    static void information(QWidget* parent, const QString& title, const QString& text);
+
+    // While set, boxes are handed to the recorder and never shown.
+    static void set_recorder(Recorder recorder);
+};
+
+// The link's and the device's message boxes, shown over the main window.
+class QtNotices : public Notices {
+public:
+    explicit QtNotices(QWidget* parent = nullptr) : parent_(parent) {}
+    void set_parent(QWidget* parent) { parent_ = parent; }
+    void message_box(const std::string& text, const std::string& informative) override;
+
+private:
+    QWidget* parent_;
+};
+
+}  // namespace varnok

@@ -1,0 +1,83 @@
+#include "console/value_text.h"
+
+#include <QLocale>
+#include <cmath>
+#include <cstdio>
+
+namespace varnok {
+
+namespace {
+
+QString localised(const char* text)
+{
+    QString s = QString::fromLatin1(text);
+    const QString point = QLocale().decimalPoint();
+    if (point != QLatin1String("."))
+        s.replace(QLatin1Char('.'), point);
+    return s;
+}
+
+std::string trim_zeros(std::string s)
+{
+    if (s.find('.') == std::string::npos)
+        return s;
+    while (!s.empty() && s.back() == '0')
+        s.pop_back();
+    if (!s.empty() && s.back() == '.')
+        s.pop_back();
+    return s;
+}
+
+}  // namespace
+
+QString c_format(const char* format, double value)
+{
+    char text[512];
+    std::snprintf(text, sizeof text, format, value);
+    return localised(text);
+}
+
+QString c_format(const char* format, int width, int precision, double value)
+{
+    char text[512];
+    std::snprintf(text, sizeof text, format, width, precision, value);
+    return localised(text);
+}
+
+QString general_float(double value)
+{
+    if (std::isnan(value))
+        return QStringLiteral("NAN");
+    if (std::isinf(value))
+        return value > 0 ? QStringLiteral("INF") : QStringLiteral("-INF");
+    if (value == 0)
+        return QStringLiteral("0");
+    const double magnitude = std::fabs(value);
+    char text[64];
+    if (magnitude < 1e-5 || magnitude >= 1e15) {
+        std::snprintf(text, sizeof text, "%.14E", value);
+        std::string s = text;
+        const size_t e = s.find('E');
+        std::string mantissa = trim_zeros(s.substr(0, e));
+        const int exponent = std::atoi(s.c_str() + e + 1);
+        return localised((mantissa + "E" + std::to_string(exponent)).c_str());
+    }
+    const int before_point = static_cast<int>(std::floor(std::log10(magnitude)));
+    const int decimals = before_point >= 14 ? 0 : 14 - before_point;
+    std::snprintf(text, sizeof text, "%.*f", decimals, value);
+    return localised(trim_zeros(text).c_str());
+}
+
+QString hex_bytes(const uint8_t* bytes, size_t count)
+{
+    QString s;
+    s.reserve(int(count * 3));
+    char pair[4];
+    for (size_t i = 0; i < count; ++i) {
+        std::snprintf(pair, sizeof pair, "%.2X ", unsigned(bytes[i]));
+        s += QLatin1String(pair);
+    }
+    return s;
+}
+
+}  // namespace varnok

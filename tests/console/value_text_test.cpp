@@ -1,0 +1,53 @@
+#include <QLocale>
+#include <gtest/gtest.h>
+
+#include "console/value_text.h"
+
+namespace varnok {
+namespace {
+
+class ValueText : public ::testing::Test {
+protected:
+    void TearDown() override { QLocale::setDefault(QLocale::c()); }
+};
+
+TEST_F(ValueText, CFormatsTakeTheLocalesDecimalSeparator)
+{
+    QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
+    EXPECT_EQ(c_format("%8.3f", 50.0), QStringLiteral("  50,000"));
+    EXPECT_EQ(c_format("%*.*f", 6, 1, 250.0), QStringLiteral(" 250,0"));
+    EXPECT_EQ(general_float(0.5), QStringLiteral("0,5"));
+    QLocale::setDefault(QLocale::c());
+    EXPECT_EQ(c_format("%8.4f", -1.23456), QStringLiteral(" -1.2346"));
+    EXPECT_EQ(c_format("%*.*f", 5, 3, 2.0), QStringLiteral("2.000"));
+}
+
+TEST_F(ValueText, GeneralFloatShowsFifteenSignificantDigitsWithoutTrailingZeros)
+{
+    const std::pair<double, const char*> cases[] = {
+        {double(0.1f), "0.100000001490116"},
+        {250.0, "250"},
+        {-12.25, "-12.25"},
+        {0.0, "0"},
+        {1.0 / 3.0, "0.333333333333333"},
+        {123456789.125, "123456789.125"},
+        {0.00001, "0.00001"},
+        {0.000001, "1E-6"},
+        {1.5e-7, "1.5E-7"},
+        {999999999999999.0, "999999999999999"},
+        {1e15, "1E15"},
+        {-2.5e20, "-2.5E20"},
+    };
+    for (auto [v, text] : cases)
+        EXPECT_EQ(general_float(v).toStdString(), text) << v;
+}
+
+TEST_F(ValueText, HexBytes)
+{
+    const uint8_t frame[] = {0x01, 0x04, 0x00, 0x2C, 0x0A, 0xB0};
+    EXPECT_EQ(hex_bytes(frame, sizeof frame), QStringLiteral("01 04 00 2C 0A B0 "));
+    EXPECT_EQ(hex_bytes(frame, 0), QString());
+}
+
+}  // namespace
+}  // namespace varnok
