@@ -1,0 +1,532 @@
+#include "engine.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <sys/time.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include "modbus/crc.h"
+
+namespace varnok::sim {
+
+const std::array<FaultInfo, 9> kFaultKinds = {{
+    {FaultKind::Silence, "silence", nullptr, 0, 0, 0, "no answer; the request is not acted on"},
+    {FaultKind::Noise, "noise", "COUNT", 2, 1, 64, "COUNT noise bytes (never the device address) before the answer"},
+    {FaultKind::BadCrc, "crc", nullptr, 0, 0, 0, "the answer's CRC is wrong"},
+    {FaultKind::WrongAddress, "address", nullptr, 0, 0, 0, "the answer carries another device address (CRC right)"},
+    {FaultKind::WrongFunction, "function", nullptr, 0, 0, 0, "the answer carries another function code (CRC right)"},
+    {FaultKind::Exception, "exception", "CODE", 4, 1, 255, "exception CODE instead of the answer; the request is not acted on"},
+    {FaultKind::Busy, "busy", "MS", 30, 0, 10000, "exception 5 (busy), then MS later the real answer, unasked"},
+    {FaultKind::Truncate, "truncate", "K", 3, 0, 255, "only the first K bytes of the answer"},
+    {FaultKind::Slow, "slow", "MS", 100, 0, 10000, "the answer starts MS later than usual"},
+}};
+
+const FaultInfo* find_fault(const std::string& name)
+{
+    for (const auto& f : kFaultKinds)
+        if (name == f.name)
+            return &f;
+    return nullptr;
+}
+
+const FaultInfo& fault_info(FaultKind kind)
+{
+    for (const auto& f : kFaultKinds)
+        if (f.kind == kind)
+            return f;
+    return kFaultKinds[0];
+}
+
+void Faults::add(const Fault& f)
+{
+    clear(f.kind);
+    list_.push_back(f);
+}
+
+bool Faults::clear(FaultKind kind)
+{
+    const auto n = std::erase_if(list_, [kind](const Fault& f) { return f.kind == kind; });
+    return n != 0;
+}
+
+Mischief Faults::take()
+{
+    Mischief m;
+    for (Fault& f : list_) {
+        switch (f.kind) {
+        case FaultKind::Silence: m.silence = true; break;
+        case FaultKind::Noise: m.noise = f.arg; break;
+        case FaultKind::BadCrc: m.bad_crc = true; break;
+        case FaultKind::WrongAddress: m.wrong_address = true; break;
+        case FaultKind::WrongFunction: m.wrong_function = true; break;
+        case FaultKind::Exception: m.exception = f.arg; break;
+        case FaultKind::Busy: m.busy_ms = f.arg; break;
+        case FaultKind::Truncate: m.truncate = f.arg; break;
+        case FaultKind::Slow: m.slow_ms = f.arg; break;
+        }
+        if (f.remaining > 0)
+            --f.remaining;
+    }
+    std::erase_if(list_, [](const Fault& f) { return f.remaining == 0; });
+    return m;
+}
+
+// ---------------------------------------------------------------- terminal
+
+namespace {
+
+struct Speed {
+    uint32_t baud;
+    speed_t code;
+};
+constexpr Speed kSpeeds[] = {{4800, B4800},   {9600, B9600},   {19200, B19200}, {38400, B38400},
+                             {57600, B57600}, {115200, B115200}, {1200, B1200}, {2400, B2400},
+                             {230400, B230400}};
+
+speed_t speed_code(uint32_t baud)
+{
+    for (const auto& s : kSpeeds)
+        if (s.baud == baud)
+            return s.code;
+    return B9600;
+}
+
+uint32_t baud_of(speed_t code)
+{
+    for (const auto& s : kSpeeds)
+        if (s.code == code)
+            return s.baud;
+    return 0;
+}
+
+void set_line_bits(termios& t, const LineSettings& line)
+{
+    cfmakeraw(&t);
+    t.c_cflag |= CLOCAL | CREAD;
+    t.c_cflag &= ~(CRTSCTS | PARENB | PARODD | CSTOPB);
+    t.c_iflag &= ~(IXON | IXOFF | IXANY | INPCK);
+    if (line.parity) {
+        t.c_cflag |= PARENB | (line.parity == 1 ? PARODD : 0);
+        t.c_iflag |= INPCK | IGNPAR;  // a character with a parity error is dropped
+    }
+    if (line.stop_bits == 2)
+        t.c_cflag |= CSTOPB;
+    t.c_cc[VMIN] = 0;
+    t.c_cc[VTIME] = 0;
+    cfsetispeed(&t, speed_code(line.baud()));
+    cfsetospeed(&t, speed_code(line.baud()));
+}
+
+std::string os_error(const std::string& what) { return what + ": " + std::strerror(errno); }
+
+timespec to_timespec(Clock::time_point t)
+{
+    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(t.time_since_epoch()).count();
+    return {time_t(ns / 1'000'000'000), long(ns % 1'000'000'000)};
+}
+
+// Absolute deadlines keep a sequence of waits from drifting.
+void sleep_until(Clock::time_point t)
+{
+    const timespec ts = to_timespec(t);
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr) == EINTR) {
+    }
+}
+
+}  // namespace
+
+Terminal::~Terminal()
+{
+    if (keeper_ >= 0)
+        ::close(keeper_);
+    if (fd_ >= 0)
+        ::close(fd_);
+}
+
+std::string Terminal::open_pty(const LineSettings& initial)
+{
+    pty_ = true;
+    fd_ = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd_ < 0)
+        return os_error("posix_openpt");
+    if (grantpt(fd_) != 0 || unlockpt(fd_) != 0)
+        return os_error("unlockpt");
+    const char* name = ptsname(fd_);
+    if (!name)
+        return os_error("ptsname");
+    path_ = name;
+    keeper_ = ::open(path_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (keeper_ < 0)
+        return os_error("open " + path_);
+    // The terminal starts raw, at the device's own line.
+    termios t{};
+    if (tcgetattr(keeper_, &t) != 0)
+        return os_error("tcgetattr");
+    set_line_bits(t, initial);
+    if (tcsetattr(keeper_, TCSANOW, &t) != 0)
+        return os_error("tcsetattr");
+    return {};
+}
+
+std::string Terminal::open_device(const std::string& path, const LineSettings& line)
+{
+    pty_ = false;
+    path_ = path;
+    fd_ = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd_ < 0)
+        return os_error("open " + path);
+    if (!isatty(fd_))
+        return path + " is not a terminal";
+    return configure(line);
+}
+
+std::string Terminal::configure(const LineSettings& line)
+{
+    if (pty_)
+        return {};
+    termios t{};
+    if (tcgetattr(fd_, &t) != 0)
+        return os_error("tcgetattr " + path_);
+    set_line_bits(t, line);
+    if (tcsetattr(fd_, TCSADRAIN, &t) != 0)
+        return os_error("tcsetattr " + path_);
+    tcflush(fd_, TCIFLUSH);
+    return {};
+}
+
+bool Terminal::master_line(uint32_t& baud, unsigned& stop_bits) const
+{
+    termios t{};
+    if (tcgetattr(fd_, &t) != 0)
+        return false;
+    baud = baud_of(cfgetospeed(&t));
+    stop_bits = (t.c_cflag & CSTOPB) ? 2 : 1;
+    return true;
+}
+
+// ---------------------------------------------------------------- frame log
+
+FrameLog::~FrameLog()
+{
+    if (own_ && f_)
+        std::fclose(f_);
+}
+
+std::string FrameLog::open(const std::string& where)
+{
+    if (where == "-") {
+        f_ = stderr;
+        return {};
+    }
+    f_ = std::fopen(where.c_str(), "a");
+    if (!f_)
+        return os_error("open " + where);
+    own_ = true;
+    return {};
+}
+
+void FrameLog::stamp()
+{
+    timeval tv{};
+    gettimeofday(&tv, nullptr);
+    tm local{};
+    localtime_r(&tv.tv_sec, &local);
+    char s[32];
+    std::strftime(s, sizeof s, "%H:%M:%S", &local);
+    std::fprintf(f_, "%s.%06ld ", s, long(tv.tv_usec));
+}
+
+void FrameLog::frame(const char* direction, std::span<const uint8_t> bytes)
+{
+    if (!f_)
+        return;
+    stamp();
+    std::fputs(direction, f_);
+    for (const uint8_t b : bytes)
+        std::fprintf(f_, " %02X", unsigned(b));
+    std::fputc('\n', f_);
+    std::fflush(f_);
+}
+
+void FrameLog::note(const std::string& text)
+{
+    if (!f_)
+        return;
+    stamp();
+    std::fprintf(f_, "%s\n", text.c_str());
+    std::fflush(f_);
+}
+
+// ---------------------------------------------------------------- protocol
+
+size_t request_length(std::span<const uint8_t> head)
+{
+    if (head.size() < 2)
+        return 0;
+    const uint8_t fc = head[1];
+    if (fc >= 1 && fc <= 4)
+        return 8;
+    if (fc == 16)
+        return head.size() < 7 ? 0 : 9 + size_t(head[6]);
+    return kEndsAtSilence;
+}
+
+std::vector<uint8_t> rtu_frame(uint8_t address, std::span<const uint8_t> pdu)
+{
+    std::vector<uint8_t> f;
+    f.reserve(pdu.size() + 3);
+    f.push_back(address);
+    f.insert(f.end(), pdu.begin(), pdu.end());
+    const uint16_t crc = crc16(f);
+    f.push_back(uint8_t(crc));
+    f.push_back(uint8_t(crc >> 8));
+    return f;
+}
+
+namespace {
+
+uint16_t word_at(std::span<const uint8_t> p, size_t i) { return uint16_t(p[i] << 8 | p[i + 1]); }
+
+std::vector<uint8_t> exception_pdu(uint8_t fc, uint8_t code) { return {uint8_t(fc | 0x80), code}; }
+
+}  // namespace
+
+std::vector<uint8_t> answer_pdu(Device& device, std::span<const uint8_t> pdu, Clock::time_point now)
+{
+    const uint8_t fc = pdu.empty() ? 0 : pdu[0];
+    const bool known = fc == 1 || fc == 2 || fc == 3 || fc == 4 || fc == 16;
+    if (!known)
+        return exception_pdu(fc, kIllegalFunction);
+    if (pdu.size() < 5 || (fc == 16 && pdu.size() < 6))
+        return exception_pdu(fc, kIllegalValue);
+    const uint16_t start = word_at(pdu, 1);
+    const uint16_t count = word_at(pdu, 3);
+
+    if (fc == 1 || fc == 2) {
+        std::vector<bool> bits;
+        const uint8_t e = fc == 1 ? device.read_coils(start, count, bits, now) : device.read_discrete(start, count, bits);
+        if (e)
+            return exception_pdu(fc, e);
+        std::vector<uint8_t> out{fc, uint8_t((bits.size() + 7) / 8)};
+        out.resize(2 + out[1], 0);
+        for (size_t i = 0; i < bits.size(); ++i)
+            if (bits[i])
+                out[2 + i / 8] |= uint8_t(1u << (i % 8));
+        return out;
+    }
+    if (fc == 3 || fc == 4) {
+        std::vector<uint16_t> regs;
+        const uint8_t e = fc == 3 ? device.read_holding(start, count, regs) : device.read_input(start, count, regs, now);
+        if (e)
+            return exception_pdu(fc, e);
+        std::vector<uint8_t> out{fc, uint8_t(2 * regs.size())};
+        for (const uint16_t r : regs) {
+            out.push_back(uint8_t(r >> 8));
+            out.push_back(uint8_t(r));
+        }
+        return out;
+    }
+    // Function 16: the byte count must be that of the registers, and all must be there.
+    const uint8_t byte_count = pdu[5];
+    if (count < 1 || count > 123 || byte_count != 2 * count || pdu.size() != 6u + byte_count)
+        return exception_pdu(fc, kIllegalValue);
+    std::vector<uint16_t> values;
+    for (size_t i = 0; i < count; ++i)
+        values.push_back(word_at(pdu, 6 + 2 * i));
+    if (const uint8_t e = device.write_holding(start, values))
+        return exception_pdu(fc, e);
+    return {fc, pdu[1], pdu[2], pdu[3], pdu[4]};
+}
+
+// ---------------------------------------------------------------- engine
+
+Engine::Engine(Device& device, Terminal& terminal, FrameLog& log, uint32_t seed)
+    : device_(device), terminal_(terminal), log_(log), line_(device.stored_line()), rng_(seed ^ 0x5A5A5A5Au)
+{
+}
+
+std::string Engine::set_line(const LineSettings& line)
+{
+    if (std::string e = check_line(line); !e.empty())
+        return e;
+    device_.store_line(line);
+    if (line == line_)
+        return {};
+    line_ = line;
+    log_.note("line now " + line_.text());
+    return terminal_.configure(line_);
+}
+
+void Engine::adopt_stored_line()
+{
+    const LineSettings stored = device_.stored_line();
+    if (!(stored == line_) && check_line(stored).empty())
+        set_line(stored);
+}
+
+std::chrono::nanoseconds Engine::gap() const
+{
+    const auto g = line_.char_time() * 7 / 2;
+    return std::max<std::chrono::nanoseconds>(g, std::chrono::milliseconds(2));
+}
+
+std::optional<Clock::time_point> Engine::deadline() const
+{
+    if (rx_.empty())
+        return std::nullopt;
+    return last_rx_ + gap();
+}
+
+void Engine::drop_stale(Clock::time_point now)
+{
+    if (rx_.empty() || now - last_rx_ <= gap())
+        return;
+    if (request_length(rx_) == kEndsAtSilence) {
+        const std::vector<uint8_t> frame = std::move(rx_);
+        rx_.clear();
+        handle(frame, last_rx_ + gap());
+        return;
+    }
+    log_.frame("<-", rx_);
+    log_.note("ignored: incomplete frame of " + std::to_string(rx_.size()) + " bytes, silence followed");
+    ++ignored_;
+    rx_.clear();
+}
+
+void Engine::on_deadline(Clock::time_point now) { drop_stale(now); }
+
+void Engine::on_readable(Clock::time_point now)
+{
+    uint8_t chunk[512];
+    for (;;) {
+        const ssize_t n = ::read(terminal_.fd(), chunk, sizeof chunk);
+        if (n <= 0)
+            break;
+        drop_stale(now);
+        rx_.insert(rx_.end(), chunk, chunk + n);
+        last_rx_ = now;
+    }
+    while (!rx_.empty()) {
+        const size_t len = request_length(rx_);
+        if (len == 0 || len == kEndsAtSilence || rx_.size() < len)
+            break;
+        const std::vector<uint8_t> frame(rx_.begin(), rx_.begin() + long(len));
+        rx_.erase(rx_.begin(), rx_.begin() + long(len));
+        handle(frame, now);
+    }
+    if (rx_.size() > 256) {
+        log_.note("ignored: " + std::to_string(rx_.size()) + " bytes without a frame");
+        ++ignored_;
+        rx_.clear();
+    }
+}
+
+bool Engine::line_matches(std::string& why) const
+{
+    uint32_t baud = 0;
+    unsigned stop = 0;
+    if (!terminal_.is_pty() || !terminal_.master_line(baud, stop))
+        return true;  // on a serial device the hardware itself garbles a foreign line
+    if (baud == line_.baud() && stop == line_.stop_bits)
+        return true;
+    why = "speed mismatch: terminal " + std::to_string(baud) + " bit/s " + std::to_string(stop) +
+          " stop, device " + std::to_string(line_.baud()) + " bit/s " + std::to_string(line_.stop_bits) + " stop";
+    return false;
+}
+
+void Engine::handle(const std::vector<uint8_t>& frame, Clock::time_point complete)
+{
+    log_.frame("<-", frame);
+    std::string why;
+    if (frame.size() < 4) {
+        why = "too short";
+    } else if (!line_matches(why)) {
+    } else if (crc16(std::span(frame).first(frame.size() - 2)) != uint16_t(frame[frame.size() - 2] | frame[frame.size() - 1] << 8)) {
+        why = "bad CRC";
+    } else if (frame[0] != line_.address) {
+        why = "other address " + std::to_string(frame[0]);
+    }
+    if (!why.empty()) {
+        log_.note("ignored: " + why);
+        ++ignored_;
+        return;
+    }
+
+    const Mischief m = faults.take();
+    if (m.silence) {
+        log_.note("fault: silence");
+        return;
+    }
+    const uint8_t fc = frame[1];
+    const std::vector<uint8_t> pdu = m.exception ? exception_pdu(fc, uint8_t(m.exception))
+                                                 : answer_pdu(device_, std::span(frame).subspan(1, frame.size() - 3), complete);
+    Clock::time_point start = complete + turnaround + std::chrono::milliseconds(m.slow_ms);
+    if (m.busy_ms >= 0) {
+        start = send(rtu_frame(line_.address, exception_pdu(fc, kBusy)), start) + std::chrono::milliseconds(m.busy_ms);
+    }
+
+    uint8_t address = line_.address;
+    std::vector<uint8_t> body = pdu;
+    if (m.wrong_address)
+        address = uint8_t(address % 247 + 1);
+    if (m.wrong_function)
+        body[0] ^= 0x40;  // neither the request's function nor its exception form
+    std::vector<uint8_t> answer = rtu_frame(address, body);
+    if (m.bad_crc)
+        answer.back() ^= 0xFF;
+    if (m.truncate >= 0 && size_t(m.truncate) < answer.size())
+        answer.resize(size_t(m.truncate));
+    if (m.noise > 0) {
+        std::uniform_int_distribution<int> byte(0, 254);
+        std::vector<uint8_t> noise;
+        for (int i = 0; i < m.noise; ++i) {
+            int b = byte(rng_);
+            noise.push_back(uint8_t(b >= line_.address ? b + 1 : b));  // never the address itself
+        }
+        answer.insert(answer.begin(), noise.begin(), noise.end());
+    }
+    send(std::move(answer), start);
+    ++answered_;
+    // New line settings take effect once their answer is out.
+    adopt_stored_line();
+}
+
+Clock::time_point Engine::send(std::vector<uint8_t> bytes, Clock::time_point start)
+{
+    const int fd = terminal_.fd();
+    Clock::time_point end = start;
+    if (!terminal_.is_pty()) {
+        // A serial device paces the characters itself.
+        sleep_until(start);
+        size_t done = 0;
+        while (done < bytes.size()) {
+            const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+            if (n > 0)
+                done += size_t(n);
+            else if (n < 0 && errno != EAGAIN && errno != EINTR)
+                break;
+        }
+        tcdrain(fd);
+        end = Clock::now();
+    } else {
+        // Each byte is handed over when its last stop bit would have left the wire.
+        const auto ct = line_.char_time();
+        size_t lost = 0;
+        for (size_t i = 0; i < bytes.size(); ++i) {
+            end = start + ct * (i + 1);
+            sleep_until(end);
+            if (::write(fd, &bytes[i], 1) != 1)
+                ++lost;
+        }
+        if (lost)
+            log_.note("lost " + std::to_string(lost) + " answer bytes: terminal full");
+    }
+    log_.frame("->", bytes);
+    return end;
+}
+
+}  // namespace varnok::sim

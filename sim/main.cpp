@@ -1,0 +1,405 @@
+// varnok-sim: a Modbus RTU slave that behaves like the device, on a pseudo-terminal or a
+// serial device, driven by options and by text commands.
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <poll.h>
+#include <string>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+#include <vector>
+
+#include "control.h"
+
+using namespace varnok::sim;
+
+namespace {
+
+const char* kUsage =
+    "Usage: varnok-sim [OPTION]...\n"
+    "Simulates the Varnok three-channel panel device: a Modbus RTU slave on a new\n"
+    "pseudo-terminal (or on a serial device), answering at the pace of its line.\n"
+    "The first line on standard output is \"varnok-sim: terminal PATH\".\n"
+    "\n"
+    "Options:\n"
+    "  --device PATH       answer on this serial device (e.g. a second RS-485 adapter)\n"
+    "                      instead of a pseudo-terminal; its line is set to the device's own\n"
+    "  --link PATH         place a symbolic link to the terminal at PATH (an existing\n"
+    "                      symbolic link is replaced); removed on exit\n"
+    "  --control PATH      also take commands on a unix stream socket at PATH\n"
+    "  --no-stdin          do not read commands from standard input (for `varnok-sim &`)\n"
+    "  --log FILE|-        log every frame and every ignored request, time-stamped\n"
+    "                      (\"-\" is standard error)\n"
+    "  --address N         network number 1..247 (default 5)\n"
+    "  --speed CODE|BAUD   1..6 or 4800, 9600, 19200, 38400, 57600, 115200 (default 9600)\n"
+    "  --parity none|odd|even   (default none)\n"
+    "  --stop 1|2          stop bits (default 1)\n"
+    "  --turnaround MS     delay from the end of a request to its answer (default 5)\n"
+    "  --seed N            seed of the converter noise and the noise fault (default 1)\n"
+    "  --noise COUNTS      converter noise, +-COUNTS (default 3; 0 makes readings steady)\n"
+    "  --signal CH=PERCENT input signal of channel CH (defaults 42.5, 73.1, 12.0)\n"
+    "  --fault SPEC        a fault as the command takes it, e.g. --fault 'noise 3 times 2'\n"
+    "  --command LINE      any control command, run at start (may be repeated)\n"
+    "  -h, --help          this text\n"
+    "\n"
+    "Line: the device answers only while the terminal is set, by whoever opened it, to the\n"
+    "device's speed and stop bits (on a pseudo-terminal parity is not kept, so it is not\n"
+    "compared; on a serial device the hardware checks it). A write of registers 800..803 hex\n"
+    "takes effect after its answer. Answers start after the turnaround; each byte is handed\n"
+    "over when its last stop bit would have left the wire. A partial request is dropped\n"
+    "after a silence of 3.5 characters (at least 2 ms).\n"
+    "\n";
+
+const char* kMap =
+    "\n"
+    "Register map (channel n = 1..3, block B = 32n; 32-bit values in two registers, least\n"
+    "significant byte first: 1.0 is 0000 803F; texts are Windows-1251, first character in the\n"
+    "high byte):\n"
+    "  holding 1              brightness 1..3\n"
+    "  holding B+0            decimal point 0..3 (high byte), unit 0..6 (low byte)\n"
+    "  holding B+1..2         scale top value, float\n"
+    "  holding B+3..4, B+5..6 setpoints Max, Min, float\n"
+    "  holding B+7            stored zero Ref, converter counts\n"
+    "  holding B+8..9         full-scale coefficient Ncal, float\n"
+    "  holding B+10, B+11     PWM calibration points low, high\n"
+    "  holding 800..803 hex   address 1..247, speed code 1..6, parity 0..2, stop bits 1..2\n"
+    "  input 2..3             mains frequency, float\n"
+    "  input 4..8, 9..13      name, version, ten characters each\n"
+    "  input B+12..13         measured value = converter output x Ncal, float\n"
+    "  input B+14             live zero reading = true zero + noise\n"
+    "  input B+15..16         converter output = max(0, true zero + signal x gain + noise - Ref)\n"
+    "  coils 0..2             relays K1..K3; a relay is energised while its channel reads\n"
+    "                         above Max or below Min\n"
+    "  discrete inputs 0..2   switches XP1, JMP78, XP3; a closed switch reads as 0\n"
+    "Functions 1, 2, 3, 4, 16. Exceptions: 1 other function, 2 an address outside the map,\n"
+    "3 a count outside 1..125 registers or 1..2000 bits, a write byte count not 2n, or a\n"
+    "value out of range. Bad CRC or another address: no answer.\n";
+
+volatile sig_atomic_t g_stop = 0;
+void on_signal(int) { g_stop = 1; }
+
+struct Options {
+    std::string device, link, control, log;
+    bool no_stdin = false;
+    uint32_t seed = 1;
+    std::vector<std::string> line_words;  // for the "line" command
+    std::vector<std::string> commands;
+};
+
+[[noreturn]] void usage_error(const std::string& why)
+{
+    std::fprintf(stderr, "varnok-sim: %s\nTry 'varnok-sim --help'.\n", why.c_str());
+    std::exit(2);
+}
+
+Options parse(int argc, char** argv)
+{
+    Options o;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "-h" || a == "--help") {
+            std::fputs(kUsage, stdout);
+            std::fputs(Control::commands_help().c_str(), stdout);
+            std::fputs(kMap, stdout);
+            std::exit(0);
+        }
+        if (a == "--no-stdin") {
+            o.no_stdin = true;
+            continue;
+        }
+        if (i + 1 >= argc)
+            usage_error("unknown option or missing value: " + a);
+        const std::string v = argv[++i];
+        if (a == "--device") o.device = v;
+        else if (a == "--link") o.link = v;
+        else if (a == "--control") o.control = v;
+        else if (a == "--log") o.log = v;
+        else if (a == "--seed") {
+            char* end = nullptr;
+            o.seed = uint32_t(std::strtoul(v.c_str(), &end, 0));
+            if (v.empty() || *end)
+                usage_error("bad seed " + v);
+        } else if (a == "--address" || a == "--speed" || a == "--parity" || a == "--stop") {
+            o.line_words.push_back(a.substr(2));
+            o.line_words.push_back(v);
+        } else if (a == "--turnaround") o.commands.push_back("turnaround " + v);
+        else if (a == "--noise") o.commands.push_back("noise " + v);
+        else if (a == "--fault") o.commands.push_back("fault " + v);
+        else if (a == "--command") o.commands.push_back(v);
+        else if (a == "--signal") {
+            const size_t eq = v.find('=');
+            if (eq == std::string::npos)
+                usage_error("--signal takes CH=PERCENT");
+            o.commands.push_back("signal " + v.substr(0, eq) + " " + v.substr(eq + 1));
+        } else usage_error("unknown option " + a);
+    }
+    return o;
+}
+
+// A reader of command lines from one descriptor.
+struct Channel {
+    int fd;
+    std::string pending;
+    bool is_stdin;
+};
+
+void write_all(int fd, const std::string& s)
+{
+    size_t done = 0;
+    while (done < s.size()) {
+        const ssize_t n = ::write(fd, s.data() + done, s.size() - done);
+        if (n > 0)
+            done += size_t(n);
+        else if (n < 0 && errno == EINTR)
+            continue;
+        else
+            return;
+    }
+}
+
+class Simulator {
+public:
+    explicit Simulator(const Options& o)
+        : opt_(o), device_(o.seed), engine_(device_, terminal_, log_, o.seed), control_(device_, engine_, terminal_)
+    {
+    }
+    ~Simulator() { cleanup(); }
+
+    int run();
+
+private:
+    bool start();
+    void cleanup();
+    bool open_control_socket();
+    // Runs the complete lines of a channel; false when a command asked to quit.
+    bool serve(Channel& ch);
+    [[noreturn]] void fail(const std::string& why)
+    {
+        std::fprintf(stderr, "varnok-sim: error: %s\n", why.c_str());
+        cleanup();
+        std::exit(1);
+    }
+
+    Options opt_;
+    Device device_;
+    Terminal terminal_;
+    FrameLog log_;
+    Engine engine_;
+    Control control_;
+    int listen_fd_ = -1;
+    bool link_made_ = false;
+    std::vector<Channel> channels_;
+};
+
+bool Simulator::open_control_socket()
+{
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    if (opt_.control.size() >= sizeof addr.sun_path)
+        fail("control socket path too long: " + opt_.control);
+    std::memcpy(addr.sun_path, opt_.control.c_str(), opt_.control.size() + 1);
+    struct stat st{};
+    if (lstat(opt_.control.c_str(), &st) == 0) {
+        if (!S_ISSOCK(st.st_mode))
+            fail(opt_.control + " exists and is not a socket");
+        ::unlink(opt_.control.c_str());
+    }
+    listen_fd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (listen_fd_ < 0 || ::bind(listen_fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+        ::listen(listen_fd_, 4) != 0)
+        fail("control socket " + opt_.control + ": " + std::strerror(errno));
+    return true;
+}
+
+bool Simulator::start()
+{
+    if (!opt_.log.empty())
+        if (std::string e = log_.open(opt_.log); !e.empty())
+            fail(e);
+    if (!opt_.line_words.empty()) {
+        std::string cmd = "line";
+        for (const auto& w : opt_.line_words)
+            cmd += " " + w;
+        const Reply r = control_.run(cmd, Clock::now());
+        if (r.line.rfind("ok", 0) != 0)
+            usage_error(r.line.substr(7));
+    }
+    const std::string e = opt_.device.empty() ? terminal_.open_pty(engine_.line())
+                                              : terminal_.open_device(opt_.device, engine_.line());
+    if (!e.empty())
+        fail(e);
+    for (const std::string& c : opt_.commands) {
+        const Reply r = control_.run(c, Clock::now());
+        if (r.line.rfind("ok", 0) != 0)
+            usage_error("\"" + c + "\": " + r.line);
+    }
+    if (!opt_.link.empty()) {
+        struct stat st{};
+        if (lstat(opt_.link.c_str(), &st) == 0) {
+            if (!S_ISLNK(st.st_mode))
+                fail(opt_.link + " exists and is not a symbolic link");
+            ::unlink(opt_.link.c_str());
+        }
+        if (::symlink(terminal_.path().c_str(), opt_.link.c_str()) != 0)
+            fail("symlink " + opt_.link + ": " + std::strerror(errno));
+        link_made_ = true;
+    }
+    if (!opt_.control.empty())
+        open_control_socket();
+    if (!opt_.no_stdin)
+        channels_.push_back({STDIN_FILENO, {}, true});
+    log_.note("varnok-sim on " + terminal_.path() + ", line " + engine_.line().text());
+    std::printf("varnok-sim: terminal %s\n", terminal_.path().c_str());
+    std::fflush(stdout);
+    return true;
+}
+
+void Simulator::cleanup()
+{
+    if (link_made_) {
+        // Only our own link goes; someone may have replaced it meanwhile.
+        char target[4096];
+        const ssize_t n = ::readlink(opt_.link.c_str(), target, sizeof target - 1);
+        if (n > 0 && std::string(target, size_t(n)) == terminal_.path())
+            ::unlink(opt_.link.c_str());
+        link_made_ = false;
+    }
+    if (listen_fd_ >= 0) {
+        ::close(listen_fd_);
+        ::unlink(opt_.control.c_str());
+        listen_fd_ = -1;
+    }
+    for (Channel& c : channels_)
+        if (!c.is_stdin)
+            ::close(c.fd);
+    channels_.clear();
+}
+
+bool Simulator::serve(Channel& ch)
+{
+    size_t nl;
+    while ((nl = ch.pending.find('\n')) != std::string::npos) {
+        std::string line = ch.pending.substr(0, nl);
+        ch.pending.erase(0, nl + 1);
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (line.find_first_not_of(" \t") == std::string::npos)
+            continue;
+        const Reply r = control_.run(line, Clock::now());
+        std::string out;
+        for (const auto& b : r.body)
+            out += b + "\n";
+        out += r.line + "\n";
+        if (ch.is_stdin) {
+            std::fputs(out.c_str(), stdout);
+            std::fflush(stdout);
+        } else {
+            write_all(ch.fd, out);
+        }
+        if (r.quit)
+            return false;
+    }
+    if (ch.pending.size() > 4096) {
+        ch.pending.clear();
+        const std::string out = "error: line too long\n";
+        ch.is_stdin ? (void)(std::fputs(out.c_str(), stdout), std::fflush(stdout)) : write_all(ch.fd, out);
+    }
+    return true;
+}
+
+int Simulator::run()
+{
+    start();
+
+    // Signals are taken only inside ppoll, so none is lost between a check and the wait.
+    sigset_t blocked, during_wait;
+    sigemptyset(&blocked);
+    sigaddset(&blocked, SIGINT);
+    sigaddset(&blocked, SIGTERM);
+    sigprocmask(SIG_BLOCK, &blocked, &during_wait);
+    sigdelset(&during_wait, SIGINT);
+    sigdelset(&during_wait, SIGTERM);
+    struct sigaction sa{};
+    sa.sa_handler = on_signal;
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    bool running = true;
+    while (running && !g_stop) {
+        std::vector<pollfd> fds;
+        fds.push_back({terminal_.fd(), POLLIN, 0});
+        if (listen_fd_ >= 0)
+            fds.push_back({listen_fd_, POLLIN, 0});
+        const size_t first_channel = fds.size();
+        for (const Channel& c : channels_)
+            fds.push_back({c.fd, POLLIN, 0});
+
+        timespec wait{};
+        const timespec* timeout = nullptr;
+        if (const auto d = engine_.deadline()) {
+            const auto left = std::max(*d - Clock::now(), Clock::duration::zero());
+            const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
+            wait = {time_t(ns / 1'000'000'000), long(ns % 1'000'000'000)};
+            timeout = &wait;
+        }
+        const int ready = ppoll(fds.data(), fds.size(), timeout, &during_wait);
+        if (ready < 0 && errno != EINTR)
+            fail(std::string("poll: ") + std::strerror(errno));
+        if (g_stop)
+            break;
+
+        if (fds[0].revents & POLLIN)
+            engine_.on_readable(Clock::now());
+        else if (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL))
+            fail("the terminal " + terminal_.path() + " went away");
+        if (const auto d = engine_.deadline(); d && Clock::now() >= *d)
+            engine_.on_deadline(Clock::now());
+
+        if (listen_fd_ >= 0 && (fds[1].revents & POLLIN)) {
+            const int client = ::accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
+            if (client >= 0)
+                channels_.push_back({client, {}, false});
+        }
+        // Channels are polled in the order they stood before any accept above.
+        std::vector<size_t> closed;
+        for (size_t i = 0; i + first_channel < fds.size() && running; ++i) {
+            if (!(fds[first_channel + i].revents & (POLLIN | POLLHUP | POLLERR)))
+                continue;
+            Channel& ch = channels_[i];
+            char buf[1024];
+            const ssize_t n = ::read(ch.fd, buf, sizeof buf);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0) {
+                // End of standard input only stops reading it: the simulator may run in the
+                // background with nothing attached.
+                closed.push_back(i);
+                continue;
+            }
+            ch.pending.append(buf, size_t(n));
+            running = serve(ch);
+        }
+        for (auto it = closed.rbegin(); it != closed.rend(); ++it) {
+            if (!channels_[*it].is_stdin)
+                ::close(channels_[*it].fd);
+            channels_.erase(channels_.begin() + long(*it));
+        }
+    }
+    log_.note(g_stop ? "stopped by a signal" : "quit");
+    cleanup();
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    const Options o = parse(argc, argv);
+    Simulator sim(o);
+    return sim.run();
+}
