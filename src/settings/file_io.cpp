@@ -1,0 +1,188 @@
+#include "settings/file_io.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace varnok::file_io {
+namespace {
+
+std::string os_reason(int err)
+{
+    return std::strerror(err);
+}
+
+Stamp stamp_from(const struct stat& st)
+{
+    Stamp s;
+    s.present = true;
+    s.dev = st.st_dev;
+    s.ino = st.st_ino;
+    s.size = st.st_size;
+    s.mtime_ns = int64_t(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec;
+    return s;
+}
+
+std::string parent_of(const std::string& path)
+{
+    const auto slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// mkdir -p; new folders are private to the user, as configuration folders should be.
+bool make_dirs(const std::string& dir, std::string& reason)
+{
+    struct stat st;
+    if (::stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+        return true;
+    for (size_t pos = 1; pos <= dir.size(); ++pos) {
+        if (pos != dir.size() && dir[pos] != '/')
+            continue;
+        const std::string part = dir.substr(0, pos);
+        if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) {
+            reason = "папка " + part + " не создана: " + os_reason(errno);
+            return false;
+        }
+    }
+    if (::stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        reason = dir + " не является папкой";
+        return false;
+    }
+    return true;
+}
+
+bool write_all(int fd, const std::string& data)
+{
+    size_t done = 0;
+    while (done < data.size()) {
+        const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        done += size_t(n);
+    }
+    return true;
+}
+
+}  // namespace
+
+Stamp stamp_of(const std::string& path)
+{
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0)
+        return {};
+    return stamp_from(st);
+}
+
+bool read_whole(const std::string& path, size_t limit, std::string& data, Stamp& stamp, std::string& reason)
+{
+    // O_NONBLOCK: a FIFO put in the file's place must not hang the start-up.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) {
+        reason = os_reason(errno);
+        return false;
+    }
+    struct stat st;
+    bool ok = false;
+    if (::fstat(fd, &st) != 0)
+        reason = os_reason(errno);
+    else if (S_ISDIR(st.st_mode))
+        reason = "на месте файла папка";
+    else if (!S_ISREG(st.st_mode))
+        reason = "это не обычный файл";
+    else if (uint64_t(st.st_size) > limit)
+        reason = "файл длиннее " + std::to_string(limit) + " байт";
+    else
+        ok = true;
+
+    data.clear();
+    char chunk[4096];
+    while (ok) {
+        const ssize_t n = ::read(fd, chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            reason = os_reason(errno);
+            ok = false;
+        } else if (n == 0) {
+            break;
+        } else if (data.size() + size_t(n) > limit) {  // grew while being read
+            reason = "файл длиннее " + std::to_string(limit) + " байт";
+            ok = false;
+        } else {
+            data.append(chunk, size_t(n));
+        }
+    }
+    if (ok)
+        stamp = stamp_from(st);
+    ::close(fd);
+    return ok;
+}
+
+bool replace(const std::string& path, const std::string& data, Stamp& stamp, std::string& reason)
+{
+    std::string target = path;
+    if (char* real = ::realpath(path.c_str(), nullptr)) {
+        target = real;
+        std::free(real);
+    }
+    const std::string dir = parent_of(target);
+    if (!make_dirs(dir, reason))
+        return false;
+
+    const std::string base = target.substr(target.rfind('/') + 1);
+    std::string temp;
+    int fd = -1;
+    for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
+        temp = dir + "/." + base + "." + std::to_string(::getpid()) + "-" + std::to_string(attempt) + ".tmp";
+        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
+        if (fd < 0 && errno != EEXIST)
+            break;
+    }
+    if (fd < 0) {
+        reason = os_reason(errno);
+        return false;
+    }
+
+    // The new file takes over the permissions and owner of the one it replaces.
+    struct stat old;
+    if (::stat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode)) {
+        (void)::fchmod(fd, old.st_mode & 07777);
+        (void)!::fchown(fd, old.st_uid, old.st_gid);
+    }
+
+    struct stat st;
+    bool ok = write_all(fd, data) && ::fsync(fd) == 0 && ::fstat(fd, &st) == 0;
+    if (!ok)
+        reason = os_reason(errno);
+    if (::close(fd) != 0 && ok) {
+        reason = os_reason(errno);
+        ok = false;
+    }
+    if (ok && ::rename(temp.c_str(), target.c_str()) != 0) {
+        reason = os_reason(errno);
+        ok = false;
+    }
+    if (!ok) {
+        ::unlink(temp.c_str());
+        return false;
+    }
+
+    // Make the rename itself durable; the content is already safe, so a failure here is not fatal.
+    const int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dfd >= 0) {
+        (void)::fsync(dfd);
+        ::close(dfd);
+    }
+    stamp = stamp_from(st);
+    return true;
+}
+
+}  // namespace varnok::file_io

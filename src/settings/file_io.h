@@ -1,0 +1,31 @@
+#pragma once
+// Plain file operations the settings file needs: read a small text file whole, replace a
+// file atomically, and notice that a file was changed by someone else.
+
+#include <cstdint>
+#include <string>
+
+namespace varnok::file_io {
+
+// Identity and last change of a file, to tell whether it was replaced or edited meanwhile.
+struct Stamp {
+    bool present = false;
+    uint64_t dev = 0, ino = 0;
+    int64_t size = 0, mtime_ns = 0;
+    bool operator==(const Stamp&) const = default;
+};
+
+// Stamp of what `path` names now (following links); not present when nothing is there.
+Stamp stamp_of(const std::string& path);
+
+// Reads a regular file of at most `limit` bytes into `data`. On failure returns false and
+// puts the reason (Russian, the OS reason where there is one) into `reason`.
+bool read_whole(const std::string& path, size_t limit, std::string& data, Stamp& stamp, std::string& reason);
+
+// Replaces `path` with `data` so that a crash leaves either the old or the new content:
+// a temporary file in the same folder is written, synced and renamed over it. A link is
+// followed, so the file it points at is replaced and the link stays; the folder is
+// created (mode 0700) when missing; an existing file keeps its permissions.
+bool replace(const std::string& path, const std::string& data, Stamp& stamp, std::string& reason);
+
+}  // namespace varnok::file_io

@@ -1,0 +1,334 @@
+#include "settings/settings_file.h"
+
+#include <charconv>
+#include <climits>
+#include <cstdlib>
+#include <pwd.h>
+#include <string_view>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+#define SI_CONVERT_ICU
+#include <SimpleIni.h>
+#include <unicode/utf8.h>
+
+namespace varnok {
+
+struct SettingsFile::Ini {
+    CSimpleIniCaseA ini;
+};
+
+namespace {
+
+constexpr const char* kLink = "связь";
+constexpr const char* kTimeouts = "таймауты";
+constexpr const char* kPorts = "порты";
+
+// Anything larger is not a settings file; refusing it keeps a stray huge file out of memory.
+constexpr size_t kMaxFileSize = 1 << 20;
+
+// The time-out keys, held without the leading blank they carry in the file: the parser
+// trims key names, so this is the name under which a loaded key is found.
+struct TimeoutKey {
+    const char* name;
+    uint16_t LinkSettings::*stored;
+    uint16_t LinkSettings::*in_force;
+    uint16_t def;
+};
+constexpr TimeoutKey kTimeoutKeys[] = {
+    {"RIT", &LinkSettings::n_R_IntervalTimeout, &LinkSettings::R_IntervalTimeout, 30},
+    {"RTTM", &LinkSettings::n_R_TotalTimeoutMultiplier, &LinkSettings::R_TotalTimeoutMultiplier, 5},
+    {"RTTC", &LinkSettings::n_R_TotalTimeoutConstant, &LinkSettings::R_TotalTimeoutConstant, 225},
+    {"WTTM", &LinkSettings::n_W_TotalTimeoutMultiplier, &LinkSettings::W_TotalTimeoutMultiplier, 0},
+    {"WTTC", &LinkSettings::n_W_TotalTimeoutConstant, &LinkSettings::W_TotalTimeoutConstant, 0},
+};
+
+bool is_blank(char c) { return c == ' ' || c == '\t'; }
+bool is_comment(char c) { return c == ';' || c == '#'; }
+
+std::vector<std::string_view> split_lines(std::string_view text)
+{
+    std::vector<std::string_view> lines;
+    size_t start = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\n' && text[i] != '\r')
+            continue;
+        lines.push_back(text.substr(start, i - start));
+        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
+            ++i;
+        start = i + 1;
+    }
+    if (start < text.size())
+        lines.push_back(text.substr(start));
+    return lines;
+}
+
+// Checks that the text is UTF-8 and made only of lines the parser keeps: blank lines,
+// comments, [section] headers and key=value pairs. Anything else would silently vanish at
+// the next write, so such a file is refused instead. Returns the reason, empty when fine.
+// `trailer` gets the comment lines after the last entry, which the parser does not keep.
+std::string check_text(std::string_view text, std::string& trailer)
+{
+    if (text.substr(0, 3) == "\xEF\xBB\xBF")
+        text.remove_prefix(3);
+    const auto lines = split_lines(text);
+    size_t after_entries = 0;  // index of the first line after the last entry
+    bool any_entry = false;
+    for (size_t n = 0; n < lines.size(); ++n) {
+        const std::string_view line = lines[n];
+        const std::string number = std::to_string(n + 1);
+        for (int32_t i = 0; i < int32_t(line.size());) {
+            UChar32 c;
+            U8_NEXT(line.data(), i, int32_t(line.size()), c);
+            if (c < 0)
+                return "строка " + number + " не в кодировке UTF-8";
+            if (c == 0)
+                return "строка " + number + " содержит нулевой байт";
+        }
+        size_t first = 0;
+        while (first < line.size() && is_blank(line[first]))
+            ++first;
+        if (first == line.size() || is_comment(line[first]))
+            continue;
+        const size_t eq = line.find('=', first);
+        const bool kept = line[first] == '[' ? line.find(']', first) != std::string_view::npos
+                                             : eq != std::string_view::npos && eq != first;
+        if (!kept)
+            return "строка " + number + " не является ни заголовком секции, ни парой ключ=значение";
+        any_entry = true;
+        after_entries = n + 1;
+    }
+    if (!any_entry) {
+        // The parser keeps only the block of comments that opens the file.
+        while (after_entries < lines.size() && !lines[after_entries].empty() &&
+               is_comment(lines[after_entries][0]))
+            ++after_entries;
+    }
+    size_t last = lines.size();
+    while (last > after_entries && lines[last - 1].find_first_not_of(" \t") == std::string_view::npos)
+        --last;
+    while (after_entries < last && lines[after_entries].find_first_not_of(" \t") == std::string_view::npos)
+        ++after_entries;
+    trailer.clear();
+    for (size_t n = after_entries; n < last; ++n) {
+        trailer.append(lines[n]);
+        trailer += '\n';
+    }
+    return {};
+}
+
+}  // namespace
+
+SettingsFile::SettingsFile(LinkSettings& link, uint8_t& n_time_opros, int32_t& time_opros, std::string path)
+    : link_(link), n_time_opros_(n_time_opros), time_opros_(time_opros), path_(std::move(path)),
+      ini_(std::make_unique<Ini>())
+{
+    ini_->ini.SetUnicode(true);
+    ini_->ini.SetSpaces(false);
+    ini_->ini.SetMultiKey(false);
+    ini_->ini.SetMultiLine(false);
+}
+
+SettingsFile::~SettingsFile() = default;
+
+std::string SettingsFile::default_path()
+{
+    // A relative XDG_CONFIG_HOME is invalid and ignored, as for every other XDG program.
+    const char* xdg = std::getenv("XDG_CONFIG_HOME");
+    if (xdg && xdg[0] == '/')
+        return std::string(xdg) + "/varnok.ini";
+    std::string home;
+    if (const char* h = std::getenv("HOME"); h && *h)
+        home = h;
+    else if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir)
+        home = pw->pw_dir;
+    else
+        home = ".";
+    return home + "/.config/varnok.ini";
+}
+
+bool SettingsFile::exists() const
+{
+    struct stat st;
+    return ::stat(path_.c_str(), &st) == 0;
+}
+
+bool SettingsFile::load()
+{
+    std::string data, trailer, reason;
+    file_io::Stamp stamp;
+    if (file_io::read_whole(path_, kMaxFileSize, data, stamp, reason))
+        reason = check_text(data, trailer);
+    if (reason.empty()) {
+        ini_->ini.Reset();
+        if (const SI_Error rc = ini_->ini.LoadData(data); rc < 0)
+            reason = "ошибка разбора (" + std::to_string(rc) + ")";
+    }
+    if (!reason.empty()) {
+        state_ = State::unreadable;
+        unread_reason_ = reason;
+        problem_ = "файл настроек " + path_ + " не прочитан: " + reason + "; работаем с настройками по умолчанию";
+        return false;
+    }
+    trailer_ = std::move(trailer);
+    stamp_ = stamp;
+    state_ = State::loaded;
+    problem_.clear();
+    return true;
+}
+
+bool SettingsFile::open_or_create()
+{
+    if (exists())
+        return load();
+    ToIni(true);
+    return false;
+}
+
+// Before a write: take in whatever was put into the file since we last read or wrote it,
+// so that hand edits made while the console runs are not lost. False when the file is
+// there but cannot be read, and so must not be overwritten.
+bool SettingsFile::refresh_before_write()
+{
+    switch (state_) {
+    case State::unreadable:
+        return false;
+    case State::fresh:
+    case State::not_created:
+        return !exists() || load();
+    case State::loaded:
+    case State::created: {
+        const file_io::Stamp now = file_io::stamp_of(path_);
+        return !now.present || now == stamp_ || load();
+    }
+    }
+    return false;
+}
+
+bool SettingsFile::ToIni(bool Always)
+{
+    const bool writable = refresh_before_write();
+    CSimpleIniCaseA& ini = ini_->ini;
+    if (writable) {
+        ini.SetValue(kLink, "ПОРТ", std::to_string(link_.num_name_comport).c_str());
+        ini.SetValue(kLink, "НОМЕР", std::to_string(link_.sys_num).c_str());
+        ini.SetValue(kLink, "СКОРОСТЬ", std::to_string(link_.scor_obmena).c_str());
+        ini.SetValue(kLink, "ПАРИТЕТ", std::to_string(link_.parity).c_str());
+        ini.SetValue(kLink, "СТОПБИТ", std::to_string(link_.stopbit).c_str());
+        ini.SetValue(kLink, "ПЕРИОД ОПРОСА", std::to_string(n_time_opros_).c_str());
+    }
+    if (Always) {
+        for (const TimeoutKey& k : kTimeoutKeys) {
+            if (writable)
+                ini.SetValue(kTimeouts, k.name, std::to_string(link_.*k.stored).c_str());
+            link_.*k.in_force = link_.*k.stored;
+        }
+    }
+    if (!writable) {
+        problem_ = "файл настроек " + path_ + " не записан: он не прочитан (" + unread_reason_ +
+                   "), и запись уничтожила бы его содержимое";
+        return false;
+    }
+
+    std::string reason;
+    const bool creating = state_ == State::fresh || state_ == State::not_created;
+    if (!file_io::replace(path_, render(), stamp_, reason)) {
+        if (creating) {
+            state_ = State::not_created;
+            problem_ = "файл настроек " + path_ + " не создан: " + reason + "; работаем с настройками по умолчанию";
+        } else {
+            problem_ = "файл настроек " + path_ + " не записан: " + reason;
+        }
+        return false;
+    }
+    if (creating)
+        state_ = State::created;
+    problem_.clear();
+    return true;
+}
+
+// The file's text: the parser's output with runs of blank lines cut to one, the time-out
+// keys given back their leading blank, and the closing comments the parser drops put back.
+std::string SettingsFile::render() const
+{
+    std::string saved;
+    ini_->ini.Save(saved, false);
+    std::string out;
+    out.reserve(saved.size() + trailer_.size() + 8);
+    bool in_timeouts = false;
+    bool blank_before = true;
+    for (std::string_view line : split_lines(saved)) {
+        const bool blank = line.empty();
+        if (blank && blank_before)
+            continue;
+        blank_before = blank;
+        if (!line.empty() && line[0] == '[') {
+            in_timeouts = line == std::string("[") + kTimeouts + "]";
+        } else if (in_timeouts) {
+            for (const TimeoutKey& k : kTimeoutKeys) {
+                const std::string_view name = k.name;
+                if (line.size() > name.size() && line.substr(0, name.size()) == name && line[name.size()] == '=') {
+                    out += ' ';
+                    break;
+                }
+            }
+        }
+        out.append(line);
+        out += '\n';
+    }
+    if (!trailer_.empty()) {
+        out += '\n';
+        out += trailer_;
+    }
+    return out;
+}
+
+long SettingsFile::get_int(const char* section, const char* key, long def, long lo, long hi) const
+{
+    const char* value = ini_->ini.GetValue(section, key, nullptr);
+    if (!value)
+        return def;
+    const std::string_view text = value;
+    long n = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), n);
+    if (ec != std::errc() || end != text.data() + text.size() || n < lo || n > hi)
+        return def;
+    return n;
+}
+
+void SettingsFile::read_port()
+{
+    if (!usable())
+        return;
+    const long port = get_int(kLink, "ПОРТ", 1, 1, kPortCount);
+    link_.num_name_comport = uint8_t(port);
+    link_.name_comport = txt_name_comport[size_t(port - 1)];
+}
+
+void SettingsFile::From_Ini()
+{
+    if (!usable())
+        return;
+    link_.sys_num = uint8_t(get_int(kLink, "НОМЕР", 1, 1, 247));
+    link_.scor_obmena = int32_t(get_int(kLink, "СКОРОСТЬ", 9600, 1, INT32_MAX));
+    link_.num_scor = number_scor(link_.scor_obmena);
+    link_.parity = uint8_t(get_int(kLink, "ПАРИТЕТ", 0, 0, 2));
+    link_.stopbit = uint8_t(get_int(kLink, "СТОПБИТ", 1, 1, 2));
+    n_time_opros_ = uint8_t(get_int(kLink, "ПЕРИОД ОПРОСА", 2, 0, long(var_time_opros.size()) - 1));
+    for (const TimeoutKey& k : kTimeoutKeys)
+        link_.*k.in_force = uint16_t(get_int(kTimeouts, k.name, k.def, 0, UINT16_MAX));
+    time_opros_ = var_time_opros[n_time_opros_];
+}
+
+void SettingsFile::read_ports(PortMap& map) const
+{
+    for (int n = 1; n <= kPortCount; ++n) {
+        const std::string key = "COM" + std::to_string(n);
+        const char* path = ini_->ini.GetValue(kPorts, key.c_str(), nullptr);
+        if (path && *path)
+            map.set(n, path);
+    }
+}
+
+}  // namespace varnok

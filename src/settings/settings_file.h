@@ -1,0 +1,80 @@
+#pragma once
+// The console's settings file: line settings, network number, poll period and serial
+// time-outs in an INI file, read once at start-up and written at first start and on exit.
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "link/link_settings.h"
+#include "link/port_map.h"
+#include "settings/file_io.h"
+
+namespace varnok {
+
+// Poll periods in seconds, by the index the file stores.
+inline constexpr std::array<int32_t, 8> var_time_opros = {1, 2, 5, 10, 30, 60, 120, 300};
+
+class SettingsFile {
+public:
+    SettingsFile(LinkSettings& link, uint8_t& n_time_opros, int32_t& time_opros, std::string path);
+    ~SettingsFile();
+    SettingsFile(const SettingsFile&) = delete;
+    SettingsFile& operator=(const SettingsFile&) = delete;
+
+    // $XDG_CONFIG_HOME/varnok.ini when that variable holds an absolute path, else
+    // $HOME/.config/varnok.ini.
+    static std::string default_path();
+
+    const std::string& path() const { return path_; }
+    bool exists() const;
+
+    // Start-up: loads the file when it exists, otherwise creates it from the current values
+    // with ToIni(true). True when an existing file was loaded, so that read_port() and
+    // From_Ini() should follow; after false, usable() and problem() tell whether all is well.
+    bool open_or_create();
+
+    // Writes "связь" and, when `Always`, "таймауты" from the stored time-outs, which are then
+    // put in force. Everything else in the file is kept. False, with problem() set, when the
+    // file could not be written, or when it exists but could not be read: overwriting it
+    // would destroy what is there.
+    bool ToIni(bool Always);
+
+    // Port number into num_name_comport and name_comport (1 when missing or outside 1..16).
+    void read_port();
+    // Network number, line, poll period and the time-outs in force, each falling back to its
+    // default when missing, not an integer or out of range.
+    // Both leave every value untouched when no file content was loaded or created.
+    void From_Ini();
+
+    // Explicit device paths of the port names from the section "порты".
+    void read_ports(PortMap& map) const;
+
+    // The file was read at start-up or created by us, and may be written.
+    bool usable() const { return state_ == State::loaded || state_ == State::created; }
+    // One line of text about the latest failure; empty when the latest operation went well.
+    const std::string& problem() const { return problem_; }
+
+private:
+    enum class State { fresh, loaded, created, unreadable, not_created };
+    struct Ini;
+
+    bool load();
+    bool refresh_before_write();
+    long get_int(const char* section, const char* key, long def, long lo, long hi) const;
+    std::string render() const;
+
+    LinkSettings& link_;
+    uint8_t& n_time_opros_;
+    int32_t& time_opros_;
+    std::string path_;
+    std::unique_ptr<Ini> ini_;  // lives as long as this object, i.e. the whole run
+    std::string trailer_;       // comment lines after the last entry, which the parser drops
+    file_io::Stamp stamp_;      // the file as last loaded or written
+    State state_ = State::fresh;
+    std::string unread_reason_;  // why the file could not be read, while it stays unreadable
+    std::string problem_;
+};
+
+}  // namespace varnok
