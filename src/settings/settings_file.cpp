@@ -311,7 +311,7 @@ void SettingsFile::From_Ini()
     if (!usable())
         return;
     link_.sys_num = uint8_t(get_int(kLink, "НОМЕР", 1, 1, 247));
-    link_.scor_obmena = int32_t(get_int(kLink, "СКОРОСТЬ", 9600, 1, INT32_MAX));
+    link_.scor_obmena = int32_t(get_int(kLink, "СКОРОСТЬ", 9600, 0, INT32_MAX));
     link_.num_scor = number_scor(link_.scor_obmena);
     link_.parity = uint8_t(get_int(kLink, "ПАРИТЕТ", 0, 0, 2));
     link_.stopbit = uint8_t(get_int(kLink, "СТОПБИТ", 1, 1, 2));

@@ -130,7 +130,7 @@ TEST_F(SettingsFileTest, MissingJunkAndOutOfRangeValuesGiveTheDefaults)
 {
     const std::pair<const char*, std::string> cases[] = {
         {"[связь]\n", kFileDefaults},
-        {"[связь]\nПОРТ=0\nНОМЕР=0\nСКОРОСТЬ=0\nПАРИТЕТ=-1\nСТОПБИТ=0\nПЕРИОД ОПРОСА=-1\n"
+        {"[связь]\nПОРТ=0\nНОМЕР=0\nСКОРОСТЬ=-1\nПАРИТЕТ=-1\nСТОПБИТ=0\nПЕРИОД ОПРОСА=-1\n"
          "[таймауты]\n RIT=-1\n RTTM=-5\n RTTC=-225\n WTTM=-1\n WTTC=-1\n",
          kFileDefaults},
         {"[связь]\nПОРТ=17\nНОМЕР=248\nСКОРОСТЬ=-9600\nПАРИТЕТ=3\nСТОПБИТ=3\nПЕРИОД ОПРОСА=8\n"
@@ -140,6 +140,8 @@ TEST_F(SettingsFileTest, MissingJunkAndOutOfRangeValuesGiveTheDefaults)
          "[таймауты]\nRIT=\nRTTM=7 x\nRTTC=9.0\nWTTM=1e3\nWTTC=--1\n",
          kFileDefaults},
         {"[связь]\nСКОРОСТЬ=19200\nПОРТ=3\n", "COM3/3 #1 19200/3 p0 s1 t2=5 30,5,225,0,0"},
+        // A speed of 0 is kept: the start-up probe then asks the engineer to choose one.
+        {"[связь]\nСКОРОСТЬ=0\n", "COM1/1 #1 0/0 p0 s1 t2=5 30,5,225,0,0"},
         {"[связь]\n СКОРОСТЬ = 14400 \nПОРТ=16\nПЕРИОД ОПРОСА=7\n", "COM16/16 #1 14400/0 p0 s1 t7=300 30,5,225,0,0"},
     };
     for (const auto& [text, read] : cases) {
