@@ -20,7 +20,7 @@ const std::array<FaultInfo, 9> kFaultKinds = {{
     {FaultKind::WrongAddress, "address", nullptr, 0, 0, 0, "the answer carries another device address (CRC right)"},
     {FaultKind::WrongFunction, "function", nullptr, 0, 0, 0, "the answer carries another function code (CRC right)"},
     {FaultKind::Exception, "exception", "CODE", 4, 1, 255, "exception CODE instead of the answer; the request is not acted on"},
-    {FaultKind::Busy, "busy", "MS", 30, 0, 10000, "exception 5 (busy), then MS later the real answer, unasked"},
+    {FaultKind::Busy, "busy", "MS", 100, 0, 10000, "exception 5 (busy), then MS later the real answer, unasked"},
     {FaultKind::Truncate, "truncate", "K", 3, 0, 255, "only the first K bytes of the answer"},
     {FaultKind::Slow, "slow", "MS", 100, 0, 10000, "the answer starts MS later than usual"},
 }};

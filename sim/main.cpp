@@ -313,9 +313,8 @@ bool Simulator::serve(Channel& ch)
 
 int Simulator::run()
 {
-    start();
-
-    // Signals are taken only inside ppoll, so none is lost between a check and the wait.
+    // Signals are taken only inside ppoll, so none is lost between a check and the wait;
+    // one that comes while starting waits for the first ppoll.
     sigset_t blocked, during_wait;
     sigemptyset(&blocked);
     sigaddset(&blocked, SIGINT);
@@ -328,6 +327,7 @@ int Simulator::run()
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
+    start();
 
     bool running = true;
     while (running && !g_stop) {

@@ -1,0 +1,37 @@
+#pragma once
+// The state of one run of the console: the platform adapters, the link, the device model
+// and the settings file, created once and passed by reference to the windows.
+
+#include <string>
+
+#include "console/event_pump.h"
+#include "console/message_box.h"
+#include "device/device.h"
+#include "settings/settings_file.h"
+
+namespace varnok {
+
+struct ConsoleContext {
+    explicit ConsoleContext(std::string settings_path)
+        : settings(link, n_time_opros, time_opros, std::move(settings_path))
+    {
+    }
+
+    QtNotices notices;
+    ThreadSleeper sleeper;
+    EventPump pump;
+    PortMap ports;
+    Link link{notices, sleeper, pump, ports};
+    Device device{link};
+
+    // Poll period: index into var_time_opros, and the period in seconds.
+    uint8_t n_time_opros = 1;
+    int32_t time_opros = var_time_opros[1];
+
+    SettingsFile settings;
+
+    // Depth of handlers now exchanging with the device (see Busy).
+    int busy = 0;
+};
+
+}  // namespace varnok

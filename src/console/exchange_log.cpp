@@ -1,0 +1,59 @@
+#include "console/exchange_log.h"
+
+#include <QEvent>
+#include <QListWidget>
+
+#include "console/value_text.h"
+#include "modbus/master.h"
+
+namespace varnok {
+
+ExchangeLog::ExchangeLog(QListWidget* tuda, QListWidget* suda, QListWidget* info, QObject* parent)
+    : QObject(parent), LBtuda_(tuda), LBsuda_(suda), ListBox1_(info)
+{
+    // A click on a line clears the window, a double click hides it, a click on the answer line shows it.
+    connect(ListBox1_, &QListWidget::itemClicked, ListBox1_, &QListWidget::clear);
+    ListBox1_->viewport()->installEventFilter(this);
+    LBsuda_->viewport()->installEventFilter(this);
+}
+
+bool ExchangeLog::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == ListBox1_->viewport() && event->type() == QEvent::MouseButtonDblClick)
+        hide_info();
+    else if (watched == LBsuda_->viewport() && event->type() == QEvent::MouseButtonRelease)
+        show_info();
+    return QObject::eventFilter(watched, event);
+}
+
+void ExchangeLog::vivod_buf(const ModbusMaster& mb)
+{
+    clear_lines();
+    if (mb.dl_note > 0) {
+        LBtuda_->addItem(hex_bytes(&mb.ozuper[1], std::min<size_t>(mb.dl_note, kFrameSize - 1)));
+        LBtuda_->repaint();
+    } else {
+        LBtuda_->addItem(QStringLiteral("нет сообщений"));
+    }
+    if (mb.dl_otvet > 0) {
+        LBsuda_->addItem(hex_bytes(&mb.buf[1], std::min<size_t>(mb.dl_otvet, kFrameSize - 1)) +
+                         QStringLiteral(" dl=") + QString::number(mb.dl_otvet));
+        LBsuda_->repaint();
+    } else {
+        LBsuda_->addItem(QStringLiteral("нет ответа"));
+    }
+}
+
+void ExchangeLog::clear_lines()
+{
+    LBtuda_->clear();
+    LBsuda_->clear();
+}
+
+void ExchangeLog::append(const QString& line) { ListBox1_->addItem(line); }
+
+void ExchangeLog::show_info() { ListBox1_->setVisible(true); }
+
+void ExchangeLog::hide_info() { ListBox1_->setVisible(false); }
+
+}  // namespace varnok

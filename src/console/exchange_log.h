@@ -1,0 +1,36 @@
+#pragma once
+// The request and answer lines and the information window.
+
+#include <QObject>
+#include <QString>
+
+class QListWidget;
+
+namespace varnok {
+
+class ModbusMaster;
+
+class ExchangeLog : public QObject {
+public:
+    ExchangeLog(QListWidget* LBtuda, QListWidget* LBsuda, QListWidget* ListBox1, QObject* parent = nullptr);
+
+    // Shows the last request and answer in hexadecimal, repainted at once.
+    void vivod_buf(const ModbusMaster& mb);
+    // Clears the request and answer lines.
+    void clear_lines();
+
+    // A line at the end of the information window.
+    void append(const QString& line);
+    void show_info();
+    void hide_info();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    QListWidget* LBtuda_;
+    QListWidget* LBsuda_;
+    QListWidget* ListBox1_;
+};
+
+}  // namespace varnok

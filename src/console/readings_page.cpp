@@ -1,0 +1,310 @@
+#include "console/readings_page.h"
+
+#include <QButtonGroup>
+#include <QMouseEvent>
+#include <QStyle>
+#include <QToolButton>
+
+#include "console/busy.h"
+#include "console/console_context.h"
+#include "console/exchange_log.h"
+#include "console/value_text.h"
+#include "ui_readings_page.h"
+
+namespace varnok {
+
+namespace {
+
+// Decimals of a value shown with its scale's decimal point; a position outside the
+// table shows no decimals rather than a negative precision.
+int decimals_of(uint8_t dec_position) { return dec_position <= 3 ? 3 - dec_position : 0; }
+
+constexpr int kBrightest = 3;  // slider maximum; position = 3 - brightness + 1
+
+}  // namespace
+
+ReadingsPage::ReadingsPage(ConsoleContext& ctx, ExchangeLog& log, QToolButton* ToolButton1, StatusMessage status,
+                           QWidget* parent)
+    : QWidget(parent), ctx_(ctx), log_(log), ToolButton1_(ToolButton1), status_(std::move(status)),
+      ui_(std::make_unique<Ui::ReadingsPage>())
+{
+    ui_->setupUi(this);
+    Timer_opros.setObjectName(QStringLiteral("Timer_opros"));
+    Timer_opros.setInterval(1000);
+    ctx_.pump.hold_back(&Timer_opros);
+    connect(&Timer_opros, &QTimer::timeout, this, &ReadingsPage::Timer_oprosTimer);
+
+    for (int i = 1; i <= 3; ++i) {
+        auto edit = [&](const char* name, const char* suffix = "") {
+            return findChild<QLineEdit*>(QString::fromLatin1(name) + QString::number(i) + QLatin1String(suffix));
+        };
+        auto label = [&](const char* name) {
+            return findChild<QLabel*>(QString::fromLatin1(name) + QString::number(i) + QLatin1String("_label"));
+        };
+        ChannelFields& c = ch_[i];
+        c.LE_Scl = edit("LE_Scl");
+        c.LE_Scla = edit("LE_Scl", "a");
+        c.LE_Scl_label = label("LE_Scl");
+        c.LE_max = edit("LE_max");
+        c.LE_min = edit("LE_min");
+        c.LEizm_te = edit("LEizm_te");
+        c.LEizm_te_label = label("LEizm_te");
+        c.Eizm_te = edit("Eizm_te");
+        c.LEizm_proc = edit("LEizm_proc");
+        c.LEizm_te->installEventFilter(this);
+    }
+    ui_->LEfreq->installEventFilter(this);
+    ui_->Llight->installEventFilter(this);
+
+    auto* modes = new QButtonGroup(this);
+    modes->addButton(ui_->RGtyp_opros_0, 0);
+    modes->addButton(ui_->RGtyp_opros_1, 1);
+    connect(modes, &QButtonGroup::idClicked, this, [this] { RGtyp_oprosClick(); });
+    connect(ui_->Bzapros, &QPushButton::clicked, this, &ReadingsPage::BzaprosClick);
+    connect(ui_->TrackBar_light, &QSlider::valueChanged, this, &ReadingsPage::TrackBar_lightChange);
+}
+
+ReadingsPage::~ReadingsPage() = default;
+
+bool ReadingsPage::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::MouseButtonRelease && static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+        if (watched == ui_->LEfreq)
+            LEfreqClick();
+        else if (watched == ui_->Llight)
+            LlightClick();
+        for (int i = 1; i <= 3; ++i)
+            if (watched == ch_[i].LEizm_te)
+                LEizm_teClick(i);
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+bool ReadingsPage::report(uint8_t code)
+{
+    ctx_.device.err = code;
+    if (code != kOk)
+        log_.append(QString::fromStdString(ctx_.device.mb.msg_buf_error(code)));
+    return code == kOk;
+}
+
+void ReadingsPage::show_scale(int i)
+{
+    const TParSCL& s = ctx_.device.parScl[i];
+    ch_[i].LE_Scl->setText(c_format("%*.*f", 6, decimals_of(s.DecPosition), s.Ustavka.as_float()));
+    ch_[i].LE_Scla->setText(QString::fromUtf8(decpos_text(s.DecPosition)));
+    ch_[i].LE_Scl_label->setText(QString::fromUtf8(unit_text(s.Measure)));
+}
+
+void ReadingsPage::show_setpoints(int i)
+{
+    ch_[i].LE_max->setText(general_float(ctx_.device.parUst[i].Max.as_float()));
+    ch_[i].LE_min->setText(general_float(ctx_.device.parUst[i].Min.as_float()));
+}
+
+void ReadingsPage::show_measured(int i)
+{
+    Device& d = ctx_.device;
+    const float v = d.Ch[i].Urms_te;
+    const TParSCL& s = d.parScl[i];
+    ch_[i].LEizm_te->setText(c_format("%8.4f", v));
+    ch_[i].Eizm_te->setText(c_format("%*.*f", 5, decimals_of(s.DecPosition), v));
+    ch_[i].LEizm_te_label->setText(QString::fromUtf8(unit_text(s.Measure)));
+    // A zero scale has no percentage; the field stays empty instead of showing a division by zero.
+    const float scale = s.Ustavka.as_float();
+    if (scale == 0.0f) {
+        ch_[i].LEizm_proc->clear();
+        return;
+    }
+    d.Ch[i].Urms_proc = v * 100.0f / scale;
+    ch_[i].LEizm_proc->setText(c_format("%8.4f", d.Ch[i].Urms_proc));
+}
+
+void ReadingsPage::zapros_par(uint8_t full)
+{
+    Busy busy(ctx_.busy);
+    Device& d = ctx_.device;
+    // Each channel's request decides for that channel alone: a failed one keeps its fields.
+    if (full == 1) {
+        for (int i = 1; i <= 3; ++i) {
+            const uint8_t e = d.zapros_pars_nastr_SCL_new(i);
+            log_.vivod_buf(d.mb);
+            if (report(e))
+                show_scale(i);
+        }
+        for (int i = 1; i <= 3; ++i) {
+            const uint8_t e = d.zapros_pars_nastr_UST_new(i);
+            log_.vivod_buf(d.mb);
+            if (report(e))
+                show_setpoints(i);
+        }
+    }
+    for (int i = 1; i <= 3; ++i) {
+        const uint8_t e = d.zapros_izm_znach_new(i);
+        log_.vivod_buf(d.mb);
+        if (report(e))
+            show_measured(i);
+    }
+    LEfreqClick();
+    for (int i = 1; i <= 3; ++i)
+        d.zapros_PWM(i);
+}
+
+void ReadingsPage::LEfreqClick()
+{
+    Busy busy(ctx_.busy);
+    Device& d = ctx_.device;
+    const uint8_t e = d.read_input(kRegFreq, 2);
+    log_.vivod_buf(d.mb);
+    if (report(e))
+        ui_->LEfreq->setText(c_format("%8.3f", d.freq.as_float()));
+}
+
+void ReadingsPage::BzaprosClick()
+{
+    log_.show_info();
+    zapros_par(1);
+}
+
+void ReadingsPage::select_mode(int index)
+{
+    (index == 0 ? ui_->RGtyp_opros_0 : ui_->RGtyp_opros_1)->setChecked(true);
+    RGtyp_oprosClick();
+}
+
+void ReadingsPage::RGtyp_oprosClick()
+{
+    if (ui_->RGtyp_opros_1->isChecked()) {
+        status_(QStringLiteral(" Для обновления информации нажмите кнопку \"запрос\" "));
+        periodic_opros = false;
+        periodic_opros_in_process = false;
+        Timer_opros.stop();
+        ToolButton1_->setChecked(false);
+        Pusk_or_Stop();
+    } else {
+        periodic_opros = true;
+        status_(QStringLiteral(" Для запуска периодического опроса нажмите кнопку ПУСК"));
+    }
+    ui_->Bzapros->setVisible(!periodic_opros);
+}
+
+void ReadingsPage::ToolButton1Click()
+{
+    if (!periodic_opros) {
+        ToolButton1_->setChecked(false);
+        return;
+    }
+    Pusk_or_Stop();
+}
+
+void ReadingsPage::Pusk_or_Stop()
+{
+    if (ToolButton1_->isChecked()) {
+        ToolButton1_->setText(QStringLiteral("стоп"));
+        ToolButton1_->setIcon(style()->standardIcon(QStyle::SP_MediaStop));
+        Timer_opros.start(1000);
+        periodic_opros_in_process = true;
+    } else {
+        ToolButton1_->setText(QStringLiteral("пуск"));
+        ToolButton1_->setIcon(style()->standardIcon(QStyle::SP_MediaPlay));
+        Timer_opros.stop();
+        periodic_opros_in_process = false;
+    }
+    ToolButton1_->repaint();
+}
+
+void ReadingsPage::CBtime_oprosChange(int index, const QString& text)
+{
+    if (index < 0)
+        return;
+    ctx_.n_time_opros = static_cast<uint8_t>(index);
+    ctx_.time_opros = text.toInt();
+    Timer_opros.setInterval(ctx_.time_opros * 1000);
+}
+
+void ReadingsPage::Timer_oprosTimer()
+{
+    if (ctx_.busy > 0)
+        return;  // an exchange is under way; the next tick comes soon enough
+    Busy busy(ctx_.busy);
+    Device& d = ctx_.device;
+    Link& link = ctx_.link;
+    if (d.scor_CN[link.sys_num] != 0) {
+        u_err = 0;
+        if (d.zapros_adr(link.sys_num) == kOk) {
+            zapros_par(0);
+            status_(QStringLiteral(" Запущен ПЕРИОДИЧЕСКИЙ опрос (Т= ") + QString::number(ctx_.time_opros) +
+                    QStringLiteral("c)"));
+        } else {
+            log_.append(QStringLiteral("sys_num=") + QString::number(link.sys_num) +
+                        QStringLiteral(" перестал отвечать на  scor=") + QString::number(link.scor_obmena));
+            select_mode(1);
+            Timer_opros.stop();
+        }
+        log_.hide_info();
+    } else {
+        ++u_err;
+        log_.append(QString::number(u_err) + QStringLiteral(" scor=0 а скорость-то потерялась "));
+        status_(QStringLiteral("  сброшен ПЕРИОДИЧЕСКИЙ опрос (перестал отвечать ) "));
+        if (u_err > 10)
+            Timer_opros.stop();
+    }
+    Timer_opros.setInterval(ctx_.time_opros * 1000);
+}
+
+void ReadingsPage::TabSheet1Show()
+{
+    status_(QStringLiteral(" Для обновления информации нажмите кнопку \"запрос\" "));
+    if (periodic_opros_in_process) {
+        Timer_opros.start();
+        status_(QStringLiteral(" Идет периодический опрос каждые ") + QString::number(ctx_.time_opros) +
+                QStringLiteral("c"));
+    } else {
+        Timer_opros.stop();
+    }
+    ctx_.device.onoff_swJMP78 = false;
+}
+
+void ReadingsPage::TabSheet1Hide() { Timer_opros.stop(); }
+
+void ReadingsPage::LEizm_teClick(int i)
+{
+    Busy busy(ctx_.busy);
+    Device& d = ctx_.device;
+    const uint8_t e = d.zapros_izm_znach_new(i);
+    log_.vivod_buf(d.mb);
+    if (report(e))
+        ch_[i].LEizm_te->setText(general_float(d.Ch[i].Urms_te));
+}
+
+void ReadingsPage::LlightClick()
+{
+    Busy busy(ctx_.busy);
+    Device& d = ctx_.device;
+    const uint8_t e = d.read_holding(kRegLight, 1);
+    log_.vivod_buf(d.mb);
+    // A brightness outside 1..3 has no slider position; moving the slider to an end for it
+    // would write that end back to the device.
+    if (report(e) && d.light >= 1 && d.light <= kBrightest)
+        ui_->TrackBar_light->setValue(kBrightest - d.light + 1);
+}
+
+void ReadingsPage::TrackBar_lightChange(int position)
+{
+    Device& d = ctx_.device;
+    if (kBrightest - d.light + 1 == position)
+        return;
+    Busy busy(ctx_.busy);
+    const auto value = static_cast<uint8_t>(kBrightest - position + 1);
+    uint8_t e = d.write_holding(kRegLight, value);
+    log_.vivod_buf(d.mb);
+    if (e == kBusy) {
+        d.mb.receive_again();
+        e = d.mb.obrab_buf_write_holding_registers(kRegLight, 1);
+    }
+    // The device now holds what was written; a move back to the old position must write again.
+    if (report(e))
+        d.light = value;
+}
+
+}  // namespace varnok

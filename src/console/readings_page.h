@@ -1,0 +1,88 @@
+#pragma once
+// The readings page: the three channels' scales, setpoints and measured values, the
+// frequency and the indicator brightness, and the polling that keeps them current.
+
+#include <QTimer>
+#include <QWidget>
+#include <array>
+#include <functional>
+#include <memory>
+
+class QLabel;
+class QLineEdit;
+class QToolButton;
+
+namespace Ui {
+class ReadingsPage;
+}
+
+namespace varnok {
+
+struct ConsoleContext;
+class ExchangeLog;
+
+class ReadingsPage : public QWidget {
+    Q_OBJECT
+public:
+    using StatusMessage = std::function<void(const QString&)>;
+
+    ReadingsPage(ConsoleContext& ctx, ExchangeLog& log, QToolButton* ToolButton1, StatusMessage status,
+                 QWidget* parent = nullptr);
+    ~ReadingsPage() override;
+
+    // Poll mode and state.
+    bool periodic_opros = false;
+    bool periodic_opros_in_process = false;
+    uint8_t u_err = 0;
+    QTimer Timer_opros;
+
+    // One poll: 1 = scales, setpoints and measured values; any other value = measured values.
+    void zapros_par(uint8_t full);
+    void LEfreqClick();
+    void BzaprosClick();
+    void RGtyp_oprosClick();
+    void ToolButton1Click();
+    void Pusk_or_Stop();
+    void CBtime_oprosChange(int index, const QString& text);
+    void Timer_oprosTimer();
+    void TabSheet1Show();
+    void TabSheet1Hide();
+
+    void LEizm_teClick(int channel);
+    void LlightClick();
+    void TrackBar_lightChange(int position);
+
+    Ui::ReadingsPage& form() { return *ui_; }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    struct ChannelFields {
+        QLineEdit* LE_Scl = nullptr;
+        QLineEdit* LE_Scla = nullptr;
+        QLabel* LE_Scl_label = nullptr;
+        QLineEdit* LE_max = nullptr;
+        QLineEdit* LE_min = nullptr;
+        QLineEdit* LEizm_te = nullptr;
+        QLabel* LEizm_te_label = nullptr;
+        QLineEdit* Eizm_te = nullptr;
+        QLineEdit* LEizm_proc = nullptr;
+    };
+
+    void show_scale(int i);
+    void show_setpoints(int i);
+    void show_measured(int i);
+    // Appends the error line of a failed exchange; true when the code is good.
+    bool report(uint8_t code);
+    void select_mode(int index);
+
+    ConsoleContext& ctx_;
+    ExchangeLog& log_;
+    QToolButton* ToolButton1_;
+    StatusMessage status_;
+    std::unique_ptr<Ui::ReadingsPage> ui_;
+    std::array<ChannelFields, 4> ch_{};  // index 1..3
+};
+
+}  // namespace varnok

@@ -1,0 +1,475 @@
+#include "console/tfglav.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDir>
+#include <QShortcut>
+#include <QDate>
+#include <QLocale>
+#include <QMouseEvent>
+#include <QScreen>
+#include <QStyle>
+#include <QToolBar>
+#include <QToolButton>
+
+#include "console/busy.h"
+#include "console/console_context.h"
+#include "console/digit_filter.h"
+#include "console/exchange_log.h"
+#include "console/help_viewer.h"
+#include "console/message_box.h"
+#include "console/readings_page.h"
+#include "console/tfabout.h"
+#include "console/tfcomdcb.h"
+#include "ui_tfglav.h"
+
+namespace varnok {
+
+namespace {
+
+struct ToolButtonSpec {
+    const char* name;
+    const char* caption;
+    const char* hint;
+    QStyle::StandardPixmap icon;
+};
+
+constexpr ToolButtonSpec kPageButtons[] = {
+    {"ToolButton9", "параметры", "параметры прибора", QStyle::SP_FileDialogDetailedView},
+    {"ToolButton10", "показания", "показания прибора", QStyle::SP_ComputerIcon},
+    {"ToolButton11", "калибровка", "калибровка прибора", QStyle::SP_DriveHDIcon},
+};
+
+constexpr ToolButtonSpec kExitButtons[] = {
+    {"ToolButton13", "справка", "встроенная справка", QStyle::SP_DialogHelpButton},
+    {"ToolButton14", "ВЫХОД", "завершение программы", QStyle::SP_DialogCloseButton},
+};
+
+struct PanelSpec {
+    int width;
+    const char* design_text;
+};
+
+constexpr std::array<PanelSpec, 6> kPanels = {{
+    {80, "ПОРТ:"}, {80, "Адрес"}, {120, "Скорость:"}, {100, "паритет:"}, {100, "стопбит:"}, {50, ""},
+}};
+
+// The time of day in the locale's long format, without the time zone.
+QString long_time(const QTime& t)
+{
+    QString format = QLocale().timeFormat(QLocale::LongFormat);
+    format.remove(QLatin1Char('t'));
+    return QLocale().toString(t, format.trimmed());
+}
+
+}  // namespace
+
+TFglav::TFglav(ConsoleContext& ctx, QWidget* parent)
+    : QMainWindow(parent), ctx_(ctx), ui_(std::make_unique<Ui::TFglav>())
+{
+    ui_->setupUi(this);
+    setProperty("helpContext", 1);
+    ctx_.notices.set_parent(this);
+
+    log_ = new ExchangeLog(ui_->LBtuda, ui_->LBsuda, ui_->ListBox1, this);
+    QSizePolicy keep = ui_->ListBox1->sizePolicy();
+    keep.setRetainSizeWhenHidden(true);
+    ui_->ListBox1->setSizePolicy(keep);
+
+    build_tool_bar();
+    build_status_bar();
+
+    readings_ = new ReadingsPage(ctx_, *log_, tool_button("ToolButton1"),
+                                 [this](const QString& text) { set_status_panel(5, text); }, ui_->TabSheet1);
+    auto* sheet = new QVBoxLayout(ui_->TabSheet1);
+    sheet->setContentsMargins(4, 4, 4, 4);
+    sheet->addWidget(readings_);
+
+    ui_->UpDown_adr->setAssociate(ui_->Esysnum);
+    ui_->UpDown_adr->setRange(1, 247);
+    digits_ = new DigitFilter(this);
+    ui_->Esysnum->installEventFilter(digits_);
+    ui_->Ed_name->installEventFilter(this);
+    ui_->Ed_version->installEventFilter(this);
+
+    // The separators of the menus carry names of their own.
+    ui_->N_file->actions().at(4)->setObjectName(QStringLiteral("N10"));
+    ui_->N_help->actions().at(2)->setObjectName(QStringLiteral("N16"));
+
+    Timer_system.setObjectName(QStringLiteral("Timer_system"));
+    Timer_system.setInterval(1000);
+    ctx_.pump.hold_back(&Timer_system);
+    connect(&Timer_system, &QTimer::timeout, this, &TFglav::Timer_systemTimer);
+
+    connect_controls();
+    auto* f1 = new QShortcut(QKeySequence::HelpContents, this);
+    connect(f1, &QShortcut::activated, this, &TFglav::context_help);
+    FormCreate();
+    Timer_system.start();
+}
+
+TFglav::~TFglav() = default;
+
+void TFglav::set_windows(TFabout* about, TFcomdcb* comdcb)
+{
+    about_ = about;
+    comdcb_ = comdcb;
+}
+
+void TFglav::build_tool_bar()
+{
+    QToolBar* bar = new QToolBar(this);
+    bar->setObjectName(QStringLiteral("ToolBar1"));
+    bar->setMovable(false);
+    bar->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    addToolBar(Qt::TopToolBarArea, bar);
+
+    auto add = [&](const ToolButtonSpec& spec) {
+        auto* b = new QToolButton(bar);
+        b->setObjectName(QLatin1String(spec.name));
+        b->setText(QString::fromUtf8(spec.caption));
+        b->setToolTip(QString::fromUtf8(spec.hint));
+        b->setStatusTip(b->toolTip());
+        b->setAccessibleName(b->text());
+        b->setIcon(style()->standardIcon(spec.icon));
+        b->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+        b->setMinimumWidth(72);
+        bar->addWidget(b);
+        return b;
+    };
+    QToolButton* pusk = add({"ToolButton1", "пуск", "запуск\\останов периодического опроса", QStyle::SP_MediaPlay});
+    pusk->setCheckable(true);
+    connect(pusk, &QToolButton::clicked, this, [this] { readings_->ToolButton1Click(); });
+    QToolButton* stop = add({"ToolButton2", "стоп", "", QStyle::SP_MediaStop});
+    bar->actions().last()->setVisible(false);
+    stop->setAccessibleName(QStringLiteral("стоп"));
+    for (int i = 0; i < 3; ++i)
+        bar->addSeparator();
+    for (const auto& spec : kPageButtons)
+        add(spec);
+    bar->addSeparator();
+    for (const auto& spec : kExitButtons)
+        add(spec);
+}
+
+void TFglav::build_status_bar()
+{
+    for (size_t i = 0; i < kPanels.size(); ++i) {
+        auto* panel = new QLabel(QString::fromUtf8(kPanels[i].design_text), ui_->StatusBar1);
+        panel->setObjectName(QStringLiteral("StatusPanel%1").arg(i));
+        panel->setMinimumWidth(kPanels[i].width);
+        panel->setFrameShape(QFrame::Panel);
+        panel->setFrameShadow(QFrame::Sunken);
+        ui_->StatusBar1->addWidget(panel, i + 1 == kPanels.size() ? 1 : 0);
+        panels_[i] = panel;
+    }
+}
+
+QToolButton* TFglav::tool_button(const char* name) const { return findChild<QToolButton*>(QLatin1String(name)); }
+
+QString TFglav::status_panel(int index) const { return panels_.at(size_t(index))->text(); }
+
+void TFglav::set_status_panel(int index, const QString& text) { panels_.at(size_t(index))->setText(text); }
+
+void TFglav::connect_controls()
+{
+    using Combo = QComboBox;
+    connect(ui_->CBport, &Combo::activated, this, &TFglav::CBportChange);
+    connect(ui_->CBscor, &Combo::activated, this, &TFglav::CBscorChange);
+    connect(ui_->CBparity, &Combo::activated, this, &TFglav::CBparityChange);
+    connect(ui_->CBstopbit, &Combo::activated, this, &TFglav::CBstopbitChange);
+    connect(ui_->CBtime_opros, &Combo::activated, this,
+            [this](int i) { readings_->CBtime_oprosChange(i, ui_->CBtime_opros->itemText(i)); });
+    connect(ui_->Binitport, &QPushButton::clicked, this, &TFglav::BinitportClick);
+    connect(ui_->UpDown_adr, &UpDown::changingEx, this, &TFglav::UpDown_adrChangingEx);
+    connect(ui_->Esysnum, &QLineEdit::textChanged, this, &TFglav::EsysnumChange);
+    connect(ui_->PageControl1, &QTabWidget::currentChanged, this, &TFglav::page_changed);
+
+    connect(tool_button("ToolButton9"), &QToolButton::clicked, this, &TFglav::ToolButton9Click);
+    connect(tool_button("ToolButton10"), &QToolButton::clicked, this, &TFglav::ToolButton10Click);
+    connect(tool_button("ToolButton11"), &QToolButton::clicked, this, &TFglav::ToolButton11Click);
+    connect(tool_button("ToolButton13"), &QToolButton::clicked, this, &TFglav::N_spravkaClick);
+    connect(tool_button("ToolButton14"), &QToolButton::clicked, this, &TFglav::N_closeClick);
+
+    connect(ui_->N_pokazania, &QAction::triggered, this, &TFglav::ToolButton10Click);
+    connect(ui_->N_params, &QAction::triggered, this, &TFglav::ToolButton9Click);
+    connect(ui_->N_calibr, &QAction::triggered, this, &TFglav::ToolButton11Click);
+    connect(ui_->N_spravka, &QAction::triggered, this, &TFglav::N_spravkaClick);
+    connect(ui_->N_about, &QAction::triggered, this, &TFglav::N_aboutClick);
+    connect(ui_->N_obCOM, &QAction::triggered, this, &TFglav::N_obCOMClick);
+    connect(ui_->N_close, &QAction::triggered, this, &TFglav::N_closeClick);
+    connect(ui_->N_close1, &QAction::triggered, this, &TFglav::N_closeClick);
+}
+
+void TFglav::FormCreate()
+{
+    help_file_ = QStringLiteral("varnok.hlp");
+    const QRect screen = QApplication::primaryScreen() ? QApplication::primaryScreen()->availableGeometry() : QRect();
+    if (screen.isValid())
+        move(screen.center() - rect().center());
+    ui_->PageControl1->setCurrentWidget(ui_->TabSheet1);
+
+    Link& link = ctx_.link;
+    link.sys_num = 5;
+    link.scor_obmena = 9600;
+    link.num_scor = 2;
+    link.parity = 0;
+    link.stopbit = 1;
+    link.bytesize = 8;
+    link.name_comport = "COM1";
+    link.num_name_comport = 1;
+    ctx_.n_time_opros = 1;
+    ctx_.time_opros = var_time_opros[ctx_.n_time_opros];
+    link.R_IntervalTimeout = link.n_R_IntervalTimeout = 30;
+    link.R_TotalTimeoutMultiplier = link.n_R_TotalTimeoutMultiplier = 5;
+    link.R_TotalTimeoutConstant = link.n_R_TotalTimeoutConstant = 225;
+    link.W_TotalTimeoutMultiplier = link.n_W_TotalTimeoutMultiplier = 0;
+    link.W_TotalTimeoutConstant = link.n_W_TotalTimeoutConstant = 0;
+    ctx_.device.mb.dl_note = 8;
+    ctx_.device.mb.dl_otvet = 9;
+    ctx_.device.mb.kol_wait_bytes = 20;
+
+    readings_->Timer_opros.stop();
+    readings_->periodic_opros = false;
+    readings_->periodic_opros_in_process = false;
+    ui_->Esysnum->setText(QString::number(link.sys_num));
+    ui_->UpDown_adr->setPosition(link.sys_num);
+}
+
+void TFglav::show_connection()
+{
+    const Link& link = ctx_.link;
+    ui_->CBport->setCurrentIndex(link.num_name_comport - 1);
+    ui_->CBscor->setCurrentIndex(link.num_scor >= 1 && link.num_scor <= 6 ? link.num_scor - 1 : -1);
+    ui_->CBparity->setCurrentIndex(link.parity <= 2 ? link.parity : -1);
+    ui_->CBstopbit->setCurrentIndex(link.stopbit == 1 || link.stopbit == 2 ? link.stopbit - 1 : -1);
+    ui_->CBtime_opros->setCurrentIndex(ctx_.n_time_opros);
+    // Each port name's tool tip tells the device it stands for.
+    for (int i = 0; i < ui_->CBport->count(); ++i) {
+        const std::string path = ctx_.ports.resolve(txt_name_comport[size_t(i)]);
+        ui_->CBport->setItemData(i, path.empty() ? QStringLiteral("нет устройства") : QString::fromStdString(path),
+                                 Qt::ToolTipRole);
+    }
+}
+
+void TFglav::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    if (shown_page_ < 0)
+        page_changed(ui_->PageControl1->currentIndex());
+}
+
+void TFglav::page_changed(int index)
+{
+    if (shown_page_ == 0)
+        readings_->TabSheet1Hide();
+    shown_page_ = index;
+    if (index == 0)
+        readings_->TabSheet1Show();
+}
+
+void TFglav::changeEvent(QEvent* event)
+{
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::ActivationChange)
+        activation_changed();
+}
+
+// Activation runs on the first activation and on each return from another window of the
+// program; a modal box coming and going, or another program taking the focus, does not count.
+void TFglav::activation_changed()
+{
+    if (ctx_.busy > 0) {
+        activation_deferred_ = true;
+        return;
+    }
+    if (isActiveWindow()) {
+        const bool run = !activated_once_ || left_for_own_window_ || activation_deferred_;
+        activated_once_ = true;
+        left_for_own_window_ = left_for_modal_ = activation_deferred_ = false;
+        if (run)
+            FormActivate();
+        return;
+    }
+    if (QApplication::activeModalWidget()) {
+        left_for_modal_ = true;
+    } else if (QApplication::activeWindow() && QApplication::activeWindow() != this) {
+        left_for_own_window_ = true;
+        FormDeactivate();
+    }
+}
+
+void TFglav::FormActivate()
+{
+    Busy busy(ctx_.busy);
+    Link& link = ctx_.link;
+    Device& d = ctx_.device;
+    ui_->Esysnum->setText(QString::number(link.sys_num));
+    ui_->Ecur_sysnum->setText(QString::number(link.sys_num));
+    ui_->Esysnum->repaint();
+    ui_->Ecur_sysnum->repaint();
+    {
+        const QSignalBlocker quiet(ui_->CBtime_opros);
+        ui_->CBtime_opros->setCurrentIndex(ctx_.n_time_opros);
+    }
+    link.vich_timeout(link.num_scor, 32);
+    link.init_com_port_new(link.name_comport, link.scor_obmena, link.parity, link.stopbit, link.bytesize);
+    for (int k = 1; k <= kChannels; ++k)
+        d.Ch[k].new_ADCout.Long = 1;
+    if (d.zapros_adr(link.sys_num) == kOk) {
+        d.scor_CN[link.sys_num] = link.num_scor;
+        readings_->zapros_par(1);
+        Ed_nameClick();
+        Ed_versionClick();
+        findChild<QToolBar*>(QStringLiteral("ToolBar1"))->setVisible(true);
+    }
+    set_status_panel(0, QStringLiteral(" Порт: ") + QString::fromStdString(link.name_comport));
+    set_status_panel(1, QStringLiteral(" Адрес: ") + QString::number(link.sys_num));
+    set_status_panel(2, QStringLiteral(" Скорость: ") + QString::number(link.scor_obmena));
+    set_status_panel(3, QStringLiteral(" паритет: ") + QString::fromStdString(parity_text(link.parity)));
+    set_status_panel(4, QStringLiteral(" стопбит:") + QString::number(link.stopbit));
+    readings_->Timer_opros.setInterval(1000);
+}
+
+void TFglav::FormDeactivate() { readings_->Timer_opros.stop(); }
+
+void TFglav::closeEvent(QCloseEvent* event)
+{
+    // The line settings and the poll period go to the settings file; a failure is shown, not fatal.
+    if (!ctx_.settings.ToIni(false) && !ctx_.settings.problem().empty())
+        log_->append(QString::fromStdString(ctx_.settings.problem()));
+    event->accept();
+}
+
+void TFglav::BinitportClick()
+{
+    Busy busy(ctx_.busy);
+    Link& link = ctx_.link;
+    link.vich_timeout(link.num_scor, 32);
+    link.init_com_port_new(link.name_comport, link.scor_obmena, link.parity, link.stopbit, link.bytesize);
+    const QString lines[] = {
+        QStringLiteral("U=") + QString::number(link.scor_obmena),
+        QStringLiteral("bytesize=") + QString::number(link.bytesize),
+        QStringLiteral("P=") + QString::number(link.parity),
+        QStringLiteral("Sp=") + QString::number(link.stopbit),
+        QStringLiteral("RTI=") + QString::number(link.R_IntervalTimeout),
+        QStringLiteral("RTTM=") + QString::number(link.R_TotalTimeoutMultiplier),
+        QStringLiteral("RTTC=") + QString::number(link.R_TotalTimeoutConstant),
+        QStringLiteral("WTTM=") + QString::number(link.W_TotalTimeoutMultiplier),
+        QStringLiteral("WTTC=") + QString::number(link.W_TotalTimeoutConstant),
+    };
+    QListWidget* list = ui_->LB_initport;
+    for (int i = 0; i < int(std::size(lines)); ++i) {
+        if (i < list->count())
+            list->item(i)->setText(lines[i]);
+        else
+            list->addItem(lines[i]);
+    }
+}
+
+void TFglav::CBportChange(int index)
+{
+    ctx_.link.name_comport = ui_->CBport->itemText(index).toStdString();
+    ctx_.link.num_name_comport = static_cast<uint8_t>(index + 1);
+}
+
+void TFglav::CBscorChange(int index)
+{
+    ctx_.link.scor_obmena = ui_->CBscor->itemText(index).toInt();
+    ctx_.link.num_scor = static_cast<uint8_t>(index + 1);
+}
+
+void TFglav::CBparityChange(int index) { ctx_.link.parity = static_cast<uint8_t>(index); }
+
+void TFglav::CBstopbitChange(int index) { ctx_.link.stopbit = static_cast<uint8_t>(index + 1); }
+
+void TFglav::UpDown_adrChangingEx(bool& AllowChange, int NewValue, int /*Direction*/)
+{
+    if (NewValue >= ui_->UpDown_adr->min() && NewValue <= ui_->UpDown_adr->max())
+        ctx_.link.sys_num = static_cast<uint8_t>(NewValue);
+    AllowChange = true;
+}
+
+void TFglav::EsysnumChange() { ui_->Ecur_sysnum->setText(QString::number(ctx_.link.sys_num)); }
+
+void TFglav::ToolButton10Click() { ui_->PageControl1->setCurrentIndex(0); }
+
+void TFglav::ToolButton9Click() { ui_->PageControl1->setCurrentIndex(1); }
+
+void TFglav::ToolButton11Click() { ui_->PageControl1->setCurrentIndex(2); }
+
+void TFglav::N_closeClick() { close(); }
+
+void TFglav::N_aboutClick()
+{
+    if (about_)
+        about_->exec();
+}
+
+void TFglav::N_obCOMClick()
+{
+    if (comdcb_) {
+        comdcb_->refresh();
+        comdcb_->show();
+    }
+}
+
+// A bare help file name is looked for beside the program, as the help viewer expects.
+QString TFglav::help_path() const { return QDir(QCoreApplication::applicationDirPath()).filePath(help_file_); }
+
+void TFglav::N_spravkaClick()
+{
+    help_file_ = QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("varnok.hlp"));
+    QString error;
+    if (!HelpViewer::openFinder(help_path(), &error))
+        MessageBox::show(this, error);
+}
+
+void TFglav::context_help()
+{
+    QWidget* focused = QApplication::focusWidget();
+    const int context = helpContextFor(focused ? focused : this);
+    QString error;
+    if (!HelpViewer::openContext(help_path(), context, &error))
+        MessageBox::show(this, error);
+}
+
+void TFglav::Timer_systemTimer()
+{
+    const QDateTime now = QDateTime::currentDateTime();
+    ui_->Edit_cur_date->setText(QStringLiteral("дата ") + QLocale().toString(now.date(), QLocale::ShortFormat));
+    ui_->Edit_cur_time->setText(QStringLiteral(" время ") + long_time(now.time()));
+    ui_->Edit_cur_date->repaint();
+    ui_->Edit_cur_time->repaint();
+}
+
+bool TFglav::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::MouseButtonRelease && static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+        if (watched == ui_->Ed_name)
+            Ed_nameClick();
+        else if (watched == ui_->Ed_version)
+            Ed_versionClick();
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void TFglav::read_text(uint16_t first_register, QLineEdit* field)
+{
+    Busy busy(ctx_.busy);
+    Device& d = ctx_.device;
+    const uint8_t e = d.read_input(first_register, kTextRegisters);
+    log_->vivod_buf(d.mb);
+    d.err = e;
+    if (e == kOk)
+        field->setText(QString::fromStdString(d.tmp_text()));
+    else
+        log_->append(QString::fromStdString(d.mb.msg_buf_error(e)));
+    field->repaint();
+}
+
+void TFglav::Ed_nameClick() { read_text(kRegName, ui_->Ed_name); }
+
+void TFglav::Ed_versionClick() { read_text(kRegVersion, ui_->Ed_version); }
+
+}  // namespace varnok

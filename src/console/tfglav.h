@@ -1,0 +1,103 @@
+#pragma once
+// The main window: tool bar, menu, status bar, connection column, exchange log, and the
+// pages, to which it routes the commands that concern them.
+
+#include <QMainWindow>
+#include <QTimer>
+#include <array>
+#include <memory>
+
+class QLabel;
+class QLineEdit;
+class QToolButton;
+
+namespace Ui {
+class TFglav;
+}
+
+namespace varnok {
+
+struct ConsoleContext;
+class DigitFilter;
+class ExchangeLog;
+class ReadingsPage;
+class TFabout;
+class TFcomdcb;
+
+class TFglav : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit TFglav(ConsoleContext& ctx, QWidget* parent = nullptr);
+    ~TFglav() override;
+
+    // The windows created after this one, for the menu commands that open them.
+    void set_windows(TFabout* about, TFcomdcb* comdcb);
+
+    void FormCreate();
+    void FormActivate();
+    void FormDeactivate();
+    void BinitportClick();
+    void CBportChange(int index);
+    void CBscorChange(int index);
+    void CBparityChange(int index);
+    void CBstopbitChange(int index);
+    void UpDown_adrChangingEx(bool& AllowChange, int NewValue, int Direction);
+    void EsysnumChange();
+    void ToolButton9Click();
+    void ToolButton10Click();
+    void ToolButton11Click();
+    void N_spravkaClick();
+    void N_aboutClick();
+    void N_obCOMClick();
+    void N_closeClick();
+    void Timer_systemTimer();
+    void Ed_nameClick();
+    void Ed_versionClick();
+    // F1: the help topic of the focused control.
+    void context_help();
+
+    // Shows the current link settings and poll period in the connection column.
+    void show_connection();
+
+    QString status_panel(int index) const;
+    void set_status_panel(int index, const QString& text);
+    QToolButton* tool_button(const char* name) const;
+
+    ExchangeLog& log() { return *log_; }
+    ReadingsPage& readings() { return *readings_; }
+    Ui::TFglav& form() { return *ui_; }
+
+    QTimer Timer_system;
+
+protected:
+    void changeEvent(QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void build_tool_bar();
+    void build_status_bar();
+    void connect_controls();
+    void page_changed(int index);
+    void read_text(uint16_t first_register, QLineEdit* field);
+    void activation_changed();
+    QString help_path() const;
+
+    ConsoleContext& ctx_;
+    std::unique_ptr<Ui::TFglav> ui_;
+    ExchangeLog* log_ = nullptr;
+    ReadingsPage* readings_ = nullptr;
+    DigitFilter* digits_ = nullptr;
+    std::array<QLabel*, 6> panels_{};
+    TFabout* about_ = nullptr;
+    TFcomdcb* comdcb_ = nullptr;
+    QString help_file_;
+    int shown_page_ = -1;
+    bool activated_once_ = false;
+    bool left_for_modal_ = false;
+    bool left_for_own_window_ = false;
+    bool activation_deferred_ = false;
+};
+
+}  // namespace varnok

@@ -1,0 +1,163 @@
+#pragma once
+// The whole console (its windows, created in the program's order) against the simulator
+// on a pseudo-terminal, with a settings file in a folder of the test's own.
+
+#include <QApplication>
+#include <QComboBox>
+#include <QLabel>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QRegularExpression>
+#include <QSlider>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QToolButton>
+#include <gtest/gtest.h>
+#include <memory>
+
+#include "console/console_context.h"
+#include "console/up_down.h"
+#include "console/exchange_log.h"
+#include "console/message_box.h"
+#include "console/readings_page.h"
+#include "console/search/tfmsg.h"
+#include "console/tfabout.h"
+#include "console/tfcomdcb.h"
+#include "console/tfglav.h"
+#include "console/tfmsetup.h"
+#include "support/sim_process.h"
+
+namespace varnok::test {
+
+class ConsoleOnSim : public ::testing::Test {
+protected:
+    ~ConsoleOnSim() override { MessageBox::set_recorder({}); }
+
+    QString ini_path() const { return dir.filePath(QStringLiteral("varnok.ini")); }
+
+    void write_ini(const QString& text)
+    {
+        QFile f(ini_path());
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(text.toUtf8());
+    }
+    QString read_ini() const
+    {
+        QFile f(ini_path());
+        return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+    }
+
+    // A settings file whose "порты" section maps COM`port` to the simulator.
+    QString ini_for_sim(int speed = 9600, int port = 1, int address = 5) const
+    {
+        return QStringLiteral("[связь]\nПОРТ=%1\nНОМЕР=%2\nСКОРОСТЬ=%3\nПАРИТЕТ=0\nСТОПБИТ=1\nПЕРИОД ОПРОСА=1\n\n"
+                              "[порты]\nCOM%1=%4\n")
+            .arg(port)
+            .arg(address)
+            .arg(speed)
+            .arg(QString::fromStdString(sim->path()));
+    }
+
+    void start_sim(std::vector<std::string> args = {})
+    {
+        args.insert(args.end(), {"--noise", "0", "--log", log_path().toStdString()});
+        sim = std::make_unique<SimProcess>(args);
+    }
+
+    // Creates the windows as the program does. `map_com1` gives COM1 to the simulator
+    // without any settings file.
+    void start_console(bool map_com1 = false)
+    {
+        MessageBox::set_recorder([this](const QString& text, const QString&) { boxes << text; });
+        ctx = std::make_unique<ConsoleContext>(ini_path().toStdString());
+        if (map_com1)
+            ctx->ports.set(1, sim->path());
+        glav = std::make_unique<TFglav>(*ctx);
+        about = std::make_unique<TFabout>(glav.get());
+        comdcb = std::make_unique<TFcomdcb>(ctx->link);
+        setup = std::make_unique<TFMsetup>(*ctx, *glav);
+        msg = std::make_unique<TFmsg>();
+        glav->set_windows(about.get(), comdcb.get());
+    }
+
+    // Shows the main window and waits for its activation sequence to finish.
+    void show_and_activate()
+    {
+        glav->show();
+        glav->activateWindow();
+        ASSERT_TRUE(wait_for([&] { return glav->status_panel(0).startsWith(QStringLiteral(" Порт: ")); }));
+    }
+
+    void start_all(std::vector<std::string> sim_args = {})
+    {
+        start_sim(std::move(sim_args));
+        write_ini(ini_for_sim());
+        start_console();
+        show_and_activate();
+    }
+
+    template <class Pred>
+    static bool wait_for(Pred pred, int ms = 5000)
+    {
+        QElapsedTimer t;
+        t.start();
+        while (!pred()) {
+            if (t.elapsed() > ms)
+                return false;
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+            QTest::qWait(5);
+        }
+        return true;
+    }
+
+    QString log_path() const { return dir.filePath(QStringLiteral("frames.log")); }
+
+    // The requests the simulator received, in order, as hexadecimal text.
+    QStringList requests() const
+    {
+        QFile f(log_path());
+        QStringList out;
+        if (!f.open(QIODevice::ReadOnly))
+            return out;
+        for (const QByteArray& line : f.readAll().split('\n')) {
+            const int at = line.indexOf("<- ");
+            if (at >= 0)
+                out << QString::fromLatin1(line.mid(at + 3)).trimmed();
+        }
+        return out;
+    }
+
+    template <class T>
+    T* find(const char* name) const
+    {
+        T* w = glav->findChild<T*>(QLatin1String(name));
+        EXPECT_NE(w, nullptr) << name;
+        return w;
+    }
+    QString text(const char* name) const { return find<QLineEdit>(name)->text(); }
+    QStringList info_lines() const
+    {
+        QStringList out;
+        auto* list = find<QListWidget>("ListBox1");
+        for (int i = 0; i < list->count(); ++i)
+            out << list->item(i)->text();
+        return out;
+    }
+    static void click(QWidget* w) { QTest::mouseClick(w, Qt::LeftButton); }
+
+    QTemporaryDir dir;
+    std::unique_ptr<SimProcess> sim;
+    std::unique_ptr<ConsoleContext> ctx;
+    std::unique_ptr<TFglav> glav;
+    std::unique_ptr<TFabout> about;
+    std::unique_ptr<TFcomdcb> comdcb;
+    std::unique_ptr<TFMsetup> setup;
+    std::unique_ptr<TFmsg> msg;
+    QStringList boxes;
+};
+
+}  // namespace varnok::test

@@ -1,0 +1,220 @@
+// Start-up, activation, the connection column and the settings file, against the simulator.
+#include "console/value_text.h"
+#include "console_fixture.h"
+
+namespace varnok::test {
+namespace {
+
+using Startup = ConsoleOnSim;
+
+TEST_F(Startup, FirstStartWritesTheDefaultsProbesThenPollsInOrder)
+{
+    start_sim();
+    start_console(/*map_com1=*/true);
+    EXPECT_EQ(read_ini(),
+              QStringLiteral("[связь]\nПОРТ=1\nНОМЕР=5\nСКОРОСТЬ=9600\nПАРИТЕТ=0\nСТОПБИТ=1\nПЕРИОД ОПРОСА=1\n\n"
+                             "[таймауты]\n RIT=30\n RTTM=5\n RTTC=225\n WTTM=0\n WTTC=0\n"));
+    show_and_activate();
+
+    const QStringList expected = {
+        "05 03 08 00 00 01 87 EE",  // start-up probe (search mode)
+        "05 03 08 00 00 01 87 EE",  // activation's address check
+        "05 03 00 20 00 03 05 85", "05 03 00 40 00 03 05 9B", "05 03 00 60 00 03 04 51",
+        "05 03 00 23 00 04 B4 47", "05 03 00 43 00 04 B4 59", "05 03 00 63 00 04 B5 93",
+        "05 04 00 2C 00 02 B1 86", "05 04 00 4C 00 02 B1 98", "05 04 00 6C 00 02 B0 52",
+        "05 04 00 02 00 02 D1 8F",
+        "05 03 00 2A 00 02 E4 47", "05 03 00 4A 00 02 E4 59", "05 03 00 6A 00 02 E5 93",
+        "05 04 00 04 00 05 70 4C", "05 04 00 09 00 05 E1 8F",
+    };
+    ASSERT_TRUE(wait_for([&] { return requests().size() >= expected.size(); }));
+    EXPECT_EQ(requests(), expected);
+
+    EXPECT_EQ(glav->status_panel(0), " Порт: COM1");
+    EXPECT_EQ(glav->status_panel(1), " Адрес: 5");
+    EXPECT_EQ(glav->status_panel(2), " Скорость: 9600");
+    EXPECT_EQ(glav->status_panel(3), " паритет: нет ");
+    EXPECT_EQ(glav->status_panel(4), " стопбит:1");
+    EXPECT_EQ(ctx->device.scor_CN[5], 2);
+
+    // The simulator's own values, in the console's formats.
+    const Device& d = ctx->device;
+    EXPECT_EQ(text("LE_Scl1"), " 250.0");
+    EXPECT_EQ(text("LE_Scl1a"), "ddd.d");
+    EXPECT_EQ(find<QLabel>("LE_Scl1_label")->text(), "В ");
+    EXPECT_EQ(text("LE_Scl2"), " 5.000");
+    EXPECT_EQ(find<QLabel>("LEizm_te3_label")->text(), "мА");
+    EXPECT_EQ(text("LE_max1"), general_float(d.parUst[1].Max.as_float()));
+    EXPECT_EQ(text("LE_min2"), general_float(d.parUst[2].Min.as_float()));
+    EXPECT_EQ(text("LEizm_te1"), c_format("%8.4f", d.Ch[1].Urms_te));
+    EXPECT_EQ(text("Eizm_te1"), c_format("%*.*f", 5, 1, d.Ch[1].Urms_te));
+    EXPECT_NEAR(d.Ch[1].Urms_te, 106.25, 0.01);  // 42.5 % of 250
+    EXPECT_EQ(text("LEizm_proc1"), c_format("%8.4f", d.Ch[1].Urms_te * 100.0f / 250.0f));
+    EXPECT_EQ(text("LEfreq"), "  50.000");
+    EXPECT_EQ(text("Ed_name"), "Варнок ПМ3");
+    EXPECT_EQ(text("Ed_version"), "V2.07 2026");
+    EXPECT_EQ(d.Ch[1].PWML, 480);  // read by the poll, not shown
+    // The last exchange shown is the version read; the PWM reads are not shown.
+    EXPECT_EQ(find<QListWidget>("LBtuda")->item(0)->text(), "05 04 00 09 00 05 E1 8F ");
+    EXPECT_TRUE(boxes.isEmpty()) << boxes.join('|').toStdString();
+}
+
+TEST_F(Startup, ClosingRewritesOnlyTheLinkSectionAndKeepsHandEditedTimeouts)
+{
+    start_sim();
+    write_ini(ini_for_sim() + QStringLiteral("\n[таймауты]\n RIT=30\n RTTM=5\n RTTC=300\n WTTM=0\n WTTC=0\n"));
+    start_console();
+    show_and_activate();
+    auto* scor = find<QComboBox>("CBscor");
+    scor->setCurrentIndex(2);
+    emit scor->activated(2);
+    glav->close();
+    const QString after = read_ini();
+    EXPECT_TRUE(after.contains("СКОРОСТЬ=19200\n")) << after.toStdString();
+    EXPECT_TRUE(after.contains(" RTTC=300\n")) << after.toStdString();
+    EXPECT_TRUE(after.contains(QStringLiteral("COM1=") + QString::fromStdString(sim->path())));
+}
+
+TEST_F(Startup, TheStoredPortAndSpeedAreWhereTheConsoleLooksForTheDevice)
+{
+    start_sim({"--speed", "19200"});
+    write_ini(ini_for_sim(19200, 3));
+    start_console();
+    EXPECT_EQ(ctx->device.scor_CN[5], 3) << "the start-up probe found the device at 19200 on COM3";
+    show_and_activate();
+    EXPECT_EQ(glav->status_panel(0), " Порт: COM3");
+    EXPECT_EQ(glav->status_panel(2), " Скорость: 19200");
+    EXPECT_EQ(find<QComboBox>("CBport")->currentText(), "COM3");
+    EXPECT_EQ(find<QComboBox>("CBscor")->currentText(), "19200");
+    EXPECT_EQ(text("Ed_name"), "Варнок ПМ3");
+}
+
+TEST_F(Startup, ASilentDeviceLeavesTheFieldsAsTheyWereWithoutAWord)
+{
+    start_sim({"--fault", "silence always"});
+    write_ini(ini_for_sim());
+    start_console();
+    show_and_activate();
+    EXPECT_EQ(ctx->device.scor_CN[5], 0);
+    EXPECT_EQ(text("Ed_name"), "");
+    EXPECT_EQ(text("LE_Scl1"), "");
+    EXPECT_TRUE(info_lines().isEmpty());
+    EXPECT_TRUE(boxes.isEmpty());
+    EXPECT_EQ(requests().size(), 2) << "probe and address check only";
+}
+
+TEST_F(Startup, ACorruptSettingsFileLeavesTheDefaultsSaysSoOnceAndIsNotOverwritten)
+{
+    start_sim();
+    const QByteArray junk("\xFF\xFE[связь]\x00\x01garbage", 18);
+    {
+        QFile f(ini_path());
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(junk);
+    }
+    start_console(true);
+    show_and_activate();
+    ASSERT_EQ(info_lines().size(), 1);
+    EXPECT_TRUE(info_lines()[0].contains(ini_path())) << info_lines()[0].toStdString();
+    EXPECT_EQ(ctx->link.sys_num, 5);
+    EXPECT_EQ(text("Ed_name"), "Варнок ПМ3") << "the console runs on its defaults";
+    glav->close();
+    QFile f(ini_path());
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll(), junk);
+}
+
+TEST_F(Startup, AnUnwritableSettingsFolderIsReportedAndTheConsoleRuns)
+{
+    start_sim();
+    QFile blocker(dir.filePath("not-a-folder"));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    MessageBox::set_recorder([this](const QString& t, const QString&) { boxes << t; });
+    ctx = std::make_unique<ConsoleContext>(dir.filePath("not-a-folder/varnok.ini").toStdString());
+    ctx->ports.set(1, sim->path());
+    glav = std::make_unique<TFglav>(*ctx);
+    setup = std::make_unique<TFMsetup>(*ctx, *glav);
+    show_and_activate();
+    ASSERT_EQ(info_lines().size(), 1);
+    EXPECT_TRUE(info_lines()[0].contains("not-a-folder")) << info_lines()[0].toStdString();
+    EXPECT_EQ(text("Ed_name"), "Варнок ПМ3");
+    glav->close();  // a second failure, reported the same way, never a crash
+    EXPECT_EQ(info_lines().size(), 2);
+}
+
+TEST_F(Startup, ConnectionListsChangeOnlyTheSettings)
+{
+    start_all();
+    const struct {
+        const char* list;
+        int index;
+    } picks[] = {{"CBscor", 5}, {"CBparity", 2}, {"CBstopbit", 1}, {"CBport", 15}};
+    for (const auto& p : picks) {
+        auto* cb = find<QComboBox>(p.list);
+        cb->setCurrentIndex(p.index);
+        emit cb->activated(p.index);
+    }
+    const Link& link = ctx->link;
+    EXPECT_EQ(link.scor_obmena, 115200);
+    EXPECT_EQ(link.num_scor, 6);
+    EXPECT_EQ(link.parity, 2);
+    EXPECT_EQ(link.stopbit, 2);
+    EXPECT_EQ(link.num_name_comport, 16);
+    EXPECT_EQ(link.name_comport, "COM16");
+    EXPECT_EQ(glav->status_panel(2), " Скорость: 9600") << "the status bar waits for the next activation";
+    EXPECT_FALSE(find<QComboBox>("CBscor")->isEditable());
+}
+
+TEST_F(Startup, TheAddressMovesOnlyThroughTheUpDownWithinItsRange)
+{
+    start_all();
+    auto* edit = find<QLineEdit>("Esysnum");
+    auto* updown = find<UpDown>("UpDown_adr");
+    edit->clear();
+    QTest::keyClicks(edit, "1a2");
+    EXPECT_EQ(edit->text(), "12") << "a letter inserts nothing";
+    EXPECT_EQ(ctx->link.sys_num, 5) << "typing alone does not change the address";
+    click(updown->upButton());
+    EXPECT_EQ(ctx->link.sys_num, 13);
+    EXPECT_EQ(edit->text(), "13");
+    EXPECT_EQ(text("Ecur_sysnum"), "13");
+
+    edit->setText("246");
+    for (int i = 0; i < 2; ++i)
+        click(updown->upButton());
+    EXPECT_EQ(ctx->link.sys_num, 247);
+    EXPECT_EQ(edit->text(), "247");
+    edit->setText("2");
+    for (int i = 0; i < 2; ++i)
+        click(updown->downButton());
+    EXPECT_EQ(ctx->link.sys_num, 1);
+    EXPECT_EQ(edit->text(), "1");
+}
+
+TEST_F(Startup, PortInitialisationListsNineLines)
+{
+    start_all();
+    for (int round = 0; round < 2; ++round)
+        click(find<QPushButton>("Binitport"));
+    auto* list = find<QListWidget>("LB_initport");
+    ASSERT_EQ(list->count(), 9);
+    const QStringList expected = {"U=9600", "bytesize=8", "P=0", "Sp=1", "RTI=3", "RTTM=20", "RTTC=16", "WTTM=0", "WTTC=0"};
+    for (int i = 0; i < 9; ++i)
+        EXPECT_EQ(list->item(i)->text(), expected[i]);
+    EXPECT_TRUE(boxes.isEmpty());
+}
+
+TEST_F(Startup, APortThatCannotBeOpenedIsReportedAtActivation)
+{
+    start_sim();
+    write_ini(ini_for_sim(9600, 2));  // COM2 maps to the simulator ...
+    start_console();
+    ctx->ports.set(2, dir.filePath("gone").toStdString());  // ... but it is unplugged
+    boxes.clear();
+    show_and_activate();
+    ASSERT_FALSE(boxes.isEmpty());
+    EXPECT_EQ(boxes[0], "ошибка настройки порта ");
+}
+
+}  // namespace
+}  // namespace varnok::test

@@ -1,0 +1,227 @@
+// The simulator's line behaviour seen from a plain descriptor on its terminal: answer
+// timing, request framing, and the control channel around it.
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <fcntl.h>
+#include <filesystem>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
+
+#include "sim/sim_fixture.h"
+
+namespace varnok::test {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+using Ms = std::chrono::duration<double, std::milli>;
+
+// The master's end of the line without any of our link's pauses and time-outs.
+class RawLine {
+public:
+    RawLine(const std::string& path, speed_t speed)
+    {
+        fd_ = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        termios t{};
+        tcgetattr(fd_, &t);
+        cfmakeraw(&t);
+        cfsetispeed(&t, speed);
+        cfsetospeed(&t, speed);
+        tcsetattr(fd_, TCSANOW, &t);
+        tcflush(fd_, TCIOFLUSH);
+    }
+    ~RawLine() { ::close(fd_); }
+
+    // The moment just before the bytes went, so that no delay of ours makes an answer look early.
+    Clock::time_point send(const Bytes& b)
+    {
+        const auto at = Clock::now();
+        EXPECT_EQ(::write(fd_, b.data(), b.size()), ssize_t(b.size()));
+        return at;
+    }
+    // Each byte with its arrival time, until `want` came or `limit` passed.
+    std::vector<std::pair<uint8_t, Clock::time_point>> receive(size_t want, std::chrono::milliseconds limit = 300ms)
+    {
+        std::vector<std::pair<uint8_t, Clock::time_point>> got;
+        const auto deadline = Clock::now() + limit;
+        while (got.size() < want) {
+            const int left = int(std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count());
+            pollfd p{fd_, POLLIN, 0};
+            if (left <= 0 || ::poll(&p, 1, left) <= 0)
+                break;
+            uint8_t buf[64];
+            const ssize_t n = ::read(fd_, buf, sizeof buf);
+            const auto at = Clock::now();
+            for (ssize_t i = 0; i < n; ++i)
+                got.emplace_back(buf[i], at);
+        }
+        return got;
+    }
+
+private:
+    int fd_ = -1;
+};
+
+const Bytes kReadScale = with_crc({5, 3, 0, 0x20, 0, 3});  // an 11-byte answer
+
+struct Pace {
+    uint32_t baud;
+    speed_t code;
+    int turnaround_ms;
+    int slow_ms;
+};
+
+class AnswerTiming : public ::testing::TestWithParam<Pace> {};
+
+TEST_P(AnswerTiming, FirstByteAfterTheTurnaroundThenOneCharacterTimePerByte)
+{
+    const Pace& p = GetParam();
+    SimProcess sim({"--speed", std::to_string(p.baud), "--turnaround", std::to_string(p.turnaround_ms)});
+    RawLine line(sim.path(), p.code);
+    const double ct = 10'000.0 / p.baud;  // ms: start, 8 data, 1 stop
+    const double ideal_first = p.turnaround_ms + p.slow_ms + ct;  // a byte is handed over as its stop bit ends
+    line.send(kReadScale);
+    ASSERT_EQ(line.receive(11).size(), 11u);  // the first exchange of a fresh process is not judged
+    if (p.slow_ms) {
+        ASSERT_EQ(sim.command("fault slow " + std::to_string(p.slow_ms) + " always"), "ok");
+    }
+
+    // The median of a few exchanges, so that one late wake-up on a busy machine does not decide.
+    std::vector<double> first, span, worst;
+    for (int n = 0; n < 5; ++n) {
+        const auto sent = line.send(kReadScale);
+        const auto got = line.receive(11);
+        ASSERT_EQ(got.size(), 11u);
+        first.push_back(Ms(got.front().second - sent).count());
+        span.push_back(Ms(got.back().second - got.front().second).count());
+        double w = 0;
+        for (size_t i = 0; i < got.size(); ++i)
+            w = std::max(w, std::abs(Ms(got[i].second - got.front().second).count() - double(i) * ct));
+        worst.push_back(w);
+    }
+    for (auto* v : {&first, &span, &worst})
+        std::sort(v->begin(), v->end());
+    std::printf("%u bit/s, turnaround %d ms, slow %d ms: first byte %.3f ms (%.3f..%.3f, ideal %.3f), "
+                "frame %.3f ms (ideal %.3f), byte off its place by %.3f ms at most\n",
+                p.baud, p.turnaround_ms, p.slow_ms, first[2], first[0], first[4], ideal_first, span[2], 10 * ct,
+                worst[2]);
+    EXPECT_GE(first[0], ideal_first - 0.1);
+    EXPECT_LE(first[2], ideal_first + 1.5);
+    EXPECT_NEAR(span[2], 10 * ct, 1.0);
+    EXPECT_LT(worst[2], 1.0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Speeds, AnswerTiming,
+                         ::testing::Values(Pace{9600, B9600, 5, 0}, Pace{19200, B19200, 5, 0},
+                                           Pace{38400, B38400, 2, 0}, Pace{9600, B9600, 5, 20}));
+
+TEST(RequestFraming, APartialRequestIsDroppedAfterSilenceAndTheNextOneAnswered)
+{
+    SimProcess sim;
+    RawLine line(sim.path(), B9600);
+    line.send(Bytes(kReadScale.begin(), kReadScale.begin() + 5));
+    std::this_thread::sleep_for(10ms);  // well over 3.5 characters at 9600 bit/s
+    line.send(kReadScale);
+    EXPECT_EQ(line.receive(12, 100ms).size(), 11u);
+
+    // A request that comes in pieces with short gaps is still one request.
+    line.send(Bytes(kReadScale.begin(), kReadScale.begin() + 3));
+    std::this_thread::sleep_for(1ms);
+    line.send(Bytes(kReadScale.begin() + 3, kReadScale.end()));
+    EXPECT_EQ(line.receive(12, 100ms).size(), 11u);
+
+    // Two requests back to back get two answers.
+    Bytes two = kReadScale;
+    two.insert(two.end(), kReadScale.begin(), kReadScale.end());
+    line.send(two);
+    EXPECT_EQ(line.receive(23, 150ms).size(), 22u);
+    EXPECT_EQ(sim.dump()["ignored"], "1");
+}
+
+// ---------------------------------------------------------------- control channel
+
+std::string socket_command(const std::string& path, const std::string& line)
+{
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un a{};
+    a.sun_family = AF_UNIX;
+    std::snprintf(a.sun_path, sizeof a.sun_path, "%s", path.c_str());
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+        ::close(fd);
+        return "no connection";
+    }
+    const std::string out = line + "\n";
+    EXPECT_EQ(::write(fd, out.data(), out.size()), ssize_t(out.size()));
+    std::string reply;
+    char c;
+    pollfd p{fd, POLLIN, 0};
+    while (::poll(&p, 1, 2000) > 0 && ::read(fd, &c, 1) == 1 && c != '\n')
+        reply += c;
+    ::close(fd);
+    return reply;
+}
+
+class ControlChannel : public ::testing::Test {
+protected:
+    ControlChannel()
+    {
+        char tmpl[] = "/tmp/varnok-sim-test-XXXXXX";
+        dir = ::mkdtemp(tmpl);
+    }
+    ~ControlChannel() override { std::filesystem::remove_all(dir); }
+    std::filesystem::path dir;
+};
+
+TEST_F(ControlChannel, LinkAndSocketLiveAsLongAsTheSimulator)
+{
+    const auto link = dir / "ttyVARNOK", control = dir / "control";
+    std::filesystem::create_symlink("/dev/null", link);  // a stale link is replaced
+    {
+        SimProcess sim({"--link", link, "--control", control});
+        EXPECT_EQ(std::filesystem::read_symlink(link), sim.path());
+        EXPECT_EQ(socket_command(control, "get holding 0x800"), "ok 5");
+        EXPECT_EQ(socket_command(control, "line address 9"), "ok 9 9600 8N1");
+        EXPECT_EQ(sim.command("get holding 0x800"), "ok 9");
+        EXPECT_EQ(socket_command(control, "frobnicate"), "error: unknown command frobnicate; try help");
+    }
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(link)));
+    EXPECT_FALSE(std::filesystem::exists(control));
+
+    SimProcess sim({"--link", link, "--no-stdin"});
+    ASSERT_TRUE(std::filesystem::is_symlink(link));
+    ASSERT_EQ(::kill(sim.pid(), SIGTERM), 0);
+    const auto deadline = Clock::now() + 2s;
+    while (std::filesystem::is_symlink(link) && Clock::now() < deadline)
+        std::this_thread::sleep_for(2ms);
+    EXPECT_FALSE(std::filesystem::is_symlink(link));
+}
+
+TEST_F(ControlChannel, OptionsSetTheStartingState)
+{
+    SimProcess sim({"--address", "17", "--speed", "4", "--parity", "even", "--stop", "2", "--noise", "0",
+                    "--signal", "1=100", "--fault", "crc times 3", "--command", "switch XP3 closed"});
+    auto d = sim.dump();
+    EXPECT_EQ(d["address"], "17");
+    EXPECT_EQ(d["speed"], "4 (38400 bit/s)");
+    EXPECT_EQ(d["parity"], "2 (even)");
+    EXPECT_EQ(d["stop bits"], "2");
+    EXPECT_EQ(d["terminal line"], "38400 bit/s 2 stop");  // the terminal starts at the device's line
+    EXPECT_EQ(d["ch1 adc"], "100000");
+    EXPECT_EQ(d["ch1 value"], "250");
+    EXPECT_EQ(d["fault crc"], "times 3");
+    EXPECT_EQ(d["discrete 2"], "0");
+    EXPECT_EQ(d["holding 2050"], "2");
+
+    EXPECT_THROW(SimProcess({"--speed", "1234"}), std::runtime_error);
+    EXPECT_THROW(SimProcess({"--fault", "gremlins"}), std::runtime_error);
+}
+
+}  // namespace
+}  // namespace varnok::test

@@ -1,0 +1,282 @@
+// The simulator against our own master: what it answers, what it refuses, what it ignores,
+// and what each injected fault looks like to the answer check.
+
+#include "sim/sim_fixture.h"
+
+namespace varnok::test {
+namespace {
+
+using Sim = SimMaster;
+
+// ---------------------------------------------------------------- reads
+
+TEST_F(Sim, ReadsOfEveryKindDecodeTheDeviceOutOfTheBox)
+{
+    ASSERT_EQ(read(3, 1, 1), kOk);
+    EXPECT_EQ(sink.holding[1], 3);  // brightness
+    ASSERT_EQ(read(3, 0x800, 4), kOk);
+    EXPECT_EQ(sink.holding[0x800], 5);
+    EXPECT_EQ(sink.holding[0x801], 2);
+    EXPECT_EQ(sink.holding[0x802], 0);
+    EXPECT_EQ(sink.holding[0x803], 1);
+
+    ASSERT_EQ(read(4, 2, 12), kOk);
+    EXPECT_EQ(input_float(2), 50.0f);
+    ASSERT_EQ(sink.text.size(), 24u);
+    EXPECT_EQ(sink.text.substr(4, 10), "\xC2\xE0\xF0\xED\xEE\xEA \xCF\xCC\x33");  // "Варнок ПМ3", Windows-1251
+    EXPECT_EQ(sink.text.substr(14), "V2.07 2026");
+
+    // Out of the box the stored zero is the true zero and Ncal = top / gain, so every channel
+    // reads its signal's share of its scale.
+    struct Expect {
+        uint16_t format;
+        float top;
+        uint16_t ref;
+        uint32_t adc;
+        float value;
+    };
+    const Expect channels[] = {{0x0201, 250.0f, 1012, 42500, 106.25f},
+                               {0x0004, 5.0f, 873, 73100, 3.655f},
+                               {0x0103, 20.0f, 1530, 12000, 2.4f}};
+    for (int ch = 1; ch <= 3; ++ch) {
+        SCOPED_TRACE("channel " + std::to_string(ch));
+        const Expect& e = channels[ch - 1];
+        const uint16_t b = uint16_t(32 * ch);
+        ASSERT_EQ(read(3, b, 12), kOk);
+        EXPECT_EQ(sink.holding[b], e.format);
+        EXPECT_EQ(holding_float(b + 1), e.top);
+        EXPECT_EQ(sink.holding[b + 7], e.ref);
+        EXPECT_FLOAT_EQ(holding_float(b + 8), e.top / 100000.0f);
+        ASSERT_EQ(read(4, b + 12, 5), kOk);
+        EXPECT_FLOAT_EQ(input_float(b + 12), e.value);
+        EXPECT_EQ(sink.input[b + 14], e.ref);  // live zero without noise
+        EXPECT_EQ(wire_u32(sink.input[b + 15], sink.input[b + 16]), e.adc);
+    }
+
+    mb.opros_coils(0, 3);
+    ASSERT_EQ(mb.obrab_buf_coils(), kOk);
+    EXPECT_EQ(sink.coils.back(), 0x04);  // only channel 3 (2.4 below its Min 3) trips its relay
+    mb.opros_discret_inputs(0, 3);
+    ASSERT_EQ(mb.obrab_buf_discret_inputs(), kOk);
+    EXPECT_EQ(sink.inputs.back(), 0x05);  // JMP78 closed reads 0
+    ASSERT_EQ(sim.command("switch XP1 closed"), "ok");
+    mb.opros_discret_inputs(0, 3);
+    ASSERT_EQ(mb.obrab_buf_discret_inputs(), kOk);
+    EXPECT_EQ(sink.inputs.back(), 0x04);
+}
+
+TEST_F(Sim, FloatsTravelLeastSignificantByteFirst)
+{
+    ASSERT_EQ(sim.command("set holding 32 0x0205"), "ok");
+    mb.func = 3;
+    mb.opros_registers(3, 0x20, 3);
+    EXPECT_EQ(hex(Bytes(mb.buf.begin() + 1, mb.buf.begin() + 1 + mb.dl_otvet)), "05 03 06 02 05 00 00 7A 43 BC C6");
+
+    ASSERT_EQ(sim.command("setf holding 35 1.0"), "ok");
+    ASSERT_EQ(read(3, 35, 2), kOk);
+    EXPECT_EQ(sink.holding[35], 0x0000);
+    EXPECT_EQ(sink.holding[36], 0x803F);
+}
+
+// ---------------------------------------------------------------- refusals
+
+TEST_F(Sim, OtherFunctionsAreRefusedWithExceptionOne)
+{
+    // Function 6 is not the device's; the frame ends at the silence after it.
+    EXPECT_EQ(hex(raw({5, 6, 0, 1, 0, 2}, 8)), hex(with_crc({5, 0x86, 1})));
+    EXPECT_EQ(hex(raw({5, 0x2B, 0x0E, 1, 0}, 8)), hex(with_crc({5, 0xAB, 1})));
+}
+
+TEST_F(Sim, RangesTouchingAnAddressOutsideTheMapAreRefusedWithExceptionTwo)
+{
+    EXPECT_EQ(read(3, 1, 2), kIllegalAddress);
+    EXPECT_EQ(read(3, 0x2B, 2), kIllegalAddress);
+    EXPECT_EQ(read(3, 0x804, 1), kIllegalAddress);
+    EXPECT_EQ(read(4, 0x2C, 6), kIllegalAddress);
+    EXPECT_EQ(read(4, 1, 1), kIllegalAddress);
+    mb.opros_coils(1, 3);
+    EXPECT_EQ(mb.obrab_buf_coils(), kIllegalAddress);
+    EXPECT_EQ(write(0x2B, {100, 100}), kIllegalAddress);
+    EXPECT_EQ(sim.command("get holding 0x2B"), "ok 1480");  // nothing of a refused write is stored
+}
+
+TEST_F(Sim, BadCountsAndValuesAreRefusedWithExceptionThreeAndNotStored)
+{
+    EXPECT_EQ(read(3, 1, 0), kIllegalValue);
+    EXPECT_EQ(hex(raw({5, 3, 0, 1, 0, 126}, 8)), hex(with_crc({5, 0x83, 3})));
+    EXPECT_EQ(hex(raw({5, 16, 0, 1, 0, 1, 3, 0, 2, 0}, 8)), hex(with_crc({5, 0x90, 3})));  // byte count not 2n
+
+    struct Case {
+        uint16_t address;
+        std::vector<uint16_t> values;
+    };
+    const uint16_t nan_first = 0x0000, nan_second = 0xC07F;  // 7FC00000, a NaN
+    const Case cases[] = {{1, {0}},         {1, {4}},           {0x20, {0x0407}},  {0x40, {0x0007}},
+                          {0x800, {0}},     {0x800, {248}},     {0x801, {0}},      {0x801, {7}},
+                          {0x802, {3}},     {0x803, {0}},       {0x803, {3}},      {0x800, {6, 9}},
+                          {0x21, {nan_first, nan_second}}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE("register " + std::to_string(c.address) + " value " + std::to_string(c.values.back()));
+        const std::string before = sim.command("get holding " + std::to_string(c.address));
+        EXPECT_EQ(write(c.address, c.values), kIllegalValue);
+        EXPECT_EQ(sim.command("get holding " + std::to_string(c.address)), before);
+    }
+}
+
+// ---------------------------------------------------------------- writes
+
+TEST_F(Sim, StoredCalibrationAndSetpointsDriveTheReadings)
+{
+    ASSERT_EQ(sim.command("signal 1 100"), "ok");
+    ASSERT_EQ(read(4, 0x2C, 5), kOk);
+    EXPECT_EQ(wire_u32(sink.input[0x2F], sink.input[0x30]), 100000u);
+    EXPECT_FLOAT_EQ(input_float(0x2C), 250.0f);
+
+    EXPECT_EQ(write(0x27, {1012 + 500}), kOk);  // a zero 500 counts too high
+    EXPECT_EQ(write(0x28, {0x6F12, 0x833A}), kOk);  // Ncal 0.001 (3A83126F)
+    ASSERT_EQ(read(4, 0x2C, 5), kOk);
+    EXPECT_EQ(wire_u32(sink.input[0x2F], sink.input[0x30]), 99500u);
+    EXPECT_FLOAT_EQ(input_float(0x2C), 99.5f);
+    EXPECT_EQ(sink.input[0x2E], 1012);  // the live zero is the converter's, not the stored one
+
+    ASSERT_EQ(sim.command("signal 1 -10"), "ok");
+    ASSERT_EQ(read(4, 0x2F, 2), kOk);
+    EXPECT_EQ(wire_u32(sink.input[0x2F], sink.input[0x30]), 0u);  // never below zero
+
+    // Relay K1 is energised above Max and below Min.
+    ASSERT_EQ(sim.command("signal 1 50"), "ok");  // 49.5 with this calibration
+    const auto relays = [&] {
+        mb.opros_coils(0, 3);
+        EXPECT_EQ(mb.obrab_buf_coils(), kOk);
+        return sink.coils.back() & 1;
+    };
+    EXPECT_EQ(relays(), 0);
+    EXPECT_EQ(write(0x23, {0x0000, 0x4042}), kOk);  // Max 48.0
+    EXPECT_EQ(relays(), 1);
+    EXPECT_EQ(write(0x23, {0x0000, 0x6143}), kOk);  // Max 225.0
+    EXPECT_EQ(write(0x25, {0x0000, 0x5C42}), kOk);  // Min 55.0
+    EXPECT_EQ(relays(), 1);
+
+    EXPECT_EQ(write(1, {1}), kOk);
+    EXPECT_EQ(sim.command("get holding 1"), "ok 1");
+}
+
+TEST_F(Sim, NewLineSettingsTakeEffectAfterTheirAnswer)
+{
+    EXPECT_EQ(write(0x801, {3}), kOk);  // answered at 9600
+    EXPECT_EQ(read(3, 0x800, 1), kNoAnswer);
+    open_at(19200, 1);
+    ASSERT_EQ(read(3, 0x800, 4), kOk);
+    EXPECT_EQ(sink.holding[0x801], 3);
+
+    EXPECT_EQ(write(0x800, {7}), kOk);  // answered as 5
+    EXPECT_EQ(read(3, 0x800, 1), kNoAnswer);
+    link.sys_num = 7;
+    EXPECT_EQ(write(0x803, {2}), kOk);
+    EXPECT_EQ(read(3, 0x800, 1), kNoAnswer);
+    open_at(19200, 2);
+    ASSERT_EQ(read(3, 0x800, 1), kOk);
+    EXPECT_EQ(sink.holding[0x800], 7);
+}
+
+// ---------------------------------------------------------------- ignored requests
+
+TEST_F(Sim, RequestsItMustNotAnswerGetSilence)
+{
+    ASSERT_EQ(sim.command("line speed 19200"), "ok 5 19200 8N1");
+    EXPECT_EQ(read(3, 1, 1), kNoAnswer);
+    ASSERT_EQ(sim.command("line speed 9600 stop 2"), "ok 5 9600 8N2");
+    EXPECT_EQ(read(3, 1, 1), kNoAnswer);
+    ASSERT_EQ(sim.command("line stop 1"), "ok 5 9600 8N1");
+
+    Bytes bad_crc = with_crc({5, 3, 0, 1, 0, 1});
+    bad_crc.back() ^= 1;
+    std::copy(bad_crc.begin(), bad_crc.end(), mb.ozuper.begin() + 1);
+    link.tuda(mb.ozuper, 8);
+    link.suda(mb.buf, mb.dl_otvet, 7);
+    EXPECT_EQ(link.pr_out, 2);
+    link.sys_num = 6;
+    EXPECT_EQ(read(3, 1, 1), kNoAnswer);
+    EXPECT_EQ(sim.dump()["ignored"], "4");
+
+    link.sys_num = 5;
+    EXPECT_EQ(read(3, 1, 1), kOk);
+}
+
+// ---------------------------------------------------------------- faults
+
+struct FaultCase {
+    const char* command;
+    uint8_t code;
+};
+
+class SimFault : public SimMaster, public ::testing::WithParamInterface<FaultCase> {};
+
+TEST_P(SimFault, SpoilsOneAnswerTheWayTheAnswerCheckSeesIt)
+{
+    ASSERT_EQ(sim.command(GetParam().command), "ok");
+    EXPECT_EQ(read(3, 0x20, 3), GetParam().code);
+    EXPECT_EQ(read(3, 0x20, 3), kOk);
+    EXPECT_EQ(holding_float(0x21), 250.0f);
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, SimFault,
+                         ::testing::Values(FaultCase{"fault silence", kNoAnswer}, FaultCase{"fault noise 2", kOk},
+                                           FaultCase{"fault noise 5", kOk}, FaultCase{"fault crc", kBadCrc},
+                                           FaultCase{"fault function", kWrongFunction},
+                                           FaultCase{"fault exception 1", 1}, FaultCase{"fault exception 2", 2},
+                                           FaultCase{"fault exception 3", 3}, FaultCase{"fault exception 4", 4},
+                                           FaultCase{"fault exception 5", 5},
+                                           FaultCase{"fault truncate 5", kBadCrc},
+                                           FaultCase{"fault slow 40", kOk}));
+
+TEST_F(Sim, AnAnswerFromAnotherAddressIsSoundButNeverHeard)
+{
+    ASSERT_EQ(sim.command("fault address"), "ok");
+    const Bytes request = with_crc({5, 3, 0, 1, 0, 1});
+    std::copy(request.begin(), request.end(), mb.ozuper.begin() + 1);
+    link.tuda(mb.ozuper, 8);
+    link.sys_num = 6;  // listen for the address the answer carries
+    link.suda(mb.buf, mb.dl_otvet, 6);
+    EXPECT_EQ(hex(Bytes(mb.buf.begin() + 1, mb.buf.begin() + 1 + mb.dl_otvet)), hex(with_crc({6, 3, 2, 0, 3})));
+
+    // Our receiver hunts for its own address, so to the answer check this is no answer.
+    link.sys_num = 5;
+    ASSERT_EQ(sim.command("fault address"), "ok");
+    EXPECT_EQ(read(3, 1, 1), kNoAnswer);
+    EXPECT_EQ(read(3, 1, 1), kOk);
+}
+
+TEST_F(Sim, ABusyDeviceSendsTheAnswerLaterUnasked)
+{
+    ASSERT_EQ(sim.command("fault busy"), "ok");
+    mb.func = 16;
+    mb.write_holding_registers(1, 1, 2);
+    EXPECT_EQ(mb.obrab_buf_write_holding_registers(1, 1), kBusy);
+    mb.receive_again();
+    EXPECT_EQ(mb.obrab_buf_write_holding_registers(1, 1), kOk);
+    EXPECT_EQ(sim.command("get holding 1"), "ok 2");
+}
+
+TEST_F(Sim, FaultsLastTheirCountOrUntilCleared)
+{
+    ASSERT_EQ(sim.command("fault crc times 2"), "ok");
+    EXPECT_EQ(read(3, 1, 1), kBadCrc);
+    EXPECT_EQ(sim.dump()["fault crc"], "times 1");
+    EXPECT_EQ(read(3, 1, 1), kBadCrc);
+    EXPECT_EQ(read(3, 1, 1), kOk);
+
+    ASSERT_EQ(sim.command("fault exception 4 always"), "ok");
+    ASSERT_EQ(sim.command("fault silence"), "ok");
+    EXPECT_EQ(read(3, 1, 1), kNoAnswer);  // silence masks the exception, and both count down
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(read(3, 1, 1), kDeviceFailure);
+    EXPECT_EQ(write(1, {1}), kDeviceFailure);
+    EXPECT_EQ(sim.command("get holding 1"), "ok 3");  // a refused write is not acted on
+    EXPECT_EQ(sim.command("fault clear exception"), "ok");
+    EXPECT_EQ(read(3, 1, 1), kOk);
+    EXPECT_EQ(sim.command("fault clear exception"), "error: no exception fault active");
+}
+
+}  // namespace
+}  // namespace varnok::test
