@@ -1,0 +1,122 @@
+// The device model's request operations and probes against the simulator, with real time-outs.
+#include <gtest/gtest.h>
+
+#include "device/device.h"
+#include "support/pty.h"
+#include "support/sim_process.h"
+
+namespace varnok::test {
+namespace {
+
+class DeviceOnSim : public ::testing::Test {
+protected:
+    explicit DeviceOnSim(std::vector<std::string> args = {"--noise", "0"})
+        : sim(std::move(args)), link(notices, sleeper, keys, ports), dev(link)
+    {
+        ports.set(1, sim.path());
+    }
+    void open_at(int32_t speed)
+    {
+        link.scor_obmena = speed;
+        link.num_scor = number_scor(speed);
+        link.vich_timeout(link.num_scor, 32);
+        ASSERT_EQ(link.dw, 0u) << link.last_failure;
+    }
+    float dumped_float(const std::string& key) { return std::stof(sim.dump().at(key)); }
+
+    SimProcess sim;
+    PortMap ports;
+    RecordingNotices notices;
+    ThreadSleeper sleeper;
+    ScriptedKeys keys;
+    Link link;
+    Device dev;
+};
+
+TEST_F(DeviceOnSim, EveryRequestOperationDecodesTheSimulatorsCurrentValues)
+{
+    open_at(9600);
+    sim.command("setf holding 0x43 123.25");
+    sim.command("set holding 0x40 0x0306");
+    sim.command("signal 2 50");
+    EXPECT_EQ(dev.zapros_adr(5), kOk);
+    EXPECT_EQ(dev.zapros_pars_nastr_SCL_new(2), kOk);
+    EXPECT_EQ(dev.parScl[2].DecPosition, 3);
+    EXPECT_EQ(dev.parScl[2].Measure, 6);
+    EXPECT_EQ(dev.parScl[2].Ustavka.as_float(), 5.0f);
+    EXPECT_EQ(dev.zapros_pars_nastr_UST_new(2), kOk);
+    EXPECT_EQ(dev.parUst[2].Max.as_float(), 123.25f);
+    EXPECT_EQ(dev.zapros_PWM(3), kOk);
+    EXPECT_EQ(sim.command("get holding 0x6A"), "ok " + std::to_string(dev.Ch[3].PWML));
+    EXPECT_EQ(dev.zapros_izm_znach_new(2), kOk);
+    EXPECT_NEAR(dev.Ch[2].Urms_te, 2.5f, 0.001f);  // 50 % of 5.0
+
+    sim.command("name Проба");
+    EXPECT_EQ(dev.read_input(kRegName, kTextRegisters), kOk);
+    EXPECT_EQ(dev.tmp_text(), "Проба");
+}
+
+TEST_F(DeviceOnSim, TheStartUpProbeRecordsTheSpeedItAnsweredAt)
+{
+    link.scor_obmena = 9600;
+    EXPECT_EQ(dev.otvet_ustsv(5), 2);
+    link.sys_num = 6;  // the probe asks whoever sys_num names
+    EXPECT_EQ(dev.otvet_ustsv(6), 0) << "nobody at 6";
+    link.sys_num = 5;
+    link.scor_obmena = 19200;
+    EXPECT_EQ(dev.otvet_ustsv(5), 0) << "the device is at 9600";
+    EXPECT_TRUE(notices.boxes.empty());
+}
+
+class SpeedSearch : public DeviceOnSim, public ::testing::WithParamInterface<std::pair<const char*, uint8_t>> {
+protected:
+    SpeedSearch() : DeviceOnSim({"--noise", "0", "--speed", GetParam().first}) {}
+};
+
+TEST_P(SpeedSearch, FindsTheFirstSpeedTheDeviceAnswersAt)
+{
+    link.scor_obmena = 9600;
+    link.sys_num = 5;
+    EXPECT_EQ(dev.poisk_scor(5), GetParam().second);
+    EXPECT_EQ(link.scor_obmena, 9600) << "the search leaves the chosen speed alone";
+    EXPECT_TRUE(notices.boxes.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Speeds, SpeedSearch,
+                         ::testing::Values(std::pair{"9600", uint8_t(2)}, std::pair{"38400", uint8_t(4)},
+                                           std::pair{"115200", uint8_t(6)}));
+
+TEST_F(DeviceOnSim, ASearchFindsNothingWhenNoSpeedAnswers)
+{
+    link.sys_num = 9;
+    EXPECT_EQ(dev.poisk_scor(9), 0);
+}
+
+TEST_F(DeviceOnSim, TheXKeyAbortsTheSearchProbe)
+{
+    open_at(9600);
+    link.sys_num = 9;
+    keys.pressed_at = {{kKeyX, 2}};
+    EXPECT_THROW(dev.zapros_adr_for_poisk(9), SearchAborted);
+}
+
+TEST_F(DeviceOnSim, InjectedFaultsGiveTheirCodes)
+{
+    open_at(9600);
+    const std::pair<const char*, uint8_t> faults[] = {
+        // An answer from another address never starts the hunt for ours: no answer.
+        {"silence", kNoAnswer}, {"noise 2", kOk},       {"crc", kBadCrc},  {"address", kNoAnswer},
+        {"function", kWrongFunction}, {"exception 3", 3}, {"busy", kBusy}, {"truncate 4", kBadCrc},
+    };
+    for (auto [fault, code] : faults) {
+        ASSERT_EQ(sim.command(std::string("fault ") + fault).substr(0, 2), "ok") << fault;
+        EXPECT_EQ(dev.zapros_izm_znach_new(1), code) << fault;
+        sim.command("fault clear");
+    }
+    // The search-mode probe sees silence as no answer within its first pass.
+    sim.command("fault silence");
+    EXPECT_EQ(dev.zapros_adr_for_poisk(5), kInterrupted);
+}
+
+}  // namespace
+}  // namespace varnok::test
