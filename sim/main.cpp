@@ -42,7 +42,7 @@ const char* kUsage =
     "  --seed N            seed of the converter noise and the noise fault (default 1)\n"
     "  --noise COUNTS      converter noise, +-COUNTS (default 3; 0 makes readings steady)\n"
     "  --signal CH=PERCENT input signal of channel CH (defaults 42.5, 73.1, 12.0)\n"
-    "  --fault SPEC        a fault as the command takes it, e.g. --fault 'noise 3 times 2'\n"
+    "  --fault FAULT       a fault as the command takes it, e.g. --fault 'noise 3 times 2'\n"
     "  --command LINE      any control command, run at start (may be repeated)\n"
     "  -h, --help          this text\n"
     "\n"

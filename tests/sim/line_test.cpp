@@ -145,6 +145,23 @@ TEST(RequestFraming, APartialRequestIsDroppedAfterSilenceAndTheNextOneAnswered)
     EXPECT_EQ(sim.dump()["ignored"], "1");
 }
 
+TEST(SerialDevice, TheSimulatorSetsTheDevicesLineItselfAndAnswersOnIt)
+{
+    Pty adapter;  // its far side stands in for a second serial adapter
+    SimProcess sim({"--device", adapter.slave_path(), "--speed", "19200"});
+    EXPECT_EQ(sim.path(), adapter.slave_path());
+    termios t{};
+    tcgetattr(adapter.master(), &t);
+    EXPECT_EQ(cfgetospeed(&t), speed_t(B19200));
+
+    adapter.feed(kReadScale);
+    EXPECT_EQ(hex(adapter.take(12, 200ms)), hex(with_crc({5, 3, 6, 2, 1, 0, 0, 0x7A, 0x43})));
+    ASSERT_EQ(sim.command("line speed 4800 stop 2"), "ok 5 4800 8N2");
+    tcgetattr(adapter.master(), &t);
+    EXPECT_EQ(cfgetospeed(&t), speed_t(B4800));
+    EXPECT_TRUE(t.c_cflag & CSTOPB);
+}
+
 // ---------------------------------------------------------------- control channel
 
 std::string socket_command(const std::string& path, const std::string& line)
