@@ -71,7 +71,7 @@ const char* kMap =
     "  input 4..8, 9..13      name, version, ten characters each\n"
     "  input B+12..13         measured value = converter output x Ncal, float\n"
     "  input B+14             live zero reading = true zero + noise\n"
-    "  input B+15..16         converter output = max(0, true zero + signal x gain + noise - Ref)\n"
+    "  input B+15..16         converter output = max(0, true zero + signal/100 x gain + noise - Ref)\n"
     "  coils 0..2             relays K1..K3; a relay is energised while its channel reads\n"
     "                         above Max or below Min\n"
     "  discrete inputs 0..2   switches XP1, JMP78, XP3; a closed switch reads as 0\n"
