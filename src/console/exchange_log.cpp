@@ -9,19 +9,20 @@
 namespace varnok {
 
 ExchangeLog::ExchangeLog(QListWidget* tuda, QListWidget* suda, QListWidget* info, QObject* parent)
-    : QObject(parent), LBtuda_(tuda), LBsuda_(suda), ListBox1_(info)
+    : QObject(parent), LBtuda_(tuda), LBsuda_(suda), ListBox1_(info), info_viewport_(info->viewport()),
+      answer_viewport_(suda->viewport())
 {
     // A click on a line clears the window, a double click hides it, a click on the answer line shows it.
     connect(ListBox1_, &QListWidget::itemClicked, ListBox1_, &QListWidget::clear);
-    ListBox1_->viewport()->installEventFilter(this);
-    LBsuda_->viewport()->installEventFilter(this);
+    info_viewport_->installEventFilter(this);
+    answer_viewport_->installEventFilter(this);
 }
 
 bool ExchangeLog::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched == ListBox1_->viewport() && event->type() == QEvent::MouseButtonDblClick)
+    if (watched == info_viewport_ && event->type() == QEvent::MouseButtonDblClick)
         hide_info();
-    else if (watched == LBsuda_->viewport() && event->type() == QEvent::MouseButtonRelease)
+    else if (watched == answer_viewport_ && event->type() == QEvent::MouseButtonRelease)
         show_info();
     return QObject::eventFilter(watched, event);
 }

@@ -31,6 +31,9 @@ private:
     QListWidget* LBtuda_;
     QListWidget* LBsuda_;
     QListWidget* ListBox1_;
+    // Kept at construction: the filter also sees events while the lists are being destroyed.
+    QObject* info_viewport_;
+    QObject* answer_viewport_;
 };
 
 }  // namespace varnok

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <thread>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
@@ -51,6 +52,19 @@ int ms_until(Clock::time_point deadline)
 {
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
     return left < 0 ? 0 : static_cast<int>(left);
+}
+
+// Waits for `events` on `fd` until `deadline`, to the microsecond (poll() counts whole
+// milliseconds, which would make every time-out late by up to one).
+int wait_until(int fd, short events, Clock::time_point deadline, short& revents)
+{
+    const auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - Clock::now()).count();
+    const long long ns = left < 0 ? 0 : left;
+    timespec ts{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
+    pollfd p{fd, events, 0};
+    const int r = ::ppoll(&p, 1, &ts, nullptr);
+    revents = p.revents;
+    return r;
 }
 
 }  // namespace
@@ -236,9 +250,8 @@ int SerialPort::read(uint8_t* data, size_t n, size_t& got)
         Clock::time_point deadline = total_bounded ? total_deadline : cap_deadline;
         if (got > 0 && timeouts_.ReadIntervalTimeout != 0 && interval_deadline < deadline)
             deadline = interval_deadline;
-        const int wait = ms_until(deadline);
-        pollfd p{fd_, POLLIN, 0};
-        const int ready = ::poll(&p, 1, wait);
+        short revents = 0;
+        const int ready = wait_until(fd_, POLLIN, deadline, revents);
         if (ready < 0) {
             if (errno == EINTR)
                 continue;
@@ -246,7 +259,7 @@ int SerialPort::read(uint8_t* data, size_t n, size_t& got)
         }
         if (ready == 0)
             return 0;  // a time-out ends the read; what came so far is the result
-        if (p.revents & POLLNVAL)
+        if (revents & POLLNVAL)
             return EBADF;
         const ssize_t r = ::read(fd_, data + got, n - got);
         if (r > 0) {
@@ -260,9 +273,7 @@ int SerialPort::read(uint8_t* data, size_t n, size_t& got)
             return errno;
         // End of file or EIO (the far end of a pseudo-terminal closed): nothing more can come
         // before the deadline; wait it out so the call costs what a silent line costs.
-        const int rest = ms_until(deadline);
-        if (rest > 0)
-            ::poll(nullptr, 0, rest);
+        std::this_thread::sleep_until(deadline);
         return 0;
     }
     return 0;
