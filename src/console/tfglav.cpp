@@ -54,6 +54,10 @@ constexpr std::array<PanelSpec, 6> kPanels = {{
     {80, "ПОРТ:"}, {80, "Адрес"}, {120, "Скорость:"}, {100, "паритет:"}, {100, "стопбит:"}, {50, ""},
 }};
 
+// What a screen reader calls each panel: its design text, or what the message panel is for.
+constexpr std::array<const char*, 6> kPanelNames = {"ПОРТ:", "Адрес", "Скорость:", "паритет:", "стопбит:",
+                                                    "сообщение"};
+
 // The time of day in the locale's long format, without the time zone.
 QString long_time(const QTime& t)
 {
@@ -157,6 +161,7 @@ void TFglav::build_status_bar()
     for (size_t i = 0; i < kPanels.size(); ++i) {
         auto* panel = new QLabel(QString::fromUtf8(kPanels[i].design_text), ui_->StatusBar1);
         panel->setObjectName(QStringLiteral("StatusPanel%1").arg(i));
+        panel->setAccessibleName(QString::fromUtf8(kPanelNames[i]));
         panel->setMinimumWidth(kPanels[i].width);
         panel->setFrameShape(QFrame::Panel);
         panel->setFrameShadow(QFrame::Sunken);
