@@ -27,30 +27,30 @@ namespace varnok {
 
 namespace {
 
-struct ToolButtonSpec {
+struct ToolButtonDesc {
     const char* name;
     const char* caption;
     const char* hint;
     QStyle::StandardPixmap icon;
 };
 
-constexpr ToolButtonSpec kPageButtons[] = {
+constexpr ToolButtonDesc kPageButtons[] = {
     {"ToolButton9", "параметры", "параметры прибора", QStyle::SP_FileDialogDetailedView},
     {"ToolButton10", "показания", "показания прибора", QStyle::SP_ComputerIcon},
     {"ToolButton11", "калибровка", "калибровка прибора", QStyle::SP_DriveHDIcon},
 };
 
-constexpr ToolButtonSpec kExitButtons[] = {
+constexpr ToolButtonDesc kExitButtons[] = {
     {"ToolButton13", "справка", "встроенная справка", QStyle::SP_DialogHelpButton},
     {"ToolButton14", "ВЫХОД", "завершение программы", QStyle::SP_DialogCloseButton},
 };
 
-struct PanelSpec {
+struct PanelDesc {
     int width;
     const char* design_text;
 };
 
-constexpr std::array<PanelSpec, 6> kPanels = {{
+constexpr std::array<PanelDesc, 6> kPanels = {{
     {80, "ПОРТ:"}, {80, "Адрес"}, {120, "Скорость:"}, {100, "паритет:"}, {100, "стопбит:"}, {50, ""},
 }};
 
@@ -128,14 +128,14 @@ void TFglav::build_tool_bar()
     bar->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
     addToolBar(Qt::TopToolBarArea, bar);
 
-    auto add = [&](const ToolButtonSpec& spec) {
+    auto add = [&](const ToolButtonDesc& desc) {
         auto* b = new QToolButton(bar);
-        b->setObjectName(QLatin1String(spec.name));
-        b->setText(QString::fromUtf8(spec.caption));
-        b->setToolTip(QString::fromUtf8(spec.hint));
+        b->setObjectName(QLatin1String(desc.name));
+        b->setText(QString::fromUtf8(desc.caption));
+        b->setToolTip(QString::fromUtf8(desc.hint));
         b->setStatusTip(b->toolTip());
         b->setAccessibleName(b->text());
-        b->setIcon(style()->standardIcon(spec.icon));
+        b->setIcon(style()->standardIcon(desc.icon));
         b->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
         b->setMinimumWidth(72);
         bar->addWidget(b);
@@ -149,11 +149,11 @@ void TFglav::build_tool_bar()
     stop->setAccessibleName(QStringLiteral("стоп"));
     for (int i = 0; i < 3; ++i)
         bar->addSeparator();
-    for (const auto& spec : kPageButtons)
-        add(spec);
+    for (const auto& desc : kPageButtons)
+        add(desc);
     bar->addSeparator();
-    for (const auto& spec : kExitButtons)
-        add(spec);
+    for (const auto& desc : kExitButtons)
+        add(desc);
 }
 
 void TFglav::build_status_bar()

@@ -141,23 +141,19 @@ void Device::float1_to_zn(float value)
     mb.zn_word[2] = static_cast<uint16_t>(tmp_fl.byte(2) << 8 | tmp_fl.byte(3));
 }
 
-uint8_t Device::read_holding(uint16_t na, uint16_t kol)
+uint8_t Device::read_registers(uint8_t fun, uint16_t na, uint16_t kol)
 {
-    mb.func = kReadHoldingRegisters;
+    mb.func = fun;
     mb.na_reg = na;
     mb.kol_reg = kol;
     mb.opros_registers(mb.func, na, kol);
-    return mb.obrab_buf_read_holding_registers(na, kol);
+    return fun == kReadHoldingRegisters ? mb.obrab_buf_read_holding_registers(na, kol)
+                                        : mb.obrab_buf_input_registers(na, kol);
 }
 
-uint8_t Device::read_input(uint16_t na, uint16_t kol)
-{
-    mb.func = kReadInputRegisters;
-    mb.na_reg = na;
-    mb.kol_reg = kol;
-    mb.opros_registers(mb.func, na, kol);
-    return mb.obrab_buf_input_registers(na, kol);
-}
+uint8_t Device::read_holding(uint16_t na, uint16_t kol) { return read_registers(kReadHoldingRegisters, na, kol); }
+
+uint8_t Device::read_input(uint16_t na, uint16_t kol) { return read_registers(kReadInputRegisters, na, kol); }
 
 uint8_t Device::write_holding(uint16_t na, uint16_t value)
 {

@@ -105,6 +105,9 @@ public:
 
     // The visible text of the last text read (Windows-1251; a zero byte ends it), as UTF-8.
     std::string tmp_text() const;
+
+private:
+    uint8_t read_registers(uint8_t fun, uint16_t na, uint16_t kol);
 };
 
 }  // namespace varnok
