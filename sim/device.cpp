@@ -223,30 +223,35 @@ uint16_t Device::input(uint16_t a, Clock::time_point now)
     return computed_input(a, now);
 }
 
-uint8_t Device::read_holding(uint16_t start, uint16_t count, std::vector<uint16_t>& out) const
+namespace {
+
+// A read of `count` registers from `start`: refused whole when any of them is outside the map.
+template <class Known, class Value>
+uint8_t read_range(uint16_t start, uint16_t count, std::vector<uint16_t>& out, Known known, Value value)
 {
     if (count < 1 || count > 125)
         return kIllegalValue;
     out.clear();
     for (uint32_t a = start; a < uint32_t(start) + count; ++a) {
-        if (a > 0xFFFF || !is_holding(uint16_t(a)))
+        if (a > 0xFFFF || !known(uint16_t(a)))
             return kIllegalAddress;
-        out.push_back(holding(uint16_t(a)));
+        out.push_back(value(uint16_t(a)));
     }
     return 0;
 }
 
+}  // namespace
+
+uint8_t Device::read_holding(uint16_t start, uint16_t count, std::vector<uint16_t>& out) const
+{
+    return read_range(
+        start, count, out, [this](uint16_t a) { return is_holding(a); }, [this](uint16_t a) { return holding(a); });
+}
+
 uint8_t Device::read_input(uint16_t start, uint16_t count, std::vector<uint16_t>& out, Clock::time_point now)
 {
-    if (count < 1 || count > 125)
-        return kIllegalValue;
-    out.clear();
-    for (uint32_t a = start; a < uint32_t(start) + count; ++a) {
-        if (a > 0xFFFF || !is_input(uint16_t(a)))
-            return kIllegalAddress;
-        out.push_back(input(uint16_t(a), now));
-    }
-    return 0;
+    return read_range(
+        start, count, out, [this](uint16_t a) { return is_input(a); }, [this, now](uint16_t a) { return input(a, now); });
 }
 
 uint8_t Device::read_coils(uint16_t start, uint16_t count, std::vector<bool>& out, Clock::time_point now)

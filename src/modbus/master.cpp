@@ -6,20 +6,32 @@ namespace varnok {
 
 ModbusMaster::ModbusMaster(Link& l, RegisterSink& sink) : link(l), sink_(sink) {}
 
-bool ModbusMaster::form_inf_part_rtu_read(uint8_t fun, uint16_t na, uint16_t kol)
+// Address, function, start and count: the first six bytes of every request.
+void ModbusMaster::frame_head(uint8_t fun, uint16_t na, uint16_t kol)
 {
-    if (kol > kMaxReadCount)
-        return false;
     ozuper[1] = link.sys_num;
     ozuper[2] = fun;
     ozuper[3] = static_cast<uint8_t>(na >> 8);
     ozuper[4] = static_cast<uint8_t>(na);
     ozuper[5] = static_cast<uint8_t>(kol >> 8);
     ozuper[6] = static_cast<uint8_t>(kol);
-    cs_CRC = crc16(std::span<const uint8_t>(&ozuper[1], 6));
-    ozuper[7] = static_cast<uint8_t>(cs_CRC);
-    ozuper[8] = static_cast<uint8_t>(cs_CRC >> 8);
-    dl_note = 8;
+}
+
+// The CRC of the `body` bytes from index 1, placed after them, low byte first.
+void ModbusMaster::frame_crc(size_t body)
+{
+    cs_CRC = crc16(std::span<const uint8_t>(&ozuper[1], body));
+    ozuper[body + 1] = static_cast<uint8_t>(cs_CRC);
+    ozuper[body + 2] = static_cast<uint8_t>(cs_CRC >> 8);
+    dl_note = static_cast<uint8_t>(body + 2);
+}
+
+bool ModbusMaster::form_inf_part_rtu_read(uint8_t fun, uint16_t na, uint16_t kol)
+{
+    if (kol > kMaxReadCount)
+        return false;
+    frame_head(fun, na, kol);
+    frame_crc(6);
     return true;
 }
 
@@ -27,22 +39,13 @@ bool ModbusMaster::form_inf_part_rtu_multi(uint8_t fun, uint16_t na, uint16_t ko
 {
     if (kol > kMaxWriteCount || zn.size() < kol)
         return false;
-    ozuper[1] = link.sys_num;
-    ozuper[2] = fun;
-    ozuper[3] = static_cast<uint8_t>(na >> 8);
-    ozuper[4] = static_cast<uint8_t>(na);
-    ozuper[5] = static_cast<uint8_t>(kol >> 8);
-    ozuper[6] = static_cast<uint8_t>(kol);
+    frame_head(fun, na, kol);
     ozuper[7] = static_cast<uint8_t>(2 * kol);
     for (size_t i = 1; i <= kol; ++i) {
         ozuper[6 + 2 * i] = static_cast<uint8_t>(zn[i - 1] >> 8);
         ozuper[7 + 2 * i] = static_cast<uint8_t>(zn[i - 1]);
     }
-    const size_t body = 7 + 2 * size_t(kol);
-    cs_CRC = crc16(std::span<const uint8_t>(&ozuper[1], body));
-    ozuper[body + 1] = static_cast<uint8_t>(cs_CRC);
-    ozuper[body + 2] = static_cast<uint8_t>(cs_CRC >> 8);
-    dl_note = static_cast<uint8_t>(9 + 2 * kol);
+    frame_crc(7 + 2 * size_t(kol));
     return true;
 }
 

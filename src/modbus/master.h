@@ -68,6 +68,8 @@ public:
     Link& link;
 
 private:
+    void frame_head(uint8_t fun, uint16_t na, uint16_t kol);
+    void frame_crc(size_t body);
     void read_request(uint8_t fun, uint16_t na, uint16_t kol);
     void refuse();
     uint8_t check_frame(uint8_t fun) const;
