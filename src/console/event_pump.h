@@ -18,9 +18,6 @@ public:
     // Pumps, then tells whether the key (a virtual-key code: 0x51 Q, 0x58 X) was pressed since the last query.
     bool pressed_since_last_query(int virtual_key) override;
 
-    // Notes a key press as if it came from the keyboard (tests).
-    void note_key(int virtual_key) { pressed_.insert(virtual_key); }
-
     // Timers whose ticks are held back while pumping, so that their handlers never run
     // inside another handler.
     void hold_back(QObject* timer) { held_.insert(timer); }

@@ -26,15 +26,6 @@ void MessageBox::show(QWidget* parent, const QString& text, const QString& infor
     box.exec();
 }
 
-void MessageBox::information(QWidget* parent, const QString& title, const QString& text)
-{
-    if (recorder()) {
-        recorder()(text, {});
-        return;
-    }
-    QMessageBox::information(parent, title, text);
-}
-
 void QtNotices::message_box(const std::string& text, const std::string& informative)
 {
     MessageBox::show(parent_, QString::fromStdString(text), QString::fromStdString(informative));

@@ -16,7 +16,6 @@ public:
 
     // A warning box with an OK button; `informative` (the details) goes beneath the text.
     static void show(QWidget* parent, const QString& text, const QString& informative = {});
-    static void information(QWidget* parent, const QString& title, const QString& text);
 
     // While set, boxes are handed to the recorder and never shown.
     static void set_recorder(Recorder recorder);

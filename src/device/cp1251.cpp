@@ -53,39 +53,4 @@ std::string cp1251_to_utf8(std::span<const uint8_t> bytes)
     return out;
 }
 
-std::string utf8_to_cp1251(const std::string& text)
-{
-    std::string out;
-    for (size_t i = 0; i < text.size();) {
-        const auto lead = static_cast<uint8_t>(text[i]);
-        char32_t c = 0;
-        size_t len = 1;
-        if (lead < 0x80) {
-            c = lead;
-        } else if ((lead & 0xE0) == 0xC0 && i + 1 < text.size()) {
-            c = char32_t(lead & 0x1F) << 6 | (text[i + 1] & 0x3F);
-            len = 2;
-        } else if ((lead & 0xF0) == 0xE0 && i + 2 < text.size()) {
-            c = char32_t(lead & 0x0F) << 12 | char32_t(text[i + 1] & 0x3F) << 6 | (text[i + 2] & 0x3F);
-            len = 3;
-        } else {
-            c = 0xFFFD;
-            len = (lead & 0xF8) == 0xF0 ? 4 : 1;
-        }
-        i += len;
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-            continue;
-        }
-        char byte = '?';
-        for (size_t k = 0; k < kUpper.size(); ++k)
-            if (kUpper[k] == c && c != 0xFFFD) {
-                byte = static_cast<char>(0x80 + k);
-                break;
-            }
-        out += byte;
-    }
-    return out;
-}
-
 }  // namespace varnok

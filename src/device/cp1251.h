@@ -8,7 +8,5 @@ namespace varnok {
 
 // Text bytes of the device (Windows-1251) as UTF-8; a zero byte ends the text.
 std::string cp1251_to_utf8(std::span<const uint8_t> bytes);
-// The reverse, for the simulator and tests; characters outside the code page become "?".
-std::string utf8_to_cp1251(const std::string& text);
 
 }  // namespace varnok

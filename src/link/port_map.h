@@ -11,7 +11,6 @@ class PortMap {
 public:
     // An explicit mapping, as the settings file's section of ports gives it; replaces any earlier one.
     void set(int number, std::string path);
-    void clear() { explicit_.clear(); }
     const std::map<int, std::string>& entries() const { return explicit_; }
 
     // The device path of a port name: the explicit mapping first, otherwise the n-th
