@@ -6,6 +6,14 @@ namespace {
 class AnswerCheck : public MasterOffLine {
 protected:
     AnswerCheck() { link.sys_num = 5; }
+    void answer_with_crc(const std::string& hex_bytes)
+    {
+        Bytes b = unhex(hex_bytes);
+        const uint16_t c = crc16(b);
+        b.push_back(uint8_t(c));
+        b.push_back(uint8_t(c >> 8));
+        answer(hex(b));
+    }
     void request(uint8_t f, uint16_t na, uint16_t kol)
     {
         mb.func = f;
@@ -124,13 +132,11 @@ TEST_F(AnswerCheck, AByteCountOtherThanTheRegistersAskedForDecodesNothing)
     answer("05 03 04 00 01 00 02 6F F2");
     EXPECT_EQ(mb.obrab_buf_read_holding_registers(0x20, 3), kBadFormat);
     // A byte count promising more than came, with a CRC that fits the bytes that did.
-    answer("05 03 06 00 01 00 02 " + [] {
-        const uint16_t c = crc16(unhex("05 03 06 00 01 00 02"));
-        char s[8];
-        std::snprintf(s, sizeof s, "%02X %02X", c & 0xFF, c >> 8);
-        return std::string(s);
-    }());
+    answer_with_crc("05 03 06 00 01 00 02");
     EXPECT_EQ(mb.obrab_buf_read_holding_registers(0x20, 3), kBadFormat);
+    // A text answer whose byte count promises ten bytes where two came: no text from the CRC or the fill.
+    answer_with_crc("05 04 0A 41 42");
+    EXPECT_EQ(mb.obrab_buf_input_registers(4, 5), kBadFormat);
     answer("05 01 00 60 51");  // a bit answer with no data byte
     EXPECT_EQ(mb.obrab_buf_coils(), kBadFormat);
     EXPECT_TRUE(sink.nothing_decoded());
