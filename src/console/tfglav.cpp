@@ -284,24 +284,30 @@ void TFglav::changeEvent(QEvent* event)
 // program; a modal box coming and going, or another program taking the focus, does not count.
 void TFglav::activation_changed()
 {
-    if (ctx_.busy > 0) {
-        activation_deferred_ = true;
-        return;
-    }
     if (isActiveWindow()) {
-        const bool run = !activated_once_ || left_for_own_window_ || activation_deferred_;
+        const bool run = !activated_once_ || left_for_own_window_;
         activated_once_ = true;
-        left_for_own_window_ = left_for_modal_ = activation_deferred_ = false;
+        left_for_own_window_ = false;
         if (run)
-            FormActivate();
+            when_idle([this] { FormActivate(); });
         return;
     }
-    if (QApplication::activeModalWidget()) {
-        left_for_modal_ = true;
-    } else if (QApplication::activeWindow() && QApplication::activeWindow() != this) {
+    if (QApplication::activeModalWidget())
+        return;
+    if (QApplication::activeWindow() && QApplication::activeWindow() != this) {
         left_for_own_window_ = true;
-        FormDeactivate();
+        when_idle([this] { FormDeactivate(); });
     }
+}
+
+// Runs `action` now, or once the handler that is talking to the device has finished.
+void TFglav::when_idle(std::function<void()> action)
+{
+    if (ctx_.busy == 0) {
+        action();
+        return;
+    }
+    QTimer::singleShot(10, this, [this, action = std::move(action)]() mutable { when_idle(std::move(action)); });
 }
 
 void TFglav::FormActivate()

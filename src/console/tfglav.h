@@ -5,6 +5,7 @@
 #include <QMainWindow>
 #include <QTimer>
 #include <array>
+#include <functional>
 #include <memory>
 
 class QLabel;
@@ -82,6 +83,7 @@ private:
     void page_changed(int index);
     void read_text(uint16_t first_register, QLineEdit* field);
     void activation_changed();
+    void when_idle(std::function<void()> action);
     QString help_path() const;
 
     ConsoleContext& ctx_;
@@ -95,9 +97,7 @@ private:
     QString help_file_;
     int shown_page_ = -1;
     bool activated_once_ = false;
-    bool left_for_modal_ = false;
     bool left_for_own_window_ = false;
-    bool activation_deferred_ = false;
 };
 
 }  // namespace varnok

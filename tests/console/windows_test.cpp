@@ -1,6 +1,7 @@
 // The main window as a screen reader and a window manager see it.
 #include <QAbstractButton>
 #include <QTabBar>
+#include <QTimer>
 
 #include "console/help_viewer.h"
 #include "console_fixture.h"
@@ -84,6 +85,28 @@ TEST_F(Windows, ReturningFromAnotherWindowOfTheProgramRunsTheActivationAgain)
     ASSERT_TRUE(wait_for([&] { return int(requests().size()) >= before + 2; }));
     EXPECT_EQ(requests()[before], "05 03 08 00 00 01 87 EE") << "the activation's address check";
     EXPECT_FALSE(glav->readings().Timer_opros.isActive()) << "the activation alone does not restart the poll";
+}
+
+TEST_F(Windows, AMessageBoxDuringActivationDoesNotActivateAgain)
+{
+    start_sim();
+    write_ini(ini_for_sim(9600, 2));
+    start_console();
+    ctx->ports.set(2, dir.filePath("gone").toStdString());  // the port is unplugged
+    MessageBox::set_recorder({});                            // real, modal boxes
+    QStringList closed;
+    QTimer closer;
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            closed << box->text();
+            box->close();
+        }
+    });
+    closer.start(50);
+    show_and_activate();
+    QTest::qWait(300);
+    // The port set-up fails, then the address check cannot be sent; and nothing runs twice.
+    EXPECT_EQ(closed, QStringList({"ошибка настройки порта ", "ошибка передачи= 9"}));
 }
 
 }  // namespace
