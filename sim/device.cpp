@@ -254,7 +254,11 @@ uint8_t Device::read_input(uint16_t start, uint16_t count, std::vector<uint16_t>
         start, count, out, [this](uint16_t a) { return is_input(a); }, [this, now](uint16_t a) { return input(a, now); });
 }
 
-uint8_t Device::read_coils(uint16_t start, uint16_t count, std::vector<bool>& out, Clock::time_point now)
+namespace {
+
+// A read of `count` bits from `start`, each given by `bit`.
+template <class Bit>
+uint8_t read_bits(uint16_t start, uint16_t count, std::vector<bool>& out, Bit bit)
 {
     if (count < 1 || count > 2000)
         return kIllegalValue;
@@ -262,21 +266,21 @@ uint8_t Device::read_coils(uint16_t start, uint16_t count, std::vector<bool>& ou
         return kIllegalAddress;
     out.clear();
     for (int n = start; n < start + count; ++n)
-        out.push_back(coil(n, now));
+        out.push_back(bit(n));
     return 0;
+}
+
+}  // namespace
+
+uint8_t Device::read_coils(uint16_t start, uint16_t count, std::vector<bool>& out, Clock::time_point now)
+{
+    return read_bits(start, count, out, [this, now](int n) { return coil(n, now); });
 }
 
 uint8_t Device::read_discrete(uint16_t start, uint16_t count, std::vector<bool>& out) const
 {
-    if (count < 1 || count > 2000)
-        return kIllegalValue;
-    if (uint32_t(start) + count > kBitCount)
-        return kIllegalAddress;
-    out.clear();
     // A closed switch pulls its input to 0.
-    for (int n = start; n < start + count; ++n)
-        out.push_back(!switch_closed_[size_t(n)]);
-    return 0;
+    return read_bits(start, count, out, [this](int n) { return !switch_closed_[size_t(n)]; });
 }
 
 uint8_t Device::check_write(uint16_t start, std::span<const uint16_t> values) const

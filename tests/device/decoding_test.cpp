@@ -2,6 +2,7 @@
 
 #include "device/cp1251.h"
 #include "device/device.h"
+#include "support/frames.h"
 #include "support/pty.h"
 
 namespace varnok::test {
@@ -20,14 +21,7 @@ protected:
         link.pr_out = 0;
     }
     // The same answer with its CRC appended.
-    void answer_crc(const std::string& hex_bytes)
-    {
-        Bytes b = unhex(hex_bytes);
-        const uint16_t c = crc16(b);
-        b.push_back(uint8_t(c));
-        b.push_back(uint8_t(c >> 8));
-        answer(hex(b));
-    }
+    void answer_crc(const std::string& hex_bytes) { answer(hex_with_crc(hex_bytes)); }
 
     PortMap ports;
     RecordingNotices notices;

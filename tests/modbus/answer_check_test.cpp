@@ -1,4 +1,5 @@
 #include "modbus/master_fixture.h"
+#include "support/frames.h"
 
 namespace varnok::test {
 namespace {
@@ -6,14 +7,7 @@ namespace {
 class AnswerCheck : public MasterOffLine {
 protected:
     AnswerCheck() { link.sys_num = 5; }
-    void answer_with_crc(const std::string& hex_bytes)
-    {
-        Bytes b = unhex(hex_bytes);
-        const uint16_t c = crc16(b);
-        b.push_back(uint8_t(c));
-        b.push_back(uint8_t(c >> 8));
-        answer(hex(b));
-    }
+    void answer_with_crc(const std::string& hex_bytes) { answer(hex_with_crc(hex_bytes)); }
     void request(uint8_t f, uint16_t na, uint16_t kol)
     {
         mb.func = f;

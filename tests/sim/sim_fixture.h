@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "modbus/master.h"
+#include "support/frames.h"
 #include "support/pty.h"
 #include "support/recording_sink.h"
 #include "support/sim_process.h"
@@ -19,14 +20,6 @@ inline uint32_t wire_u32(uint16_t first, uint16_t second)
            uint32_t(second & 0xFF) << 24;
 }
 inline float wire_float(uint16_t first, uint16_t second) { return std::bit_cast<float>(wire_u32(first, second)); }
-
-inline Bytes with_crc(Bytes frame)
-{
-    const uint16_t c = crc16(frame);
-    frame.push_back(uint8_t(c));
-    frame.push_back(uint8_t(c >> 8));
-    return frame;
-}
 
 // Our master at 9600 bit/s on the terminal of a simulator without converter noise.
 class SimMaster : public ::testing::Test {
