@@ -153,7 +153,9 @@ bool DeviceSearch::poisk_pribor(bool scor_edina)
         } catch (const SearchAborted&) {
             interrupted = true;  // X while a silent number was awaited
         }
-        if (interrupted || link.keys.pressed_since_last_query(kKeyQ)) {
+        // A port that cannot be opened fails alike for every number: the scan ends rather
+        // than show its message box for each of 247 numbers (and each speed).
+        if (interrupted || !link.hcom.is_open() || link.keys.pressed_since_last_query(kKeyQ)) {
             shell_.log.append(QStringLiteral("прерван поиск на ") + num(n) + QStringLiteral(" номере"));
             break;
         }
