@@ -1,5 +1,7 @@
 #include "console/search/device_search.h"
 
+#include <algorithm>
+
 #include "console/busy.h"
 #include "console/console_context.h"
 #include "console/exchange_log.h"
@@ -16,21 +18,24 @@ QString num(long long v) { return QString::number(v); }
 
 QString padded(long long v, int width) { return QStringLiteral("%1").arg(v, width, 10, QLatin1Char('0')); }
 
-// Parts of an interval in milliseconds, read as a time of day: larger units drop off.
 struct Clock {
-    explicit Clock(qint64 ms)
-        : h(ms / 3600000 % 24), n(ms / 60000 % 60), s(ms / 1000 % 60), z(ms % 1000)
-    {
-    }
     qint64 h, n, s, z;
 };
+
+// Parts of an interval in milliseconds, read as a time of day: larger units drop off. A
+// clock set back during the scan counts as no time.
+Clock clock_of(qint64 ms)
+{
+    ms = std::max<qint64>(ms, 0);
+    return {ms / 3600000 % 24, ms / 60000 % 60, ms / 1000 % 60, ms % 1000};
+}
 
 qint64 of_day(const QDateTime& t) { return t.time().msecsSinceStartOfDay(); }
 
 // " h:nn:ss:zzz  " of a time of day.
 QString time_of_day_text(const QDateTime& t)
 {
-    const Clock c(of_day(t));
+    const Clock c = clock_of(of_day(t));
     return QStringLiteral(" ") + num(c.h) + ':' + padded(c.n, 2) + ':' + padded(c.s, 2) + ':' + padded(c.z, 3) +
            QStringLiteral("  ");
 }
@@ -38,21 +43,21 @@ QString time_of_day_text(const QDateTime& t)
 // ' "("s:zzz мс")"' of the time one number took.
 QString number_time_text(qint64 ms)
 {
-    const Clock c(ms);
+    const Clock c = clock_of(ms);
     return QStringLiteral(" (") + num(c.s) + ':' + padded(c.z, 3) + QStringLiteral(" мс)");
 }
 
 // ' " всего:" n:ss:zzz ' of the time since the scan began.
 QString total_time_text(qint64 ms)
 {
-    const Clock c(ms);
+    const Clock c = clock_of(ms);
     return QStringLiteral("  всего: ") + num(c.n) + ':' + padded(c.s, 2) + ':' + padded(c.z, 3) + ' ';
 }
 
 // "  hh:nn:ss:zzz мс " of the whole scan.
 QString elapsed_text(qint64 ms)
 {
-    const Clock c(ms);
+    const Clock c = clock_of(ms);
     return QStringLiteral("  ") + padded(c.h, 2) + ':' + padded(c.n, 2) + ':' + padded(c.s, 2) + ':' + padded(c.z, 3) +
            QStringLiteral(" мс ");
 }
@@ -75,11 +80,8 @@ QString DeviceSearch::line_settings(const char* separator) const
            QStringLiteral("Sb=") + num(ctx_.link.stopbit) + QStringLiteral(" ]");
 }
 
-// The notice stays on top without taking the focus from the main window, so hiding it
-// does not count as a return to the main window.
 void DeviceSearch::show_notice(const QString& text)
 {
-    shell_.notice.setAttribute(Qt::WA_ShowWithoutActivating);
     shell_.notice.show();
     shell_.notice.setWaitText(text);
     shell_.notice.repaint();
