@@ -53,15 +53,23 @@ TEST_F(Requests, AWriteWaitsForTheDeviceToStoreBeforeReceiving)
     mb.zn_word[1] = 0x0000;
     mb.zn_word[2] = 0x803F;
     mb.write_holding_2registers(0x23, 2, std::span<const uint16_t>(mb.zn_word).subspan(1));
-    EXPECT_EQ(hex(pty.take(13)), "05 10 00 23 00 02 04 00 00 80 3F " + [] {
-        const uint16_t c = crc16(unhex("05 10 00 23 00 02 04 00 00 80 3F"));
-        char s[8];
-        std::snprintf(s, sizeof s, "%02X %02X", c & 0xFF, c >> 8);
-        return std::string(s);
-    }());
+    EXPECT_EQ(hex(pty.take(13)), "05 10 00 23 00 02 04 00 00 80 3F 85 42");
     EXPECT_EQ(mb.kol_wait_bytes, 8);
     EXPECT_EQ(sleeper.pauses, (std::vector<unsigned>{8, 10, 2 * 20, 3 * 8}));
     EXPECT_EQ(mb.obrab_buf_write_holding_registers(0x23, 2), kOk);
+}
+
+TEST_F(Requests, TheLongestWriteGoesOutWholeWithItsCrc)
+{
+    // 27 registers: 63 bytes, the request buffer's last position included.
+    std::array<uint16_t, 27> zn{};
+    for (size_t i = 0; i < zn.size(); ++i)
+        zn[i] = uint16_t((2 * i + 1) << 8 | (2 * i + 2));
+    mb.write_holding_2registers(0x40, 27, zn);
+    EXPECT_EQ(mb.dl_note, 63);
+    EXPECT_EQ(hex(pty.take(64, 200ms)),
+              "05 10 00 40 00 1B 36 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F 10 11 12 13 14 15 16 17 18 19 "
+              "1A 1B 1C 1D 1E 1F 20 21 22 23 24 25 26 27 28 29 2A 2B 2C 2D 2E 2F 30 31 32 33 34 35 36 E2 29");
 }
 
 TEST_F(Requests, ABusyDeviceIsHeardAgainWithoutASecondRequest)
