@@ -243,7 +243,7 @@ TEST_F(Sim, ACalibrationMadeAtZeroAndFullScaleReadsTheScale)
             const uint32_t bits = std::bit_cast<uint32_t>(ncal);
             ASSERT_EQ(write(b + 8, {uint16_t((bits & 0xFF) << 8 | (bits >> 8 & 0xFF)),
                                     uint16_t((bits >> 16 & 0xFF) << 8 | bits >> 24)}), kOk);
-            for (const auto [percent, expect] : {std::pair{"0", row.at_0}, {"50", row.at_50}, {"100", row.at_100}}) {
+            for (const auto& [percent, expect] : {std::pair{"0", row.at_0}, {"50", row.at_50}, {"100", row.at_100}}) {
                 ASSERT_EQ(sim.command(signal + percent), "ok");
                 ASSERT_EQ(read(4, b + 12, 2), kOk);
                 EXPECT_NEAR(input_float(b + 12), expect * tops[ch - 1], 1e-4 * tops[ch - 1]) << percent << " %";
