@@ -132,11 +132,10 @@ std::string parse_station(const std::string& spec, LineSettings& line)
     if (c2 == std::string::npos)
         return {};
     const std::string f = spec.substr(c2 + 1);
-    const std::string parities = "NOE";
-    if (f.size() != 3 || f[0] != '8' || parities.find(char(std::toupper(f[1]))) == std::string::npos ||
-        (f[2] != '1' && f[2] != '2'))
+    const size_t parity = f.size() == 3 ? std::string("NOE").find(char(std::toupper(uint8_t(f[1])))) : std::string::npos;
+    if (parity == std::string::npos || f[0] != '8' || (f[2] != '1' && f[2] != '2'))
         return usage + " (format 8N1, 8O1, 8E1, 8N2, 8O2 or 8E2)";
-    line.parity = uint8_t(parities.find(char(std::toupper(f[1]))));
+    line.parity = uint8_t(parity);
     line.stop_bits = uint8_t(f[2] - '0');
     return {};
 }
@@ -546,7 +545,7 @@ Reply Control::script_command(const Words& w)
     const size_t steps = script.steps.size();
     if (std::string e = device().script_input(uint16_t(n), std::move(script)); !e.empty())
         return error(e);
-    return ok(std::to_string(steps) + " readings");
+    return ok(std::to_string(steps) + (steps == 1 ? " reading" : " readings"));
 }
 
 std::vector<std::string> Control::dump(Clock::time_point now)

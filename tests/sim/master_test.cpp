@@ -293,7 +293,7 @@ TEST_F(Sim, ScriptedReadingsComeOnePerRequestThenTheLiveValue)
         EXPECT_EQ(sink.input[0x4E], expect);
     }
     EXPECT_EQ(sim.command("script input 0x20 1"), "error: input register 32 is not in the map");
-    ASSERT_EQ(sim.command("scriptl input 0x2F 1"), "ok 1 readings");
+    ASSERT_EQ(sim.command("scriptl input 0x2F 1"), "ok 1 reading");
     EXPECT_EQ(sim.command("script input 0x30 1"), "error: it overlaps the script at 47");
 }
 
