@@ -91,6 +91,8 @@ const char* kMap =
     "  coils 0..2             relays K1..K3; a relay is energised while its channel reads\n"
     "                         above Max or below Min\n"
     "  discrete inputs 0..2   switches XP1, JMP78, XP3; a closed switch reads as 0\n"
+    "Scripts and overrides change only what a master reads from their registers: the\n"
+    "measured value and the relays follow the live converter.\n"
     "Functions 1, 2, 3, 4, 16. Exceptions: 1 other function, 2 an address outside the map,\n"
     "3 a count outside 1..125 registers or 1..2000 bits, a write byte count not 2n, or a\n"
     "value out of range. Bad CRC or another address: no answer.\n";
