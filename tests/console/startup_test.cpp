@@ -138,8 +138,9 @@ TEST_F(Startup, AnUnwritableSettingsFolderIsReportedAndTheConsoleRuns)
     ASSERT_EQ(info_lines().size(), 1);
     EXPECT_TRUE(info_lines()[0].contains("not-a-folder")) << info_lines()[0].toStdString();
     EXPECT_EQ(text("Ed_name"), "Варнок ПМ3");
-    glav->close();  // a second failure, reported the same way, never a crash
+    glav->close();  // a second failure, told in a box before the window is gone, never a crash
     EXPECT_EQ(info_lines().size(), 2);
+    EXPECT_EQ(boxes, QStringList("Настройки не сохранены"));
 }
 
 TEST_F(Startup, ConnectionListsChangeOnlyTheSettings)
