@@ -169,7 +169,7 @@ TEST_F(ControlChannel, OptionsSetTheStartingState)
     EXPECT_EQ(d["speed"], "4 (38400 bit/s)");
     EXPECT_EQ(d["parity"], "2 (even)");
     EXPECT_EQ(d["stop bits"], "2");
-    EXPECT_EQ(d["terminal line"], "38400 bit/s 2 stop");  // the terminal starts at the device's line
+    EXPECT_EQ(d["terminal line"], "38400 bit/s 8E2");  // the terminal starts at the device's line
     EXPECT_EQ(d["ch1 adc"], "100000");
     EXPECT_EQ(d["ch1 value"], "250");
     EXPECT_EQ(d["fault crc"], "times 3");
