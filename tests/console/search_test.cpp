@@ -99,17 +99,15 @@ TEST_F(Search, NumberSearchInterruptedByQFindsTheDevicesAndAddressesTheLowest)
     start({"--device-at", "3", "--device-at", "17"});
     const int before = int(requests().size());
     auto* freq = find<QLineEdit>("LEfreq");
-    int paints = 0;
-    struct PaintCounter : QObject {
-        int& n;
-        explicit PaintCounter(int& count) : n(count) {}
+    struct : QObject {
+        int n = 0;
         bool eventFilter(QObject*, QEvent* e) override
         {
             n += e->type() == QEvent::Paint;
             return false;
         }
-    } counter(paints);
-    freq->installEventFilter(&counter);
+    } paints;
+    freq->installEventFilter(&paints);
     auto q_after = [&](int n) {
         return [&, n] {
             if (glav->status_panel(5).startsWith(QStringLiteral(" Номер: %1 ск=").arg(n)))
@@ -132,7 +130,7 @@ TEST_F(Search, NumberSearchInterruptedByQFindsTheDevicesAndAddressesTheLowest)
     EXPECT_FALSE(msg->isVisible());
     EXPECT_FALSE(polled);
     EXPECT_EQ(find<QListWidget>("LB_initport")->count(), 0) << "the clicks were swallowed";
-    EXPECT_GT(paints, 0);
+    EXPECT_GT(paints.n, 0);
     // The offscreen platform gives every window shown the focus; on X the notice leaves it.
     if (QGuiApplication::platformName() != "offscreen")
         EXPECT_TRUE(stayed_active);
