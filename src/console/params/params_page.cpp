@@ -67,7 +67,9 @@ const QStringList kUnits = {"нет", "В", "кВ", "мА", "А", "кА", "Гц"
 constexpr std::array<const char*, 2> kLimitNames = {"max", "min"};
 constexpr std::array<const char*, 2> kLimitCaptions = {"Max", "Min"};
 
-constexpr int kDigitWidth = 40;
+constexpr int kDigitWidth = 32;
+constexpr int kDigitSpacing = 3;
+constexpr int kEntryWidth = 4 * kDigitWidth + 3 * kDigitSpacing;
 const QString kCurrentStyle = QStringLiteral("QLineEdit { background-color: #C0C0C0; color: blue; font-weight: bold; }");
 const QString kScaleStyle = QStringLiteral("QLineEdit { background-color: #C0C0C0; }");
 const QString kSetpointStyle = QStringLiteral("QLineEdit { background-color: #C8F0C8; }");
@@ -77,6 +79,8 @@ QPushButton* button(QWidget* parent, const QString& name, const QString& caption
     auto* b = new QPushButton(caption, parent);
     b->setObjectName(name);
     b->setAccessibleName(spoken);
+    // As wide as the caption needs, not the style's usual minimum.
+    b->setFixedWidth(b->fontMetrics().horizontalAdvance(caption) + 20);
     return b;
 }
 
@@ -150,7 +154,7 @@ ParamsPage::ParamsPage(ConsoleContext& ctx, ExchangeLog& log, Shell shell, QWidg
     auto* grid = new QGridLayout(content);
     grid->setContentsMargins(0, 0, 0, 0);
     grid->setHorizontalSpacing(8);
-    grid->setVerticalSpacing(6);
+    grid->setVerticalSpacing(4);
 
     auto* top = new QHBoxLayout;
     top->addWidget(build_interface_group());
@@ -178,8 +182,9 @@ QWidget* ParamsPage::build_interface_group()
     auto* group = new QGroupBox(QStringLiteral("параметры интерфейса"), this);
     group->setObjectName(QStringLiteral("GB_int_pars"));
     auto* grid = new QGridLayout(group);
+    grid->setContentsMargins(6, 6, 6, 6);
     grid->setHorizontalSpacing(4);
-    grid->setColumnMinimumWidth(5, 14);
+    grid->setColumnMinimumWidth(5, 10);
     for (int r = 0; r < kRows; ++r) {
         const RowDesc& d = kRowDesc[size_t(r)];
         const QString caption = QString::fromUtf8(d.caption);
@@ -187,7 +192,7 @@ QWidget* ParamsPage::build_interface_group()
         const int col = (r % 2) * 6;
         RowControls& c = rows_[size_t(r)];
         auto* label = new QLabel(caption, group);
-        c.cur = value_field(group, QLatin1String(d.cur), caption + QStringLiteral(" текущее значение"), kCurrentStyle, 64);
+        c.cur = value_field(group, QLatin1String(d.cur), caption + QStringLiteral(" текущее значение"), kCurrentStyle, 52);
         c.read = button(group, QLatin1String(d.read), QStringLiteral("читать"), caption + QStringLiteral(" читать"));
         c.write =
             button(group, QLatin1String(d.write), QStringLiteral("изменить"), caption + QStringLiteral(" изменить"));
@@ -207,6 +212,7 @@ QWidget* ParamsPage::build_interface_group()
             UpDown_int_adr_->setAssociate(Eint_sysnum_);
             UpDown_int_adr_->setRange(1, 247);
             UpDown_int_adr_->setPosition(1);
+            UpDown_int_adr_->setFixedSize(18, 26);
             h->addWidget(Eint_sysnum_);
             h->addWidget(UpDown_int_adr_);
             value = box;
@@ -217,7 +223,7 @@ QWidget* ParamsPage::build_interface_group()
             c.list->addItems(kRowItems[size_t(r)]);
             value = c.list;
         }
-        value->setFixedWidth(92);
+        value->setFixedWidth(78);
         label->setBuddy(r == kRowSysnum ? static_cast<QWidget*>(Eint_sysnum_) : value);
         grid->addWidget(label, row, col);
         grid->addWidget(c.cur, row, col + 1);
@@ -232,7 +238,7 @@ QWidget* ParamsPage::build_timeouts()
 {
     auto* box = new QWidget(this);
     auto* grid = new QGridLayout(box);
-    grid->setContentsMargins(0, 8, 0, 0);
+    grid->setContentsMargins(0, 4, 0, 0);
     grid->setVerticalSpacing(2);
     const std::array<std::pair<QLineEdit**, const char*>, 3> rows = {{
         {&Enastr_tout_bytes_, "Enastr_tout_bytes"},
@@ -250,7 +256,8 @@ QWidget* ParamsPage::build_timeouts()
         auto* label = new QLabel(captions[size_t(i)], box);
         label->setStyleSheet(QStringLiteral("QLabel { color: gray; }"));
         label->setWordWrap(true);
-        label->setMaximumWidth(190);
+        label->setMinimumWidth(160);
+        label->setMaximumWidth(220);
         label->setBuddy(e);
         grid->addWidget(e, i, 0, Qt::AlignTop);
         grid->addWidget(label, i, 1);
@@ -265,7 +272,7 @@ QWidget* ParamsPage::build_entry(DigitEntry& entry, const QString& digits_name, 
     auto* box = new QWidget(this);
     auto* grid = new QGridLayout(box);
     grid->setContentsMargins(0, 0, 0, 0);
-    grid->setHorizontalSpacing(3);
+    grid->setHorizontalSpacing(kDigitSpacing);
     grid->setVerticalSpacing(0);
     entry.dt = new QButtonGroup(box);
     entry.dt->setObjectName(dt_name);
@@ -281,6 +288,8 @@ QWidget* ParamsPage::build_entry(DigitEntry& entry, const QString& digits_name, 
         cb->lineEdit()->setMaxLength(1);
         cb->lineEdit()->installEventFilter(digits_);
         cb->setFixedWidth(kDigitWidth);
+        // One digit and the arrow: the style's padding would leave no room for the digit.
+        cb->setStyleSheet(QStringLiteral("QComboBox { padding-left: 4px; } QComboBox::drop-down { width: 14px; }"));
         entry.CI[size_t(i)] = cb;
         grid->addWidget(cb, 0, 4 - i);
     }
@@ -320,12 +329,15 @@ QWidget* ParamsPage::build_scale_group(int k)
     for (int u = 0; u < kUnits.size(); ++u) {
         QRadioButton* r = radio(units, QStringLiteral("RG_scl%1mes_w_%2").arg(k).arg(u), kUnits[u],
                                 spoken + QStringLiteral(" единица ") + kUnits[u]);
+        r->setFixedHeight(17);
         c.mes->addButton(r, u);
         column->addWidget(r);
     }
 
     auto* grid = new QGridLayout(group);
+    grid->setContentsMargins(6, 4, 6, 4);
     grid->setHorizontalSpacing(4);
+    grid->setVerticalSpacing(4);
     grid->addWidget(c.read, 0, 0);
     grid->addWidget(c.value, 0, 1);
     grid->addWidget(c.unit, 0, 2);
@@ -347,6 +359,7 @@ QWidget* ParamsPage::build_setpoint_group(int k)
     c.read = button(group, QStringLiteral("B_read_ust") + n, QStringLiteral("читать"), spoken + QStringLiteral(": читать"));
 
     auto* grid = new QGridLayout(group);
+    grid->setContentsMargins(6, 4, 6, 4);
     grid->setHorizontalSpacing(10);
     grid->setVerticalSpacing(3);
     grid->addWidget(new QLabel(QStringLiteral("Max"), group), 0, 0);
@@ -355,7 +368,7 @@ QWidget* ParamsPage::build_setpoint_group(int k)
         const QString limit = QLatin1String(kLimitNames[size_t(l)]);
         const QString lspoken = spoken + QLatin1Char(' ') + QLatin1String(kLimitCaptions[size_t(l)]) + QLatin1Char(':');
         c.value[size_t(l)] = value_field(group, QStringLiteral("LE_ust%1%2_r").arg(k).arg(limit), lspoken + QStringLiteral(" значение"),
-                                         kSetpointStyle, 4 * kDigitWidth + 9);
+                                         kSetpointStyle, kEntryWidth);
         c.value[size_t(l)]->installEventFilter(this);
         QWidget* digits = build_entry(c.entry[size_t(l)], QStringLiteral("CB_ust%1%2CI").arg(k).arg(limit),
                                       QStringLiteral("RG_ust%1%2dt_w").arg(k).arg(limit),
