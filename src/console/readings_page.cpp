@@ -1,11 +1,11 @@
 #include "console/readings_page.h"
 
-#include <QButtonGroup>
-#include <QMouseEvent>
+#include <QRadioButton>
 #include <QStyle>
 #include <QToolButton>
 
 #include "console/busy.h"
+#include "console/clickable.h"
 #include "console/console_context.h"
 #include "console/exchange_log.h"
 #include "console/value_text.h"
@@ -47,9 +47,10 @@ ReadingsPage::ReadingsPage(ConsoleContext& ctx, ExchangeLog& log, QToolButton* T
         c.LEizm_te_label = label("LEizm_te");
         c.Eizm_te = edit("Eizm_te");
         c.LEizm_proc = edit("LEizm_proc");
-        c.LEizm_te->installEventFilter(this);
-        for (QLineEdit* scale : {c.LE_Scl, c.LE_Scla, c.LE_max})
-            scale->installEventFilter(this);
+        Clickable::bind(c.LEizm_te, [this, i] { LEizm_teClick(i); });
+        Clickable::bind(c.LE_Scl, [this, i] { LE_SclClick(i); });
+        Clickable::bind(c.LE_Scla, [this, i] { LE_SclClick(i); });
+        Clickable::bind(c.LE_max, [this, i] { emit setpointsClicked(i); });
         // The codes of the scale's decimal point and unit, kept in fields nobody sees.
         auto hidden = [&](const char* name, const char* caption) {
             auto* e = new QLineEdit(c.LE_Scl->parentWidget());
@@ -61,37 +62,21 @@ ReadingsPage::ReadingsPage(ConsoleContext& ctx, ExchangeLog& log, QToolButton* T
         c.LE_dt = hidden("LE_dt", "дт");
         c.LE_ed = hidden("LE_ed", "ЕдИзм");
     }
-    ui_->LEfreq->installEventFilter(this);
-    ui_->Llight->installEventFilter(this);
+    Clickable::bind(ui_->LEfreq, [this] { LEfreqClick(); });
+    Clickable::bind(ui_->Llight, [this] { LlightClick(); });
 
-    auto* modes = new QButtonGroup(this);
-    modes->addButton(ui_->RGtyp_opros_0, 0);
-    modes->addButton(ui_->RGtyp_opros_1, 1);
-    connect(modes, &QButtonGroup::idClicked, this, [this] { RGtyp_oprosClick(); });
+    // The mode changes when the selection does (a click, the keyboard or a screen reader's
+    // toggle); choosing the mode already selected does nothing.
+    for (QRadioButton* mode : {ui_->RGtyp_opros_0, ui_->RGtyp_opros_1})
+        connect(mode, &QRadioButton::toggled, this, [this](bool checked) {
+            if (checked)
+                RGtyp_oprosClick();
+        });
     connect(ui_->Bzapros, &QPushButton::clicked, this, &ReadingsPage::BzaprosClick);
     connect(ui_->TrackBar_light, &QSlider::valueChanged, this, &ReadingsPage::TrackBar_lightChange);
 }
 
 ReadingsPage::~ReadingsPage() = default;
-
-bool ReadingsPage::eventFilter(QObject* watched, QEvent* event)
-{
-    if (event->type() == QEvent::MouseButtonRelease && static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
-        if (watched == ui_->LEfreq)
-            LEfreqClick();
-        else if (watched == ui_->Llight)
-            LlightClick();
-        for (int i = 1; i <= 3; ++i) {
-            if (watched == ch_[i].LEizm_te)
-                LEizm_teClick(i);
-            else if (watched == ch_[i].LE_Scl || watched == ch_[i].LE_Scla)
-                LE_SclClick(i);
-            else if (watched == ch_[i].LE_max)
-                emit setpointsClicked(i);
-        }
-    }
-    return QWidget::eventFilter(watched, event);
-}
 
 bool ReadingsPage::report(uint8_t code)
 {
@@ -179,11 +164,7 @@ void ReadingsPage::BzaprosClick()
     zapros_par(1);
 }
 
-void ReadingsPage::select_mode(int index)
-{
-    (index == 0 ? ui_->RGtyp_opros_0 : ui_->RGtyp_opros_1)->setChecked(true);
-    RGtyp_oprosClick();
-}
+void ReadingsPage::select_mode(int index) { (index == 0 ? ui_->RGtyp_opros_0 : ui_->RGtyp_opros_1)->setChecked(true); }
 
 void ReadingsPage::RGtyp_oprosClick()
 {
@@ -192,7 +173,10 @@ void ReadingsPage::RGtyp_oprosClick()
         periodic_opros = false;
         periodic_opros_in_process = false;
         Timer_opros.stop();
-        ToolButton1_->setChecked(false);
+        {
+            const QSignalBlocker quiet(ToolButton1_);
+            ToolButton1_->setChecked(false);
+        }
         Pusk_or_Stop();
     } else {
         periodic_opros = true;
@@ -204,6 +188,7 @@ void ReadingsPage::RGtyp_oprosClick()
 void ReadingsPage::ToolButton1Click()
 {
     if (!periodic_opros) {
+        const QSignalBlocker quiet(ToolButton1_);
         ToolButton1_->setChecked(false);
         return;
     }

@@ -60,9 +60,6 @@ signals:
     // A click on a channel's "Max" field: its setpoints are to be read again, silently.
     void setpointsClicked(int channel);
 
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
-
 private:
     struct ChannelFields {
         QLineEdit* LE_Scl = nullptr;

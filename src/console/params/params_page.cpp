@@ -6,13 +6,12 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMouseEvent>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QScrollArea>
 #include <QSignalBlocker>
 
 #include "console/busy.h"
+#include "console/clickable.h"
 #include "console/console_context.h"
 #include "console/digit_filter.h"
 #include "console/exchange_log.h"
@@ -146,12 +145,7 @@ bool entry_number(const std::array<QComboBox*, 5>& CI, uint16_t& number)
 ParamsPage::ParamsPage(ConsoleContext& ctx, ExchangeLog& log, Shell shell, QWidget* parent)
     : QWidget(parent), ctx_(ctx), log_(log), shell_(std::move(shell)), digits_(new DigitFilter(this))
 {
-    // The page keeps its layout on a small screen and scrolls instead.
-    auto* scroll = new QScrollArea(this);
-    scroll->setFrameShape(QFrame::NoFrame);
-    scroll->setWidgetResizable(true);
-    auto* content = new QWidget(scroll);
-    auto* grid = new QGridLayout(content);
+    auto* grid = new QGridLayout(this);
     grid->setContentsMargins(0, 0, 0, 0);
     grid->setHorizontalSpacing(8);
     grid->setVerticalSpacing(4);
@@ -167,11 +161,6 @@ ParamsPage::ParamsPage(ConsoleContext& ctx, ExchangeLog& log, Shell shell, QWidg
     }
     grid->setRowStretch(3, 1);
     grid->setColumnStretch(3, 1);
-    scroll->setWidget(content);
-
-    auto* outer = new QVBoxLayout(this);
-    outer->setContentsMargins(0, 0, 0, 0);
-    outer->addWidget(scroll);
     connect_controls();
 }
 
@@ -369,7 +358,6 @@ QWidget* ParamsPage::build_setpoint_group(int k)
         const QString lspoken = spoken + QLatin1Char(' ') + QLatin1String(kLimitCaptions[size_t(l)]) + QLatin1Char(':');
         c.value[size_t(l)] = value_field(group, QStringLiteral("LE_ust%1%2_r").arg(k).arg(limit), lspoken + QStringLiteral(" значение"),
                                          kSetpointStyle, kEntryWidth);
-        c.value[size_t(l)]->installEventFilter(this);
         QWidget* digits = build_entry(c.entry[size_t(l)], QStringLiteral("CB_ust%1%2CI").arg(k).arg(limit),
                                       QStringLiteral("RG_ust%1%2dt_w").arg(k).arg(limit),
                                       QStringLiteral("SB_write_ust%1%2").arg(k).arg(limit), lspoken);
@@ -378,6 +366,7 @@ QWidget* ParamsPage::build_setpoint_group(int k)
         grid->addWidget(c.entry[size_t(l)].write, 4, l, Qt::AlignLeft);
     }
     grid->addWidget(new QLabel(QStringLiteral("Min"), group), 2, 1);
+    Clickable::bind(c.value[kMax], [this, k] { LE_maxClick(k); });
     grid->setRowStretch(5, 1);
     grid->setColumnStretch(2, 1);
     return group;
@@ -421,16 +410,6 @@ void ParamsPage::connect_controls()
             on_choice(e.dt, [this, k, limit](int p) { RG_ustdt_wClick(k, limit, p); });
         }
     }
-}
-
-bool ParamsPage::eventFilter(QObject* watched, QEvent* event)
-{
-    if (event->type() == QEvent::MouseButtonRelease && static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
-        for (int k = 1; k <= kChannels; ++k)
-            if (watched == ust_[size_t(k)].value[kMax])
-                LE_maxClick(k);
-    }
-    return QWidget::eventFilter(watched, event);
 }
 
 bool ParamsPage::report(uint8_t code)

@@ -75,9 +75,6 @@ public:
     void RG_ustdt_wClick(int channel, Limit limit, int position);
     void SB_write_ustClick(int channel, Limit limit);
 
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
-
 private:
     struct RowControls {
         QLineEdit* cur = nullptr;
