@@ -148,13 +148,12 @@ ParamsPage::ParamsPage(ConsoleContext& ctx, ExchangeLog& log, Shell shell, QWidg
     auto* grid = new QGridLayout(this);
     grid->setContentsMargins(0, 0, 0, 0);
     grid->setHorizontalSpacing(8);
-    grid->setVerticalSpacing(4);
+    grid->setVerticalSpacing(1);
 
     auto* top = new QHBoxLayout;
     top->addWidget(build_interface_group());
-    top->addWidget(build_timeouts());
-    top->addStretch(1);
-    grid->addLayout(top, 0, 0, 1, 3);
+    top->addWidget(build_timeouts(), 1);
+    grid->addLayout(top, 0, 0, 1, 4);
     for (int k = 1; k <= kChannels; ++k) {
         grid->addWidget(build_scale_group(k), 1, k - 1);
         grid->addWidget(build_setpoint_group(k), 2, k - 1);
@@ -171,7 +170,7 @@ QWidget* ParamsPage::build_interface_group()
     auto* group = new QGroupBox(QStringLiteral("параметры интерфейса"), this);
     group->setObjectName(QStringLiteral("GB_int_pars"));
     auto* grid = new QGridLayout(group);
-    grid->setContentsMargins(6, 6, 6, 6);
+    grid->setContentsMargins(6, 2, 6, 2);
     grid->setHorizontalSpacing(4);
     grid->setColumnMinimumWidth(5, 10);
     for (int r = 0; r < kRows; ++r) {
@@ -246,7 +245,7 @@ QWidget* ParamsPage::build_timeouts()
         label->setStyleSheet(QStringLiteral("QLabel { color: gray; }"));
         label->setWordWrap(true);
         label->setMinimumWidth(160);
-        label->setMaximumWidth(220);
+        label->setMaximumWidth(340);
         label->setBuddy(e);
         grid->addWidget(e, i, 0, Qt::AlignTop);
         grid->addWidget(label, i, 1);
@@ -286,6 +285,7 @@ QWidget* ParamsPage::build_entry(DigitEntry& entry, const QString& digits_name, 
     for (int p = 0; p < 4; ++p) {
         QRadioButton* r = radio(box, dt_name + QLatin1Char('_') + QString::number(p), QString(),
                                 spoken + QStringLiteral(" точка ") + QString::fromUtf8(txt_decpos[size_t(p)]));
+        r->setFixedHeight(16);
         entry.dt->addButton(r, p);
         grid->addWidget(r, 1, p, Qt::AlignHCenter);
     }
@@ -318,15 +318,15 @@ QWidget* ParamsPage::build_scale_group(int k)
     for (int u = 0; u < kUnits.size(); ++u) {
         QRadioButton* r = radio(units, QStringLiteral("RG_scl%1mes_w_%2").arg(k).arg(u), kUnits[u],
                                 spoken + QStringLiteral(" единица ") + kUnits[u]);
-        r->setFixedHeight(17);
+        r->setFixedHeight(16);
         c.mes->addButton(r, u);
         column->addWidget(r);
     }
 
     auto* grid = new QGridLayout(group);
-    grid->setContentsMargins(6, 4, 6, 4);
+    grid->setContentsMargins(6, 2, 6, 2);
     grid->setHorizontalSpacing(4);
-    grid->setVerticalSpacing(4);
+    grid->setVerticalSpacing(3);
     grid->addWidget(c.read, 0, 0);
     grid->addWidget(c.value, 0, 1);
     grid->addWidget(c.unit, 0, 2);
@@ -348,9 +348,9 @@ QWidget* ParamsPage::build_setpoint_group(int k)
     c.read = button(group, QStringLiteral("B_read_ust") + n, QStringLiteral("читать"), spoken + QStringLiteral(": читать"));
 
     auto* grid = new QGridLayout(group);
-    grid->setContentsMargins(6, 4, 6, 4);
+    grid->setContentsMargins(6, 2, 6, 2);
     grid->setHorizontalSpacing(10);
-    grid->setVerticalSpacing(3);
+    grid->setVerticalSpacing(2);
     grid->addWidget(new QLabel(QStringLiteral("Max"), group), 0, 0);
     grid->addWidget(c.read, 0, 1, Qt::AlignRight);
     for (int l = kMax; l <= kMin; ++l) {
