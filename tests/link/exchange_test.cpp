@@ -187,11 +187,11 @@ TEST_F(Exchange, TransmitAndSearchReceiveInOne)
     Frame ozuper{};
     const Bytes frame = unhex("05 03 08 00 00 01 87 EE");
     std::copy(frame.begin(), frame.end(), ozuper.begin() + 1);
-    pty.feed_after(30ms, kAnswer);
+    pty.answer(8, kAnswer);
     uint8_t dl_otvet = 0;
     EXPECT_EQ(link.tuda_suda_poisk(ozuper, 8, buf, dl_otvet), 0);
     pty.join();
-    EXPECT_EQ(hex(pty.take(8)), hex(frame));
+    EXPECT_EQ(hex(pty.heard()), hex(frame));
     EXPECT_EQ(dl_otvet, 7);
 }
 

@@ -23,10 +23,11 @@ protected:
 
 TEST_F(Requests, AReadSendsItsFrameAndAsksForOneByteMoreThanTheAnswerHolds)
 {
-    pty.feed_after(5ms, unhex("05 03 06 02 05 00 00 7A 43 BC C6"));
+    pty.answer(8, unhex("05 03 06 02 05 00 00 7A 43 BC C6"));
     mb.func = 3;
     mb.opros_registers(3, 0x20, 3);
-    EXPECT_EQ(hex(pty.take(8)), "05 03 00 20 00 03 05 85");
+    pty.join();
+    EXPECT_EQ(hex(pty.heard()), "05 03 00 20 00 03 05 85");
     EXPECT_EQ(mb.kol_wait_bytes, 11);
     EXPECT_EQ(mb.dl_otvet, 11);
     EXPECT_EQ(mb.obrab_buf_read_holding_registers(0x20, 3), kOk);
@@ -37,23 +38,24 @@ TEST_F(Requests, AReadSendsItsFrameAndAsksForOneByteMoreThanTheAnswerHolds)
 
 TEST_F(Requests, BitReadsUseTheirFunctionCodes)
 {
-    pty.feed_after(5ms, unhex("05 01 01 05 90 BB"));
+    pty.answer(8, unhex("05 01 01 05 90 BB"));
     mb.opros_coils(0, 3);
-    EXPECT_EQ(hex(pty.take(8)), "05 01 00 00 00 03 7D 8F");
     EXPECT_EQ(mb.obrab_buf_coils(), kOk);
-    pty.feed_after(5ms, unhex("05 02 01 05 60 BB"));
+    pty.answer(8, unhex("05 02 01 05 60 BB"));
     mb.opros_discret_inputs(0, 3);
-    EXPECT_EQ(hex(pty.take(8)), "05 02 00 00 00 03 39 8F");
+    pty.join();
+    EXPECT_EQ(hex(pty.heard()), "05 01 00 00 00 03 7D 8F 05 02 00 00 00 03 39 8F");
     EXPECT_EQ(mb.obrab_buf_discret_inputs(), kOk);
 }
 
 TEST_F(Requests, AWriteWaitsForTheDeviceToStoreBeforeReceiving)
 {
-    pty.feed_after(5ms, unhex("05 10 00 23 00 02 B1 86"));
+    pty.answer(13, unhex("05 10 00 23 00 02 B1 86"));
     mb.zn_word[1] = 0x0000;
     mb.zn_word[2] = 0x803F;
     mb.write_holding_2registers(0x23, 2, std::span<const uint16_t>(mb.zn_word).subspan(1));
-    EXPECT_EQ(hex(pty.take(13)), "05 10 00 23 00 02 04 00 00 80 3F 85 42");
+    pty.join();
+    EXPECT_EQ(hex(pty.heard()), "05 10 00 23 00 02 04 00 00 80 3F 85 42");
     EXPECT_EQ(mb.kol_wait_bytes, 8);
     EXPECT_EQ(sleeper.pauses, (std::vector<unsigned>{8, 10, 2 * 20, 3 * 8}));
     EXPECT_EQ(mb.obrab_buf_write_holding_registers(0x23, 2), kOk);
@@ -74,11 +76,12 @@ TEST_F(Requests, TheLongestWriteGoesOutWholeWithItsCrc)
 
 TEST_F(Requests, ABusyDeviceIsHeardAgainWithoutASecondRequest)
 {
-    pty.feed_after(5ms, unhex("05 90 05 CD C2"));
+    pty.answer(11, unhex("05 90 05 CD C2"));
     mb.write_holding_registers(1, 1, 3);
-    EXPECT_EQ(pty.take(11).size(), 11u);
+    pty.join();
+    EXPECT_EQ(pty.heard().size(), 11u);
     EXPECT_EQ(mb.obrab_buf_write_holding_registers(1, 1), kBusy);
-    pty.feed_after(5ms, unhex("05 10 00 01 00 01 51 8D"));
+    pty.feed(unhex("05 10 00 01 00 01 51 8D"));
     mb.receive_again();
     EXPECT_TRUE(pty.take(1, std::chrono::milliseconds(20)).empty());
     EXPECT_EQ(mb.obrab_buf_write_holding_registers(1, 1), kOk);

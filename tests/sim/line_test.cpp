@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include "sim/sim_fixture.h"
+#include "support/raw_line.h"
 
 namespace varnok::test {
 namespace {
@@ -22,52 +23,6 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 using Ms = std::chrono::duration<double, std::milli>;
-
-// The master's end of the line without any of our link's pauses and time-outs.
-class RawLine {
-public:
-    RawLine(const std::string& path, speed_t speed)
-    {
-        fd_ = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-        termios t{};
-        tcgetattr(fd_, &t);
-        cfmakeraw(&t);
-        cfsetispeed(&t, speed);
-        cfsetospeed(&t, speed);
-        tcsetattr(fd_, TCSANOW, &t);
-        tcflush(fd_, TCIOFLUSH);
-    }
-    ~RawLine() { ::close(fd_); }
-
-    // The moment just before the bytes went, so that no delay of ours makes an answer look early.
-    Clock::time_point send(const Bytes& b)
-    {
-        const auto at = Clock::now();
-        EXPECT_EQ(::write(fd_, b.data(), b.size()), ssize_t(b.size()));
-        return at;
-    }
-    // Each byte with its arrival time, until `want` came or `limit` passed.
-    std::vector<std::pair<uint8_t, Clock::time_point>> receive(size_t want, std::chrono::milliseconds limit = 300ms)
-    {
-        std::vector<std::pair<uint8_t, Clock::time_point>> got;
-        const auto deadline = Clock::now() + limit;
-        while (got.size() < want) {
-            const int left = int(std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count());
-            pollfd p{fd_, POLLIN, 0};
-            if (left <= 0 || ::poll(&p, 1, left) <= 0)
-                break;
-            uint8_t buf[64];
-            const ssize_t n = ::read(fd_, buf, sizeof buf);
-            const auto at = Clock::now();
-            for (ssize_t i = 0; i < n; ++i)
-                got.emplace_back(buf[i], at);
-        }
-        return got;
-    }
-
-private:
-    int fd_ = -1;
-};
 
 const Bytes kReadScale = with_crc({5, 3, 0, 0x20, 0, 3});  // an 11-byte answer
 
@@ -214,7 +169,7 @@ TEST_F(ControlChannel, OptionsSetTheStartingState)
     EXPECT_EQ(d["speed"], "4 (38400 bit/s)");
     EXPECT_EQ(d["parity"], "2 (even)");
     EXPECT_EQ(d["stop bits"], "2");
-    EXPECT_EQ(d["terminal line"], "38400 bit/s 2 stop");  // the terminal starts at the device's line
+    EXPECT_EQ(d["terminal line"], "38400 bit/s 8E2");  // the terminal starts at the device's line
     EXPECT_EQ(d["ch1 adc"], "100000");
     EXPECT_EQ(d["ch1 value"], "250");
     EXPECT_EQ(d["fault crc"], "times 3");
