@@ -118,6 +118,7 @@ TEST_F(Params, EachWriteIsAdoptedByTheConsoleAndTheNextPollIsAnswered)
         {"CBint_scor", 2, "SBint_write_scor", "05 10 08 01 00 01 02 00 03 5C 80", 19200, 3, 0, 1, 5, 3},
         {"CBint_scor", 4, "SBint_write_scor", "05 10 08 01 00 01 02 00 05 DC 82", 57600, 5, 0, 1, 5, 2},
         {"CBint_parity", 1, "SBint_write_parity", "05 10 08 02 00 01 02 00 01 DD 72", 9600, 2, 1, 1, 5, 3},
+        {"CBint_parity", 2, "SBint_write_parity", "05 10 08 02 00 01 02 00 02 9D 73", 9600, 2, 2, 1, 5, 3},
         {"CBint_stopbit", 1, "SBint_write_stopbit", "05 10 08 03 00 01 02 00 02 9C A2", 9600, 2, 0, 2, 5, 3},
         {nullptr, 0, "SBint_write_sysnum", "05 10 08 00 00 01 02 00 11 DD 5C", 9600, 2, 0, 1, 17, 3},
     };
@@ -207,16 +208,30 @@ TEST_F(Params, ANetworkNumberOutside1To247IsRefusedAndNothingIsSent)
     EXPECT_EQ(page().new_sys_num, 247);
 }
 
-TEST_F(Params, AParityReadShowsTheCodeAndLeavesThePortAlone)
+TEST_F(Params, ReadsShowTheConsolesSpeedAndTheDevicesCodesAndLeaveThePortAlone)
 {
     start_all();
     open_page();
-    sim->command("set holding 0x802 2");
-    press("Bread_parity");
-    EXPECT_EQ(text("Eint_cur_parity"), "2") << "the code, not the list text";
-    EXPECT_EQ(ctx->link.parity, 2);
-    EXPECT_EQ(ctx->link.dcb.Parity, 0) << "the port keeps its parity until it is set up again";
+    // The device holds settings it does not use yet.
+    sim->command("stored speed 57600 parity even stop 2");
+    const struct {
+        const char* button;
+        const char* edit;
+        const char* shown;
+    } cases[] = {{"Bread_scor", "Eint_cur_scor", "9600"}, {"Bread_parity", "Eint_cur_parity", "2"},
+                 {"Bread_stopbit", "Eint_cur_stopbit", "2"}};
+    for (const auto& c : cases) {
+        press(c.button);
+        EXPECT_EQ(text(c.edit), c.shown) << c.button;
+    }
     EXPECT_TRUE(info_lines().isEmpty()) << info_lines().join('|').toStdString();
+    const Link& link = ctx->link;
+    EXPECT_EQ(link.num_scor, 5) << "the code read is kept";
+    EXPECT_EQ(link.scor_obmena, 9600);
+    EXPECT_EQ(link.parity, 2);
+    EXPECT_EQ(link.stopbit, 2);
+    EXPECT_EQ(link.dcb.Parity, 0) << "the port keeps its settings until it is set up again";
+    EXPECT_EQ(link.dcb.StopBits, 0);
 }
 
 TEST_F(Params, ScaleWritesValueThenPointAndUnit)
