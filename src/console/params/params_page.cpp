@@ -180,7 +180,7 @@ QWidget* ParamsPage::build_interface_group()
         const int col = (r % 2) * 6;
         RowControls& c = rows_[size_t(r)];
         auto* label = new QLabel(caption, group);
-        c.cur = value_field(group, QLatin1String(d.cur), caption + QStringLiteral(" текущее значение"), kCurrentStyle, 52);
+        c.cur = value_field(group, QLatin1String(d.cur), caption + QStringLiteral(" текущее значение"), kCurrentStyle, 60);
         c.read = button(group, QLatin1String(d.read), QStringLiteral("читать"), caption + QStringLiteral(" читать"));
         c.write =
             button(group, QLatin1String(d.write), QStringLiteral("изменить"), caption + QStringLiteral(" изменить"));
@@ -244,7 +244,7 @@ QWidget* ParamsPage::build_timeouts()
         auto* label = new QLabel(captions[size_t(i)], box);
         label->setStyleSheet(QStringLiteral("QLabel { color: gray; }"));
         label->setWordWrap(true);
-        label->setMinimumWidth(160);
+        label->setMinimumWidth(140);
         label->setMaximumWidth(340);
         label->setBuddy(e);
         grid->addWidget(e, i, 0, Qt::AlignTop);
