@@ -22,6 +22,7 @@ struct ConsoleContext;
 class DeviceSearch;
 class DigitFilter;
 class ExchangeLog;
+class ParamsPage;
 class ReadingsPage;
 class TFabout;
 class TFcomdcb;
@@ -71,6 +72,7 @@ public:
 
     ExchangeLog& log() { return *log_; }
     ReadingsPage& readings() { return *readings_; }
+    ParamsPage& params() { return *params_; }
     DeviceSearch& search() { return *search_; }
     Ui::TFglav& form() { return *ui_; }
 
@@ -98,6 +100,7 @@ private:
     std::unique_ptr<Ui::TFglav> ui_;
     ExchangeLog* log_ = nullptr;
     ReadingsPage* readings_ = nullptr;
+    ParamsPage* params_ = nullptr;
     DigitFilter* digits_ = nullptr;
     std::array<QLabel*, 6> panels_{};
     TFabout* about_ = nullptr;
