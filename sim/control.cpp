@@ -209,6 +209,13 @@ std::string Control::commands_help()
         "                          change only what registers 800..803 hex hold; the device keeps\n"
         "                          its line until a master writes them\n"
         "  turnaround MS           delay between a request and its answer (0..1000)\n"
+        "  random PERCENT [seed N] random faults: each answer, with this chance, gets one fault\n"
+        "                          of a kind drawn at random (exception codes 1..4, slow 0..500 ms);\n"
+        "                          0 turns them off; dump counts the answers each kind spoilt\n"
+        "  unplug                  close the terminal as a pulled adapter would: the console's\n"
+        "                          side is hung up, the terminal and the --link go away\n"
+        "  plug                    a new terminal (and the --link to it) after unplug;\n"
+        "                          \"ok terminal PATH\"\n"
         "  dump                    the whole state, one \"key = value\" per line\n"
         "  help, quit\n"
         "Fault kinds:\n";
@@ -349,6 +356,23 @@ Reply Control::run(const std::string& command, Clock::time_point now)
         if (std::string e = engine_.set_line(station(), line); !e.empty())
             return error(e);
         return ok(line.text());
+    }
+    if (c == "random") {
+        long long seed = 1;
+        if ((w.size() != 2 && w.size() != 4) || !parse_double(w[1], 0, 100, x) ||
+            (w.size() == 4 && (w[2] != "seed" || !parse_int(w[3], 0, UINT32_MAX, seed))))
+            return error("usage: random PERCENT [seed N], PERCENT 0..100");
+        station().faults.set_random(x, uint32_t(seed));
+        return ok();
+    }
+    if (c == "unplug" || c == "plug") {
+        if (w.size() != 1)
+            return error("usage: " + c);
+        if (!plug_)
+            return error("the terminal cannot be " + c + "ged here");
+        if (std::string e = plug_(c == "plug"); !e.empty())
+            return error(e);
+        return c == "plug" ? ok("terminal " + terminal_.path()) : ok();
     }
     if (c == "turnaround") {
         if (w.size() != 2 || !parse_int(w[1], 0, 1000, n))
@@ -568,6 +592,9 @@ std::vector<std::string> Control::dump(Clock::time_point now)
     item("stop bits", std::to_string(line.stop_bits));
     item("stored line", dev.stored_line().text());
     item("turnaround", std::to_string(station().turnaround.count()) + " ms");
+    item("random faults", g7(station().faults.random_percent()) + " %");
+    for (size_t k = 0; k < kFaultKinds.size(); ++k)
+        item(std::string("injected ") + kFaultKinds[k].name, std::to_string(station().faults.injected()[k]));
     item("noise", std::to_string(dev.noise()));
     item("answered", std::to_string(station().answered));
 

@@ -3,6 +3,7 @@
 // with "ok" or "error: "; dump, help and device list print their lines before it. Commands
 // about a device apply to the selected one (the first until another is chosen).
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,10 @@ public:
     Control(Engine& engine, const Terminal& terminal);
     Reply run(const std::string& command, Clock::time_point now);
 
+    // What unplugs (false) and plugs in (true) the terminal; an empty text when it worked.
+    using Plug = std::function<std::string(bool plug)>;
+    void set_plug(Plug plug) { plug_ = std::move(plug); }
+
     // Help text of the commands, shared with --help.
     static std::string commands_help();
 
@@ -37,6 +42,7 @@ private:
 
     Engine& engine_;
     const Terminal& terminal_;
+    Plug plug_;
     size_t selected_ = 0;
 };
 

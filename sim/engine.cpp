@@ -13,7 +13,7 @@
 
 namespace varnok::sim {
 
-const std::array<FaultInfo, 9> kFaultKinds = {{
+const std::array<FaultInfo, 11> kFaultKinds = {{
     {FaultKind::Silence, "silence", nullptr, 0, 0, 0, "no answer; the request is not acted on"},
     {FaultKind::Noise, "noise", "COUNT", 2, 1, 64, "COUNT noise bytes (never the device address) before the answer"},
     {FaultKind::BadCrc, "crc", nullptr, 0, 0, 0, "the answer's CRC is wrong"},
@@ -23,6 +23,9 @@ const std::array<FaultInfo, 9> kFaultKinds = {{
     {FaultKind::Busy, "busy", "MS", 100, 0, 10000, "exception 5 (busy), then MS later the real answer, unasked"},
     {FaultKind::Truncate, "truncate", "K", 3, 0, 255, "only the first K bytes of the answer"},
     {FaultKind::Slow, "slow", "MS", 100, 0, 10000, "the answer starts MS later than usual"},
+    {FaultKind::Long, "long", "COUNT", 2, 1, 64, "COUNT stray bytes right after the answer"},
+    {FaultKind::Count, "count", "DELTA", 2, -255, 255,
+     "the byte count of a read answer, or the count a write answer echoes, is off by DELTA (CRC right)"},
 }};
 
 const FaultInfo* find_fault(const std::string& name)
@@ -83,22 +86,54 @@ Mischief Faults::take(const Request& r)
             --f.skip;
             continue;
         }
-        switch (f.kind) {
-        case FaultKind::Silence: m.silence = true; break;
-        case FaultKind::Noise: m.noise = f.arg; break;
-        case FaultKind::BadCrc: m.bad_crc = true; break;
-        case FaultKind::WrongAddress: m.wrong_address = true; break;
-        case FaultKind::WrongFunction: m.wrong_function = true; break;
-        case FaultKind::Exception: m.exception = f.arg; break;
-        case FaultKind::Busy: m.busy_ms = f.arg; break;
-        case FaultKind::Truncate: m.truncate = f.arg; break;
-        case FaultKind::Slow: m.slow_ms = f.arg; break;
-        }
+        apply(m, f.kind, f.arg);
         if (f.remaining > 0)
             --f.remaining;
     }
     std::erase_if(list_, [](const Fault& f) { return f.remaining == 0; });
+    if (random_percent_ > 0 && std::uniform_real_distribution<double>(0, 100)(random_rng_) < random_percent_) {
+        const auto kind = FaultKind(std::uniform_int_distribution<int>(0, int(kFaultKinds.size()) - 1)(random_rng_));
+        int arg = fault_info(kind).default_arg;
+        if (kind == FaultKind::Exception)
+            arg = std::uniform_int_distribution<int>(1, 4)(random_rng_);
+        else if (kind == FaultKind::Slow)
+            arg = std::uniform_int_distribution<int>(0, 500)(random_rng_);
+        apply(m, kind, arg);
+    }
+    count(m);
     return m;
+}
+
+void Faults::apply(Mischief& m, FaultKind kind, int arg)
+{
+    switch (kind) {
+    case FaultKind::Silence: m.silence = true; break;
+    case FaultKind::Noise: m.noise = arg; break;
+    case FaultKind::BadCrc: m.bad_crc = true; break;
+    case FaultKind::WrongAddress: m.wrong_address = true; break;
+    case FaultKind::WrongFunction: m.wrong_function = true; break;
+    case FaultKind::Exception: m.exception = arg; break;
+    case FaultKind::Busy: m.busy_ms = arg; break;
+    case FaultKind::Truncate: m.truncate = arg; break;
+    case FaultKind::Slow: m.slow_ms = arg; break;
+    case FaultKind::Long: m.extra = arg; break;
+    case FaultKind::Count: m.count_delta = arg; break;
+    }
+}
+
+void Faults::count(const Mischief& m)
+{
+    const bool spoilt[] = {m.silence,        m.noise > 0,       m.bad_crc,   m.wrong_address,
+                           m.wrong_function, m.exception != 0,  m.busy_ms >= 0, m.truncate >= 0,
+                           m.slow_ms > 0,    m.extra > 0,       m.count_delta != 0};
+    for (size_t k = 0; k < injected_.size(); ++k)
+        injected_[k] += spoilt[k] ? 1 : 0;
+}
+
+void Faults::set_random(double percent, uint32_t seed)
+{
+    random_percent_ = percent;
+    random_rng_.seed(seed);
 }
 
 // ---------------------------------------------------------------- terminal
@@ -165,16 +200,20 @@ void sleep_until(Clock::time_point t)
 
 }  // namespace
 
-Terminal::~Terminal()
+Terminal::~Terminal() { close(); }
+
+void Terminal::close()
 {
     if (keeper_ >= 0)
         ::close(keeper_);
     if (fd_ >= 0)
         ::close(fd_);
+    keeper_ = fd_ = -1;
 }
 
 std::string Terminal::open_pty(const LineSettings& initial)
 {
+    close();
     pty_ = true;
     fd_ = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd_ < 0)
@@ -200,6 +239,7 @@ std::string Terminal::open_pty(const LineSettings& initial)
 
 std::string Terminal::open_device(const std::string& path, const LineSettings& line)
 {
+    close();
     pty_ = false;
     path_ = path;
     fd_ = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
@@ -584,9 +624,19 @@ Engine::Plan Engine::prepare(Station& s, const std::vector<uint8_t>& frame, Cloc
         address = uint8_t(address % 247 + 1);
     if (m.wrong_function)
         body[0] ^= 0x40;  // neither the request's function nor its exception form
+    if (m.count_delta && p.acted) {
+        // A read answer's byte count, or the low byte of the count a write answer echoes.
+        uint8_t& count = fc == 16 ? body[4] : body[1];
+        count = uint8_t(count + m.count_delta);
+    }
     p.answer = rtu_frame(address, body);
     if (m.bad_crc)
         p.answer.back() ^= 0xFF;
+    if (m.extra > 0) {
+        std::uniform_int_distribution<int> byte(0, 255);
+        for (int i = 0; i < m.extra; ++i)
+            p.answer.push_back(uint8_t(byte(rng_)));
+    }
     if (m.truncate >= 0 && size_t(m.truncate) < p.answer.size())
         p.answer.resize(size_t(m.truncate));
     if (m.noise > 0) {

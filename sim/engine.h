@@ -16,7 +16,7 @@
 
 namespace varnok::sim {
 
-enum class FaultKind { Silence, Noise, BadCrc, WrongAddress, WrongFunction, Exception, Busy, Truncate, Slow };
+enum class FaultKind { Silence, Noise, BadCrc, WrongAddress, WrongFunction, Exception, Busy, Truncate, Slow, Long, Count };
 
 struct FaultInfo {
     FaultKind kind;
@@ -25,7 +25,7 @@ struct FaultInfo {
     int default_arg, min_arg, max_arg;
     const char* what;
 };
-extern const std::array<FaultInfo, 9> kFaultKinds;
+extern const std::array<FaultInfo, 11> kFaultKinds;
 const FaultInfo* find_fault(const std::string& name);
 const FaultInfo& fault_info(FaultKind kind);
 
@@ -62,6 +62,8 @@ struct Mischief {
     int busy_ms = -1;
     int truncate = -1;
     int slow_ms = 0;
+    int extra = 0;        // bytes after the answer
+    int count_delta = 0;  // added to a read answer's byte count or a write answer's echoed count
 };
 
 class Faults {
@@ -73,8 +75,20 @@ public:
     // The faults for the answer to this request; each fault aimed at it counts down by one.
     Mischief take(const Request& r);
 
+    // Random faults: each answer, with this chance in percent, gets one fault of a kind drawn
+    // at random (at its default argument; an exception code 1..4). 0 turns them off.
+    void set_random(double percent, uint32_t seed);
+    double random_percent() const { return random_percent_; }
+    // Answers spoilt so far, by kind; a random fault counts as its kind.
+    const std::array<uint64_t, 11>& injected() const { return injected_; }
+
 private:
+    static void apply(Mischief& m, FaultKind kind, int arg);
+    void count(const Mischief& m);
     std::vector<Fault> list_;
+    double random_percent_ = 0;
+    std::mt19937 random_rng_;
+    std::array<uint64_t, 11> injected_{};
 };
 
 // A line as a terminal shows it; parity 0..2 as the device codes it, or mark or space.
@@ -103,6 +117,9 @@ public:
     // Each returns an empty text on success, else the reason.
     std::string open_pty(const LineSettings& initial);
     std::string open_device(const std::string& path, const LineSettings& line);
+    // Closes the terminal as a pulled adapter would: the far side of a pseudo-terminal is
+    // hung up and its path goes away. fd() is -1 until it is opened again.
+    void close();
     // Sets a serial device to the given line; a pseudo-terminal is left as the master set it.
     std::string configure(const LineSettings& line);
 

@@ -54,6 +54,9 @@ const char* kUsage =
     "  --signal CH=PERCENT input signal of channel CH (defaults 42.5, 73.1, 12.0)\n"
     "  --fault FAULT       a fault as the command takes it, e.g. --fault 'noise 3 times 2',\n"
     "                      --fault 'silence at 0x67 always', --fault 'crc after 2'\n"
+    "  --random-faults PERCENT\n"
+    "                      spoil this share of the answers with a fault of a random kind\n"
+    "                      (the command random; the seed is --seed)\n"
     "  --script SCRIPT     readings as the script command takes them, e.g.\n"
     "                      --script 'input 0x2E 450*15 451'\n"
     "  --command LINE      any control command, run at start (may be repeated)\n"
@@ -111,6 +114,7 @@ struct Options {
     std::vector<std::string> line_words;  // for the "line" command
     std::vector<std::string> devices;     // --device-at specs
     std::vector<std::string> commands;
+    std::string random_faults;
 };
 
 [[noreturn]] void usage_error(const std::string& why)
@@ -156,6 +160,7 @@ Options parse(int argc, char** argv)
         } else if (a == "--turnaround") o.commands.push_back("turnaround " + v);
         else if (a == "--noise") o.commands.push_back("noise " + v);
         else if (a == "--fault") o.commands.push_back("fault " + v);
+        else if (a == "--random-faults") o.random_faults = v;
         else if (a == "--script") o.commands.push_back("script " + v);
         else if (a == "--device-at") o.devices.push_back(v);
         else if (a == "--command") o.commands.push_back(v);
@@ -197,6 +202,7 @@ public:
     explicit Simulator(const Options& o)
         : opt_(o), engine_(terminal_, log_, o.seed), control_(engine_, terminal_)
     {
+        control_.set_plug([this](bool plug) { return plug ? plug_in() : unplug(); });
     }
     ~Simulator() { cleanup(); }
 
@@ -205,6 +211,11 @@ public:
 private:
     bool start();
     void cleanup();
+    std::string open_terminal();
+    std::string make_link();
+    void remove_link();
+    std::string unplug();
+    std::string plug_in();
     bool open_control_socket();
     // Runs the complete lines of a channel; false when a command asked to quit.
     bool serve(Channel& ch);
@@ -271,26 +282,17 @@ bool Simulator::start()
             usage_error(r.line.substr(7));
     }
     engine_.whole_answers = opt_.whole_answers;
-    const LineSettings& first = engine_.stations().front()->line;
-    const std::string e = opt_.device.empty() ? terminal_.open_pty(first) : terminal_.open_device(opt_.device, first);
-    if (!e.empty())
+    if (const std::string e = open_terminal(); !e.empty())
         fail(e);
+    if (!opt_.random_faults.empty())
+        opt_.commands.push_back("random " + opt_.random_faults + " seed " + std::to_string(opt_.seed));
     for (const std::string& c : opt_.commands) {
         const Reply r = control_.run(c, Clock::now());
         if (r.line.rfind("ok", 0) != 0)
             usage_error("\"" + c + "\": " + r.line);
     }
-    if (!opt_.link.empty()) {
-        struct stat st{};
-        if (lstat(opt_.link.c_str(), &st) == 0) {
-            if (!S_ISLNK(st.st_mode))
-                fail(opt_.link + " exists and is not a symbolic link");
-            ::unlink(opt_.link.c_str());
-        }
-        if (::symlink(terminal_.path().c_str(), opt_.link.c_str()) != 0)
-            fail("symlink " + opt_.link + ": " + std::strerror(errno));
-        link_made_ = true;
-    }
+    if (const std::string e = make_link(); !e.empty())
+        fail(e);
     if (!opt_.control.empty())
         open_control_socket();
     if (!opt_.no_stdin)
@@ -304,16 +306,63 @@ bool Simulator::start()
     return true;
 }
 
+std::string Simulator::open_terminal()
+{
+    const LineSettings& first = engine_.stations().front()->line;
+    return opt_.device.empty() ? terminal_.open_pty(first) : terminal_.open_device(opt_.device, first);
+}
+
+std::string Simulator::make_link()
+{
+    if (opt_.link.empty())
+        return {};
+    struct stat st{};
+    if (lstat(opt_.link.c_str(), &st) == 0) {
+        if (!S_ISLNK(st.st_mode))
+            return opt_.link + " exists and is not a symbolic link";
+        ::unlink(opt_.link.c_str());
+    }
+    if (::symlink(terminal_.path().c_str(), opt_.link.c_str()) != 0)
+        return "symlink " + opt_.link + ": " + std::strerror(errno);
+    link_made_ = true;
+    return {};
+}
+
+void Simulator::remove_link()
+{
+    if (!link_made_)
+        return;
+    // Only our own link goes; someone may have replaced it meanwhile.
+    char target[4096];
+    const ssize_t n = ::readlink(opt_.link.c_str(), target, sizeof target - 1);
+    if (n > 0 && std::string(target, size_t(n)) == terminal_.path())
+        ::unlink(opt_.link.c_str());
+    link_made_ = false;
+}
+
+std::string Simulator::unplug()
+{
+    if (terminal_.fd() < 0)
+        return "already unplugged";
+    remove_link();
+    terminal_.close();
+    log_.note("unplugged");
+    return {};
+}
+
+std::string Simulator::plug_in()
+{
+    if (terminal_.fd() >= 0)
+        return "already plugged in";
+    if (std::string e = open_terminal(); !e.empty())
+        return e;
+    log_.note("plugged in on " + terminal_.path());
+    return make_link();
+}
+
 void Simulator::cleanup()
 {
-    if (link_made_) {
-        // Only our own link goes; someone may have replaced it meanwhile.
-        char target[4096];
-        const ssize_t n = ::readlink(opt_.link.c_str(), target, sizeof target - 1);
-        if (n > 0 && std::string(target, size_t(n)) == terminal_.path())
-            ::unlink(opt_.link.c_str());
-        link_made_ = false;
-    }
+    remove_link();
     if (listen_fd_ >= 0) {
         ::close(listen_fd_);
         ::unlink(opt_.control.c_str());

@@ -85,6 +85,10 @@ std::string check_text(std::string_view text, std::string& trailer)
                 return "строка " + number + " не в кодировке UTF-8";
             if (c == 0)
                 return "строка " + number + " содержит нулевой байт";
+            // A byte-order mark inside the text is a sign of pasted or damaged content, and
+            // the parser would drop it from a name written at the start of the file.
+            if (c == 0xFEFF)
+                return "строка " + number + " содержит знак порядка байтов";
         }
         size_t first = 0;
         while (first < line.size() && is_blank(line[first]))

@@ -1,0 +1,26 @@
+#pragma once
+// Fuzz targets: each takes arbitrary bytes and must neither crash, hang nor break the
+// property it checks. libFuzzer drives them in the fuzz build; the normal tests replay the
+// kept corpus through the same functions.
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+
+namespace varnok::fuzz {
+
+// The answer checks and the decoding, for every request the console makes.
+int answer_check(const uint8_t* data, size_t size);
+// The settings file's reader, and a write of what it read reading back the same.
+int settings_file(const uint8_t* data, size_t size);
+// The simulator's framing of a byte stream into requests, and its answers to them.
+int sim_request(const uint8_t* data, size_t size);
+// The simulator's control commands, one per line.
+int sim_control(const uint8_t* data, size_t size);
+
+// Where a broken property is told: aborts in the fuzz build, a test failure in the replay.
+using FailureHandler = std::function<void(const char* what)>;
+void set_failure_handler(FailureHandler handler);
+void expect(bool holds, const char* what);
+
+}  // namespace varnok::fuzz
