@@ -23,7 +23,7 @@ const std::array<FaultInfo, 11> kFaultKinds = {{
     {FaultKind::Busy, "busy", "MS", 100, 0, 10000, "exception 5 (busy), then MS later the real answer, unasked"},
     {FaultKind::Truncate, "truncate", "K", 3, 0, 255, "only the first K bytes of the answer"},
     {FaultKind::Slow, "slow", "MS", 100, 0, 10000, "the answer starts MS later than usual"},
-    {FaultKind::Long, "long", "COUNT", 2, 1, 64, "COUNT stray bytes right after the answer"},
+    {FaultKind::Long, "long", "COUNT", 2, 1, 64, "COUNT stray FF bytes right after the answer"},
     {FaultKind::Count, "count", "DELTA", 2, -255, 255,
      "the byte count of a read answer, or the count a write answer echoes, is off by DELTA (CRC right)"},
 }};
@@ -632,11 +632,8 @@ Engine::Plan Engine::prepare(Station& s, const std::vector<uint8_t>& frame, Cloc
     p.answer = rtu_frame(address, body);
     if (m.bad_crc)
         p.answer.back() ^= 0xFF;
-    if (m.extra > 0) {
-        std::uniform_int_distribution<int> byte(0, 255);
-        for (int i = 0; i < m.extra; ++i)
-            p.answer.push_back(uint8_t(byte(rng_)));
-    }
+    // An idle line that glitches reads as FF bytes.
+    p.answer.insert(p.answer.end(), size_t(std::max(m.extra, 0)), 0xFF);
     if (m.truncate >= 0 && size_t(m.truncate) < p.answer.size())
         p.answer.resize(size_t(m.truncate));
     if (m.noise > 0) {

@@ -1,6 +1,7 @@
 #include "link/link.h"
 
 #include <cerrno>
+#include <algorithm>
 #include <cstring>
 #include <ctime>
 
@@ -97,6 +98,10 @@ void Link::tuda(Frame& ozuper, uint8_t kb)
     // two positions after the frame are cleared where the buffer has them.
     if (kb > kFrameSize - 1)
         kb = kFrameSize - 1;
+    if (late_answer_possible) {
+        sleeper.sleep_ms(late_answer_ms());
+        late_answer_possible = false;
+    }
     hcom.purge_input();
     sleeper.sleep_ms(time_pause_before);
     for (size_t i = size_t(kb) + 1; i <= size_t(kb) + 2 && i < kFrameSize; ++i)
@@ -107,6 +112,15 @@ void Link::tuda(Frame& ozuper, uint8_t kb)
         notices.message_box("ошибка передачи= " + std::to_string(e), std::strerror(e));
     }
     sleeper.sleep_ms(time_pause_after);
+}
+
+unsigned Link::late_answer_ms() const
+{
+    // Six one-byte reads, each bounded by its total time-out (or the cap of an unbounded read).
+    unsigned per_read = unsigned(R_TotalTimeoutMultiplier) + R_TotalTimeoutConstant;
+    if (per_read == 0)
+        per_read = R_IntervalTimeout == 0 ? kReadCapMs : R_IntervalTimeout;
+    return std::min(6 * per_read, kLateAnswerCapMs);
 }
 
 void Link::fill(Frame& buf) const
@@ -149,6 +163,7 @@ void Link::suda(Frame& buf, uint8_t& kpb, uint8_t kol_wait_bytes)
             }
         }
     }
+    late_answer_possible = !found;
     if (!found) {
         pr_out = 2;
         kpb = last_got;

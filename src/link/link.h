@@ -19,6 +19,7 @@ using Frame = std::array<uint8_t, kFrameSize>;
 
 inline constexpr uint8_t kFill = 0x2E;       // "." in answer positions no byte reached
 inline constexpr size_t kFillPositions = 32;
+inline constexpr unsigned kLateAnswerCapMs = 1000;
 
 class Link : public LinkSettings {
 public:
@@ -40,6 +41,13 @@ public:
 
     // Outcome of the last hunt for the address byte: 0 first pass, 1 second pass, 2 none.
     uint8_t pr_out = 0;
+
+    // The last exchange may still be answered: no answer came in time, or the device said it
+    // is busy and will answer later. The next transmit first waits out the time such an
+    // answer takes, so that it is discarded, never read as the answer to the next request.
+    bool late_answer_possible = false;
+    // That wait: as long as the hunt for an answer lasts, at most kLateAnswerCapMs.
+    unsigned late_answer_ms() const;
 
     SerialPort hcom;
     Dcb dcb;

@@ -161,21 +161,35 @@ uint8_t ModbusMaster::check_registers(uint8_t fun, uint16_t na, uint16_t kol)
     return code;
 }
 
-uint8_t ModbusMaster::obrab_buf_coils() { return check_bits(kReadCoils); }
+// A device that said it is busy answers later, unasked: the link must not take that answer
+// for the next request's.
+uint8_t ModbusMaster::checked(uint8_t code)
+{
+    if (code == kBusy)
+        link.late_answer_possible = true;
+    return code;
+}
 
-uint8_t ModbusMaster::obrab_buf_discret_inputs() { return check_bits(kReadDiscreteInputs); }
+uint8_t ModbusMaster::obrab_buf_coils() { return checked(check_bits(kReadCoils)); }
+
+uint8_t ModbusMaster::obrab_buf_discret_inputs() { return checked(check_bits(kReadDiscreteInputs)); }
 
 uint8_t ModbusMaster::obrab_buf_read_holding_registers(uint16_t na, uint16_t kol)
 {
-    return check_registers(kReadHoldingRegisters, na, kol);
+    return checked(check_registers(kReadHoldingRegisters, na, kol));
 }
 
 uint8_t ModbusMaster::obrab_buf_input_registers(uint16_t na, uint16_t kol)
 {
-    return check_registers(kReadInputRegisters, na, kol);
+    return checked(check_registers(kReadInputRegisters, na, kol));
 }
 
 uint8_t ModbusMaster::obrab_buf_write_holding_registers(uint16_t na, uint16_t kol)
+{
+    return checked(check_write(na, kol));
+}
+
+uint8_t ModbusMaster::check_write(uint16_t na, uint16_t kol) const
 {
     if (const uint8_t e = check_frame(kWriteMultipleRegisters); e != kOk)
         return e;

@@ -75,6 +75,8 @@ private:
     uint8_t check_frame(uint8_t fun) const;
     uint8_t check_bits(uint8_t fun);
     uint8_t check_registers(uint8_t fun, uint16_t na, uint16_t kol);
+    uint8_t check_write(uint16_t na, uint16_t kol) const;
+    uint8_t checked(uint8_t code);
 
     RegisterSink& sink_;
 };
