@@ -40,6 +40,7 @@ uint32_t Link::init_com_port_new(const std::string& name_com_port, int32_t zn_sc
                     W_TotalTimeoutMultiplier, W_TotalTimeoutConstant};
     dwError = 0;
     last_failure.clear();
+    port_loss_told = false;
 
     hcom.close();
 
@@ -98,10 +99,9 @@ void Link::tuda(Frame& ozuper, uint8_t kb)
     // two positions after the frame are cleared where the buffer has them.
     if (kb > kFrameSize - 1)
         kb = kFrameSize - 1;
-    if (late_answer_possible) {
+    if (late_answer_possible && hcom.is_open())
         sleeper.sleep_ms(late_answer_ms());
-        late_answer_possible = false;
-    }
+    late_answer_possible = false;
     hcom.purge_input();
     sleeper.sleep_ms(time_pause_before);
     for (size_t i = size_t(kb) + 1; i <= size_t(kb) + 2 && i < kFrameSize; ++i)
@@ -109,9 +109,26 @@ void Link::tuda(Frame& ozuper, uint8_t kb)
     size_t written = 0;
     if (const int e = hcom.write(&ozuper[1], kb, written); e != 0) {
         dwError = static_cast<uint32_t>(e);
-        notices.message_box("ошибка передачи= " + std::to_string(e), std::strerror(e));
+        if (SerialPort::gone(e))
+            lose_port(e);
+        else
+            notices.message_box("ошибка передачи= " + std::to_string(e), std::strerror(e));
     }
     sleeper.sleep_ms(time_pause_after);
+}
+
+void Link::lose_port(int error)
+{
+    hcom.close();
+    if (port_loss_told)
+        return;
+    port_loss_told = true;
+    std::string reason = std::strerror(error);
+    if (!last_path.empty())
+        reason = last_path + ": " + reason;
+    notices.message_box("ошибка передачи= " + std::to_string(error),
+                        reason + "\nПорт не открыт или отключён. Подключите устройство и нажмите "
+                                 "«инициализация СОМпорта».");
 }
 
 unsigned Link::late_answer_ms() const
@@ -121,6 +138,14 @@ unsigned Link::late_answer_ms() const
     if (per_read == 0)
         per_read = R_IntervalTimeout == 0 ? kReadCapMs : R_IntervalTimeout;
     return std::min(6 * per_read, kLateAnswerCapMs);
+}
+
+// A read that found the terminal hung up loses the port; reading a port that is not open
+// says nothing new (the write before it has told).
+void Link::after_read(int error)
+{
+    if (error != EBADF && SerialPort::gone(error))
+        lose_port(error);
 }
 
 void Link::fill(Frame& buf) const
@@ -136,7 +161,9 @@ bool Link::read_one(Frame& buf, bool& call_ok)
 {
     uint8_t byte = 0;
     size_t got = 0;
-    call_ok = hcom.read(&byte, 1, got) == 0;
+    const int e = hcom.read(&byte, 1, got);
+    call_ok = e == 0;
+    after_read(e);
     if (got == 1)
         buf[1] = byte;
     return got == 1;
@@ -177,7 +204,7 @@ void Link::suda(Frame& buf, uint8_t& kpb, uint8_t kol_wait_bytes)
     const size_t room = kFrameSize - 2;
     const size_t want = kol_wait_bytes < room ? kol_wait_bytes : room;
     size_t got = 0;
-    hcom.read(&buf[2], want, got);
+    after_read(hcom.read(&buf[2], want, got));
     kpb = static_cast<uint8_t>(got + 1);
 }
 
@@ -217,7 +244,7 @@ void Link::suda_for_poisk(Frame& buf, uint8_t& kpb)
 
     if (pr_out == 0) {
         size_t got = 0;
-        hcom.read(&buf[2], 6, got);
+        after_read(hcom.read(&buf[2], 6, got));
         last_got = static_cast<uint8_t>(got);
     }
     kpb = static_cast<uint8_t>(last_got + 1);

@@ -61,6 +61,10 @@ public:
     std::string last_path;
     std::string last_failure;
 
+    // The port is gone (never opened, unplugged, hung up) and that has been said once; until
+    // it is set up again every exchange ends at once without an answer, and without a word.
+    bool port_loss_told = false;
+
     Notices& notices;
     Sleeper& sleeper;
     KeyState& keys;
@@ -68,6 +72,9 @@ public:
 
 private:
     void record_failure(int error, const char* step);
+    // A read or write found the port gone: it is closed, and that is said once.
+    void lose_port(int error);
+    void after_read(int error);
     bool read_one(Frame& buf, bool& call_ok);
     void fill(Frame& buf) const;
 };

@@ -2,7 +2,6 @@
 
 #include <cerrno>
 #include <chrono>
-#include <thread>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
@@ -92,6 +91,11 @@ int SerialPort::open(const std::string& path)
     ::ioctl(fd, TIOCEXCL);
     fd_ = fd;
     return 0;
+}
+
+bool SerialPort::gone(int error)
+{
+    return error == EBADF || error == EIO || error == ENXIO || error == ENODEV || error == EPIPE;
 }
 
 void SerialPort::close()
@@ -285,12 +289,9 @@ int SerialPort::read(uint8_t* data, size_t n, size_t& got)
         }
         if (r < 0 && (errno == EAGAIN || errno == EINTR))
             continue;
-        if (r < 0 && errno != EIO)
-            return errno;
-        // End of file or EIO (the far end of a pseudo-terminal closed): nothing more can come
-        // before the deadline; wait it out so the call costs what a silent line costs.
-        std::this_thread::sleep_until(deadline);
-        return 0;
+        // End of file or EIO: the terminal was hung up (an adapter pulled, the far end of a
+        // pseudo-terminal closed). Nothing can come any more.
+        return r == 0 ? EIO : errno;
     }
     return 0;
 }

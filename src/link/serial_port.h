@@ -45,12 +45,15 @@ public:
     int open(const std::string& path);
     void close();
     bool is_open() const { return fd_ >= 0; }
+    // An error that only opening the port again can mend: not open, hung up, gone.
+    static bool gone(int error);
 
     int get_state(Dcb& dcb) const;
     int set_state(const Dcb& dcb);
     int set_timeouts(const CommTimeouts& t);
     int purge_input();
     int write(const uint8_t* data, size_t n, size_t& written);
+    // EIO when the terminal was hung up; `got` still counts what came before.
     int read(uint8_t* data, size_t n, size_t& got);
 
 private:

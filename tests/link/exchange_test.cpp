@@ -182,6 +182,49 @@ TEST_F(Exchange, SearchModeOnAClosedPortGivesNoAnswer)
     EXPECT_EQ(kpb, 0);
 }
 
+TEST_F(Exchange, AHungUpTerminalIsToldOnceAndExchangesEndAtOnceUntilTheSetUp)
+{
+    Frame ozuper{};
+    const Bytes frame = unhex("05 03 08 00 00 01 87 EE");
+    std::copy(frame.begin(), frame.end(), ozuper.begin() + 1);
+    const auto exchange = [&] {
+        link.tuda(ozuper, 8);
+        link.suda(buf, kpb, 7);
+    };
+    // Hung up between the request and the answer: the receive finds it.
+    link.tuda(ozuper, 8);
+    EXPECT_EQ(hex(pty.take(8)), hex(frame));
+    pty.hang_up();
+    const auto start = Clock::now();
+    link.suda(buf, kpb, 7);
+    EXPECT_LT(Clock::now() - start, 200ms) << "a hung-up terminal is not waited on like a silent line";
+    EXPECT_EQ(link.pr_out, 2);
+    EXPECT_FALSE(link.hcom.is_open());
+    ASSERT_EQ(notices.boxes.size(), 1u);
+    EXPECT_EQ(notices.boxes[0].text, "ошибка передачи= " + std::to_string(EIO));
+    EXPECT_NE(notices.boxes[0].informative.find("инициализация СОМпорта"), std::string::npos);
+    for (int i = 0; i < 3; ++i) {
+        exchange();
+        EXPECT_EQ(link.pr_out, 2);
+    }
+    EXPECT_EQ(notices.boxes.size(), 1u) << "told once, not once per exchange";
+
+    // Plugged in again (as another terminal) and set up: it works, and a new loss is told again.
+    Pty again;
+    ports.set(1, again.slave_path());
+    link.vich_timeout(2, 32);
+    ASSERT_EQ(link.dw, 0u) << link.last_failure;
+    again.answer(8, kAnswer);
+    exchange();
+    again.join();
+    EXPECT_EQ(link.pr_out, 0);
+    EXPECT_EQ(hex(received(kpb)), hex(kAnswer));
+    again.hang_up();
+    exchange();  // hung up before the request: the write finds it
+    EXPECT_EQ(notices.boxes.size(), 2u);
+    EXPECT_FALSE(link.hcom.is_open());
+}
+
 TEST_F(Exchange, TransmitAndSearchReceiveInOne)
 {
     Frame ozuper{};

@@ -26,8 +26,16 @@ Pty::Pty()
 Pty::~Pty()
 {
     join();
-    ::close(keeper_);
-    ::close(master_);
+    hang_up();
+}
+
+void Pty::hang_up()
+{
+    if (keeper_ >= 0)
+        ::close(keeper_);
+    if (master_ >= 0)
+        ::close(master_);
+    keeper_ = master_ = -1;
 }
 
 void Pty::feed(const Bytes& bytes)

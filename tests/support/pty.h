@@ -78,6 +78,8 @@ public:
     void join();
     // The requests the answers heard, in order, once joined.
     const Bytes& heard() const { return heard_; }
+    // Closes the far end, as a pulled adapter hangs up the console's terminal.
+    void hang_up();
     // Bytes the console sent, gathered until `want` came or `timeout` passed.
     Bytes take(size_t want, std::chrono::milliseconds timeout = std::chrono::milliseconds(500));
 
