@@ -48,11 +48,21 @@ void UpDown::step(int direction)
         if (ok)
             position_ = std::clamp(shown, min_, max_);
     }
-    const int next = position_ + direction * increment_;
     bool allow = true;
-    emit changingEx(allow, next, direction);
+    emit changingEx(allow, position_ + direction * increment_, direction);
+    // A handler may have moved the control itself; the step goes on from where it now stands.
     if (allow)
-        setPosition(next);
+        setPosition(position_ + direction * increment_);
+}
+
+void UpDown::moveTo(int position)
+{
+    if (position == position_)
+        return;
+    bool allow = true;
+    emit changingEx(allow, position, position > position_ ? +1 : -1);
+    if (allow)
+        setPosition(position);
 }
 
 }  // namespace varnok

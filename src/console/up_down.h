@@ -22,6 +22,9 @@ public:
     int position() const { return position_; }
     // Sets the position (clamped) and shows it in the edit; no change signal.
     void setPosition(int position);
+    // Moves to a position as the program does: the handlers hear of the move first, as of a
+    // step; nothing at all happens when the control already stands there.
+    void moveTo(int position);
 
     // The arrow buttons, as a user presses them.
     void stepUp() { step(+1); }
