@@ -1,6 +1,7 @@
 #include "console/readings_page.h"
 
 #include <QButtonGroup>
+#include <QFontMetrics>
 #include <QMouseEvent>
 #include <QStyle>
 #include <QToolButton>
@@ -11,6 +12,12 @@
 #include "console/value_text.h"
 #include "ui_readings_page.h"
 
+// The pictures live in the console's static library, which nothing else would pull in.
+static void init_picture_resources()
+{
+    Q_INIT_RESOURCE(varnok);
+}
+
 namespace varnok {
 
 namespace {
@@ -20,6 +27,18 @@ namespace {
 int decimals_of(uint8_t dec_position) { return dec_position <= 3 ? 3 - dec_position : 0; }
 
 constexpr int kBrightest = 3;  // slider maximum; position = 3 - brightness + 1
+
+// The pictures of the relays and switches, each pair at one place.
+struct Picture {
+    const char* label;
+    const char* image;
+};
+constexpr Picture kPictures[] = {
+    {"Image_K1_on", "relay_on"},          {"Image_K1_off", "relay_off"},      {"Image_K2_on", "relay_on"},
+    {"Image_K2_off", "relay_off"},        {"Image_K3_on", "relay_on"},        {"Image_K3_OFF", "relay_off"},
+    {"Image_swXP1_on", "jumper_on"},      {"Image_swXP1_off", "jumper_off"},  {"Image_swJmp78_on", "jumper_on"},
+    {"Image_swJMP78_off", "jumper_off"},  {"Image_swXP3_on", "jumper_on"},    {"Image_swXP3_off", "jumper_off"},
+};
 
 }  // namespace
 
@@ -62,6 +81,21 @@ ReadingsPage::ReadingsPage(ConsoleContext& ctx, ExchangeLog& log, QToolButton* T
     connect(modes, &QButtonGroup::idClicked, this, [this] { RGtyp_oprosClick(); });
     connect(ui_->Bzapros, &QPushButton::clicked, this, &ReadingsPage::BzaprosClick);
     connect(ui_->TrackBar_light, &QSlider::valueChanged, this, &ReadingsPage::TrackBar_lightChange);
+    load_pictures();
+}
+
+void ReadingsPage::load_pictures()
+{
+    init_picture_resources();
+    for (const Picture& p : kPictures) {
+        auto* label = findChild<QLabel*>(QLatin1String(p.label));
+        label->setPixmap(QPixmap(QStringLiteral(":/varnok/%1.png").arg(QLatin1String(p.image))));
+        label->setAccessibleName(QString::fromLatin1(p.label).section(QLatin1Char('_'), 1, 1));
+    }
+    // The jumper's pictures stand under its name in the line of switch names.
+    const int indent = QFontMetrics(ui_->ST_allsw->font()).horizontalAdvance(QStringLiteral("XP1    "));
+    ui_->Image_swJmp78_on->setIndent(indent);
+    ui_->Image_swJMP78_off->setIndent(indent);
 }
 
 ReadingsPage::~ReadingsPage() = default;
@@ -266,6 +300,12 @@ void ReadingsPage::TabSheet1Show()
 }
 
 void ReadingsPage::TabSheet1Hide() { Timer_opros.stop(); }
+
+void ReadingsPage::show_jumper(bool set)
+{
+    ui_->Image_swJmp78_on->setVisible(set);
+    ui_->Image_swJMP78_off->setVisible(false);
+}
 
 void ReadingsPage::LEizm_teClick(int i)
 {
