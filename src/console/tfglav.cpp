@@ -13,6 +13,7 @@
 #include <QToolButton>
 
 #include "console/busy.h"
+#include "console/calib/calib_page.h"
 #include "console/console_context.h"
 #include "console/digit_filter.h"
 #include "console/exchange_log.h"
@@ -88,6 +89,12 @@ TFglav::TFglav(ConsoleContext& ctx, QWidget* parent)
     auto* sheet = new QVBoxLayout(ui_->TabSheet1);
     sheet->setContentsMargins(4, 4, 4, 4);
     sheet->addWidget(readings_);
+    calib_ = new CalibPage(
+        ctx_, *log_, [this](const QString& text) { set_status_panel(5, text); },
+        [this](bool set) { readings_->show_jumper(set); }, ui_->TabSheet3);
+    auto* calib_sheet = new QVBoxLayout(ui_->TabSheet3);
+    calib_sheet->setContentsMargins(4, 4, 4, 4);
+    calib_sheet->addWidget(calib_);
 
     ui_->UpDown_adr->setAssociate(ui_->Esysnum);
     ui_->UpDown_adr->setRange(1, 247);
@@ -237,6 +244,7 @@ void TFglav::FormCreate()
     readings_->Timer_opros.stop();
     readings_->periodic_opros = false;
     readings_->periodic_opros_in_process = false;
+    calib_->FormCreate();
     ui_->Esysnum->setText(QString::number(link.sys_num));
     ui_->UpDown_adr->setPosition(link.sys_num);
 }
@@ -268,9 +276,13 @@ void TFglav::page_changed(int index)
 {
     if (shown_page_ == 0)
         readings_->TabSheet1Hide();
+    else if (shown_page_ == 2)
+        calib_->TabSheet3Hide();
     shown_page_ = index;
     if (index == 0)
         readings_->TabSheet1Show();
+    else if (index == 2)
+        calib_->TabSheet3Show();
 }
 
 void TFglav::changeEvent(QEvent* event)

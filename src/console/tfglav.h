@@ -19,6 +19,7 @@ class TFglav;
 namespace varnok {
 
 struct ConsoleContext;
+class CalibPage;
 class DigitFilter;
 class ExchangeLog;
 class ReadingsPage;
@@ -66,6 +67,7 @@ public:
 
     ExchangeLog& log() { return *log_; }
     ReadingsPage& readings() { return *readings_; }
+    CalibPage& calib() { return *calib_; }
     Ui::TFglav& form() { return *ui_; }
 
     QTimer Timer_system;
@@ -90,6 +92,7 @@ private:
     std::unique_ptr<Ui::TFglav> ui_;
     ExchangeLog* log_ = nullptr;
     ReadingsPage* readings_ = nullptr;
+    CalibPage* calib_ = nullptr;
     DigitFilter* digits_ = nullptr;
     std::array<QLabel*, 6> panels_{};
     TFabout* about_ = nullptr;
