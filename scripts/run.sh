@@ -54,7 +54,7 @@ fi
 # start-up) has been answered.
 shot="$run/varnok.png"
 rm -f "$shot"
-xvfb-run -a -s "-screen 0 1193x808x24" bash -c '
+xvfb-run -a -s "-screen 0 ${VARNOK_SCREEN:-1193x808}x24" bash -c '
   build/bin/varnok &
   console=$!
   for _ in $(seq 150); do

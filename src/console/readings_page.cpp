@@ -1,12 +1,12 @@
 #include "console/readings_page.h"
 
-#include <QButtonGroup>
 #include <QFontMetrics>
-#include <QMouseEvent>
+#include <QRadioButton>
 #include <QStyle>
 #include <QToolButton>
 
 #include "console/busy.h"
+#include "console/clickable.h"
 #include "console/console_context.h"
 #include "console/exchange_log.h"
 #include "console/value_text.h"
@@ -70,15 +70,18 @@ ReadingsPage::ReadingsPage(ConsoleContext& ctx, ExchangeLog& log, QToolButton* T
         c.LEizm_te_label = label("LEizm_te");
         c.Eizm_te = edit("Eizm_te");
         c.LEizm_proc = edit("LEizm_proc");
-        c.LEizm_te->installEventFilter(this);
+        Clickable::bind(c.LEizm_te, [this, i] { LEizm_teClick(i); });
     }
-    ui_->LEfreq->installEventFilter(this);
-    ui_->Llight->installEventFilter(this);
+    Clickable::bind(ui_->LEfreq, [this] { LEfreqClick(); });
+    Clickable::bind(ui_->Llight, [this] { LlightClick(); });
 
-    auto* modes = new QButtonGroup(this);
-    modes->addButton(ui_->RGtyp_opros_0, 0);
-    modes->addButton(ui_->RGtyp_opros_1, 1);
-    connect(modes, &QButtonGroup::idClicked, this, [this] { RGtyp_oprosClick(); });
+    // The mode changes when the selection does (a click, the keyboard or a screen reader's
+    // toggle); choosing the mode already selected does nothing.
+    for (QRadioButton* mode : {ui_->RGtyp_opros_0, ui_->RGtyp_opros_1})
+        connect(mode, &QRadioButton::toggled, this, [this](bool checked) {
+            if (checked)
+                RGtyp_oprosClick();
+        });
     connect(ui_->Bzapros, &QPushButton::clicked, this, &ReadingsPage::BzaprosClick);
     connect(ui_->TrackBar_light, &QSlider::valueChanged, this, &ReadingsPage::TrackBar_lightChange);
     load_pictures();
@@ -99,20 +102,6 @@ void ReadingsPage::load_pictures()
 }
 
 ReadingsPage::~ReadingsPage() = default;
-
-bool ReadingsPage::eventFilter(QObject* watched, QEvent* event)
-{
-    if (event->type() == QEvent::MouseButtonRelease && static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
-        if (watched == ui_->LEfreq)
-            LEfreqClick();
-        else if (watched == ui_->Llight)
-            LlightClick();
-        for (int i = 1; i <= 3; ++i)
-            if (watched == ch_[i].LEizm_te)
-                LEizm_teClick(i);
-    }
-    return QWidget::eventFilter(watched, event);
-}
 
 bool ReadingsPage::report(uint8_t code)
 {
@@ -200,11 +189,7 @@ void ReadingsPage::BzaprosClick()
     zapros_par(1);
 }
 
-void ReadingsPage::select_mode(int index)
-{
-    (index == 0 ? ui_->RGtyp_opros_0 : ui_->RGtyp_opros_1)->setChecked(true);
-    RGtyp_oprosClick();
-}
+void ReadingsPage::select_mode(int index) { (index == 0 ? ui_->RGtyp_opros_0 : ui_->RGtyp_opros_1)->setChecked(true); }
 
 void ReadingsPage::RGtyp_oprosClick()
 {
@@ -213,7 +198,10 @@ void ReadingsPage::RGtyp_oprosClick()
         periodic_opros = false;
         periodic_opros_in_process = false;
         Timer_opros.stop();
-        ToolButton1_->setChecked(false);
+        {
+            const QSignalBlocker quiet(ToolButton1_);
+            ToolButton1_->setChecked(false);
+        }
         Pusk_or_Stop();
     } else {
         periodic_opros = true;
@@ -225,6 +213,7 @@ void ReadingsPage::RGtyp_oprosClick()
 void ReadingsPage::ToolButton1Click()
 {
     if (!periodic_opros) {
+        const QSignalBlocker quiet(ToolButton1_);
         ToolButton1_->setChecked(false);
         return;
     }

@@ -57,9 +57,6 @@ public:
 
     Ui::ReadingsPage& form() { return *ui_; }
 
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
-
 private:
     struct ChannelFields {
         QLineEdit* LE_Scl = nullptr;

@@ -8,17 +8,21 @@
 #include <QLocale>
 #include <QMouseEvent>
 #include <QScreen>
+#include <QScrollArea>
+#include <cstdio>
 #include <QStyle>
 #include <QToolBar>
 #include <QToolButton>
 
 #include "console/busy.h"
 #include "console/calib/calib_page.h"
+#include "console/clickable.h"
 #include "console/console_context.h"
 #include "console/digit_filter.h"
 #include "console/exchange_log.h"
 #include "console/help_viewer.h"
 #include "console/message_box.h"
+#include "console/port_list.h"
 #include "console/readings_page.h"
 #include "console/tfabout.h"
 #include "console/tfcomdcb.h"
@@ -86,22 +90,18 @@ TFglav::TFglav(ConsoleContext& ctx, QWidget* parent)
 
     readings_ = new ReadingsPage(ctx_, *log_, tool_button("ToolButton1"),
                                  [this](const QString& text) { set_status_panel(5, text); }, ui_->TabSheet1);
-    auto* sheet = new QVBoxLayout(ui_->TabSheet1);
-    sheet->setContentsMargins(4, 4, 4, 4);
-    sheet->addWidget(readings_);
+    add_page(ui_->TabSheet1, readings_);
     calib_ = new CalibPage(
         ctx_, *log_, [this](const QString& text) { set_status_panel(5, text); },
         [this](bool set) { readings_->show_jumper(set); }, ui_->TabSheet3);
-    auto* calib_sheet = new QVBoxLayout(ui_->TabSheet3);
-    calib_sheet->setContentsMargins(4, 4, 4, 4);
-    calib_sheet->addWidget(calib_);
+    add_page(ui_->TabSheet3, calib_);
 
     ui_->UpDown_adr->setAssociate(ui_->Esysnum);
     ui_->UpDown_adr->setRange(1, 247);
     digits_ = new DigitFilter(this);
     ui_->Esysnum->installEventFilter(digits_);
-    ui_->Ed_name->installEventFilter(this);
-    ui_->Ed_version->installEventFilter(this);
+    Clickable::bind(ui_->Ed_name, [this] { Ed_nameClick(); });
+    Clickable::bind(ui_->Ed_version, [this] { Ed_versionClick(); });
 
     // The separators of the menus carry names of their own.
     ui_->N_file->actions().at(4)->setObjectName(QStringLiteral("N10"));
@@ -140,7 +140,6 @@ void TFglav::build_tool_bar()
         b->setObjectName(QLatin1String(desc.name));
         b->setText(QString::fromUtf8(desc.caption));
         b->setToolTip(QString::fromUtf8(desc.hint));
-        b->setStatusTip(b->toolTip());
         b->setAccessibleName(b->text());
         b->setIcon(style()->standardIcon(desc.icon));
         b->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
@@ -150,7 +149,8 @@ void TFglav::build_tool_bar()
     };
     QToolButton* pusk = add({"ToolButton1", "пуск", "запуск\\останов периодического опроса", QStyle::SP_MediaPlay});
     pusk->setCheckable(true);
-    connect(pusk, &QToolButton::clicked, this, [this] { readings_->ToolButton1Click(); });
+    // Toggled, not clicked: a screen reader's toggle must start and stop polling as a click does.
+    connect(pusk, &QToolButton::toggled, this, [this] { readings_->ToolButton1Click(); });
     QToolButton* stop = add({"ToolButton2", "стоп", "", QStyle::SP_MediaStop});
     bar->actions().last()->setVisible(false);
     stop->setAccessibleName(QStringLiteral("стоп"));
@@ -177,6 +177,19 @@ void TFglav::build_status_bar()
     }
 }
 
+// A page fills its sheet, and scrolls where the window is smaller than the page.
+void TFglav::add_page(QWidget* sheet, QWidget* page)
+{
+    auto* scroll = new QScrollArea(sheet);
+    scroll->setObjectName(sheet->objectName() + QStringLiteral("_scroll"));
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
+    scroll->setWidget(page);
+    auto* layout = new QVBoxLayout(sheet);
+    layout->setContentsMargins(4, 4, 4, 4);
+    layout->addWidget(scroll);
+}
+
 QToolButton* TFglav::tool_button(const char* name) const { return findChild<QToolButton*>(QLatin1String(name)); }
 
 QString TFglav::status_panel(int index) const { return panels_.at(size_t(index))->text(); }
@@ -187,6 +200,7 @@ void TFglav::connect_controls()
 {
     using Combo = QComboBox;
     connect(ui_->CBport, &Combo::activated, this, &TFglav::CBportChange);
+    connect(ui_->CBport, &PortList::opening, this, &TFglav::show_port_paths);
     connect(ui_->CBscor, &Combo::activated, this, &TFglav::CBscorChange);
     connect(ui_->CBparity, &Combo::activated, this, &TFglav::CBparityChange);
     connect(ui_->CBstopbit, &Combo::activated, this, &TFglav::CBstopbitChange);
@@ -216,9 +230,14 @@ void TFglav::connect_controls()
 void TFglav::FormCreate()
 {
     help_file_ = QStringLiteral("varnok.hlp");
+    // The designed size where the screen has room for it; a smaller screen (a 1366 x 768
+    // laptop) gets a window that fits, with pages that scroll.
     const QRect screen = QApplication::primaryScreen() ? QApplication::primaryScreen()->availableGeometry() : QRect();
-    if (screen.isValid())
+    if (screen.isValid()) {
+        const QSize frame = frameGeometry().size() - geometry().size();
+        resize(size().boundedTo(screen.size() - frame));
         move(screen.center() - rect().center());
+    }
     ui_->PageControl1->setCurrentWidget(ui_->TabSheet1);
 
     Link& link = ctx_.link;
@@ -257,9 +276,15 @@ void TFglav::show_connection()
     ui_->CBparity->setCurrentIndex(link.parity <= 2 ? link.parity : -1);
     ui_->CBstopbit->setCurrentIndex(link.stopbit == 1 || link.stopbit == 2 ? link.stopbit - 1 : -1);
     ui_->CBtime_opros->setCurrentIndex(ctx_.n_time_opros);
-    // Each port name's tool tip tells the device it stands for.
+    show_port_paths();
+}
+
+// Each port name's tool tip tells the device it stands for now: adapters come and go.
+void TFglav::show_port_paths()
+{
+    const std::vector<std::string> present = PortMap::present_devices();
     for (int i = 0; i < ui_->CBport->count(); ++i) {
-        const std::string path = ctx_.ports.resolve(txt_name_comport[size_t(i)]);
+        const std::string path = ctx_.ports.resolve(txt_name_comport[size_t(i)], present);
         ui_->CBport->setItemData(i, path.empty() ? QStringLiteral("нет устройства") : QString::fromStdString(path),
                                  Qt::ToolTipRole);
     }
@@ -294,6 +319,8 @@ void TFglav::changeEvent(QEvent* event)
 
 // Activation runs on the first activation and on each return from another window of the
 // program; a modal box coming and going, or another program taking the focus, does not count.
+// The help viewer counts as another program: reading help neither pauses polling nor
+// re-runs the activation.
 void TFglav::activation_changed()
 {
     if (isActiveWindow()) {
@@ -306,9 +333,10 @@ void TFglav::activation_changed()
     }
     if (QApplication::activeModalWidget())
         return;
-    if (QApplication::activeWindow() && QApplication::activeWindow() != this) {
+    QWidget* other = QApplication::activeWindow();
+    if (other && other != this && !qobject_cast<HelpViewer*>(other)) {
         left_for_own_window_ = true;
-        when_idle([this] { FormDeactivate(); });
+        FormDeactivate();  // stopping a timer is safe inside any handler
     }
 }
 
@@ -358,11 +386,30 @@ void TFglav::FormDeactivate() { readings_->Timer_opros.stop(); }
 
 void TFglav::closeEvent(QCloseEvent* event)
 {
-    // The line settings and the poll period go to the settings file; a failure is shown, not fatal.
-    if (!ctx_.settings.ToIni(false) && !ctx_.settings.problem().empty())
-        log_->append(QString::fromStdString(ctx_.settings.problem()));
+    // The line settings and the poll period go to the settings file. A failure is told before
+    // the program ends (the information window is closing with it), and on standard error.
+    if (!ctx_.settings.ToIni(false) && !ctx_.settings.problem().empty()) {
+        const QString problem = QString::fromStdString(ctx_.settings.problem());
+        std::fprintf(stderr, "varnok: %s\n", ctx_.settings.problem().c_str());
+        log_->append(problem);
+        MessageBox::show(this, QStringLiteral("Настройки не сохранены"), problem);
+    }
     event->accept();
+    // Closing the main window ends the program, whatever else of it is open (the help viewer).
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w != this && w->isVisible())
+            w->close();
 }
+
+// The status panels stay in view: hints are in tool tips, never in the status bar.
+bool TFglav::event(QEvent* event)
+{
+    if (event->type() == QEvent::StatusTip)
+        return true;
+    return QMainWindow::event(event);
+}
+
+QMenu* TFglav::createPopupMenu() { return nullptr; }
 
 void TFglav::BinitportClick()
 {
@@ -464,17 +511,6 @@ void TFglav::Timer_systemTimer()
     ui_->Edit_cur_time->setText(QStringLiteral(" время ") + long_time(now.time()));
     ui_->Edit_cur_date->repaint();
     ui_->Edit_cur_time->repaint();
-}
-
-bool TFglav::eventFilter(QObject* watched, QEvent* event)
-{
-    if (event->type() == QEvent::MouseButtonRelease && static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
-        if (watched == ui_->Ed_name)
-            Ed_nameClick();
-        else if (watched == ui_->Ed_version)
-            Ed_versionClick();
-    }
-    return QMainWindow::eventFilter(watched, event);
 }
 
 void TFglav::read_text(uint16_t first_register, QLineEdit* field)

@@ -64,6 +64,8 @@ public:
     QString status_panel(int index) const;
     void set_status_panel(int index, const QString& text);
     QToolButton* tool_button(const char* name) const;
+    // No context menu on the tool bar: its one entry would hide the tool bar for good.
+    QMenu* createPopupMenu() override;
 
     ExchangeLog& log() { return *log_; }
     ReadingsPage& readings() { return *readings_; }
@@ -76,11 +78,13 @@ protected:
     void changeEvent(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
-    bool eventFilter(QObject* watched, QEvent* event) override;
+    bool event(QEvent* event) override;
 
 private:
     void build_tool_bar();
     void build_status_bar();
+    void add_page(QWidget* sheet, QWidget* page);
+    void show_port_paths();
     void connect_controls();
     void page_changed(int index);
     void read_text(uint16_t first_register, QLineEdit* field);

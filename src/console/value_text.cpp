@@ -1,12 +1,33 @@
 #include "console/value_text.h"
 
 #include <QLocale>
+#include <clocale>
 #include <cmath>
 #include <cstdio>
+#include <locale.h>
 
 namespace varnok {
 
 namespace {
+
+// Formats in the "C" numeric locale on this thread, whatever locale the process runs
+// under (the application sets the C library's locale from the environment, and a comma
+// locale would already write a comma). The point is replaced afterwards, in one place.
+class CNumeric {
+public:
+    CNumeric() : previous_(uselocale(c_locale())) {}
+    ~CNumeric() { uselocale(previous_); }
+    CNumeric(const CNumeric&) = delete;
+    CNumeric& operator=(const CNumeric&) = delete;
+
+private:
+    static locale_t c_locale()
+    {
+        static const locale_t c = newlocale(LC_ALL_MASK, "C", locale_t(nullptr));
+        return c;
+    }
+    locale_t previous_;
+};
 
 QString localised(const char* text)
 {
@@ -32,6 +53,7 @@ std::string trim_zeros(std::string s)
 
 QString c_format(const char* format, double value)
 {
+    const CNumeric c;
     char text[512];
     std::snprintf(text, sizeof text, format, value);
     return localised(text);
@@ -39,6 +61,7 @@ QString c_format(const char* format, double value)
 
 QString c_format(const char* format, int width, int precision, double value)
 {
+    const CNumeric c;
     char text[512];
     std::snprintf(text, sizeof text, format, width, precision, value);
     return localised(text);
@@ -52,6 +75,7 @@ QString general_float(double value)
         return value > 0 ? QStringLiteral("INF") : QStringLiteral("-INF");
     if (value == 0)
         return QStringLiteral("0");
+    const CNumeric c;
     const double magnitude = std::fabs(value);
     char text[64];
     if (magnitude < 1e-5 || magnitude >= 1e15) {

@@ -63,7 +63,9 @@ public:
     bool onoff_swJMP78 = false;
     bool onoff_swXP3 = false;
     std::string tmp_str;                            // data field of the last input-register answer, raw bytes
-    std::array<uint8_t, 248> scor_CN{};             // speed code each network number answered at, index 1..247
+    // Speed code each network number answered at, index 1..247; a number read from the wire
+    // is a byte, so every byte value has an entry.
+    std::array<uint8_t, 256> scor_CN{};
     uint32_t izm_tmp_proc_1f = 0;
     uint32_t izm_tmp_te_1f = 0;
     uint16_t tmp_word = 0;

@@ -93,12 +93,14 @@ void Link::vich_timeout(uint8_t number_scor, uint8_t /*kol_byte*/)
 
 void Link::tuda(Frame& ozuper, uint8_t kb)
 {
-    if (kb > kFrameSize - 3)
-        kb = kFrameSize - 3;
+    // Every byte the builder produced goes out, up to the last position of the buffer; the
+    // two positions after the frame are cleared where the buffer has them.
+    if (kb > kFrameSize - 1)
+        kb = kFrameSize - 1;
     hcom.purge_input();
     sleeper.sleep_ms(time_pause_before);
-    ozuper[kb + 1] = 0;
-    ozuper[kb + 2] = 0;
+    for (size_t i = size_t(kb) + 1; i <= size_t(kb) + 2 && i < kFrameSize; ++i)
+        ozuper[i] = 0;
     size_t written = 0;
     if (const int e = hcom.write(&ozuper[1], kb, written); e != 0) {
         dwError = static_cast<uint32_t>(e);

@@ -32,7 +32,11 @@ std::vector<std::string> PortMap::present_devices(const std::string& dev_dir)
     for (const char* family : families) {
         const std::string prefix = family;
         std::vector<std::pair<int, std::string>> found;
-        for (const auto& entry : std::filesystem::directory_iterator(dev_dir, ec)) {
+        // Stepping through a directory can fail too (a device vanishing, a read error): the
+        // non-throwing increment ends the listing with what was found.
+        std::filesystem::directory_iterator it(dev_dir, ec);
+        for (; !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
+            const std::filesystem::directory_entry& entry = *it;
             const std::string file = entry.path().filename().string();
             if (file.size() <= prefix.size() || file.compare(0, prefix.size(), prefix) != 0)
                 continue;
@@ -48,7 +52,9 @@ std::vector<std::string> PortMap::present_devices(const std::string& dev_dir)
     return result;
 }
 
-std::string PortMap::resolve(const std::string& name) const
+std::string PortMap::resolve(const std::string& name) const { return resolve(name, present_devices()); }
+
+std::string PortMap::resolve(const std::string& name, const std::vector<std::string>& present) const
 {
     if (!name.empty() && name.front() == '/')
         return name;
@@ -57,9 +63,8 @@ std::string PortMap::resolve(const std::string& name) const
         return {};
     if (auto it = explicit_.find(n); it != explicit_.end())
         return it->second;
-    const auto devices = present_devices();
-    if (static_cast<size_t>(n) <= devices.size())
-        return devices[n - 1];
+    if (static_cast<size_t>(n) <= present.size())
+        return present[size_t(n) - 1];
     return {};
 }
 

@@ -17,6 +17,8 @@ public:
     // serial device present (USB adapters, then ACM modems, then on-board UARTs).
     // A path given instead of a name is used as it is. Empty when nothing fits.
     std::string resolve(const std::string& name) const;
+    // The same against a list of the devices present, for resolving many names at once.
+    std::string resolve(const std::string& name, const std::vector<std::string>& present) const;
 
     // Serial devices present under `dev_dir`, in the order names are given to them.
     static std::vector<std::string> present_devices(const std::string& dev_dir = "/dev");

@@ -1,8 +1,10 @@
 // The main window as a screen reader and a window manager see it.
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QTabBar>
 #include <QTimer>
 
+#include "console/busy.h"
 #include "console/help_viewer.h"
 #include "console_fixture.h"
 
@@ -107,6 +109,126 @@ TEST_F(Windows, AMessageBoxDuringActivationDoesNotActivateAgain)
     QTest::qWait(300);
     // The port set-up fails, then the address check cannot be sent; and nothing runs twice.
     EXPECT_EQ(closed, QStringList({"ошибка настройки порта ", "ошибка передачи= 9"}));
+}
+
+// What a screen reader or a test tool does through the accessibility interface.
+void act(QWidget* w, const QString& action)
+{
+    QAccessibleInterface* a = QAccessible::queryAccessibleInterface(w);
+    ASSERT_TRUE(a && a->actionInterface()) << w->objectName().toStdString();
+    ASSERT_TRUE(a->actionInterface()->actionNames().contains(action)) << w->objectName().toStdString();
+    a->actionInterface()->doAction(action);
+}
+
+TEST_F(Windows, AccessibilityActionsDoWhatAClickDoes)
+{
+    start_all();
+    const QString toggle = QAccessibleActionInterface::toggleAction();
+    const QString press = QAccessibleActionInterface::pressAction();
+    QToolButton* pusk = glav->tool_button("ToolButton1");
+
+    // Choosing the mode already selected runs nothing.
+    glav->set_status_panel(5, "-");
+    click(find<QRadioButton>("RGtyp_opros_1"));
+    EXPECT_EQ(glav->status_panel(5), "-");
+
+    act(find<QRadioButton>("RGtyp_opros_0"), toggle);
+    EXPECT_TRUE(glav->readings().periodic_opros);
+    EXPECT_EQ(glav->status_panel(5), " Для запуска периодического опроса нажмите кнопку ПУСК");
+    act(pusk, toggle);
+    EXPECT_EQ(pusk->text(), "стоп");
+    EXPECT_TRUE(glav->readings().Timer_opros.isActive());
+    act(pusk, toggle);
+    EXPECT_EQ(pusk->text(), "пуск");
+    EXPECT_FALSE(glav->readings().Timer_opros.isActive());
+    act(find<QRadioButton>("RGtyp_opros_1"), toggle);
+    EXPECT_FALSE(glav->readings().periodic_opros);
+    act(pusk, toggle);
+    EXPECT_FALSE(pusk->isChecked()) << "with 'по запросу' the button springs back";
+
+    // Fields that read on a click read on the Press action and on Enter.
+    const int before = int(requests().size());
+    act(find<QLineEdit>("LEizm_te2"), press);
+    QTest::keyClick(find<QLineEdit>("Ed_version"), Qt::Key_Return);
+    EXPECT_EQ(requests().mid(before), QStringList({"05 04 00 4C 00 02 B1 98", "05 04 00 09 00 05 E1 8F"}));
+
+    // The brightness slider moves towards "MAX" (the top, brightness 3) with the Up key.
+    auto* slider = find<QSlider>("TrackBar_light");
+    slider->setValue(2);
+    QTest::keyClick(slider, Qt::Key_Up);
+    EXPECT_EQ(slider->value(), 1);
+}
+
+TEST_F(Windows, HelpIsReadBesideThePollAsIfAnotherProgram)
+{
+    start_all();
+    click(find<QRadioButton>("RGtyp_opros_0"));
+    click(glav->tool_button("ToolButton1"));
+    glav->N_spravkaClick();
+    HelpViewer* viewer = HelpViewer::instance();
+    ASSERT_TRUE(viewer->isVisible()) << boxes.join('|').toStdString();
+    viewer->activateWindow();
+    ASSERT_TRUE(wait_for([&] { return viewer->isActiveWindow(); }));
+    EXPECT_TRUE(glav->readings().Timer_opros.isActive()) << "reading help does not pause the poll";
+
+    const int before = int(requests().size());
+    glav->activateWindow();
+    ASSERT_TRUE(wait_for([&] { return glav->isActiveWindow(); }));
+    QTest::qWait(100);
+    EXPECT_FALSE(requests().mid(before).contains("05 03 00 20 00 03 05 85")) << "no activation on the way back";
+    EXPECT_EQ(glav->tool_button("ToolButton1")->text(), "стоп");
+
+    glav->close();
+    EXPECT_FALSE(viewer->isVisible()) << "closing the main window ends the program, help and all";
+}
+
+TEST_F(Windows, LeavingForAnotherWindowStopsThePollAtOnceEvenInsideAnExchange)
+{
+    start_all();
+    click(find<QRadioButton>("RGtyp_opros_0"));
+    click(glav->tool_button("ToolButton1"));
+    emit find<QComboBox>("CBtime_opros")->activated(7);
+    ASSERT_EQ(glav->readings().Timer_opros.interval(), 300000);
+    {
+        Busy exchanging(ctx->busy);
+        msg->show();
+        msg->activateWindow();
+        ASSERT_TRUE(wait_for([&] { return !glav->isActiveWindow(); }));
+        EXPECT_FALSE(glav->readings().Timer_opros.isActive());
+
+        // A tick and the activation arriving inside the exchange wait for it to end.
+        const int before = int(requests().size());
+        glav->readings().Timer_oprosTimer();
+        msg->hide();
+        glav->activateWindow();
+        ASSERT_TRUE(wait_for([&] { return glav->isActiveWindow(); }));
+        QTest::qWait(50);
+        EXPECT_EQ(int(requests().size()), before);
+    }
+    ASSERT_TRUE(wait_for([&] { return glav->readings().Timer_opros.interval() == 1000; }))
+        << "the activation puts the poll interval back";
+    EXPECT_EQ(requests().filter("05 03 08 00 00 01 87 EE").size(), 3) << "probe, first activation, this one";
+}
+
+TEST_F(Windows, TheShellKeepsItsPanelsAndToolBarAndFitsALaptopScreen)
+{
+    start_all();
+    QStatusTipEvent hint(QStringLiteral("подсказка"));
+    QApplication::sendEvent(glav.get(), &hint);
+    for (int i = 0; i < 6; ++i)
+        EXPECT_TRUE(glav->findChild<QLabel*>(QStringLiteral("StatusPanel%1").arg(i))->isVisible()) << i;
+    EXPECT_EQ(glav->createPopupMenu(), nullptr) << "no menu that hides the tool bar";
+
+    const QSize least = glav->minimumSizeHint().expandedTo(glav->minimumSize());
+    EXPECT_LE(least.width(), 1366);
+    EXPECT_LE(least.height(), 768 - 60) << "room for a title bar and a panel";
+
+    // The port list tells the devices as they are when it opens.
+    auto* ports = find<QComboBox>("CBport");
+    ctx->ports.set(3, "/dev/ttyVARNOK3");
+    ports->showPopup();
+    EXPECT_EQ(ports->itemData(2, Qt::ToolTipRole).toString(), "/dev/ttyVARNOK3");
+    ports->hidePopup();
 }
 
 }  // namespace

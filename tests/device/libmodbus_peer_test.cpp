@@ -1,13 +1,10 @@
 // Our request operations against an RTU slave that no one here wrote: libmodbus, serving
 // known register values over a pseudo-terminal.
-#include <atomic>
-#include <cerrno>
 #include <gtest/gtest.h>
-#include <modbus.h>
-#include <thread>
 
 #include "device/device.h"
 #include "link/link_fixture.h"
+#include "support/libmodbus_slave.h"
 
 namespace varnok::test {
 namespace {
@@ -21,34 +18,11 @@ std::pair<uint16_t, uint16_t> wire(float f)
 
 class LibmodbusPeer : public LinkOnPty {
 protected:
-    LibmodbusPeer() : dev(link)
-    {
-        map = modbus_mapping_new(3, 3, 0x804, 0x80);
-        ctx = modbus_new_rtu("/dev/null", 9600, 'N', 8, 1);
-        modbus_set_slave(ctx, 5);
-        modbus_set_socket(ctx, pty.master());
-        modbus_set_indication_timeout(ctx, 0, 20000);
-    }
-    ~LibmodbusPeer() override
-    {
-        stop = true;
-        if (server.joinable())
-            server.join();
-        modbus_set_socket(ctx, -1);  // the pseudo-terminal is not libmodbus's to close
-        modbus_free(ctx);
-        modbus_mapping_free(map);
-    }
+    LibmodbusPeer() : dev(link), slave(pty.master(), 5), map(slave.map) {}
     void SetUp() override
     {
         fill();
-        server = std::thread([this] {
-            uint8_t query[MODBUS_RTU_MAX_ADU_LENGTH];
-            while (!stop) {
-                const int rc = modbus_receive(ctx, query);
-                if (rc > 0)
-                    modbus_reply(ctx, query, rc, map);
-            }
-        });
+        slave.start();
         link.vich_timeout(2, 32);
         ASSERT_EQ(link.dw, 0u);
     }
@@ -87,10 +61,8 @@ protected:
     }
 
     Device dev;
-    modbus_mapping_t* map = nullptr;
-    modbus_t* ctx = nullptr;
-    std::thread server;
-    std::atomic<bool> stop{false};
+    LibmodbusSlave slave;
+    modbus_mapping_t* map;
 };
 
 TEST_F(LibmodbusPeer, EveryRequestOperationDecodesThePeersValues)

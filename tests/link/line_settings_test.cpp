@@ -29,10 +29,13 @@ TEST_F(LineSettings, OpeningAPresentPortSetsSpeedStopBitsAndTimeouts)
     EXPECT_TRUE(line().c_cflag & CSTOPB);
 }
 
-TEST_F(LineSettings, ParityIsAcceptedOnAPseudoTerminalThatCannotKeepIt)
+TEST_F(LineSettings, ParityIsSetOnTheTerminalAsFarAsAPseudoTerminalKeepsIt)
 {
-    for (uint8_t parity : {1, 2})
+    // A pseudo-terminal drops PARENB but keeps PARODD: odd is told from none and even.
+    for (uint8_t parity : {1, 2, 0, 1}) {
         EXPECT_EQ(link.init_com_port_new("COM1", 9600, parity, 1, 8), 0u) << int(parity);
+        EXPECT_EQ(bool(line().c_cflag & PARODD), parity == 1) << int(parity);
+    }
     EXPECT_NE(link.init_com_port_new("COM1", 9600, 5, 1, 8), 0u);
 }
 

@@ -44,6 +44,17 @@ void Pty::feed_after(std::chrono::milliseconds delay, Bytes bytes)
     });
 }
 
+void Pty::answer(size_t request_size, Bytes answer)
+{
+    join();
+    feeders_.emplace_back([this, request_size, answer = std::move(answer)] {
+        const Bytes request = take(request_size, std::chrono::seconds(10));
+        heard_.insert(heard_.end(), request.begin(), request.end());
+        if (request.size() == request_size)
+            feed(answer);
+    });
+}
+
 void Pty::join()
 {
     for (auto& t : feeders_)

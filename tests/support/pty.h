@@ -71,8 +71,13 @@ public:
     // Writes bytes to the console's side now, or after a delay on a background thread.
     void feed(const Bytes& bytes);
     void feed_after(std::chrono::milliseconds delay, Bytes bytes);
-    // Waits for the feeds scheduled so far.
+    // Plays a device: once `request_size` bytes came from the console (so after its purge of
+    // stale input), feeds `answer`; what it heard is kept for heard(). Load cannot reorder it.
+    void answer(size_t request_size, Bytes answer);
+    // Waits for the feeds and answers scheduled so far.
     void join();
+    // The requests the answers heard, in order, once joined.
+    const Bytes& heard() const { return heard_; }
     // Bytes the console sent, gathered until `want` came or `timeout` passed.
     Bytes take(size_t want, std::chrono::milliseconds timeout = std::chrono::milliseconds(500));
 
@@ -81,6 +86,7 @@ private:
     int keeper_ = -1;  // keeps the terminal alive while the console closes and reopens it
     std::string slave_;
     std::vector<std::thread> feeders_;
+    Bytes heard_;
 };
 
 std::string hex(const Bytes& bytes);

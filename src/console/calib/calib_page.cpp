@@ -2,10 +2,10 @@
 
 #include <QButtonGroup>
 #include <QKeyEvent>
-#include <QMouseEvent>
 
 #include "console/busy.h"
 #include "console/calib/calib_text.h"
+#include "console/clickable.h"
 #include "console/console_context.h"
 #include "console/digit_filter.h"
 #include "console/exchange_log.h"
@@ -130,14 +130,15 @@ void CalibPage::find_controls(int k)
 void CalibPage::connect_controls(int k)
 {
     Channel& c = ch_[k];
-    on_click(c.Ecal0L, [this, k] { Ecal0LClick(k); });
-    on_click(c.Ecal100L, [this, k] { Ecal100LClick(k); });
-    on_click(c.LEcal_te, [this, k] { LEcal_teClick(k); });
-    on_click(c.E_PWML, [this, k] { E_PWMLClick(k); });
-    on_click(c.E_PWMH, [this, k] { E_PWMHClick(k); });
-    on_double_click(c.Ecal0_new, [this, k] { Ecal0_newDblClick(k); });
-    on_double_click(c.Ecal100_new, [this, k] { Ecal100_newDblClick(k); });
-    on_double_click(c.E_ADCout, [this, k] { E_ADCoutDblClick(k); });
+    Clickable::bind(c.Ecal0L, [this, k] { Ecal0LClick(k); });
+    Clickable::bind(c.Ecal100L, [this, k] { Ecal100LClick(k); });
+    Clickable::bind(c.LEcal_te, [this, k] { LEcal_teClick(k); });
+    Clickable::bind(c.E_PWML, [this, k] { E_PWMLClick(k); });
+    Clickable::bind(c.E_PWMH, [this, k] { E_PWMHClick(k); });
+    constexpr auto twice = Clickable::Gesture::DoubleClick;
+    Clickable::bind(c.Ecal0_new, [this, k] { Ecal0_newDblClick(k); }, twice);
+    Clickable::bind(c.Ecal100_new, [this, k] { Ecal100_newDblClick(k); }, twice);
+    Clickable::bind(c.E_ADCout, [this, k] { E_ADCoutDblClick(k); }, twice);
 
     connect(c.Ecal0_new, &QLineEdit::textChanged, this, [this, k] { Ecal0_newChange(k); });
     connect(c.E_ADCout, &QLineEdit::textChanged, this, [this, k] { E_ADCoutChange(k); });
@@ -160,32 +161,9 @@ void CalibPage::connect_controls(int k)
     connect(c.Bcal100_aver, &QPushButton::clicked, this, [this, k] { Bcal100_averClick(k); });
 }
 
-void CalibPage::on_click(QWidget* w, std::function<void()> handler)
-{
-    w->installEventFilter(this);
-    clicks_.insert(w, std::move(handler));
-}
-
-void CalibPage::on_double_click(QWidget* w, std::function<void()> handler)
-{
-    w->installEventFilter(this);
-    double_clicks_.insert(w, std::move(handler));
-}
-
 bool CalibPage::eventFilter(QObject* watched, QEvent* event)
 {
-    // A greyed control takes no clicks (Qt still shows them to its filters).
-    if (!static_cast<QWidget*>(watched)->isEnabled())
-        return QWidget::eventFilter(watched, event);
     switch (event->type()) {
-    case QEvent::MouseButtonRelease:
-        if (static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton && clicks_.contains(watched))
-            clicks_.value(watched)();
-        break;
-    case QEvent::MouseButtonDblClick:
-        if (static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton && double_clicks_.contains(watched))
-            double_clicks_.value(watched)();
-        break;
     case QEvent::FocusOut: {
         // Only a move of the focus inside the window counts, not the window losing it.
         const auto reason = static_cast<QFocusEvent*>(event)->reason();

@@ -139,8 +139,6 @@ private:
 
     void find_controls(int k);
     void connect_controls(int k);
-    void on_click(QWidget* w, std::function<void()> handler);
-    void on_double_click(QWidget* w, std::function<void()> handler);
 
     // Shows the exchange just made; a failed one adds its error line to the information window.
     bool logged(uint8_t code);
@@ -169,9 +167,7 @@ private:
     PumpedSleeper waits_;
     Sleeper* pauses_ = &waits_;
     std::array<Channel, 4> ch_{};
-    QHash<QObject*, std::function<void()>> clicks_;
-    QHash<QObject*, std::function<void()>> double_clicks_;
-    QHash<QObject*, int> adjusters_;
+    QHash<QObject*, int> adjusters_;  // the trims, by channel
 };
 
 }  // namespace varnok
