@@ -1,5 +1,6 @@
 #include "console/up_down.h"
 
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -37,6 +38,16 @@ void UpDown::setPosition(int position)
     position_ = std::clamp(position, min_, max_);
     if (associate_)
         associate_->setText(QString::number(position_));
+}
+
+void UpDown::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_Up)
+        stepUp();
+    else if (event->key() == Qt::Key_Down)
+        stepDown();
+    else
+        QWidget::keyPressEvent(event);
 }
 
 void UpDown::step(int direction)

@@ -4,6 +4,7 @@
 
 #include <QWidget>
 
+class QKeyEvent;
 class QLineEdit;
 class QToolButton;
 
@@ -31,6 +32,10 @@ public:
     void stepDown() { step(-1); }
     QToolButton* upButton() const { return up_; }
     QToolButton* downButton() const { return down_; }
+
+protected:
+    // With the focus, the arrow keys step as the arrow buttons do.
+    void keyPressEvent(QKeyEvent* event) override;
 
 signals:
     // Before a step: the value the step would give (possibly outside the range) and its

@@ -78,6 +78,13 @@ TEST_F(Calib, FirstEntryTextsAndLeaving)
     EXPECT_TRUE(ctx->device.onoff_swJMP78);
     EXPECT_FALSE(w("Image_swJmp78_on")->isHidden());
     EXPECT_TRUE(w("Image_swJMP78_off")->isHidden());
+    // The pending values start as their edits show them; a greyed field takes no double click.
+    EXPECT_EQ(page().new_cal0[2], 450);
+    EXPECT_EQ(page().new_calAH[3], 1180);
+    const int before = sent();
+    QTest::mouseDClick(w("E_ADCout1"), Qt::LeftButton);
+    EXPECT_EQ(sent(), before);
+    EXPECT_EQ(w("SB_save_cal100_2")->accessibleName(), "2 канал: 8.2 калибровать");
 
     const std::pair<const char*, const char*> texts[] = {
         {"L_cal_title", "КАЛИБРОВКА прибора от ПК: следуйте инструкциям"},
@@ -230,6 +237,14 @@ TEST_F(Calib, WritesReadBacksAndRefusals)
     click(w("Ecal0L_1"));
     ASSERT_TRUE(w("UpDown_cal0_1")->isEnabled());
 
+    // A pending text that is no number, or too big for a register, is refused.
+    for (const char* bad : {"", "70000"}) {
+        boxes.clear();
+        set_text("Ecal0_new1", QString::fromLatin1(bad));
+        EXPECT_EQ(boxes, QStringList{"ошибка преобразования значения"}) << bad;
+        EXPECT_EQ(page().new_cal0[1], 450) << bad;
+    }
+
     // At the top of its range a step sends nothing.
     set_text("Ecal0_new1", "2100");
     int before = sent();
@@ -343,11 +358,14 @@ TEST_F(Calib, TheTrimMovesTheOutputByItsUnitAcrossCarryAndBorrow)
     press("B_cal100_new");
     EXPECT_EQ(output(1), 5000);
     EXPECT_EQ(page().inc_cal100[1], 1);
+    QTest::keyClicks(w("E_ADCout1"), "7");
+    EXPECT_EQ(output(1), 5000) << "the output is moved by the trim, not typed";
 
     // Losing the focus drops the offset: the output returns to the base.
     restart(1);
-    steps(1, 3);
+    steps(1, 2);
     ASSERT_TRUE(trim(1)->hasFocus());
+    QTest::keyClick(trim(1), Qt::Key_Up);
     EXPECT_EQ(output(1), 5003);
     w("Ecal0_new1")->setFocus();
     EXPECT_EQ(output(1), 5000);

@@ -39,7 +39,7 @@ CalibPage::CalibPage(ConsoleContext& ctx, ExchangeLog& log, StatusMessage status
     ui_->ListBox2->setPalette(grey);
 
     for (int k = 1; k <= kChannels; ++k)
-        find_controls(k);
+        set_up_controls(k);
     for (int k = 1; k <= kChannels; ++k)
         connect_controls(k);
 
@@ -67,7 +67,7 @@ CalibPage::CalibPage(ConsoleContext& ctx, ExchangeLog& log, StatusMessage status
 
 CalibPage::~CalibPage() = default;
 
-void CalibPage::find_controls(int k)
+void CalibPage::set_up_controls(int k)
 {
     auto named = [&](const char* pattern) { return QString::fromLatin1(pattern).arg(k); };
     auto edit = [&](const char* pattern) { return findChild<QLineEdit*>(named(pattern)); };

@@ -137,7 +137,8 @@ private:
     };
     using Done = std::array<bool, 4>;  // per channel, index 1..3
 
-    void find_controls(int k);
+    // Finds a channel's controls and gives its up-down controls their edits and ranges.
+    void set_up_controls(int k);
     void connect_controls(int k);
 
     // Shows the exchange just made; a failed one adds its error line to the information window.
