@@ -1,5 +1,6 @@
 #include "control.h"
 
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -70,18 +71,106 @@ std::string rest_of(const std::string& line)
 Reply ok(std::string text = {}) { return {{}, text.empty() ? "ok" : "ok " + text, false}; }
 Reply error(const std::string& why) { return {{}, "error: " + why, false}; }
 
+// A speed code 1..6 or a speed in bit/s; 0 when it is neither.
+uint8_t parse_speed(const std::string& v)
+{
+    long long n = 0;
+    if (!parse_int(v, 1, 115200, n))
+        return 0;
+    if (n <= 6)
+        return uint8_t(n);
+    for (uint8_t k = 1; k < kBaud.size(); ++k)
+        if (kBaud[k] == uint32_t(n))
+            return k;
+    return 0;
+}
+
+const char* const kSpeedRule = "speed must be a code 1..6 or 4800, 9600, 19200, 38400, 57600, 115200";
+
+// "address N speed S parity P stop B" pairs from w[1] on, any of them, into `line`.
+std::string parse_line_words(const Words& w, LineSettings& line)
+{
+    if (w.size() % 2 != 1 || w.size() == 1)
+        return "usage: " + w[0] + " [address N] [speed CODE|BAUD] [parity none|odd|even] [stop 1|2]";
+    long long n = 0;
+    for (size_t i = 1; i + 1 < w.size(); i += 2) {
+        const std::string& key = w[i];
+        const std::string& v = w[i + 1];
+        if (key == "address" && parse_int(v, 1, 247, n)) {
+            line.address = uint8_t(n);
+        } else if (key == "speed") {
+            line.speed_code = parse_speed(v);
+            if (!line.speed_code)
+                return kSpeedRule;
+        } else if (key == "parity" && (v == "none" || v == "odd" || v == "even")) {
+            line.parity = v == "none" ? 0 : v == "odd" ? 1 : 2;
+        } else if (key == "stop" && (v == "1" || v == "2")) {
+            line.stop_bits = uint8_t(v[0] - '0');
+        } else {
+            return "bad " + key + " " + v;
+        }
+    }
+    return {};
+}
+
+// ADDR[:SPEED[:FORMAT]], FORMAT as 8N1, 8O2, 8E1 ...; the rest at the defaults (9600 8N1).
+std::string parse_station(const std::string& spec, LineSettings& line)
+{
+    line = LineSettings{};
+    const std::string usage = "a device is ADDR[:SPEED[:FORMAT]], e.g. 17 or 17:19200 or 17:9600:8E1";
+    const size_t c1 = spec.find(':');
+    const size_t c2 = c1 == std::string::npos ? c1 : spec.find(':', c1 + 1);
+    long long n = 0;
+    if (!parse_int(spec.substr(0, c1), 1, 247, n))
+        return usage + " (address 1..247)";
+    line.address = uint8_t(n);
+    if (c1 == std::string::npos)
+        return {};
+    line.speed_code = parse_speed(spec.substr(c1 + 1, c2 == std::string::npos ? c2 : c2 - c1 - 1));
+    if (!line.speed_code)
+        return kSpeedRule;
+    if (c2 == std::string::npos)
+        return {};
+    const std::string f = spec.substr(c2 + 1);
+    const size_t parity = f.size() == 3 ? std::string("NOE").find(char(std::toupper(uint8_t(f[1])))) : std::string::npos;
+    if (parity == std::string::npos || f[0] != '8' || (f[2] != '1' && f[2] != '2'))
+        return usage + " (format 8N1, 8O1, 8E1, 8N2, 8O2 or 8E2)";
+    line.parity = uint8_t(parity);
+    line.stop_bits = uint8_t(f[2] - '0');
+    return {};
+}
+
+// VALUE or VALUE*COUNT, each value parsed by `one`, appended `count` times.
+template <class One>
+bool parse_repeated(const std::string& word, One one, std::deque<std::array<uint16_t, 2>>& steps)
+{
+    const size_t star = word.find('*');
+    long long count = 1;
+    if (star != std::string::npos && !parse_int(word.substr(star + 1), 1, 100000, count))
+        return false;
+    std::array<uint16_t, 2> step{};
+    if (!one(word.substr(0, star), step))
+        return false;
+    steps.insert(steps.end(), size_t(count), step);
+    return steps.size() <= 1'000'000;
+}
+
 }  // namespace
 
-Control::Control(Device& device, Engine& engine, const Terminal& terminal)
-    : device_(device), engine_(engine), terminal_(terminal)
-{
-}
+Control::Control(Engine& engine, const Terminal& terminal) : engine_(engine), terminal_(terminal) {}
 
 std::string Control::commands_help()
 {
     std::string h =
         "Commands (one per line; each answers one line starting with \"ok\" or \"error: \";\n"
-        "dump and help print their lines first). Numbers may be decimal or 0x-hexadecimal.\n"
+        "dump, help and device list print their lines first). Numbers may be decimal or\n"
+        "0x-hexadecimal. Commands about a device apply to the selected one (see device).\n"
+        "  device add ADDR[:SPEED[:FORMAT]]\n"
+        "                          put another device on the line (registers at their defaults;\n"
+        "                          SPEED a code or bit/s, default 9600; FORMAT 8N1 (default),\n"
+        "                          8O1, 8E1, 8N2, 8O2, 8E2) and select it\n"
+        "  device N                select device N (1 = the first) for the commands below\n"
+        "  device list             \"#N ADDR BAUD FORMAT\" of each device, the selected one marked\n"
         "  signal CH PERCENT       input signal of channel CH (1..3), -100..200 % of full scale\n"
         "  zero CH COUNTS          true converter zero of channel CH (what a perfect Ref would be)\n"
         "  gain CH COUNTS          converter counts from 0 % to 100 % signal\n"
@@ -91,18 +180,34 @@ std::string Control::commands_help()
         "                          switch input; a closed switch reads as 0\n"
         "  name TEXT, version TEXT device texts (UTF-8 in, Windows-1251 on the wire, at most 10\n"
         "                          characters, zero bytes after)\n"
-        "  fault KIND [ARG] [times N|always]\n"
-        "                          spoil the next N answers (default 1) or all until cleared\n"
-        "  fault clear [KIND]      clear one kind of fault or all of them\n"
+        "  fault KIND [ARG] [times N|always] [after N] [at ADDR] [function FC]\n"
+        "                          spoil the next N answers (default 1) or all until cleared;\n"
+        "                          with an aim, only requests that touch register (or bit) ADDR\n"
+        "                          and/or use function FC, and only after N of them went\n"
+        "                          untouched: \"fault silence at 0x67 function 3 always\",\n"
+        "                          \"fault silence after 2\" (the third request from now)\n"
+        "  fault clear [KIND]      clear one kind of fault (every aim) or all of them\n"
         "  set holding|input|coil ADDR VALUE...\n"
-        "                          store 16-bit values from ADDR on (holding), or override live\n"
-        "                          input registers or relays until unset\n"
+        "                          store 16-bit values from ADDR on (holding; the line registers\n"
+        "                          are put in force at once), or override live input registers\n"
+        "                          or relays until unset\n"
         "  setf holding|input ADDR FLOAT    a float into ADDR and ADDR+1 (device byte order)\n"
         "  setl holding|input ADDR NUMBER   an unsigned 32-bit value likewise\n"
         "  unset input|coil ADDR|all        back to the live value\n"
-        "  get holding|input|coil|discrete ADDR   \"ok VALUE\"\n"
+        "  script input ADDR VALUE[*N]...   readings of input register ADDR, one per request that\n"
+        "                          reads it (VALUE*N: N times): \"script input 0x2E 450*15 451\";\n"
+        "                          a request the device does not act on (silence, exception)\n"
+        "                          takes none; when they run out, the register reads as before\n"
+        "                          (its override if set, else live)\n"
+        "  scriptl input ADDR NUMBER[*N]... 32-bit readings of ADDR and ADDR+1 likewise\n"
+        "  scriptf input ADDR FLOAT[*N]...  float readings of ADDR and ADDR+1 likewise\n"
+        "  script clear [ADDR]     drop the script starting at ADDR, or all of them\n"
+        "  get holding|input|coil|discrete ADDR   \"ok VALUE\" (a script's next reading, not taken)\n"
         "  line [address N] [speed CODE|BAUD] [parity none|odd|even] [stop 1|2]\n"
-        "                          change the device's line settings at once\n"
+        "                          change the device's line settings at once (in force and stored)\n"
+        "  stored [address N] [speed CODE|BAUD] [parity none|odd|even] [stop 1|2]\n"
+        "                          change only what registers 800..803 hex hold; the device keeps\n"
+        "                          its line until a master writes them\n"
         "  turnaround MS           delay between a request and its answer (0..1000)\n"
         "  dump                    the whole state, one \"key = value\" per line\n"
         "  help, quit\n"
@@ -119,8 +224,14 @@ std::string Control::commands_help()
         h += "\n";
     }
     h += "  Several kinds may be active at once. Each active fault counts down on every request\n"
-         "  that reaches the device (right line, CRC and address), even when another masks it.\n";
+         "  it is aimed at that reaches its device (right line, CRC and address), even when\n"
+         "  another masks it. Each device has its own faults.\n";
     return h;
+}
+
+std::string Control::describe(size_t index) const
+{
+    return "#" + std::to_string(index + 1) + " " + engine_.stations()[index]->line.text();
 }
 
 Reply Control::run(const std::string& command, Clock::time_point now)
@@ -149,10 +260,12 @@ Reply Control::run(const std::string& command, Clock::time_point now)
         r.body = dump(now);
         return r;
     }
+    if (c == "device")
+        return device_command(w);
     if (c == "signal" || c == "zero" || c == "gain") {
         if (w.size() != 3 || !parse_int(w[1], 1, kChannels, n))
             return error("usage: " + c + " CH VALUE, CH 1..3");
-        Analog& a = device_.analog(int(n));
+        Analog& a = device().analog(int(n));
         if (c == "signal") {
             if (!parse_double(w[2], -100, 200, x))
                 return error("signal must be -100..200 %");
@@ -171,7 +284,7 @@ Reply Control::run(const std::string& command, Clock::time_point now)
     if (c == "noise") {
         if (w.size() != 2 || !parse_int(w[1], 0, 1000, n))
             return error("usage: noise COUNTS, 0..1000");
-        device_.set_noise(int(n));
+        device().set_noise(int(n));
         return ok();
     }
     if (c == "switch") {
@@ -181,126 +294,34 @@ Reply Control::run(const std::string& command, Clock::time_point now)
                 which = i;
         if (which < 0 || (w[2] != "open" && w[2] != "closed"))
             return error("usage: switch XP1|JMP78|XP3 open|closed");
-        device_.set_switch(which, w[2] == "closed");
+        device().set_switch(which, w[2] == "closed");
         return ok();
     }
     if (c == "name" || c == "version") {
         const std::string text = utf8_to_cp1251(rest_of(command));
         if (text.size() > kTextBytes)
             return error("at most 10 characters");
-        c == "name" ? device_.set_name(text) : device_.set_version(text);
+        c == "name" ? device().set_name(text) : device().set_version(text);
         return ok();
     }
-    if (c == "fault") {
-        if (w.size() >= 2 && w[1] == "clear") {
-            if (w.size() == 2) {
-                engine_.faults.clear();
-                return ok();
-            }
-            const FaultInfo* f = w.size() == 3 ? find_fault(w[2]) : nullptr;
-            if (!f)
-                return error("usage: fault clear [KIND]");
-            return engine_.faults.clear(f->kind) ? ok() : error(std::string("no ") + f->name + " fault active");
-        }
-        const FaultInfo* f = w.size() >= 2 ? find_fault(w[1]) : nullptr;
-        if (!f)
-            return error("unknown fault kind; see help");
-        Fault fault{f->kind, f->default_arg, 1};
-        size_t i = 2;
-        if (f->arg && i < w.size() && w[i] != "times" && w[i] != "always") {
-            if (!parse_int(w[i], f->min_arg, f->max_arg, n))
-                return error(std::string(f->arg) + " must be " + std::to_string(f->min_arg) + ".." +
-                             std::to_string(f->max_arg));
-            fault.arg = int(n);
-            ++i;
-        }
-        if (i < w.size() && w[i] == "always") {
-            fault.remaining = -1;
-            ++i;
-        } else if (i + 1 < w.size() && w[i] == "times") {
-            if (!parse_int(w[i + 1], 1, 1'000'000, n))
-                return error("times must be 1..1000000");
-            fault.remaining = int(n);
-            i += 2;
-        }
-        if (i != w.size())
-            return error("usage: fault KIND [ARG] [times N|always]");
-        engine_.faults.add(fault);
-        return ok();
-    }
-    if (c == "set" || c == "setf" || c == "setl") {
-        const bool holding = w.size() >= 2 && w[1] == "holding";
-        const bool input = w.size() >= 2 && w[1] == "input";
-        const bool coil = c == "set" && w.size() >= 2 && w[1] == "coil";
-        if ((!holding && !input && !coil) || w.size() < 4 || (c != "set" && w.size() != 4) ||
-            !parse_int(w[2], 0, 0xFFFF, n))
-            return error("usage: " + c + (c == "set" ? " holding|input|coil ADDR VALUE..." : " holding|input ADDR VALUE"));
-        std::vector<uint16_t> values;
-        if (c == "set") {
-            for (size_t i = 3; i < w.size(); ++i) {
-                if (!parse_int(w[i], 0, coil ? 1 : 0xFFFF, m))
-                    return error("bad value " + w[i]);
-                values.push_back(uint16_t(m));
-            }
-        } else {
-            std::array<uint16_t, 2> pair{};
-            if (c == "setf" && parse_double(w[3], -3.4e38, 3.4e38, x))
-                pair = split_float(float(x));
-            else if (c == "setl" && parse_int(w[3], 0, UINT32_MAX, m))
-                pair = split32(uint32_t(m));
-            else
-                return error("bad value " + w[3]);
-            values.assign(pair.begin(), pair.end());
-        }
-        const uint16_t a = uint16_t(n);
-        if (a + values.size() - 1 > 0xFFFF)
-            return error("range past the end of the address space");
-        for (size_t i = 0; i < values.size(); ++i) {
-            const uint16_t r = uint16_t(a + i);
-            const bool in_map = holding ? Device::is_holding(r) : input ? Device::is_input(r) : r < kBitCount;
-            if (!in_map)
-                return error("address " + std::to_string(r) + " is not in the map");
-        }
-        if (holding) {
-            // The line registers must stay usable: the simulator runs on them.
-            LineSettings line = device_.stored_line();
-            for (size_t i = 0; i < values.size(); ++i) {
-                const uint16_t r = uint16_t(a + i);
-                if (r < kAddressReg || r > kStopBitsReg)
-                    continue;
-                if (values[i] > 0xFF)
-                    return error("line registers hold a byte");
-                uint8_t& field = r == kAddressReg ? line.address : r == kSpeedReg ? line.speed_code
-                               : r == kParityReg  ? line.parity  : line.stop_bits;
-                field = uint8_t(values[i]);
-            }
-            if (std::string e = check_line(line); !e.empty())
-                return error(e);
-            for (size_t i = 0; i < values.size(); ++i)
-                device_.set_holding(uint16_t(a + i), values[i]);
-            if (std::string e = engine_.set_line(line); !e.empty())
-                return error(e);
-        } else if (input) {
-            for (size_t i = 0; i < values.size(); ++i)
-                device_.override_input(uint16_t(a + i), values[i]);
-        } else {
-            for (size_t i = 0; i < values.size(); ++i)
-                device_.override_coil(int(a + i), values[i] != 0);
-        }
-        return ok();
-    }
+    if (c == "fault")
+        return fault_command(w);
+    if (c == "set" || c == "setf" || c == "setl")
+        return set_command(w);
+    if (c == "script" || c == "scriptl" || c == "scriptf")
+        return script_command(w);
     if (c == "unset") {
         const bool input = w.size() == 3 && w[1] == "input";
         const bool coil = w.size() == 3 && w[1] == "coil";
         if (!input && !coil)
             return error("usage: unset input|coil ADDR|all");
         if (w[2] == "all") {
-            input ? device_.release_inputs() : device_.release_coils();
+            input ? device().release_inputs() : device().release_coils();
             return ok();
         }
         if (!parse_int(w[2], 0, 0xFFFF, n))
             return error("bad address " + w[2]);
-        input ? device_.release_input(uint16_t(n)) : device_.release_coil(int(n));
+        input ? device().release_input(uint16_t(n)) : device().release_coil(int(n));
         return ok();
     }
     if (c == "get") {
@@ -308,76 +329,252 @@ Reply Control::run(const std::string& command, Clock::time_point now)
             return error("usage: get holding|input|coil|discrete ADDR");
         const uint16_t a = uint16_t(n);
         if (w[1] == "holding" && Device::is_holding(a))
-            return ok(std::to_string(device_.holding(a)));
+            return ok(std::to_string(device().holding(a)));
         if (w[1] == "input" && Device::is_input(a))
-            return ok(std::to_string(device_.input(a, now)));
+            return ok(std::to_string(device().input(a, now)));
         if (w[1] == "coil" && a < kBitCount)
-            return ok(device_.coil(a, now) ? "1" : "0");
+            return ok(device().coil(a, now) ? "1" : "0");
         if (w[1] == "discrete" && a < kBitCount)
-            return ok(device_.switch_closed(a) ? "0" : "1");
+            return ok(device().switch_closed(a) ? "0" : "1");
         return error("no such register");
     }
-    if (c == "line") {
-        LineSettings line = engine_.line();
-        if (w.size() % 2 != 1 || w.size() == 1)
-            return error("usage: line [address N] [speed CODE|BAUD] [parity none|odd|even] [stop 1|2]");
-        for (size_t i = 1; i + 1 < w.size(); i += 2) {
-            const std::string& key = w[i];
-            const std::string& v = w[i + 1];
-            if (key == "address" && parse_int(v, 1, 247, n)) {
-                line.address = uint8_t(n);
-            } else if (key == "speed" && parse_int(v, 1, 115200, n)) {
-                uint8_t code = n <= 6 ? uint8_t(n) : 0;
-                for (uint8_t k = 1; k < kBaud.size() && !code; ++k)
-                    if (kBaud[k] == uint32_t(n))
-                        code = k;
-                if (!code)
-                    return error("speed must be a code 1..6 or 4800, 9600, 19200, 38400, 57600, 115200");
-                line.speed_code = code;
-            } else if (key == "parity" && (v == "none" || v == "odd" || v == "even")) {
-                line.parity = v == "none" ? 0 : v == "odd" ? 1 : 2;
-            } else if (key == "stop" && (v == "1" || v == "2")) {
-                line.stop_bits = uint8_t(v[0] - '0');
-            } else {
-                return error("bad " + key + " " + v);
-            }
+    if (c == "line" || c == "stored") {
+        LineSettings line = c == "line" ? station().line : device().stored_line();
+        if (std::string e = parse_line_words(w, line); !e.empty())
+            return error(e);
+        if (c == "stored") {
+            device().store_line(line);
+            return ok(line.text());
         }
-        if (std::string e = engine_.set_line(line); !e.empty())
+        if (std::string e = engine_.set_line(station(), line); !e.empty())
             return error(e);
         return ok(line.text());
     }
     if (c == "turnaround") {
         if (w.size() != 2 || !parse_int(w[1], 0, 1000, n))
             return error("usage: turnaround MS, 0..1000");
-        engine_.turnaround = std::chrono::milliseconds(n);
+        station().turnaround = std::chrono::milliseconds(n);
         return ok();
     }
     return error("unknown command " + c + "; try help");
+}
+
+Reply Control::device_command(const Words& w)
+{
+    auto& all = engine_.stations();
+    long long n = 0;
+    if (w.size() == 2 && w[1] == "list") {
+        Reply r = ok();
+        for (size_t i = 0; i < all.size(); ++i)
+            r.body.push_back(describe(i) + (i == selected_ ? " selected" : ""));
+        return r;
+    }
+    if (w.size() == 3 && w[1] == "add") {
+        LineSettings line;
+        if (std::string e = parse_station(w[2], line); !e.empty())
+            return error(e);
+        if (all.size() >= 247)
+            return error("at most 247 devices");
+        engine_.add(line);
+        selected_ = all.size() - 1;
+        return ok(describe(selected_));
+    }
+    if (w.size() == 2 && parse_int(w[1], 1, (long long)all.size(), n)) {
+        selected_ = size_t(n - 1);
+        return ok(describe(selected_));
+    }
+    return error("usage: device add ADDR[:SPEED[:FORMAT]] | device N (1.." + std::to_string(all.size()) +
+                 ") | device list");
+}
+
+Reply Control::fault_command(const Words& w)
+{
+    long long n = 0;
+    Faults& faults = station().faults;
+    if (w.size() >= 2 && w[1] == "clear") {
+        if (w.size() == 2) {
+            faults.clear();
+            return ok();
+        }
+        const FaultInfo* f = w.size() == 3 ? find_fault(w[2]) : nullptr;
+        if (!f)
+            return error("usage: fault clear [KIND]");
+        return faults.clear(f->kind) ? ok() : error(std::string("no ") + f->name + " fault active");
+    }
+    const FaultInfo* f = w.size() >= 2 ? find_fault(w[1]) : nullptr;
+    if (!f)
+        return error("unknown fault kind; see help");
+    Fault fault{f->kind, f->default_arg};
+    const auto keyword = [](const std::string& s) {
+        return s == "times" || s == "always" || s == "after" || s == "at" || s == "function";
+    };
+    size_t i = 2;
+    if (f->arg && i < w.size() && !keyword(w[i])) {
+        if (!parse_int(w[i], f->min_arg, f->max_arg, n))
+            return error(std::string(f->arg) + " must be " + std::to_string(f->min_arg) + ".." +
+                         std::to_string(f->max_arg));
+        fault.arg = int(n);
+        ++i;
+    }
+    while (i < w.size()) {
+        const std::string& k = w[i];
+        if (k == "always") {
+            fault.remaining = -1;
+            ++i;
+            continue;
+        }
+        const bool has_value = i + 1 < w.size();
+        const std::string v = has_value ? w[i + 1] : "";
+        if (k == "times" && parse_int(v, 1, 1'000'000, n))
+            fault.remaining = int(n);
+        else if (k == "after" && parse_int(v, 0, 1'000'000, n))
+            fault.skip = int(n);
+        else if (k == "at" && parse_int(v, 0, 0xFFFF, n))
+            fault.address = int(n);
+        else if (k == "function" && parse_int(v, 1, 127, n))
+            fault.function = int(n);
+        else if (keyword(k) && has_value)
+            return error("bad " + k + " " + v + " (times 1..1000000, after 0..1000000, at 0..65535, function 1..127)");
+        else
+            return error("usage: fault KIND [ARG] [times N|always] [after N] [at ADDR] [function FC]");
+        i += 2;
+    }
+    faults.add(fault);
+    return ok();
+}
+
+Reply Control::set_command(const Words& w)
+{
+    const std::string& c = w[0];
+    long long n = 0, m = 0;
+    double x = 0;
+    const bool holding = w.size() >= 2 && w[1] == "holding";
+    const bool input = w.size() >= 2 && w[1] == "input";
+    const bool coil = c == "set" && w.size() >= 2 && w[1] == "coil";
+    if ((!holding && !input && !coil) || w.size() < 4 || (c != "set" && w.size() != 4) ||
+        !parse_int(w[2], 0, 0xFFFF, n))
+        return error("usage: " + c + (c == "set" ? " holding|input|coil ADDR VALUE..." : " holding|input ADDR VALUE"));
+    std::vector<uint16_t> values;
+    if (c == "set") {
+        for (size_t i = 3; i < w.size(); ++i) {
+            if (!parse_int(w[i], 0, coil ? 1 : 0xFFFF, m))
+                return error("bad value " + w[i]);
+            values.push_back(uint16_t(m));
+        }
+    } else {
+        std::array<uint16_t, 2> pair{};
+        if (c == "setf" && parse_double(w[3], -3.4e38, 3.4e38, x))
+            pair = split_float(float(x));
+        else if (c == "setl" && parse_int(w[3], 0, UINT32_MAX, m))
+            pair = split32(uint32_t(m));
+        else
+            return error("bad value " + w[3]);
+        values.assign(pair.begin(), pair.end());
+    }
+    const uint16_t a = uint16_t(n);
+    if (a + values.size() - 1 > 0xFFFF)
+        return error("range past the end of the address space");
+    for (size_t i = 0; i < values.size(); ++i) {
+        const uint16_t r = uint16_t(a + i);
+        const bool in_map = holding ? Device::is_holding(r) : input ? Device::is_input(r) : r < kBitCount;
+        if (!in_map)
+            return error("address " + std::to_string(r) + " is not in the map");
+    }
+    if (holding) {
+        // The line registers must stay usable: the simulator runs on them. What is written
+        // of them goes into force at once.
+        LineSettings stored = device().stored_line(), line = station().line;
+        for (size_t i = 0; i < values.size(); ++i) {
+            const uint16_t r = uint16_t(a + i);
+            if (r < kAddressReg || r > kStopBitsReg)
+                continue;
+            if (values[i] > 0xFF)
+                return error("line registers hold a byte");
+            stored.at(r) = line.at(r) = uint8_t(values[i]);
+        }
+        if (std::string e = check_line(stored); !e.empty())
+            return error(e);
+        for (size_t i = 0; i < values.size(); ++i)
+            device().set_holding(uint16_t(a + i), values[i]);
+        if (std::string e = engine_.put_in_force(station(), line); !e.empty())
+            return error(e);
+    } else if (input) {
+        for (size_t i = 0; i < values.size(); ++i)
+            device().override_input(uint16_t(a + i), values[i]);
+    } else {
+        for (size_t i = 0; i < values.size(); ++i)
+            device().override_coil(int(a + i), values[i] != 0);
+    }
+    return ok();
+}
+
+Reply Control::script_command(const Words& w)
+{
+    const std::string& c = w[0];
+    long long n = 0;
+    if (c == "script" && w.size() >= 2 && w[1] == "clear") {
+        if (w.size() == 2) {
+            device().clear_scripts();
+            return ok();
+        }
+        if (w.size() != 3 || !parse_int(w[2], 0, 0xFFFF, n))
+            return error("usage: script clear [ADDR]");
+        return device().clear_script(uint16_t(n)) ? ok() : error("no script at " + w[2]);
+    }
+    const std::string kind = c == "script" ? "VALUE" : c == "scriptl" ? "NUMBER" : "FLOAT";
+    if (w.size() < 4 || w[1] != "input" || !parse_int(w[2], 0, 0xFFFF, n))
+        return error("usage: " + c + " input ADDR " + kind + "[*N]...");
+    Script script;
+    script.width = c == "script" ? 1 : 2;
+    const auto one = [&c](const std::string& s, std::array<uint16_t, 2>& step) {
+        long long v = 0;
+        double f = 0;
+        if (c == "script" && parse_int(s, 0, 0xFFFF, v))
+            step = {uint16_t(v), 0};
+        else if (c == "scriptl" && parse_int(s, 0, UINT32_MAX, v))
+            step = split32(uint32_t(v));
+        else if (c == "scriptf" && parse_double(s, -3.4e38, 3.4e38, f))
+            step = split_float(float(f));
+        else
+            return false;
+        return true;
+    };
+    for (size_t i = 3; i < w.size(); ++i)
+        if (!parse_repeated(w[i], one, script.steps))
+            return error("bad reading " + w[i] + " (" + kind + " or " + kind + "*COUNT, COUNT 1..100000)");
+    const size_t steps = script.steps.size();
+    if (std::string e = device().script_input(uint16_t(n), std::move(script)); !e.empty())
+        return error(e);
+    return ok(std::to_string(steps) + (steps == 1 ? " reading" : " readings"));
 }
 
 std::vector<std::string> Control::dump(Clock::time_point now)
 {
     std::vector<std::string> d;
     auto item = [&d](const std::string& key, const std::string& value) { d.push_back(key + " = " + value); };
-    const LineSettings& line = engine_.line();
+    Device& dev = device();
+    const LineSettings& line = station().line;
     item("terminal", terminal_.path());
+    TerminalLine seen;
+    if (terminal_.is_pty() && terminal_.line_seen(seen))
+        item("terminal line", seen.text());
+    item("devices", std::to_string(engine_.stations().size()));
+    item("selected", describe(selected_));
+    item("ignored", std::to_string(engine_.ignored()));
+    // The selected device from here on.
     item("address", std::to_string(line.address));
     item("speed", std::to_string(line.speed_code) + " (" + std::to_string(line.baud()) + " bit/s)");
     item("parity", std::to_string(line.parity) + " (" + kParityNames[line.parity % 3] + ")");
     item("stop bits", std::to_string(line.stop_bits));
-    uint32_t baud = 0;
-    unsigned stop = 0;
-    if (terminal_.is_pty() && terminal_.master_line(baud, stop))
-        item("terminal line", std::to_string(baud) + " bit/s " + std::to_string(stop) + " stop");
-    item("turnaround", std::to_string(engine_.turnaround.count()) + " ms");
-    item("noise", std::to_string(device_.noise()));
-    item("answered", std::to_string(engine_.answered()));
-    item("ignored", std::to_string(engine_.ignored()));
+    item("stored line", dev.stored_line().text());
+    item("turnaround", std::to_string(station().turnaround.count()) + " ms");
+    item("noise", std::to_string(dev.noise()));
+    item("answered", std::to_string(station().answered));
 
     auto text = [&](uint16_t first) {
         std::vector<uint8_t> bytes;
         for (uint16_t r = first; r < first + kTextBytes / 2; ++r) {
-            const uint16_t v = device_.input(r, now);
+            const uint16_t v = dev.input(r, now);
             bytes.push_back(uint8_t(v >> 8));
             bytes.push_back(uint8_t(v));
         }
@@ -385,53 +582,61 @@ std::vector<std::string> Control::dump(Clock::time_point now)
     };
     item("name", text(kNameReg));
     item("version", text(kVersionReg));
-    item("brightness", std::to_string(device_.holding(kBrightnessReg)));
-    item("frequency", g7(join_float(device_.input(kFrequencyReg, now), device_.input(kFrequencyReg + 1, now))));
+    item("brightness", std::to_string(dev.holding(kBrightnessReg)));
+    item("frequency", g7(join_float(dev.input(kFrequencyReg, now), dev.input(kFrequencyReg + 1, now))));
 
     for (int ch = 1; ch <= kChannels; ++ch) {
         const std::string p = "ch" + std::to_string(ch) + " ";
         const uint16_t b = block(ch);
-        const Analog& a = device_.analog(ch);
-        const uint16_t format = device_.holding(b + kScaleFormat);
+        const Analog& a = dev.analog(ch);
+        const uint16_t format = dev.holding(b + kScaleFormat);
         item(p + "signal", g7(a.signal) + " %");
         item(p + "converter", "zero " + std::to_string(a.zero) + " gain " + std::to_string(a.gain));
-        item(p + "scale", g7(device_.holding_float(b + kScaleTop)) + " unit " + std::to_string(format & 0xFF) +
-                              " dp " + std::to_string(format >> 8));
-        item(p + "max", g7(device_.holding_float(b + kSetMax)));
-        item(p + "min", g7(device_.holding_float(b + kSetMin)));
-        item(p + "ref", std::to_string(device_.holding(b + kRef)));
-        item(p + "ncal", g7(device_.holding_float(b + kNcal)));
-        item(p + "pwm", "low " + std::to_string(device_.holding(b + kPwmLow)) + " high " +
-                            std::to_string(device_.holding(b + kPwmHigh)));
-        item(p + "live zero", std::to_string(device_.live_zero(ch, now)));
-        item(p + "adc", std::to_string(device_.adc_out(ch, now)));
-        item(p + "value", g7(device_.measured(ch, now)));
+        item(p + "scale", g7(dev.holding_float(b + kScaleTop)) + " unit " + std::to_string(format & 0xFF) + " dp " +
+                              std::to_string(format >> 8));
+        item(p + "max", g7(dev.holding_float(b + kSetMax)));
+        item(p + "min", g7(dev.holding_float(b + kSetMin)));
+        item(p + "ref", std::to_string(dev.holding(b + kRef)));
+        item(p + "ncal", g7(dev.holding_float(b + kNcal)));
+        item(p + "pwm", "low " + std::to_string(dev.holding(b + kPwmLow)) + " high " +
+                            std::to_string(dev.holding(b + kPwmHigh)));
+        item(p + "live zero", std::to_string(dev.live_zero(ch, now)));
+        item(p + "adc", std::to_string(dev.adc_out(ch, now)));
+        item(p + "value", g7(dev.measured(ch, now)));
     }
     for (int i = 0; i < kBitCount; ++i)
-        item(std::string("relay ") + kRelayNames[size_t(i)], device_.coil(i, now) ? "on" : "off");
+        item(std::string("relay ") + kRelayNames[size_t(i)], dev.coil(i, now) ? "on" : "off");
     for (int i = 0; i < kBitCount; ++i)
-        item(std::string("switch ") + kSwitchNames[size_t(i)], device_.switch_closed(i) ? "closed" : "open");
-    for (const Fault& f : engine_.faults.active()) {
+        item(std::string("switch ") + kSwitchNames[size_t(i)], dev.switch_closed(i) ? "closed" : "open");
+    for (const Fault& f : station().faults.active()) {
         const FaultInfo& info = fault_info(f.kind);
-        item(std::string("fault ") + info.name, (info.arg ? std::to_string(f.arg) + " " : std::string()) +
-                                                    (f.remaining < 0 ? "always" : "times " + std::to_string(f.remaining)));
+        std::string key = std::string("fault ") + info.name;
+        if (f.address >= 0)
+            key += " at " + std::to_string(f.address);
+        if (f.function)
+            key += " function " + std::to_string(f.function);
+        item(key, (info.arg ? std::to_string(f.arg) + " " : std::string()) +
+                      (f.remaining < 0 ? "always" : "times " + std::to_string(f.remaining)) +
+                      (f.skip ? " after " + std::to_string(f.skip) : std::string()));
     }
-    for (const auto& [a, v] : device_.input_overrides())
+    for (const auto& [a, v] : dev.input_overrides())
         item("override input " + std::to_string(a), std::to_string(v));
-    for (const auto& [n, on] : device_.coil_overrides())
+    for (const auto& [a, script] : dev.scripts())
+        item("script input " + std::to_string(a), std::to_string(script.steps.size()) + " readings left");
+    for (const auto& [n, on] : dev.coil_overrides())
         item("override coil " + std::to_string(n), on ? "1" : "0");
 
     // Raw registers, decimal address and value, as a master reads them now.
     for (uint32_t a = 0; a <= 0xFFFF; ++a)
         if (Device::is_holding(uint16_t(a)))
-            item("holding " + std::to_string(a), std::to_string(device_.holding(uint16_t(a))));
+            item("holding " + std::to_string(a), std::to_string(dev.holding(uint16_t(a))));
     for (uint32_t a = 0; a <= 0xFFFF; ++a)
         if (Device::is_input(uint16_t(a)))
-            item("input " + std::to_string(a), std::to_string(device_.input(uint16_t(a), now)));
+            item("input " + std::to_string(a), std::to_string(dev.input(uint16_t(a), now)));
     for (int i = 0; i < kBitCount; ++i)
-        item("coil " + std::to_string(i), device_.coil(i, now) ? "1" : "0");
+        item("coil " + std::to_string(i), dev.coil(i, now) ? "1" : "0");
     for (int i = 0; i < kBitCount; ++i)
-        item("discrete " + std::to_string(i), device_.switch_closed(i) ? "0" : "1");
+        item("discrete " + std::to_string(i), dev.switch_closed(i) ? "0" : "1");
     return d;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 // Text commands of the control channel, one per line. Each gives a reply line that starts
-// with "ok" or "error: "; dump and help print their lines before it.
+// with "ok" or "error: "; dump, help and device list print their lines before it. Commands
+// about a device apply to the selected one (the first until another is chosen).
 
 #include <string>
 #include <vector>
@@ -18,18 +19,25 @@ struct Reply {
 
 class Control {
 public:
-    Control(Device& device, Engine& engine, const Terminal& terminal);
+    Control(Engine& engine, const Terminal& terminal);
     Reply run(const std::string& command, Clock::time_point now);
 
     // Help text of the commands, shared with --help.
     static std::string commands_help();
 
 private:
+    Station& station() { return *engine_.stations()[selected_]; }
+    Device& device() { return station().device; }
+    std::string describe(size_t index) const;
+    Reply device_command(const std::vector<std::string>& w);
+    Reply fault_command(const std::vector<std::string>& w);
+    Reply set_command(const std::vector<std::string>& w);
+    Reply script_command(const std::vector<std::string>& w);
     std::vector<std::string> dump(Clock::time_point now);
 
-    Device& device_;
     Engine& engine_;
     const Terminal& terminal_;
+    size_t selected_ = 0;
 };
 
 }  // namespace varnok::sim

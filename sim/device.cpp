@@ -41,11 +41,13 @@ bool is_float_start(uint16_t offset)
 
 }  // namespace
 
+char parity_letter(uint8_t parity) { return parity < 5 ? "NOEMS"[parity] : '?'; }
+
 std::string LineSettings::text() const
 {
     char s[48];
-    std::snprintf(s, sizeof s, "%u %u 8%c%u", unsigned(address), unsigned(baud()),
-                  parity == 1 ? 'O' : parity == 2 ? 'E' : 'N', unsigned(stop_bits));
+    std::snprintf(s, sizeof s, "%u %u 8%c%u", unsigned(address), unsigned(baud()), parity_letter(parity),
+                  unsigned(stop_bits));
     return s;
 }
 
@@ -154,27 +156,28 @@ void Device::sample(Clock::time_point now)
     sampled_ = true;
     sampled_at_ = now;
     std::uniform_int_distribution<int> counts(-noise_, noise_);
-    for (int i = 0; i < kChannels; ++i) {
-        zero_noise_[size_t(i)] = noise_ > 0 ? counts(rng_) : 0;
-        raw_noise_[size_t(i)] = noise_ > 0 ? counts(rng_) : 0;
-    }
+    for (int& n : raw_noise_)
+        n = noise_ > 0 ? counts(rng_) : 0;
     // Mains frequency wanders by a few hundredths of a hertz; steady when noise is off.
     freq_ = noise_ > 0 ? 50.0f + std::uniform_real_distribution<float>(-0.02f, 0.02f)(rng_) : 50.0f;
 }
 
-uint16_t Device::live_zero(int channel, Clock::time_point now)
+double Device::raw(int channel, Clock::time_point now)
 {
     sample(now);
-    const int64_t v = int64_t(analog(channel).zero) + zero_noise_[size_t(channel - 1)];
-    return uint16_t(std::clamp<int64_t>(v, 0, 0xFFFF));
+    const Analog& an = analog(channel);
+    return std::round(double(an.zero) + an.signal / 100.0 * double(an.gain) + raw_noise_[size_t(channel - 1)]);
+}
+
+uint16_t Device::live_zero(int channel, Clock::time_point now)
+{
+    // What the converter reads now, applied signal included: a zero is right only at 0 %.
+    return uint16_t(std::clamp(raw(channel, now), 0.0, 65535.0));
 }
 
 uint32_t Device::adc_out(int channel, Clock::time_point now)
 {
-    sample(now);
-    const Analog& an = analog(channel);
-    const double raw = double(an.zero) + an.signal / 100.0 * double(an.gain) + raw_noise_[size_t(channel - 1)];
-    const double out = std::round(raw) - double(holding(uint16_t(block(channel) + kRef)));
+    const double out = raw(channel, now) - double(holding(uint16_t(block(channel) + kRef)));
     return uint32_t(std::clamp(out, 0.0, double(UINT32_MAX)));
 }
 
@@ -216,13 +219,40 @@ uint16_t Device::computed_input(uint16_t a, Clock::time_point now)
     return uint16_t(t[i] << 8 | t[i + 1]);
 }
 
+const Script* Device::script_at(uint16_t a, uint16_t& first) const
+{
+    auto it = scripts_.upper_bound(a);
+    if (it == scripts_.begin())
+        return nullptr;
+    --it;
+    first = it->first;
+    return a < uint32_t(it->first) + it->second.width ? &it->second : nullptr;
+}
+
 uint16_t Device::input(uint16_t a, Clock::time_point now)
 {
+    uint16_t first = 0;
+    if (const Script* s = script_at(a, first); s && !s->steps.empty())
+        return s->steps.front()[a - first];
     if (const auto it = input_override_.find(a); it != input_override_.end())
         return it->second;
     return computed_input(a, now);
 }
 
+std::string Device::script_input(uint16_t first, Script script)
+{
+    if (script.width < 1 || script.width > 2 || script.steps.empty())
+        return "a script needs one or two registers and at least one reading";
+    const uint32_t end = uint32_t(first) + script.width;
+    for (uint32_t a = first; a < end; ++a)
+        if (a > 0xFFFF || !is_input(uint16_t(a)))
+            return "input register " + std::to_string(a) + " is not in the map";
+    for (const auto& [at, other] : scripts_)
+        if (at != first && at < end && first < at + other.width)
+            return "it overlaps the script at " + std::to_string(at);
+    scripts_[first] = std::move(script);
+    return {};
+}
 namespace {
 
 // A read of `count` registers from `start`: refused whole when any of them is outside the map.
@@ -250,8 +280,18 @@ uint8_t Device::read_holding(uint16_t start, uint16_t count, std::vector<uint16_
 
 uint8_t Device::read_input(uint16_t start, uint16_t count, std::vector<uint16_t>& out, Clock::time_point now)
 {
-    return read_range(
+    const uint8_t e = read_range(
         start, count, out, [this](uint16_t a) { return is_input(a); }, [this, now](uint16_t a) { return input(a, now); });
+    if (e)
+        return e;
+    // Every script this read touched moves on; one that ran out gives way to the live value.
+    const uint32_t end = uint32_t(start) + count;
+    for (auto it = scripts_.begin(); it != scripts_.end();) {
+        if (it->first < end && start < it->first + it->second.width)
+            it->second.steps.pop_front();
+        it = it->second.steps.empty() ? scripts_.erase(it) : std::next(it);
+    }
+    return 0;
 }
 
 namespace {

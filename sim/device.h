@@ -6,6 +6,7 @@
 #include <bit>
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <random>
 #include <span>
@@ -72,6 +73,15 @@ constexpr uint32_t join32(uint16_t first, uint16_t second)
 inline std::array<uint16_t, 2> split_float(float f) { return split32(std::bit_cast<uint32_t>(f)); }
 inline float join_float(uint16_t first, uint16_t second) { return std::bit_cast<float>(join32(first, second)); }
 
+// Time of one character: start bit, 8 data bits, a parity bit if any, the stop bits.
+inline std::chrono::nanoseconds char_time(uint32_t baud, bool parity, unsigned stop_bits)
+{
+    const uint64_t bits = 1 + 8 + (parity ? 1 : 0) + stop_bits;
+    return std::chrono::nanoseconds(bits * 1'000'000'000ull / (baud ? baud : 1));
+}
+// The letter of a parity in "8N1": none, odd, even, mark, space.
+char parity_letter(uint8_t parity);
+
 struct LineSettings {
     uint8_t address = 5;
     uint8_t speed_code = 2;
@@ -79,11 +89,11 @@ struct LineSettings {
     uint8_t stop_bits = 1;
 
     uint32_t baud() const { return speed_code < kBaud.size() ? kBaud[speed_code] : 0; }
-    // Bits of one character: start, 8 data, parity if any, stop bits.
-    unsigned char_bits() const { return 1 + 8 + (parity ? 1 : 0) + stop_bits; }
-    std::chrono::nanoseconds char_time() const
+    std::chrono::nanoseconds char_time() const { return sim::char_time(baud(), parity != 0, stop_bits); }
+    // The setting that line register 800..803 hex holds.
+    uint8_t& at(uint16_t reg)
     {
-        return std::chrono::nanoseconds(uint64_t(char_bits()) * 1'000'000'000ull / (baud() ? baud() : 1));
+        return reg == kAddressReg ? address : reg == kSpeedReg ? speed_code : reg == kParityReg ? parity : stop_bits;
     }
     std::string text() const;  // "5 9600 8N1"
     bool operator==(const LineSettings&) const = default;
@@ -92,11 +102,20 @@ struct LineSettings {
 // Checks of the values the device accepts; an empty text when the value is fine.
 std::string check_line(const LineSettings& s);
 
-// What is applied to one channel's input and how its converter answers.
+// What is applied to one channel's input and how its converter answers. The converter's raw
+// reading is zero + signal / 100 x gain (+ noise); the zero reading is that raw reading, the
+// output is the raw reading less the stored zero.
 struct Analog {
     double signal = 0;         // percent of full scale
     uint32_t zero = 1000;      // converter counts at 0 % signal
     uint32_t gain = 100000;    // converter counts from 0 % to 100 % signal
+};
+
+// Readings a master gets from input registers first..first+width-1, one step per request that
+// reads any of them; the live value returns when the steps run out.
+struct Script {
+    unsigned width = 1;                        // 1 register, or 2 for a 32-bit value
+    std::deque<std::array<uint16_t, 2>> steps;  // register values of each step
 };
 
 class Device {
@@ -106,7 +125,8 @@ public:
     static bool is_holding(uint16_t a);
     static bool is_input(uint16_t a);
 
-    // Modbus access; each returns 0 or the exception code. A write is all or nothing.
+    // Modbus access; each returns 0 or the exception code. A write is all or nothing. An input
+    // read takes one step of every script it touches.
     uint8_t read_holding(uint16_t start, uint16_t count, std::vector<uint16_t>& out) const;
     uint8_t read_input(uint16_t start, uint16_t count, std::vector<uint16_t>& out, Clock::time_point now);
     uint8_t read_coils(uint16_t start, uint16_t count, std::vector<bool>& out, Clock::time_point now);
@@ -117,11 +137,17 @@ public:
     uint16_t holding(uint16_t a) const;
     bool set_holding(uint16_t a, uint16_t v);
     float holding_float(uint16_t a) const;
-    uint16_t input(uint16_t a, Clock::time_point now);  // with overrides
+    uint16_t input(uint16_t a, Clock::time_point now);  // with scripts (not taking a step) and overrides
     bool override_input(uint16_t a, uint16_t v);
     void release_input(uint16_t a) { input_override_.erase(a); }
     void release_inputs() { input_override_.clear(); }
     const std::map<uint16_t, uint16_t>& input_overrides() const { return input_override_; }
+    // A script from input register `first` on; an empty text when it is set, else the reason.
+    // It replaces a script that starts there and may not overlap another.
+    std::string script_input(uint16_t first, Script script);
+    bool clear_script(uint16_t first) { return scripts_.erase(first) != 0; }
+    void clear_scripts() { scripts_.clear(); }
+    const std::map<uint16_t, Script>& scripts() const { return scripts_; }
     bool coil(int n, Clock::time_point now);  // with overrides
     void override_coil(int n, bool on) { coil_override_[n] = on; }
     void release_coil(int n) { coil_override_.erase(n); }
@@ -141,7 +167,7 @@ public:
     LineSettings stored_line() const;
     void store_line(const LineSettings& s);
 
-    // Live readings of a channel without overrides.
+    // Live readings of a channel without scripts and overrides.
     uint16_t live_zero(int channel, Clock::time_point now);
     uint32_t adc_out(int channel, Clock::time_point now);
     float measured(int channel, Clock::time_point now);
@@ -153,11 +179,14 @@ private:
     using Text = std::array<uint8_t, kTextBytes>;
     static Text pad(const std::string& s);
     void sample(Clock::time_point now);
+    double raw(int channel, Clock::time_point now);
     uint16_t computed_input(uint16_t a, Clock::time_point now);
+    const Script* script_at(uint16_t a, uint16_t& first) const;
     uint8_t check_write(uint16_t start, std::span<const uint16_t> values) const;
 
     std::map<uint16_t, uint16_t> holding_;
     std::map<uint16_t, uint16_t> input_override_;
+    std::map<uint16_t, Script> scripts_;  // by first register
     std::map<int, bool> coil_override_;
     std::array<Analog, kChannels> analog_{};
     std::array<bool, kBitCount> switch_closed_{};
@@ -168,7 +197,7 @@ private:
     std::mt19937 rng_;
     bool sampled_ = false;
     Clock::time_point sampled_at_{};
-    std::array<int, kChannels> zero_noise_{}, raw_noise_{};
+    std::array<int, kChannels> raw_noise_{};
     float freq_ = 50.0f;
 };
 

@@ -41,9 +41,29 @@ const FaultInfo& fault_info(FaultKind kind)
     return kFaultKinds[0];
 }
 
+Request request_of(std::span<const uint8_t> pdu)
+{
+    Request r;
+    r.function = pdu.empty() ? 0 : pdu[0];
+    const bool ranged = r.function == 1 || r.function == 2 || r.function == 3 || r.function == 4 || r.function == 16;
+    if (ranged && pdu.size() >= 5) {
+        r.has_range = true;
+        r.start = uint16_t(pdu[1] << 8 | pdu[2]);
+        r.count = uint16_t(pdu[3] << 8 | pdu[4]);
+    }
+    return r;
+}
+
+bool Fault::aims_at(const Request& r) const
+{
+    if (function && r.function != function)
+        return false;
+    return address < 0 || (r.has_range && r.start <= address && address < int(r.start) + r.count);
+}
+
 void Faults::add(const Fault& f)
 {
-    clear(f.kind);
+    std::erase_if(list_, [&f](const Fault& o) { return o.same_aim(f); });
     list_.push_back(f);
 }
 
@@ -53,10 +73,16 @@ bool Faults::clear(FaultKind kind)
     return n != 0;
 }
 
-Mischief Faults::take()
+Mischief Faults::take(const Request& r)
 {
     Mischief m;
     for (Fault& f : list_) {
+        if (!f.aims_at(r))
+            continue;
+        if (f.skip > 0) {
+            --f.skip;
+            continue;
+        }
         switch (f.kind) {
         case FaultKind::Silence: m.silence = true; break;
         case FaultKind::Noise: m.noise = f.arg; break;
@@ -195,16 +221,29 @@ std::string Terminal::configure(const LineSettings& line)
     if (tcsetattr(fd_, TCSADRAIN, &t) != 0)
         return os_error("tcsetattr " + path_);
     tcflush(fd_, TCIFLUSH);
+    configured_ = line;
     return {};
 }
 
-bool Terminal::master_line(uint32_t& baud, unsigned& stop_bits) const
+bool Terminal::line_seen(TerminalLine& line) const
 {
+    if (!pty_) {
+        line = {configured_.baud(), configured_.parity, configured_.stop_bits};
+        return true;
+    }
     termios t{};
     if (tcgetattr(fd_, &t) != 0)
         return false;
-    baud = baud_of(cfgetospeed(&t));
-    stop_bits = (t.c_cflag & CSTOPB) ? 2 : 1;
+    line.baud = baud_of(cfgetospeed(&t));
+    line.stop_bits = (t.c_cflag & CSTOPB) ? 2 : 1;
+    // The kernel clears PARENB of a pseudo-terminal but keeps PARODD and CMSPAR, and the
+    // input check INPCK that a master turns on with parity: that tells even from none.
+    if (t.c_cflag & CMSPAR)
+        line.parity = (t.c_cflag & PARODD) ? TerminalLine::kMark : TerminalLine::kSpace;
+    else if (t.c_cflag & PARODD)
+        line.parity = 1;
+    else
+        line.parity = (t.c_iflag & INPCK) ? 2 : 0;
     return true;
 }
 
@@ -344,33 +383,65 @@ std::vector<uint8_t> answer_pdu(Device& device, std::span<const uint8_t> pdu, Cl
 
 // ---------------------------------------------------------------- engine
 
-Engine::Engine(Device& device, Terminal& terminal, FrameLog& log, uint32_t seed)
-    : device_(device), terminal_(terminal), log_(log), line_(device.stored_line()), rng_(seed ^ 0x5A5A5A5Au)
+std::string TerminalLine::text() const
+{
+    return std::to_string(baud) + " bit/s 8" + parity_letter(parity) + std::to_string(stop_bits);
+}
+
+Engine::Engine(Terminal& terminal, FrameLog& log, uint32_t seed)
+    : terminal_(terminal), log_(log), seed_(seed), rng_(seed ^ 0x5A5A5A5Au)
 {
 }
 
-std::string Engine::set_line(const LineSettings& line)
+Station& Engine::add(const LineSettings& line)
+{
+    // The first device keeps the seed as given, so one device runs as it always did.
+    stations_.push_back(std::make_unique<Station>(seed_ + uint32_t(stations_.size()), line));
+    return *stations_.back();
+}
+
+std::string Engine::set_line(Station& s, const LineSettings& line)
 {
     if (std::string e = check_line(line); !e.empty())
         return e;
-    device_.store_line(line);
-    if (line == line_)
-        return {};
-    line_ = line;
-    log_.note("line now " + line_.text());
-    return terminal_.configure(line_);
+    s.device.store_line(line);
+    return put_in_force(s, line);
 }
 
-void Engine::adopt_stored_line()
+std::string Engine::put_in_force(Station& s, const LineSettings& line)
 {
-    const LineSettings stored = device_.stored_line();
-    if (!(stored == line_) && check_line(stored).empty())
-        set_line(stored);
+    if (line == s.line)
+        return {};
+    s.line = line;
+    const bool first = &s == stations_.front().get();
+    log_.note((stations_.size() > 1 ? "device at " + std::to_string(s.line.address) + ": " : std::string()) +
+              "line now " + s.line.text());
+    return first ? terminal_.configure(s.line) : std::string();
+}
+
+void Engine::adopt_written_line(Station& s, const Request& r)
+{
+    if (r.function != 16 || !r.has_range)
+        return;
+    LineSettings line = s.line;
+    for (uint32_t a = std::max<uint32_t>(r.start, kAddressReg); a < uint32_t(r.start) + r.count && a <= kStopBitsReg; ++a)
+        line.at(uint16_t(a)) = uint8_t(s.device.holding(uint16_t(a)));
+    put_in_force(s, line);
+}
+
+TerminalLine Engine::line_seen() const
+{
+    TerminalLine seen;
+    if (terminal_.line_seen(seen))
+        return seen;
+    const LineSettings& first = stations_.front()->line;
+    return {first.baud(), first.parity, first.stop_bits};
 }
 
 std::chrono::nanoseconds Engine::gap() const
 {
-    const auto g = line_.char_time() * 7 / 2;
+    const TerminalLine seen = line_seen();
+    const auto g = char_time(seen.baud, seen.parity != 0, seen.stop_bits) * 7 / 2;
     return std::max<std::chrono::nanoseconds>(g, std::chrono::milliseconds(2));
 }
 
@@ -425,30 +496,29 @@ void Engine::on_readable(Clock::time_point now)
     }
 }
 
-bool Engine::line_matches(std::string& why) const
-{
-    uint32_t baud = 0;
-    unsigned stop = 0;
-    if (!terminal_.is_pty() || !terminal_.master_line(baud, stop))
-        return true;  // on a serial device the hardware itself garbles a foreign line
-    if (baud == line_.baud() && stop == line_.stop_bits)
-        return true;
-    why = "speed mismatch: terminal " + std::to_string(baud) + " bit/s " + std::to_string(stop) +
-          " stop, device " + std::to_string(line_.baud()) + " bit/s " + std::to_string(line_.stop_bits) + " stop";
-    return false;
-}
-
 void Engine::handle(const std::vector<uint8_t>& frame, Clock::time_point complete)
 {
     log_.frame("<-", frame);
+    const TerminalLine seen = line_seen();
+    std::vector<Station*> listening, addressed;
+    for (const auto& s : stations_)
+        if (seen.carries(s->line))
+            listening.push_back(s.get());
     std::string why;
     if (frame.size() < 4) {
         why = "too short";
-    } else if (!line_matches(why)) {
+    } else if (listening.empty()) {
+        why = "line mismatch: terminal " + seen.text() + ", device";
+        for (const auto& s : stations_)
+            why += " " + s->line.text() + (s == stations_.back() ? "" : ",");
     } else if (crc16(std::span(frame).first(frame.size() - 2)) != uint16_t(frame[frame.size() - 2] | frame[frame.size() - 1] << 8)) {
         why = "bad CRC";
-    } else if (frame[0] != line_.address) {
-        why = "other address " + std::to_string(frame[0]);
+    } else {
+        for (Station* s : listening)
+            if (frame[0] == s->line.address)
+                addressed.push_back(s);
+        if (addressed.empty())
+            why = "other address " + std::to_string(frame[0]);
     }
     if (!why.empty()) {
         log_.note("ignored: " + why);
@@ -456,46 +526,82 @@ void Engine::handle(const std::vector<uint8_t>& frame, Clock::time_point complet
         return;
     }
 
-    const Mischief m = faults.take();
+    std::vector<Plan> plans;
+    for (Station* s : addressed)
+        if (Plan p = prepare(*s, frame, complete); !p.silent)
+            plans.push_back(std::move(p));
+    if (plans.empty())
+        return;
+    Plan& p = plans.front();
+    if (plans.size() > 1) {
+        // Drivers fighting on the line: a 0 bit wins, as on most transceivers.
+        log_.note("collision: " + std::to_string(plans.size()) + " devices answer at once");
+        for (size_t i = 1; i < plans.size(); ++i) {
+            const std::vector<uint8_t>& other = plans[i].answer;
+            p.answer.resize(std::max(p.answer.size(), other.size()), 0xFF);
+            for (size_t k = 0; k < other.size(); ++k)
+                p.answer[k] &= other[k];
+            p.start = std::min(p.start, plans[i].start);
+        }
+        p.busy.clear();
+    }
+    const auto ct = p.station->line.char_time();
+    Clock::time_point start = p.start;
+    if (!p.busy.empty())
+        start = send(std::move(p.busy), start, ct) + std::chrono::milliseconds(p.busy_ms);
+    send(std::move(p.answer), start, ct);
+    // New line settings take effect once their answer is out.
+    const Request r = request_of(std::span(frame).subspan(1, frame.size() - 3));
+    for (Plan& each : plans) {
+        ++each.station->answered;
+        if (each.acted)
+            adopt_written_line(*each.station, r);
+    }
+}
+
+Engine::Plan Engine::prepare(Station& s, const std::vector<uint8_t>& frame, Clock::time_point complete)
+{
+    const std::span<const uint8_t> request = std::span(frame).subspan(1, frame.size() - 3);
+    const Mischief m = s.faults.take(request_of(request));
+    Plan p;
+    p.station = &s;
     if (m.silence) {
         log_.note("fault: silence");
-        return;
+        p.silent = true;
+        return p;
     }
     const uint8_t fc = frame[1];
-    const std::vector<uint8_t> pdu = m.exception ? exception_pdu(fc, uint8_t(m.exception))
-                                                 : answer_pdu(device_, std::span(frame).subspan(1, frame.size() - 3), complete);
-    Clock::time_point start = complete + turnaround + std::chrono::milliseconds(m.slow_ms);
+    std::vector<uint8_t> body = m.exception ? exception_pdu(fc, uint8_t(m.exception)) : answer_pdu(s.device, request, complete);
+    p.acted = !(body[0] & 0x80);
+    p.start = complete + s.turnaround + std::chrono::milliseconds(m.slow_ms);
     if (m.busy_ms >= 0) {
-        start = send(rtu_frame(line_.address, exception_pdu(fc, kBusy)), start) + std::chrono::milliseconds(m.busy_ms);
+        p.busy = rtu_frame(s.line.address, exception_pdu(fc, kBusy));
+        p.busy_ms = m.busy_ms;
     }
 
-    uint8_t address = line_.address;
-    std::vector<uint8_t> body = pdu;
+    uint8_t address = s.line.address;
     if (m.wrong_address)
         address = uint8_t(address % 247 + 1);
     if (m.wrong_function)
         body[0] ^= 0x40;  // neither the request's function nor its exception form
-    std::vector<uint8_t> answer = rtu_frame(address, body);
+    p.answer = rtu_frame(address, body);
     if (m.bad_crc)
-        answer.back() ^= 0xFF;
-    if (m.truncate >= 0 && size_t(m.truncate) < answer.size())
-        answer.resize(size_t(m.truncate));
+        p.answer.back() ^= 0xFF;
+    if (m.truncate >= 0 && size_t(m.truncate) < p.answer.size())
+        p.answer.resize(size_t(m.truncate));
     if (m.noise > 0) {
         std::uniform_int_distribution<int> byte(0, 254);
         std::vector<uint8_t> noise;
         for (int i = 0; i < m.noise; ++i) {
-            int b = byte(rng_);
-            noise.push_back(uint8_t(b >= line_.address ? b + 1 : b));  // never the address itself
+            const int b = byte(rng_);
+            noise.push_back(uint8_t(b >= s.line.address ? b + 1 : b));  // never the address itself
         }
-        answer.insert(answer.begin(), noise.begin(), noise.end());
+        p.answer.insert(p.answer.begin(), noise.begin(), noise.end());
     }
-    send(std::move(answer), start);
-    ++answered_;
-    // New line settings take effect once their answer is out.
-    adopt_stored_line();
+    return p;
 }
 
-Clock::time_point Engine::send(std::vector<uint8_t> bytes, Clock::time_point start)
+Clock::time_point Engine::send(std::vector<uint8_t> bytes, Clock::time_point start, std::chrono::nanoseconds ct)
 {
     const int fd = terminal_.fd();
     Clock::time_point end = start;
@@ -514,7 +620,6 @@ Clock::time_point Engine::send(std::vector<uint8_t> bytes, Clock::time_point sta
         end = Clock::now();
     } else {
         // Each byte is handed over when its last stop bit would have left the wire.
-        const auto ct = line_.char_time();
         size_t lost = 0;
         for (size_t i = 0; i < bytes.size(); ++i) {
             end = start + ct * (i + 1);

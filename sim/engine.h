@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <optional>
 #include <random>
 #include <span>
@@ -28,10 +29,26 @@ extern const std::array<FaultInfo, 9> kFaultKinds;
 const FaultInfo* find_fault(const std::string& name);
 const FaultInfo& fault_info(FaultKind kind);
 
+// What a request asks for, as far as a fault's aim needs it.
+struct Request {
+    uint8_t function = 0;
+    bool has_range = false;  // functions 1, 2, 3, 4 and 16 name registers or bits
+    uint16_t start = 0, count = 0;
+};
+Request request_of(std::span<const uint8_t> pdu);
+
 struct Fault {
     FaultKind kind;
     int arg = 0;
     int remaining = 1;  // answers still to spoil; negative: until cleared
+    // Its aim: only requests that touch `address` (-1: any) with `function` (0: any), and
+    // only after `skip` of them have passed untouched.
+    int address = -1;
+    int function = 0;
+    int skip = 0;
+
+    bool aims_at(const Request& r) const;
+    bool same_aim(const Fault& o) const { return kind == o.kind && address == o.address && function == o.function; }
 };
 
 // What the active faults do to one answer.
@@ -49,15 +66,29 @@ struct Mischief {
 
 class Faults {
 public:
-    void add(const Fault& f);  // replaces an active fault of the same kind
+    void add(const Fault& f);  // replaces an active fault of the same kind and aim
     void clear() { list_.clear(); }
     bool clear(FaultKind kind);
     const std::vector<Fault>& active() const { return list_; }
-    // The faults for the next answer; each active fault counts down by one.
-    Mischief take();
+    // The faults for the answer to this request; each fault aimed at it counts down by one.
+    Mischief take(const Request& r);
 
 private:
     std::vector<Fault> list_;
+};
+
+// A line as a terminal shows it; parity 0..2 as the device codes it, or mark or space.
+struct TerminalLine {
+    static constexpr uint8_t kMark = 3, kSpace = 4;
+    uint32_t baud = 0;
+    uint8_t parity = 0;
+    uint8_t stop_bits = 1;
+
+    bool carries(const LineSettings& l) const
+    {
+        return baud == l.baud() && parity == l.parity && stop_bits == l.stop_bits;
+    }
+    std::string text() const;  // "9600 bit/s 8N1"
 };
 
 // The simulator's end of the line: the master side of a pseudo-terminal (the console opens
@@ -79,15 +110,16 @@ public:
     const std::string& path() const { return path_; }
     bool is_pty() const { return pty_; }
 
-    // Speed and stop bits as the master set them on a pseudo-terminal (Linux reports the
-    // far side's settings on the master descriptor). False when they cannot be read.
-    bool master_line(uint32_t& baud, unsigned& stop_bits) const;
+    // The line as the far side sees it: on a pseudo-terminal what the master set, as far as
+    // the kernel keeps it; on a serial device what it was configured to. False when unknown.
+    bool line_seen(TerminalLine& line) const;
 
 private:
     int fd_ = -1;
     int keeper_ = -1;  // our own descriptor on the far side: the master never sees it closed
     std::string path_;
     bool pty_ = true;
+    LineSettings configured_;  // of a serial device
 };
 
 // Frames and notes with a wall-clock time stamp, one per line.
@@ -118,20 +150,36 @@ std::vector<uint8_t> answer_pdu(Device& device, std::span<const uint8_t> pdu, Cl
 // Address, PDU and CRC.
 std::vector<uint8_t> rtu_frame(uint8_t address, std::span<const uint8_t> pdu);
 
+// One device on the line: its registers, the line it listens and answers on (which may
+// differ from what its registers hold), its faults and its answer delay.
+struct Station {
+    Station(uint32_t seed, const LineSettings& l) : device(seed), line(l) { device.store_line(l); }
+    Device device;
+    LineSettings line;
+    Faults faults;
+    std::chrono::milliseconds turnaround{5};
+    uint64_t answered = 0;
+};
+
+// The line: one terminal with any number of devices on it (a multi-drop RS-485 line). A
+// request goes to every device whose line matches the terminal's and whose address it names.
+// On a serial device the terminal follows the first device's line.
 class Engine {
 public:
-    Engine(Device& device, Terminal& terminal, FrameLog& log, uint32_t seed);
+    Engine(Terminal& terminal, FrameLog& log, uint32_t seed);
 
-    const LineSettings& line() const { return line_; }
+    // A new device with its registers at their defaults and its line in force and stored.
+    Station& add(const LineSettings& line);
+    std::vector<std::unique_ptr<Station>>& stations() { return stations_; }
+    const std::vector<std::unique_ptr<Station>>& stations() const { return stations_; }
+
     // Puts a line in force at once and stores it in the device's registers.
-    std::string set_line(const LineSettings& line);
-    // Puts in force what the device's registers hold, when that differs.
-    void adopt_stored_line();
+    std::string set_line(Station& s, const LineSettings& line);
+    // Puts a line in force at once, leaving the registers alone.
+    std::string put_in_force(Station& s, const LineSettings& line);
+    // The line as the terminal shows it now.
+    TerminalLine line_seen() const;
 
-    std::chrono::milliseconds turnaround{5};
-    Faults faults;
-
-    uint64_t answered() const { return answered_; }
     uint64_t ignored() const { return ignored_; }
 
     // Reads what the terminal has and answers every complete request.
@@ -141,20 +189,32 @@ public:
     void on_deadline(Clock::time_point now);
 
 private:
+    // An answer about to go out.
+    struct Plan {
+        Station* station = nullptr;
+        bool silent = false;
+        bool acted = false;  // the device did what was asked (no exception)
+        Clock::time_point start{};
+        std::vector<uint8_t> busy{};  // an exception 5 sent first, busy_ms before the answer
+        int busy_ms = 0;
+        std::vector<uint8_t> answer{};
+    };
+
     std::chrono::nanoseconds gap() const;
     void drop_stale(Clock::time_point now);
     void handle(const std::vector<uint8_t>& frame, Clock::time_point complete);
-    bool line_matches(std::string& why) const;
-    Clock::time_point send(std::vector<uint8_t> bytes, Clock::time_point start);
+    Plan prepare(Station& s, const std::vector<uint8_t>& frame, Clock::time_point complete);
+    void adopt_written_line(Station& s, const Request& r);
+    Clock::time_point send(std::vector<uint8_t> bytes, Clock::time_point start, std::chrono::nanoseconds ct);
 
-    Device& device_;
     Terminal& terminal_;
     FrameLog& log_;
-    LineSettings line_;
+    uint32_t seed_;
+    std::vector<std::unique_ptr<Station>> stations_;
     std::mt19937 rng_;
     std::vector<uint8_t> rx_;
     Clock::time_point last_rx_{};
-    uint64_t answered_ = 0, ignored_ = 0;
+    uint64_t ignored_ = 0;
 };
 
 }  // namespace varnok::sim

@@ -38,20 +38,35 @@ const char* kUsage =
     "  --speed CODE|BAUD   1..6 or 4800, 9600, 19200, 38400, 57600, 115200 (default 9600)\n"
     "  --parity none|odd|even   (default none)\n"
     "  --stop 1|2          stop bits (default 1)\n"
+    "  --device-at ADDR[:SPEED[:FORMAT]]\n"
+    "                      a device on the line, e.g. 17, 17:19200, 17:9600:8E1 (defaults\n"
+    "                      9600 and 8N1); repeat it for a multi-drop line: --device-at 3\n"
+    "                      --device-at 17 --device-at 9:38400. Given, it names every device\n"
+    "                      (no --address, --speed, --parity, --stop); the first is selected\n"
+    "                      for the options and commands below (--command 'device 2' picks\n"
+    "                      another)\n"
     "  --turnaround MS     delay from the end of a request to its answer (default 5)\n"
     "  --seed N            seed of the converter noise and the noise fault (default 1)\n"
     "  --noise COUNTS      converter noise, +-COUNTS (default 3; 0 makes readings steady)\n"
     "  --signal CH=PERCENT input signal of channel CH (defaults 42.5, 73.1, 12.0)\n"
-    "  --fault FAULT       a fault as the command takes it, e.g. --fault 'noise 3 times 2'\n"
+    "  --fault FAULT       a fault as the command takes it, e.g. --fault 'noise 3 times 2',\n"
+    "                      --fault 'silence at 0x67 always', --fault 'crc after 2'\n"
+    "  --script SCRIPT     readings as the script command takes them, e.g.\n"
+    "                      --script 'input 0x2E 450*15 451'\n"
     "  --command LINE      any control command, run at start (may be repeated)\n"
     "  -h, --help          this text\n"
     "\n"
-    "Line: the device answers only while the terminal is set, by whoever opened it, to the\n"
-    "device's speed and stop bits (on a pseudo-terminal parity is not kept, so it is not\n"
-    "compared; on a serial device the hardware checks it). A write of registers 800..803 hex\n"
-    "takes effect after its answer. Answers start after the turnaround; each byte is handed\n"
-    "over when its last stop bit would have left the wire. A partial request is dropped\n"
-    "after a silence of 3.5 characters (at least 2 ms).\n"
+    "Line: a device answers only requests with its address, and only while the terminal is\n"
+    "set, by whoever opened it, to the device's speed, parity and stop bits. On a\n"
+    "pseudo-terminal the kernel keeps the speed and the stop bits; of the parity it keeps\n"
+    "PARODD (odd) and the input check INPCK, which masters turn on with parity, so even\n"
+    "is told from none by INPCK; the data bits always read as 8. On a serial device the\n"
+    "hardware checks the line, and the device follows the first device's line. A write of\n"
+    "registers 800..803 hex takes effect after its answer; what they hold may differ from\n"
+    "the line in force (command stored). Answers start after the turnaround; each byte is\n"
+    "handed over when its last stop bit would have left the wire. A partial request is\n"
+    "dropped after a silence of 3.5 characters (at least 2 ms). Devices that answer the\n"
+    "same request collide: the bytes on the line are the AND of their answers.\n"
     "\n";
 
 const char* kMap =
@@ -70,11 +85,14 @@ const char* kMap =
     "  input 2..3             mains frequency, float\n"
     "  input 4..8, 9..13      name, version, ten characters each\n"
     "  input B+12..13         measured value = converter output x Ncal, float\n"
-    "  input B+14             live zero reading = true zero + noise\n"
-    "  input B+15..16         converter output = max(0, true zero + signal/100 x gain + noise - Ref)\n"
+    "  input B+14             zero reading = raw converter reading = true zero +\n"
+    "                         signal/100 x gain + noise (at most 65535): right only at 0 %\n"
+    "  input B+15..16         converter output = max(0, raw converter reading - Ref)\n"
     "  coils 0..2             relays K1..K3; a relay is energised while its channel reads\n"
     "                         above Max or below Min\n"
     "  discrete inputs 0..2   switches XP1, JMP78, XP3; a closed switch reads as 0\n"
+    "Scripts and overrides change only what a master reads from their registers: the\n"
+    "measured value and the relays follow the live converter.\n"
     "Functions 1, 2, 3, 4, 16. Exceptions: 1 other function, 2 an address outside the map,\n"
     "3 a count outside 1..125 registers or 1..2000 bits, a write byte count not 2n, or a\n"
     "value out of range. Bad CRC or another address: no answer.\n";
@@ -87,6 +105,7 @@ struct Options {
     bool no_stdin = false;
     uint32_t seed = 1;
     std::vector<std::string> line_words;  // for the "line" command
+    std::vector<std::string> devices;     // --device-at specs
     std::vector<std::string> commands;
 };
 
@@ -129,6 +148,8 @@ Options parse(int argc, char** argv)
         } else if (a == "--turnaround") o.commands.push_back("turnaround " + v);
         else if (a == "--noise") o.commands.push_back("noise " + v);
         else if (a == "--fault") o.commands.push_back("fault " + v);
+        else if (a == "--script") o.commands.push_back("script " + v);
+        else if (a == "--device-at") o.devices.push_back(v);
         else if (a == "--command") o.commands.push_back(v);
         else if (a == "--signal") {
             const size_t eq = v.find('=');
@@ -137,6 +158,8 @@ Options parse(int argc, char** argv)
             o.commands.push_back("signal " + v.substr(0, eq) + " " + v.substr(eq + 1));
         } else usage_error("unknown option " + a);
     }
+    if (!o.devices.empty() && !o.line_words.empty())
+        usage_error("--device-at names every device; give its line there, not with --address, --speed, --parity, --stop");
     return o;
 }
 
@@ -164,7 +187,7 @@ void write_all(int fd, const std::string& s)
 class Simulator {
 public:
     explicit Simulator(const Options& o)
-        : opt_(o), device_(o.seed), engine_(device_, terminal_, log_, o.seed), control_(device_, engine_, terminal_)
+        : opt_(o), engine_(terminal_, log_, o.seed), control_(engine_, terminal_)
     {
     }
     ~Simulator() { cleanup(); }
@@ -185,7 +208,6 @@ private:
     }
 
     Options opt_;
-    Device device_;
     Terminal terminal_;
     FrameLog log_;
     Engine engine_;
@@ -220,16 +242,28 @@ bool Simulator::start()
     if (!opt_.log.empty())
         if (std::string e = log_.open(opt_.log); !e.empty())
             fail(e);
-    if (!opt_.line_words.empty()) {
-        std::string cmd = "line";
-        for (const auto& w : opt_.line_words)
-            cmd += " " + w;
-        const Reply r = control_.run(cmd, Clock::now());
+    // The devices first, each with its line, so that the terminal starts at the first one's.
+    std::vector<std::string> setup;
+    if (opt_.devices.empty()) {
+        engine_.add(LineSettings{});
+        if (!opt_.line_words.empty()) {
+            std::string cmd = "line";
+            for (const auto& w : opt_.line_words)
+                cmd += " " + w;
+            setup.push_back(cmd);
+        }
+    } else {
+        for (const auto& spec : opt_.devices)
+            setup.push_back("device add " + spec);
+        setup.push_back("device 1");
+    }
+    for (const std::string& c : setup) {
+        const Reply r = control_.run(c, Clock::now());
         if (r.line.rfind("ok", 0) != 0)
             usage_error(r.line.substr(7));
     }
-    const std::string e = opt_.device.empty() ? terminal_.open_pty(engine_.line())
-                                              : terminal_.open_device(opt_.device, engine_.line());
+    const LineSettings& first = engine_.stations().front()->line;
+    const std::string e = opt_.device.empty() ? terminal_.open_pty(first) : terminal_.open_device(opt_.device, first);
     if (!e.empty())
         fail(e);
     for (const std::string& c : opt_.commands) {
@@ -252,7 +286,10 @@ bool Simulator::start()
         open_control_socket();
     if (!opt_.no_stdin)
         channels_.push_back({STDIN_FILENO, {}, true});
-    log_.note("varnok-sim on " + terminal_.path() + ", line " + engine_.line().text());
+    std::string devices;
+    for (const auto& st : engine_.stations())
+        devices += (devices.empty() ? "" : ", ") + st->line.text();
+    log_.note("varnok-sim on " + terminal_.path() + ", " + (engine_.stations().size() > 1 ? "devices " : "line ") + devices);
     std::printf("varnok-sim: terminal %s\n", terminal_.path().c_str());
     std::fflush(stdout);
     return true;

@@ -22,6 +22,7 @@
 #include "console/exchange_log.h"
 #include "console/help_viewer.h"
 #include "console/message_box.h"
+#include "console/params/params_page.h"
 #include "console/port_list.h"
 #include "console/readings_page.h"
 #include "console/tfabout.h"
@@ -95,6 +96,15 @@ TFglav::TFglav(ConsoleContext& ctx, QWidget* parent)
         ctx_, *log_, [this](const QString& text) { set_status_panel(5, text); },
         [this](bool set) { readings_->show_jumper(set); }, ui_->TabSheet3);
     add_page(ui_->TabSheet3, calib_);
+
+    ParamsPage::Shell shell;
+    shell.status = [this](const QString& text) { set_status_panel(5, text); };
+    shell.show_line = [this] { show_connection(); };
+    shell.show_sys_num = [this] { ui_->Esysnum->setText(QString::number(ctx_.link.sys_num)); };
+    params_ = new ParamsPage(ctx_, *log_, std::move(shell));
+    add_page(ui_->TabSheet2, params_);
+    // A click on a "Max" field of the readings page re-reads that channel's setpoints.
+    connect(readings_, &ReadingsPage::setpointsClicked, params_, &ParamsPage::LE_maxClick);
 
     ui_->UpDown_adr->setAssociate(ui_->Esysnum);
     ui_->UpDown_adr->setRange(1, 247);
@@ -259,6 +269,15 @@ void TFglav::FormCreate()
     ctx_.device.mb.dl_note = 8;
     ctx_.device.mb.dl_otvet = 9;
     ctx_.device.mb.kol_wait_bytes = 20;
+    ParamsPage& p = *params_;
+    p.new_sys_num = 1;
+    p.new_scor = 2;
+    p.new_parity = 0;
+    p.new_stopbit = 1;
+    for (auto* pending : {&p.new_ustavka, &p.new_max, &p.new_min})
+        pending->fill(0);
+    for (auto* pending : {&p.new_decpos, &p.new_mes, &p.new_decposmax, &p.new_decposmin})
+        pending->fill(0);
 
     readings_->Timer_opros.stop();
     readings_->periodic_opros = false;
@@ -306,6 +325,8 @@ void TFglav::page_changed(int index)
     shown_page_ = index;
     if (index == 0)
         readings_->TabSheet1Show();
+    else if (index == 1)
+        params_->TabSheet2Show();
     else if (index == 2)
         calib_->TabSheet3Show();
 }

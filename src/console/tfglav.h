@@ -22,6 +22,7 @@ struct ConsoleContext;
 class CalibPage;
 class DigitFilter;
 class ExchangeLog;
+class ParamsPage;
 class ReadingsPage;
 class TFabout;
 class TFcomdcb;
@@ -70,6 +71,7 @@ public:
     ExchangeLog& log() { return *log_; }
     ReadingsPage& readings() { return *readings_; }
     CalibPage& calib() { return *calib_; }
+    ParamsPage& params() { return *params_; }
     Ui::TFglav& form() { return *ui_; }
 
     QTimer Timer_system;
@@ -97,6 +99,7 @@ private:
     ExchangeLog* log_ = nullptr;
     ReadingsPage* readings_ = nullptr;
     CalibPage* calib_ = nullptr;
+    ParamsPage* params_ = nullptr;
     DigitFilter* digits_ = nullptr;
     std::array<QLabel*, 6> panels_{};
     TFabout* about_ = nullptr;

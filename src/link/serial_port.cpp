@@ -7,6 +7,8 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace varnok {
@@ -174,17 +176,31 @@ int SerialPort::set_state(const Dcb& dcb)
     default: return EINVAL;  // one and a half stop bits has no termios form
     }
 
-    if (tcsetattr(fd_, TCSANOW, &tio) != 0)
-        return errno;
+    // A pseudo-terminal drops PARENB and forces 8 data bits; the C library, reading that
+    // back, reports a parity request as invalid although everything a pseudo-terminal can
+    // keep was set. There the bits it keeps decide instead.
+    const bool refused = tcsetattr(fd_, TCSANOW, &tio) != 0;
+    const int refusal = errno;
+    if (refused && (refusal != EINVAL || !is_pseudo_terminal()))
+        return refusal;
 
-    // The driver may quietly keep another speed; read it back. Pseudo-terminals keep the
-    // speed and the stop bits but force 8 data bits and no parity, so those are not compared.
+    // The driver may quietly keep another speed; read it back.
     termios back{};
     if (tcgetattr(fd_, &back) != 0)
         return errno;
     if (cfgetospeed(&back) != speed)
         return EINVAL;
+    constexpr tcflag_t kept = CSTOPB | PARODD | CMSPAR;
+    if (refused && ((back.c_cflag & kept) != (tio.c_cflag & kept) || (back.c_iflag & INPCK) != (tio.c_iflag & INPCK)))
+        return refusal;
     return 0;
+}
+
+// Unix 98 pseudo-terminal slaves have the major numbers 136 to 143.
+bool SerialPort::is_pseudo_terminal() const
+{
+    struct stat st {};
+    return fstat(fd_, &st) == 0 && S_ISCHR(st.st_mode) && major(st.st_rdev) >= 136 && major(st.st_rdev) <= 143;
 }
 
 int SerialPort::set_timeouts(const CommTimeouts& t)

@@ -54,6 +54,7 @@ public:
     int read(uint8_t* data, size_t n, size_t& got);
 
 private:
+    bool is_pseudo_terminal() const;
     int fd_ = -1;
     CommTimeouts timeouts_{};
 };

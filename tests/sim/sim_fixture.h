@@ -31,10 +31,11 @@ protected:
     }
     void SetUp() override { open_at(9600, 1); }
 
-    void open_at(int32_t speed, uint8_t stop_bits)
+    void open_at(int32_t speed, uint8_t stop_bits, uint8_t parity = 0)
     {
         link.scor_obmena = speed;
         link.stopbit = stop_bits;
+        link.parity = parity;
         link.vich_timeout(number_scor(speed), 32);
         ASSERT_EQ(link.dw, 0u) << link.last_failure;
     }
