@@ -20,12 +20,14 @@ namespace varnok {
 
 struct ConsoleContext;
 class CalibPage;
+class DeviceSearch;
 class DigitFilter;
 class ExchangeLog;
 class ParamsPage;
 class ReadingsPage;
 class TFabout;
 class TFcomdcb;
+class TFmsg;
 
 class TFglav : public QMainWindow {
     Q_OBJECT
@@ -33,8 +35,9 @@ public:
     explicit TFglav(ConsoleContext& ctx, QWidget* parent = nullptr);
     ~TFglav() override;
 
-    // The windows created after this one, for the menu commands that open them.
-    void set_windows(TFabout* about, TFcomdcb* comdcb);
+    // The windows created after this one, for the menu commands that open them; the search
+    // notice comes with the search of the menu "файл".
+    void set_windows(TFabout* about, TFcomdcb* comdcb, TFmsg* notice);
 
     void FormCreate();
     void FormActivate();
@@ -72,6 +75,7 @@ public:
     ReadingsPage& readings() { return *readings_; }
     CalibPage& calib() { return *calib_; }
     ParamsPage& params() { return *params_; }
+    DeviceSearch& search() { return *search_; }
     Ui::TFglav& form() { return *ui_; }
 
     QTimer Timer_system;
@@ -104,6 +108,7 @@ private:
     std::array<QLabel*, 6> panels_{};
     TFabout* about_ = nullptr;
     TFcomdcb* comdcb_ = nullptr;
+    std::unique_ptr<DeviceSearch> search_;
     QString help_file_;
     int shown_page_ = -1;
     bool activated_once_ = false;

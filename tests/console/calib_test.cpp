@@ -57,6 +57,8 @@ protected:
     }
     QStringList sent_since(int n) const { return requests().mid(n); }
 
+    void each_step_with_a_failed_channel(int failing);
+
     std::unique_ptr<Pauses> pauses;
 
 private:
@@ -201,39 +203,46 @@ TEST_F(Calib, StoredAndNewCoefficientsAndTheirWords)
     EXPECT_EQ(ctx->device.Ch[1].new_ADCout.Long, 1u);
 }
 
-// Each channel of a three-channel read stands on its own answer: here channel 1's fails.
-TEST_F(Calib, AFailedChannelKeepsItsFieldsAndHoldsBackTheNextStep)
+// Each channel of a three-channel read stands on its own answer: the failed channel keeps
+// its field and gets its error line, channel 2 is shown, and the next step waits.
+void Calib::each_step_with_a_failed_channel(int failing)
 {
     open();
     struct Case {
-        const char* ready;         // a step that succeeds first, so that this one can be taken
+        const char* ready;   // a step that succeeds first, so that this one can be taken
         const char* step;
-        const char* failed_field;  // channel 1's, which keeps its text
-        const char* read_field;    // channel 2's, which is shown
-        const char* held_back;     // what a full success would enable
+        const char* field;   // of channel %1
+        uint16_t offset;     // of the register in the channel's block that the read touches
+        const char* held_back;
     };
     const Case cases[] = {
-        {nullptr, "B_cal0_old", "Ecal0L_1", "Ecal0L_2", "B_cal0_new"},
-        {nullptr, "B_cal100_old", "Ecal100L_1", "Ecal100L_2", "B_cal100_new"},
-        {"B_cal100_old", "B_cal0_new", "Ecal0_new1", "Ecal0_new2", "SB_save_cal0_3"},
-        {nullptr, "B_cal100_new", "E_ADCout1", "E_ADCout2", "SB_save_cal100_3"},
-        {nullptr, "B_old_PWM", "E_PWML1", "E_PWML2", nullptr},
+        {nullptr, "B_cal0_old", "Ecal0L_%1", 7, "B_cal0_new"},
+        {nullptr, "B_cal100_old", "Ecal100L_%1", 7, "B_cal100_new"},
+        {"B_cal100_old", "B_cal0_new", "Ecal0_new%1", 14, "SB_save_cal0_2"},
+        {nullptr, "B_cal100_new", "E_ADCout%1", 15, "SB_save_cal100_2"},
+        {nullptr, "B_old_PWM", "E_PWML%1", 10, nullptr},
     };
     for (const Case& c : cases) {
         if (c.ready)
             press(c.ready);
-        const QString failed_before = t(c.failed_field), read_before = t(c.read_field);
+        const QString failed = QString::fromLatin1(c.field).arg(failing), shown = QString::fromLatin1(c.field).arg(2);
+        const QString failed_before = t(failed), shown_before = t(shown);
         find<QListWidget>("ListBox1")->clear();
-        sim->command("fault exception 4");
+        sim->command(failing == 1 ? std::string("fault exception 4")
+                                  : "fault exception 4 at " + std::to_string(32 * failing + c.offset));
         press(c.step);
         EXPECT_EQ(info_lines().size(), 1) << c.step;
-        EXPECT_EQ(t(c.failed_field), failed_before) << c.step;
-        EXPECT_NE(t(c.read_field), read_before) << c.step;
+        EXPECT_EQ(t(failed), failed_before) << c.step;
+        EXPECT_NE(t(shown), shown_before) << c.step;
         if (c.held_back) {
             EXPECT_FALSE(w(c.held_back)->isEnabled()) << c.step;
         }
     }
 }
+
+TEST_F(Calib, OnlyChannelOneFails) { each_step_with_a_failed_channel(1); }
+
+TEST_F(Calib, OnlyChannelThreeFails) { each_step_with_a_failed_channel(3); }
 
 TEST_F(Calib, WritesReadBacksAndRefusals)
 {
@@ -298,8 +307,7 @@ TEST_F(Calib, WritesReadBacksAndRefusals)
 
 TEST_F(Calib, Averages)
 {
-    open({"setf holding 0x21 100", "setf holding 0x41 100", "setl input 0x2F 100000", "setl input 0x4F 100000",
-          "set input 0x2E 450"});
+    open({"setf holding 0x21 100", "setf holding 0x41 100", "setl input 0x2F 100000", "setl input 0x4F 100000"});
     auto* list = find<QListWidget>("ListBox2");
     auto* counts = find<QComboBox>("CBcal100_kolizm");
     QTest::keyClick(counts, Qt::Key_1);
@@ -309,12 +317,22 @@ TEST_F(Calib, Averages)
     EXPECT_EQ(page().st2_kol_izm_cal100, 4);
     counts->setCurrentIndex(1);
 
+    // Sixteen zero readings: the mean to the nearest integer, halves going up.
     click(w("Ecal0L_1"));
-    press("Bcal0_aver_1");
-    ASSERT_EQ(list->count(), 17);
-    EXPECT_EQ(list->item(2)->text(), "3: 01C2 450");
-    EXPECT_EQ(list->item(16)->text(), " = 01C2 450");
-    EXPECT_EQ(t("Ecal0_new1"), "450");
+    struct Zero {
+        const char* readings;
+        const char* result;
+        uint16_t mean;
+    };
+    for (const Zero& z : {Zero{"450*15 451", " = 01C2 450", 450}, Zero{"450*8 451*8", " = 01C3 451", 451}}) {
+        sim->command(std::string("script input 0x2E ") + z.readings);
+        press("Bcal0_aver_1");
+        ASSERT_EQ(list->count(), 17) << z.readings;
+        EXPECT_EQ(list->item(2)->text(), "3: 01C2 450");
+        EXPECT_EQ(list->item(16)->text(), z.result);
+        EXPECT_EQ(t("Ecal0_new1"), QString::number(z.mean));
+        EXPECT_EQ(page().new_cal0[1], z.mean);
+    }
 
     // Channel 1's lines differ from the others' only in their separators.
     for (int k : {1, 2}) {
