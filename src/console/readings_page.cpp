@@ -24,16 +24,19 @@ namespace {
 
 constexpr int kBrightest = 3;  // slider maximum; position = 3 - brightness + 1
 
-// The pictures of the relays and switches, each pair at one place.
+// The pictures of the relays and switches, each pair at one place, with what they say.
 struct Picture {
     const char* label;
     const char* image;
+    const char* name;
 };
 constexpr Picture kPictures[] = {
-    {"Image_K1_on", "relay_on"},          {"Image_K1_off", "relay_off"},      {"Image_K2_on", "relay_on"},
-    {"Image_K2_off", "relay_off"},        {"Image_K3_on", "relay_on"},        {"Image_K3_OFF", "relay_off"},
-    {"Image_swXP1_on", "jumper_on"},      {"Image_swXP1_off", "jumper_off"},  {"Image_swJmp78_on", "jumper_on"},
-    {"Image_swJMP78_off", "jumper_off"},  {"Image_swXP3_on", "jumper_on"},    {"Image_swXP3_off", "jumper_off"},
+    {"Image_K1_on", "relay_on", "K1 включено"},           {"Image_K1_off", "relay_off", "K1 выключено"},
+    {"Image_K2_on", "relay_on", "K2 включено"},           {"Image_K2_off", "relay_off", "K2 выключено"},
+    {"Image_K3_on", "relay_on", "K3 включено"},           {"Image_K3_OFF", "relay_off", "K3 выключено"},
+    {"Image_swXP1_on", "jumper_on", "XP1 включено"},      {"Image_swXP1_off", "jumper_off", "XP1 выключено"},
+    {"Image_swJmp78_on", "jumper_on", "JMP(7-8) включено"}, {"Image_swJMP78_off", "jumper_off", "JMP(7-8) выключено"},
+    {"Image_swXP3_on", "jumper_on", "XP3 включено"},      {"Image_swXP3_off", "jumper_off", "XP3 выключено"},
 };
 
 }  // namespace
@@ -102,7 +105,7 @@ void ReadingsPage::load_pictures()
     for (const Picture& p : kPictures) {
         auto* label = findChild<QLabel*>(QLatin1String(p.label));
         label->setPixmap(QPixmap(QStringLiteral(":/varnok/%1.png").arg(QLatin1String(p.image))));
-        label->setAccessibleName(QString::fromLatin1(p.label).section(QLatin1Char('_'), 1, 1));
+        label->setAccessibleName(QString::fromUtf8(p.name));
     }
     // The jumper's pictures stand under its name in the line of switch names.
     const int indent = QFontMetrics(ui_->ST_allsw->font()).horizontalAdvance(QStringLiteral("XP1    "));
