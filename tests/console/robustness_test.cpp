@@ -3,6 +3,7 @@
 #include <QFileInfo>
 #include <QSignalBlocker>
 
+#include "console/calib/calib_page.h"
 #include "console/clickable.h"
 #include "console/params/params_page.h"
 #include "console_fixture.h"
@@ -53,11 +54,13 @@ enum Style {
     kTick,   // the periodic tick's address check: "перестал отвечать" and back to on request
     kAsk,    // "?есть ответ": a line, and a message box when nobody answers
     kSpeed,  // "поиск скорости": the speed found, or a message box
+    kBox,    // a calibration write: the error line in a message box
+    kAverage,  // an averaged reading: the failed reading's error line among the readings
 };
 
 struct ConsoleOp {
     const char* name;
-    int page;          // 0 readings, 1 parameters
+    int page;          // 0 readings, 1 parameters, 2 calibration
     const char* aim;   // the fault's aim at this operation's request
     Style style;
     const char* head;  // " function register " of the failing request's error line
@@ -74,13 +77,24 @@ struct ConsoleOp {
     std::function<void(ConsoleMatrix&)> sentinel = {};
     std::function<int(ConsoleMatrix&)> state = {};  // 1 fresh, 0 untouched, -1 neither
     int slow_ms = 300;
+    // What the fields show after a failure: their sentinel, or nothing where the page clears
+    // a value it could not read back.
+    const char* failed = "?";
 };
 
-// Values the simulator holds, each shown somewhere by the operations below.
+// Values the simulator holds from the start, each shown somewhere by the operations below.
 const char* const kSimState[] = {
     "set holding 0x40 0x0203", "setf holding 0x41 123.5", "setf holding 0x43 11.5", "setf holding 0x45 2.25",
     "setf input 0x4C 6.5",     "setf input 0x6C 8.5",     "setf input 2 49.5",      "set holding 1 2",
-    "name Варнок",
+    "name Варнок",             "set holding 0x47 1234",   "set holding 0x67 4321",  "setf holding 0x48 0.5",
+    "set input 0x4E 777",      "set input 0x6E 888",      "setl input 0x4F 100000", "setl input 0x6F 200000",
+    "set holding 0x4A 1111 2222", "set holding 0x6A 3333 4444",
+};
+
+// The calibration page's pauses, taken at once.
+class NoPauses : public Sleeper {
+public:
+    void sleep_ms(unsigned) override {}
 };
 
 class ConsoleMatrix : public ConsoleOnSim, public ::testing::WithParamInterface<ConsoleOp> {
@@ -93,6 +107,15 @@ public:
     void press(const char* name) { click(find<QPushButton>(name)); }
     void press_field(const char* name) { Clickable::press(find<QWidget>(name)); }
     void trigger(const char* action) { glav->findChild<QAction*>(QLatin1String(action))->trigger(); }
+    // A button the calibration steps have not enabled yet, pressed all the same.
+    void press_anyway(const char* name)
+    {
+        auto* b = find<QAbstractButton>(name);
+        b->setEnabled(true);
+        click(b);
+    }
+    CalibPage& calib() { return glav->calib(); }
+    NoPauses no_pauses;
     QSlider* slider() { return find<QSlider>("TrackBar_light"); }
     void set_slider(int position)
     {
@@ -105,12 +128,16 @@ public:
             return label->text();
         return text(name);
     }
+    // A sentinel in a field, without the handlers that react to an edit's change.
     void put(const char* name, const QString& value)
     {
-        if (auto* label = glav->findChild<QLabel*>(QLatin1String(name)))
+        if (auto* label = glav->findChild<QLabel*>(QLatin1String(name))) {
             label->setText(value);
-        else
-            find<QLineEdit>(name)->setText(value);
+            return;
+        }
+        auto* edit = find<QLineEdit>(name);
+        const QSignalBlocker quiet(edit);
+        edit->setText(value);
     }
 };
 
@@ -210,6 +237,57 @@ const ConsoleOp kOps[] = {
          t.press("SB_write_ust2min");
      }},
 
+    // The calibration page, channel 2; channel 3's request comes after it where a step reads all three.
+    {"B_cal0_old", 2, "at 0x47 function 3", kRead, " 03 0047 ", "", false, 3, {{"Ecal0L_2", "1234"}, {"Ecal0_h2", "04D2"}},
+     {{"Ecal0L_3", "4321"}}, [](ConsoleMatrix& t) { t.press("B_cal0_old"); }},
+    {"B_cal100_old", 2, "at 0x47 function 3", kRead, " 03 0047 ", "", false, 3,
+     {{"Ecal0L_2", "1234"}, {"Ecal100L_2", " 0.5000000000"}, {"Ecal100_2b_h2", "3F00"}, {"Ecal100_2b_l2", "0000"}},
+     {{"Ecal0L_3", "4321"}}, [](ConsoleMatrix& t) { t.press("B_cal100_old"); }},
+    {"B_cal0_new", 2, "at 0x4E function 4", kRead, " 04 004E ", "", false, 6, {{"Ecal0_new2", "777"}},
+     {{"Ecal0_new3", "888"}, {"LEcal_te2", "   6.50000"}}, [](ConsoleMatrix& t) { t.press_anyway("B_cal0_new"); }},
+    {"B_cal100_new", 2, "at 0x4F function 4", kRead, " 04 004F ", "", false, 6, {{"E_ADCout2", "000186A0"}},
+     {{"E_ADCout3", "00030D40"}, {"LEcal_te2", "   6.50000"}}, [](ConsoleMatrix& t) { t.press_anyway("B_cal100_new"); }},
+    {"Ecal0L", 2, "at 0x47 function 3", kRead, " 03 0047 ", "", false, 1, {{"Ecal0L_2", "1234"}, {"Ecal0_h2", "04D2"}},
+     {}, [](ConsoleMatrix& t) { t.press_field("Ecal0L_2"); }},
+    {"Ecal100L", 2, "at 0x48 function 3", kRead, " 03 0048 ", "", false, 1, {{"Ecal100L_2", " 0.5000000000"}}, {},
+     [](ConsoleMatrix& t) { t.press_field("Ecal100L_2"); }},
+    {"Ecal0_new", 2, "at 0x4E function 4", kRead, " 04 004E ", "", false, 1, {{"Ecal0_new2", "777"}}, {},
+     [](ConsoleMatrix& t) { t.press_field("Ecal0_new2"); }},
+    {"Ecal100_new", 2, "at 0x4F function 4", kRead, " 04 004F ", "", false, 1, {{"E_ADCout2", "000186A0"}}, {},
+     [](ConsoleMatrix& t) { t.press_field("Ecal100_new2"); }},
+    {"SB_save_cal0", 2, "at 0x47 function 16", kBox, " 10 0047 ", "", false, 2, {{"LEcal_te2", "   6.50000"}}, {},
+     [](ConsoleMatrix& t) {
+         t.calib().new_cal0[2] = 1234;
+         t.press_anyway("SB_save_cal0_2");
+     }},
+    {"SB_save_cal100", 2, "at 0x48 function 16", kBox, " 10 0048 ", "", false, 2, {{"LEcal_te2", "   6.50000"}}, {},
+     [](ConsoleMatrix& t) {
+         t.ctx->device.Ch[2].new_Ncal.set_float(0.5f);
+         t.press_anyway("SB_save_cal100_2");
+     }},
+    {"LEcal_te", 2, "at 0x4C function 4", kRead, " 04 004C ", "", false, 1, {{"LEcal_te2", "   6.50000"}}, {},
+     [](ConsoleMatrix& t) { t.press_field("LEcal_te2"); }, {}, {}, 300, ""},
+    {"Bcal0_aver", 2, "at 0x4E function 4", kAverage, " 04 004E ", "", false, 4, {{"Ecal0_new2", "777"}}, {},
+     [](ConsoleMatrix& t) { t.press_anyway("Bcal0_aver_2"); }},
+    {"Bcal100_aver", 2, "at 0x4F function 4", kAverage, " 04 004F ", "", false, 4, {{"E_ADCout2", "000186A0"}}, {},
+     [](ConsoleMatrix& t) { t.press_anyway("Bcal100_aver_2"); }},
+    {"B_old_PWM", 2, "at 0x4A function 3", kRead, " 03 004A ", "", false, 3, {{"E_PWML2", "1111"}, {"E_PWMH2", "2222"}},
+     {{"E_PWML3", "3333"}}, [](ConsoleMatrix& t) { t.press("B_old_PWM"); }},
+    {"E_PWML", 2, "at 0x4A function 3", kRead, " 03 004A ", "", false, 1, {{"E_PWML2", "1111"}}, {},
+     [](ConsoleMatrix& t) { t.press_field("E_PWML2"); }},
+    {"E_PWMH", 2, "at 0x4B function 3", kRead, " 03 004A ", "", false, 1, {{"E_PWMH2", "2222"}}, {},
+     [](ConsoleMatrix& t) { t.press_field("E_PWMH2"); }},
+    {"SB_save_PWML", 2, "at 0x4A function 16", kBox, " 10 004A ", "", false, 1, {}, {},
+     [](ConsoleMatrix& t) {
+         t.calib().new_calAL[2] = 1111;
+         t.press_anyway("SB_save_PWML2");
+     }},
+    {"SB_save_PWMH", 2, "at 0x4B function 16", kBox, " 10 004B ", "", false, 1, {}, {},
+     [](ConsoleMatrix& t) {
+         t.calib().new_calAH[2] = 2222;
+         t.press_anyway("SB_save_PWMH2");
+     }},
+
     // The search.
     {"N_yes_otvet", 0, "at 0x800 function 3", kAsk, " 03 0800 ", "", false, 1, {}, {},
      [](ConsoleMatrix& t) { t.trigger("N_yes_otvet"); }},
@@ -247,7 +325,10 @@ Outcome expected(const ConsoleOp& op, const FaultClass& c)
     switch (op.style) {
     case kRead:
     case kWrite:
+    case kAverage:
         return {code ? QStringList{error_line(text)} : QStringList{}, {}, code == 0};
+    case kBox:
+        return {{}, code ? QStringList{error_line(text)} : QStringList{}, code == 0};
     case kRetry: {
         QStringList lines;
         uint8_t final = code;
@@ -281,11 +362,15 @@ constexpr qint64 kExchangeBudgetMs = 1500;
 TEST_P(ConsoleMatrix, EveryFaultClass)
 {
     const ConsoleOp& op = GetParam();
-    start_all({"--whole-answers"});
+    std::vector<std::string> args = {"--whole-answers"};
     for (const char* c : kSimState)
-        ASSERT_EQ(sim->command(c), "ok") << c;
+        args.insert(args.end(), {"--command", c});
+    start_all(args);
+    calib().set_pauses(no_pauses);
     if (op.page == 1)
         click(glav->tool_button("ToolButton9"));
+    if (op.page == 2)
+        click(glav->tool_button("ToolButton11"));
 
     for (const FaultClass& c : kClasses) {
         SCOPED_TRACE(std::string(op.name) + " under " + c.name);
@@ -309,7 +394,16 @@ TEST_P(ConsoleMatrix, EveryFaultClass)
         EXPECT_LT(took.elapsed(), op.exchanges * kExchangeBudgetMs);
 
         const Outcome want = expected(op, c);
-        const QStringList lines = info_lines();
+        QStringList lines = info_lines();
+        if (op.style == kAverage) {
+            // The readings and the failed one's error line go to the page's own list.
+            EXPECT_TRUE(lines.isEmpty()) << lines.join('|').toStdString();
+            lines.clear();
+            auto* readings = find<QListWidget>("ListBox2");
+            for (int i = 0; i < readings->count(); ++i)
+                if (readings->item(i)->text().startsWith(QString::fromUtf8(op.head)))
+                    lines << readings->item(i)->text();
+        }
         if (op.style == kSpeed) {
             // The search writes its own start and end lines; the one that matters is the last.
             if (want.fresh)
@@ -320,9 +414,14 @@ TEST_P(ConsoleMatrix, EveryFaultClass)
                 EXPECT_TRUE(QRegularExpression(want.lines[i]).match(lines[i]).hasMatch())
                     << lines[i].toStdString() << " is not " << want.lines[i].toStdString();
         }
-        EXPECT_EQ(boxes, want.boxes);
+        EXPECT_EQ(boxes.size(), want.boxes.size()) << boxes.join('|').toStdString();
+        for (int i = 0; i < std::min(boxes.size(), want.boxes.size()); ++i) {
+            const bool pattern = op.style == kBox;
+            EXPECT_TRUE(pattern ? QRegularExpression(want.boxes[i]).match(boxes[i]).hasMatch() : boxes[i] == want.boxes[i])
+                << boxes[i].toStdString() << " is not " << want.boxes[i].toStdString();
+        }
         for (const auto& [name, value] : op.fields)
-            EXPECT_EQ(shown(name), want.fresh ? QString::fromUtf8(value) : QStringLiteral("?")) << name;
+            EXPECT_EQ(shown(name), QString::fromUtf8(want.fresh ? value : op.failed)) << name;
         for (const auto& [name, value] : op.always)
             EXPECT_EQ(shown(name), QString::fromUtf8(value)) << name << " (after the failed request)";
         if (op.state)
