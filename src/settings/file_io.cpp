@@ -1,8 +1,10 @@
 #include "settings/file_io.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -69,6 +71,32 @@ bool write_all(int fd, const std::string& data)
         done += size_t(n);
     }
     return true;
+}
+
+// The temporary file a writer uses for `base` in its folder: ".<base>.<pid>-<n>.tmp".
+std::string temp_prefix(const std::string& base) { return "." + base + "."; }
+
+// Removes the temporary files that writers killed before their rename left behind: those
+// whose process is gone.
+void remove_stale_temps(const std::string& dir, const std::string& base)
+{
+    DIR* d = ::opendir(dir.c_str());
+    if (!d)
+        return;
+    const std::string prefix = temp_prefix(base);
+    while (const dirent* e = ::readdir(d)) {
+        const std::string name = e->d_name;
+        if (name.size() <= prefix.size() + 4 || name.compare(0, prefix.size(), prefix) != 0 ||
+            name.compare(name.size() - 4, 4, ".tmp") != 0)
+            continue;
+        char* end = nullptr;
+        const long pid = std::strtol(name.c_str() + prefix.size(), &end, 10);
+        if (pid <= 0 || *end != '-' || pid == ::getpid())
+            continue;
+        if (::kill(pid_t(pid), 0) != 0 && errno == ESRCH)
+            ::unlinkat(::dirfd(d), name.c_str(), 0);
+    }
+    ::closedir(d);
 }
 
 }  // namespace
@@ -138,10 +166,11 @@ bool replace(const std::string& path, const std::string& data, Stamp& stamp, std
         return false;
 
     const std::string base = target.substr(target.rfind('/') + 1);
+    remove_stale_temps(dir, base);
     std::string temp;
     int fd = -1;
     for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
-        temp = dir + "/." + base + "." + std::to_string(::getpid()) + "-" + std::to_string(attempt) + ".tmp";
+        temp = dir + "/" + temp_prefix(base) + std::to_string(::getpid()) + "-" + std::to_string(attempt) + ".tmp";
         fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
         if (fd < 0 && errno != EEXIST)
             break;

@@ -1,12 +1,22 @@
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <map>
 #include <optional>
 #include <set>
 #include <sstream>
+
+#include <random>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "settings/settings_file.h"
 
@@ -261,6 +271,233 @@ TEST_F(SettingsFileTest, EditsMadeWhileRunningSurviveTheClosingWrite)
     put(path, "half-typed line\n");
     EXPECT_FALSE(c.file.ToIni(false));
     EXPECT_EQ(text_of(path), "half-typed line\n");
+}
+
+TEST_F(SettingsFileTest, GarbageAHugeFileAndRepeatedKeys)
+{
+    std::string garbage(4096, '\0');
+    std::mt19937 bytes(12);
+    for (char& b : garbage)
+        b = char(bytes());
+    std::string huge = std::string(2 << 20, ';') + "\n[связь]\nНОМЕР=7\n";
+    for (const std::string* refused : {&garbage, &huge}) {
+        put(path, *refused);
+        Console c(path);
+        c.set_unusual();
+        EXPECT_FALSE(c.start());
+        EXPECT_FALSE(c.file.usable());
+        EXPECT_EQ(c.summary(), kUnusual);
+        EXPECT_FALSE(c.file.ToIni(true));
+        EXPECT_EQ(text_of(path), *refused) << "a file that was not read is never written over";
+    }
+    // A sparse gigabyte is refused by its size, without reading it.
+    fs::resize_file(path, 1ull << 30);
+    Console big(path);
+    EXPECT_FALSE(big.start());
+    EXPECT_NE(big.file.problem().find("файл длиннее 1048576 байт"), std::string::npos) << big.file.problem();
+    EXPECT_EQ(fs::file_size(path), 1ull << 30);
+
+    // A key given twice reads as its last value, and is written back once.
+    put(path, "[связь]\nНОМЕР=7\nПОРТ=2\nНОМЕР=9\n[порты]\nCOM1=/dev/ttyUSB0\n[связь]\nСТОПБИТ=2\nНОМЕР=11\n");
+    Console rep(path);
+    ASSERT_TRUE(rep.start());
+    EXPECT_EQ(rep.summary(), "COM2/2 #11 9600/2 p0 s2 t2=5 30,5,225,0,0");
+    ASSERT_TRUE(rep.file.ToIni(false));
+    const std::string written = text_of(path);
+    EXPECT_EQ(written.find("НОМЕР="), written.rfind("НОМЕР=")) << written;
+    EXPECT_NE(written.find("НОМЕР=11\n"), std::string::npos) << written;
+    EXPECT_NE(written.find("COM1=/dev/ttyUSB0\n"), std::string::npos) << written;
+    Console again(path);
+    ASSERT_TRUE(again.start());
+    EXPECT_EQ(again.summary(), rep.summary());
+}
+
+// Runs `body` in a child process, as an ordinary user where the tests run as root (root
+// reads and writes whatever the permissions say); its result is what it returns: empty when
+// all went as it should, else what went wrong. 77 from the child: the body could not run.
+static std::string in_child(const std::function<std::string()>& body, bool unprivileged)
+{
+    int out[2];
+    if (::pipe(out) != 0)
+        return "no pipe";
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(out[0]);
+        std::string failed;
+        if (unprivileged && ::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
+            failed = "could not become an ordinary user";
+        else
+            failed = body();
+        (void)!::write(out[1], failed.data(), failed.size());
+        ::_exit(failed == "skip" ? 77 : 0);
+    }
+    ::close(out[1]);
+    std::string result;
+    char chunk[256];
+    for (ssize_t n; (n = ::read(out[0], chunk, sizeof chunk)) > 0;)
+        result.append(chunk, size_t(n));
+    ::close(out[0]);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    if (!WIFEXITED(status))
+        return "the child died";
+    return result;
+}
+
+TEST_F(SettingsFileTest, AFileOrFolderTheUserMayNotUseIsToldAndLeftAlone)
+{
+    put(path, kFirstStart);
+    fs::permissions(dir, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                             fs::perms::others_read | fs::perms::others_exec);
+    fs::permissions(path, fs::perms::none);
+    EXPECT_EQ(in_child(
+                  [&] {
+                      Console c(path);
+                      c.set_unusual();
+                      if (c.start() || c.file.usable() || c.summary() != kUnusual)
+                          return "an unreadable file was read: " + c.file.problem();
+                      if (c.file.problem().find("не прочитан: Permission denied") == std::string::npos)
+                          return "told as: " + c.file.problem();
+                      return c.file.ToIni(false) ? std::string("an unreadable file was written") : std::string();
+                  },
+                  true),
+              "");
+    fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write | fs::perms::others_read);
+    EXPECT_EQ(text_of(path), kFirstStart);
+
+    // A folder that may not be written: the file is read, and the closing write fails, told.
+    fs::permissions(dir, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::others_read |
+                             fs::perms::others_exec);
+    EXPECT_EQ(in_child(
+                  [&] {
+                      Console c(path);
+                      if (!c.start())
+                          return "not read: " + c.file.problem();
+                      c.link.sys_num = 9;
+                      if (c.file.ToIni(false))
+                          return std::string("written into a read-only folder");
+                      if (c.file.problem().find("не записан: Permission denied") == std::string::npos)
+                          return "told as: " + c.file.problem();
+                      return std::string();
+                  },
+                  true),
+              "");
+    EXPECT_EQ(text_of(path), kFirstStart);
+    EXPECT_EQ(entries(), std::set<std::string>{"varnok.ini"});
+}
+
+TEST_F(SettingsFileTest, AWriteErrorKeepsTheFileAsItWas)
+{
+    put(path, kFirstStart);
+    // The file may not grow past 64 bytes: writing its new content fails half-way.
+    EXPECT_EQ(in_child(
+                  [&] {
+                      std::signal(SIGXFSZ, SIG_IGN);
+                      const rlimit limit{64, 64};
+                      ::setrlimit(RLIMIT_FSIZE, &limit);
+                      Console c(path);
+                      if (!c.start())
+                          return "not read: " + c.file.problem();
+                      c.link.sys_num = 9;
+                      if (c.file.ToIni(false))
+                          return std::string("written past the limit");
+                      if (c.file.problem().find("не записан: File too large") == std::string::npos)
+                          return "told as: " + c.file.problem();
+                      return std::string();
+                  },
+                  false),
+              "");
+    EXPECT_EQ(text_of(path), kFirstStart);
+    EXPECT_EQ(entries(), std::set<std::string>{"varnok.ini"}) << "no temporary file is left";
+}
+
+TEST_F(SettingsFileTest, AFullDiskKeepsTheFileAsItWas)
+{
+    // A small file system of the test's own, where the system lets it mount one.
+    const std::string result = in_child(
+        [&] {
+            if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+                ::mount("varnok-test", dir.c_str(), "tmpfs", 0, "size=64k") != 0)
+                return std::string("skip");
+            put(path, kFirstStart);
+            Console c(path);
+            if (!c.start())
+                return "not read: " + c.file.problem();
+            {
+                std::ofstream fill(dir + "/fill", std::ios::binary);
+                const std::string block(4096, 'x');
+                while (fill.write(block.data(), long(block.size())) && fill.flush()) {
+                }
+            }
+            c.link.sys_num = 9;
+            if (c.file.ToIni(false))
+                return std::string("written onto a full disk");
+            if (c.file.problem().find("не записан: No space left on device") == std::string::npos)
+                return "told as: " + c.file.problem();
+            if (text_of(path) != kFirstStart)
+                return "the file changed: " + text_of(path);
+            if (entries() != std::set<std::string>{"fill", "varnok.ini"})
+                return std::string("a temporary file is left");
+            return std::string();
+        },
+        false);
+    if (result == "skip")
+        GTEST_SKIP() << "no tmpfs can be mounted here";
+    EXPECT_EQ(result, "");
+}
+
+// Each write puts a set of values whose parts belong together, so that a file read after
+// the writer was killed shows whether it is one whole write.
+static void put_set(Console& c, int i)
+{
+    static const int32_t speeds[] = {4800, 9600, 19200, 38400, 57600, 115200};
+    c.link.sys_num = uint8_t(1 + i % 247);
+    c.link.num_name_comport = uint8_t(1 + c.link.sys_num % 16);
+    c.link.scor_obmena = speeds[c.link.sys_num % 6];
+    c.n_time_opros = uint8_t(c.link.sys_num % 8);
+}
+
+TEST_F(SettingsFileTest, AWriterKilledAnywhereLeavesAFileThatReadsBackWhole)
+{
+    {
+        Console first(path);
+        put_set(first, 0);
+        ASSERT_FALSE(first.start());
+    }
+    std::mt19937 when(7);
+    int changed = 0;
+    std::string last = text_of(path);
+    for (int round = 0; round < 150; ++round) {
+        const pid_t writer = ::fork();
+        if (writer == 0) {
+            Console c(path);
+            c.start();
+            for (int i = round * 1000;; ++i) {
+                put_set(c, i);
+                c.file.ToIni(false);
+            }
+        }
+        ::usleep(std::uniform_int_distribution<unsigned>(0, 4000)(when));
+        ::kill(writer, SIGKILL);
+        ::waitpid(writer, nullptr, 0);
+
+        Console r(path);
+        ASSERT_TRUE(r.start()) << "round " << round << ": " << r.file.problem();
+        Console want(path + ".unused");
+        put_set(want, r.link.sys_num - 1);
+        EXPECT_EQ(r.link.num_name_comport, want.link.num_name_comport) << "round " << round << ": " << r.summary();
+        EXPECT_EQ(r.link.scor_obmena, want.link.scor_obmena) << "round " << round << ": " << r.summary();
+        EXPECT_EQ(r.n_time_opros, want.n_time_opros) << "round " << round << ": " << r.summary();
+        changed += text_of(path) != last;
+        last = text_of(path);
+    }
+    EXPECT_GT(changed, 10) << "the writers were killed before they wrote anything";
+
+    // The next write clears away what the killed writers left.
+    Console after(path);
+    ASSERT_TRUE(after.start());
+    ASSERT_TRUE(after.file.ToIni(false));
+    EXPECT_EQ(entries(), std::set<std::string>{"varnok.ini"});
 }
 
 TEST(SettingsPath, XdgConfigHomeFirstThenHome)
