@@ -338,7 +338,9 @@ INSTANTIATE_TEST_SUITE_P(Kinds, SimFault,
                                            FaultCase{"fault exception 3", 3}, FaultCase{"fault exception 4", 4},
                                            FaultCase{"fault exception 5", 5},
                                            FaultCase{"fault truncate 5", kBadCrc},
-                                           FaultCase{"fault slow 40", kOk}));
+                                           FaultCase{"fault slow 40", kOk}, FaultCase{"fault long 2", kBadCrc},
+                                           FaultCase{"fault count 2", kBadFormat},
+                                           FaultCase{"fault count -6", kBadFormat}));
 
 // A request as a test sends it: a read of `count` registers, or a write of `values`.
 struct Exchange {
@@ -404,6 +406,27 @@ TEST_F(Sim, ABusyDeviceSendsTheAnswerLaterUnasked)
     mb.receive_again();
     EXPECT_EQ(mb.obrab_buf_write_holding_registers(1, 1), kOk);
     EXPECT_EQ(sim.command("get holding 1"), "ok 2");
+}
+
+TEST_F(Sim, RandomFaultsSpoilTheirShareAndAreCountedByKind)
+{
+    ASSERT_EQ(sim.command("random 100 seed 3"), "ok");
+    for (int i = 0; i < 6; ++i)
+        read(3, 1, 1);
+    auto spoilt = [this] {
+        int n = 0;
+        for (const auto& [key, value] : sim.dump())
+            if (key.rfind("injected ", 0) == 0)
+                n += std::stoi(value);
+        return n;
+    };
+    EXPECT_EQ(spoilt(), 6);
+    EXPECT_EQ(sim.dump()["random faults"], "100 %");
+    ASSERT_EQ(sim.command("random 0"), "ok");
+    EXPECT_EQ(read(3, 1, 1), kOk);
+    EXPECT_EQ(read(3, 1, 1), kOk);
+    EXPECT_EQ(spoilt(), 6);
+    EXPECT_EQ(sim.command("random 101"), "error: usage: random PERCENT [seed N], PERCENT 0..100");
 }
 
 TEST_F(Sim, FaultsLastTheirCountOrUntilCleared)
