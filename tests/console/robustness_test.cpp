@@ -297,6 +297,8 @@ const ConsoleOp kOps[] = {
      [](ConsoleMatrix& t) { t.trigger("N_poisk_scor"); }, {}, {}, 1500},
 };
 
+void PrintTo(const ConsoleOp& op, std::ostream* os) { *os << op.name; }
+
 // What a case should leave: the lines and boxes, and whether the device's values are shown.
 struct Outcome {
     QStringList lines;  // regular expressions, one per new line of the information window

@@ -189,6 +189,8 @@ const FaultClass kClasses[] = {
     {"count", "fault count 2", kBadFormat, kBadFormat, kBadFormat, kBadFormat, 0},
 };
 
+void PrintTo(const FaultClass& c, std::ostream* os) { *os << c.name; }
+
 uint8_t expected(const FaultClass& c, const Op& op)
 {
     // The other device's answer to a read of the address register carries our address as its
