@@ -202,22 +202,28 @@ size_t answer_length(uint8_t function, uint8_t third)
 
 }  // namespace
 
-// The fast receive of what follows the address byte in position 1: byte by byte until the
-// answer is complete by its length (at most `cap` bytes), the gap after a byte exceeds the
-// interval time-out, or `deadline` passes. A damaged answer ends the same ways and is then
-// told by the answer check. Returns the number of bytes after the address.
-size_t Link::read_by_length(Frame& buf, size_t cap, Clock::time_point deadline)
+// The fast receive of what follows the address byte in position 1, byte by byte: it ends
+// as soon as the answer is complete by its length (at most `cap` bytes), and otherwise
+// where the described receive ends, which reads once its allowance for the expected bytes
+// has passed: on the interval time-out after the later of that moment and the last byte,
+// or on the total time-out. A damaged answer ends the same ways and is then told by the
+// answer check. Returns the number of bytes after the address.
+size_t Link::read_by_length(Frame& buf, size_t cap, Clock::time_point allowance_end)
 {
+    const Clock::time_point deadline =
+        allowance_end + std::chrono::milliseconds(uint64_t(R_TotalTimeoutMultiplier) * cap + R_TotalTimeoutConstant);
     size_t want = std::min(cap, kFrameSize - 2);
     size_t got = 0;
+    Clock::time_point last{};
     while (got < want) {
         Clock::time_point by = deadline;
         if (got > 0 && R_IntervalTimeout != 0)
-            by = std::min(by, Clock::now() + std::chrono::milliseconds(R_IntervalTimeout));
+            by = std::min(by, std::max(allowance_end, last) + std::chrono::milliseconds(R_IntervalTimeout));
         size_t one = 0;
         read_with(until(by), &buf[2 + got], 1, one);
         if (one == 0)
             break;
+        last = Clock::now();
         if (++got == 2)
             if (const size_t length = answer_length(buf[2], buf[3]); length != 0)
                 want = std::min(want, length - 1);
@@ -265,9 +271,7 @@ void Link::suda(Frame& buf, uint8_t& kpb, uint8_t kol_wait_bytes, unsigned settl
     const size_t want = kol_wait_bytes < room ? kol_wait_bytes : room;
     size_t got = 0;
     if (fast_exchange) {
-        // The same time in all as the allowance and the read's total time-out give.
-        const unsigned total = allowance + unsigned(R_TotalTimeoutMultiplier) * kol_wait_bytes + R_TotalTimeoutConstant;
-        got = read_by_length(buf, want, Clock::now() + std::chrono::milliseconds(total));
+        got = read_by_length(buf, want, Clock::now() + std::chrono::milliseconds(allowance));
     } else {
         sleeper.sleep_ms(allowance);
         read_with(commtimeouts, &buf[2], want, got);
@@ -320,8 +324,11 @@ void Link::suda_for_poisk(Frame& buf, uint8_t& kpb)
         constexpr size_t kRest = kAnswerBytes - 1;
         size_t got = 0;
         if (fast_exchange) {
-            const unsigned total = unsigned(R_TotalTimeoutMultiplier) * kRest + R_TotalTimeoutConstant;
-            got = read_by_length(buf, kRest, Clock::now() + std::chrono::milliseconds(total));
+            // The described receive reads at once, but only once its pause after the request
+            // has let the answer come; the same allowance as for any answer keeps a device
+            // that pauses within its answer from being cut off.
+            const uint8_t c = num_scor < t_allow.size() ? num_scor : 0;
+            got = read_by_length(buf, kRest, Clock::now() + std::chrono::milliseconds(unsigned(t_allow[c]) * kRest));
         } else {
             read_with(commtimeouts, &buf[2], kRest, got);
         }

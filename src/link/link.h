@@ -73,7 +73,7 @@ private:
     int read_with(const CommTimeouts& t, uint8_t* at, size_t n, size_t& got);
     bool read_one(Frame& buf, bool& call_ok, const CommTimeouts& t);
     CommTimeouts until(Clock::time_point deadline) const;
-    size_t read_by_length(Frame& buf, size_t cap, Clock::time_point deadline);
+    size_t read_by_length(Frame& buf, size_t cap, Clock::time_point allowance_end);
     void pause(std::chrono::nanoseconds length);
     void fill(Frame& buf) const;
 
