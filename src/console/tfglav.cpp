@@ -340,8 +340,10 @@ void TFglav::activation_changed()
         const bool run = !activated_once_ || left_for_own_window_;
         activated_once_ = true;
         left_for_own_window_ = false;
+        // After the events already queued, the window's first painting among them: the
+        // activation blocks while it asks the device, which on a silent line takes a while.
         if (run)
-            when_idle([this] { FormActivate(); });
+            QTimer::singleShot(0, this, [this] { when_idle([this] { FormActivate(); }); });
         return;
     }
     if (QApplication::activeModalWidget())
