@@ -35,5 +35,5 @@ build/bin/line_budget "${args[@]}"
 echo
 
 # The console on a virtual X server, as an engineer's desktop would show it.
-xvfb-run -a -s "-screen 0 1366x768x24" env QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR="$(mktemp -d)" \
-  build/bin/console_costs --seconds "$seconds" 2> >(grep -v 'propagateSizeHints' >&2)
+xvfb-run -a -s "-screen 0 1366x768x24" env QT_QPA_PLATFORM=xcb \
+  build/bin/console_costs --seconds "$seconds" 2> >(grep -v 'propagateSizeHints\|XDG_RUNTIME_DIR' >&2)
