@@ -57,4 +57,31 @@ void ExchangeLog::show_info() { ListBox1_->setVisible(true); }
 
 void ExchangeLog::hide_info() { ListBox1_->setVisible(false); }
 
+void ExchangeLog::clear_info() { ListBox1_->clear(); }
+
+void ExchangeLog::replace_last(const QString& line)
+{
+    const int last = ListBox1_->count() - 1;
+    ListBox1_->addItem(line);
+    if (last >= 0)
+        delete ListBox1_->takeItem(last);
+}
+
+void ExchangeLog::select_last()
+{
+    ListBox1_->setCurrentRow(ListBox1_->count() - 1);
+    ListBox1_->scrollToBottom();
+}
+
+void ExchangeLog::repaint_info() { ListBox1_->repaint(); }
+
+QColor ExchangeLog::info_colour() const { return ListBox1_->palette().color(QPalette::Text); }
+
+void ExchangeLog::set_info_colour(const QColor& colour)
+{
+    QPalette p = ListBox1_->palette();
+    p.setColor(QPalette::Text, colour);
+    ListBox1_->setPalette(p);
+}
+
 }  // namespace varnok

@@ -22,10 +22,13 @@
 #include "console/exchange_log.h"
 #include "console/help_viewer.h"
 #include "console/message_box.h"
+#include "console/params/params_page.h"
 #include "console/port_list.h"
 #include "console/readings_page.h"
+#include "console/search/device_search.h"
 #include "console/tfabout.h"
 #include "console/tfcomdcb.h"
+#include "console/value_text.h"
 #include "ui_tfglav.h"
 
 namespace varnok {
@@ -63,14 +66,6 @@ constexpr std::array<PanelDesc, 6> kPanels = {{
 constexpr std::array<const char*, 6> kPanelNames = {"ПОРТ:", "Адрес", "Скорость:", "паритет:", "стопбит:",
                                                     "сообщение"};
 
-// The time of day in the locale's long format, without the time zone.
-QString long_time(const QTime& t)
-{
-    QString format = QLocale().timeFormat(QLocale::LongFormat);
-    format.remove(QLatin1Char('t'));
-    return QLocale().toString(t, format.trimmed());
-}
-
 }  // namespace
 
 TFglav::TFglav(ConsoleContext& ctx, QWidget* parent)
@@ -92,6 +87,15 @@ TFglav::TFglav(ConsoleContext& ctx, QWidget* parent)
     readings_ = new ReadingsPage(ctx_, *log_, tool_button("ToolButton1"),
                                  [this](const QString& text) { set_status_panel(5, text); }, ui_->TabSheet1);
     add_page(ui_->TabSheet1, readings_);
+
+    ParamsPage::Shell shell;
+    shell.status = [this](const QString& text) { set_status_panel(5, text); };
+    shell.show_line = [this] { show_connection(); };
+    shell.show_sys_num = [this] { ui_->Esysnum->setText(QString::number(ctx_.link.sys_num)); };
+    params_ = new ParamsPage(ctx_, *log_, std::move(shell));
+    add_page(ui_->TabSheet2, params_);
+    // A click on a "Max" field of the readings page re-reads that channel's setpoints.
+    connect(readings_, &ReadingsPage::setpointsClicked, params_, &ParamsPage::LE_maxClick);
 
     ui_->UpDown_adr->setAssociate(ui_->Esysnum);
     ui_->UpDown_adr->setRange(1, 247);
@@ -118,10 +122,29 @@ TFglav::TFglav(ConsoleContext& ctx, QWidget* parent)
 
 TFglav::~TFglav() = default;
 
-void TFglav::set_windows(TFabout* about, TFcomdcb* comdcb)
+void TFglav::set_windows(TFabout* about, TFcomdcb* comdcb, TFmsg* notice)
 {
     about_ = about;
     comdcb_ = comdcb;
+
+    auto* tool_bar = findChild<QToolBar*>(QStringLiteral("ToolBar1"));
+    search_ = std::make_unique<DeviceSearch>(
+        ctx_, DeviceSearch::Shell{
+                  *log_, *notice,
+                  [this](int panel, const QString& text) {
+                      set_status_panel(panel, text);
+                      panels_.at(size_t(panel))->repaint();
+                  },
+                  [this] { readings_->Timer_opros.stop(); },
+                  [this] {
+                      if (readings_->periodic_opros)
+                          readings_->Timer_opros.start();
+                  },
+                  [tool_bar] { tool_bar->setVisible(true); }});
+    connect(ui_->N_poisk_pribor, &QAction::triggered, this, [this] { search_->N_poisk_priborClick(); });
+    connect(ui_->N_poisk_num, &QAction::triggered, this, [this] { search_->N_poisk_numClick(); });
+    connect(ui_->N_poisk_scor, &QAction::triggered, this, [this] { search_->N_poisk_scorClick(); });
+    connect(ui_->N_yes_otvet, &QAction::triggered, this, [this] { search_->N_yes_otvetClick(); });
 }
 
 void TFglav::build_tool_bar()
@@ -274,6 +297,15 @@ void TFglav::FormCreate()
     ctx_.device.mb.dl_note = 8;
     ctx_.device.mb.dl_otvet = 9;
     ctx_.device.mb.kol_wait_bytes = 20;
+    ParamsPage& p = *params_;
+    p.new_sys_num = 1;
+    p.new_scor = 2;
+    p.new_parity = 0;
+    p.new_stopbit = 1;
+    for (auto* pending : {&p.new_ustavka, &p.new_max, &p.new_min})
+        pending->fill(0);
+    for (auto* pending : {&p.new_decpos, &p.new_mes, &p.new_decposmax, &p.new_decposmin})
+        pending->fill(0);
 
     readings_->Timer_opros.stop();
     readings_->periodic_opros = false;
@@ -321,6 +353,8 @@ void TFglav::page_changed(int index)
     shown_page_ = index;
     if (index == 0)
         readings_->TabSheet1Show();
+    else if (index == 1)
+        params_->TabSheet2Show();
 }
 
 void TFglav::changeEvent(QEvent* event)
