@@ -1,11 +1,13 @@
 // The console's own costs, in the described timing and in the fast exchange: the time from
-// starting the program to its main window painted, with no device on the line; and, while
-// it polls the simulator every second, its peak memory and the CPU time it takes.
+// starting the program to its main window painted, with no device on the line; while it
+// polls the simulator every second, its peak memory and the CPU time it takes; and the
+// number search ("поиск номера", 247 numbers at 9600 bit/s) as the menu runs it.
 //
 //   console_costs [--seconds N] [--starts N]     (default: 600 s of polling, 5 starts)
 //
 // Each measurement runs this program again as the console (the windows created as the
 // program entry creates them), with a settings file of its own.
+#include <QAction>
 #include <QApplication>
 #include <QListWidget>
 #include <QRadioButton>
@@ -59,8 +61,9 @@ long peak_kb()
 }
 
 // The console, its windows created in the program's order, on the settings file `ini`.
-// `startup`: print when the main window first paints, then end. Otherwise: once the
-// activation is done, poll periodically for `seconds` and print the costs.
+// `startup`: print when the main window first paints, then end. `poll`: once the
+// activation is done, poll periodically for `seconds` and print the costs. `search`: once
+// the activation is done, run the number search and print its time.
 int child(const std::string& what, const std::string& ini, int seconds)
 {
     int argc = 1;
@@ -78,7 +81,7 @@ int child(const std::string& what, const std::string& ini, int seconds)
     TFcomdcb Fcomdcb(ctx.link);
     TFMsetup FMsetup(ctx, Fglav);
     TFmsg Fmsg;
-    Fglav.set_windows(&Fabout, &Fcomdcb);
+    Fglav.set_windows(&Fabout, &Fcomdcb, &Fmsg);
 
     struct FirstPaint : QObject {
         QWidget* window = nullptr;
@@ -116,6 +119,19 @@ int child(const std::string& what, const std::string& ini, int seconds)
         });
         ready.start(50);
     }
+    double search_ms = 0;
+    if (what == "search") {
+        QObject::connect(&ready, &QTimer::timeout, [&] {
+            if (!Fglav.status_panel(0).startsWith(QStringLiteral(" Порт: ")))
+                return;
+            ready.stop();
+            const long long start = now_ns();
+            Fglav.findChild<QAction*>(QStringLiteral("N_poisk_num"))->trigger();
+            search_ms = double(now_ns() - start) / 1e6;
+            QTimer::singleShot(0, qApp, &QApplication::quit);
+        });
+        ready.start(50);
+    }
 
     Fglav.show();
     Fglav.activateWindow();
@@ -123,6 +139,10 @@ int child(const std::string& what, const std::string& ini, int seconds)
 
     if (what == "startup") {
         std::printf("shown %lld\n", paint.at);
+    } else if (what == "search") {
+        const QListWidget* info = Fglav.findChild<QListWidget*>(QStringLiteral("ListBox1"));
+        const bool found = info->count() > 0 && info->item(info->count() - 1)->text().contains(QStringLiteral("отозвался №5"));
+        std::printf("search %.1f %d\n", search_ms, found ? 1 : 0);
     } else {
         const double wall = double(now_ns() - t0) / 1e9;
         const int errors = Fglav.findChild<QListWidget*>(QStringLiteral("ListBox1"))->count();
@@ -179,8 +199,8 @@ int parent(int seconds, int starts)
     const std::string ini = std::string(dir) + "/varnok.ini";
     const char* platform = std::getenv("QT_QPA_PLATFORM");
 
-    double startup_ms[2]{}, cpu[2]{}, memory_mb[2]{};
-    int ticks[2]{}, errors[2]{};
+    double startup_ms[2]{}, cpu[2]{}, memory_mb[2]{}, search_s[2]{};
+    int ticks[2]{}, errors[2]{}, found[2]{};
     double wall[2]{};
     for (int m = 0; m < 2; ++m) {
         {
@@ -206,13 +226,18 @@ int parent(int seconds, int starts)
             if (std::sscanf(out.c_str(), "poll %lf %ld %d %d %lf", &cpu[m], &kb, &ticks[m], &errors[m], &wall[m]) != 5)
                 std::fprintf(stderr, "the polling console printed: %s\n", out.c_str());
             memory_mb[m] = double(kb) / 1024.0;
+
+            const std::string searched = run_child({"--child", "search", ini}, started);
+            if (std::sscanf(searched.c_str(), "search %lf %d", &search_s[m], &found[m]) != 2)
+                std::fprintf(stderr, "the searching console printed: %s\n", searched.c_str());
+            search_s[m] /= 1000;
         }
     }
     std::remove(ini.c_str());
     rmdir(dir);
 
     std::printf("Console's own costs (Qt platform %s); start-up: median of %d starts on a line with no device;\n"
-                "polling: every 1 s for %d s against the simulator.\n\n",
+                "polling: every 1 s for %d s against the simulator; the number search as the menu runs it.\n\n",
                 platform ? platform : "default", starts, seconds);
     std::printf("%-40s %10s %10s %8s\n", "", "described", "fast", "goal");
     std::printf("%-40s %10.0f %10.0f %8s\n", "start-up to the window shown, ms", startup_ms[0], startup_ms[1], "< 300");
@@ -220,6 +245,8 @@ int parent(int seconds, int starts)
     std::printf("%-40s %10.2f %10.2f %8s\n", "CPU while polling, % of one core", cpu[0], cpu[1], "< 2");
     std::printf("%-40s %10d %10d\n", "ticks polled", ticks[0], ticks[1]);
     std::printf("%-40s %10d %10d\n", "error lines in the information window", errors[0], errors[1]);
+    std::printf("%-40s %10.1f %10.1f\n", "number search, 247 at 9600 bit/s, s", search_s[0], search_s[1]);
+    std::printf("%-40s %10s %10s\n", "  found the device at 5", found[0] ? "yes" : "NO", found[1] ? "yes" : "NO");
     return 0;
 }
 
