@@ -210,15 +210,16 @@ size_t answer_length(uint8_t function, uint8_t third)
 // answer check. Returns the number of bytes after the address.
 size_t Link::read_by_length(Frame& buf, size_t cap, Clock::time_point allowance_end)
 {
+    const CommTimeouts& t = commtimeouts;  // those the port applies to the described read
     const Clock::time_point deadline =
-        allowance_end + std::chrono::milliseconds(uint64_t(R_TotalTimeoutMultiplier) * cap + R_TotalTimeoutConstant);
+        allowance_end + std::chrono::milliseconds(uint64_t(t.ReadTotalTimeoutMultiplier) * cap + t.ReadTotalTimeoutConstant);
     size_t want = std::min(cap, kFrameSize - 2);
     size_t got = 0;
     Clock::time_point last{};
     while (got < want) {
         Clock::time_point by = deadline;
-        if (got > 0 && R_IntervalTimeout != 0)
-            by = std::min(by, std::max(allowance_end, last) + std::chrono::milliseconds(R_IntervalTimeout));
+        if (got > 0 && t.ReadIntervalTimeout != 0)
+            by = std::min(by, std::max(allowance_end, last) + std::chrono::milliseconds(t.ReadIntervalTimeout));
         size_t one = 0;
         read_with(until(by), &buf[2 + got], 1, one);
         if (one == 0)
