@@ -49,6 +49,7 @@ public:
     void CBstopbitChange(int index);
     void UpDown_adrChangingEx(bool& AllowChange, int NewValue, int Direction);
     void EsysnumChange();
+    void ChBfast_obmenClick(bool checked);
     void ToolButton9Click();
     void ToolButton10Click();
     void ToolButton11Click();
@@ -89,6 +90,7 @@ protected:
 private:
     void build_tool_bar();
     void build_status_bar();
+    void build_fast_exchange_box();
     void add_page(QWidget* sheet, QWidget* page);
     void show_port_paths();
     void connect_controls();

@@ -256,6 +256,14 @@ int SerialPort::read(uint8_t* data, size_t n, size_t& got)
         return EBADF;
     if (n == 0)
         return 0;
+    if (timeouts_.ReadIntervalTimeout == kReadNoWait && timeouts_.ReadTotalTimeoutMultiplier == 0 &&
+        timeouts_.ReadTotalTimeoutConstant == 0) {
+        const ssize_t r = ::read(fd_, data, n);
+        if (r > 0)
+            got = size_t(r);
+        // Nothing there reads as 0 bytes; EIO is a hung-up terminal, as below.
+        return r >= 0 || errno == EAGAIN || errno == EINTR ? 0 : errno;
+    }
     const auto start = Clock::now();
     uint64_t total_ms = uint64_t(timeouts_.ReadTotalTimeoutMultiplier) * n +
                         timeouts_.ReadTotalTimeoutConstant;

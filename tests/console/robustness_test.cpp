@@ -408,8 +408,9 @@ TEST_P(ConsoleMatrix, EveryFaultClass)
         }
         if (op.style == kSpeed) {
             // The search writes its own start and end lines; the one that matters is the last.
-            if (want.fresh)
+            if (want.fresh) {
                 EXPECT_EQ(lines.value(lines.size() - 1), "№5 ответил на 9600  [ Pb=0, Sb=1 ]");
+            }
         } else {
             EXPECT_EQ(lines.size(), want.lines.size()) << lines.join('|').toStdString();
             for (int i = 0; i < std::min(lines.size(), want.lines.size()); ++i)
@@ -426,8 +427,9 @@ TEST_P(ConsoleMatrix, EveryFaultClass)
             EXPECT_EQ(shown(name), QString::fromUtf8(want.fresh ? value : op.failed)) << name;
         for (const auto& [name, value] : op.always)
             EXPECT_EQ(shown(name), QString::fromUtf8(value)) << name << " (after the failed request)";
-        if (op.state)
+        if (op.state) {
             EXPECT_EQ(op.state(*this), want.fresh ? 1 : 0);
+        }
     }
 }
 
