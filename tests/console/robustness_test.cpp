@@ -308,7 +308,7 @@ struct Outcome {
 
 QString exactly(const QString& s) { return QStringLiteral("^") + QRegularExpression::escape(s) + QStringLiteral("$"); }
 
-Outcome expected(const ConsoleOp& op, const FaultClass& c)
+Outcome expected(const ConsoleOp& op, const FaultClass& c, bool fast)
 {
     const QString error_tail = QStringLiteral("\\d+:([0-9A-F]{2} )*$");
     auto error_line = [&](const char* text) {
@@ -324,6 +324,10 @@ Outcome expected(const ConsoleOp& op, const FaultClass& c)
         code = kBadCrc;
         text = " неверная контрольная сумма ";
     }
+    // The fast exchange stops reading where the answer is complete by its length: the stray
+    // bytes after it are left to the next request's purge, and the answer is taken.
+    if (std::string(c.name) == "long" && fast)
+        code = 0;
     switch (op.style) {
     case kRead:
     case kWrite:
@@ -395,7 +399,7 @@ TEST_P(ConsoleMatrix, EveryFaultClass)
         op.run(*this);
         EXPECT_LT(took.elapsed(), op.exchanges * kExchangeBudgetMs);
 
-        const Outcome want = expected(op, c);
+        const Outcome want = expected(op, c, fast_run());
         QStringList lines = info_lines();
         if (op.style == kAverage) {
             // The readings and the failed one's error line go to the page's own list.
