@@ -8,6 +8,7 @@ class QListWidget;
 
 namespace varnok {
 
+class FrameLog;
 class ModbusMaster;
 
 class ExchangeLog : public QObject {
@@ -19,10 +20,14 @@ public:
     // Clears the request and answer lines.
     void clear_lines();
 
-    // A line at the end of the information window.
+    // A line at the end of the information window; it also joins the answer that waits in
+    // the frame log.
     void append(const QString& line);
     void show_info();
     void hide_info();
+
+    // The record of every frame in a file, switched from the menu.
+    FrameLog& frames() { return *frames_; }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -31,6 +36,7 @@ private:
     QListWidget* LBtuda_;
     QListWidget* LBsuda_;
     QListWidget* ListBox1_;
+    FrameLog* frames_;
     // Kept at construction: the filter also sees events while the lists are being destroyed.
     QObject* info_viewport_;
     QObject* answer_viewport_;

@@ -19,6 +19,7 @@
 #include "console/console_context.h"
 #include "console/digit_filter.h"
 #include "console/exchange_log.h"
+#include "console/frame_log.h"
 #include "console/help_viewer.h"
 #include "console/message_box.h"
 #include "console/port_list.h"
@@ -101,6 +102,7 @@ TFglav::TFglav(ConsoleContext& ctx, QWidget* parent)
     // The separators of the menus carry names of their own.
     ui_->N_file->actions().at(4)->setObjectName(QStringLiteral("N10"));
     ui_->N_help->actions().at(2)->setObjectName(QStringLiteral("N16"));
+    build_frame_log_item();
 
     Timer_system.setObjectName(QStringLiteral("Timer_system"));
     Timer_system.setInterval(1000);
@@ -114,7 +116,7 @@ TFglav::TFglav(ConsoleContext& ctx, QWidget* parent)
     Timer_system.start();
 }
 
-TFglav::~TFglav() = default;
+TFglav::~TFglav() { ctx_.link.tap = nullptr; }
 
 void TFglav::set_windows(TFabout* about, TFcomdcb* comdcb)
 {
@@ -156,6 +158,36 @@ void TFglav::build_tool_bar()
     bar->addSeparator();
     for (const auto& desc : kExitButtons)
         add(desc);
+}
+
+// "журнал обмена в файл" in the menu "файл", above the separator before "выход". The link
+// tells the log of every frame; the file is written only while the item is checked.
+void TFglav::build_frame_log_item()
+{
+    FrameLog& frames = log_->frames();
+    ctx_.link.tap = &frames;
+    ctx_.pump.hold_back(&frames.settle_timer);
+    auto* item = new QAction(QStringLiteral("журнал обмена в файл"), this);
+    item->setObjectName(QStringLiteral("N_zhurnal"));
+    item->setCheckable(true);
+    item->setToolTip(QStringLiteral("запись всех запросов и ответов в ") + FrameLog::folder());
+    ui_->N_file->insertAction(ui_->N_file->actions().at(4), item);
+    connect(item, &QAction::toggled, this, &TFglav::N_zhurnalClick);
+}
+
+void TFglav::N_zhurnalClick(bool on)
+{
+    log_->frames().set_enabled(on);
+    if (!ctx_.settings.set_frame_log(on))
+        log_->append(QString::fromStdString(ctx_.settings.problem()));
+}
+
+void TFglav::apply_frame_log(bool on)
+{
+    auto* item = findChild<QAction*>(QStringLiteral("N_zhurnal"));
+    const QSignalBlocker quiet(item);
+    item->setChecked(on);
+    log_->frames().set_enabled(on);
 }
 
 void TFglav::build_status_bar()

@@ -106,6 +106,8 @@ void Link::tuda(Frame& ozuper, uint8_t kb)
         dwError = static_cast<uint32_t>(e);
         notices.message_box("ошибка передачи= " + std::to_string(e), std::strerror(e));
     }
+    if (tap)
+        tap->sent(&ozuper[1], written);
     sleeper.sleep_ms(time_pause_after);
 }
 
@@ -114,6 +116,12 @@ void Link::fill(Frame& buf) const
     buf[0] = 0;
     for (size_t i = 1; i <= kFillPositions; ++i)
         buf[i] = kFill;
+}
+
+void Link::tell_received(const Frame& buf, uint8_t kpb) const
+{
+    if (tap)
+        tap->received(&buf[1], kpb < kFrameSize ? kpb : kFrameSize - 1);
 }
 
 // One one-byte read into position 1; true when it delivered a byte. `call_ok` tells
@@ -152,6 +160,7 @@ void Link::suda(Frame& buf, uint8_t& kpb, uint8_t kol_wait_bytes)
     if (!found) {
         pr_out = 2;
         kpb = last_got;
+        tell_received(buf, kpb);
         return;
     }
 
@@ -164,6 +173,7 @@ void Link::suda(Frame& buf, uint8_t& kpb, uint8_t kol_wait_bytes)
     size_t got = 0;
     hcom.read(&buf[2], want, got);
     kpb = static_cast<uint8_t>(got + 1);
+    tell_received(buf, kpb);
 }
 
 void Link::suda_for_poisk(Frame& buf, uint8_t& kpb)
@@ -196,6 +206,7 @@ void Link::suda_for_poisk(Frame& buf, uint8_t& kpb)
         if (!any_ok) {
             pr_out = 2;
             kpb = last_got;
+            tell_received(buf, kpb);
             return;
         }
     }
@@ -206,6 +217,7 @@ void Link::suda_for_poisk(Frame& buf, uint8_t& kpb)
         last_got = static_cast<uint8_t>(got);
     }
     kpb = static_cast<uint8_t>(last_got + 1);
+    tell_received(buf, kpb);
 }
 
 uint8_t Link::tuda_suda_poisk(Frame& ozuper, uint8_t dl_note, Frame& buf, uint8_t& dl_otvet)

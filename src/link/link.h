@@ -53,6 +53,9 @@ public:
     std::string last_path;
     std::string last_failure;
 
+    // When set, told of every frame sent and every answer received.
+    FrameTap* tap = nullptr;
+
     Notices& notices;
     Sleeper& sleeper;
     KeyState& keys;
@@ -62,6 +65,7 @@ private:
     void record_failure(int error, const char* step);
     bool read_one(Frame& buf, bool& call_ok);
     void fill(Frame& buf) const;
+    void tell_received(const Frame& buf, uint8_t kpb) const;
 };
 
 }  // namespace varnok
