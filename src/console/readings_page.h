@@ -20,6 +20,7 @@ namespace varnok {
 
 struct ConsoleContext;
 class ExchangeLog;
+class TFtrend;
 
 class ReadingsPage : public QWidget {
     Q_OBJECT
@@ -53,6 +54,7 @@ public:
     void TrackBar_lightChange(int position);
 
     Ui::ReadingsPage& form() { return *ui_; }
+    TFtrend& trend() { return *trend_; }
 
 private:
     struct ChannelFields {
@@ -80,6 +82,7 @@ private:
     StatusMessage status_;
     std::unique_ptr<Ui::ReadingsPage> ui_;
     std::array<ChannelFields, 4> ch_{};  // index 1..3
+    TFtrend* trend_;
 };
 
 }  // namespace varnok

@@ -26,6 +26,7 @@
 #include "console/readings_page.h"
 #include "console/tfabout.h"
 #include "console/tfcomdcb.h"
+#include "console/trend/tftrend.h"
 #include "ui_tfglav.h"
 
 namespace varnok {
@@ -356,7 +357,8 @@ void TFglav::activation_changed()
     if (QApplication::activeModalWidget())
         return;
     QWidget* other = QApplication::activeWindow();
-    if (other && other != this && !qobject_cast<HelpViewer*>(other)) {
+    // The trend window is watched while polling goes on: it does not pause the poll either.
+    if (other && other != this && !qobject_cast<HelpViewer*>(other) && !qobject_cast<TFtrend*>(other)) {
         left_for_own_window_ = true;
         FormDeactivate();  // stopping a timer is safe inside any handler
     }
