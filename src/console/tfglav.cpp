@@ -23,6 +23,7 @@
 #include "console/help_viewer.h"
 #include "console/message_box.h"
 #include "console/port_list.h"
+#include "console/readable_colours.h"
 #include "console/readings_page.h"
 #include "console/tfabout.h"
 #include "console/tfcomdcb.h"
@@ -111,6 +112,8 @@ TFglav::TFglav(ConsoleContext& ctx, QWidget* parent)
     connect(&Timer_system, &QTimer::timeout, this, &TFglav::Timer_systemTimer);
 
     connect_controls();
+    // Every window of the program keeps its fixed colours readable on the palette in force.
+    new ReadableColours(this);
     auto* f1 = new QShortcut(QKeySequence::HelpContents, this);
     connect(f1, &QShortcut::activated, this, &TFglav::context_help);
     FormCreate();

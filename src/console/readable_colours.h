@@ -1,0 +1,42 @@
+#pragma once
+// Fixed colours made readable on whatever palette is in force: a designed colour that has
+// too little contrast with what it is drawn on (dark red digits on a dark theme's field, a
+// light grey field behind a dark theme's white text) is made lighter or darker, keeping its
+// hue, until it reads.
+
+#include <QColor>
+#include <QObject>
+#include <QString>
+
+class QWidget;
+
+namespace varnok {
+
+// Contrast ratio of two colours, 1 (none) to 21 (black on white), as accessibility
+// guidelines count it; 4.5 is what normal text needs.
+double contrast_ratio(const QColor& a, const QColor& b);
+
+// `wanted` itself when it has `minimum` contrast with `against`, else the nearest colour of
+// the same hue and saturation that has it (or the best one can have).
+QColor readable_on(const QColor& wanted, const QColor& against, double minimum = 4.5);
+
+// A style sheet (Qt's or an HTML document's CSS) with each rule's colours made readable:
+// a rule's own text colour against its own background, or against `base` when it sets none;
+// a rule's own background against its own text colour, or against `text` when it sets none.
+// Where a rule sets both, the background gives way. Colours are hexadecimal (#RGB, #RRGGBB).
+QString readable_style(const QString& sheet, const QColor& text, const QColor& base);
+
+// Keeps the fixed colours of every window of the program readable: the style sheets of a
+// window's widgets are rewritten from their designed text when the window is first shown
+// and whenever the application's palette changes.
+class ReadableColours : public QObject {
+public:
+    explicit ReadableColours(QObject* parent = nullptr);
+    // The style sheets of `root` and everything in it, from their designed text.
+    static void apply(QWidget* root);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+};
+
+}  // namespace varnok

@@ -1,0 +1,83 @@
+// Fixed colours against light and dark palettes: every enabled field and label of the main
+// window and its pages reads with at least the contrast normal text needs, also after the
+// desktop's palette changed under a running console.
+#include "console_fixture.h"
+#include "console/readable_colours.h"
+
+namespace varnok::test {
+namespace {
+
+QPalette dark_palette()
+{
+    QPalette p;
+    p.setColor(QPalette::Window, QColor(0x35, 0x35, 0x35));
+    p.setColor(QPalette::WindowText, Qt::white);
+    p.setColor(QPalette::Base, QColor(0x2a, 0x2a, 0x2a));
+    p.setColor(QPalette::AlternateBase, QColor(0x42, 0x42, 0x42));
+    p.setColor(QPalette::Text, Qt::white);
+    p.setColor(QPalette::Button, QColor(0x35, 0x35, 0x35));
+    p.setColor(QPalette::ButtonText, Qt::white);
+    return p;
+}
+
+TEST(ReadableColours, ContrastAndAdjustment)
+{
+    EXPECT_NEAR(contrast_ratio(Qt::black, Qt::white), 21.0, 0.01);
+    EXPECT_NEAR(contrast_ratio(QColor("#87CEFA"), Qt::white), 1.72, 0.01);
+    struct Case {
+        QColor wanted, against;
+    } cases[] = {
+        {QColor("#8B0000"), QColor("#2a2a2a")},  // dark red digits on a dark field
+        {QColor("#C0C0C0"), Qt::white},          // a grey field behind white text
+        {QColor("#87CEFA"), Qt::white},          // light blue behind white text
+        {QColor("#1f3a60"), QColor("#2a2a2a")},  // a dark heading on a dark page
+    };
+    for (const Case& c : cases) {
+        const QColor got = readable_on(c.wanted, c.against);
+        EXPECT_GE(contrast_ratio(got, c.against), 4.5) << c.wanted.name().toStdString();
+        EXPECT_EQ(got.hslHue(), c.wanted.hslHue()) << "the hue is kept";
+    }
+    EXPECT_EQ(readable_on(QColor("#8B0000"), Qt::white), QColor("#8B0000")) << "a readable colour stays";
+}
+
+// Light; dark from the start; dark chosen while the console runs.
+enum class Theme { light, dark, turned_dark };
+
+class Readable : public ConsoleOnSim, public ::testing::WithParamInterface<Theme> {
+protected:
+    ~Readable() override { QApplication::setPalette(QApplication::style()->standardPalette()); }
+};
+
+TEST_P(Readable, EveryFieldAndLabelReads)
+{
+    if (GetParam() == Theme::dark)
+        QApplication::setPalette(dark_palette());
+    start_all();
+    if (GetParam() == Theme::turned_dark)
+        QApplication::setPalette(dark_palette());
+    QStringList poor;
+    for (QWidget* w : glav->findChildren<QWidget*>()) {
+        if (!w->isEnabled())
+            continue;  // greyed out on purpose
+        w->ensurePolished();
+        const QPalette p = w->palette();
+        QColor fg, bg;
+        if (qobject_cast<QLineEdit*>(w)) {
+            fg = p.color(QPalette::Text);
+            bg = p.color(QPalette::Base);
+        } else if (qobject_cast<QLabel*>(w) && !w->objectName().startsWith("StatusPanel")) {
+            fg = p.color(QPalette::WindowText);
+            bg = p.color(QPalette::Window);
+        } else {
+            continue;
+        }
+        if (contrast_ratio(fg, bg) < 4.5)
+            poor << QStringLiteral("%1 %2 on %3").arg(w->objectName(), fg.name(), bg.name());
+    }
+    EXPECT_TRUE(poor.isEmpty()) << poor.join('\n').toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(Themes, Readable, ::testing::Values(Theme::light, Theme::dark, Theme::turned_dark));
+
+}  // namespace
+}  // namespace varnok::test
