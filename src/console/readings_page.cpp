@@ -17,10 +17,6 @@ namespace varnok {
 
 namespace {
 
-// Decimals of a value shown with its scale's decimal point; a position outside the
-// table shows no decimals rather than a negative precision.
-int decimals_of(uint8_t dec_position) { return dec_position <= 3 ? 3 - dec_position : 0; }
-
 constexpr int kBrightest = 3;  // slider maximum; position = 3 - brightness + 1
 
 }  // namespace
@@ -54,6 +50,19 @@ ReadingsPage::ReadingsPage(ConsoleContext& ctx, ExchangeLog& log, QToolButton* T
         c.Eizm_te = edit("Eizm_te");
         c.LEizm_proc = edit("LEizm_proc");
         Clickable::bind(c.LEizm_te, [this, i] { LEizm_teClick(i); });
+        Clickable::bind(c.LE_Scl, [this, i] { LE_SclClick(i); });
+        Clickable::bind(c.LE_Scla, [this, i] { LE_SclClick(i); });
+        Clickable::bind(c.LE_max, [this, i] { emit setpointsClicked(i); });
+        // The codes of the scale's decimal point and unit, kept in fields nobody sees.
+        auto hidden = [&](const char* name, const char* caption) {
+            auto* e = new QLineEdit(c.LE_Scl->parentWidget());
+            e->setObjectName(QString::fromLatin1(name) + QString::number(i));
+            e->setAccessibleName(QString::number(i) + QStringLiteral(" канал ") + QString::fromUtf8(caption));
+            e->setVisible(false);
+            return e;
+        };
+        c.LE_dt = hidden("LE_dt", "дт");
+        c.LE_ed = hidden("LE_ed", "ЕдИзм");
     }
     Clickable::bind(ui_->LEfreq, [this] { LEfreqClick(); });
     Clickable::bind(ui_->Llight, [this] { LlightClick(); });
@@ -279,6 +288,19 @@ void ReadingsPage::LEizm_teClick(int i)
     log_.vivod_buf(d.mb);
     if (report(e))
         ch_[i].LEizm_te->setText(general_float(d.Ch[i].Urms_te));
+}
+
+void ReadingsPage::LE_SclClick(int i)
+{
+    Busy busy(ctx_.busy);
+    Device& d = ctx_.device;
+    const uint8_t e = d.zapros_pars_nastr_SCL_new(i);
+    log_.vivod_buf(d.mb);
+    if (!report(e))
+        return;
+    show_scale(i);
+    ch_[i].LE_dt->setText(QString::number(d.parScl[i].DecPosition));
+    ch_[i].LE_ed->setText(QString::number(d.parScl[i].Measure));
 }
 
 void ReadingsPage::LlightClick()

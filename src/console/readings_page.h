@@ -50,11 +50,17 @@ public:
     void TabSheet1Hide();
 
     void LEizm_teClick(int channel);
+    // A click on a channel's scale or decimal-point field: reads the scale into this page.
+    void LE_SclClick(int channel);
     void LlightClick();
     void TrackBar_lightChange(int position);
 
     Ui::ReadingsPage& form() { return *ui_; }
     TFtrend& trend() { return *trend_; }
+
+signals:
+    // A click on a channel's "Max" field: its setpoints are to be read again, silently.
+    void setpointsClicked(int channel);
 
 private:
     struct ChannelFields {
@@ -67,6 +73,8 @@ private:
         QLabel* LEizm_te_label = nullptr;
         QLineEdit* Eizm_te = nullptr;
         QLineEdit* LEizm_proc = nullptr;
+        QLineEdit* LE_dt = nullptr;  // hidden: decimal point position code
+        QLineEdit* LE_ed = nullptr;  // hidden: unit code
     };
 
     void show_scale(int i);

@@ -22,6 +22,7 @@
 #include "console/frame_log.h"
 #include "console/help_viewer.h"
 #include "console/message_box.h"
+#include "console/params/params_page.h"
 #include "console/port_list.h"
 #include "console/readable_colours.h"
 #include "console/readings_page.h"
@@ -93,6 +94,15 @@ TFglav::TFglav(ConsoleContext& ctx, QWidget* parent)
     readings_ = new ReadingsPage(ctx_, *log_, tool_button("ToolButton1"),
                                  [this](const QString& text) { set_status_panel(5, text); }, ui_->TabSheet1);
     add_page(ui_->TabSheet1, readings_);
+
+    ParamsPage::Shell shell;
+    shell.status = [this](const QString& text) { set_status_panel(5, text); };
+    shell.show_line = [this] { show_connection(); };
+    shell.show_sys_num = [this] { ui_->Esysnum->setText(QString::number(ctx_.link.sys_num)); };
+    params_ = new ParamsPage(ctx_, *log_, std::move(shell));
+    add_page(ui_->TabSheet2, params_);
+    // A click on a "Max" field of the readings page re-reads that channel's setpoints.
+    connect(readings_, &ReadingsPage::setpointsClicked, params_, &ParamsPage::LE_maxClick);
 
     ui_->UpDown_adr->setAssociate(ui_->Esysnum);
     ui_->UpDown_adr->setRange(1, 247);
@@ -290,6 +300,15 @@ void TFglav::FormCreate()
     ctx_.device.mb.dl_note = 8;
     ctx_.device.mb.dl_otvet = 9;
     ctx_.device.mb.kol_wait_bytes = 20;
+    ParamsPage& p = *params_;
+    p.new_sys_num = 1;
+    p.new_scor = 2;
+    p.new_parity = 0;
+    p.new_stopbit = 1;
+    for (auto* pending : {&p.new_ustavka, &p.new_max, &p.new_min})
+        pending->fill(0);
+    for (auto* pending : {&p.new_decpos, &p.new_mes, &p.new_decposmax, &p.new_decposmin})
+        pending->fill(0);
 
     readings_->Timer_opros.stop();
     readings_->periodic_opros = false;
@@ -334,6 +353,8 @@ void TFglav::page_changed(int index)
     shown_page_ = index;
     if (index == 0)
         readings_->TabSheet1Show();
+    else if (index == 1)
+        params_->TabSheet2Show();
 }
 
 void TFglav::changeEvent(QEvent* event)

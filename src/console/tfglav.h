@@ -21,6 +21,7 @@ namespace varnok {
 struct ConsoleContext;
 class DigitFilter;
 class ExchangeLog;
+class ParamsPage;
 class ReadingsPage;
 class TFabout;
 class TFcomdcb;
@@ -72,6 +73,7 @@ public:
 
     ExchangeLog& log() { return *log_; }
     ReadingsPage& readings() { return *readings_; }
+    ParamsPage& params() { return *params_; }
     Ui::TFglav& form() { return *ui_; }
 
     QTimer Timer_system;
@@ -99,6 +101,7 @@ private:
     std::unique_ptr<Ui::TFglav> ui_;
     ExchangeLog* log_ = nullptr;
     ReadingsPage* readings_ = nullptr;
+    ParamsPage* params_ = nullptr;
     DigitFilter* digits_ = nullptr;
     std::array<QLabel*, 6> panels_{};
     TFabout* about_ = nullptr;

@@ -92,6 +92,19 @@ QString general_float(double value)
     return localised(trim_zeros(text).c_str());
 }
 
+int decimals_of(uint8_t dec_position) { return dec_position <= 3 ? 3 - dec_position : 0; }
+
+QString prScl_to_dddd(uint8_t position, uint16_t number)
+{
+    QString s = QString::number(number);
+    if (s.size() < 4)
+        s = QString(4 - s.size(), QLatin1Char('0')) + s;
+    if (position > 3)
+        return QStringLiteral(".....");
+    // The point goes after digit position + 1; for 3, after the fourth digit.
+    return s.left(position + 1) + QLatin1Char('.') + s.mid(position + 1, 3 - position);
+}
+
 QString hex_bytes(const uint8_t* bytes, size_t count)
 {
     QString s;

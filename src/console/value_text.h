@@ -14,6 +14,15 @@ QString c_format(const char* format, int width, int precision, double value);
 // or from 10^15 up.
 QString general_float(double value);
 
+// Decimals of a value shown with its scale's decimal point position (0 "d.ddd" .. 3
+// "dddd"); a position outside the four shows no decimals rather than a negative precision.
+int decimals_of(uint8_t dec_position);
+
+// A four-digit number as the device's indicator shows it with a decimal point position:
+// always five characters, e.g. "00.05", "0042."; a position outside 0..3 gives ".....".
+// Of a number above 9999 the first four digits are shown.
+QString prScl_to_dddd(uint8_t position, uint16_t number);
+
 // Hexadecimal of a frame: two upper-case digits and a blank per byte.
 QString hex_bytes(const uint8_t* bytes, size_t count);
 

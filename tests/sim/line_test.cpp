@@ -64,24 +64,29 @@ INSTANTIATE_TEST_SUITE_P(Speeds, AnswerTiming,
 
 TEST(RequestFraming, APartialRequestIsDroppedAfterSilenceAndTheNextOneAnswered)
 {
-    SimProcess sim;
-    RawLine line(sim.path(), B9600);
+    // At 4800 bit/s a request may pause up to 3.5 characters (7.3 ms) inside itself.
+    SimProcess sim({"--speed", "4800"});
+    RawLine line(sim.path(), B4800);
+    auto answer_of = [&](size_t want) {
+        auto got = line.receive(want, 2s);
+        EXPECT_TRUE(line.receive(1, 20ms).empty()) << "nothing more";
+        return got.size();
+    };
     line.send(Bytes(kReadScale.begin(), kReadScale.begin() + 5));
-    std::this_thread::sleep_for(10ms);  // well over 3.5 characters at 9600 bit/s
+    std::this_thread::sleep_for(20ms);  // a silence that only grows on a busy machine
     line.send(kReadScale);
-    EXPECT_EQ(line.receive(12, 100ms).size(), 11u);
+    EXPECT_EQ(answer_of(11), 11u);
 
-    // A request that comes in pieces with short gaps is still one request.
+    // A request that comes in two writes straight after each other is still one request.
     line.send(Bytes(kReadScale.begin(), kReadScale.begin() + 3));
-    std::this_thread::sleep_for(1ms);
     line.send(Bytes(kReadScale.begin() + 3, kReadScale.end()));
-    EXPECT_EQ(line.receive(12, 100ms).size(), 11u);
+    EXPECT_EQ(answer_of(11), 11u);
 
     // Two requests back to back get two answers.
     Bytes two = kReadScale;
     two.insert(two.end(), kReadScale.begin(), kReadScale.end());
     line.send(two);
-    EXPECT_EQ(line.receive(23, 150ms).size(), 22u);
+    EXPECT_EQ(answer_of(22), 22u);
     EXPECT_EQ(sim.dump()["ignored"], "1");
 }
 
@@ -95,7 +100,7 @@ TEST(SerialDevice, TheSimulatorSetsTheDevicesLineItselfAndAnswersOnIt)
     EXPECT_EQ(cfgetospeed(&t), speed_t(B19200));
 
     adapter.feed(kReadScale);
-    EXPECT_EQ(hex(adapter.take(12, 200ms)), hex(with_crc({5, 3, 6, 2, 1, 0, 0, 0x7A, 0x43})));
+    EXPECT_EQ(hex(adapter.take(11, 2s)), hex(with_crc({5, 3, 6, 2, 1, 0, 0, 0x7A, 0x43})));
     ASSERT_EQ(sim.command("line speed 4800 stop 2"), "ok 5 4800 8N2");
     tcgetattr(adapter.master(), &t);
     EXPECT_EQ(cfgetospeed(&t), speed_t(B4800));
