@@ -19,7 +19,7 @@ struct Reply {
 
 class Control {
 public:
-    Control(Engine& engine, const Terminal& terminal);
+    Control(Engine& engine, Terminal& terminal);
     Reply run(const std::string& command, Clock::time_point now);
 
     // Help text of the commands, shared with --help.
@@ -36,7 +36,7 @@ private:
     std::vector<std::string> dump(Clock::time_point now);
 
     Engine& engine_;
-    const Terminal& terminal_;
+    Terminal& terminal_;
     size_t selected_ = 0;
 };
 

@@ -39,6 +39,7 @@ uint32_t Link::init_com_port_new(const std::string& name_com_port, int32_t zn_sc
                     W_TotalTimeoutMultiplier, W_TotalTimeoutConstant};
     dwError = 0;
     last_failure.clear();
+    broken_told_ = false;
 
     hcom.close();
 
@@ -102,12 +103,14 @@ void Link::tuda(Frame& ozuper, uint8_t kb)
     for (size_t i = size_t(kb) + 1; i <= size_t(kb) + 2 && i < kFrameSize; ++i)
         ozuper[i] = 0;
     size_t written = 0;
-    if (const int e = hcom.write(&ozuper[1], kb, written); e != 0) {
+    // A connection that broke is told once (below), not as a transmit error per frame.
+    if (const int e = hcom.write(&ozuper[1], kb, written); e != 0 && !hcom.broken()) {
         dwError = static_cast<uint32_t>(e);
         notices.message_box("ошибка передачи= " + std::to_string(e), std::strerror(e));
     }
     if (tap)
         tap->sent(&ozuper[1], written);
+    report_broken();
     sleeper.sleep_ms(time_pause_after);
 }
 
@@ -118,10 +121,23 @@ void Link::fill(Frame& buf) const
         buf[i] = kFill;
 }
 
-void Link::tell_received(const Frame& buf, uint8_t kpb) const
+void Link::after_receive(const Frame& buf, uint8_t kpb)
 {
     if (tap)
         tap->received(&buf[1], kpb < kFrameSize ? kpb : kFrameSize - 1);
+    report_broken();
+}
+
+// A broken connection is reported once, like a port that failed, with what to do about it;
+// the exchanges after it find no answer until the port is opened again.
+void Link::report_broken()
+{
+    if (hcom.broken() == 0 || broken_told_)
+        return;
+    broken_told_ = true;
+    notices.message_box("ошибка настройки порта ",
+                        last_path + "\nсоединение разорвано: " + std::strerror(hcom.broken()) +
+                            "\nПодключиться снова: «инициализация СОМпорта».");
 }
 
 // One one-byte read into position 1; true when it delivered a byte. `call_ok` tells
@@ -160,7 +176,7 @@ void Link::suda(Frame& buf, uint8_t& kpb, uint8_t kol_wait_bytes)
     if (!found) {
         pr_out = 2;
         kpb = last_got;
-        tell_received(buf, kpb);
+        after_receive(buf, kpb);
         return;
     }
 
@@ -173,7 +189,7 @@ void Link::suda(Frame& buf, uint8_t& kpb, uint8_t kol_wait_bytes)
     size_t got = 0;
     hcom.read(&buf[2], want, got);
     kpb = static_cast<uint8_t>(got + 1);
-    tell_received(buf, kpb);
+    after_receive(buf, kpb);
 }
 
 void Link::suda_for_poisk(Frame& buf, uint8_t& kpb)
@@ -206,7 +222,7 @@ void Link::suda_for_poisk(Frame& buf, uint8_t& kpb)
         if (!any_ok) {
             pr_out = 2;
             kpb = last_got;
-            tell_received(buf, kpb);
+            after_receive(buf, kpb);
             return;
         }
     }
@@ -217,7 +233,7 @@ void Link::suda_for_poisk(Frame& buf, uint8_t& kpb)
         last_got = static_cast<uint8_t>(got);
     }
     kpb = static_cast<uint8_t>(last_got + 1);
-    tell_received(buf, kpb);
+    after_receive(buf, kpb);
 }
 
 uint8_t Link::tuda_suda_poisk(Frame& ozuper, uint8_t dl_note, Frame& buf, uint8_t& dl_otvet)

@@ -65,7 +65,10 @@ private:
     void record_failure(int error, const char* step);
     bool read_one(Frame& buf, bool& call_ok);
     void fill(Frame& buf) const;
-    void tell_received(const Frame& buf, uint8_t kpb) const;
+    void after_receive(const Frame& buf, uint8_t kpb);
+    void report_broken();
+
+    bool broken_told_ = false;  // the broken connection was reported
 };
 
 }  // namespace varnok
