@@ -48,12 +48,16 @@ void FrameLog::set_enabled(bool on)
 void FrameLog::sent(const uint8_t* bytes, size_t n)
 {
     settle();
+    if (!enabled_)
+        return;
     write(QDateTime::currentDateTime(), QStringLiteral("ЗАПРОС ") + hex_bytes(bytes, n).trimmed());
 }
 
 void FrameLog::received(const uint8_t* bytes, size_t n)
 {
     settle();
+    if (!enabled_)
+        return;
     answer_at_ = QDateTime::currentDateTime();
     answer_ = QStringLiteral("ОТВЕТ ") + (n > 0 ? hex_bytes(bytes, n).trimmed() : QStringLiteral("нет ответа"));
     answer_waits_ = true;

@@ -109,7 +109,7 @@ void Link::tuda(Frame& ozuper, uint8_t kb)
         notices.message_box("ошибка передачи= " + std::to_string(e), std::strerror(e));
     }
     if (tap)
-        tap->sent(&ozuper[1], written);
+        tap->sent(&ozuper[1], kb);  // the frame as the console sent it, even to a port that failed
     report_broken();
     sleeper.sleep_ms(time_pause_after);
 }

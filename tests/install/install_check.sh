@@ -72,6 +72,6 @@ fi
 desktop="$root/usr/share/applications/varnok.desktop"
 grep -qx 'Exec=varnok' "$desktop" && grep -qx 'Icon=varnok' "$desktop" || fail "the menu entry does not start varnok with its icon"
 [ -f "$root/usr/share/icons/hicolor/64x64/apps/varnok.png" ] || fail "no icon"
-if command -v desktop-file-validate >/dev/null; then desktop-file-validate "$desktop"; fi
+desktop-file-validate "$desktop" || fail "the menu entry is not valid"
 
 xvfb-run -a -s "-screen 0 1366x768x24" "$0" --inside "$root" "$work"
