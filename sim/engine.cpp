@@ -666,6 +666,11 @@ Clock::time_point Engine::send(std::vector<uint8_t> bytes, Clock::time_point sta
         }
         tcdrain(fd);
         end = Clock::now();
+    } else if (whole_answers) {
+        end = start + ct * bytes.size();
+        sleep_until(end);
+        if (::write(fd, bytes.data(), bytes.size()) != ssize_t(bytes.size()))
+            log_.note("lost answer bytes: terminal full");
     } else {
         // Each byte is handed over when its last stop bit would have left the wire.
         size_t lost = 0;

@@ -197,6 +197,9 @@ public:
 
     uint64_t ignored() const { return ignored_; }
 
+    // On a pseudo-terminal: each answer in one write at the time its last byte is due.
+    bool whole_answers = false;
+
     // Reads what the terminal has and answers every complete request.
     void on_readable(Clock::time_point now);
     // When a partial frame is pending: the moment its silence ends it.

@@ -52,6 +52,9 @@ const char* kUsage =
     "                      for the options and commands below (--command 'device 2' picks\n"
     "                      another)\n"
     "  --turnaround MS     delay from the end of a request to its answer (default 5)\n"
+    "  --whole-answers     on a pseudo-terminal, hand each answer over in one piece when its\n"
+    "                      last byte would have left the wire, as a USB adapter delivers it,\n"
+    "                      instead of byte by byte (no gaps between its bytes on a busy machine)\n"
     "  --seed N            seed of the converter noise and the noise fault (default 1)\n"
     "  --noise COUNTS      converter noise, +-COUNTS (default 3; 0 makes readings steady)\n"
     "  --signal CH=PERCENT input signal of channel CH (defaults 42.5, 73.1, 12.0)\n"
@@ -109,6 +112,7 @@ void on_signal(int) { g_stop = 1; }
 struct Options {
     std::string device, link, control, log, tcp;
     bool no_stdin = false;
+    bool whole_answers = false;
     uint32_t seed = 1;
     std::vector<std::string> line_words;  // for the "line" command
     std::vector<std::string> devices;     // --device-at specs
@@ -134,6 +138,10 @@ Options parse(int argc, char** argv)
         }
         if (a == "--no-stdin") {
             o.no_stdin = true;
+            continue;
+        }
+        if (a == "--whole-answers") {
+            o.whole_answers = true;
             continue;
         }
         if (i + 1 >= argc)
@@ -274,6 +282,7 @@ bool Simulator::start()
         if (r.line.rfind("ok", 0) != 0)
             usage_error(r.line.substr(7));
     }
+    engine_.whole_answers = opt_.whole_answers;
     const LineSettings& first = engine_.stations().front()->line;
     const std::string e = !opt_.tcp.empty()    ? terminal_.open_tcp(uint16_t(std::stoi(opt_.tcp)), first)
                           : opt_.device.empty() ? terminal_.open_pty(first)

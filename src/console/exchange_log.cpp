@@ -4,6 +4,7 @@
 #include <QListWidget>
 
 #include "console/frame_log.h"
+#include "console/readable_colours.h"
 #include "console/value_text.h"
 #include "modbus/master.h"
 
@@ -62,5 +63,32 @@ void ExchangeLog::append(const QString& line)
 void ExchangeLog::show_info() { ListBox1_->setVisible(true); }
 
 void ExchangeLog::hide_info() { ListBox1_->setVisible(false); }
+
+void ExchangeLog::clear_info() { ListBox1_->clear(); }
+
+void ExchangeLog::replace_last(const QString& line)
+{
+    const int last = ListBox1_->count() - 1;
+    ListBox1_->addItem(line);
+    if (last >= 0)
+        delete ListBox1_->takeItem(last);
+}
+
+void ExchangeLog::select_last()
+{
+    ListBox1_->setCurrentRow(ListBox1_->count() - 1);
+    ListBox1_->scrollToBottom();
+}
+
+void ExchangeLog::repaint_info() { ListBox1_->repaint(); }
+
+QColor ExchangeLog::info_colour() const { return ListBox1_->palette().color(QPalette::Text); }
+
+void ExchangeLog::set_info_colour(const QColor& colour)
+{
+    QPalette p = ListBox1_->palette();
+    p.setColor(QPalette::Text, readable_on(colour, p.color(QPalette::Base)));  // red reads on a dark theme too
+    ListBox1_->setPalette(p);
+}
 
 }  // namespace varnok

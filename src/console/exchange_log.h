@@ -1,6 +1,7 @@
 #pragma once
 // The request and answer lines and the information window.
 
+#include <QColor>
 #include <QObject>
 #include <QString>
 
@@ -28,6 +29,15 @@ public:
 
     // The record of every frame in a file, switched from the menu.
     FrameLog& frames() { return *frames_; }
+
+    // What a long operation does to the information window while it holds the event loop:
+    // clear it, rewrite its last line in place, scroll to the last line, paint it at once.
+    void clear_info();
+    void replace_last(const QString& line);
+    void select_last();
+    void repaint_info();
+    QColor info_colour() const;
+    void set_info_colour(const QColor& colour);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

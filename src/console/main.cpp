@@ -19,7 +19,7 @@ int main(int argc, char* argv[])
     varnok::TFcomdcb Fcomdcb(ctx.link);
     varnok::TFMsetup FMsetup(ctx, Fglav);
     varnok::TFmsg Fmsg;
-    Fglav.set_windows(&Fabout, &Fcomdcb);
+    Fglav.set_windows(&Fabout, &Fcomdcb, &Fmsg);
 
     Fglav.show();
     // Without a window manager (a virtual X server) nothing would give the window the focus.

@@ -6,7 +6,9 @@
 #include <QAbstractScrollArea>
 #include <QRegularExpression>
 #include <QWidget>
+#include <QPalette>
 #include <algorithm>
+#include <utility>
 #include <cmath>
 
 namespace varnok {
@@ -40,6 +42,48 @@ QColor step(const QColor& c, const QColor& against, double minimum, int directio
 }
 
 const char* const kDesignedSheet = "varnokDesignedSheet";
+const char* const kDesignedPalette = "varnokDesignedPalette";
+
+// What a widget's text is drawn on: a field's own base; otherwise the window colour of the
+// nearest widget that fills its background (a label fills none of its own).
+// A widget without a palette of its own takes the application's, which may be newer than
+// the one it holds while a change of palette is on its way to it.
+QColor drawn_on(const QWidget* w, QPalette::ColorGroup group, QPalette::ColorRole back)
+{
+    if (back == QPalette::Window)
+        while (!w->autoFillBackground() && !w->isWindow() && w->parentWidget())
+            w = w->parentWidget();
+    const QPalette p = w->testAttribute(Qt::WA_SetPalette) ? w->palette() : QApplication::palette(w);
+    return p.color(group, back);
+}
+
+// A text colour a widget's own palette fixes (a label in green, a notice in red) made
+// readable on the background it is drawn on, from the designed palette each time.
+void keep_palette_readable(QWidget* w)
+{
+    QVariant designed = w->property(kDesignedPalette);
+    if (!designed.isValid()) {
+        if (!w->testAttribute(Qt::WA_SetPalette))
+            return;
+        designed = QVariant::fromValue(w->palette());
+        w->setProperty(kDesignedPalette, designed);
+    }
+    const QPalette own = designed.value<QPalette>();
+    QPalette p = w->palette();
+    bool changed = false;
+    for (const auto& [text, back] : {std::pair{QPalette::WindowText, QPalette::Window}, std::pair{QPalette::Text, QPalette::Base}})
+        for (const auto group : {QPalette::Active, QPalette::Inactive}) {
+            if (!own.isBrushSet(group, text))
+                continue;
+            const QColor readable = readable_on(own.color(group, text), drawn_on(w, group, back));
+            if (readable != p.color(group, text)) {
+                p.setColor(group, text, readable);
+                changed = true;
+            }
+        }
+    if (changed)
+        w->setPalette(p);
+}
 
 }  // namespace
 
@@ -49,10 +93,11 @@ double contrast_ratio(const QColor& a, const QColor& b)
     return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
 }
 
-QColor readable_on(const QColor& wanted, const QColor& against, double minimum)
+QColor readable_on(const QColor& wanted, const QColor& against)
 {
-    if (contrast_ratio(wanted, against) >= minimum)
+    if (contrast_ratio(wanted, against) >= kLegible)
         return wanted;
+    const double minimum = kReadable;
     // Away from the background first: darker on a light one, lighter on a dark one.
     const int away = luminance(against) > 0.18 ? -1 : 1;
     const QColor first = step(wanted, against, minimum, away);
@@ -99,6 +144,7 @@ void ReadableColours::apply(QWidget* root)
     QList<QWidget*> all = root->findChildren<QWidget*>();
     all.prepend(root);
     for (QWidget* w : all) {
+        keep_palette_readable(w);
         QVariant designed = w->property(kDesignedSheet);
         if (!designed.isValid()) {
             if (w->styleSheet().isEmpty())

@@ -1,8 +1,8 @@
 #pragma once
 // Fixed colours made readable on whatever palette is in force: a designed colour that has
 // too little contrast with what it is drawn on (dark red digits on a dark theme's field, a
-// light grey field behind a dark theme's white text) is made lighter or darker, keeping its
-// hue, until it reads.
+// light grey field behind a dark theme's white text, white on light blue) is made lighter or
+// darker, keeping its hue, until it reads.
 
 #include <QColor>
 #include <QObject>
@@ -13,12 +13,17 @@ class QWidget;
 namespace varnok {
 
 // Contrast ratio of two colours, 1 (none) to 21 (black on white), as accessibility
-// guidelines count it; 4.5 is what normal text needs.
+// guidelines count it: 4.5 is what normal text needs, 3 what large text needs.
 double contrast_ratio(const QColor& a, const QColor& b);
 
-// `wanted` itself when it has `minimum` contrast with `against`, else the nearest colour of
-// the same hue and saturation that has it (or the best one can have).
-QColor readable_on(const QColor& wanted, const QColor& against, double minimum = 4.5);
+// A designed colour with a contrast of 3 or more is legible and kept as designed.
+inline constexpr double kLegible = 3.0;
+// One below that is made readable as normal text is.
+inline constexpr double kReadable = 4.5;
+
+// `wanted` itself when it is legible on `against`, else the nearest colour of the same hue
+// and saturation that is readable on it (or the best one can have).
+QColor readable_on(const QColor& wanted, const QColor& against);
 
 // A style sheet (Qt's or an HTML document's CSS) with each rule's colours made readable:
 // a rule's own text colour against its own background, or against `base` when it sets none;

@@ -26,9 +26,11 @@
 #include "console/port_list.h"
 #include "console/readable_colours.h"
 #include "console/readings_page.h"
+#include "console/search/device_search.h"
 #include "console/tfabout.h"
 #include "console/tfcomdcb.h"
 #include "console/trend/tftrend.h"
+#include "console/value_text.h"
 #include "ui_tfglav.h"
 
 namespace varnok {
@@ -65,14 +67,6 @@ constexpr std::array<PanelDesc, 6> kPanels = {{
 // What a screen reader calls each panel: its design text, or what the message panel is for.
 constexpr std::array<const char*, 6> kPanelNames = {"ПОРТ:", "Адрес", "Скорость:", "паритет:", "стопбит:",
                                                     "сообщение"};
-
-// The time of day in the locale's long format, without the time zone.
-QString long_time(const QTime& t)
-{
-    QString format = QLocale().timeFormat(QLocale::LongFormat);
-    format.remove(QLatin1Char('t'));
-    return QLocale().toString(t, format.trimmed());
-}
 
 }  // namespace
 
@@ -132,10 +126,29 @@ TFglav::TFglav(ConsoleContext& ctx, QWidget* parent)
 
 TFglav::~TFglav() { ctx_.link.tap = nullptr; }
 
-void TFglav::set_windows(TFabout* about, TFcomdcb* comdcb)
+void TFglav::set_windows(TFabout* about, TFcomdcb* comdcb, TFmsg* notice)
 {
     about_ = about;
     comdcb_ = comdcb;
+
+    auto* tool_bar = findChild<QToolBar*>(QStringLiteral("ToolBar1"));
+    search_ = std::make_unique<DeviceSearch>(
+        ctx_, DeviceSearch::Shell{
+                  *log_, *notice,
+                  [this](int panel, const QString& text) {
+                      set_status_panel(panel, text);
+                      panels_.at(size_t(panel))->repaint();
+                  },
+                  [this] { readings_->Timer_opros.stop(); },
+                  [this] {
+                      if (readings_->periodic_opros)
+                          readings_->Timer_opros.start();
+                  },
+                  [tool_bar] { tool_bar->setVisible(true); }});
+    connect(ui_->N_poisk_pribor, &QAction::triggered, this, [this] { search_->N_poisk_priborClick(); });
+    connect(ui_->N_poisk_num, &QAction::triggered, this, [this] { search_->N_poisk_numClick(); });
+    connect(ui_->N_poisk_scor, &QAction::triggered, this, [this] { search_->N_poisk_scorClick(); });
+    connect(ui_->N_yes_otvet, &QAction::triggered, this, [this] { search_->N_yes_otvetClick(); });
 }
 
 void TFglav::build_tool_bar()

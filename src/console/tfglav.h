@@ -19,12 +19,14 @@ class TFglav;
 namespace varnok {
 
 struct ConsoleContext;
+class DeviceSearch;
 class DigitFilter;
 class ExchangeLog;
 class ParamsPage;
 class ReadingsPage;
 class TFabout;
 class TFcomdcb;
+class TFmsg;
 
 class TFglav : public QMainWindow {
     Q_OBJECT
@@ -32,8 +34,9 @@ public:
     explicit TFglav(ConsoleContext& ctx, QWidget* parent = nullptr);
     ~TFglav() override;
 
-    // The windows created after this one, for the menu commands that open them.
-    void set_windows(TFabout* about, TFcomdcb* comdcb);
+    // The windows created after this one, for the menu commands that open them; the search
+    // notice comes with the search of the menu "файл".
+    void set_windows(TFabout* about, TFcomdcb* comdcb, TFmsg* notice);
 
     void FormCreate();
     void FormActivate();
@@ -74,6 +77,7 @@ public:
     ExchangeLog& log() { return *log_; }
     ReadingsPage& readings() { return *readings_; }
     ParamsPage& params() { return *params_; }
+    DeviceSearch& search() { return *search_; }
     Ui::TFglav& form() { return *ui_; }
 
     QTimer Timer_system;
@@ -106,6 +110,7 @@ private:
     std::array<QLabel*, 6> panels_{};
     TFabout* about_ = nullptr;
     TFcomdcb* comdcb_ = nullptr;
+    std::unique_ptr<DeviceSearch> search_;
     QString help_file_;
     int shown_page_ = -1;
     bool activated_once_ = false;

@@ -1,6 +1,7 @@
 #include "console/value_text.h"
 
 #include <QLocale>
+#include <QTime>
 #include <clocale>
 #include <cmath>
 #include <cstdio>
@@ -90,6 +91,13 @@ QString general_float(double value)
     const int decimals = before_point >= 14 ? 0 : 14 - before_point;
     std::snprintf(text, sizeof text, "%.*f", decimals, value);
     return localised(trim_zeros(text).c_str());
+}
+
+QString long_time(const QTime& t)
+{
+    QString format = QLocale().timeFormat(QLocale::LongFormat);
+    format.remove(QLatin1Char('t'));
+    return QLocale().toString(t, format.trimmed());
 }
 
 int decimals_of(uint8_t dec_position) { return dec_position <= 3 ? 3 - dec_position : 0; }

@@ -3,6 +3,8 @@
 
 #include <QString>
 
+class QTime;
+
 namespace varnok {
 
 // A C format of one floating-point value (with optional width and precision arguments),
@@ -13,6 +15,9 @@ QString c_format(const char* format, int width, int precision, double value);
 // Up to 15 significant digits, no trailing zeros; scientific notation only below 0.00001
 // or from 10^15 up.
 QString general_float(double value);
+
+// The time of day in the locale's long format, without the time zone.
+QString long_time(const QTime& t);
 
 // Decimals of a value shown with its scale's decimal point position (0 "d.ddd" .. 3
 // "dddd"); a position outside the four shows no decimals rather than a negative precision.

@@ -81,7 +81,7 @@ protected:
         comdcb = std::make_unique<TFcomdcb>(ctx->link);
         setup = std::make_unique<TFMsetup>(*ctx, *glav);
         msg = std::make_unique<TFmsg>();
-        glav->set_windows(about.get(), comdcb.get());
+        glav->set_windows(about.get(), comdcb.get(), msg.get());
     }
 
     // Shows the main window and waits for its activation sequence to finish.

@@ -1,6 +1,6 @@
 // Fixed colours against light and dark palettes: every enabled field and label of the main
-// window and its pages reads with at least the contrast normal text needs, also after the
-// desktop's palette changed under a running console.
+// window, its pages and the search notice is legible, also after the desktop's palette
+// changed under a running console.
 #include "console_fixture.h"
 #include "console/readable_colours.h"
 
@@ -34,10 +34,12 @@ TEST(ReadableColours, ContrastAndAdjustment)
     };
     for (const Case& c : cases) {
         const QColor got = readable_on(c.wanted, c.against);
-        EXPECT_GE(contrast_ratio(got, c.against), 4.5) << c.wanted.name().toStdString();
+        EXPECT_GE(contrast_ratio(got, c.against), kReadable) << c.wanted.name().toStdString();
         EXPECT_EQ(got.hslHue(), c.wanted.hslHue()) << "the hue is kept";
     }
-    EXPECT_EQ(readable_on(QColor("#8B0000"), Qt::white), QColor("#8B0000")) << "a readable colour stays";
+    // Legible designed colours stay as they are: dark red digits, the search's red and magenta.
+    for (const QColor& legible : {QColor("#8B0000"), QColor(Qt::red), QColor(Qt::magenta)})
+        EXPECT_EQ(readable_on(legible, Qt::white), legible) << legible.name().toStdString();
 }
 
 // Light; dark from the start; dark chosen while the console runs.
@@ -53,10 +55,20 @@ TEST_P(Readable, EveryFieldAndLabelReads)
     if (GetParam() == Theme::dark)
         QApplication::setPalette(dark_palette());
     start_all();
-    if (GetParam() == Theme::turned_dark)
+    if (GetParam() == Theme::turned_dark) {
+        // A label whose own palette fixes its colour, as pages do for their notes.
+        auto* note = new QLabel(QStringLiteral("заметка"), glav->centralWidget());
+        note->setObjectName(QStringLiteral("green_note"));
+        QPalette green = note->palette();
+        green.setColor(QPalette::WindowText, Qt::darkGreen);
+        note->setPalette(green);
         QApplication::setPalette(dark_palette());
+        QCoreApplication::processEvents();  // the new palette reaches every widget
+    }
+    msg->show();  // the search notice, with colours of its own
+    QList<QWidget*> all = glav->findChildren<QWidget*>() + msg->findChildren<QWidget*>();
     QStringList poor;
-    for (QWidget* w : glav->findChildren<QWidget*>()) {
+    for (QWidget* w : all) {
         if (!w->isEnabled())
             continue;  // greyed out on purpose
         w->ensurePolished();
@@ -66,12 +78,16 @@ TEST_P(Readable, EveryFieldAndLabelReads)
             fg = p.color(QPalette::Text);
             bg = p.color(QPalette::Base);
         } else if (qobject_cast<QLabel*>(w) && !w->objectName().startsWith("StatusPanel")) {
+            // A label is drawn on the nearest widget that fills its background.
+            const QWidget* under = w;
+            while (!under->autoFillBackground() && !under->isWindow())
+                under = under->parentWidget();
             fg = p.color(QPalette::WindowText);
-            bg = p.color(QPalette::Window);
+            bg = under->palette().color(QPalette::Window);
         } else {
             continue;
         }
-        if (contrast_ratio(fg, bg) < 4.5)
+        if (contrast_ratio(fg, bg) < kLegible)
             poor << QStringLiteral("%1 %2 on %3").arg(w->objectName(), fg.name(), bg.name());
     }
     EXPECT_TRUE(poor.isEmpty()) << poor.join('\n').toStdString();

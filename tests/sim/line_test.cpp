@@ -62,6 +62,18 @@ INSTANTIATE_TEST_SUITE_P(Speeds, AnswerTiming,
                          ::testing::Values(Pace{9600, B9600, 5, 0}, Pace{38400, B38400, 2, 0},
                                            Pace{9600, B9600, 5, 20}));
 
+// As a USB adapter delivers it: the whole answer at once, not before its last byte is due.
+TEST(WholeAnswers, AnAnswerComesInOnePieceWhenItsLastByteIsDue)
+{
+    SimProcess sim({"--whole-answers"});
+    RawLine line(sim.path(), B9600);
+    const auto sent = line.send(kReadScale);
+    const auto got = line.receive(11, 2s);
+    ASSERT_EQ(got.size(), 11u);
+    EXPECT_EQ(got.front().second, got.back().second) << "one read took it all";
+    EXPECT_GE(Ms(got.front().second - sent).count(), 5 + 11 * 10'000.0 / 9600 - 0.1);
+}
+
 TEST(RequestFraming, APartialRequestIsDroppedAfterSilenceAndTheNextOneAnswered)
 {
     // At 4800 bit/s a request may pause up to 3.5 characters (7.3 ms) inside itself.
