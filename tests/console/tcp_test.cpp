@@ -1,6 +1,9 @@
 // The console on a port mapped to tcp://, the simulator playing an Ethernet-to-RS-485
-// converter on loopback: start-up, a poll and a write as on a serial line; a dropped
-// connection told once, and "инициализация СОМпорта" connecting again.
+// converter on loopback: start-up, a poll, a write and a number search as on a serial line;
+// a dropped connection told once, and "инициализация СОМпорта" connecting again.
+#include <QAction>
+#include <QTimer>
+
 #include "console_fixture.h"
 
 namespace varnok::test {
@@ -8,7 +11,8 @@ namespace {
 
 TEST_F(ConsoleOnSim, OverTcpAsOnASerialLine)
 {
-    start_sim({"--tcp", "0"});
+    // Devices 5 and 3 behind the converter, answers passed on whole as converters do.
+    start_sim({"--tcp", "0", "--whole-answers", "--device-at", "5", "--device-at", "3"});
     ASSERT_TRUE(sim->path().rfind("tcp://127.0.0.1:", 0) == 0);
     write_ini(ini_for_sim());
     start_console();
@@ -34,6 +38,18 @@ TEST_F(ConsoleOnSim, OverTcpAsOnASerialLine)
     const int lines = int(info_lines().size());
     click(find<QPushButton>("Bzapros"));
     EXPECT_EQ(int(info_lines().size()), lines) << "connected again, every answer good";
+    EXPECT_EQ(boxes.size(), 1);
+
+    // A number search, cut short by Q once number 6 is under way, finds both devices.
+    QTimer hand;
+    QObject::connect(&hand, &QTimer::timeout, [&] {
+        if (glav->status_panel(5).startsWith(QStringLiteral(" Номер: 6 ск=")))
+            QTest::keyClick(glav.get(), Qt::Key_Q);
+    });
+    hand.start(0);
+    find<QAction>("N_poisk_num")->trigger();
+    EXPECT_TRUE(info_lines().contains("Ответилo:2 приборов:   №№:  3 5   :! паритет:0 стопбит:1 !"))
+        << info_lines().join('\n').toStdString();
     EXPECT_EQ(boxes.size(), 1);
 }
 
