@@ -96,6 +96,9 @@ bool Clickable::press(QWidget* field)
 bool Clickable::eventFilter(QObject* watched, QEvent* event)
 {
     auto* field = static_cast<QWidget*>(watched);
+    // A greyed field takes no clicks, though Qt still shows them to its filters.
+    if (!field->isEnabled())
+        return QObject::eventFilter(watched, event);
     switch (event->type()) {
     case QEvent::MouseButtonRelease:
         if (gesture_ == Gesture::Click && static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton &&

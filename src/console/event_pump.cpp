@@ -1,7 +1,11 @@
 #include "console/event_pump.h"
 
+#include <algorithm>
+
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QKeyEvent>
+#include <QThread>
 
 namespace varnok {
 
@@ -45,6 +49,18 @@ bool EventPump::eventFilter(QObject* watched, QEvent* event)
         return held_.contains(watched);
     default:
         return QObject::eventFilter(watched, event);
+    }
+}
+
+void PumpedSleeper::sleep_ms(unsigned ms)
+{
+    const QDeadlineTimer deadline(ms);
+    for (;;) {
+        pump_.pump();
+        const qint64 left = deadline.remainingTime();
+        if (left <= 0)
+            return;
+        QThread::msleep(static_cast<unsigned long>(std::min<qint64>(left, 10)));
     }
 }
 

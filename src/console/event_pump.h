@@ -30,4 +30,15 @@ private:
     QSet<QObject*> held_;
 };
 
+// A pause during which the window stays drawn: events are pumped (input swallowed) until
+// the time is up.
+class PumpedSleeper : public Sleeper {
+public:
+    explicit PumpedSleeper(EventPump& pump) : pump_(pump) {}
+    void sleep_ms(unsigned ms) override;
+
+private:
+    EventPump& pump_;
+};
+
 }  // namespace varnok

@@ -1,5 +1,6 @@
 #include "console/readings_page.h"
 
+#include <QFontMetrics>
 #include <QRadioButton>
 #include <cmath>
 #include <QStyle>
@@ -13,11 +14,32 @@
 #include "console/value_text.h"
 #include "ui_readings_page.h"
 
+// The pictures live in the console's static library, which nothing else would pull in.
+static void init_picture_resources()
+{
+    Q_INIT_RESOURCE(varnok);
+}
+
 namespace varnok {
 
 namespace {
 
 constexpr int kBrightest = 3;  // slider maximum; position = 3 - brightness + 1
+
+// The pictures of the relays and switches, each pair at one place, with what they say.
+struct Picture {
+    const char* label;
+    const char* image;
+    const char* name;
+};
+constexpr Picture kPictures[] = {
+    {"Image_K1_on", "relay_on", "K1 включено"},           {"Image_K1_off", "relay_off", "K1 выключено"},
+    {"Image_K2_on", "relay_on", "K2 включено"},           {"Image_K2_off", "relay_off", "K2 выключено"},
+    {"Image_K3_on", "relay_on", "K3 включено"},           {"Image_K3_OFF", "relay_off", "K3 выключено"},
+    {"Image_swXP1_on", "jumper_on", "XP1 включено"},      {"Image_swXP1_off", "jumper_off", "XP1 выключено"},
+    {"Image_swJmp78_on", "jumper_on", "JMP(7-8) включено"}, {"Image_swJMP78_off", "jumper_off", "JMP(7-8) выключено"},
+    {"Image_swXP3_on", "jumper_on", "XP3 включено"},      {"Image_swXP3_off", "jumper_off", "XP3 выключено"},
+};
 
 }  // namespace
 
@@ -85,6 +107,21 @@ ReadingsPage::ReadingsPage(ConsoleContext& ctx, ExchangeLog& log, QToolButton* T
     ui_->readingsLeftLayout->insertWidget(ui_->readingsLeftLayout->indexOf(ui_->Bzapros) + 1, Btrend);
     connect(Btrend, &QPushButton::clicked, trend_, &TFtrend::open);
     connect(ui_->TrackBar_light, &QSlider::valueChanged, this, &ReadingsPage::TrackBar_lightChange);
+    load_pictures();
+}
+
+void ReadingsPage::load_pictures()
+{
+    init_picture_resources();
+    for (const Picture& p : kPictures) {
+        auto* label = findChild<QLabel*>(QLatin1String(p.label));
+        label->setPixmap(QPixmap(QStringLiteral(":/varnok/%1.png").arg(QLatin1String(p.image))));
+        label->setAccessibleName(QString::fromUtf8(p.name));
+    }
+    // The jumper's pictures stand under its name in the line of switch names.
+    const int indent = QFontMetrics(ui_->ST_allsw->font()).horizontalAdvance(QStringLiteral("XP1    "));
+    ui_->Image_swJmp78_on->setIndent(indent);
+    ui_->Image_swJMP78_off->setIndent(indent);
 }
 
 ReadingsPage::~ReadingsPage() = default;
@@ -279,6 +316,12 @@ void ReadingsPage::TabSheet1Show()
 }
 
 void ReadingsPage::TabSheet1Hide() { Timer_opros.stop(); }
+
+void ReadingsPage::show_jumper(bool set)
+{
+    ui_->Image_swJmp78_on->setVisible(set);
+    ui_->Image_swJMP78_off->setVisible(false);
+}
 
 void ReadingsPage::LEizm_teClick(int i)
 {

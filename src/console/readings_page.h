@@ -55,6 +55,9 @@ public:
     void LlightClick();
     void TrackBar_lightChange(int position);
 
+    // The jumper JMP78: pictured set while calibration may run, not pictured otherwise.
+    void show_jumper(bool set);
+
     Ui::ReadingsPage& form() { return *ui_; }
     TFtrend& trend() { return *trend_; }
 
@@ -83,6 +86,7 @@ private:
     // Appends the error line of a failed exchange; true when the code is good.
     bool report(uint8_t code);
     void select_mode(int index);
+    void load_pictures();
 
     ConsoleContext& ctx_;
     ExchangeLog& log_;

@@ -15,6 +15,7 @@
 #include <QToolButton>
 
 #include "console/busy.h"
+#include "console/calib/calib_page.h"
 #include "console/clickable.h"
 #include "console/console_context.h"
 #include "console/digit_filter.h"
@@ -88,6 +89,10 @@ TFglav::TFglav(ConsoleContext& ctx, QWidget* parent)
     readings_ = new ReadingsPage(ctx_, *log_, tool_button("ToolButton1"),
                                  [this](const QString& text) { set_status_panel(5, text); }, ui_->TabSheet1);
     add_page(ui_->TabSheet1, readings_);
+    calib_ = new CalibPage(
+        ctx_, *log_, [this](const QString& text) { set_status_panel(5, text); },
+        [this](bool set) { readings_->show_jumper(set); }, ui_->TabSheet3);
+    add_page(ui_->TabSheet3, calib_);
 
     ParamsPage::Shell shell;
     shell.status = [this](const QString& text) { set_status_panel(5, text); };
@@ -326,6 +331,7 @@ void TFglav::FormCreate()
     readings_->Timer_opros.stop();
     readings_->periodic_opros = false;
     readings_->periodic_opros_in_process = false;
+    calib_->FormCreate();
     ui_->Esysnum->setText(QString::number(link.sys_num));
     ui_->UpDown_adr->setPosition(link.sys_num);
 }
@@ -363,11 +369,15 @@ void TFglav::page_changed(int index)
 {
     if (shown_page_ == 0)
         readings_->TabSheet1Hide();
+    else if (shown_page_ == 2)
+        calib_->TabSheet3Hide();
     shown_page_ = index;
     if (index == 0)
         readings_->TabSheet1Show();
     else if (index == 1)
         params_->TabSheet2Show();
+    else if (index == 2)
+        calib_->TabSheet3Show();
 }
 
 void TFglav::changeEvent(QEvent* event)

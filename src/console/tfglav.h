@@ -19,6 +19,7 @@ class TFglav;
 namespace varnok {
 
 struct ConsoleContext;
+class CalibPage;
 class DeviceSearch;
 class DigitFilter;
 class ExchangeLog;
@@ -76,6 +77,7 @@ public:
 
     ExchangeLog& log() { return *log_; }
     ReadingsPage& readings() { return *readings_; }
+    CalibPage& calib() { return *calib_; }
     ParamsPage& params() { return *params_; }
     DeviceSearch& search() { return *search_; }
     Ui::TFglav& form() { return *ui_; }
@@ -105,6 +107,7 @@ private:
     std::unique_ptr<Ui::TFglav> ui_;
     ExchangeLog* log_ = nullptr;
     ReadingsPage* readings_ = nullptr;
+    CalibPage* calib_ = nullptr;
     ParamsPage* params_ = nullptr;
     DigitFilter* digits_ = nullptr;
     std::array<QLabel*, 6> panels_{};

@@ -1,5 +1,6 @@
 #include "console/up_down.h"
 
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -39,6 +40,16 @@ void UpDown::setPosition(int position)
         associate_->setText(QString::number(position_));
 }
 
+void UpDown::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_Up)
+        stepUp();
+    else if (event->key() == Qt::Key_Down)
+        stepDown();
+    else
+        QWidget::keyPressEvent(event);
+}
+
 void UpDown::step(int direction)
 {
     // The edit's text is the base of the step when it holds a number.
@@ -48,11 +59,21 @@ void UpDown::step(int direction)
         if (ok)
             position_ = std::clamp(shown, min_, max_);
     }
-    const int next = position_ + direction * increment_;
     bool allow = true;
-    emit changingEx(allow, next, direction);
+    emit changingEx(allow, position_ + direction * increment_, direction);
+    // A handler may have moved the control itself; the step goes on from where it now stands.
     if (allow)
-        setPosition(next);
+        setPosition(position_ + direction * increment_);
+}
+
+void UpDown::moveTo(int position)
+{
+    if (position == position_)
+        return;
+    bool allow = true;
+    emit changingEx(allow, position, position > position_ ? +1 : -1);
+    if (allow)
+        setPosition(position);
 }
 
 }  // namespace varnok

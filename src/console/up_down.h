@@ -4,6 +4,7 @@
 
 #include <QWidget>
 
+class QKeyEvent;
 class QLineEdit;
 class QToolButton;
 
@@ -22,12 +23,19 @@ public:
     int position() const { return position_; }
     // Sets the position (clamped) and shows it in the edit; no change signal.
     void setPosition(int position);
+    // Moves to a position as the program does: the handlers hear of the move first, as of a
+    // step; nothing at all happens when the control already stands there.
+    void moveTo(int position);
 
     // The arrow buttons, as a user presses them.
     void stepUp() { step(+1); }
     void stepDown() { step(-1); }
     QToolButton* upButton() const { return up_; }
     QToolButton* downButton() const { return down_; }
+
+protected:
+    // With the focus, the arrow keys step as the arrow buttons do.
+    void keyPressEvent(QKeyEvent* event) override;
 
 signals:
     // Before a step: the value the step would give (possibly outside the range) and its
