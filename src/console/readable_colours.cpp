@@ -43,6 +43,7 @@ QColor step(const QColor& c, const QColor& against, double minimum, int directio
 
 const char* const kDesignedSheet = "varnokDesignedSheet";
 const char* const kDesignedPalette = "varnokDesignedPalette";
+const char* const kAdjusting = "varnokAdjusting";  // set while the palette set is our own
 
 // What a widget's text is drawn on: a field's own base; otherwise the window colour of the
 // nearest widget that fills its background (a label fills none of its own).
@@ -81,8 +82,11 @@ void keep_palette_readable(QWidget* w)
                 changed = true;
             }
         }
-    if (changed)
+    if (changed) {
+        w->setProperty(kAdjusting, true);
         w->setPalette(p);
+        w->setProperty(kAdjusting, QVariant());
+    }
 }
 
 }  // namespace
@@ -165,10 +169,18 @@ void ReadableColours::apply(QWidget* root)
 
 bool ReadableColours::eventFilter(QObject* watched, QEvent* event)
 {
-    if (event->type() == QEvent::Show || event->type() == QEvent::ApplicationPaletteChange) {
+    const QEvent::Type type = event->type();
+    if (type == QEvent::Show || type == QEvent::ApplicationPaletteChange) {
         auto* w = qobject_cast<QWidget*>(watched);
         if (w && w->isWindow())
             apply(w);
+    } else if (type == QEvent::PaletteChange) {
+        // A page giving a label a colour of its own while it runs: that colour is the design now.
+        auto* w = qobject_cast<QWidget*>(watched);
+        if (w && w->testAttribute(Qt::WA_SetPalette) && !w->property(kAdjusting).isValid()) {
+            w->setProperty(kDesignedPalette, QVariant::fromValue(w->palette()));
+            keep_palette_readable(w);
+        }
     }
     return QObject::eventFilter(watched, event);
 }

@@ -32,8 +32,9 @@ QColor readable_on(const QColor& wanted, const QColor& against);
 QString readable_style(const QString& sheet, const QColor& text, const QColor& base);
 
 // Keeps the fixed colours of every window of the program readable: the style sheets of a
-// window's widgets are rewritten from their designed text when the window is first shown
-// and whenever the application's palette changes.
+// window's widgets are rewritten from their designed text, and text colours fixed by a
+// widget's own palette adjusted, when the window is shown and whenever the application's
+// palette changes; a palette a widget is given while the program runs is adjusted at once.
 class ReadableColours : public QObject {
 public:
     explicit ReadableColours(QObject* parent = nullptr);
