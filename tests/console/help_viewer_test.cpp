@@ -35,6 +35,7 @@ void write_file(const QString& path, const QByteArray& bytes, int seconds_ahead 
     QFile f(path);
     ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
     f.write(bytes);
+    f.flush();  // a write still buffered at close would set the time to now again
     f.setFileTime(QDateTime::currentDateTime().addSecs(seconds_ahead), QFileDevice::FileModificationTime);
 }
 
