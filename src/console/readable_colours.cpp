@@ -131,10 +131,14 @@ QString readable_style(const QString& sheet, const QColor& text, const QColor& b
             b = {};
         const QColor own_fg = f.hasMatch() ? QColor::fromString(f.captured(1)) : text;
         const QColor own_bg = b.hasMatch() ? QColor::fromString(b.captured(1)) : base;
-        if (b.hasMatch())
-            body.replace(b.capturedStart(1), b.capturedLength(1), readable_on(own_bg, own_fg).name());
-        else if (f.hasMatch())
-            body.replace(f.capturedStart(1), f.capturedLength(1), readable_on(own_fg, own_bg).name());
+        // Only a colour that changes is rewritten; the rest of the text stays as designed.
+        if (b.hasMatch()) {
+            if (const QColor c = readable_on(own_bg, own_fg); c != own_bg)
+                body.replace(b.capturedStart(1), b.capturedLength(1), c.name());
+        } else if (f.hasMatch()) {
+            if (const QColor c = readable_on(own_fg, own_bg); c != own_fg)
+                body.replace(f.capturedStart(1), f.capturedLength(1), c.name());
+        }
         out += sheet.mid(done, m.capturedStart(1) - done) + body;
         done = m.capturedEnd(1);
     }

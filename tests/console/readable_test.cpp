@@ -45,6 +45,35 @@ TEST(ReadableColours, ContrastAndAdjustment)
 // Light; dark from the start; dark chosen while the console runs.
 enum class Theme { light, dark, turned_dark };
 
+// A style sheet's rules, each checked on its own: a text colour against the base, a
+// background against the text, a rule with both gives way with its background; legible
+// rules and everything else in the text stay as they are.
+TEST(ReadableColours, StyleSheetRules)
+{
+    const QString sheet = QStringLiteral(
+        "h1 { color: #1f3a60; } pre { font-family: monospace; background-color: #f2f2f2; }\n"
+        "QLineEdit { background-color: #87CEFA; color: white; font-weight: bold; } .ok { color: #9ACD32; }");
+    const QString dark = readable_style(sheet, Qt::white, QColor("#2a2a2a"));
+    static const QRegularExpression rule(QStringLiteral(R"((\S+) \{([^}]*)\})"));
+    static const QRegularExpression colour(QStringLiteral(R"((background-color|color): (#[0-9a-f]{6}|\w+))"));
+    QStringList seen;
+    for (auto it = rule.globalMatch(dark); it.hasNext();) {
+        const auto r = it.next();
+        QMap<QString, QColor> c{{"color", Qt::white}, {"background-color", QColor("#2a2a2a")}};
+        for (auto ci = colour.globalMatch(r.captured(2)); ci.hasNext();) {
+            const auto m = ci.next();
+            c[m.captured(1)] = QColor::fromString(m.captured(2));
+        }
+        EXPECT_GE(contrast_ratio(c["color"], c["background-color"]), kLegible) << r.captured(0).toStdString();
+        seen << r.captured(1);
+    }
+    EXPECT_EQ(seen, QStringList({"h1", "pre", "QLineEdit", ".ok"}));
+    EXPECT_TRUE(dark.contains("color: white; font-weight: bold;")) << "the text colour of a rule with both stays";
+    EXPECT_TRUE(dark.contains("font-family: monospace;"));
+    EXPECT_TRUE(dark.contains(".ok { color: #9ACD32; }")) << "legible on the dark base";
+    EXPECT_FALSE(dark.contains("#87CEFA"));
+}
+
 class Readable : public ConsoleOnSim, public ::testing::WithParamInterface<Theme> {
 protected:
     ~Readable() override { QApplication::setPalette(QApplication::style()->standardPalette()); }
