@@ -1,6 +1,7 @@
 #include "console/tfglav.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QDir>
 #include <QShortcut>
@@ -85,6 +86,7 @@ TFglav::TFglav(ConsoleContext& ctx, QWidget* parent)
 
     build_tool_bar();
     build_status_bar();
+    build_fast_exchange_box();
 
     readings_ = new ReadingsPage(ctx_, *log_, tool_button("ToolButton1"),
                                  [this](const QString& text) { set_status_panel(5, text); }, ui_->TabSheet1);
@@ -236,6 +238,24 @@ void TFglav::build_status_bar()
     }
 }
 
+// The opt-in fast exchange, a check box under the poll period.
+void TFglav::build_fast_exchange_box()
+{
+    auto* box = new QCheckBox(QStringLiteral("быстрый обмен"), ui_->Panel_left);
+    box->setObjectName(QStringLiteral("ChBfast_obmen"));
+    box->setAccessibleName(box->text());
+    box->setToolTip(QStringLiteral("быстрый обмен: ответ принимается, как только пришёл целиком, "
+                                   "паузы вокруг запроса - 3,5 символа линии"));
+    QGridLayout* column = ui_->leftLayout;
+    int row = 0, col = 0, rows = 0, cols = 0;
+    column->getItemPosition(column->indexOf(ui_->leftSpacer), &row, &col, &rows, &cols);
+    column->removeItem(ui_->leftSpacer);
+    column->addWidget(box, row, 0, 1, 2);
+    column->addItem(ui_->leftSpacer, row + 1, 0, 1, 2);
+    // Toggled, not clicked: a screen reader's toggle must switch the mode as a click does.
+    connect(box, &QCheckBox::toggled, this, &TFglav::ChBfast_obmenClick);
+}
+
 // A page fills its sheet, and scrolls where the window is smaller than the page.
 void TFglav::add_page(QWidget* sheet, QWidget* page)
 {
@@ -344,6 +364,9 @@ void TFglav::show_connection()
     ui_->CBparity->setCurrentIndex(link.parity <= 2 ? link.parity : -1);
     ui_->CBstopbit->setCurrentIndex(link.stopbit == 1 || link.stopbit == 2 ? link.stopbit - 1 : -1);
     ui_->CBtime_opros->setCurrentIndex(ctx_.n_time_opros);
+    auto* fast = findChild<QCheckBox*>(QStringLiteral("ChBfast_obmen"));
+    const QSignalBlocker quiet(fast);
+    fast->setChecked(link.fast_exchange);
     show_port_paths();
 }
 
@@ -397,8 +420,10 @@ void TFglav::activation_changed()
         const bool run = !activated_once_ || left_for_own_window_;
         activated_once_ = true;
         left_for_own_window_ = false;
+        // After the events already queued, the window's first painting among them: the
+        // activation blocks while it asks the device, which on a silent line takes a while.
         if (run)
-            when_idle([this] { FormActivate(); });
+            QTimer::singleShot(0, this, [this] { when_idle([this] { FormActivate(); }); });
         return;
     }
     if (QApplication::activeModalWidget())
@@ -530,6 +555,8 @@ void TFglav::UpDown_adrChangingEx(bool& AllowChange, int NewValue, int /*Directi
         ctx_.link.sys_num = static_cast<uint8_t>(NewValue);
     AllowChange = true;
 }
+
+void TFglav::ChBfast_obmenClick(bool checked) { ctx_.link.fast_exchange = checked; }
 
 void TFglav::EsysnumChange() { ui_->Ecur_sysnum->setText(QString::number(ctx_.link.sys_num)); }
 

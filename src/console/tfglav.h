@@ -49,6 +49,7 @@ public:
     void CBstopbitChange(int index);
     void UpDown_adrChangingEx(bool& AllowChange, int NewValue, int Direction);
     void EsysnumChange();
+    void ChBfast_obmenClick(bool checked);
     void ToolButton9Click();
     void ToolButton10Click();
     void ToolButton11Click();
@@ -94,6 +95,7 @@ private:
     void build_tool_bar();
     void build_status_bar();
     void build_frame_log_item();
+    void build_fast_exchange_box();
     void add_page(QWidget* sheet, QWidget* page);
     void show_port_paths();
     void connect_controls();

@@ -1,5 +1,6 @@
 #include "link/link.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -9,6 +10,13 @@ namespace varnok {
 void ThreadSleeper::sleep_ms(unsigned ms)
 {
     timespec ts{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
+    while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+    }
+}
+
+void ThreadSleeper::sleep_us(unsigned us)
+{
+    timespec ts{static_cast<time_t>(us / 1000000), static_cast<long>(us % 1000000) * 1000L};
     while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
     }
 }
@@ -92,6 +100,25 @@ void Link::vich_timeout(uint8_t number_scor, uint8_t /*kol_byte*/)
     time_pause_before = t_end_packet[c];
 }
 
+std::chrono::nanoseconds Link::char_time() const
+{
+    // Before the port was ever set up, the slowest speed: its times hold for any other.
+    const uint64_t speed = dcb.BaudRate != 0 ? dcb.BaudRate : uint64_t(scor[1]);
+    const uint64_t bits = 1 + uint64_t(bytesize) + (parity != 0 ? 1 : 0) + (stopbit == 2 ? 2 : 1);
+    return std::chrono::nanoseconds(1'000'000'000ULL * bits / speed);
+}
+
+std::chrono::nanoseconds Link::frame_gap() const
+{
+    return std::max<std::chrono::nanoseconds>(char_time() * 7 / 2, std::chrono::microseconds(1750));
+}
+
+void Link::pause(std::chrono::nanoseconds length)
+{
+    if (length > std::chrono::nanoseconds::zero())
+        sleeper.sleep_us(unsigned(std::chrono::ceil<std::chrono::microseconds>(length).count()));
+}
+
 void Link::tuda(Frame& ozuper, uint8_t kb)
 {
     // Every byte the builder produced goes out, up to the last position of the buffer; the
@@ -99,7 +126,10 @@ void Link::tuda(Frame& ozuper, uint8_t kb)
     if (kb > kFrameSize - 1)
         kb = kFrameSize - 1;
     hcom.purge_input();
-    sleeper.sleep_ms(time_pause_before);
+    if (fast_exchange)
+        pause(line_quiet_since_ + frame_gap() - Clock::now());  // silence already past counts
+    else
+        sleeper.sleep_ms(time_pause_before);
     for (size_t i = size_t(kb) + 1; i <= size_t(kb) + 2 && i < kFrameSize; ++i)
         ozuper[i] = 0;
     size_t written = 0;
@@ -111,7 +141,13 @@ void Link::tuda(Frame& ozuper, uint8_t kb)
     if (tap)
         tap->sent(&ozuper[1], kb);  // the frame as the console sent it, even to a port that failed
     report_broken();
-    sleeper.sleep_ms(time_pause_after);
+    // A port takes the frame into its buffer at once and sends it at the pace of the line.
+    request_end_ = Clock::now() + char_time() * kb;
+    line_quiet_since_ = request_end_;
+    if (fast_exchange)
+        pause(frame_gap());
+    else
+        sleeper.sleep_ms(time_pause_after);
 }
 
 void Link::fill(Frame& buf) const
@@ -140,20 +176,94 @@ void Link::report_broken()
                             "\nПодключиться снова: «инициализация СОМпорта».");
 }
 
+// One read under time-outs of its own; the port keeps the time-outs in force for the next.
+// A byte received leaves the line quiet from now on.
+int Link::read_with(const CommTimeouts& t, uint8_t* at, size_t n, size_t& got)
+{
+    hcom.set_timeouts(t);
+    const int e = hcom.read(at, n, got);
+    hcom.set_timeouts(commtimeouts);
+    if (got > 0)
+        line_quiet_since_ = Clock::now();
+    return e;
+}
+
 // One one-byte read into position 1; true when it delivered a byte. `call_ok` tells
 // whether the port reported the call as successful (a time-out is a success).
-bool Link::read_one(Frame& buf, bool& call_ok)
+bool Link::read_one(Frame& buf, bool& call_ok, const CommTimeouts& t)
 {
     uint8_t byte = 0;
     size_t got = 0;
-    call_ok = hcom.read(&byte, 1, got) == 0;
+    call_ok = read_with(t, &byte, 1, got) == 0;
     if (got == 1)
         buf[1] = byte;
     return got == 1;
 }
 
-void Link::suda(Frame& buf, uint8_t& kpb, uint8_t kol_wait_bytes)
+// Time-outs of a read that must end by `deadline`; past it, the read takes only what has come.
+CommTimeouts Link::until(Clock::time_point deadline) const
 {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    if (left <= 0)
+        return {kReadNoWait, 0, 0, 0, 0};
+    return {0, 0, uint32_t(left), 0, 0};
+}
+
+namespace {
+
+// Length of a Modbus RTU answer, address and CRC included, from its function code and the
+// byte after it; 0 for a function whose answer has no length of its own.
+size_t answer_length(uint8_t function, uint8_t third)
+{
+    if (function & 0x80)
+        return 5;  // exception code, CRC
+    if (function >= 1 && function <= 4)
+        return 5 + size_t(third);  // byte count, data, CRC
+    if (function == 16)
+        return 8;  // start and count echoed, CRC
+    return 0;
+}
+
+}  // namespace
+
+// The fast receive of what follows the address byte in position 1, byte by byte: it ends
+// as soon as the answer is complete by its length (at most `cap` bytes), and otherwise
+// where the described receive ends, which reads once its allowance for the expected bytes
+// has passed: on the interval time-out after the later of that moment and the last byte,
+// or on the total time-out. A damaged answer ends the same ways and is then told by the
+// answer check. Returns the number of bytes after the address.
+size_t Link::read_by_length(Frame& buf, size_t cap, Clock::time_point allowance_end)
+{
+    const CommTimeouts& t = commtimeouts;  // those the port applies to the described read
+    const Clock::time_point deadline =
+        allowance_end + std::chrono::milliseconds(uint64_t(t.ReadTotalTimeoutMultiplier) * cap + t.ReadTotalTimeoutConstant);
+    size_t want = std::min(cap, kFrameSize - 2);
+    size_t got = 0;
+    Clock::time_point last{};
+    while (got < want) {
+        Clock::time_point by = deadline;
+        if (got > 0 && t.ReadIntervalTimeout != 0)
+            by = std::min(by, std::max(allowance_end, last) + std::chrono::milliseconds(t.ReadIntervalTimeout));
+        size_t one = 0;
+        read_with(until(by), &buf[2 + got], 1, one);
+        if (one == 0)
+            break;
+        last = Clock::now();
+        if (++got == 2)
+            if (const size_t length = answer_length(buf[2], buf[3]); length != 0)
+                want = std::min(want, length - 1);
+    }
+    return got;
+}
+
+void Link::suda(Frame& buf, uint8_t& kpb, uint8_t kol_wait_bytes, unsigned settle_ms)
+{
+    CommTimeouts first = commtimeouts;
+    if (fast_exchange)
+        first.ReadTotalTimeoutConstant += settle_ms;  // listen while the device settles
+    else if (settle_ms != 0)
+        sleeper.sleep_ms(settle_ms);
+
     kpb = 0;
     pr_out = 0;
     fill(buf);
@@ -165,7 +275,7 @@ void Link::suda(Frame& buf, uint8_t& kpb, uint8_t kol_wait_bytes)
             pr_out = 1;
         for (int attempt = 0; attempt < 3; ++attempt) {
             bool ok = false;
-            const bool got = read_one(buf, ok);
+            const bool got = read_one(buf, ok, pass == 0 && attempt == 0 ? first : commtimeouts);
             last_got = got ? 1 : 0;
             if (got && buf[1] == sys_num) {
                 found = true;
@@ -181,13 +291,17 @@ void Link::suda(Frame& buf, uint8_t& kpb, uint8_t kol_wait_bytes)
     }
 
     const uint8_t c = num_scor < t_allow.size() ? num_scor : 0;
-    sleeper.sleep_ms(unsigned(t_allow[c]) * kol_wait_bytes);
-
+    const unsigned allowance = unsigned(t_allow[c]) * kol_wait_bytes;
     // The answer goes from position 2; never past the end of the buffer.
     const size_t room = kFrameSize - 2;
     const size_t want = kol_wait_bytes < room ? kol_wait_bytes : room;
     size_t got = 0;
-    hcom.read(&buf[2], want, got);
+    if (fast_exchange) {
+        got = read_by_length(buf, want, Clock::now() + std::chrono::milliseconds(allowance));
+    } else {
+        sleeper.sleep_ms(allowance);
+        read_with(commtimeouts, &buf[2], want, got);
+    }
     kpb = static_cast<uint8_t>(got + 1);
     after_receive(buf, kpb);
 }
@@ -199,11 +313,18 @@ void Link::suda_for_poisk(Frame& buf, uint8_t& kpb)
     fill(buf);
     keys.pressed_since_last_query(kKeyX);
 
+    // Fast: the first pass ends when the answer could have come, given the probe's wait; the
+    // second, which only gives the operator's key its chance, takes only what is there.
+    constexpr size_t kAnswerBytes = 7;  // the answer to a read of one register
+    const Clock::time_point answer_due =
+        request_end_ + std::chrono::milliseconds(fast_probe_wait) + char_time() * kAnswerBytes;
+    const CommTimeouts second = fast_exchange ? CommTimeouts{kReadNoWait, 0, 0, 0, 0} : commtimeouts;
+
     bool found = false;
     uint8_t last_got = 0;
     for (int attempt = 0; attempt < 3 && !found; ++attempt) {
         bool ok = false;
-        const bool got = read_one(buf, ok);
+        const bool got = read_one(buf, ok, fast_exchange ? until(answer_due) : commtimeouts);
         last_got = got ? 1 : 0;
         found = got && buf[1] == sys_num;
     }
@@ -212,7 +333,7 @@ void Link::suda_for_poisk(Frame& buf, uint8_t& kpb)
         pr_out = 1;
         bool any_ok = false;
         for (int attempt = 0; attempt < 3 && !any_ok; ++attempt) {
-            const bool got = read_one(buf, any_ok);
+            const bool got = read_one(buf, any_ok, second);
             last_got = got ? 1 : 0;
             if (keys.pressed_since_last_query(kKeyX)) {
                 pr_out = 1;
@@ -228,8 +349,17 @@ void Link::suda_for_poisk(Frame& buf, uint8_t& kpb)
     }
 
     if (pr_out == 0) {
+        constexpr size_t kRest = kAnswerBytes - 1;
         size_t got = 0;
-        hcom.read(&buf[2], 6, got);
+        if (fast_exchange) {
+            // The described receive reads at once, but only once its pause after the request
+            // has let the answer come; the same allowance as for any answer keeps a device
+            // that pauses within its answer from being cut off.
+            const uint8_t c = num_scor < t_allow.size() ? num_scor : 0;
+            got = read_by_length(buf, kRest, Clock::now() + std::chrono::milliseconds(unsigned(t_allow[c]) * kRest));
+        } else {
+            read_with(commtimeouts, &buf[2], kRest, got);
+        }
         last_got = static_cast<uint8_t>(got);
     }
     kpb = static_cast<uint8_t>(last_got + 1);

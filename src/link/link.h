@@ -3,6 +3,7 @@
 // from the speed code, and the transmit and receive of frames.
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -33,10 +34,17 @@ public:
     void vich_timeout(uint8_t number_scor, uint8_t kol_byte);
 
     void tuda(Frame& ozuper, uint8_t kb);
-    void suda(Frame& buf, uint8_t& kpb, uint8_t kol_wait_bytes);
+    // `settle_ms`: time the device takes before it answers (storing written values); slept
+    // before the receive, or in the fast exchange added to the wait for the answer.
+    void suda(Frame& buf, uint8_t& kpb, uint8_t kol_wait_bytes, unsigned settle_ms = 0);
     // Throws SearchAborted when the X key was pressed during the second pass.
     void suda_for_poisk(Frame& buf, uint8_t& kpb);
     uint8_t tuda_suda_poisk(Frame& ozuper, uint8_t dl_note, Frame& buf, uint8_t& dl_otvet);
+
+    // One character on the line at the speed the port was last set to, and the 3.5
+    // characters of silence that separate frames (never less than 1.75 ms).
+    std::chrono::nanoseconds char_time() const;
+    std::chrono::nanoseconds frame_gap() const;
 
     // Outcome of the last hunt for the address byte: 0 first pass, 1 second pass, 2 none.
     uint8_t pr_out = 0;
@@ -62,13 +70,22 @@ public:
     const PortMap& ports;
 
 private:
+    using Clock = std::chrono::steady_clock;
+
     void record_failure(int error, const char* step);
-    bool read_one(Frame& buf, bool& call_ok);
+    int read_with(const CommTimeouts& t, uint8_t* at, size_t n, size_t& got);
+    bool read_one(Frame& buf, bool& call_ok, const CommTimeouts& t);
+    CommTimeouts until(Clock::time_point deadline) const;
+    size_t read_by_length(Frame& buf, size_t cap, Clock::time_point allowance_end);
+    void pause(std::chrono::nanoseconds length);
     void fill(Frame& buf) const;
     void after_receive(const Frame& buf, uint8_t kpb);
     void report_broken();
 
     bool broken_told_ = false;  // the broken connection was reported
+
+    Clock::time_point request_end_{};       // when the last request has left the line
+    Clock::time_point line_quiet_since_{};  // the last character on the line, ours or the device's
 };
 
 }  // namespace varnok

@@ -59,6 +59,13 @@ struct LinkSettings {
 
     uint16_t time_pause_before = 10;
     uint16_t time_pause_after = 10;
+
+    // Opt-in fast exchange; off, the time-outs and pauses above rule. On, a receive ends as
+    // soon as the answer is complete by its length, the pauses around a request are the
+    // line's 3.5 character times, and a probe waits `fast_probe_wait` ms beyond the line
+    // time of its answer.
+    bool fast_exchange = false;
+    uint16_t fast_probe_wait = 20;
 };
 
 }  // namespace varnok

@@ -21,6 +21,8 @@ class Sleeper {
 public:
     virtual ~Sleeper() = default;
     virtual void sleep_ms(unsigned ms) = 0;
+    // The fast exchange's pauses are fractions of a millisecond; by default they round up.
+    virtual void sleep_us(unsigned us) { sleep_ms((us + 999) / 1000); }
 };
 
 // Whether a key was pressed since the previous query of the same key.
@@ -50,6 +52,7 @@ public:
 class ThreadSleeper : public Sleeper {
 public:
     void sleep_ms(unsigned ms) override;
+    void sleep_us(unsigned us) override;
 };
 
 class NoKeys : public KeyState {

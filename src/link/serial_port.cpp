@@ -123,6 +123,16 @@ int SerialPort::read(uint8_t* data, size_t n, size_t& got)
         return EBADF;
     if (n == 0)
         return 0;
+    if (timeouts_.ReadIntervalTimeout == kReadNoWait && timeouts_.ReadTotalTimeoutMultiplier == 0 &&
+        timeouts_.ReadTotalTimeoutConstant == 0) {
+        const ssize_t r = ::read(fd_, data, n);
+        const int e = r < 0 ? errno : 0;
+        if (r > 0)
+            got = size_t(r);
+        if (transport_->ends_broken() && (r == 0 || (r < 0 && e != EAGAIN && e != EINTR)))
+            return lose(r == 0 ? ECONNRESET : e);  // the connection's far end is gone
+        return r >= 0 || e == EAGAIN || e == EINTR || e == EIO ? 0 : e;
+    }
     const auto start = Clock::now();
     uint64_t total_ms = uint64_t(timeouts_.ReadTotalTimeoutMultiplier) * n +
                         timeouts_.ReadTotalTimeoutConstant;

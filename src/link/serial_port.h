@@ -34,6 +34,10 @@ struct CommTimeouts {
     uint32_t WriteTotalTimeoutConstant = 0;
 };
 
+// As on Win32: a read interval of this value with both read totals 0 returns at once with
+// whatever has already come.
+inline constexpr uint32_t kReadNoWait = 0xFFFFFFFF;
+
 // A read whose time-outs are all zero would wait for ever on a silent line; it is
 // bounded by this instead.
 inline constexpr uint32_t kReadCapMs = 2000;

@@ -89,8 +89,7 @@ void ModbusMaster::write_holding_2registers(uint16_t na, uint16_t kol, std::span
     }
     link.tuda(ozuper, dl_note);
     kol_wait_bytes = 8;
-    link.sleeper.sleep_ms(20u * kol);  // the device stores the values before it answers
-    link.suda(buf, dl_otvet, kol_wait_bytes);
+    link.suda(buf, dl_otvet, kol_wait_bytes, 20u * kol);  // the device stores the values before it answers
 }
 
 void ModbusMaster::receive_again()

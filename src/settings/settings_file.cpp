@@ -24,6 +24,9 @@ namespace {
 constexpr const char* kLink = "связь";
 constexpr const char* kTimeouts = "таймауты";
 constexpr const char* kPorts = "порты";
+constexpr const char* kFast = "быстрый обмен";
+constexpr const char* kFastOn = "ВКЛЮЧЕН";
+constexpr const char* kFastProbeWait = "ОЖИДАНИЕ ПРИ ПОИСКЕ";
 constexpr const char* kJournal = "журнал";
 constexpr const char* kToFile = "В ФАЙЛ";
 
@@ -225,6 +228,10 @@ bool SettingsFile::ToIni(bool Always)
         ini.SetValue(kLink, "ПАРИТЕТ", std::to_string(link_.parity).c_str());
         ini.SetValue(kLink, "СТОПБИТ", std::to_string(link_.stopbit).c_str());
         ini.SetValue(kLink, "ПЕРИОД ОПРОСА", std::to_string(n_time_opros_).c_str());
+        // The fast exchange is remembered once it was switched on; a file that never had it
+        // (a first start among them) keeps only the sections above.
+        if (!Always && (link_.fast_exchange || ini.GetValue(kFast, kFastOn, nullptr)))
+            ini.SetValue(kFast, kFastOn, link_.fast_exchange ? "1" : "0");
     }
     if (Always) {
         for (const TimeoutKey& k : kTimeoutKeys) {
@@ -342,6 +349,8 @@ void SettingsFile::From_Ini()
     n_time_opros_ = uint8_t(get_int(kLink, "ПЕРИОД ОПРОСА", 2, 0, long(var_time_opros.size()) - 1));
     for (const TimeoutKey& k : kTimeoutKeys)
         link_.*k.in_force = uint16_t(get_int(kTimeouts, k.name, k.def, 0, UINT16_MAX));
+    link_.fast_exchange = get_int(kFast, kFastOn, 0, 0, 1) == 1;
+    link_.fast_probe_wait = uint16_t(get_int(kFast, kFastProbeWait, 20, 0, 1000));
     time_opros_ = var_time_opros[n_time_opros_];
 }
 

@@ -36,15 +36,16 @@ public:
     bool open_or_create();
 
     // Writes "связь" and, when `Always`, "таймауты" from the stored time-outs, which are then
-    // put in force. Everything else in the file is kept. False, with problem() set, when the
+    // put in force. On exit (not `Always`) the fast exchange's switch goes to "быстрый обмен"
+    // when it is on or the file already holds it. Everything else in the file is kept. False, with problem() set, when the
     // file could not be written, or when it exists but could not be read: overwriting it
     // would destroy what is there.
     bool ToIni(bool Always);
 
     // Port number into num_name_comport and name_comport (1 when missing or outside 1..16).
     void read_port();
-    // Network number, line, poll period and the time-outs in force, each falling back to its
-    // default when missing, not an integer or out of range.
+    // Network number, line, poll period, the time-outs in force and the fast exchange, each
+    // falling back to its default when missing, not an integer or out of range.
     // Both leave every value untouched when no file content was loaded or created.
     void From_Ini();
 

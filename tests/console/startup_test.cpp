@@ -1,4 +1,6 @@
 // Start-up, activation, the connection column and the settings file, against the simulator.
+#include <QAccessible>
+
 #include "console_fixture.h"
 #include "support/libmodbus_slave.h"
 #include "support/pty.h"
@@ -72,6 +74,35 @@ TEST_F(Startup, ClosingRewritesOnlyTheLinkSectionAndKeepsHandEditedTimeouts)
     EXPECT_TRUE(after.contains("СКОРОСТЬ=19200\n")) << after.toStdString();
     EXPECT_TRUE(after.contains(" RTTC=300\n")) << after.toStdString();
     EXPECT_TRUE(after.contains(QStringLiteral("COM1=") + QString::fromStdString(sim->path())));
+}
+
+TEST_F(Startup, TheFastExchangeBoxSwitchesTheLinkAndIsRememberedAcrossRuns)
+{
+    start_all();
+    auto* box = find<QCheckBox>("ChBfast_obmen");
+    EXPECT_EQ(box->accessibleName(), "быстрый обмен");
+    EXPECT_TRUE(box->toolTip().startsWith("быстрый обмен: "));
+    const bool was = fast_run();
+    EXPECT_EQ(box->isChecked(), was);
+
+    // A screen reader's toggle switches it as a click does.
+    QAccessibleInterface* a = QAccessible::queryAccessibleInterface(box);
+    ASSERT_TRUE(a && a->actionInterface());
+    a->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+    EXPECT_EQ(ctx->link.fast_exchange, !was);
+    glav->close();
+    EXPECT_TRUE(read_ini().contains(QStringLiteral("[быстрый обмен]\nВКЛЮЧЕН=%1\n").arg(was ? 0 : 1)))
+        << read_ini().toStdString();
+
+    msg.reset();
+    setup.reset();
+    comdcb.reset();
+    about.reset();
+    glav.reset();
+    ctx.reset();
+    start_console();
+    EXPECT_EQ(ctx->link.fast_exchange, !was);
+    EXPECT_EQ(find<QCheckBox>("ChBfast_obmen")->isChecked(), !was);
 }
 
 TEST_F(Startup, TheStoredPortAndSpeedAreWhereTheConsoleLooksForTheDevice)

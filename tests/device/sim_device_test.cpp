@@ -100,7 +100,7 @@ TEST_F(DeviceOnSim, TheXKeyAbortsTheSearchProbe)
     EXPECT_THROW(dev.zapros_adr_for_poisk(9), SearchAborted);
 }
 
-TEST_F(DeviceOnSim, InjectedFaultsGiveTheirCodes)
+TEST_F(DeviceOnSim, InjectedFaultsGiveTheirCodesInBothTimings)
 {
     open_at(9600);
     const std::pair<const char*, uint8_t> faults[] = {
@@ -108,14 +108,46 @@ TEST_F(DeviceOnSim, InjectedFaultsGiveTheirCodes)
         {"silence", kNoAnswer}, {"noise 2", kOk},       {"crc", kBadCrc},  {"address", kNoAnswer},
         {"function", kWrongFunction}, {"exception 3", 3}, {"busy", kBusy}, {"truncate 4", kBadCrc},
     };
-    for (auto [fault, code] : faults) {
-        ASSERT_EQ(sim.command(std::string("fault ") + fault).substr(0, 2), "ok") << fault;
-        EXPECT_EQ(dev.zapros_izm_znach_new(1), code) << fault;
+    for (bool fast : {false, true}) {
+        link.fast_exchange = fast;
+        for (auto [fault, code] : faults) {
+            ASSERT_EQ(sim.command(std::string("fault ") + fault).substr(0, 2), "ok") << fault;
+            EXPECT_EQ(dev.zapros_izm_znach_new(1), code) << fault << (fast ? " fast" : "");
+            sim.command("fault clear");
+        }
+        // The search-mode probe sees silence as no answer within its first pass.
+        sim.command("fault silence");
+        EXPECT_EQ(dev.zapros_adr_for_poisk(5), kInterrupted);
         sim.command("fault clear");
     }
-    // The search-mode probe sees silence as no answer within its first pass.
-    sim.command("fault silence");
-    EXPECT_EQ(dev.zapros_adr_for_poisk(5), kInterrupted);
+}
+
+// Three devices on one line at different speeds, scanned as the device search scans: each
+// number at the current speed, and each number's speed among all six.
+class ScanOnSim : public DeviceOnSim {
+protected:
+    ScanOnSim() : DeviceOnSim({"--noise", "0", "--device-at", "2", "--device-at", "4:38400", "--device-at", "5:115200"}) {}
+};
+
+TEST_F(ScanOnSim, TheFastExchangeFindsWhatTheDescribedTimingFinds)
+{
+    // A probe waits 100 ms rather than 20 beyond the line time, for a simulator that a busy
+    // machine keeps waiting; what is compared is which numbers answer at which speed.
+    link.fast_probe_wait = 100;
+    for (bool fast : {false, true}) {
+        link.fast_exchange = fast;
+        link.scor_obmena = 9600;
+        std::string single, every;
+        for (uint8_t n = 1; n <= 5; ++n) {
+            link.sys_num = n;
+            single += std::to_string(dev.otvet_ustsv(n));
+            link.sys_num = n;
+            every += std::to_string(dev.poisk_scor(n));
+        }
+        EXPECT_EQ(single, "02000") << (fast ? "fast" : "described");
+        EXPECT_EQ(every, "02046") << (fast ? "fast" : "described");
+    }
+    EXPECT_TRUE(notices.boxes.empty());
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
 #include <chrono>
+#include <tuple>
 
 #include "link/link_fixture.h"
 
@@ -193,6 +194,115 @@ TEST_F(Exchange, TransmitAndSearchReceiveInOne)
     pty.join();
     EXPECT_EQ(hex(pty.heard()), hex(frame));
     EXPECT_EQ(dl_otvet, 7);
+}
+
+// The opt-in fast exchange on the same terminal at 9600 bit/s.
+class FastExchange : public Exchange {
+protected:
+    void SetUp() override
+    {
+        Exchange::SetUp();
+        link.fast_exchange = true;
+    }
+    void frame_in(Frame& ozuper, const Bytes& frame) { std::copy(frame.begin(), frame.end(), ozuper.begin() + 1); }
+};
+
+TEST_F(FastExchange, TheReceiveEndsWhenTheAnswerIsCompleteByItsLength)
+{
+    // The bytes behind each answer stay unread: its length ended the receive, not a time-out.
+    const std::tuple<const char*, uint8_t, const char*> cases[] = {
+        {"05 83 02 81 30", 7, "exception: 5 bytes"},
+        {"05 03 02 00 05 89 87", 7, "one register: 5 + its byte count"},
+        {"05 03 06 02 05 00 00 7A 43 BC C6", 11, "three registers: 5 + 6"},
+        {"05 01 01 05 90 BB", 11, "coils: 5 + 1, though 11 were asked for"},
+        {"05 10 00 01 00 01 51 8D", 8, "write echo: 8"},
+        {"05 03 02 00 05 89 88", 7, "a wrong CRC ends it all the same"},
+    };
+    for (const auto& [answer, kol_wait_bytes, why] : cases) {
+        pty.feed(unhex(answer));
+        pty.feed(unhex("05 03 02"));
+        link.suda(buf, kpb, kol_wait_bytes);
+        EXPECT_EQ(link.pr_out, 0) << why;
+        EXPECT_EQ(hex(received(kpb)), answer) << why;
+        link.hcom.purge_input();
+    }
+    EXPECT_TRUE(sleeper.pauses.empty()) << "no allowance is slept";
+}
+
+TEST_F(FastExchange, AnAnswerCutShortEndsOnTheIntervalTimeoutAndNoMoreIsTakenThanWasAskedFor)
+{
+    pty.feed(unhex("05 03 06 02 05"));
+    pty.feed_after(300ms, unhex("00 00 7A 43 BC C6"));
+    const auto start = Clock::now();
+    link.suda(buf, kpb, 11);
+    const auto took = Clock::now() - start;
+    pty.join();
+    EXPECT_EQ(hex(received(kpb)), "05 03 06 02 05");
+    EXPECT_GE(took, 36ms);  // as described: the allowance of 11 x 3 ms, then the interval time-out
+
+    link.hcom.purge_input();
+    pty.feed(unhex("05 03 FF 01 02 03 04 05 06 07 08 09 0A"));  // a byte count beyond the request
+    link.suda(buf, kpb, 7);
+    EXPECT_EQ(kpb, 8);
+}
+
+TEST_F(FastExchange, TheLineIsSilentForThreeAndAHalfCharactersAroundARequest)
+{
+    // 9600 bit/s, 8N1: a character lasts 1041.7 us, 3.5 of them 3646 us.
+    Frame ozuper{};
+    link.tuda(ozuper, 63);  // the line has long been quiet: no pause before
+    EXPECT_EQ(sleeper.pauses_us, (std::vector<unsigned>{3646}));
+    link.tuda(ozuper, 8);  // the line still carries the 63 characters of the first frame
+    ASSERT_EQ(sleeper.pauses_us.size(), 3u);
+    EXPECT_GT(sleeper.pauses_us[1], 3646u);
+    EXPECT_LE(sleeper.pauses_us[1], 3646u + 63 * 1042u);
+    EXPECT_EQ(sleeper.pauses_us[2], 3646u);
+    EXPECT_TRUE(sleeper.pauses.empty());
+
+    open_at(6);  // 115200 bit/s: 3.5 characters are 304 us, the gap never less than 1750
+    link.tuda(ozuper, 8);
+    EXPECT_EQ(sleeper.pauses_us.back(), 1750u);
+}
+
+TEST_F(FastExchange, AWriteAnswerIsListenedForWhileTheDeviceStores)
+{
+    open_at(6);  // 4 ms per one-byte read: the hunt alone gives up after 24 ms
+    const Bytes echo = unhex("05 10 00 23 00 02 B1 86");
+    pty.feed_after(30ms, echo);
+    link.suda(buf, kpb, 8, 100);
+    pty.join();
+    EXPECT_EQ(hex(received(kpb)), hex(echo));
+    EXPECT_TRUE(sleeper.pauses.empty()) << "the settling time is listened through, not slept";
+}
+
+TEST_F(FastExchange, AProbeWaitsItsSettingBeyondTheLineTimeOfRequestAndAnswer)
+{
+    Frame ozuper{};
+    frame_in(ozuper, unhex("05 03 08 00 00 01 87 EE"));
+    uint8_t dl_otvet = 0;
+
+    // Silence: no answer after the first pass, the second takes only what is there.
+    // 9600 bit/s: request and answer take 15.6 ms on the line, plus the 20 ms wait.
+    auto start = Clock::now();
+    EXPECT_EQ(link.tuda_suda_poisk(ozuper, 8, buf, dl_otvet), 1);
+    EXPECT_GE(Clock::now() - start, 35ms);
+    EXPECT_EQ(dl_otvet, 1);
+    EXPECT_EQ(keys.queries[kKeyX], 2);
+
+    // An answer later than the wait is no answer, though the described first pass, with the
+    // start-up time-outs in force, would wait 690 ms for it; within a longer wait it is, by
+    // its length.
+    link.R_TotalTimeoutMultiplier = 5;
+    link.R_TotalTimeoutConstant = 225;
+    ASSERT_EQ(link.init_com_port_new("COM1", 9600, 0, 1, 8), 0u);
+    pty.feed_after(150ms, unhex("05 83 02 81 30"));
+    EXPECT_EQ(link.tuda_suda_poisk(ozuper, 8, buf, dl_otvet), 1);
+    pty.join();
+    link.fast_probe_wait = 500;
+    pty.feed_after(100ms, unhex("05 83 02 81 30"));
+    EXPECT_EQ(link.tuda_suda_poisk(ozuper, 8, buf, dl_otvet), 0);
+    pty.join();
+    EXPECT_EQ(hex(received(dl_otvet)), "05 83 02 81 30");
 }
 
 }  // namespace

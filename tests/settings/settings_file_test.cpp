@@ -7,6 +7,7 @@
 #include <optional>
 #include <set>
 #include <sstream>
+#include <tuple>
 
 #include "settings/settings_file.h"
 
@@ -181,6 +182,41 @@ TEST_F(SettingsFileTest, ClosingRewritesOnlyTheLinkSectionAndKeepsEverythingElse
     EXPECT_EQ(map.entries(), (std::map<int, std::string>{{2, "/dev/ttyUSB1"}, {16, "/dev/serial/by-id/usb-FTDI x"}}));
     ASSERT_TRUE(after.file.ToIni(false));
     EXPECT_EQ(text_of(path), text);  // a second write changes nothing more
+}
+
+TEST_F(SettingsFileTest, TheFastExchangeIsReadFromItsSectionAndRememberedOnceSwitchedOn)
+{
+    const std::tuple<const char*, bool, int> reads[] = {
+        {"", false, 20},
+        {"[быстрый обмен]\nВКЛЮЧЕН=1\nОЖИДАНИЕ ПРИ ПОИСКЕ=35\n", true, 35},
+        {"[быстрый обмен]\nВКЛЮЧЕН=2\nОЖИДАНИЕ ПРИ ПОИСКЕ=1001\n", false, 20},
+        {"[быстрый обмен]\nВКЛЮЧЕН=да\nОЖИДАНИЕ ПРИ ПОИСКЕ=0\n", false, 0},
+    };
+    for (const auto& [section, on, wait] : reads) {
+        put(path, std::string("[связь]\n") + section);
+        Console c(path);
+        c.link.fast_exchange = !on;
+        ASSERT_TRUE(c.start());
+        EXPECT_EQ(c.link.fast_exchange, on) << section;
+        EXPECT_EQ(c.link.fast_probe_wait, wait) << section;
+    }
+
+    // A first start writes only the described sections, whatever the switch says; closing
+    // adds the section once the switch is on, and keeps it when it goes off again.
+    fs::remove(path);
+    Console c(path);
+    c.link.fast_exchange = true;
+    ASSERT_FALSE(c.start());
+    EXPECT_EQ(text_of(path), kFirstStart);
+    c.link.fast_exchange = false;
+    ASSERT_TRUE(c.file.ToIni(false));
+    EXPECT_EQ(text_of(path), kFirstStart);
+    c.link.fast_exchange = true;
+    ASSERT_TRUE(c.file.ToIni(false));
+    EXPECT_EQ(text_of(path), kFirstStart + "\n[быстрый обмен]\nВКЛЮЧЕН=1\n");
+    c.link.fast_exchange = false;
+    ASSERT_TRUE(c.file.ToIni(false));
+    EXPECT_EQ(text_of(path), kFirstStart + "\n[быстрый обмен]\nВКЛЮЧЕН=0\n");
 }
 
 TEST_F(SettingsFileTest, FileThatCannotBeReadOrCreatedIsReportedAndLeftAlone)

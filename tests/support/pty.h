@@ -40,7 +40,14 @@ public:
         if (real_)
             std::this_thread::sleep_for(std::chrono::milliseconds(ms));
     }
+    void sleep_us(unsigned us) override
+    {
+        pauses_us.push_back(us);
+        if (real_)
+            std::this_thread::sleep_for(std::chrono::microseconds(us));
+    }
     std::vector<unsigned> pauses;
+    std::vector<unsigned> pauses_us;  // the fast exchange's pauses
 
 private:
     bool real_;
