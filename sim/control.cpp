@@ -157,7 +157,7 @@ bool parse_repeated(const std::string& word, One one, std::deque<std::array<uint
 
 }  // namespace
 
-Control::Control(Engine& engine, const Terminal& terminal) : engine_(engine), terminal_(terminal) {}
+Control::Control(Engine& engine, Terminal& terminal) : engine_(engine), terminal_(terminal) {}
 
 std::string Control::commands_help()
 {
@@ -217,6 +217,8 @@ std::string Control::commands_help()
         "  plug                    a new terminal (and the --link to it) after unplug;\n"
         "                          \"ok terminal PATH\"\n"
         "  dump                    the whole state, one \"key = value\" per line\n"
+        "  drop                    (--tcp) close the master's connection, as a converter that\n"
+        "                          restarts does; the next connection is taken as before\n"
         "  help, quit\n"
         "Fault kinds:\n";
     for (const auto& f : kFaultKinds) {
@@ -261,6 +263,12 @@ Reply Control::run(const std::string& command, Clock::time_point now)
         Reply r = ok("bye");
         r.quit = true;
         return r;
+    }
+    if (c == "drop") {
+        if (!terminal_.is_tcp())
+            return error("drop: not on TCP (--tcp)");
+        terminal_.drop_master();
+        return ok();
     }
     if (c == "dump") {
         Reply r = ok();

@@ -20,7 +20,7 @@ struct Reply {
 
 class Control {
 public:
-    Control(Engine& engine, const Terminal& terminal);
+    Control(Engine& engine, Terminal& terminal);
     Reply run(const std::string& command, Clock::time_point now);
 
     // What unplugs (false) and plugs in (true) the terminal; an empty text when it worked.
@@ -41,7 +41,7 @@ private:
     std::vector<std::string> dump(Clock::time_point now);
 
     Engine& engine_;
-    const Terminal& terminal_;
+    Terminal& terminal_;
     Plug plug_;
     size_t selected_ = 0;
 };

@@ -4,7 +4,11 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
 #include <sys/time.h>
 #include <termios.h>
 #include <unistd.h>
@@ -204,17 +208,19 @@ Terminal::~Terminal() { close(); }
 
 void Terminal::close()
 {
+    if (listener_ >= 0)
+        ::close(listener_);
     if (keeper_ >= 0)
         ::close(keeper_);
     if (fd_ >= 0)
         ::close(fd_);
-    keeper_ = fd_ = -1;
+    listener_ = keeper_ = fd_ = -1;
 }
 
 std::string Terminal::open_pty(const LineSettings& initial)
 {
     close();
-    pty_ = true;
+    kind_ = Kind::pty;
     fd_ = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd_ < 0)
         return os_error("posix_openpt");
@@ -240,7 +246,7 @@ std::string Terminal::open_pty(const LineSettings& initial)
 std::string Terminal::open_device(const std::string& path, const LineSettings& line)
 {
     close();
-    pty_ = false;
+    kind_ = Kind::device;
     path_ = path;
     fd_ = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd_ < 0)
@@ -250,9 +256,52 @@ std::string Terminal::open_device(const std::string& path, const LineSettings& l
     return configure(line);
 }
 
+std::string Terminal::open_tcp(uint16_t port, const LineSettings& line)
+{
+    close();
+    kind_ = Kind::tcp;
+    configured_ = line;
+    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (listener_ < 0)
+        return os_error("socket");
+    const int on = 1;
+    ::setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(port);
+    socklen_t len = sizeof a;
+    if (::bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(listener_, 4) != 0 ||
+        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &len) != 0)
+        return os_error("listen on 127.0.0.1:" + std::to_string(port));
+    path_ = "tcp://127.0.0.1:" + std::to_string(ntohs(a.sin_port));
+    return {};
+}
+
+void Terminal::accept_master()
+{
+    const int c = ::accept4(listener_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (c < 0)
+        return;
+    drop_master();
+    const int on = 1;
+    ::setsockopt(c, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    fd_ = c;
+}
+
+void Terminal::drop_master()
+{
+    if (kind_ != Kind::tcp || fd_ < 0)
+        return;
+    ::close(fd_);
+    fd_ = -1;
+}
+
 std::string Terminal::configure(const LineSettings& line)
 {
-    if (pty_)
+    if (kind_ == Kind::tcp)
+        configured_ = line;
+    if (kind_ != Kind::device)
         return {};
     termios t{};
     if (tcgetattr(fd_, &t) != 0)
@@ -267,7 +316,7 @@ std::string Terminal::configure(const LineSettings& line)
 
 bool Terminal::line_seen(TerminalLine& line) const
 {
-    if (!pty_) {
+    if (kind_ != Kind::pty) {
         line = {configured_.baud(), configured_.parity, configured_.stop_bits};
         return true;
     }
@@ -652,7 +701,7 @@ Clock::time_point Engine::send(std::vector<uint8_t> bytes, Clock::time_point sta
 {
     const int fd = terminal_.fd();
     Clock::time_point end = start;
-    if (!terminal_.is_pty()) {
+    if (terminal_.paces_itself()) {
         // A serial device paces the characters itself.
         sleep_until(start);
         size_t done = 0;

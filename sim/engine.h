@@ -106,7 +106,8 @@ struct TerminalLine {
 };
 
 // The simulator's end of the line: the master side of a pseudo-terminal (the console opens
-// the other side), or a serial device of its own.
+// the other side), a serial device of its own, or a TCP port on loopback where it plays an
+// Ethernet-to-RS-485 converter with the devices behind it (one master connection at a time).
 class Terminal {
 public:
     Terminal() = default;
@@ -117,26 +118,41 @@ public:
     // Each returns an empty text on success, else the reason.
     std::string open_pty(const LineSettings& initial);
     std::string open_device(const std::string& path, const LineSettings& line);
+    // Listens on 127.0.0.1:port (0: a free port); path() is then "tcp://127.0.0.1:PORT".
+    std::string open_tcp(uint16_t port, const LineSettings& line);
     // Closes the terminal as a pulled adapter would: the far side of a pseudo-terminal is
-    // hung up and its path goes away. fd() is -1 until it is opened again.
+    // hung up and its path goes away (on TCP: the connection and the listener close).
     void close();
+    bool is_open() const { return fd_ >= 0 || listener_ >= 0; }
     // Sets a serial device to the given line; a pseudo-terminal is left as the master set it.
     std::string configure(const LineSettings& line);
 
+    // The descriptor the requests come in on; on TCP the master's connection, -1 while none.
     int fd() const { return fd_; }
     const std::string& path() const { return path_; }
-    bool is_pty() const { return pty_; }
+    bool is_pty() const { return kind_ == Kind::pty; }
+    bool is_tcp() const { return kind_ == Kind::tcp; }
+    // A serial device sends at the pace of its line by itself; elsewhere the bytes are paced.
+    bool paces_itself() const { return kind_ == Kind::device; }
+
+    // TCP: the listening socket; taking a new master's connection (it replaces the one
+    // before, as a converter serving one master does); closing the connection.
+    int listener() const { return listener_; }
+    void accept_master();
+    void drop_master();
 
     // The line as the far side sees it: on a pseudo-terminal what the master set, as far as
     // the kernel keeps it; on a serial device what it was configured to. False when unknown.
     bool line_seen(TerminalLine& line) const;
 
 private:
+    enum class Kind { pty, device, tcp };
     int fd_ = -1;
     int keeper_ = -1;  // our own descriptor on the far side: the master never sees it closed
+    int listener_ = -1;
     std::string path_;
-    bool pty_ = true;
-    LineSettings configured_;  // of a serial device
+    Kind kind_ = Kind::pty;
+    LineSettings configured_;  // of a serial device, or of the converter
 };
 
 // Frames and notes with a wall-clock time stamp, one per line.

@@ -28,7 +28,13 @@ const char* kUsage =
     "Options:\n"
     "  --device PATH       answer on this serial device (e.g. a second RS-485 adapter)\n"
     "                      instead of a pseudo-terminal; its line is set to the device's own\n"
-    "  --link PATH         place a symbolic link to the terminal at PATH (an existing\n"
+    "  --tcp PORT          answer on TCP port PORT of 127.0.0.1 (0: any free port) instead of\n"
+    "                      a terminal, as an Ethernet-to-RS-485 converter with the devices\n"
+    "                      behind it: RTU frames as they are, one master connection at a time\n"
+    "                      (a new one replaces it); the first line then reads\n"
+    "                      \"varnok-sim: terminal tcp://127.0.0.1:PORT\". Its line is the\n"
+    "                      first device's; command drop closes the master's connection\n"
+  "  --link PATH         place a symbolic link to the terminal at PATH (an existing\n"
     "                      symbolic link is replaced); removed on exit\n"
     "  --control PATH      also take commands on a unix stream socket at PATH\n"
     "  --no-stdin          do not read commands from standard input (for `varnok-sim &`)\n"
@@ -46,9 +52,10 @@ const char* kUsage =
     "                      for the options and commands below (--command 'device 2' picks\n"
     "                      another)\n"
     "  --turnaround MS     delay from the end of a request to its answer (default 5)\n"
-    "  --whole-answers     on a pseudo-terminal, hand each answer over in one piece when its\n"
-    "                      last byte would have left the wire, as a USB adapter delivers it,\n"
-    "                      instead of byte by byte (no gaps between its bytes on a busy machine)\n"
+    "  --whole-answers     on a pseudo-terminal or TCP, hand each answer over in one piece\n"
+    "                      when its last byte would have left the wire, as a USB adapter or an\n"
+    "                      Ethernet converter delivers it, instead of byte by byte (no gaps\n"
+    "                      between its bytes on a busy machine)\n"
     "  --seed N            seed of the converter noise and the noise fault (default 1)\n"
     "  --noise COUNTS      converter noise, +-COUNTS (default 3; 0 makes readings steady)\n"
     "  --signal CH=PERCENT input signal of channel CH (defaults 42.5, 73.1, 12.0)\n"
@@ -107,7 +114,7 @@ volatile sig_atomic_t g_stop = 0;
 void on_signal(int) { g_stop = 1; }
 
 struct Options {
-    std::string device, link, control, log;
+    std::string device, link, control, log, tcp;
     bool no_stdin = false;
     bool whole_answers = false;
     uint32_t seed = 1;
@@ -146,6 +153,7 @@ Options parse(int argc, char** argv)
             usage_error("unknown option or missing value: " + a);
         const std::string v = argv[++i];
         if (a == "--device") o.device = v;
+        else if (a == "--tcp") o.tcp = v;
         else if (a == "--link") o.link = v;
         else if (a == "--control") o.control = v;
         else if (a == "--log") o.log = v;
@@ -171,6 +179,11 @@ Options parse(int argc, char** argv)
             o.commands.push_back("signal " + v.substr(0, eq) + " " + v.substr(eq + 1));
         } else usage_error("unknown option " + a);
     }
+    if (!o.tcp.empty() && (!o.device.empty() || !o.link.empty()))
+        usage_error("--tcp answers on a TCP port: no --device or --link with it");
+    if (!o.tcp.empty() && (o.tcp.find_first_not_of("0123456789") != std::string::npos || o.tcp.size() > 5 ||
+                           std::stoi(o.tcp) > 65535))
+        usage_error("bad TCP port " + o.tcp);
     if (!o.devices.empty() && !o.line_words.empty())
         usage_error("--device-at names every device; give its line there, not with --address, --speed, --parity, --stop");
     return o;
@@ -309,6 +322,8 @@ bool Simulator::start()
 std::string Simulator::open_terminal()
 {
     const LineSettings& first = engine_.stations().front()->line;
+    if (!opt_.tcp.empty())
+        return terminal_.open_tcp(uint16_t(std::stoi(opt_.tcp)), first);
     return opt_.device.empty() ? terminal_.open_pty(first) : terminal_.open_device(opt_.device, first);
 }
 
@@ -342,7 +357,7 @@ void Simulator::remove_link()
 
 std::string Simulator::unplug()
 {
-    if (terminal_.fd() < 0)
+    if (!terminal_.is_open())
         return "already unplugged";
     remove_link();
     terminal_.close();
@@ -352,7 +367,7 @@ std::string Simulator::unplug()
 
 std::string Simulator::plug_in()
 {
-    if (terminal_.fd() >= 0)
+    if (terminal_.is_open())
         return "already plugged in";
     if (std::string e = open_terminal(); !e.empty())
         return e;
@@ -427,7 +442,9 @@ int Simulator::run()
     bool running = true;
     while (running && !g_stop) {
         std::vector<pollfd> fds;
-        fds.push_back({terminal_.fd(), POLLIN, 0});
+        // On TCP the master's connection (none: -1, which poll passes over) and the listener.
+        fds.push_back({terminal_.fd(), short(POLLIN | (terminal_.is_tcp() ? POLLRDHUP : 0)), 0});
+        fds.push_back({terminal_.listener(), POLLIN, 0});
         if (listen_fd_ >= 0)
             fds.push_back({listen_fd_, POLLIN, 0});
         const size_t first_channel = fds.size();
@@ -450,12 +467,20 @@ int Simulator::run()
 
         if (fds[0].revents & POLLIN)
             engine_.on_readable(Clock::now());
-        else if (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL))
+        if (terminal_.is_tcp() && (fds[0].revents & (POLLRDHUP | POLLERR | POLLHUP))) {
+            terminal_.drop_master();
+            log_.note("the master closed its connection");
+        } else if (!(fds[0].revents & POLLIN) && (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL))) {
             fail("the terminal " + terminal_.path() + " went away");
+        }
+        if (fds[1].revents & POLLIN) {
+            terminal_.accept_master();
+            log_.note("a master connected");
+        }
         if (const auto d = engine_.deadline(); d && Clock::now() >= *d)
             engine_.on_deadline(Clock::now());
 
-        if (listen_fd_ >= 0 && (fds[1].revents & POLLIN)) {
+        if (listen_fd_ >= 0 && (fds[2].revents & POLLIN)) {
             const int client = ::accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
             if (client >= 0)
                 channels_.push_back({client, {}, false});

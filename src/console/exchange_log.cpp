@@ -3,6 +3,8 @@
 #include <QEvent>
 #include <QListWidget>
 
+#include "console/frame_log.h"
+#include "console/readable_colours.h"
 #include "console/value_text.h"
 #include "modbus/master.h"
 
@@ -12,6 +14,7 @@ ExchangeLog::ExchangeLog(QListWidget* tuda, QListWidget* suda, QListWidget* info
     : QObject(parent), LBtuda_(tuda), LBsuda_(suda), ListBox1_(info), info_viewport_(info->viewport()),
       answer_viewport_(suda->viewport())
 {
+    frames_ = new FrameLog([this](const QString& line) { ListBox1_->addItem(line); }, this);
     // A click on a line clears the window, a double click hides it, a click on the answer line shows it.
     connect(ListBox1_, &QListWidget::itemClicked, ListBox1_, &QListWidget::clear);
     info_viewport_->installEventFilter(this);
@@ -51,7 +54,11 @@ void ExchangeLog::clear_lines()
     LBsuda_->clear();
 }
 
-void ExchangeLog::append(const QString& line) { ListBox1_->addItem(line); }
+void ExchangeLog::append(const QString& line)
+{
+    frames_->error_line(line);
+    ListBox1_->addItem(line);
+}
 
 void ExchangeLog::show_info() { ListBox1_->setVisible(true); }
 
@@ -80,7 +87,7 @@ QColor ExchangeLog::info_colour() const { return ListBox1_->palette().color(QPal
 void ExchangeLog::set_info_colour(const QColor& colour)
 {
     QPalette p = ListBox1_->palette();
-    p.setColor(QPalette::Text, colour);
+    p.setColor(QPalette::Text, readable_on(colour, p.color(QPalette::Base)));  // red reads on a dark theme too
     ListBox1_->setPalette(p);
 }
 

@@ -9,6 +9,7 @@ class QListWidget;
 
 namespace varnok {
 
+class FrameLog;
 class ModbusMaster;
 
 class ExchangeLog : public QObject {
@@ -20,10 +21,14 @@ public:
     // Clears the request and answer lines.
     void clear_lines();
 
-    // A line at the end of the information window.
+    // A line at the end of the information window; it also joins the answer that waits in
+    // the frame log.
     void append(const QString& line);
     void show_info();
     void hide_info();
+
+    // The record of every frame in a file, switched from the menu.
+    FrameLog& frames() { return *frames_; }
 
     // What a long operation does to the information window while it holds the event loop:
     // clear it, rewrite its last line in place, scroll to the last line, paint it at once.
@@ -41,6 +46,7 @@ private:
     QListWidget* LBtuda_;
     QListWidget* LBsuda_;
     QListWidget* ListBox1_;
+    FrameLog* frames_;
     // Kept at construction: the filter also sees events while the lists are being destroyed.
     QObject* info_viewport_;
     QObject* answer_viewport_;

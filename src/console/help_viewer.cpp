@@ -13,13 +13,50 @@
 #include <QSplitter>
 #include <QTabWidget>
 #include <QTextBlock>
+#include <QRegularExpression>
 #include <QTextBrowser>
 #include <QToolButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 #include <vector>
 
+#include "console/readable_colours.h"
+
 namespace varnok {
+
+namespace {
+
+// The help file's own colours (headings, notes, code, table heads) made readable on the
+// palette in force; a change of the application's palette shows the page again in new colours.
+class ReadableBrowser : public QTextBrowser {
+public:
+    QVariant loadResource(int type, const QUrl& name) override
+    {
+        QVariant data = QTextBrowser::loadResource(type, name);
+        if (type != QTextDocument::HtmlResource)
+            return data;
+        QString html = data.typeId() == QMetaType::QString ? data.toString() : QString::fromUtf8(data.toByteArray());
+        static const QRegularExpression style(QStringLiteral("(<style[^>]*>)(.*?)(</style>)"),
+                                              QRegularExpression::DotMatchesEverythingOption |
+                                                  QRegularExpression::CaseInsensitiveOption);
+        const QRegularExpressionMatch m = style.match(html);
+        if (m.hasMatch())
+            html.replace(m.capturedStart(2), m.capturedLength(2),
+                         readable_style(m.captured(2), palette().color(QPalette::Text), palette().color(QPalette::Base)));
+        return html;
+    }
+
+protected:
+    void changeEvent(QEvent* event) override
+    {
+        QTextBrowser::changeEvent(event);
+        if (event->type() == QEvent::PaletteChange && !source().isEmpty())
+            reload();
+    }
+};
+
+}  // namespace
+
 
 namespace {
 
@@ -105,7 +142,7 @@ HelpViewer::HelpViewer(QWidget* parent) : QWidget(parent, Qt::Window)
     tabs_->addTab(contents_, QStringLiteral("Содержание"));
     tabs_->addTab(index_page, QStringLiteral("Указатель"));
 
-    text_ = new QTextBrowser;
+    text_ = new ReadableBrowser;
     text_->setObjectName(QStringLiteral("TBtext"));
     text_->setOpenExternalLinks(true);
     text_->setAccessibleName(QStringLiteral("текст справки"));

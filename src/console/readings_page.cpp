@@ -2,6 +2,7 @@
 
 #include <QFontMetrics>
 #include <QRadioButton>
+#include <cmath>
 #include <QStyle>
 #include <QToolButton>
 
@@ -9,6 +10,7 @@
 #include "console/clickable.h"
 #include "console/console_context.h"
 #include "console/exchange_log.h"
+#include "console/trend/tftrend.h"
 #include "console/value_text.h"
 #include "ui_readings_page.h"
 
@@ -95,6 +97,15 @@ ReadingsPage::ReadingsPage(ConsoleContext& ctx, ExchangeLog& log, QToolButton* T
                 RGtyp_oprosClick();
         });
     connect(ui_->Bzapros, &QPushButton::clicked, this, &ReadingsPage::BzaprosClick);
+
+    // The trend window collects every poll from the start; "тренд" under "запрос" opens it.
+    trend_ = new TFtrend(this);
+    auto* Btrend = new QPushButton(QStringLiteral("тренд"), this);
+    Btrend->setObjectName(QStringLiteral("Btrend"));
+    Btrend->setAccessibleName(QStringLiteral("тренд"));
+    Btrend->setToolTip(QStringLiteral("график измеренных значений трёх каналов"));
+    ui_->readingsLeftLayout->insertWidget(ui_->readingsLeftLayout->indexOf(ui_->Bzapros) + 1, Btrend);
+    connect(Btrend, &QPushButton::clicked, trend_, &TFtrend::open);
     connect(ui_->TrackBar_light, &QSlider::valueChanged, this, &ReadingsPage::TrackBar_lightChange);
     load_pictures();
 }
@@ -174,12 +185,16 @@ void ReadingsPage::zapros_par(uint8_t full)
                 show_setpoints(i);
         }
     }
+    std::array<double, 3> measured{NAN, NAN, NAN};
     for (int i = 1; i <= 3; ++i) {
         const uint8_t e = d.zapros_izm_znach_new(i);
         log_.vivod_buf(d.mb);
-        if (report(e))
+        if (report(e)) {
             show_measured(i);
+            measured[size_t(i - 1)] = d.Ch[i].Urms_te;
+        }
     }
+    trend_->add(measured);
     LEfreqClick();
     for (int i = 1; i <= 3; ++i)
         d.zapros_PWM(i);

@@ -20,6 +20,7 @@ namespace varnok {
 
 struct ConsoleContext;
 class ExchangeLog;
+class TFtrend;
 
 class ReadingsPage : public QWidget {
     Q_OBJECT
@@ -58,6 +59,7 @@ public:
     void show_jumper(bool set);
 
     Ui::ReadingsPage& form() { return *ui_; }
+    TFtrend& trend() { return *trend_; }
 
 signals:
     // A click on a channel's "Max" field: its setpoints are to be read again, silently.
@@ -92,6 +94,7 @@ private:
     StatusMessage status_;
     std::unique_ptr<Ui::ReadingsPage> ui_;
     std::array<ChannelFields, 4> ch_{};  // index 1..3
+    TFtrend* trend_;
 };
 
 }  // namespace varnok

@@ -21,14 +21,17 @@
 #include "console/console_context.h"
 #include "console/digit_filter.h"
 #include "console/exchange_log.h"
+#include "console/frame_log.h"
 #include "console/help_viewer.h"
 #include "console/message_box.h"
 #include "console/params/params_page.h"
 #include "console/port_list.h"
+#include "console/readable_colours.h"
 #include "console/readings_page.h"
 #include "console/search/device_search.h"
 #include "console/tfabout.h"
 #include "console/tfcomdcb.h"
+#include "console/trend/tftrend.h"
 #include "console/value_text.h"
 #include "ui_tfglav.h"
 
@@ -112,6 +115,7 @@ TFglav::TFglav(ConsoleContext& ctx, QWidget* parent)
     // The separators of the menus carry names of their own.
     ui_->N_file->actions().at(4)->setObjectName(QStringLiteral("N10"));
     ui_->N_help->actions().at(2)->setObjectName(QStringLiteral("N16"));
+    build_frame_log_item();
 
     Timer_system.setObjectName(QStringLiteral("Timer_system"));
     Timer_system.setInterval(1000);
@@ -119,13 +123,15 @@ TFglav::TFglav(ConsoleContext& ctx, QWidget* parent)
     connect(&Timer_system, &QTimer::timeout, this, &TFglav::Timer_systemTimer);
 
     connect_controls();
+    // Every window of the program keeps its fixed colours readable on the palette in force.
+    new ReadableColours(this);
     auto* f1 = new QShortcut(QKeySequence::HelpContents, this);
     connect(f1, &QShortcut::activated, this, &TFglav::context_help);
     FormCreate();
     Timer_system.start();
 }
 
-TFglav::~TFglav() = default;
+TFglav::~TFglav() { ctx_.link.tap = nullptr; }
 
 void TFglav::set_windows(TFabout* about, TFcomdcb* comdcb, TFmsg* notice)
 {
@@ -186,6 +192,36 @@ void TFglav::build_tool_bar()
     bar->addSeparator();
     for (const auto& desc : kExitButtons)
         add(desc);
+}
+
+// "журнал обмена в файл" in the menu "файл", above the separator before "выход". The link
+// tells the log of every frame; the file is written only while the item is checked.
+void TFglav::build_frame_log_item()
+{
+    FrameLog& frames = log_->frames();
+    ctx_.link.tap = &frames;
+    ctx_.pump.hold_back(&frames.settle_timer);
+    auto* item = new QAction(QStringLiteral("журнал обмена в файл"), this);
+    item->setObjectName(QStringLiteral("N_zhurnal"));
+    item->setCheckable(true);
+    item->setToolTip(QStringLiteral("запись всех запросов и ответов в ") + FrameLog::folder());
+    ui_->N_file->insertAction(ui_->N_file->actions().at(4), item);
+    connect(item, &QAction::toggled, this, &TFglav::N_zhurnalClick);
+}
+
+void TFglav::N_zhurnalClick(bool on)
+{
+    log_->frames().set_enabled(on);
+    if (!ctx_.settings.set_frame_log(on))
+        log_->append(QString::fromStdString(ctx_.settings.problem()));
+}
+
+void TFglav::apply_frame_log(bool on)
+{
+    auto* item = findChild<QAction*>(QStringLiteral("N_zhurnal"));
+    const QSignalBlocker quiet(item);
+    item->setChecked(on);
+    log_->frames().set_enabled(on);
 }
 
 void TFglav::build_status_bar()
@@ -393,7 +429,8 @@ void TFglav::activation_changed()
     if (QApplication::activeModalWidget())
         return;
     QWidget* other = QApplication::activeWindow();
-    if (other && other != this && !qobject_cast<HelpViewer*>(other)) {
+    // The trend window is watched while polling goes on: it does not pause the poll either.
+    if (other && other != this && !qobject_cast<HelpViewer*>(other) && !qobject_cast<TFtrend*>(other)) {
         left_for_own_window_ = true;
         FormDeactivate();  // stopping a timer is safe inside any handler
     }

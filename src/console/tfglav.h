@@ -57,6 +57,10 @@ public:
     void N_aboutClick();
     void N_obCOMClick();
     void N_closeClick();
+    // The frame log to a file, switched on or off from the menu and remembered.
+    void N_zhurnalClick(bool on);
+    // Puts the remembered switch of the frame log in force, without writing it again.
+    void apply_frame_log(bool on);
     void Timer_systemTimer();
     void Ed_nameClick();
     void Ed_versionClick();
@@ -90,6 +94,7 @@ protected:
 private:
     void build_tool_bar();
     void build_status_bar();
+    void build_frame_log_item();
     void build_fast_exchange_box();
     void add_page(QWidget* sheet, QWidget* page);
     void show_port_paths();

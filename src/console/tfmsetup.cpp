@@ -25,6 +25,7 @@ void TFMsetup::FormCreate()
         glav_.log().append(QString::fromStdString(ini.problem()));
     ini.read_ports(ctx_.ports);
     glav_.show_connection();
+    glav_.apply_frame_log(ini.frame_log());
 
     Link& link = ctx_.link;
     ctx_.device.scor_CN[link.sys_num] = ctx_.device.otvet_ustsv(link.sys_num);

@@ -48,7 +48,8 @@ uint32_t Link::init_com_port_new(const std::string& name_com_port, int32_t zn_sc
                     W_TotalTimeoutMultiplier, W_TotalTimeoutConstant};
     dwError = 0;
     last_failure.clear();
-    port_loss_told = false;
+    broken_told_ = false;
+    closed_told_ = false;
 
     hcom.close();
 
@@ -137,13 +138,17 @@ void Link::tuda(Frame& ozuper, uint8_t kb)
     for (size_t i = size_t(kb) + 1; i <= size_t(kb) + 2 && i < kFrameSize; ++i)
         ozuper[i] = 0;
     size_t written = 0;
-    if (const int e = hcom.write(&ozuper[1], kb, written); e != 0) {
+    // A connection that broke is told once (below), not as a transmit error per frame; so is
+    // a port that is not open (its set-up failed), until it is set up again.
+    if (const int e = hcom.write(&ozuper[1], kb, written); e != 0 && !hcom.broken()) {
         dwError = static_cast<uint32_t>(e);
-        if (SerialPort::gone(e))
-            lose_port(e);
-        else
+        if (e != EBADF || !closed_told_)
             notices.message_box("ошибка передачи= " + std::to_string(e), std::strerror(e));
+        closed_told_ = closed_told_ || e == EBADF;
     }
+    if (tap)
+        tap->sent(&ozuper[1], kb);  // the frame as the console sent it, even to a port that failed
+    report_broken();
     // A port takes the frame into its buffer at once and sends it at the pace of the line.
     request_end_ = Clock::now() + char_time() * kb;
     line_quiet_since_ = request_end_;
@@ -151,20 +156,6 @@ void Link::tuda(Frame& ozuper, uint8_t kb)
         pause(frame_gap());
     else
         sleeper.sleep_ms(time_pause_after);
-}
-
-void Link::lose_port(int error)
-{
-    hcom.close();
-    if (port_loss_told)
-        return;
-    port_loss_told = true;
-    std::string reason = std::strerror(error);
-    if (!last_path.empty())
-        reason = last_path + ": " + reason;
-    notices.message_box("ошибка передачи= " + std::to_string(error),
-                        reason + "\nПорт не открыт или отключён. Подключите устройство и нажмите "
-                                 "«инициализация СОМпорта».");
 }
 
 unsigned Link::late_answer_ms() const
@@ -176,14 +167,6 @@ unsigned Link::late_answer_ms() const
     return std::min(6 * per_read, kLateAnswerCapMs);
 }
 
-// A read that found the terminal hung up loses the port; reading a port that is not open
-// says nothing new (the write before it has told).
-void Link::after_read(int error)
-{
-    if (error != EBADF && SerialPort::gone(error))
-        lose_port(error);
-}
-
 void Link::fill(Frame& buf) const
 {
     buf[0] = 0;
@@ -191,8 +174,27 @@ void Link::fill(Frame& buf) const
         buf[i] = kFill;
 }
 
+void Link::after_receive(const Frame& buf, uint8_t kpb)
+{
+    if (tap)
+        tap->received(&buf[1], kpb < kFrameSize ? kpb : kFrameSize - 1);
+    report_broken();
+}
+
+// A broken connection is reported once, like a port that failed, with what to do about it;
+// the exchanges after it find no answer until the port is opened again.
+void Link::report_broken()
+{
+    if (hcom.broken() == 0 || broken_told_)
+        return;
+    broken_told_ = true;
+    notices.message_box("ошибка настройки порта ",
+                        last_path + "\nсоединение разорвано: " + std::strerror(hcom.broken()) +
+                            "\nПодключиться снова: «инициализация СОМпорта».");
+}
+
 // One read under time-outs of its own; the port keeps the time-outs in force for the next.
-// A byte received leaves the line quiet from now on; a hung-up terminal loses the port.
+// A byte received leaves the line quiet from now on.
 int Link::read_with(const CommTimeouts& t, uint8_t* at, size_t n, size_t& got)
 {
     hcom.set_timeouts(t);
@@ -200,7 +202,6 @@ int Link::read_with(const CommTimeouts& t, uint8_t* at, size_t n, size_t& got)
     hcom.set_timeouts(commtimeouts);
     if (got > 0)
         line_quiet_since_ = Clock::now();
-    after_read(e);
     return e;
 }
 
@@ -299,12 +300,13 @@ void Link::suda(Frame& buf, uint8_t& kpb, uint8_t kol_wait_bytes, unsigned settl
             }
         }
     }
-    late_answer_possible = !found;
     if (!found) {
         pr_out = 2;
         kpb = last_got;
+        after_receive(buf, kpb);
         return;
     }
+    late_answer_possible = false;  // the answer that was due has come
 
     const uint8_t c = num_scor < t_allow.size() ? num_scor : 0;
     const unsigned allowance = unsigned(t_allow[c]) * kol_wait_bytes;
@@ -319,6 +321,7 @@ void Link::suda(Frame& buf, uint8_t& kpb, uint8_t kol_wait_bytes, unsigned settl
         read_with(commtimeouts, &buf[2], want, got);
     }
     kpb = static_cast<uint8_t>(got + 1);
+    after_receive(buf, kpb);
 }
 
 void Link::suda_for_poisk(Frame& buf, uint8_t& kpb)
@@ -358,6 +361,7 @@ void Link::suda_for_poisk(Frame& buf, uint8_t& kpb)
         if (!any_ok) {
             pr_out = 2;
             kpb = last_got;
+            after_receive(buf, kpb);
             return;
         }
     }
@@ -377,6 +381,7 @@ void Link::suda_for_poisk(Frame& buf, uint8_t& kpb)
         last_got = static_cast<uint8_t>(got);
     }
     kpb = static_cast<uint8_t>(last_got + 1);
+    after_receive(buf, kpb);
 }
 
 uint8_t Link::tuda_suda_poisk(Frame& ozuper, uint8_t dl_note, Frame& buf, uint8_t& dl_otvet)

@@ -50,9 +50,10 @@ public:
     // Outcome of the last hunt for the address byte: 0 first pass, 1 second pass, 2 none.
     uint8_t pr_out = 0;
 
-    // The last exchange may still be answered: no answer came in time, or the device said it
-    // is busy and will answer later. The next transmit first waits out the time such an
-    // answer takes, so that it is discarded, never read as the answer to the next request.
+    // The device said it is busy and will answer later, unasked. The next transmit first
+    // waits out the time such an answer takes, so that it is discarded, never read as the
+    // answer to the next request. (A device merely silent is not waited for: that would add
+    // up to a second to every exchange with a device that is not there.)
     bool late_answer_possible = false;
     // That wait: as long as the hunt for an answer lasts, at most kLateAnswerCapMs.
     unsigned late_answer_ms() const;
@@ -69,9 +70,8 @@ public:
     std::string last_path;
     std::string last_failure;
 
-    // The port is gone (never opened, unplugged, hung up) and that has been said once; until
-    // it is set up again every exchange ends at once without an answer, and without a word.
-    bool port_loss_told = false;
+    // When set, told of every frame sent and every answer received.
+    FrameTap* tap = nullptr;
 
     Notices& notices;
     Sleeper& sleeper;
@@ -82,15 +82,17 @@ private:
     using Clock = std::chrono::steady_clock;
 
     void record_failure(int error, const char* step);
-    // A read or write found the port gone: it is closed, and that is said once.
-    void lose_port(int error);
-    void after_read(int error);
     int read_with(const CommTimeouts& t, uint8_t* at, size_t n, size_t& got);
     bool read_one(Frame& buf, bool& call_ok, const CommTimeouts& t);
     CommTimeouts until(Clock::time_point deadline) const;
     size_t read_by_length(Frame& buf, size_t cap, Clock::time_point allowance_end);
     void pause(std::chrono::nanoseconds length);
     void fill(Frame& buf) const;
+    void after_receive(const Frame& buf, uint8_t kpb);
+    void report_broken();
+
+    bool broken_told_ = false;  // the broken connection was reported
+    bool closed_told_ = false;  // a transmit to the port that is not open was reported
 
     Clock::time_point request_end_{};       // when the last request has left the line
     Clock::time_point line_quiet_since_{};  // the last character on the line, ours or the device's

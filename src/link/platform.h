@@ -2,6 +2,8 @@
 // What the link needs from the layers above and from the platform: message boxes,
 // pauses and the keyboard state. Tests substitute recording or instant versions.
 
+#include <cstddef>
+#include <cstdint>
 #include <exception>
 #include <string>
 
@@ -28,6 +30,14 @@ class KeyState {
 public:
     virtual ~KeyState() = default;
     virtual bool pressed_since_last_query(int virtual_key) = 0;
+};
+
+// Sees every frame the link puts on the line and every answer it takes from it, as they go.
+class FrameTap {
+public:
+    virtual ~FrameTap() = default;
+    virtual void sent(const uint8_t* bytes, size_t n) = 0;
+    virtual void received(const uint8_t* bytes, size_t n) = 0;
 };
 
 inline constexpr int kKeyX = 0x58;  // interrupts the search-mode receive

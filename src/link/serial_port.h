@@ -1,13 +1,17 @@
 #pragma once
-// A serial device opened exclusively and read under time-outs that behave like those of
-// a Win32 communications port: a read returns when every requested byte came, when the
-// gap after a received byte exceeds the interval time-out, or when the total time-out
+// The port: a serial device opened exclusively, or a TCP connection to an Ethernet-to-RS-485
+// converter (a port mapped to "tcp://HOST:PORT"), read under time-outs that behave like
+// those of a Win32 communications port: a read returns when every requested byte came, when
+// the gap after a received byte exceeds the interval time-out, or when the total time-out
 // (multiplier x bytes + constant) since the call began has passed.
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <termios.h>
+
+#include "link/transport.h"
 
 namespace varnok {
 
@@ -49,20 +53,24 @@ public:
     int open(const std::string& path);
     void close();
     bool is_open() const { return fd_ >= 0; }
-    // An error that only opening the port again can mend: not open, hung up, gone.
-    static bool gone(int error);
+
+    // The errno with which a connection broke (the far end closed it or reset it); the port
+    // is closed then, and every later call fails at once until the next open(). 0 while sound.
+    int broken() const { return broken_; }
 
     int get_state(Dcb& dcb) const;
     int set_state(const Dcb& dcb);
     int set_timeouts(const CommTimeouts& t);
     int purge_input();
     int write(const uint8_t* data, size_t n, size_t& written);
-    // EIO when the terminal was hung up; `got` still counts what came before.
     int read(uint8_t* data, size_t n, size_t& got);
 
 private:
-    bool is_pseudo_terminal() const;
+    int lose(int error);
+
+    std::unique_ptr<Transport> transport_;
     int fd_ = -1;
+    int broken_ = 0;
     CommTimeouts timeouts_{};
 };
 

@@ -27,6 +27,8 @@ constexpr const char* kPorts = "порты";
 constexpr const char* kFast = "быстрый обмен";
 constexpr const char* kFastOn = "ВКЛЮЧЕН";
 constexpr const char* kFastProbeWait = "ОЖИДАНИЕ ПРИ ПОИСКЕ";
+constexpr const char* kJournal = "журнал";
+constexpr const char* kToFile = "В ФАЙЛ";
 
 // Anything larger is not a settings file; refusing it keeps a stray huge file out of memory.
 constexpr size_t kMaxFileSize = 1 << 20;
@@ -213,6 +215,12 @@ bool SettingsFile::refresh_before_write()
     return false;
 }
 
+std::string SettingsFile::refusal() const
+{
+    return "файл настроек " + path_ + " не записан: он не прочитан (" + unread_reason_ +
+           "), и запись уничтожила бы его содержимое";
+}
+
 bool SettingsFile::ToIni(bool Always)
 {
     const bool writable = refresh_before_write();
@@ -237,11 +245,27 @@ bool SettingsFile::ToIni(bool Always)
         }
     }
     if (!writable) {
-        problem_ = "файл настроек " + path_ + " не записан: он не прочитан (" + unread_reason_ +
-                   "), и запись уничтожила бы его содержимое";
+        problem_ = refusal();
         return false;
     }
+    return save();
+}
 
+bool SettingsFile::set_frame_log(bool on)
+{
+    if (!refresh_before_write()) {
+        problem_ = refusal();
+        return false;
+    }
+    ini_->ini.SetValue(kJournal, kToFile, on ? "1" : "0");
+    return save();
+}
+
+bool SettingsFile::frame_log() const { return get_int(kJournal, kToFile, 0, 0, 1) == 1; }
+
+// Writes the file from the INI object, creating it when it is not there yet.
+bool SettingsFile::save()
+{
     std::string reason;
     const bool creating = state_ == State::fresh || state_ == State::not_created;
     if (!file_io::replace(path_, render(), stamp_, reason)) {

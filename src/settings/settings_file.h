@@ -49,6 +49,12 @@ public:
     // Both leave every value untouched when no file content was loaded or created.
     void From_Ini();
 
+    // The switch of the frame log to a file, section "журнал": off when missing or not 0/1.
+    bool frame_log() const;
+    // Stores the switch and writes the file at once; false, with problem() set, when the
+    // file could not be written (as for ToIni).
+    bool set_frame_log(bool on);
+
     // Explicit device paths of the port names from the section "порты".
     void read_ports(PortMap& map) const;
 
@@ -63,6 +69,8 @@ private:
 
     bool load();
     bool refresh_before_write();
+    bool save();
+    std::string refusal() const;  // why an unreadable file is not written
     long get_int(const char* section, const char* key, long def, long lo, long hi) const;
     std::string render() const;
 

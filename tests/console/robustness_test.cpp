@@ -464,7 +464,7 @@ TEST_F(Unplugged, IsToldOnceStopsPollingAndTheInitialisationBringsItBack)
     ASSERT_EQ(sim->command("unplug"), "ok");
     EXPECT_FALSE(QFileInfo::exists(tty)) << "the device path is gone";
     ASSERT_TRUE(wait_for([&] { return !page.Timer_opros.isActive(); }, 5000)) << "polling stops";
-    EXPECT_EQ(boxes, QStringList{QStringLiteral("ошибка передачи= %1").arg(EIO)});
+    EXPECT_EQ(boxes, QStringList{"ошибка настройки порта "});
     EXPECT_EQ(info_lines(), QStringList{"sys_num=5 перестал отвечать на  scor=9600"});
     EXPECT_TRUE(find<QRadioButton>("RGtyp_opros_1")->isChecked());
     EXPECT_EQ(pusk->text(), "пуск");

@@ -202,8 +202,10 @@ TEST_F(Exchange, AHungUpTerminalIsToldOnceAndExchangesEndAtOnceUntilTheSetUp)
     EXPECT_EQ(link.pr_out, 2);
     EXPECT_FALSE(link.hcom.is_open());
     ASSERT_EQ(notices.boxes.size(), 1u);
-    EXPECT_EQ(notices.boxes[0].text, "ошибка передачи= " + std::to_string(EIO));
-    EXPECT_NE(notices.boxes[0].informative.find("инициализация СОМпорта"), std::string::npos);
+    EXPECT_EQ(notices.boxes[0].text, "ошибка настройки порта ");
+    EXPECT_NE(notices.boxes[0].informative.find(pty.slave_path() + "\nсоединение разорвано: "), std::string::npos)
+        << notices.boxes[0].informative;
+    EXPECT_NE(notices.boxes[0].informative.find("«инициализация СОМпорта»"), std::string::npos);
     for (int i = 0; i < 3; ++i) {
         exchange();
         EXPECT_EQ(link.pr_out, 2);

@@ -1,0 +1,67 @@
+#pragma once
+// The trend window: the three channels' measured values over the last 1, 5, 15 or 60
+// minutes, as the polls bring them, with a pause and saving as PNG and CSV.
+
+#include <QWidget>
+#include <array>
+#include <functional>
+
+#include "console/trend/trend_data.h"
+
+class QChart;
+class QChartView;
+class QComboBox;
+class QDateTimeAxis;
+class QLineSeries;
+class QPushButton;
+class QValueAxis;
+
+namespace varnok {
+
+class TFtrend : public QWidget {
+    Q_OBJECT
+public:
+    // Asks where to save (caption, suggested name, filter); empty when the user cancels.
+    using FileChooser = std::function<QString(QWidget*, const QString&, const QString&, const QString&)>;
+
+    explicit TFtrend(QWidget* parent = nullptr);
+
+    // One poll's measured values of channels 1..3 (NaN where a read failed), taken now.
+    void add(const std::array<double, 3>& value);
+    // Shows the window and brings it to the front.
+    void open();
+
+    bool save_png(const QString& path);
+    bool save_csv(const QString& path);
+
+    // While set, the save buttons ask this instead of a file dialog (tests).
+    static void set_file_chooser(FileChooser chooser);
+
+    const TrendData& data() const { return data_; }
+    int minutes() const;
+    // The line of channel 1..3 as drawn.
+    const QLineSeries& series(int channel) const { return *series_.at(size_t(channel - 1)); }
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+private:
+    void refresh();
+    void apply_theme();
+    int64_t end_ms() const;
+    void save(const QString& caption, const QString& suffix, const QString& filter,
+              bool (TFtrend::*write)(const QString&));
+
+    TrendData data_;
+    QChart* chart_;
+    QChartView* view_;
+    QDateTimeAxis* axis_x_;
+    QValueAxis* axis_y_;
+    std::array<QLineSeries*, 3> series_{};
+    QComboBox* CBtrend_minutes_;
+    QPushButton* Btrend_pause_;
+    int64_t paused_at_ = 0;  // the end of the frozen window; 0 while running
+};
+
+}  // namespace varnok

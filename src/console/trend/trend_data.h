@@ -1,0 +1,37 @@
+#pragma once
+// The measured values of the three channels as the polls brought them, kept for the
+// longest window the trend shows.
+
+#include <QString>
+#include <array>
+#include <cmath>
+#include <cstdint>
+#include <deque>
+#include <vector>
+
+namespace varnok {
+
+struct TrendSample {
+    int64_t ms = 0;                   // wall-clock time, ms since the epoch
+    std::array<double, 3> value{};    // channels 1..3; NaN where that channel's read failed
+};
+
+class TrendData {
+public:
+    static constexpr int64_t kKeepMs = 60 * 60 * 1000;
+
+    // Appends a sample and forgets those older than kKeepMs before it.
+    void add(int64_t ms, const std::array<double, 3>& value);
+    // The samples of the `minutes` up to `end_ms`, oldest first.
+    std::vector<TrendSample> window(int64_t end_ms, int minutes) const;
+    // The same as CSV: a header, then the local time to the millisecond and the three values
+    // (an empty field for a failed read), comma-separated, with a decimal point.
+    QString csv(int64_t end_ms, int minutes) const;
+
+    size_t size() const { return samples_.size(); }
+
+private:
+    std::deque<TrendSample> samples_;
+};
+
+}  // namespace varnok

@@ -1,0 +1,57 @@
+// The console on a port mapped to tcp://, the simulator playing an Ethernet-to-RS-485
+// converter on loopback: start-up, a poll, a write and a number search as on a serial line;
+// a dropped connection told once, and "инициализация СОМпорта" connecting again.
+#include <QAction>
+#include <QTimer>
+
+#include "console_fixture.h"
+
+namespace varnok::test {
+namespace {
+
+TEST_F(ConsoleOnSim, OverTcpAsOnASerialLine)
+{
+    // Devices 5 and 3 behind the converter, answers passed on whole as converters do.
+    start_sim({"--tcp", "0", "--whole-answers", "--device-at", "5", "--device-at", "3"});
+    ASSERT_TRUE(sim->path().rfind("tcp://127.0.0.1:", 0) == 0);
+    write_ini(ini_for_sim());
+    start_console();
+    show_and_activate();
+    EXPECT_EQ(text("Ed_name"), "Варнок ПМ3");
+    EXPECT_EQ(requests().value(0), "05 03 08 00 00 01 87 EE") << "the start-up probe";
+
+    click(find<QPushButton>("Bzapros"));
+    EXPECT_EQ(text("LEfreq"), "  50.000");
+    EXPECT_EQ(text("LE_Scl2"), " 5.000");
+    find<QSlider>("TrackBar_light")->setValue(1);  // the top: brightness 3
+    EXPECT_EQ(sim->command("get holding 1"), "ok 3");
+    EXPECT_TRUE(info_lines().isEmpty()) << info_lines().join('\n').toStdString();
+    EXPECT_TRUE(boxes.isEmpty());
+
+    sim->command("drop");
+    click(find<QPushButton>("Bzapros"));
+    click(find<QPushButton>("Bzapros"));
+    EXPECT_EQ(boxes, QStringList{"ошибка настройки порта "}) << "told once, not per exchange";
+    EXPECT_TRUE(info_lines().last().contains("не дождались ответа")) << info_lines().join('\n').toStdString();
+
+    click(find<QPushButton>("Binitport"));
+    const int lines = int(info_lines().size());
+    click(find<QPushButton>("Bzapros"));
+    EXPECT_EQ(int(info_lines().size()), lines) << "connected again, every answer good";
+    EXPECT_EQ(boxes.size(), 1);
+
+    // A number search, cut short by Q once number 6 is under way, finds both devices.
+    QTimer hand;
+    QObject::connect(&hand, &QTimer::timeout, [&] {
+        if (glav->status_panel(5).startsWith(QStringLiteral(" Номер: 6 ск=")))
+            QTest::keyClick(glav.get(), Qt::Key_Q);
+    });
+    hand.start(0);
+    find<QAction>("N_poisk_num")->trigger();
+    EXPECT_TRUE(info_lines().contains("Ответилo:2 приборов:   №№:  3 5   :! паритет:0 стопбит:1 !"))
+        << info_lines().join('\n').toStdString();
+    EXPECT_EQ(boxes.size(), 1);
+}
+
+}  // namespace
+}  // namespace varnok::test

@@ -1,0 +1,113 @@
+// The device over RTU on TCP, the simulator playing an Ethernet-to-RS-485 converter on
+// loopback, in the described timing and in the fast exchange: exchanges, a write and a scan
+// as on a serial line, the same read time-outs, and a dropped connection reported once and
+// opened again by the next initialisation.
+#include <chrono>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "device/device.h"
+#include "support/pty.h"
+#include "support/sim_process.h"
+
+namespace varnok::test {
+namespace {
+
+class DeviceOverTcp : public ::testing::TestWithParam<bool> {
+protected:
+    DeviceOverTcp()
+        : sim({"--tcp", "0", "--noise", "0", "--whole-answers", "--device-at", "3", "--device-at", "5"}),
+          link(notices, sleeper, keys, ports), dev(link)
+    {
+        ports.set(1, sim.path());
+        link.fast_exchange = GetParam();
+        link.sys_num = 5;
+        link.vich_timeout(link.num_scor, 32);  // 9600 bit/s, the time-outs of its row
+    }
+
+    SimProcess sim;
+    PortMap ports;
+    RecordingNotices notices;
+    ThreadSleeper sleeper;
+    ScriptedKeys keys;
+    Link link;
+    Device dev;
+};
+
+TEST_P(DeviceOverTcp, ExchangesWriteAndScanAsOnASerialLine)
+{
+    ASSERT_TRUE(sim.path().rfind("tcp://127.0.0.1:", 0) == 0) << sim.path();
+    ASSERT_EQ(link.dw, 0u) << link.last_failure;
+    EXPECT_EQ(dev.zapros_adr(5), kOk);
+    sim.command("device 2");
+    sim.command("signal 2 50");
+    EXPECT_EQ(dev.zapros_izm_znach_new(2), kOk);
+    EXPECT_NEAR(dev.Ch[2].Urms_te, 2.5f, 0.001f);  // 50 % of 5.0
+    EXPECT_EQ(dev.write_holding(kRegLight, 2), kOk);
+    EXPECT_EQ(sim.command("get holding 1"), "ok 2");
+
+    // A scan of numbers 1..6 in search mode finds the two devices behind the converter.
+    std::vector<int> found;
+    for (int n = 1; n <= 6; ++n) {
+        link.sys_num = uint8_t(n);
+        const auto start = std::chrono::steady_clock::now();
+        const uint8_t e = dev.zapros_adr_for_poisk(uint8_t(n));
+        const auto took = std::chrono::steady_clock::now() - start;
+        if (e == kOk)
+            found.push_back(n);
+        else if (!link.fast_exchange)  // silence costs the first pass's three reads, 36 ms each
+            EXPECT_GE(took, std::chrono::milliseconds(3 * 36)) << n;
+    }
+    EXPECT_EQ(found, (std::vector<int>{3, 5}));
+    EXPECT_TRUE(notices.boxes.empty());
+}
+
+TEST_P(DeviceOverTcp, DroppedConnectionIsReportedOnceAndReopened)
+{
+    ASSERT_EQ(dev.zapros_adr(5), kOk);
+    EXPECT_EQ(sim.command("drop"), "ok");
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(dev.zapros_adr(5), kNoAnswer) << i;
+    ASSERT_EQ(notices.boxes.size(), 1u);
+    EXPECT_EQ(notices.boxes[0].text, "ошибка настройки порта ");
+    EXPECT_NE(notices.boxes[0].informative.find(sim.path() + "\nсоединение разорвано"), std::string::npos)
+        << notices.boxes[0].informative;
+
+    link.vich_timeout(link.num_scor, 32);  // "инициализация СОМпорта"
+    EXPECT_EQ(link.dw, 0u);
+    EXPECT_EQ(dev.zapros_adr(5), kOk);
+    EXPECT_EQ(notices.boxes.size(), 1u);
+}
+
+TEST_P(DeviceOverTcp, RefusedConnectionFailsLikeAMissingPort)
+{
+    // A port nobody listens on: one taken from the system and given back.
+    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    ASSERT_EQ(::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len), 0);
+    ::close(s);
+    ports.set(2, "tcp://127.0.0.1:" + std::to_string(ntohs(a.sin_port)));
+    link.name_comport = "COM2";
+    link.num_name_comport = 2;
+    link.vich_timeout(link.num_scor, 32);
+    EXPECT_NE(link.dw, 0u);
+    ASSERT_EQ(notices.boxes.size(), 1u);
+    EXPECT_EQ(notices.boxes[0].text, "ошибка настройки порта ");
+    EXPECT_NE(notices.boxes[0].informative.find("Connection refused"), std::string::npos) << notices.boxes[0].informative;
+    EXPECT_EQ(dev.zapros_adr(5), kNoAnswer);
+    ports.set(2, "tcp://no-such-port-form");
+    link.vich_timeout(link.num_scor, 32);
+    EXPECT_NE(link.dw, 0u) << "a malformed address opens nothing";
+}
+
+INSTANTIATE_TEST_SUITE_P(Timings, DeviceOverTcp, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "fast" : "described"; });
+
+}  // namespace
+}  // namespace varnok::test
