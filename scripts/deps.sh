@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs, from Debian's packages, everything the console, the simulator and the tests need.
-# Safe to run again: packages already present are left as they are.
+# Safe to run again: packages already present are left as they are. Packages named as
+# arguments are installed too (scripts/fuzz.sh adds clang this way).
 set -euo pipefail
 
 packages=(
@@ -11,6 +12,7 @@ packages=(
   libmodbus-dev mbpoll
   xvfb xauth x11-utils xdotool imagemagick fonts-dejavu-core desktop-file-utils
   locales
+  "$@"
 )
 
 missing=()

@@ -17,19 +17,8 @@ case "$target" in
   *) echo "unknown target $target (answer_check, settings_file, sim_request, sim_control)" >&2; exit 2 ;;
 esac
 
-./scripts/deps.sh
 # The fuzz build alone needs clang and its libFuzzer runtime.
-packages=(clang libclang-rt-dev)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-sudo=""
-[ "$(id -u)" -ne 0 ] && sudo="sudo"
-if [ ${#missing[@]} -gt 0 ]; then
-  $sudo apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
-fi
+./scripts/deps.sh clang libclang-rt-dev
 
 CXX=clang++ CC=clang cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARNOK_FUZZ=ON >/dev/null
 cmake --build build-fuzz --target "fuzz_$target"
