@@ -57,8 +57,9 @@ TEST_P(DeviceOverTcp, ExchangesWriteAndScanAsOnASerialLine)
         const auto took = std::chrono::steady_clock::now() - start;
         if (e == kOk)
             found.push_back(n);
-        else if (!link.fast_exchange)  // silence costs the first pass's three reads, 36 ms each
+        else if (!link.fast_exchange) {  // silence costs the first pass's three reads, 36 ms each
             EXPECT_GE(took, std::chrono::milliseconds(3 * 36)) << n;
+        }
     }
     EXPECT_EQ(found, (std::vector<int>{3, 5}));
     EXPECT_TRUE(notices.boxes.empty());
