@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <algorithm>
 #include <cstring>
 #include <ctime>
 
