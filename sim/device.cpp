@@ -275,13 +275,13 @@ uint8_t read_range(uint16_t start, uint16_t count, std::vector<uint16_t>& out, K
 uint8_t Device::read_holding(uint16_t start, uint16_t count, std::vector<uint16_t>& out) const
 {
     return read_range(
-        start, count, out, [this](uint16_t a) { return is_holding(a); }, [this](uint16_t a) { return holding(a); });
+        start, count, out, [](uint16_t a) { return is_holding(a); }, [this](uint16_t a) { return holding(a); });
 }
 
 uint8_t Device::read_input(uint16_t start, uint16_t count, std::vector<uint16_t>& out, Clock::time_point now)
 {
     const uint8_t e = read_range(
-        start, count, out, [this](uint16_t a) { return is_input(a); }, [this, now](uint16_t a) { return input(a, now); });
+        start, count, out, [](uint16_t a) { return is_input(a); }, [this, now](uint16_t a) { return input(a, now); });
     if (e)
         return e;
     // Every script this read touched moves on; one that ran out gives way to the live value.
