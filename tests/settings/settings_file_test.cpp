@@ -504,18 +504,29 @@ TEST_F(SettingsFileTest, AWriterKilledAnywhereLeavesAFileThatReadsBackWhole)
     int changed = 0;
     std::string last = text_of(path);
     for (int round = 0; round < 150; ++round) {
+        // The writer says each write it completed, so that two rounds in three kill it after at
+        // least one, however slowly a busy machine runs it; the kill then falls anywhere.
+        int done[2];
+        ASSERT_EQ(::pipe(done), 0);
         const pid_t writer = ::fork();
         if (writer == 0) {
+            ::close(done[0]);
             Console c(path);
             c.start();
             for (int i = round * 1000;; ++i) {
                 put_set(c, i);
                 c.file.ToIni(false);
+                [[maybe_unused]] const ssize_t told = ::write(done[1], "w", 1);
             }
         }
+        ::close(done[1]);
+        char byte = 0;
+        for (int w = 0; w < round % 3; ++w)
+            ASSERT_EQ(::read(done[0], &byte, 1), 1);
         ::usleep(std::uniform_int_distribution<unsigned>(0, 4000)(when));
         ::kill(writer, SIGKILL);
         ::waitpid(writer, nullptr, 0);
+        ::close(done[0]);
 
         Console r(path);
         ASSERT_TRUE(r.start()) << "round " << round << ": " << r.file.problem();
