@@ -114,24 +114,24 @@ std::string parse_line_words(const Words& w, LineSettings& line)
 }
 
 // ADDR[:SPEED[:FORMAT]], FORMAT as 8N1, 8O2, 8E1 ...; the rest at the defaults (9600 8N1).
-std::string parse_station(const std::string& spec, LineSettings& line)
+std::string parse_station(const std::string& station, LineSettings& line)
 {
     line = LineSettings{};
     const std::string usage = "a device is ADDR[:SPEED[:FORMAT]], e.g. 17 or 17:19200 or 17:9600:8E1";
-    const size_t c1 = spec.find(':');
-    const size_t c2 = c1 == std::string::npos ? c1 : spec.find(':', c1 + 1);
+    const size_t c1 = station.find(':');
+    const size_t c2 = c1 == std::string::npos ? c1 : station.find(':', c1 + 1);
     long long n = 0;
-    if (!parse_int(spec.substr(0, c1), 1, 247, n))
+    if (!parse_int(station.substr(0, c1), 1, 247, n))
         return usage + " (address 1..247)";
     line.address = uint8_t(n);
     if (c1 == std::string::npos)
         return {};
-    line.speed_code = parse_speed(spec.substr(c1 + 1, c2 == std::string::npos ? c2 : c2 - c1 - 1));
+    line.speed_code = parse_speed(station.substr(c1 + 1, c2 == std::string::npos ? c2 : c2 - c1 - 1));
     if (!line.speed_code)
         return kSpeedRule;
     if (c2 == std::string::npos)
         return {};
-    const std::string f = spec.substr(c2 + 1);
+    const std::string f = station.substr(c2 + 1);
     const size_t parity = f.size() == 3 ? std::string("NOE").find(char(std::toupper(uint8_t(f[1])))) : std::string::npos;
     if (parity == std::string::npos || f[0] != '8' || (f[2] != '1' && f[2] != '2'))
         return usage + " (format 8N1, 8O1, 8E1, 8N2, 8O2 or 8E2)";

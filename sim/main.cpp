@@ -285,8 +285,8 @@ bool Simulator::start()
             setup.push_back(cmd);
         }
     } else {
-        for (const auto& spec : opt_.devices)
-            setup.push_back("device add " + spec);
+        for (const auto& station : opt_.devices)
+            setup.push_back("device add " + station);
         setup.push_back("device 1");
     }
     for (const std::string& c : setup) {
