@@ -47,72 +47,77 @@ void Device::proc1f_4hh(uint16_t tmp_obr_w, LongRec& val)
     val.Long = izm_tmp_proc_1f;
 }
 
-bool Device::holding_register(uint16_t a, uint16_t v)
+uint8_t Device::holding_register(uint16_t a, uint16_t v)
 {
     tmp_word = v;
     const uint8_t low = static_cast<uint8_t>(v);
     const uint16_t w = swapped(v);
     switch (a) {
-    case kRegLight: light = low; return true;
-    case kRegSysNum: link.sys_num = low; return true;
-    case kRegSpeed: link.num_scor = low; return true;
-    case kRegParity: link.parity = low; return true;
-    case kRegStopBits: link.stopbit = low; return true;
+    case kRegLight: light = low; return kOk;
+    case kRegSysNum:
+        // Only a number a device can have: 0 would make every later request a broadcast.
+        if (v < kMinSysNum || v > kMaxSysNum)
+            return kBadFormat;
+        link.sys_num = low;
+        return kOk;
+    case kRegSpeed: link.num_scor = low; return kOk;
+    case kRegParity: link.parity = low; return kOk;
+    case kRegStopBits: link.stopbit = low; return kOk;
     default: break;
     }
     uint16_t off = 0;
     const int n = channel_of(a, off);
     if (n == 0)
-        return false;
+        return kIllegalAddress;
     switch (off) {
     case kOffScale:
         parScl[n].DecPosition = static_cast<uint8_t>(v >> 8);
         parScl[n].Measure = low;
-        return true;
+        return kOk;
     case kOffUstavka:
     case kOffMax:
     case kOffMin:
     case kOffNcal:
         izm_tmp_proc_1f = w;
-        return true;
-    case kOffUstavka + 1: proc_4hh_float(w, parScl[n].Ustavka); return true;
-    case kOffMax + 1: proc_4hh_float(w, parUst[n].Max); return true;
-    case kOffMin + 1: proc_4hh_float(w, parUst[n].Min); return true;
-    case kOffNcal + 1: proc_4hh_float(w, Ch[n].Ncal); return true;
-    case kOffRef: Ch[n].Ref = v; return true;
-    case kOffPWML: Ch[n].PWML = v; return true;
-    case kOffPWMH: Ch[n].PWMH = v; return true;
-    default: return false;
+        return kOk;
+    case kOffUstavka + 1: proc_4hh_float(w, parScl[n].Ustavka); return kOk;
+    case kOffMax + 1: proc_4hh_float(w, parUst[n].Max); return kOk;
+    case kOffMin + 1: proc_4hh_float(w, parUst[n].Min); return kOk;
+    case kOffNcal + 1: proc_4hh_float(w, Ch[n].Ncal); return kOk;
+    case kOffRef: Ch[n].Ref = v; return kOk;
+    case kOffPWML: Ch[n].PWML = v; return kOk;
+    case kOffPWMH: Ch[n].PWMH = v; return kOk;
+    default: return kIllegalAddress;
     }
 }
 
-bool Device::input_register(uint16_t a, uint16_t v)
+uint8_t Device::input_register(uint16_t a, uint16_t v)
 {
     tmp_word = v;
     const uint16_t w = swapped(v);
     if (a == kRegFreq) {
         izm_tmp_te_1f = w;
-        return true;
+        return kOk;
     }
     if (a == kRegFreq + 1) {
         float f = 0;
         te_4hh_float(w, f);
         freq.set_float(f);
-        return true;
+        return kOk;
     }
     if (a >= kRegName && a < kRegVersion + kTextRegisters)
-        return true;  // text registers: the data field was kept whole
+        return kOk;  // text registers: the data field was kept whole
     uint16_t off = 0;
     const int n = channel_of(a, off);
     if (n == 0)
-        return false;
+        return kIllegalAddress;
     switch (off) {
-    case kOffUrms: izm_tmp_te_1f = w; return true;
-    case kOffUrms + 1: te_4hh_float(w, Ch[n].Urms_te); return true;
-    case kOffNewRef: Ch[n].new_Ref = v; return true;
-    case kOffADCout: izm_tmp_proc_1f = w; return true;
-    case kOffADCout + 1: proc1f_4hh(w, Ch[n].new_ADCout); return true;
-    default: return false;
+    case kOffUrms: izm_tmp_te_1f = w; return kOk;
+    case kOffUrms + 1: te_4hh_float(w, Ch[n].Urms_te); return kOk;
+    case kOffNewRef: Ch[n].new_Ref = v; return kOk;
+    case kOffADCout: izm_tmp_proc_1f = w; return kOk;
+    case kOffADCout + 1: proc1f_4hh(w, Ch[n].new_ADCout); return kOk;
+    default: return kIllegalAddress;
     }
 }
 

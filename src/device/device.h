@@ -24,6 +24,10 @@ inline constexpr uint16_t kRegSpeed = 0x801;
 inline constexpr uint16_t kRegParity = 0x802;
 inline constexpr uint16_t kRegStopBits = 0x803;
 
+// Network numbers a device can answer at.
+inline constexpr uint8_t kMinSysNum = 1;
+inline constexpr uint8_t kMaxSysNum = 247;
+
 constexpr uint16_t channel_base(int n) { return static_cast<uint16_t>(32 * n); }
 
 // Offsets inside a channel's block.
@@ -73,8 +77,8 @@ public:
     LongRec tmp_fl;
 
     // Register decoding, as the answer checks call it.
-    bool holding_register(uint16_t address, uint16_t value) override;
-    bool input_register(uint16_t address, uint16_t value) override;
+    uint8_t holding_register(uint16_t address, uint16_t value) override;
+    uint8_t input_register(uint16_t address, uint16_t value) override;
     void input_data(std::span<const uint8_t> bytes) override;
     void coil_byte(uint8_t bits) override;
     void input_byte(uint8_t bits) override;

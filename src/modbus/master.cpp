@@ -111,13 +111,21 @@ uint8_t ModbusMaster::check_frame(uint8_t fun) const
     if (buf[2] != fun) {
         if (buf[2] != (fun | 0x80))
             return kWrongFunction;
+        // An exception is five bytes, CRC included: noise that merely looks like one (a false
+        // "busy" would hold back the next request) is a CRC error.
+        if (n < 5 || !crc_matches(5))
+            return kBadCrc;
         // Exception 0 does not exist; taking it as the code would report the failure as success.
         return buf[3] == 0 ? uint8_t(kWrongFunction) : buf[3];
     }
+    return crc_matches(n) ? uint8_t(kOk) : uint8_t(kBadCrc);
+}
+
+// Whether the last two of the first `n` received bytes are the CRC of those before them.
+bool ModbusMaster::crc_matches(size_t n) const
+{
     const uint16_t crc = crc16(std::span<const uint8_t>(&buf[1], n - 2));
-    if (crc != uint16_t(buf[n - 1] | (buf[n] << 8)))
-        return kBadCrc;
-    return kOk;
+    return crc == uint16_t(buf[n - 1] | (buf[n] << 8));
 }
 
 uint8_t ModbusMaster::check_bits(uint8_t fun)
@@ -152,10 +160,10 @@ uint8_t ModbusMaster::check_registers(uint8_t fun, uint16_t na, uint16_t kol)
     for (uint16_t i = 0; i < kol; ++i) {
         const uint16_t value = uint16_t(buf[4 + 2 * i] << 8 | buf[5 + 2 * i]);
         const uint16_t address = uint16_t(na + i);
-        const bool known = fun == kReadHoldingRegisters ? sink_.holding_register(address, value)
-                                                        : sink_.input_register(address, value);
-        if (!known)
-            code = kIllegalAddress;
+        const uint8_t e = fun == kReadHoldingRegisters ? sink_.holding_register(address, value)
+                                                       : sink_.input_register(address, value);
+        if (e != kOk)
+            code = e;
     }
     return code;
 }

@@ -73,6 +73,7 @@ private:
     void read_request(uint8_t fun, uint16_t na, uint16_t kol);
     void refuse();
     uint8_t check_frame(uint8_t fun) const;
+    bool crc_matches(size_t n) const;
     uint8_t check_bits(uint8_t fun);
     uint8_t check_registers(uint8_t fun, uint16_t na, uint16_t kol);
     uint8_t check_write(uint16_t na, uint16_t kol) const;

@@ -1,6 +1,7 @@
 // Start-up, activation, the connection column and the settings file, against the simulator.
 #include <QAccessible>
 
+#include "console/params/params_page.h"
 #include "console_fixture.h"
 #include "support/libmodbus_slave.h"
 #include "support/pty.h"
@@ -251,7 +252,7 @@ TEST_F(Startup, APortThatCannotBeOpenedIsReportedAtActivation)
 // A network number register holding 250 (a device or a noisy answer with a good CRC): the
 // console follows the number through the start-up probe, the activation and a poll tick,
 // where nobody answers at 250.
-TEST_F(Startup, ANumberAbove247FromTheWireIsFollowedSafely)
+TEST_F(Startup, ANumberOutsideOneTo247FromTheWireIsReportedNeverAdopted)
 {
     Pty line;
     LibmodbusSlave device(line.master(), 5);
@@ -259,13 +260,17 @@ TEST_F(Startup, ANumberAbove247FromTheWireIsFollowedSafely)
     device.start();
     write_ini(QStringLiteral("[связь]\nНОМЕР=5\n[порты]\nCOM1=") + QString::fromStdString(line.slave_path()));
     start_console();
-    EXPECT_EQ(ctx->link.sys_num, 250);
-    EXPECT_EQ(ctx->device.scor_CN[250], 2) << "the probe's answer is recorded under the number it gave";
-
+    EXPECT_EQ(ctx->link.sys_num, 5);
+    EXPECT_EQ(ctx->device.scor_CN[250], 0);
     show_and_activate();
-    EXPECT_EQ(glav->status_panel(1), " Адрес: 250");
+    EXPECT_EQ(glav->status_panel(1), " Адрес: 5");
+
+    glav->params().BreadClick(ParamsPage::kRowSysnum);
+    EXPECT_EQ(ctx->link.sys_num, 5);
+    EXPECT_TRUE(info_lines().contains(" 03 0800  неверный формат ответа adr|kol7:05 03 02 00 FA C9 C7 "))
+        << info_lines().join('|').toStdString();
     glav->readings().Timer_oprosTimer();
-    EXPECT_TRUE(info_lines().contains("sys_num=250 перестал отвечать на  scor=9600"));
+    EXPECT_EQ(ctx->link.sys_num, 5);
 }
 
 }  // namespace

@@ -57,6 +57,13 @@ TEST_F(Decoding, InterfaceRegistersOverwriteTheLinkSettings)
     EXPECT_EQ(link.num_scor, 2);
     EXPECT_EQ(link.parity, 2);
     EXPECT_EQ(link.stopbit, 0xFF) << "only the low byte is kept";
+
+    // A number no device can have is a format error and never adopted: 0 is the broadcast.
+    for (const char* number : {"00 00", "00 F8", "01 05"}) {
+        answer_crc(std::string("04 03 02 ") + number);
+        EXPECT_EQ(dev.mb.obrab_buf_read_holding_registers(0x800, 1), kBadFormat) << number;
+        EXPECT_EQ(link.sys_num, 4) << number;
+    }
 }
 
 TEST_F(Decoding, SetpointsCalibrationAndPwmOfEachChannel)
@@ -101,17 +108,17 @@ TEST_F(Decoding, ARegisterOutsideTheMapGivesTwoWhileTheKnownOnesAreDecoded)
     EXPECT_EQ(dev.Ch[1].PWMH, 3600);
 
     for (uint16_t a : {0, 5, 0x1F, 0x2C, 0x80, 0x7FF, 0x804})
-        EXPECT_FALSE(dev.holding_register(a, 1)) << a;
+        EXPECT_EQ(dev.holding_register(a, 1), kIllegalAddress) << a;
     for (uint16_t a : {0, 1, 14, 0x20, 0x2B, 0x31, 0x80})
-        EXPECT_FALSE(dev.input_register(a, 1)) << a;
+        EXPECT_EQ(dev.input_register(a, 1), kIllegalAddress) << a;
 }
 
 TEST_F(Decoding, TheSecondRegisterOfAPairAloneJoinsWithTheAccumulator)
 {
     dev.izm_tmp_proc_1f = 0x0000;
-    EXPECT_TRUE(dev.holding_register(0x22, 0x7A43));
+    EXPECT_EQ(dev.holding_register(0x22, 0x7A43), kOk);
     EXPECT_EQ(dev.parScl[1].Ustavka.Long, 0x437A0000u);
-    EXPECT_TRUE(dev.holding_register(0x22, 0x7A43));
+    EXPECT_EQ(dev.holding_register(0x22, 0x7A43), kOk);
     EXPECT_EQ(dev.parScl[1].Ustavka.Long, 0x86F40000u) << "the accumulator keeps what it held";
 }
 
@@ -156,8 +163,8 @@ TEST_F(Decoding, FloatsTravelLeastSignificantByteFirst)
     EXPECT_EQ(dev.mb.zn_word[2], 0x803F);
     for (const float f : {250.0f, -0.5f, 0.1f, 3.4e38f, 1e-30f}) {
         dev.float1_to_zn(f);
-        EXPECT_TRUE(dev.holding_register(0x23, dev.mb.zn_word[1]));
-        EXPECT_TRUE(dev.holding_register(0x24, dev.mb.zn_word[2]));
+        EXPECT_EQ(dev.holding_register(0x23, dev.mb.zn_word[1]), kOk);
+        EXPECT_EQ(dev.holding_register(0x24, dev.mb.zn_word[2]), kOk);
         EXPECT_EQ(dev.parUst[1].Max.as_float(), f);
     }
 }

@@ -55,25 +55,36 @@ TEST_F(AnswerCheck, AWriteEchoOfTheRequestIsGood)
 
 // --- the device says no ----------------------------------------------------------
 
-TEST_F(AnswerCheck, DeviceExceptionsPassThroughWithoutACrcCheck)
+TEST_F(AnswerCheck, DeviceExceptionsPassThroughWithTheirCrc)
 {
     answer("05 83 02 81 30");
     EXPECT_EQ(mb.obrab_buf_read_holding_registers(0x20, 3), kIllegalAddress);
-    answer("05 90 05 00 00");  // busy, CRC not looked at
+    answer("05 90 05 CD C2");
     EXPECT_EQ(mb.obrab_buf_write_holding_registers(1, 1), kBusy);
-    answer("05 84 06 00 00");  // an exception above 5 takes the console's text of that number
+    EXPECT_TRUE(link.late_answer_possible);
+    link.late_answer_possible = false;
+    answer("05 84 06 82 C3");  // an exception above 5 takes the console's text of that number
     EXPECT_EQ(mb.obrab_buf_input_registers(0x2C, 2), 6);
-    answer("05 84 21 00 00");
+    answer("05 84 21 C2 D9");
     EXPECT_EQ(mb.obrab_buf_input_registers(0x2C, 2), 0x21);
     EXPECT_EQ(buf_error(0x21), " исключение прибора 33 ");
     EXPECT_TRUE(sink.nothing_decoded());
+}
+
+TEST_F(AnswerCheck, NoiseThatLooksLikeAnExceptionIsACrcErrorNeverABusyDevice)
+{
+    for (const char* bytes : {"05 90 05 00 00", "05 90 05 CD", "05 90 02 CD C1"}) {
+        answer(bytes);
+        EXPECT_EQ(mb.obrab_buf_write_holding_registers(1, 1), kBadCrc) << bytes;
+    }
+    EXPECT_FALSE(link.late_answer_possible) << "no late answer is waited for after noise";
 }
 
 TEST_F(AnswerCheck, AnExceptionWithoutItsCodeOrWithCodeZeroIsNeverSuccess)
 {
     answer("05 83");
     EXPECT_EQ(mb.obrab_buf_read_holding_registers(0x20, 3), kBadCrc);
-    answer("05 83 00 C1 F1");
+    answer("05 83 00 00 F1");
     EXPECT_EQ(mb.obrab_buf_read_holding_registers(0x20, 3), kWrongFunction);
 }
 
@@ -177,9 +188,9 @@ TEST_F(AnswerCheck, ErrorLinesAreExactToTheCharacter)
               " 03 0020  неверная контрольная сумма 11:05 03 06 02 05 00 00 7A 43 BC C7 ");
 
     request(16, 0x0A, 1);
-    answer("05 90 02 CD C1");
+    answer("05 90 02 8C 00");
     EXPECT_EQ(mb.msg_buf_error(mb.obrab_buf_write_holding_registers(0x0A, 1)),
-              " 10 000A  \"недопустимый адрес \"5:05 90 02 CD C1 ");
+              " 10 000A  \"недопустимый адрес \"5:05 90 02 8C 00 ");
 }
 
 TEST(ErrorTexts, StoredTextsWithTheirBlanksAndQuotes)

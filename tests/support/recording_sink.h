@@ -12,8 +12,8 @@ namespace varnok::test {
 // Keeps what an answer check decoded; addresses listed in `unknown` are outside its map.
 class RecordingSink : public RegisterSink {
 public:
-    bool holding_register(uint16_t a, uint16_t v) override { return store(holding, a, v); }
-    bool input_register(uint16_t a, uint16_t v) override { return store(input, a, v); }
+    uint8_t holding_register(uint16_t a, uint16_t v) override { return store(holding, a, v); }
+    uint8_t input_register(uint16_t a, uint16_t v) override { return store(input, a, v); }
     void input_data(std::span<const uint8_t> bytes) override { text.assign(bytes.begin(), bytes.end()); }
     void coil_byte(uint8_t bits) override { coils.push_back(bits); }
     void input_byte(uint8_t bits) override { inputs.push_back(bits); }
@@ -26,12 +26,12 @@ public:
     std::vector<uint8_t> coils, inputs;
 
 private:
-    bool store(std::map<uint16_t, uint16_t>& into, uint16_t a, uint16_t v)
+    uint8_t store(std::map<uint16_t, uint16_t>& into, uint16_t a, uint16_t v)
     {
         if (unknown.count(a))
-            return false;
+            return kIllegalAddress;
         into[a] = v;
-        return true;
+        return kOk;
     }
 };
 
