@@ -346,7 +346,10 @@ void SettingsFile::From_Ini()
     if (!usable())
         return;
     link_.sys_num = uint8_t(get_int(kLink, "НОМЕР", 1, 1, 247));
-    link_.scor_obmena = int32_t(get_int(kLink, "СКОРОСТЬ", 9600, 0, INT32_MAX));
+    // Only the six line speeds: from any other the link would derive its timing for a speed
+    // no device runs at (at 1 bit/s one exchange lasts half a minute).
+    const auto speed = int32_t(get_int(kLink, "СКОРОСТЬ", 9600, 0, INT32_MAX));
+    link_.scor_obmena = number_scor(speed) != 0 ? speed : 9600;
     link_.num_scor = number_scor(link_.scor_obmena);
     link_.parity = uint8_t(get_int(kLink, "ПАРИТЕТ", 0, 0, 2));
     link_.stopbit = uint8_t(get_int(kLink, "СТОПБИТ", 1, 1, 2));

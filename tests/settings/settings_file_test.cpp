@@ -151,9 +151,13 @@ TEST_F(SettingsFileTest, MissingJunkAndOutOfRangeValuesGiveTheDefaults)
          "[таймауты]\nRIT=\nRTTM=7 x\nRTTC=9.0\nWTTM=1e3\nWTTC=--1\n",
          kFileDefaults},
         {"[связь]\nСКОРОСТЬ=19200\nПОРТ=3\n", "COM3/3 #1 19200/3 p0 s1 t2=5 30,5,225,0,0"},
-        // A speed of 0 is kept: the start-up probe then asks the engineer to choose one.
-        {"[связь]\nСКОРОСТЬ=0\n", "COM1/1 #1 0/0 p0 s1 t2=5 30,5,225,0,0"},
-        {"[связь]\n СКОРОСТЬ = 14400 \nПОРТ=16\nПЕРИОД ОПРОСА=7\n", "COM16/16 #1 14400/0 p0 s1 t7=300 30,5,225,0,0"},
+        // Only the six line speeds are taken; the link would time its exchanges by any other.
+        {"[связь]\nСКОРОСТЬ=0\n", kFileDefaults},
+        {"[связь]\nСКОРОСТЬ=1\n", kFileDefaults},
+        {"[связь]\nСКОРОСТЬ=2147483647\n", kFileDefaults},
+        {"[связь]\n СКОРОСТЬ = 14400 \nПОРТ=16\nПЕРИОД ОПРОСА=7\n", "COM16/16 #1 9600/2 p0 s1 t7=300 30,5,225,0,0"},
+        {"[связь]\nСКОРОСТЬ=4800\n", "COM1/1 #1 4800/1 p0 s1 t2=5 30,5,225,0,0"},
+        {"[связь]\nСКОРОСТЬ=115200\n", "COM1/1 #1 115200/6 p0 s1 t2=5 30,5,225,0,0"},
     };
     for (const auto& [text, read] : cases) {
         put(path, text);
