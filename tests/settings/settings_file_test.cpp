@@ -296,6 +296,18 @@ TEST_F(SettingsFileTest, ReplacingCreatesFoldersFollowsLinksKeepsModeAndLeavesNo
     EXPECT_NE(text_of(path).find("НОМЕР=7\n"), std::string::npos);
     EXPECT_EQ(fs::status(path).permissions(), mode);
     EXPECT_EQ(entries(), (std::set<std::string>{"a", "link.ini", "varnok.ini"}));
+
+    // A link to a file not there yet: the file is made where the link points, counted from
+    // the link's folder, and the link stays.
+    fs::create_directories(dir + "/links");
+    fs::create_symlink("../a/made.ini", dir + "/links/dangling.ini");
+    Console e(dir + "/links/dangling.ini");
+    EXPECT_FALSE(e.start());
+    EXPECT_EQ(e.file.problem(), "");
+    EXPECT_TRUE(fs::is_symlink(dir + "/links/dangling.ini"));
+    EXPECT_EQ(text_of(dir + "/a/made.ini"), kFirstStart);
+    ASSERT_TRUE(e.file.ToIni(false)) << e.file.problem();
+    EXPECT_TRUE(fs::is_symlink(dir + "/links/dangling.ini"));
 }
 
 TEST_F(SettingsFileTest, EditsMadeWhileRunningSurviveTheClosingWrite)
