@@ -29,6 +29,7 @@ constexpr const char* kFastOn = "ВКЛЮЧЕН";
 constexpr const char* kFastProbeWait = "ОЖИДАНИЕ ПРИ ПОИСКЕ";
 constexpr const char* kJournal = "журнал";
 constexpr const char* kToFile = "В ФАЙЛ";
+constexpr const char* kKeepDays = "ХРАНИТЬ ДНЕЙ";
 
 // Anything larger is not a settings file; refusing it keeps a stray huge file out of memory.
 constexpr size_t kMaxFileSize = 1 << 20;
@@ -262,6 +263,8 @@ bool SettingsFile::set_frame_log(bool on)
 }
 
 bool SettingsFile::frame_log() const { return get_int(kJournal, kToFile, 0, 0, 1) == 1; }
+
+int SettingsFile::frame_log_days() const { return int(get_int(kJournal, kKeepDays, 30, 0, kMaxFrameLogDays)); }
 
 // Writes the file from the INI object, creating it when it is not there yet.
 bool SettingsFile::save()

@@ -233,6 +233,27 @@ TEST_F(SettingsFileTest, TheFastExchangeIsReadFromItsSectionAndRememberedOnceSwi
     EXPECT_EQ(text_of(path), kFirstStart + "\n[быстрый обмен]\nВКЛЮЧЕН=0\n");
 }
 
+TEST_F(SettingsFileTest, TheFrameLogSectionReadsItsDaysToKeepAndWritesOnlyItsSwitch)
+{
+    const std::tuple<const char*, bool, int> reads[] = {
+        {"", false, 30},
+        {"[журнал]\nВ ФАЙЛ=1\nХРАНИТЬ ДНЕЙ=0\n", true, 0},
+        {"[журнал]\nХРАНИТЬ ДНЕЙ=3650\n", false, 3650},
+        {"[журнал]\nХРАНИТЬ ДНЕЙ=3651\n", false, 30},
+        {"[журнал]\nВ ФАЙЛ=2\nХРАНИТЬ ДНЕЙ=-1\n", false, 30},
+        {"[журнал]\nХРАНИТЬ ДНЕЙ=7 дней\n", false, 30},
+    };
+    for (const auto& [section, on, days] : reads) {
+        put(path, std::string("[связь]\n") + section);
+        Console c(path);
+        ASSERT_TRUE(c.start());
+        EXPECT_EQ(c.file.frame_log(), on) << section;
+        EXPECT_EQ(c.file.frame_log_days(), days) << section;
+    }
+    ASSERT_TRUE(Console(path).file.set_frame_log(true));
+    EXPECT_EQ(text_of(path), "[связь]\n\n[журнал]\nХРАНИТЬ ДНЕЙ=7 дней\nВ ФАЙЛ=1\n");
+}
+
 TEST_F(SettingsFileTest, FileThatCannotBeReadOrCreatedIsReportedAndLeftAlone)
 {
     const std::string cases[] = {
