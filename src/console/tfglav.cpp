@@ -200,8 +200,8 @@ void TFglav::build_frame_log_item()
 {
     FrameLog& frames = log_->frames();
     ctx_.link.tap = &frames;
-    frames.set_port([this] {
-        const Link& link = ctx_.link;
+    // The link, not this window: the log writes its last answer while the window is destroyed.
+    frames.set_port([&link = ctx_.link] {
         const std::string path = link.last_path.empty() ? std::string() : " " + link.last_path;
         return QString::fromStdString(link.name_comport + path);
     });
