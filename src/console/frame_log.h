@@ -4,7 +4,6 @@
 
 #include <QDate>
 #include <QDateTime>
-#include <QFile>
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -28,6 +27,12 @@ public:
 
     void set_enabled(bool on);
     bool enabled() const { return enabled_; }
+    // Days of files kept, today's included: older day files go when a day's file is opened.
+    // 0 keeps them all.
+    void set_keep_days(int days);
+    // The port the frames cross, as "COM1 /dev/ttyUSB0": the line "ПОРТ ..." heads what
+    // this console writes into a day's file, and again wherever the port changes.
+    void set_port(std::function<QString()> port) { port_ = std::move(port); }
 
     void sent(const uint8_t* bytes, size_t n) override;
     void received(const uint8_t* bytes, size_t n) override;
@@ -42,12 +47,21 @@ public:
 
 private:
     void write(const QDateTime& at, const QString& text);
+    bool open_day(QString& reason);
+    void close_file();
+    void remove_old_days();
     void fail(const QString& reason);
 
     std::function<void(const QString&)> report_;
+    std::function<QString()> port_;
     bool enabled_ = false;
-    QFile file_;
+    int fd_ = -1;
+    QString path_;
     QDate day_;
+    int keep_days_ = 30;
+    QDate pruned_;           // the day whose opening last removed old files
+    bool port_due_ = false;  // the port line goes before the next line written
+    QString port_written_;
     bool failed_ = false;  // the failure was reported; told again only after a success
     bool answer_waits_ = false;
     QDateTime answer_at_;

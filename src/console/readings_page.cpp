@@ -185,16 +185,22 @@ void ReadingsPage::zapros_par(uint8_t full)
                 show_setpoints(i);
         }
     }
-    std::array<double, 3> measured{NAN, NAN, NAN};
+    std::array<double, 3> measured{NAN, NAN, NAN}, percent{NAN, NAN, NAN};
+    std::array<QString, 3> unit;
     for (int i = 1; i <= 3; ++i) {
         const uint8_t e = d.zapros_izm_znach_new(i);
         log_.vivod_buf(d.mb);
         if (report(e)) {
             show_measured(i);
             measured[size_t(i - 1)] = d.Ch[i].Urms_te;
+            // The percentage the page shows, none for a zero scale.
+            if (d.parScl[i].Ustavka.as_float() != 0.0f)
+                percent[size_t(i - 1)] = d.Ch[i].Urms_proc;
         }
+        unit[size_t(i - 1)] = QString::fromUtf8(unit_text(d.parScl[i].Measure));
     }
-    trend_->add(measured);
+    trend_->set_units(unit);
+    trend_->add(measured, percent);
     LEfreqClick();
     for (int i = 1; i <= 3; ++i)
         d.zapros_PWM(i);

@@ -200,6 +200,11 @@ void TFglav::build_frame_log_item()
 {
     FrameLog& frames = log_->frames();
     ctx_.link.tap = &frames;
+    // The link, not this window: the log writes its last answer while the window is destroyed.
+    frames.set_port([&link = ctx_.link] {
+        const std::string path = link.last_path.empty() ? std::string() : " " + link.last_path;
+        return QString::fromStdString(link.name_comport + path);
+    });
     ctx_.pump.hold_back(&frames.settle_timer);
     auto* item = new QAction(QStringLiteral("журнал обмена в файл"), this);
     item->setObjectName(QStringLiteral("N_zhurnal"));

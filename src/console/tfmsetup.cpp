@@ -3,6 +3,7 @@
 #include "console/busy.h"
 #include "console/console_context.h"
 #include "console/exchange_log.h"
+#include "console/frame_log.h"
 #include "console/tfglav.h"
 
 namespace varnok {
@@ -25,6 +26,7 @@ void TFMsetup::FormCreate()
         glav_.log().append(QString::fromStdString(ini.problem()));
     ini.read_ports(ctx_.ports);
     glav_.show_connection();
+    glav_.log().frames().set_keep_days(ini.frame_log_days());
     glav_.apply_frame_log(ini.frame_log());
 
     Link& link = ctx_.link;

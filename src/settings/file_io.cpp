@@ -99,6 +99,36 @@ void remove_stale_temps(const std::string& dir, const std::string& base)
     ::closedir(d);
 }
 
+// The file a write to `path` replaces: the end of its chain of links, or `path` itself when
+// it is no link. A link whose target does not exist yet names the file to create (a relative
+// target counts from the link's folder), so that the write keeps the link.
+bool write_target(const std::string& path, std::string& target, std::string& reason)
+{
+    if (char* real = ::realpath(path.c_str(), nullptr)) {
+        target = real;
+        std::free(real);
+        return true;
+    }
+    target = path;
+    for (int hops = 0;; ++hops) {
+        struct stat st;
+        if (::lstat(target.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+            return true;
+        if (hops == 40) {
+            reason = os_reason(ELOOP);
+            return false;
+        }
+        std::string next(size_t(st.st_size > 0 ? st.st_size : 255) + 1, '\0');
+        const ssize_t n = ::readlink(target.c_str(), next.data(), next.size());
+        if (n < 0 || size_t(n) >= next.size()) {
+            reason = n < 0 ? os_reason(errno) : "ссылка " + target + " изменилась при чтении";
+            return false;
+        }
+        next.resize(size_t(n));
+        target = next.starts_with('/') ? next : parent_of(target) + "/" + next;
+    }
+}
+
 }  // namespace
 
 Stamp stamp_of(const std::string& path)
@@ -156,11 +186,9 @@ bool read_whole(const std::string& path, size_t limit, std::string& data, Stamp&
 
 bool replace(const std::string& path, const std::string& data, Stamp& stamp, std::string& reason)
 {
-    std::string target = path;
-    if (char* real = ::realpath(path.c_str(), nullptr)) {
-        target = real;
-        std::free(real);
-    }
+    std::string target;
+    if (!write_target(path, target, reason))
+        return false;
     const std::string dir = parent_of(target);
     if (!make_dirs(dir, reason))
         return false;

@@ -29,6 +29,7 @@ constexpr const char* kFastOn = "ВКЛЮЧЕН";
 constexpr const char* kFastProbeWait = "ОЖИДАНИЕ ПРИ ПОИСКЕ";
 constexpr const char* kJournal = "журнал";
 constexpr const char* kToFile = "В ФАЙЛ";
+constexpr const char* kKeepDays = "ХРАНИТЬ ДНЕЙ";
 
 // Anything larger is not a settings file; refusing it keeps a stray huge file out of memory.
 constexpr size_t kMaxFileSize = 1 << 20;
@@ -263,6 +264,8 @@ bool SettingsFile::set_frame_log(bool on)
 
 bool SettingsFile::frame_log() const { return get_int(kJournal, kToFile, 0, 0, 1) == 1; }
 
+int SettingsFile::frame_log_days() const { return int(get_int(kJournal, kKeepDays, 30, 0, kMaxFrameLogDays)); }
+
 // Writes the file from the INI object, creating it when it is not there yet.
 bool SettingsFile::save()
 {
@@ -346,7 +349,10 @@ void SettingsFile::From_Ini()
     if (!usable())
         return;
     link_.sys_num = uint8_t(get_int(kLink, "НОМЕР", 1, 1, 247));
-    link_.scor_obmena = int32_t(get_int(kLink, "СКОРОСТЬ", 9600, 0, INT32_MAX));
+    // Only the six line speeds: from any other the link would derive its timing for a speed
+    // no device runs at (at 1 bit/s one exchange lasts half a minute).
+    const auto speed = int32_t(get_int(kLink, "СКОРОСТЬ", 9600, 0, INT32_MAX));
+    link_.scor_obmena = number_scor(speed) != 0 ? speed : 9600;
     link_.num_scor = number_scor(link_.scor_obmena);
     link_.parity = uint8_t(get_int(kLink, "ПАРИТЕТ", 0, 0, 2));
     link_.stopbit = uint8_t(get_int(kLink, "СТОПБИТ", 1, 1, 2));

@@ -51,6 +51,10 @@ public:
 
     // The switch of the frame log to a file, section "журнал": off when missing or not 0/1.
     bool frame_log() const;
+    // How many days of frame log files to keep, today's included; 0 keeps them all. 30 when
+    // missing or outside 0..kMaxFrameLogDays. Read, never written.
+    int frame_log_days() const;
+    static constexpr int kMaxFrameLogDays = 3650;
     // Stores the switch and writes the file at once; false, with problem() set, when the
     // file could not be written (as for ToIni).
     bool set_frame_log(bool on);

@@ -120,6 +120,24 @@ TEST_F(Startup, TheStoredPortAndSpeedAreWhereTheConsoleLooksForTheDevice)
     EXPECT_EQ(text("Ed_name"), "Варнок ПМ3");
 }
 
+// A speed that is none of the six reads as 9600: the fast exchange once timed its start-up
+// probe by 1 bit/s and hung the console for half a minute.
+TEST_F(Startup, AnUnknownStoredSpeedStartsAt9600AtOnce)
+{
+    start_sim();
+    write_ini(ini_for_sim(1) + (fast_run() ? QString() : QStringLiteral("\n[быстрый обмен]\nВКЛЮЧЕН=1\n")));
+    QElapsedTimer took;
+    took.start();
+    start_console();
+    show_and_activate();
+    EXPECT_LT(took.elapsed(), 15000);
+    EXPECT_TRUE(ctx->link.fast_exchange);
+    EXPECT_EQ(ctx->link.scor_obmena, 9600);
+    EXPECT_EQ(ctx->device.scor_CN[5], 2) << "the start-up probe found the device at 9600";
+    EXPECT_EQ(find<QComboBox>("CBscor")->currentText(), "9600");
+    EXPECT_EQ(text("Ed_name"), "Варнок ПМ3");
+}
+
 TEST_F(Startup, ASilentDeviceLeavesTheFieldsAsTheyWereWithoutAWord)
 {
     start_sim({"--fault", "silence always"});

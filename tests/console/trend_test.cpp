@@ -25,10 +25,11 @@ TEST(TrendData, WindowAndHourKept)
 {
     TrendData d;
     const int64_t m = 60 * 1000;
-    d.add(0, {1, 2, 3});
-    d.add(30 * m, {4.5, kNaN, -6});
-    d.add(59 * m, {0.1f, 8, 9});
-    d.add(61 * m, {10, 11, 12});  // the sample at 0 is now more than an hour old
+    // The percentages stay out of the CSV.
+    d.add(0, {1, 2, 3}, {50, 50, 50});
+    d.add(30 * m, {4.5, kNaN, -6}, {50, kNaN, 50});
+    d.add(59 * m, {0.1f, 8, 9}, {50, 50, 50});
+    d.add(61 * m, {10, 11, 12}, {50, 50, 50});  // the sample at 0 is now more than an hour old
     EXPECT_EQ(d.size(), 3u);
     struct Case {
         int64_t end;
@@ -102,6 +103,31 @@ TEST_F(Trend, CsvRowsAreThePolledValues)
     const QImage png(save("Btrend_png", QStringLiteral("trend.png")));
     EXPECT_FALSE(png.isNull());
     EXPECT_GT(png.width(), 300);
+}
+
+// Channels of different units and scales: by default each in percent of its scale on one
+// axis, as the readings page shows it; "значения" gives each its measured value on an axis
+// of its own, titled with its unit.
+TEST_F(Trend, PercentOfScaleByDefaultValuesEachOnAnAxisOfItsOwn)
+{
+    start_all();
+    click(find<QPushButton>("Btrend"));
+    auto* view = trend().findChild<QComboBox*>(QStringLiteral("CBtrend_view"));
+    ASSERT_NE(view, nullptr);
+    EXPECT_EQ(view->accessibleName().toStdString(), "тренд: вид графика");
+    EXPECT_EQ(view->currentText().toStdString(), "% шкалы");
+    const auto drawn = [&] {
+        std::string out;
+        for (int ch = 1; ch <= 3; ++ch) {
+            const QLineSeries& line = trend().series(ch);
+            out += QString::asprintf("%.4f ", line.at(int(line.count()) - 1).y()).toStdString() +
+                   trend().axis_title(ch).toStdString() + "|";
+        }
+        return out;
+    };
+    EXPECT_EQ(drawn(), "42.5000 % шкалы|73.1000 % шкалы|12.0000 % шкалы|");
+    view->setCurrentIndex(1);
+    EXPECT_EQ(drawn(), "106.2500 1 канал, В|3.6550 2 канал, А|2.4000 3 канал, мА|");
 }
 
 TEST_F(Trend, PauseFreezesTheChartNotTheRecord)

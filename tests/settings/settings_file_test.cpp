@@ -151,9 +151,13 @@ TEST_F(SettingsFileTest, MissingJunkAndOutOfRangeValuesGiveTheDefaults)
          "[таймауты]\nRIT=\nRTTM=7 x\nRTTC=9.0\nWTTM=1e3\nWTTC=--1\n",
          kFileDefaults},
         {"[связь]\nСКОРОСТЬ=19200\nПОРТ=3\n", "COM3/3 #1 19200/3 p0 s1 t2=5 30,5,225,0,0"},
-        // A speed of 0 is kept: the start-up probe then asks the engineer to choose one.
-        {"[связь]\nСКОРОСТЬ=0\n", "COM1/1 #1 0/0 p0 s1 t2=5 30,5,225,0,0"},
-        {"[связь]\n СКОРОСТЬ = 14400 \nПОРТ=16\nПЕРИОД ОПРОСА=7\n", "COM16/16 #1 14400/0 p0 s1 t7=300 30,5,225,0,0"},
+        // Only the six line speeds are taken; the link would time its exchanges by any other.
+        {"[связь]\nСКОРОСТЬ=0\n", kFileDefaults},
+        {"[связь]\nСКОРОСТЬ=1\n", kFileDefaults},
+        {"[связь]\nСКОРОСТЬ=2147483647\n", kFileDefaults},
+        {"[связь]\n СКОРОСТЬ = 14400 \nПОРТ=16\nПЕРИОД ОПРОСА=7\n", "COM16/16 #1 9600/2 p0 s1 t7=300 30,5,225,0,0"},
+        {"[связь]\nСКОРОСТЬ=4800\n", "COM1/1 #1 4800/1 p0 s1 t2=5 30,5,225,0,0"},
+        {"[связь]\nСКОРОСТЬ=115200\n", "COM1/1 #1 115200/6 p0 s1 t2=5 30,5,225,0,0"},
     };
     for (const auto& [text, read] : cases) {
         put(path, text);
@@ -229,6 +233,27 @@ TEST_F(SettingsFileTest, TheFastExchangeIsReadFromItsSectionAndRememberedOnceSwi
     EXPECT_EQ(text_of(path), kFirstStart + "\n[быстрый обмен]\nВКЛЮЧЕН=0\n");
 }
 
+TEST_F(SettingsFileTest, TheFrameLogSectionReadsItsDaysToKeepAndWritesOnlyItsSwitch)
+{
+    const std::tuple<const char*, bool, int> reads[] = {
+        {"", false, 30},
+        {"[журнал]\nВ ФАЙЛ=1\nХРАНИТЬ ДНЕЙ=0\n", true, 0},
+        {"[журнал]\nХРАНИТЬ ДНЕЙ=3650\n", false, 3650},
+        {"[журнал]\nХРАНИТЬ ДНЕЙ=3651\n", false, 30},
+        {"[журнал]\nВ ФАЙЛ=2\nХРАНИТЬ ДНЕЙ=-1\n", false, 30},
+        {"[журнал]\nХРАНИТЬ ДНЕЙ=7 дней\n", false, 30},
+    };
+    for (const auto& [section, on, days] : reads) {
+        put(path, std::string("[связь]\n") + section);
+        Console c(path);
+        ASSERT_TRUE(c.start());
+        EXPECT_EQ(c.file.frame_log(), on) << section;
+        EXPECT_EQ(c.file.frame_log_days(), days) << section;
+    }
+    ASSERT_TRUE(Console(path).file.set_frame_log(true));
+    EXPECT_EQ(text_of(path), "[связь]\n\n[журнал]\nХРАНИТЬ ДНЕЙ=7 дней\nВ ФАЙЛ=1\n");
+}
+
 TEST_F(SettingsFileTest, FileThatCannotBeReadOrCreatedIsReportedAndLeftAlone)
 {
     const std::string cases[] = {
@@ -292,6 +317,18 @@ TEST_F(SettingsFileTest, ReplacingCreatesFoldersFollowsLinksKeepsModeAndLeavesNo
     EXPECT_NE(text_of(path).find("НОМЕР=7\n"), std::string::npos);
     EXPECT_EQ(fs::status(path).permissions(), mode);
     EXPECT_EQ(entries(), (std::set<std::string>{"a", "link.ini", "varnok.ini"}));
+
+    // A link to a file not there yet: the file is made where the link points, counted from
+    // the link's folder, and the link stays.
+    fs::create_directories(dir + "/links");
+    fs::create_symlink("../a/made.ini", dir + "/links/dangling.ini");
+    Console e(dir + "/links/dangling.ini");
+    EXPECT_FALSE(e.start());
+    EXPECT_EQ(e.file.problem(), "");
+    EXPECT_TRUE(fs::is_symlink(dir + "/links/dangling.ini"));
+    EXPECT_EQ(text_of(dir + "/a/made.ini"), kFirstStart);
+    ASSERT_TRUE(e.file.ToIni(false)) << e.file.problem();
+    EXPECT_TRUE(fs::is_symlink(dir + "/links/dangling.ini"));
 }
 
 TEST_F(SettingsFileTest, EditsMadeWhileRunningSurviveTheClosingWrite)

@@ -25,6 +25,25 @@ namespace {
 
 constexpr int kMinutes[] = {1, 5, 15, 60};
 
+// A range around [lo, hi], with a margin when asked, nice numbers at the ends; 0..1 when
+// there is no point. The margin is at least 2 % of the values, so that the converter's
+// noise on a steady value is not blown up to fill the plot.
+void set_range(QValueAxis* axis, double lo, double hi, bool margin)
+{
+    if (lo > hi) {
+        lo = 0;
+        hi = 1;
+    }
+    double m = 0;
+    if (margin) {
+        m = std::max((hi - lo) * 0.05, std::max(std::abs(lo), std::abs(hi)) * 0.02);
+        if (m == 0)
+            m = 0.5;
+    }
+    axis->setRange(lo - m, hi + m);
+    axis->applyNiceNumbers();
+}
+
 TFtrend::FileChooser& chooser()
 {
     static TFtrend::FileChooser c;
@@ -50,6 +69,16 @@ TFtrend::TFtrend(QWidget* parent) : QWidget(parent, Qt::Window)
     CBtrend_minutes_->setCurrentIndex(1);
     label->setBuddy(CBtrend_minutes_);
 
+    auto* view_label = new QLabel(QStringLiteral("вид"), this);
+    CBtrend_view_ = new QComboBox(this);
+    CBtrend_view_->setObjectName(QStringLiteral("CBtrend_view"));
+    CBtrend_view_->setAccessibleName(QStringLiteral("тренд: вид графика"));
+    CBtrend_view_->setToolTip(QStringLiteral("% шкалы: все каналы в процентах своих шкал на одной оси; "
+                                             "значения: каждый канал в своих единицах на своей оси"));
+    CBtrend_view_->addItem(QStringLiteral("% шкалы"));
+    CBtrend_view_->addItem(QStringLiteral("значения"));
+    view_label->setBuddy(CBtrend_view_);
+
     Btrend_pause_ = new QPushButton(QStringLiteral("пауза"), this);
     Btrend_pause_->setObjectName(QStringLiteral("Btrend_pause"));
     Btrend_pause_->setAccessibleName(QStringLiteral("тренд: пауза"));
@@ -68,17 +97,21 @@ TFtrend::TFtrend(QWidget* parent) : QWidget(parent, Qt::Window)
     axis_x_ = new QDateTimeAxis(chart_);
     axis_x_->setFormat(QStringLiteral("HH:mm:ss"));
     axis_x_->setTitleText(QStringLiteral("время"));
-    axis_y_ = new QValueAxis(chart_);
-    axis_y_->setTitleText(QStringLiteral("измеренное значение"));
+    axis_percent_ = new QValueAxis(chart_);
+    axis_percent_->setTitleText(QStringLiteral("% шкалы"));
     chart_->addAxis(axis_x_, Qt::AlignBottom);
-    chart_->addAxis(axis_y_, Qt::AlignLeft);
-    for (int i = 0; i < 3; ++i) {
-        series_[size_t(i)] = new QLineSeries(chart_);
-        series_[size_t(i)]->setName(QStringLiteral("%1 канал").arg(i + 1));
-        chart_->addSeries(series_[size_t(i)]);
-        series_[size_t(i)]->attachAxis(axis_x_);
-        series_[size_t(i)]->attachAxis(axis_y_);
+    chart_->addAxis(axis_percent_, Qt::AlignLeft);
+    // Channels differ in unit and scale: in the values view each has an axis of its own,
+    // the first on the left, the others on the right.
+    for (size_t i = 0; i < 3; ++i) {
+        axis_value_[i] = new QValueAxis(chart_);
+        chart_->addAxis(axis_value_[i], i == 0 ? Qt::AlignLeft : Qt::AlignRight);
+        series_[i] = new QLineSeries(chart_);
+        series_[i]->setName(QStringLiteral("%1 канал").arg(i + 1));
+        chart_->addSeries(series_[i]);
+        series_[i]->attachAxis(axis_x_);
     }
+    set_units({});
     view_ = new QChartView(chart_, this);
     view_->setObjectName(QStringLiteral("ChartView_trend"));
     view_->setAccessibleName(QStringLiteral("тренд: график"));
@@ -89,6 +122,9 @@ TFtrend::TFtrend(QWidget* parent) : QWidget(parent, Qt::Window)
     controls->addWidget(label);
     controls->addWidget(CBtrend_minutes_);
     controls->addSpacing(16);
+    controls->addWidget(view_label);
+    controls->addWidget(CBtrend_view_);
+    controls->addSpacing(16);
     controls->addWidget(Btrend_pause_);
     controls->addWidget(png);
     controls->addWidget(csv);
@@ -97,7 +133,9 @@ TFtrend::TFtrend(QWidget* parent) : QWidget(parent, Qt::Window)
     layout->addLayout(controls);
     layout->addWidget(view_, 1);
 
+    apply_view();
     connect(CBtrend_minutes_, &QComboBox::currentIndexChanged, this, &TFtrend::refresh);
+    connect(CBtrend_view_, &QComboBox::currentIndexChanged, this, &TFtrend::apply_view);
     // Toggled, so that a screen reader's toggle pauses as a click does.
     connect(Btrend_pause_, &QPushButton::toggled, this, [this](bool on) {
         paused_at_ = on ? QDateTime::currentMSecsSinceEpoch() : 0;
@@ -117,11 +155,34 @@ int TFtrend::minutes() const { return kMinutes[std::clamp(CBtrend_minutes_->curr
 
 int64_t TFtrend::end_ms() const { return paused_at_ != 0 ? paused_at_ : QDateTime::currentMSecsSinceEpoch(); }
 
-void TFtrend::add(const std::array<double, 3>& value)
+TFtrend::View TFtrend::view() const
 {
-    data_.add(QDateTime::currentMSecsSinceEpoch(), value);
+    return CBtrend_view_->currentIndex() == 1 ? View::values : View::percent;
+}
+
+QString TFtrend::axis_title(int channel) const
+{
+    const QList<QAbstractAxis*> axes = series_.at(size_t(channel - 1))->attachedAxes();
+    for (const QAbstractAxis* a : axes)
+        if (a->orientation() == Qt::Vertical)
+            return a->titleText();
+    return {};
+}
+
+void TFtrend::add(const std::array<double, 3>& value, const std::array<double, 3>& percent)
+{
+    data_.add(QDateTime::currentMSecsSinceEpoch(), value, percent);
     if (paused_at_ == 0 && isVisible())
         refresh();
+}
+
+void TFtrend::set_units(const std::array<QString, 3>& unit)
+{
+    for (size_t i = 0; i < 3; ++i) {
+        const QString u = unit[i].trimmed();
+        const QString channel = QStringLiteral("%1 канал").arg(i + 1);
+        axis_value_[i]->setTitleText(u.isEmpty() ? channel : channel + QStringLiteral(", ") + u);
+    }
 }
 
 void TFtrend::open()
@@ -149,34 +210,69 @@ void TFtrend::apply_theme()
 {
     const bool dark = palette().color(QPalette::Window).lightness() < 128;
     const auto theme = dark ? QChart::ChartThemeDark : QChart::ChartThemeLight;
-    if (chart_->theme() != theme)
+    if (chart_->theme() != theme) {
         chart_->setTheme(theme);
+        colour_axes();
+    }
+}
+
+// Each value axis in its channel's colour, so that it is clear which line it measures.
+void TFtrend::colour_axes()
+{
+    for (size_t i = 0; i < 3; ++i) {
+        const QColor c = series_[i]->color();
+        axis_value_[i]->setLinePenColor(c);
+        axis_value_[i]->setLabelsColor(c);
+        axis_value_[i]->setTitleBrush(c);
+    }
+}
+
+// Puts each line on the percent axis or on its own value axis, and shows only those axes.
+void TFtrend::apply_view()
+{
+    const bool percent = view() == View::percent;
+    for (size_t i = 0; i < 3; ++i) {
+        QAbstractAxis* from = percent ? static_cast<QAbstractAxis*>(axis_value_[i]) : axis_percent_;
+        QAbstractAxis* to = percent ? static_cast<QAbstractAxis*>(axis_percent_) : axis_value_[i];
+        if (series_[i]->attachedAxes().contains(from))
+            series_[i]->detachAxis(from);
+        if (!series_[i]->attachedAxes().contains(to))
+            series_[i]->attachAxis(to);
+        axis_value_[i]->setVisible(!percent);
+    }
+    axis_percent_->setVisible(percent);
+    colour_axes();
+    refresh();
 }
 
 void TFtrend::refresh()
 {
     const int64_t end = end_ms();
     const int64_t start = end - int64_t(minutes()) * 60 * 1000;
+    const bool percent = view() == View::percent;
     std::array<QList<QPointF>, 3> points;
-    double lo = INFINITY, hi = -INFINITY;
+    std::array<double, 3> lo{INFINITY, INFINITY, INFINITY}, hi{-INFINITY, -INFINITY, -INFINITY};
     for (const TrendSample& s : data_.window(end, minutes()))
-        for (size_t i = 0; i < 3; ++i)
-            if (!std::isnan(s.value[i])) {
-                points[i].append(QPointF(double(s.ms), s.value[i]));
-                lo = std::min(lo, s.value[i]);
-                hi = std::max(hi, s.value[i]);
+        for (size_t i = 0; i < 3; ++i) {
+            const double y = percent ? s.percent[i] : s.value[i];
+            if (!std::isnan(y)) {
+                points[i].append(QPointF(double(s.ms), y));
+                lo[i] = std::min(lo[i], y);
+                hi[i] = std::max(hi[i], y);
             }
+        }
     for (size_t i = 0; i < 3; ++i)
         series_[i]->replace(points[i]);
     axis_x_->setRange(QDateTime::fromMSecsSinceEpoch(start), QDateTime::fromMSecsSinceEpoch(end));
     axis_x_->setFormat(minutes() >= 15 ? QStringLiteral("HH:mm") : QStringLiteral("HH:mm:ss"));
-    if (lo > hi) {
-        lo = 0;
-        hi = 1;
+    if (percent) {
+        // The whole scale at least, so that a channel's place in it reads at a glance.
+        const double below = std::min({lo[0], lo[1], lo[2]}), above = std::max({hi[0], hi[1], hi[2]});
+        set_range(axis_percent_, std::min(0.0, below), std::max(100.0, above), below < 0 || above > 100);
+    } else {
+        for (size_t i = 0; i < 3; ++i)
+            set_range(axis_value_[i], lo[i], hi[i], true);
     }
-    const double margin = hi > lo ? (hi - lo) * 0.05 : std::max(std::abs(hi) * 0.05, 0.5);
-    axis_y_->setRange(lo - margin, hi + margin);
-    axis_y_->applyNiceNumbers();
 }
 
 bool TFtrend::save_png(const QString& path)

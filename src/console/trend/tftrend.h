@@ -1,6 +1,7 @@
 #pragma once
-// The trend window: the three channels' measured values over the last 1, 5, 15 or 60
-// minutes, as the polls bring them, with a pause and saving as PNG and CSV.
+// The trend window: the three channels over the last 1, 5, 15 or 60 minutes, as the polls
+// bring them, in percent of their scales on one axis or as measured values each on an axis
+// of its own, with a pause and saving as PNG and CSV.
 
 #include <QWidget>
 #include <array>
@@ -26,8 +27,11 @@ public:
 
     explicit TFtrend(QWidget* parent = nullptr);
 
-    // One poll's measured values of channels 1..3 (NaN where a read failed), taken now.
-    void add(const std::array<double, 3>& value);
+    // One poll's measured values of channels 1..3 and their percentages of the scales (NaN
+    // where a read failed, and for the percentage where the scale is 0), taken now.
+    void add(const std::array<double, 3>& value, const std::array<double, 3>& percent);
+    // The channels' units, for the titles of the value axes.
+    void set_units(const std::array<QString, 3>& unit);
     // Shows the window and brings it to the front.
     void open();
 
@@ -39,6 +43,10 @@ public:
 
     const TrendData& data() const { return data_; }
     int minutes() const;
+    enum class View { percent, values };
+    View view() const;
+    // The title of the vertical axis the line of channel 1..3 is drawn against.
+    QString axis_title(int channel) const;
     // The line of channel 1..3 as drawn.
     const QLineSeries& series(int channel) const { return *series_.at(size_t(channel - 1)); }
 
@@ -48,7 +56,9 @@ protected:
 
 private:
     void refresh();
+    void apply_view();
     void apply_theme();
+    void colour_axes();
     int64_t end_ms() const;
     void save(const QString& caption, const QString& suffix, const QString& filter,
               bool (TFtrend::*write)(const QString&));
@@ -57,9 +67,11 @@ private:
     QChart* chart_;
     QChartView* view_;
     QDateTimeAxis* axis_x_;
-    QValueAxis* axis_y_;
+    QValueAxis* axis_percent_;
+    std::array<QValueAxis*, 3> axis_value_{};
     std::array<QLineSeries*, 3> series_{};
     QComboBox* CBtrend_minutes_;
+    QComboBox* CBtrend_view_;
     QPushButton* Btrend_pause_;
     int64_t paused_at_ = 0;  // the end of the frozen window; 0 while running
 };

@@ -4,9 +4,9 @@
 
 namespace varnok {
 
-void TrendData::add(int64_t ms, const std::array<double, 3>& value)
+void TrendData::add(int64_t ms, const std::array<double, 3>& value, const std::array<double, 3>& percent)
 {
-    samples_.push_back({ms, value});
+    samples_.push_back({ms, value, percent});
     while (!samples_.empty() && samples_.front().ms < ms - kKeepMs)
         samples_.pop_front();
 }

@@ -1,6 +1,6 @@
 #pragma once
-// The measured values of the three channels as the polls brought them, kept for the
-// longest window the trend shows.
+// The measured values of the three channels, and their percentages of the scales, as the
+// polls brought them, kept for the longest window the trend shows.
 
 #include <QString>
 #include <array>
@@ -14,6 +14,8 @@ namespace varnok {
 struct TrendSample {
     int64_t ms = 0;                   // wall-clock time, ms since the epoch
     std::array<double, 3> value{};    // channels 1..3; NaN where that channel's read failed
+    std::array<double, 3> percent{};  // the same in percent of the channel's scale; NaN also
+                                      // where the scale is 0
 };
 
 class TrendData {
@@ -21,7 +23,7 @@ public:
     static constexpr int64_t kKeepMs = 60 * 60 * 1000;
 
     // Appends a sample and forgets those older than kKeepMs before it.
-    void add(int64_t ms, const std::array<double, 3>& value);
+    void add(int64_t ms, const std::array<double, 3>& value, const std::array<double, 3>& percent);
     // The samples of the `minutes` up to `end_ms`, oldest first.
     std::vector<TrendSample> window(int64_t end_ms, int minutes) const;
     // The same as CSV: a header, then the local time to the millisecond and the three values
