@@ -50,13 +50,18 @@ uint32_t Link::init_com_port_new(const std::string& name_com_port, int32_t zn_sc
     broken_told_ = false;
     closed_told_ = false;
 
-    hcom.close();
-
     last_path = ports.resolve(name_com_port);
+    // Speed, parity and stop bits mean nothing to a TCP connection: a set-up that changes only
+    // them keeps a sound connection to the same address. A serial port is opened afresh.
+    const bool keep = num_name_comport <= kPortCount && is_tcp_address(last_path) && hcom.is_open() &&
+                      hcom.where() == last_path && hcom.connected();
+    if (!keep)
+        hcom.close();
+
     if (num_name_comport > kPortCount) {
         notices.message_box("неверный Com-порт", name_com_port);
     } else {
-        const int e = hcom.open(last_path);
+        const int e = keep ? 0 : hcom.open(last_path);
         if (e != 0) {
             record_failure(e, last_path.empty() ? (name_com_port + " не сопоставлен ни одному устройству").c_str()
                                                 : ("открытие " + last_path).c_str());

@@ -26,8 +26,9 @@ class Link : public LinkSettings {
 public:
     Link(Notices& notices, Sleeper& sleeper, KeyState& keys, const PortMap& ports);
 
-    // Closes the port, opens `name_com_port` and configures it; 0 when every step
-    // succeeded, else the error code of the last step that failed.
+    // Closes the port, opens `name_com_port` and configures it (a sound TCP connection to the
+    // same address is kept and only configured); 0 when every step succeeded, else the error
+    // code of the last step that failed.
     uint32_t init_com_port_new(const std::string& name_com_port, int32_t zn_scor_obmena,
                                uint8_t zn_parity, uint8_t zn_stopbit, uint8_t zn_bytesize);
 

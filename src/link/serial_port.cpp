@@ -35,8 +35,17 @@ int SerialPort::open(const std::string& path)
 {
     close();
     broken_ = 0;
+    where_ = path;
     transport_ = transport_for(path);
     return transport_->open(path, fd_);
+}
+
+bool SerialPort::connected() const
+{
+    if (fd_ < 0)
+        return false;
+    pollfd p{fd_, POLLRDHUP, 0};
+    return ::poll(&p, 1, 0) == 0 || !(p.revents & (POLLRDHUP | POLLHUP | POLLERR | POLLNVAL));
 }
 
 void SerialPort::close()

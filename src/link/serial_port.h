@@ -53,6 +53,10 @@ public:
     int open(const std::string& path);
     void close();
     bool is_open() const { return fd_ >= 0; }
+    // What the port was last opened on.
+    const std::string& where() const { return where_; }
+    // Whether an open TCP connection is still sound: the far end has not closed or reset it.
+    bool connected() const;
 
     // The errno with which a connection broke (the far end closed it or reset it); the port
     // is closed then, and every later call fails at once until the next open(). 0 while sound.
@@ -69,6 +73,7 @@ private:
     int lose(int error);
 
     std::unique_ptr<Transport> transport_;
+    std::string where_;
     int fd_ = -1;
     int broken_ = 0;
     CommTimeouts timeouts_{};
