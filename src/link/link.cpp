@@ -26,13 +26,15 @@ Link::Link(Notices& n, Sleeper& s, KeyState& k, const PortMap& p)
 {
 }
 
-void Link::record_failure(int error, const char* step)
+// `reason`, when given, says what the errno would not (a name the resolver did not find).
+void Link::record_failure(int error, const std::string& step, const std::string& reason)
 {
     dwError = static_cast<uint32_t>(error);
     fSuccess = false;
     if (!last_failure.empty())
         return;  // the first failure of a call is its cause; later steps fail for it
-    last_failure = std::string(step) + ": " + std::strerror(error) + " (errno " + std::to_string(error) + ")";
+    last_failure = step + ": " +
+                   (reason.empty() ? std::string(std::strerror(error)) + " (errno " + std::to_string(error) + ")" : reason);
     if (error == EACCES || error == EPERM)
         last_failure += "\nНет прав на порт: добавьте пользователя в группу dialout "
                         "(sudo usermod -aG dialout $USER) и войдите в систему заново.";
@@ -61,10 +63,10 @@ uint32_t Link::init_com_port_new(const std::string& name_com_port, int32_t zn_sc
     if (num_name_comport > kPortCount) {
         notices.message_box("неверный Com-порт", name_com_port);
     } else {
-        const int e = keep ? 0 : hcom.open(last_path);
+        const int e = keep ? 0 : hcom.open(last_path, waiting);
         if (e != 0) {
-            record_failure(e, last_path.empty() ? (name_com_port + " не сопоставлен ни одному устройству").c_str()
-                                                : ("открытие " + last_path).c_str());
+            record_failure(e, last_path.empty() ? name_com_port + " не сопоставлен ни одному устройству" : "открытие " + last_path,
+                           hcom.open_failure());
         } else if (const int g = hcom.get_state(dcb); g != 0) {
             record_failure(g, "чтение настроек линии");
         }

@@ -73,6 +73,8 @@ public:
 
     // When set, told of every frame sent and every answer received.
     FrameTap* tap = nullptr;
+    // When set, pumped while the port's opening waits (a TCP connection being made).
+    WaitPump* waiting = nullptr;
 
     Notices& notices;
     Sleeper& sleeper;
@@ -82,7 +84,7 @@ public:
 private:
     using Clock = std::chrono::steady_clock;
 
-    void record_failure(int error, const char* step);
+    void record_failure(int error, const std::string& step, const std::string& reason = {});
     int read_with(const CommTimeouts& t, uint8_t* at, size_t n, size_t& got);
     bool read_one(Frame& buf, bool& call_ok, const CommTimeouts& t);
     CommTimeouts until(Clock::time_point deadline) const;

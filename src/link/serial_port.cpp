@@ -31,13 +31,14 @@ int wait_until(int fd, short events, Clock::time_point deadline, short& revents)
 
 }  // namespace
 
-int SerialPort::open(const std::string& path)
+int SerialPort::open(const std::string& path, WaitPump* waiting)
 {
     close();
     broken_ = 0;
     where_ = path;
-    transport_ = transport_for(path);
-    return transport_->open(path, fd_);
+    if (!fixed_transport_)
+        transport_ = transport_for(path);
+    return transport_->open(path, fd_, waiting);
 }
 
 bool SerialPort::connected() const

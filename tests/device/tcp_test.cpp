@@ -154,6 +154,13 @@ TEST_P(DeviceOverTcp, RefusedConnectionFailsLikeAMissingPort)
     EXPECT_EQ(notices.boxes[0].text, "ошибка настройки порта ");
     EXPECT_NE(notices.boxes[0].informative.find("Connection refused"), std::string::npos) << notices.boxes[0].informative;
     EXPECT_EQ(dev.zapros_adr(5), kNoAnswer);
+    // A name the resolver does not find is told in its words, not as an unreachable host.
+    ports.set(2, "tcp://no-such-host.invalid:5020");
+    link.vich_timeout(link.num_scor, 32);
+    EXPECT_NE(link.dw, 0u);
+    const std::string why = notices.boxes.back().informative;
+    EXPECT_NE(why.find("поиск адреса no-such-host.invalid: "), std::string::npos) << why;
+    EXPECT_EQ(why.find("No route to host"), std::string::npos) << why;
     ports.set(2, "tcp://no-such-port-form");
     link.vich_timeout(link.num_scor, 32);
     EXPECT_NE(link.dw, 0u) << "a malformed address opens nothing";
