@@ -143,13 +143,26 @@ void Link::tuda(Frame& ozuper, uint8_t kb)
         sleeper.sleep_ms(time_pause_before);
     for (size_t i = size_t(kb) + 1; i <= size_t(kb) + 2 && i < kFrameSize; ++i)
         ozuper[i] = 0;
+    // No write waits longer than its frame takes on the line and a second more: a converter
+    // that stopped reading or a stuck adapter would otherwise hold the window for good.
+    CommTimeouts w = commtimeouts;
+    if (w.WriteTotalTimeoutMultiplier == 0 && w.WriteTotalTimeoutConstant == 0)
+        w.WriteTotalTimeoutConstant =
+            uint32_t(std::chrono::ceil<std::chrono::milliseconds>(char_time() * kb).count()) + kWriteMarginMs;
+    const uint64_t write_ms = uint64_t(w.WriteTotalTimeoutMultiplier) * kb + w.WriteTotalTimeoutConstant;
+    hcom.set_timeouts(w);
     size_t written = 0;
+    const int e = hcom.write(&ozuper[1], kb, written);
+    hcom.set_timeouts(commtimeouts);
     // A connection that broke is told once (below), not as a transmit error per frame; so is
-    // a port that is not open (its set-up failed), until it is set up again.
-    if (const int e = hcom.write(&ozuper[1], kb, written); e != 0 && !hcom.broken()) {
+    // a port that is not open (its set-up failed), until it is set up again. A write that
+    // did not end is a transmit error, and breaks the port.
+    if (e != 0 && (!hcom.broken() || e == ETIMEDOUT)) {
         dwError = static_cast<uint32_t>(e);
         if (e != EBADF || !closed_told_)
-            notices.message_box("ошибка передачи= " + std::to_string(e), std::strerror(e));
+            notices.message_box("ошибка передачи= " + std::to_string(e),
+                                e == ETIMEDOUT ? "запись не закончилась за " + std::to_string(write_ms) + " мс"
+                                               : std::string(std::strerror(e)));
         closed_told_ = closed_told_ || e == EBADF;
     }
     if (tap)

@@ -21,6 +21,7 @@ using Frame = std::array<uint8_t, kFrameSize>;
 inline constexpr uint8_t kFill = 0x2E;       // "." in answer positions no byte reached
 inline constexpr size_t kFillPositions = 32;
 inline constexpr unsigned kLateAnswerCapMs = 1000;
+inline constexpr unsigned kWriteMarginMs = 1000;  // a write's time beyond its frame's line time
 
 class Link : public LinkSettings {
 public:

@@ -68,8 +68,9 @@ public:
     // Whether an open TCP connection is still sound: the far end has not closed or reset it.
     bool connected() const;
 
-    // The errno with which a connection broke (the far end closed it or reset it); the port
-    // is closed then, and every later call fails at once until the next open(). 0 while sound.
+    // The errno with which a connection broke (the far end closed it or reset it, or a write
+    // did not end within its time-out: ETIMEDOUT); the port is closed then, and every later
+    // call fails at once until the next open(). 0 while sound.
     int broken() const { return broken_; }
 
     int get_state(Dcb& dcb) const;

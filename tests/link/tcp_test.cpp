@@ -1,8 +1,10 @@
-// Opening a port mapped to tcp://: one deadline for the name's lookup and every connection
-// attempt, the window pumped meanwhile, and the resolver's own reason when a name is not found.
+// A port mapped to tcp://: one deadline for the name's lookup and every connection attempt,
+// the window pumped meanwhile, the resolver's own reason when a name is not found; and a
+// write to a converter that stopped reading, which ends and breaks the connection.
 #include <arpa/inet.h>
 #include <chrono>
 #include <condition_variable>
+#include <future>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -37,9 +39,9 @@ struct HeldLookup {
     }
 };
 
-class TcpOpening : public LinkOnPty {
+class TcpPort : public LinkOnPty {
 protected:
-    TcpOpening() { link.waiting = &pump; }
+    TcpPort() { link.waiting = &pump; }
 
     // COM3 goes to `where`, through a transport whose lookup is `lookup`.
     std::chrono::milliseconds set_up(const std::string& where, NameLookup lookup)
@@ -57,7 +59,28 @@ protected:
     CountingPump pump;
 };
 
-TEST_F(TcpOpening, ALookupThatDoesNotEndFailsAtTheDeadlineWithTheWindowPumped)
+// A loopback listener on a free port; `rcvbuf`, when given, is the receive buffer of the
+// connections it takes.
+struct Listener {
+    explicit Listener(int rcvbuf = 0, int backlog = 4)
+    {
+        if (rcvbuf != 0)
+            ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &rcvbuf, sizeof rcvbuf);
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof a;
+        ok = ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 && ::listen(fd, backlog) == 0 &&
+             ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0;
+    }
+    ~Listener() { ::close(fd); }
+    std::string where() const { return "tcp://127.0.0.1:" + std::to_string(ntohs(a.sin_port)); }
+
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    bool ok = false;
+};
+
+TEST_F(TcpPort, ALookupThatDoesNotEndFailsAtTheDeadlineWithTheWindowPumped)
 {
     const auto held = std::make_shared<HeldLookup>();
     const auto took = set_up("tcp://slow.example:502", [held](const std::string&, const std::string&, std::vector<Address>&) {
@@ -78,19 +101,14 @@ TEST_F(TcpOpening, ALookupThatDoesNotEndFailsAtTheDeadlineWithTheWindowPumped)
     EXPECT_GE(pump.count, 10);
 }
 
-TEST_F(TcpOpening, AddressesThatDoNotAnswerShareOneDeadline)
+TEST_F(TcpPort, AddressesThatDoNotAnswerShareOneDeadline)
 {
     // A listener whose one place in the queue is taken: connections to it are never made.
-    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    const Listener full(0, 0);
+    ASSERT_TRUE(full.ok);
     const int filler = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-    ASSERT_EQ(::listen(listener, 0), 0);
-    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len), 0);
-    ASSERT_EQ(::connect(filler, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    const sockaddr_in a = full.a;
+    ASSERT_EQ(::connect(filler, reinterpret_cast<const sockaddr*>(&a), sizeof a), 0);
 
     const auto took = set_up("tcp://five.example:502", [a](const std::string&, const std::string&, std::vector<Address>& found) {
         Address x;
@@ -102,7 +120,6 @@ TEST_F(TcpOpening, AddressesThatDoNotAnswerShareOneDeadline)
         return 0;
     });
     ::close(filler);
-    ::close(listener);
     EXPECT_GE(took, 3000ms);
     EXPECT_LT(took, 10s) << "each address had a deadline of its own";
     EXPECT_NE(link.dw, 0u);
@@ -110,7 +127,7 @@ TEST_F(TcpOpening, AddressesThatDoNotAnswerShareOneDeadline)
     EXPECT_GE(pump.count, 10);
 }
 
-TEST_F(TcpOpening, ANameNotFoundIsToldInTheResolversWords)
+TEST_F(TcpPort, ANameNotFoundIsToldInTheResolversWords)
 {
     set_up("tcp://nowhere.example:502", [](const std::string&, const std::string&, std::vector<Address>&) {
         return EAI_NONAME;
@@ -119,6 +136,49 @@ TEST_F(TcpOpening, ANameNotFoundIsToldInTheResolversWords)
     EXPECT_NE(reason().find("открытие tcp://nowhere.example:502: поиск адреса nowhere.example: Name or service not known"),
               std::string::npos)
         << reason();
+}
+
+TEST_F(TcpPort, AWriteToAConverterThatStoppedReadingEndsAndTheBreakIsToldOnce)
+{
+    const Listener peer(2048);
+    ASSERT_TRUE(peer.ok);
+    set_up(peer.where(), system_lookup);
+    ASSERT_EQ(link.dw, 0u) << link.last_failure;
+    const int conn = ::accept(peer.fd, nullptr, nullptr);  // and never read
+    ASSERT_GE(conn, 0);
+
+    // Frames go out until the buffers of both ends are full and a write cannot end.
+    Frame ozuper{};
+    ozuper.fill(0x55);
+    auto sending = std::async(std::launch::async, [&] {
+        Clock::duration last{};
+        for (int i = 0; i < 1'000'000 && notices.boxes.empty(); ++i) {
+            const auto start = Clock::now();
+            link.tuda(ozuper, 63);
+            last = Clock::now() - start;
+        }
+        return last;
+    });
+    const bool ended = sending.wait_for(20s) == std::future_status::ready;
+    ::close(conn);  // lets a write that never ends fail, so that the test ends
+    const auto last = sending.get();
+    ASSERT_TRUE(ended) << "a write waited 20 s for a peer that does not read";
+    EXPECT_GE(last, 1000ms);
+    EXPECT_LT(last, 10s);
+
+    Frame buf{};
+    uint8_t kpb = 0;
+    for (int i = 0; i < 3; ++i) {
+        link.tuda(ozuper, 8);
+        link.suda(buf, kpb, 7);
+        EXPECT_EQ(link.pr_out, 2);
+    }
+    ASSERT_EQ(notices.boxes.size(), 2u);
+    EXPECT_EQ(notices.boxes[0].text, "ошибка передачи= " + std::to_string(ETIMEDOUT));
+    EXPECT_EQ(notices.boxes[1].text, "ошибка настройки порта ");
+    EXPECT_NE(notices.boxes[1].informative.find("соединение разорвано"), std::string::npos)
+        << notices.boxes[1].informative;
+    EXPECT_FALSE(link.hcom.is_open());
 }
 
 }  // namespace
