@@ -110,8 +110,10 @@ void Link::vich_timeout(uint8_t number_scor, uint8_t /*kol_byte*/)
 
 std::chrono::nanoseconds Link::char_time() const
 {
-    // Before the port was ever set up, the slowest speed: its times hold for any other.
-    const uint64_t speed = dcb.BaudRate != 0 ? dcb.BaudRate : uint64_t(scor[1]);
+    // Only a speed of the six times the line. Before the port was ever set up, or at a speed
+    // none of the six (the settings file may hold any), the slowest: its times hold for the
+    // others; a speed such as 1 bit/s would make a character last 10 s.
+    const uint64_t speed = number_scor(int32_t(dcb.BaudRate)) != 0 ? dcb.BaudRate : uint64_t(scor[1]);
     const uint64_t bits = 1 + uint64_t(bytesize) + (parity != 0 ? 1 : 0) + (stopbit == 2 ? 2 : 1);
     return std::chrono::nanoseconds(1'000'000'000ULL * bits / speed);
 }

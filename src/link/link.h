@@ -44,7 +44,8 @@ public:
     void suda_for_poisk(Frame& buf, uint8_t& kpb);
     uint8_t tuda_suda_poisk(Frame& ozuper, uint8_t dl_note, Frame& buf, uint8_t& dl_otvet);
 
-    // One character on the line at the speed the port was last set to, and the 3.5
+    // One character on the line at the speed the port was last set to (4800 bit/s for a
+    // speed none of the six, or before the first set-up), and the 3.5
     // characters of silence that separate frames (never less than 1.75 ms).
     std::chrono::nanoseconds char_time() const;
     std::chrono::nanoseconds frame_gap() const;

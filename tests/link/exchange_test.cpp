@@ -309,6 +309,28 @@ TEST_F(FastExchange, TheLineIsSilentForThreeAndAHalfCharactersAroundARequest)
     EXPECT_EQ(sleeper.pauses_us.back(), 1750u);
 }
 
+TEST_F(FastExchange, ASpeedOutsideTheSixIsTimedAsTheSlowestOfThem)
+{
+    // The terminal refuses 1 bit/s and stays open on its line; timed by that speed, a
+    // character would last 10 s and a probe of a silent line minutes.
+    link.scor_obmena = 1;
+    link.num_scor = number_scor(1);
+    link.vich_timeout(link.num_scor, 32);
+    EXPECT_NE(link.dw, 0u);
+    Frame ozuper{};
+    frame_in(ozuper, unhex("05 03 08 00 00 01 87 EE"));
+    uint8_t dl_otvet = 0;
+    const auto start = Clock::now();
+    link.tuda(ozuper, 8);
+    link.suda(buf, kpb, 7);
+    EXPECT_EQ(link.tuda_suda_poisk(ozuper, 8, buf, dl_otvet), 1);
+    auto took = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start);
+    for (const unsigned us : sleeper.pauses_us)
+        took += std::chrono::microseconds(us);
+    EXPECT_LT(took, 5s);
+    EXPECT_EQ(sleeper.pauses_us.back(), 7292u) << "3.5 characters at 4800 bit/s";
+}
+
 TEST_F(FastExchange, AWriteAnswerIsListenedForWhileTheDeviceStores)
 {
     open_at(6);  // 4 ms per one-byte read: the hunt alone gives up after 24 ms
