@@ -25,7 +25,7 @@ struct CountingPump : WaitPump {
     int count = 0;
 };
 
-// A lookup that answers only when released (or after half a minute), as a resolver with no
+// A lookup that answers only when released (or after a minute), as a resolver with no
 // server to ask.
 struct HeldLookup {
     std::mutex m;
@@ -85,12 +85,12 @@ TEST_F(TcpPort, ALookupThatDoesNotEndFailsAtTheDeadlineWithTheWindowPumped)
     const auto held = std::make_shared<HeldLookup>();
     const auto took = set_up("tcp://slow.example:502", [held](const std::string&, const std::string&, std::vector<Address>&) {
         std::unique_lock<std::mutex> hold(held->m);
-        held->cv.wait_for(hold, 30s, [&] { return held->released; });
+        held->cv.wait_for(hold, 60s, [&] { return held->released; });
         return EAI_AGAIN;
     });
     held->release();
     EXPECT_GE(took, 3000ms);
-    EXPECT_LT(took, 10s) << "the opening waited for the lookup";
+    EXPECT_LT(took, 30s) << "the opening waited for the lookup";
     EXPECT_NE(link.dw, 0u);
     EXPECT_FALSE(link.hcom.is_open());
     EXPECT_EQ(notices.boxes.size(), 1u);
@@ -110,18 +110,18 @@ TEST_F(TcpPort, AddressesThatDoNotAnswerShareOneDeadline)
     const sockaddr_in a = full.a;
     ASSERT_EQ(::connect(filler, reinterpret_cast<const sockaddr*>(&a), sizeof a), 0);
 
-    const auto took = set_up("tcp://five.example:502", [a](const std::string&, const std::string&, std::vector<Address>& found) {
+    const auto took = set_up("tcp://twelve.example:502", [a](const std::string&, const std::string&, std::vector<Address>& found) {
         Address x;
         x.family = AF_INET;
         x.socktype = SOCK_STREAM;
         std::memcpy(&x.addr, &a, sizeof a);
         x.len = sizeof a;
-        found.assign(5, x);
+        found.assign(12, x);
         return 0;
     });
     ::close(filler);
     EXPECT_GE(took, 3000ms);
-    EXPECT_LT(took, 10s) << "each address had a deadline of its own";
+    EXPECT_LT(took, 30s) << "each address had a deadline of its own";
     EXPECT_NE(link.dw, 0u);
     EXPECT_NE(reason().find("Connection timed out"), std::string::npos) << reason();
     EXPECT_GE(pump.count, 10);
