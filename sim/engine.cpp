@@ -278,15 +278,21 @@ std::string Terminal::open_tcp(uint16_t port, const LineSettings& line)
     return {};
 }
 
-void Terminal::accept_master()
+int Terminal::accept_master()
 {
-    const int c = ::accept4(listener_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-    if (c < 0)
-        return;
-    drop_master();
-    const int on = 1;
-    ::setsockopt(c, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-    fd_ = c;
+    // Every connection waiting is taken, so that each is counted when it comes; the last one
+    // stays.
+    int taken = 0;
+    for (;;) {
+        const int c = ::accept4(listener_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (c < 0)
+            return taken;
+        drop_master();
+        const int on = 1;
+        ::setsockopt(c, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+        fd_ = c;
+        ++taken;
+    }
 }
 
 void Terminal::drop_master()

@@ -136,9 +136,10 @@ public:
     bool paces_itself() const { return kind_ == Kind::device; }
 
     // TCP: the listening socket; taking a new master's connection (it replaces the one
-    // before, as a converter serving one master does); closing the connection.
+    // before, as a converter serving one master does), returning how many came; closing the
+    // connection.
     int listener() const { return listener_; }
-    void accept_master();
+    int accept_master();
     void drop_master();
 
     // The line as the far side sees it: on a pseudo-terminal what the master set, as far as

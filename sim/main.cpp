@@ -473,10 +473,9 @@ int Simulator::run()
         } else if (!(fds[0].revents & POLLIN) && (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL))) {
             fail("the terminal " + terminal_.path() + " went away");
         }
-        if (fds[1].revents & POLLIN) {
-            terminal_.accept_master();
-            log_.note("a master connected");
-        }
+        if (fds[1].revents & POLLIN)
+            for (int n = terminal_.accept_master(); n > 0; --n)
+                log_.note("a master connected");
         if (const auto d = engine_.deadline(); d && Clock::now() >= *d)
             engine_.on_deadline(Clock::now());
 

@@ -10,10 +10,10 @@
 
 namespace varnok {
 
-class EventPump : public QObject, public KeyState {
+class EventPump : public QObject, public KeyState, public WaitPump {
 public:
     // Draws pending paints and notes interrupt keys without running any input handler.
-    void pump();
+    void pump() override;
 
     // Pumps, then tells whether the key (a virtual-key code: 0x51 Q, 0x58 X) was pressed since the last query.
     bool pressed_since_last_query(int virtual_key) override;

@@ -26,13 +26,15 @@ Link::Link(Notices& n, Sleeper& s, KeyState& k, const PortMap& p)
 {
 }
 
-void Link::record_failure(int error, const char* step)
+// `reason`, when given, says what the errno would not (a name the resolver did not find).
+void Link::record_failure(int error, const std::string& step, const std::string& reason)
 {
     dwError = static_cast<uint32_t>(error);
     fSuccess = false;
     if (!last_failure.empty())
         return;  // the first failure of a call is its cause; later steps fail for it
-    last_failure = std::string(step) + ": " + std::strerror(error) + " (errno " + std::to_string(error) + ")";
+    last_failure = step + ": " +
+                   (reason.empty() ? std::string(std::strerror(error)) + " (errno " + std::to_string(error) + ")" : reason);
     if (error == EACCES || error == EPERM)
         last_failure += "\nНет прав на порт: добавьте пользователя в группу dialout "
                         "(sudo usermod -aG dialout $USER) и войдите в систему заново.";
@@ -50,16 +52,21 @@ uint32_t Link::init_com_port_new(const std::string& name_com_port, int32_t zn_sc
     broken_told_ = false;
     closed_told_ = false;
 
-    hcom.close();
-
     last_path = ports.resolve(name_com_port);
+    // Speed, parity and stop bits mean nothing to a TCP connection: a set-up that changes only
+    // them keeps a sound connection to the same address. A serial port is opened afresh.
+    const bool keep = num_name_comport <= kPortCount && is_tcp_address(last_path) && hcom.is_open() &&
+                      hcom.where() == last_path && hcom.connected();
+    if (!keep)
+        hcom.close();
+
     if (num_name_comport > kPortCount) {
         notices.message_box("неверный Com-порт", name_com_port);
     } else {
-        const int e = hcom.open(last_path);
+        const int e = keep ? 0 : hcom.open(last_path, waiting);
         if (e != 0) {
-            record_failure(e, last_path.empty() ? (name_com_port + " не сопоставлен ни одному устройству").c_str()
-                                                : ("открытие " + last_path).c_str());
+            record_failure(e, last_path.empty() ? name_com_port + " не сопоставлен ни одному устройству" : "открытие " + last_path,
+                           hcom.open_failure());
         } else if (const int g = hcom.get_state(dcb); g != 0) {
             record_failure(g, "чтение настроек линии");
         }
@@ -103,8 +110,10 @@ void Link::vich_timeout(uint8_t number_scor, uint8_t /*kol_byte*/)
 
 std::chrono::nanoseconds Link::char_time() const
 {
-    // Before the port was ever set up, the slowest speed: its times hold for any other.
-    const uint64_t speed = dcb.BaudRate != 0 ? dcb.BaudRate : uint64_t(scor[1]);
+    // Only a speed of the six times the line. Before the port was ever set up, or at a speed
+    // none of the six (the settings file may hold any), the slowest: its times hold for the
+    // others; a speed such as 1 bit/s would make a character last 10 s.
+    const uint64_t speed = number_scor(int32_t(dcb.BaudRate)) != 0 ? dcb.BaudRate : uint64_t(scor[1]);
     const uint64_t bits = 1 + uint64_t(bytesize) + (parity != 0 ? 1 : 0) + (stopbit == 2 ? 2 : 1);
     return std::chrono::nanoseconds(1'000'000'000ULL * bits / speed);
 }
@@ -136,13 +145,26 @@ void Link::tuda(Frame& ozuper, uint8_t kb)
         sleeper.sleep_ms(time_pause_before);
     for (size_t i = size_t(kb) + 1; i <= size_t(kb) + 2 && i < kFrameSize; ++i)
         ozuper[i] = 0;
+    // No write waits longer than its frame takes on the line and a second more: a converter
+    // that stopped reading or a stuck adapter would otherwise hold the window for good.
+    CommTimeouts w = commtimeouts;
+    if (w.WriteTotalTimeoutMultiplier == 0 && w.WriteTotalTimeoutConstant == 0)
+        w.WriteTotalTimeoutConstant =
+            uint32_t(std::chrono::ceil<std::chrono::milliseconds>(char_time() * kb).count()) + kWriteMarginMs;
+    const uint64_t write_ms = uint64_t(w.WriteTotalTimeoutMultiplier) * kb + w.WriteTotalTimeoutConstant;
+    hcom.set_timeouts(w);
     size_t written = 0;
+    const int e = hcom.write(&ozuper[1], kb, written);
+    hcom.set_timeouts(commtimeouts);
     // A connection that broke is told once (below), not as a transmit error per frame; so is
-    // a port that is not open (its set-up failed), until it is set up again.
-    if (const int e = hcom.write(&ozuper[1], kb, written); e != 0 && !hcom.broken()) {
+    // a port that is not open (its set-up failed), until it is set up again. A write that
+    // did not end is a transmit error, and breaks the port.
+    if (e != 0 && (!hcom.broken() || e == ETIMEDOUT)) {
         dwError = static_cast<uint32_t>(e);
         if (e != EBADF || !closed_told_)
-            notices.message_box("ошибка передачи= " + std::to_string(e), std::strerror(e));
+            notices.message_box("ошибка передачи= " + std::to_string(e),
+                                e == ETIMEDOUT ? "запись не закончилась за " + std::to_string(write_ms) + " мс"
+                                               : std::string(std::strerror(e)));
         closed_told_ = closed_told_ || e == EBADF;
     }
     if (tap)

@@ -21,13 +21,15 @@ using Frame = std::array<uint8_t, kFrameSize>;
 inline constexpr uint8_t kFill = 0x2E;       // "." in answer positions no byte reached
 inline constexpr size_t kFillPositions = 32;
 inline constexpr unsigned kLateAnswerCapMs = 1000;
+inline constexpr unsigned kWriteMarginMs = 1000;  // a write's time beyond its frame's line time
 
 class Link : public LinkSettings {
 public:
     Link(Notices& notices, Sleeper& sleeper, KeyState& keys, const PortMap& ports);
 
-    // Closes the port, opens `name_com_port` and configures it; 0 when every step
-    // succeeded, else the error code of the last step that failed.
+    // Closes the port, opens `name_com_port` and configures it (a sound TCP connection to the
+    // same address is kept and only configured); 0 when every step succeeded, else the error
+    // code of the last step that failed.
     uint32_t init_com_port_new(const std::string& name_com_port, int32_t zn_scor_obmena,
                                uint8_t zn_parity, uint8_t zn_stopbit, uint8_t zn_bytesize);
 
@@ -42,7 +44,8 @@ public:
     void suda_for_poisk(Frame& buf, uint8_t& kpb);
     uint8_t tuda_suda_poisk(Frame& ozuper, uint8_t dl_note, Frame& buf, uint8_t& dl_otvet);
 
-    // One character on the line at the speed the port was last set to, and the 3.5
+    // One character on the line at the speed the port was last set to (4800 bit/s for a
+    // speed none of the six, or before the first set-up), and the 3.5
     // characters of silence that separate frames (never less than 1.75 ms).
     std::chrono::nanoseconds char_time() const;
     std::chrono::nanoseconds frame_gap() const;
@@ -72,6 +75,8 @@ public:
 
     // When set, told of every frame sent and every answer received.
     FrameTap* tap = nullptr;
+    // When set, pumped while the port's opening waits (a TCP connection being made).
+    WaitPump* waiting = nullptr;
 
     Notices& notices;
     Sleeper& sleeper;
@@ -81,7 +86,7 @@ public:
 private:
     using Clock = std::chrono::steady_clock;
 
-    void record_failure(int error, const char* step);
+    void record_failure(int error, const std::string& step, const std::string& reason = {});
     int read_with(const CommTimeouts& t, uint8_t* at, size_t n, size_t& got);
     bool read_one(Frame& buf, bool& call_ok, const CommTimeouts& t);
     CommTimeouts until(Clock::time_point deadline) const;

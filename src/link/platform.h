@@ -32,6 +32,14 @@ public:
     virtual bool pressed_since_last_query(int virtual_key) = 0;
 };
 
+// Keeps the window drawn while the link waits for something other than the line (a
+// connection being made): called every few milliseconds of such a wait.
+class WaitPump {
+public:
+    virtual ~WaitPump() = default;
+    virtual void pump() {}
+};
+
 // Sees every frame the link puts on the line and every answer it takes from it, as they go.
 class FrameTap {
 public:

@@ -31,12 +31,22 @@ int wait_until(int fd, short events, Clock::time_point deadline, short& revents)
 
 }  // namespace
 
-int SerialPort::open(const std::string& path)
+int SerialPort::open(const std::string& path, WaitPump* waiting)
 {
     close();
     broken_ = 0;
-    transport_ = transport_for(path);
-    return transport_->open(path, fd_);
+    where_ = path;
+    if (!fixed_transport_)
+        transport_ = transport_for(path);
+    return transport_->open(path, fd_, waiting);
+}
+
+bool SerialPort::connected() const
+{
+    if (fd_ < 0)
+        return false;
+    pollfd p{fd_, POLLRDHUP, 0};
+    return ::poll(&p, 1, 0) == 0 || !(p.revents & (POLLRDHUP | POLLHUP | POLLERR | POLLNVAL));
 }
 
 void SerialPort::close()
@@ -52,7 +62,8 @@ void SerialPort::close()
 // waiting on it; the error is kept for the one report of it.
 int SerialPort::lose(int error)
 {
-    const bool hung_up = error == EIO || error == ENXIO || error == ENODEV || error == EPIPE;
+    // A write that did not end in time: the far end stopped reading, or the adapter is stuck.
+    const bool hung_up = error == EIO || error == ENXIO || error == ENODEV || error == EPIPE || error == ETIMEDOUT;
     if (!transport_->ends_broken() && !hung_up)
         return error;
     close();
@@ -110,7 +121,7 @@ int SerialPort::write(const uint8_t* data, size_t n, size_t& written)
         pollfd p{fd_, POLLOUT, 0};
         const int wait = bounded ? ms_until(deadline) : -1;
         if (bounded && wait == 0)
-            return 0;  // the write time-out ended the call; the caller sees `written`
+            return lose(ETIMEDOUT);  // the caller sees `written`
         if (::poll(&p, 1, wait) < 0 && errno != EINTR)
             return errno;
     }

@@ -49,13 +49,28 @@ public:
     SerialPort& operator=(const SerialPort&) = delete;
     ~SerialPort() { close(); }
 
-    // Each call returns 0 or the errno of the failure.
-    int open(const std::string& path);
+    // Each call returns 0 or the errno of the failure. `waiting`, when given, is pumped
+    // while an opening waits (a TCP connection being made).
+    int open(const std::string& path, WaitPump* waiting = nullptr);
+    // Why the last open failed, where its errno would not tell it; else empty.
+    std::string open_failure() const { return transport_ ? transport_->failure() : std::string(); }
     void close();
     bool is_open() const { return fd_ >= 0; }
+    // For tests: every later open() goes through this transport, whatever the path.
+    void use_transport(std::unique_ptr<Transport> transport)
+    {
+        close();
+        transport_ = std::move(transport);
+        fixed_transport_ = transport_ != nullptr;
+    }
+    // What the port was last opened on.
+    const std::string& where() const { return where_; }
+    // Whether an open TCP connection is still sound: the far end has not closed or reset it.
+    bool connected() const;
 
-    // The errno with which a connection broke (the far end closed it or reset it); the port
-    // is closed then, and every later call fails at once until the next open(). 0 while sound.
+    // The errno with which a connection broke (the far end closed it or reset it, or a write
+    // did not end within its time-out: ETIMEDOUT); the port is closed then, and every later
+    // call fails at once until the next open(). 0 while sound.
     int broken() const { return broken_; }
 
     int get_state(Dcb& dcb) const;
@@ -69,6 +84,8 @@ private:
     int lose(int error);
 
     std::unique_ptr<Transport> transport_;
+    bool fixed_transport_ = false;
+    std::string where_;
     int fd_ = -1;
     int broken_ = 0;
     CommTimeouts timeouts_{};

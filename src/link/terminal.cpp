@@ -49,7 +49,7 @@ uint32_t speed_bits(speed_t code)
 
 }  // namespace
 
-int TerminalTransport::open(const std::string& path, int& out)
+int TerminalTransport::open(const std::string& path, int& out, WaitPump* /*waiting*/)
 {
     if (path.empty())
         return ENOENT;

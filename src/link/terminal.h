@@ -8,7 +8,7 @@ namespace varnok {
 
 class TerminalTransport : public Transport {
 public:
-    int open(const std::string& path, int& fd) override;
+    int open(const std::string& path, int& fd, WaitPump* waiting) override;
     void close(int fd) override;
     int get_state(int fd, Dcb& dcb) const override;
     int set_state(int fd, const Dcb& dcb) override;

@@ -12,12 +12,16 @@
 namespace varnok {
 
 struct Dcb;
+class WaitPump;
 
 class Transport {
 public:
     virtual ~Transport() = default;
     // Opens `where`; 0 and a non-blocking descriptor in `fd`, or the errno of the failure.
-    virtual int open(const std::string& where, int& fd) = 0;
+    // `waiting`, when given, is pumped while the opening waits.
+    virtual int open(const std::string& where, int& fd, WaitPump* waiting) = 0;
+    // The reason of the last failed open where its errno would not tell it; else empty.
+    const std::string& failure() const { return failure_; }
     virtual void close(int fd) = 0;
     virtual int get_state(int fd, Dcb& dcb) const = 0;
     virtual int set_state(int fd, const Dcb& dcb) = 0;
@@ -27,6 +31,9 @@ public:
     // Whether the end of input (the far end closed) is a broken connection, to be reported
     // and opened again, rather than a line that has gone silent.
     virtual bool ends_broken() const = 0;
+
+protected:
+    std::string failure_;
 };
 
 // "tcp://HOST:PORT" (HOST a name, an IPv4 address or an [IPv6] address) is a TCP

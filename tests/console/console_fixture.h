@@ -145,6 +145,15 @@ protected:
         return out;
     }
 
+    // The connections the simulator on TCP took, as its log tells them. A command answered
+    // first lets it take every connection made before.
+    int connections() const
+    {
+        sim->command("device 1");
+        QFile f(log_path());
+        return f.open(QIODevice::ReadOnly) ? int(f.readAll().count("a master connected")) : 0;
+    }
+
     template <class T>
     T* find(const char* name) const
     {

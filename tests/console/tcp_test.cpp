@@ -1,6 +1,7 @@
 // The console on a port mapped to tcp://, the simulator playing an Ethernet-to-RS-485
-// converter on loopback: start-up, a poll, a write and a number search as on a serial line;
-// a dropped connection told once, and "инициализация СОМпорта" connecting again.
+// converter on loopback: start-up, a poll, a write and a number search as on a serial line,
+// on one connection; a dropped connection told once, and "инициализация СОМпорта" connecting
+// again.
 #include <QAction>
 #include <QTimer>
 
@@ -19,6 +20,7 @@ TEST_F(ConsoleOnSim, OverTcpAsOnASerialLine)
     show_and_activate();
     EXPECT_EQ(text("Ed_name"), "Варнок ПМ3");
     EXPECT_EQ(requests().value(0), "05 03 08 00 00 01 87 EE") << "the start-up probe";
+    EXPECT_EQ(connections(), 1) << "the probe and the activation set the port up twice each";
 
     click(find<QPushButton>("Bzapros"));
     EXPECT_EQ(text("LEfreq"), "  50.000");
@@ -39,6 +41,7 @@ TEST_F(ConsoleOnSim, OverTcpAsOnASerialLine)
     click(find<QPushButton>("Bzapros"));
     EXPECT_EQ(int(info_lines().size()), lines) << "connected again, every answer good";
     EXPECT_EQ(boxes.size(), 1);
+    EXPECT_EQ(connections(), 2);
 
     // A number search, cut short by Q once number 6 is under way, finds both devices.
     QTimer hand;
@@ -51,6 +54,15 @@ TEST_F(ConsoleOnSim, OverTcpAsOnASerialLine)
     EXPECT_TRUE(info_lines().contains("Ответилo:2 приборов:   №№:  3 5   :! паритет:0 стопбит:1 !"))
         << info_lines().join('\n').toStdString();
     EXPECT_EQ(boxes.size(), 1);
+    EXPECT_EQ(connections(), 2) << "each number sets the port up twice";
+
+    // The device's parity written: the console follows it on the same connection.
+    click(glav->tool_button("ToolButton9"));
+    find<QComboBox>("CBint_parity")->setCurrentIndex(2);
+    click(find<QPushButton>("SBint_write_parity"));
+    EXPECT_EQ(ctx->link.parity, 2);
+    EXPECT_EQ(ctx->link.dcb.Parity, 2);
+    EXPECT_EQ(connections(), 2);
 }
 
 }  // namespace

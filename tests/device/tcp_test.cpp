@@ -1,8 +1,11 @@
 // The device over RTU on TCP, the simulator playing an Ethernet-to-RS-485 converter on
 // loopback, in the described timing and in the fast exchange: exchanges, a write and a scan
-// as on a serial line, the same read time-outs, and a dropped connection reported once and
-// opened again by the next initialisation.
+// as on a serial line, the same read time-outs, a connection kept across set-ups that change
+// only the line, and a dropped connection reported once and opened again by the next
+// initialisation.
 #include <chrono>
+#include <cstdlib>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -18,7 +21,7 @@ namespace {
 class DeviceOverTcp : public ::testing::TestWithParam<bool> {
 protected:
     DeviceOverTcp()
-        : sim({"--tcp", "0", "--noise", "0", "--whole-answers", "--device-at", "3", "--device-at", "5"}),
+        : sim({"--tcp", "0", "--noise", "0", "--whole-answers", "--device-at", "3", "--device-at", "5", "--log", log}),
           link(notices, sleeper, keys, ports), dev(link)
     {
         ports.set(1, sim.path());
@@ -27,6 +30,21 @@ protected:
         link.vich_timeout(link.num_scor, 32);  // 9600 bit/s, the time-outs of its row
     }
 
+    ~DeviceOverTcp() override { std::remove(log.c_str()); }
+
+    // The connections the simulator took, as its log tells them. A command answered first
+    // lets it take every connection made before.
+    int connections()
+    {
+        sim.command("device 1");
+        std::ifstream in(log);
+        int n = 0;
+        for (std::string line; std::getline(in, line);)
+            n += line.find("a master connected") != std::string::npos;
+        return n;
+    }
+
+    const std::string log = std::string(::testing::TempDir()) + "varnok-tcp-" + std::to_string(::getpid()) + ".log";
     SimProcess sim;
     PortMap ports;
     RecordingNotices notices;
@@ -62,6 +80,40 @@ TEST_P(DeviceOverTcp, ExchangesWriteAndScanAsOnASerialLine)
         }
     }
     EXPECT_EQ(found, (std::vector<int>{3, 5}));
+    EXPECT_TRUE(notices.boxes.empty());
+}
+
+TEST_P(DeviceOverTcp, SetUpsThatChangeOnlyTheLineKeepTheConnection)
+{
+    ASSERT_EQ(dev.zapros_adr(5), kOk);
+    EXPECT_EQ(connections(), 1);
+
+    // A number scan and a scan of every speed set the port up for each probe.
+    std::vector<int> found;
+    for (int n = 1; n <= 6; ++n) {
+        link.sys_num = uint8_t(n);
+        if (dev.otvet_ustsv(uint8_t(n)) != 0)
+            found.push_back(n);
+    }
+    EXPECT_EQ(found, (std::vector<int>{3, 5}));
+    link.sys_num = 5;
+    EXPECT_NE(dev.poisk_scor(5), 0);
+    // Parity and stop bits written, as after the device's own were.
+    link.parity = 2;
+    EXPECT_EQ(link.init_com_port_new(link.name_comport, link.scor_obmena, link.parity, 2, link.bytesize), 0u);
+    EXPECT_EQ(link.dcb.Parity, 2);
+    EXPECT_EQ(link.dcb.StopBits, 2);
+    EXPECT_EQ(link.commtimeouts.ReadIntervalTimeout, 5u) << "the time-outs of the last speed tried";
+    EXPECT_EQ(connections(), 1);
+
+    // A connection the converter closed is opened again by the next set-up, before any
+    // exchange finds it closed.
+    EXPECT_EQ(sim.command("drop"), "ok");
+    link.parity = 0;
+    link.vich_timeout(link.num_scor, 32);
+    EXPECT_EQ(link.dw, 0u) << link.last_failure;
+    EXPECT_EQ(dev.zapros_adr(5), kOk);
+    EXPECT_EQ(connections(), 2);
     EXPECT_TRUE(notices.boxes.empty());
 }
 
@@ -102,6 +154,13 @@ TEST_P(DeviceOverTcp, RefusedConnectionFailsLikeAMissingPort)
     EXPECT_EQ(notices.boxes[0].text, "ошибка настройки порта ");
     EXPECT_NE(notices.boxes[0].informative.find("Connection refused"), std::string::npos) << notices.boxes[0].informative;
     EXPECT_EQ(dev.zapros_adr(5), kNoAnswer);
+    // A name the resolver does not find is told in its words, not as an unreachable host.
+    ports.set(2, "tcp://no-such-host.invalid:5020");
+    link.vich_timeout(link.num_scor, 32);
+    EXPECT_NE(link.dw, 0u);
+    const std::string why = notices.boxes.back().informative;
+    EXPECT_NE(why.find("поиск адреса no-such-host.invalid: "), std::string::npos) << why;
+    EXPECT_EQ(why.find("No route to host"), std::string::npos) << why;
     ports.set(2, "tcp://no-such-port-form");
     link.vich_timeout(link.num_scor, 32);
     EXPECT_NE(link.dw, 0u) << "a malformed address opens nothing";

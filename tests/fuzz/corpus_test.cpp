@@ -23,6 +23,7 @@ TEST(FuzzCorpus, EveryKeptInputKeepsItsTargetsProperties)
         {"settings_file", settings_file},
         {"sim_request", sim_request},
         {"sim_control", sim_control},
+        {"link_receive", link_receive},
     };
     for (const auto& t : targets) {
         size_t replayed = 0;

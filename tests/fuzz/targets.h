@@ -17,6 +17,8 @@ int settings_file(const uint8_t* data, size_t size);
 int sim_request(const uint8_t* data, size_t size);
 // The simulator's control commands, one per line.
 int sim_control(const uint8_t* data, size_t size);
+// The link's receive of an answer and the search probe's, of bytes arriving in pieces.
+int link_receive(const uint8_t* data, size_t size);
 
 // Where a broken property is told: aborts in the fuzz build, a test failure in the replay.
 using FailureHandler = std::function<void(const char* what)>;

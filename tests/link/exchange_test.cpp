@@ -192,13 +192,16 @@ TEST_F(Exchange, AHungUpTerminalIsToldOnceAndExchangesEndAtOnceUntilTheSetUp)
         link.tuda(ozuper, 8);
         link.suda(buf, kpb, 7);
     };
-    // Hung up between the request and the answer: the receive finds it.
+    // Hung up between the request and the answer: the receive finds it. A silent line would
+    // hold it for six reads of 2 s each.
+    link.R_TotalTimeoutConstant = 2000;
+    ASSERT_EQ(link.init_com_port_new("COM1", 9600, 0, 1, 8), 0u);
     link.tuda(ozuper, 8);
     EXPECT_EQ(hex(pty.take(8)), hex(frame));
     pty.hang_up();
     const auto start = Clock::now();
     link.suda(buf, kpb, 7);
-    EXPECT_LT(Clock::now() - start, 200ms) << "a hung-up terminal is not waited on like a silent line";
+    EXPECT_LT(Clock::now() - start, 2s) << "a hung-up terminal is not waited on like a silent line";
     EXPECT_EQ(link.pr_out, 2);
     EXPECT_FALSE(link.hcom.is_open());
     ASSERT_EQ(notices.boxes.size(), 1u);
@@ -295,18 +298,46 @@ TEST_F(FastExchange, TheLineIsSilentForThreeAndAHalfCharactersAroundARequest)
 {
     // 9600 bit/s, 8N1: a character lasts 1041.7 us, 3.5 of them 3646 us.
     Frame ozuper{};
+    const auto start = Clock::now();
     link.tuda(ozuper, 63);  // the line has long been quiet: no pause before
     EXPECT_EQ(sleeper.pauses_us, (std::vector<unsigned>{3646}));
     link.tuda(ozuper, 8);  // the line still carries the 63 characters of the first frame
-    ASSERT_EQ(sleeper.pauses_us.size(), 3u);
-    EXPECT_GT(sleeper.pauses_us[1], 3646u);
-    EXPECT_LE(sleeper.pauses_us[1], 3646u + 63 * 1042u);
-    EXPECT_EQ(sleeper.pauses_us[2], 3646u);
+    const auto between = std::chrono::ceil<std::chrono::microseconds>(Clock::now() - start).count();
+    // The pause before it and the time the machine took between the two (the whole time,
+    // and no pause, on a machine slow enough) together cover the first frame and the gap.
+    ASSERT_GE(sleeper.pauses_us.size(), 2u);
+    ASSERT_LE(sleeper.pauses_us.size(), 3u);
+    const long long before = sleeper.pauses_us.size() == 3 ? sleeper.pauses_us[1] : 0;
+    EXPECT_GE(before + between, 3646 + 63 * 1041);
+    EXPECT_LE(before, 3646 + 63 * 1042);
+    EXPECT_EQ(sleeper.pauses_us.back(), 3646u);
     EXPECT_TRUE(sleeper.pauses.empty());
 
     open_at(6);  // 115200 bit/s: 3.5 characters are 304 us, the gap never less than 1750
     link.tuda(ozuper, 8);
     EXPECT_EQ(sleeper.pauses_us.back(), 1750u);
+}
+
+TEST_F(FastExchange, ASpeedOutsideTheSixIsTimedAsTheSlowestOfThem)
+{
+    // The terminal refuses 1 bit/s and stays open on its line; timed by that speed, a
+    // character would last 10 s and a probe of a silent line minutes.
+    link.scor_obmena = 1;
+    link.num_scor = number_scor(1);
+    link.vich_timeout(link.num_scor, 32);
+    EXPECT_NE(link.dw, 0u);
+    Frame ozuper{};
+    frame_in(ozuper, unhex("05 03 08 00 00 01 87 EE"));
+    uint8_t dl_otvet = 0;
+    const auto start = Clock::now();
+    link.tuda(ozuper, 8);
+    link.suda(buf, kpb, 7);
+    EXPECT_EQ(link.tuda_suda_poisk(ozuper, 8, buf, dl_otvet), 1);
+    auto took = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start);
+    for (const unsigned us : sleeper.pauses_us)
+        took += std::chrono::microseconds(us);
+    EXPECT_LT(took, 5s);
+    EXPECT_EQ(sleeper.pauses_us.back(), 7292u) << "3.5 characters at 4800 bit/s";
 }
 
 TEST_F(FastExchange, AWriteAnswerIsListenedForWhileTheDeviceStores)
