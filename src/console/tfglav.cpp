@@ -98,7 +98,7 @@ TFglav::TFglav(ConsoleContext& ctx, QWidget* parent)
 
     ParamsPage::Shell shell;
     shell.status = [this](const QString& text) { set_status_panel(5, text); };
-    shell.show_line = [this] { show_connection(); };
+    shell.show_line = [this](int row) { show_line_setting(row); };
     shell.show_sys_num = [this] { ui_->Esysnum->setText(QString::number(ctx_.link.sys_num)); };
     params_ = new ParamsPage(ctx_, *log_, std::move(shell));
     add_page(ui_->TabSheet2, params_);
@@ -365,14 +365,33 @@ void TFglav::show_connection()
 {
     const Link& link = ctx_.link;
     ui_->CBport->setCurrentIndex(link.num_name_comport - 1);
-    ui_->CBscor->setCurrentIndex(link.num_scor >= 1 && link.num_scor <= 6 ? link.num_scor - 1 : -1);
-    ui_->CBparity->setCurrentIndex(link.parity <= 2 ? link.parity : -1);
-    ui_->CBstopbit->setCurrentIndex(link.stopbit == 1 || link.stopbit == 2 ? link.stopbit - 1 : -1);
+    for (int row : {ParamsPage::kRowScor, ParamsPage::kRowParity, ParamsPage::kRowStopbit})
+        show_line_setting(row);
     ui_->CBtime_opros->setCurrentIndex(ctx_.n_time_opros);
     auto* fast = findChild<QCheckBox*>(QStringLiteral("ChBfast_obmen"));
     const QSignalBlocker quiet(fast);
     fast->setChecked(link.fast_exchange);
     show_port_paths();
+}
+
+// The speed list shows the speed the port runs at: `num_scor` may hold the code the
+// device reported, which need not be the line's.
+void TFglav::show_line_setting(int row)
+{
+    const Link& link = ctx_.link;
+    switch (row) {
+    case ParamsPage::kRowScor:
+        ui_->CBscor->setCurrentIndex(number_scor(link.scor_obmena) - 1);
+        break;
+    case ParamsPage::kRowParity:
+        ui_->CBparity->setCurrentIndex(link.parity <= 2 ? link.parity : -1);
+        break;
+    case ParamsPage::kRowStopbit:
+        ui_->CBstopbit->setCurrentIndex(link.stopbit == 1 || link.stopbit == 2 ? link.stopbit - 1 : -1);
+        break;
+    default:
+        break;
+    }
 }
 
 // Each port name's tool tip tells the device it stands for now: adapters come and go.

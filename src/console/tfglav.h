@@ -69,6 +69,8 @@ public:
 
     // Shows the current link settings and poll period in the connection column.
     void show_connection();
+    // Shows one line setting the parameters page has just written (its row there).
+    void show_line_setting(int row);
 
     QString status_panel(int index) const;
     void set_status_panel(int index, const QString& text);

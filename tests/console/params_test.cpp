@@ -232,6 +232,12 @@ TEST_F(Params, ReadsShowTheConsolesSpeedAndTheDevicesCodesAndLeaveThePortAlone)
     EXPECT_EQ(link.stopbit, 2);
     EXPECT_EQ(link.dcb.Parity, 0) << "the port keeps its settings until it is set up again";
     EXPECT_EQ(link.dcb.StopBits, 0);
+
+    // A parity write then shows its own list; the speed list keeps the line's speed.
+    choose("CBint_parity", 0);
+    press("SBint_write_parity");
+    EXPECT_EQ(find<QComboBox>("CBparity")->currentIndex(), 0);
+    EXPECT_EQ(find<QComboBox>("CBscor")->currentText(), "9600");
 }
 
 TEST_F(Params, ScaleWritesValueThenPointAndUnit)

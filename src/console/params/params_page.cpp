@@ -521,18 +521,18 @@ void ParamsPage::SBint_writeClick(Row row)
         link.scor_obmena = scor[new_scor];
         link.num_scor = new_scor;
         d.scor_CN[link.sys_num] = new_scor;
-        shell_.show_line();
+        shell_.show_line(row);
         link.vich_timeout(new_scor, 32);
         link.init_com_port_new(link.name_comport, link.scor_obmena, link.parity, link.stopbit, link.bytesize);
         break;
     case kRowParity:
         link.parity = new_parity;
-        shell_.show_line();
+        shell_.show_line(row);
         link.init_com_port_new(link.name_comport, link.scor_obmena, link.parity, link.stopbit, link.bytesize);
         break;
     case kRowStopbit:
         link.stopbit = new_stopbit;
-        shell_.show_line();
+        shell_.show_line(row);
         link.init_com_port_new(link.name_comport, link.scor_obmena, link.parity, link.stopbit, link.bytesize);
         break;
     default:

@@ -27,7 +27,7 @@ public:
     // What the page asks of the main window around it.
     struct Shell {
         std::function<void(const QString&)> status;  // the status bar's message panel
-        std::function<void()> show_line;             // the connection lists follow the link settings
+        std::function<void(int row)> show_line;      // a connection list follows the written setting
         std::function<void()> show_sys_num;          // the address edit follows `sys_num`
     };
 
