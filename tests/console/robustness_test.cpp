@@ -478,11 +478,13 @@ TEST_F(Unplugged, IsToldOnceStopsPollingAndTheInitialisationBringsItBack)
     EXPECT_TRUE(find<QRadioButton>("RGtyp_opros_1")->isChecked());
     EXPECT_EQ(pusk->text(), "пуск");
 
-    // The console goes on: a poll on request ends at once, and says nothing more of the port.
+    // The console goes on: a poll on request ends without waiting on the line (its pauses take
+    // about 0.25 s, its 13 exchanges with a silent line about 3 s), and says nothing more of
+    // the port.
     QElapsedTimer took;
     took.start();
     click(find<QPushButton>("Bzapros"));
-    EXPECT_LT(took.elapsed(), 1000);
+    EXPECT_LT(took.elapsed(), 2000);
     EXPECT_EQ(boxes.size(), 1);
     // Setting the port up while the device is away tells why it failed.
     click(find<QPushButton>("Binitport"));

@@ -335,10 +335,10 @@ void CalibPage::B_cal100_oldClick()
         ch_[k].Ecal100_2b_h->setText(hex4(cal100L[k] >> 16));
         ch_[k].Ecal100_2b_l->setText(hex4(cal100L[k] & 0xFFFF));
     }
-    if (all_of(done)) {
-        ui_->B_cal100_new->setEnabled(true);
-        ui_->L_cal100_1->setEnabled(true);
-    }
+    // Step 7 reads fresh values whatever step 5 found: a channel that failed here has its line
+    // and keeps its fields, and does not hold back the channels that worked.
+    ui_->B_cal100_new->setEnabled(true);
+    ui_->L_cal100_1->setEnabled(true);
 }
 
 void CalibPage::B_cal0_newClick()
