@@ -271,7 +271,7 @@ TEST_F(Search, ANumberSearchThatCannotRunSaysSoOnce)
     EXPECT_EQ(boxes, QStringList({"ошибка настройки порта ", "ошибка настройки порта "})) << "number 1, the set-back";
     const QStringList lines = info_lines();
     ASSERT_EQ(lines.size(), 7) << lines.join('|').toStdString();
-    EXPECT_EQ(lines[2] + lines[3], "..прерван поиск на 1 номере");
+    EXPECT_EQ(lines[2] + lines[3], "..поиск прекращён на 1 номере: порт COM1 не открывается");
     EXPECT_EQ(lines[5], "Ответилo:1 приборов:   №№:  5   :! паритет:0 стопбит:1 !");
 }
 

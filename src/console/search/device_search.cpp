@@ -156,8 +156,13 @@ bool DeviceSearch::poisk_pribor(bool scor_edina)
             interrupted = true;  // X while a silent number was awaited
         }
         // A port that cannot be opened fails alike for every number: the scan ends rather
-        // than show its message box for each of 247 numbers (and each speed).
-        if (interrupted || !link.hcom.is_open() || link.keys.pressed_since_last_query(kKeyQ)) {
+        // than show its message box for each of 247 numbers (and each speed), and says why.
+        if (!interrupted && !link.hcom.is_open()) {
+            shell_.log.append(QStringLiteral("поиск прекращён на ") + num(n) + QStringLiteral(" номере: порт ") +
+                              QString::fromStdString(link.name_comport) + QStringLiteral(" не открывается"));
+            break;
+        }
+        if (interrupted || link.keys.pressed_since_last_query(kKeyQ)) {
             shell_.log.append(QStringLiteral("прерван поиск на ") + num(n) + QStringLiteral(" номере"));
             break;
         }
