@@ -142,6 +142,12 @@ void ReadingsPage::show_scale(int i)
     ch_[i].LE_Scl_label->setText(QString::fromUtf8(unit_text(s.Measure)));
 }
 
+void ReadingsPage::scale_written(int i)
+{
+    show_scale(i);
+    ch_[i].LEizm_te_label->setText(QString::fromUtf8(unit_text(ctx_.device.parScl[i].Measure)));
+}
+
 void ReadingsPage::show_setpoints(int i)
 {
     ch_[i].LE_max->setText(general_float(ctx_.device.parUst[i].Max.as_float()));

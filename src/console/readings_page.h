@@ -57,6 +57,8 @@ public:
 
     // The jumper JMP78: pictured set while calibration may run, not pictured otherwise.
     void show_jumper(bool set);
+    // A scale was written from the parameters page: its value, point and unit show at once.
+    void scale_written(int channel);
 
     Ui::ReadingsPage& form() { return *ui_; }
     TFtrend& trend() { return *trend_; }

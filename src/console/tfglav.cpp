@@ -104,6 +104,7 @@ TFglav::TFglav(ConsoleContext& ctx, QWidget* parent)
     add_page(ui_->TabSheet2, params_);
     // A click on a "Max" field of the readings page re-reads that channel's setpoints.
     connect(readings_, &ReadingsPage::setpointsClicked, params_, &ParamsPage::LE_maxClick);
+    connect(params_, &ParamsPage::scaleWritten, readings_, &ReadingsPage::scale_written);
 
     ui_->UpDown_adr->setAssociate(ui_->Esysnum);
     ui_->UpDown_adr->setRange(1, 247);

@@ -250,10 +250,12 @@ TEST_F(Params, ScaleWritesValueThenPointAndUnit)
         QStringList frames;
         const char* shown;
         uint8_t decpos;
+        const char* readings_scale;  // LE_Scl1, LE_Scl1a and the unit on the readings page
     } cases[] = {
-        {"RG_scl1dt_w_1", 3, nullptr, point_1, "12.34", 1},
-        {nullptr, 0, nullptr, {"05 10 00 21 00 02 04 00 40 9A 44 4E 0C", "05 10 00 20 00 01 02 03 00 93 00"}, "1234.", 3},
-        {"RG_scl1dt_w_1", 3, "fault exception 4", point_1, "12.34", 1},
+        {"RG_scl1dt_w_1", 3, nullptr, point_1, "12.34", 1, " 12.34|dd.dd|мА"},
+        {nullptr, 0, nullptr, {"05 10 00 21 00 02 04 00 40 9A 44 4E 0C", "05 10 00 20 00 01 02 03 00 93 00"}, "1234.", 3,
+         "  1234|dddd|  "},
+        {"RG_scl1dt_w_1", 3, "fault exception 4", point_1, "12.34", 1, " 250.0|ddd.d|В "},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.shown + std::string(c.fault ? c.fault : ""));
@@ -272,6 +274,9 @@ TEST_F(Params, ScaleWritesValueThenPointAndUnit)
         EXPECT_EQ(find<QLabel>("LE_Scl1_r_label")->text(), QString::fromUtf8(txt_mes[size_t(c.unit)]));
         EXPECT_EQ(page().new_decpos[1], c.decpos);
         const TParSCL& s = ctx->device.parScl[1];
+        EXPECT_EQ(text("LE_Scl1") + '|' + text("LE_Scl1a") + '|' + find<QLabel>("LE_Scl1_label")->text(),
+                  c.readings_scale);
+        EXPECT_EQ(find<QLabel>("LEizm_te1_label")->text(), QString::fromUtf8(c.readings_scale).section('|', 2));
         if (c.fault) {
             // The refused value write has its line; the readings keep the old point.
             EXPECT_EQ(info_lines().size(), 1);

@@ -622,6 +622,7 @@ void ParamsPage::SB_write_sclClick(int k)
     if (e_value == kOk) {
         d.parScl[size_t(k)].DecPosition = decpos;
         d.parScl[size_t(k)].Measure = mes;
+        emit scaleWritten(k);
     }
 }
 

@@ -75,6 +75,10 @@ public:
     void RG_ustdt_wClick(int channel, Limit limit, int position);
     void SB_write_ustClick(int channel, Limit limit);
 
+signals:
+    // A channel's scale is in the device, value, point and unit alike.
+    void scaleWritten(int channel);
+
 private:
     struct RowControls {
         QLineEdit* cur = nullptr;
