@@ -294,6 +294,25 @@ size_t Link::read_by_length(Frame& buf, size_t cap, Clock::time_point allowance_
     return got;
 }
 
+// The request before got no answer; that answer may still come, now, and look like this
+// request's own, which the device then sends a turnaround after it. Listening that long
+// after a complete answer tells the two apart: the bytes that follow are taken with it, so
+// the answer check refuses them together instead of taking another request's answer.
+size_t Link::read_what_follows(Frame& buf, size_t got)
+{
+    const auto gap = std::max<std::chrono::nanoseconds>(frame_gap(), std::chrono::milliseconds(commtimeouts.ReadIntervalTimeout));
+    Clock::time_point by = Clock::now() + frame_gap() + std::chrono::milliseconds(fast_probe_wait);
+    while (got < kFrameSize - 2) {
+        size_t one = 0;
+        read_with(until(by), &buf[2 + got], 1, one);
+        if (one == 0)
+            break;
+        ++got;
+        by = Clock::now() + gap;
+    }
+    return got;
+}
+
 void Link::suda(Frame& buf, uint8_t& kpb, uint8_t kol_wait_bytes, unsigned settle_ms)
 {
     CommTimeouts first = commtimeouts;
@@ -321,6 +340,8 @@ void Link::suda(Frame& buf, uint8_t& kpb, uint8_t kol_wait_bytes, unsigned settl
             }
         }
     }
+    const bool after_a_miss = answer_missed_;
+    answer_missed_ = !found;
     if (!found) {
         pr_out = 2;
         kpb = last_got;
@@ -337,6 +358,8 @@ void Link::suda(Frame& buf, uint8_t& kpb, uint8_t kol_wait_bytes, unsigned settl
     size_t got = 0;
     if (fast_exchange) {
         got = read_by_length(buf, want, Clock::now() + std::chrono::milliseconds(allowance));
+        if (after_a_miss && got + 1 == answer_length(buf[2], buf[3]))
+            got = read_what_follows(buf, got);
     } else {
         sleeper.sleep_ms(allowance);
         read_with(commtimeouts, &buf[2], want, got);

@@ -91,11 +91,13 @@ private:
     bool read_one(Frame& buf, bool& call_ok, const CommTimeouts& t);
     CommTimeouts until(Clock::time_point deadline) const;
     size_t read_by_length(Frame& buf, size_t cap, Clock::time_point allowance_end);
+    size_t read_what_follows(Frame& buf, size_t got);
     void pause(std::chrono::nanoseconds length);
     void fill(Frame& buf) const;
     void after_receive(const Frame& buf, uint8_t kpb);
     void report_broken();
 
+    bool answer_missed_ = false;  // the last receive found no answer
     bool broken_told_ = false;  // the broken connection was reported
     bool closed_told_ = false;  // a transmit to the port that is not open was reported
 
