@@ -1,20 +1,21 @@
 #include "console/digit_filter.h"
 
-#include <QKeyEvent>
+#include <QLineEdit>
 
 namespace varnok {
 
-bool DigitFilter::eventFilter(QObject* watched, QEvent* event)
+QValidator::State DigitFilter::validate(QString& input, int& pos) const
 {
-    if (event->type() == QEvent::KeyPress) {
-        const auto* key = static_cast<QKeyEvent*>(event);
-        const QString text = key->text();
-        // Keys that type no character (arrows, Tab, Delete, shortcuts) are not typing.
-        const bool types = !text.isEmpty() && text.at(0).isPrint() && !(key->modifiers() & Qt::ControlModifier);
-        if (types && !text.at(0).isDigit())
-            return true;
+    for (int i = input.size() - 1; i >= 0; --i) {
+        if (input.at(i) >= QLatin1Char('0') && input.at(i) <= QLatin1Char('9'))
+            continue;
+        input.remove(i, 1);
+        if (i < pos)
+            --pos;
     }
-    return QObject::eventFilter(watched, event);
+    return Acceptable;
 }
+
+void DigitFilter::install(QLineEdit* edit) { edit->setValidator(new DigitFilter(edit)); }
 
 }  // namespace varnok

@@ -1,16 +1,20 @@
 #pragma once
-// Lets only digits and backspace be typed into the edits it is installed on.
+// Edits that take digits only. Typed, pasted or dropped text keeps its digits; the rest of
+// it is dropped.
 
-#include <QObject>
+#include <QValidator>
+
+class QLineEdit;
 
 namespace varnok {
 
-class DigitFilter : public QObject {
+class DigitFilter : public QValidator {
 public:
-    using QObject::QObject;
+    using QValidator::QValidator;
+    State validate(QString& input, int& pos) const override;
 
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
+    // Lets `edit` take digits only; the filter lives as long as the edit.
+    static void install(QLineEdit* edit);
 };
 
 }  // namespace varnok

@@ -108,8 +108,7 @@ TFglav::TFglav(ConsoleContext& ctx, QWidget* parent)
 
     ui_->UpDown_adr->setAssociate(ui_->Esysnum);
     ui_->UpDown_adr->setRange(1, 247);
-    digits_ = new DigitFilter(this);
-    ui_->Esysnum->installEventFilter(digits_);
+    DigitFilter::install(ui_->Esysnum);
     Clickable::bind(ui_->Ed_name, [this] { Ed_nameClick(); });
     Clickable::bind(ui_->Ed_version, [this] { Ed_versionClick(); });
 

@@ -21,7 +21,6 @@ namespace varnok {
 struct ConsoleContext;
 class CalibPage;
 class DeviceSearch;
-class DigitFilter;
 class ExchangeLog;
 class ParamsPage;
 class ReadingsPage;
@@ -113,7 +112,6 @@ private:
     ReadingsPage* readings_ = nullptr;
     CalibPage* calib_ = nullptr;
     ParamsPage* params_ = nullptr;
-    DigitFilter* digits_ = nullptr;
     std::array<QLabel*, 6> panels_{};
     TFabout* about_ = nullptr;
     TFcomdcb* comdcb_ = nullptr;

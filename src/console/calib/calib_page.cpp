@@ -33,7 +33,6 @@ CalibPage::CalibPage(ConsoleContext& ctx, ExchangeLog& log, StatusMessage status
       ui_(std::make_unique<Ui::CalibPage>()), waits_(ctx.pump)
 {
     ui_->setupUi(this);
-    digits_ = new DigitFilter(this);
     QPalette grey = ui_->ListBox2->palette();
     grey.setColor(QPalette::Text, Qt::darkGray);
     ui_->ListBox2->setPalette(grey);
@@ -120,7 +119,7 @@ void CalibPage::set_up_controls(int k)
         u.control->setPosition(u.position);
     }
     for (QLineEdit* e : {c.Ecal0_new, c.E_PWML_new, c.E_PWMH_new})
-        e->installEventFilter(digits_);
+        DigitFilter::install(e);
     // The trim takes the focus when its arrows are pressed, and hears when the focus leaves it.
     c.UpDown_new_cal100->setFocusPolicy(Qt::StrongFocus);
     c.UpDown_new_cal100->installEventFilter(this);

@@ -23,7 +23,6 @@ class CalibPage;
 namespace varnok {
 
 struct ConsoleContext;
-class DigitFilter;
 class ExchangeLog;
 class UpDown;
 
@@ -164,7 +163,6 @@ private:
     StatusMessage status_;
     JumperPicture jumper_;
     std::unique_ptr<Ui::CalibPage> ui_;
-    DigitFilter* digits_ = nullptr;
     PumpedSleeper waits_;
     Sleeper* pauses_ = &waits_;
     std::array<Channel, 4> ch_{};

@@ -143,7 +143,7 @@ bool entry_number(const std::array<QComboBox*, 5>& CI, uint16_t& number)
 }  // namespace
 
 ParamsPage::ParamsPage(ConsoleContext& ctx, ExchangeLog& log, Shell shell, QWidget* parent)
-    : QWidget(parent), ctx_(ctx), log_(log), shell_(std::move(shell)), digits_(new DigitFilter(this))
+    : QWidget(parent), ctx_(ctx), log_(log), shell_(std::move(shell))
 {
     auto* grid = new QGridLayout(this);
     grid->setContentsMargins(0, 0, 0, 0);
@@ -193,7 +193,7 @@ QWidget* ParamsPage::build_interface_group()
             Eint_sysnum_ = new QLineEdit(QStringLiteral("1"), box);
             Eint_sysnum_->setObjectName(QLatin1String(d.value));
             Eint_sysnum_->setAccessibleName(caption + QStringLiteral(" новое значение"));
-            Eint_sysnum_->installEventFilter(digits_);
+            DigitFilter::install(Eint_sysnum_);
             UpDown_int_adr_ = new UpDown(box);
             UpDown_int_adr_->setObjectName(QStringLiteral("UpDown_int_adr"));
             UpDown_int_adr_->setAccessibleName(caption + QStringLiteral(" больше/меньше"));
@@ -274,7 +274,7 @@ QWidget* ParamsPage::build_entry(DigitEntry& entry, const QString& digits_name, 
         for (int digit = 0; digit <= 9; ++digit)
             cb->addItem(QString::number(digit));
         cb->lineEdit()->setMaxLength(1);
-        cb->lineEdit()->installEventFilter(digits_);
+        DigitFilter::install(cb->lineEdit());
         cb->setFixedWidth(kDigitWidth);
         // One digit and the arrow: the style's padding would leave no room for the digit.
         cb->setStyleSheet(QStringLiteral("QComboBox { padding-left: 4px; } QComboBox::drop-down { width: 14px; }"));

@@ -17,7 +17,6 @@ class QPushButton;
 namespace varnok {
 
 struct ConsoleContext;
-class DigitFilter;
 class ExchangeLog;
 class UpDown;
 
@@ -126,7 +125,6 @@ private:
     ConsoleContext& ctx_;
     ExchangeLog& log_;
     Shell shell_;
-    DigitFilter* digits_ = nullptr;
 
     std::array<RowControls, kRows> rows_{};
     QLineEdit* Eint_sysnum_ = nullptr;
