@@ -1,6 +1,9 @@
 #include "console/clickable.h"
 
+#include <algorithm>
+
 #include <QAccessible>
+#include <QFontMetrics>
 #include <QAccessibleWidget>
 #include <QKeyEvent>
 #include <QLabel>
@@ -13,16 +16,28 @@ namespace {
 
 Clickable* binding(const QObject* field) { return field->findChild<Clickable*>(QString(), Qt::FindDirectChildrenOnly); }
 
-// The field's own accessible text, plus the Press action.
-class ClickableAccessible : public QAccessibleWidget {
+// The field as a screen reader knows it (a line edit's text, caret and selection, or a
+// label's text as its name), plus the Press action.
+class ClickableAccessible : public QAccessibleWidget,
+                            public QAccessibleTextInterface,
+                            public QAccessibleEditableTextInterface {
 public:
     explicit ClickableAccessible(QWidget* w) : QAccessibleWidget(w, QAccessible::EditableText) {}
+
+    void* interface_cast(QAccessible::InterfaceType t) override
+    {
+        if (edit() && t == QAccessible::TextInterface)
+            return static_cast<QAccessibleTextInterface*>(this);
+        if (edit() && !edit()->isReadOnly() && t == QAccessible::EditableTextInterface)
+            return static_cast<QAccessibleEditableTextInterface*>(this);
+        return QAccessibleWidget::interface_cast(t);
+    }
 
     QString text(QAccessible::Text t) const override
     {
         if (t == QAccessible::Value) {
-            if (auto* edit = qobject_cast<QLineEdit*>(widget()))
-                return edit->text();
+            if (edit())
+                return edit()->text();
             if (auto* label = qobject_cast<QLabel*>(widget()))
                 return label->text();
         }
@@ -38,8 +53,11 @@ public:
     QAccessible::State state() const override
     {
         QAccessible::State s = QAccessibleWidget::state();
-        if (auto* edit = qobject_cast<QLineEdit*>(widget()))
-            s.readOnly = edit->isReadOnly();
+        if (edit()) {
+            s.readOnly = edit()->isReadOnly();
+            s.editable = !edit()->isReadOnly();
+            s.selectableText = true;
+        }
         return s;
     }
     QStringList actionNames() const override { return QStringList(pressAction()) + QAccessibleWidget::actionNames(); }
@@ -50,6 +68,77 @@ public:
         else
             QAccessibleWidget::doAction(name);
     }
+
+    // Text, caret and selection of the line edit.
+    void selection(int index, int* start, int* end) const override
+    {
+        *start = *end = 0;
+        if (index == 0 && edit()->hasSelectedText()) {
+            *start = edit()->selectionStart();
+            *end = edit()->selectionEnd();
+        }
+    }
+    int selectionCount() const override { return edit()->hasSelectedText() ? 1 : 0; }
+    void addSelection(int start, int end) override { setSelection(0, start, end); }
+    void removeSelection(int index) override
+    {
+        if (index == 0)
+            edit()->deselect();
+    }
+    void setSelection(int index, int start, int end) override
+    {
+        if (index == 0)
+            edit()->setSelection(start, end - start);
+    }
+    int cursorPosition() const override { return edit()->cursorPosition(); }
+    void setCursorPosition(int position) override { edit()->setCursorPosition(position); }
+    QString text(int start, int end) const override
+    {
+        const QString all = edit()->text();
+        start = std::clamp(start, 0, int(all.size()));
+        end = end < 0 ? int(all.size()) : std::clamp(end, start, int(all.size()));
+        return all.mid(start, end - start);
+    }
+    int characterCount() const override { return int(edit()->text().size()); }
+    QRect characterRect(int offset) const override
+    {
+        const QString all = edit()->text();
+        if (offset < 0 || offset >= all.size())
+            return {};
+        const QRect box = edit()->contentsRect().adjusted(2, 0, -2, 0);
+        const QFontMetrics fm(edit()->font());
+        const int width = fm.horizontalAdvance(all);
+        int left = box.left();
+        if (edit()->alignment() & Qt::AlignRight)
+            left = box.right() - width;
+        else if (edit()->alignment() & Qt::AlignHCenter)
+            left = box.left() + (box.width() - width) / 2;
+        const QRect local(left + fm.horizontalAdvance(all.left(offset)), box.top() + (box.height() - fm.height()) / 2,
+                          fm.horizontalAdvance(all.at(offset)), fm.height());
+        return QRect(edit()->mapToGlobal(local.topLeft()), local.size());
+    }
+    int offsetAtPoint(const QPoint& point) const override
+    {
+        const QPoint local = edit()->mapFromGlobal(point);
+        return edit()->rect().contains(local) ? edit()->cursorPositionAt(local) : -1;
+    }
+    void scrollToSubstring(int /*start*/, int end) override { edit()->setCursorPosition(end); }
+    QString attributes(int offset, int* start, int* end) const override
+    {
+        *start = *end = offset;
+        return {};
+    }
+
+    void deleteText(int start, int end) override { replaceText(start, end, QString()); }
+    void insertText(int offset, const QString& text) override { replaceText(offset, offset, text); }
+    void replaceText(int start, int end, const QString& text) override
+    {
+        edit()->setSelection(start, end - start);
+        edit()->insert(text);
+    }
+
+private:
+    QLineEdit* edit() const { return qobject_cast<QLineEdit*>(widget()); }
 };
 
 QAccessibleInterface* clickable_factory(const QString&, QObject* object)
