@@ -4,15 +4,11 @@
 
 namespace varnok {
 
-QValidator::State DigitFilter::validate(QString& input, int& pos) const
+QValidator::State DigitFilter::validate(QString& input, int& /*pos*/) const
 {
-    for (int i = input.size() - 1; i >= 0; --i) {
-        if (input.at(i) >= QLatin1Char('0') && input.at(i) <= QLatin1Char('9'))
-            continue;
-        input.remove(i, 1);
-        if (i < pos)
-            --pos;
-    }
+    for (const QChar c : input)
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return Invalid;
     return Acceptable;
 }
 

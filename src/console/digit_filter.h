@@ -1,6 +1,6 @@
 #pragma once
-// Edits that take digits only. Typed, pasted or dropped text keeps its digits; the rest of
-// it is dropped.
+// Edits that take digits only, however the text comes: a key, a paste or a drop that would
+// put anything else in the field is refused. Text the program sets is left as it is.
 
 #include <QValidator>
 
