@@ -128,7 +128,6 @@ ReadingsPage::~ReadingsPage() = default;
 
 bool ReadingsPage::report(uint8_t code)
 {
-    ctx_.device.err = code;
     if (code != kOk)
         log_.append(QString::fromStdString(ctx_.device.mb.msg_buf_error(code)));
     return code == kOk;

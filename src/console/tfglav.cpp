@@ -641,7 +641,6 @@ void TFglav::read_text(uint16_t first_register, QLineEdit* field)
     Device& d = ctx_.device;
     const uint8_t e = d.read_input(first_register, kTextRegisters);
     log_->vivod_buf(d.mb);
-    d.err = e;
     if (e == kOk)
         field->setText(QString::fromStdString(d.tmp_text()));
     else

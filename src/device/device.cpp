@@ -27,18 +27,16 @@ Device::Device(Link& l) : link(l), mb(l, *this) {}
 
 uint8_t Device::proc_4hh_float(uint16_t tmp_obr_w, LongRec& val)
 {
-    err = kOk;
     izm_tmp_proc_1f += uint32_t(tmp_obr_w) << 16;
     val.Long = izm_tmp_proc_1f;
-    return err;
+    return kOk;
 }
 
 uint8_t Device::te_4hh_float(uint16_t tmp_obr_w, float& val)
 {
-    err = kOk;
     izm_tmp_te_1f += uint32_t(tmp_obr_w) << 16;
     val = std::bit_cast<float>(izm_tmp_te_1f);
-    return err;
+    return kOk;
 }
 
 void Device::proc1f_4hh(uint16_t tmp_obr_w, LongRec& val)
@@ -49,7 +47,6 @@ void Device::proc1f_4hh(uint16_t tmp_obr_w, LongRec& val)
 
 uint8_t Device::holding_register(uint16_t a, uint16_t v)
 {
-    tmp_word = v;
     const uint8_t low = static_cast<uint8_t>(v);
     const uint16_t w = swapped(v);
     switch (a) {
@@ -93,7 +90,6 @@ uint8_t Device::holding_register(uint16_t a, uint16_t v)
 
 uint8_t Device::input_register(uint16_t a, uint16_t v)
 {
-    tmp_word = v;
     const uint16_t w = swapped(v);
     if (a == kRegFreq) {
         izm_tmp_te_1f = w;
@@ -123,7 +119,7 @@ uint8_t Device::input_register(uint16_t a, uint16_t v)
 
 void Device::input_data(std::span<const uint8_t> bytes)
 {
-    tmp_str.assign(bytes.begin(), bytes.end());
+    tmp_str_.assign(bytes.begin(), bytes.end());
 }
 
 void Device::coil_byte(uint8_t bits)
@@ -141,6 +137,7 @@ void Device::input_byte(uint8_t bits)
 
 void Device::float1_to_zn(float value)
 {
+    LongRec tmp_fl;
     tmp_fl.set_float(value);
     mb.zn_word[1] = static_cast<uint16_t>(tmp_fl.byte(0) << 8 | tmp_fl.byte(1));
     mb.zn_word[2] = static_cast<uint16_t>(tmp_fl.byte(2) << 8 | tmp_fl.byte(3));
@@ -196,7 +193,6 @@ uint8_t Device::zapros_adr_for_poisk(uint8_t /*cn*/)
     mb.kol_reg = 1;
     mb.form_inf_part_rtu_read(mb.func, kRegSysNum, 1);
     const uint8_t pr_out = link.tuda_suda_poisk(mb.ozuper, mb.dl_note, mb.buf, mb.dl_otvet);
-    err = pr_out;
     switch (pr_out) {
     case 0: return mb.obrab_buf_read_holding_registers(kRegSysNum, 1);
     case 2: return kNoAnswer;
@@ -235,7 +231,7 @@ uint8_t Device::poisk_scor(uint8_t sys_numer)
 
 std::string Device::tmp_text() const
 {
-    return cp1251_to_utf8(std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(tmp_str.data()), tmp_str.size()));
+    return cp1251_to_utf8(std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(tmp_str_.data()), tmp_str_.size()));
 }
 
 }  // namespace varnok

@@ -139,7 +139,7 @@ TEST_F(Decoding, NameAndVersionTexts)
 {
     answer("05 04 0A 56 61 72 6E 6F 6B 20 20 20 20 AE 8A");
     EXPECT_EQ(dev.mb.obrab_buf_input_registers(4, 5), kOk);
-    EXPECT_EQ(dev.tmp_str, "Varnok    ");
+    EXPECT_EQ(dev.tmp_str(), "Varnok    ");
     EXPECT_EQ(dev.tmp_text(), "Varnok    ") << "trailing blanks kept";
 
     // Cyrillic in Windows-1251, four letters then zero bytes.

@@ -133,7 +133,7 @@ std::string records(const Device& d)
     }
     return s + std::to_string(d.freq.Long) + "," + std::to_string(d.light) + "," + std::to_string(d.onoff_swXP1) +
            std::to_string(d.onoff_swJMP78) + std::to_string(d.onoff_swXP3) + "," + std::to_string(d.link.sys_num) + "," +
-           std::to_string(d.link.num_scor) + "," + d.tmp_str;
+           std::to_string(d.link.num_scor) + "," + d.tmp_str();
 }
 
 void put_sentinels(Device& d)
@@ -153,7 +153,8 @@ void put_sentinels(Device& d)
     d.onoff_swXP3 = true;
     d.link.sys_num = 5;
     d.link.num_scor = 2;
-    d.tmp_str = "sentinel";
+    const uint8_t sentinel[] = {'s', 'e', 'n', 't', 'i', 'n', 'e', 'l'};
+    d.input_data(sentinel);
 }
 
 struct FaultClass {

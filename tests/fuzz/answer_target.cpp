@@ -59,7 +59,7 @@ std::string records(const Device& d)
     }
     put(d.freq.Long), put(d.light), put(d.onoff_swXP1), put(d.onoff_swJMP78), put(d.onoff_swXP3);
     put(d.link.sys_num), put(d.link.num_scor), put(d.link.parity), put(d.link.stopbit);
-    return s + d.tmp_str;
+    return s + d.tmp_str();
 }
 
 }  // namespace

@@ -414,7 +414,6 @@ void ParamsPage::connect_controls()
 
 bool ParamsPage::report(uint8_t code)
 {
-    ctx_.device.err = code;
     if (code != kOk)
         log_.append(QString::fromStdString(ctx_.device.mb.msg_buf_error(code)));
     return code == kOk;
@@ -422,7 +421,6 @@ bool ParamsPage::report(uint8_t code)
 
 void ParamsPage::report_write(const QString& prefix, uint8_t code)
 {
-    ctx_.device.err = code;
     log_.append(QString::number(ctx_.link.pr_out) + prefix + QString::fromStdString(ctx_.device.mb.msg_buf_error(code)));
 }
 
