@@ -15,7 +15,7 @@ struct ConsoleContext {
     explicit ConsoleContext(std::string settings_path)
         : settings(link, n_time_opros, time_opros, std::move(settings_path))
     {
-        link.waiting = &pump;  // the window stays drawn while a connection is being made
+        link.set_wait_pump(&pump);  // the window stays drawn while a connection is being made
     }
 
     QtNotices notices;

@@ -55,11 +55,13 @@ uint8_t Device::holding_register(uint16_t a, uint16_t v)
         // Only a number a device can have: 0 would make every later request a broadcast.
         if (v < kMinSysNum || v > kMaxSysNum)
             return kBadFormat;
-        link.sys_num = low;
+        link.set_sys_num(low);
         return kOk;
-    case kRegSpeed: link.num_scor = low; return kOk;
-    case kRegParity: link.parity = low; return kOk;
-    case kRegStopBits: link.stopbit = low; return kOk;
+    // The device's own line settings become the console's; the port stays as it is set up.
+    // Its speed code may name another speed than the line's, which stays.
+    case kRegSpeed: link.take_reported_speed_code(low); return kOk;
+    case kRegParity: link.set_parity(low); return kOk;
+    case kRegStopBits: link.set_stopbit(low); return kOk;
     default: break;
     }
     uint16_t off = 0;
@@ -203,26 +205,29 @@ uint8_t Device::zapros_adr_for_poisk(uint8_t /*cn*/)
 uint8_t Device::f_ust_sv(uint8_t sys_numer, int32_t V_obmena, const std::string& com_port)
 {
     link.vich_timeout(number_scor(V_obmena), 8);
-    if (link.init_com_port_new(com_port, V_obmena, link.parity, link.stopbit, link.bytesize) != 0)
+    const LinkSettings& s = link.settings();
+    if (link.init_com_port_new(com_port, V_obmena, s.parity, s.stopbit, s.bytesize) != 0)
         return kProbePortFailed;
     return zapros_adr_for_poisk(sys_numer) == kOk ? kProbeAnswered : kProbeNoAnswer;
 }
 
 uint8_t Device::otvet_ustsv(uint8_t sys_numer)
 {
-    if (link.scor_obmena == 0) {
+    const LinkSettings& s = link.settings();
+    if (s.scor_obmena == 0) {
         link.notices.message_box("выберите скорость ");
         return 0;
     }
-    const uint8_t r = f_ust_sv(sys_numer, link.scor_obmena, link.name_comport);
-    return r == kProbeAnswered ? number_scor(link.scor_obmena) : 0;
+    const uint8_t r = f_ust_sv(sys_numer, s.scor_obmena, s.name_comport);
+    return r == kProbeAnswered ? number_scor(s.scor_obmena) : 0;
 }
 
 uint8_t Device::poisk_scor(uint8_t sys_numer)
 {
     for (uint8_t k = 1; k < scor.size(); ++k) {
         link.vich_timeout(k, 8);
-        if (link.init_com_port_new(link.name_comport, scor[k], link.parity, link.stopbit, link.bytesize) == 0 &&
+        const LinkSettings& s = link.settings();
+        if (link.init_com_port_new(s.name_comport, scor[k], s.parity, s.stopbit, s.bytesize) == 0 &&
             zapros_adr_for_poisk(sys_numer) == kOk)
             return k;
     }

@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "link/link_settings.h"
+#include "link/link.h"
 #include "link/port_map.h"
 #include "settings/file_io.h"
 
@@ -18,7 +18,7 @@ inline constexpr std::array<int32_t, 8> var_time_opros = {1, 2, 5, 10, 30, 60, 1
 
 class SettingsFile {
 public:
-    SettingsFile(LinkSettings& link, uint8_t& n_time_opros, int32_t& time_opros, std::string path);
+    SettingsFile(Link& link, uint8_t& n_time_opros, int32_t& time_opros, std::string path);
     ~SettingsFile();
     SettingsFile(const SettingsFile&) = delete;
     SettingsFile& operator=(const SettingsFile&) = delete;
@@ -78,7 +78,7 @@ private:
     long get_int(const char* section, const char* key, long def, long lo, long hi) const;
     std::string render() const;
 
-    LinkSettings& link_;
+    Link& link_;
     uint8_t& n_time_opros_;
     int32_t& time_opros_;
     std::string path_;
