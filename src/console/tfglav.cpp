@@ -326,7 +326,7 @@ void TFglav::FormCreate()
 
     Link& link = ctx_.link;
     link.set_line(kDefaultLinkSettings);
-    ctx_.n_time_opros = 1;
+    ctx_.n_time_opros = kDefaultPollPeriod;
     ctx_.time_opros = var_time_opros[ctx_.n_time_opros];
     ctx_.device.mb.dl_note = 8;
     ctx_.device.mb.dl_otvet = 9;

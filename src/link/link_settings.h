@@ -86,7 +86,8 @@ struct LinkSettings {
     }
 };
 
-// The line as the console first starts with it.
+// The line as the console first starts with it; the settings file falls back to these values
+// for a key it lacks (the network number aside, see settings_file.h).
 inline constexpr LinkSettings kDefaultLinkSettings{};
 
 }  // namespace varnok

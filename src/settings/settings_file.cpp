@@ -329,28 +329,29 @@ void SettingsFile::read_port()
 {
     if (!usable())
         return;
-    link_.set_port(uint8_t(get_int(kLink, "ПОРТ", 1, 1, kPortCount)));
+    link_.set_port(uint8_t(get_int(kLink, "ПОРТ", kDefaultLinkSettings.num_name_comport, 1, kPortCount)));
 }
 
 void SettingsFile::From_Ini()
 {
     if (!usable())
         return;
-    link_.set_sys_num(uint8_t(get_int(kLink, "НОМЕР", 1, 1, 247)));
+    const LinkSettings& d = kDefaultLinkSettings;
+    link_.set_sys_num(uint8_t(get_int(kLink, "НОМЕР", kFileDefaultSysNum, 1, 247)));
     // Only the six line speeds: from any other the link would derive its timing for a speed
     // no device runs at (at 1 bit/s one exchange lasts half a minute).
-    const auto speed = int32_t(get_int(kLink, "СКОРОСТЬ", 9600, 0, INT32_MAX));
-    link_.set_speed(number_scor(speed) != 0 ? speed : 9600);
-    link_.set_parity(uint8_t(get_int(kLink, "ПАРИТЕТ", 0, 0, 2)));
-    link_.set_stopbit(uint8_t(get_int(kLink, "СТОПБИТ", 1, 1, 2)));
-    n_time_opros_ = uint8_t(get_int(kLink, "ПЕРИОД ОПРОСА", 2, 0, long(var_time_opros.size()) - 1));
-    constexpr Timeouts defaults = {30, 5, 225, 0, 0};
+    const auto speed = int32_t(get_int(kLink, "СКОРОСТЬ", d.scor_obmena, 0, INT32_MAX));
+    link_.set_speed(number_scor(speed) != 0 ? speed : d.scor_obmena);
+    link_.set_parity(uint8_t(get_int(kLink, "ПАРИТЕТ", d.parity, 0, 2)));
+    link_.set_stopbit(uint8_t(get_int(kLink, "СТОПБИТ", d.stopbit, 1, 2)));
+    n_time_opros_ = uint8_t(get_int(kLink, "ПЕРИОД ОПРОСА", kFileDefaultPollPeriod, 0, long(var_time_opros.size()) - 1));
+    const Timeouts defaults = d.timeouts();
     Timeouts in_force{};
     for (size_t i = 0; i < kTimeoutKeys.size(); ++i)
         in_force[i] = uint16_t(get_int(kTimeouts, kTimeoutKeys[i], defaults[i], 0, UINT16_MAX));
     link_.set_timeouts(in_force);
-    link_.set_fast_exchange(get_int(kFast, kFastOn, 0, 0, 1) == 1);
-    link_.set_fast_probe_wait(uint16_t(get_int(kFast, kFastProbeWait, 20, 0, 1000)));
+    link_.set_fast_exchange(get_int(kFast, kFastOn, d.fast_exchange, 0, 1) == 1);
+    link_.set_fast_probe_wait(uint16_t(get_int(kFast, kFastProbeWait, d.fast_probe_wait, 0, 1000)));
     time_opros_ = var_time_opros[n_time_opros_];
 }
 

@@ -16,6 +16,13 @@ namespace varnok {
 // Poll periods in seconds, by the index the file stores.
 inline constexpr std::array<int32_t, 8> var_time_opros = {1, 2, 5, 10, 30, 60, 120, 300};
 
+// The console's defaults besides the line's (kDefaultLinkSettings): the poll period of a
+// first start, and the two values a file without their key gives that differ from a first
+// start's (the network number and the poll period).
+inline constexpr uint8_t kDefaultPollPeriod = 1;  // index into var_time_opros
+inline constexpr uint8_t kFileDefaultSysNum = 1;
+inline constexpr uint8_t kFileDefaultPollPeriod = 2;
+
 class SettingsFile {
 public:
     SettingsFile(Link& link, uint8_t& n_time_opros, int32_t& time_opros, std::string path);
