@@ -145,10 +145,9 @@ private:
     // The line at a speed code, in one of the two timings.
     void open(uint8_t code, bool fast)
     {
-        link_.fast_exchange = fast;
-        link_.scor_obmena = scor[code];
-        link_.num_scor = code;
-        link_.sys_num = 5;
+        link_.set_fast_exchange(fast);
+        link_.set_speed_code(code);
+        link_.set_sys_num(5);
         link_.vich_timeout(code, 32);
     }
     void quiet() { sleeper_.sleep_ms(20); }
@@ -156,8 +155,8 @@ private:
     {
         if (code != kOk) {
             ++failures_;
-            std::fprintf(stderr, "%s: code %d at %d bit/s%s\n", what, code, link_.scor_obmena,
-                         link_.fast_exchange ? " (fast)" : "");
+            std::fprintf(stderr, "%s: code %d at %d bit/s%s\n", what, code, link_.settings().scor_obmena,
+                         link_.settings().fast_exchange ? " (fast)" : "");
         }
     }
     template <class F>
@@ -295,11 +294,11 @@ private:
         {
             Row r{c, speed, "start-up probe"};
             r.budget[0] = line.described_probe(true);
-            r.budget[1] = line.fast_probe(true, link_.fast_probe_wait);
+            r.budget[1] = line.fast_probe(true, link_.settings().fast_probe_wait);
             for (int m = 0; m < 2; ++m) {
-                link_.fast_exchange = m == 1;
-                link_.scor_obmena = scor[code];
-                link_.sys_num = 5;
+                link_.set_fast_exchange(m == 1);
+                link_.set_speed_code(code);
+                link_.set_sys_num(5);
                 std::vector<double> t;
                 for (int i = 0; i < std::max(3, o_.reps / 2); ++i) {
                     quiet();
@@ -316,19 +315,19 @@ private:
             Row r{c, speed, "scan 247 at one speed", 247};
             for (int n = 1; n <= 247; ++n) {
                 r.budget[0] += line.described_probe(n == 5);
-                r.budget[1] += line.fast_probe(n == 5, link_.fast_probe_wait);
+                r.budget[1] += line.fast_probe(n == 5, link_.settings().fast_probe_wait);
             }
             for (int m = 0; m < 2; ++m) {
                 open(code, m == 1);
                 std::string found;
                 r.ms[m] = timed([&] {
                     for (int n = 1; n <= 247; ++n) {
-                        link_.sys_num = uint8_t(n);
+                        link_.set_sys_num(uint8_t(n));
                         if (dev_.otvet_ustsv(uint8_t(n)) != 0)
                             found += std::to_string(n) + " ";
                     }
                 });
-                link_.sys_num = 5;
+                link_.set_sys_num(5);
                 expect_ok(found == "5 " ? kOk : kNoAnswer, ("scan found " + found).c_str());
             }
             rows.push_back(r);
@@ -342,7 +341,7 @@ private:
     // The same reads by a libmodbus master (default response time-out) on the same line.
     void libmodbus_at(uint8_t code, std::vector<Row>& rows)
     {
-        link_.hcom.close();  // the port is ours exclusively while it is open
+        link_.close_port();  // the port is ours exclusively while it is open
         modbus_t* m = modbus_new_rtu(sim_.path().c_str(), scor[code], 'N', 8, 1);
         if (!m || modbus_set_slave(m, 5) != 0 || modbus_connect(m) != 0) {
             std::fprintf(stderr, "libmodbus: %s\n", modbus_strerror(errno));
@@ -389,14 +388,14 @@ private:
         for (uint8_t k = 1; k <= 6; ++k) {
             const Line line{k, 10'000.0 / scor[k], double(o_.turnaround)};
             r.budget[0] += 247 * line.described_probe(false);
-            r.budget[1] += 247 * line.fast_probe(false, link_.fast_probe_wait);
+            r.budget[1] += 247 * line.fast_probe(false, link_.settings().fast_probe_wait);
         }
         for (int m = 0; m < 2; ++m) {
             open(2, m == 1);
             std::string found;
             const double window = timed([&] {
                 for (int number = first; number < first + n; ++number) {
-                    link_.sys_num = uint8_t(number);
+                    link_.set_sys_num(uint8_t(number));
                     if (dev_.poisk_scor(uint8_t(number)) != 0)
                         found += std::to_string(number) + " ";
                 }

@@ -79,8 +79,7 @@ void silent_line()
     std::printf("\nsilent line: one receive with no answer (median of 5)\n");
     std::printf("%5s %8s %11s %11s %9s\n", "code", "bit/s", "measured ms", "budget ms", "over ms");
     for (uint8_t code = 1; code <= 6; ++code) {
-        link.num_scor = code;
-        link.scor_obmena = scor[code];
+        link.set_speed_code(code);
         link.vich_timeout(code, 32);
         Frame buf{};
         uint8_t kpb = 0;
@@ -90,7 +89,7 @@ void silent_line()
             link.suda(buf, kpb, 7);
             took.push_back(Ms(RawLine::Clock::now() - start).count());
         }
-        const double budget = 6.0 * (link.R_TotalTimeoutMultiplier + link.R_TotalTimeoutConstant);
+        const double budget = 6.0 * (link.settings().R_TotalTimeoutMultiplier + link.settings().R_TotalTimeoutConstant);
         const double m = median(took);
         std::printf("%5d %8d %11.3f %11.3f %9.3f\n", code, scor[code], m, budget, m - budget);
     }

@@ -15,7 +15,7 @@ struct ConsoleContext {
     explicit ConsoleContext(std::string settings_path)
         : settings(link, n_time_opros, time_opros, std::move(settings_path))
     {
-        link.waiting = &pump;  // the window stays drawn while a connection is being made
+        link.set_wait_pump(&pump);  // the window stays drawn while a connection is being made
     }
 
     QtNotices notices;
@@ -26,8 +26,8 @@ struct ConsoleContext {
     Device device{link};
 
     // Poll period: index into var_time_opros, and the period in seconds.
-    uint8_t n_time_opros = 1;
-    int32_t time_opros = var_time_opros[1];
+    uint8_t n_time_opros = kDefaultPollPeriod;
+    int32_t time_opros = var_time_opros[kDefaultPollPeriod];
 
     SettingsFile settings;
 

@@ -128,7 +128,6 @@ ReadingsPage::~ReadingsPage() = default;
 
 bool ReadingsPage::report(uint8_t code)
 {
-    ctx_.device.err = code;
     if (code != kOk)
         log_.append(QString::fromStdString(ctx_.device.mb.msg_buf_error(code)));
     return code == kOk;
@@ -290,16 +289,16 @@ void ReadingsPage::Timer_oprosTimer()
         return;  // an exchange is under way; the next tick comes soon enough
     Busy busy(ctx_.busy);
     Device& d = ctx_.device;
-    Link& link = ctx_.link;
-    if (d.scor_CN[link.sys_num] != 0) {
+    const LinkSettings& line = ctx_.link.settings();
+    if (d.scor_CN[line.sys_num] != 0) {
         u_err = 0;
-        if (d.zapros_adr(link.sys_num) == kOk) {
+        if (d.zapros_adr(line.sys_num) == kOk) {
             zapros_par(0);
             status_(QStringLiteral(" Запущен ПЕРИОДИЧЕСКИЙ опрос (Т= ") + QString::number(ctx_.time_opros) +
                     QStringLiteral("c)"));
         } else {
-            log_.append(QStringLiteral("sys_num=") + QString::number(link.sys_num) +
-                        QStringLiteral(" перестал отвечать на  scor=") + QString::number(link.scor_obmena));
+            log_.append(QStringLiteral("sys_num=") + QString::number(line.sys_num) +
+                        QStringLiteral(" перестал отвечать на  scor=") + QString::number(line.scor_obmena));
             select_mode(1);
             Timer_opros.stop();
         }

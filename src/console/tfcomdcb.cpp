@@ -56,11 +56,12 @@ void TFcomdcb::showEvent(QShowEvent* event)
 
 void TFcomdcb::refresh()
 {
-    const bool open = link_.hcom.is_open();
+    const bool open = link_.hcom().is_open();
+    const std::string& name = link_.settings().name_comport;
 
-    put(ui->Eport, QString::fromStdString(link_.name_comport));
+    put(ui->Eport, QString::fromStdString(name));
     // While closed, the path the name would resolve to now.
-    const std::string path = open ? link_.last_path : link_.ports.resolve(link_.name_comport);
+    const std::string path = open ? link_.last_path : link_.ports.resolve(name);
     put(ui->Edevice, path.empty() ? QStringLiteral("не сопоставлен ни одному устройству") : QString::fromStdString(path));
     put(ui->Estate, open ? QStringLiteral("открыт") : QStringLiteral("закрыт"));
     put(ui->Efailure, link_.last_failure.empty() ? QStringLiteral("нет")
@@ -68,7 +69,7 @@ void TFcomdcb::refresh()
 
     QLineEdit* const line[] = {ui->Ebaud, ui->Ebytesize, ui->Eparity, ui->Estopbits};
     Dcb dcb;
-    const int e = open ? link_.hcom.get_state(dcb) : 0;
+    const int e = open ? link_.hcom().get_state(dcb) : 0;
     if (!open) {
         for (QLineEdit* edit : line)
             put(edit, kNone);
@@ -84,7 +85,7 @@ void TFcomdcb::refresh()
     }
 
     // The time-outs the last opening set on the port.
-    const CommTimeouts& t = link_.commtimeouts;
+    const CommTimeouts& t = link_.commtimeouts();
     const std::pair<QLineEdit*, uint32_t> timeouts[] = {
         {ui->E_RIT, t.ReadIntervalTimeout},          {ui->E_RTTM, t.ReadTotalTimeoutMultiplier},
         {ui->E_RTTC, t.ReadTotalTimeoutConstant},    {ui->E_WTTM, t.WriteTotalTimeoutMultiplier},

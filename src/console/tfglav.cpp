@@ -99,7 +99,7 @@ TFglav::TFglav(ConsoleContext& ctx, QWidget* parent)
     ParamsPage::Shell shell;
     shell.status = [this](const QString& text) { set_status_panel(5, text); };
     shell.show_line = [this](int row) { show_line_setting(row); };
-    shell.show_sys_num = [this] { ui_->Esysnum->setText(QString::number(ctx_.link.sys_num)); };
+    shell.show_sys_num = [this] { ui_->Esysnum->setText(QString::number(ctx_.link.settings().sys_num)); };
     params_ = new ParamsPage(ctx_, *log_, std::move(shell));
     add_page(ui_->TabSheet2, params_);
     // A click on a "Max" field of the readings page re-reads that channel's setpoints.
@@ -131,7 +131,7 @@ TFglav::TFglav(ConsoleContext& ctx, QWidget* parent)
     Timer_system.start();
 }
 
-TFglav::~TFglav() { ctx_.link.tap = nullptr; }
+TFglav::~TFglav() { ctx_.link.set_tap(nullptr); }
 
 void TFglav::set_windows(TFabout* about, TFcomdcb* comdcb, TFmsg* notice)
 {
@@ -199,11 +199,11 @@ void TFglav::build_tool_bar()
 void TFglav::build_frame_log_item()
 {
     FrameLog& frames = log_->frames();
-    ctx_.link.tap = &frames;
+    ctx_.link.set_tap(&frames);
     // The link, not this window: the log writes its last answer while the window is destroyed.
     frames.set_port([&link = ctx_.link] {
         const std::string path = link.last_path.empty() ? std::string() : " " + link.last_path;
-        return QString::fromStdString(link.name_comport + path);
+        return QString::fromStdString(link.settings().name_comport + path);
     });
     ctx_.pump.hold_back(&frames.settle_timer);
     auto* item = new QAction(QStringLiteral("журнал обмена в файл"), this);
@@ -325,21 +325,9 @@ void TFglav::FormCreate()
     ui_->PageControl1->setCurrentWidget(ui_->TabSheet1);
 
     Link& link = ctx_.link;
-    link.sys_num = 5;
-    link.scor_obmena = 9600;
-    link.num_scor = 2;
-    link.parity = 0;
-    link.stopbit = 1;
-    link.bytesize = 8;
-    link.name_comport = "COM1";
-    link.num_name_comport = 1;
-    ctx_.n_time_opros = 1;
+    link.set_line(kDefaultLinkSettings);
+    ctx_.n_time_opros = kDefaultPollPeriod;
     ctx_.time_opros = var_time_opros[ctx_.n_time_opros];
-    link.R_IntervalTimeout = link.n_R_IntervalTimeout = 30;
-    link.R_TotalTimeoutMultiplier = link.n_R_TotalTimeoutMultiplier = 5;
-    link.R_TotalTimeoutConstant = link.n_R_TotalTimeoutConstant = 225;
-    link.W_TotalTimeoutMultiplier = link.n_W_TotalTimeoutMultiplier = 0;
-    link.W_TotalTimeoutConstant = link.n_W_TotalTimeoutConstant = 0;
     ctx_.device.mb.dl_note = 8;
     ctx_.device.mb.dl_otvet = 9;
     ctx_.device.mb.kol_wait_bytes = 20;
@@ -357,20 +345,20 @@ void TFglav::FormCreate()
     readings_->periodic_opros = false;
     readings_->periodic_opros_in_process = false;
     calib_->FormCreate();
-    ui_->Esysnum->setText(QString::number(link.sys_num));
-    ui_->UpDown_adr->setPosition(link.sys_num);
+    ui_->Esysnum->setText(QString::number(link.settings().sys_num));
+    ui_->UpDown_adr->setPosition(link.settings().sys_num);
 }
 
 void TFglav::show_connection()
 {
-    const Link& link = ctx_.link;
-    ui_->CBport->setCurrentIndex(link.num_name_comport - 1);
+    const LinkSettings& line = ctx_.link.settings();
+    ui_->CBport->setCurrentIndex(line.num_name_comport - 1);
     for (int row : {ParamsPage::kRowScor, ParamsPage::kRowParity, ParamsPage::kRowStopbit})
         show_line_setting(row);
     ui_->CBtime_opros->setCurrentIndex(ctx_.n_time_opros);
     auto* fast = findChild<QCheckBox*>(QStringLiteral("ChBfast_obmen"));
     const QSignalBlocker quiet(fast);
-    fast->setChecked(link.fast_exchange);
+    fast->setChecked(line.fast_exchange);
     show_port_paths();
 }
 
@@ -378,16 +366,16 @@ void TFglav::show_connection()
 // device reported, which need not be the line's.
 void TFglav::show_line_setting(int row)
 {
-    const Link& link = ctx_.link;
+    const LinkSettings& line = ctx_.link.settings();
     switch (row) {
     case ParamsPage::kRowScor:
-        ui_->CBscor->setCurrentIndex(number_scor(link.scor_obmena) - 1);
+        ui_->CBscor->setCurrentIndex(number_scor(line.scor_obmena) - 1);
         break;
     case ParamsPage::kRowParity:
-        ui_->CBparity->setCurrentIndex(link.parity <= 2 ? link.parity : -1);
+        ui_->CBparity->setCurrentIndex(line.parity <= 2 ? line.parity : -1);
         break;
     case ParamsPage::kRowStopbit:
-        ui_->CBstopbit->setCurrentIndex(link.stopbit == 1 || link.stopbit == 2 ? link.stopbit - 1 : -1);
+        ui_->CBstopbit->setCurrentIndex(line.stopbit == 1 || line.stopbit == 2 ? line.stopbit - 1 : -1);
         break;
     default:
         break;
@@ -474,31 +462,32 @@ void TFglav::FormActivate()
 {
     Busy busy(ctx_.busy);
     Link& link = ctx_.link;
+    const LinkSettings& line = link.settings();
     Device& d = ctx_.device;
-    ui_->Esysnum->setText(QString::number(link.sys_num));
-    ui_->Ecur_sysnum->setText(QString::number(link.sys_num));
+    ui_->Esysnum->setText(QString::number(line.sys_num));
+    ui_->Ecur_sysnum->setText(QString::number(line.sys_num));
     ui_->Esysnum->repaint();
     ui_->Ecur_sysnum->repaint();
     {
         const QSignalBlocker quiet(ui_->CBtime_opros);
         ui_->CBtime_opros->setCurrentIndex(ctx_.n_time_opros);
     }
-    link.vich_timeout(link.num_scor, 32);
-    link.init_com_port_new(link.name_comport, link.scor_obmena, link.parity, link.stopbit, link.bytesize);
+    link.vich_timeout(line.num_scor, 32);
+    link.init_com_port_new();
     for (int k = 1; k <= kChannels; ++k)
         d.Ch[k].new_ADCout.Long = 1;
-    if (d.zapros_adr(link.sys_num) == kOk) {
-        d.scor_CN[link.sys_num] = link.num_scor;
+    if (d.zapros_adr(line.sys_num) == kOk) {
+        d.scor_CN[line.sys_num] = line.num_scor;
         readings_->zapros_par(1);
         Ed_nameClick();
         Ed_versionClick();
         findChild<QToolBar*>(QStringLiteral("ToolBar1"))->setVisible(true);
     }
-    set_status_panel(0, QStringLiteral(" Порт: ") + QString::fromStdString(link.name_comport));
-    set_status_panel(1, QStringLiteral(" Адрес: ") + QString::number(link.sys_num));
-    set_status_panel(2, QStringLiteral(" Скорость: ") + QString::number(link.scor_obmena));
-    set_status_panel(3, QStringLiteral(" паритет: ") + QString::fromStdString(parity_text(link.parity)));
-    set_status_panel(4, QStringLiteral(" стопбит:") + QString::number(link.stopbit));
+    set_status_panel(0, QStringLiteral(" Порт: ") + QString::fromStdString(line.name_comport));
+    set_status_panel(1, QStringLiteral(" Адрес: ") + QString::number(line.sys_num));
+    set_status_panel(2, QStringLiteral(" Скорость: ") + QString::number(line.scor_obmena));
+    set_status_panel(3, QStringLiteral(" паритет: ") + QString::fromStdString(parity_text(line.parity)));
+    set_status_panel(4, QStringLiteral(" стопбит:") + QString::number(line.stopbit));
     readings_->Timer_opros.setInterval(1000);
 }
 
@@ -535,18 +524,19 @@ void TFglav::BinitportClick()
 {
     Busy busy(ctx_.busy);
     Link& link = ctx_.link;
-    link.vich_timeout(link.num_scor, 32);
-    link.init_com_port_new(link.name_comport, link.scor_obmena, link.parity, link.stopbit, link.bytesize);
+    const LinkSettings& line = link.settings();
+    link.vich_timeout(line.num_scor, 32);
+    link.init_com_port_new();
     const QString lines[] = {
-        QStringLiteral("U=") + QString::number(link.scor_obmena),
-        QStringLiteral("bytesize=") + QString::number(link.bytesize),
-        QStringLiteral("P=") + QString::number(link.parity),
-        QStringLiteral("Sp=") + QString::number(link.stopbit),
-        QStringLiteral("RTI=") + QString::number(link.R_IntervalTimeout),
-        QStringLiteral("RTTM=") + QString::number(link.R_TotalTimeoutMultiplier),
-        QStringLiteral("RTTC=") + QString::number(link.R_TotalTimeoutConstant),
-        QStringLiteral("WTTM=") + QString::number(link.W_TotalTimeoutMultiplier),
-        QStringLiteral("WTTC=") + QString::number(link.W_TotalTimeoutConstant),
+        QStringLiteral("U=") + QString::number(line.scor_obmena),
+        QStringLiteral("bytesize=") + QString::number(line.bytesize),
+        QStringLiteral("P=") + QString::number(line.parity),
+        QStringLiteral("Sp=") + QString::number(line.stopbit),
+        QStringLiteral("RTI=") + QString::number(line.R_IntervalTimeout),
+        QStringLiteral("RTTM=") + QString::number(line.R_TotalTimeoutMultiplier),
+        QStringLiteral("RTTC=") + QString::number(line.R_TotalTimeoutConstant),
+        QStringLiteral("WTTM=") + QString::number(line.W_TotalTimeoutMultiplier),
+        QStringLiteral("WTTC=") + QString::number(line.W_TotalTimeoutConstant),
     };
     QListWidget* list = ui_->LB_initport;
     for (int i = 0; i < int(std::size(lines)); ++i) {
@@ -557,32 +547,26 @@ void TFglav::BinitportClick()
     }
 }
 
-void TFglav::CBportChange(int index)
-{
-    ctx_.link.name_comport = ui_->CBport->itemText(index).toStdString();
-    ctx_.link.num_name_comport = static_cast<uint8_t>(index + 1);
-}
+// The list's items are the port names in order, "COM1" to "COM16".
+void TFglav::CBportChange(int index) { ctx_.link.set_port(static_cast<uint8_t>(index + 1)); }
 
-void TFglav::CBscorChange(int index)
-{
-    ctx_.link.scor_obmena = ui_->CBscor->itemText(index).toInt();
-    ctx_.link.num_scor = static_cast<uint8_t>(index + 1);
-}
+// The list's items are the six speeds in order of their codes.
+void TFglav::CBscorChange(int index) { ctx_.link.set_speed_code(static_cast<uint8_t>(index + 1)); }
 
-void TFglav::CBparityChange(int index) { ctx_.link.parity = static_cast<uint8_t>(index); }
+void TFglav::CBparityChange(int index) { ctx_.link.set_parity(static_cast<uint8_t>(index)); }
 
-void TFglav::CBstopbitChange(int index) { ctx_.link.stopbit = static_cast<uint8_t>(index + 1); }
+void TFglav::CBstopbitChange(int index) { ctx_.link.set_stopbit(static_cast<uint8_t>(index + 1)); }
 
 void TFglav::UpDown_adrChangingEx(bool& AllowChange, int NewValue, int /*Direction*/)
 {
     if (NewValue >= ui_->UpDown_adr->min() && NewValue <= ui_->UpDown_adr->max())
-        ctx_.link.sys_num = static_cast<uint8_t>(NewValue);
+        ctx_.link.set_sys_num(static_cast<uint8_t>(NewValue));
     AllowChange = true;
 }
 
-void TFglav::ChBfast_obmenClick(bool checked) { ctx_.link.fast_exchange = checked; }
+void TFglav::ChBfast_obmenClick(bool checked) { ctx_.link.set_fast_exchange(checked); }
 
-void TFglav::EsysnumChange() { ui_->Ecur_sysnum->setText(QString::number(ctx_.link.sys_num)); }
+void TFglav::EsysnumChange() { ui_->Ecur_sysnum->setText(QString::number(ctx_.link.settings().sys_num)); }
 
 void TFglav::ToolButton10Click() { ui_->PageControl1->setCurrentIndex(0); }
 
@@ -641,7 +625,6 @@ void TFglav::read_text(uint16_t first_register, QLineEdit* field)
     Device& d = ctx_.device;
     const uint8_t e = d.read_input(first_register, kTextRegisters);
     log_->vivod_buf(d.mb);
-    d.err = e;
     if (e == kOk)
         field->setText(QString::fromStdString(d.tmp_text()));
     else

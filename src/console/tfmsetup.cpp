@@ -29,8 +29,8 @@ void TFMsetup::FormCreate()
     glav_.log().frames().set_keep_days(ini.frame_log_days());
     glav_.apply_frame_log(ini.frame_log());
 
-    Link& link = ctx_.link;
-    ctx_.device.scor_CN[link.sys_num] = ctx_.device.otvet_ustsv(link.sys_num);
+    const uint8_t sys_num = ctx_.link.settings().sys_num;
+    ctx_.device.scor_CN[sys_num] = ctx_.device.otvet_ustsv(sys_num);
 }
 
 }  // namespace varnok

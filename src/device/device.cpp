@@ -27,18 +27,16 @@ Device::Device(Link& l) : link(l), mb(l, *this) {}
 
 uint8_t Device::proc_4hh_float(uint16_t tmp_obr_w, LongRec& val)
 {
-    err = kOk;
     izm_tmp_proc_1f += uint32_t(tmp_obr_w) << 16;
     val.Long = izm_tmp_proc_1f;
-    return err;
+    return kOk;
 }
 
 uint8_t Device::te_4hh_float(uint16_t tmp_obr_w, float& val)
 {
-    err = kOk;
     izm_tmp_te_1f += uint32_t(tmp_obr_w) << 16;
     val = std::bit_cast<float>(izm_tmp_te_1f);
-    return err;
+    return kOk;
 }
 
 void Device::proc1f_4hh(uint16_t tmp_obr_w, LongRec& val)
@@ -49,7 +47,6 @@ void Device::proc1f_4hh(uint16_t tmp_obr_w, LongRec& val)
 
 uint8_t Device::holding_register(uint16_t a, uint16_t v)
 {
-    tmp_word = v;
     const uint8_t low = static_cast<uint8_t>(v);
     const uint16_t w = swapped(v);
     switch (a) {
@@ -58,11 +55,13 @@ uint8_t Device::holding_register(uint16_t a, uint16_t v)
         // Only a number a device can have: 0 would make every later request a broadcast.
         if (v < kMinSysNum || v > kMaxSysNum)
             return kBadFormat;
-        link.sys_num = low;
+        link.set_sys_num(low);
         return kOk;
-    case kRegSpeed: link.num_scor = low; return kOk;
-    case kRegParity: link.parity = low; return kOk;
-    case kRegStopBits: link.stopbit = low; return kOk;
+    // The device's own line settings become the console's; the port stays as it is set up.
+    // Its speed code may name another speed than the line's, which stays.
+    case kRegSpeed: link.take_reported_speed_code(low); return kOk;
+    case kRegParity: link.set_parity(low); return kOk;
+    case kRegStopBits: link.set_stopbit(low); return kOk;
     default: break;
     }
     uint16_t off = 0;
@@ -93,7 +92,6 @@ uint8_t Device::holding_register(uint16_t a, uint16_t v)
 
 uint8_t Device::input_register(uint16_t a, uint16_t v)
 {
-    tmp_word = v;
     const uint16_t w = swapped(v);
     if (a == kRegFreq) {
         izm_tmp_te_1f = w;
@@ -123,7 +121,7 @@ uint8_t Device::input_register(uint16_t a, uint16_t v)
 
 void Device::input_data(std::span<const uint8_t> bytes)
 {
-    tmp_str.assign(bytes.begin(), bytes.end());
+    tmp_str_.assign(bytes.begin(), bytes.end());
 }
 
 void Device::coil_byte(uint8_t bits)
@@ -141,6 +139,7 @@ void Device::input_byte(uint8_t bits)
 
 void Device::float1_to_zn(float value)
 {
+    LongRec tmp_fl;
     tmp_fl.set_float(value);
     mb.zn_word[1] = static_cast<uint16_t>(tmp_fl.byte(0) << 8 | tmp_fl.byte(1));
     mb.zn_word[2] = static_cast<uint16_t>(tmp_fl.byte(2) << 8 | tmp_fl.byte(3));
@@ -196,7 +195,6 @@ uint8_t Device::zapros_adr_for_poisk(uint8_t /*cn*/)
     mb.kol_reg = 1;
     mb.form_inf_part_rtu_read(mb.func, kRegSysNum, 1);
     const uint8_t pr_out = link.tuda_suda_poisk(mb.ozuper, mb.dl_note, mb.buf, mb.dl_otvet);
-    err = pr_out;
     switch (pr_out) {
     case 0: return mb.obrab_buf_read_holding_registers(kRegSysNum, 1);
     case 2: return kNoAnswer;
@@ -207,26 +205,29 @@ uint8_t Device::zapros_adr_for_poisk(uint8_t /*cn*/)
 uint8_t Device::f_ust_sv(uint8_t sys_numer, int32_t V_obmena, const std::string& com_port)
 {
     link.vich_timeout(number_scor(V_obmena), 8);
-    if (link.init_com_port_new(com_port, V_obmena, link.parity, link.stopbit, link.bytesize) != 0)
+    const LinkSettings& s = link.settings();
+    if (link.init_com_port_new(com_port, V_obmena, s.parity, s.stopbit, s.bytesize) != 0)
         return kProbePortFailed;
     return zapros_adr_for_poisk(sys_numer) == kOk ? kProbeAnswered : kProbeNoAnswer;
 }
 
 uint8_t Device::otvet_ustsv(uint8_t sys_numer)
 {
-    if (link.scor_obmena == 0) {
+    const LinkSettings& s = link.settings();
+    if (s.scor_obmena == 0) {
         link.notices.message_box("выберите скорость ");
         return 0;
     }
-    const uint8_t r = f_ust_sv(sys_numer, link.scor_obmena, link.name_comport);
-    return r == kProbeAnswered ? number_scor(link.scor_obmena) : 0;
+    const uint8_t r = f_ust_sv(sys_numer, s.scor_obmena, s.name_comport);
+    return r == kProbeAnswered ? number_scor(s.scor_obmena) : 0;
 }
 
 uint8_t Device::poisk_scor(uint8_t sys_numer)
 {
     for (uint8_t k = 1; k < scor.size(); ++k) {
         link.vich_timeout(k, 8);
-        if (link.init_com_port_new(link.name_comport, scor[k], link.parity, link.stopbit, link.bytesize) == 0 &&
+        const LinkSettings& s = link.settings();
+        if (link.init_com_port_new(s.name_comport, scor[k], s.parity, s.stopbit, s.bytesize) == 0 &&
             zapros_adr_for_poisk(sys_numer) == kOk)
             return k;
     }
@@ -235,7 +236,7 @@ uint8_t Device::poisk_scor(uint8_t sys_numer)
 
 std::string Device::tmp_text() const
 {
-    return cp1251_to_utf8(std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(tmp_str.data()), tmp_str.size()));
+    return cp1251_to_utf8(std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(tmp_str_.data()), tmp_str_.size()));
 }
 
 }  // namespace varnok

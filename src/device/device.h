@@ -66,15 +66,11 @@ public:
     bool onoff_swXP1 = false;
     bool onoff_swJMP78 = false;
     bool onoff_swXP3 = false;
-    std::string tmp_str;                            // data field of the last input-register answer, raw bytes
     // Speed code each network number answered at, index 1..247; a number read from the wire
     // is a byte, so every byte value has an entry.
     std::array<uint8_t, 256> scor_CN{};
     uint32_t izm_tmp_proc_1f = 0;
     uint32_t izm_tmp_te_1f = 0;
-    uint16_t tmp_word = 0;
-    uint8_t err = 0;
-    LongRec tmp_fl;
 
     // Register decoding, as the answer checks call it.
     uint8_t holding_register(uint16_t address, uint16_t value) override;
@@ -109,11 +105,15 @@ public:
     uint8_t otvet_ustsv(uint8_t sys_numer);
     uint8_t poisk_scor(uint8_t sys_numer);
 
-    // The visible text of the last text read (Windows-1251; a zero byte ends it), as UTF-8.
+    // The data field of the last input-register answer, raw bytes; and the visible text of
+    // the last text read (Windows-1251; a zero byte ends it), as UTF-8.
+    const std::string& tmp_str() const { return tmp_str_; }
     std::string tmp_text() const;
 
 private:
     uint8_t read_registers(uint8_t fun, uint16_t na, uint16_t kol);
+
+    std::string tmp_str_;
 };
 
 }  // namespace varnok

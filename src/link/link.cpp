@@ -26,11 +26,78 @@ Link::Link(Notices& n, Sleeper& s, KeyState& k, const PortMap& p)
 {
 }
 
+void Link::set_port(uint8_t number)
+{
+    settings_.num_name_comport = number;
+    settings_.name_comport = number >= 1 && number <= kPortCount ? txt_name_comport[number - 1u]
+                                                                 : "COM" + std::to_string(number);
+}
+
+void Link::set_speed_code(uint8_t code)
+{
+    settings_.scor_obmena = code < scor.size() ? scor[code] : 0;
+    settings_.num_scor = code;
+}
+
+void Link::set_speed(int32_t baud)
+{
+    settings_.scor_obmena = baud;
+    settings_.num_scor = number_scor(baud);
+}
+
+void Link::set_parity(uint8_t parity) { settings_.parity = parity; }
+
+void Link::set_stopbit(uint8_t stopbit) { settings_.stopbit = stopbit; }
+
+void Link::set_sys_num(uint8_t number) { settings_.sys_num = number; }
+
+void Link::set_timeouts(const Timeouts& t)
+{
+    LinkSettings& s = settings_;
+    s.R_IntervalTimeout = t[0];
+    s.R_TotalTimeoutMultiplier = t[1];
+    s.R_TotalTimeoutConstant = t[2];
+    s.W_TotalTimeoutMultiplier = t[3];
+    s.W_TotalTimeoutConstant = t[4];
+}
+
+void Link::set_stored_timeouts(const Timeouts& t)
+{
+    LinkSettings& s = settings_;
+    s.n_R_IntervalTimeout = t[0];
+    s.n_R_TotalTimeoutMultiplier = t[1];
+    s.n_R_TotalTimeoutConstant = t[2];
+    s.n_W_TotalTimeoutMultiplier = t[3];
+    s.n_W_TotalTimeoutConstant = t[4];
+}
+
+void Link::put_stored_timeouts_in_force() { set_timeouts(settings_.stored_timeouts()); }
+
+void Link::set_fast_exchange(bool on) { settings_.fast_exchange = on; }
+
+void Link::set_fast_probe_wait(uint16_t ms) { settings_.fast_probe_wait = ms; }
+
+void Link::set_line(const LinkSettings& s)
+{
+    set_port(s.num_name_comport);
+    set_sys_num(s.sys_num);
+    set_speed(s.scor_obmena);
+    set_parity(s.parity);
+    set_stopbit(s.stopbit);
+    settings_.bytesize = s.bytesize;
+    set_timeouts(s.timeouts());
+    set_stored_timeouts(s.stored_timeouts());
+}
+
+void Link::take_reported_speed_code(uint8_t code) { settings_.num_scor = code; }
+
+void Link::set_speed_keeping_code(int32_t baud) { settings_.scor_obmena = baud; }
+
 // `reason`, when given, says what the errno would not (a name the resolver did not find).
 void Link::record_failure(int error, const std::string& step, const std::string& reason)
 {
-    dwError = static_cast<uint32_t>(error);
-    fSuccess = false;
+    dwError_ = static_cast<uint32_t>(error);
+    fSuccess_ = false;
     if (!last_failure.empty())
         return;  // the first failure of a call is its cause; later steps fail for it
     last_failure = step + ": " +
@@ -45,9 +112,9 @@ void Link::record_failure(int error, const std::string& step, const std::string&
 uint32_t Link::init_com_port_new(const std::string& name_com_port, int32_t zn_scor_obmena,
                                  uint8_t zn_parity, uint8_t zn_stopbit, uint8_t zn_bytesize)
 {
-    commtimeouts = {R_IntervalTimeout, R_TotalTimeoutMultiplier, R_TotalTimeoutConstant,
-                    W_TotalTimeoutMultiplier, W_TotalTimeoutConstant};
-    dwError = 0;
+    const Timeouts t = settings_.timeouts();
+    commtimeouts_ = {t[0], t[1], t[2], t[3], t[4]};
+    dwError_ = 0;
     last_failure.clear();
     broken_told_ = false;
     closed_told_ = false;
@@ -55,57 +122,63 @@ uint32_t Link::init_com_port_new(const std::string& name_com_port, int32_t zn_sc
     last_path = ports.resolve(name_com_port);
     // Speed, parity and stop bits mean nothing to a TCP connection: a set-up that changes only
     // them keeps a sound connection to the same address. A serial port is opened afresh.
-    const bool keep = num_name_comport <= kPortCount && is_tcp_address(last_path) && hcom.is_open() &&
-                      hcom.where() == last_path && hcom.connected();
+    const bool keep = settings_.num_name_comport <= kPortCount && is_tcp_address(last_path) && hcom_.is_open() &&
+                      hcom_.where() == last_path && hcom_.connected();
     if (!keep)
-        hcom.close();
+        hcom_.close();
 
-    if (num_name_comport > kPortCount) {
+    if (settings_.num_name_comport > kPortCount) {
         notices.message_box("неверный Com-порт", name_com_port);
     } else {
-        const int e = keep ? 0 : hcom.open(last_path, waiting);
+        const int e = keep ? 0 : hcom_.open(last_path, waiting_);
         if (e != 0) {
             record_failure(e, last_path.empty() ? name_com_port + " не сопоставлен ни одному устройству" : "открытие " + last_path,
-                           hcom.open_failure());
-        } else if (const int g = hcom.get_state(dcb); g != 0) {
+                           hcom_.open_failure());
+        } else if (const int g = hcom_.get_state(dcb_); g != 0) {
             record_failure(g, "чтение настроек линии");
         }
     }
 
-    dcb.BaudRate = static_cast<uint32_t>(zn_scor_obmena);
-    dcb.ByteSize = zn_bytesize;
-    dcb.Parity = zn_parity;
+    dcb_.BaudRate = static_cast<uint32_t>(zn_scor_obmena);
+    dcb_.ByteSize = zn_bytesize;
+    dcb_.Parity = zn_parity;
     if (zn_stopbit == 1)
-        dcb.StopBits = 0;
+        dcb_.StopBits = 0;
     else if (zn_stopbit == 2)
-        dcb.StopBits = 2;
+        dcb_.StopBits = 2;
 
-    if (const int e = hcom.set_state(dcb); e != 0)
+    if (const int e = hcom_.set_state(dcb_); e != 0)
         record_failure(e, "настройка линии");
-    if (const int e = hcom.set_timeouts(commtimeouts); e != 0)
+    if (const int e = hcom_.set_timeouts(commtimeouts_); e != 0)
         record_failure(e, "установка таймаутов");
 
-    fSuccess = dwError == 0;
-    if (dwError != 0 && !last_path.empty())
+    fSuccess_ = dwError_ == 0;
+    if (dwError_ != 0 && !last_path.empty())
         last_failure = last_path + "\n" + last_failure;
-    return dwError;
+    return dwError_;
+}
+
+uint32_t Link::init_com_port_new()
+{
+    const LinkSettings& s = settings_;
+    return init_com_port_new(s.name_comport, s.scor_obmena, s.parity, s.stopbit, s.bytesize);
 }
 
 void Link::vich_timeout(uint8_t number_scor, uint8_t /*kol_byte*/)
 {
     const uint8_t c = number_scor < t_allow.size() ? number_scor : 0;
-    R_IntervalTimeout = t_allow[c];
-    R_TotalTimeoutMultiplier = 2 * t_after_response[c];
-    R_TotalTimeoutConstant = 2 * t_end_packet[c];
-    W_TotalTimeoutMultiplier = 0;
-    W_TotalTimeoutConstant = 0;
+    settings_.R_IntervalTimeout = t_allow[c];
+    settings_.R_TotalTimeoutMultiplier = 2 * t_after_response[c];
+    settings_.R_TotalTimeoutConstant = 2 * t_end_packet[c];
+    settings_.W_TotalTimeoutMultiplier = 0;
+    settings_.W_TotalTimeoutConstant = 0;
 
-    dw = init_com_port_new(name_comport, scor_obmena, parity, stopbit, bytesize);
-    if (dw != 0)
+    dw_ = init_com_port_new();
+    if (dw_ != 0)
         notices.message_box("ошибка настройки порта ", last_failure);
 
-    time_pause_after = t_after_response[c];
-    time_pause_before = t_end_packet[c];
+    settings_.time_pause_after = t_after_response[c];
+    settings_.time_pause_before = t_end_packet[c];
 }
 
 std::chrono::nanoseconds Link::char_time() const
@@ -113,8 +186,9 @@ std::chrono::nanoseconds Link::char_time() const
     // Only a speed of the six times the line. Before the port was ever set up, or at a speed
     // none of the six (the settings file may hold any), the slowest: its times hold for the
     // others; a speed such as 1 bit/s would make a character last 10 s.
-    const uint64_t speed = number_scor(int32_t(dcb.BaudRate)) != 0 ? dcb.BaudRate : uint64_t(scor[1]);
-    const uint64_t bits = 1 + uint64_t(bytesize) + (parity != 0 ? 1 : 0) + (stopbit == 2 ? 2 : 1);
+    const uint64_t speed = number_scor(int32_t(dcb_.BaudRate)) != 0 ? dcb_.BaudRate : uint64_t(scor[1]);
+    const LinkSettings& s = settings_;
+    const uint64_t bits = 1 + uint64_t(s.bytesize) + (s.parity != 0 ? 1 : 0) + (s.stopbit == 2 ? 2 : 1);
     return std::chrono::nanoseconds(1'000'000'000ULL * bits / speed);
 }
 
@@ -135,56 +209,57 @@ void Link::tuda(Frame& ozuper, uint8_t kb)
     // two positions after the frame are cleared where the buffer has them.
     if (kb > kFrameSize - 1)
         kb = kFrameSize - 1;
-    if (late_answer_possible && hcom.is_open())
+    if (late_answer_possible && hcom_.is_open())
         sleeper.sleep_ms(late_answer_ms());
     late_answer_possible = false;
-    hcom.purge_input();
-    if (fast_exchange)
+    hcom_.purge_input();
+    if (settings_.fast_exchange)
         pause(line_quiet_since_ + frame_gap() - Clock::now());  // silence already past counts
     else
-        sleeper.sleep_ms(time_pause_before);
+        sleeper.sleep_ms(settings_.time_pause_before);
     for (size_t i = size_t(kb) + 1; i <= size_t(kb) + 2 && i < kFrameSize; ++i)
         ozuper[i] = 0;
     // No write waits longer than its frame takes on the line and a second more: a converter
     // that stopped reading or a stuck adapter would otherwise hold the window for good.
-    CommTimeouts w = commtimeouts;
+    CommTimeouts w = commtimeouts_;
     if (w.WriteTotalTimeoutMultiplier == 0 && w.WriteTotalTimeoutConstant == 0)
         w.WriteTotalTimeoutConstant =
             uint32_t(std::chrono::ceil<std::chrono::milliseconds>(char_time() * kb).count()) + kWriteMarginMs;
     const uint64_t write_ms = uint64_t(w.WriteTotalTimeoutMultiplier) * kb + w.WriteTotalTimeoutConstant;
-    hcom.set_timeouts(w);
+    hcom_.set_timeouts(w);
     size_t written = 0;
-    const int e = hcom.write(&ozuper[1], kb, written);
-    hcom.set_timeouts(commtimeouts);
+    const int e = hcom_.write(&ozuper[1], kb, written);
+    hcom_.set_timeouts(commtimeouts_);
     // A connection that broke is told once (below), not as a transmit error per frame; so is
     // a port that is not open (its set-up failed), until it is set up again. A write that
     // did not end is a transmit error, and breaks the port.
-    if (e != 0 && (!hcom.broken() || e == ETIMEDOUT)) {
-        dwError = static_cast<uint32_t>(e);
+    if (e != 0 && (!hcom_.broken() || e == ETIMEDOUT)) {
+        dwError_ = static_cast<uint32_t>(e);
         if (e != EBADF || !closed_told_)
             notices.message_box("ошибка передачи= " + std::to_string(e),
                                 e == ETIMEDOUT ? "запись не закончилась за " + std::to_string(write_ms) + " мс"
                                                : std::string(std::strerror(e)));
         closed_told_ = closed_told_ || e == EBADF;
     }
-    if (tap)
-        tap->sent(&ozuper[1], kb);  // the frame as the console sent it, even to a port that failed
+    if (tap_)
+        tap_->sent(&ozuper[1], kb);  // the frame as the console sent it, even to a port that failed
     report_broken();
     // A port takes the frame into its buffer at once and sends it at the pace of the line.
     request_end_ = Clock::now() + char_time() * kb;
     line_quiet_since_ = request_end_;
-    if (fast_exchange)
+    if (settings_.fast_exchange)
         pause(frame_gap());
     else
-        sleeper.sleep_ms(time_pause_after);
+        sleeper.sleep_ms(settings_.time_pause_after);
 }
 
 unsigned Link::late_answer_ms() const
 {
     // Six one-byte reads, each bounded by its total time-out (or the cap of an unbounded read).
-    unsigned per_read = unsigned(R_TotalTimeoutMultiplier) + R_TotalTimeoutConstant;
+    const LinkSettings& s = settings_;
+    unsigned per_read = unsigned(s.R_TotalTimeoutMultiplier) + s.R_TotalTimeoutConstant;
     if (per_read == 0)
-        per_read = R_IntervalTimeout == 0 ? kReadCapMs : R_IntervalTimeout;
+        per_read = s.R_IntervalTimeout == 0 ? kReadCapMs : s.R_IntervalTimeout;
     return std::min(6 * per_read, kLateAnswerCapMs);
 }
 
@@ -197,8 +272,8 @@ void Link::fill(Frame& buf) const
 
 void Link::after_receive(const Frame& buf, uint8_t kpb)
 {
-    if (tap)
-        tap->received(&buf[1], kpb < kFrameSize ? kpb : kFrameSize - 1);
+    if (tap_)
+        tap_->received(&buf[1], kpb < kFrameSize ? kpb : kFrameSize - 1);
     report_broken();
 }
 
@@ -206,11 +281,11 @@ void Link::after_receive(const Frame& buf, uint8_t kpb)
 // the exchanges after it find no answer until the port is opened again.
 void Link::report_broken()
 {
-    if (hcom.broken() == 0 || broken_told_)
+    if (hcom_.broken() == 0 || broken_told_)
         return;
     broken_told_ = true;
     notices.message_box("ошибка настройки порта ",
-                        last_path + "\nсоединение разорвано: " + std::strerror(hcom.broken()) +
+                        last_path + "\nсоединение разорвано: " + std::strerror(hcom_.broken()) +
                             "\nПодключиться снова: «инициализация СОМпорта».");
 }
 
@@ -218,9 +293,9 @@ void Link::report_broken()
 // A byte received leaves the line quiet from now on.
 int Link::read_with(const CommTimeouts& t, uint8_t* at, size_t n, size_t& got)
 {
-    hcom.set_timeouts(t);
-    const int e = hcom.read(at, n, got);
-    hcom.set_timeouts(commtimeouts);
+    hcom_.set_timeouts(t);
+    const int e = hcom_.read(at, n, got);
+    hcom_.set_timeouts(commtimeouts_);
     if (got > 0)
         line_quiet_since_ = Clock::now();
     return e;
@@ -272,7 +347,7 @@ size_t answer_length(uint8_t function, uint8_t third)
 // answer check. Returns the number of bytes after the address.
 size_t Link::read_by_length(Frame& buf, size_t cap, Clock::time_point allowance_end)
 {
-    const CommTimeouts& t = commtimeouts;  // those the port applies to the described read
+    const CommTimeouts& t = commtimeouts_;  // those the port applies to the described read
     const Clock::time_point deadline =
         allowance_end + std::chrono::milliseconds(uint64_t(t.ReadTotalTimeoutMultiplier) * cap + t.ReadTotalTimeoutConstant);
     size_t want = std::min(cap, kFrameSize - 2);
@@ -300,8 +375,9 @@ size_t Link::read_by_length(Frame& buf, size_t cap, Clock::time_point allowance_
 // the answer check refuses them together instead of taking another request's answer.
 size_t Link::read_what_follows(Frame& buf, size_t got)
 {
-    const auto gap = std::max<std::chrono::nanoseconds>(frame_gap(), std::chrono::milliseconds(commtimeouts.ReadIntervalTimeout));
-    Clock::time_point by = Clock::now() + frame_gap() + std::chrono::milliseconds(fast_probe_wait);
+    const auto gap =
+        std::max<std::chrono::nanoseconds>(frame_gap(), std::chrono::milliseconds(commtimeouts_.ReadIntervalTimeout));
+    Clock::time_point by = Clock::now() + frame_gap() + std::chrono::milliseconds(settings_.fast_probe_wait);
     while (got < kFrameSize - 2) {
         size_t one = 0;
         read_with(until(by), &buf[2 + got], 1, one);
@@ -315,8 +391,8 @@ size_t Link::read_what_follows(Frame& buf, size_t got)
 
 void Link::suda(Frame& buf, uint8_t& kpb, uint8_t kol_wait_bytes, unsigned settle_ms)
 {
-    CommTimeouts first = commtimeouts;
-    if (fast_exchange)
+    CommTimeouts first = commtimeouts_;
+    if (settings_.fast_exchange)
         first.ReadTotalTimeoutConstant += settle_ms;  // listen while the device settles
     else if (settle_ms != 0)
         sleeper.sleep_ms(settle_ms);
@@ -332,9 +408,9 @@ void Link::suda(Frame& buf, uint8_t& kpb, uint8_t kol_wait_bytes, unsigned settl
             pr_out = 1;
         for (int attempt = 0; attempt < 3; ++attempt) {
             bool ok = false;
-            const bool got = read_one(buf, ok, pass == 0 && attempt == 0 ? first : commtimeouts);
+            const bool got = read_one(buf, ok, pass == 0 && attempt == 0 ? first : commtimeouts_);
             last_got = got ? 1 : 0;
-            if (got && buf[1] == sys_num) {
+            if (got && buf[1] == settings_.sys_num) {
                 found = true;
                 break;
             }
@@ -350,19 +426,19 @@ void Link::suda(Frame& buf, uint8_t& kpb, uint8_t kol_wait_bytes, unsigned settl
     }
     late_answer_possible = false;  // the answer that was due has come
 
-    const uint8_t c = num_scor < t_allow.size() ? num_scor : 0;
+    const uint8_t c = settings_.num_scor < t_allow.size() ? settings_.num_scor : 0;
     const unsigned allowance = unsigned(t_allow[c]) * kol_wait_bytes;
     // The answer goes from position 2; never past the end of the buffer.
     const size_t room = kFrameSize - 2;
     const size_t want = kol_wait_bytes < room ? kol_wait_bytes : room;
     size_t got = 0;
-    if (fast_exchange) {
+    if (settings_.fast_exchange) {
         got = read_by_length(buf, want, Clock::now() + std::chrono::milliseconds(allowance));
         if (after_a_miss && got + 1 == answer_length(buf[2], buf[3]))
             got = read_what_follows(buf, got);
     } else {
         sleeper.sleep_ms(allowance);
-        read_with(commtimeouts, &buf[2], want, got);
+        read_with(commtimeouts_, &buf[2], want, got);
     }
     kpb = static_cast<uint8_t>(got + 1);
     after_receive(buf, kpb);
@@ -379,16 +455,16 @@ void Link::suda_for_poisk(Frame& buf, uint8_t& kpb)
     // second, which only gives the operator's key its chance, takes only what is there.
     constexpr size_t kAnswerBytes = 7;  // the answer to a read of one register
     const Clock::time_point answer_due =
-        request_end_ + std::chrono::milliseconds(fast_probe_wait) + char_time() * kAnswerBytes;
-    const CommTimeouts second = fast_exchange ? CommTimeouts{kReadNoWait, 0, 0, 0, 0} : commtimeouts;
+        request_end_ + std::chrono::milliseconds(settings_.fast_probe_wait) + char_time() * kAnswerBytes;
+    const CommTimeouts second = settings_.fast_exchange ? CommTimeouts{kReadNoWait, 0, 0, 0, 0} : commtimeouts_;
 
     bool found = false;
     uint8_t last_got = 0;
     for (int attempt = 0; attempt < 3 && !found; ++attempt) {
         bool ok = false;
-        const bool got = read_one(buf, ok, fast_exchange ? until(answer_due) : commtimeouts);
+        const bool got = read_one(buf, ok, settings_.fast_exchange ? until(answer_due) : commtimeouts_);
         last_got = got ? 1 : 0;
-        found = got && buf[1] == sys_num;
+        found = got && buf[1] == settings_.sys_num;
     }
 
     if (!found) {
@@ -413,14 +489,14 @@ void Link::suda_for_poisk(Frame& buf, uint8_t& kpb)
     if (pr_out == 0) {
         constexpr size_t kRest = kAnswerBytes - 1;
         size_t got = 0;
-        if (fast_exchange) {
+        if (settings_.fast_exchange) {
             // The described receive reads at once, but only once its pause after the request
             // has let the answer come; the same allowance as for any answer keeps a device
             // that pauses within its answer from being cut off.
-            const uint8_t c = num_scor < t_allow.size() ? num_scor : 0;
+            const uint8_t c = settings_.num_scor < t_allow.size() ? settings_.num_scor : 0;
             got = read_by_length(buf, kRest, Clock::now() + std::chrono::milliseconds(unsigned(t_allow[c]) * kRest));
         } else {
-            read_with(commtimeouts, &buf[2], kRest, got);
+            read_with(commtimeouts_, &buf[2], kRest, got);
         }
         last_got = static_cast<uint8_t>(got);
     }

@@ -23,15 +23,51 @@ inline constexpr size_t kFillPositions = 32;
 inline constexpr unsigned kLateAnswerCapMs = 1000;
 inline constexpr unsigned kWriteMarginMs = 1000;  // a write's time beyond its frame's line time
 
-class Link : public LinkSettings {
+class Link {
 public:
     Link(Notices& notices, Sleeper& sleeper, KeyState& keys, const PortMap& ports);
+
+    // The line settings, read-only. They change through the operations below, which keep a
+    // port's number with its name and a speed with its code; none of them touches the port,
+    // which takes the settings at its next initialisation.
+    const LinkSettings& settings() const { return settings_; }
+
+    // Port number 1..16 and its name. A number beyond 16 is kept for the initialisation to
+    // refuse with its message.
+    void set_port(uint8_t number);
+    // The speed by code or in bit/s, `scor_obmena` with `num_scor` (a speed none of the six
+    // has code 0; a code outside the table, speed 0).
+    void set_speed_code(uint8_t code);
+    void set_speed(int32_t baud);
+    void set_parity(uint8_t parity);
+    void set_stopbit(uint8_t stopbit);
+    void set_sys_num(uint8_t number);
+    // The time-outs in force (vich_timeout sets them from a speed code), their stored copy,
+    // and that copy put in force.
+    void set_timeouts(const Timeouts& t);
+    void set_stored_timeouts(const Timeouts& t);
+    void put_stored_timeouts_in_force();
+    void set_fast_exchange(bool on);
+    void set_fast_probe_wait(uint16_t ms);
+    // Port, number, speed, parity, stop bits, data bits and both sets of time-outs of `s`; the
+    // pauses and the fast exchange stay.
+    void set_line(const LinkSettings& s);
+
+    // Two changes that leave the speed and its code apart, as the console means them to:
+    // - the device's own speed code, read from its register: into `num_scor`, which then
+    //   tells the device's speed while the line runs on at `scor_obmena`;
+    // - the speed a search found a number at: into `scor_obmena`; `num_scor`, the speed the
+    //   console was set to, stays.
+    void take_reported_speed_code(uint8_t code);
+    void set_speed_keeping_code(int32_t baud);
 
     // Closes the port, opens `name_com_port` and configures it (a sound TCP connection to the
     // same address is kept and only configured); 0 when every step succeeded, else the error
     // code of the last step that failed.
     uint32_t init_com_port_new(const std::string& name_com_port, int32_t zn_scor_obmena,
                                uint8_t zn_parity, uint8_t zn_stopbit, uint8_t zn_bytesize);
+    // The same with the current settings.
+    uint32_t init_com_port_new();
 
     // Time-outs and pauses of a speed code, then a re-initialisation with the current settings.
     void vich_timeout(uint8_t number_scor, uint8_t kol_byte);
@@ -61,12 +97,20 @@ public:
     // That wait: as long as the hunt for an answer lasts, at most kLateAnswerCapMs.
     unsigned late_answer_ms() const;
 
-    SerialPort hcom;
-    Dcb dcb;
-    CommTimeouts commtimeouts;
-    uint32_t dw = 0;
-    uint32_t dwError = 0;
-    bool fSuccess = false;
+    // The port, its line record and the time-outs the last initialisation set on it.
+    const SerialPort& hcom() const { return hcom_; }
+    const Dcb& dcb() const { return dcb_; }
+    const CommTimeouts& commtimeouts() const { return commtimeouts_; }
+    // Result of the last initialisation through vich_timeout; error code of the last failing
+    // step (an initialisation's or a transmit's); whether the last initialisation succeeded.
+    uint32_t dw() const { return dw_; }
+    uint32_t dwError() const { return dwError_; }
+    bool fSuccess() const { return fSuccess_; }
+
+    // For tests and measurements: every later opening goes through this transport; and the
+    // port closed, as a failed initialisation leaves it, until the next initialisation.
+    void use_transport(std::unique_ptr<Transport> transport) { hcom_.use_transport(std::move(transport)); }
+    void close_port() { hcom_.close(); }
 
     // The device path and the operating system's reason of the last failed step, for the
     // informative text of a message box.
@@ -74,9 +118,9 @@ public:
     std::string last_failure;
 
     // When set, told of every frame sent and every answer received.
-    FrameTap* tap = nullptr;
+    void set_tap(FrameTap* tap) { tap_ = tap; }
     // When set, pumped while the port's opening waits (a TCP connection being made).
-    WaitPump* waiting = nullptr;
+    void set_wait_pump(WaitPump* waiting) { waiting_ = waiting; }
 
     Notices& notices;
     Sleeper& sleeper;
@@ -85,6 +129,16 @@ public:
 
 private:
     using Clock = std::chrono::steady_clock;
+
+    LinkSettings settings_;
+    SerialPort hcom_;
+    Dcb dcb_;
+    CommTimeouts commtimeouts_;
+    uint32_t dw_ = 0;
+    uint32_t dwError_ = 0;
+    bool fSuccess_ = false;
+    FrameTap* tap_ = nullptr;
+    WaitPump* waiting_ = nullptr;
 
     void record_failure(int error, const std::string& step, const std::string& reason = {});
     int read_with(const CommTimeouts& t, uint8_t* at, size_t n, size_t& got);

@@ -34,6 +34,13 @@ uint8_t number_scor(int32_t V);
 // Text of a parity code for the status bar; a code without a table entry shows as its number.
 std::string parity_text(uint8_t parity);
 
+// The five read and write time-outs in ms, in the order of the port's time-out record:
+// read interval, read per byte, read per call, write per byte, write per call.
+using Timeouts = std::array<uint16_t, 5>;
+
+// The line settings: a value the link owns and hands out read-only (Link::settings()); it
+// changes only through the link's operations. The initial values are the defaults of the
+// console's first start, and this is the one place that holds them (kDefaultLinkSettings).
 struct LinkSettings {
     std::string name_comport = "COM1";
     uint8_t num_name_comport = 1;
@@ -50,7 +57,7 @@ struct LinkSettings {
     uint16_t W_TotalTimeoutMultiplier = 0;
     uint16_t W_TotalTimeoutConstant = 0;
 
-    // The stored copy of the time-outs, as the settings file keeps them.
+    // The stored copy of the time-outs, as the settings file keeps it.
     uint16_t n_R_IntervalTimeout = 30;
     uint16_t n_R_TotalTimeoutMultiplier = 5;
     uint16_t n_R_TotalTimeoutConstant = 225;
@@ -66,6 +73,21 @@ struct LinkSettings {
     // time of its answer.
     bool fast_exchange = false;
     uint16_t fast_probe_wait = 20;
+
+    Timeouts timeouts() const
+    {
+        return {R_IntervalTimeout, R_TotalTimeoutMultiplier, R_TotalTimeoutConstant, W_TotalTimeoutMultiplier,
+                W_TotalTimeoutConstant};
+    }
+    Timeouts stored_timeouts() const
+    {
+        return {n_R_IntervalTimeout, n_R_TotalTimeoutMultiplier, n_R_TotalTimeoutConstant,
+                n_W_TotalTimeoutMultiplier, n_W_TotalTimeoutConstant};
+    }
 };
+
+// The line as the console first starts with it; the settings file falls back to these values
+// for a key it lacks (the network number aside, see settings_file.h).
+inline constexpr LinkSettings kDefaultLinkSettings{};
 
 }  // namespace varnok

@@ -9,7 +9,7 @@ ModbusMaster::ModbusMaster(Link& l, RegisterSink& sink) : link(l), sink_(sink) {
 // Address, function, start and count: the first six bytes of every request.
 void ModbusMaster::frame_head(uint8_t fun, uint16_t na, uint16_t kol)
 {
-    ozuper[1] = link.sys_num;
+    ozuper[1] = link.settings().sys_num;
     ozuper[2] = fun;
     ozuper[3] = static_cast<uint8_t>(na >> 8);
     ozuper[4] = static_cast<uint8_t>(na);
@@ -103,7 +103,7 @@ uint8_t ModbusMaster::check_frame(uint8_t fun) const
     if (link.pr_out == 2 || dl_otvet == 0)
         return kNoAnswer;
     const size_t n = dl_otvet < kFrameSize ? dl_otvet : kFrameSize - 1;
-    if (buf[1] != link.sys_num)
+    if (buf[1] != link.settings().sys_num)
         return kWrongAddress;
     // Address, function and a CRC at the least; nothing past the received bytes is looked at.
     if (n < 4)

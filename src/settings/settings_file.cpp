@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <pwd.h>
 #include <string_view>
+#include <tuple>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -34,21 +35,9 @@ constexpr const char* kKeepDays = "ХРАНИТЬ ДНЕЙ";
 // Anything larger is not a settings file; refusing it keeps a stray huge file out of memory.
 constexpr size_t kMaxFileSize = 1 << 20;
 
-// The time-out keys, held without the leading blank they carry in the file: the parser
-// trims key names, so this is the name under which a loaded key is found.
-struct TimeoutKey {
-    const char* name;
-    uint16_t LinkSettings::*stored;
-    uint16_t LinkSettings::*in_force;
-    uint16_t def;
-};
-constexpr TimeoutKey kTimeoutKeys[] = {
-    {"RIT", &LinkSettings::n_R_IntervalTimeout, &LinkSettings::R_IntervalTimeout, 30},
-    {"RTTM", &LinkSettings::n_R_TotalTimeoutMultiplier, &LinkSettings::R_TotalTimeoutMultiplier, 5},
-    {"RTTC", &LinkSettings::n_R_TotalTimeoutConstant, &LinkSettings::R_TotalTimeoutConstant, 225},
-    {"WTTM", &LinkSettings::n_W_TotalTimeoutMultiplier, &LinkSettings::W_TotalTimeoutMultiplier, 0},
-    {"WTTC", &LinkSettings::n_W_TotalTimeoutConstant, &LinkSettings::W_TotalTimeoutConstant, 0},
-};
+// The time-out keys in the order of Timeouts, held without the leading blank they carry in
+// the file: the parser trims key names, so this is the name under which a loaded key is found.
+constexpr std::array<const char*, std::tuple_size_v<Timeouts>> kTimeoutKeys = {"RIT", "RTTM", "RTTC", "WTTM", "WTTC"};
 
 bool is_blank(char c) { return c == ' ' || c == '\t'; }
 bool is_comment(char c) { return c == ';' || c == '#'; }
@@ -130,7 +119,7 @@ std::string check_text(std::string_view text, std::string& trailer)
 
 }  // namespace
 
-SettingsFile::SettingsFile(LinkSettings& link, uint8_t& n_time_opros, int32_t& time_opros, std::string path)
+SettingsFile::SettingsFile(Link& link, uint8_t& n_time_opros, int32_t& time_opros, std::string path)
     : link_(link), n_time_opros_(n_time_opros), time_opros_(time_opros), path_(std::move(path)),
       ini_(std::make_unique<Ini>())
 {
@@ -226,24 +215,25 @@ bool SettingsFile::ToIni(bool Always)
 {
     const bool writable = refresh_before_write();
     CSimpleIniCaseA& ini = ini_->ini;
+    const LinkSettings& line = link_.settings();
     if (writable) {
-        ini.SetValue(kLink, "ПОРТ", std::to_string(link_.num_name_comport).c_str());
-        ini.SetValue(kLink, "НОМЕР", std::to_string(link_.sys_num).c_str());
-        ini.SetValue(kLink, "СКОРОСТЬ", std::to_string(link_.scor_obmena).c_str());
-        ini.SetValue(kLink, "ПАРИТЕТ", std::to_string(link_.parity).c_str());
-        ini.SetValue(kLink, "СТОПБИТ", std::to_string(link_.stopbit).c_str());
+        ini.SetValue(kLink, "ПОРТ", std::to_string(line.num_name_comport).c_str());
+        ini.SetValue(kLink, "НОМЕР", std::to_string(line.sys_num).c_str());
+        ini.SetValue(kLink, "СКОРОСТЬ", std::to_string(line.scor_obmena).c_str());
+        ini.SetValue(kLink, "ПАРИТЕТ", std::to_string(line.parity).c_str());
+        ini.SetValue(kLink, "СТОПБИТ", std::to_string(line.stopbit).c_str());
         ini.SetValue(kLink, "ПЕРИОД ОПРОСА", std::to_string(n_time_opros_).c_str());
         // The fast exchange is remembered once it was switched on; a file that never had it
         // (a first start among them) keeps only the sections above.
-        if (!Always && (link_.fast_exchange || ini.GetValue(kFast, kFastOn, nullptr)))
-            ini.SetValue(kFast, kFastOn, link_.fast_exchange ? "1" : "0");
+        if (!Always && (line.fast_exchange || ini.GetValue(kFast, kFastOn, nullptr)))
+            ini.SetValue(kFast, kFastOn, line.fast_exchange ? "1" : "0");
     }
     if (Always) {
-        for (const TimeoutKey& k : kTimeoutKeys) {
-            if (writable)
-                ini.SetValue(kTimeouts, k.name, std::to_string(link_.*k.stored).c_str());
-            link_.*k.in_force = link_.*k.stored;
-        }
+        const Timeouts stored = line.stored_timeouts();
+        if (writable)
+            for (size_t i = 0; i < kTimeoutKeys.size(); ++i)
+                ini.SetValue(kTimeouts, kTimeoutKeys[i], std::to_string(stored[i]).c_str());
+        link_.put_stored_timeouts_in_force();
     }
     if (!writable) {
         problem_ = refusal();
@@ -304,8 +294,8 @@ std::string SettingsFile::render() const
         if (!line.empty() && line[0] == '[') {
             in_timeouts = line == std::string("[") + kTimeouts + "]";
         } else if (in_timeouts) {
-            for (const TimeoutKey& k : kTimeoutKeys) {
-                const std::string_view name = k.name;
+            for (const char* key : kTimeoutKeys) {
+                const std::string_view name = key;
                 if (line.size() > name.size() && line.substr(0, name.size()) == name && line[name.size()] == '=') {
                     out += ' ';
                     break;
@@ -339,28 +329,29 @@ void SettingsFile::read_port()
 {
     if (!usable())
         return;
-    const long port = get_int(kLink, "ПОРТ", 1, 1, kPortCount);
-    link_.num_name_comport = uint8_t(port);
-    link_.name_comport = txt_name_comport[size_t(port - 1)];
+    link_.set_port(uint8_t(get_int(kLink, "ПОРТ", kDefaultLinkSettings.num_name_comport, 1, kPortCount)));
 }
 
 void SettingsFile::From_Ini()
 {
     if (!usable())
         return;
-    link_.sys_num = uint8_t(get_int(kLink, "НОМЕР", 1, 1, 247));
+    const LinkSettings& d = kDefaultLinkSettings;
+    link_.set_sys_num(uint8_t(get_int(kLink, "НОМЕР", kFileDefaultSysNum, 1, 247)));
     // Only the six line speeds: from any other the link would derive its timing for a speed
     // no device runs at (at 1 bit/s one exchange lasts half a minute).
-    const auto speed = int32_t(get_int(kLink, "СКОРОСТЬ", 9600, 0, INT32_MAX));
-    link_.scor_obmena = number_scor(speed) != 0 ? speed : 9600;
-    link_.num_scor = number_scor(link_.scor_obmena);
-    link_.parity = uint8_t(get_int(kLink, "ПАРИТЕТ", 0, 0, 2));
-    link_.stopbit = uint8_t(get_int(kLink, "СТОПБИТ", 1, 1, 2));
-    n_time_opros_ = uint8_t(get_int(kLink, "ПЕРИОД ОПРОСА", 2, 0, long(var_time_opros.size()) - 1));
-    for (const TimeoutKey& k : kTimeoutKeys)
-        link_.*k.in_force = uint16_t(get_int(kTimeouts, k.name, k.def, 0, UINT16_MAX));
-    link_.fast_exchange = get_int(kFast, kFastOn, 0, 0, 1) == 1;
-    link_.fast_probe_wait = uint16_t(get_int(kFast, kFastProbeWait, 20, 0, 1000));
+    const auto speed = int32_t(get_int(kLink, "СКОРОСТЬ", d.scor_obmena, 0, INT32_MAX));
+    link_.set_speed(number_scor(speed) != 0 ? speed : d.scor_obmena);
+    link_.set_parity(uint8_t(get_int(kLink, "ПАРИТЕТ", d.parity, 0, 2)));
+    link_.set_stopbit(uint8_t(get_int(kLink, "СТОПБИТ", d.stopbit, 1, 2)));
+    n_time_opros_ = uint8_t(get_int(kLink, "ПЕРИОД ОПРОСА", kFileDefaultPollPeriod, 0, long(var_time_opros.size()) - 1));
+    const Timeouts defaults = d.timeouts();
+    Timeouts in_force{};
+    for (size_t i = 0; i < kTimeoutKeys.size(); ++i)
+        in_force[i] = uint16_t(get_int(kTimeouts, kTimeoutKeys[i], defaults[i], 0, UINT16_MAX));
+    link_.set_timeouts(in_force);
+    link_.set_fast_exchange(get_int(kFast, kFastOn, d.fast_exchange, 0, 1) == 1);
+    link_.set_fast_probe_wait(uint16_t(get_int(kFast, kFastProbeWait, d.fast_probe_wait, 0, 1000)));
     time_opros_ = var_time_opros[n_time_opros_];
 }
 

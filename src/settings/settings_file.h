@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "link/link_settings.h"
+#include "link/link.h"
 #include "link/port_map.h"
 #include "settings/file_io.h"
 
@@ -16,9 +16,16 @@ namespace varnok {
 // Poll periods in seconds, by the index the file stores.
 inline constexpr std::array<int32_t, 8> var_time_opros = {1, 2, 5, 10, 30, 60, 120, 300};
 
+// The console's defaults besides the line's (kDefaultLinkSettings): the poll period of a
+// first start, and the two values a file without their key gives that differ from a first
+// start's (the network number and the poll period).
+inline constexpr uint8_t kDefaultPollPeriod = 1;  // index into var_time_opros
+inline constexpr uint8_t kFileDefaultSysNum = 1;
+inline constexpr uint8_t kFileDefaultPollPeriod = 2;
+
 class SettingsFile {
 public:
-    SettingsFile(LinkSettings& link, uint8_t& n_time_opros, int32_t& time_opros, std::string path);
+    SettingsFile(Link& link, uint8_t& n_time_opros, int32_t& time_opros, std::string path);
     ~SettingsFile();
     SettingsFile(const SettingsFile&) = delete;
     SettingsFile& operator=(const SettingsFile&) = delete;
@@ -78,7 +85,7 @@ private:
     long get_int(const char* section, const char* key, long def, long lo, long hi) const;
     std::string render() const;
 
-    LinkSettings& link_;
+    Link& link_;
     uint8_t& n_time_opros_;
     int32_t& time_opros_;
     std::string path_;

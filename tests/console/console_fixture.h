@@ -84,8 +84,8 @@ protected:
         MessageBox::set_recorder([this](const QString& text, const QString&) { boxes << text; });
         ctx = std::make_unique<ConsoleContext>(ini_path().toStdString());
         if (fast_run()) {  // for a start without a settings file
-            ctx->link.fast_exchange = true;
-            ctx->link.fast_probe_wait = kFastRunProbeWait;
+            ctx->link.set_fast_exchange(true);
+            ctx->link.set_fast_probe_wait(kFastRunProbeWait);
         }
         if (map_com1)
             ctx->ports.set(1, sim->path());
@@ -110,7 +110,7 @@ protected:
         start_sim(std::move(sim_args));
         write_ini(ini_for_sim());
         start_console();
-        ASSERT_EQ(ctx->link.fast_exchange, fast_run());
+        ASSERT_EQ(ctx->link.settings().fast_exchange, fast_run());
         show_and_activate();
     }
 

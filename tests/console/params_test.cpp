@@ -101,7 +101,7 @@ TEST_F(Params, TheSpeedListShowsTheTimeoutsOfTheChosenSpeed)
         EXPECT_EQ(text("Enastr_tout_before"), c.before) << c.index;
         EXPECT_EQ(text("Enastr_tout_after"), c.after) << c.index;
     }
-    EXPECT_EQ(ctx->link.R_IntervalTimeout, 3) << "the console's own time-outs stay";
+    EXPECT_EQ(ctx->link.settings().R_IntervalTimeout, 3) << "the console's own time-outs stay";
     EXPECT_EQ(int(requests().size()), before);
 }
 
@@ -131,7 +131,7 @@ TEST_F(Params, EachWriteIsAdoptedByTheConsoleAndTheNextPollIsAnswered)
         const int before = int(requests().size());
         press(c.button);
         EXPECT_EQ(sent_since(before).value(0), c.frame);
-        const Link& link = ctx->link;
+        const LinkSettings& link = ctx->link.settings();
         EXPECT_EQ(link.scor_obmena, c.scor);
         EXPECT_EQ(link.num_scor, c.code);
         EXPECT_EQ(link.parity, c.parity);
@@ -166,7 +166,7 @@ TEST_F(Params, ABusyDeviceIsHeardOnceMore)
     press("SBint_write_stopbit");
     ASSERT_EQ(info_lines().size(), 1);
     EXPECT_TRUE(info_lines()[0].startsWith(" 10 0803  занят, отвечу позже5:05 90 05 ")) << info_lines()[0].toStdString();
-    EXPECT_EQ(ctx->link.stopbit, 2);
+    EXPECT_EQ(ctx->link.settings().stopbit, 2);
 
     find<QListWidget>("ListBox1")->clear();
     sim->command("fault busy");
@@ -181,7 +181,7 @@ TEST_F(Params, ABusyDeviceIsHeardOnceMore)
     type_number("9");
     press("SBint_write_sysnum");
     EXPECT_EQ(info_lines(), QStringList{" 10 0800  не дождались ответа0:"});
-    EXPECT_EQ(ctx->link.sys_num, 5);
+    EXPECT_EQ(ctx->link.settings().sys_num, 5);
 }
 
 TEST_F(Params, ANetworkNumberOutside1To247IsRefusedAndNothingIsSent)
@@ -212,7 +212,7 @@ TEST_F(Params, ANetworkNumberOutside1To247IsRefusedAndNothingIsSent)
         EXPECT_EQ(boxes, QStringList{"ошибка преобразования значения"}) << typed;
     }
     EXPECT_EQ(int(requests().size()), before);
-    EXPECT_EQ(ctx->link.sys_num, 5);
+    EXPECT_EQ(ctx->link.settings().sys_num, 5);
 
     // The up-down takes the typed number as its base and keeps within 1..247.
     type_number("246");
@@ -239,13 +239,13 @@ TEST_F(Params, ReadsShowTheConsolesSpeedAndTheDevicesCodesAndLeaveThePortAlone)
         EXPECT_EQ(text(c.edit), c.shown) << c.button;
     }
     EXPECT_TRUE(info_lines().isEmpty()) << info_lines().join('|').toStdString();
-    const Link& link = ctx->link;
+    const LinkSettings& link = ctx->link.settings();
     EXPECT_EQ(link.num_scor, 5) << "the code read is kept";
     EXPECT_EQ(link.scor_obmena, 9600);
     EXPECT_EQ(link.parity, 2);
     EXPECT_EQ(link.stopbit, 2);
-    EXPECT_EQ(link.dcb.Parity, 0) << "the port keeps its settings until it is set up again";
-    EXPECT_EQ(link.dcb.StopBits, 0);
+    EXPECT_EQ(ctx->link.dcb().Parity, 0) << "the port keeps its settings until it is set up again";
+    EXPECT_EQ(ctx->link.dcb().StopBits, 0);
 
     // A parity write then shows its own list; the speed list keeps the line's speed.
     choose("CBint_parity", 0);

@@ -39,9 +39,9 @@ protected:
     std::vector<int> line() const
     {
         Dcb d;
-        const Link& l = ctx->link;
-        return {l.hcom.get_state(d) == 0 ? int(d.BaudRate) : 0, l.R_IntervalTimeout, l.R_TotalTimeoutMultiplier,
-                l.R_TotalTimeoutConstant};
+        const LinkSettings& l = ctx->link.settings();
+        return {ctx->link.hcom().get_state(d) == 0 ? int(d.BaudRate) : 0, l.R_IntervalTimeout,
+                l.R_TotalTimeoutMultiplier, l.R_TotalTimeoutConstant};
     }
     // The speeds at which the simulator heard a request it could not take.
     QStringList foreign_speeds() const
@@ -77,7 +77,7 @@ TEST_F(Search, AnswerCheckShowsOneLineAndABoxOnlyWhenNobodyAnswers)
     const QString request = find<QListWidget>("LBtuda")->item(0)->text();
     for (const auto& [number, line, box] : {std::tuple{5, " #=5 V=9600 : Pb=0 Sb=1 : OK!", false},
                                             std::tuple{1, " #=1 V=9600 : Pb=0 Sb=1 :  нет ответа", true}}) {
-        ctx->link.sys_num = uint8_t(number);
+        ctx->link.set_sys_num(uint8_t(number));
         find<QListWidget>("ListBox1")->hide();
         boxes.clear();
         run("N_yes_otvet");
@@ -150,7 +150,7 @@ TEST_F(Search, NumberSearchInterruptedByQFindsTheDevicesAndAddressesTheLowest)
     EXPECT_EQ(lines[6], "на скорости 9600 отозвался №3  [ Pb=0 , Sb=1 ]");
     EXPECT_EQ(ctx->device.scor_CN[3], 2);
     EXPECT_EQ(ctx->device.scor_CN[17], 2);
-    EXPECT_EQ(ctx->link.sys_num, 3);
+    EXPECT_EQ(ctx->link.settings().sys_num, 3);
     EXPECT_EQ(glav->status_panel(1) + glav->status_panel(2) + glav->status_panel(5), " Номер: 3 Скорость Обмена: 9600 ");
     EXPECT_TRUE(glav->findChild<QToolBar*>("ToolBar1")->isVisible());
 
@@ -160,7 +160,7 @@ TEST_F(Search, NumberSearchInterruptedByQFindsTheDevicesAndAddressesTheLowest)
     EXPECT_EQ(lines[0], "прерван поиск на 4 номере");
     EXPECT_EQ(lines[2], "Ответилo:3 приборов:   №№:  3 17 200   :! паритет:0 стопбит:1 !");
     EXPECT_EQ(lines[3], "на скорости 9600 отозвался №3  [ Pb=0 , Sb=1 ]");
-    EXPECT_EQ(ctx->link.scor_obmena, 9600);
+    EXPECT_EQ(ctx->link.settings().scor_obmena, 9600);
     EXPECT_EQ(line(), std::vector<int>({9600, 3, 20, 16}));
     EXPECT_TRUE(boxes.isEmpty()) << boxes.join('|').toStdString();
 }
@@ -173,10 +173,10 @@ TEST_F(Search, SpeedSearchKeepsTheSpeedFoundOrGoesBackToTheOneInForce)
 {
     start({"--speed", "38400"});
     click(find<QRadioButton>("RGtyp_opros_0"));
-    ctx->link.sys_num = 6;
+    ctx->link.set_sys_num(6);
     run("N_poisk_scor");
     EXPECT_EQ(boxes, QStringList{"№6 не отвечает ни на одной из скоростей   при Pb=0 и Sb=1"});
-    EXPECT_EQ(ctx->link.scor_obmena, 9600);
+    EXPECT_EQ(ctx->link.settings().scor_obmena, 9600);
     EXPECT_EQ(line(), std::vector<int>({9600, 3, 20, 16})) << "not 115200, the last speed tried";
 
     run("N_poisk_scor", [&] {  // X while the second speed is awaited: no message this time
@@ -187,7 +187,7 @@ TEST_F(Search, SpeedSearchKeepsTheSpeedFoundOrGoesBackToTheOneInForce)
     EXPECT_EQ(line()[0], 9600);
     EXPECT_FALSE(msg->isVisible());
 
-    ctx->link.sys_num = 5;
+    ctx->link.set_sys_num(5);
     boxes.clear();
     QFile::resize(log_path(), 0);
     QString notice;
@@ -204,7 +204,7 @@ TEST_F(Search, SpeedSearchKeepsTheSpeedFoundOrGoesBackToTheOneInForce)
     EXPECT_EQ(lines[3], "№5 ответил на 38400  [ Pb=0, Sb=1 ]");
     EXPECT_EQ(glav->status_panel(5), " Ответил на Скорость Обмена: 38400");
     EXPECT_EQ(ctx->device.scor_CN[5], 4);
-    EXPECT_EQ(ctx->link.scor_obmena, 38400);
+    EXPECT_EQ(ctx->link.settings().scor_obmena, 38400);
     EXPECT_EQ(line(), std::vector<int>({38400, 2, 20, 16}));
     EXPECT_TRUE(boxes.isEmpty()) << boxes.join('|').toStdString();
     EXPECT_TRUE(glav->readings().Timer_opros.isActive());
@@ -228,7 +228,7 @@ TEST_F(Search, DeviceSearchAtEverySpeedEndedByX)
         red |= info_colour() == QColor(Qt::red);
         cleared |= find<QListWidget>("LBtuda")->count() + find<QListWidget>("LBsuda")->count() == 0;
         polled |= glav->readings().Timer_opros.isActive();
-        if (ctx->link.sys_num == 3 && ctx->link.pr_out == 1)  // the receive's second pass
+        if (ctx->link.settings().sys_num == 3 && ctx->link.pr_out == 1)  // the receive's second pass
             press(Qt::Key_X);
     });
     EXPECT_EQ(notice, "Подождите!... Идет ПОИСК приборов, отвечающих на наш запрос.....");
@@ -242,9 +242,9 @@ TEST_F(Search, DeviceSearchAtEverySpeedEndedByX)
     EXPECT_EQ(lines[2], "прерван поиск на 3 номере");
     expect_like(lines[3], elapsed);
     EXPECT_EQ(lines[4], "Ответилo:2 приборов:   №№:  1 2   :! паритет:0 стопбит:1 !");
-    EXPECT_EQ(ctx->link.sys_num, 2);
-    EXPECT_EQ(ctx->link.scor_obmena, 19200);
-    EXPECT_EQ(ctx->link.num_scor, 2) << "the speed code stays";
+    EXPECT_EQ(ctx->link.settings().sys_num, 2);
+    EXPECT_EQ(ctx->link.settings().scor_obmena, 19200);
+    EXPECT_EQ(ctx->link.settings().num_scor, 2) << "the speed code stays";
     EXPECT_EQ(line(), std::vector<int>({19200, 3, 20, 16})) << "not 4800's, where X came";
     EXPECT_EQ(glav->status_panel(1) + glav->status_panel(2), " Номер: 2 Скорость Обмена: 19200");
     EXPECT_TRUE(glav->readings().Timer_opros.isActive());
@@ -256,7 +256,7 @@ TEST_F(Search, ANumberSearchThatCannotRunSaysSoOnce)
 {
     start({});
     const int before = int(requests().size());
-    ctx->link.scor_obmena = 0;
+    ctx->link.set_speed(0);
     boxes.clear();
     run("N_poisk_num");
     EXPECT_EQ(boxes, QStringList{"выберите скорость "});
@@ -264,7 +264,7 @@ TEST_F(Search, ANumberSearchThatCannotRunSaysSoOnce)
     EXPECT_EQ(int(requests().size()), before);
     EXPECT_FALSE(msg->isVisible());
 
-    ctx->link.scor_obmena = 9600;
+    ctx->link.set_speed(9600);
     ctx->ports.set(1, dir.filePath("gone").toStdString());
     boxes.clear();
     run("N_poisk_num");

@@ -121,11 +121,7 @@ TEST_F(TFcomdcbOnPty, ClosedPortShowsPathAndNoLine)
 
 TEST_F(TFcomdcbOnPty, OpenPortShowsTheDriversLineAndTheTimeouts)
 {
-    link.R_IntervalTimeout = 3;
-    link.R_TotalTimeoutMultiplier = 20;
-    link.R_TotalTimeoutConstant = 16;
-    link.W_TotalTimeoutMultiplier = 1;
-    link.W_TotalTimeoutConstant = 7;
+    link.set_timeouts({3, 20, 16, 1, 7});
     ASSERT_EQ(link.init_com_port_new("COM1", 19200, 0, 2, 8), 0u);
 
     TFcomdcb w(link);

@@ -90,7 +90,7 @@ TEST_F(Startup, TheFastExchangeBoxSwitchesTheLinkAndIsRememberedAcrossRuns)
     QAccessibleInterface* a = QAccessible::queryAccessibleInterface(box);
     ASSERT_TRUE(a && a->actionInterface());
     a->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
-    EXPECT_EQ(ctx->link.fast_exchange, !was);
+    EXPECT_EQ(ctx->link.settings().fast_exchange, !was);
     glav->close();
     EXPECT_TRUE(read_ini().contains(QStringLiteral("[быстрый обмен]\nВКЛЮЧЕН=%1\n").arg(was ? 0 : 1)))
         << read_ini().toStdString();
@@ -102,7 +102,7 @@ TEST_F(Startup, TheFastExchangeBoxSwitchesTheLinkAndIsRememberedAcrossRuns)
     glav.reset();
     ctx.reset();
     start_console();
-    EXPECT_EQ(ctx->link.fast_exchange, !was);
+    EXPECT_EQ(ctx->link.settings().fast_exchange, !was);
     EXPECT_EQ(find<QCheckBox>("ChBfast_obmen")->isChecked(), !was);
 }
 
@@ -131,8 +131,8 @@ TEST_F(Startup, AnUnknownStoredSpeedStartsAt9600AtOnce)
     start_console();
     show_and_activate();
     EXPECT_LT(took.elapsed(), 15000);
-    EXPECT_TRUE(ctx->link.fast_exchange);
-    EXPECT_EQ(ctx->link.scor_obmena, 9600);
+    EXPECT_TRUE(ctx->link.settings().fast_exchange);
+    EXPECT_EQ(ctx->link.settings().scor_obmena, 9600);
     EXPECT_EQ(ctx->device.scor_CN[5], 2) << "the start-up probe found the device at 9600";
     EXPECT_EQ(find<QComboBox>("CBscor")->currentText(), "9600");
     EXPECT_EQ(text("Ed_name"), "Варнок ПМ3");
@@ -165,7 +165,7 @@ TEST_F(Startup, ACorruptSettingsFileLeavesTheDefaultsSaysSoOnceAndIsNotOverwritt
     show_and_activate();
     ASSERT_EQ(info_lines().size(), 1);
     EXPECT_TRUE(info_lines()[0].contains(ini_path())) << info_lines()[0].toStdString();
-    EXPECT_EQ(ctx->link.sys_num, 5);
+    EXPECT_EQ(ctx->link.settings().sys_num, 5);
     EXPECT_EQ(text("Ed_name"), "Варнок ПМ3") << "the console runs on its defaults";
     glav->close();
     QFile f(ini_path());
@@ -205,7 +205,7 @@ TEST_F(Startup, ConnectionListsChangeOnlyTheSettings)
         cb->setCurrentIndex(p.index);
         emit cb->activated(p.index);
     }
-    const Link& link = ctx->link;
+    const LinkSettings& link = ctx->link.settings();
     EXPECT_EQ(link.scor_obmena, 115200);
     EXPECT_EQ(link.num_scor, 6);
     EXPECT_EQ(link.parity, 2);
@@ -224,21 +224,21 @@ TEST_F(Startup, TheAddressMovesOnlyThroughTheUpDownWithinItsRange)
     edit->clear();
     QTest::keyClicks(edit, "1a2");
     EXPECT_EQ(edit->text(), "12") << "a letter inserts nothing";
-    EXPECT_EQ(ctx->link.sys_num, 5) << "typing alone does not change the address";
+    EXPECT_EQ(ctx->link.settings().sys_num, 5) << "typing alone does not change the address";
     click(updown->upButton());
-    EXPECT_EQ(ctx->link.sys_num, 13);
+    EXPECT_EQ(ctx->link.settings().sys_num, 13);
     EXPECT_EQ(edit->text(), "13");
     EXPECT_EQ(text("Ecur_sysnum"), "13");
 
     edit->setText("246");
     for (int i = 0; i < 2; ++i)
         click(updown->upButton());
-    EXPECT_EQ(ctx->link.sys_num, 247);
+    EXPECT_EQ(ctx->link.settings().sys_num, 247);
     EXPECT_EQ(edit->text(), "247");
     edit->setText("2");
     for (int i = 0; i < 2; ++i)
         click(updown->downButton());
-    EXPECT_EQ(ctx->link.sys_num, 1);
+    EXPECT_EQ(ctx->link.settings().sys_num, 1);
     EXPECT_EQ(edit->text(), "1");
 }
 
@@ -278,17 +278,17 @@ TEST_F(Startup, ANumberOutsideOneTo247FromTheWireIsReportedNeverAdopted)
     device.start();
     write_ini(QStringLiteral("[связь]\nНОМЕР=5\n[порты]\nCOM1=") + QString::fromStdString(line.slave_path()));
     start_console();
-    EXPECT_EQ(ctx->link.sys_num, 5);
+    EXPECT_EQ(ctx->link.settings().sys_num, 5);
     EXPECT_EQ(ctx->device.scor_CN[250], 0);
     show_and_activate();
     EXPECT_EQ(glav->status_panel(1), " Адрес: 5");
 
     glav->params().BreadClick(ParamsPage::kRowSysnum);
-    EXPECT_EQ(ctx->link.sys_num, 5);
+    EXPECT_EQ(ctx->link.settings().sys_num, 5);
     EXPECT_TRUE(info_lines().contains(" 03 0800  неверный формат ответа adr|kol7:05 03 02 00 FA C9 C7 "))
         << info_lines().join('|').toStdString();
     glav->readings().Timer_oprosTimer();
-    EXPECT_EQ(ctx->link.sys_num, 5);
+    EXPECT_EQ(ctx->link.settings().sys_num, 5);
 }
 
 }  // namespace

@@ -60,8 +60,8 @@ TEST_F(ConsoleOnSim, OverTcpAsOnASerialLine)
     click(glav->tool_button("ToolButton9"));
     find<QComboBox>("CBint_parity")->setCurrentIndex(2);
     click(find<QPushButton>("SBint_write_parity"));
-    EXPECT_EQ(ctx->link.parity, 2);
-    EXPECT_EQ(ctx->link.dcb.Parity, 2);
+    EXPECT_EQ(ctx->link.settings().parity, 2);
+    EXPECT_EQ(ctx->link.dcb().Parity, 2);
     EXPECT_EQ(connections(), 2);
 }
 

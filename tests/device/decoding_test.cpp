@@ -11,7 +11,7 @@ namespace {
 // A device model with no port: answers are placed in the buffer as the receiver leaves them.
 class Decoding : public ::testing::Test {
 protected:
-    Decoding() : link(notices, sleeper, keys, ports), dev(link) { link.sys_num = 5; }
+    Decoding() : link(notices, sleeper, keys, ports), dev(link) { link.set_sys_num(5); }
 
     void answer(const std::string& hex_bytes)
     {
@@ -46,23 +46,23 @@ TEST_F(Decoding, AScaleAnswerFillsDecimalPointUnitAndFullScale)
 
 TEST_F(Decoding, InterfaceRegistersOverwriteTheLinkSettings)
 {
-    link.sys_num = 5;
+    link.set_sys_num(5);
     answer("05 03 02 00 05 89 87");
     EXPECT_EQ(dev.mb.obrab_buf_read_holding_registers(0x800, 1), kOk);
-    EXPECT_EQ(link.sys_num, 5);
+    EXPECT_EQ(link.settings().sys_num, 5);
 
     answer_crc("05 03 08 00 04 00 02 00 02 FF FF");
     EXPECT_EQ(dev.mb.obrab_buf_read_holding_registers(0x800, 4), kOk);
-    EXPECT_EQ(link.sys_num, 4) << "the device reports another number";
-    EXPECT_EQ(link.num_scor, 2);
-    EXPECT_EQ(link.parity, 2);
-    EXPECT_EQ(link.stopbit, 0xFF) << "only the low byte is kept";
+    EXPECT_EQ(link.settings().sys_num, 4) << "the device reports another number";
+    EXPECT_EQ(link.settings().num_scor, 2);
+    EXPECT_EQ(link.settings().parity, 2);
+    EXPECT_EQ(link.settings().stopbit, 0xFF) << "only the low byte is kept";
 
     // A number no device can have is a format error and never adopted: 0 is the broadcast.
     for (const char* number : {"00 00", "00 F8", "01 05"}) {
         answer_crc(std::string("04 03 02 ") + number);
         EXPECT_EQ(dev.mb.obrab_buf_read_holding_registers(0x800, 1), kBadFormat) << number;
-        EXPECT_EQ(link.sys_num, 4) << number;
+        EXPECT_EQ(link.settings().sys_num, 4) << number;
     }
 }
 
@@ -139,7 +139,7 @@ TEST_F(Decoding, NameAndVersionTexts)
 {
     answer("05 04 0A 56 61 72 6E 6F 6B 20 20 20 20 AE 8A");
     EXPECT_EQ(dev.mb.obrab_buf_input_registers(4, 5), kOk);
-    EXPECT_EQ(dev.tmp_str, "Varnok    ");
+    EXPECT_EQ(dev.tmp_str(), "Varnok    ");
     EXPECT_EQ(dev.tmp_text(), "Varnok    ") << "trailing blanks kept";
 
     // Cyrillic in Windows-1251, four letters then zero bytes.
@@ -171,11 +171,11 @@ TEST_F(Decoding, FloatsTravelLeastSignificantByteFirst)
 
 TEST_F(Decoding, SpeedZeroProbeShowsItsMessageAndTouchesNoPort)
 {
-    link.scor_obmena = 0;
+    link.set_speed(0);
     EXPECT_EQ(dev.otvet_ustsv(5), 0);
     ASSERT_EQ(notices.boxes.size(), 1u);
     EXPECT_EQ(notices.boxes[0].text, "выберите скорость ");
-    EXPECT_FALSE(link.hcom.is_open());
+    EXPECT_FALSE(link.hcom().is_open());
     EXPECT_TRUE(sleeper.pauses.empty()) << "nothing was sent";
 }
 

@@ -42,7 +42,7 @@ const std::vector<Op>& ops()
 {
     static const std::vector<Op> table = {
         {"zapros_adr", kRead, 1, [](Device& d) { return d.zapros_adr(5); },
-         [](Device& d) { return d.link.sys_num == 5; }},
+         [](Device& d) { return d.link.settings().sys_num == 5; }},
         {"scale", kRead, 1, [](Device& d) { return d.zapros_pars_nastr_SCL_new(2); },
          [](Device& d) {
              return d.parScl[2].DecPosition == 2 && d.parScl[2].Measure == 3 && is(d.parScl[2].Ustavka.as_float(), 123.5f);
@@ -64,7 +64,7 @@ const std::vector<Op>& ops()
         {"brightness", kRead, 1, [](Device& d) { return d.read_holding(kRegLight, 1); },
          [](Device& d) { return d.light == 2; }},
         {"stored speed", kRead, 1, [](Device& d) { return d.read_holding(kRegSpeed, 1); },
-         [](Device& d) { return d.link.num_scor == 2; }},
+         [](Device& d) { return d.link.settings().num_scor == 2; }},
         {"brightness write", kWrite, 1, [](Device& d) { return d.write_holding(kRegLight, 2); }, nullptr},
         {"setpoint write", kWrite, 1, [](Device& d) { return d.write_holding_pair(0x43, 11.5f); }, nullptr},
         {"relays", kBits, 1,
@@ -84,7 +84,7 @@ const std::vector<Op>& ops()
          },
          [](Device& d) { return d.onoff_swXP1 && d.onoff_swJMP78 && !d.onoff_swXP3; }},
         {"search probe", kProbe, 1, [](Device& d) { return d.zapros_adr_for_poisk(5); },
-         [](Device& d) { return d.link.sys_num == 5; }},
+         [](Device& d) { return d.link.settings().sys_num == 5; }},
         {"speed probe", kSpeedProbe, 1, [](Device& d) { return d.otvet_ustsv(5); }, nullptr},
     };
     return table;
@@ -132,8 +132,8 @@ std::string records(const Device& d)
              std::to_string(d.Ch[n].PWML) + "," + std::to_string(d.Ch[n].PWMH) + "," + std::to_string(d.onoffK[n]) + ";";
     }
     return s + std::to_string(d.freq.Long) + "," + std::to_string(d.light) + "," + std::to_string(d.onoff_swXP1) +
-           std::to_string(d.onoff_swJMP78) + std::to_string(d.onoff_swXP3) + "," + std::to_string(d.link.sys_num) + "," +
-           std::to_string(d.link.num_scor) + "," + d.tmp_str;
+           std::to_string(d.onoff_swJMP78) + std::to_string(d.onoff_swXP3) + "," + std::to_string(d.link.settings().sys_num) + "," +
+           std::to_string(d.link.settings().num_scor) + "," + d.tmp_str();
 }
 
 void put_sentinels(Device& d)
@@ -151,9 +151,10 @@ void put_sentinels(Device& d)
     d.light = 9;
     d.onoff_swXP1 = d.onoff_swJMP78 = false;
     d.onoff_swXP3 = true;
-    d.link.sys_num = 5;
-    d.link.num_scor = 2;
-    d.tmp_str = "sentinel";
+    d.link.set_sys_num(5);
+    d.link.set_speed_code(2);
+    const uint8_t sentinel[] = {'s', 'e', 'n', 't', 'i', 'n', 'e', 'l'};
+    d.input_data(sentinel);
 }
 
 struct FaultClass {
@@ -215,11 +216,10 @@ protected:
     {
         for (const char* c : kSimState)
             ASSERT_EQ(sim.command(c), "ok") << c;
-        link.scor_obmena = 9600;
-        link.num_scor = 2;
-        link.sys_num = 5;
+        link.set_speed_code(2);
+        link.set_sys_num(5);
         link.vich_timeout(2, 32);
-        ASSERT_EQ(link.dw, 0u) << link.last_failure;
+        ASSERT_EQ(link.dw(), 0u) << link.last_failure;
     }
 
     SimProcess sim;

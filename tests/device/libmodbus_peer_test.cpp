@@ -24,7 +24,7 @@ protected:
         fill();
         slave.start();
         link.vich_timeout(2, 32);
-        ASSERT_EQ(link.dw, 0u);
+        ASSERT_EQ(link.dw(), 0u);
     }
     void put_float(uint16_t* regs, uint16_t at, float f)
     {
@@ -68,7 +68,7 @@ protected:
 TEST_F(LibmodbusPeer, EveryRequestOperationDecodesThePeersValues)
 {
     EXPECT_EQ(dev.zapros_adr(5), kOk);
-    EXPECT_EQ(link.sys_num, 5);
+    EXPECT_EQ(link.settings().sys_num, 5);
     for (int n = 1; n <= 3; ++n) {
         ASSERT_EQ(dev.zapros_pars_nastr_SCL_new(n), kOk) << n;
         EXPECT_EQ(dev.parScl[n].DecPosition, n - 1);
@@ -90,8 +90,8 @@ TEST_F(LibmodbusPeer, EveryRequestOperationDecodesThePeersValues)
     ASSERT_EQ(dev.read_holding(kRegLight, 1), kOk);
     EXPECT_EQ(dev.light, 2);
     ASSERT_EQ(dev.read_holding(kRegSysNum, 4), kOk);
-    EXPECT_EQ(link.num_scor, 2);
-    EXPECT_EQ(link.stopbit, 1);
+    EXPECT_EQ(link.settings().num_scor, 2);
+    EXPECT_EQ(link.settings().stopbit, 1);
 
     dev.mb.opros_coils(0, 3);
     ASSERT_EQ(dev.mb.obrab_buf_coils(), kOk);
@@ -121,7 +121,7 @@ TEST_F(LibmodbusPeer, ThePeersExceptionsAndSilenceBecomeCodes)
 {
     // Beyond the peer's table: illegal data address.
     EXPECT_EQ(dev.read_holding(0x900, 1), kIllegalAddress);
-    link.sys_num = 9;  // nobody there
+    link.set_sys_num(9);  // nobody there
     EXPECT_EQ(dev.zapros_adr(9), kNoAnswer);
     EXPECT_EQ(dev.mb.msg_buf_error(kNoAnswer), " 03 0800  не дождались ответа0:");
 }

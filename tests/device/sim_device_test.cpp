@@ -17,10 +17,9 @@ protected:
     }
     void open_at(int32_t speed)
     {
-        link.scor_obmena = speed;
-        link.num_scor = number_scor(speed);
-        link.vich_timeout(link.num_scor, 32);
-        ASSERT_EQ(link.dw, 0u) << link.last_failure;
+        link.set_speed(speed);
+        link.vich_timeout(link.settings().num_scor, 32);
+        ASSERT_EQ(link.dw(), 0u) << link.last_failure;
     }
     float dumped_float(const std::string& key) { return std::stof(sim.dump().at(key)); }
 
@@ -58,12 +57,12 @@ TEST_F(DeviceOnSim, EveryRequestOperationDecodesTheSimulatorsCurrentValues)
 
 TEST_F(DeviceOnSim, TheStartUpProbeRecordsTheSpeedItAnsweredAt)
 {
-    link.scor_obmena = 9600;
+    link.set_speed(9600);
     EXPECT_EQ(dev.otvet_ustsv(5), 2);
-    link.sys_num = 6;  // the probe asks whoever sys_num names
+    link.set_sys_num(6);  // the probe asks whoever sys_num names
     EXPECT_EQ(dev.otvet_ustsv(6), 0) << "nobody at 6";
-    link.sys_num = 5;
-    link.scor_obmena = 19200;
+    link.set_sys_num(5);
+    link.set_speed(19200);
     EXPECT_EQ(dev.otvet_ustsv(5), 0) << "the device is at 9600";
     EXPECT_TRUE(notices.boxes.empty());
 }
@@ -75,10 +74,10 @@ protected:
 
 TEST_P(SpeedSearch, FindsTheFirstSpeedTheDeviceAnswersAt)
 {
-    link.scor_obmena = 9600;
-    link.sys_num = 5;
+    link.set_speed(9600);
+    link.set_sys_num(5);
     EXPECT_EQ(dev.poisk_scor(5), GetParam().second);
-    EXPECT_EQ(link.scor_obmena, 9600) << "the search leaves the chosen speed alone";
+    EXPECT_EQ(link.settings().scor_obmena, 9600) << "the search leaves the chosen speed alone";
     EXPECT_TRUE(notices.boxes.empty());
 }
 
@@ -88,14 +87,14 @@ INSTANTIATE_TEST_SUITE_P(Speeds, SpeedSearch,
 
 TEST_F(DeviceOnSim, ASearchFindsNothingWhenNoSpeedAnswers)
 {
-    link.sys_num = 9;
+    link.set_sys_num(9);
     EXPECT_EQ(dev.poisk_scor(9), 0);
 }
 
 TEST_F(DeviceOnSim, TheXKeyAbortsTheSearchProbe)
 {
     open_at(9600);
-    link.sys_num = 9;
+    link.set_sys_num(9);
     keys.pressed_at = {{kKeyX, 2}};
     EXPECT_THROW(dev.zapros_adr_for_poisk(9), SearchAborted);
 }
@@ -109,7 +108,7 @@ TEST_F(DeviceOnSim, InjectedFaultsGiveTheirCodesInBothTimings)
         {"function", kWrongFunction}, {"exception 3", 3}, {"busy", kBusy}, {"truncate 4", kBadCrc},
     };
     for (bool fast : {false, true}) {
-        link.fast_exchange = fast;
+        link.set_fast_exchange(fast);
         for (auto [fault, code] : faults) {
             ASSERT_EQ(sim.command(std::string("fault ") + fault).substr(0, 2), "ok") << fault;
             EXPECT_EQ(dev.zapros_izm_znach_new(1), code) << fault << (fast ? " fast" : "");
@@ -133,15 +132,15 @@ TEST_F(ScanOnSim, TheFastExchangeFindsWhatTheDescribedTimingFinds)
 {
     // A probe waits 100 ms rather than 20 beyond the line time, for a simulator that a busy
     // machine keeps waiting; what is compared is which numbers answer at which speed.
-    link.fast_probe_wait = 100;
+    link.set_fast_probe_wait(100);
     for (bool fast : {false, true}) {
-        link.fast_exchange = fast;
-        link.scor_obmena = 9600;
+        link.set_fast_exchange(fast);
+        link.set_speed(9600);
         std::string single, every;
         for (uint8_t n = 1; n <= 5; ++n) {
-            link.sys_num = n;
+            link.set_sys_num(n);
             single += std::to_string(dev.otvet_ustsv(n));
-            link.sys_num = n;
+            link.set_sys_num(n);
             every += std::to_string(dev.poisk_scor(n));
         }
         EXPECT_EQ(single, "02000") << (fast ? "fast" : "described");

@@ -25,9 +25,9 @@ protected:
           link(notices, sleeper, keys, ports), dev(link)
     {
         ports.set(1, sim.path());
-        link.fast_exchange = GetParam();
-        link.sys_num = 5;
-        link.vich_timeout(link.num_scor, 32);  // 9600 bit/s, the time-outs of its row
+        link.set_fast_exchange(GetParam());
+        link.set_sys_num(5);
+        link.vich_timeout(link.settings().num_scor, 32);  // 9600 bit/s, the time-outs of its row
     }
 
     ~DeviceOverTcp() override { std::remove(log.c_str()); }
@@ -57,7 +57,7 @@ protected:
 TEST_P(DeviceOverTcp, ExchangesWriteAndScanAsOnASerialLine)
 {
     ASSERT_TRUE(sim.path().rfind("tcp://127.0.0.1:", 0) == 0) << sim.path();
-    ASSERT_EQ(link.dw, 0u) << link.last_failure;
+    ASSERT_EQ(link.dw(), 0u) << link.last_failure;
     EXPECT_EQ(dev.zapros_adr(5), kOk);
     sim.command("device 2");
     sim.command("signal 2 50");
@@ -69,13 +69,13 @@ TEST_P(DeviceOverTcp, ExchangesWriteAndScanAsOnASerialLine)
     // A scan of numbers 1..6 in search mode finds the two devices behind the converter.
     std::vector<int> found;
     for (int n = 1; n <= 6; ++n) {
-        link.sys_num = uint8_t(n);
+        link.set_sys_num(uint8_t(n));
         const auto start = std::chrono::steady_clock::now();
         const uint8_t e = dev.zapros_adr_for_poisk(uint8_t(n));
         const auto took = std::chrono::steady_clock::now() - start;
         if (e == kOk)
             found.push_back(n);
-        else if (!link.fast_exchange) {  // silence costs the first pass's three reads, 36 ms each
+        else if (!link.settings().fast_exchange) {  // silence costs the first pass's three reads, 36 ms each
             EXPECT_GE(took, std::chrono::milliseconds(3 * 36)) << n;
         }
     }
@@ -91,27 +91,28 @@ TEST_P(DeviceOverTcp, SetUpsThatChangeOnlyTheLineKeepTheConnection)
     // A number scan and a scan of every speed set the port up for each probe.
     std::vector<int> found;
     for (int n = 1; n <= 6; ++n) {
-        link.sys_num = uint8_t(n);
+        link.set_sys_num(uint8_t(n));
         if (dev.otvet_ustsv(uint8_t(n)) != 0)
             found.push_back(n);
     }
     EXPECT_EQ(found, (std::vector<int>{3, 5}));
-    link.sys_num = 5;
+    link.set_sys_num(5);
     EXPECT_NE(dev.poisk_scor(5), 0);
     // Parity and stop bits written, as after the device's own were.
-    link.parity = 2;
-    EXPECT_EQ(link.init_com_port_new(link.name_comport, link.scor_obmena, link.parity, 2, link.bytesize), 0u);
-    EXPECT_EQ(link.dcb.Parity, 2);
-    EXPECT_EQ(link.dcb.StopBits, 2);
-    EXPECT_EQ(link.commtimeouts.ReadIntervalTimeout, 5u) << "the time-outs of the last speed tried";
+    link.set_parity(2);
+    const LinkSettings& s = link.settings();
+    EXPECT_EQ(link.init_com_port_new(s.name_comport, s.scor_obmena, s.parity, 2, s.bytesize), 0u);
+    EXPECT_EQ(link.dcb().Parity, 2);
+    EXPECT_EQ(link.dcb().StopBits, 2);
+    EXPECT_EQ(link.commtimeouts().ReadIntervalTimeout, 5u) << "the time-outs of the last speed tried";
     EXPECT_EQ(connections(), 1);
 
     // A connection the converter closed is opened again by the next set-up, before any
     // exchange finds it closed.
     EXPECT_EQ(sim.command("drop"), "ok");
-    link.parity = 0;
-    link.vich_timeout(link.num_scor, 32);
-    EXPECT_EQ(link.dw, 0u) << link.last_failure;
+    link.set_parity(0);
+    link.vich_timeout(link.settings().num_scor, 32);
+    EXPECT_EQ(link.dw(), 0u) << link.last_failure;
     EXPECT_EQ(dev.zapros_adr(5), kOk);
     EXPECT_EQ(connections(), 2);
     EXPECT_TRUE(notices.boxes.empty());
@@ -128,8 +129,8 @@ TEST_P(DeviceOverTcp, DroppedConnectionIsReportedOnceAndReopened)
     EXPECT_NE(notices.boxes[0].informative.find(sim.path() + "\nсоединение разорвано"), std::string::npos)
         << notices.boxes[0].informative;
 
-    link.vich_timeout(link.num_scor, 32);  // "инициализация СОМпорта"
-    EXPECT_EQ(link.dw, 0u);
+    link.vich_timeout(link.settings().num_scor, 32);  // "инициализация СОМпорта"
+    EXPECT_EQ(link.dw(), 0u);
     EXPECT_EQ(dev.zapros_adr(5), kOk);
     EXPECT_EQ(notices.boxes.size(), 1u);
 }
@@ -146,24 +147,23 @@ TEST_P(DeviceOverTcp, RefusedConnectionFailsLikeAMissingPort)
     ASSERT_EQ(::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len), 0);
     ::close(s);
     ports.set(2, "tcp://127.0.0.1:" + std::to_string(ntohs(a.sin_port)));
-    link.name_comport = "COM2";
-    link.num_name_comport = 2;
-    link.vich_timeout(link.num_scor, 32);
-    EXPECT_NE(link.dw, 0u);
+    link.set_port(2);
+    link.vich_timeout(link.settings().num_scor, 32);
+    EXPECT_NE(link.dw(), 0u);
     ASSERT_EQ(notices.boxes.size(), 1u);
     EXPECT_EQ(notices.boxes[0].text, "ошибка настройки порта ");
     EXPECT_NE(notices.boxes[0].informative.find("Connection refused"), std::string::npos) << notices.boxes[0].informative;
     EXPECT_EQ(dev.zapros_adr(5), kNoAnswer);
     // A name the resolver does not find is told in its words, not as an unreachable host.
     ports.set(2, "tcp://no-such-host.invalid:5020");
-    link.vich_timeout(link.num_scor, 32);
-    EXPECT_NE(link.dw, 0u);
+    link.vich_timeout(link.settings().num_scor, 32);
+    EXPECT_NE(link.dw(), 0u);
     const std::string why = notices.boxes.back().informative;
     EXPECT_NE(why.find("поиск адреса no-such-host.invalid: "), std::string::npos) << why;
     EXPECT_EQ(why.find("No route to host"), std::string::npos) << why;
     ports.set(2, "tcp://no-such-port-form");
-    link.vich_timeout(link.num_scor, 32);
-    EXPECT_NE(link.dw, 0u) << "a malformed address opens nothing";
+    link.vich_timeout(link.settings().num_scor, 32);
+    EXPECT_NE(link.dw(), 0u) << "a malformed address opens nothing";
 }
 
 INSTANTIATE_TEST_SUITE_P(Timings, DeviceOverTcp, ::testing::Bool(),

@@ -58,8 +58,9 @@ std::string records(const Device& d)
             put(ch.PWML), put(d.onoffK[n]);
     }
     put(d.freq.Long), put(d.light), put(d.onoff_swXP1), put(d.onoff_swJMP78), put(d.onoff_swXP3);
-    put(d.link.sys_num), put(d.link.num_scor), put(d.link.parity), put(d.link.stopbit);
-    return s + d.tmp_str;
+    const LinkSettings& l = d.link.settings();
+    put(l.sys_num), put(l.num_scor), put(l.parity), put(l.stopbit);
+    return s + d.tmp_str();
 }
 
 }  // namespace
@@ -75,7 +76,7 @@ int answer_check(const uint8_t* data, size_t size)
     Link link(quiet, quiet, keys, ports);
     Device d(link);
     const uint8_t address = 5;
-    link.sys_num = address;
+    link.set_sys_num(address);
 
     // Byte 0 picks the request (past the console's list: a function, start and count from
     // bytes 4..8), byte 1 the receive outcome, byte 2 the received length; the rest is the answer.

@@ -177,18 +177,16 @@ int link_receive(const uint8_t* data, size_t size)
     PortMap ports;
     ports.set(1, "fuzz");
     Link link(quiet, quiet, keys, ports);
-    link.fast_exchange = fast;
-    link.fast_probe_wait = probe_wait;
-    link.sys_num = sys_num;
-    link.num_scor = code;
-    link.parity = data[6] % 3;
-    link.stopbit = 1 + (data[6] >> 2) % 2;
+    link.set_fast_exchange(fast);
+    link.set_fast_probe_wait(probe_wait);
+    link.set_sys_num(sys_num);
+    link.set_speed_code(code);
+    link.set_parity(data[6] % 3);
+    link.set_stopbit(1 + (data[6] >> 2) % 2);
     link.late_answer_possible = flags & 0x20;
-    link.R_IntervalTimeout = interval;
-    link.R_TotalTimeoutMultiplier = multiplier;
-    link.R_TotalTimeoutConstant = constant;
-    link.hcom.use_transport(std::make_unique<PiecesTransport>(feed));
-    if (link.init_com_port_new("COM1", speed, link.parity, link.stopbit, 8) != 0)
+    link.set_timeouts({interval, multiplier, constant, 0, 0});
+    link.use_transport(std::make_unique<PiecesTransport>(feed));
+    if (link.init_com_port_new("COM1", speed, link.settings().parity, link.settings().stopbit, 8) != 0)
         return 0;
 
     // Answer positions 1..63: the buffer on the heap of its own size, so that the sanitizer
@@ -210,7 +208,7 @@ int link_receive(const uint8_t* data, size_t size)
         aborted = true;
     }
     const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
-    link.hcom.close();
+    link.close_port();
 
     // Six one-byte reads; the rest by its count, after its allowance in the fast exchange; a
     // probe's wait for the line time of 16 characters at the slowest speed; and a second to

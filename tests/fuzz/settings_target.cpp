@@ -39,11 +39,18 @@ const std::string& folder()
     return f.dir;
 }
 
+struct Quiet : Notices, Sleeper {
+    void message_box(const std::string&, const std::string&) override {}
+    void sleep_ms(unsigned) override {}
+};
+
 struct State {
-    LinkSettings link;
+    Quiet quiet;
+    NoKeys keys;
+    PortMap ports;
+    Link link{quiet, quiet, keys, ports};
     uint8_t n_time_opros = 1;
     int32_t time_opros = 2;
-    PortMap ports;
     std::string read_back;  // every value read, on one line
 
     bool load(SettingsFile& f)
@@ -53,7 +60,7 @@ struct State {
         f.read_port();
         f.From_Ini();
         f.read_ports(ports);
-        const LinkSettings& l = link;
+        const LinkSettings& l = link.settings();
         std::ostringstream s;
         s << l.name_comport << ' ' << int(l.num_name_comport) << ' ' << int(l.sys_num) << ' ' << l.scor_obmena << ' '
           << int(l.num_scor) << ' ' << int(l.parity) << ' ' << int(l.stopbit) << ' ' << int(n_time_opros) << ' '
@@ -101,7 +108,7 @@ int settings_file(const uint8_t* data, size_t size)
         expect(text_of(path) == content, "an unread file was changed");
         return 0;
     }
-    const LinkSettings& l = a.link;
+    const LinkSettings& l = a.link.settings();
     expect(l.num_name_comport >= 1 && l.num_name_comport <= kPortCount && l.sys_num >= 1 && l.sys_num <= 247 &&
                l.parity <= 2 && (l.stopbit == 1 || l.stopbit == 2) && a.n_time_opros < var_time_opros.size() &&
                l.num_scor == number_scor(l.scor_obmena) && l.scor_obmena >= 0,

@@ -15,10 +15,9 @@ protected:
     void SetUp() override { open_at(2); }
     void open_at(uint8_t code)
     {
-        link.num_scor = code;
-        link.scor_obmena = scor[code];
+        link.set_speed_code(code);
         link.vich_timeout(code, 32);
-        ASSERT_EQ(link.dw, 0u);
+        ASSERT_EQ(link.dw(), 0u);
         sleeper.pauses.clear();
     }
     Bytes received(uint8_t kpb) const { return Bytes(buf.begin() + 1, buf.begin() + 1 + kpb); }
@@ -51,7 +50,7 @@ TEST_F(Exchange, TransmitSendsTheFrameBetweenItsPausesAndDiscardsStaleInput)
 
 TEST_F(Exchange, TransmitOnAClosedPortShowsTheWriteError)
 {
-    link.hcom.close();
+    link.close_port();
     Frame ozuper{};
     link.tuda(ozuper, 8);
     ASSERT_EQ(notices.boxes.size(), 1u);
@@ -84,8 +83,7 @@ TEST_F(Exchange, TheAddressOnTheThirdReadOfTheFirstPassIsFound)
 {
     // With the start-up time-outs each silent one-byte read lasts 230 ms: the first two end
     // at 230 and 460 ms, and an answer at 560 ms falls well inside the third.
-    link.R_TotalTimeoutMultiplier = 5;
-    link.R_TotalTimeoutConstant = 225;
+    link.set_timeouts({link.settings().R_IntervalTimeout, 5, 225, 0, 0});
     ASSERT_EQ(link.init_com_port_new("COM1", 9600, 0, 1, 8), 0u);
     pty.feed_after(560ms, kAnswer);
     const auto start = Clock::now();
@@ -177,7 +175,7 @@ TEST_F(Exchange, TheXKeyDuringTheSecondPassAbortsTheSearch)
 
 TEST_F(Exchange, SearchModeOnAClosedPortGivesNoAnswer)
 {
-    link.hcom.close();
+    link.close_port();
     link.suda_for_poisk(buf, kpb);
     EXPECT_EQ(link.pr_out, 2);
     EXPECT_EQ(kpb, 0);
@@ -194,7 +192,7 @@ TEST_F(Exchange, AHungUpTerminalIsToldOnceAndExchangesEndAtOnceUntilTheSetUp)
     };
     // Hung up between the request and the answer: the receive finds it. A silent line would
     // hold it for six reads of 2 s each.
-    link.R_TotalTimeoutConstant = 2000;
+    link.set_timeouts({link.settings().R_IntervalTimeout, link.settings().R_TotalTimeoutMultiplier, 2000, 0, 0});
     ASSERT_EQ(link.init_com_port_new("COM1", 9600, 0, 1, 8), 0u);
     link.tuda(ozuper, 8);
     EXPECT_EQ(hex(pty.take(8)), hex(frame));
@@ -203,7 +201,7 @@ TEST_F(Exchange, AHungUpTerminalIsToldOnceAndExchangesEndAtOnceUntilTheSetUp)
     link.suda(buf, kpb, 7);
     EXPECT_LT(Clock::now() - start, 2s) << "a hung-up terminal is not waited on like a silent line";
     EXPECT_EQ(link.pr_out, 2);
-    EXPECT_FALSE(link.hcom.is_open());
+    EXPECT_FALSE(link.hcom().is_open());
     ASSERT_EQ(notices.boxes.size(), 1u);
     EXPECT_EQ(notices.boxes[0].text, "ошибка настройки порта ");
     EXPECT_NE(notices.boxes[0].informative.find(pty.slave_path() + "\nсоединение разорвано: "), std::string::npos)
@@ -219,7 +217,7 @@ TEST_F(Exchange, AHungUpTerminalIsToldOnceAndExchangesEndAtOnceUntilTheSetUp)
     Pty again;
     ports.set(1, again.slave_path());
     link.vich_timeout(2, 32);
-    ASSERT_EQ(link.dw, 0u) << link.last_failure;
+    ASSERT_EQ(link.dw(), 0u) << link.last_failure;
     again.answer(8, kAnswer);
     exchange();
     again.join();
@@ -228,7 +226,7 @@ TEST_F(Exchange, AHungUpTerminalIsToldOnceAndExchangesEndAtOnceUntilTheSetUp)
     again.hang_up();
     exchange();  // hung up before the request: the write finds it
     EXPECT_EQ(notices.boxes.size(), 2u);
-    EXPECT_FALSE(link.hcom.is_open());
+    EXPECT_FALSE(link.hcom().is_open());
 }
 
 TEST_F(Exchange, TransmitAndSearchReceiveInOne)
@@ -250,7 +248,7 @@ protected:
     void SetUp() override
     {
         Exchange::SetUp();
-        link.fast_exchange = true;
+        link.set_fast_exchange(true);
     }
     void frame_in(Frame& ozuper, const Bytes& frame) { std::copy(frame.begin(), frame.end(), ozuper.begin() + 1); }
 };
@@ -272,7 +270,7 @@ TEST_F(FastExchange, TheReceiveEndsWhenTheAnswerIsCompleteByItsLength)
         link.suda(buf, kpb, kol_wait_bytes);
         EXPECT_EQ(link.pr_out, 0) << why;
         EXPECT_EQ(hex(received(kpb)), answer) << why;
-        link.hcom.purge_input();
+        pty.discard_input();
     }
     EXPECT_TRUE(sleeper.pauses.empty()) << "no allowance is slept";
 }
@@ -288,7 +286,7 @@ TEST_F(FastExchange, AnAnswerCutShortEndsOnTheIntervalTimeoutAndNoMoreIsTakenTha
     EXPECT_EQ(hex(received(kpb)), "05 03 06 02 05");
     EXPECT_GE(took, 36ms);  // as described: the allowance of 11 x 3 ms, then the interval time-out
 
-    link.hcom.purge_input();
+    pty.discard_input();
     pty.feed(unhex("05 03 FF 01 02 03 04 05 06 07 08 09 0A"));  // a byte count beyond the request
     link.suda(buf, kpb, 7);
     EXPECT_EQ(kpb, 8);
@@ -322,10 +320,9 @@ TEST_F(FastExchange, ASpeedOutsideTheSixIsTimedAsTheSlowestOfThem)
 {
     // The terminal refuses 1 bit/s and stays open on its line; timed by that speed, a
     // character would last 10 s and a probe of a silent line minutes.
-    link.scor_obmena = 1;
-    link.num_scor = number_scor(1);
-    link.vich_timeout(link.num_scor, 32);
-    EXPECT_NE(link.dw, 0u);
+    link.set_speed(1);
+    link.vich_timeout(link.settings().num_scor, 32);
+    EXPECT_NE(link.dw(), 0u);
     Frame ozuper{};
     frame_in(ozuper, unhex("05 03 08 00 00 01 87 EE"));
     uint8_t dl_otvet = 0;
@@ -368,13 +365,12 @@ TEST_F(FastExchange, AProbeWaitsItsSettingBeyondTheLineTimeOfRequestAndAnswer)
     // An answer later than the wait is no answer, though the described first pass, with the
     // start-up time-outs in force, would wait 690 ms for it; within a longer wait it is, by
     // its length.
-    link.R_TotalTimeoutMultiplier = 5;
-    link.R_TotalTimeoutConstant = 225;
+    link.set_timeouts({link.settings().R_IntervalTimeout, 5, 225, 0, 0});
     ASSERT_EQ(link.init_com_port_new("COM1", 9600, 0, 1, 8), 0u);
     pty.feed_after(150ms, unhex("05 83 02 81 30"));
     EXPECT_EQ(link.tuda_suda_poisk(ozuper, 8, buf, dl_otvet), 1);
     pty.join();
-    link.fast_probe_wait = 500;
+    link.set_fast_probe_wait(500);
     pty.feed_after(100ms, unhex("05 83 02 81 30"));
     EXPECT_EQ(link.tuda_suda_poisk(ozuper, 8, buf, dl_otvet), 0);
     pty.join();

@@ -9,16 +9,14 @@ using LineSettings = LinkOnPty;
 
 TEST_F(LineSettings, OpeningAPresentPortSetsSpeedStopBitsAndTimeouts)
 {
-    link.R_IntervalTimeout = 3;
-    link.R_TotalTimeoutMultiplier = 20;
-    link.R_TotalTimeoutConstant = 16;
+    link.set_timeouts({3, 20, 16, 0, 0});
     EXPECT_EQ(link.init_com_port_new("COM1", 19200, 0, 2, 8), 0u);
-    EXPECT_TRUE(link.fSuccess);
+    EXPECT_TRUE(link.fSuccess());
     EXPECT_EQ(line_speed(), B19200);
     EXPECT_TRUE(line().c_cflag & CSTOPB);
-    EXPECT_EQ(link.commtimeouts.ReadIntervalTimeout, 3u);
-    EXPECT_EQ(link.commtimeouts.ReadTotalTimeoutMultiplier, 20u);
-    EXPECT_EQ(link.commtimeouts.ReadTotalTimeoutConstant, 16u);
+    EXPECT_EQ(link.commtimeouts().ReadIntervalTimeout, 3u);
+    EXPECT_EQ(link.commtimeouts().ReadTotalTimeoutMultiplier, 20u);
+    EXPECT_EQ(link.commtimeouts().ReadTotalTimeoutConstant, 16u);
     EXPECT_TRUE(notices.boxes.empty());
 
     // One stop bit; then 0 keeps whatever the driver had.
@@ -53,27 +51,27 @@ TEST_F(LineSettings, ReinitialisingClosesTheFirstHandleAndTheExclusiveOpenRefuse
 
 TEST_F(LineSettings, AMissingPortFailsAndALaterPresentPortSucceeds)
 {
-    link.name_comport = "COM2";
+    link.set_port(2);
     const uint32_t code = link.init_com_port_new("COM2", 9600, 0, 1, 8);
     EXPECT_NE(code, 0u);
-    EXPECT_EQ(code, link.dwError);
-    EXPECT_FALSE(link.hcom.is_open());
+    EXPECT_EQ(code, link.dwError());
+    EXPECT_FALSE(link.hcom().is_open());
     EXPECT_TRUE(notices.boxes.empty());  // the caller decides what to show
     EXPECT_NE(link.last_failure.find("/nonexistent/ttyVARNOK"), std::string::npos);
 
     EXPECT_EQ(link.init_com_port_new("COM1", 9600, 0, 1, 8), 0u);
-    EXPECT_TRUE(link.hcom.is_open());
+    EXPECT_TRUE(link.hcom().is_open());
 }
 
 TEST_F(LineSettings, APortNumberAbove16IsRefusedWithItsMessage)
 {
-    link.num_name_comport = 17;
+    link.set_port(17);
     EXPECT_NE(link.init_com_port_new("COM1", 9600, 0, 1, 8), 0u);
     ASSERT_EQ(notices.boxes.size(), 1u);
     EXPECT_EQ(notices.boxes[0].text, "неверный Com-порт");
-    EXPECT_FALSE(link.hcom.is_open());
+    EXPECT_FALSE(link.hcom().is_open());
 
-    link.num_name_comport = 1;
+    link.set_port(1);
     EXPECT_EQ(link.init_com_port_new("COM1", 9600, 0, 1, 8), 0u);
 }
 
@@ -91,18 +89,18 @@ TEST_F(LineSettings, TimeoutRowsPerSpeedCode)
     // Code 0, a speed outside the table, takes the slowest row.
     const Row rows[] = {{0, 5, 20, 16, 8, 10}, {1, 5, 20, 16, 8, 10}, {2, 3, 20, 16, 8, 10}, {3, 3, 20, 16, 8, 10},
                         {4, 2, 20, 16, 8, 10}, {5, 2, 2, 2, 1, 1},     {6, 2, 2, 2, 1, 1}};
-    link.W_TotalTimeoutMultiplier = 7;
-    link.W_TotalTimeoutConstant = 7;
+    link.set_timeouts({30, 5, 225, 7, 7});
+    const LinkSettings& s = link.settings();
     for (const Row& r : rows) {
         link.vich_timeout(r.code, 32);
-        EXPECT_EQ(link.R_IntervalTimeout, r.rit) << int(r.code);
-        EXPECT_EQ(link.R_TotalTimeoutMultiplier, r.rttm) << int(r.code);
-        EXPECT_EQ(link.R_TotalTimeoutConstant, r.rttc) << int(r.code);
-        EXPECT_EQ(link.W_TotalTimeoutMultiplier, 0);
-        EXPECT_EQ(link.W_TotalTimeoutConstant, 0);
-        EXPECT_EQ(link.time_pause_before, r.before) << int(r.code);
-        EXPECT_EQ(link.time_pause_after, r.after) << int(r.code);
-        EXPECT_EQ(link.dw, 0u);
+        EXPECT_EQ(s.R_IntervalTimeout, r.rit) << int(r.code);
+        EXPECT_EQ(s.R_TotalTimeoutMultiplier, r.rttm) << int(r.code);
+        EXPECT_EQ(s.R_TotalTimeoutConstant, r.rttc) << int(r.code);
+        EXPECT_EQ(s.W_TotalTimeoutMultiplier, 0);
+        EXPECT_EQ(s.W_TotalTimeoutConstant, 0);
+        EXPECT_EQ(s.time_pause_before, r.before) << int(r.code);
+        EXPECT_EQ(s.time_pause_after, r.after) << int(r.code);
+        EXPECT_EQ(link.dw(), 0u);
         // The port takes the current speed, not the speed of the code.
         EXPECT_EQ(line_speed(), B9600);
     }
@@ -111,15 +109,15 @@ TEST_F(LineSettings, TimeoutRowsPerSpeedCode)
 
 TEST_F(LineSettings, AFailedReinitialisationShowsItsMessageWithTheReasonBeneath)
 {
-    link.name_comport = "COM2";
+    link.set_port(2);
     link.vich_timeout(2, 32);
-    EXPECT_NE(link.dw, 0u);
+    EXPECT_NE(link.dw(), 0u);
     ASSERT_EQ(notices.boxes.size(), 1u);
     EXPECT_EQ(notices.boxes[0].text, "ошибка настройки порта ");
     EXPECT_NE(notices.boxes[0].informative.find("/nonexistent/ttyVARNOK"), std::string::npos);
     EXPECT_NE(notices.boxes[0].informative.find("errno"), std::string::npos);
     // The pauses of the code are set all the same.
-    EXPECT_EQ(link.time_pause_before, 8);
+    EXPECT_EQ(link.settings().time_pause_before, 8);
 }
 
 }  // namespace

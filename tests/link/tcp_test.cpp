@@ -41,15 +41,14 @@ struct HeldLookup {
 
 class TcpPort : public LinkOnPty {
 protected:
-    TcpPort() { link.waiting = &pump; }
+    TcpPort() { link.set_wait_pump(&pump); }
 
     // COM3 goes to `where`, through a transport whose lookup is `lookup`.
     std::chrono::milliseconds set_up(const std::string& where, NameLookup lookup)
     {
         ports.set(3, where);
-        link.name_comport = "COM3";
-        link.num_name_comport = 3;
-        link.hcom.use_transport(std::make_unique<TcpTransport>(std::move(lookup)));
+        link.set_port(3);
+        link.use_transport(std::make_unique<TcpTransport>(std::move(lookup)));
         const auto start = Clock::now();
         link.vich_timeout(2, 32);
         return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
@@ -91,8 +90,8 @@ TEST_F(TcpPort, ALookupThatDoesNotEndFailsAtTheDeadlineWithTheWindowPumped)
     held->release();
     EXPECT_GE(took, 3000ms);
     EXPECT_LT(took, 30s) << "the opening waited for the lookup";
-    EXPECT_NE(link.dw, 0u);
-    EXPECT_FALSE(link.hcom.is_open());
+    EXPECT_NE(link.dw(), 0u);
+    EXPECT_FALSE(link.hcom().is_open());
     EXPECT_EQ(notices.boxes.size(), 1u);
     EXPECT_NE(reason().find("tcp://slow.example:502\nоткрытие tcp://slow.example:502: поиск адреса slow.example: нет "
                             "ответа за 3 с"),
@@ -122,7 +121,7 @@ TEST_F(TcpPort, AddressesThatDoNotAnswerShareOneDeadline)
     ::close(filler);
     EXPECT_GE(took, 3000ms);
     EXPECT_LT(took, 30s) << "each address had a deadline of its own";
-    EXPECT_NE(link.dw, 0u);
+    EXPECT_NE(link.dw(), 0u);
     EXPECT_NE(reason().find("Connection timed out"), std::string::npos) << reason();
     EXPECT_GE(pump.count, 10);
 }
@@ -132,7 +131,7 @@ TEST_F(TcpPort, ANameNotFoundIsToldInTheResolversWords)
     set_up("tcp://nowhere.example:502", [](const std::string&, const std::string&, std::vector<Address>&) {
         return EAI_NONAME;
     });
-    EXPECT_NE(link.dw, 0u);
+    EXPECT_NE(link.dw(), 0u);
     EXPECT_NE(reason().find("открытие tcp://nowhere.example:502: поиск адреса nowhere.example: Name or service not known"),
               std::string::npos)
         << reason();
@@ -143,7 +142,7 @@ TEST_F(TcpPort, AWriteToAConverterThatStoppedReadingEndsAndTheBreakIsToldOnce)
     const Listener peer(2048);
     ASSERT_TRUE(peer.ok);
     set_up(peer.where(), system_lookup);
-    ASSERT_EQ(link.dw, 0u) << link.last_failure;
+    ASSERT_EQ(link.dw(), 0u) << link.last_failure;
     const int conn = ::accept(peer.fd, nullptr, nullptr);  // and never read
     ASSERT_GE(conn, 0);
 
@@ -178,7 +177,7 @@ TEST_F(TcpPort, AWriteToAConverterThatStoppedReadingEndsAndTheBreakIsToldOnce)
     EXPECT_EQ(notices.boxes[1].text, "ошибка настройки порта ");
     EXPECT_NE(notices.boxes[1].informative.find("соединение разорвано"), std::string::npos)
         << notices.boxes[1].informative;
-    EXPECT_FALSE(link.hcom.is_open());
+    EXPECT_FALSE(link.hcom().is_open());
 }
 
 }  // namespace

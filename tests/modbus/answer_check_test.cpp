@@ -6,7 +6,7 @@ namespace {
 
 class AnswerCheck : public MasterOffLine {
 protected:
-    AnswerCheck() { link.sys_num = 5; }
+    AnswerCheck() { link.set_sys_num(5); }
     void answer_with_crc(const std::string& hex_bytes) { answer(hex_with_crc(hex_bytes)); }
     void request(uint8_t f, uint16_t na, uint16_t kol)
     {

@@ -23,7 +23,7 @@ TEST(Crc, KnownVectors)
 
 TEST_F(Frames, WorkedRequestFrames)
 {
-    link.sys_num = 5;
+    link.set_sys_num(5);
     ASSERT_TRUE(mb.form_inf_part_rtu_read(3, 0x20, 3));
     EXPECT_EQ(hex(request()), "05 03 00 20 00 03 05 85");
     EXPECT_EQ(mb.cs_CRC, 0x8505);
@@ -35,14 +35,14 @@ TEST_F(Frames, WorkedRequestFrames)
     ASSERT_TRUE(mb.form_inf_part_rtu_multi(16, 1, 1, seven));
     EXPECT_EQ(hex(request()), "05 10 00 01 00 01 02 00 07 D4 83");
 
-    link.sys_num = 1;
+    link.set_sys_num(1);
     ASSERT_TRUE(mb.form_inf_part_rtu_read(4, 44, 2));
     EXPECT_EQ(hex(request()), "01 04 00 2C 00 02 B0 02");
 }
 
 TEST_F(Frames, WriteLengthsAndCrcCoverEveryPrecedingByte)
 {
-    link.sys_num = 247;
+    link.set_sys_num(247);
     const uint16_t values[] = {0x0000, 0x803F, 0xFFFF};
     for (uint16_t n = 1; n <= 3; ++n) {
         ASSERT_TRUE(mb.form_inf_part_rtu_multi(16, 0x23, n, values));

@@ -14,7 +14,7 @@ protected:
     void SetUp() override
     {
         link.vich_timeout(2, 32);
-        ASSERT_EQ(link.dw, 0u);
+        ASSERT_EQ(link.dw(), 0u);
         sleeper.pauses.clear();
     }
     RecordingSink sink;

@@ -20,6 +20,7 @@
 #include <unistd.h>
 
 #include "settings/settings_file.h"
+#include "support/pty.h"
 
 namespace varnok {
 namespace {
@@ -32,7 +33,11 @@ const std::string kFirstStart =
 
 // The console's state as its main window sets it, and the start-up sequence it runs.
 struct Console {
-    LinkSettings link;
+    test::RecordingNotices notices;
+    test::RecordingSleeper sleeper;
+    NoKeys keys;
+    PortMap ports;
+    Link link{notices, sleeper, keys, ports};
     uint8_t n_time_opros = 1;
     int32_t time_opros = 2;
     SettingsFile file;
@@ -51,7 +56,7 @@ struct Console {
     // period index=seconds, time-outs in force.
     std::string summary() const
     {
-        const LinkSettings& l = link;
+        const LinkSettings& l = link.settings();
         char text[160];
         std::snprintf(text, sizeof text, "%s/%d #%d %d/%d p%d s%d t%d=%d %d,%d,%d,%d,%d", l.name_comport.c_str(),
                       l.num_name_comport, l.sys_num, l.scor_obmena, l.num_scor, l.parity, l.stopbit, n_time_opros,
@@ -62,9 +67,9 @@ struct Console {
     // Values none of the defaults share, to see which ones a read replaced.
     void set_unusual()
     {
-        link.name_comport = "COM5", link.num_name_comport = 5, link.sys_num = 9, link.scor_obmena = 19200;
-        link.num_scor = 3, link.parity = 1, link.stopbit = 2, n_time_opros = 4, time_opros = 30;
-        link.R_IntervalTimeout = 3, link.R_TotalTimeoutMultiplier = 20, link.R_TotalTimeoutConstant = 16;
+        link.set_port(5), link.set_sys_num(9), link.set_speed(19200);
+        link.set_parity(1), link.set_stopbit(2), n_time_opros = 4, time_opros = 30;
+        link.set_timeouts({3, 20, 16, 0, 0});
     }
 };
 
@@ -106,8 +111,7 @@ protected:
 TEST_F(SettingsFileTest, FirstStartWritesBothSectionsAndPutsStoredTimeoutsInForce)
 {
     Console c(path);
-    c.link.R_IntervalTimeout = 3;  // a speed row in force
-    c.link.W_TotalTimeoutConstant = 7;
+    c.link.set_timeouts({3, 5, 225, 0, 7});  // a speed row in force
     EXPECT_FALSE(c.start());
     EXPECT_TRUE(c.file.usable());
     EXPECT_EQ(c.file.problem(), "");
@@ -119,20 +123,19 @@ TEST_F(SettingsFileTest, FirstStartWritesBothSectionsAndPutsStoredTimeoutsInForc
 TEST_F(SettingsFileTest, EveryKeyReadsBackAndRewritingAddsNoDuplicates)
 {
     Console a(path);
-    a.link.num_name_comport = 12, a.link.sys_num = 247, a.link.scor_obmena = 57600;
-    a.link.parity = 2, a.link.stopbit = 2, a.n_time_opros = 6;
-    a.link.n_R_IntervalTimeout = 1, a.link.n_R_TotalTimeoutMultiplier = 2, a.link.n_R_TotalTimeoutConstant = 3;
-    a.link.n_W_TotalTimeoutMultiplier = 4, a.link.n_W_TotalTimeoutConstant = 65535;
+    a.link.set_port(12), a.link.set_sys_num(247), a.link.set_speed(57600);
+    a.link.set_parity(2), a.link.set_stopbit(2), a.n_time_opros = 6;
+    a.link.set_stored_timeouts({1, 2, 3, 4, 65535});
     ASSERT_FALSE(a.start());
     const std::string written = text_of(path);
 
     Console b(path);
     ASSERT_TRUE(b.start());
     EXPECT_EQ(b.summary(), "COM12/12 #247 57600/5 p2 s2 t6=120 1,2,3,4,65535");
-    EXPECT_EQ(b.link.n_R_IntervalTimeout, 30);  // reading leaves the stored copy alone
+    EXPECT_EQ(b.link.settings().n_R_IntervalTimeout, 30);  // reading leaves the stored copy alone
 
     // The reloaded keys lost their leading blank; writing must not add " RIT" beside "RIT".
-    b.link = a.link;
+    b.link.set_line(a.link.settings());
     ASSERT_TRUE(b.file.ToIni(true));
     EXPECT_EQ(text_of(path), written);
 }
@@ -176,12 +179,12 @@ TEST_F(SettingsFileTest, ClosingRewritesOnlyTheLinkSectionAndKeepsEverythingElse
         "\n; spare adapter:\n# COM4=/dev/ttyUSB2\n");
     Console c(path);
     ASSERT_TRUE(c.start());
-    c.link.num_name_comport = 4;
-    c.link.sys_num = 9;
-    c.link.R_IntervalTimeout = 3;
-    c.link.n_R_IntervalTimeout = 40;
+    c.link.set_port(4);
+    c.link.set_sys_num(9);
+    c.link.set_timeouts({3, 5, 225, 0, 0});
+    c.link.set_stored_timeouts({40, 5, 225, 0, 0});
     ASSERT_TRUE(c.file.ToIni(false));
-    EXPECT_EQ(c.link.R_IntervalTimeout, 3);
+    EXPECT_EQ(c.link.settings().R_IntervalTimeout, 3);
 
     const std::string text = text_of(path);
     for (const char* kept : {"; bench 4\n", "ЗАМЕТКА=стенд 4\n", " RIT=77\n", "COM2=/dev/ttyUSB1\n",
@@ -190,7 +193,7 @@ TEST_F(SettingsFileTest, ClosingRewritesOnlyTheLinkSectionAndKeepsEverythingElse
 
     Console after(path);
     ASSERT_TRUE(after.start());
-    EXPECT_EQ(after.link.R_IntervalTimeout, 77);
+    EXPECT_EQ(after.link.settings().R_IntervalTimeout, 77);
     PortMap map;
     after.file.read_ports(map);
     EXPECT_EQ(map.entries(), (std::map<int, std::string>{{2, "/dev/ttyUSB1"}, {16, "/dev/serial/by-id/usb-FTDI x"}}));
@@ -209,26 +212,26 @@ TEST_F(SettingsFileTest, TheFastExchangeIsReadFromItsSectionAndRememberedOnceSwi
     for (const auto& [section, on, wait] : reads) {
         put(path, std::string("[связь]\n") + section);
         Console c(path);
-        c.link.fast_exchange = !on;
+        c.link.set_fast_exchange(!on);
         ASSERT_TRUE(c.start());
-        EXPECT_EQ(c.link.fast_exchange, on) << section;
-        EXPECT_EQ(c.link.fast_probe_wait, wait) << section;
+        EXPECT_EQ(c.link.settings().fast_exchange, on) << section;
+        EXPECT_EQ(c.link.settings().fast_probe_wait, wait) << section;
     }
 
     // A first start writes only the described sections, whatever the switch says; closing
     // adds the section once the switch is on, and keeps it when it goes off again.
     fs::remove(path);
     Console c(path);
-    c.link.fast_exchange = true;
+    c.link.set_fast_exchange(true);
     ASSERT_FALSE(c.start());
     EXPECT_EQ(text_of(path), kFirstStart);
-    c.link.fast_exchange = false;
+    c.link.set_fast_exchange(false);
     ASSERT_TRUE(c.file.ToIni(false));
     EXPECT_EQ(text_of(path), kFirstStart);
-    c.link.fast_exchange = true;
+    c.link.set_fast_exchange(true);
     ASSERT_TRUE(c.file.ToIni(false));
     EXPECT_EQ(text_of(path), kFirstStart + "\n[быстрый обмен]\nВКЛЮЧЕН=1\n");
-    c.link.fast_exchange = false;
+    c.link.set_fast_exchange(false);
     ASSERT_TRUE(c.file.ToIni(false));
     EXPECT_EQ(text_of(path), kFirstStart + "\n[быстрый обмен]\nВКЛЮЧЕН=0\n");
 }
@@ -310,7 +313,7 @@ TEST_F(SettingsFileTest, ReplacingCreatesFoldersFollowsLinksKeepsModeAndLeavesNo
     fs::create_symlink("varnok.ini", dir + "/link.ini");
     Console d(dir + "/link.ini");
     ASSERT_TRUE(d.start());
-    d.link.sys_num = 7;
+    d.link.set_sys_num(7);
     for (bool always : {false, true, false})
         ASSERT_TRUE(d.file.ToIni(always)) << d.file.problem();
     EXPECT_TRUE(fs::is_symlink(dir + "/link.ini"));
@@ -336,7 +339,7 @@ TEST_F(SettingsFileTest, EditsMadeWhileRunningSurviveTheClosingWrite)
     Console c(path);
     ASSERT_FALSE(c.start());
     std::ofstream(path, std::ios::app) << "\n[порты]\nCOM1=/dev/ttyUSB0\n";
-    c.link.sys_num = 7;
+    c.link.set_sys_num(7);
     ASSERT_TRUE(c.file.ToIni(false));
     EXPECT_NE(text_of(path).find("[порты]\nCOM1=/dev/ttyUSB0\n"), std::string::npos);
     EXPECT_NE(text_of(path).find("НОМЕР=7\n"), std::string::npos);
@@ -446,7 +449,7 @@ TEST_F(SettingsFileTest, AFileOrFolderTheUserMayNotUseIsToldAndLeftAlone)
                       Console c(path);
                       if (!c.start())
                           return "not read: " + c.file.problem();
-                      c.link.sys_num = 9;
+                      c.link.set_sys_num(9);
                       if (c.file.ToIni(false))
                           return std::string("written into a read-only folder");
                       if (c.file.problem().find("не записан: Permission denied") == std::string::npos)
@@ -471,7 +474,7 @@ TEST_F(SettingsFileTest, AWriteErrorKeepsTheFileAsItWas)
                       Console c(path);
                       if (!c.start())
                           return "not read: " + c.file.problem();
-                      c.link.sys_num = 9;
+                      c.link.set_sys_num(9);
                       if (c.file.ToIni(false))
                           return std::string("written past the limit");
                       if (c.file.problem().find("не записан: File too large") == std::string::npos)
@@ -502,7 +505,7 @@ TEST_F(SettingsFileTest, AFullDiskKeepsTheFileAsItWas)
                 while (fill.write(block.data(), long(block.size())) && fill.flush()) {
                 }
             }
-            c.link.sys_num = 9;
+            c.link.set_sys_num(9);
             if (c.file.ToIni(false))
                 return std::string("written onto a full disk");
             if (c.file.problem().find("не записан: No space left on device") == std::string::npos)
@@ -524,10 +527,11 @@ TEST_F(SettingsFileTest, AFullDiskKeepsTheFileAsItWas)
 static void put_set(Console& c, int i)
 {
     static const int32_t speeds[] = {4800, 9600, 19200, 38400, 57600, 115200};
-    c.link.sys_num = uint8_t(1 + i % 247);
-    c.link.num_name_comport = uint8_t(1 + c.link.sys_num % 16);
-    c.link.scor_obmena = speeds[c.link.sys_num % 6];
-    c.n_time_opros = uint8_t(c.link.sys_num % 8);
+    const uint8_t n = uint8_t(1 + i % 247);
+    c.link.set_sys_num(n);
+    c.link.set_port(uint8_t(1 + n % 16));
+    c.link.set_speed(speeds[n % 6]);
+    c.n_time_opros = uint8_t(n % 8);
 }
 
 TEST_F(SettingsFileTest, AWriterKilledAnywhereLeavesAFileThatReadsBackWhole)
@@ -568,9 +572,11 @@ TEST_F(SettingsFileTest, AWriterKilledAnywhereLeavesAFileThatReadsBackWhole)
         Console r(path);
         ASSERT_TRUE(r.start()) << "round " << round << ": " << r.file.problem();
         Console want(path + ".unused");
-        put_set(want, r.link.sys_num - 1);
-        EXPECT_EQ(r.link.num_name_comport, want.link.num_name_comport) << "round " << round << ": " << r.summary();
-        EXPECT_EQ(r.link.scor_obmena, want.link.scor_obmena) << "round " << round << ": " << r.summary();
+        put_set(want, r.link.settings().sys_num - 1);
+        EXPECT_EQ(r.link.settings().num_name_comport, want.link.settings().num_name_comport)
+            << "round " << round << ": " << r.summary();
+        EXPECT_EQ(r.link.settings().scor_obmena, want.link.settings().scor_obmena)
+            << "round " << round << ": " << r.summary();
         EXPECT_EQ(r.n_time_opros, want.n_time_opros) << "round " << round << ": " << r.summary();
         changed += text_of(path) != last;
         last = text_of(path);

@@ -182,7 +182,7 @@ protected:
     uint8_t probe(const Line& l)
     {
         open_at(l.speed, l.stop, l.parity);
-        link.sys_num = l.address;
+        link.set_sys_num(l.address);
         return read(3, 0x800, 4);
     }
 };
@@ -305,11 +305,11 @@ TEST_F(Sim, RequestsItMustNotAnswerGetSilence)
     link.tuda(mb.ozuper, 8);
     link.suda(mb.buf, mb.dl_otvet, 7);
     EXPECT_EQ(link.pr_out, 2);
-    link.sys_num = 6;
+    link.set_sys_num(6);
     EXPECT_EQ(read(3, 1, 1), kNoAnswer);
     EXPECT_EQ(sim.dump()["ignored"], "4");
 
-    link.sys_num = 5;
+    link.set_sys_num(5);
     EXPECT_EQ(read(3, 1, 1), kOk);
 }
 
@@ -386,12 +386,12 @@ TEST_F(Sim, AnAnswerFromAnotherAddressIsSoundButNeverHeard)
     const Bytes request = with_crc({5, 3, 0, 1, 0, 1});
     std::copy(request.begin(), request.end(), mb.ozuper.begin() + 1);
     link.tuda(mb.ozuper, 8);
-    link.sys_num = 6;  // listen for the address the answer carries
+    link.set_sys_num(6);  // listen for the address the answer carries
     link.suda(mb.buf, mb.dl_otvet, 6);
     EXPECT_EQ(hex(Bytes(mb.buf.begin() + 1, mb.buf.begin() + 1 + mb.dl_otvet)), hex(with_crc({6, 3, 2, 0, 3})));
 
     // Our receiver hunts for its own address, so to the answer check this is no answer.
-    link.sys_num = 5;
+    link.set_sys_num(5);
     ASSERT_EQ(sim.command("fault address"), "ok");
     EXPECT_EQ(read(3, 1, 1), kNoAnswer);
     EXPECT_EQ(read(3, 1, 1), kOk);

@@ -15,7 +15,7 @@ protected:
     // The code of an address read at `number`, and the number the answer carried.
     uint8_t ask(uint8_t number)
     {
-        link.sys_num = number;
+        link.set_sys_num(number);
         sink.holding[0x800] = 0;
         return read(3, 0x800, 1);
     }
@@ -44,10 +44,10 @@ TEST_F(MultiDrop, RegistersAndFaultsBelongToTheSelectedDevice)
 {
     ASSERT_EQ(sim.command("device 2"), "ok #2 17 9600 8N1");
     ASSERT_EQ(sim.command("set holding 1 2"), "ok");
-    link.sys_num = 17;
+    link.set_sys_num(17);
     ASSERT_EQ(read(3, 1, 1), kOk);
     EXPECT_EQ(sink.holding[1], 2);
-    link.sys_num = 3;
+    link.set_sys_num(3);
     ASSERT_EQ(read(3, 1, 1), kOk);
     EXPECT_EQ(sink.holding[1], 3);
 
@@ -55,7 +55,7 @@ TEST_F(MultiDrop, RegistersAndFaultsBelongToTheSelectedDevice)
     EXPECT_EQ(ask(17), kDeviceFailure);
     EXPECT_EQ(ask(3), kOk);
     // A number written to one device moves only that one.
-    link.sys_num = 3;
+    link.set_sys_num(3);
     EXPECT_EQ(write(0x800, {4}), kOk);
     EXPECT_EQ(ask(3), kNoAnswer);
     EXPECT_EQ(ask(4), kOk);
@@ -66,7 +66,7 @@ TEST_F(MultiDrop, RegistersAndFaultsBelongToTheSelectedDevice)
     // CRCs ANDed do not fit it.
     ASSERT_EQ(sim.command("device add 4:9600"), "ok #4 4 9600 8N1");
     ASSERT_EQ(sim.command("set holding 1 1"), "ok");
-    link.sys_num = 4;
+    link.set_sys_num(4);
     EXPECT_EQ(read(3, 1, 1), kBadCrc);
 }
 

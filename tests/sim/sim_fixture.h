@@ -33,11 +33,11 @@ protected:
 
     void open_at(int32_t speed, uint8_t stop_bits, uint8_t parity = 0)
     {
-        link.scor_obmena = speed;
-        link.stopbit = stop_bits;
-        link.parity = parity;
+        link.set_speed_keeping_code(speed);
+        link.set_stopbit(stop_bits);
+        link.set_parity(parity);
         link.vich_timeout(number_scor(speed), 32);
-        ASSERT_EQ(link.dw, 0u) << link.last_failure;
+        ASSERT_EQ(link.dw(), 0u) << link.last_failure;
     }
 
     uint8_t read(uint8_t fun, uint16_t na, uint16_t kol)

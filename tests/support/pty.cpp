@@ -38,6 +38,8 @@ void Pty::hang_up()
     keeper_ = master_ = -1;
 }
 
+void Pty::discard_input() { tcflush(keeper_, TCIFLUSH); }
+
 void Pty::feed(const Bytes& bytes)
 {
     if (!bytes.empty() && ::write(master_, bytes.data(), bytes.size()) != ssize_t(bytes.size()))

@@ -87,6 +87,8 @@ public:
     const Bytes& heard() const { return heard_; }
     // Closes the far end, as a pulled adapter hangs up the console's terminal.
     void hang_up();
+    // Discards what was fed and the console has not read.
+    void discard_input();
     // Bytes the console sent, gathered until `want` came or `timeout` passed.
     Bytes take(size_t want, std::chrono::milliseconds timeout = std::chrono::milliseconds(500));
 

@@ -64,7 +64,6 @@ void CalibPage::Bcal0_averClick(int k)
     for (unsigned i = 1; i <= n; ++i) {
         const uint8_t e = d.read_input(channel_base(k) + kOffNewRef, 1);
         log_.vivod_buf(d.mb);
-        d.err = e;
         if (e != kOk) {
             average_line(QString::fromStdString(d.mb.msg_buf_error(e)));
             continue;
@@ -98,7 +97,6 @@ void CalibPage::Bcal100_averClick(int k)
     for (unsigned i = 1; i <= n; ++i) {
         const uint8_t e = d.read_input(channel_base(k) + kOffADCout, 2);
         log_.vivod_buf(d.mb);
-        d.err = e;
         if (e == kOk) {
             const uint32_t a = d.Ch[k].new_ADCout.Long;
             ++good;

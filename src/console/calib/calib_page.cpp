@@ -246,7 +246,6 @@ bool CalibPage::logged(uint8_t code)
 {
     Device& d = ctx_.device;
     log_.vivod_buf(d.mb);
-    d.err = code;
     if (code != kOk)
         log_.append(QString::fromStdString(d.mb.msg_buf_error(code)));
     return code == kOk;
@@ -256,7 +255,6 @@ bool CalibPage::written(uint8_t code)
 {
     Device& d = ctx_.device;
     log_.vivod_buf(d.mb);
-    d.err = code;
     if (code != kOk)
         MessageBox::show(this, QString::fromStdString(d.mb.msg_buf_error(code)));
     return code == kOk;

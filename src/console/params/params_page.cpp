@@ -414,7 +414,6 @@ void ParamsPage::connect_controls()
 
 bool ParamsPage::report(uint8_t code)
 {
-    ctx_.device.err = code;
     if (code != kOk)
         log_.append(QString::fromStdString(ctx_.device.mb.msg_buf_error(code)));
     return code == kOk;
@@ -422,7 +421,6 @@ bool ParamsPage::report(uint8_t code)
 
 void ParamsPage::report_write(const QString& prefix, uint8_t code)
 {
-    ctx_.device.err = code;
     log_.append(QString::number(ctx_.link.pr_out) + prefix + QString::fromStdString(ctx_.device.mb.msg_buf_error(code)));
 }
 
@@ -441,12 +439,12 @@ void ParamsPage::TabSheet2Show()
     rows_[kRowStopbit].list->setCurrentIndex(new_stopbit - 1);
     Eint_sysnum_->setText(QString::number(new_sys_num));
 
-    const Link& link = ctx_.link;
-    rows_[kRowParity].cur->setText(QString::number(link.parity));
-    rows_[kRowStopbit].cur->setText(QString::number(link.stopbit));
-    rows_[kRowScor].cur->setText(QString::number(link.num_scor < scor.size() ? scor[link.num_scor] : 0));
-    rows_[kRowSysnum].cur->setText(QString::number(link.sys_num));
-    show_timeouts(link.num_scor);
+    const LinkSettings& line = ctx_.link.settings();
+    rows_[kRowParity].cur->setText(QString::number(line.parity));
+    rows_[kRowStopbit].cur->setText(QString::number(line.stopbit));
+    rows_[kRowScor].cur->setText(QString::number(line.num_scor < scor.size() ? scor[line.num_scor] : 0));
+    rows_[kRowSysnum].cur->setText(QString::number(line.sys_num));
+    show_timeouts(line.num_scor);
     log_.show_info();
 }
 
@@ -461,8 +459,8 @@ void ParamsPage::show_timeouts(uint8_t code)
 
 void ParamsPage::show_current(Row row)
 {
-    const Link& link = ctx_.link;
-    const int shown[kRows] = {link.scor_obmena, link.parity, link.stopbit, link.sys_num};
+    const LinkSettings& line = ctx_.link.settings();
+    const int shown[kRows] = {line.scor_obmena, line.parity, line.stopbit, line.sys_num};
     rows_[size_t(row)].cur->setText(QString::number(shown[row]));
 }
 
@@ -518,27 +516,26 @@ void ParamsPage::SBint_writeClick(Row row)
     case kRowScor:
         // The port runs at the new speed from now on; its code, the speed recorded for this
         // number and the time-outs follow it.
-        link.scor_obmena = scor[new_scor];
-        link.num_scor = new_scor;
-        d.scor_CN[link.sys_num] = new_scor;
+        link.set_speed_code(new_scor);
+        d.scor_CN[link.settings().sys_num] = new_scor;
         shell_.show_line(row);
         link.vich_timeout(new_scor, 32);
-        link.init_com_port_new(link.name_comport, link.scor_obmena, link.parity, link.stopbit, link.bytesize);
+        link.init_com_port_new();
         break;
     case kRowParity:
-        link.parity = new_parity;
+        link.set_parity(new_parity);
         shell_.show_line(row);
-        link.init_com_port_new(link.name_comport, link.scor_obmena, link.parity, link.stopbit, link.bytesize);
+        link.init_com_port_new();
         break;
     case kRowStopbit:
-        link.stopbit = new_stopbit;
+        link.set_stopbit(new_stopbit);
         shell_.show_line(row);
-        link.init_com_port_new(link.name_comport, link.scor_obmena, link.parity, link.stopbit, link.bytesize);
+        link.init_com_port_new();
         break;
     default:
         // The device answers under its new number at the speed it has just answered at.
-        d.scor_CN[new_sys_num] = number_scor(link.scor_obmena);
-        link.sys_num = new_sys_num;
+        d.scor_CN[new_sys_num] = number_scor(link.settings().scor_obmena);
+        link.set_sys_num(new_sys_num);
         shell_.show_sys_num();
         break;
     }

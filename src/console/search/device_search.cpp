@@ -76,8 +76,9 @@ DeviceSearch::DeviceSearch(ConsoleContext& ctx, Shell shell) : ctx_(ctx), shell_
 // "  [ Pb=0<separator>Sb=1 ]": the line settings every request of a search goes out with.
 QString DeviceSearch::line_settings(const char* separator) const
 {
-    return QStringLiteral("  [ Pb=") + num(ctx_.link.parity) + QString::fromUtf8(separator) +
-           QStringLiteral("Sb=") + num(ctx_.link.stopbit) + QStringLiteral(" ]");
+    const LinkSettings& line = ctx_.link.settings();
+    return QStringLiteral("  [ Pb=") + num(line.parity) + QString::fromUtf8(separator) + QStringLiteral("Sb=") +
+           num(line.stopbit) + QStringLiteral(" ]");
 }
 
 void DeviceSearch::show_notice(const QString& text)
@@ -91,7 +92,7 @@ void DeviceSearch::show_notice(const QString& text)
 void DeviceSearch::settle_port()
 {
     Link& link = ctx_.link;
-    link.vich_timeout(number_scor(link.scor_obmena), 8);
+    link.vich_timeout(number_scor(link.settings().scor_obmena), 8);
 }
 
 void DeviceSearch::scan_at_current_speed(int n, QString& progress)
@@ -129,8 +130,9 @@ void DeviceSearch::scan_every_speed(int n)
 bool DeviceSearch::poisk_pribor(bool scor_edina)
 {
     Link& link = ctx_.link;
+    const LinkSettings& line = link.settings();
     Device& d = ctx_.device;
-    if (scor_edina && link.scor_obmena == 0) {
+    if (scor_edina && line.scor_obmena == 0) {
         // Every number would ask for a speed in turn; once is enough.
         link.notices.message_box("выберите скорость ");
         return false;
@@ -139,13 +141,13 @@ bool DeviceSearch::poisk_pribor(bool scor_edina)
     QString progress = QStringLiteral(".");
     Time_begin = QDateTime::currentDateTime();
     Time_tmp = Time_begin;
-    shell_.status(1, QStringLiteral(" Номер: ") + num(link.sys_num));
+    shell_.status(1, QStringLiteral(" Номер: ") + num(line.sys_num));
     shell_.status(5, QStringLiteral(" идет поиск прибора"));
-    const uint8_t saved_sys_num = link.sys_num;
+    const uint8_t saved_sys_num = line.sys_num;
     link.keys.pressed_since_last_query(kKeyQ);
 
     for (int n = 1; n <= kLastNumber; ++n) {
-        link.sys_num = uint8_t(n);
+        link.set_sys_num(uint8_t(n));
         bool interrupted = false;
         try {
             if (scor_edina)
@@ -157,9 +159,9 @@ bool DeviceSearch::poisk_pribor(bool scor_edina)
         }
         // A port that cannot be opened fails alike for every number: the scan ends rather
         // than show its message box for each of 247 numbers (and each speed), and says why.
-        if (!interrupted && !link.hcom.is_open()) {
+        if (!interrupted && !link.hcom().is_open()) {
             shell_.log.append(QStringLiteral("поиск прекращён на ") + num(n) + QStringLiteral(" номере: порт ") +
-                              QString::fromStdString(link.name_comport) + QStringLiteral(" не открывается"));
+                              QString::fromStdString(line.name_comport) + QStringLiteral(" не открывается"));
             break;
         }
         if (interrupted || link.keys.pressed_since_last_query(kKeyQ)) {
@@ -172,27 +174,27 @@ bool DeviceSearch::poisk_pribor(bool scor_edina)
     shell_.log.append(elapsed_text(Time_begin.msecsTo(Time_over)) + QStringLiteral(" прошло  ") + now_text() + ' ');
 
     // Every number that ever answered, this scan's or an earlier one's; the console ends
-    // addressing the highest of them at its speed.
-    link.sys_num = saved_sys_num;
+    // addressing the highest of them at its speed. The speed code, the operator's choice, stays.
+    link.set_sys_num(saved_sys_num);
     QString numbers = QStringLiteral(" ");
     int count = 0;
     for (int n = 1; n <= kLastNumber; ++n) {
         if (d.scor_CN[n] == 0)
             continue;
-        link.sys_num = uint8_t(n);
+        link.set_sys_num(uint8_t(n));
         ++count;
         numbers += num(n) + ' ';
-        link.scor_obmena = speed_of(d.scor_CN[n], link.scor_obmena);
+        link.set_speed_keeping_code(speed_of(d.scor_CN[n], line.scor_obmena));
         shell_.status(1, QStringLiteral(" Номер: ") + num(n));
-        shell_.status(2, QStringLiteral(" Скорость Обмена: ") + num(link.scor_obmena));
+        shell_.status(2, QStringLiteral(" Скорость Обмена: ") + num(line.scor_obmena));
     }
     // The port was left at the last speed tried; it goes to the speed kept, or back to the
     // speed the scan began with when nobody answered.
     settle_port();
 
     shell_.log.append(QStringLiteral("Ответилo:") + num(count) + QStringLiteral(" приборов:   №№: ") + numbers +
-                      QStringLiteral("  :! паритет:") + num(link.parity) + QStringLiteral(" стопбит:") +
-                      num(link.stopbit) + QStringLiteral(" !"));
+                      QStringLiteral("  :! паритет:") + num(line.parity) + QStringLiteral(" стопбит:") +
+                      num(line.stopbit) + QStringLiteral(" !"));
     shell_.log.select_last();
     shell_.log.repaint_info();
     return true;
@@ -217,13 +219,14 @@ void DeviceSearch::N_poisk_numClick()
 {
     Busy busy(ctx_.busy);
     Link& link = ctx_.link;
+    const LinkSettings& line = link.settings();
     Device& d = ctx_.device;
     shell_.stop_polling();
-    show_notice(QStringLiteral("Подождите!... Идет ПОИСК НОМЕРОВ, отвечающих на скорость ") + num(link.scor_obmena) +
+    show_notice(QStringLiteral("Подождите!... Идет ПОИСК НОМЕРОВ, отвечающих на скорость ") + num(line.scor_obmena) +
                 QStringLiteral(" ..."));
     shell_.log.show_info();
     shell_.log.clear_info();
-    shell_.log.append(QStringLiteral(" ищем отвечающий № на скорости ") + num(link.scor_obmena) + line_settings(", "));
+    shell_.log.append(QStringLiteral(" ищем отвечающий № на скорости ") + num(line.scor_obmena) + line_settings(", "));
     shell_.log.append(QStringLiteral(" начало в: ") + now_text() + QStringLiteral(" ..."));
     shell_.log.append(QStringLiteral(" "));
     shell_.log.repaint_info();
@@ -238,20 +241,20 @@ void DeviceSearch::N_poisk_numClick()
             ++n;
         if (n <= kLastNumber) {
             shell_.show_tool_bar();
-            link.sys_num = uint8_t(n);
+            link.set_sys_num(uint8_t(n));
             shell_.status(1, QStringLiteral(" Номер: ") + num(n));
             // An earlier scan may have found a higher number at another speed, and the scan
             // ended at that one's speed: the number chosen is addressed at its own.
-            const int32_t speed = speed_of(d.scor_CN[n], link.scor_obmena);
-            if (link.scor_obmena != speed) {
-                link.scor_obmena = speed;
+            const int32_t speed = speed_of(d.scor_CN[n], line.scor_obmena);
+            if (line.scor_obmena != speed) {
+                link.set_speed_keeping_code(speed);
                 settle_port();
                 shell_.status(2, QStringLiteral(" Скорость Обмена: ") + num(speed));
             }
             shell_.log.append(QStringLiteral("на скорости ") + num(speed) + QStringLiteral(" отозвался №") + num(n) +
                               line_settings(" , "));
         } else {
-            link.notices.message_box("на скорости " + std::to_string(link.scor_obmena) +
+            link.notices.message_box("на скорости " + std::to_string(line.scor_obmena) +
                                      " не отвечает ни один номер из 1..247");
         }
     }
@@ -262,8 +265,9 @@ void DeviceSearch::N_poisk_scorClick()
 {
     Busy busy(ctx_.busy);
     Link& link = ctx_.link;
+    const LinkSettings& line = link.settings();
     Device& d = ctx_.device;
-    const uint8_t number = link.sys_num;
+    const uint8_t number = line.sys_num;
     shell_.stop_polling();
     shell_.log.show_info();
     shell_.log.clear_info();
@@ -287,20 +291,20 @@ void DeviceSearch::N_poisk_scorClick()
     if (code != 0) {
         // The time-outs in force are those of the speed that answered: it was the last one tried.
         shell_.show_tool_bar();
-        link.scor_obmena = scor[code];
-        if (link.init_com_port_new(link.name_comport, link.scor_obmena, link.parity, link.stopbit, link.bytesize) == 0) {
-            shell_.status(5, QStringLiteral(" Ответил на Скорость Обмена: ") + num(link.scor_obmena));
-            shell_.log.append(QStringLiteral("№") + num(link.sys_num) + QStringLiteral(" ответил на ") +
-                              num(link.scor_obmena) + line_settings(", "));
+        link.set_speed_keeping_code(scor[code]);
+        if (link.init_com_port_new() == 0) {
+            shell_.status(5, QStringLiteral(" Ответил на Скорость Обмена: ") + num(line.scor_obmena));
+            shell_.log.append(QStringLiteral("№") + num(line.sys_num) + QStringLiteral(" ответил на ") +
+                              num(line.scor_obmena) + line_settings(", "));
         } else {
             shell_.log.append(QStringLiteral("ошибка инициализации dcb"));
         }
     } else {
         settle_port();
         if (!aborted)
-            link.notices.message_box("№" + std::to_string(link.sys_num) + " не отвечает ни на одной из скоростей " +
-                                     "  при Pb=" + std::to_string(link.parity) + " и Sb=" +
-                                     std::to_string(link.stopbit));
+            link.notices.message_box("№" + std::to_string(line.sys_num) + " не отвечает ни на одной из скоростей " +
+                                     "  при Pb=" + std::to_string(line.parity) + " и Sb=" +
+                                     std::to_string(line.stopbit));
     }
     shell_.resume_polling();
 }
@@ -309,11 +313,12 @@ void DeviceSearch::N_yes_otvetClick()
 {
     Busy busy(ctx_.busy);
     Link& link = ctx_.link;
+    const LinkSettings& line = link.settings();
     shell_.log.show_info();
-    QString text = QStringLiteral(" #=") + num(link.sys_num) + QStringLiteral(" V=") + num(link.scor_obmena) +
-                   QStringLiteral(" : Pb=") + num(link.parity) + QStringLiteral(" Sb=") + num(link.stopbit) +
+    QString text = QStringLiteral(" #=") + num(line.sys_num) + QStringLiteral(" V=") + num(line.scor_obmena) +
+                   QStringLiteral(" : Pb=") + num(line.parity) + QStringLiteral(" Sb=") + num(line.stopbit) +
                    QStringLiteral(" : ");
-    if (ctx_.device.zapros_adr(link.sys_num) == kOk) {
+    if (ctx_.device.zapros_adr(line.sys_num) == kOk) {
         text += QStringLiteral("OK!");
     } else {
         text += QStringLiteral(" нет ответа");
