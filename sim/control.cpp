@@ -1,4 +1,4 @@
-#include "control.h"
+#include "sim/control.h"
 
 #include <cctype>
 #include <cmath>
@@ -343,9 +343,9 @@ Reply Control::run(const std::string& command, Clock::time_point now)
         if (w.size() != 3 || !parse_int(w[2], 0, 0xFFFF, n))
             return error("usage: get holding|input|coil|discrete ADDR");
         const uint16_t a = uint16_t(n);
-        if (w[1] == "holding" && Device::is_holding(a))
+        if (w[1] == "holding" && SimulatedDevice::is_holding(a))
             return ok(std::to_string(device().holding(a)));
-        if (w[1] == "input" && Device::is_input(a))
+        if (w[1] == "input" && SimulatedDevice::is_input(a))
             return ok(std::to_string(device().input(a, now)));
         if (w[1] == "coil" && a < kBitCount)
             return ok(device().coil(a, now) ? "1" : "0");
@@ -508,7 +508,7 @@ Reply Control::set_command(const Words& w)
         return error("range past the end of the address space");
     for (size_t i = 0; i < values.size(); ++i) {
         const uint16_t r = uint16_t(a + i);
-        const bool in_map = holding ? Device::is_holding(r) : input ? Device::is_input(r) : r < kBitCount;
+        const bool in_map = holding ? SimulatedDevice::is_holding(r) : input ? SimulatedDevice::is_input(r) : r < kBitCount;
         if (!in_map)
             return error("address " + std::to_string(r) + " is not in the map");
     }
@@ -584,7 +584,7 @@ std::vector<std::string> Control::dump(Clock::time_point now)
 {
     std::vector<std::string> d;
     auto item = [&d](const std::string& key, const std::string& value) { d.push_back(key + " = " + value); };
-    Device& dev = device();
+    SimulatedDevice& dev = device();
     const LineSettings& line = station().line;
     item("terminal", terminal_.path());
     TerminalLine seen;
@@ -663,10 +663,10 @@ std::vector<std::string> Control::dump(Clock::time_point now)
 
     // Raw registers, decimal address and value, as a master reads them now.
     for (uint32_t a = 0; a <= 0xFFFF; ++a)
-        if (Device::is_holding(uint16_t(a)))
+        if (SimulatedDevice::is_holding(uint16_t(a)))
             item("holding " + std::to_string(a), std::to_string(dev.holding(uint16_t(a))));
     for (uint32_t a = 0; a <= 0xFFFF; ++a)
-        if (Device::is_input(uint16_t(a)))
+        if (SimulatedDevice::is_input(uint16_t(a)))
             item("input " + std::to_string(a), std::to_string(dev.input(uint16_t(a), now)));
     for (int i = 0; i < kBitCount; ++i)
         item("coil " + std::to_string(i), dev.coil(i, now) ? "1" : "0");

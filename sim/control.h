@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "device.h"
-#include "engine.h"
+#include "sim/simulated_device.h"
+#include "sim/engine.h"
 
 namespace varnok::sim {
 
@@ -32,7 +32,7 @@ public:
 
 private:
     Station& station() { return *engine_.stations()[selected_]; }
-    Device& device() { return station().device; }
+    SimulatedDevice& device() { return station().device; }
     std::string describe(size_t index) const;
     Reply device_command(const std::vector<std::string>& w);
     Reply fault_command(const std::vector<std::string>& w);

@@ -1,4 +1,4 @@
-#include "engine.h"
+#include "sim/engine.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -344,13 +344,13 @@ bool Terminal::line_seen(TerminalLine& line) const
 
 // ---------------------------------------------------------------- frame log
 
-FrameLog::~FrameLog()
+FrameJournal::~FrameJournal()
 {
     if (own_ && f_)
         std::fclose(f_);
 }
 
-std::string FrameLog::open(const std::string& where)
+std::string FrameJournal::open(const std::string& where)
 {
     if (where == "-") {
         f_ = stderr;
@@ -363,7 +363,7 @@ std::string FrameLog::open(const std::string& where)
     return {};
 }
 
-void FrameLog::stamp()
+void FrameJournal::stamp()
 {
     timeval tv{};
     gettimeofday(&tv, nullptr);
@@ -374,7 +374,7 @@ void FrameLog::stamp()
     std::fprintf(f_, "%s.%06ld ", s, long(tv.tv_usec));
 }
 
-void FrameLog::frame(const char* direction, std::span<const uint8_t> bytes)
+void FrameJournal::frame(const char* direction, std::span<const uint8_t> bytes)
 {
     if (!f_)
         return;
@@ -386,7 +386,7 @@ void FrameLog::frame(const char* direction, std::span<const uint8_t> bytes)
     std::fflush(f_);
 }
 
-void FrameLog::note(const std::string& text)
+void FrameJournal::note(const std::string& text)
 {
     if (!f_)
         return;
@@ -429,7 +429,7 @@ std::vector<uint8_t> exception_pdu(uint8_t fc, uint8_t code) { return {uint8_t(f
 
 }  // namespace
 
-std::vector<uint8_t> answer_pdu(Device& device, std::span<const uint8_t> pdu, Clock::time_point now)
+std::vector<uint8_t> answer_pdu(SimulatedDevice& device, std::span<const uint8_t> pdu, Clock::time_point now)
 {
     const uint8_t fc = pdu.empty() ? 0 : pdu[0];
     const bool known = fc == 1 || fc == 2 || fc == 3 || fc == 4 || fc == 16;
@@ -483,8 +483,8 @@ std::string TerminalLine::text() const
     return std::to_string(baud) + " bit/s 8" + parity_letter(parity) + std::to_string(stop_bits);
 }
 
-Engine::Engine(Terminal& terminal, FrameLog& log, uint32_t seed)
-    : terminal_(terminal), log_(log), seed_(seed), rng_(seed ^ 0x5A5A5A5Au)
+Engine::Engine(Terminal& terminal, FrameJournal& journal, uint32_t seed)
+    : terminal_(terminal), journal_(journal), seed_(seed), rng_(seed ^ 0x5A5A5A5Au)
 {
 }
 
@@ -509,7 +509,7 @@ std::string Engine::put_in_force(Station& s, const LineSettings& line)
         return {};
     s.line = line;
     const bool first = &s == stations_.front().get();
-    log_.note((stations_.size() > 1 ? "device at " + std::to_string(s.line.address) + ": " : std::string()) +
+    journal_.note((stations_.size() > 1 ? "device at " + std::to_string(s.line.address) + ": " : std::string()) +
               "line now " + s.line.text());
     return first ? terminal_.configure(s.line) : std::string();
 }
@@ -557,8 +557,8 @@ void Engine::drop_stale(Clock::time_point now)
         handle(frame, last_rx_ + gap());
         return;
     }
-    log_.frame("<-", rx_);
-    log_.note("ignored: incomplete frame of " + std::to_string(rx_.size()) + " bytes, silence followed");
+    journal_.frame("<-", rx_);
+    journal_.note("ignored: incomplete frame of " + std::to_string(rx_.size()) + " bytes, silence followed");
     ++ignored_;
     rx_.clear();
 }
@@ -585,7 +585,7 @@ void Engine::on_readable(Clock::time_point now)
         handle(frame, now);
     }
     if (rx_.size() > 256) {
-        log_.note("ignored: " + std::to_string(rx_.size()) + " bytes without a frame");
+        journal_.note("ignored: " + std::to_string(rx_.size()) + " bytes without a frame");
         ++ignored_;
         rx_.clear();
     }
@@ -593,7 +593,7 @@ void Engine::on_readable(Clock::time_point now)
 
 void Engine::handle(const std::vector<uint8_t>& frame, Clock::time_point complete)
 {
-    log_.frame("<-", frame);
+    journal_.frame("<-", frame);
     const TerminalLine seen = line_seen();
     std::vector<Station*> listening, addressed;
     for (const auto& s : stations_)
@@ -616,7 +616,7 @@ void Engine::handle(const std::vector<uint8_t>& frame, Clock::time_point complet
             why = "other address " + std::to_string(frame[0]);
     }
     if (!why.empty()) {
-        log_.note("ignored: " + why);
+        journal_.note("ignored: " + why);
         ++ignored_;
         return;
     }
@@ -630,7 +630,7 @@ void Engine::handle(const std::vector<uint8_t>& frame, Clock::time_point complet
     Plan& p = plans.front();
     if (plans.size() > 1) {
         // Drivers fighting on the line: a 0 bit wins, as on most transceivers.
-        log_.note("collision: " + std::to_string(plans.size()) + " devices answer at once");
+        journal_.note("collision: " + std::to_string(plans.size()) + " devices answer at once");
         for (size_t i = 1; i < plans.size(); ++i) {
             const std::vector<uint8_t>& other = plans[i].answer;
             p.answer.resize(std::max(p.answer.size(), other.size()), 0xFF);
@@ -661,7 +661,7 @@ Engine::Plan Engine::prepare(Station& s, const std::vector<uint8_t>& frame, Cloc
     Plan p;
     p.station = &s;
     if (m.silence) {
-        log_.note("fault: silence");
+        journal_.note("fault: silence");
         p.silent = true;
         return p;
     }
@@ -724,7 +724,7 @@ Clock::time_point Engine::send(std::vector<uint8_t> bytes, Clock::time_point sta
         end = start + ct * bytes.size();
         sleep_until(end);
         if (::write(fd, bytes.data(), bytes.size()) != ssize_t(bytes.size()))
-            log_.note("lost answer bytes: terminal full");
+            journal_.note("lost answer bytes: terminal full");
     } else {
         // Each byte is handed over when its last stop bit would have left the wire.
         size_t lost = 0;
@@ -735,9 +735,9 @@ Clock::time_point Engine::send(std::vector<uint8_t> bytes, Clock::time_point sta
                 ++lost;
         }
         if (lost)
-            log_.note("lost " + std::to_string(lost) + " answer bytes: terminal full");
+            journal_.note("lost " + std::to_string(lost) + " answer bytes: terminal full");
     }
-    log_.frame("->", bytes);
+    journal_.frame("->", bytes);
     return end;
 }
 

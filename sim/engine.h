@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "device.h"
+#include "sim/simulated_device.h"
 
 namespace varnok::sim {
 
@@ -157,12 +157,12 @@ private:
 };
 
 // Frames and notes with a wall-clock time stamp, one per line.
-class FrameLog {
+class FrameJournal {
 public:
-    FrameLog() = default;
-    FrameLog(const FrameLog&) = delete;
-    FrameLog& operator=(const FrameLog&) = delete;
-    ~FrameLog();
+    FrameJournal() = default;
+    FrameJournal(const FrameJournal&) = delete;
+    FrameJournal& operator=(const FrameJournal&) = delete;
+    ~FrameJournal();
     std::string open(const std::string& where);  // "-" is standard error
     void frame(const char* direction, std::span<const uint8_t> bytes);
     void note(const std::string& text);
@@ -179,7 +179,7 @@ inline constexpr size_t kEndsAtSilence = SIZE_MAX;
 size_t request_length(std::span<const uint8_t> head);
 
 // The answer PDU (function code and data, or an exception) to a request PDU.
-std::vector<uint8_t> answer_pdu(Device& device, std::span<const uint8_t> pdu, Clock::time_point now);
+std::vector<uint8_t> answer_pdu(SimulatedDevice& device, std::span<const uint8_t> pdu, Clock::time_point now);
 
 // Address, PDU and CRC.
 std::vector<uint8_t> rtu_frame(uint8_t address, std::span<const uint8_t> pdu);
@@ -188,7 +188,7 @@ std::vector<uint8_t> rtu_frame(uint8_t address, std::span<const uint8_t> pdu);
 // differ from what its registers hold), its faults and its answer delay.
 struct Station {
     Station(uint32_t seed, const LineSettings& l) : device(seed), line(l) { device.store_line(l); }
-    Device device;
+    SimulatedDevice device;
     LineSettings line;
     Faults faults;
     std::chrono::milliseconds turnaround{5};
@@ -200,7 +200,7 @@ struct Station {
 // On a serial device the terminal follows the first device's line.
 class Engine {
 public:
-    Engine(Terminal& terminal, FrameLog& log, uint32_t seed);
+    Engine(Terminal& terminal, FrameJournal& journal, uint32_t seed);
 
     // A new device with its registers at their defaults and its line in force and stored.
     Station& add(const LineSettings& line);
@@ -245,7 +245,7 @@ private:
     Clock::time_point send(std::vector<uint8_t> bytes, Clock::time_point start, std::chrono::nanoseconds ct);
 
     Terminal& terminal_;
-    FrameLog& log_;
+    FrameJournal& journal_;
     uint32_t seed_;
     std::vector<std::unique_ptr<Station>> stations_;
     std::mt19937 rng_;
