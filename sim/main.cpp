@@ -14,6 +14,9 @@
 #include <vector>
 
 #include "sim/control.h"
+#include "sim/engine.h"
+#include "sim/frame_journal.h"
+#include "sim/terminal.h"
 
 using namespace varnok::sim;
 

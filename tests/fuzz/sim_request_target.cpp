@@ -6,7 +6,9 @@
 #include <vector>
 
 #include "modbus/crc.h"
-#include "sim/engine.h"
+#include "sim/faults.h"
+#include "sim/protocol.h"
+#include "sim/simulated_device.h"
 #include "targets.h"
 
 namespace varnok::fuzz {
