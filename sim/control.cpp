@@ -1,10 +1,13 @@
-#include "control.h"
+#include "sim/control.h"
 
 #include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 #include <sstream>
+
+#include "sim/faults.h"
 
 namespace varnok::sim {
 
@@ -159,68 +162,115 @@ bool parse_repeated(const std::string& word, One one, std::deque<std::array<uint
 
 Control::Control(Engine& engine, Terminal& terminal) : engine_(engine), terminal_(terminal) {}
 
+// Every command, in the order the help lists them.
+const Control::Command Control::kCommands[] = {
+    {"device", "add ADDR[:SPEED[:FORMAT]]",
+     "put another device on the line (registers at their defaults;\n"
+     "SPEED a code or bit/s, default 9600; FORMAT 8N1 (default),\n"
+     "8O1, 8E1, 8N2, 8O2, 8E2) and select it",
+     &Control::device_command},
+    {"device", "N", "select device N (1 = the first) for the commands below", &Control::device_command},
+    {"device", "list", "\"#N ADDR BAUD FORMAT\" of each device, the selected one marked", &Control::device_command},
+    {"signal", "CH PERCENT", "input signal of channel CH (1..3), -100..200 % of full scale", &Control::analog_command},
+    {"zero", "CH COUNTS", "true converter zero of channel CH (what a perfect Ref would be)", &Control::analog_command},
+    {"gain", "CH COUNTS", "converter counts from 0 % to 100 % signal", &Control::analog_command},
+    {"noise", "COUNTS",
+     "converter noise, +-COUNTS per reading (0..1000); 0 also steadies\n"
+     "the mains frequency at 50 Hz",
+     &Control::noise_command},
+    {"switch", "XP1|JMP78|XP3 open|closed", "switch input; a closed switch reads as 0", &Control::switch_command},
+    {"name", "TEXT",
+     "device texts (UTF-8 in, Windows-1251 on the wire, at most 10\n"
+     "characters, zero bytes after)",
+     &Control::text_command},
+    {"version", "TEXT", "", &Control::text_command, kColumn, true},
+    {"fault", "KIND [ARG] [times N|always] [after N] [at ADDR] [function FC]",
+     "spoil the next N answers (default 1) or all until cleared;\n"
+     "with an aim, only requests that touch register (or bit) ADDR\n"
+     "and/or use function FC, and only after N of them went\n"
+     "untouched: \"fault silence at 0x67 function 3 always\",\n"
+     "\"fault silence after 2\" (the third request from now)",
+     &Control::fault_command},
+    {"fault", "clear [KIND]", "clear one kind of fault (every aim) or all of them", &Control::fault_command},
+    {"set", "holding|input|coil ADDR VALUE...",
+     "store 16-bit values from ADDR on (holding; the line registers\n"
+     "are put in force at once), or override live input registers\n"
+     "or relays until unset",
+     &Control::set_command},
+    {"setf", "holding|input ADDR FLOAT", "a float into ADDR and ADDR+1 (device byte order)", &Control::set_command, 33},
+    {"setl", "holding|input ADDR NUMBER", "an unsigned 32-bit value likewise", &Control::set_command, 33},
+    {"unset", "input|coil ADDR|all", "back to the live value", &Control::unset_command, 33},
+    {"script", "input ADDR VALUE[*N]...",
+     "readings of input register ADDR, one per request that\n"
+     "reads it (VALUE*N: N times): \"script input 0x2E 450*15 451\";\n"
+     "a request the device does not act on (silence, exception)\n"
+     "takes none; when they run out, the register reads as before\n"
+     "(its override if set, else live)",
+     &Control::script_command, 33},
+    {"scriptl", "input ADDR NUMBER[*N]...", "32-bit readings of ADDR and ADDR+1 likewise", &Control::script_command, 33},
+    {"scriptf", "input ADDR FLOAT[*N]...", "float readings of ADDR and ADDR+1 likewise", &Control::script_command, 33},
+    {"script", "clear [ADDR]", "drop the script starting at ADDR, or all of them", &Control::script_command},
+    {"get", "holding|input|coil|discrete ADDR", "\"ok VALUE\" (a script's next reading, not taken)",
+     &Control::get_command, 39},
+    {"line", "[address N] [speed CODE|BAUD] [parity none|odd|even] [stop 1|2]",
+     "change the device's line settings at once (in force and stored)", &Control::line_command},
+    {"stored", "[address N] [speed CODE|BAUD] [parity none|odd|even] [stop 1|2]",
+     "change only what registers 800..803 hex hold; the device keeps\n"
+     "its line until a master writes them",
+     &Control::line_command},
+    {"turnaround", "MS", "delay between a request and its answer (0..1000)", &Control::turnaround_command},
+    {"random", "PERCENT [seed N]",
+     "random faults: each answer, with this chance, gets one fault\n"
+     "of a kind drawn at random (exception codes 1..4, slow 0..500 ms);\n"
+     "0 turns them off; dump counts the answers each kind spoilt",
+     &Control::random_command},
+    {"unplug", "",
+     "close the terminal as a pulled adapter would: the console's\n"
+     "side is hung up, the terminal and the --link go away",
+     &Control::plug_command},
+    {"plug", "",
+     "a new terminal (and the --link to it) after unplug;\n"
+     "\"ok terminal PATH\"",
+     &Control::plug_command},
+    {"dump", "", "the whole state, one \"key = value\" per line", &Control::dump_command},
+    {"drop", "",
+     "(--tcp) close the master's connection, as a converter that\n"
+     "restarts does; the next connection is taken as before",
+     &Control::drop_command},
+    {"help", "", "", &Control::help_command},
+    {"quit", "", "", &Control::quit_command, kColumn, true},
+};
+
 std::string Control::commands_help()
 {
+    // Descriptions start after the name-and-arguments column, and their further lines too.
+    const std::string indent(2 + kColumn, ' ');
     std::string h =
         "Commands (one per line; each answers one line starting with \"ok\" or \"error: \";\n"
         "dump, help and device list print their lines first). Numbers may be decimal or\n"
-        "0x-hexadecimal. Commands about a device apply to the selected one (see device).\n"
-        "  device add ADDR[:SPEED[:FORMAT]]\n"
-        "                          put another device on the line (registers at their defaults;\n"
-        "                          SPEED a code or bit/s, default 9600; FORMAT 8N1 (default),\n"
-        "                          8O1, 8E1, 8N2, 8O2, 8E2) and select it\n"
-        "  device N                select device N (1 = the first) for the commands below\n"
-        "  device list             \"#N ADDR BAUD FORMAT\" of each device, the selected one marked\n"
-        "  signal CH PERCENT       input signal of channel CH (1..3), -100..200 % of full scale\n"
-        "  zero CH COUNTS          true converter zero of channel CH (what a perfect Ref would be)\n"
-        "  gain CH COUNTS          converter counts from 0 % to 100 % signal\n"
-        "  noise COUNTS            converter noise, +-COUNTS per reading (0..1000); 0 also steadies\n"
-        "                          the mains frequency at 50 Hz\n"
-        "  switch XP1|JMP78|XP3 open|closed\n"
-        "                          switch input; a closed switch reads as 0\n"
-        "  name TEXT, version TEXT device texts (UTF-8 in, Windows-1251 on the wire, at most 10\n"
-        "                          characters, zero bytes after)\n"
-        "  fault KIND [ARG] [times N|always] [after N] [at ADDR] [function FC]\n"
-        "                          spoil the next N answers (default 1) or all until cleared;\n"
-        "                          with an aim, only requests that touch register (or bit) ADDR\n"
-        "                          and/or use function FC, and only after N of them went\n"
-        "                          untouched: \"fault silence at 0x67 function 3 always\",\n"
-        "                          \"fault silence after 2\" (the third request from now)\n"
-        "  fault clear [KIND]      clear one kind of fault (every aim) or all of them\n"
-        "  set holding|input|coil ADDR VALUE...\n"
-        "                          store 16-bit values from ADDR on (holding; the line registers\n"
-        "                          are put in force at once), or override live input registers\n"
-        "                          or relays until unset\n"
-        "  setf holding|input ADDR FLOAT    a float into ADDR and ADDR+1 (device byte order)\n"
-        "  setl holding|input ADDR NUMBER   an unsigned 32-bit value likewise\n"
-        "  unset input|coil ADDR|all        back to the live value\n"
-        "  script input ADDR VALUE[*N]...   readings of input register ADDR, one per request that\n"
-        "                          reads it (VALUE*N: N times): \"script input 0x2E 450*15 451\";\n"
-        "                          a request the device does not act on (silence, exception)\n"
-        "                          takes none; when they run out, the register reads as before\n"
-        "                          (its override if set, else live)\n"
-        "  scriptl input ADDR NUMBER[*N]... 32-bit readings of ADDR and ADDR+1 likewise\n"
-        "  scriptf input ADDR FLOAT[*N]...  float readings of ADDR and ADDR+1 likewise\n"
-        "  script clear [ADDR]     drop the script starting at ADDR, or all of them\n"
-        "  get holding|input|coil|discrete ADDR   \"ok VALUE\" (a script's next reading, not taken)\n"
-        "  line [address N] [speed CODE|BAUD] [parity none|odd|even] [stop 1|2]\n"
-        "                          change the device's line settings at once (in force and stored)\n"
-        "  stored [address N] [speed CODE|BAUD] [parity none|odd|even] [stop 1|2]\n"
-        "                          change only what registers 800..803 hex hold; the device keeps\n"
-        "                          its line until a master writes them\n"
-        "  turnaround MS           delay between a request and its answer (0..1000)\n"
-        "  random PERCENT [seed N] random faults: each answer, with this chance, gets one fault\n"
-        "                          of a kind drawn at random (exception codes 1..4, slow 0..500 ms);\n"
-        "                          0 turns them off; dump counts the answers each kind spoilt\n"
-        "  unplug                  close the terminal as a pulled adapter would: the console's\n"
-        "                          side is hung up, the terminal and the --link go away\n"
-        "  plug                    a new terminal (and the --link to it) after unplug;\n"
-        "                          \"ok terminal PATH\"\n"
-        "  dump                    the whole state, one \"key = value\" per line\n"
-        "  drop                    (--tcp) close the master's connection, as a converter that\n"
-        "                          restarts does; the next connection is taken as before\n"
-        "  help, quit\n"
-        "Fault kinds:\n";
+        "0x-hexadecimal. Commands about a device apply to the selected one (see device).\n";
+    const size_t rows = std::size(kCommands);
+    for (size_t i = 0; i < rows;) {
+        const Command& row = kCommands[i];
+        std::string usage;
+        for (; i < rows && (usage.empty() || kCommands[i].same_row); ++i) {
+            usage += (usage.empty() ? "" : ", ") + std::string(kCommands[i].name);
+            if (*kCommands[i].args)
+                usage += std::string(" ") + kCommands[i].args;
+        }
+        h += "  " + usage;
+        std::istringstream help(row.help);
+        std::string line;
+        if (!std::getline(help, line)) {
+            h += "\n";
+            continue;
+        }
+        h += usage.size() < row.column ? std::string(row.column - usage.size(), ' ') : "\n" + indent;
+        h += line + "\n";
+        while (std::getline(help, line))
+            h += indent + line + "\n";
+    }
+    h += "Fault kinds:\n";
     for (const auto& f : kFaultKinds) {
         char line[200];
         std::string name = f.name;
@@ -248,151 +298,191 @@ Reply Control::run(const std::string& command, Clock::time_point now)
     const Words w = split(command);
     if (w.empty())
         return error("empty command");
-    const std::string& c = w[0];
-    long long n = 0, m = 0;
-    double x = 0;
-
-    if (c == "help") {
-        Reply r = ok();
-        std::istringstream in(commands_help());
-        for (std::string s; std::getline(in, s);)
-            r.body.push_back(s);
-        return r;
-    }
-    if (c == "quit") {
-        Reply r = ok("bye");
-        r.quit = true;
-        return r;
-    }
-    if (c == "drop") {
-        if (!terminal_.is_tcp())
-            return error("drop: not on TCP (--tcp)");
-        terminal_.drop_master();
-        return ok();
-    }
-    if (c == "dump") {
-        Reply r = ok();
-        r.body = dump(now);
-        return r;
-    }
-    if (c == "device")
-        return device_command(w);
-    if (c == "signal" || c == "zero" || c == "gain") {
-        if (w.size() != 3 || !parse_int(w[1], 1, kChannels, n))
-            return error("usage: " + c + " CH VALUE, CH 1..3");
-        Analog& a = device().analog(int(n));
-        if (c == "signal") {
-            if (!parse_double(w[2], -100, 200, x))
-                return error("signal must be -100..200 %");
-            a.signal = x;
-        } else if (c == "zero") {
-            if (!parse_int(w[2], 0, 65535, m))
-                return error("zero must be 0..65535 counts");
-            a.zero = uint32_t(m);
-        } else {
-            if (!parse_int(w[2], 1, 10'000'000, m))
-                return error("gain must be 1..10000000 counts");
-            a.gain = uint32_t(m);
-        }
-        return ok();
-    }
-    if (c == "noise") {
-        if (w.size() != 2 || !parse_int(w[1], 0, 1000, n))
-            return error("usage: noise COUNTS, 0..1000");
-        device().set_noise(int(n));
-        return ok();
-    }
-    if (c == "switch") {
-        int which = -1;
-        for (int i = 0; i < kBitCount && w.size() == 3; ++i)
-            if (w[1] == kSwitchNames[size_t(i)])
-                which = i;
-        if (which < 0 || (w[2] != "open" && w[2] != "closed"))
-            return error("usage: switch XP1|JMP78|XP3 open|closed");
-        device().set_switch(which, w[2] == "closed");
-        return ok();
-    }
-    if (c == "name" || c == "version") {
-        const std::string text = utf8_to_cp1251(rest_of(command));
-        if (text.size() > kTextBytes)
-            return error("at most 10 characters");
-        c == "name" ? device().set_name(text) : device().set_version(text);
-        return ok();
-    }
-    if (c == "fault")
-        return fault_command(w);
-    if (c == "set" || c == "setf" || c == "setl")
-        return set_command(w);
-    if (c == "script" || c == "scriptl" || c == "scriptf")
-        return script_command(w);
-    if (c == "unset") {
-        const bool input = w.size() == 3 && w[1] == "input";
-        const bool coil = w.size() == 3 && w[1] == "coil";
-        if (!input && !coil)
-            return error("usage: unset input|coil ADDR|all");
-        if (w[2] == "all") {
-            input ? device().release_inputs() : device().release_coils();
-            return ok();
-        }
-        if (!parse_int(w[2], 0, 0xFFFF, n))
-            return error("bad address " + w[2]);
-        input ? device().release_input(uint16_t(n)) : device().release_coil(int(n));
-        return ok();
-    }
-    if (c == "get") {
-        if (w.size() != 3 || !parse_int(w[2], 0, 0xFFFF, n))
-            return error("usage: get holding|input|coil|discrete ADDR");
-        const uint16_t a = uint16_t(n);
-        if (w[1] == "holding" && Device::is_holding(a))
-            return ok(std::to_string(device().holding(a)));
-        if (w[1] == "input" && Device::is_input(a))
-            return ok(std::to_string(device().input(a, now)));
-        if (w[1] == "coil" && a < kBitCount)
-            return ok(device().coil(a, now) ? "1" : "0");
-        if (w[1] == "discrete" && a < kBitCount)
-            return ok(device().switch_closed(a) ? "0" : "1");
-        return error("no such register");
-    }
-    if (c == "line" || c == "stored") {
-        LineSettings line = c == "line" ? station().line : device().stored_line();
-        if (std::string e = parse_line_words(w, line); !e.empty())
-            return error(e);
-        if (c == "stored") {
-            device().store_line(line);
-            return ok(line.text());
-        }
-        if (std::string e = engine_.set_line(station(), line); !e.empty())
-            return error(e);
-        return ok(line.text());
-    }
-    if (c == "random") {
-        long long seed = 1;
-        if ((w.size() != 2 && w.size() != 4) || !parse_double(w[1], 0, 100, x) ||
-            (w.size() == 4 && (w[2] != "seed" || !parse_int(w[3], 0, UINT32_MAX, seed))))
-            return error("usage: random PERCENT [seed N], PERCENT 0..100");
-        station().faults.set_random(x, uint32_t(seed));
-        return ok();
-    }
-    if (c == "unplug" || c == "plug") {
-        if (w.size() != 1)
-            return error("usage: " + c);
-        if (!plug_)
-            return error("the terminal cannot be " + c + "ged here");
-        if (std::string e = plug_(c == "plug"); !e.empty())
-            return error(e);
-        return c == "plug" ? ok("terminal " + terminal_.path()) : ok();
-    }
-    if (c == "turnaround") {
-        if (w.size() != 2 || !parse_int(w[1], 0, 1000, n))
-            return error("usage: turnaround MS, 0..1000");
-        station().turnaround = std::chrono::milliseconds(n);
-        return ok();
-    }
-    return error("unknown command " + c + "; try help");
+    for (const Command& c : kCommands)
+        if (w[0] == c.name)
+            return (this->*c.handler)(Call{w, command, now});
+    return error("unknown command " + w[0] + "; try help");
 }
 
-Reply Control::device_command(const Words& w)
+Reply Control::help_command(const Call&)
 {
+    Reply r = ok();
+    std::istringstream in(commands_help());
+    for (std::string s; std::getline(in, s);)
+        r.body.push_back(s);
+    return r;
+}
+
+Reply Control::quit_command(const Call&)
+{
+    Reply r = ok("bye");
+    r.quit = true;
+    return r;
+}
+
+Reply Control::drop_command(const Call&)
+{
+    if (!terminal_.is_tcp())
+        return error("drop: not on TCP (--tcp)");
+    terminal_.drop_master();
+    return ok();
+}
+
+Reply Control::dump_command(const Call& c)
+{
+    Reply r = ok();
+    r.body = dump(c.now);
+    return r;
+}
+
+// signal, zero, gain
+Reply Control::analog_command(const Call& c)
+{
+    const Words& w = c.words;
+    const std::string& name = w[0];
+    long long n = 0, m = 0;
+    double x = 0;
+    if (w.size() != 3 || !parse_int(w[1], 1, kChannels, n))
+        return error("usage: " + name + " CH VALUE, CH 1..3");
+    Analog& a = device().analog(int(n));
+    if (name == "signal") {
+        if (!parse_double(w[2], -100, 200, x))
+            return error("signal must be -100..200 %");
+        a.signal = x;
+    } else if (name == "zero") {
+        if (!parse_int(w[2], 0, 65535, m))
+            return error("zero must be 0..65535 counts");
+        a.zero = uint32_t(m);
+    } else {
+        if (!parse_int(w[2], 1, 10'000'000, m))
+            return error("gain must be 1..10000000 counts");
+        a.gain = uint32_t(m);
+    }
+    return ok();
+}
+
+Reply Control::noise_command(const Call& c)
+{
+    long long n = 0;
+    if (c.words.size() != 2 || !parse_int(c.words[1], 0, 1000, n))
+        return error("usage: noise COUNTS, 0..1000");
+    device().set_noise(int(n));
+    return ok();
+}
+
+Reply Control::switch_command(const Call& c)
+{
+    const Words& w = c.words;
+    int which = -1;
+    for (int i = 0; i < kBitCount && w.size() == 3; ++i)
+        if (w[1] == kSwitchNames[size_t(i)])
+            which = i;
+    if (which < 0 || (w[2] != "open" && w[2] != "closed"))
+        return error("usage: switch XP1|JMP78|XP3 open|closed");
+    device().set_switch(which, w[2] == "closed");
+    return ok();
+}
+
+// name, version: the rest of the line as typed, spaces included.
+Reply Control::text_command(const Call& c)
+{
+    const std::string text = utf8_to_cp1251(rest_of(c.line));
+    if (text.size() > kTextBytes)
+        return error("at most 10 characters");
+    c.words[0] == "name" ? device().set_name(text) : device().set_version(text);
+    return ok();
+}
+
+Reply Control::unset_command(const Call& c)
+{
+    const Words& w = c.words;
+    long long n = 0;
+    const bool input = w.size() == 3 && w[1] == "input";
+    const bool coil = w.size() == 3 && w[1] == "coil";
+    if (!input && !coil)
+        return error("usage: unset input|coil ADDR|all");
+    if (w[2] == "all") {
+        input ? device().release_inputs() : device().release_coils();
+        return ok();
+    }
+    if (!parse_int(w[2], 0, 0xFFFF, n))
+        return error("bad address " + w[2]);
+    input ? device().release_input(uint16_t(n)) : device().release_coil(int(n));
+    return ok();
+}
+
+Reply Control::get_command(const Call& c)
+{
+    const Words& w = c.words;
+    long long n = 0;
+    if (w.size() != 3 || !parse_int(w[2], 0, 0xFFFF, n))
+        return error("usage: get holding|input|coil|discrete ADDR");
+    const uint16_t a = uint16_t(n);
+    if (w[1] == "holding" && SimulatedDevice::is_holding(a))
+        return ok(std::to_string(device().holding(a)));
+    if (w[1] == "input" && SimulatedDevice::is_input(a))
+        return ok(std::to_string(device().input(a, c.now)));
+    if (w[1] == "coil" && a < kBitCount)
+        return ok(device().coil(a, c.now) ? "1" : "0");
+    if (w[1] == "discrete" && a < kBitCount)
+        return ok(device().switch_closed(a) ? "0" : "1");
+    return error("no such register");
+}
+
+// line: in force and stored; stored: only what the registers hold.
+Reply Control::line_command(const Call& c)
+{
+    const Words& w = c.words;
+    const bool stored = w[0] == "stored";
+    LineSettings line = stored ? device().stored_line() : station().line;
+    if (std::string e = parse_line_words(w, line); !e.empty())
+        return error(e);
+    if (stored) {
+        device().store_line(line);
+        return ok(line.text());
+    }
+    if (std::string e = engine_.set_line(station(), line); !e.empty())
+        return error(e);
+    return ok(line.text());
+}
+
+Reply Control::random_command(const Call& c)
+{
+    const Words& w = c.words;
+    long long seed = 1;
+    double x = 0;
+    if ((w.size() != 2 && w.size() != 4) || !parse_double(w[1], 0, 100, x) ||
+        (w.size() == 4 && (w[2] != "seed" || !parse_int(w[3], 0, UINT32_MAX, seed))))
+        return error("usage: random PERCENT [seed N], PERCENT 0..100");
+    station().faults.set_random(x, uint32_t(seed));
+    return ok();
+}
+
+// unplug, plug
+Reply Control::plug_command(const Call& c)
+{
+    const std::string& name = c.words[0];
+    if (c.words.size() != 1)
+        return error("usage: " + name);
+    if (!plug_)
+        return error("the terminal cannot be " + name + "ged here");
+    if (std::string e = plug_(name == "plug"); !e.empty())
+        return error(e);
+    return name == "plug" ? ok("terminal " + terminal_.path()) : ok();
+}
+
+Reply Control::turnaround_command(const Call& c)
+{
+    long long n = 0;
+    if (c.words.size() != 2 || !parse_int(c.words[1], 0, 1000, n))
+        return error("usage: turnaround MS, 0..1000");
+    station().turnaround = std::chrono::milliseconds(n);
+    return ok();
+}
+
+Reply Control::device_command(const Call& c)
+{
+    const Words& w = c.words;
     auto& all = engine_.stations();
     long long n = 0;
     if (w.size() == 2 && w[1] == "list") {
@@ -419,8 +509,9 @@ Reply Control::device_command(const Words& w)
                  ") | device list");
 }
 
-Reply Control::fault_command(const Words& w)
+Reply Control::fault_command(const Call& c)
 {
+    const Words& w = c.words;
     long long n = 0;
     Faults& faults = station().faults;
     if (w.size() >= 2 && w[1] == "clear") {
@@ -475,19 +566,21 @@ Reply Control::fault_command(const Words& w)
     return ok();
 }
 
-Reply Control::set_command(const Words& w)
+Reply Control::set_command(const Call& c)
 {
-    const std::string& c = w[0];
+    const Words& w = c.words;
+    const std::string& name = w[0];
     long long n = 0, m = 0;
     double x = 0;
     const bool holding = w.size() >= 2 && w[1] == "holding";
     const bool input = w.size() >= 2 && w[1] == "input";
-    const bool coil = c == "set" && w.size() >= 2 && w[1] == "coil";
-    if ((!holding && !input && !coil) || w.size() < 4 || (c != "set" && w.size() != 4) ||
+    const bool coil = name == "set" && w.size() >= 2 && w[1] == "coil";
+    if ((!holding && !input && !coil) || w.size() < 4 || (name != "set" && w.size() != 4) ||
         !parse_int(w[2], 0, 0xFFFF, n))
-        return error("usage: " + c + (c == "set" ? " holding|input|coil ADDR VALUE..." : " holding|input ADDR VALUE"));
+        return error("usage: " + name +
+                     (name == "set" ? " holding|input|coil ADDR VALUE..." : " holding|input ADDR VALUE"));
     std::vector<uint16_t> values;
-    if (c == "set") {
+    if (name == "set") {
         for (size_t i = 3; i < w.size(); ++i) {
             if (!parse_int(w[i], 0, coil ? 1 : 0xFFFF, m))
                 return error("bad value " + w[i]);
@@ -495,9 +588,9 @@ Reply Control::set_command(const Words& w)
         }
     } else {
         std::array<uint16_t, 2> pair{};
-        if (c == "setf" && parse_double(w[3], -3.4e38, 3.4e38, x))
+        if (name == "setf" && parse_double(w[3], -3.4e38, 3.4e38, x))
             pair = split_float(float(x));
-        else if (c == "setl" && parse_int(w[3], 0, UINT32_MAX, m))
+        else if (name == "setl" && parse_int(w[3], 0, UINT32_MAX, m))
             pair = split32(uint32_t(m));
         else
             return error("bad value " + w[3]);
@@ -508,7 +601,9 @@ Reply Control::set_command(const Words& w)
         return error("range past the end of the address space");
     for (size_t i = 0; i < values.size(); ++i) {
         const uint16_t r = uint16_t(a + i);
-        const bool in_map = holding ? Device::is_holding(r) : input ? Device::is_input(r) : r < kBitCount;
+        const bool in_map = holding ? SimulatedDevice::is_holding(r)
+                            : input ? SimulatedDevice::is_input(r)
+                                    : r < kBitCount;
         if (!in_map)
             return error("address " + std::to_string(r) + " is not in the map");
     }
@@ -540,11 +635,12 @@ Reply Control::set_command(const Words& w)
     return ok();
 }
 
-Reply Control::script_command(const Words& w)
+Reply Control::script_command(const Call& c)
 {
-    const std::string& c = w[0];
+    const Words& w = c.words;
+    const std::string& name = w[0];
     long long n = 0;
-    if (c == "script" && w.size() >= 2 && w[1] == "clear") {
+    if (name == "script" && w.size() >= 2 && w[1] == "clear") {
         if (w.size() == 2) {
             device().clear_scripts();
             return ok();
@@ -553,19 +649,19 @@ Reply Control::script_command(const Words& w)
             return error("usage: script clear [ADDR]");
         return device().clear_script(uint16_t(n)) ? ok() : error("no script at " + w[2]);
     }
-    const std::string kind = c == "script" ? "VALUE" : c == "scriptl" ? "NUMBER" : "FLOAT";
+    const std::string kind = name == "script" ? "VALUE" : name == "scriptl" ? "NUMBER" : "FLOAT";
     if (w.size() < 4 || w[1] != "input" || !parse_int(w[2], 0, 0xFFFF, n))
-        return error("usage: " + c + " input ADDR " + kind + "[*N]...");
+        return error("usage: " + name + " input ADDR " + kind + "[*N]...");
     Script script;
-    script.width = c == "script" ? 1 : 2;
-    const auto one = [&c](const std::string& s, std::array<uint16_t, 2>& step) {
+    script.width = name == "script" ? 1 : 2;
+    const auto one = [&name](const std::string& s, std::array<uint16_t, 2>& step) {
         long long v = 0;
         double f = 0;
-        if (c == "script" && parse_int(s, 0, 0xFFFF, v))
+        if (name == "script" && parse_int(s, 0, 0xFFFF, v))
             step = {uint16_t(v), 0};
-        else if (c == "scriptl" && parse_int(s, 0, UINT32_MAX, v))
+        else if (name == "scriptl" && parse_int(s, 0, UINT32_MAX, v))
             step = split32(uint32_t(v));
-        else if (c == "scriptf" && parse_double(s, -3.4e38, 3.4e38, f))
+        else if (name == "scriptf" && parse_double(s, -3.4e38, 3.4e38, f))
             step = split_float(float(f));
         else
             return false;
@@ -584,7 +680,7 @@ std::vector<std::string> Control::dump(Clock::time_point now)
 {
     std::vector<std::string> d;
     auto item = [&d](const std::string& key, const std::string& value) { d.push_back(key + " = " + value); };
-    Device& dev = device();
+    SimulatedDevice& dev = device();
     const LineSettings& line = station().line;
     item("terminal", terminal_.path());
     TerminalLine seen;
@@ -663,10 +759,10 @@ std::vector<std::string> Control::dump(Clock::time_point now)
 
     // Raw registers, decimal address and value, as a master reads them now.
     for (uint32_t a = 0; a <= 0xFFFF; ++a)
-        if (Device::is_holding(uint16_t(a)))
+        if (SimulatedDevice::is_holding(uint16_t(a)))
             item("holding " + std::to_string(a), std::to_string(dev.holding(uint16_t(a))));
     for (uint32_t a = 0; a <= 0xFFFF; ++a)
-        if (Device::is_input(uint16_t(a)))
+        if (SimulatedDevice::is_input(uint16_t(a)))
             item("input " + std::to_string(a), std::to_string(dev.input(uint16_t(a), now)));
     for (int i = 0; i < kBitCount; ++i)
         item("coil " + std::to_string(i), dev.coil(i, now) ? "1" : "0");

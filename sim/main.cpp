@@ -13,7 +13,10 @@
 #include <unistd.h>
 #include <vector>
 
-#include "control.h"
+#include "sim/control.h"
+#include "sim/engine.h"
+#include "sim/frame_journal.h"
+#include "sim/terminal.h"
 
 using namespace varnok::sim;
 
@@ -213,7 +216,7 @@ void write_all(int fd, const std::string& s)
 class Simulator {
 public:
     explicit Simulator(const Options& o)
-        : opt_(o), engine_(terminal_, log_, o.seed), control_(engine_, terminal_)
+        : opt_(o), engine_(terminal_, journal_, o.seed), control_(engine_, terminal_)
     {
         control_.set_plug([this](bool plug) { return plug ? plug_in() : unplug(); });
     }
@@ -241,7 +244,7 @@ private:
 
     Options opt_;
     Terminal terminal_;
-    FrameLog log_;
+    FrameJournal journal_;
     Engine engine_;
     Control control_;
     int listen_fd_ = -1;
@@ -272,7 +275,7 @@ bool Simulator::open_control_socket()
 bool Simulator::start()
 {
     if (!opt_.log.empty())
-        if (std::string e = log_.open(opt_.log); !e.empty())
+        if (std::string e = journal_.open(opt_.log); !e.empty())
             fail(e);
     // The devices first, each with its line, so that the terminal starts at the first one's.
     std::vector<std::string> setup;
@@ -313,7 +316,7 @@ bool Simulator::start()
     std::string devices;
     for (const auto& st : engine_.stations())
         devices += (devices.empty() ? "" : ", ") + st->line.text();
-    log_.note("varnok-sim on " + terminal_.path() + ", " + (engine_.stations().size() > 1 ? "devices " : "line ") + devices);
+    journal_.note("varnok-sim on " + terminal_.path() + ", " + (engine_.stations().size() > 1 ? "devices " : "line ") + devices);
     std::printf("varnok-sim: terminal %s\n", terminal_.path().c_str());
     std::fflush(stdout);
     return true;
@@ -361,7 +364,7 @@ std::string Simulator::unplug()
         return "already unplugged";
     remove_link();
     terminal_.close();
-    log_.note("unplugged");
+    journal_.note("unplugged");
     return {};
 }
 
@@ -371,7 +374,7 @@ std::string Simulator::plug_in()
         return "already plugged in";
     if (std::string e = open_terminal(); !e.empty())
         return e;
-    log_.note("plugged in on " + terminal_.path());
+    journal_.note("plugged in on " + terminal_.path());
     return make_link();
 }
 
@@ -469,13 +472,13 @@ int Simulator::run()
             engine_.on_readable(Clock::now());
         if (terminal_.is_tcp() && (fds[0].revents & (POLLRDHUP | POLLERR | POLLHUP))) {
             terminal_.drop_master();
-            log_.note("the master closed its connection");
+            journal_.note("the master closed its connection");
         } else if (!(fds[0].revents & POLLIN) && (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL))) {
             fail("the terminal " + terminal_.path() + " went away");
         }
         if (fds[1].revents & POLLIN)
             for (int n = terminal_.accept_master(); n > 0; --n)
-                log_.note("a master connected");
+                journal_.note("a master connected");
         if (const auto d = engine_.deadline(); d && Clock::now() >= *d)
             engine_.on_deadline(Clock::now());
 
@@ -509,7 +512,7 @@ int Simulator::run()
             channels_.erase(channels_.begin() + long(*it));
         }
     }
-    log_.note(g_stop ? "stopped by a signal" : "quit");
+    journal_.note(g_stop ? "stopped by a signal" : "quit");
     cleanup();
     return 0;
 }

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+#include "link/frame.h"
 #include "link/link_settings.h"
 #include "link/platform.h"
 #include "link/port_map.h"
@@ -14,12 +15,6 @@
 
 namespace varnok {
 
-// Request and answer buffers: frame bytes from index 1, index 0 unused.
-inline constexpr size_t kFrameSize = 64;
-using Frame = std::array<uint8_t, kFrameSize>;
-
-inline constexpr uint8_t kFill = 0x2E;       // "." in answer positions no byte reached
-inline constexpr size_t kFillPositions = 32;
 inline constexpr unsigned kLateAnswerCapMs = 1000;
 inline constexpr unsigned kWriteMarginMs = 1000;  // a write's time beyond its frame's line time
 

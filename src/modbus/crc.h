@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <span>
 
-#include "link/link.h"
+#include "link/frame.h"
 
 namespace varnok {
 

@@ -3,7 +3,7 @@
 // leaves can still be dumped.
 #include <string>
 
-#include "control.h"
+#include "sim/control.h"
 #include "targets.h"
 
 namespace varnok::fuzz {
@@ -11,8 +11,8 @@ namespace varnok::fuzz {
 int sim_control(const uint8_t* data, size_t size)
 {
     sim::Terminal terminal;  // never opened: the line commands change no terminal
-    sim::FrameLog log;
-    sim::Engine engine(terminal, log, 1);
+    sim::FrameJournal journal;
+    sim::Engine engine(terminal, journal, 1);
     engine.add(sim::LineSettings{});
     sim::Control control(engine, terminal);
     const auto now = sim::Clock::time_point(std::chrono::hours(1));

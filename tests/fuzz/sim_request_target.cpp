@@ -5,8 +5,10 @@
 #include <chrono>
 #include <vector>
 
-#include "engine.h"
 #include "modbus/crc.h"
+#include "sim/faults.h"
+#include "sim/protocol.h"
+#include "sim/simulated_device.h"
 #include "targets.h"
 
 namespace varnok::fuzz {
@@ -43,7 +45,7 @@ int sim_request(const uint8_t* data, size_t size)
 {
     if (size < 1)
         return 0;
-    sim::Device device(1);
+    sim::SimulatedDevice device(1);
     sim::Faults faults;
     // Byte 0: a fault aimed at every request, or none.
     if (data[0] < sim::kFaultKinds.size()) {

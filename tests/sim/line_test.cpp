@@ -2,6 +2,7 @@
 // timing, request framing, and the control channel around it.
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -175,6 +176,28 @@ TEST_F(ControlChannel, LinkAndSocketLiveAsLongAsTheSimulator)
     while (std::filesystem::is_symlink(link) && Clock::now() < deadline)
         std::this_thread::sleep_for(2ms);
     EXPECT_FALSE(std::filesystem::is_symlink(link));
+}
+
+// Each command row of the help names a command the simulator takes: run bare, it answers,
+// if only with its usage.
+TEST_F(ControlChannel, EveryCommandTheHelpListsIsTaken)
+{
+    SimProcess sim;
+    ASSERT_EQ(sim.command("help"), "ok");
+    const std::vector<std::string> help = sim.body();
+    size_t rows = 0;
+    for (const std::string& row : help) {
+        if (row == "Fault kinds:")
+            break;
+        if (row.size() < 3 || row.compare(0, 2, "  ") != 0 || !std::islower(uint8_t(row[2])))
+            continue;
+        const std::string name = row.substr(2, row.find_first_of(" ,", 2) - 2);
+        const std::string reply = sim.command(name);
+        EXPECT_TRUE(reply.rfind("ok", 0) == 0 || reply.rfind("error: ", 0) == 0) << name << ": " << reply;
+        EXPECT_EQ(reply.find("unknown command"), std::string::npos) << name;
+        ++rows;
+    }
+    EXPECT_GE(rows, 25u);
 }
 
 TEST_F(ControlChannel, OptionsSetTheStartingState)

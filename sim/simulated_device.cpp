@@ -1,4 +1,4 @@
-#include "device.h"
+#include "sim/simulated_device.h"
 
 #include <algorithm>
 #include <cmath>
@@ -64,7 +64,7 @@ std::string check_line(const LineSettings& s)
     return {};
 }
 
-Device::Device(uint32_t seed) : rng_(seed)
+SimulatedDevice::SimulatedDevice(uint32_t seed) : rng_(seed)
 {
     holding_[kBrightnessReg] = 3;
     for (int ch = 1; ch <= kChannels; ++ch) {
@@ -88,7 +88,7 @@ Device::Device(uint32_t seed) : rng_(seed)
     version_ = pad(kDefaultVersion);
 }
 
-bool Device::is_holding(uint16_t a)
+bool SimulatedDevice::is_holding(uint16_t a)
 {
     uint16_t offset = 0;
     if (channel_of(a, offset))
@@ -96,7 +96,7 @@ bool Device::is_holding(uint16_t a)
     return a == kBrightnessReg || (a >= kAddressReg && a <= kStopBitsReg);
 }
 
-bool Device::is_input(uint16_t a)
+bool SimulatedDevice::is_input(uint16_t a)
 {
     uint16_t offset = 0;
     if (channel_of(a, offset))
@@ -104,20 +104,20 @@ bool Device::is_input(uint16_t a)
     return a >= kFrequencyReg && a < kVersionReg + kTextBytes / 2;
 }
 
-Device::Text Device::pad(const std::string& s)
+SimulatedDevice::Text SimulatedDevice::pad(const std::string& s)
 {
     Text t{};
     std::copy_n(s.begin(), std::min(s.size(), t.size()), t.begin());
     return t;
 }
 
-LineSettings Device::stored_line() const
+LineSettings SimulatedDevice::stored_line() const
 {
     return {uint8_t(holding(kAddressReg)), uint8_t(holding(kSpeedReg)), uint8_t(holding(kParityReg)),
             uint8_t(holding(kStopBitsReg))};
 }
 
-void Device::store_line(const LineSettings& s)
+void SimulatedDevice::store_line(const LineSettings& s)
 {
     holding_[kAddressReg] = s.address;
     holding_[kSpeedReg] = s.speed_code;
@@ -125,13 +125,13 @@ void Device::store_line(const LineSettings& s)
     holding_[kStopBitsReg] = s.stop_bits;
 }
 
-uint16_t Device::holding(uint16_t a) const
+uint16_t SimulatedDevice::holding(uint16_t a) const
 {
     const auto it = holding_.find(a);
     return it == holding_.end() ? 0 : it->second;
 }
 
-bool Device::set_holding(uint16_t a, uint16_t v)
+bool SimulatedDevice::set_holding(uint16_t a, uint16_t v)
 {
     if (!is_holding(a))
         return false;
@@ -139,9 +139,9 @@ bool Device::set_holding(uint16_t a, uint16_t v)
     return true;
 }
 
-float Device::holding_float(uint16_t a) const { return join_float(holding(a), holding(uint16_t(a + 1))); }
+float SimulatedDevice::holding_float(uint16_t a) const { return join_float(holding(a), holding(uint16_t(a + 1))); }
 
-bool Device::override_input(uint16_t a, uint16_t v)
+bool SimulatedDevice::override_input(uint16_t a, uint16_t v)
 {
     if (!is_input(a))
         return false;
@@ -149,7 +149,7 @@ bool Device::override_input(uint16_t a, uint16_t v)
     return true;
 }
 
-void Device::sample(Clock::time_point now)
+void SimulatedDevice::sample(Clock::time_point now)
 {
     if (sampled_ && now - sampled_at_ < kCycle)
         return;
@@ -162,37 +162,37 @@ void Device::sample(Clock::time_point now)
     freq_ = noise_ > 0 ? 50.0f + std::uniform_real_distribution<float>(-0.02f, 0.02f)(rng_) : 50.0f;
 }
 
-double Device::raw(int channel, Clock::time_point now)
+double SimulatedDevice::raw(int channel, Clock::time_point now)
 {
     sample(now);
     const Analog& an = analog(channel);
     return std::round(double(an.zero) + an.signal / 100.0 * double(an.gain) + raw_noise_[size_t(channel - 1)]);
 }
 
-uint16_t Device::live_zero(int channel, Clock::time_point now)
+uint16_t SimulatedDevice::live_zero(int channel, Clock::time_point now)
 {
     // What the converter reads now, applied signal included: a zero is right only at 0 %.
     return uint16_t(std::clamp(raw(channel, now), 0.0, 65535.0));
 }
 
-uint32_t Device::adc_out(int channel, Clock::time_point now)
+uint32_t SimulatedDevice::adc_out(int channel, Clock::time_point now)
 {
     const double out = raw(channel, now) - double(holding(uint16_t(block(channel) + kRef)));
     return uint32_t(std::clamp(out, 0.0, double(UINT32_MAX)));
 }
 
-float Device::measured(int channel, Clock::time_point now)
+float SimulatedDevice::measured(int channel, Clock::time_point now)
 {
     return float(adc_out(channel, now)) * holding_float(uint16_t(block(channel) + kNcal));
 }
 
-float Device::frequency(Clock::time_point now)
+float SimulatedDevice::frequency(Clock::time_point now)
 {
     sample(now);
     return freq_;
 }
 
-bool Device::coil(int n, Clock::time_point now)
+bool SimulatedDevice::coil(int n, Clock::time_point now)
 {
     if (const auto it = coil_override_.find(n); it != coil_override_.end())
         return it->second;
@@ -202,7 +202,7 @@ bool Device::coil(int n, Clock::time_point now)
     return v > holding_float(uint16_t(block(ch) + kSetMax)) || v < holding_float(uint16_t(block(ch) + kSetMin));
 }
 
-uint16_t Device::computed_input(uint16_t a, Clock::time_point now)
+uint16_t SimulatedDevice::computed_input(uint16_t a, Clock::time_point now)
 {
     uint16_t offset = 0;
     if (const int ch = channel_of(a, offset)) {
@@ -219,7 +219,7 @@ uint16_t Device::computed_input(uint16_t a, Clock::time_point now)
     return uint16_t(t[i] << 8 | t[i + 1]);
 }
 
-const Script* Device::script_at(uint16_t a, uint16_t& first) const
+const Script* SimulatedDevice::script_at(uint16_t a, uint16_t& first) const
 {
     auto it = scripts_.upper_bound(a);
     if (it == scripts_.begin())
@@ -229,7 +229,7 @@ const Script* Device::script_at(uint16_t a, uint16_t& first) const
     return a < uint32_t(it->first) + it->second.width ? &it->second : nullptr;
 }
 
-uint16_t Device::input(uint16_t a, Clock::time_point now)
+uint16_t SimulatedDevice::input(uint16_t a, Clock::time_point now)
 {
     uint16_t first = 0;
     if (const Script* s = script_at(a, first); s && !s->steps.empty())
@@ -239,7 +239,7 @@ uint16_t Device::input(uint16_t a, Clock::time_point now)
     return computed_input(a, now);
 }
 
-std::string Device::script_input(uint16_t first, Script script)
+std::string SimulatedDevice::script_input(uint16_t first, Script script)
 {
     if (script.width < 1 || script.width > 2 || script.steps.empty())
         return "a script needs one or two registers and at least one reading";
@@ -272,13 +272,13 @@ uint8_t read_range(uint16_t start, uint16_t count, std::vector<uint16_t>& out, K
 
 }  // namespace
 
-uint8_t Device::read_holding(uint16_t start, uint16_t count, std::vector<uint16_t>& out) const
+uint8_t SimulatedDevice::read_holding(uint16_t start, uint16_t count, std::vector<uint16_t>& out) const
 {
     return read_range(
         start, count, out, [](uint16_t a) { return is_holding(a); }, [this](uint16_t a) { return holding(a); });
 }
 
-uint8_t Device::read_input(uint16_t start, uint16_t count, std::vector<uint16_t>& out, Clock::time_point now)
+uint8_t SimulatedDevice::read_input(uint16_t start, uint16_t count, std::vector<uint16_t>& out, Clock::time_point now)
 {
     const uint8_t e = read_range(
         start, count, out, [](uint16_t a) { return is_input(a); }, [this, now](uint16_t a) { return input(a, now); });
@@ -312,18 +312,18 @@ uint8_t read_bits(uint16_t start, uint16_t count, std::vector<bool>& out, Bit bi
 
 }  // namespace
 
-uint8_t Device::read_coils(uint16_t start, uint16_t count, std::vector<bool>& out, Clock::time_point now)
+uint8_t SimulatedDevice::read_coils(uint16_t start, uint16_t count, std::vector<bool>& out, Clock::time_point now)
 {
     return read_bits(start, count, out, [this, now](int n) { return coil(n, now); });
 }
 
-uint8_t Device::read_discrete(uint16_t start, uint16_t count, std::vector<bool>& out) const
+uint8_t SimulatedDevice::read_discrete(uint16_t start, uint16_t count, std::vector<bool>& out) const
 {
     // A closed switch pulls its input to 0.
     return read_bits(start, count, out, [this](int n) { return !switch_closed_[size_t(n)]; });
 }
 
-uint8_t Device::check_write(uint16_t start, std::span<const uint16_t> values) const
+uint8_t SimulatedDevice::check_write(uint16_t start, std::span<const uint16_t> values) const
 {
     const uint32_t end = uint32_t(start) + values.size();
     for (uint32_t a = start; a < end; ++a)
@@ -354,7 +354,7 @@ uint8_t Device::check_write(uint16_t start, std::span<const uint16_t> values) co
     return 0;
 }
 
-uint8_t Device::write_holding(uint16_t start, std::span<const uint16_t> values)
+uint8_t SimulatedDevice::write_holding(uint16_t start, std::span<const uint16_t> values)
 {
     if (values.empty() || values.size() > 123)
         return kIllegalValue;

@@ -118,9 +118,9 @@ struct Script {
     std::deque<std::array<uint16_t, 2>> steps;  // register values of each step
 };
 
-class Device {
+class SimulatedDevice {
 public:
-    explicit Device(uint32_t seed = 1);
+    explicit SimulatedDevice(uint32_t seed = 1);
 
     static bool is_holding(uint16_t a);
     static bool is_input(uint16_t a);
