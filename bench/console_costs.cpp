@@ -1,4 +1,4 @@
-// The console's own costs, in the described timing and in the fast exchange: the time from
+// The console's own costs, in the normal timing and in the fast exchange: the time from
 // starting the program to its main window painted, with no device on the line; while it
 // polls the simulator every second, its peak memory and the CPU time it takes; and the
 // number search ("поиск номера", 247 numbers at 9600 bit/s) as the menu runs it.
@@ -239,7 +239,7 @@ int parent(int seconds, int starts)
     std::printf("Console's own costs (Qt platform %s); start-up: median of %d starts on a line with no device;\n"
                 "polling: every 1 s for %d s against the simulator; the number search as the menu runs it.\n\n",
                 platform ? platform : "default", starts, seconds);
-    std::printf("%-40s %10s %10s %8s\n", "", "described", "fast", "goal");
+    std::printf("%-40s %10s %10s %8s\n", "", "normal", "fast", "goal");
     std::printf("%-40s %10.0f %10.0f %8s\n", "start-up to the window shown, ms", startup_ms[0], startup_ms[1], "< 300");
     std::printf("%-40s %10.1f %10.1f %8s\n", "peak memory, MB", memory_mb[0], memory_mb[1], "< 60");
     std::printf("%-40s %10.2f %10.2f %8s\n", "CPU while polling, % of one core", cpu[0], cpu[1], "< 2");

@@ -1,6 +1,6 @@
 // The line budget measured: every exchange the console makes, a full poll, a periodic tick,
 // the start-up probe and the scans, against the simulator on a pseudo-terminal at every
-// speed code, in the described timing and in the fast exchange. Each time is printed
+// speed code, in the normal timing and in the fast exchange. Each time is printed
 // beside the budget that the pauses, time-outs and the line itself give for it, and beside
 // a libmodbus master making the same reads on the same line in the same run.
 //
@@ -58,7 +58,7 @@ struct Line {
 
     double gap() const { return std::max(3.5 * ct, 1.75); }
 
-    double described(int length, int wait_bytes, int settle) const
+    double normal(int length, int wait_bytes, int settle) const
     {
         const double before = t_end_packet[code], after = t_after_response[code], allow = t_allow[code];
         const double found = std::max(before + after + settle, before + turnaround + ct);
@@ -69,7 +69,7 @@ struct Line {
     {
         return (after_frame ? gap() : 0) + std::max(gap(), turnaround + length * ct);
     }
-    double described_probe(bool answers) const
+    double normal_probe(bool answers) const
     {
         const double before = t_end_packet[code], after = t_after_response[code];
         const double read = 2.0 * t_after_response[code] + 2.0 * t_end_packet[code];
@@ -241,7 +241,7 @@ private:
 
         for (const Kind& k : kinds()) {
             Row r{c, speed, k.name};
-            r.budget[0] = line.described(k.length, k.wait_bytes, k.settle);
+            r.budget[0] = line.normal(k.length, k.wait_bytes, k.settle);
             r.budget[1] = line.fast(k.length, false);
             for (int m = 0; m < 2; ++m) {
                 open(code, m == 1);
@@ -262,13 +262,13 @@ private:
             const auto answers = poll_answers(full);
             bool first = true;
             if (!full) {  // the address check comes first
-                r.budget[0] += line.described(7, 7, 0);
+                r.budget[0] += line.normal(7, 7, 0);
                 r.budget[1] += line.fast(7, false);
                 first = false;
             }
             for (auto [length, input] : answers) {
                 (void)input;
-                r.budget[0] += line.described(length, length, 0);
+                r.budget[0] += line.normal(length, length, 0);
                 r.budget[1] += line.fast(length, !first);
                 first = false;
             }
@@ -293,7 +293,7 @@ private:
 
         {
             Row r{c, speed, "start-up probe"};
-            r.budget[0] = line.described_probe(true);
+            r.budget[0] = line.normal_probe(true);
             r.budget[1] = line.fast_probe(true, link_.settings().fast_probe_wait);
             for (int m = 0; m < 2; ++m) {
                 link_.set_fast_exchange(m == 1);
@@ -314,7 +314,7 @@ private:
         {
             Row r{c, speed, "scan 247 at one speed", 247};
             for (int n = 1; n <= 247; ++n) {
-                r.budget[0] += line.described_probe(n == 5);
+                r.budget[0] += line.normal_probe(n == 5);
                 r.budget[1] += line.fast_probe(n == 5, link_.settings().fast_probe_wait);
             }
             for (int m = 0; m < 2; ++m) {
@@ -387,7 +387,7 @@ private:
         Row r{"1-6", "all", "scan 247, every speed", 247 * 6};
         for (uint8_t k = 1; k <= 6; ++k) {
             const Line line{k, 10'000.0 / scor[k], double(o_.turnaround)};
-            r.budget[0] += 247 * line.described_probe(false);
+            r.budget[0] += 247 * line.normal_probe(false);
             r.budget[1] += 247 * line.fast_probe(false, link_.settings().fast_probe_wait);
         }
         for (int m = 0; m < 2; ++m) {

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Measures the line budget and the console's own costs, and prints them with the machine
 # they ran on: the time of every exchange, poll, probe and scan at every speed in the
-# described timing and in the fast exchange, beside its budget and a libmodbus master on
+# normal timing and in the fast exchange, beside its budget and a libmodbus master on
 # the same line; then start-up time, peak memory and CPU of the console itself.
 #
 #   scripts/bench.sh [--seconds N]     polling time of the console's costs (default 600)

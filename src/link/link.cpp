@@ -341,13 +341,13 @@ size_t answer_length(uint8_t function, uint8_t third)
 
 // The fast receive of what follows the address byte in position 1, byte by byte: it ends
 // as soon as the answer is complete by its length (at most `cap` bytes), and otherwise
-// where the described receive ends, which reads once its allowance for the expected bytes
+// where the normal receive ends, which reads once its allowance for the expected bytes
 // has passed: on the interval time-out after the later of that moment and the last byte,
 // or on the total time-out. A damaged answer ends the same ways and is then told by the
 // answer check. Returns the number of bytes after the address.
 size_t Link::read_by_length(Frame& buf, size_t cap, Clock::time_point allowance_end)
 {
-    const CommTimeouts& t = commtimeouts_;  // those the port applies to the described read
+    const CommTimeouts& t = commtimeouts_;  // those the port applies to the normal read
     const Clock::time_point deadline =
         allowance_end + std::chrono::milliseconds(uint64_t(t.ReadTotalTimeoutMultiplier) * cap + t.ReadTotalTimeoutConstant);
     size_t want = std::min(cap, kFrameSize - 2);
@@ -490,7 +490,7 @@ void Link::suda_for_poisk(Frame& buf, uint8_t& kpb)
         constexpr size_t kRest = kAnswerBytes - 1;
         size_t got = 0;
         if (settings_.fast_exchange) {
-            // The described receive reads at once, but only once its pause after the request
+            // The normal receive reads at once, but only once its pause after the request
             // has let the answer come; the same allowance as for any answer keeps a device
             // that pauses within its answer from being cut off.
             const uint8_t c = settings_.num_scor < t_allow.size() ? settings_.num_scor : 0;

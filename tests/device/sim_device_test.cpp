@@ -128,7 +128,7 @@ protected:
     ScanOnSim() : DeviceOnSim({"--noise", "0", "--device-at", "2", "--device-at", "4:38400", "--device-at", "5:115200"}) {}
 };
 
-TEST_F(ScanOnSim, TheFastExchangeFindsWhatTheDescribedTimingFinds)
+TEST_F(ScanOnSim, TheFastExchangeFindsWhatTheNormalTimingFinds)
 {
     // A probe waits 100 ms rather than 20 beyond the line time, for a simulator that a busy
     // machine keeps waiting; what is compared is which numbers answer at which speed.
@@ -143,8 +143,8 @@ TEST_F(ScanOnSim, TheFastExchangeFindsWhatTheDescribedTimingFinds)
             link.set_sys_num(n);
             every += std::to_string(dev.poisk_scor(n));
         }
-        EXPECT_EQ(single, "02000") << (fast ? "fast" : "described");
-        EXPECT_EQ(every, "02046") << (fast ? "fast" : "described");
+        EXPECT_EQ(single, "02000") << (fast ? "fast" : "normal");
+        EXPECT_EQ(every, "02046") << (fast ? "fast" : "normal");
     }
     EXPECT_TRUE(notices.boxes.empty());
 }

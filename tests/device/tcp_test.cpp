@@ -1,5 +1,5 @@
 // The device over RTU on TCP, the simulator playing an Ethernet-to-RS-485 converter on
-// loopback, in the described timing and in the fast exchange: exchanges, a write and a scan
+// loopback, in the normal timing and in the fast exchange: exchanges, a write and a scan
 // as on a serial line, the same read time-outs, a connection kept across set-ups that change
 // only the line, and a dropped connection reported once and opened again by the next
 // initialisation.
@@ -167,7 +167,7 @@ TEST_P(DeviceOverTcp, RefusedConnectionFailsLikeAMissingPort)
 }
 
 INSTANTIATE_TEST_SUITE_P(Timings, DeviceOverTcp, ::testing::Bool(),
-                         [](const auto& info) { return info.param ? "fast" : "described"; });
+                         [](const auto& info) { return info.param ? "fast" : "normal"; });
 
 }  // namespace
 }  // namespace varnok::test

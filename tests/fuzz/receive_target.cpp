@@ -1,5 +1,5 @@
 // Arbitrary bytes arriving in arbitrary pieces, with sub-millisecond delays between them,
-// after a request, taken by the receive of an answer (in the described timing and the fast
+// after a request, taken by the receive of an answer (in the normal timing and the fast
 // exchange, by length) and the search probe's receive, under small time-outs chosen by the
 // input. Properties: nothing is placed past the answer buffer; the frame taken is what
 // arrived, from the address byte on, after at most five skipped bytes; the fast receive

@@ -284,7 +284,7 @@ TEST_F(FastExchange, AnAnswerCutShortEndsOnTheIntervalTimeoutAndNoMoreIsTakenTha
     const auto took = Clock::now() - start;
     pty.join();
     EXPECT_EQ(hex(received(kpb)), "05 03 06 02 05");
-    EXPECT_GE(took, 36ms);  // as described: the allowance of 11 x 3 ms, then the interval time-out
+    EXPECT_GE(took, 36ms);  // in the normal timing: the allowance of 11 x 3 ms, then the interval time-out
 
     pty.discard_input();
     pty.feed(unhex("05 03 FF 01 02 03 04 05 06 07 08 09 0A"));  // a byte count beyond the request
@@ -362,7 +362,7 @@ TEST_F(FastExchange, AProbeWaitsItsSettingBeyondTheLineTimeOfRequestAndAnswer)
     EXPECT_EQ(dl_otvet, 1);
     EXPECT_EQ(keys.queries[kKeyX], 2);
 
-    // An answer later than the wait is no answer, though the described first pass, with the
+    // An answer later than the wait is no answer, though the normal first pass, with the
     // start-up time-outs in force, would wait 690 ms for it; within a longer wait it is, by
     // its length.
     link.set_timeouts({link.settings().R_IntervalTimeout, 5, 225, 0, 0});

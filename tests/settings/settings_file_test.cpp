@@ -218,7 +218,7 @@ TEST_F(SettingsFileTest, TheFastExchangeIsReadFromItsSectionAndRememberedOnceSwi
         EXPECT_EQ(c.link.settings().fast_probe_wait, wait) << section;
     }
 
-    // A first start writes only the described sections, whatever the switch says; closing
+    // A first start writes only the standard sections, whatever the switch says; closing
     // adds the section once the switch is on, and keeps it when it goes off again.
     fs::remove(path);
     Console c(path);
