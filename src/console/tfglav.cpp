@@ -353,7 +353,7 @@ void TFglav::show_connection()
 {
     const LinkSettings& line = ctx_.link.settings();
     ui_->CBport->setCurrentIndex(line.num_name_comport - 1);
-    for (int row : {ParamsPage::kRowScor, ParamsPage::kRowParity, ParamsPage::kRowStopbit})
+    for (int row : {kRowScor, kRowParity, kRowStopbit})
         show_line_setting(row);
     ui_->CBtime_opros->setCurrentIndex(ctx_.n_time_opros);
     auto* fast = findChild<QCheckBox*>(QStringLiteral("ChBfast_obmen"));
@@ -368,13 +368,13 @@ void TFglav::show_line_setting(int row)
 {
     const LinkSettings& line = ctx_.link.settings();
     switch (row) {
-    case ParamsPage::kRowScor:
+    case kRowScor:
         ui_->CBscor->setCurrentIndex(number_scor(line.scor_obmena) - 1);
         break;
-    case ParamsPage::kRowParity:
+    case kRowParity:
         ui_->CBparity->setCurrentIndex(line.parity <= 2 ? line.parity : -1);
         break;
-    case ParamsPage::kRowStopbit:
+    case kRowStopbit:
         ui_->CBstopbit->setCurrentIndex(line.stopbit == 1 || line.stopbit == 2 ? line.stopbit - 1 : -1);
         break;
     default:

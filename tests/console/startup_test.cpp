@@ -283,7 +283,7 @@ TEST_F(Startup, ANumberOutsideOneTo247FromTheWireIsReportedNeverAdopted)
     show_and_activate();
     EXPECT_EQ(glav->status_panel(1), " Адрес: 5");
 
-    glav->params().BreadClick(ParamsPage::kRowSysnum);
+    glav->params().BreadClick(kRowSysnum);
     EXPECT_EQ(ctx->link.settings().sys_num, 5);
     EXPECT_TRUE(info_lines().contains(" 03 0800  неверный формат ответа adr|kol7:05 03 02 00 FA C9 C7 "))
         << info_lines().join('|').toStdString();

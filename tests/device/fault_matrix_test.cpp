@@ -6,9 +6,7 @@
 #include <functional>
 #include <gtest/gtest.h>
 
-#include "device/device.h"
-#include "support/pty.h"
-#include "support/sim_process.h"
+#include "device/device_fixture.h"
 
 namespace varnok::test {
 namespace {
@@ -206,29 +204,15 @@ uint8_t expected(const FaultClass& c, const Op& op)
 // six one-byte reads of the hunt, the rest of the answer, the wait after a failure.
 constexpr auto kExchangeBudget = 1500ms;
 
-class FaultMatrix : public ::testing::TestWithParam<FaultClass> {
+class FaultMatrix : public DeviceOnSim, public ::testing::WithParamInterface<FaultClass> {
 protected:
-    FaultMatrix() : sim({"--noise", "0", "--whole-answers"}), link(notices, sleeper, keys, ports), dev(link)
-    {
-        ports.set(1, sim.path());
-    }
+    FaultMatrix() : DeviceOnSim({"--noise", "0", "--whole-answers"}) {}
     void SetUp() override
     {
         for (const char* c : kSimState)
             ASSERT_EQ(sim.command(c), "ok") << c;
-        link.set_speed_code(2);
-        link.set_sys_num(5);
-        link.vich_timeout(2, 32);
-        ASSERT_EQ(link.dw(), 0u) << link.last_failure;
+        open_at(9600);
     }
-
-    SimProcess sim;
-    PortMap ports;
-    RecordingNotices notices;
-    ThreadSleeper sleeper;
-    ScriptedKeys keys;
-    Link link;
-    Device dev;
 };
 
 TEST_P(FaultMatrix, EveryRequestOperation)

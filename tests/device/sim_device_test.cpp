@@ -1,36 +1,8 @@
 // The device model's request operations and probes against the simulator, with real time-outs.
-#include <gtest/gtest.h>
-
-#include "device/device.h"
-#include "support/pty.h"
-#include "support/sim_process.h"
+#include "device/device_fixture.h"
 
 namespace varnok::test {
 namespace {
-
-class DeviceOnSim : public ::testing::Test {
-protected:
-    explicit DeviceOnSim(std::vector<std::string> args = {"--noise", "0"})
-        : sim(std::move(args)), link(notices, sleeper, keys, ports), dev(link)
-    {
-        ports.set(1, sim.path());
-    }
-    void open_at(int32_t speed)
-    {
-        link.set_speed(speed);
-        link.vich_timeout(link.settings().num_scor, 32);
-        ASSERT_EQ(link.dw(), 0u) << link.last_failure;
-    }
-    float dumped_float(const std::string& key) { return std::stof(sim.dump().at(key)); }
-
-    SimProcess sim;
-    PortMap ports;
-    RecordingNotices notices;
-    ThreadSleeper sleeper;
-    ScriptedKeys keys;
-    Link link;
-    Device dev;
-};
 
 TEST_F(DeviceOnSim, EveryRequestOperationDecodesTheSimulatorsCurrentValues)
 {

@@ -11,23 +11,18 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "device/device.h"
-#include "support/pty.h"
-#include "support/sim_process.h"
+#include "device/device_fixture.h"
 
 namespace varnok::test {
 namespace {
 
-class DeviceOverTcp : public ::testing::TestWithParam<bool> {
+class DeviceOverTcp : public DeviceOnSim, public ::testing::WithParamInterface<bool> {
 protected:
     DeviceOverTcp()
-        : sim({"--tcp", "0", "--noise", "0", "--whole-answers", "--device-at", "3", "--device-at", "5", "--log", log}),
-          link(notices, sleeper, keys, ports), dev(link)
+        : DeviceOnSim({"--tcp", "0", "--noise", "0", "--whole-answers", "--device-at", "3", "--device-at", "5", "--log", log})
     {
-        ports.set(1, sim.path());
         link.set_fast_exchange(GetParam());
-        link.set_sys_num(5);
-        link.vich_timeout(link.settings().num_scor, 32);  // 9600 bit/s, the time-outs of its row
+        open_at(9600);
     }
 
     ~DeviceOverTcp() override { std::remove(log.c_str()); }
@@ -44,14 +39,8 @@ protected:
         return n;
     }
 
-    const std::string log = std::string(::testing::TempDir()) + "varnok-tcp-" + std::to_string(::getpid()) + ".log";
-    SimProcess sim;
-    PortMap ports;
-    RecordingNotices notices;
-    ThreadSleeper sleeper;
-    ScriptedKeys keys;
-    Link link;
-    Device dev;
+    static inline const std::string log =
+        std::string(::testing::TempDir()) + "varnok-tcp-" + std::to_string(::getpid()) + ".log";
 };
 
 TEST_P(DeviceOverTcp, ExchangesWriteAndScanAsOnASerialLine)

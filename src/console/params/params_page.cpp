@@ -25,7 +25,6 @@ namespace {
 
 struct RowDesc {
     const char* caption;
-    uint16_t reg;
     const char* cur;
     const char* read;
     const char* value;
@@ -33,10 +32,10 @@ struct RowDesc {
 };
 
 constexpr std::array<RowDesc, ParamsPage::kRows> kRowDesc = {{
-    {"Скорость:", kRegSpeed, "Eint_cur_scor", "Bread_scor", "CBint_scor", "SBint_write_scor"},
-    {"Паритет:", kRegParity, "Eint_cur_parity", "Bread_parity", "CBint_parity", "SBint_write_parity"},
-    {"Стопбит:", kRegStopBits, "Eint_cur_stopbit", "Bread_stopbit", "CBint_stopbit", "SBint_write_stopbit"},
-    {"Адрес:", kRegSysNum, "Eint_cur_sysnum", "Bread_sysnum", "Eint_sysnum", "SBint_write_sysnum"},
+    {"Скорость:", "Eint_cur_scor", "Bread_scor", "CBint_scor", "SBint_write_scor"},
+    {"Паритет:", "Eint_cur_parity", "Bread_parity", "CBint_parity", "SBint_write_parity"},
+    {"Стопбит:", "Eint_cur_stopbit", "Bread_stopbit", "CBint_stopbit", "SBint_write_stopbit"},
+    {"Адрес:", "Eint_cur_sysnum", "Bread_sysnum", "Eint_sysnum", "SBint_write_sysnum"},
 }};
 
 // The lists' items, and what is added to a list position to make the code written.
@@ -116,14 +115,6 @@ void select(QButtonGroup* group, int id)
     }
 }
 
-// The value a four-digit number stands for with a decimal point position, in single precision.
-float entry_value(uint16_t number, uint8_t decpos)
-{
-    static constexpr float kDivisor[] = {1000.0f, 100.0f, 10.0f};
-    const float v = float(number);
-    return decpos < 3 ? v / kDivisor[decpos] : v;
-}
-
 // The number of four digit boxes, thousands first; false (and `number` kept) when a box
 // holds no digit.
 bool entry_number(const std::array<QComboBox*, 5>& CI, uint16_t& number)
@@ -143,7 +134,8 @@ bool entry_number(const std::array<QComboBox*, 5>& CI, uint16_t& number)
 }  // namespace
 
 ParamsPage::ParamsPage(ConsoleContext& ctx, ExchangeLog& log, Shell shell, QWidget* parent)
-    : QWidget(parent), ctx_(ctx), log_(log), shell_(std::move(shell))
+    : QWidget(parent), ctx_(ctx), shell_(std::move(shell)), report_(log, shell_.status),
+      interface_(ctx.device, report_), scales_(ctx.device, report_), log_(log)
 {
     auto* grid = new QGridLayout(this);
     grid->setContentsMargins(0, 0, 0, 0);
@@ -412,18 +404,6 @@ void ParamsPage::connect_controls()
     }
 }
 
-bool ParamsPage::report(uint8_t code)
-{
-    if (code != kOk)
-        log_.append(QString::fromStdString(ctx_.device.mb.msg_buf_error(code)));
-    return code == kOk;
-}
-
-void ParamsPage::report_write(const QString& prefix, uint8_t code)
-{
-    log_.append(QString::number(ctx_.link.pr_out) + prefix + QString::fromStdString(ctx_.device.mb.msg_buf_error(code)));
-}
-
 void ParamsPage::TabSheet2Show()
 {
     shell_.status(QStringLiteral(" Здесь можем менять параметры ШКАЛЫ, УСТАВКИ и ИНТЕРФЕЙСА"));
@@ -457,20 +437,12 @@ void ParamsPage::show_timeouts(uint8_t code)
     Enastr_tout_after_->setText(QString::number(t_after_response[c]));
 }
 
-void ParamsPage::show_current(Row row)
-{
-    const LinkSettings& line = ctx_.link.settings();
-    const int shown[kRows] = {line.scor_obmena, line.parity, line.stopbit, line.sys_num};
-    rows_[size_t(row)].cur->setText(QString::number(shown[row]));
-}
+void ParamsPage::show_current(Row row) { rows_[size_t(row)].cur->setText(QString::number(interface_.current(row))); }
 
 void ParamsPage::BreadClick(Row row)
 {
     Busy busy(ctx_.busy);
-    Device& d = ctx_.device;
-    const uint8_t e = d.read_holding(kRowDesc[size_t(row)].reg, 1);
-    log_.vivod_buf(d.mb);
-    if (report(e))
+    if (interface_.read(row) == kOk)
         show_current(row);
 }
 
@@ -482,7 +454,7 @@ void ParamsPage::SBint_writeClick(Row row)
     if (row == kRowSysnum) {
         bool ok = false;
         const int n = Eint_sysnum_->text().toInt(&ok);
-        if (ok && n >= 1 && n <= 247)
+        if (ok && n >= kMinSysNum && n <= kMaxSysNum)
             value = n;
     } else if (const int index = rows_[size_t(row)].list->currentIndex(); index >= 0) {
         value = index + kCodeOffset[size_t(row)];
@@ -495,50 +467,12 @@ void ParamsPage::SBint_writeClick(Row row)
     *pending[row] = static_cast<uint8_t>(value);
 
     Busy busy(ctx_.busy);
-    Device& d = ctx_.device;
-    Link& link = ctx_.link;
-    const uint16_t reg = kRowDesc[size_t(row)].reg;
-    uint8_t e = d.write_holding(reg, uint16_t(value));
-    log_.vivod_buf(d.mb);
-    if (e == kBusy) {
-        // The device answers later: take that answer without asking again.
-        if (row != kRowSysnum) {
-            report(e);
-            link.sleeper.sleep_ms(10);
-        }
-        d.mb.receive_again();
-        e = d.mb.obrab_buf_write_holding_registers(reg, 1);
-    }
-    if (!report(e))
+    if (interface_.write(row, uint8_t(value)) != kOk)
         return;
-
-    switch (row) {
-    case kRowScor:
-        // The port runs at the new speed from now on; its code, the speed recorded for this
-        // number and the time-outs follow it.
-        link.set_speed_code(new_scor);
-        d.scor_CN[link.settings().sys_num] = new_scor;
-        shell_.show_line(row);
-        link.vich_timeout(new_scor, 32);
-        link.init_com_port_new();
-        break;
-    case kRowParity:
-        link.set_parity(new_parity);
-        shell_.show_line(row);
-        link.init_com_port_new();
-        break;
-    case kRowStopbit:
-        link.set_stopbit(new_stopbit);
-        shell_.show_line(row);
-        link.init_com_port_new();
-        break;
-    default:
-        // The device answers under its new number at the speed it has just answered at.
-        d.scor_CN[new_sys_num] = number_scor(link.settings().scor_obmena);
-        link.set_sys_num(new_sys_num);
+    if (row == kRowSysnum)
         shell_.show_sys_num();
-        break;
-    }
+    else
+        shell_.show_line(row);
     show_current(row);
 }
 
@@ -569,12 +503,9 @@ void ParamsPage::UpDown_int_adrChangingEx(bool& AllowChange, int NewValue, int /
 void ParamsPage::B_read_sclClick(int k)
 {
     Busy busy(ctx_.busy);
-    Device& d = ctx_.device;
-    const uint8_t e = d.zapros_pars_nastr_SCL_new(k);
-    log_.vivod_buf(d.mb);
-    if (!report(e))
+    if (scales_.read_scale(k) != kOk)
         return;
-    const TParSCL& s = d.parScl[size_t(k)];
+    const TParSCL& s = ctx_.device.parScl[size_t(k)];
     ScaleControls& c = scl_[size_t(k)];
     c.value->setText(c_format("%*.*f", 6, decimals_of(s.DecPosition), s.Ustavka.as_float()));
     c.unit->setText(QString::fromUtf8(unit_text(s.Measure)));
@@ -590,58 +521,35 @@ void ParamsPage::RG_sclmes_wClick(int k, int position) { new_mes[size_t(k)] = st
 void ParamsPage::SB_write_sclClick(int k)
 {
     Busy busy(ctx_.busy);
-    Device& d = ctx_.device;
     ScaleControls& c = scl_[size_t(k)];
     uint8_t& decpos = new_decpos[size_t(k)];
     if (!c.entry.dt->checkedButton())
         decpos = 3;
-    const float value = entry_value(new_ustavka[size_t(k)], decpos);
-    const uint16_t base = channel_base(k);
-
-    // The value first, then the point and unit, whatever the first write gave.
-    const uint8_t e_value = d.write_holding_pair(base + kOffUstavka, value);
-    log_.vivod_buf(d.mb);
-    if (e_value != kOk)
-        report_write(QStringLiteral("2:"), e_value);
-    else
-        d.parScl[size_t(k)].Ustavka.set_float(value);
-
     const uint8_t mes = new_mes[size_t(k)];
-    const uint8_t e_format = d.write_holding(base + kOffScale, uint16_t(decpos * 256 + mes));
-    log_.vivod_buf(d.mb);
-    if (e_format != kOk) {
-        report_write(QStringLiteral("2:"), e_format);
+    const Scales::Written w = scales_.write_scale(k, new_ustavka[size_t(k)], decpos, mes);
+    if (w.format != kOk)
         return;
-    }
     c.value->setText(prScl_to_dddd(decpos, new_ustavka[size_t(k)]));
     c.unit->setText(QString::fromUtf8(unit_text(mes)));
-    // With both in the device, the readings show the new value with its own point and unit.
-    if (e_value == kOk) {
-        d.parScl[size_t(k)].DecPosition = decpos;
-        d.parScl[size_t(k)].Measure = mes;
+    if (w.value == kOk)
         emit scaleWritten(k);
-    }
-}
-
-bool ParamsPage::read_setpoints(int k)
-{
-    Busy busy(ctx_.busy);
-    Device& d = ctx_.device;
-    const uint8_t e = d.zapros_pars_nastr_UST_new(k);
-    log_.vivod_buf(d.mb);
-    return report(e);
 }
 
 void ParamsPage::B_read_ustClick(int k)
 {
-    if (!read_setpoints(k))
+    Busy busy(ctx_.busy);
+    if (scales_.read_setpoints(k) != kOk)
         return;
     const TParUST& u = ctx_.device.parUst[size_t(k)];
     ust_[size_t(k)].value[kMax]->setText(general_float(u.Max.as_float()));
     ust_[size_t(k)].value[kMin]->setText(general_float(u.Min.as_float()));
 }
 
-void ParamsPage::LE_maxClick(int k) { read_setpoints(k); }
+void ParamsPage::LE_maxClick(int k)
+{
+    Busy busy(ctx_.busy);
+    scales_.read_setpoints(k);
+}
 
 uint16_t& ParamsPage::pending_number(int k, Limit limit)
 {
@@ -666,20 +574,12 @@ void ParamsPage::RG_ustdt_wClick(int k, Limit limit, int position)
 void ParamsPage::SB_write_ustClick(int k, Limit limit)
 {
     Busy busy(ctx_.busy);
-    Device& d = ctx_.device;
     uint8_t& decpos = pending_decpos(k, limit);
     if (!ust_[size_t(k)].entry[limit].dt->checkedButton())
         decpos = 3;
     const uint16_t number = pending_number(k, limit);
-    const float value = entry_value(number, decpos);
-    const uint8_t e = d.write_holding_pair(channel_base(k) + (limit == kMax ? kOffMax : kOffMin), value);
-    log_.vivod_buf(d.mb);
-    if (e != kOk) {
-        // The upper setpoint's line names its channel; the lower one's is "2:" for all three.
-        report_write(limit == kMax ? QStringLiteral(" %1:").arg(k) : QStringLiteral("2:"), e);
-        return;
-    }
-    ust_[size_t(k)].value[limit]->setText(prScl_to_dddd(decpos, number));
+    if (scales_.write_setpoint(k, limit, number, decpos) == kOk)
+        ust_[size_t(k)].value[limit]->setText(prScl_to_dddd(decpos, number));
 }
 
 }  // namespace varnok

@@ -8,6 +8,10 @@
 #include <cstdint>
 #include <functional>
 
+#include "console/window_report.h"
+#include "ops/interface_params.h"
+#include "ops/scales.h"
+
 class QButtonGroup;
 class QComboBox;
 class QLabel;
@@ -31,9 +35,8 @@ public:
     };
 
     // Rows of the group "параметры интерфейса".
-    enum Row { kRowScor, kRowParity, kRowStopbit, kRowSysnum, kRows };
-    // The two setpoints of a channel.
-    enum Limit { kMax, kMin };
+    using Row = InterfaceRow;
+    static constexpr int kRows = kInterfaceRows;
 
     ParamsPage(ConsoleContext& ctx, ExchangeLog& log, Shell shell, QWidget* parent = nullptr);
     ~ParamsPage() override;
@@ -112,19 +115,17 @@ private:
                          const QString& write_name, const QString& spoken);
     void connect_controls();
 
-    // Appends the error line of a failed exchange; true when the code is good.
-    bool report(uint8_t code);
-    // The line of a failed write: the receive result, the write's prefix, the error line.
-    void report_write(const QString& prefix, uint8_t code);
     void show_current(Row row);
     void show_timeouts(uint8_t speed_code);
-    bool read_setpoints(int k);
     uint16_t& pending_number(int k, Limit limit);
     uint8_t& pending_decpos(int k, Limit limit);
 
     ConsoleContext& ctx_;
-    ExchangeLog& log_;
     Shell shell_;
+    WindowReport report_;
+    InterfaceParams interface_;
+    Scales scales_;
+    ExchangeLog& log_;
 
     std::array<RowControls, kRows> rows_{};
     QLineEdit* Eint_sysnum_ = nullptr;

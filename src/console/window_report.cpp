@@ -1,0 +1,17 @@
+#include "console/window_report.h"
+
+#include "console/exchange_log.h"
+
+namespace varnok {
+
+void WindowReport::exchange(const ModbusMaster& mb) { log_.vivod_buf(mb); }
+
+void WindowReport::line(const std::string& text) { log_.append(QString::fromStdString(text)); }
+
+void WindowReport::status(const std::string& text)
+{
+    if (status_)
+        status_(QString::fromStdString(text));
+}
+
+}  // namespace varnok

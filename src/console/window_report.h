@@ -1,0 +1,30 @@
+#pragma once
+// The console's side of what a device operation reports: the exchange log, the information
+// window and a page's message panel.
+
+#include <QString>
+#include <functional>
+
+#include "ops/report.h"
+
+namespace varnok {
+
+class ExchangeLog;
+
+class WindowReport : public Report {
+public:
+    WindowReport(ExchangeLog& log, std::function<void(const QString&)> status)
+        : log_(log), status_(std::move(status))
+    {
+    }
+
+    void exchange(const ModbusMaster& mb) override;
+    void line(const std::string& text) override;
+    void status(const std::string& text) override;
+
+private:
+    ExchangeLog& log_;
+    std::function<void(const QString&)> status_;
+};
+
+}  // namespace varnok

@@ -1,0 +1,83 @@
+#include "ops/interface_params.h"
+
+#include <array>
+
+#include "device/device.h"
+#include "ops/report.h"
+
+namespace varnok {
+
+namespace {
+
+constexpr std::array<uint16_t, kInterfaceRows> kRegister = {kRegSpeed, kRegParity, kRegStopBits, kRegSysNum};
+
+// How long the console waits after a busy answer to a line setting before it listens again.
+constexpr unsigned kBusyPauseMs = 10;
+
+}  // namespace
+
+uint8_t InterfaceParams::read(InterfaceRow row)
+{
+    const uint8_t e = d_.read_holding(kRegister[row], 1);
+    checked(report_, d_.mb, e);
+    return e;
+}
+
+int InterfaceParams::current(InterfaceRow row) const
+{
+    const LinkSettings& line = d_.link.settings();
+    const int shown[kInterfaceRows] = {line.scor_obmena, line.parity, line.stopbit, line.sys_num};
+    return shown[row];
+}
+
+uint8_t InterfaceParams::write(InterfaceRow row, uint8_t value)
+{
+    const uint16_t reg = kRegister[row];
+    uint8_t e = d_.write_holding(reg, value);
+    report_.exchange(d_.mb);
+    if (e == kBusy) {
+        // The device answers later: take that answer without asking again.
+        if (row != kRowSysnum) {
+            report_.line(d_.mb.msg_buf_error(e));
+            d_.link.sleeper.sleep_ms(kBusyPauseMs);
+        }
+        d_.mb.receive_again();
+        e = d_.mb.obrab_buf_write_holding_registers(reg, 1);
+    }
+    if (e != kOk) {
+        report_.line(d_.mb.msg_buf_error(e));
+        return e;
+    }
+    adopt(row, value);
+    return kOk;
+}
+
+void InterfaceParams::adopt(InterfaceRow row, uint8_t value)
+{
+    Link& link = d_.link;
+    switch (row) {
+    case kRowScor:
+        // The port runs at the new speed from now on; its code, the speed recorded for this
+        // number and the time-outs follow it.
+        link.set_speed_code(value);
+        d_.scor_CN[link.settings().sys_num] = value;
+        link.vich_timeout(value, 32);
+        link.init_com_port_new();
+        break;
+    case kRowParity:
+        link.set_parity(value);
+        link.init_com_port_new();
+        break;
+    case kRowStopbit:
+        link.set_stopbit(value);
+        link.init_com_port_new();
+        break;
+    default:
+        // The device answers under its new number at the speed it has just answered at.
+        d_.scor_CN[value] = number_scor(link.settings().scor_obmena);
+        link.set_sys_num(value);
+        break;
+    }
+}
+
+}  // namespace varnok

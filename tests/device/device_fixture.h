@@ -1,0 +1,38 @@
+#pragma once
+// The device model on a link to the simulator, with real time-outs and recorded message boxes.
+
+#include <gtest/gtest.h>
+
+#include "device/device.h"
+#include "support/pty.h"
+#include "support/sim_process.h"
+
+namespace varnok::test {
+
+class DeviceOnSim : public ::testing::Test {
+protected:
+    explicit DeviceOnSim(std::vector<std::string> args = {"--noise", "0"})
+        : sim(std::move(args)), link(notices, sleeper, keys, ports), dev(link)
+    {
+        ports.set(1, sim.path());
+    }
+    // The port set up at `speed` with the time-outs of its row, addressing number 5.
+    void open_at(int32_t speed)
+    {
+        link.set_speed(speed);
+        link.set_sys_num(5);
+        link.vich_timeout(link.settings().num_scor, 32);
+        ASSERT_EQ(link.dw(), 0u) << link.last_failure;
+    }
+    float dumped_float(const std::string& key) { return std::stof(sim.dump().at(key)); }
+
+    SimProcess sim;
+    PortMap ports;
+    RecordingNotices notices;
+    ThreadSleeper sleeper;
+    ScriptedKeys keys;
+    Link link;
+    Device dev;
+};
+
+}  // namespace varnok::test
