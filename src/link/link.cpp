@@ -434,7 +434,8 @@ void Link::suda(Frame& buf, uint8_t& kpb, uint8_t kol_wait_bytes, unsigned settl
     size_t got = 0;
     if (settings_.fast_exchange) {
         got = read_by_length(buf, want, Clock::now() + std::chrono::milliseconds(allowance));
-        if (after_a_miss && got + 1 == answer_length(buf[2], buf[3]))
+        // An exception is left alone: a busy device's own answer follows it by design.
+        if (after_a_miss && !(buf[2] & 0x80) && got + 1 == answer_length(buf[2], buf[3]))
             got = read_what_follows(buf, got);
     } else {
         sleeper.sleep_ms(allowance);

@@ -38,7 +38,7 @@ const FaultClass kClasses[] = {
     {"busy", "fault busy", 5, " занят, отвечу позже", 5},
     {"truncate", "fault truncate 4", 6, " неверная контрольная сумма ", 6},
     {"long", "fault long 3", 6, " неверная контрольная сумма ", 0},
-    {"slow", "fault slow 300", 11, " не дождались ответа", 12},
+    {"slow", "fault slow 600", 11, " не дождались ответа", 12},
     {"count", "fault count 2", 8, " неверный формат ответа adr|kol", 8},
 };
 
@@ -76,7 +76,7 @@ struct ConsoleOp {
     // For what is not a text field: set a sentinel, and tell fresh (true) from untouched.
     std::function<void(ConsoleMatrix&)> sentinel = {};
     std::function<int(ConsoleMatrix&)> state = {};  // 1 fresh, 0 untouched, -1 neither
-    int slow_ms = 300;
+    int slow_ms = 600;
     // What the fields show after a failure: their sentinel, or nothing where the page clears
     // a value it could not read back.
     const char* failed = "?";
@@ -382,7 +382,7 @@ TEST_P(ConsoleMatrix, EveryFaultClass)
         SCOPED_TRACE(std::string(op.name) + " under " + c.name);
         ASSERT_EQ(sim->command("fault clear"), "ok");
         std::string fault = c.fault;
-        if (fault == "fault slow 300")
+        if (fault == "fault slow 600")
             fault = "fault slow " + std::to_string(op.slow_ms);
         ASSERT_EQ(sim->command(fault + " " + op.aim), "ok");
         find<QListWidget>("ListBox1")->clear();

@@ -184,7 +184,7 @@ const FaultClass kClasses[] = {
     {"busy", "fault busy", kBusy, kBusy, kBusy, kBusy, 0},
     {"truncate", "fault truncate 4", kBadCrc, kBadCrc, kBadCrc, kBadCrc, 0},
     {"long", "fault long 3", kBadCrc, kBadCrc, kBadCrc, kOk, 2},
-    {"slow", "fault slow 300", kNoAnswer, kNoAnswer, kNoAnswer, kInterrupted, 0, true},
+    {"slow", "fault slow 600", kNoAnswer, kNoAnswer, kNoAnswer, kInterrupted, 0, true},
     {"count", "fault count 2", kBadFormat, kBadFormat, kBadFormat, kBadFormat, 0},
 };
 

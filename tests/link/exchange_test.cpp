@@ -292,6 +292,29 @@ TEST_F(FastExchange, AnAnswerCutShortEndsOnTheIntervalTimeoutAndNoMoreIsTakenTha
     EXPECT_EQ(kpb, 8);
 }
 
+// After a request that got no answer, its late answer may pass for the next one's: an answer
+// with another right behind it is refused whole; a busy device's answer after its exception,
+// and an answer alone, are taken as they are.
+TEST_F(FastExchange, AfterAMissedAnswerOneFollowedByAnotherIsTakenWhole)
+{
+    link.suda(buf, kpb, 7);
+    ASSERT_EQ(link.pr_out, 2);
+    pty.feed(unhex("05 03 02 00 05 89 87 05 03 02 00 06 C9 86"));
+    link.suda(buf, kpb, 7);
+    EXPECT_EQ(hex(received(kpb)), "05 03 02 00 05 89 87 05 03 02 00 06 C9 86");
+
+    link.suda(buf, kpb, 7);
+    pty.feed(unhex("05 83 05 C0 F2 05 03 02 00 05 89 87"));
+    link.suda(buf, kpb, 7);
+    EXPECT_EQ(hex(received(kpb)), "05 83 05 C0 F2");
+    pty.discard_input();
+
+    link.suda(buf, kpb, 7);
+    pty.feed(unhex("05 03 02 00 05 89 87"));
+    link.suda(buf, kpb, 7);
+    EXPECT_EQ(hex(received(kpb)), "05 03 02 00 05 89 87");
+}
+
 TEST_F(FastExchange, TheLineIsSilentForThreeAndAHalfCharactersAroundARequest)
 {
     // 9600 bit/s, 8N1: a character lasts 1041.7 us, 3.5 of them 3646 us.
