@@ -46,7 +46,7 @@ constexpr Picture kPictures[] = {
 ReadingsPage::ReadingsPage(ConsoleContext& ctx, ExchangeLog& log, QToolButton* ToolButton1, StatusMessage status,
                            QWidget* parent)
     : QWidget(parent), ctx_(ctx), log_(log), ToolButton1_(ToolButton1), status_(std::move(status)),
-      ui_(std::make_unique<Ui::ReadingsPage>())
+      report_(log, status_), polling_(ctx.device, report_), ui_(std::make_unique<Ui::ReadingsPage>())
 {
     ui_->setupUi(this);
     Timer_opros.setObjectName(QStringLiteral("Timer_opros"));
@@ -126,13 +126,6 @@ void ReadingsPage::load_pictures()
 
 ReadingsPage::~ReadingsPage() = default;
 
-bool ReadingsPage::report(uint8_t code)
-{
-    if (code != kOk)
-        log_.append(QString::fromStdString(ctx_.device.mb.msg_buf_error(code)));
-    return code == kOk;
-}
-
 void ReadingsPage::show_scale(int i)
 {
     const TParSCL& s = ctx_.device.parScl[i];
@@ -153,72 +146,62 @@ void ReadingsPage::show_setpoints(int i)
     ch_[i].LE_min->setText(general_float(ctx_.device.parUst[i].Min.as_float()));
 }
 
-void ReadingsPage::show_measured(int i)
+void ReadingsPage::show_measured(int i, bool percent)
 {
-    Device& d = ctx_.device;
+    const Device& d = ctx_.device;
     const float v = d.Ch[i].Urms_te;
     const TParSCL& s = d.parScl[i];
     ch_[i].LEizm_te->setText(c_format("%8.4f", v));
     ch_[i].Eizm_te->setText(c_format("%*.*f", 5, decimals_of(s.DecPosition), v));
     ch_[i].LEizm_te_label->setText(QString::fromUtf8(unit_text(s.Measure)));
     // A zero scale has no percentage; the field stays empty instead of showing a division by zero.
-    const float scale = s.Ustavka.as_float();
-    if (scale == 0.0f) {
+    if (percent)
+        ch_[i].LEizm_proc->setText(c_format("%8.4f", d.Ch[i].Urms_proc));
+    else
         ch_[i].LEizm_proc->clear();
-        return;
-    }
-    d.Ch[i].Urms_proc = v * 100.0f / scale;
-    ch_[i].LEizm_proc->setText(c_format("%8.4f", d.Ch[i].Urms_proc));
 }
 
-void ReadingsPage::zapros_par(uint8_t full)
+void ReadingsPage::show_freq() { ui_->LEfreq->setText(c_format("%8.3f", ctx_.device.freq.as_float())); }
+
+void ReadingsPage::show_poll(const PollResult& poll)
 {
-    Busy busy(ctx_.busy);
-    Device& d = ctx_.device;
-    // Each channel's request decides for that channel alone: a failed one keeps its fields.
-    if (full == 1) {
-        for (int i = 1; i <= 3; ++i) {
-            const uint8_t e = d.zapros_pars_nastr_SCL_new(i);
-            log_.vivod_buf(d.mb);
-            if (report(e))
-                show_scale(i);
-        }
-        for (int i = 1; i <= 3; ++i) {
-            const uint8_t e = d.zapros_pars_nastr_UST_new(i);
-            log_.vivod_buf(d.mb);
-            if (report(e))
-                show_setpoints(i);
-        }
-    }
+    const Device& d = ctx_.device;
+    // A channel whose read failed keeps its fields.
+    for (int i = 1; i <= 3; ++i)
+        if (poll.ch[size_t(i)].scale)
+            show_scale(i);
+    for (int i = 1; i <= 3; ++i)
+        if (poll.ch[size_t(i)].setpoints)
+            show_setpoints(i);
     std::array<double, 3> measured{NAN, NAN, NAN}, percent{NAN, NAN, NAN};
     std::array<QString, 3> unit;
     for (int i = 1; i <= 3; ++i) {
-        const uint8_t e = d.zapros_izm_znach_new(i);
-        log_.vivod_buf(d.mb);
-        if (report(e)) {
-            show_measured(i);
+        const PollResult::Channel& c = poll.ch[size_t(i)];
+        if (c.measured) {
+            show_measured(i, c.percent);
             measured[size_t(i - 1)] = d.Ch[i].Urms_te;
-            // The percentage the page shows, none for a zero scale.
-            if (d.parScl[i].Ustavka.as_float() != 0.0f)
+            if (c.percent)
                 percent[size_t(i - 1)] = d.Ch[i].Urms_proc;
         }
         unit[size_t(i - 1)] = QString::fromUtf8(unit_text(d.parScl[i].Measure));
     }
     trend_->set_units(unit);
     trend_->add(measured, percent);
-    LEfreqClick();
-    for (int i = 1; i <= 3; ++i)
-        d.zapros_PWM(i);
+    if (poll.freq)
+        show_freq();
+}
+
+void ReadingsPage::zapros_par(uint8_t full)
+{
+    Busy busy(ctx_.busy);
+    show_poll(polling_.zapros_par(full == 1));
 }
 
 void ReadingsPage::LEfreqClick()
 {
     Busy busy(ctx_.busy);
-    Device& d = ctx_.device;
-    const uint8_t e = d.read_input(kRegFreq, 2);
-    log_.vivod_buf(d.mb);
-    if (report(e))
-        ui_->LEfreq->setText(c_format("%8.3f", d.freq.as_float()));
+    if (polling_.read_freq())
+        show_freq();
 }
 
 void ReadingsPage::BzaprosClick()
@@ -288,27 +271,22 @@ void ReadingsPage::Timer_oprosTimer()
     if (ctx_.busy > 0)
         return;  // an exchange is under way; the next tick comes soon enough
     Busy busy(ctx_.busy);
-    Device& d = ctx_.device;
-    const LinkSettings& line = ctx_.link.settings();
-    if (d.scor_CN[line.sys_num] != 0) {
-        u_err = 0;
-        if (d.zapros_adr(line.sys_num) == kOk) {
-            zapros_par(0);
-            status_(QStringLiteral(" Запущен ПЕРИОДИЧЕСКИЙ опрос (Т= ") + QString::number(ctx_.time_opros) +
-                    QStringLiteral("c)"));
-        } else {
-            log_.append(QStringLiteral("sys_num=") + QString::number(line.sys_num) +
-                        QStringLiteral(" перестал отвечать на  scor=") + QString::number(line.scor_obmena));
-            select_mode(1);
-            Timer_opros.stop();
-        }
+    const TickResult tick = polling_.tick(ctx_.time_opros);
+    switch (tick.outcome) {
+    case TickResult::kPolled:
+        show_poll(tick.poll);
         log_.hide_info();
-    } else {
-        ++u_err;
-        log_.append(QString::number(u_err) + QStringLiteral(" scor=0 а скорость-то потерялась "));
-        status_(QStringLiteral("  сброшен ПЕРИОДИЧЕСКИЙ опрос (перестал отвечать ) "));
-        if (u_err > 10)
+        break;
+    case TickResult::kStoppedAnswering:
+        // Back to polling on request, as if the operator had chosen it.
+        select_mode(1);
+        Timer_opros.stop();
+        log_.hide_info();
+        break;
+    case TickResult::kSpeedLost:
+        if (tick.give_up)
             Timer_opros.stop();
+        break;
     }
     Timer_opros.setInterval(ctx_.time_opros * 1000);
 }
@@ -337,21 +315,16 @@ void ReadingsPage::show_jumper(bool set)
 void ReadingsPage::LEizm_teClick(int i)
 {
     Busy busy(ctx_.busy);
-    Device& d = ctx_.device;
-    const uint8_t e = d.zapros_izm_znach_new(i);
-    log_.vivod_buf(d.mb);
-    if (report(e))
-        ch_[i].LEizm_te->setText(general_float(d.Ch[i].Urms_te));
+    if (polling_.read_measured(i))
+        ch_[i].LEizm_te->setText(general_float(ctx_.device.Ch[i].Urms_te));
 }
 
 void ReadingsPage::LE_SclClick(int i)
 {
     Busy busy(ctx_.busy);
-    Device& d = ctx_.device;
-    const uint8_t e = d.zapros_pars_nastr_SCL_new(i);
-    log_.vivod_buf(d.mb);
-    if (!report(e))
+    if (!polling_.read_scale(i))
         return;
+    const Device& d = ctx_.device;
     show_scale(i);
     ch_[i].LE_dt->setText(QString::number(d.parScl[i].DecPosition));
     ch_[i].LE_ed->setText(QString::number(d.parScl[i].Measure));
@@ -360,31 +333,17 @@ void ReadingsPage::LE_SclClick(int i)
 void ReadingsPage::LlightClick()
 {
     Busy busy(ctx_.busy);
-    Device& d = ctx_.device;
-    const uint8_t e = d.read_holding(kRegLight, 1);
-    log_.vivod_buf(d.mb);
     // A brightness outside 1..3 has no slider position; moving the slider to an end for it
     // would write that end back to the device.
-    if (report(e) && d.light >= 1 && d.light <= kBrightest)
-        ui_->TrackBar_light->setValue(kBrightest - d.light + 1);
+    if (polling_.read_light() && ctx_.device.light >= 1 && ctx_.device.light <= kBrightest)
+        ui_->TrackBar_light->setValue(kBrightest - ctx_.device.light + 1);
 }
 
 void ReadingsPage::TrackBar_lightChange(int position)
 {
-    Device& d = ctx_.device;
-    if (kBrightest - d.light + 1 == position)
-        return;
     Busy busy(ctx_.busy);
-    const auto value = static_cast<uint8_t>(kBrightest - position + 1);
-    uint8_t e = d.write_holding(kRegLight, value);
-    log_.vivod_buf(d.mb);
-    if (e == kBusy) {
-        d.mb.receive_again();
-        e = d.mb.obrab_buf_write_holding_registers(kRegLight, 1);
-    }
-    // The device now holds what was written; a move back to the old position must write again.
-    if (report(e))
-        d.light = value;
+    // The top of the slider is the brightest.
+    polling_.write_light(static_cast<uint8_t>(kBrightest - position + 1));
 }
 
 }  // namespace varnok

@@ -8,6 +8,9 @@
 #include <functional>
 #include <memory>
 
+#include "console/window_report.h"
+#include "ops/polling.h"
+
 class QLabel;
 class QLineEdit;
 class QToolButton;
@@ -34,7 +37,6 @@ public:
     // Poll mode and state.
     bool periodic_opros = false;
     bool periodic_opros_in_process = false;
-    uint8_t u_err = 0;
     QTimer Timer_opros;
 
     // One poll: 1 = scales, setpoints and measured values; any other value = measured values.
@@ -62,6 +64,8 @@ public:
 
     Ui::ReadingsPage& form() { return *ui_; }
     TFtrend& trend() { return *trend_; }
+    // The requests behind the page (the name and version reads of the main window use them too).
+    Polling& polling() { return polling_; }
 
 signals:
     // A click on a channel's "Max" field: its setpoints are to be read again, silently.
@@ -84,9 +88,10 @@ private:
 
     void show_scale(int i);
     void show_setpoints(int i);
-    void show_measured(int i);
-    // Appends the error line of a failed exchange; true when the code is good.
-    bool report(uint8_t code);
+    void show_measured(int i, bool percent);
+    // What a poll read, into the fields and the trend.
+    void show_poll(const PollResult& poll);
+    void show_freq();
     void select_mode(int index);
     void load_pictures();
 
@@ -94,6 +99,8 @@ private:
     ExchangeLog& log_;
     QToolButton* ToolButton1_;
     StatusMessage status_;
+    WindowReport report_;
+    Polling polling_;
     std::unique_ptr<Ui::ReadingsPage> ui_;
     std::array<ChannelFields, 4> ch_{};  // index 1..3
     TFtrend* trend_;

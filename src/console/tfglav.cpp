@@ -619,21 +619,23 @@ void TFglav::Timer_systemTimer()
     ui_->Edit_cur_time->repaint();
 }
 
-void TFglav::read_text(uint16_t first_register, QLineEdit* field)
+void TFglav::show_text(bool read, QLineEdit* field)
 {
-    Busy busy(ctx_.busy);
-    Device& d = ctx_.device;
-    const uint8_t e = d.read_input(first_register, kTextRegisters);
-    log_->vivod_buf(d.mb);
-    if (e == kOk)
-        field->setText(QString::fromStdString(d.tmp_text()));
-    else
-        log_->append(QString::fromStdString(d.mb.msg_buf_error(e)));
+    if (read)
+        field->setText(QString::fromStdString(ctx_.device.tmp_text()));
     field->repaint();
 }
 
-void TFglav::Ed_nameClick() { read_text(kRegName, ui_->Ed_name); }
+void TFglav::Ed_nameClick()
+{
+    Busy busy(ctx_.busy);
+    show_text(readings_->polling().read_name(), ui_->Ed_name);
+}
 
-void TFglav::Ed_versionClick() { read_text(kRegVersion, ui_->Ed_version); }
+void TFglav::Ed_versionClick()
+{
+    Busy busy(ctx_.busy);
+    show_text(readings_->polling().read_version(), ui_->Ed_version);
+}
 
 }  // namespace varnok

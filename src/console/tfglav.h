@@ -101,7 +101,8 @@ private:
     void show_port_paths();
     void connect_controls();
     void page_changed(int index);
-    void read_text(uint16_t first_register, QLineEdit* field);
+    // The text the device just gave, into its field (kept when the read failed); painted at once.
+    void show_text(bool read, QLineEdit* field);
     void activation_changed();
     void when_idle(std::function<void()> action);
     QString help_path() const;

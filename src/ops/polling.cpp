@@ -1,0 +1,107 @@
+#include "ops/polling.h"
+
+#include <string>
+
+#include "device/device.h"
+#include "ops/report.h"
+
+namespace varnok {
+
+namespace {
+
+// Ticks without a known speed that are still wanted; the one after them gives up.
+constexpr uint8_t kSpeedLostTicks = 10;
+
+}  // namespace
+
+Polling::Polling(Device& device, Report& report) : d_(device), report_(report), scales_(device, report) {}
+
+PollResult Polling::zapros_par(bool full)
+{
+    PollResult r;
+    if (full) {
+        for (int k = 1; k <= kChannels; ++k)
+            r.ch[size_t(k)].scale = scales_.read_scale(k) == kOk;
+        for (int k = 1; k <= kChannels; ++k)
+            r.ch[size_t(k)].setpoints = scales_.read_setpoints(k) == kOk;
+    }
+    for (int k = 1; k <= kChannels; ++k) {
+        PollResult::Channel& c = r.ch[size_t(k)];
+        c.measured = read_measured(k);
+        // A zero scale has no percentage; the last one stays in the record.
+        const float scale = d_.parScl[size_t(k)].Ustavka.as_float();
+        if (c.measured && scale != 0.0f) {
+            d_.Ch[size_t(k)].Urms_proc = d_.Ch[size_t(k)].Urms_te * 100.0f / scale;
+            c.percent = true;
+        }
+    }
+    r.freq = read_freq();
+    // The PWM points go to the records unseen: neither shown nor checked.
+    for (int k = 1; k <= kChannels; ++k)
+        d_.zapros_PWM(k);
+    return r;
+}
+
+TickResult Polling::tick(int period_s)
+{
+    TickResult t;
+    const LinkSettings& line = d_.link.settings();
+    if (d_.scor_CN[line.sys_num] == 0) {
+        ++u_err;
+        report_.line(std::to_string(u_err) + " scor=0 а скорость-то потерялась ");
+        report_.status("  сброшен ПЕРИОДИЧЕСКИЙ опрос (перестал отвечать ) ");
+        t.outcome = TickResult::kSpeedLost;
+        t.give_up = u_err > kSpeedLostTicks;
+        return t;
+    }
+    u_err = 0;
+    // The address check is not shown: the poll's own exchanges are.
+    if (d_.zapros_adr(line.sys_num) != kOk) {
+        report_.line("sys_num=" + std::to_string(line.sys_num) + " перестал отвечать на  scor=" +
+                     std::to_string(line.scor_obmena));
+        t.outcome = TickResult::kStoppedAnswering;
+        return t;
+    }
+    t.poll = zapros_par(false);
+    report_.status(" Запущен ПЕРИОДИЧЕСКИЙ опрос (Т= " + std::to_string(period_s) + "c)");
+    return t;
+}
+
+bool Polling::read_freq() { return checked(report_, d_.mb, d_.read_input(kRegFreq, 2)); }
+
+bool Polling::read_measured(int k) { return checked(report_, d_.mb, d_.zapros_izm_znach_new(k)); }
+
+bool Polling::read_scale(int k) { return scales_.read_scale(k) == kOk; }
+
+bool Polling::read_light() { return checked(report_, d_.mb, d_.read_holding(kRegLight, 1)); }
+
+uint8_t Polling::write_light(uint8_t brightness)
+{
+    if (brightness == d_.light)
+        return kOk;
+    uint8_t e = d_.write_holding(kRegLight, brightness);
+    report_.exchange(d_.mb);
+    if (e == kBusy) {
+        // The device answers later: that answer is taken, not shown.
+        d_.mb.receive_again();
+        e = d_.mb.obrab_buf_write_holding_registers(kRegLight, 1);
+    }
+    if (e != kOk) {
+        report_.line(d_.mb.msg_buf_error(e));
+        return e;
+    }
+    // The device now holds what was written; going back to the old brightness writes again.
+    d_.light = brightness;
+    return kOk;
+}
+
+bool Polling::read_text(uint16_t first_register)
+{
+    return checked(report_, d_.mb, d_.read_input(first_register, kTextRegisters));
+}
+
+bool Polling::read_name() { return read_text(kRegName); }
+
+bool Polling::read_version() { return read_text(kRegVersion); }
+
+}  // namespace varnok
