@@ -328,9 +328,6 @@ void TFglav::FormCreate()
     link.set_line(kDefaultLinkSettings);
     ctx_.n_time_opros = kDefaultPollPeriod;
     ctx_.time_opros = var_time_opros[ctx_.n_time_opros];
-    ctx_.device.mb.dl_note = 8;
-    ctx_.device.mb.dl_otvet = 9;
-    ctx_.device.mb.kol_wait_bytes = 20;
     ParamsPage& p = *params_;
     p.new_sys_num = 1;
     p.new_scor = 2;
@@ -461,9 +458,7 @@ void TFglav::when_idle(std::function<void()> action)
 void TFglav::FormActivate()
 {
     Busy busy(ctx_.busy);
-    Link& link = ctx_.link;
-    const LinkSettings& line = link.settings();
-    Device& d = ctx_.device;
+    const LinkSettings& line = ctx_.link.settings();
     ui_->Esysnum->setText(QString::number(line.sys_num));
     ui_->Ecur_sysnum->setText(QString::number(line.sys_num));
     ui_->Esysnum->repaint();
@@ -472,12 +467,7 @@ void TFglav::FormActivate()
         const QSignalBlocker quiet(ui_->CBtime_opros);
         ui_->CBtime_opros->setCurrentIndex(ctx_.n_time_opros);
     }
-    link.vich_timeout(line.num_scor, 32);
-    link.init_com_port_new();
-    for (int k = 1; k <= kChannels; ++k)
-        d.Ch[k].new_ADCout.Long = 1;
-    if (d.zapros_adr(line.sys_num) == kOk) {
-        d.scor_CN[line.sys_num] = line.num_scor;
+    if (readings_->polling().attach()) {
         readings_->zapros_par(1);
         Ed_nameClick();
         Ed_versionClick();
@@ -523,10 +513,8 @@ QMenu* TFglav::createPopupMenu() { return nullptr; }
 void TFglav::BinitportClick()
 {
     Busy busy(ctx_.busy);
-    Link& link = ctx_.link;
-    const LinkSettings& line = link.settings();
-    link.vich_timeout(line.num_scor, 32);
-    link.init_com_port_new();
+    ctx_.link.set_up_port();
+    const LinkSettings& line = ctx_.link.settings();
     const QString lines[] = {
         QStringLiteral("U=") + QString::number(line.scor_obmena),
         QStringLiteral("bytesize=") + QString::number(line.bytesize),

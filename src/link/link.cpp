@@ -181,6 +181,12 @@ void Link::vich_timeout(uint8_t number_scor, uint8_t /*kol_byte*/)
     settings_.time_pause_before = t_end_packet[c];
 }
 
+void Link::set_up_port()
+{
+    vich_timeout(settings_.num_scor, 32);
+    init_com_port_new();
+}
+
 std::chrono::nanoseconds Link::char_time() const
 {
     // Only a speed of the six times the line. Before the port was ever set up, or at a speed

@@ -66,6 +66,9 @@ public:
 
     // Time-outs and pauses of a speed code, then a re-initialisation with the current settings.
     void vich_timeout(uint8_t number_scor, uint8_t kol_byte);
+    // The time-outs of the speed code in force, and the port opened and configured once more
+    // with them (the start of a session and the port button).
+    void set_up_port();
 
     void tuda(Frame& ozuper, uint8_t kb);
     // `settle_ms`: time the device takes before it answers (storing written values); slept

@@ -16,6 +16,19 @@ constexpr uint8_t kSpeedLostTicks = 10;
 
 Polling::Polling(Device& device, Report& report) : d_(device), report_(report), scales_(device, report) {}
 
+bool Polling::attach()
+{
+    Link& link = d_.link;
+    link.set_up_port();
+    for (int k = 1; k <= kChannels; ++k)
+        d_.Ch[size_t(k)].new_ADCout.Long = 1;
+    const LinkSettings& line = link.settings();
+    if (d_.zapros_adr(line.sys_num) != kOk)
+        return false;
+    d_.scor_CN[line.sys_num] = line.num_scor;
+    return true;
+}
+
 PollResult Polling::zapros_par(bool full)
 {
     PollResult r;

@@ -41,6 +41,11 @@ class Polling {
 public:
     Polling(Device& device, Report& report);
 
+    // The start of a session: the port set up anew and the number asked once, unseen. When it
+    // answers, its speed is noted for the tick; true then. The converter outputs awaiting a
+    // coefficient start at 1, so none is ever derived from 0.
+    bool attach();
+
     // One poll: with `full` the scales and setpoints of the three channels first; then their
     // measured values (and percentages), the frequency, and the PWM points. Each channel's
     // read stands on its own answer.
