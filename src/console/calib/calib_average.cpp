@@ -1,4 +1,4 @@
-// Averaged readings of the live zero and of the full-scale converter output.
+// Averaged readings of the live zero and of the full-scale converter output, listed as they come.
 #include <QComboBox>
 #include <QLineEdit>
 #include <QListWidget>
@@ -7,7 +7,6 @@
 #include "console/calib/calib_page.h"
 #include "console/calib/calib_text.h"
 #include "console/console_context.h"
-#include "console/exchange_log.h"
 #include "console/value_text.h"
 #include "ui_calib_page.h"
 
@@ -28,9 +27,49 @@ constexpr std::array<OutputLine, 4> kOutputLines = {{
     {": ", "  ", " = "},
 }};
 
-constexpr unsigned kOutputReadingPause = 500;
-
 }  // namespace
+
+// The lines of one average in ListBox2, the window drawn after each; its exchanges in the log.
+class CalibPage::AverageList : public AverageLines {
+public:
+    AverageList(QListWidget& list, EventPump& pump, Report& report, int k)
+        : list_(list), pump_(pump), report_(report), form_(kOutputLines[size_t(k)])
+    {
+        list_.clear();
+        list_.repaint();
+    }
+    void exchange(const ModbusMaster& mb) override { report_.exchange(mb); }
+    void line(const std::string& text) override { add(QString::fromStdString(text)); }
+    void status(const std::string& text) override { report_.status(text); }
+
+    void zero_reading(unsigned i, uint16_t zero) override
+    {
+        add(QStringLiteral("%1: %2 %3").arg(i).arg(hex4(zero)).arg(zero));
+    }
+    void zero_mean(uint16_t mean) override { add(QStringLiteral(" = %1 %2").arg(hex4(mean)).arg(mean)); }
+    void output_reading(unsigned i, uint32_t output, double coefficient) override
+    {
+        add(QString::number(i) + QLatin1String(form_.after_index) + hex8(output) +
+            QLatin1String(form_.before_coefficient) + c_format(" %13.10f", coefficient));
+    }
+    void output_mean(uint32_t mean, float coefficient) override
+    {
+        add(QLatin1String(form_.result) + hex8(mean) + QLatin1String(form_.before_coefficient) +
+            c_format(" %13.10f", coefficient));
+    }
+
+private:
+    void add(const QString& line)
+    {
+        list_.addItem(line);
+        pump_.pump();
+    }
+
+    QListWidget& list_;
+    EventPump& pump_;
+    Report& report_;
+    const OutputLine& form_;
+};
 
 void CalibPage::CBcal0_kolizmChange()
 {
@@ -46,80 +85,22 @@ void CalibPage::CBcal100_kolizmChange()
     st2_kol_izm_cal100 = static_cast<uint8_t>(i + 1);
 }
 
-void CalibPage::average_line(const QString& line)
-{
-    ui_->ListBox2->addItem(line);
-    ctx_.pump.pump();
-}
-
 void CalibPage::Bcal0_averClick(int k)
 {
     Busy busy(ctx_.busy);
-    Device& d = ctx_.device;
-    ui_->ListBox2->clear();
-    ui_->ListBox2->repaint();
-    const unsigned n = kol_izm_cal0;
-    unsigned good = 0;
-    uint32_t sum = 0;
-    for (unsigned i = 1; i <= n; ++i) {
-        const uint8_t e = d.read_input(channel_base(k) + kOffNewRef, 1);
-        log_.vivod_buf(d.mb);
-        if (e != kOk) {
-            average_line(QString::fromStdString(d.mb.msg_buf_error(e)));
-            continue;
-        }
-        const uint16_t r = d.Ch[k].new_Ref;
-        ++good;
-        sum += r;
-        average_line(QStringLiteral("%1: %2 %3").arg(i).arg(hex4(r)).arg(r));
+    AverageList lines(*ui_->ListBox2, ctx_.pump, report_, k);
+    if (const auto mean = calib_.average_zero(k, kol_izm_cal0, st2_kol_izm_cal0, lines)) {
+        ch_[k].Ecal0_new->setText(QString::number(*mean));
+        new_cal0[k] = *mean;
     }
-    if (good != n)
-        return;
-    // The mean to the nearest integer, halves going up.
-    const auto mean = static_cast<uint16_t>((sum + n / 2) >> st2_kol_izm_cal0);
-    d.Ch[k].new_Ref = mean;
-    average_line(QStringLiteral(" = %1 %2").arg(hex4(mean)).arg(mean));
-    ch_[k].Ecal0_new->setText(QString::number(mean));
-    new_cal0[k] = mean;
 }
 
 void CalibPage::Bcal100_averClick(int k)
 {
     Busy busy(ctx_.busy);
-    Device& d = ctx_.device;
-    ui_->ListBox2->clear();
-    ui_->ListBox2->repaint();
-    const OutputLine& form = kOutputLines[size_t(k)];
-    const float top = d.parScl[k].Ustavka.as_float();
-    const unsigned n = kol_izm_cal100;
-    unsigned good = 0;
-    uint64_t sum = 0;  // sixteen 32-bit readings never overflow it
-    for (unsigned i = 1; i <= n; ++i) {
-        const uint8_t e = d.read_input(channel_base(k) + kOffADCout, 2);
-        log_.vivod_buf(d.mb);
-        if (e == kOk) {
-            const uint32_t a = d.Ch[k].new_ADCout.Long;
-            ++good;
-            sum += a;
-            // An output of 0 is taken as 1, as everywhere a coefficient is derived.
-            const long double single = static_cast<long double>(top) / (a == 0 ? 1 : a);
-            average_line(QString::number(i) + QLatin1String(form.after_index) + hex8(a) +
-                         QLatin1String(form.before_coefficient) + c_format(" %13.10f", double(single)));
-        } else {
-            average_line(QString::fromStdString(d.mb.msg_buf_error(e)));
-        }
-        pause(kOutputReadingPause);
-    }
-    if (good != n)
-        return;
-    // The coefficient of the mean output; a mean of 0 is taken as 1.
-    const long double ncal = sum == 0 ? top : static_cast<long double>(n) * top / static_cast<long double>(sum);
-    d.Ch[k].new_Ncal.set_float(static_cast<float>(ncal));
-    d.Ch[k].new_ADCout.Long = static_cast<uint32_t>((sum + n / 2) >> st2_kol_izm_cal100);
-    const uint32_t mean = d.Ch[k].new_ADCout.Long;
-    average_line(QLatin1String(form.result) + hex8(mean) + QLatin1String(form.before_coefficient) +
-                 c_format(" %13.10f", d.Ch[k].new_Ncal.as_float()));
-    ch_[k].E_ADCout->setText(hex8(mean));
+    AverageList lines(*ui_->ListBox2, ctx_.pump, report_, k);
+    if (const auto mean = calib_.average_output(k, kol_izm_cal100, st2_kol_izm_cal100, lines))
+        ch_[k].E_ADCout->setText(hex8(*mean));
 }
 
 }  // namespace varnok

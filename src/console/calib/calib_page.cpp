@@ -8,7 +8,6 @@
 #include "console/clickable.h"
 #include "console/console_context.h"
 #include "console/digit_filter.h"
-#include "console/exchange_log.h"
 #include "console/message_box.h"
 #include "console/up_down.h"
 #include "console/value_text.h"
@@ -29,8 +28,9 @@ bool all_of(const std::array<bool, 4>& done) { return done[1] && done[2] && done
 
 CalibPage::CalibPage(ConsoleContext& ctx, ExchangeLog& log, StatusMessage status, JumperPicture jumper,
                      QWidget* parent)
-    : QWidget(parent), ctx_(ctx), log_(log), status_(std::move(status)), jumper_(std::move(jumper)),
-      ui_(std::make_unique<Ui::CalibPage>()), waits_(ctx.pump)
+    : QWidget(parent), ctx_(ctx), status_(std::move(status)), jumper_(std::move(jumper)),
+      ui_(std::make_unique<Ui::CalibPage>()), waits_(ctx.pump), report_(log, status_), refusals_(this, report_),
+      calib_(ctx.device, report_, refusals_, waits_)
 {
     ui_->setupUi(this);
     QPalette grey = ui_->ListBox2->palette();
@@ -242,43 +242,15 @@ void CalibPage::TabSheet3Hide()
     jumper_(false);
 }
 
-bool CalibPage::logged(uint8_t code)
-{
-    Device& d = ctx_.device;
-    log_.vivod_buf(d.mb);
-    if (code != kOk)
-        log_.append(QString::fromStdString(d.mb.msg_buf_error(code)));
-    return code == kOk;
-}
+void CalibPage::Boxes::line(const std::string& text) { MessageBox::show(parent_, QString::fromStdString(text)); }
 
-bool CalibPage::written(uint8_t code)
+void CalibPage::show_measured(int k, uint8_t code, bool all_digits)
 {
-    Device& d = ctx_.device;
-    log_.vivod_buf(d.mb);
-    if (code != kOk)
-        MessageBox::show(this, QString::fromStdString(d.mb.msg_buf_error(code)));
-    return code == kOk;
-}
-
-CalibPage::Done CalibPage::each_channel(const std::function<uint8_t(int)>& request)
-{
-    Done done{};
-    for (int k = 1; k <= kChannels; ++k)
-        done[k] = logged(request(k));
-    return done;
-}
-
-void CalibPage::read_back(int k, bool all_digits)
-{
-    Device& d = ctx_.device;
-    const uint8_t e = d.zapros_izm_znach_new(k);
-    // A failed read shows no value rather than an old one as if it were the result.
-    if (e != kOk) {
+    if (code != kOk) {
         ch_[k].LEcal_te->clear();
-        log_.append(QString::fromStdString(d.mb.msg_buf_error(e)));
         return;
     }
-    const float v = d.Ch[k].Urms_te;
+    const float v = ctx_.device.Ch[k].Urms_te;
     ch_[k].LEcal_te->setText(all_digits ? general_float(v) : c_format("%10.5f", v));
 }
 
@@ -293,10 +265,10 @@ std::optional<uint16_t> CalibPage::register_value(const QLineEdit* edit)
     return std::nullopt;
 }
 
-CalibPage::Done CalibPage::read_stored_zeros()
+PerChannel CalibPage::read_stored_zeros()
 {
-    Device& d = ctx_.device;
-    const Done done = each_channel([&](int k) { return d.read_holding(channel_base(k) + kOffRef, 3); });
+    const Device& d = ctx_.device;
+    const PerChannel done = calib_.read_stored();
     for (int k = 1; k <= kChannels; ++k) {
         if (!done[k])
             continue;
@@ -322,8 +294,8 @@ void CalibPage::B_cal0_oldClick()
 void CalibPage::B_cal100_oldClick()
 {
     Busy busy(ctx_.busy);
-    const Done done = read_stored_zeros();
-    Device& d = ctx_.device;
+    const PerChannel done = read_stored_zeros();
+    const Device& d = ctx_.device;
     for (int k = 1; k <= kChannels; ++k) {
         if (!done[k])
             continue;
@@ -341,8 +313,9 @@ void CalibPage::B_cal100_oldClick()
 void CalibPage::B_cal0_newClick()
 {
     Busy busy(ctx_.busy);
-    Device& d = ctx_.device;
-    const Done done = each_channel([&](int k) { return d.read_input(channel_base(k) + kOffNewRef, 1); });
+    const Device& d = ctx_.device;
+    const Calibration::Live live = calib_.take_zeros();
+    const PerChannel& done = live.read;
     for (int k = 1; k <= kChannels; ++k) {
         if (!done[k])
             continue;
@@ -355,14 +328,15 @@ void CalibPage::B_cal0_newClick()
             ch_[k].Bcal0_aver->setEnabled(true);
         }
     for (int k = 1; k <= kChannels; ++k)
-        read_back(k, false);
+        show_measured(k, live.measured[k], false);
 }
 
 void CalibPage::B_cal100_newClick()
 {
     Busy busy(ctx_.busy);
-    Device& d = ctx_.device;
-    const Done done = each_channel([&](int k) { return d.read_input(channel_base(k) + kOffADCout, 2); });
+    const Device& d = ctx_.device;
+    const Calibration::Live live = calib_.take_outputs();
+    const PerChannel& done = live.read;
     for (int k = 1; k <= kChannels; ++k) {
         if (!done[k])
             continue;
@@ -378,23 +352,14 @@ void CalibPage::B_cal100_newClick()
         if (!done[k])
             continue;
         show_output(k);
-        derive_coefficient(k);
+        calib_.derive_coefficient(k);
         show_pending(k, c_format("%13.10f", d.Ch[k].new_Ncal.as_float()));
     }
     for (int k = 1; k <= kChannels; ++k)
-        read_back(k, false);
+        show_measured(k, live.measured[k], false);
 }
 
 void CalibPage::show_output(int k) { ch_[k].E_ADCout->setText(hex8(ctx_.device.Ch[k].new_ADCout.Long)); }
-
-void CalibPage::derive_coefficient(int k)
-{
-    Device& d = ctx_.device;
-    LongRec& out = d.Ch[k].new_ADCout;
-    if (out.Long == 0)
-        out.Long = 1;
-    d.Ch[k].new_Ncal.set_float(coefficient(d.parScl[k].Ustavka.as_float(), out.Long));
-}
 
 void CalibPage::show_pending(int k, const QString& text)
 {
@@ -407,9 +372,9 @@ void CalibPage::show_pending(int k, const QString& text)
 void CalibPage::Ecal0LClick(int k)
 {
     Busy busy(ctx_.busy);
-    Device& d = ctx_.device;
-    if (!logged(d.read_holding(channel_base(k) + kOffRef, 1)))
+    if (calib_.read_zero(k) != kOk)
         return;
+    const Device& d = ctx_.device;
     Channel& c = ch_[k];
     c.Ecal0L->setText(QString::number(d.Ch[k].Ref));
     c.Ecal0_h->setText(hex4(d.Ch[k].Ref));
@@ -421,9 +386,9 @@ void CalibPage::Ecal0LClick(int k)
 void CalibPage::Ecal100LClick(int k)
 {
     Busy busy(ctx_.busy);
-    Device& d = ctx_.device;
-    if (!logged(d.read_holding(channel_base(k) + kOffNcal, 2)))
+    if (calib_.read_coefficient(k) != kOk)
         return;
+    const Device& d = ctx_.device;
     Channel& c = ch_[k];
     cal100L[k] = d.Ch[k].Ncal.Long;
     c.Ecal100L->setText(c_format("%13.10f", d.Ch[k].Ncal.as_float()));
@@ -441,9 +406,9 @@ void CalibPage::Ecal0_newChange(int k)
 void CalibPage::Ecal0_newDblClick(int k)
 {
     Busy busy(ctx_.busy);
-    Device& d = ctx_.device;
-    if (!logged(d.read_input(channel_base(k) + kOffNewRef, 1)))
+    if (calib_.take_zero(k) != kOk)
         return;
+    const Device& d = ctx_.device;
     ch_[k].Ecal0_new->setText(QString::number(d.Ch[k].new_Ref));
     new_cal0[k] = d.Ch[k].new_Ref;
 }
@@ -455,50 +420,45 @@ void CalibPage::UpDown_cal0ChangingEx(int k, int NewValue)
         return;
     Busy busy(ctx_.busy);
     new_cal0[k] = static_cast<uint16_t>(NewValue);
-    if (ui_->RGcal0_var_write_0->isChecked()) {
+    const bool at_once = ui_->RGcal0_var_write_0->isChecked();
+    if (at_once)
         SB_save_cal0Click(k);
-        pause(500);
-    }
-    read_back(k, true);
+    show_measured(k, calib_.read_back_after_zero_step(k, at_once), true);
 }
 
 void CalibPage::Ecal100_newDblClick(int k)
 {
     Busy busy(ctx_.busy);
-    Device& d = ctx_.device;
-    if (!logged(d.read_input(channel_base(k) + kOffADCout, 2)))
+    if (calib_.take_output(k) != kOk)
         return;
     show_output(k);
-    derive_coefficient(k);
+    calib_.derive_coefficient(k);
+    const Device& d = ctx_.device;
     show_pending(k, general_float(d.Ch[k].new_Ncal.as_float()));
 }
 
 void CalibPage::SB_save_cal0Click(int k)
 {
     Busy busy(ctx_.busy);
-    Device& d = ctx_.device;
-    if (written(d.write_holding(channel_base(k) + kOffRef, new_cal0[k]))) {
-        pause(500);
-        read_back(k, false);
-    }
+    const Calibration::Written w = calib_.write_zero(k, new_cal0[k]);
+    if (w.code == kOk)
+        show_measured(k, w.measured, false);
     ui_->L_cal0_2->setEnabled(true);
 }
 
 void CalibPage::SB_save_cal100Click(int k)
 {
     Busy busy(ctx_.busy);
-    Device& d = ctx_.device;
-    if (written(d.write_holding_pair(channel_base(k) + kOffNcal, d.Ch[k].new_Ncal.as_float()))) {
-        pause(500);
-        read_back(k, false);
-    }
+    const Calibration::Written w = calib_.write_coefficient(k);
+    if (w.code == kOk)
+        show_measured(k, w.measured, false);
     ui_->L_cal100_2->setEnabled(true);
 }
 
 void CalibPage::LEcal_teClick(int k)
 {
     Busy busy(ctx_.busy);
-    read_back(k, false);
+    show_measured(k, calib_.read_back(k), false);
 }
 
 }  // namespace varnok

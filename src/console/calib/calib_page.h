@@ -10,6 +10,8 @@
 #include <optional>
 
 #include "console/event_pump.h"
+#include "console/window_report.h"
+#include "ops/calibration.h"
 
 class QLabel;
 class QLineEdit;
@@ -96,8 +98,12 @@ public:
     void SB_save_PWMLClick(int k);
     void SB_save_PWMHClick(int k);
 
-    // Where the page's pauses go; tests take them instead of waiting.
-    void set_pauses(Sleeper& sleeper) { pauses_ = &sleeper; }
+    // Where the page's pauses go, and those of its operations; tests take them instead of waiting.
+    void set_pauses(Sleeper& sleeper)
+    {
+        pauses_ = &sleeper;
+        calib_.set_pauses(sleeper);
+    }
 
     Ui::CalibPage& form() { return *ui_; }
 
@@ -134,37 +140,44 @@ private:
         UpDown* UpDown_PWMH = nullptr;
         QToolButton* SB_save_PWMH = nullptr;
     };
-    using Done = std::array<bool, 4>;  // per channel, index 1..3
+
+    // A report whose lines are message boxes: a refused write.
+    class Boxes : public Report {
+    public:
+        Boxes(QWidget* parent, Report& report) : parent_(parent), report_(report) {}
+        void exchange(const ModbusMaster& mb) override { report_.exchange(mb); }
+        void line(const std::string& text) override;
+        void status(const std::string& text) override { report_.status(text); }
+
+    private:
+        QWidget* parent_;
+        Report& report_;
+    };
+    class AverageList;
 
     // Finds a channel's controls and gives its up-down controls their edits and ranges.
     void set_up_controls(int k);
     void connect_controls(int k);
 
-    // Shows the exchange just made; a failed one adds its error line to the information window.
-    bool logged(uint8_t code);
-    // Shows a write's exchange; a failed one is reported in a message box.
-    bool written(uint8_t code);
-    // The same request for channels 1, 2, 3, each logged and judged on its own.
-    Done each_channel(const std::function<uint8_t(int)>& request);
-    // The channel's measured value read back, fixed-point or with all its digits.
-    void read_back(int k, bool all_digits);
+    // The channel's measured value as read back (`code`): fixed-point or with all its
+    // digits; nothing after a failed read rather than an old value as if it were the result.
+    void show_measured(int k, uint8_t code, bool all_digits);
     void pause(unsigned ms) { pauses_->sleep_ms(ms); }
     std::optional<uint16_t> register_value(const QLineEdit* edit);
 
-    Done read_stored_zeros();
-    // The pending coefficient of channel k: the scale's top over the converter output.
-    void derive_coefficient(int k);
+    PerChannel read_stored_zeros();
     void show_pending(int k, const QString& text);
     void show_output(int k);
-    void average_line(const QString& line);
 
     ConsoleContext& ctx_;
-    ExchangeLog& log_;
     StatusMessage status_;
     JumperPicture jumper_;
     std::unique_ptr<Ui::CalibPage> ui_;
     PumpedSleeper waits_;
     Sleeper* pauses_ = &waits_;
+    WindowReport report_;
+    Boxes refusals_;
+    Calibration calib_;
     std::array<Channel, 4> ch_{};
     QHash<QObject*, int> adjusters_;  // the trims, by channel
 };

@@ -10,7 +10,4 @@ namespace varnok {
 inline QString hex4(uint32_t v) { return QStringLiteral("%1").arg(v & 0xFFFF, 4, 16, QLatin1Char('0')).toUpper(); }
 inline QString hex8(uint32_t v) { return QStringLiteral("%1").arg(v, 8, 16, QLatin1Char('0')).toUpper(); }
 
-// The coefficient that turns a converter output into the scale's top value, in single precision.
-inline float coefficient(float top, uint32_t output) { return static_cast<float>(static_cast<long double>(top) / output); }
-
 }  // namespace varnok

@@ -13,29 +13,16 @@
 
 namespace varnok {
 
-namespace {
-
-constexpr uint32_t kBaseCeiling = 16777216;  // a carry no longer raises a base this high
-constexpr unsigned kTrimWritePause = 1000;
-constexpr unsigned kPwmHighWritePause = 400;
-
-// Per channel (index 1..3): the pause after an immediate write of the lower PWM point, and
-// whether a click on a point reads both points (channel 3 reads only the one clicked).
-constexpr std::array<unsigned, 4> kPwmLowWritePause = {0, 300, 500, 500};
-constexpr std::array<bool, 4> kReadsBothPoints = {false, true, true, false};
-
-}  // namespace
-
 void CalibPage::E_ADCoutChange(int k)
 {
-    derive_coefficient(k);
+    calib_.derive_coefficient(k);
     show_pending(k, c_format("%12.10f", ctx_.device.Ch[k].new_Ncal.as_float()));
 }
 
 void CalibPage::E_ADCoutLChange(int k)
 {
-    new_cal100[k] = inc_cal100[k] + tmp_cal100[k];
-    ctx_.device.Ch[k].new_ADCout.Long = new_cal100[k];
+    new_cal100[k] = trim_output(tmp_cal100[k], inc_cal100[k]);
+    calib_.set_output(k, new_cal100[k]);
     show_output(k);
 }
 
@@ -49,22 +36,15 @@ void CalibPage::UpDown_new_cal100ChangingEx(int k, int NewValue)
     } else if (NewValue > top) {
         // A step up past the top carries a whole range into the base.
         trim->moveTo(0);
-        inc_cal100[k] = cal100offset;
-        if (tmp_cal100[k] < kBaseCeiling)
-            tmp_cal100[k] += static_cast<uint32_t>(top);
-        new_cal100[k] = inc_cal100[k] + tmp_cal100[k];
+        new_cal100[k] = trim_carry(tmp_cal100[k], inc_cal100[k], top, cal100offset);
     } else {
         // A step down past 0 borrows a whole range from the base.
         trim->moveTo(top);
-        inc_cal100[k] = static_cast<uint8_t>(top - cal100offset);
-        if (tmp_cal100[k] > uint32_t(top))
-            tmp_cal100[k] -= static_cast<uint32_t>(top);
-        new_cal100[k] = inc_cal100[k] + tmp_cal100[k];
+        new_cal100[k] = trim_borrow(tmp_cal100[k], inc_cal100[k], top, cal100offset);
     }
     if (ui_->RGcal100_var_write_0->isChecked()) {
         SB_save_cal100Click(k);
-        pause(kTrimWritePause);
-        read_back(k, true);
+        show_measured(k, calib_.read_back_after_trim_step(k), true);
     }
 }
 
@@ -89,9 +69,9 @@ void CalibPage::RGcal100offsetClick()
 void CalibPage::E_ADCoutDblClick(int k)
 {
     Busy busy(ctx_.busy);
-    Device& d = ctx_.device;
+    const Device& d = ctx_.device;
     Channel& c = ch_[k];
-    if (logged(d.read_input(channel_base(k) + kOffADCout, 2))) {
+    if (calib_.take_output(k) == kOk) {
         show_output(k);
         c.UpDown_new_cal100->setEnabled(true);
         c.SB_save_cal100->setEnabled(true);
@@ -105,8 +85,8 @@ void CalibPage::E_ADCoutDblClick(int k)
 void CalibPage::B_old_PWMClick()
 {
     Busy busy(ctx_.busy);
-    Device& d = ctx_.device;
-    const Done done = each_channel([&](int k) { return d.zapros_PWM(k); });
+    const Device& d = ctx_.device;
+    const PerChannel done = calib_.read_pwm();
     for (int k = 1; k <= kChannels; ++k) {
         if (!done[k])
             continue;
@@ -120,10 +100,9 @@ void CalibPage::B_old_PWMClick()
 void CalibPage::E_PWMLClick(int k)
 {
     Busy busy(ctx_.busy);
-    Device& d = ctx_.device;
-    const uint8_t e = kReadsBothPoints[size_t(k)] ? d.zapros_PWM(k) : d.read_holding(channel_base(k) + kOffPWML, 1);
-    if (!logged(e))
+    if (calib_.read_pwm_point(k, kPwmLow) != kOk)
         return;
+    const Device& d = ctx_.device;
     Channel& c = ch_[k];
     calAL[k] = d.Ch[k].PWML;
     c.E_PWML->setText(k == 1 ? QStringLiteral(" %1").arg(calAL[k]) : QString::number(calAL[k]));
@@ -135,10 +114,9 @@ void CalibPage::E_PWMLClick(int k)
 void CalibPage::E_PWMHClick(int k)
 {
     Busy busy(ctx_.busy);
-    Device& d = ctx_.device;
-    const uint8_t e = kReadsBothPoints[size_t(k)] ? d.zapros_PWM(k) : d.read_holding(channel_base(k) + kOffPWMH, 1);
-    if (!logged(e))
+    if (calib_.read_pwm_point(k, kPwmHigh) != kOk)
         return;
+    const Device& d = ctx_.device;
     Channel& c = ch_[k];
     calAH[k] = d.Ch[k].PWMH;
     c.E_PWMH->setText(QString::number(calAH[k]));
@@ -155,10 +133,8 @@ void CalibPage::UpDown_PWMLChangingEx(int k, int NewValue)
         return;
     Busy busy(ctx_.busy);
     new_calAL[k] = static_cast<uint16_t>(NewValue);
-    if (ui_->RGcalPWM_var_write_0->isChecked()) {
-        SB_save_PWMLClick(k);
-        pause(kPwmLowWritePause[size_t(k)]);
-    }
+    if (ui_->RGcalPWM_var_write_0->isChecked())
+        calib_.step_pwm(k, kPwmLow, new_calAL[k]);
 }
 
 void CalibPage::UpDown_PWMHChanging(int k, bool& AllowChange)
@@ -171,10 +147,8 @@ void CalibPage::UpDown_PWMHChanging(int k, bool& AllowChange)
     }
     Busy busy(ctx_.busy);
     new_calAH[k] = *before;
-    if (ui_->RGcalPWM_var_write_0->isChecked()) {
-        SB_save_PWMHClick(k);
-        pause(kPwmHighWritePause);
-    }
+    if (ui_->RGcalPWM_var_write_0->isChecked())
+        calib_.step_pwm(k, kPwmHigh, new_calAH[k]);
 }
 
 void CalibPage::E_PWML_newChange(int k)
@@ -192,15 +166,13 @@ void CalibPage::E_PWMH_newChange(int k)
 void CalibPage::SB_save_PWMLClick(int k)
 {
     Busy busy(ctx_.busy);
-    Device& d = ctx_.device;
-    written(d.write_holding(channel_base(k) + kOffPWML, new_calAL[k]));
+    calib_.write_pwm(k, kPwmLow, new_calAL[k]);
 }
 
 void CalibPage::SB_save_PWMHClick(int k)
 {
     Busy busy(ctx_.busy);
-    Device& d = ctx_.device;
-    written(d.write_holding(channel_base(k) + kOffPWMH, new_calAH[k]));
+    calib_.write_pwm(k, kPwmHigh, new_calAH[k]);
 }
 
 }  // namespace varnok

@@ -1,0 +1,110 @@
+#include "ops/calibration.h"
+
+#include "device/device.h"
+
+namespace varnok {
+
+namespace {
+
+constexpr unsigned kWriteSettleMs = 500;      // after a zero or coefficient write, before its read-back
+constexpr unsigned kZeroStepSettleMs = 500;   // after the write of a zero's step
+constexpr unsigned kTrimStepSettleMs = 1000;  // after the coefficient write of a trim step
+
+}  // namespace
+
+float coefficient(float top, uint32_t output) { return static_cast<float>(static_cast<long double>(top) / output); }
+
+void Calibration::pause(unsigned ms) { pauses_->sleep_ms(ms); }
+
+uint8_t Calibration::shown(uint8_t code)
+{
+    checked(report_, d_.mb, code);
+    return code;
+}
+
+PerChannel Calibration::each_channel(const std::function<uint8_t(int)>& request)
+{
+    PerChannel done{};
+    for (int k = 1; k <= kChannels; ++k)
+        done[k] = request(k) == kOk;
+    return done;
+}
+
+PerChannel Calibration::read_stored()
+{
+    return each_channel([&](int k) { return shown(d_.read_holding(channel_base(k) + kOffRef, 3)); });
+}
+
+uint8_t Calibration::read_zero(int k) { return shown(d_.read_holding(channel_base(k) + kOffRef, 1)); }
+
+uint8_t Calibration::read_coefficient(int k) { return shown(d_.read_holding(channel_base(k) + kOffNcal, 2)); }
+
+uint8_t Calibration::take_zero(int k) { return shown(d_.read_input(channel_base(k) + kOffNewRef, 1)); }
+
+uint8_t Calibration::take_output(int k) { return shown(d_.read_input(channel_base(k) + kOffADCout, 2)); }
+
+Calibration::Live Calibration::take_each(uint8_t (Calibration::*take)(int))
+{
+    Live live{};
+    live.read = each_channel([&](int k) { return (this->*take)(k); });
+    for (int k = 1; k <= kChannels; ++k)
+        live.measured[k] = read_back(k);
+    return live;
+}
+
+Calibration::Live Calibration::take_zeros() { return take_each(&Calibration::take_zero); }
+
+Calibration::Live Calibration::take_outputs() { return take_each(&Calibration::take_output); }
+
+void Calibration::set_output(int k, uint32_t output) { d_.Ch[k].new_ADCout.Long = output; }
+
+void Calibration::derive_coefficient(int k)
+{
+    LongRec& out = d_.Ch[k].new_ADCout;
+    if (out.Long == 0)
+        out.Long = 1;
+    d_.Ch[k].new_Ncal.set_float(coefficient(d_.parScl[k].Ustavka.as_float(), out.Long));
+}
+
+Calibration::Written Calibration::written(int k, uint8_t code)
+{
+    Written w{code, kOk};
+    if (checked(refusals_, d_.mb, code)) {
+        pause(kWriteSettleMs);
+        w.measured = read_back(k);
+    }
+    return w;
+}
+
+Calibration::Written Calibration::write_zero(int k, uint16_t zero)
+{
+    return written(k, d_.write_holding(channel_base(k) + kOffRef, zero));
+}
+
+Calibration::Written Calibration::write_coefficient(int k)
+{
+    return written(k, d_.write_holding_pair(channel_base(k) + kOffNcal, d_.Ch[k].new_Ncal.as_float()));
+}
+
+uint8_t Calibration::read_back(int k)
+{
+    const uint8_t e = d_.zapros_izm_znach_new(k);
+    if (e != kOk)
+        report_.line(d_.mb.msg_buf_error(e));
+    return e;
+}
+
+uint8_t Calibration::read_back_after_zero_step(int k, bool wrote)
+{
+    if (wrote)
+        pause(kZeroStepSettleMs);
+    return read_back(k);
+}
+
+uint8_t Calibration::read_back_after_trim_step(int k)
+{
+    pause(kTrimStepSettleMs);
+    return read_back(k);
+}
+
+}  // namespace varnok
