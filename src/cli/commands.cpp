@@ -1,0 +1,246 @@
+#include "cli/commands.h"
+
+#include <chrono>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <map>
+#include <thread>
+
+#include "cli/device_values.h"
+#include "cli/session.h"
+#include "cli/value.h"
+#include "ops/polling.h"
+
+namespace varnok::cli {
+
+namespace {
+
+const std::map<std::string, std::string>& helps()
+{
+    static const std::map<std::string, std::string> h = {
+        {"", "varnok-cli [параметры связи] КОМАНДА [аргументы]\n"
+             "\n"
+             "Прибор Varnok из терминала и из сценариев.\n"
+             "\n"
+             "Параметры связи (по умолчанию из файла настроек консоли):\n"
+             "  -p ПОРТ        COM1..COM16, путь к устройству или tcp://УЗЕЛ:ПОРТ\n"
+             "  -b СКОРОСТЬ    4800, 9600, 19200, 38400, 57600, 115200\n"
+             "  -P ПАРИТЕТ     none, odd, even\n"
+             "  -s СТОПБИТ     1 или 2\n"
+             "  -a НОМЕР       номер прибора 1..247; для info и read список: -a 3,17\n"
+             "  --fast         быстрый обмен\n"
+             "  --settings ФАЙЛ  файл настроек вместо ~/.config/varnok.ini\n"
+             "  --json         результат одним документом JSON\n"
+             "  -v             каждый запрос и ответ в поток ошибок\n"
+             "\n"
+             "Команды:\n"
+             "  info           имя, версия, параметры интерфейса, шкалы, уставки, калибровка, показания\n"
+             "  read           показания каналов и частота, строка на опрос\n"
+             "  set ИМЯ=ЗНАЧЕНИЕ...  записать параметры прибора\n"
+             "\n"
+             "varnok-cli КОМАНДА --help: о команде.\n"
+             "Коды выхода: 0 выполнено, 1 ошибка прибора или проверки, 2 ошибка в командной строке,\n"
+             "3 порт не открывается.\n"},
+        {"info", "varnok-cli [параметры связи] info\n"
+                 "\n"
+                 "Имя, версия, скорость, паритет, стоповые биты, номер; для каждого канала шкала\n"
+                 "(значение, точка, единица), уставки, ноль и коэффициент калибровки, точки ШИМ,\n"
+                 "измеренное значение и процент шкалы; частота и яркость. С -a 3,17 по очереди\n"
+                 "для каждого номера.\n"},
+        {"read", "varnok-cli [параметры связи] read [--every СЕКУНД] [--count N] [--out ФАЙЛ.csv]\n"
+                 "\n"
+                 "Опрашивает приборы (-a 3,17) так же, как консоль: первый опрос со шкалами и\n"
+                 "уставками, затем измеренные значения. Строка на прибор и опрос: время (ISO 8601),\n"
+                 "номер, значение и процент каждого канала, частота; несостоявшееся чтение оставляет\n"
+                 "поле пустым. --every: период (по умолчанию 1 с), --count: число опросов (по\n"
+                 "умолчанию 1; 0 без конца). Ctrl-C завершает работу, файл остаётся целым.\n"},
+        {"set", "varnok-cli [параметры связи] set ИМЯ=ЗНАЧЕНИЕ...\n"
+                "\n"
+                "Имена: address (1..247), speed, parity (none, odd, even), stopbits (1, 2),\n"
+                "scale1..3 (как на индикаторе: 12.34, точка из текста), unit1..3 (нет, В, кВ, мА,\n"
+                "А, кА, Гц), max1..3, min1..3, brightness (1..3).\n"
+                "Всё проверяется до первой записи. После записи скорости, паритета, стоповых бит\n"
+                "или номера программа говорит с прибором на новых настройках и записывает их в\n"
+                "файл настроек.\n"},
+    };
+    return h;
+}
+
+void print(const Options& o, const Value& v)
+{
+    const std::string out = o.json ? to_json(v) : to_text(v);
+    std::fwrite(out.data(), 1, out.size(), stdout);
+    std::fflush(stdout);
+}
+
+std::vector<uint8_t> addresses_of(const Options& o, const Session& s)
+{
+    return o.addresses.empty() ? std::vector<uint8_t>{s.link.settings().sys_num} : o.addresses;
+}
+
+void no_arguments(const Options& o)
+{
+    if (!o.args.empty())
+        throw UsageError(o.command + ": лишний аргумент " + o.args.front());
+}
+
+int info(const Options& o, Session& s)
+{
+    no_arguments(o);
+    Value all = Value::array();
+    bool any_failed = false;
+    for (uint8_t a : addresses_of(o, s)) {
+        s.address(a);
+        bool failed = false;
+        all.push(read_info(s, failed));
+        any_failed |= failed;
+    }
+    print(o, o.addresses.size() > 1 ? all : all.members().front().second);
+    return any_failed ? kExitDevice : kExitOk;
+}
+
+// The local time with its offset from UTC: 2026-12-09T14:28:42+03:00.
+std::string iso_time(std::chrono::system_clock::time_point t)
+{
+    const std::time_t tt = std::chrono::system_clock::to_time_t(t);
+    std::tm tm{};
+    localtime_r(&tt, &tm);
+    char buf[40];
+    std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%S%z", &tm);
+    std::string s = buf;
+    s.insert(s.size() - 2, ":");
+    return s;
+}
+
+// Waits until `due` unless Ctrl-C comes first; false then.
+bool wait_until(std::chrono::steady_clock::time_point due)
+{
+    while (!interrupted()) {
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= due)
+            return true;
+        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(due - now, std::chrono::milliseconds(20)));
+    }
+    return false;
+}
+
+int read(const Options& o, Session& s)
+{
+    const CommandArgs args(o.args, {"--every", "--count", "--out"}, {});
+    if (!args.positional().empty())
+        throw UsageError("read: лишний аргумент " + args.positional().front());
+    const long every = args.value("--every") ? parse_number(*args.value("--every"), 1, 86400, "--every") : 1;
+    const long count = args.value("--count") ? parse_number(*args.value("--count"), 0, 1L << 30, "--count") : 1;
+    std::FILE* csv = nullptr;
+    if (const auto path = args.value("--out")) {
+        csv = std::fopen(path->c_str(), "w");
+        if (!csv) {
+            std::fprintf(stderr, "файл %s не создаётся: %s\n", path->c_str(), std::strerror(errno));
+            return kExitUsage;
+        }
+        std::fputs("time,address,value1,percent1,value2,percent2,value3,percent3,frequency\n", csv);
+        std::fflush(csv);
+    }
+    const std::vector<uint8_t> addresses = addresses_of(o, s);
+    std::vector<bool> scaled(addresses.size(), false);
+    Value rows = Value::array();
+    bool any_failed = false;
+    auto due = std::chrono::steady_clock::now();
+    for (long n = 0; (count == 0 || n < count) && !interrupted(); ++n) {
+        if (n > 0 && !wait_until(due))
+            break;
+        due += std::chrono::seconds(every);
+        for (size_t i = 0; i < addresses.size() && !interrupted(); ++i) {
+            s.address(addresses[i]);
+            Polling polling(s.dev, s.report);
+            const auto when = std::chrono::system_clock::now();
+            // The first poll of a device reads its scales too, for the percentages.
+            const PollResult poll = polling.zapros_par(!scaled[i]);
+            scaled[i] = poll.ch[1].scale && poll.ch[2].scale && poll.ch[3].scale;
+            Value row = Value::object();
+            row.set("time", Value::string(iso_time(when)));
+            row.set("address", Value::number(addresses[i]));
+            for (int k = 1; k <= kChannels; ++k) {
+                const PollResult::Channel& c = poll.ch[size_t(k)];
+                const TParChannel& ch = s.dev.Ch[size_t(k)];
+                row.set("value" + std::to_string(k), c.measured ? Value::number(float_text(ch.Urms_te)) : Value());
+                row.set("percent" + std::to_string(k), c.percent ? Value::number(float_text(ch.Urms_proc)) : Value());
+                any_failed |= !c.measured;
+            }
+            row.set("frequency", poll.freq ? Value::number(float_text(s.dev.freq.as_float())) : Value());
+            any_failed |= !poll.freq;
+            if (csv) {
+                std::string line;
+                for (const auto& [key, v] : row.members())
+                    line += (line.empty() ? "" : ",") + v.text();
+                std::fprintf(csv, "%s\n", line.c_str());
+                std::fflush(csv);
+            }
+            if (!o.json && !csv) {
+                std::string line;
+                for (const auto& [key, v] : row.members())
+                    line += (line.empty() ? "" : "  ") + (v.kind() == Value::kNull ? std::string("-") : v.text());
+                std::printf("%s\n", line.c_str());
+                std::fflush(stdout);
+            }
+            rows.push(std::move(row));
+        }
+    }
+    if (csv && std::fclose(csv) != 0) {
+        std::fprintf(stderr, "файл не записан: %s\n", std::strerror(errno));
+        return kExitDevice;
+    }
+    if (o.json)
+        print(o, rows);
+    return any_failed ? kExitDevice : kExitOk;
+}
+
+int set(const Options& o, Session& s)
+{
+    if (o.args.empty())
+        throw UsageError("set: нужен хотя бы один ИМЯ=ЗНАЧЕНИЕ");
+    const std::vector<Setting> settings = parse_settings(o.args);
+    bool changed_line = false;
+    const bool all = write_settings(s, settings, changed_line);
+    if (changed_line)
+        s.store_line();
+    const LinkSettings& line = s.link.settings();
+    Value now = Value::object();
+    now.set("address", Value::number(line.sys_num));
+    now.set("speed", Value::number(line.scor_obmena));
+    now.set("parity", Value::string(parity_name(line.parity)));
+    now.set("stopbits", Value::number(line.stopbit));
+    now.set("written", Value::string(all ? "да" : "нет"));
+    print(o, now);
+    return all ? kExitOk : kExitDevice;
+}
+
+}  // namespace
+
+std::string help_text(const std::string& command)
+{
+    const auto it = helps().find(command);
+    return it == helps().end() ? std::string() : it->second;
+}
+
+int run(const Options& o)
+{
+    using Command = int (*)(const Options&, Session&);
+    static const std::map<std::string, Command> commands = {{"info", info}, {"read", read}, {"set", set}};
+    const auto it = commands.find(o.command);
+    if (it == commands.end())
+        throw UsageError(o.command.empty() ? "нет команды (varnok-cli --help)" : "неизвестная команда " + o.command);
+    if (it->first != "info" && it->first != "read" && o.addresses.size() > 1)
+        throw UsageError(o.command + ": один номер прибора, не список");
+    // Arguments are checked before the port is opened: nothing is sent for a refused line.
+    if (o.command == "set")
+        parse_settings(o.args);
+    Session s(o);
+    if (const int e = s.open(); e != kExitOk)
+        return e;
+    return it->second(o, s);
+}
+
+}  // namespace varnok::cli

@@ -1,0 +1,30 @@
+// varnok-cli: the device from a terminal and a script.
+#include <clocale>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "cli/commands.h"
+#include "cli/session.h"
+
+int main(int argc, char** argv)
+{
+    using namespace varnok::cli;
+    std::setlocale(LC_ALL, "C");
+    catch_interrupt();
+    try {
+        const Options o = parse_options(std::vector<std::string>(argv + 1, argv + argc));
+        const bool command_help = !o.args.empty() && (o.args.front() == "--help" || o.args.front() == "-h");
+        if (o.help || command_help || o.command.empty()) {
+            const std::string text = help_text(o.help || o.command.empty() ? "" : o.command);
+            if (text.empty())
+                throw UsageError("неизвестная команда " + o.command);
+            std::fputs(text.c_str(), stdout);
+            return o.command.empty() && !o.help ? kExitUsage : kExitOk;
+        }
+        return run(o);
+    } catch (const UsageError& e) {
+        std::fprintf(stderr, "varnok-cli: %s\n", e.what());
+        return kExitUsage;
+    }
+}

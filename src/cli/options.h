@@ -1,0 +1,61 @@
+#pragma once
+// The command line of varnok-cli: connection options, the command and its arguments.
+
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace varnok::cli {
+
+// A command line the tool cannot run: its text is the message, the exit code is 2.
+class UsageError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+struct Options {
+    std::optional<std::string> port;      // -p: "COMn", a device path, tcp://HOST:PORT
+    std::optional<int32_t> speed;         // -b: one of the six speeds
+    std::optional<uint8_t> parity;        // -P: 0 none, 1 odd, 2 even
+    std::optional<uint8_t> stopbit;       // -s: 1 or 2
+    std::vector<uint8_t> addresses;       // -a: 1..247, a list for info and read
+    bool fast = false;                    // --fast
+    std::optional<std::string> settings;  // --settings FILE
+    bool json = false;                    // --json
+    bool verbose = false;                 // -v: every exchange on standard error
+    bool help = false;
+    std::string command;
+    std::vector<std::string> args;  // after the command, its own options included
+};
+
+// The options before the command; the command's own arguments are left for it.
+Options parse_options(const std::vector<std::string>& argv);
+
+int32_t parse_speed(const std::string& text);
+uint8_t parse_parity(const std::string& text);
+// "none", "odd", "even" of a parity code 0..2.
+const char* parity_name(uint8_t parity);
+uint8_t parse_stopbit(const std::string& text);
+std::vector<uint8_t> parse_addresses(const std::string& text);
+// A whole number within lo..hi; `what` names it in the message.
+long parse_number(const std::string& text, long lo, long hi, const std::string& what);
+
+// A command's own options: "--name VALUE" pairs and flags, anything else positional.
+class CommandArgs {
+public:
+    // `valued` lists the options that take a value, `flags` those that do not.
+    CommandArgs(const std::vector<std::string>& args, const std::vector<std::string>& valued,
+                const std::vector<std::string>& flags);
+    std::optional<std::string> value(const std::string& name) const;
+    bool flag(const std::string& name) const;
+    const std::vector<std::string>& positional() const { return positional_; }
+
+private:
+    std::vector<std::pair<std::string, std::string>> values_;
+    std::vector<std::string> flags_;
+    std::vector<std::string> positional_;
+};
+
+}  // namespace varnok::cli

@@ -1,0 +1,155 @@
+#include "cli/session.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+
+#include "modbus/master.h"
+
+namespace varnok::cli {
+
+namespace {
+
+volatile std::sig_atomic_t g_interrupted = 0;
+
+extern "C" void on_interrupt(int) { g_interrupted = 1; }
+
+std::string hex(const uint8_t* bytes, size_t n)
+{
+    static const char digits[] = "0123456789ABCDEF";
+    std::string s;
+    for (size_t i = 0; i < n; ++i) {
+        if (i)
+            s += ' ';
+        s += digits[bytes[i] >> 4];
+        s += digits[bytes[i] & 15];
+    }
+    return s;
+}
+
+// The port number a path given on the command line is reached under: the last of the names.
+constexpr uint8_t kPathPort = kPortCount;
+
+}  // namespace
+
+void catch_interrupt()
+{
+    struct sigaction sa {};
+    sa.sa_handler = on_interrupt;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+}
+
+bool interrupted() { return g_interrupted != 0; }
+
+void StderrNotices::message_box(const std::string& text, const std::string& informative)
+{
+    std::string line = text;
+    if (!informative.empty())
+        line += (line.empty() || line.back() == ' ' ? "" : " ") + informative;
+    for (char& c : line)
+        if (c == '\n')
+            c = ' ';
+    std::fprintf(stderr, "%s\n", line.c_str());
+}
+
+bool InterruptKeys::pressed_since_last_query(int virtual_key)
+{
+    return (virtual_key == kKeyQ || virtual_key == kKeyX) && interrupted();
+}
+
+StderrReport::StderrReport(bool verbose) : verbose_(verbose), progress_(isatty(STDERR_FILENO) == 1) {}
+
+void StderrReport::exchange(const ModbusMaster& mb)
+{
+    if (!verbose_)
+        return;
+    end_progress();
+    std::fprintf(stderr, "ЗАПРОС: %s\nОТВЕТ:  %s\n", hex(&mb.ozuper[1], std::min<size_t>(mb.dl_note, kFrameSize - 1)).c_str(),
+                 hex(&mb.buf[1], std::min<size_t>(mb.dl_otvet, kFrameSize - 1)).c_str());
+}
+
+void StderrReport::line(const std::string& text)
+{
+    end_progress();
+    std::fprintf(stderr, "%s\n", text.c_str());
+}
+
+void StderrReport::status(const std::string& text)
+{
+    if (!progress_)
+        return;
+    std::fprintf(stderr, "\r%s\033[K", text.c_str());
+    progress_shown_ = true;
+}
+
+void StderrReport::end_progress()
+{
+    if (progress_shown_)
+        std::fputs("\r\033[K", stderr);
+    progress_shown_ = false;
+}
+
+Session::Session(const Options& o)
+    : link(notices, sleeper, keys, ports), dev(link), report(o.verbose)
+{
+    const std::string path = o.settings ? *o.settings : SettingsFile::default_path();
+    settings_ = std::make_unique<SettingsFile>(link, n_time_opros_, time_opros_, path);
+    if (o.settings && !settings_->exists())
+        throw UsageError("файл настроек " + path + " не найден");
+    // The console's file gives the defaults; without one, the console's first-start values.
+    if (settings_->exists()) {
+        if (settings_->open_or_create()) {
+            settings_->read_port();
+            settings_->From_Ini();
+        }
+        if (!settings_->problem().empty())
+            std::fprintf(stderr, "%s\n", settings_->problem().c_str());
+        settings_->read_ports(ports);
+    } else {
+        settings_.reset();
+    }
+    if (o.port) {
+        port_name_ = *o.port;
+        if (const int n = PortMap::number_of(*o.port); n >= 1 && n <= kPortCount) {
+            link.set_port(uint8_t(n));
+        } else if (o.port->empty() || o.port->rfind("COM", 0) == 0) {
+            throw UsageError("порт \"" + *o.port + "\": нужно COM1..COM16, путь к устройству или tcp://УЗЕЛ:ПОРТ");
+        } else {
+            ports.set(kPathPort, *o.port);
+            link.set_port(kPathPort);
+            port_is_path_ = true;
+        }
+    } else {
+        port_name_ = link.settings().name_comport;
+    }
+    if (o.speed)
+        link.set_speed(*o.speed);
+    if (o.parity)
+        link.set_parity(*o.parity);
+    if (o.stopbit)
+        link.set_stopbit(*o.stopbit);
+    if (!o.addresses.empty())
+        link.set_sys_num(o.addresses.front());
+    link.set_fast_exchange(o.fast || link.settings().fast_exchange);
+}
+
+int Session::open()
+{
+    link.set_up_port();
+    if (link.dw() == 0)
+        return kExitOk;
+    std::fprintf(stderr, "порт %s не открывается\n", port_name_.c_str());
+    return kExitPort;
+}
+
+void Session::store_line()
+{
+    if (!settings_ || port_is_path_)
+        return;
+    if (!settings_->ToIni(false) && !settings_->problem().empty())
+        std::fprintf(stderr, "%s\n", settings_->problem().c_str());
+}
+
+}  // namespace varnok::cli

@@ -1,0 +1,109 @@
+#include "cli/value.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace varnok::cli {
+
+namespace {
+
+void json(const Value& v, std::string& out)
+{
+    switch (v.kind()) {
+    case Value::kNull: out += "null"; break;
+    case Value::kNumber: out += v.text(); break;
+    case Value::kString: out += json_string(v.text()); break;
+    case Value::kArray:
+    case Value::kObject: {
+        const bool object = v.kind() == Value::kObject;
+        out += object ? '{' : '[';
+        bool first = true;
+        for (const auto& [key, member] : v.members()) {
+            if (!first)
+                out += ',';
+            first = false;
+            if (object)
+                out += json_string(key) + ':';
+            json(member, out);
+        }
+        out += object ? '}' : ']';
+        break;
+    }
+    }
+}
+
+// Characters as a terminal shows them: UTF-8 continuation bytes take no column.
+size_t columns(const std::string& s)
+{
+    return size_t(std::count_if(s.begin(), s.end(), [](char c) { return (uint8_t(c) & 0xC0) != 0x80; }));
+}
+
+std::string scalar(const Value& v) { return v.kind() == Value::kNull ? "-" : v.text(); }
+
+void text(const Value& v, const std::string& indent, std::string& out)
+{
+    size_t width = 0;
+    for (const auto& [key, member] : v.members())
+        width = std::max(width, columns(key));
+    int index = 0;
+    for (const auto& [key, member] : v.members()) {
+        const std::string name = v.kind() == Value::kArray ? "#" + std::to_string(++index) : key;
+        if (member.kind() == Value::kObject || member.kind() == Value::kArray) {
+            out += indent + name + '\n';
+            text(member, indent + "  ", out);
+        } else {
+            out += indent + name + std::string(width + 2 - std::min(width + 1, columns(name)), ' ') + scalar(member) + '\n';
+        }
+    }
+}
+
+}  // namespace
+
+Value& Value::set(const std::string& key, Value v)
+{
+    members_.emplace_back(key, std::move(v));
+    return members_.back().second;
+}
+
+Value& Value::push(Value v) { return set(std::string(), std::move(v)); }
+
+std::string json_string(const std::string& s)
+{
+    std::string out = "\"";
+    for (char c : s) {
+        switch (c) {
+        case '"': out += "\\\""; break;
+        case '\\': out += "\\\\"; break;
+        case '\n': out += "\\n"; break;
+        case '\t': out += "\\t"; break;
+        case '\r': out += "\\r"; break;
+        default:
+            if (uint8_t(c) < 0x20) {
+                char buf[8];
+                std::snprintf(buf, sizeof buf, "\\u%04x", unsigned(uint8_t(c)));
+                out += buf;
+            } else {
+                out += c;
+            }
+        }
+    }
+    return out + '"';
+}
+
+std::string to_json(const Value& v)
+{
+    std::string out;
+    json(v, out);
+    return out + '\n';
+}
+
+std::string to_text(const Value& v)
+{
+    if (v.kind() != Value::kObject && v.kind() != Value::kArray)
+        return scalar(v) + '\n';
+    std::string out;
+    text(v, "", out);
+    return out;
+}
+
+}  // namespace varnok::cli

@@ -1,0 +1,46 @@
+#pragma once
+// What a command prints: a tree of named values, written as aligned text or as one JSON
+// document.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace varnok::cli {
+
+class Value {
+public:
+    enum Kind { kNull, kNumber, kString, kArray, kObject };
+
+    Value() = default;
+    static Value number(const std::string& text) { return Value(kNumber, text); }
+    static Value number(long long v) { return Value(kNumber, std::to_string(v)); }
+    static Value string(std::string text) { return Value(kString, std::move(text)); }
+    static Value array() { return Value(kArray, {}); }
+    static Value object() { return Value(kObject, {}); }
+
+    // Appends a member (objects) and returns it for filling.
+    Value& set(const std::string& key, Value v);
+    Value& push(Value v);
+
+    Kind kind() const { return kind_; }
+    const std::string& text() const { return text_; }
+    const std::vector<std::pair<std::string, Value>>& members() const { return members_; }
+
+private:
+    Value(Kind k, std::string text) : kind_(k), text_(std::move(text)) {}
+
+    Kind kind_ = kNull;
+    std::string text_;
+    std::vector<std::pair<std::string, Value>> members_;  // keys empty in an array
+};
+
+std::string to_json(const Value& v);
+// "key  value" lines, nested objects indented under their key; a null shows as "-".
+std::string to_text(const Value& v);
+// A JSON string literal.
+std::string json_string(const std::string& s);
+
+}  // namespace varnok::cli

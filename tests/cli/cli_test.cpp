@@ -1,0 +1,196 @@
+// varnok-cli as a user runs it: the executable against the simulator, with a settings file of
+// its own; and the parsing of what it is given.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+#include "cli/device_values.h"
+#include "cli/options.h"
+#include "cli/value.h"
+#include "support/sim_process.h"
+
+namespace varnok::test {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace varnok::cli;
+
+std::string slurp(const fs::path& p)
+{
+    std::ifstream in(p);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+int count_lines(const std::string& s) { return int(std::count(s.begin(), s.end(), '\n')); }
+
+class CliOnSim : public ::testing::Test {
+protected:
+    explicit CliOnSim(std::vector<std::string> sim_args = {"--noise", "0"}) : sim(std::move(sim_args))
+    {
+        dir = fs::temp_directory_path() / ("varnok-cli-" + std::to_string(::getpid()) + "-" +
+                                           ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+        std::ofstream(dir / "varnok.ini") << "[связь]\nПОРТ=1\nНОМЕР=5\nСКОРОСТЬ=9600\n[порты]\nCOM1=" << sim.path() << "\n";
+    }
+    ~CliOnSim() override { fs::remove_all(dir); }
+
+    // Starts the tool with the test's settings file; standard output and error go to files.
+    pid_t start(const std::vector<std::string>& args)
+    {
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            std::freopen((dir / "out").c_str(), "w", stdout);
+            std::freopen((dir / "err").c_str(), "w", stderr);
+            std::vector<std::string> all = {VARNOK_CLI_PATH, "--settings", (dir / "varnok.ini").string()};
+            all.insert(all.end(), args.begin(), args.end());
+            std::vector<char*> argv;
+            for (std::string& a : all)
+                argv.push_back(a.data());
+            argv.push_back(nullptr);
+            ::execv(argv[0], argv.data());
+            std::_Exit(127);
+        }
+        return pid;
+    }
+    int finish(pid_t pid)
+    {
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        out = slurp(dir / "out");
+        err = slurp(dir / "err");
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    int run(const std::vector<std::string>& args) { return finish(start(args)); }
+
+    SimProcess sim;
+    fs::path dir;
+    std::string out, err;
+};
+
+TEST_F(CliOnSim, InfoGivesTheDevicesOwnValues)
+{
+    sim.command("setf holding 0x25 0.5");  // channel 1's lower setpoint
+    sim.command("set holding 0x47 873");   // channel 2's stored zero
+    ASSERT_EQ(run({"--json", "info"}), 0) << err;
+    EXPECT_EQ(out.rfind("{\"address\":5,\"name\":\"Варнок ПМ3\",\"version\":\"V2.07 2026\",\"interface\":{\"speed\":9600,"
+                        "\"parity\":\"none\",\"stopbits\":1,\"address\":5},\"channels\":[{\"channel\":1,\"scale\":250.0,"
+                        "\"point\":\"ddd.d\",\"unit\":\"В\",\"max\":225,\"min\":0.5,\"zero\":1012,\"coefficient\":0.0025,"
+                        "\"pwm_low\":480,\"pwm_high\":1480,\"value\":",
+                        0),
+              0u)
+        << out;
+    EXPECT_NE(out.find("{\"channel\":2,\"scale\":5.000,\"point\":\"d.ddd\",\"unit\":\"А\",\"max\":4.5,\"min\":0.5,\"zero\":873,"),
+              std::string::npos)
+        << out;
+    EXPECT_TRUE(err.empty()) << err;
+
+    // A silent device: no name, no version, nothing more asked; exit code 1, the console's
+    // error lines.
+    sim.command("fault silence always");
+    EXPECT_EQ(run({"info"}), 1);
+    EXPECT_EQ(out, "address  5\nname     -\nversion  -\n");
+    EXPECT_NE(err.find(" 04 0004  не дождались ответа0:"), std::string::npos) << err;
+}
+
+// The tool talks at the new speed once the device took it, and so does the next run.
+TEST_F(CliOnSim, ASpeedWriteLeavesDeviceAndNextRunAtTheNewSpeed)
+{
+    ASSERT_EQ(run({"set", "speed=19200", "max2=4.25"}), 0) << err;
+    EXPECT_EQ(sim.dump().at("speed"), "3 (19200 bit/s)");
+    EXPECT_EQ(sim.command("get holding 0x43"), "ok 0");
+    EXPECT_NE(slurp(dir / "varnok.ini").find("СКОРОСТЬ=19200\n"), std::string::npos);
+    ASSERT_EQ(run({"--json", "info"}), 0) << err;
+    EXPECT_NE(out.find("\"interface\":{\"speed\":19200,"), std::string::npos) << out;
+    EXPECT_NE(out.find("\"max\":4.25,"), std::string::npos) << out;
+}
+
+TEST_F(CliOnSim, RefusedInputSendsNothing)
+{
+    const std::vector<std::pair<std::vector<std::string>, std::string>> refused = {
+        {{"set", "scale1=123456"}, "scale1=123456: индикатор показывает не больше четырёх цифр"},
+        {{"set", "unit2=mV"}, "unit2=mV: неизвестная единица"},
+        {{"set", "max1=1.5", "colour=red"}, "colour: неизвестный параметр"},
+        {{"set", "min3=-1"}, "min3=-1:"},
+        {{"-b", "1200", "info"}, "скорость \"1200\""},
+        {{"-a", "3,300", "info"}, "номер прибора \"300\""},
+        {{"-a", "3,4", "set", "brightness=2"}, "set: один номер прибора"},
+        {{"frobnicate"}, "неизвестная команда frobnicate"},
+        {{"read", "--count", "x"}, "--count \"x\""},
+    };
+    for (const auto& [args, message] : refused) {
+        EXPECT_EQ(run(args), 2) << args.back();
+        EXPECT_NE(err.find(message), std::string::npos) << err;
+    }
+    EXPECT_EQ(sim.dump().at("answered"), "0");
+    EXPECT_EQ(sim.dump().at("ignored"), "0");
+    EXPECT_EQ(run({"-p", (dir / "no-such-port").string(), "info"}), 3);
+    EXPECT_NE(err.find("не открывается"), std::string::npos) << err;
+}
+
+// Ctrl-C between polls ends the run with every row written whole.
+TEST_F(CliOnSim, AnInterruptedReadLeavesACompleteFile)
+{
+    const fs::path csv = dir / "r.csv";
+    const pid_t pid = start({"read", "--every", "2", "--count", "0", "--out", csv.string()});
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (count_lines(slurp(csv)) < 3 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ::kill(pid, SIGINT);
+    EXPECT_EQ(finish(pid), 0) << err;
+    const std::string rows = slurp(csv);
+    ASSERT_EQ(count_lines(rows), 3) << rows;
+    EXPECT_EQ(rows.rfind("time,address,value1,percent1,value2,percent2,value3,percent3,frequency\n", 0), 0u);
+    std::istringstream lines(rows);
+    std::string line;
+    std::getline(lines, line);
+    while (std::getline(lines, line)) {
+        EXPECT_EQ(std::count(line.begin(), line.end(), ','), 8) << line;
+        EXPECT_NE(line.find(",5,"), std::string::npos) << line;
+    }
+}
+
+TEST(CliValues, EntriesSettingsAndJson)
+{
+    EXPECT_EQ(parse_entry("12.34"), (Entry{1234, 1}));
+    EXPECT_EQ(parse_entry("0.750"), (Entry{750, 0}));
+    EXPECT_EQ(parse_entry("9999"), (Entry{9999, 3}));
+    EXPECT_EQ(parse_entry("250.0"), (Entry{2500, 2}));
+    for (const char* bad : {"", ".", "1.", "12345", "1.2345", "-1", "+1", "1,5", "1.2.3", " 1", "99999.0"})
+        EXPECT_FALSE(parse_entry(bad)) << bad;
+    EXPECT_EQ(entry_text(Entry{750, 0}), "0.750");
+    EXPECT_EQ(entry_text(Entry{5, 1}), "0.05");
+    EXPECT_EQ(entry_text(Entry{2500, 2}), "250.0");
+    EXPECT_EQ(entry_of(12.34f, 1), (Entry{1234, 1}));
+    EXPECT_FALSE(entry_of(1000.0f, 1));
+    EXPECT_EQ(unit_code("мА"), 3);
+    EXPECT_FALSE(unit_code("mA"));
+
+    // The device's values first, the line's after them, the address last.
+    const std::vector<Setting> s = parse_settings({"address=7", "speed=19200", "unit1=В", "brightness=1"});
+    ASSERT_EQ(s.size(), 4u);
+    EXPECT_EQ(s[0].name, Setting::kBrightness);
+    EXPECT_EQ(s[1].name, Setting::kUnit);
+    EXPECT_EQ(s[2].name, Setting::kSpeed);
+    EXPECT_EQ(s[3].name, Setting::kAddress);
+    EXPECT_THROW(parse_settings({"address=7", "address=8"}), UsageError);
+    EXPECT_THROW(parse_settings({"scale4=1"}), UsageError);
+
+    Value v = Value::object();
+    v.set("name", Value::string("a\"b\\c\n\x01"));
+    v.set("none", Value());
+    EXPECT_EQ(to_json(v), "{\"name\":\"a\\\"b\\\\c\\n\\u0001\",\"none\":null}\n");
+}
+
+}  // namespace
+}  // namespace varnok::test
