@@ -5,13 +5,18 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <algorithm>
+#include <functional>
 #include <map>
 #include <thread>
 
+#include "cli/commission.h"
 #include "cli/device_values.h"
+#include "cli/profile.h"
 #include "cli/session.h"
 #include "cli/value.h"
 #include "ops/polling.h"
+#include "settings/file_io.h"
 
 namespace varnok::cli {
 
@@ -39,6 +44,9 @@ const std::map<std::string, std::string>& helps()
              "  info           имя, версия, параметры интерфейса, шкалы, уставки, калибровка, показания\n"
              "  read           показания каналов и частота, строка на опрос\n"
              "  set ИМЯ=ЗНАЧЕНИЕ...  записать параметры прибора\n"
+             "  save ФАЙЛ      конфигурация прибора в файл\n"
+             "  load ФАЙЛ      конфигурация прибора из файла\n"
+             "  commission ТАБЛИЦА.csv  настройка партии приборов по таблице\n"
              "\n"
              "varnok-cli КОМАНДА --help: о команде.\n"
              "Коды выхода: 0 выполнено, 1 ошибка прибора или проверки, 2 ошибка в командной строке,\n"
@@ -64,6 +72,29 @@ const std::map<std::string, std::string>& helps()
                 "Всё проверяется до первой записи. После записи скорости, паритета, стоповых бит\n"
                 "или номера программа говорит с прибором на новых настройках и записывает их в\n"
                 "файл настроек.\n"},
+        {"save", "varnok-cli [параметры связи] save ФАЙЛ\n"
+                 "\n"
+                 "Записывает в файл конфигурацию прибора: параметры интерфейса, шкалы, уставки,\n"
+                 "калибровку (ноль, коэффициент, точки ШИМ). Файл текстовый: разделы [interface],\n"
+                 "[scales], [setpoints], [calibration], строки ИМЯ=ЗНАЧЕНИЕ с именами команды set;\n"
+                 "имя и версия прибора в комментариях. Файл пишется, только если всё прочитано.\n"},
+        {"load", "varnok-cli [параметры связи] load ФАЙЛ [--dry-run] [--only РАЗДЕЛЫ]\n"
+                 "\n"
+                 "Показывает, чем прибор отличается от файла, записывает только это, читает всё\n"
+                 "снова и завершается с кодом 1, если значение не принято. Номер прибора из файла\n"
+                 "не записывается: так профиль одного прибора переносится на другой.\n"
+                 "--dry-run: только показать отличия. --only interface,scales,setpoints,calibration:\n"
+                 "только эти разделы.\n"},
+        {"commission", "varnok-cli [параметры связи] commission ТАБЛИЦА.csv [--report ОТЧЁТ.csv] [--yes]\n"
+                       "\n"
+                       "Строка таблицы на прибор; первая строка называет столбцы: имена команды set и\n"
+                       "from_address, from_speed (где отвечает новый прибор; по умолчанию параметры\n"
+                       "связи). Пустая ячейка оставляет параметр как есть. Для каждой строки программа\n"
+                       "ждёт прибор (\"подключите прибор и нажмите Enter\"; с --yes опрашивает, пока он не\n"
+                       "ответит), записывает строку, проверяет чтением и добавляет строку в отчёт (время,\n"
+                       "строка, имя, версия, результат, ошибка). Неудачная строка отмечается, работа идёт\n"
+                       "дальше; повторный запуск пропускает строки, которые отчёт называет готовыми.\n"
+                       "Отчёт по умолчанию: ТАБЛИЦА.report.csv.\n"},
     };
     return h;
 }
@@ -217,6 +248,94 @@ int set(const Options& o, Session& s)
     return all ? kExitOk : kExitDevice;
 }
 
+// Every value of `want` the device does not hold, as `have` gives them; `missing` collects the
+// keys the device did not give.
+std::vector<std::pair<Setting, std::string>> differences(const std::vector<Setting>& have, const std::vector<Setting>& want)
+{
+    std::vector<std::pair<Setting, std::string>> out;
+    for (const Setting& w : want) {
+        const auto h = std::find_if(have.begin(), have.end(), [&](const Setting& x) { return x.key() == w.key(); });
+        if (h == have.end() || !holds(*h, w))
+            out.emplace_back(w, h == have.end() ? std::string("?") : h->text());
+    }
+    return out;
+}
+
+int save(const Options& o, Session& s)
+{
+    const CommandArgs args(o.args, {}, {});
+    if (args.positional().size() != 1)
+        throw UsageError("save: нужен один файл");
+    const std::string path = args.positional().front();
+    Polling polling(s.dev, s.report);
+    const std::string name = polling.read_name() ? s.dev.tmp_text() : "?";
+    const std::string version = polling.read_version() ? s.dev.tmp_text() : "?";
+    bool failed = false;
+    const std::vector<Setting> settings = read_settings(s, kAllSections, failed);
+    if (failed) {
+        std::fprintf(stderr, "конфигурация прочитана не целиком, файл %s не записан\n", path.c_str());
+        return kExitDevice;
+    }
+    file_io::Stamp stamp;
+    std::string reason;
+    if (!file_io::replace(path, profile_text(settings, name, version), stamp, reason)) {
+        std::fprintf(stderr, "файл %s не записан: %s\n", path.c_str(), reason.c_str());
+        return kExitDevice;
+    }
+    Value v = Value::object();
+    v.set("file", Value::string(path));
+    v.set("values", Value::number(long(settings.size())));
+    print(o, v);
+    return kExitOk;
+}
+
+int load(const Options& o, Session& s, const std::vector<Setting>& profile, unsigned sections, bool dry_run)
+{
+    std::vector<Setting> want;
+    // The number stays the device's own: two devices of one number could not share a line.
+    for (const Setting& w : profile)
+        if ((section_of(w.name) & sections) && w.name != Setting::kAddress)
+            want.push_back(w);
+    bool failed = false;
+    const std::vector<Setting> have = read_settings(s, sections, failed);
+    if (failed) {
+        std::fprintf(stderr, "конфигурация прибора прочитана не целиком, ничего не записано\n");
+        return kExitDevice;
+    }
+    const auto changes = differences(have, want);
+    Value shown = Value::object();
+    for (const auto& [w, from] : changes)
+        shown.set(w.key(), Value::string(from + " -> " + w.text()));
+    if (changes.empty())
+        std::fprintf(stderr, "прибор уже соответствует файлу\n");
+    print(o, shown);
+    if (dry_run || changes.empty())
+        return kExitOk;
+    std::vector<Setting> writes;
+    for (const auto& [w, from] : changes)
+        writes.push_back(w);
+    bool changed_line = false;
+    const bool all = write_settings(s, writes, changed_line);
+    if (changed_line)
+        s.store_line();
+    if (!all)
+        return kExitDevice;
+    const std::vector<Setting> after = read_settings(s, sections, failed);
+    const auto left = differences(after, want);
+    for (const auto& [w, now] : left)
+        std::fprintf(stderr, "%s: не принято (в приборе %s, нужно %s)\n", w.key().c_str(), now.c_str(), w.text().c_str());
+    return failed || !left.empty() ? kExitDevice : kExitOk;
+}
+
+std::vector<Setting> read_profile(const std::string& path)
+{
+    std::string text, reason;
+    file_io::Stamp stamp;
+    if (!file_io::read_whole(path, 1 << 16, text, stamp, reason))
+        throw UsageError("файл " + path + " не прочитан: " + reason);
+    return parse_profile(text);
+}
+
 }  // namespace
 
 std::string help_text(const std::string& command)
@@ -227,8 +346,27 @@ std::string help_text(const std::string& command)
 
 int run(const Options& o)
 {
-    using Command = int (*)(const Options&, Session&);
-    static const std::map<std::string, Command> commands = {{"info", info}, {"read", read}, {"set", set}};
+    // The profile is read and checked before the port is opened: nothing is sent for a bad file.
+    std::vector<Setting> profile;
+    unsigned sections = kAllSections;
+    bool dry_run = false;
+    if (o.command == "load") {
+        const CommandArgs args(o.args, {"--only"}, {"--dry-run"});
+        if (args.positional().size() != 1)
+            throw UsageError("load: нужен один файл");
+        profile = read_profile(args.positional().front());
+        if (const auto only = args.value("--only"))
+            sections = parse_sections(*only);
+        dry_run = args.flag("--dry-run");
+    }
+    const std::map<std::string, std::function<int(const Options&, Session&)>> commands = {
+        {"info", info},
+        {"read", read},
+        {"set", set},
+        {"save", save},
+        {"load", [&](const Options& opt, Session& s) { return load(opt, s, profile, sections, dry_run); }},
+        {"commission", commission},
+    };
     const auto it = commands.find(o.command);
     if (it == commands.end())
         throw UsageError(o.command.empty() ? "нет команды (varnok-cli --help)" : "неизвестная команда " + o.command);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdlib>
 
 #include "cli/options.h"
 #include "cli/session.h"
@@ -91,61 +92,256 @@ Value read_info(Session& s, bool& failed)
     return info;
 }
 
+namespace {
+
+struct NameInfo {
+    const char* stem;
+    Setting::Name name;
+    bool channel;
+};
+
+constexpr NameInfo kNames[] = {
+    {"brightness", Setting::kBrightness, false}, {"scale", Setting::kScale, true},
+    {"unit", Setting::kUnit, true},              {"max", Setting::kMax, true},
+    {"min", Setting::kMin, true},                {"zero", Setting::kZero, true},
+    {"coefficient", Setting::kCoefficient, true}, {"pwm_low", Setting::kPwmLow, true},
+    {"pwm_high", Setting::kPwmHigh, true},       {"parity", Setting::kParity, false},
+    {"stopbits", Setting::kStopbits, false},     {"speed", Setting::kSpeed, false},
+    {"address", Setting::kAddress, false},
+};
+
+const NameInfo& info_of(Setting::Name name) { return kNames[name]; }
+
+constexpr const char* kSectionNames[] = {"interface", "scales", "setpoints", "calibration"};
+
+// The entry with the fewest decimals that holds the device's value exactly.
+std::optional<Entry> exact_entry(float v)
+{
+    for (uint8_t pos = 3; pos != uint8_t(-1); --pos)
+        if (const std::optional<Entry> e = entry_of(v, pos); e && entry_value(e->number, e->decpos) == v)
+            return e;
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::string Setting::key() const
+{
+    const NameInfo& n = info_of(name);
+    return n.channel ? n.stem + std::to_string(channel) : n.stem;
+}
+
+std::string Setting::text() const
+{
+    switch (name) {
+    case kScale: return entry_text(entry);
+    case kMax:
+    case kMin: {
+        const std::optional<Entry> e = exact_entry(real);
+        return e ? entry_text(*e) : float_text(real);
+    }
+    case kUnit: return unit_name(uint8_t(number));
+    case kCoefficient: return float_text(real);
+    case kParity: return parity_name(uint8_t(number));
+    default: return std::to_string(number);
+    }
+}
+
+unsigned section_of(Setting::Name name)
+{
+    switch (name) {
+    case Setting::kScale:
+    case Setting::kUnit: return kScales;
+    case Setting::kMax:
+    case Setting::kMin: return kSetpoints;
+    case Setting::kZero:
+    case Setting::kCoefficient:
+    case Setting::kPwmLow:
+    case Setting::kPwmHigh: return kCalibration;
+    case Setting::kBrightness: return 0;
+    default: return kInterface;
+    }
+}
+
+const char* section_name(unsigned section)
+{
+    for (unsigned i = 0; i < 4; ++i)
+        if (section == 1u << i)
+            return kSectionNames[i];
+    return "";
+}
+
+unsigned parse_sections(const std::string& list)
+{
+    unsigned bits = 0;
+    size_t from = 0;
+    while (from <= list.size()) {
+        const size_t comma = std::min(list.find(',', from), list.size());
+        const std::string name = list.substr(from, comma - from);
+        unsigned bit = 0;
+        for (unsigned i = 0; i < 4; ++i)
+            if (name == kSectionNames[i])
+                bit = 1u << i;
+        if (bit == 0)
+            throw UsageError("раздел \"" + name + "\": допустимы interface, scales, setpoints, calibration");
+        bits |= bit;
+        from = comma + 1;
+    }
+    return bits;
+}
+
+Setting parse_setting(const std::string& name, const std::string& value, bool calibration)
+{
+    const std::string item = name + "=" + value;
+    Setting s{};
+    const NameInfo* found = nullptr;
+    for (const NameInfo& n : kNames) {
+        const std::string stem = n.stem;
+        if (!n.channel && name == stem) {
+            found = &n;
+        } else if (n.channel && name.size() == stem.size() + 1 && name.compare(0, stem.size(), stem) == 0 &&
+                   name.back() >= '1' && name.back() <= '3') {
+            found = &n;
+            s.channel = name.back() - '0';
+        }
+        if (found)
+            break;
+    }
+    if (!found || (!calibration && section_of(found->name) == kCalibration))
+        throw UsageError(name + ": неизвестный параметр");
+    s.name = found->name;
+    switch (s.name) {
+    case Setting::kScale:
+    case Setting::kMax:
+    case Setting::kMin: {
+        const std::optional<Entry> e = parse_entry(value);
+        if (!e)
+            throw UsageError(item + ": индикатор показывает не больше четырёх цифр и трёх знаков после точки, без знака");
+        s.entry = *e;
+        s.real = entry_value(e->number, e->decpos);
+        break;
+    }
+    case Setting::kUnit: {
+        const std::optional<uint8_t> unit = unit_code(value);
+        if (!unit)
+            throw UsageError(item + ": неизвестная единица (нет, В, кВ, мА, А, кА, Гц)");
+        s.number = *unit;
+        break;
+    }
+    case Setting::kCoefficient: {
+        char* end = nullptr;
+        s.real = std::strtof(value.c_str(), &end);
+        if (value.empty() || *end != '\0' || !std::isfinite(s.real))
+            throw UsageError(item + ": нужно число");
+        break;
+    }
+    case Setting::kBrightness: s.number = parse_number(value, 1, 3, name); break;
+    case Setting::kZero:
+    case Setting::kPwmLow:
+    case Setting::kPwmHigh: s.number = parse_number(value, 0, 65535, name); break;
+    case Setting::kParity: s.number = parse_parity(value); break;
+    case Setting::kStopbits: s.number = parse_stopbit(value); break;
+    case Setting::kSpeed: s.number = parse_speed(value); break;
+    case Setting::kAddress: s.number = parse_number(value, kMinSysNum, kMaxSysNum, name); break;
+    }
+    return s;
+}
+
 std::vector<Setting> parse_settings(const std::vector<std::string>& items)
 {
     std::vector<Setting> out;
-    std::vector<std::string> seen;
     for (const std::string& item : items) {
         const size_t eq = item.find('=');
         if (eq == std::string::npos || eq == 0)
             throw UsageError("\"" + item + "\": нужно ИМЯ=ЗНАЧЕНИЕ");
-        const std::string name = item.substr(0, eq), value = item.substr(eq + 1);
-        if (std::find(seen.begin(), seen.end(), name) != seen.end())
-            throw UsageError(name + ": задан дважды");
-        seen.push_back(name);
-        Setting s{};
-        // Channel settings end in the channel's digit.
-        const char last = name.back();
-        const std::string stem = name.substr(0, name.size() - 1);
-        const bool channel = last >= '1' && last <= '3' && (stem == "scale" || stem == "unit" || stem == "max" || stem == "min");
-        if (channel) {
-            s.channel = last - '0';
-            if (stem == "unit") {
-                const std::optional<uint8_t> unit = unit_code(value);
-                if (!unit)
-                    throw UsageError(name + "=" + value + ": неизвестная единица (нет, В, кВ, мА, А, кА, Гц)");
-                s.name = Setting::kUnit;
-                s.number = *unit;
-            } else {
-                const std::optional<Entry> e = parse_entry(value);
-                if (!e)
-                    throw UsageError(name + "=" + value +
-                                     ": индикатор показывает не больше четырёх цифр и трёх знаков после точки, без знака");
-                s.name = stem == "scale" ? Setting::kScale : stem == "max" ? Setting::kMax : Setting::kMin;
-                s.entry = *e;
-            }
-        } else if (name == "brightness") {
-            s.name = Setting::kBrightness;
-            s.number = parse_number(value, 1, 3, name);
-        } else if (name == "parity") {
-            s.name = Setting::kParity;
-            s.number = parse_parity(value);
-        } else if (name == "stopbits") {
-            s.name = Setting::kStopbits;
-            s.number = parse_stopbit(value);
-        } else if (name == "speed") {
-            s.name = Setting::kSpeed;
-            s.number = parse_speed(value);
-        } else if (name == "address") {
-            s.name = Setting::kAddress;
-            s.number = parse_number(value, kMinSysNum, kMaxSysNum, name);
-        } else {
-            throw UsageError(name + ": неизвестный параметр");
-        }
+        Setting s = parse_setting(item.substr(0, eq), item.substr(eq + 1), false);
+        for (const Setting& earlier : out)
+            if (earlier.key() == s.key())
+                throw UsageError(s.key() + ": задан дважды");
         out.push_back(s);
     }
     std::stable_sort(out.begin(), out.end(), [](const Setting& a, const Setting& b) { return a.name < b.name; });
     return out;
+}
+
+std::vector<Setting> read_settings(Session& s, unsigned sections, bool& failed)
+{
+    Device& d = s.dev;
+    std::vector<Setting> out;
+    failed = false;
+    auto add = [&](Setting::Name name, int k, long number, float real = 0) {
+        Setting v{};
+        v.name = name;
+        v.channel = k;
+        v.number = number;
+        v.real = real;
+        out.push_back(v);
+    };
+    if (sections & kInterface) {
+        InterfaceParams params(d, s.report);
+        const Setting::Name names[] = {Setting::kSpeed, Setting::kParity, Setting::kStopbits, Setting::kAddress};
+        for (int row = kRowScor; row < kInterfaceRows; ++row) {
+            if (params.read(InterfaceRow(row)) != kOk) {
+                failed = true;
+                continue;
+            }
+            const LinkSettings& ls = s.link.settings();
+            const long value[] = {ls.num_scor >= 1 && ls.num_scor <= 6 ? scor[ls.num_scor] : 0, ls.parity, ls.stopbit, ls.sys_num};
+            add(names[row], 0, value[row]);
+        }
+    }
+    Scales scales(d, s.report);
+    for (int k = 1; k <= kChannels; ++k) {
+        if (sections & kScales) {
+            const TParSCL& scl = d.parScl[size_t(k)];
+            if (scales.read_scale(k) == kOk) {
+                add(Setting::kScale, k, 0, scl.Ustavka.as_float());
+                out.back().entry = entry_of(scl.Ustavka.as_float(), scl.DecPosition).value_or(Entry{});
+                add(Setting::kUnit, k, scl.Measure);
+            } else {
+                failed = true;
+            }
+        }
+        if (sections & kSetpoints) {
+            if (scales.read_setpoints(k) == kOk) {
+                add(Setting::kMax, k, 0, d.parUst[size_t(k)].Max.as_float());
+                add(Setting::kMin, k, 0, d.parUst[size_t(k)].Min.as_float());
+            } else {
+                failed = true;
+            }
+        }
+    }
+    if (sections & kCalibration) {
+        Calibration calib(d, s.report, s.report, s.sleeper);
+        const PerChannel stored = calib.read_stored();
+        const PerChannel pwm = calib.read_pwm();
+        for (int k = 1; k <= kChannels; ++k) {
+            const TParChannel& ch = d.Ch[size_t(k)];
+            if (stored[size_t(k)]) {
+                add(Setting::kZero, k, ch.Ref);
+                add(Setting::kCoefficient, k, 0, ch.Ncal.as_float());
+            }
+            if (pwm[size_t(k)]) {
+                add(Setting::kPwmLow, k, ch.PWML);
+                add(Setting::kPwmHigh, k, ch.PWMH);
+            }
+            failed |= !stored[size_t(k)] || !pwm[size_t(k)];
+        }
+    }
+    return out;
+}
+
+bool holds(const Setting& have, const Setting& want)
+{
+    if (have.name != want.name || have.channel != want.channel)
+        return false;
+    switch (want.name) {
+    case Setting::kScale: return have.entry == want.entry && have.real == want.real;
+    case Setting::kMax:
+    case Setting::kMin:
+    case Setting::kCoefficient: return have.real == want.real;
+    default: return have.number == want.number;
+    }
 }
 
 bool write_settings(Session& s, const std::vector<Setting>& settings, bool& changed_line)
@@ -154,6 +350,7 @@ bool write_settings(Session& s, const std::vector<Setting>& settings, bool& chan
     Scales scales(d, s.report);
     InterfaceParams params(d, s.report);
     Polling polling(d, s.report);
+    Calibration calib(d, s.report, s.report, s.sleeper);
     changed_line = false;
     // A scale and its unit go to the device in one write; what is not given is read first.
     std::array<std::optional<Entry>, kChannels + 1> scale{};
@@ -170,12 +367,14 @@ bool write_settings(Session& s, const std::vector<Setting>& settings, bool& chan
         if ((!scale[size_t(k)] || !unit[size_t(k)]) && scales.read_scale(k) != kOk)
             return false;
         const TParSCL& now = d.parScl[size_t(k)];
-        const Entry e = scale[size_t(k)] ? *scale[size_t(k)] : entry_of(now.Ustavka.as_float(), now.DecPosition).value_or(Entry{});
+        const Entry e = scale[size_t(k)] ? *scale[size_t(k)]
+                                         : entry_of(now.Ustavka.as_float(), now.DecPosition).value_or(Entry{});
         const Scales::Written w = scales.write_scale(k, e.number, e.decpos, unit[size_t(k)].value_or(now.Measure));
         if (w.value != kOk || w.format != kOk)
             return false;
     }
     for (const Setting& set : settings) {
+        const int k = set.channel;
         uint8_t e = kOk;
         switch (set.name) {
         case Setting::kBrightness: e = polling.write_light(uint8_t(set.number)); break;
@@ -183,7 +382,16 @@ bool write_settings(Session& s, const std::vector<Setting>& settings, bool& chan
         case Setting::kUnit: continue;
         case Setting::kMax:
         case Setting::kMin:
-            e = scales.write_setpoint(set.channel, set.name == Setting::kMax ? kMax : kMin, set.entry.number, set.entry.decpos);
+            e = scales.write_setpoint(k, set.name == Setting::kMax ? kMax : kMin, set.entry.number, set.entry.decpos);
+            break;
+        case Setting::kZero: e = calib.write_zero(k, uint16_t(set.number)).code; break;
+        case Setting::kCoefficient:
+            d.Ch[size_t(k)].new_Ncal.set_float(set.real);
+            e = calib.write_coefficient(k).code;
+            break;
+        case Setting::kPwmLow:
+        case Setting::kPwmHigh:
+            e = calib.write_pwm(k, set.name == Setting::kPwmLow ? kPwmLow : kPwmHigh, uint16_t(set.number));
             break;
         case Setting::kParity:
         case Setting::kStopbits:

@@ -72,6 +72,7 @@ void StderrReport::exchange(const ModbusMaster& mb)
 
 void StderrReport::line(const std::string& text)
 {
+    last_line_ = text;
     end_progress();
     std::fprintf(stderr, "%s\n", text.c_str());
 }

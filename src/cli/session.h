@@ -41,8 +41,11 @@ public:
     void status(const std::string& text) override;
     // Ends a progress line, so that what follows starts on a line of its own.
     void end_progress();
+    // The last error line, for a report of its own.
+    const std::string& last_line() const { return last_line_; }
 
 private:
+    std::string last_line_;
     bool verbose_;
     bool progress_;
     bool progress_shown_ = false;

@@ -14,6 +14,7 @@
 
 #include "cli/device_values.h"
 #include "cli/options.h"
+#include "cli/profile.h"
 #include "cli/value.h"
 #include "support/sim_process.h"
 
@@ -160,6 +161,85 @@ TEST_F(CliOnSim, AnInterruptedReadLeavesACompleteFile)
     }
 }
 
+class CliOnTwoDevices : public CliOnSim {
+protected:
+    CliOnTwoDevices() : CliOnSim({"--noise", "0", "--device-at", "5", "--device-at", "17"}) {}
+    // The JSON of `info` without what differs between two devices of one configuration.
+    std::string configuration(const std::string& address)
+    {
+        EXPECT_EQ(run({"-a", address, "--json", "info"}), 0) << err;
+        std::string s = out;
+        for (const char* live : {"\"value\":", "\"percent\":", "\"frequency\":", "\"address\":"})
+            for (size_t at = s.find(live); at != std::string::npos; at = s.find(live, at + 1))
+                s.erase(at, s.find_first_of(",}", at) - at);
+        return s;
+    }
+};
+
+TEST_F(CliOnTwoDevices, AProfileOfOneDeviceLoadedIntoAnotherClonesIt)
+{
+    ASSERT_EQ(run({"set", "scale1=12.34", "unit1=мА", "max2=3.5"}), 0) << err;
+    const fs::path profile = dir / "p5.txt";
+    ASSERT_EQ(run({"save", profile.string()}), 0) << err;
+    const std::string text = slurp(profile);
+    EXPECT_EQ(text.rfind("# Varnok: конфигурация прибора\n# прибор: Варнок ПМ3\n# версия ПО: V2.07 2026\nformat=1\n\n"
+                         "[interface]\nspeed=9600\nparity=none\nstopbits=1\naddress=5\n\n[scales]\nscale1=12.34\nunit1=мА\n",
+                         0),
+              0u)
+        << text;
+    EXPECT_NE(text.find("\n[calibration]\nzero1=1012\ncoefficient1=0.0025\npwm_low1=480\npwm_high1=1480\n"), std::string::npos);
+
+    ASSERT_EQ(run({"-a", "17", "load", profile.string(), "--dry-run"}), 0) << err;
+    EXPECT_EQ(out, "scale1  250.0 -> 12.34\nunit1   В -> мА\nmax2    4.5 -> 3.5\n");
+    EXPECT_NE(configuration("5"), configuration("17"));
+    ASSERT_EQ(run({"-a", "17", "load", profile.string()}), 0) << err;
+    EXPECT_EQ(configuration("5"), configuration("17"));
+    sim.command("device 2");
+    EXPECT_EQ(sim.command("get holding 0x800"), "ok 17");
+
+    // A value the device does not take fails the load.
+    std::ofstream(profile, std::ios::app) << "";
+    sim.command("fault exception 4 at 0x23 always");
+    std::string changed = text;
+    changed.replace(changed.find("max1=225"), 8, "max1=200");
+    std::ofstream(profile) << changed;
+    EXPECT_EQ(run({"-a", "17", "load", profile.string(), "--only", "setpoints"}), 1);
+    EXPECT_NE(err.find("\"специфическая ошибка\""), std::string::npos) << err;
+}
+
+TEST_F(CliOnTwoDevices, ACommissionReportsEachRowAndARerunDoesOnlyTheFailedOne)
+{
+    const fs::path sheet = dir / "sheet.csv", report = dir / "report.csv";
+    std::ofstream(sheet) << "from_address,max1,unit2,brightness\n5,100,В,2\n17,150,,\n5,,кА,\n17,x\n";
+    sim.command("device 2");
+    sim.command("fault exception 4 at 0x23 always");
+    EXPECT_EQ(run({"commission", sheet.string(), "--report", report.string(), "--yes"}), 1);
+    auto rows = [&] {
+        std::vector<std::string> r;
+        std::istringstream in(slurp(report));
+        for (std::string line; std::getline(in, line);)
+            r.push_back(line.substr(line.find(',') + 1));  // without the time
+        return r;
+    };
+    EXPECT_EQ(rows(), (std::vector<std::string>{"row,name,version,result,error",
+                                                 "2,Варнок ПМ3,V2.07 2026,готово,",
+                                                 "3,Варнок ПМ3,V2.07 2026,ошибка,\"0 1: 10 0023  \"\"специфическая ошибка\"\"5:"
+                                                 "11 90 04 4C 06 \"",
+                                                 "4,Варнок ПМ3,V2.07 2026,готово,",
+                                                 "5,,,отказ,2 столбцов вместо 4"}));
+    sim.command("device 1");
+    EXPECT_EQ(sim.command("get holding 0x40"), "ok 5");  // channel 2: d.ddd, кА
+    EXPECT_EQ(sim.dump().at("brightness"), "2");
+    sim.command("device 2");
+    sim.command("fault clear");
+    EXPECT_EQ(run({"commission", sheet.string(), "--report", report.string(), "--yes"}), 1);
+    const std::vector<std::string> after = rows();
+    ASSERT_EQ(after.size(), 7u);
+    EXPECT_EQ(after[5], "3,Варнок ПМ3,V2.07 2026,готово,");
+    EXPECT_EQ(after[6], "5,,,отказ,2 столбцов вместо 4");
+    EXPECT_EQ(sim.command("get holding 0x24"), "ok 5699");  // 150.0's upper word, 43 16, as the device keeps it
+}
+
 TEST(CliValues, EntriesSettingsAndJson)
 {
     EXPECT_EQ(parse_entry("12.34"), (Entry{1234, 1}));
@@ -185,6 +265,24 @@ TEST(CliValues, EntriesSettingsAndJson)
     EXPECT_EQ(s[3].name, Setting::kAddress);
     EXPECT_THROW(parse_settings({"address=7", "address=8"}), UsageError);
     EXPECT_THROW(parse_settings({"scale4=1"}), UsageError);
+
+    // A profile is taken whole or refused with the line that is wrong.
+    EXPECT_EQ(parse_profile("format=1\n[scales]\nscale2=1.5\nunit2=кА\n").size(), 2u);
+    for (const auto& [text, message] : std::vector<std::pair<std::string, std::string>>{
+             {"[scales]\nscale1=1\n", "строка 1: нет строки format=1"},
+             {"format=2\n", "строка 1: формат \"2\" не поддерживается"},
+             {"format=1\n[scales]\nmax1=5\n", "строка 3: max1: не из раздела scales"},
+             {"format=1\n[scales]\n\x01\xff garbage\n", "строка 3: непонятная строка"},
+             {"format=1\n[setpoints]\nmax1=5\nmax1=6\n", "строка 4: max1: задан дважды"},
+             {"format=1\n[calibration]\ncoefficient1=abc\n", "строка 3: coefficient1=abc: нужно число"},
+             {"just text", "строка 1: непонятная строка"}, {"", "нет строки format=1"}}) {
+        try {
+            parse_profile(text);
+            ADD_FAILURE() << text;
+        } catch (const UsageError& e) {
+            EXPECT_NE(std::string(e.what()).find(message), std::string::npos) << e.what();
+        }
+    }
 
     Value v = Value::object();
     v.set("name", Value::string("a\"b\\c\n\x01"));

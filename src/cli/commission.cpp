@@ -1,0 +1,243 @@
+#include "cli/commission.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <iostream>
+#include <set>
+#include <thread>
+
+#include "cli/session.h"
+#include "ops/polling.h"
+#include "settings/file_io.h"
+
+namespace varnok::cli {
+
+namespace {
+
+constexpr const char* kReportHeader = "time,row,name,version,result,error\n";
+constexpr const char* kDone = "готово";
+constexpr const char* kFailed = "ошибка";
+constexpr const char* kRefused = "отказ";
+
+std::string csv_field(const std::string& s)
+{
+    if (s.find_first_of(",\"\n") == std::string::npos)
+        return s;
+    std::string out = "\"";
+    for (char c : s)
+        out += c == '"' ? std::string("\"\"") : std::string(1, c);
+    return out + '"';
+}
+
+std::string now_text()
+{
+    const std::time_t t = std::time(nullptr);
+    std::tm tm{};
+    localtime_r(&t, &tm);
+    char buf[40];
+    std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%S%z", &tm);
+    std::string s = buf;
+    return s.insert(s.size() - 2, ":");
+}
+
+std::vector<std::string> lines_of(const std::string& text)
+{
+    std::vector<std::string> out;
+    size_t from = 0;
+    while (from < text.size()) {
+        const size_t end = std::min(text.find('\n', from), text.size());
+        std::string line = text.substr(from, end - from);
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        out.push_back(line);
+        from = end + 1;
+    }
+    return out;
+}
+
+// Rows the report already has as done.
+std::set<int> done_rows(const std::string& report)
+{
+    std::set<int> done;
+    for (const std::string& line : lines_of(report)) {
+        const std::vector<std::string> f = csv_fields(line);
+        if (f.size() == 6 && f[4] == kDone)
+            done.insert(std::atoi(f[1].c_str()));
+    }
+    return done;
+}
+
+// Waits for a device at the row's address and speed: the operator's Enter, or with `poll`
+// an answer; false when the run is to end (end of input, Ctrl-C).
+bool wait_for_device(Session& s, bool poll)
+{
+    Polling polling(s.dev, s.report);
+    if (!poll) {
+        std::fprintf(stderr, "подключите прибор и нажмите Enter\n");
+        std::string answer;
+        if (!std::getline(std::cin, answer) || interrupted())
+            return false;
+        return true;
+    }
+    while (!interrupted()) {
+        if (polling.attach())
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    }
+    return false;
+}
+
+}  // namespace
+
+std::vector<std::string> csv_fields(const std::string& line)
+{
+    std::vector<std::string> out(1);
+    bool quoted = false;
+    for (size_t i = 0; i < line.size(); ++i) {
+        const char c = line[i];
+        if (quoted) {
+            if (c == '"' && i + 1 < line.size() && line[i + 1] == '"')
+                out.back() += line[++i];
+            else if (c == '"')
+                quoted = false;
+            else
+                out.back() += c;
+        } else if (c == '"') {
+            quoted = true;
+        } else if (c == ',') {
+            out.emplace_back();
+        } else {
+            out.back() += c;
+        }
+    }
+    return out;
+}
+
+std::vector<SheetRow> parse_sheet(const std::string& text)
+{
+    const std::vector<std::string> lines = lines_of(text);
+    if (lines.empty())
+        throw UsageError("таблица пуста");
+    const std::vector<std::string> header = csv_fields(lines[0]);
+    for (const std::string& name : header)
+        if (name != "from_address" && name != "from_speed") {
+            try {
+                parse_setting(name, name.rfind("unit", 0) == 0 ? "В" : "1", false);
+            } catch (const UsageError&) {
+                throw UsageError("таблица, строка 1: неизвестный столбец \"" + name + "\"");
+            }
+        }
+    std::vector<SheetRow> rows;
+    for (size_t i = 1; i < lines.size(); ++i) {
+        if (lines[i].empty())
+            continue;
+        SheetRow row;
+        row.line = int(i + 1);
+        const std::vector<std::string> f = csv_fields(lines[i]);
+        try {
+            if (f.size() != header.size())
+                throw UsageError(std::to_string(f.size()) + " столбцов вместо " + std::to_string(header.size()));
+            for (size_t c = 0; c < f.size(); ++c) {
+                if (f[c].empty())
+                    continue;
+                if (header[c] == "from_address")
+                    row.from_address = uint8_t(parse_number(f[c], kMinSysNum, kMaxSysNum, header[c]));
+                else if (header[c] == "from_speed")
+                    row.from_speed = parse_speed(f[c]);
+                else
+                    row.settings.push_back(parse_setting(header[c], f[c], false));
+            }
+        } catch (const UsageError& e) {
+            row.error = e.what();
+            row.settings.clear();
+        }
+        std::stable_sort(row.settings.begin(), row.settings.end(),
+                         [](const Setting& a, const Setting& b) { return a.name < b.name; });
+        rows.push_back(std::move(row));
+    }
+    return rows;
+}
+
+int commission(const Options& o, Session& s)
+{
+    const CommandArgs args(o.args, {"--report"}, {"--yes"});
+    if (args.positional().size() != 1)
+        throw UsageError("commission: нужна одна таблица");
+    const std::string sheet_path = args.positional().front();
+    const std::string report_path = args.value("--report").value_or(sheet_path + ".report.csv");
+    std::string text, reason, report_text;
+    file_io::Stamp stamp;
+    if (!file_io::read_whole(sheet_path, 1 << 20, text, stamp, reason))
+        throw UsageError("таблица " + sheet_path + " не прочитана: " + reason);
+    const std::vector<SheetRow> rows = parse_sheet(text);
+    const bool had_report = file_io::read_whole(report_path, 1 << 24, report_text, stamp, reason);
+    const std::set<int> done = had_report ? done_rows(report_text) : std::set<int>{};
+    std::FILE* report = std::fopen(report_path.c_str(), "a");
+    if (!report) {
+        std::fprintf(stderr, "отчёт %s не открывается: %s\n", report_path.c_str(), std::strerror(errno));
+        return kExitDevice;
+    }
+    if (!had_report || report_text.empty())
+        std::fputs(kReportHeader, report);
+    const LinkSettings start = s.link.settings();
+    bool any_failed = false;
+    for (const SheetRow& row : rows) {
+        if (interrupted())
+            break;
+        if (done.count(row.line)) {
+            std::fprintf(stderr, "строка %d уже готова\n", row.line);
+            continue;
+        }
+        std::string name, version, result = kDone, error = row.error;
+        if (!row.error.empty()) {
+            result = kRefused;
+        } else {
+            // Each device is awaited where a new one answers.
+            s.link.set_speed(row.from_speed.value_or(start.scor_obmena));
+            s.address(row.from_address.value_or(start.sys_num));
+            s.link.set_up_port();
+            std::fprintf(stderr, "строка %d: прибор %d, %d бит/с\n", row.line, s.link.settings().sys_num,
+                         s.link.settings().scor_obmena);
+            if (!wait_for_device(s, args.flag("--yes")))
+                break;
+            Polling polling(s.dev, s.report);
+            name = polling.read_name() ? s.dev.tmp_text() : "";
+            version = polling.read_version() ? s.dev.tmp_text() : "";
+            bool changed_line = false;
+            unsigned sections = 0;
+            for (const Setting& w : row.settings)
+                sections |= section_of(w.name);
+            bool failed = !write_settings(s, row.settings, changed_line);
+            if (failed) {
+                error = s.report.last_line();
+            } else {
+                const std::vector<Setting> have = read_settings(s, sections, failed);
+                for (const Setting& w : row.settings) {
+                    const auto h = std::find_if(have.begin(), have.end(), [&](const Setting& x) { return x.key() == w.key(); });
+                    const bool light = w.name == Setting::kBrightness && polling.read_light() && s.dev.light == w.number;
+                    if (!light && (h == have.end() || !holds(*h, w))) {
+                        failed = true;
+                        error = w.key() + ": не принято";
+                        break;
+                    }
+                }
+                if (failed && error.empty())
+                    error = s.report.last_line();
+            }
+            if (failed)
+                result = kFailed;
+        }
+        any_failed |= result != kDone;
+        std::fprintf(report, "%s,%d,%s,%s,%s,%s\n", now_text().c_str(), row.line, csv_field(name).c_str(),
+                     csv_field(version).c_str(), result.c_str(), csv_field(error).c_str());
+        std::fflush(report);
+        std::fprintf(stderr, "строка %d: %s%s%s\n", row.line, result.c_str(), error.empty() ? "" : ": ", error.c_str());
+    }
+    std::fclose(report);
+    return any_failed ? kExitDevice : kExitOk;
+}
+
+}  // namespace varnok::cli

@@ -1,0 +1,81 @@
+#include "cli/profile.h"
+
+#include <algorithm>
+
+#include "cli/options.h"
+
+namespace varnok::cli {
+
+std::string profile_text(const std::vector<Setting>& settings, const std::string& name, const std::string& version)
+{
+    std::string out = "# Varnok: конфигурация прибора\n# прибор: " + name + "\n# версия ПО: " + version +
+                      "\nformat=" + std::to_string(kProfileFormat) + "\n";
+    for (unsigned section : {kInterface, kScales, kSetpoints, kCalibration}) {
+        out += std::string("\n[") + section_name(section) + "]\n";
+        for (const Setting& s : settings)
+            if (section_of(s.name) == section)
+                out += s.key() + "=" + s.text() + "\n";
+    }
+    return out;
+}
+
+std::vector<Setting> parse_profile(const std::string& text)
+{
+    std::vector<Setting> out;
+    unsigned section = 0;
+    bool format = false;
+    int number = 0;
+    size_t from = 0;
+    while (from < text.size()) {
+        const size_t end = std::min(text.find('\n', from), text.size());
+        std::string line = text.substr(from, end - from);
+        from = end + 1;
+        ++number;
+        const std::string where = "профиль, строка " + std::to_string(number) + ": ";
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (line.empty() || line[0] == '#')
+            continue;
+        if (line.front() == '[' && line.back() == ']') {
+            if (!format)
+                throw UsageError(where + "нет строки format=" + std::to_string(kProfileFormat) + " перед разделами");
+            const std::string name = line.substr(1, line.size() - 2);
+            try {
+                section = parse_sections(name);
+            } catch (const UsageError& e) {
+                throw UsageError(where + e.what());
+            }
+            continue;
+        }
+        const size_t eq = line.find('=');
+        if (eq == std::string::npos || eq == 0)
+            throw UsageError(where + "непонятная строка \"" + line + "\"");
+        const std::string key = line.substr(0, eq), value = line.substr(eq + 1);
+        if (key == "format") {
+            if (format || section != 0 || value != std::to_string(kProfileFormat))
+                throw UsageError(where + "формат \"" + value + "\" не поддерживается (нужен " +
+                                 std::to_string(kProfileFormat) + ")");
+            format = true;
+            continue;
+        }
+        if (section == 0)
+            throw UsageError(where + key + " вне раздела");
+        try {
+            const Setting s = parse_setting(key, value, true);
+            if (section_of(s.name) != section)
+                throw UsageError(key + ": не из раздела " + section_name(section));
+            for (const Setting& earlier : out)
+                if (earlier.key() == s.key())
+                    throw UsageError(key + ": задан дважды");
+            out.push_back(s);
+        } catch (const UsageError& e) {
+            throw UsageError(where + e.what());
+        }
+    }
+    if (!format)
+        throw UsageError("профиль: нет строки format=" + std::to_string(kProfileFormat) + ", это не файл конфигурации прибора");
+    std::stable_sort(out.begin(), out.end(), [](const Setting& a, const Setting& b) { return a.name < b.name; });
+    return out;
+}
+
+}  // namespace varnok::cli

@@ -1,0 +1,20 @@
+#pragma once
+// A device's configuration in a file: interface parameters, scales, setpoints and calibration
+// as NAME=VALUE lines under their sections, versioned, with the device's name and version as
+// comments, so that an engineer can read, compare and edit it.
+
+#include <string>
+#include <vector>
+
+#include "cli/device_values.h"
+
+namespace varnok::cli {
+
+inline constexpr int kProfileFormat = 1;
+
+std::string profile_text(const std::vector<Setting>& settings, const std::string& name, const std::string& version);
+// The settings of a profile, each name once and in its own section. Throws UsageError with
+// the line number of the first line it cannot take.
+std::vector<Setting> parse_profile(const std::string& text);
+
+}  // namespace varnok::cli
