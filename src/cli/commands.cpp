@@ -11,8 +11,8 @@
 #include <thread>
 
 #include "cli/commission.h"
-#include "cli/device_values.h"
-#include "cli/profile.h"
+#include "cli/info.h"
+#include "ops/profile.h"
 #include "cli/session.h"
 #include "cli/value.h"
 #include "ops/polling.h"
@@ -234,7 +234,7 @@ int set(const Options& o, Session& s)
         throw UsageError("set: нужен хотя бы один ИМЯ=ЗНАЧЕНИЕ");
     const std::vector<Setting> settings = parse_settings(o.args);
     bool changed_line = false;
-    const bool all = write_settings(s, settings, changed_line);
+    const bool all = Configuration(s.dev, s.report, s.sleeper).write(settings, changed_line);
     if (changed_line)
         s.store_line();
     const LinkSettings& line = s.link.settings();
@@ -248,19 +248,6 @@ int set(const Options& o, Session& s)
     return all ? kExitOk : kExitDevice;
 }
 
-// Every value of `want` the device does not hold, as `have` gives them; `missing` collects the
-// keys the device did not give.
-std::vector<std::pair<Setting, std::string>> differences(const std::vector<Setting>& have, const std::vector<Setting>& want)
-{
-    std::vector<std::pair<Setting, std::string>> out;
-    for (const Setting& w : want) {
-        const auto h = std::find_if(have.begin(), have.end(), [&](const Setting& x) { return x.key() == w.key(); });
-        if (h == have.end() || !holds(*h, w))
-            out.emplace_back(w, h == have.end() ? std::string("?") : h->text());
-    }
-    return out;
-}
-
 int save(const Options& o, Session& s)
 {
     const CommandArgs args(o.args, {}, {});
@@ -271,7 +258,7 @@ int save(const Options& o, Session& s)
     const std::string name = polling.read_name() ? s.dev.tmp_text() : "?";
     const std::string version = polling.read_version() ? s.dev.tmp_text() : "?";
     bool failed = false;
-    const std::vector<Setting> settings = read_settings(s, kAllSections, failed);
+    const std::vector<Setting> settings = Configuration(s.dev, s.report, s.sleeper).read(kAllSections, failed);
     if (failed) {
         std::fprintf(stderr, "конфигурация прочитана не целиком, файл %s не записан\n", path.c_str());
         return kExitDevice;
@@ -297,7 +284,8 @@ int load(const Options& o, Session& s, const std::vector<Setting>& profile, unsi
         if ((section_of(w.name) & sections) && w.name != Setting::kAddress)
             want.push_back(w);
     bool failed = false;
-    const std::vector<Setting> have = read_settings(s, sections, failed);
+    Configuration config(s.dev, s.report, s.sleeper);
+    const std::vector<Setting> have = config.read(sections, failed);
     if (failed) {
         std::fprintf(stderr, "конфигурация прибора прочитана не целиком, ничего не записано\n");
         return kExitDevice;
@@ -315,12 +303,12 @@ int load(const Options& o, Session& s, const std::vector<Setting>& profile, unsi
     for (const auto& [w, from] : changes)
         writes.push_back(w);
     bool changed_line = false;
-    const bool all = write_settings(s, writes, changed_line);
+    const bool all = config.write(writes, changed_line);
     if (changed_line)
         s.store_line();
     if (!all)
         return kExitDevice;
-    const std::vector<Setting> after = read_settings(s, sections, failed);
+    const std::vector<Setting> after = config.read(sections, failed);
     const auto left = differences(after, want);
     for (const auto& [w, now] : left)
         std::fprintf(stderr, "%s: не принято (в приборе %s, нужно %s)\n", w.key().c_str(), now.c_str(), w.text().c_str());

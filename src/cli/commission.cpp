@@ -210,11 +210,12 @@ int commission(const Options& o, Session& s)
             unsigned sections = 0;
             for (const Setting& w : row.settings)
                 sections |= section_of(w.name);
-            bool failed = !write_settings(s, row.settings, changed_line);
+            Configuration config(s.dev, s.report, s.sleeper);
+            bool failed = !config.write(row.settings, changed_line);
             if (failed) {
                 error = s.report.last_line();
             } else {
-                const std::vector<Setting> have = read_settings(s, sections, failed);
+                const std::vector<Setting> have = config.read(sections, failed);
                 for (const Setting& w : row.settings) {
                     const auto h = std::find_if(have.begin(), have.end(), [&](const Setting& x) { return x.key() == w.key(); });
                     const bool light = w.name == Setting::kBrightness && polling.read_light() && s.dev.light == w.number;

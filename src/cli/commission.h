@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "cli/device_values.h"
 #include "cli/options.h"
 
 namespace varnok::cli {

@@ -1,55 +1,10 @@
 #include "cli/options.h"
 
 #include <algorithm>
-#include <charconv>
 
 #include "device/device.h"
-#include "link/link_settings.h"
 
 namespace varnok::cli {
-
-long parse_number(const std::string& text, long lo, long hi, const std::string& what)
-{
-    long v = 0;
-    const auto r = std::from_chars(text.data(), text.data() + text.size(), v);
-    if (text.empty() || r.ec != std::errc() || r.ptr != text.data() + text.size() || v < lo || v > hi)
-        throw UsageError(what + " \"" + text + "\": нужно целое число от " + std::to_string(lo) + " до " +
-                         std::to_string(hi));
-    return v;
-}
-
-int32_t parse_speed(const std::string& text)
-{
-    long v = 0;
-    const auto r = std::from_chars(text.data(), text.data() + text.size(), v);
-    if (r.ec != std::errc() || r.ptr != text.data() + text.size() || number_scor(int32_t(v)) == 0 ||
-        v != long(int32_t(v)))
-        throw UsageError("скорость \"" + text + "\": допустимы 4800, 9600, 19200, 38400, 57600, 115200");
-    return int32_t(v);
-}
-
-namespace {
-
-constexpr const char* kParityNames[] = {"none", "odd", "even"};
-
-}  // namespace
-
-const char* parity_name(uint8_t parity) { return parity < 3 ? kParityNames[parity] : "?"; }
-
-uint8_t parse_parity(const std::string& text)
-{
-    for (uint8_t i = 0; i < 3; ++i)
-        if (text == kParityNames[i])
-            return i;
-    throw UsageError("паритет \"" + text + "\": допустимы none, odd, even");
-}
-
-uint8_t parse_stopbit(const std::string& text)
-{
-    if (text == "1" || text == "2")
-        return uint8_t(text[0] - '0');
-    throw UsageError("стоповые биты \"" + text + "\": допустимы 1 и 2");
-}
 
 std::vector<uint8_t> parse_addresses(const std::string& text)
 {

@@ -3,17 +3,15 @@
 
 #include <cstdint>
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "ops/configuration.h"
 
 namespace varnok::cli {
 
 // A command line the tool cannot run: its text is the message, the exit code is 2.
-class UsageError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
+using UsageError = ValueError;
 
 struct Options {
     std::optional<std::string> port;      // -p: "COMn", a device path, tcp://HOST:PORT
@@ -33,14 +31,7 @@ struct Options {
 // The options before the command; the command's own arguments are left for it.
 Options parse_options(const std::vector<std::string>& argv);
 
-int32_t parse_speed(const std::string& text);
-uint8_t parse_parity(const std::string& text);
-// "none", "odd", "even" of a parity code 0..2.
-const char* parity_name(uint8_t parity);
-uint8_t parse_stopbit(const std::string& text);
 std::vector<uint8_t> parse_addresses(const std::string& text);
-// A whole number within lo..hi; `what` names it in the message.
-long parse_number(const std::string& text, long lo, long hi, const std::string& what);
 
 // A command's own options: "--name VALUE" pairs and flags, anything else positional.
 class CommandArgs {

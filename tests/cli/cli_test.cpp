@@ -12,9 +12,9 @@
 #include <thread>
 #include <unistd.h>
 
-#include "cli/device_values.h"
+#include "cli/info.h"
 #include "cli/options.h"
-#include "cli/profile.h"
+#include "ops/profile.h"
 #include "cli/value.h"
 #include "support/sim_process.h"
 

@@ -1,95 +1,61 @@
-#include "cli/device_values.h"
+#include "ops/configuration.h"
 
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <cmath>
 #include <cstdlib>
+#include <optional>
 
-#include "cli/options.h"
-#include "cli/session.h"
+#include "device/device.h"
 #include "ops/calibration.h"
 #include "ops/interface_params.h"
 #include "ops/polling.h"
 #include "ops/scales.h"
 
-namespace varnok::cli {
+namespace varnok {
 
 namespace {
 
-Value num(float v) { return Value::number(float_text(v)); }
-
-// A value with the decimals of its point, as the indicator shows it; the plain value when the
-// four digits cannot hold it.
-Value shown(float v, uint8_t decpos)
-{
-    const std::optional<Entry> e = entry_of(v, decpos);
-    return e && std::isfinite(v) ? Value::number(entry_text(*e)) : num(v);
-}
-
-Value maybe(bool ok, Value v) { return ok ? std::move(v) : Value(); }
+constexpr const char* kParityNames[] = {"none", "odd", "even"};
 
 }  // namespace
 
-Value read_info(Session& s, bool& failed)
+long parse_number(const std::string& text, long lo, long hi, const std::string& what)
 {
-    Device& d = s.dev;
-    Polling polling(d, s.report);
-    InterfaceParams params(d, s.report);
-    Calibration calib(d, s.report, s.report, s.sleeper);
-    Value info = Value::object();
-    info.set("address", Value::number(s.link.settings().sys_num));
+    long v = 0;
+    const auto r = std::from_chars(text.data(), text.data() + text.size(), v);
+    if (text.empty() || r.ec != std::errc() || r.ptr != text.data() + text.size() || v < lo || v > hi)
+        throw ValueError(what + " \"" + text + "\": нужно целое число от " + std::to_string(lo) + " до " +
+                         std::to_string(hi));
+    return v;
+}
 
-    const bool named = polling.read_name();
-    info.set("name", maybe(named, Value::string(d.tmp_text())));
-    const bool versioned = polling.read_version();
-    info.set("version", maybe(versioned, Value::string(d.tmp_text())));
-    failed = !named || !versioned;
-    // A device that gave neither is not there: the rest would only wait out its time-outs.
-    if (!named && !versioned)
-        return info;
+int32_t parse_speed(const std::string& text)
+{
+    long v = 0;
+    const auto r = std::from_chars(text.data(), text.data() + text.size(), v);
+    if (r.ec != std::errc() || r.ptr != text.data() + text.size() || number_scor(int32_t(v)) == 0 ||
+        v != long(int32_t(v)))
+        throw ValueError("скорость \"" + text + "\": допустимы 4800, 9600, 19200, 38400, 57600, 115200");
+    return int32_t(v);
+}
 
-    Value& line = info.set("interface", Value::object());
-    std::array<bool, kInterfaceRows> read{};
-    for (int row = kRowScor; row < kInterfaceRows; ++row) {
-        read[size_t(row)] = params.read(InterfaceRow(row)) == kOk;
-        failed |= !read[size_t(row)];
-    }
-    const LinkSettings& ls = s.link.settings();
-    line.set("speed", maybe(read[kRowScor] && ls.num_scor >= 1 && ls.num_scor <= 6, Value::number(scor[ls.num_scor])));
-    line.set("parity", maybe(read[kRowParity] && ls.parity < 3, Value::string(parity_name(ls.parity))));
-    line.set("stopbits", maybe(read[kRowStopbit], Value::number(ls.stopbit)));
-    line.set("address", maybe(read[kRowSysnum], Value::number(ls.sys_num)));
+const char* parity_name(uint8_t parity) { return parity < 3 ? kParityNames[parity] : "?"; }
 
-    const PollResult poll = polling.zapros_par(true);
-    const PerChannel stored = calib.read_stored();
-    const PerChannel pwm = calib.read_pwm();
-    Value& channels = info.set("channels", Value::array());
-    for (int k = 1; k <= kChannels; ++k) {
-        const PollResult::Channel& c = poll.ch[size_t(k)];
-        const TParSCL& scl = d.parScl[size_t(k)];
-        const TParUST& ust = d.parUst[size_t(k)];
-        const TParChannel& ch = d.Ch[size_t(k)];
-        failed |= !c.scale || !c.setpoints || !c.measured || !stored[size_t(k)] || !pwm[size_t(k)];
-        Value& v = channels.push(Value::object());
-        v.set("channel", Value::number(k));
-        v.set("scale", maybe(c.scale, shown(scl.Ustavka.as_float(), scl.DecPosition)));
-        v.set("point", maybe(c.scale, Value::string(decpos_text(scl.DecPosition))));
-        v.set("unit", maybe(c.scale, Value::string(unit_name(scl.Measure))));
-        v.set("max", maybe(c.setpoints, num(ust.Max.as_float())));
-        v.set("min", maybe(c.setpoints, num(ust.Min.as_float())));
-        v.set("zero", maybe(stored[size_t(k)], Value::number(ch.Ref)));
-        v.set("coefficient", maybe(stored[size_t(k)], num(ch.Ncal.as_float())));
-        v.set("pwm_low", maybe(pwm[size_t(k)], Value::number(ch.PWML)));
-        v.set("pwm_high", maybe(pwm[size_t(k)], Value::number(ch.PWMH)));
-        v.set("value", maybe(c.measured, num(ch.Urms_te)));
-        v.set("percent", maybe(c.percent, num(ch.Urms_proc)));
-    }
-    info.set("frequency", maybe(poll.freq, num(d.freq.as_float())));
-    failed |= !poll.freq;
-    const bool light = polling.read_light();
-    info.set("brightness", maybe(light, Value::number(d.light)));
-    failed |= !light;
-    return info;
+uint8_t parse_parity(const std::string& text)
+{
+    for (uint8_t i = 0; i < 3; ++i)
+        if (text == kParityNames[i])
+            return i;
+    throw ValueError("паритет \"" + text + "\": допустимы none, odd, even");
+}
+
+uint8_t parse_stopbit(const std::string& text)
+{
+    if (text == "1" || text == "2")
+        return uint8_t(text[0] - '0');
+    throw ValueError("стоповые биты \"" + text + "\": допустимы 1 и 2");
 }
 
 namespace {
@@ -183,7 +149,7 @@ unsigned parse_sections(const std::string& list)
             if (name == kSectionNames[i])
                 bit = 1u << i;
         if (bit == 0)
-            throw UsageError("раздел \"" + name + "\": допустимы interface, scales, setpoints, calibration");
+            throw ValueError("раздел \"" + name + "\": допустимы interface, scales, setpoints, calibration");
         bits |= bit;
         from = comma + 1;
     }
@@ -208,7 +174,7 @@ Setting parse_setting(const std::string& name, const std::string& value, bool ca
             break;
     }
     if (!found || (!calibration && section_of(found->name) == kCalibration))
-        throw UsageError(name + ": неизвестный параметр");
+        throw ValueError(name + ": неизвестный параметр");
     s.name = found->name;
     switch (s.name) {
     case Setting::kScale:
@@ -216,7 +182,7 @@ Setting parse_setting(const std::string& name, const std::string& value, bool ca
     case Setting::kMin: {
         const std::optional<Entry> e = parse_entry(value);
         if (!e)
-            throw UsageError(item + ": индикатор показывает не больше четырёх цифр и трёх знаков после точки, без знака");
+            throw ValueError(item + ": индикатор показывает не больше четырёх цифр и трёх знаков после точки, без знака");
         s.entry = *e;
         s.real = entry_value(e->number, e->decpos);
         break;
@@ -224,7 +190,7 @@ Setting parse_setting(const std::string& name, const std::string& value, bool ca
     case Setting::kUnit: {
         const std::optional<uint8_t> unit = unit_code(value);
         if (!unit)
-            throw UsageError(item + ": неизвестная единица (нет, В, кВ, мА, А, кА, Гц)");
+            throw ValueError(item + ": неизвестная единица (нет, В, кВ, мА, А, кА, Гц)");
         s.number = *unit;
         break;
     }
@@ -232,7 +198,7 @@ Setting parse_setting(const std::string& name, const std::string& value, bool ca
         char* end = nullptr;
         s.real = std::strtof(value.c_str(), &end);
         if (value.empty() || *end != '\0' || !std::isfinite(s.real))
-            throw UsageError(item + ": нужно число");
+            throw ValueError(item + ": нужно число");
         break;
     }
     case Setting::kBrightness: s.number = parse_number(value, 1, 3, name); break;
@@ -253,20 +219,20 @@ std::vector<Setting> parse_settings(const std::vector<std::string>& items)
     for (const std::string& item : items) {
         const size_t eq = item.find('=');
         if (eq == std::string::npos || eq == 0)
-            throw UsageError("\"" + item + "\": нужно ИМЯ=ЗНАЧЕНИЕ");
+            throw ValueError("\"" + item + "\": нужно ИМЯ=ЗНАЧЕНИЕ");
         Setting s = parse_setting(item.substr(0, eq), item.substr(eq + 1), false);
         for (const Setting& earlier : out)
             if (earlier.key() == s.key())
-                throw UsageError(s.key() + ": задан дважды");
+                throw ValueError(s.key() + ": задан дважды");
         out.push_back(s);
     }
     std::stable_sort(out.begin(), out.end(), [](const Setting& a, const Setting& b) { return a.name < b.name; });
     return out;
 }
 
-std::vector<Setting> read_settings(Session& s, unsigned sections, bool& failed)
+std::vector<Setting> Configuration::read(unsigned sections, bool& failed)
 {
-    Device& d = s.dev;
+    Device& d = d_;
     std::vector<Setting> out;
     failed = false;
     auto add = [&](Setting::Name name, int k, long number, float real = 0) {
@@ -278,19 +244,19 @@ std::vector<Setting> read_settings(Session& s, unsigned sections, bool& failed)
         out.push_back(v);
     };
     if (sections & kInterface) {
-        InterfaceParams params(d, s.report);
+        InterfaceParams params(d, report_);
         const Setting::Name names[] = {Setting::kSpeed, Setting::kParity, Setting::kStopbits, Setting::kAddress};
         for (int row = kRowScor; row < kInterfaceRows; ++row) {
             if (params.read(InterfaceRow(row)) != kOk) {
                 failed = true;
                 continue;
             }
-            const LinkSettings& ls = s.link.settings();
+            const LinkSettings& ls = d.link.settings();
             const long value[] = {ls.num_scor >= 1 && ls.num_scor <= 6 ? scor[ls.num_scor] : 0, ls.parity, ls.stopbit, ls.sys_num};
             add(names[row], 0, value[row]);
         }
     }
-    Scales scales(d, s.report);
+    Scales scales(d, report_);
     for (int k = 1; k <= kChannels; ++k) {
         if (sections & kScales) {
             const TParSCL& scl = d.parScl[size_t(k)];
@@ -312,7 +278,7 @@ std::vector<Setting> read_settings(Session& s, unsigned sections, bool& failed)
         }
     }
     if (sections & kCalibration) {
-        Calibration calib(d, s.report, s.report, s.sleeper);
+        Calibration calib(d, report_, report_, pauses_);
         const PerChannel stored = calib.read_stored();
         const PerChannel pwm = calib.read_pwm();
         for (int k = 1; k <= kChannels; ++k) {
@@ -331,6 +297,17 @@ std::vector<Setting> read_settings(Session& s, unsigned sections, bool& failed)
     return out;
 }
 
+std::vector<std::pair<Setting, std::string>> differences(const std::vector<Setting>& have, const std::vector<Setting>& want)
+{
+    std::vector<std::pair<Setting, std::string>> out;
+    for (const Setting& w : want) {
+        const auto h = std::find_if(have.begin(), have.end(), [&](const Setting& x) { return x.key() == w.key(); });
+        if (h == have.end() || !holds(*h, w))
+            out.emplace_back(w, h == have.end() ? std::string("?") : h->text());
+    }
+    return out;
+}
+
 bool holds(const Setting& have, const Setting& want)
 {
     if (have.name != want.name || have.channel != want.channel)
@@ -344,13 +321,13 @@ bool holds(const Setting& have, const Setting& want)
     }
 }
 
-bool write_settings(Session& s, const std::vector<Setting>& settings, bool& changed_line)
+bool Configuration::write(const std::vector<Setting>& settings, bool& changed_line)
 {
-    Device& d = s.dev;
-    Scales scales(d, s.report);
-    InterfaceParams params(d, s.report);
-    Polling polling(d, s.report);
-    Calibration calib(d, s.report, s.report, s.sleeper);
+    Device& d = d_;
+    Scales scales(d, report_);
+    InterfaceParams params(d, report_);
+    Polling polling(d, report_);
+    Calibration calib(d, report_, report_, pauses_);
     changed_line = false;
     // A scale and its unit go to the device in one write; what is not given is read first.
     std::array<std::optional<Entry>, kChannels + 1> scale{};
@@ -413,4 +390,4 @@ bool write_settings(Session& s, const std::vector<Setting>& settings, bool& chan
     return true;
 }
 
-}  // namespace varnok::cli
+}  // namespace varnok

@@ -1,10 +1,9 @@
-#include "cli/profile.h"
+#include "ops/profile.h"
 
 #include <algorithm>
 
-#include "cli/options.h"
 
-namespace varnok::cli {
+namespace varnok {
 
 std::string profile_text(const std::vector<Setting>& settings, const std::string& name, const std::string& version)
 {
@@ -38,44 +37,44 @@ std::vector<Setting> parse_profile(const std::string& text)
             continue;
         if (line.front() == '[' && line.back() == ']') {
             if (!format)
-                throw UsageError(where + "нет строки format=" + std::to_string(kProfileFormat) + " перед разделами");
+                throw ValueError(where + "нет строки format=" + std::to_string(kProfileFormat) + " перед разделами");
             const std::string name = line.substr(1, line.size() - 2);
             try {
                 section = parse_sections(name);
-            } catch (const UsageError& e) {
-                throw UsageError(where + e.what());
+            } catch (const ValueError& e) {
+                throw ValueError(where + e.what());
             }
             continue;
         }
         const size_t eq = line.find('=');
         if (eq == std::string::npos || eq == 0)
-            throw UsageError(where + "непонятная строка \"" + line + "\"");
+            throw ValueError(where + "непонятная строка \"" + line + "\"");
         const std::string key = line.substr(0, eq), value = line.substr(eq + 1);
         if (key == "format") {
             if (format || section != 0 || value != std::to_string(kProfileFormat))
-                throw UsageError(where + "формат \"" + value + "\" не поддерживается (нужен " +
+                throw ValueError(where + "формат \"" + value + "\" не поддерживается (нужен " +
                                  std::to_string(kProfileFormat) + ")");
             format = true;
             continue;
         }
         if (section == 0)
-            throw UsageError(where + key + " вне раздела");
+            throw ValueError(where + key + " вне раздела");
         try {
             const Setting s = parse_setting(key, value, true);
             if (section_of(s.name) != section)
-                throw UsageError(key + ": не из раздела " + section_name(section));
+                throw ValueError(key + ": не из раздела " + section_name(section));
             for (const Setting& earlier : out)
                 if (earlier.key() == s.key())
-                    throw UsageError(key + ": задан дважды");
+                    throw ValueError(key + ": задан дважды");
             out.push_back(s);
-        } catch (const UsageError& e) {
-            throw UsageError(where + e.what());
+        } catch (const ValueError& e) {
+            throw ValueError(where + e.what());
         }
     }
     if (!format)
-        throw UsageError("профиль: нет строки format=" + std::to_string(kProfileFormat) + ", это не файл конфигурации прибора");
+        throw ValueError("профиль: нет строки format=" + std::to_string(kProfileFormat) + ", это не файл конфигурации прибора");
     std::stable_sort(out.begin(), out.end(), [](const Setting& a, const Setting& b) { return a.name < b.name; });
     return out;
 }
 
-}  // namespace varnok::cli
+}  // namespace varnok

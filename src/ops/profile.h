@@ -6,15 +6,15 @@
 #include <string>
 #include <vector>
 
-#include "cli/device_values.h"
+#include "ops/configuration.h"
 
-namespace varnok::cli {
+namespace varnok {
 
 inline constexpr int kProfileFormat = 1;
 
 std::string profile_text(const std::vector<Setting>& settings, const std::string& name, const std::string& version);
-// The settings of a profile, each name once and in its own section. Throws UsageError with
+// The settings of a profile, each name once and in its own section. Throws ValueError with
 // the line number of the first line it cannot take.
 std::vector<Setting> parse_profile(const std::string& text);
 
-}  // namespace varnok::cli
+}  // namespace varnok
