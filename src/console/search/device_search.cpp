@@ -1,5 +1,6 @@
 #include "console/search/device_search.h"
 
+#include <QDateTime>
 #include <algorithm>
 
 #include "console/busy.h"
@@ -11,8 +12,6 @@
 namespace varnok {
 
 namespace {
-
-constexpr int kLastNumber = 247;
 
 QString num(long long v) { return QString::number(v); }
 
@@ -64,21 +63,26 @@ QString elapsed_text(qint64 ms)
 
 QString now_text() { return long_time(QTime::currentTime()); }
 
-// The speed of a recorded speed code; a code outside the table keeps the speed in force.
-int32_t speed_of(uint8_t code, int32_t current) { return code >= 1 && code < scor.size() ? scor[code] : current; }
+qint64 ms_between(SearchTime from, SearchTime to) { return (to - from).count(); }
+
+QDateTime date_time(SearchTime t) { return QDateTime::fromMSecsSinceEpoch(t.time_since_epoch().count()); }
 
 bool ends_progress_line(int n) { return n == 75 || n == 150 || n == 225; }
 
 }  // namespace
 
-DeviceSearch::DeviceSearch(ConsoleContext& ctx, Shell shell) : ctx_(ctx), shell_(std::move(shell)) {}
+DeviceSearch::DeviceSearch(ConsoleContext& ctx, Shell shell)
+    : ctx_(ctx),
+      shell_(std::move(shell)),
+      report_(shell_.log, [this](const QString& text) { shell_.status(5, text); }),
+      search_(ctx.device, report_, *this)
+{
+}
 
 // "  [ Pb=0<separator>Sb=1 ]": the line settings every request of a search goes out with.
 QString DeviceSearch::line_settings(const char* separator) const
 {
-    const LinkSettings& line = ctx_.link.settings();
-    return QStringLiteral("  [ Pb=") + num(line.parity) + QString::fromUtf8(separator) + QStringLiteral("Sb=") +
-           num(line.stopbit) + QStringLiteral(" ]");
+    return QString::fromStdString(line_settings_text(ctx_.link.settings(), separator));
 }
 
 void DeviceSearch::show_notice(const QString& text)
@@ -89,115 +93,59 @@ void DeviceSearch::show_notice(const QString& text)
     ctx_.pump.pump();
 }
 
-void DeviceSearch::settle_port()
+void DeviceSearch::scan_begins(uint8_t sys_num)
 {
-    Link& link = ctx_.link;
-    link.vich_timeout(number_scor(link.settings().scor_obmena), 8);
+    progress_ = QStringLiteral(".");
+    shell_.status(1, QStringLiteral(" Номер: ") + num(sys_num));
+    shell_.status(5, QStringLiteral(" идет поиск прибора"));
 }
 
-void DeviceSearch::scan_at_current_speed(int n, QString& progress)
+void DeviceSearch::number_done(uint8_t n, uint8_t code, bool every_speed, const SearchTimes& t)
 {
-    Device& d = ctx_.device;
-    progress += '.';
-    d.scor_CN[n] = d.otvet_ustsv(uint8_t(n));
-    shell_.status(5, QStringLiteral(" Номер: ") + num(n) + QStringLiteral(" ск=") + num(d.scor_CN[n]));
-    if (d.scor_CN[n] != 0)
-        progress += num(n) + ' ';
+    if (every_speed) {
+        shell_.log.append(QStringLiteral(" №=") + num(n) + QStringLiteral("  V=") + num(code) + QStringLiteral(" ... ") +
+                          time_of_day_text(date_time(t.Time_over)) +
+                          number_time_text(ms_between(t.Time_tmp, t.Time_over)) +
+                          total_time_text(ms_between(t.Time_begin, t.Time_over)));
+        shell_.log.select_last();
+        shell_.log.repaint_info();
+        return;
+    }
+    progress_ += '.';
+    shell_.status(5, QStringLiteral(" Номер: ") + num(n) + QStringLiteral(" ск=") + num(code));
+    if (code != 0)
+        progress_ += num(n) + ' ';
     // The progress line is rewritten in place; after 75, 150 and 225 it stays and a new one begins.
     if (ends_progress_line(n - 1))
-        shell_.log.append(progress);
+        shell_.log.append(progress_);
     else
-        shell_.log.replace_last(progress);
+        shell_.log.replace_last(progress_);
     shell_.log.select_last();
     shell_.log.repaint_info();
     if (ends_progress_line(n))
-        progress = QStringLiteral(" ");
+        progress_ = QStringLiteral(" ");
 }
 
-void DeviceSearch::scan_every_speed(int n)
+void DeviceSearch::scan_over(const SearchTimes& t)
 {
-    Device& d = ctx_.device;
-    d.scor_CN[n] = d.poisk_scor(uint8_t(n));
-    Time_over = QDateTime::currentDateTime();
-    shell_.log.append(QStringLiteral(" №=") + num(n) + QStringLiteral("  V=") + num(d.scor_CN[n]) +
-                      QStringLiteral(" ... ") + time_of_day_text(Time_over) +
-                      number_time_text(Time_tmp.msecsTo(Time_over)) + total_time_text(Time_begin.msecsTo(Time_over)));
-    Time_tmp = Time_over;
-    shell_.log.select_last();
-    shell_.log.repaint_info();
+    shell_.log.append(elapsed_text(ms_between(t.Time_begin, t.Time_over)) + QStringLiteral(" прошло  ") + now_text() +
+                      ' ');
 }
 
-bool DeviceSearch::poisk_pribor(bool scor_edina)
+void DeviceSearch::adopted(uint8_t n, int32_t speed)
 {
-    Link& link = ctx_.link;
-    const LinkSettings& line = link.settings();
-    Device& d = ctx_.device;
-    if (scor_edina && line.scor_obmena == 0) {
-        // Every number would ask for a speed in turn; once is enough.
-        link.notices.message_box("выберите скорость ");
-        return false;
+    shell_.status(1, QStringLiteral(" Номер: ") + num(n));
+    shell_.status(2, QStringLiteral(" Скорость Обмена: ") + num(speed));
+}
+
+ScanResult DeviceSearch::poisk_pribor(bool scor_edina)
+{
+    const ScanResult r = search_.poisk_pribor(scor_edina);
+    if (r.started) {
+        shell_.log.select_last();
+        shell_.log.repaint_info();
     }
-
-    QString progress = QStringLiteral(".");
-    Time_begin = QDateTime::currentDateTime();
-    Time_tmp = Time_begin;
-    shell_.status(1, QStringLiteral(" Номер: ") + num(line.sys_num));
-    shell_.status(5, QStringLiteral(" идет поиск прибора"));
-    const uint8_t saved_sys_num = line.sys_num;
-    link.keys.pressed_since_last_query(kKeyQ);
-
-    for (int n = 1; n <= kLastNumber; ++n) {
-        link.set_sys_num(uint8_t(n));
-        bool interrupted = false;
-        try {
-            if (scor_edina)
-                scan_at_current_speed(n, progress);
-            else
-                scan_every_speed(n);
-        } catch (const SearchAborted&) {
-            interrupted = true;  // X while a silent number was awaited
-        }
-        // A port that cannot be opened fails alike for every number: the scan ends rather
-        // than show its message box for each of 247 numbers (and each speed), and says why.
-        if (!interrupted && !link.hcom().is_open()) {
-            shell_.log.append(QStringLiteral("поиск прекращён на ") + num(n) + QStringLiteral(" номере: порт ") +
-                              QString::fromStdString(line.name_comport) + QStringLiteral(" не открывается"));
-            break;
-        }
-        if (interrupted || link.keys.pressed_since_last_query(kKeyQ)) {
-            shell_.log.append(QStringLiteral("прерван поиск на ") + num(n) + QStringLiteral(" номере"));
-            break;
-        }
-    }
-
-    Time_over = QDateTime::currentDateTime();
-    shell_.log.append(elapsed_text(Time_begin.msecsTo(Time_over)) + QStringLiteral(" прошло  ") + now_text() + ' ');
-
-    // Every number that ever answered, this scan's or an earlier one's; the console ends
-    // addressing the highest of them at its speed. The speed code, the operator's choice, stays.
-    link.set_sys_num(saved_sys_num);
-    QString numbers = QStringLiteral(" ");
-    int count = 0;
-    for (int n = 1; n <= kLastNumber; ++n) {
-        if (d.scor_CN[n] == 0)
-            continue;
-        link.set_sys_num(uint8_t(n));
-        ++count;
-        numbers += num(n) + ' ';
-        link.set_speed_keeping_code(speed_of(d.scor_CN[n], line.scor_obmena));
-        shell_.status(1, QStringLiteral(" Номер: ") + num(n));
-        shell_.status(2, QStringLiteral(" Скорость Обмена: ") + num(line.scor_obmena));
-    }
-    // The port was left at the last speed tried; it goes to the speed kept, or back to the
-    // speed the scan began with when nobody answered.
-    settle_port();
-
-    shell_.log.append(QStringLiteral("Ответилo:") + num(count) + QStringLiteral(" приборов:   №№: ") + numbers +
-                      QStringLiteral("  :! паритет:") + num(line.parity) + QStringLiteral(" стопбит:") +
-                      num(line.stopbit) + QStringLiteral(" !"));
-    shell_.log.select_last();
-    shell_.log.repaint_info();
-    return true;
+    return r;
 }
 
 void DeviceSearch::N_poisk_priborClick()
@@ -218,9 +166,7 @@ void DeviceSearch::N_poisk_priborClick()
 void DeviceSearch::N_poisk_numClick()
 {
     Busy busy(ctx_.busy);
-    Link& link = ctx_.link;
-    const LinkSettings& line = link.settings();
-    Device& d = ctx_.device;
+    const LinkSettings& line = ctx_.link.settings();
     shell_.stop_polling();
     show_notice(QStringLiteral("Подождите!... Идет ПОИСК НОМЕРОВ, отвечающих на скорость ") + num(line.scor_obmena) +
                 QStringLiteral(" ..."));
@@ -228,34 +174,21 @@ void DeviceSearch::N_poisk_numClick()
     shell_.log.clear_info();
     shell_.log.append(QStringLiteral(" ищем отвечающий № на скорости ") + num(line.scor_obmena) + line_settings(", "));
     shell_.log.append(QStringLiteral(" начало в: ") + now_text() + QStringLiteral(" ..."));
+    // The first progress line takes the place of this one.
     shell_.log.append(QStringLiteral(" "));
     shell_.log.repaint_info();
 
-    const bool scanned = poisk_pribor(true);
+    const ScanResult scan = poisk_pribor(true);
     shell_.status(5, QStringLiteral(" "));
     shell_.notice.hide();
 
-    if (scanned) {
-        int n = 1;
-        while (n <= kLastNumber && d.scor_CN[n] == 0)
-            ++n;
-        if (n <= kLastNumber) {
+    if (scan.started) {
+        const FirstFound first = search_.address_first_found();
+        if (first.number != 0) {
             shell_.show_tool_bar();
-            link.set_sys_num(uint8_t(n));
-            shell_.status(1, QStringLiteral(" Номер: ") + num(n));
-            // An earlier scan may have found a higher number at another speed, and the scan
-            // ended at that one's speed: the number chosen is addressed at its own.
-            const int32_t speed = speed_of(d.scor_CN[n], line.scor_obmena);
-            if (line.scor_obmena != speed) {
-                link.set_speed_keeping_code(speed);
-                settle_port();
-                shell_.status(2, QStringLiteral(" Скорость Обмена: ") + num(speed));
-            }
-            shell_.log.append(QStringLiteral("на скорости ") + num(speed) + QStringLiteral(" отозвался №") + num(n) +
-                              line_settings(" , "));
-        } else {
-            link.notices.message_box("на скорости " + std::to_string(line.scor_obmena) +
-                                     " не отвечает ни один номер из 1..247");
+            shell_.status(1, QStringLiteral(" Номер: ") + num(first.number));
+            if (first.speed_changed)
+                shell_.status(2, QStringLiteral(" Скорость Обмена: ") + num(first.speed));
         }
     }
     shell_.resume_polling();
@@ -264,10 +197,7 @@ void DeviceSearch::N_poisk_numClick()
 void DeviceSearch::N_poisk_scorClick()
 {
     Busy busy(ctx_.busy);
-    Link& link = ctx_.link;
-    const LinkSettings& line = link.settings();
-    Device& d = ctx_.device;
-    const uint8_t number = line.sys_num;
+    const uint8_t number = ctx_.link.settings().sys_num;
     shell_.stop_polling();
     shell_.log.show_info();
     shell_.log.clear_info();
@@ -277,54 +207,20 @@ void DeviceSearch::N_poisk_scorClick()
     shell_.log.repaint_info();
     shell_.status(5, QStringLiteral("№") + num(number) + QStringLiteral(" ищет скорость "));
 
-    uint8_t code = 0;
-    bool aborted = false;
-    try {
-        code = d.poisk_scor(number);
-        d.scor_CN[number] = code;
-    } catch (const SearchAborted&) {
-        aborted = true;  // X: the search ends as if no speed had answered, without the message
-    }
+    const SpeedFound found = search_.poisk_scor();
     shell_.log.append(QStringLiteral(" конец в: ") + now_text());
     shell_.notice.hide();
-
-    if (code != 0) {
-        // The time-outs in force are those of the speed that answered: it was the last one tried.
+    if (found.code != 0)
         shell_.show_tool_bar();
-        link.set_speed_keeping_code(scor[code]);
-        if (link.init_com_port_new() == 0) {
-            shell_.status(5, QStringLiteral(" Ответил на Скорость Обмена: ") + num(line.scor_obmena));
-            shell_.log.append(QStringLiteral("№") + num(line.sys_num) + QStringLiteral(" ответил на ") +
-                              num(line.scor_obmena) + line_settings(", "));
-        } else {
-            shell_.log.append(QStringLiteral("ошибка инициализации dcb"));
-        }
-    } else {
-        settle_port();
-        if (!aborted)
-            link.notices.message_box("№" + std::to_string(line.sys_num) + " не отвечает ни на одной из скоростей " +
-                                     "  при Pb=" + std::to_string(line.parity) + " и Sb=" +
-                                     std::to_string(line.stopbit));
-    }
+    search_.adopt_speed(found);
     shell_.resume_polling();
 }
 
 void DeviceSearch::N_yes_otvetClick()
 {
     Busy busy(ctx_.busy);
-    Link& link = ctx_.link;
-    const LinkSettings& line = link.settings();
     shell_.log.show_info();
-    QString text = QStringLiteral(" #=") + num(line.sys_num) + QStringLiteral(" V=") + num(line.scor_obmena) +
-                   QStringLiteral(" : Pb=") + num(line.parity) + QStringLiteral(" Sb=") + num(line.stopbit) +
-                   QStringLiteral(" : ");
-    if (ctx_.device.zapros_adr(line.sys_num) == kOk) {
-        text += QStringLiteral("OK!");
-    } else {
-        text += QStringLiteral(" нет ответа");
-        link.notices.message_box(text.toStdString());
-    }
-    shell_.log.append(text);
+    search_.yes_otvet();
     shell_.log.select_last();
 }
 

@@ -1,12 +1,15 @@
 #pragma once
 // The device search of the menu "файл": scans of the network numbers at one speed or at
-// every speed, the speed search of one number, and the one-off answer check. A scan holds
-// the user-interface thread for minutes; it pumps events so the window stays drawn, and
-// the operator ends it with Q (between numbers) or X (while a silent number is awaited).
+// every speed, the speed search of one number, and the one-off answer check. The search
+// itself is the ops layer's; this page shows its progress. A scan holds the user-interface
+// thread for minutes; the key state pumps events so the window stays drawn, and the operator
+// ends it with Q (between numbers) or X (while a silent number is awaited).
 
-#include <QDateTime>
 #include <QString>
 #include <functional>
+
+#include "console/window_report.h"
+#include "ops/search.h"
 
 namespace varnok {
 
@@ -14,7 +17,7 @@ struct ConsoleContext;
 class ExchangeLog;
 class TFmsg;
 
-class DeviceSearch {
+class DeviceSearch : private SearchProgress {
 public:
     // What the search shares with the main window.
     struct Shell {
@@ -34,23 +37,24 @@ public:
     void N_yes_otvetClick();
 
     // Scans numbers 1..247: at the current speed only (`scor_edina`) or at every speed.
-    // False when it could not start (a single-speed scan with no speed chosen).
-    bool poisk_pribor(bool scor_edina);
+    ScanResult poisk_pribor(bool scor_edina);
 
-    QDateTime Time_begin;  // start of the scan
-    QDateTime Time_tmp;    // when the previous number was done
-    QDateTime Time_over;   // when the current number was done
+    Search& search() { return search_; }
 
 private:
-    void scan_at_current_speed(int n, QString& progress);
-    void scan_every_speed(int n);
+    void scan_begins(uint8_t sys_num) override;
+    void number_done(uint8_t n, uint8_t code, bool every_speed, const SearchTimes& t) override;
+    void scan_over(const SearchTimes& t) override;
+    void adopted(uint8_t n, int32_t speed) override;
+
     void show_notice(const QString& text);
-    // The port at `scor_obmena` again, with the time-outs of its speed code.
-    void settle_port();
     QString line_settings(const char* separator) const;
 
     ConsoleContext& ctx_;
     Shell shell_;
+    WindowReport report_;
+    Search search_;
+    QString progress_;  // the progress line of a scan at one speed
 };
 
 }  // namespace varnok
