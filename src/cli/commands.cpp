@@ -16,6 +16,7 @@
 #include "cli/session.h"
 #include "cli/value.h"
 #include "ops/polling.h"
+#include "ops/search.h"
 #include "settings/file_io.h"
 
 namespace varnok::cli {
@@ -41,6 +42,7 @@ const std::map<std::string, std::string>& helps()
              "  -v             каждый запрос и ответ в поток ошибок\n"
              "\n"
              "Команды:\n"
+             "  scan           поиск приборов на линии\n"
              "  info           имя, версия, параметры интерфейса, шкалы, уставки, калибровка, показания\n"
              "  read           показания каналов и частота, строка на опрос\n"
              "  set ИМЯ=ЗНАЧЕНИЕ...  записать параметры прибора\n"
@@ -51,6 +53,12 @@ const std::map<std::string, std::string>& helps()
              "varnok-cli КОМАНДА --help: о команде.\n"
              "Коды выхода: 0 выполнено, 1 ошибка прибора или проверки, 2 ошибка в командной строке,\n"
              "3 порт не открывается.\n"},
+        {"scan", "varnok-cli [параметры связи] scan [--speed СКОРОСТЬ|all] [--from N] [--to N]\n"
+                 "\n"
+                 "Ищет приборы так же, как поиск консоли: номера от --from до --to (1..247) на\n"
+                 "скорости связи, на заданной или (all) на каждой из шести. Для найденных печатает\n"
+                 "номер, скорость, паритет, стоповые биты, имя и версию. Ход поиска в поток ошибок\n"
+                 "(если это терминал); Ctrl-C прерывает поиск, найденное печатается.\n"},
         {"info", "varnok-cli [параметры связи] info\n"
                  "\n"
                  "Имя, версия, скорость, паритет, стоповые биты, номер; для каждого канала шкала\n"
@@ -324,6 +332,66 @@ std::vector<Setting> read_profile(const std::string& path)
     return parse_profile(text);
 }
 
+// The number being asked, on the progress line.
+class ScanProgress : public SearchProgress {
+public:
+    explicit ScanProgress(StderrReport& report) : report_(report) {}
+    void number_done(uint8_t n, uint8_t code, bool, const SearchTimes&) override
+    {
+        report_.status("поиск: номер " + std::to_string(n) + (code ? " ответил" : ""));
+    }
+    void scan_over(const SearchTimes&) override { report_.end_progress(); }
+
+private:
+    StderrReport& report_;
+};
+
+int scan(const Options& o, Session& s)
+{
+    const CommandArgs args(o.args, {"--speed", "--from", "--to"}, {});
+    if (!args.positional().empty())
+        throw UsageError("scan: лишний аргумент " + args.positional().front());
+    const std::string speed = args.value("--speed").value_or("");
+    const bool every_speed = speed == "all";
+    const long from = args.value("--from") ? parse_number(*args.value("--from"), kMinSysNum, kMaxSysNum, "--from") : kMinSysNum;
+    const long to = args.value("--to") ? parse_number(*args.value("--to"), from, kMaxSysNum, "--to") : kMaxSysNum;
+    if (!speed.empty() && !every_speed) {
+        s.link.set_speed(parse_speed(speed));
+        s.link.set_up_port();
+    }
+    ScanProgress progress(s.report);
+    Search search(s.dev, s.report, progress);
+    const ScanResult r = search.poisk_pribor(!every_speed, uint8_t(from), uint8_t(to));
+    if (r.port_failed_at)
+        return kExitPort;
+    Value found = Value::array();
+    Polling polling(s.dev, s.report);
+    for (uint8_t n : r.found) {
+        const int32_t baud = scor[s.dev.scor_CN[n] <= 6 ? s.dev.scor_CN[n] : 0];
+        s.link.set_speed(baud);
+        s.link.set_up_port();
+        s.address(n);
+        Value& v = found.push(Value::object());
+        v.set("address", Value::number(n));
+        v.set("speed", Value::number(baud));
+        v.set("parity", Value::string(parity_name(s.link.settings().parity)));
+        v.set("stopbits", Value::number(s.link.settings().stopbit));
+        v.set("name", polling.read_name() ? Value::string(s.dev.tmp_text()) : Value());
+        v.set("version", polling.read_version() ? Value::string(s.dev.tmp_text()) : Value());
+    }
+    if (o.json) {
+        print(o, found);
+    } else {
+        for (const auto& [key, v] : found.members()) {
+            std::string line;
+            for (const auto& [name, field] : v.members())
+                line += (line.empty() ? "" : "  ") + (field.kind() == Value::kNull ? std::string("-") : field.text());
+            std::printf("%s\n", line.c_str());
+        }
+    }
+    return kExitOk;
+}
+
 }  // namespace
 
 std::string help_text(const std::string& command)
@@ -348,6 +416,7 @@ int run(const Options& o)
         dry_run = args.flag("--dry-run");
     }
     const std::map<std::string, std::function<int(const Options&, Session&)>> commands = {
+        {"scan", scan},
         {"info", info},
         {"read", read},
         {"set", set},

@@ -176,6 +176,22 @@ protected:
     }
 };
 
+class CliOnAMixedLine : public CliOnSim {
+protected:
+    CliOnAMixedLine() : CliOnSim({"--noise", "0", "--device-at", "16", "--device-at", "17:19200", "--device-at", "40"}) {}
+};
+
+// Each device at its own speed, as the console's search finds them; none outside the range.
+TEST_F(CliOnAMixedLine, AScanAtEverySpeedFindsEachDeviceAtItsSpeed)
+{
+    ASSERT_EQ(run({"scan", "--speed", "all", "--from", "15", "--to", "18"}), 0) << err;
+    EXPECT_EQ(out, "16  9600  none  1  Варнок ПМ3  V2.07 2026\n17  19200  none  1  Варнок ПМ3  V2.07 2026\n");
+    ASSERT_EQ(run({"--json", "scan", "--from", "15", "--to", "17"}), 0) << err;
+    EXPECT_EQ(out, "[{\"address\":16,\"speed\":9600,\"parity\":\"none\",\"stopbits\":1,\"name\":\"Варнок ПМ3\","
+                   "\"version\":\"V2.07 2026\"}]\n");
+    EXPECT_EQ(run({"scan", "--from", "20", "--to", "10"}), 2);
+}
+
 TEST_F(CliOnTwoDevices, AProfileOfOneDeviceLoadedIntoAnotherClonesIt)
 {
     ASSERT_EQ(run({"set", "scale1=12.34", "unit1=мА", "max2=3.5"}), 0) << err;
