@@ -27,6 +27,11 @@ if [ "$1" = "--inside" ]; then
   mkdir -p "$work/config"
   printf '[связь]\nПОРТ=1\nНОМЕР=5\nСКОРОСТЬ=9600\nПАРИТЕТ=0\nСТОПБИТ=1\nПЕРИОД ОПРОСА=1\n\n[порты]\nCOM1=%s\n' \
     "$work/tty" >"$work/config/varnok.ini"
+  # The installed command-line tool reads the device through the same settings file.
+  XDG_CONFIG_HOME="$work/config" "$root/usr/bin/varnok-cli" info >"$work/cli.out" 2>&1 ||
+    fail "the installed varnok-cli failed: $(cat "$work/cli.out")"
+  grep -q '^name *Варнок' "$work/cli.out" || fail "varnok-cli info gave no name: $(cat "$work/cli.out")"
+
   XDG_CONFIG_HOME="$work/config" XDG_STATE_HOME="$work/state" QT_QPA_PLATFORM=xcb \
     "$root/usr/bin/varnok" >"$work/console.out" 2>&1 &
   console_pid=$!
@@ -75,6 +80,10 @@ fi
 [ -f "$root/usr/lib/varnok/varnok.hlp" ] || fail "no help file beside the console"
 [ "$(readlink "$root/usr/bin/varnok")" = "../lib/varnok/varnok" ] || fail "/usr/bin/varnok is not the link to the console"
 [ -x "$root/usr/bin/varnok-sim" ] || fail "no simulator in /usr/bin"
+[ -x "$root/usr/bin/varnok-cli" ] || fail "no varnok-cli in /usr/bin"
+! objdump -p "$root/usr/bin/varnok-cli" | grep -q 'NEEDED.*Qt' || fail "varnok-cli links Qt"
+[ -f "$root/usr/share/man/man1/varnok-cli.1" ] || fail "no man page of varnok-cli"
+[ -f "$root/usr/share/bash-completion/completions/varnok-cli" ] || fail "no bash completion of varnok-cli"
 desktop="$root/usr/share/applications/varnok.desktop"
 grep -qx 'Exec=varnok' "$desktop" && grep -qx 'Icon=varnok' "$desktop" || fail "the menu entry does not start varnok with its icon"
 [ -f "$root/usr/share/icons/hicolor/64x64/apps/varnok.png" ] || fail "no icon"
