@@ -2,7 +2,8 @@
 # Measures the line budget and the console's own costs, and prints them with the machine
 # they ran on: the time of every exchange, poll, probe and scan at every speed in the
 # normal timing and in the fast exchange, beside its budget and a libmodbus master on
-# the same line; then start-up time, peak memory and CPU of the console itself.
+# the same line; the wall time of varnok-cli commands beside their budget; then start-up
+# time, peak memory and CPU of the console itself.
 #
 #   scripts/bench.sh [--seconds N]     polling time of the console's costs (default 600)
 #
@@ -23,7 +24,7 @@ while [ $# -gt 0 ]; do
 done
 
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build --target line_budget console_costs varnok-sim
+cmake --build build --target line_budget console_costs varnok-sim varnok-cli
 
 echo "Machine: $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//'), $(nproc) cores," \
      "$(awk '/MemTotal/ {printf "%.1f GB", $2 / 1048576}' /proc/meminfo); $(uname -sr);" \
@@ -32,6 +33,8 @@ echo "Build: $(git rev-parse --short HEAD 2>/dev/null || echo unknown), RelWithD
 echo
 
 build/bin/line_budget "${args[@]}"
+echo
+bench/cli_wall.sh build
 echo
 
 # The console on a virtual X server, as an engineer's desktop would show it.
