@@ -286,11 +286,7 @@ int save(const Options& o, Session& s)
 
 int load(const Options& o, Session& s, const std::vector<Setting>& profile, unsigned sections, bool dry_run)
 {
-    std::vector<Setting> want;
-    // The number stays the device's own: two devices of one number could not share a line.
-    for (const Setting& w : profile)
-        if ((section_of(w.name) & sections) && w.name != Setting::kAddress)
-            want.push_back(w);
+    const std::vector<Setting> want = loadable(profile, sections);
     bool failed = false;
     Configuration config(s.dev, s.report, s.sleeper);
     const std::vector<Setting> have = config.read(sections, failed);

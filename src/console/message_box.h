@@ -19,6 +19,12 @@ public:
 
     // While set, boxes are handed to the recorder and never shown.
     static void set_recorder(Recorder recorder);
+
+    // A question with the buttons "да" and "нет"; true for "да".
+    static bool confirm(QWidget* parent, const QString& text, const QString& informative = {});
+    // While set, questions are put to this instead of the user.
+    using Confirmer = std::function<bool(const QString& text, const QString& informative)>;
+    static void set_confirmer(Confirmer confirmer);
 };
 
 // The link's and the device's message boxes, shown over the main window.

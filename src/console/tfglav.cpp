@@ -26,6 +26,7 @@
 #include "console/message_box.h"
 #include "console/params/params_page.h"
 #include "console/port_list.h"
+#include "console/profile_files.h"
 #include "console/readable_colours.h"
 #include "console/readings_page.h"
 #include "console/search/device_search.h"
@@ -116,6 +117,7 @@ TFglav::TFglav(ConsoleContext& ctx, QWidget* parent)
     ui_->N_file->actions().at(4)->setObjectName(QStringLiteral("N10"));
     ui_->N_help->actions().at(2)->setObjectName(QStringLiteral("N16"));
     build_frame_log_item();
+    build_profile_items();
 
     Timer_system.setObjectName(QStringLiteral("Timer_system"));
     Timer_system.setInterval(1000);
@@ -212,6 +214,34 @@ void TFglav::build_frame_log_item()
     item->setToolTip(QStringLiteral("запись всех запросов и ответов в ") + FrameLog::folder());
     ui_->N_file->insertAction(ui_->N_file->actions().at(4), item);
     connect(item, &QAction::toggled, this, &TFglav::N_zhurnalClick);
+}
+
+// "конфигурация прибора в файл…" and "…из файла…" in the menu "файл", above the frame log.
+void TFglav::build_profile_items()
+{
+    profiles_ = std::make_unique<ProfileFiles>(
+        ctx_, *log_,
+        ProfileFiles::Shell{this, [this](const QString& text) { set_status_panel(5, text); },
+                            [this] {
+                                show_connection();
+                                ui_->Esysnum->setText(QString::number(ctx_.link.settings().sys_num));
+                            },
+                            [this] { readings_->zapros_par(1); }});
+    QAction* frame_log = findChild<QAction*>(QStringLiteral("N_zhurnal"));
+    const std::pair<const char*, void (ProfileFiles::*)()> items[] = {
+        {"N_conf_save", &ProfileFiles::N_conf_saveClick},
+        {"N_conf_load", &ProfileFiles::N_conf_loadClick},
+    };
+    const QString captions[] = {QStringLiteral("конфигурация прибора в файл…"),
+                                QStringLiteral("конфигурация прибора из файла…")};
+    for (size_t i = 0; i < std::size(items); ++i) {
+        auto* item = new QAction(captions[i], this);
+        item->setObjectName(QLatin1String(items[i].first));
+        ui_->N_file->insertAction(frame_log, item);
+        connect(item, &QAction::triggered, this, [this, handler = items[i].second] {
+            when_idle([this, handler] { (profiles_.get()->*handler)(); });
+        });
+    }
 }
 
 void TFglav::N_zhurnalClick(bool on)

@@ -21,6 +21,7 @@ namespace varnok {
 struct ConsoleContext;
 class CalibPage;
 class DeviceSearch;
+class ProfileFiles;
 class ExchangeLog;
 class ParamsPage;
 class ReadingsPage;
@@ -99,6 +100,7 @@ private:
     void build_fast_exchange_box();
     void add_page(QWidget* sheet, QWidget* page);
     void show_port_paths();
+    void build_profile_items();
     void connect_controls();
     void page_changed(int index);
     // The text the device just gave, into its field (kept when the read failed); painted at once.
@@ -117,6 +119,7 @@ private:
     TFabout* about_ = nullptr;
     TFcomdcb* comdcb_ = nullptr;
     std::unique_ptr<DeviceSearch> search_;
+    std::unique_ptr<ProfileFiles> profiles_;
     QString help_file_;
     int shown_page_ = -1;
     bool activated_once_ = false;

@@ -77,4 +77,13 @@ std::vector<Setting> parse_profile(const std::string& text)
     return out;
 }
 
+std::vector<Setting> loadable(const std::vector<Setting>& profile, unsigned sections)
+{
+    std::vector<Setting> out;
+    for (const Setting& s : profile)
+        if ((section_of(s.name) & sections) && s.name != Setting::kAddress)
+            out.push_back(s);
+    return out;
+}
+
 }  // namespace varnok

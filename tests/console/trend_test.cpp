@@ -4,6 +4,7 @@
 #include <QLineSeries>
 
 #include "console_fixture.h"
+#include "console/file_chooser.h"
 #include "console/trend/tftrend.h"
 
 namespace varnok::test {
@@ -48,14 +49,14 @@ TEST(TrendData, WindowAndHourKept)
 
 class Trend : public ConsoleOnSim {
 protected:
-    ~Trend() override { TFtrend::set_file_chooser({}); }
+    ~Trend() override { set_file_chooser({}); }
     TFtrend& trend() { return glav->readings().trend(); }
     int points(int channel) { return int(trend().series(channel).count()); }
     // Saves through the window's button, into the test's folder.
     QString save(const char* button, const QString& name)
     {
         const QString path = dir.filePath(name);
-        TFtrend::set_file_chooser([path](QWidget*, const QString&, const QString&, const QString&) { return path; });
+        set_file_chooser([path](QWidget*, const QString&, const QString&, const QString&, bool) { return path; });
         click(trend().findChild<QPushButton*>(QLatin1String(button)));
         return path;
     }

@@ -7,7 +7,6 @@
 #include <QDateTimeAxis>
 #include <QEvent>
 #include <QFile>
-#include <QFileDialog>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineSeries>
@@ -17,6 +16,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "console/file_chooser.h"
 #include "console/message_box.h"
 
 namespace varnok {
@@ -44,15 +44,7 @@ void set_range(QValueAxis* axis, double lo, double hi, bool margin)
     axis->applyNiceNumbers();
 }
 
-TFtrend::FileChooser& chooser()
-{
-    static TFtrend::FileChooser c;
-    return c;
-}
-
 }  // namespace
-
-void TFtrend::set_file_chooser(FileChooser c) { chooser() = std::move(c); }
 
 TFtrend::TFtrend(QWidget* parent) : QWidget(parent, Qt::Window)
 {
@@ -294,8 +286,7 @@ void TFtrend::save(const QString& caption, const QString& suffix, const QString&
 {
     const QString suggested = QStringLiteral("тренд-") +
                               QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd-HHmmss")) + suffix;
-    const QString path = chooser() ? chooser()(this, caption, suggested, filter)
-                                   : QFileDialog::getSaveFileName(this, caption, suggested, filter);
+    const QString path = choose_file(this, caption, suggested, filter, true);
     if (path.isEmpty())
         return;
     if (!(this->*write)(path))

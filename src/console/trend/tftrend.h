@@ -22,9 +22,6 @@ namespace varnok {
 class TFtrend : public QWidget {
     Q_OBJECT
 public:
-    // Asks where to save (caption, suggested name, filter); empty when the user cancels.
-    using FileChooser = std::function<QString(QWidget*, const QString&, const QString&, const QString&)>;
-
     explicit TFtrend(QWidget* parent = nullptr);
 
     // One poll's measured values of channels 1..3 and their percentages of the scales (NaN
@@ -37,9 +34,6 @@ public:
 
     bool save_png(const QString& path);
     bool save_csv(const QString& path);
-
-    // While set, the save buttons ask this instead of a file dialog (tests).
-    static void set_file_chooser(FileChooser chooser);
 
     const TrendData& data() const { return data_; }
     int minutes() const;

@@ -1,0 +1,105 @@
+#include "console/profile_files.h"
+
+#include "console/busy.h"
+#include "console/console_context.h"
+#include "console/exchange_log.h"
+#include "console/file_chooser.h"
+#include "console/message_box.h"
+#include "ops/polling.h"
+#include "ops/profile.h"
+#include "settings/file_io.h"
+
+namespace varnok {
+
+namespace {
+
+const QString kFilter = QStringLiteral("конфигурация прибора (*.conf);;все файлы (*)");
+
+}  // namespace
+
+ProfileFiles::ProfileFiles(ConsoleContext& ctx, ExchangeLog& log, Shell shell)
+    : ctx_(ctx), log_(log), shell_(std::move(shell)), report_(log, shell_.status), pauses_(ctx.pump)
+{
+}
+
+void ProfileFiles::N_conf_saveClick()
+{
+    Busy busy(ctx_.busy);
+    const QString suggested = QStringLiteral("varnok-%1.conf").arg(ctx_.link.settings().sys_num);
+    const QString path = choose_file(shell_.window, QStringLiteral("конфигурация прибора в файл"), suggested, kFilter, true);
+    if (path.isEmpty())
+        return;
+    Device& d = ctx_.device;
+    Polling polling(d, report_);
+    const std::string name = polling.read_name() ? d.tmp_text() : "?";
+    const std::string version = polling.read_version() ? d.tmp_text() : "?";
+    bool failed = false;
+    const std::vector<Setting> settings = Configuration(d, report_, pauses_).read(kAllSections, failed);
+    if (failed) {
+        MessageBox::show(shell_.window, QStringLiteral("конфигурация прочитана не целиком, файл не записан"));
+        return;
+    }
+    file_io::Stamp stamp;
+    std::string reason;
+    if (!file_io::replace(path.toStdString(), profile_text(settings, name, version), stamp, reason)) {
+        MessageBox::show(shell_.window, QStringLiteral("файл не записан"), QString::fromStdString(reason));
+        return;
+    }
+    log_.append(QStringLiteral("конфигурация прибора записана в ") + path);
+}
+
+void ProfileFiles::N_conf_loadClick()
+{
+    Busy busy(ctx_.busy);
+    const QString path = choose_file(shell_.window, QStringLiteral("конфигурация прибора из файла"), QString(), kFilter, false);
+    if (path.isEmpty())
+        return;
+    std::string text, reason;
+    file_io::Stamp stamp;
+    std::vector<Setting> want;
+    try {
+        if (!file_io::read_whole(path.toStdString(), 1 << 16, text, stamp, reason))
+            throw ValueError(reason);
+        want = loadable(parse_profile(text), kAllSections);
+    } catch (const ValueError& e) {
+        MessageBox::show(shell_.window, QStringLiteral("файл конфигурации не принят"), QString::fromStdString(e.what()));
+        return;
+    }
+    Configuration config(ctx_.device, report_, pauses_);
+    bool failed = false;
+    const auto changes = differences(config.read(kAllSections, failed), want);
+    if (failed) {
+        MessageBox::show(shell_.window, QStringLiteral("конфигурация прибора прочитана не целиком, ничего не записано"));
+        return;
+    }
+    if (changes.empty()) {
+        log_.append(QStringLiteral("прибор уже соответствует файлу ") + path);
+        return;
+    }
+    QString list;
+    for (const auto& [w, from] : changes)
+        list += QString::fromStdString(w.key() + ": " + from + " -> " + w.text()) + QLatin1Char('\n');
+    list.chop(1);
+    if (!MessageBox::confirm(shell_.window, QStringLiteral("записать в прибор?"), list))
+        return;
+    std::vector<Setting> writes;
+    for (const auto& [w, from] : changes)
+        writes.push_back(w);
+    bool changed_line = false;
+    const bool all = config.write(writes, changed_line);
+    if (changed_line)
+        shell_.line_changed();
+    const auto left = all ? differences(config.read(kAllSections, failed), want) : changes;
+    shell_.values_changed();
+    if (!all || failed || !left.empty()) {
+        QString refused;
+        for (const auto& [w, now] : left)
+            refused += QString::fromStdString(w.key() + ": " + now + ", нужно " + w.text()) + QLatin1Char('\n');
+        refused.chop(1);
+        MessageBox::show(shell_.window, QStringLiteral("конфигурация записана не целиком"), refused);
+        return;
+    }
+    log_.append(QStringLiteral("конфигурация прибора из ") + path + QStringLiteral(" записана и проверена"));
+}
+
+}  // namespace varnok

@@ -1,0 +1,43 @@
+#pragma once
+// The device's configuration to and from a profile file, from the menu "файл": the same file
+// as varnok-cli's save and load. Loading shows what will change and writes after a "да".
+
+#include <QString>
+#include <functional>
+
+#include "console/event_pump.h"
+#include "console/window_report.h"
+
+class QWidget;
+
+namespace varnok {
+
+struct ConsoleContext;
+class ExchangeLog;
+
+class ProfileFiles {
+public:
+    // What a load changes outside the device: the connection the main window shows (after a
+    // speed, parity or stop-bit change) and the pages' values.
+    struct Shell {
+        QWidget* window;
+        std::function<void(const QString&)> status;
+        std::function<void()> line_changed;
+        std::function<void()> values_changed;
+    };
+    ProfileFiles(ConsoleContext& ctx, ExchangeLog& log, Shell shell);
+
+    // "конфигурация прибора в файл…"
+    void N_conf_saveClick();
+    // "конфигурация прибора из файла…"
+    void N_conf_loadClick();
+
+private:
+    ConsoleContext& ctx_;
+    ExchangeLog& log_;
+    Shell shell_;
+    WindowReport report_;
+    PumpedSleeper pauses_;
+};
+
+}  // namespace varnok
