@@ -201,8 +201,11 @@ int commission(const Options& o, Session& s)
             s.link.set_up_port();
             std::fprintf(stderr, "строка %d: прибор %d, %d бит/с\n", row.line, s.link.settings().sys_num,
                          s.link.settings().scor_obmena);
-            if (!wait_for_device(s, args.flag("--yes")))
+            if (!wait_for_device(s, args.flag("--yes"))) {
+                std::fprintf(stderr, "работа прервана на строке %d\n", row.line);
+                any_failed = true;
                 break;
+            }
             Polling polling(s.dev, s.report);
             name = polling.read_name() ? s.dev.tmp_text() : "";
             version = polling.read_version() ? s.dev.tmp_text() : "";

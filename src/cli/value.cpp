@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <vector>
 
 namespace varnok::cli {
 
@@ -42,12 +43,16 @@ std::string scalar(const Value& v) { return v.kind() == Value::kNull ? "-" : v.t
 
 void text(const Value& v, const std::string& indent, std::string& out)
 {
-    size_t width = 0;
+    // Array members go by their place: #1, #2, ...
+    std::vector<std::string> names;
     for (const auto& [key, member] : v.members())
-        width = std::max(width, columns(key));
-    int index = 0;
+        names.push_back(v.kind() == Value::kArray ? "#" + std::to_string(names.size() + 1) : key);
+    size_t width = 0;
+    for (const std::string& name : names)
+        width = std::max(width, columns(name));
+    size_t index = 0;
     for (const auto& [key, member] : v.members()) {
-        const std::string name = v.kind() == Value::kArray ? "#" + std::to_string(++index) : key;
+        const std::string& name = names[index++];
         if (member.kind() == Value::kObject || member.kind() == Value::kArray) {
             out += indent + name + '\n';
             text(member, indent + "  ", out);

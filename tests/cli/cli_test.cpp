@@ -47,10 +47,11 @@ protected:
     ~CliOnSim() override { fs::remove_all(dir); }
 
     // Starts the tool with the test's settings file; standard output and error go to files.
-    pid_t start(const std::vector<std::string>& args)
+    pid_t start(const std::vector<std::string>& args, const std::string& input = "/dev/null")
     {
         const pid_t pid = ::fork();
         if (pid == 0) {
+            std::freopen(input.c_str(), "r", stdin);
             std::freopen((dir / "out").c_str(), "w", stdout);
             std::freopen((dir / "err").c_str(), "w", stderr);
             std::vector<std::string> all = {VARNOK_CLI_PATH, "--settings", (dir / "varnok.ini").string()};
@@ -72,7 +73,10 @@ protected:
         err = slurp(dir / "err");
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
-    int run(const std::vector<std::string>& args) { return finish(start(args)); }
+    int run(const std::vector<std::string>& args, const std::string& input = "/dev/null")
+    {
+        return finish(start(args, input));
+    }
 
     SimProcess sim;
     fs::path dir;
@@ -256,6 +260,22 @@ TEST_F(CliOnTwoDevices, ACommissionReportsEachRowAndARerunDoesOnlyTheFailedOne)
     EXPECT_EQ(sim.command("get holding 0x24"), "ok 5699");  // 150.0's upper word, 43 16, as the device keeps it
 }
 
+// Without --yes each device is awaited by the operator's Enter; the end of the input ends the run.
+TEST_F(CliOnSim, ACommissionAwaitsEachDeviceAndEndsWithTheInput)
+{
+    const fs::path sheet = dir / "sheet.csv", report = dir / "report.csv", enter = dir / "enter";
+    std::ofstream(sheet) << "address,max1\n9,120.5\n\n10,\"130\"\n";
+    std::ofstream(enter) << "\n";
+    EXPECT_EQ(run({"commission", sheet.string(), "--report", report.string()}, enter.string()), 1);
+    EXPECT_NE(err.find("подключите прибор и нажмите Enter\n"), std::string::npos) << err;
+    EXPECT_NE(err.find("работа прервана на строке 4\n"), std::string::npos) << err;
+    const std::string rows = slurp(report);
+    EXPECT_EQ(count_lines(rows), 2) << rows;
+    EXPECT_NE(rows.find(",2,Варнок ПМ3,V2.07 2026,готово,\n"), std::string::npos) << rows;
+    EXPECT_EQ(sim.command("get holding 0x800"), "ok 9");
+    EXPECT_EQ(sim.command("get holding 0x24"), "ok 61762");  // 120.5 is 42 F1 00 00, its upper word as the device keeps it
+}
+
 TEST(CliValues, EntriesSettingsAndJson)
 {
     EXPECT_EQ(parse_entry("12.34"), (Entry{1234, 1}));
@@ -304,6 +324,12 @@ TEST(CliValues, EntriesSettingsAndJson)
     v.set("name", Value::string("a\"b\\c\n\x01"));
     v.set("none", Value());
     EXPECT_EQ(to_json(v), "{\"name\":\"a\\\"b\\\\c\\n\\u0001\",\"none\":null}\n");
+    // Text aligns by characters, not bytes; arrays number their members.
+    Value t = Value::object();
+    t.set("имя", Value::string("Варнок"));
+    t.set("unit", Value::string("мА"));
+    t.set("list", Value::array()).push(Value::number(7));
+    EXPECT_EQ(to_text(t), "имя   Варнок\nunit  мА\nlist\n  #1  7\n");
 }
 
 }  // namespace

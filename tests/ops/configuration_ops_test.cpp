@@ -1,0 +1,70 @@
+// A device's configuration as named values: read, compared, written in order, against the
+// simulator.
+#include "ops/configuration.h"
+#include "ops/profile.h"
+#include "ops_fixture.h"
+
+namespace varnok::test {
+namespace {
+
+Setting parsed(const std::string& item)
+{
+    const size_t eq = item.find('=');
+    return parse_setting(item.substr(0, eq), item.substr(eq + 1), true);
+}
+
+TEST_F(OpsOnSim, AConfigurationReadsAsItsProfileAndDiffersOnlyWhereTheDeviceDoes)
+{
+    open_at(9600);
+    Configuration config(dev, report, sleeper);
+    bool failed = true;
+    const std::vector<Setting> have = config.read(kAllSections, failed);
+    EXPECT_FALSE(failed);
+    ASSERT_EQ(have.size(), 28u);
+    EXPECT_EQ(profile_text({have[0], have[4], have[6], have[16]}, "Варнок", "V2"),
+              "# Varnok: конфигурация прибора\n# прибор: Варнок\n# версия ПО: V2\nformat=1\n\n"
+              "[interface]\nspeed=9600\n\n[scales]\nscale1=250.0\n\n[setpoints]\nmax1=225\n\n"
+              "[calibration]\nzero1=1012\n");
+    // The profile of the device reads back as the same values: nothing differs.
+    EXPECT_TRUE(differences(have, parse_profile(profile_text(have, "", ""))).empty());
+
+    // A value is what the device holds, whatever text gives it; the point of a scale counts.
+    const std::vector<Setting> want = {parsed("max1=225.0"), parsed("scale1=250.0"), parsed("scale2=5.00"),
+                                       parsed("coefficient1=0.0025"), parsed("pwm_low3=481")};
+    const auto changes = differences(have, want);
+    ASSERT_EQ(changes.size(), 2u);
+    EXPECT_EQ(changes[0].first.key() + " " + changes[0].second, "scale2 5.000");
+    EXPECT_EQ(changes[1].first.key() + " " + changes[1].second, "pwm_low3 480");
+}
+
+// Device values first, the line after them, a refusal stops what follows.
+TEST_F(OpsOnSim, AWriteGoesInOrderAndStopsAtARefusal)
+{
+    open_at(9600);
+    Configuration config(dev, report, sleeper);
+    std::vector<Setting> writes = {parsed("zero2=900"), parsed("stopbits=2"), parsed("max3=17.5"),
+                                   parsed("coefficient1=0.003")};
+    std::stable_sort(writes.begin(), writes.end(), [](const Setting& a, const Setting& b) { return a.name < b.name; });
+    bool changed_line = false;
+    ASSERT_TRUE(config.write(writes, changed_line));
+    EXPECT_TRUE(changed_line);
+    EXPECT_EQ(link.settings().stopbit, 2);
+    EXPECT_EQ(dumped_float("ch1 ncal"), 0.003f);
+    EXPECT_EQ(sim.dump().at("ch2 ref"), "900");
+    EXPECT_EQ(dumped_float("ch3 max"), 17.5f);
+    // The writes shown, by function and register: setpoints, calibration, the line last.
+    std::vector<std::string> functions;
+    for (const std::string& r : report.requests)
+        functions.push_back(r.substr(3, 2) + " " + r.substr(6, 5));
+    EXPECT_EQ(functions, (std::vector<std::string>{"10 00 63", "10 00 47", "10 00 28", "10 08 03"}));
+
+    sim.command("fault exception 2 at 0x25 always");
+    changed_line = false;
+    EXPECT_FALSE(config.write({parsed("min1=1"), parsed("parity=even")}, changed_line));
+    EXPECT_FALSE(changed_line);
+    EXPECT_EQ(link.settings().parity, 0);
+    EXPECT_EQ(sim.dump().at("parity"), "0 (none)");
+}
+
+}  // namespace
+}  // namespace varnok::test
