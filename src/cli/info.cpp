@@ -30,6 +30,24 @@ Value maybe(bool ok, Value v) { return ok ? std::move(v) : Value(); }
 
 }  // namespace
 
+Value channel_settings(const Device& d, const PollResult& poll)
+{
+    Value channels = Value::array();
+    for (int k = 1; k <= kChannels; ++k) {
+        const PollResult::Channel& c = poll.ch[size_t(k)];
+        const TParSCL& scl = d.parScl[size_t(k)];
+        const TParUST& ust = d.parUst[size_t(k)];
+        Value& v = channels.push(Value::object());
+        v.set("channel", Value::number(k));
+        v.set("scale", maybe(c.scale, shown(scl.Ustavka.as_float(), scl.DecPosition)));
+        v.set("point", maybe(c.scale, Value::string(decpos_text(scl.DecPosition))));
+        v.set("unit", maybe(c.scale, Value::string(unit_name(scl.Measure))));
+        v.set("max", maybe(c.setpoints, num(ust.Max.as_float())));
+        v.set("min", maybe(c.setpoints, num(ust.Min.as_float())));
+    }
+    return channels;
+}
+
 Value read_info(Session& s, bool& failed)
 {
     Device& d = s.dev;

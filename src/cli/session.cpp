@@ -73,6 +73,7 @@ void StderrReport::exchange(const ModbusMaster& mb)
 void StderrReport::line(const std::string& text)
 {
     last_line_ = text;
+    ++lines_;
     end_progress();
     std::fprintf(stderr, "%s\n", text.c_str());
 }

@@ -43,9 +43,12 @@ public:
     void end_progress();
     // The last error line, for a report of its own.
     const std::string& last_line() const { return last_line_; }
+    // How many error lines so far: a change tells that a step failed.
+    unsigned long lines() const { return lines_; }
 
 private:
     std::string last_line_;
+    unsigned long lines_ = 0;
     bool verbose_;
     bool progress_;
     bool progress_shown_ = false;

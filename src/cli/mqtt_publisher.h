@@ -1,0 +1,93 @@
+#pragma once
+// Readings of one device to an MQTT broker: PREFIX/<port>/<number>/readings (QoS 1, through an
+// on-disk spool, in order), .../info and .../status retained, "offline" as the last will. The
+// connection lives in a thread of its own, so that polling never waits for the broker.
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <filesystem>
+#include <string>
+#include <thread>
+
+#include "cli/spool.h"
+
+struct mosquitto;
+
+namespace varnok::cli {
+
+struct MqttTarget {
+    bool tls = false;
+    std::string user;
+    std::optional<std::string> password;
+    std::string host;
+    int port = 1883;
+    std::string prefix;
+    std::string cafile;
+    // "HOST:PORT" for messages: never the user or the password.
+    std::string where() const;
+};
+
+// mqtt://[USER[:PASSWORD]@]HOST[:PORT]/PREFIX or mqtts://...; throws UsageError.
+MqttTarget parse_mqtt_url(const std::string& url);
+// A port name as one topic level: anything but letters, digits, '.', '-' and '_' becomes '_'.
+std::string topic_level(const std::string& text);
+
+class MqttPublisher {
+public:
+    // `topic` is PREFIX/<port>/<number>. Throws std::runtime_error for a spool it cannot use.
+    MqttPublisher(const MqttTarget& target, std::string topic, const std::filesystem::path& spool_dir,
+                  uint64_t spool_limit);
+    ~MqttPublisher();
+    MqttPublisher(const MqttPublisher&) = delete;
+    MqttPublisher& operator=(const MqttPublisher&) = delete;
+
+    enum Start { kConnected, kUnreachable, kRefused };
+    // Starts the connection and waits up to `wait` for the broker's first answer. kRefused: the
+    // broker turned down the user or the password; the thread is stopped then.
+    Start start(std::chrono::milliseconds wait);
+    // Retained on .../info, sent again on each new connection.
+    void info(const std::string& json);
+    // Into the spool; it goes out when the broker takes it.
+    void reading(const std::string& json);
+    // Waits up to `wait` for the spool to empty, says "offline" and disconnects.
+    void finish(std::chrono::milliseconds wait);
+    size_t spooled() const { return spool_.size(); }
+
+private:
+    void loop();
+    void on_connect(int rc);
+    void on_disconnect();
+    void on_publish(int mid);
+    void connection_lost();
+    void report_drops();
+
+    MqttTarget target_;
+    std::string topic_;
+    Spool spool_;
+    struct mosquitto* mosq_ = nullptr;
+    std::thread thread_;
+
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    enum State { kIdle, kConnecting, kUp, kDown, kRefusedState } state_ = kIdle;
+    bool answered_ = false;     // the first attempt came to an end
+    bool stop_ = false;         // finish() asks the thread to say goodbye
+    std::chrono::steady_clock::time_point stop_deadline_;
+    bool info_due_ = false;
+    std::string info_;
+    bool was_up_ = false;       // connected at least once: a loss is worth telling
+    bool told_down_ = false;
+    int inflight_mid_ = -1;
+    uint64_t inflight_seq_ = 0;
+    int goodbye_mid_ = -1;
+    bool goodbye_acked_ = false;
+    size_t unreported_drops_ = 0;
+    bool told_full_ = false;
+};
+
+}  // namespace varnok::cli
