@@ -116,6 +116,7 @@ MqttTarget parse_mqtt_url(const std::string& url)
             throw UsageError("--mqtt: пустое имя пользователя");
     }
     std::string port;
+    bool has_port = false;
     if (!authority.empty() && authority.front() == '[') {
         const size_t close = authority.find(']');
         if (close == std::string::npos)
@@ -125,16 +126,19 @@ MqttTarget parse_mqtt_url(const std::string& url)
             if (authority[close + 1] != ':')
                 throw UsageError(form);
             port = authority.substr(close + 2);
+            has_port = true;
         }
     } else {
         const size_t colon = authority.find(':');
         t.host = authority.substr(0, colon);
-        if (colon != std::string::npos)
+        if (colon != std::string::npos) {
             port = authority.substr(colon + 1);
+            has_port = true;
+        }
     }
     if (t.host.empty())
         throw UsageError(form);
-    if (!port.empty() || authority.find(':') != std::string::npos)
+    if (has_port)
         t.port = int(parse_number(port, 1, 65535, "порт брокера"));
     return t;
 }

@@ -1,0 +1,85 @@
+#pragma once
+// varnok-cli's tests: the executable run against the simulator with a settings file of its own.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <utility>
+#include <vector>
+
+#include "support/sim_process.h"
+
+namespace varnok::test {
+
+namespace fs = std::filesystem;
+
+inline std::string slurp(const fs::path& p)
+{
+    std::ifstream in(p);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+inline int count_lines(const std::string& s) { return int(std::count(s.begin(), s.end(), '\n')); }
+
+class CliOnSim : public ::testing::Test {
+protected:
+    explicit CliOnSim(std::vector<std::string> sim_args = {"--noise", "0"}) : sim(std::move(sim_args))
+    {
+        dir = fs::temp_directory_path() / ("varnok-cli-" + std::to_string(::getpid()) + "-" +
+                                           ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+        std::ofstream(dir / "varnok.ini") << "[связь]\nПОРТ=1\nНОМЕР=5\nСКОРОСТЬ=9600\n[порты]\nCOM1=" << sim.path() << "\n";
+    }
+    ~CliOnSim() override { fs::remove_all(dir); }
+
+    // Starts the tool with the test's settings file; standard output and error go to files.
+    pid_t start(const std::vector<std::string>& args, const std::string& input = "/dev/null")
+    {
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            std::freopen(input.c_str(), "r", stdin);
+            std::freopen((dir / "out").c_str(), "w", stdout);
+            std::freopen((dir / "err").c_str(), "w", stderr);
+            for (const auto& [name, value] : env)
+                ::setenv(name.c_str(), value.c_str(), 1);
+            std::vector<std::string> all = {VARNOK_CLI_PATH, "--settings", (dir / "varnok.ini").string()};
+            all.insert(all.end(), args.begin(), args.end());
+            std::vector<char*> argv;
+            for (std::string& a : all)
+                argv.push_back(a.data());
+            argv.push_back(nullptr);
+            ::execv(argv[0], argv.data());
+            std::_Exit(127);
+        }
+        return pid;
+    }
+    int finish(pid_t pid)
+    {
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        out = slurp(dir / "out");
+        err = slurp(dir / "err");
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    int run(const std::vector<std::string>& args, const std::string& input = "/dev/null")
+    {
+        return finish(start(args, input));
+    }
+
+    SimProcess sim;
+    fs::path dir;
+    std::vector<std::pair<std::string, std::string>> env;  // set in the tool's environment
+    std::string out, err;
+};
+
+}  // namespace varnok::test

@@ -1,0 +1,386 @@
+// varnok-cli read --mqtt against a real Mosquitto broker on a loopback port of its own, with a
+// libmosquitto subscriber; and the spool and the URL on their own.
+#include <arpa/inet.h>
+#include <mosquitto.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <atomic>
+#include <chrono>
+#include <numeric>
+#include <csignal>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <regex>
+#include <thread>
+
+#include "cli/mqtt_publisher.h"
+#include "cli/options.h"
+#include "cli/spool.h"
+#include "cli_on_sim.h"
+
+namespace varnok::test {
+namespace {
+
+using namespace varnok::cli;
+using namespace std::chrono_literals;
+
+bool eventually(const std::function<bool()>& done, std::chrono::seconds within = 30s)
+{
+    const auto deadline = std::chrono::steady_clock::now() + within;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(20ms);
+    }
+    return true;
+}
+
+int free_port()
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    ::close(fd);
+    return ntohs(a.sin_port);
+}
+
+bool accepts(int port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(uint16_t(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    ::close(fd);
+    return ok;
+}
+
+// mosquitto as a child, its sessions kept over a restart.
+class Broker {
+public:
+    Broker(const fs::path& dir, const std::string& extra) : dir_(dir), port_(free_port())
+    {
+        // Run as root, mosquitto becomes the user mosquitto: its database must be writable to it.
+        fs::permissions(dir_, fs::perms::all);
+        std::ofstream(dir_ / "mosquitto.conf") << "listener " << port_ << " 127.0.0.1\npersistence true\npersistence_location "
+                                               << dir_.string() << "/\n" << extra;
+        start();
+    }
+    ~Broker() { stop(); }
+    void start()
+    {
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            std::freopen((dir_ / "mosquitto.log").c_str(), "a", stderr);
+            ::execl("/usr/sbin/mosquitto", "mosquitto", "-c", (dir_ / "mosquitto.conf").c_str(), nullptr);
+            std::_Exit(127);
+        }
+        EXPECT_TRUE(eventually([&] { return accepts(port_); }, 10s)) << slurp(dir_ / "mosquitto.log");
+    }
+    void stop()
+    {
+        if (pid_ <= 0)
+            return;
+        ::kill(pid_, SIGTERM);
+        ::waitpid(pid_, nullptr, 0);
+        pid_ = -1;
+    }
+    int port() const { return port_; }
+    std::string url(const std::string& userinfo = "") const
+    {
+        return "mqtt://" + userinfo + "127.0.0.1:" + std::to_string(port_) + "/plant";
+    }
+
+private:
+    fs::path dir_;
+    int port_;
+    pid_t pid_ = -1;
+};
+
+struct Message {
+    std::string topic, payload;
+};
+
+// Everything under plant/# at QoS 1, as it arrives.
+class Subscriber {
+public:
+    Subscriber(int port, const char* id = nullptr)
+    {
+        mosquitto_lib_init();
+        m_ = mosquitto_new(id, id == nullptr, this);
+        mosquitto_connect_callback_set(m_, [](mosquitto* m, void*, int rc) {
+            if (rc == 0)
+                mosquitto_subscribe(m, nullptr, "plant/#", 1);
+        });
+        mosquitto_subscribe_callback_set(m_, [](mosquitto*, void* self, int, int, const int*) {
+            static_cast<Subscriber*>(self)->subscribed_ = true;
+        });
+        mosquitto_message_callback_set(m_, [](mosquitto*, void* self, const mosquitto_message* msg) {
+            auto* s = static_cast<Subscriber*>(self);
+            std::lock_guard lock(s->mutex_);
+            s->got_.push_back({msg->topic, std::string(static_cast<const char*>(msg->payload), size_t(msg->payloadlen))});
+        });
+        mosquitto_reconnect_delay_set(m_, 1, 1, false);
+        EXPECT_EQ(mosquitto_connect(m_, "127.0.0.1", port, 30), MOSQ_ERR_SUCCESS);
+        mosquitto_loop_start(m_);
+        EXPECT_TRUE(eventually([&] { return subscribed_.load(); }, 10s));
+    }
+    ~Subscriber()
+    {
+        mosquitto_disconnect(m_);
+        mosquitto_loop_stop(m_, false);
+        mosquitto_destroy(m_);
+    }
+    std::vector<std::string> on(const std::string& topic)
+    {
+        std::lock_guard lock(mutex_);
+        std::vector<std::string> out;
+        for (const Message& m : got_)
+            if (m.topic == topic)
+                out.push_back(m.payload);
+        return out;
+    }
+
+private:
+    mosquitto* m_;
+    std::atomic<bool> subscribed_{false};
+    std::mutex mutex_;
+    std::vector<Message> got_;
+};
+
+int poll_of(const std::string& payload)
+{
+    const size_t at = payload.find("\"poll\":");
+    return at == std::string::npos ? -1 : std::atoi(payload.c_str() + at + 7);
+}
+
+// The polls in the order they first came, and how many came again.
+std::pair<std::vector<int>, int> polls(const std::vector<std::string>& readings)
+{
+    std::vector<int> first;
+    int again = 0;
+    for (const std::string& r : readings) {
+        const int p = poll_of(r);
+        if (std::find(first.begin(), first.end(), p) != first.end())
+            ++again;
+        else
+            first.push_back(p);
+    }
+    return {first, again};
+}
+
+size_t spooled(const fs::path& state)
+{
+    size_t n = 0;
+    for (const auto& e : fs::recursive_directory_iterator(state))
+        n += e.path().extension() == ".json";
+    return n;
+}
+
+class MqttOnTwoDevices : public CliOnSim {
+protected:
+    MqttOnTwoDevices() : CliOnSim({"--noise", "0", "--device-at", "5", "--device-at", "17"})
+    {
+        env = {{"XDG_STATE_HOME", (dir / "state").string()}, {"TZ", "UTC"}};
+    }
+    fs::path broker_dir()
+    {
+        fs::create_directories(dir / "broker");
+        return dir / "broker";
+    }
+};
+
+class MqttOnSim : public CliOnSim {
+protected:
+    MqttOnSim() { env = {{"XDG_STATE_HOME", (dir / "state").string()}}; }
+};
+
+TEST_F(MqttOnTwoDevices, EveryReadingOfEachDeviceReachesTheSubscriberInOrder)
+{
+    Broker broker(broker_dir(), "allow_anonymous true\n");
+    Subscriber sub(broker.port());
+    ASSERT_EQ(run({"-a", "5,17", "read", "--every", "0.2", "--count", "3", "--mqtt", broker.url()}), 0) << err;
+    EXPECT_TRUE(out.empty()) << out;
+    EXPECT_TRUE(err.empty()) << err;
+    for (const std::string device : {"5", "17"}) {
+        const std::string topic = "plant/COM1/" + device;
+        ASSERT_TRUE(eventually([&] { return !sub.on(topic + "/status").empty() && sub.on(topic + "/status").back() == "offline"; }))
+            << device;
+        EXPECT_EQ(sub.on(topic + "/status"), (std::vector<std::string>{"online", "offline"}));
+        const std::vector<std::string> readings = sub.on(topic + "/readings");
+        EXPECT_EQ(polls(readings), (std::pair<std::vector<int>, int>{{1, 2, 3}, 0}));
+        EXPECT_EQ(sub.on(topic + "/info"),
+                  (std::vector<std::string>{
+                      "{\"address\":" + device + ",\"name\":\"Варнок ПМ3\",\"version\":\"V2.07 2026\",\"channels\":["
+                      "{\"channel\":1,\"scale\":250.0,\"point\":\"ddd.d\",\"unit\":\"В\",\"max\":225,\"min\":25},"
+                      "{\"channel\":2,\"scale\":5.000,\"point\":\"d.ddd\",\"unit\":\"А\",\"max\":4.5,\"min\":0.5},"
+                      "{\"channel\":3,\"scale\":20.00,\"point\":\"dd.dd\",\"unit\":\"мА\",\"max\":18,\"min\":3}]}"}));
+        for (const std::string& r : readings)
+            EXPECT_TRUE(std::regex_match(r, std::regex("\\{\"time\":\"20\\d\\d-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\+00:00\","
+                                                       "\"address\":" + device + ",\"poll\":\\d,\"channels\":\\[\\{\"channel\":1,"
+                                                       "\"value\":[0-9.]+,\"unit\":\"В\",\"percent\":[0-9.]+\\},.*,\"error\":null\\}")))
+                << r;
+    }
+    // The first device's values hold still at --noise 0.
+    EXPECT_EQ(sub.on("plant/COM1/5/readings").back().substr(36),
+              "\"address\":5,\"poll\":3,\"channels\":[{\"channel\":1,\"value\":106.25,\"unit\":\"В\",\"percent\":42.5},"
+              "{\"channel\":2,\"value\":3.655,\"unit\":\"А\",\"percent\":73.1},{\"channel\":3,\"value\":2.3999999,\"unit\":"
+              "\"мА\",\"percent\":11.999999}],\"frequency\":50,\"error\":null}");
+    EXPECT_EQ(spooled(dir / "state"), 0u);
+
+    // A failed read: null values and the error's text.
+    Subscriber late(broker.port());
+    sim.command("fault silence always");
+    EXPECT_EQ(run({"-a", "5", "read", "--count", "1", "--mqtt", broker.url()}), 1);
+    ASSERT_TRUE(eventually([&] { return late.on("plant/COM1/5/readings").size() == 1; }));
+    const std::string failed = late.on("plant/COM1/5/readings").front();
+    EXPECT_NE(failed.find("{\"channel\":1,\"value\":null,\"unit\":null,\"percent\":null}"), std::string::npos) << failed;
+    EXPECT_NE(failed.find("\"frequency\":null,\"error\":\""), std::string::npos) << failed;
+    EXPECT_NE(failed.find("не дождались ответа"), std::string::npos) << failed;
+}
+
+// The broker away for a while in the middle of a run: the readings wait in the spool and come
+// in order once it is back.
+TEST_F(MqttOnTwoDevices, ReadingsTakenWhileTheBrokerIsAwayArriveInOrderLater)
+{
+    Broker broker(broker_dir(), "allow_anonymous true\n");
+    Subscriber sub(broker.port(), "varnok-test-subscriber");
+    const pid_t tool = start({"-a", "5,17", "read", "--every", "0.3", "--count", "20", "--mqtt", broker.url()});
+    ASSERT_TRUE(eventually([&] { return sub.on("plant/COM1/17/readings").size() >= 2; }));
+    broker.stop();
+    ASSERT_TRUE(eventually([&] { return spooled(dir / "state") >= 4; }));
+    broker.start();
+    EXPECT_EQ(finish(tool), 0) << err;
+    for (const std::string device : {"5", "17"}) {
+        const std::string topic = "plant/COM1/" + device + "/readings";
+        ASSERT_TRUE(eventually([&] { return polls(sub.on(topic)).first.size() == 20; }))
+            << ::testing::PrintToString(polls(sub.on(topic)).first) << err << spooled(dir / "state");
+        const auto [order, again] = polls(sub.on(topic));
+        std::vector<int> all(20);
+        std::iota(all.begin(), all.end(), 1);
+        EXPECT_EQ(order, all);
+        std::printf("device %s: %d readings came twice\n", device.c_str(), again);
+    }
+    EXPECT_EQ(spooled(dir / "state"), 0u);
+    auto times = [&](const std::string& what) {
+        int n = 0;
+        for (size_t at = err.find(what); at != std::string::npos; at = err.find(what, at + 1))
+            ++n;
+        return n;
+    };
+    EXPECT_EQ(times("недоступен"), 1) << err;
+    EXPECT_EQ(times("снова на связи"), 1) << err;
+}
+
+TEST_F(MqttOnSim, AKilledToolIsOfflineByItsLastWill)
+{
+    Broker broker(dir, "allow_anonymous true\n");
+    Subscriber sub(broker.port());
+    const pid_t tool = start({"read", "--every", "0.2", "--count", "0", "--mqtt", broker.url()});
+    ASSERT_TRUE(eventually([&] { return !sub.on("plant/COM1/5/readings").empty(); }));
+    EXPECT_EQ(sub.on("plant/COM1/5/status"), (std::vector<std::string>{"online"}));
+    ::kill(tool, SIGKILL);
+    finish(tool);
+    ASSERT_TRUE(eventually([&] { return sub.on("plant/COM1/5/status").size() == 2; }));
+    EXPECT_EQ(sub.on("plant/COM1/5/status").back(), "offline");
+}
+
+// A password the broker refuses stops the run before the line is touched; the password is
+// never shown.
+TEST_F(MqttOnSim, AWrongPasswordEndsTheRunBeforeAnyFrame)
+{
+    ASSERT_EQ(std::system(("mosquitto_passwd -b -c " + (dir / "passwd").string() + " meter s3cret").c_str()), 0);
+    Broker broker(dir, "allow_anonymous false\npassword_file " + (dir / "passwd").string() + "\n");
+    EXPECT_EQ(run({"read", "--mqtt", broker.url("meter:wrong@")}), 3);
+    EXPECT_NE(err.find("отказал в подключении: неверное имя пользователя или пароль"), std::string::npos) << err;
+    EXPECT_EQ(err.find("wrong"), std::string::npos) << err;
+    EXPECT_EQ(sim.dump().at("answered"), "0");
+    EXPECT_EQ(sim.dump().at("ignored"), "0");
+
+    env.emplace_back("VARNOK_MQTT_PASSWORD", "s3cret");
+    EXPECT_EQ(run({"read", "--mqtt", broker.url("meter@")}), 0) << err;
+    env.pop_back();
+    std::ofstream(dir / "pw") << "s3cret\n";
+    EXPECT_EQ(run({"read", "--mqtt", broker.url("meter@"), "--password-file", (dir / "pw").string()}), 0) << err;
+    EXPECT_EQ(err.find("s3cret"), std::string::npos) << err;
+}
+
+// Several devices of different scales: each percentage is of its own device's scale.
+TEST_F(MqttOnTwoDevices, EachDevicesPercentagesAreOfItsOwnScale)
+{
+    ASSERT_EQ(run({"-a", "5", "set", "scale1=125.0"}), 0) << err;
+    ASSERT_EQ(run({"-a", "5,17", "--json", "read", "--every", "0.1", "--count", "2"}), 0) << err;
+    std::vector<std::string> percents;
+    for (size_t at = out.find("\"percent1\":"); at != std::string::npos; at = out.find("\"percent1\":", at + 1))
+        percents.push_back(out.substr(at + 11, out.find(',', at) - at - 11));
+    ASSERT_EQ(percents.size(), 4u) << out;
+    EXPECT_EQ(percents[0], "85");  // 5's, first poll
+    EXPECT_EQ(percents[2], "85");  // 5's, second poll: not of 17's scale
+    EXPECT_EQ(percents[3].rfind("42.", 0), 0u) << percents[3];
+}
+
+TEST(CliMqtt, UrlsAndSizes)
+{
+    const MqttTarget t = parse_mqtt_url("mqtt://meter:p%40ss:w@broker.local:1884/plant/hall");
+    EXPECT_EQ(t.user, "meter");
+    EXPECT_EQ(t.password, "p@ss:w");
+    EXPECT_EQ(t.host, "broker.local");
+    EXPECT_EQ(t.port, 1884);
+    EXPECT_EQ(t.prefix, "plant/hall");
+    EXPECT_EQ(t.where(), "broker.local:1884");
+    const MqttTarget s = parse_mqtt_url("mqtts://[::1]/p/");
+    EXPECT_TRUE(s.tls);
+    EXPECT_EQ(s.port, 8883);
+    EXPECT_EQ(s.where(), "[::1]:8883");
+    EXPECT_EQ(s.prefix, "p");
+    EXPECT_FALSE(s.password);
+    for (const char* bad : {"http://h/p", "mqtt://h", "mqtt://h/", "mqtt://h:0/p", "mqtt://h:x/p", "mqtt://:1883/p",
+                            "mqtt://h/a/#", "mqtt://h/+", "mqtt://@h/p", "mqtt://u:%zz@h/p"})
+        EXPECT_THROW(parse_mqtt_url(bad), UsageError) << bad;
+    EXPECT_EQ(topic_level("/dev/ttyUSB0"), "_dev_ttyUSB0");
+    EXPECT_EQ(topic_level("tcp://10.0.0.5:502"), "tcp___10.0.0.5_502");
+    EXPECT_EQ(parse_size("10M", "x"), 10485760u);
+    EXPECT_EQ(parse_size("512K", "x"), 524288u);
+    EXPECT_EQ(parse_size("4096", "x"), 4096u);
+    for (const char* bad : {"", "0", "-1", "10MB", "M", "1.5M", "99999999999G"})
+        EXPECT_THROW(parse_size(bad, "x"), UsageError) << bad;
+}
+
+TEST(CliMqtt, TheSpoolKeepsOrderOverARestartAndDropsTheOldestPastItsSize)
+{
+    const fs::path dir = fs::temp_directory_path() / ("varnok-spool-" + std::to_string(::getpid()));
+    fs::remove_all(dir);
+    {
+        Spool s(dir, 30);
+        EXPECT_EQ(s.push("aaaaaaaaaa"), 0u);
+        EXPECT_EQ(s.push("bbbbbbbbbb"), 0u);
+        EXPECT_THROW(Spool(dir, 30), std::runtime_error);  // one run at a time
+        EXPECT_EQ(s.push("cccccccccc"), 0u);
+        EXPECT_EQ(s.push("dddddddddd"), 1u);
+        EXPECT_EQ(s.front()->text, "bbbbbbbbbb");
+        s.pop(s.front()->seq);
+        s.pop(1);  // already dropped: nothing
+        EXPECT_EQ(s.size(), 2u);
+        std::ofstream(dir / "00000000000000000009.json.tmp") << "half";
+    }
+    Spool again(dir, 1000);
+    EXPECT_EQ(again.size(), 2u);
+    EXPECT_EQ(again.bytes(), 20u);
+    EXPECT_EQ(again.front()->text, "cccccccccc");
+    again.push("eeeee");
+    again.pop(again.front()->seq);
+    again.pop(again.front()->seq);
+    EXPECT_EQ(again.front()->text, "eeeee");
+    EXPECT_FALSE(fs::exists(dir / "00000000000000000009.json.tmp"));
+    fs::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace varnok::test
