@@ -318,6 +318,7 @@ void MqttPublisher::loop()
     auto next_try = Clock::now();
     auto connack_due = Clock::now();
     bool socket = false;
+    bool last_try = false;
     auto failed = [&] {
         if (socket)
             mosquitto_disconnect(mosq_);
@@ -332,9 +333,18 @@ void MqttPublisher::loop()
             std::unique_lock lock(mutex_);
             if (state_ == kRefusedState)
                 break;
-            if (stop_ && (goodbye_acked_ || now >= stop_deadline_ + 2s ||
-                          (state_ != kUp && (spool_.size() == 0 || now >= stop_deadline_))))
-                break;
+            if (stop_) {
+                if (goodbye_acked_ || now >= stop_deadline_ + 2s ||
+                    (state_ != kUp && (spool_.size() == 0 || now >= stop_deadline_)))
+                    break;
+                // Away from the broker at the end: one more try at once, not a wait.
+                if (!socket && last_try)
+                    break;
+                if (!socket) {
+                    last_try = true;
+                    next_try = now;
+                }
+            }
             if (!socket && now < next_try) {
                 changed_.wait_until(lock, std::min(next_try, now + 50ms));
                 continue;

@@ -65,7 +65,7 @@ bool accepts(int port)
 // mosquitto as a child, its sessions kept over a restart.
 class Broker {
 public:
-    Broker(const fs::path& dir, const std::string& extra) : dir_(dir), port_(free_port())
+    Broker(const fs::path& dir, const std::string& extra, int port = free_port()) : dir_(dir), port_(port)
     {
         // Run as root, mosquitto becomes the user mosquitto: its database must be writable to it.
         fs::permissions(dir_, fs::perms::all);
@@ -290,6 +290,29 @@ TEST_F(MqttOnSim, AKilledToolIsOfflineByItsLastWill)
     finish(tool);
     ASSERT_TRUE(eventually([&] { return sub.on("plant/COM1/5/status").size() == 2; }));
     EXPECT_EQ(sub.on("plant/COM1/5/status").back(), "offline");
+}
+
+// No broker at all: the run goes on, the spool keeps the newest readings within its size and
+// the next run sends them, oldest first, before its own.
+TEST_F(MqttOnSim, WithoutABrokerTheNewestReadingsWaitForTheNextRun)
+{
+    const int port = free_port();
+    const std::string url = "mqtt://127.0.0.1:" + std::to_string(port) + "/plant";
+    ASSERT_EQ(run({"read", "--every", "0.1", "--count", "12", "--spool-size", "1K", "--mqtt", url}), 0) << err;
+    EXPECT_NE(err.find("недоступен"), std::string::npos) << err;
+    EXPECT_NE(err.find("полна: старейшие показания отбрасываются"), std::string::npos) << err;
+    EXPECT_NE(err.find("отброшено старейших показаний: 9\n"), std::string::npos) << err;  // 3 of ~300 bytes fit
+    EXPECT_NE(err.find("осталось показаний: 3;"), std::string::npos) << err;
+    EXPECT_EQ(spooled(dir / "state"), 3u);
+
+    Broker broker(dir, "allow_anonymous true\n", port);
+    {
+        Subscriber sub(port);
+        EXPECT_EQ(run({"read", "--count", "1", "--mqtt", url}), 0) << err;
+        ASSERT_TRUE(eventually([&] { return sub.on("plant/COM1/5/readings").size() == 4; }));
+        EXPECT_EQ(polls(sub.on("plant/COM1/5/readings")), (std::pair<std::vector<int>, int>{{10, 11, 12, 1}, 0}));
+    }
+    EXPECT_EQ(spooled(dir / "state"), 0u);
 }
 
 // A password the broker refuses stops the run before the line is touched; the password is
