@@ -3,7 +3,9 @@
 #include <mosquitto.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <stdexcept>
 
 #include "cli/options.h"
@@ -25,12 +27,12 @@ constexpr int kKeepAlive = 30;
 std::mutex g_tell_mutex;
 int g_down = 0;
 
-void tell_down(const std::string& where)
+void tell_down(const std::string& where, const std::string& why)
 {
     std::lock_guard lock(g_tell_mutex);
     if (g_down++ == 0)
-        std::fprintf(stderr, "брокер %s недоступен: показания копятся в очереди и уйдут, когда связь вернётся\n",
-                     where.c_str());
+        std::fprintf(stderr, "брокер %s недоступен (%s): показания копятся в очереди и уйдут, когда связь вернётся\n",
+                     where.c_str(), why.c_str());
 }
 
 void tell_up(const std::string& where)
@@ -283,7 +285,7 @@ void MqttPublisher::on_connect(int rc)
     changed_.notify_all();
 }
 
-void MqttPublisher::on_disconnect() { connection_lost(); }
+void MqttPublisher::on_disconnect() { connection_lost("связь прервана"); }
 
 void MqttPublisher::on_publish(int mid)
 {
@@ -297,7 +299,7 @@ void MqttPublisher::on_publish(int mid)
     changed_.notify_all();
 }
 
-void MqttPublisher::connection_lost()
+void MqttPublisher::connection_lost(const std::string& why)
 {
     std::lock_guard lock(mutex_);
     answered_ = true;
@@ -307,7 +309,7 @@ void MqttPublisher::connection_lost()
     inflight_mid_ = -1;
     if (!told_down_ && !stop_) {
         told_down_ = true;
-        tell_down(target_.where());
+        tell_down(target_.where(), why);
     }
     changed_.notify_all();
 }
@@ -319,11 +321,11 @@ void MqttPublisher::loop()
     auto connack_due = Clock::now();
     bool socket = false;
     bool last_try = false;
-    auto failed = [&] {
+    auto failed = [&](int rc) {
         if (socket)
             mosquitto_disconnect(mosq_);
         socket = false;
-        connection_lost();
+        connection_lost(rc == MOSQ_ERR_ERRNO ? std::strerror(errno) : rc == MOSQ_ERR_TLS ? "ошибка TLS" : mosquitto_strerror(rc));
         next_try = Clock::now() + retry;
         retry = std::min<Clock::duration>(retry * 2, kLongestRetry);
     };
@@ -355,8 +357,9 @@ void MqttPublisher::loop()
                 std::lock_guard lock(mutex_);
                 state_ = kConnecting;
             }
-            if (mosquitto_connect(mosq_, target_.host.c_str(), target_.port, kKeepAlive) != MOSQ_ERR_SUCCESS) {
-                failed();
+            if (const int rc = mosquitto_connect(mosq_, target_.host.c_str(), target_.port, kKeepAlive);
+                rc != MOSQ_ERR_SUCCESS) {
+                failed(rc);
                 continue;
             }
             socket = true;
@@ -368,7 +371,7 @@ void MqttPublisher::loop()
             break;
         if (rc != MOSQ_ERR_SUCCESS || (state_ == kConnecting && Clock::now() > connack_due)) {
             lock.unlock();
-            failed();
+            failed(rc != MOSQ_ERR_SUCCESS ? rc : MOSQ_ERR_TIMEOUT);
             continue;
         }
         if (state_ != kUp)

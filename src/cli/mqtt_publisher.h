@@ -63,7 +63,7 @@ private:
     void on_connect(int rc);
     void on_disconnect();
     void on_publish(int mid);
-    void connection_lost();
+    void connection_lost(const std::string& why);
     void report_drops();
 
     MqttTarget target_;

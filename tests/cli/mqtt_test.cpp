@@ -315,6 +315,31 @@ TEST_F(MqttOnSim, WithoutABrokerTheNewestReadingsWaitForTheNextRun)
     EXPECT_EQ(spooled(dir / "state"), 0u);
 }
 
+// mqtts:// with the broker's own authority; a certificate of another is not trusted.
+TEST_F(MqttOnSim, TlsWithTheBrokersAuthority)
+{
+    const std::string d = dir.string();
+    const std::string make =
+        "cd " + d + " && for ca in ca other; do openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=$ca "
+        "-keyout $ca.key -out $ca.crt; done && openssl req -newkey rsa:2048 -nodes -subj /CN=127.0.0.1 -keyout server.key "
+        "-out server.csr && printf 'subjectAltName=IP:127.0.0.1' > san && openssl x509 -req -in server.csr -CA ca.crt "
+        "-CAkey ca.key -CAcreateserial -days 2 -extfile san -out server.crt && chmod 644 *";
+    ASSERT_EQ(std::system((make + " >/dev/null 2>&1").c_str()), 0);
+    const int tls_port = free_port();
+    Broker broker(dir, "allow_anonymous true\nlistener " + std::to_string(tls_port) + " 127.0.0.1\ncafile " + d +
+                           "/ca.crt\ncertfile " + d + "/server.crt\nkeyfile " + d + "/server.key\n");
+    ASSERT_TRUE(eventually([&] { return accepts(tls_port); }, 10s));
+    Subscriber sub(broker.port());
+    const std::string url = "mqtts://127.0.0.1:" + std::to_string(tls_port) + "/plant";
+    EXPECT_EQ(run({"read", "--count", "2", "--every", "0.1", "--mqtt", url, "--cafile", d + "/ca.crt"}), 0) << err;
+    ASSERT_TRUE(eventually([&] { return sub.on("plant/COM1/5/readings").size() == 2; }));
+
+    EXPECT_EQ(run({"read", "--count", "1", "--mqtt", url, "--cafile", d + "/other.crt"}), 0) << err;
+    EXPECT_NE(err.find("недоступен (ошибка TLS)"), std::string::npos) << err;
+    EXPECT_EQ(spooled(dir / "state"), 1u);
+    EXPECT_EQ(run({"read", "--mqtt", url, "--cafile", d + "/none.crt"}), 2);
+}
+
 // A password the broker refuses stops the run before the line is touched; the password is
 // never shown.
 TEST_F(MqttOnSim, AWrongPasswordEndsTheRunBeforeAnyFrame)
