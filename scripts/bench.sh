@@ -36,6 +36,8 @@ build/bin/line_budget "${args[@]}"
 echo
 bench/cli_wall.sh build
 echo
+bench/mqtt_rate.sh build
+echo
 
 # The console on a virtual X server, as an engineer's desktop would show it.
 xvfb-run -a -s "-screen 0 1366x768x24" env QT_QPA_PLATFORM=xcb \
