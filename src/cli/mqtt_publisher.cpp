@@ -357,7 +357,7 @@ void MqttPublisher::loop()
                 std::lock_guard lock(mutex_);
                 state_ = kConnecting;
             }
-            if (const int rc = mosquitto_connect(mosq_, target_.host.c_str(), target_.port, kKeepAlive);
+            if (const int rc = mosquitto_connect_async(mosq_, target_.host.c_str(), target_.port, kKeepAlive);
                 rc != MOSQ_ERR_SUCCESS) {
                 failed(rc);
                 continue;
