@@ -115,25 +115,29 @@ size_t Spool::push(const std::string& message)
     return dropped;
 }
 
-std::optional<Spool::Entry> Spool::front() const
+std::optional<Spool::Entry> Spool::front()
 {
-    uint64_t seq = 0;
-    {
-        std::lock_guard lock(mutex_);
-        if (entries_.empty())
-            return std::nullopt;
-        seq = entries_.front().first;
+    for (;;) {
+        uint64_t seq = 0;
+        {
+            std::lock_guard lock(mutex_);
+            if (entries_.empty())
+                return std::nullopt;
+            seq = entries_.front().first;
+        }
+        // The file is not changed once named; a drop may remove it meanwhile, and a file gone
+        // or emptied by hand is passed over rather than sent empty.
+        std::string text;
+        if (const int fd = ::open(file(seq).c_str(), O_RDONLY | O_CLOEXEC); fd >= 0) {
+            char buf[4096];
+            for (ssize_t n; (n = ::read(fd, buf, sizeof buf)) > 0;)
+                text.append(buf, size_t(n));
+            ::close(fd);
+        }
+        if (!text.empty())
+            return Entry{seq, std::move(text)};
+        pop(seq);
     }
-    // The file is not changed once named; only a drop may remove it meanwhile.
-    const int fd = ::open(file(seq).c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return Entry{seq, std::string()};
-    std::string text;
-    char buf[4096];
-    for (ssize_t n; (n = ::read(fd, buf, sizeof buf)) > 0;)
-        text.append(buf, size_t(n));
-    ::close(fd);
-    return Entry{seq, std::move(text)};
 }
 
 void Spool::pop(uint64_t seq)

@@ -28,8 +28,8 @@ public:
         uint64_t seq;
         std::string text;
     };
-    // The oldest message, if any.
-    std::optional<Entry> front() const;
+    // The oldest message, if any; one whose file went missing or empty is removed.
+    std::optional<Entry> front();
     // Removes message `seq` once it is delivered; nothing if it was dropped meanwhile.
     void pop(uint64_t seq);
     size_t size() const;

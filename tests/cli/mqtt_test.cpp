@@ -423,9 +423,12 @@ TEST(CliMqtt, TheSpoolKeepsOrderOverARestartAndDropsTheOldestPastItsSize)
     EXPECT_EQ(again.bytes(), 20u);
     EXPECT_EQ(again.front()->text, "cccccccccc");
     again.push("eeeee");
+    again.push("fffff");
     again.pop(again.front()->seq);
-    again.pop(again.front()->seq);
-    EXPECT_EQ(again.front()->text, "eeeee");
+    fs::remove(dir / "00000000000000000004.json");  // dddddddddd, gone by hand
+    std::ofstream(dir / "00000000000000000005.json", std::ios::trunc);  // eeeee, emptied
+    EXPECT_EQ(again.front()->text, "fffff");
+    EXPECT_EQ(again.size(), 1u);
     EXPECT_FALSE(fs::exists(dir / "00000000000000000009.json.tmp"));
     fs::remove_all(dir);
 }
