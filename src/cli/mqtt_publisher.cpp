@@ -9,6 +9,7 @@
 #include <stdexcept>
 
 #include "cli/options.h"
+#include "cli/session.h"
 
 namespace varnok::cli {
 
@@ -200,7 +201,10 @@ MqttPublisher::Start MqttPublisher::start(std::chrono::milliseconds wait)
 {
     thread_ = std::thread([this] { loop(); });
     std::unique_lock lock(mutex_);
-    changed_.wait_for(lock, wait, [&] { return answered_; });
+    // Ctrl-C ends the wait too: the run then ends before its first poll.
+    const auto until = Clock::now() + wait;
+    while (!answered_ && !interrupted() && Clock::now() < until)
+        changed_.wait_for(lock, 50ms);
     if (state_ == kRefusedState) {
         lock.unlock();
         thread_.join();
