@@ -233,7 +233,8 @@ ReadArgs parse_read(const Options& o)
         if (!file_io::read_whole(*file, 4096, text, stamp, reason))
             throw UsageError("файл пароля " + *file + " не прочитан: " + reason);
         r.mqtt->password = text.substr(0, text.find_first_of("\r\n"));
-    } else if (const char* env = std::getenv("VARNOK_MQTT_PASSWORD"); env && !r.mqtt->password) {
+    } else if (const char* env = std::getenv("VARNOK_MQTT_PASSWORD"); env && !r.mqtt->password && !r.mqtt->user.empty()) {
+        // Only for a named user: the variable left set does not spoil an anonymous broker.
         r.mqtt->password = env;
     }
     if (r.mqtt->password && r.mqtt->user.empty())

@@ -354,6 +354,7 @@ TEST_F(MqttOnSim, AWrongPasswordEndsTheRunBeforeAnyFrame)
 
     env.emplace_back("VARNOK_MQTT_PASSWORD", "s3cret");
     EXPECT_EQ(run({"read", "--mqtt", broker.url("meter@")}), 0) << err;
+    EXPECT_EQ(run({"read", "--mqtt", broker.url()}), 3);  // no user, no password taken
     env.pop_back();
     std::ofstream(dir / "pw") << "s3cret\n";
     EXPECT_EQ(run({"read", "--mqtt", broker.url("meter@"), "--password-file", (dir / "pw").string()}), 0) << err;
