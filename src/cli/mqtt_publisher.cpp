@@ -216,6 +216,8 @@ MqttPublisher::Start MqttPublisher::start(std::chrono::milliseconds wait)
 void MqttPublisher::info(const std::string& json)
 {
     std::lock_guard lock(mutex_);
+    if (json == info_)
+        return;  // a device without its scales yet is asked again each poll: no news, no message
     info_ = json;
     info_due_ = true;
 }
