@@ -166,16 +166,20 @@ MqttPublisher::MqttPublisher(const MqttTarget& target, std::string topic, const 
     if (!mosq_)
         throw std::runtime_error("клиент MQTT не создаётся");
     mosquitto_int_option(mosq_, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
-    mosquitto_connect_callback_set(mosq_, [](mosquitto*, void* self, int rc) { static_cast<MqttPublisher*>(self)->on_connect(rc); });
-    mosquitto_disconnect_callback_set(mosq_, [](mosquitto*, void* self, int) { static_cast<MqttPublisher*>(self)->on_disconnect(); });
-    mosquitto_publish_callback_set(mosq_, [](mosquitto*, void* self, int mid) { static_cast<MqttPublisher*>(self)->on_publish(mid); });
+    mosquitto_connect_callback_set(
+        mosq_, [](mosquitto*, void* self, int rc) { static_cast<MqttPublisher*>(self)->on_connect(rc); });
+    mosquitto_disconnect_callback_set(
+        mosq_, [](mosquitto*, void* self, int) { static_cast<MqttPublisher*>(self)->on_disconnect(); });
+    mosquitto_publish_callback_set(
+        mosq_, [](mosquitto*, void* self, int mid) { static_cast<MqttPublisher*>(self)->on_publish(mid); });
     const std::string status = topic_ + "/status";
     mosquitto_will_set(mosq_, status.c_str(), 7, "offline", 1, true);
     if (!target_.user.empty())
         mosquitto_username_pw_set(mosq_, target_.user.c_str(), target_.password ? target_.password->c_str() : nullptr);
     if (target_.tls) {
-        const int rc = mosquitto_tls_set(mosq_, target_.cafile.empty() ? nullptr : target_.cafile.c_str(),
-                                         target_.cafile.empty() ? "/etc/ssl/certs" : nullptr, nullptr, nullptr, nullptr);
+        const int rc =
+            mosquitto_tls_set(mosq_, target_.cafile.empty() ? nullptr : target_.cafile.c_str(),
+                              target_.cafile.empty() ? "/etc/ssl/certs" : nullptr, nullptr, nullptr, nullptr);
         if (rc != MOSQ_ERR_SUCCESS) {
             mosquitto_destroy(mosq_);
             throw std::runtime_error("TLS для брокера не настраивается: " + std::string(mosquitto_strerror(rc)));
@@ -331,7 +335,9 @@ void MqttPublisher::loop()
         if (socket)
             mosquitto_disconnect(mosq_);
         socket = false;
-        connection_lost(rc == MOSQ_ERR_ERRNO ? std::strerror(errno) : rc == MOSQ_ERR_TLS ? "ошибка TLS" : mosquitto_strerror(rc));
+        connection_lost(rc == MOSQ_ERR_ERRNO ? std::strerror(errno)
+                        : rc == MOSQ_ERR_TLS ? "ошибка TLS"
+                                             : mosquitto_strerror(rc));
         next_try = Clock::now() + retry;
         retry = std::min<Clock::duration>(retry * 2, kLongestRetry);
     };
@@ -385,7 +391,8 @@ void MqttPublisher::loop()
         retry = std::chrono::duration_cast<Clock::duration>(kFirstRetry);
         if (info_due_) {
             const std::string t = topic_ + "/info";
-            if (mosquitto_publish(mosq_, nullptr, t.c_str(), int(info_.size()), info_.data(), 1, true) == MOSQ_ERR_SUCCESS)
+            if (mosquitto_publish(mosq_, nullptr, t.c_str(), int(info_.size()), info_.data(), 1, true) ==
+                MOSQ_ERR_SUCCESS)
                 info_due_ = false;
         }
         const bool saying_goodbye = stop_ && (spool_.size() == 0 || Clock::now() >= stop_deadline_);

@@ -75,12 +75,12 @@ private:
     std::mutex mutex_;
     std::condition_variable changed_;
     enum State { kIdle, kConnecting, kUp, kDown, kRefusedState } state_ = kIdle;
-    bool answered_ = false;     // the first attempt came to an end
-    bool stop_ = false;         // finish() asks the thread to say goodbye
+    bool answered_ = false;  // the first attempt came to an end
+    bool stop_ = false;      // finish() asks the thread to say goodbye
     std::chrono::steady_clock::time_point stop_deadline_;
     bool info_due_ = false;
     std::string info_;
-    bool was_up_ = false;       // connected at least once: a loss is worth telling
+    bool was_up_ = false;  // connected at least once: a loss is worth telling
     bool told_down_ = false;
     int inflight_mid_ = -1;
     uint64_t inflight_seq_ = 0;

@@ -38,7 +38,8 @@ protected:
                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(dir);
         fs::create_directories(dir);
-        std::ofstream(dir / "varnok.ini") << "[связь]\nПОРТ=1\nНОМЕР=5\nСКОРОСТЬ=9600\n[порты]\nCOM1=" << sim.path() << "\n";
+        std::ofstream(dir / "varnok.ini")
+            << "[связь]\nПОРТ=1\nНОМЕР=5\nСКОРОСТЬ=9600\n[порты]\nCOM1=" << sim.path() << "\n";
     }
     ~CliOnSim() override { fs::remove_all(dir); }
 

@@ -69,8 +69,9 @@ public:
     {
         // Run as root, mosquitto becomes the user mosquitto: its database must be writable to it.
         fs::permissions(dir_, fs::perms::all);
-        std::ofstream(dir_ / "mosquitto.conf") << "listener " << port_ << " 127.0.0.1\npersistence true\npersistence_location "
-                                               << dir_.string() << "/\n" << extra;
+        std::ofstream(dir_ / "mosquitto.conf")
+            << "listener " << port_ << " 127.0.0.1\npersistence true\npersistence_location " << dir_.string() << "/\n"
+            << extra;
         start();
     }
     ~Broker() { stop(); }
@@ -125,7 +126,8 @@ public:
         mosquitto_message_callback_set(m_, [](mosquitto*, void* self, const mosquitto_message* msg) {
             auto* s = static_cast<Subscriber*>(self);
             std::lock_guard lock(s->mutex_);
-            s->got_.push_back({msg->topic, std::string(static_cast<const char*>(msg->payload), size_t(msg->payloadlen))});
+            s->got_.push_back(
+                {msg->topic, std::string(static_cast<const char*>(msg->payload), size_t(msg->payloadlen))});
         });
         mosquitto_reconnect_delay_set(m_, 1, 1, false);
         EXPECT_EQ(mosquitto_connect(m_, "127.0.0.1", port, 30), MOSQ_ERR_SUCCESS);
@@ -211,28 +213,34 @@ TEST_F(MqttOnTwoDevices, EveryReadingOfEachDeviceReachesTheSubscriberInOrder)
     EXPECT_TRUE(err.empty()) << err;
     for (const std::string device : {"5", "17"}) {
         const std::string topic = "plant/COM1/" + device;
-        ASSERT_TRUE(eventually([&] { return !sub.on(topic + "/status").empty() && sub.on(topic + "/status").back() == "offline"; }))
-            << device;
+        ASSERT_TRUE(eventually([&] {
+            return !sub.on(topic + "/status").empty() && sub.on(topic + "/status").back() == "offline";
+        })) << device;
         EXPECT_EQ(sub.on(topic + "/status"), (std::vector<std::string>{"online", "offline"}));
         const std::vector<std::string> readings = sub.on(topic + "/readings");
         EXPECT_EQ(polls(readings), (std::pair<std::vector<int>, int>{{1, 2, 3}, 0}));
         EXPECT_EQ(sub.on(topic + "/info"),
                   (std::vector<std::string>{
-                      "{\"address\":" + device + ",\"name\":\"Варнок ПМ3\",\"version\":\"V2.07 2026\",\"channels\":["
+                      "{\"address\":" + device +
+                      ",\"name\":\"Варнок ПМ3\",\"version\":\"V2.07 2026\",\"channels\":["
                       "{\"channel\":1,\"scale\":250.0,\"point\":\"ddd.d\",\"unit\":\"В\",\"max\":225,\"min\":25},"
                       "{\"channel\":2,\"scale\":5.000,\"point\":\"d.ddd\",\"unit\":\"А\",\"max\":4.5,\"min\":0.5},"
                       "{\"channel\":3,\"scale\":20.00,\"point\":\"dd.dd\",\"unit\":\"мА\",\"max\":18,\"min\":3}]}"}));
         for (const std::string& r : readings)
-            EXPECT_TRUE(std::regex_match(r, std::regex("\\{\"time\":\"20\\d\\d-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\+00:00\","
-                                                       "\"address\":" + device + ",\"poll\":\\d,\"channels\":\\[\\{\"channel\":1,"
-                                                       "\"value\":[0-9.]+,\"unit\":\"В\",\"percent\":[0-9.]+\\},.*,\"error\":null\\}")))
+            EXPECT_TRUE(std::regex_match(
+                r, std::regex("\\{\"time\":\"20\\d\\d-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\+00:00\","
+                              "\"address\":" +
+                              device +
+                              ",\"poll\":\\d,\"channels\":\\[\\{\"channel\":1,"
+                              "\"value\":[0-9.]+,\"unit\":\"В\",\"percent\":[0-9.]+\\},.*,\"error\":null\\}")))
                 << r;
     }
     // The first device's values hold still at --noise 0.
-    EXPECT_EQ(sub.on("plant/COM1/5/readings").back().substr(36),
-              "\"address\":5,\"poll\":3,\"channels\":[{\"channel\":1,\"value\":106.25,\"unit\":\"В\",\"percent\":42.5},"
-              "{\"channel\":2,\"value\":3.655,\"unit\":\"А\",\"percent\":73.1},{\"channel\":3,\"value\":2.3999999,\"unit\":"
-              "\"мА\",\"percent\":11.999999}],\"frequency\":50,\"error\":null}");
+    EXPECT_EQ(
+        sub.on("plant/COM1/5/readings").back().substr(36),
+        "\"address\":5,\"poll\":3,\"channels\":[{\"channel\":1,\"value\":106.25,\"unit\":\"В\",\"percent\":42.5},"
+        "{\"channel\":2,\"value\":3.655,\"unit\":\"А\",\"percent\":73.1},{\"channel\":3,\"value\":2.3999999,\"unit\":"
+        "\"мА\",\"percent\":11.999999}],\"frequency\":50,\"error\":null}");
     EXPECT_EQ(spooled(dir / "state"), 0u);
 
     // A failed read: null values and the error's text.
@@ -241,7 +249,8 @@ TEST_F(MqttOnTwoDevices, EveryReadingOfEachDeviceReachesTheSubscriberInOrder)
     EXPECT_EQ(run({"-a", "5", "read", "--count", "1", "--mqtt", broker.url()}), 1);
     ASSERT_TRUE(eventually([&] { return late.on("plant/COM1/5/readings").size() == 1; }));
     const std::string failed = late.on("plant/COM1/5/readings").front();
-    EXPECT_NE(failed.find("{\"channel\":1,\"value\":null,\"unit\":null,\"percent\":null}"), std::string::npos) << failed;
+    EXPECT_NE(failed.find("{\"channel\":1,\"value\":null,\"unit\":null,\"percent\":null}"), std::string::npos)
+        << failed;
     EXPECT_NE(failed.find("\"frequency\":null,\"error\":\""), std::string::npos) << failed;
     EXPECT_NE(failed.find("не дождались ответа"), std::string::npos) << failed;
 }
@@ -320,8 +329,10 @@ TEST_F(MqttOnSim, TlsWithTheBrokersAuthority)
 {
     const std::string d = dir.string();
     const std::string make =
-        "cd " + d + " && for ca in ca other; do openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=$ca "
-        "-keyout $ca.key -out $ca.crt; done && openssl req -newkey rsa:2048 -nodes -subj /CN=127.0.0.1 -keyout server.key "
+        "cd " + d +
+        " && for ca in ca other; do openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=$ca "
+        "-keyout $ca.key -out $ca.crt; done && openssl req -newkey rsa:2048 -nodes -subj /CN=127.0.0.1 -keyout "
+        "server.key "
         "-out server.csr && printf 'subjectAltName=IP:127.0.0.1' > san && openssl x509 -req -in server.csr -CA ca.crt "
         "-CAkey ca.key -CAcreateserial -days 2 -extfile san -out server.crt && chmod 644 *";
     ASSERT_EQ(std::system(("(" + make + ") >/dev/null 2>&1").c_str()), 0);
@@ -426,7 +437,7 @@ TEST(CliMqtt, TheSpoolKeepsOrderOverARestartAndDropsTheOldestPastItsSize)
     again.push("eeeee");
     again.push("fffff");
     again.pop(again.front()->seq);
-    fs::remove(dir / "00000000000000000004.json");  // dddddddddd, gone by hand
+    fs::remove(dir / "00000000000000000004.json");                      // dddddddddd, gone by hand
     std::ofstream(dir / "00000000000000000005.json", std::ios::trunc);  // eeeee, emptied
     EXPECT_EQ(again.front()->text, "fffff");
     EXPECT_EQ(again.size(), 1u);
