@@ -40,7 +40,10 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-long long now_ns() { return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count(); }
+long long now_ns()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count();
+}
 
 double cpu_seconds()
 {
@@ -141,12 +144,14 @@ int child(const std::string& what, const std::string& ini, int seconds)
         std::printf("shown %lld\n", paint.at);
     } else if (what == "search") {
         const QListWidget* info = Fglav.findChild<QListWidget*>(QStringLiteral("ListBox1"));
-        const bool found = info->count() > 0 && info->item(info->count() - 1)->text().contains(QStringLiteral("отозвался №5"));
+        const bool found =
+            info->count() > 0 && info->item(info->count() - 1)->text().contains(QStringLiteral("отозвался №5"));
         std::printf("search %.1f %d\n", search_ms, found ? 1 : 0);
     } else {
         const double wall = double(now_ns() - t0) / 1e9;
         const int errors = Fglav.findChild<QListWidget*>(QStringLiteral("ListBox1"))->count();
-        std::printf("poll %.4f %ld %d %d %.1f\n", 100.0 * (cpu_seconds() - cpu0) / wall, peak_kb(), ticks, errors, wall);
+        std::printf("poll %.4f %ld %d %d %.1f\n", 100.0 * (cpu_seconds() - cpu0) / wall, peak_kb(), ticks, errors,
+                    wall);
     }
     return 0;
 }
@@ -236,9 +241,10 @@ int parent(int seconds, int starts)
     std::remove(ini.c_str());
     rmdir(dir);
 
-    std::printf("Console's own costs (Qt platform %s); start-up: median of %d starts on a line with no device;\n"
-                "polling: every 1 s for %d s against the simulator; the number search as the menu runs it.\n\n",
-                platform ? platform : "default", starts, seconds);
+    std::printf(
+        "Console's own costs (Qt platform %s); start-up: median of %d starts on a line with no device;\n"
+        "polling: every 1 s for %d s against the simulator; the number search as the menu runs it.\n\n",
+        platform ? platform : "default", starts, seconds);
     std::printf("%-40s %10s %10s %8s\n", "", "normal", "fast", "goal");
     std::printf("%-40s %10.0f %10.0f %8s\n", "start-up to the window shown, ms", startup_ms[0], startup_ms[1], "< 300");
     std::printf("%-40s %10.1f %10.1f %8s\n", "peak memory, MB", memory_mb[0], memory_mb[1], "< 60");

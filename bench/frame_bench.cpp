@@ -11,8 +11,16 @@ class Silent : public Notices {
 };
 
 class Discard : public RegisterSink {
-    uint8_t holding_register(uint16_t, uint16_t v) override { benchmark::DoNotOptimize(v); return kOk; }
-    uint8_t input_register(uint16_t, uint16_t v) override { benchmark::DoNotOptimize(v); return kOk; }
+    uint8_t holding_register(uint16_t, uint16_t v) override
+    {
+        benchmark::DoNotOptimize(v);
+        return kOk;
+    }
+    uint8_t input_register(uint16_t, uint16_t v) override
+    {
+        benchmark::DoNotOptimize(v);
+        return kOk;
+    }
     void input_data(std::span<const uint8_t>) override {}
     void coil_byte(uint8_t) override {}
     void input_byte(uint8_t) override {}

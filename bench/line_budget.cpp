@@ -99,14 +99,15 @@ struct Row {
 
 void print_header(const Options& o)
 {
-    std::printf("Line budget: the simulator on a pseudo-terminal (turnaround %d ms, 8N1), medians of %d;\n"
-                "single exchanges and probes start on a quiet line, polls and ticks run back to back.\n"
-                "ms: measured; budget: what the pauses, time-outs and line give; ratio = ms / budget;\n"
-                "d/x: (ms - budget) per exchange; lm: libmodbus master, same reads, same line.\n\n",
-                o.turnaround, o.reps);
-    std::printf("%-4s %6s %-22s %3s | %9s %9s %6s %6s | %9s %9s %6s %6s | %8s %7s %7s\n", "code", "bit/s",
-                "operation", "x", "desc ms", "budget", "ratio", "d/x", "fast ms", "budget", "ratio", "d/x", "lm ms",
-                "desc/lm", "fast/lm");
+    std::printf(
+        "Line budget: the simulator on a pseudo-terminal (turnaround %d ms, 8N1), medians of %d;\n"
+        "single exchanges and probes start on a quiet line, polls and ticks run back to back.\n"
+        "ms: measured; budget: what the pauses, time-outs and line give; ratio = ms / budget;\n"
+        "d/x: (ms - budget) per exchange; lm: libmodbus master, same reads, same line.\n\n",
+        o.turnaround, o.reps);
+    std::printf("%-4s %6s %-22s %3s | %9s %9s %6s %6s | %9s %9s %6s %6s | %8s %7s %7s\n", "code", "bit/s", "operation",
+                "x", "desc ms", "budget", "ratio", "d/x", "fast ms", "budget", "ratio", "d/x", "lm ms", "desc/lm",
+                "fast/lm");
 }
 
 void print_row(const Row& r)
@@ -171,19 +172,40 @@ private:
     {
         return {
             {"read 1 register", 7, 7, 0, [](Device& d) { return d.zapros_adr(5); },
-             [](modbus_t* m) { uint16_t r[1]; return modbus_read_registers(m, kRegSysNum, 1, r); }},
+             [](modbus_t* m) {
+                 uint16_t r[1];
+                 return modbus_read_registers(m, kRegSysNum, 1, r);
+             }},
             {"read 2 registers", 9, 9, 0, [](Device& d) { return d.zapros_izm_znach_new(1); },
-             [](modbus_t* m) { uint16_t r[2]; return modbus_read_input_registers(m, 32 + kOffUrms, 2, r); }},
+             [](modbus_t* m) {
+                 uint16_t r[2];
+                 return modbus_read_input_registers(m, 32 + kOffUrms, 2, r);
+             }},
             {"read 3 registers", 11, 11, 0, [](Device& d) { return d.zapros_pars_nastr_SCL_new(1); },
-             [](modbus_t* m) { uint16_t r[3]; return modbus_read_registers(m, 32, 3, r); }},
+             [](modbus_t* m) {
+                 uint16_t r[3];
+                 return modbus_read_registers(m, 32, 3, r);
+             }},
             {"read 4 registers", 13, 13, 0, [](Device& d) { return d.zapros_pars_nastr_UST_new(1); },
-             [](modbus_t* m) { uint16_t r[4]; return modbus_read_registers(m, 32 + kOffMax, 4, r); }},
+             [](modbus_t* m) {
+                 uint16_t r[4];
+                 return modbus_read_registers(m, 32 + kOffMax, 4, r);
+             }},
             {"read 5 registers", 15, 15, 0, [](Device& d) { return d.read_input(kRegName, kTextRegisters); },
-             [](modbus_t* m) { uint16_t r[5]; return modbus_read_input_registers(m, kRegName, 5, r); }},
+             [](modbus_t* m) {
+                 uint16_t r[5];
+                 return modbus_read_input_registers(m, kRegName, 5, r);
+             }},
             {"write 1 register", 8, 8, 20, [](Device& d) { return d.write_holding(kRegLight, 3); },
-             [](modbus_t* m) { const uint16_t v[1] = {3}; return modbus_write_registers(m, kRegLight, 1, v); }},
+             [](modbus_t* m) {
+                 const uint16_t v[1] = {3};
+                 return modbus_write_registers(m, kRegLight, 1, v);
+             }},
             {"write 2 registers", 8, 8, 40, [](Device& d) { return d.write_holding_pair(32 + kOffMax, 225.0f); },
-             [](modbus_t* m) { const uint16_t v[2] = {0x0000, 0x6143}; return modbus_write_registers(m, 32 + kOffMax, 2, v); }},
+             [](modbus_t* m) {
+                 const uint16_t v[2] = {0x0000, 0x6143};
+                 return modbus_write_registers(m, 32 + kOffMax, 2, v);
+             }},
         };
     }
 

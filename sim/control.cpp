@@ -135,7 +135,8 @@ std::string parse_station(const std::string& station, LineSettings& line)
     if (c2 == std::string::npos)
         return {};
     const std::string f = station.substr(c2 + 1);
-    const size_t parity = f.size() == 3 ? std::string("NOE").find(char(std::toupper(uint8_t(f[1])))) : std::string::npos;
+    const size_t parity =
+        f.size() == 3 ? std::string("NOE").find(char(std::toupper(uint8_t(f[1])))) : std::string::npos;
     if (parity == std::string::npos || f[0] != '8' || (f[2] != '1' && f[2] != '2'))
         return usage + " (format 8N1, 8O1, 8E1, 8N2, 8O2 or 8E2)";
     line.parity = uint8_t(parity);
@@ -207,7 +208,8 @@ const Control::Command Control::kCommands[] = {
      "takes none; when they run out, the register reads as before\n"
      "(its override if set, else live)",
      &Control::script_command, 33},
-    {"scriptl", "input ADDR NUMBER[*N]...", "32-bit readings of ADDR and ADDR+1 likewise", &Control::script_command, 33},
+    {"scriptl", "input ADDR NUMBER[*N]...", "32-bit readings of ADDR and ADDR+1 likewise", &Control::script_command,
+     33},
     {"scriptf", "input ADDR FLOAT[*N]...", "float readings of ADDR and ADDR+1 likewise", &Control::script_command, 33},
     {"script", "clear [ADDR]", "drop the script starting at ADDR, or all of them", &Control::script_command},
     {"get", "holding|input|coil|discrete ADDR", "\"ok VALUE\" (a script's next reading, not taken)",
@@ -729,8 +731,8 @@ std::vector<std::string> Control::dump(Clock::time_point now)
         item(p + "min", g7(dev.holding_float(b + kSetMin)));
         item(p + "ref", std::to_string(dev.holding(b + kRef)));
         item(p + "ncal", g7(dev.holding_float(b + kNcal)));
-        item(p + "pwm", "low " + std::to_string(dev.holding(b + kPwmLow)) + " high " +
-                            std::to_string(dev.holding(b + kPwmHigh)));
+        item(p + "pwm",
+             "low " + std::to_string(dev.holding(b + kPwmLow)) + " high " + std::to_string(dev.holding(b + kPwmHigh)));
         item(p + "live zero", std::to_string(dev.live_zero(ch, now)));
         item(p + "adc", std::to_string(dev.adc_out(ch, now)));
         item(p + "value", g7(dev.measured(ch, now)));

@@ -56,7 +56,7 @@ std::string Engine::put_in_force(Station& s, const LineSettings& line)
     s.line = line;
     const bool first = &s == stations_.front().get();
     journal_.note((stations_.size() > 1 ? "device at " + std::to_string(s.line.address) + ": " : std::string()) +
-              "line now " + s.line.text());
+                  "line now " + s.line.text());
     return first ? terminal_.configure(s.line) : std::string();
 }
 
@@ -65,7 +65,8 @@ void Engine::adopt_written_line(Station& s, const Request& r)
     if (r.function != 16 || !r.has_range)
         return;
     LineSettings line = s.line;
-    for (uint32_t a = std::max<uint32_t>(r.start, kAddressReg); a < uint32_t(r.start) + r.count && a <= kStopBitsReg; ++a)
+    for (uint32_t a = std::max<uint32_t>(r.start, kAddressReg); a < uint32_t(r.start) + r.count && a <= kStopBitsReg;
+         ++a)
         line.at(uint16_t(a)) = uint8_t(s.device.holding(uint16_t(a)));
     put_in_force(s, line);
 }
@@ -152,7 +153,8 @@ void Engine::handle(const std::vector<uint8_t>& frame, Clock::time_point complet
         why = "line mismatch: terminal " + seen.text() + ", device";
         for (const auto& s : stations_)
             why += " " + s->line.text() + (s == stations_.back() ? "" : ",");
-    } else if (crc16(std::span(frame).first(frame.size() - 2)) != uint16_t(frame[frame.size() - 2] | frame[frame.size() - 1] << 8)) {
+    } else if (crc16(std::span(frame).first(frame.size() - 2)) !=
+               uint16_t(frame[frame.size() - 2] | frame[frame.size() - 1] << 8)) {
         why = "bad CRC";
     } else {
         for (Station* s : listening)
@@ -212,7 +214,8 @@ Engine::Plan Engine::prepare(Station& s, const std::vector<uint8_t>& frame, Cloc
         return p;
     }
     const uint8_t fc = frame[1];
-    std::vector<uint8_t> body = m.exception ? exception_pdu(fc, uint8_t(m.exception)) : answer_pdu(s.device, request, complete);
+    std::vector<uint8_t> body =
+        m.exception ? exception_pdu(fc, uint8_t(m.exception)) : answer_pdu(s.device, request, complete);
     p.acted = !(body[0] & 0x80);
     p.start = complete + s.turnaround + std::chrono::milliseconds(m.slow_ms);
     if (m.busy_ms >= 0) {

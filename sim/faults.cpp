@@ -8,7 +8,8 @@ const std::array<FaultInfo, 11> kFaultKinds = {{
     {FaultKind::BadCrc, "crc", nullptr, 0, 0, 0, "the answer's CRC is wrong"},
     {FaultKind::WrongAddress, "address", nullptr, 0, 0, 0, "the answer carries another device address (CRC right)"},
     {FaultKind::WrongFunction, "function", nullptr, 0, 0, 0, "the answer carries another function code (CRC right)"},
-    {FaultKind::Exception, "exception", "CODE", 4, 1, 255, "exception CODE instead of the answer; the request is not acted on"},
+    {FaultKind::Exception, "exception", "CODE", 4, 1, 255,
+     "exception CODE instead of the answer; the request is not acted on"},
     {FaultKind::Busy, "busy", "MS", 100, 0, 10000, "exception 5 (busy), then MS later the real answer, unasked"},
     {FaultKind::Truncate, "truncate", "K", 3, 0, 255, "only the first K bytes of the answer"},
     {FaultKind::Slow, "slow", "MS", 100, 0, 10000, "the answer starts MS later than usual"},
@@ -112,9 +113,9 @@ void Faults::apply(Mischief& m, FaultKind kind, int arg)
 
 void Faults::count(const Mischief& m)
 {
-    const bool spoilt[] = {m.silence,        m.noise > 0,       m.bad_crc,   m.wrong_address,
-                           m.wrong_function, m.exception != 0,  m.busy_ms >= 0, m.truncate >= 0,
-                           m.slow_ms > 0,    m.extra > 0,       m.count_delta != 0};
+    const bool spoilt[] = {m.silence,        m.noise > 0,      m.bad_crc,         m.wrong_address,
+                           m.wrong_function, m.exception != 0, m.busy_ms >= 0,    m.truncate >= 0,
+                           m.slow_ms > 0,    m.extra > 0,      m.count_delta != 0};
     for (size_t k = 0; k < injected_.size(); ++k)
         injected_[k] += spoilt[k] ? 1 : 0;
 }

@@ -11,7 +11,19 @@
 
 namespace varnok::sim {
 
-enum class FaultKind { Silence, Noise, BadCrc, WrongAddress, WrongFunction, Exception, Busy, Truncate, Slow, Long, Count };
+enum class FaultKind {
+    Silence,
+    Noise,
+    BadCrc,
+    WrongAddress,
+    WrongFunction,
+    Exception,
+    Busy,
+    Truncate,
+    Slow,
+    Long,
+    Count
+};
 
 struct FaultInfo {
     FaultKind kind;

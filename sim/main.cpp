@@ -37,7 +37,7 @@ const char* kUsage =
     "                      (a new one replaces it); the first line then reads\n"
     "                      \"varnok-sim: terminal tcp://127.0.0.1:PORT\". Its line is the\n"
     "                      first device's; command drop closes the master's connection\n"
-  "  --link PATH         place a symbolic link to the terminal at PATH (an existing\n"
+    "  --link PATH         place a symbolic link to the terminal at PATH (an existing\n"
     "                      symbolic link is replaced); removed on exit\n"
     "  --control PATH      also take commands on a unix stream socket at PATH\n"
     "  --no-stdin          do not read commands from standard input (for `varnok-sim &`)\n"
@@ -155,11 +155,16 @@ Options parse(int argc, char** argv)
         if (i + 1 >= argc)
             usage_error("unknown option or missing value: " + a);
         const std::string v = argv[++i];
-        if (a == "--device") o.device = v;
-        else if (a == "--tcp") o.tcp = v;
-        else if (a == "--link") o.link = v;
-        else if (a == "--control") o.control = v;
-        else if (a == "--log") o.log = v;
+        if (a == "--device")
+            o.device = v;
+        else if (a == "--tcp")
+            o.tcp = v;
+        else if (a == "--link")
+            o.link = v;
+        else if (a == "--control")
+            o.control = v;
+        else if (a == "--log")
+            o.log = v;
         else if (a == "--seed") {
             char* end = nullptr;
             o.seed = uint32_t(std::strtoul(v.c_str(), &end, 0));
@@ -168,27 +173,36 @@ Options parse(int argc, char** argv)
         } else if (a == "--address" || a == "--speed" || a == "--parity" || a == "--stop") {
             o.line_words.push_back(a.substr(2));
             o.line_words.push_back(v);
-        } else if (a == "--turnaround") o.commands.push_back("turnaround " + v);
-        else if (a == "--noise") o.commands.push_back("noise " + v);
-        else if (a == "--fault") o.commands.push_back("fault " + v);
-        else if (a == "--random-faults") o.random_faults = v;
-        else if (a == "--script") o.commands.push_back("script " + v);
-        else if (a == "--device-at") o.devices.push_back(v);
-        else if (a == "--command") o.commands.push_back(v);
+        } else if (a == "--turnaround")
+            o.commands.push_back("turnaround " + v);
+        else if (a == "--noise")
+            o.commands.push_back("noise " + v);
+        else if (a == "--fault")
+            o.commands.push_back("fault " + v);
+        else if (a == "--random-faults")
+            o.random_faults = v;
+        else if (a == "--script")
+            o.commands.push_back("script " + v);
+        else if (a == "--device-at")
+            o.devices.push_back(v);
+        else if (a == "--command")
+            o.commands.push_back(v);
         else if (a == "--signal") {
             const size_t eq = v.find('=');
             if (eq == std::string::npos)
                 usage_error("--signal takes CH=PERCENT");
             o.commands.push_back("signal " + v.substr(0, eq) + " " + v.substr(eq + 1));
-        } else usage_error("unknown option " + a);
+        } else
+            usage_error("unknown option " + a);
     }
     if (!o.tcp.empty() && (!o.device.empty() || !o.link.empty()))
         usage_error("--tcp answers on a TCP port: no --device or --link with it");
-    if (!o.tcp.empty() && (o.tcp.find_first_not_of("0123456789") != std::string::npos || o.tcp.size() > 5 ||
-                           std::stoi(o.tcp) > 65535))
+    if (!o.tcp.empty() &&
+        (o.tcp.find_first_not_of("0123456789") != std::string::npos || o.tcp.size() > 5 || std::stoi(o.tcp) > 65535))
         usage_error("bad TCP port " + o.tcp);
     if (!o.devices.empty() && !o.line_words.empty())
-        usage_error("--device-at names every device; give its line there, not with --address, --speed, --parity, --stop");
+        usage_error(
+            "--device-at names every device; give its line there, not with --address, --speed, --parity, --stop");
     return o;
 }
 
@@ -215,8 +229,7 @@ void write_all(int fd, const std::string& s)
 
 class Simulator {
 public:
-    explicit Simulator(const Options& o)
-        : opt_(o), engine_(terminal_, journal_, o.seed), control_(engine_, terminal_)
+    explicit Simulator(const Options& o) : opt_(o), engine_(terminal_, journal_, o.seed), control_(engine_, terminal_)
     {
         control_.set_plug([this](bool plug) { return plug ? plug_in() : unplug(); });
     }
@@ -259,7 +272,7 @@ bool Simulator::open_control_socket()
     if (opt_.control.size() >= sizeof addr.sun_path)
         fail("control socket path too long: " + opt_.control);
     std::memcpy(addr.sun_path, opt_.control.c_str(), opt_.control.size() + 1);
-    struct stat st{};
+    struct stat st {};
     if (lstat(opt_.control.c_str(), &st) == 0) {
         if (!S_ISSOCK(st.st_mode))
             fail(opt_.control + " exists and is not a socket");
@@ -316,7 +329,8 @@ bool Simulator::start()
     std::string devices;
     for (const auto& st : engine_.stations())
         devices += (devices.empty() ? "" : ", ") + st->line.text();
-    journal_.note("varnok-sim on " + terminal_.path() + ", " + (engine_.stations().size() > 1 ? "devices " : "line ") + devices);
+    journal_.note("varnok-sim on " + terminal_.path() + ", " + (engine_.stations().size() > 1 ? "devices " : "line ") +
+                  devices);
     std::printf("varnok-sim: terminal %s\n", terminal_.path().c_str());
     std::fflush(stdout);
     return true;
@@ -334,7 +348,7 @@ std::string Simulator::make_link()
 {
     if (opt_.link.empty())
         return {};
-    struct stat st{};
+    struct stat st {};
     if (lstat(opt_.link.c_str(), &st) == 0) {
         if (!S_ISLNK(st.st_mode))
             return opt_.link + " exists and is not a symbolic link";
@@ -435,7 +449,7 @@ int Simulator::run()
     sigprocmask(SIG_BLOCK, &blocked, &during_wait);
     sigdelset(&during_wait, SIGINT);
     sigdelset(&during_wait, SIGTERM);
-    struct sigaction sa{};
+    struct sigaction sa {};
     sa.sa_handler = on_signal;
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);

@@ -49,7 +49,8 @@ std::vector<uint8_t> answer_pdu(SimulatedDevice& device, std::span<const uint8_t
 
     if (fc == 1 || fc == 2) {
         std::vector<bool> bits;
-        const uint8_t e = fc == 1 ? device.read_coils(start, count, bits, now) : device.read_discrete(start, count, bits);
+        const uint8_t e =
+            fc == 1 ? device.read_coils(start, count, bits, now) : device.read_discrete(start, count, bits);
         if (e)
             return exception_pdu(fc, e);
         std::vector<uint8_t> out{fc, uint8_t((bits.size() + 7) / 8)};
@@ -61,7 +62,8 @@ std::vector<uint8_t> answer_pdu(SimulatedDevice& device, std::span<const uint8_t
     }
     if (fc == 3 || fc == 4) {
         std::vector<uint16_t> regs;
-        const uint8_t e = fc == 3 ? device.read_holding(start, count, regs) : device.read_input(start, count, regs, now);
+        const uint8_t e =
+            fc == 3 ? device.read_holding(start, count, regs) : device.read_input(start, count, regs, now);
         if (e)
             return exception_pdu(fc, e);
         std::vector<uint8_t> out{fc, uint8_t(2 * regs.size())};

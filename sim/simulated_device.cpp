@@ -73,7 +73,8 @@ SimulatedDevice::SimulatedDevice(uint32_t seed) : rng_(seed)
         const uint16_t b = block(ch);
         holding_[b + kScaleFormat] = uint16_t(d.decimal_point << 8 | d.unit);
         const float ncal = d.top / float(d.analog.gain);
-        for (const auto& [offset, value] : {std::pair{kScaleTop, d.top}, {kSetMax, d.max}, {kSetMin, d.min}, {kNcal, ncal}}) {
+        for (const auto& [offset, value] :
+             {std::pair{kScaleTop, d.top}, {kSetMax, d.max}, {kSetMin, d.min}, {kNcal, ncal}}) {
             const auto r = split_float(value);
             holding_[b + offset] = r[0];
             holding_[b + offset + 1] = r[1];

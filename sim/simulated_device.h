@@ -46,9 +46,9 @@ inline constexpr uint16_t kRef = 7;          // stored zero, converter counts
 inline constexpr uint16_t kNcal = 8;         // float, engineering units per count
 inline constexpr uint16_t kPwmLow = 10;
 inline constexpr uint16_t kPwmHigh = 11;
-inline constexpr uint16_t kValue = 12;       // input, float
-inline constexpr uint16_t kLiveZero = 14;    // input
-inline constexpr uint16_t kAdcOut = 15;      // input, unsigned 32-bit
+inline constexpr uint16_t kValue = 12;     // input, float
+inline constexpr uint16_t kLiveZero = 14;  // input
+inline constexpr uint16_t kAdcOut = 15;    // input, unsigned 32-bit
 constexpr uint16_t block(int channel) { return uint16_t(32 * channel); }
 
 inline constexpr uint16_t kBitCount = 3;  // coils K1..K3, discrete inputs XP1, JMP78, XP3
@@ -106,15 +106,15 @@ std::string check_line(const LineSettings& s);
 // reading is zero + signal / 100 x gain (+ noise); the zero reading is that raw reading, the
 // output is the raw reading less the stored zero.
 struct Analog {
-    double signal = 0;         // percent of full scale
-    uint32_t zero = 1000;      // converter counts at 0 % signal
-    uint32_t gain = 100000;    // converter counts from 0 % to 100 % signal
+    double signal = 0;       // percent of full scale
+    uint32_t zero = 1000;    // converter counts at 0 % signal
+    uint32_t gain = 100000;  // converter counts from 0 % to 100 % signal
 };
 
 // Readings a master gets from input registers first..first+width-1, one step per request that
 // reads any of them; the live value returns when the steps run out.
 struct Script {
-    unsigned width = 1;                        // 1 register, or 2 for a 32-bit value
+    unsigned width = 1;                         // 1 register, or 2 for a 32-bit value
     std::deque<std::array<uint16_t, 2>> steps;  // register values of each step
 };
 

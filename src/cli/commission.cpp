@@ -220,8 +220,10 @@ int commission(const Options& o, Session& s)
             } else {
                 const std::vector<Setting> have = config.read(sections, failed);
                 for (const Setting& w : row.settings) {
-                    const auto h = std::find_if(have.begin(), have.end(), [&](const Setting& x) { return x.key() == w.key(); });
-                    const bool light = w.name == Setting::kBrightness && polling.read_light() && s.dev.light == w.number;
+                    const auto h =
+                        std::find_if(have.begin(), have.end(), [&](const Setting& x) { return x.key() == w.key(); });
+                    const bool light =
+                        w.name == Setting::kBrightness && polling.read_light() && s.dev.light == w.number;
                     if (!light && (h == have.end() || !holds(*h, w))) {
                         failed = true;
                         error = w.key() + ": не принято";

@@ -66,7 +66,8 @@ void StderrReport::exchange(const ModbusMaster& mb)
     if (!verbose_)
         return;
     end_progress();
-    std::fprintf(stderr, "ЗАПРОС: %s\nОТВЕТ:  %s\n", hex(&mb.ozuper[1], std::min<size_t>(mb.dl_note, kFrameSize - 1)).c_str(),
+    std::fprintf(stderr, "ЗАПРОС: %s\nОТВЕТ:  %s\n",
+                 hex(&mb.ozuper[1], std::min<size_t>(mb.dl_note, kFrameSize - 1)).c_str(),
                  hex(&mb.buf[1], std::min<size_t>(mb.dl_otvet, kFrameSize - 1)).c_str());
 }
 
@@ -92,8 +93,7 @@ void StderrReport::end_progress()
     progress_shown_ = false;
 }
 
-Session::Session(const Options& o)
-    : link(notices, sleeper, keys, ports), dev(link), report(o.verbose)
+Session::Session(const Options& o) : link(notices, sleeper, keys, ports), dev(link), report(o.verbose)
 {
     const std::string path = o.settings ? *o.settings : SettingsFile::default_path();
     settings_ = std::make_unique<SettingsFile>(link, n_time_opros_, time_opros_, path);

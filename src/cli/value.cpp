@@ -57,7 +57,8 @@ void text(const Value& v, const std::string& indent, std::string& out)
             out += indent + name + '\n';
             text(member, indent + "  ", out);
         } else {
-            out += indent + name + std::string(width + 2 - std::min(width + 1, columns(name)), ' ') + scalar(member) + '\n';
+            out += indent + name + std::string(width + 2 - std::min(width + 1, columns(name)), ' ') + scalar(member) +
+                   '\n';
         }
     }
 }

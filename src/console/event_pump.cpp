@@ -43,12 +43,9 @@ bool EventPump::eventFilter(QObject* watched, QEvent* event)
     case QEvent::Wheel:
     case QEvent::ShortcutOverride:
     case QEvent::Shortcut:
-    case QEvent::Close:
-        return true;
-    case QEvent::Timer:
-        return held_.contains(watched);
-    default:
-        return QObject::eventFilter(watched, event);
+    case QEvent::Close: return true;
+    case QEvent::Timer: return held_.contains(watched);
+    default: return QObject::eventFilter(watched, event);
     }
 }
 

@@ -40,8 +40,8 @@ void ExchangeLog::vivod_buf(const ModbusMaster& mb)
         LBtuda_->addItem(QStringLiteral("нет сообщений"));
     }
     if (mb.dl_otvet > 0) {
-        LBsuda_->addItem(hex_bytes(&mb.buf[1], std::min<size_t>(mb.dl_otvet, kFrameSize - 1)) +
-                         QStringLiteral(" dl=") + QString::number(mb.dl_otvet));
+        LBsuda_->addItem(hex_bytes(&mb.buf[1], std::min<size_t>(mb.dl_otvet, kFrameSize - 1)) + QStringLiteral(" dl=") +
+                         QString::number(mb.dl_otvet));
         LBsuda_->repaint();
     } else {
         LBsuda_->addItem(QStringLiteral("нет ответа"));

@@ -86,8 +86,7 @@ QString FrameLog::folder()
 
 QString FrameLog::file_of(const QDate& day)
 {
-    return folder() + QStringLiteral("/frames-") + day.toString(QStringLiteral("yyyy-MM-dd")) +
-           QStringLiteral(".log");
+    return folder() + QStringLiteral("/frames-") + day.toString(QStringLiteral("yyyy-MM-dd")) + QStringLiteral(".log");
 }
 
 void FrameLog::set_enabled(bool on)

@@ -36,13 +36,14 @@ public:
         if (type != QTextDocument::HtmlResource)
             return data;
         QString html = data.typeId() == QMetaType::QString ? data.toString() : QString::fromUtf8(data.toByteArray());
-        static const QRegularExpression style(QStringLiteral("(<style[^>]*>)(.*?)(</style>)"),
-                                              QRegularExpression::DotMatchesEverythingOption |
-                                                  QRegularExpression::CaseInsensitiveOption);
+        static const QRegularExpression style(
+            QStringLiteral("(<style[^>]*>)(.*?)(</style>)"),
+            QRegularExpression::DotMatchesEverythingOption | QRegularExpression::CaseInsensitiveOption);
         const QRegularExpressionMatch m = style.match(html);
         if (m.hasMatch())
-            html.replace(m.capturedStart(2), m.capturedLength(2),
-                         readable_style(m.captured(2), palette().color(QPalette::Text), palette().color(QPalette::Base)));
+            html.replace(
+                m.capturedStart(2), m.capturedLength(2),
+                readable_style(m.captured(2), palette().color(QPalette::Text), palette().color(QPalette::Base)));
         return html;
     }
 
@@ -56,7 +57,6 @@ protected:
 };
 
 }  // namespace
-
 
 namespace {
 
@@ -74,10 +74,7 @@ QPointer<HelpViewer>& the_viewer()
 }
 
 // Top-level windows are not deleted by the application; the viewer goes with it.
-void delete_viewer()
-{
-    delete the_viewer().data();
-}
+void delete_viewer() { delete the_viewer().data(); }
 
 void set_error(QString* error, const QString& text)
 {
@@ -226,10 +223,7 @@ bool HelpViewer::openContext(const QString& helpFile, int context, QString* erro
     return true;
 }
 
-QString HelpViewer::contextAnchor(int context)
-{
-    return QStringLiteral("context-%1").arg(context);
-}
+QString HelpViewer::contextAnchor(int context) { return QStringLiteral("context-%1").arg(context); }
 
 bool HelpViewer::load(const QString& helpFile, QString* error)
 {
@@ -360,10 +354,7 @@ bool HelpViewer::showAnchor(const QString& anchor)
     return true;
 }
 
-QString HelpViewer::currentAnchor() const
-{
-    return text_->source().fragment();
-}
+QString HelpViewer::currentAnchor() const { return text_->source().fragment(); }
 
 QStringList HelpViewer::contentsTitles() const
 {
@@ -430,10 +421,7 @@ void HelpViewer::selectContentsFor(const QString& anchor)
         }
 }
 
-QString helpFilePath()
-{
-    return QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("varnok.hlp"));
-}
+QString helpFilePath() { return QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("varnok.hlp")); }
 
 int helpContextFor(const QWidget* widget)
 {

@@ -26,7 +26,8 @@ void ProfileFiles::N_conf_saveClick()
 {
     Busy busy(ctx_.busy);
     const QString suggested = QStringLiteral("varnok-%1.conf").arg(ctx_.link.settings().sys_num);
-    const QString path = choose_file(shell_.window, QStringLiteral("конфигурация прибора в файл"), suggested, kFilter, true);
+    const QString path =
+        choose_file(shell_.window, QStringLiteral("конфигурация прибора в файл"), suggested, kFilter, true);
     if (path.isEmpty())
         return;
     Device& d = ctx_.device;
@@ -51,7 +52,8 @@ void ProfileFiles::N_conf_saveClick()
 void ProfileFiles::N_conf_loadClick()
 {
     Busy busy(ctx_.busy);
-    const QString path = choose_file(shell_.window, QStringLiteral("конфигурация прибора из файла"), QString(), kFilter, false);
+    const QString path =
+        choose_file(shell_.window, QStringLiteral("конфигурация прибора из файла"), QString(), kFilter, false);
     if (path.isEmpty())
         return;
     std::string text, reason;
@@ -62,14 +64,16 @@ void ProfileFiles::N_conf_loadClick()
             throw ValueError(reason);
         want = loadable(parse_profile(text), kAllSections);
     } catch (const ValueError& e) {
-        MessageBox::show(shell_.window, QStringLiteral("файл конфигурации не принят"), QString::fromStdString(e.what()));
+        MessageBox::show(shell_.window, QStringLiteral("файл конфигурации не принят"),
+                         QString::fromStdString(e.what()));
         return;
     }
     Configuration config(ctx_.device, report_, pauses_);
     bool failed = false;
     const auto changes = differences(config.read(kAllSections, failed), want);
     if (failed) {
-        MessageBox::show(shell_.window, QStringLiteral("конфигурация прибора прочитана не целиком, ничего не записано"));
+        MessageBox::show(shell_.window,
+                         QStringLiteral("конфигурация прибора прочитана не целиком, ничего не записано"));
         return;
     }
     if (changes.empty()) {

@@ -72,7 +72,8 @@ void keep_palette_readable(QWidget* w)
     const QPalette own = designed.value<QPalette>();
     QPalette p = w->palette();
     bool changed = false;
-    for (const auto& [text, back] : {std::pair{QPalette::WindowText, QPalette::Window}, std::pair{QPalette::Text, QPalette::Base}})
+    for (const auto& [text, back] :
+         {std::pair{QPalette::WindowText, QPalette::Window}, std::pair{QPalette::Text, QPalette::Base}})
         for (const auto group : {QPalette::Active, QPalette::Inactive}) {
             if (!own.isBrushSet(group, text))
                 continue;
@@ -115,7 +116,8 @@ QString readable_style(const QString& sheet, const QColor& text, const QColor& b
 {
     static const QRegularExpression rule(QStringLiteral(R"(\{([^{}]*)\})"));
     // A colour is a hexadecimal value or a name ("white"); anything else is left alone.
-    static const QRegularExpression fg(QStringLiteral(R"((?:^|[;\s])color\s*:\s*(#[0-9A-Fa-f]{3,6}|[A-Za-z]+)\s*(?:;|$))"));
+    static const QRegularExpression fg(
+        QStringLiteral(R"((?:^|[;\s])color\s*:\s*(#[0-9A-Fa-f]{3,6}|[A-Za-z]+)\s*(?:;|$))"));
     static const QRegularExpression bg(
         QStringLiteral(R"((?:^|[;\s])background(?:-color)?\s*:\s*(#[0-9A-Fa-f]{3,6}|[A-Za-z]+)\s*(?:;|$))"));
     QString out;
@@ -164,8 +166,9 @@ void ReadableColours::apply(QWidget* root)
         // list's text on its field, anything else's on the window.
         const QPalette p = QApplication::palette(w);
         const bool field = qobject_cast<QLineEdit*>(w) || qobject_cast<QAbstractScrollArea*>(w);
-        const QString sheet = readable_style(designed.toString(), p.color(field ? QPalette::Text : QPalette::WindowText),
-                                             p.color(field ? QPalette::Base : QPalette::Window));
+        const QString sheet =
+            readable_style(designed.toString(), p.color(field ? QPalette::Text : QPalette::WindowText),
+                           p.color(field ? QPalette::Base : QPalette::Window));
         if (sheet != w->styleSheet())
             w->setStyleSheet(sheet);
     }

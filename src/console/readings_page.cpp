@@ -15,10 +15,7 @@
 #include "ui_readings_page.h"
 
 // The pictures live in the console's static library, which nothing else would pull in.
-static void init_picture_resources()
-{
-    Q_INIT_RESOURCE(varnok);
-}
+static void init_picture_resources() { Q_INIT_RESOURCE(varnok); }
 
 namespace varnok {
 
@@ -33,12 +30,18 @@ struct Picture {
     const char* name;
 };
 constexpr Picture kPictures[] = {
-    {"Image_K1_on", "relay_on", "K1 включено"},           {"Image_K1_off", "relay_off", "K1 выключено"},
-    {"Image_K2_on", "relay_on", "K2 включено"},           {"Image_K2_off", "relay_off", "K2 выключено"},
-    {"Image_K3_on", "relay_on", "K3 включено"},           {"Image_K3_OFF", "relay_off", "K3 выключено"},
-    {"Image_swXP1_on", "jumper_on", "XP1 включено"},      {"Image_swXP1_off", "jumper_off", "XP1 выключено"},
-    {"Image_swJmp78_on", "jumper_on", "JMP(7-8) включено"}, {"Image_swJMP78_off", "jumper_off", "JMP(7-8) выключено"},
-    {"Image_swXP3_on", "jumper_on", "XP3 включено"},      {"Image_swXP3_off", "jumper_off", "XP3 выключено"},
+    {"Image_K1_on", "relay_on", "K1 включено"},
+    {"Image_K1_off", "relay_off", "K1 выключено"},
+    {"Image_K2_on", "relay_on", "K2 включено"},
+    {"Image_K2_off", "relay_off", "K2 выключено"},
+    {"Image_K3_on", "relay_on", "K3 включено"},
+    {"Image_K3_OFF", "relay_off", "K3 выключено"},
+    {"Image_swXP1_on", "jumper_on", "XP1 включено"},
+    {"Image_swXP1_off", "jumper_off", "XP1 выключено"},
+    {"Image_swJmp78_on", "jumper_on", "JMP(7-8) включено"},
+    {"Image_swJMP78_off", "jumper_off", "JMP(7-8) выключено"},
+    {"Image_swXP3_on", "jumper_on", "XP3 включено"},
+    {"Image_swXP3_off", "jumper_off", "XP3 выключено"},
 };
 
 }  // namespace

@@ -3,10 +3,7 @@
 #include "ui_tfabout.h"
 
 // The resources live in a static library: nothing else would pull them into the program.
-static void init_console_resources()
-{
-    Q_INIT_RESOURCE(varnok);
-}
+static void init_console_resources() { Q_INIT_RESOURCE(varnok); }
 
 namespace varnok {
 

@@ -62,7 +62,8 @@ void TFcomdcb::refresh()
     put(ui->Eport, QString::fromStdString(name));
     // While closed, the path the name would resolve to now.
     const std::string path = open ? link_.last_path : link_.ports.resolve(name);
-    put(ui->Edevice, path.empty() ? QStringLiteral("не сопоставлен ни одному устройству") : QString::fromStdString(path));
+    put(ui->Edevice,
+        path.empty() ? QStringLiteral("не сопоставлен ни одному устройству") : QString::fromStdString(path));
     put(ui->Estate, open ? QStringLiteral("открыт") : QStringLiteral("закрыт"));
     put(ui->Efailure, link_.last_failure.empty() ? QStringLiteral("нет")
                                                  : QString::fromStdString(link_.last_failure).replace('\n', ' '));
@@ -87,8 +88,8 @@ void TFcomdcb::refresh()
     // The time-outs the last opening set on the port.
     const CommTimeouts& t = link_.commtimeouts();
     const std::pair<QLineEdit*, uint32_t> timeouts[] = {
-        {ui->E_RIT, t.ReadIntervalTimeout},          {ui->E_RTTM, t.ReadTotalTimeoutMultiplier},
-        {ui->E_RTTC, t.ReadTotalTimeoutConstant},    {ui->E_WTTM, t.WriteTotalTimeoutMultiplier},
+        {ui->E_RIT, t.ReadIntervalTimeout},        {ui->E_RTTM, t.ReadTotalTimeoutMultiplier},
+        {ui->E_RTTC, t.ReadTotalTimeoutConstant},  {ui->E_WTTM, t.WriteTotalTimeoutMultiplier},
         {ui->E_WTTC, t.WriteTotalTimeoutConstant},
     };
     for (const auto& [edit, value] : timeouts)

@@ -64,12 +64,16 @@ struct PanelDesc {
 };
 
 constexpr std::array<PanelDesc, 6> kPanels = {{
-    {80, "ПОРТ:"}, {80, "Адрес"}, {120, "Скорость:"}, {100, "паритет:"}, {100, "стопбит:"}, {50, ""},
+    {80, "ПОРТ:"},
+    {80, "Адрес"},
+    {120, "Скорость:"},
+    {100, "паритет:"},
+    {100, "стопбит:"},
+    {50, ""},
 }};
 
 // What a screen reader calls each panel: its design text, or what the message panel is for.
-constexpr std::array<const char*, 6> kPanelNames = {"ПОРТ:", "Адрес", "Скорость:", "паритет:", "стопбит:",
-                                                    "сообщение"};
+constexpr std::array<const char*, 6> kPanelNames = {"ПОРТ:", "Адрес", "Скорость:", "паритет:", "стопбит:", "сообщение"};
 
 }  // namespace
 
@@ -89,8 +93,9 @@ TFglav::TFglav(ConsoleContext& ctx, QWidget* parent)
     build_status_bar();
     build_fast_exchange_box();
 
-    readings_ = new ReadingsPage(ctx_, *log_, tool_button("ToolButton1"),
-                                 [this](const QString& text) { set_status_panel(5, text); }, ui_->TabSheet1);
+    readings_ = new ReadingsPage(
+        ctx_, *log_, tool_button("ToolButton1"), [this](const QString& text) { set_status_panel(5, text); },
+        ui_->TabSheet1);
     add_page(ui_->TabSheet1, readings_);
     calib_ = new CalibPage(
         ctx_, *log_, [this](const QString& text) { set_status_panel(5, text); },
@@ -141,19 +146,17 @@ void TFglav::set_windows(TFabout* about, TFcomdcb* comdcb, TFmsg* notice)
     comdcb_ = comdcb;
 
     auto* tool_bar = findChild<QToolBar*>(QStringLiteral("ToolBar1"));
-    search_ = std::make_unique<DeviceSearch>(
-        ctx_, DeviceSearch::Shell{
-                  *log_, *notice,
-                  [this](int panel, const QString& text) {
-                      set_status_panel(panel, text);
-                      panels_.at(size_t(panel))->repaint();
-                  },
-                  [this] { readings_->Timer_opros.stop(); },
-                  [this] {
-                      if (readings_->periodic_opros)
-                          readings_->Timer_opros.start();
-                  },
-                  [tool_bar] { tool_bar->setVisible(true); }});
+    search_ = std::make_unique<DeviceSearch>(ctx_, DeviceSearch::Shell{*log_, *notice,
+                                                                       [this](int panel, const QString& text) {
+                                                                           set_status_panel(panel, text);
+                                                                           panels_.at(size_t(panel))->repaint();
+                                                                       },
+                                                                       [this] { readings_->Timer_opros.stop(); },
+                                                                       [this] {
+                                                                           if (readings_->periodic_opros)
+                                                                               readings_->Timer_opros.start();
+                                                                       },
+                                                                       [tool_bar] { tool_bar->setVisible(true); }});
     connect(ui_->N_poisk_pribor, &QAction::triggered, this, [this] { search_->N_poisk_priborClick(); });
     connect(ui_->N_poisk_num, &QAction::triggered, this, [this] { search_->N_poisk_numClick(); });
     connect(ui_->N_poisk_scor, &QAction::triggered, this, [this] { search_->N_poisk_scorClick(); });
@@ -238,9 +241,8 @@ void TFglav::build_profile_items()
         auto* item = new QAction(captions[i], this);
         item->setObjectName(QLatin1String(items[i].first));
         ui_->N_file->insertAction(frame_log, item);
-        connect(item, &QAction::triggered, this, [this, handler = items[i].second] {
-            when_idle([this, handler] { (profiles_.get()->*handler)(); });
-        });
+        connect(item, &QAction::triggered, this,
+                [this, handler = items[i].second] { when_idle([this, handler] { (profiles_.get()->*handler)(); }); });
     }
 }
 
@@ -279,8 +281,9 @@ void TFglav::build_fast_exchange_box()
     auto* box = new QCheckBox(QStringLiteral("быстрый обмен"), ui_->Panel_left);
     box->setObjectName(QStringLiteral("ChBfast_obmen"));
     box->setAccessibleName(box->text());
-    box->setToolTip(QStringLiteral("быстрый обмен: ответ принимается, как только пришёл целиком, "
-                                   "паузы вокруг запроса - 3,5 символа линии"));
+    box->setToolTip(
+        QStringLiteral("быстрый обмен: ответ принимается, как только пришёл целиком, "
+                       "паузы вокруг запроса - 3,5 символа линии"));
     QGridLayout* column = ui_->leftLayout;
     int row = 0, col = 0, rows = 0, cols = 0;
     column->getItemPosition(column->indexOf(ui_->leftSpacer), &row, &col, &rows, &cols);
@@ -395,17 +398,12 @@ void TFglav::show_line_setting(int row)
 {
     const LinkSettings& line = ctx_.link.settings();
     switch (row) {
-    case kRowScor:
-        ui_->CBscor->setCurrentIndex(number_scor(line.scor_obmena) - 1);
-        break;
-    case kRowParity:
-        ui_->CBparity->setCurrentIndex(line.parity <= 2 ? line.parity : -1);
-        break;
+    case kRowScor: ui_->CBscor->setCurrentIndex(number_scor(line.scor_obmena) - 1); break;
+    case kRowParity: ui_->CBparity->setCurrentIndex(line.parity <= 2 ? line.parity : -1); break;
     case kRowStopbit:
         ui_->CBstopbit->setCurrentIndex(line.stopbit == 1 || line.stopbit == 2 ? line.stopbit - 1 : -1);
         break;
-    default:
-        break;
+    default: break;
     }
 }
 

@@ -13,8 +13,7 @@ class ExchangeLog;
 
 class WindowReport : public Report {
 public:
-    WindowReport(ExchangeLog& log, std::function<void(const QString&)> status)
-        : log_(log), status_(std::move(status))
+    WindowReport(ExchangeLog& log, std::function<void(const QString&)> status) : log_(log), status_(std::move(status))
     {
     }
 

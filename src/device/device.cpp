@@ -76,9 +76,7 @@ uint8_t Device::holding_register(uint16_t a, uint16_t v)
     case kOffUstavka:
     case kOffMax:
     case kOffMin:
-    case kOffNcal:
-        izm_tmp_proc_1f = w;
-        return kOk;
+    case kOffNcal: izm_tmp_proc_1f = w; return kOk;
     case kOffUstavka + 1: proc_4hh_float(w, parScl[n].Ustavka); return kOk;
     case kOffMax + 1: proc_4hh_float(w, parUst[n].Max); return kOk;
     case kOffMin + 1: proc_4hh_float(w, parUst[n].Min); return kOk;
@@ -119,10 +117,7 @@ uint8_t Device::input_register(uint16_t a, uint16_t v)
     }
 }
 
-void Device::input_data(std::span<const uint8_t> bytes)
-{
-    tmp_str_.assign(bytes.begin(), bytes.end());
-}
+void Device::input_data(std::span<const uint8_t> bytes) { tmp_str_.assign(bytes.begin(), bytes.end()); }
 
 void Device::coil_byte(uint8_t bits)
 {

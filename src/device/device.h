@@ -32,17 +32,17 @@ constexpr uint16_t channel_base(int n) { return static_cast<uint16_t>(32 * n); }
 
 // Offsets inside a channel's block.
 enum ChannelOffset : uint16_t {
-    kOffScale = 0,       // holding: decimal point (high byte), unit (low byte)
-    kOffUstavka = 1,     // holding pair: full-scale value
-    kOffMax = 3,         // holding pair: upper setpoint
-    kOffMin = 5,         // holding pair: lower setpoint
-    kOffRef = 7,         // holding: zero calibration
-    kOffNcal = 8,        // holding pair: full-scale coefficient
-    kOffPWML = 10,       // holding: PWM low point
-    kOffPWMH = 11,       // holding: PWM high point
-    kOffUrms = 12,       // input pair: measured value
-    kOffNewRef = 14,     // input: zero reading
-    kOffADCout = 15,     // input pair: converter output
+    kOffScale = 0,    // holding: decimal point (high byte), unit (low byte)
+    kOffUstavka = 1,  // holding pair: full-scale value
+    kOffMax = 3,      // holding pair: upper setpoint
+    kOffMin = 5,      // holding pair: lower setpoint
+    kOffRef = 7,      // holding: zero calibration
+    kOffNcal = 8,     // holding pair: full-scale coefficient
+    kOffPWML = 10,    // holding: PWM low point
+    kOffPWMH = 11,    // holding: PWM high point
+    kOffUrms = 12,    // input pair: measured value
+    kOffNewRef = 14,  // input: zero reading
+    kOffADCout = 15,  // input pair: converter output
 };
 
 // Speed probe results.
@@ -57,12 +57,12 @@ public:
     Link& link;
     ModbusMaster mb;
 
-    std::array<TParSCL, kChannels + 1> parScl{};    // index 1..3
+    std::array<TParSCL, kChannels + 1> parScl{};  // index 1..3
     std::array<TParUST, kChannels + 1> parUst{};
     std::array<TParChannel, kChannels + 1> Ch{};
     LongRec freq;
     uint8_t light = 0;
-    std::array<bool, kChannels + 1> onoffK{};       // relays K1..K3 energised
+    std::array<bool, kChannels + 1> onoffK{};  // relays K1..K3 energised
     bool onoff_swXP1 = false;
     bool onoff_swJMP78 = false;
     bool onoff_swXP3 = false;

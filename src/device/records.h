@@ -45,8 +45,8 @@ struct TParChannel {
     LongRec Ncal;         // stored full-scale coefficient
     uint16_t Ref = 0;     // stored zero calibration
     LongRec new_Ncal;
-    LongRec new_ADCout;   // converter output just measured
-    uint16_t new_Ref = 0; // zero reading just measured
+    LongRec new_ADCout;    // converter output just measured
+    uint16_t new_Ref = 0;  // zero reading just measured
     uint16_t PWMH = 0;
     uint16_t PWML = 0;
 };

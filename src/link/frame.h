@@ -12,7 +12,7 @@ namespace varnok {
 inline constexpr size_t kFrameSize = 64;
 using Frame = std::array<uint8_t, kFrameSize>;
 
-inline constexpr uint8_t kFill = 0x2E;       // "." in answer positions no byte reached
+inline constexpr uint8_t kFill = 0x2E;  // "." in answer positions no byte reached
 inline constexpr size_t kFillPositions = 32;
 
 }  // namespace varnok

@@ -21,16 +21,13 @@ void ThreadSleeper::sleep_us(unsigned us)
     }
 }
 
-Link::Link(Notices& n, Sleeper& s, KeyState& k, const PortMap& p)
-    : notices(n), sleeper(s), keys(k), ports(p)
-{
-}
+Link::Link(Notices& n, Sleeper& s, KeyState& k, const PortMap& p) : notices(n), sleeper(s), keys(k), ports(p) {}
 
 void Link::set_port(uint8_t number)
 {
     settings_.num_name_comport = number;
-    settings_.name_comport = number >= 1 && number <= kPortCount ? txt_name_comport[number - 1u]
-                                                                 : "COM" + std::to_string(number);
+    settings_.name_comport =
+        number >= 1 && number <= kPortCount ? txt_name_comport[number - 1u] : "COM" + std::to_string(number);
 }
 
 void Link::set_speed_code(uint8_t code)
@@ -100,17 +97,19 @@ void Link::record_failure(int error, const std::string& step, const std::string&
     fSuccess_ = false;
     if (!last_failure.empty())
         return;  // the first failure of a call is its cause; later steps fail for it
-    last_failure = step + ": " +
-                   (reason.empty() ? std::string(std::strerror(error)) + " (errno " + std::to_string(error) + ")" : reason);
+    last_failure =
+        step + ": " +
+        (reason.empty() ? std::string(std::strerror(error)) + " (errno " + std::to_string(error) + ")" : reason);
     if (error == EACCES || error == EPERM)
-        last_failure += "\nНет прав на порт: добавьте пользователя в группу dialout "
-                        "(sudo usermod -aG dialout $USER) и войдите в систему заново.";
+        last_failure +=
+            "\nНет прав на порт: добавьте пользователя в группу dialout "
+            "(sudo usermod -aG dialout $USER) и войдите в систему заново.";
     else if (error == EBUSY)
         last_failure += "\nПорт занят другой программой.";
 }
 
-uint32_t Link::init_com_port_new(const std::string& name_com_port, int32_t zn_scor_obmena,
-                                 uint8_t zn_parity, uint8_t zn_stopbit, uint8_t zn_bytesize)
+uint32_t Link::init_com_port_new(const std::string& name_com_port, int32_t zn_scor_obmena, uint8_t zn_parity,
+                                 uint8_t zn_stopbit, uint8_t zn_bytesize)
 {
     const Timeouts t = settings_.timeouts();
     commtimeouts_ = {t[0], t[1], t[2], t[3], t[4]};
@@ -132,8 +131,9 @@ uint32_t Link::init_com_port_new(const std::string& name_com_port, int32_t zn_sc
     } else {
         const int e = keep ? 0 : hcom_.open(last_path, waiting_);
         if (e != 0) {
-            record_failure(e, last_path.empty() ? name_com_port + " не сопоставлен ни одному устройству" : "открытие " + last_path,
-                           hcom_.open_failure());
+            record_failure(
+                e, last_path.empty() ? name_com_port + " не сопоставлен ни одному устройству" : "открытие " + last_path,
+                hcom_.open_failure());
         } else if (const int g = hcom_.get_state(dcb_); g != 0) {
             record_failure(g, "чтение настроек линии");
         }
@@ -290,9 +290,9 @@ void Link::report_broken()
     if (hcom_.broken() == 0 || broken_told_)
         return;
     broken_told_ = true;
-    notices.message_box("ошибка настройки порта ",
-                        last_path + "\nсоединение разорвано: " + std::strerror(hcom_.broken()) +
-                            "\nПодключиться снова: «инициализация СОМпорта».");
+    notices.message_box("ошибка настройки порта ", last_path +
+                                                       "\nсоединение разорвано: " + std::strerror(hcom_.broken()) +
+                                                       "\nПодключиться снова: «инициализация СОМпорта».");
 }
 
 // One read under time-outs of its own; the port keeps the time-outs in force for the next.
@@ -355,7 +355,8 @@ size_t Link::read_by_length(Frame& buf, size_t cap, Clock::time_point allowance_
 {
     const CommTimeouts& t = commtimeouts_;  // those the port applies to the normal read
     const Clock::time_point deadline =
-        allowance_end + std::chrono::milliseconds(uint64_t(t.ReadTotalTimeoutMultiplier) * cap + t.ReadTotalTimeoutConstant);
+        allowance_end +
+        std::chrono::milliseconds(uint64_t(t.ReadTotalTimeoutMultiplier) * cap + t.ReadTotalTimeoutConstant);
     size_t want = std::min(cap, kFrameSize - 2);
     size_t got = 0;
     Clock::time_point last{};

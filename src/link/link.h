@@ -59,8 +59,8 @@ public:
     // Closes the port, opens `name_com_port` and configures it (a sound TCP connection to the
     // same address is kept and only configured); 0 when every step succeeded, else the error
     // code of the last step that failed.
-    uint32_t init_com_port_new(const std::string& name_com_port, int32_t zn_scor_obmena,
-                               uint8_t zn_parity, uint8_t zn_stopbit, uint8_t zn_bytesize);
+    uint32_t init_com_port_new(const std::string& name_com_port, int32_t zn_scor_obmena, uint8_t zn_parity,
+                               uint8_t zn_stopbit, uint8_t zn_bytesize);
     // The same with the current settings.
     uint32_t init_com_port_new();
 
@@ -150,8 +150,8 @@ private:
     void report_broken();
 
     bool answer_missed_ = false;  // the last receive found no answer
-    bool broken_told_ = false;  // the broken connection was reported
-    bool closed_told_ = false;  // a transmit to the port that is not open was reported
+    bool broken_told_ = false;    // the broken connection was reported
+    bool closed_told_ = false;    // a transmit to the port that is not open was reported
 
     Clock::time_point request_end_{};       // when the last request has left the line
     Clock::time_point line_quiet_since_{};  // the last character on the line, ours or the device's

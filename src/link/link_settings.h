@@ -81,8 +81,8 @@ struct LinkSettings {
     }
     Timeouts stored_timeouts() const
     {
-        return {n_R_IntervalTimeout, n_R_TotalTimeoutMultiplier, n_R_TotalTimeoutConstant,
-                n_W_TotalTimeoutMultiplier, n_W_TotalTimeoutConstant};
+        return {n_R_IntervalTimeout, n_R_TotalTimeoutMultiplier, n_R_TotalTimeoutConstant, n_W_TotalTimeoutMultiplier,
+                n_W_TotalTimeoutConstant};
     }
 };
 

@@ -6,10 +6,7 @@
 
 namespace varnok {
 
-void PortMap::set(int number, std::string path)
-{
-    explicit_[number] = std::move(path);
-}
+void PortMap::set(int number, std::string path) { explicit_[number] = std::move(path); }
 
 int PortMap::number_of(const std::string& name)
 {

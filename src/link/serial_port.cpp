@@ -106,8 +106,7 @@ int SerialPort::write(const uint8_t* data, size_t n, size_t& written)
     written = 0;
     if (fd_ < 0)
         return EBADF;
-    const uint64_t total_ms = uint64_t(timeouts_.WriteTotalTimeoutMultiplier) * n +
-                              timeouts_.WriteTotalTimeoutConstant;
+    const uint64_t total_ms = uint64_t(timeouts_.WriteTotalTimeoutMultiplier) * n + timeouts_.WriteTotalTimeoutConstant;
     const bool bounded = total_ms != 0;
     const auto deadline = Clock::now() + std::chrono::milliseconds(total_ms);
     while (written < n) {
@@ -147,8 +146,7 @@ int SerialPort::read(uint8_t* data, size_t n, size_t& got)
         return r >= 0 || e == EAGAIN || e == EINTR ? 0 : lose(e);
     }
     const auto start = Clock::now();
-    uint64_t total_ms = uint64_t(timeouts_.ReadTotalTimeoutMultiplier) * n +
-                        timeouts_.ReadTotalTimeoutConstant;
+    uint64_t total_ms = uint64_t(timeouts_.ReadTotalTimeoutMultiplier) * n + timeouts_.ReadTotalTimeoutConstant;
     if (total_ms == 0 && timeouts_.ReadIntervalTimeout == 0)
         total_ms = kReadCapMs;
     const bool total_bounded = total_ms != 0;

@@ -67,8 +67,8 @@ struct Lookup {
 
 // Looks the name up by `deadline`, pumping while it waits; 0 and the addresses, or an errno
 // with the reason in `failure`.
-int look_up(const NameLookup& lookup, const std::string& host, const std::string& port,
-            Clock::time_point deadline, WaitPump* waiting, std::vector<Address>& found, std::string& failure)
+int look_up(const NameLookup& lookup, const std::string& host, const std::string& port, Clock::time_point deadline,
+            WaitPump* waiting, std::vector<Address>& found, std::string& failure)
 {
     const auto state = std::make_shared<Lookup>();
     try {
@@ -231,9 +231,6 @@ int TcpTransport::purge_input(int fd)
     }
 }
 
-ssize_t TcpTransport::write_some(int fd, const uint8_t* data, size_t n)
-{
-    return ::send(fd, data, n, MSG_NOSIGNAL);
-}
+ssize_t TcpTransport::write_some(int fd, const uint8_t* data, size_t n) { return ::send(fd, data, n, MSG_NOSIGNAL); }
 
 }  // namespace varnok

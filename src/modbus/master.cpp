@@ -92,10 +92,7 @@ void ModbusMaster::write_holding_2registers(uint16_t na, uint16_t kol, std::span
     link.suda(buf, dl_otvet, kol_wait_bytes, 20u * kol);  // the device stores the values before it answers
 }
 
-void ModbusMaster::receive_again()
-{
-    link.suda(buf, dl_otvet, kol_wait_bytes);
-}
+void ModbusMaster::receive_again() { link.suda(buf, dl_otvet, kol_wait_bytes); }
 
 // Address, function (or the device's exception), length and CRC. 0 when the frame is sound.
 uint8_t ModbusMaster::check_frame(uint8_t fun) const

@@ -67,12 +67,18 @@ struct NameInfo {
 };
 
 constexpr NameInfo kNames[] = {
-    {"brightness", Setting::kBrightness, false}, {"scale", Setting::kScale, true},
-    {"unit", Setting::kUnit, true},              {"max", Setting::kMax, true},
-    {"min", Setting::kMin, true},                {"zero", Setting::kZero, true},
-    {"coefficient", Setting::kCoefficient, true}, {"pwm_low", Setting::kPwmLow, true},
-    {"pwm_high", Setting::kPwmHigh, true},       {"parity", Setting::kParity, false},
-    {"stopbits", Setting::kStopbits, false},     {"speed", Setting::kSpeed, false},
+    {"brightness", Setting::kBrightness, false},
+    {"scale", Setting::kScale, true},
+    {"unit", Setting::kUnit, true},
+    {"max", Setting::kMax, true},
+    {"min", Setting::kMin, true},
+    {"zero", Setting::kZero, true},
+    {"coefficient", Setting::kCoefficient, true},
+    {"pwm_low", Setting::kPwmLow, true},
+    {"pwm_high", Setting::kPwmHigh, true},
+    {"parity", Setting::kParity, false},
+    {"stopbits", Setting::kStopbits, false},
+    {"speed", Setting::kSpeed, false},
     {"address", Setting::kAddress, false},
 };
 
@@ -182,7 +188,8 @@ Setting parse_setting(const std::string& name, const std::string& value, bool ca
     case Setting::kMin: {
         const std::optional<Entry> e = parse_entry(value);
         if (!e)
-            throw ValueError(item + ": индикатор показывает не больше четырёх цифр и трёх знаков после точки, без знака");
+            throw ValueError(item +
+                             ": индикатор показывает не больше четырёх цифр и трёх знаков после точки, без знака");
         s.entry = *e;
         s.real = entry_value(e->number, e->decpos);
         break;
@@ -252,7 +259,8 @@ std::vector<Setting> Configuration::read(unsigned sections, bool& failed)
                 continue;
             }
             const LinkSettings& ls = d.link.settings();
-            const long value[] = {ls.num_scor >= 1 && ls.num_scor <= 6 ? scor[ls.num_scor] : 0, ls.parity, ls.stopbit, ls.sys_num};
+            const long value[] = {ls.num_scor >= 1 && ls.num_scor <= 6 ? scor[ls.num_scor] : 0, ls.parity, ls.stopbit,
+                                  ls.sys_num};
             add(names[row], 0, value[row]);
         }
     }
@@ -297,7 +305,8 @@ std::vector<Setting> Configuration::read(unsigned sections, bool& failed)
     return out;
 }
 
-std::vector<std::pair<Setting, std::string>> differences(const std::vector<Setting>& have, const std::vector<Setting>& want)
+std::vector<std::pair<Setting, std::string>> differences(const std::vector<Setting>& have,
+                                                         const std::vector<Setting>& want)
 {
     std::vector<std::pair<Setting, std::string>> out;
     for (const Setting& w : want) {
@@ -344,8 +353,8 @@ bool Configuration::write(const std::vector<Setting>& settings, bool& changed_li
         if ((!scale[size_t(k)] || !unit[size_t(k)]) && scales.read_scale(k) != kOk)
             return false;
         const TParSCL& now = d.parScl[size_t(k)];
-        const Entry e = scale[size_t(k)] ? *scale[size_t(k)]
-                                         : entry_of(now.Ustavka.as_float(), now.DecPosition).value_or(Entry{});
+        const Entry e =
+            scale[size_t(k)] ? *scale[size_t(k)] : entry_of(now.Ustavka.as_float(), now.DecPosition).value_or(Entry{});
         const Scales::Written w = scales.write_scale(k, e.number, e.decpos, unit[size_t(k)].value_or(now.Measure));
         if (w.value != kOk || w.format != kOk)
             return false;

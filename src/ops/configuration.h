@@ -36,7 +36,21 @@ struct Setting {
     // In the order of writing: the device's own values first, the line settings after them
     // and the address last, so that every write but the last goes out at the settings the tool
     // started with.
-    enum Name { kBrightness, kScale, kUnit, kMax, kMin, kZero, kCoefficient, kPwmLow, kPwmHigh, kParity, kStopbits, kSpeed, kAddress };
+    enum Name {
+        kBrightness,
+        kScale,
+        kUnit,
+        kMax,
+        kMin,
+        kZero,
+        kCoefficient,
+        kPwmLow,
+        kPwmHigh,
+        kParity,
+        kStopbits,
+        kSpeed,
+        kAddress
+    };
     Name name;
     int channel = 0;  // 1..3 of the channel values
     Entry entry;      // scale, max, min, as the indicator takes them
@@ -64,7 +78,8 @@ std::vector<Setting> parse_settings(const std::vector<std::string>& items);
 bool holds(const Setting& have, const Setting& want);
 // Every value of `want` the device does not hold, with the device's value as text ("?" when
 // it gave none).
-std::vector<std::pair<Setting, std::string>> differences(const std::vector<Setting>& have, const std::vector<Setting>& want);
+std::vector<std::pair<Setting, std::string>> differences(const std::vector<Setting>& have,
+                                                         const std::vector<Setting>& want);
 
 class Configuration {
 public:

@@ -70,8 +70,8 @@ TickResult Polling::tick(int period_s)
     u_err = 0;
     // The address check is not shown: the poll's own exchanges are.
     if (d_.zapros_adr(line.sys_num) != kOk) {
-        report_.line("sys_num=" + std::to_string(line.sys_num) + " перестал отвечать на  scor=" +
-                     std::to_string(line.scor_obmena));
+        report_.line("sys_num=" + std::to_string(line.sys_num) +
+                     " перестал отвечать на  scor=" + std::to_string(line.scor_obmena));
         t.outcome = TickResult::kStoppedAnswering;
         return t;
     }

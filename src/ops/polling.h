@@ -33,8 +33,8 @@ struct TickResult {
         kSpeedLost,         // no speed known for the number: nothing sent, the tick counted
     };
     Outcome outcome = kPolled;
-    PollResult poll;         // of kPolled
-    bool give_up = false;    // of kSpeedLost: too many such ticks in a row, no more are wanted
+    PollResult poll;       // of kPolled
+    bool give_up = false;  // of kSpeedLost: too many such ticks in a row, no more are wanted
 };
 
 class Polling {

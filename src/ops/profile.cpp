@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-
 namespace varnok {
 
 std::string profile_text(const std::vector<Setting>& settings, const std::string& name, const std::string& version)
@@ -72,7 +71,8 @@ std::vector<Setting> parse_profile(const std::string& text)
         }
     }
     if (!format)
-        throw ValueError("профиль: нет строки format=" + std::to_string(kProfileFormat) + ", это не файл конфигурации прибора");
+        throw ValueError("профиль: нет строки format=" + std::to_string(kProfileFormat) +
+                         ", это не файл конфигурации прибора");
     std::stable_sort(out.begin(), out.end(), [](const Setting& a, const Setting& b) { return a.name < b.name; });
     return out;
 }

@@ -63,8 +63,8 @@ uint8_t Scales::read_setpoints(int k)
 
 uint8_t Scales::write_setpoint(int k, Limit limit, uint16_t number, uint8_t decpos)
 {
-    const uint8_t e = d_.write_holding_pair(channel_base(k) + (limit == kMax ? kOffMax : kOffMin),
-                                            entry_value(number, decpos));
+    const uint8_t e =
+        d_.write_holding_pair(channel_base(k) + (limit == kMax ? kOffMax : kOffMin), entry_value(number, decpos));
     report_.exchange(d_.mb);
     if (e != kOk) {
         // The upper setpoint's line names its channel; the lower one's is "2:" for all three.

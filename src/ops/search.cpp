@@ -99,8 +99,8 @@ ScanResult Search::poisk_pribor(bool scor_edina, uint8_t from, uint8_t to)
     // speed the scan began with when nobody answered.
     settle_port();
 
-    report_.line("Ответилo:" + num(long(r.found.size())) + " приборов:   №№: " + numbers + "  :! паритет:" +
-                 num(line.parity) + " стопбит:" + num(line.stopbit) + " !");
+    report_.line("Ответилo:" + num(long(r.found.size())) + " приборов:   №№: " + numbers +
+                 "  :! паритет:" + num(line.parity) + " стопбит:" + num(line.stopbit) + " !");
     return r;
 }
 
@@ -160,8 +160,8 @@ bool Search::adopt_speed(const SpeedFound& found)
     }
     settle_port();
     if (!found.aborted)
-        link.notices.message_box("№" + num(line.sys_num) + " не отвечает ни на одной из скоростей " + "  при Pb=" +
-                                 num(line.parity) + " и Sb=" + num(line.stopbit));
+        link.notices.message_box("№" + num(line.sys_num) + " не отвечает ни на одной из скоростей " +
+                                 "  при Pb=" + num(line.parity) + " и Sb=" + num(line.stopbit));
     return false;
 }
 

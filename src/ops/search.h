@@ -42,22 +42,22 @@ public:
 };
 
 struct ScanResult {
-    bool started = false;         // false: a scan at one speed with no speed chosen
-    uint8_t interrupted_at = 0;   // the number Q or X ended the scan at
-    uint8_t port_failed_at = 0;   // the number at which the port would not open
-    std::vector<uint8_t> found;   // every number that ever answered, ascending; the last is addressed
+    bool started = false;        // false: a scan at one speed with no speed chosen
+    uint8_t interrupted_at = 0;  // the number Q or X ended the scan at
+    uint8_t port_failed_at = 0;  // the number at which the port would not open
+    std::vector<uint8_t> found;  // every number that ever answered, ascending; the last is addressed
 };
 
 // After a number search: the lowest number that answered, now addressed at its own speed.
 struct FirstFound {
-    uint8_t number = 0;           // 0: none answered
+    uint8_t number = 0;  // 0: none answered
     int32_t speed = 0;
-    bool speed_changed = false;   // the line went to that number's speed
+    bool speed_changed = false;  // the line went to that number's speed
 };
 
 struct SpeedFound {
-    uint8_t code = 0;             // speed code the number answered at, 0 for none
-    bool aborted = false;         // X ended the search
+    uint8_t code = 0;      // speed code the number answered at, 0 for none
+    bool aborted = false;  // X ended the search
 };
 
 // "  [ Pb=0<separator>Sb=1 ]": the line settings a search's requests go out with.
@@ -65,8 +65,7 @@ std::string line_settings_text(const LinkSettings& line, const char* separator);
 
 class Search {
 public:
-    Search(Device& device, Report& report, SearchProgress& progress)
-        : d_(device), report_(report), progress_(progress)
+    Search(Device& device, Report& report, SearchProgress& progress) : d_(device), report_(report), progress_(progress)
     {
     }
 

@@ -12,10 +12,7 @@
 namespace varnok::file_io {
 namespace {
 
-std::string os_reason(int err)
-{
-    return std::strerror(err);
-}
+std::string os_reason(int err) { return std::strerror(err); }
 
 Stamp stamp_from(const struct stat& st)
 {

@@ -100,8 +100,7 @@ std::string check_text(std::string_view text, std::string& trailer)
     }
     if (!any_entry) {
         // The parser keeps only the block of comments that opens the file.
-        while (after_entries < lines.size() && !lines[after_entries].empty() &&
-               is_comment(lines[after_entries][0]))
+        while (after_entries < lines.size() && !lines[after_entries].empty() && is_comment(lines[after_entries][0]))
             ++after_entries;
     }
     size_t last = lines.size();
@@ -191,11 +190,9 @@ bool SettingsFile::open_or_create()
 bool SettingsFile::refresh_before_write()
 {
     switch (state_) {
-    case State::unreadable:
-        return false;
+    case State::unreadable: return false;
     case State::fresh:
-    case State::not_created:
-        return !exists() || load();
+    case State::not_created: return !exists() || load();
     case State::loaded:
     case State::created: {
         const file_io::Stamp now = file_io::stamp_of(path_);
@@ -344,7 +341,8 @@ void SettingsFile::From_Ini()
     link_.set_speed(number_scor(speed) != 0 ? speed : d.scor_obmena);
     link_.set_parity(uint8_t(get_int(kLink, "ПАРИТЕТ", d.parity, 0, 2)));
     link_.set_stopbit(uint8_t(get_int(kLink, "СТОПБИТ", d.stopbit, 1, 2)));
-    n_time_opros_ = uint8_t(get_int(kLink, "ПЕРИОД ОПРОСА", kFileDefaultPollPeriod, 0, long(var_time_opros.size()) - 1));
+    n_time_opros_ =
+        uint8_t(get_int(kLink, "ПЕРИОД ОПРОСА", kFileDefaultPollPeriod, 0, long(var_time_opros.size()) - 1));
     const Timeouts defaults = d.timeouts();
     Timeouts in_force{};
     for (size_t i = 0; i < kTimeoutKeys.size(); ++i)

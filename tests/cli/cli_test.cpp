@@ -42,7 +42,8 @@ protected:
                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(dir);
         fs::create_directories(dir);
-        std::ofstream(dir / "varnok.ini") << "[связь]\nПОРТ=1\nНОМЕР=5\nСКОРОСТЬ=9600\n[порты]\nCOM1=" << sim.path() << "\n";
+        std::ofstream(dir / "varnok.ini")
+            << "[связь]\nПОРТ=1\nНОМЕР=5\nСКОРОСТЬ=9600\n[порты]\nCOM1=" << sim.path() << "\n";
     }
     ~CliOnSim() override { fs::remove_all(dir); }
 
@@ -88,15 +89,18 @@ TEST_F(CliOnSim, InfoGivesTheDevicesOwnValues)
     sim.command("setf holding 0x25 0.5");  // channel 1's lower setpoint
     sim.command("set holding 0x47 873");   // channel 2's stored zero
     ASSERT_EQ(run({"--json", "info"}), 0) << err;
-    EXPECT_EQ(out.rfind("{\"address\":5,\"name\":\"Варнок ПМ3\",\"version\":\"V2.07 2026\",\"interface\":{\"speed\":9600,"
-                        "\"parity\":\"none\",\"stopbits\":1,\"address\":5},\"channels\":[{\"channel\":1,\"scale\":250.0,"
-                        "\"point\":\"ddd.d\",\"unit\":\"В\",\"max\":225,\"min\":0.5,\"zero\":1012,\"coefficient\":0.0025,"
-                        "\"pwm_low\":480,\"pwm_high\":1480,\"value\":",
-                        0),
-              0u)
+    EXPECT_EQ(
+        out.rfind("{\"address\":5,\"name\":\"Варнок ПМ3\",\"version\":\"V2.07 2026\",\"interface\":{\"speed\":9600,"
+                  "\"parity\":\"none\",\"stopbits\":1,\"address\":5},\"channels\":[{\"channel\":1,\"scale\":250.0,"
+                  "\"point\":\"ddd.d\",\"unit\":\"В\",\"max\":225,\"min\":0.5,\"zero\":1012,\"coefficient\":0.0025,"
+                  "\"pwm_low\":480,\"pwm_high\":1480,\"value\":",
+                  0),
+        0u)
         << out;
-    EXPECT_NE(out.find("{\"channel\":2,\"scale\":5.000,\"point\":\"d.ddd\",\"unit\":\"А\",\"max\":4.5,\"min\":0.5,\"zero\":873,"),
-              std::string::npos)
+    EXPECT_NE(
+        out.find(
+            "{\"channel\":2,\"scale\":5.000,\"point\":\"d.ddd\",\"unit\":\"А\",\"max\":4.5,\"min\":0.5,\"zero\":873,"),
+        std::string::npos)
         << out;
     EXPECT_TRUE(err.empty()) << err;
 
@@ -182,7 +186,9 @@ protected:
 
 class CliOnAMixedLine : public CliOnSim {
 protected:
-    CliOnAMixedLine() : CliOnSim({"--noise", "0", "--device-at", "16", "--device-at", "17:19200", "--device-at", "40"}) {}
+    CliOnAMixedLine() : CliOnSim({"--noise", "0", "--device-at", "16", "--device-at", "17:19200", "--device-at", "40"})
+    {
+    }
 };
 
 // Each device at its own speed, as the console's search finds them; none outside the range.
@@ -191,8 +197,9 @@ TEST_F(CliOnAMixedLine, AScanAtEverySpeedFindsEachDeviceAtItsSpeed)
     ASSERT_EQ(run({"scan", "--speed", "all", "--from", "15", "--to", "18"}), 0) << err;
     EXPECT_EQ(out, "16  9600  none  1  Варнок ПМ3  V2.07 2026\n17  19200  none  1  Варнок ПМ3  V2.07 2026\n");
     ASSERT_EQ(run({"--json", "scan", "--from", "15", "--to", "17"}), 0) << err;
-    EXPECT_EQ(out, "[{\"address\":16,\"speed\":9600,\"parity\":\"none\",\"stopbits\":1,\"name\":\"Варнок ПМ3\","
-                   "\"version\":\"V2.07 2026\"}]\n");
+    EXPECT_EQ(out,
+              "[{\"address\":16,\"speed\":9600,\"parity\":\"none\",\"stopbits\":1,\"name\":\"Варнок ПМ3\","
+              "\"version\":\"V2.07 2026\"}]\n");
     EXPECT_EQ(run({"scan", "--from", "20", "--to", "10"}), 2);
 }
 
@@ -202,12 +209,14 @@ TEST_F(CliOnTwoDevices, AProfileOfOneDeviceLoadedIntoAnotherClonesIt)
     const fs::path profile = dir / "p5.txt";
     ASSERT_EQ(run({"save", profile.string()}), 0) << err;
     const std::string text = slurp(profile);
-    EXPECT_EQ(text.rfind("# Varnok: конфигурация прибора\n# прибор: Варнок ПМ3\n# версия ПО: V2.07 2026\nformat=1\n\n"
-                         "[interface]\nspeed=9600\nparity=none\nstopbits=1\naddress=5\n\n[scales]\nscale1=12.34\nunit1=мА\n",
-                         0),
-              0u)
+    EXPECT_EQ(
+        text.rfind("# Varnok: конфигурация прибора\n# прибор: Варнок ПМ3\n# версия ПО: V2.07 2026\nformat=1\n\n"
+                   "[interface]\nspeed=9600\nparity=none\nstopbits=1\naddress=5\n\n[scales]\nscale1=12.34\nunit1=мА\n",
+                   0),
+        0u)
         << text;
-    EXPECT_NE(text.find("\n[calibration]\nzero1=1012\ncoefficient1=0.0025\npwm_low1=480\npwm_high1=1480\n"), std::string::npos);
+    EXPECT_NE(text.find("\n[calibration]\nzero1=1012\ncoefficient1=0.0025\npwm_low1=480\npwm_high1=1480\n"),
+              std::string::npos);
 
     ASSERT_EQ(run({"-a", "17", "load", profile.string(), "--dry-run"}), 0) << err;
     EXPECT_EQ(out, "scale1  250.0 -> 12.34\nunit1   В -> мА\nmax2    4.5 -> 3.5\n");
@@ -241,12 +250,11 @@ TEST_F(CliOnTwoDevices, ACommissionReportsEachRowAndARerunDoesOnlyTheFailedOne)
             r.push_back(line.substr(line.find(',') + 1));  // without the time
         return r;
     };
-    EXPECT_EQ(rows(), (std::vector<std::string>{"row,name,version,result,error",
-                                                 "2,Варнок ПМ3,V2.07 2026,готово,",
-                                                 "3,Варнок ПМ3,V2.07 2026,ошибка,\"0 1: 10 0023  \"\"специфическая ошибка\"\"5:"
-                                                 "11 90 04 4C 06 \"",
-                                                 "4,Варнок ПМ3,V2.07 2026,готово,",
-                                                 "5,,,отказ,2 столбцов вместо 4"}));
+    EXPECT_EQ(rows(),
+              (std::vector<std::string>{"row,name,version,result,error", "2,Варнок ПМ3,V2.07 2026,готово,",
+                                        "3,Варнок ПМ3,V2.07 2026,ошибка,\"0 1: 10 0023  \"\"специфическая ошибка\"\"5:"
+                                        "11 90 04 4C 06 \"",
+                                        "4,Варнок ПМ3,V2.07 2026,готово,", "5,,,отказ,2 столбцов вместо 4"}));
     sim.command("device 1");
     EXPECT_EQ(sim.command("get holding 0x40"), "ok 5");  // channel 2: d.ddd, кА
     EXPECT_EQ(sim.dump().at("brightness"), "2");
@@ -273,7 +281,8 @@ TEST_F(CliOnSim, ACommissionAwaitsEachDeviceAndEndsWithTheInput)
     EXPECT_EQ(count_lines(rows), 2) << rows;
     EXPECT_NE(rows.find(",2,Варнок ПМ3,V2.07 2026,готово,\n"), std::string::npos) << rows;
     EXPECT_EQ(sim.command("get holding 0x800"), "ok 9");
-    EXPECT_EQ(sim.command("get holding 0x24"), "ok 61762");  // 120.5 is 42 F1 00 00, its upper word as the device keeps it
+    EXPECT_EQ(sim.command("get holding 0x24"),
+              "ok 61762");  // 120.5 is 42 F1 00 00, its upper word as the device keeps it
 }
 
 TEST(CliValues, EntriesSettingsAndJson)
@@ -311,7 +320,8 @@ TEST(CliValues, EntriesSettingsAndJson)
              {"format=1\n[scales]\n\x01\xff garbage\n", "строка 3: непонятная строка"},
              {"format=1\n[setpoints]\nmax1=5\nmax1=6\n", "строка 4: max1: задан дважды"},
              {"format=1\n[calibration]\ncoefficient1=abc\n", "строка 3: coefficient1=abc: нужно число"},
-             {"just text", "строка 1: непонятная строка"}, {"", "нет строки format=1"}}) {
+             {"just text", "строка 1: непонятная строка"},
+             {"", "нет строки format=1"}}) {
         try {
             parse_profile(text);
             ADD_FAILURE() << text;

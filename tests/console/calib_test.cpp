@@ -39,11 +39,17 @@ protected:
     CalibPage& page() { return glav->calib(); }
     QWidget* w(const QString& name) const { return find<QWidget>(name.toLatin1().constData()); }
     QString t(const QString& name) const { return find<QLineEdit>(name.toLatin1().constData())->text(); }
-    void set_text(const QString& name, const QString& text) { find<QLineEdit>(name.toLatin1().constData())->setText(text); }
+    void set_text(const QString& name, const QString& text)
+    {
+        find<QLineEdit>(name.toLatin1().constData())->setText(text);
+    }
     void press(const QString& name) { click(w(name)); }
     void double_click(const QString& name) { QTest::mouseDClick(w(name), Qt::LeftButton); }
     // A radio button, clicked on its round mark.
-    void choose(const QString& name) { QTest::mouseClick(w(name), Qt::LeftButton, {}, QPoint(8, w(name)->height() / 2)); }
+    void choose(const QString& name)
+    {
+        QTest::mouseClick(w(name), Qt::LeftButton, {}, QPoint(8, w(name)->height() / 2));
+    }
     // Arrow clicks of an up-down control: up when `n` is positive.
     void steps(const QString& updown, int n)
     {
@@ -94,13 +100,25 @@ TEST_F(Calib, FirstEntryTextsAndLeaving)
         {"L_cal100_1", "6. !!! ВНИМАНИЕ !    В режиме ИЗМЕРЕНИЯ  подать  сигнал 100 %"},
         {"B_cal100_new", "7. калибровки 100% - измерить новые значения "},
         {"L_cal100_2", "При необходимости повторить п.5-8. (калибровка 100%)"},
-        {"B_old_PWM", "а1.  текущие калибровки ШИМа"}, {"LcalAL", "НИЖНЯЯ скважность (180-780)"},
-        {"LcalAH", "ВЕРХНЯЯ скважность(1180-1780)"}, {"RGcal100offset_caption", "единица коррекции"},
-        {"RGcalPWM_var_write_caption", "реагировать на изменение"}, {"ST_cal0_kol", "число измерений"},
-        {"SB_save_cal0_2", "4.2 калибровать"}, {"SB_save_cal100_3", "8.3 калибровать"}, {"Bcal0_aver_1", "3.1 усреднить"},
-        {"Bcal100_aver_2", "7.2 усреднить"}, {"SB_save_PWML2", "а2.2 калибровать"}, {"SB_save_PWMH3", "а3.3 калибровать"},
-        {"RGcal0_var_write_0", "немедленно"}, {"RGcal100_var_write_1", "по кнопке"}, {"RGcal100offset_2", "100"},
-        {"SBizm_enable", "изменить"}, {"Ecal0_new1", "450"}, {"E_PWML3_new", "180"}, {"E_PWMH1_new", "1180"},
+        {"B_old_PWM", "а1.  текущие калибровки ШИМа"},
+        {"LcalAL", "НИЖНЯЯ скважность (180-780)"},
+        {"LcalAH", "ВЕРХНЯЯ скважность(1180-1780)"},
+        {"RGcal100offset_caption", "единица коррекции"},
+        {"RGcalPWM_var_write_caption", "реагировать на изменение"},
+        {"ST_cal0_kol", "число измерений"},
+        {"SB_save_cal0_2", "4.2 калибровать"},
+        {"SB_save_cal100_3", "8.3 калибровать"},
+        {"Bcal0_aver_1", "3.1 усреднить"},
+        {"Bcal100_aver_2", "7.2 усреднить"},
+        {"SB_save_PWML2", "а2.2 калибровать"},
+        {"SB_save_PWMH3", "а3.3 калибровать"},
+        {"RGcal0_var_write_0", "немедленно"},
+        {"RGcal100_var_write_1", "по кнопке"},
+        {"RGcal100offset_2", "100"},
+        {"SBizm_enable", "изменить"},
+        {"Ecal0_new1", "450"},
+        {"E_PWML3_new", "180"},
+        {"E_PWMH1_new", "1180"},
     };
     for (const auto& [name, text] : texts)
         EXPECT_EQ(w(name)->property("text").toString(), QString::fromUtf8(text)) << name;
@@ -344,7 +362,9 @@ TEST_F(Calib, TheTrimMovesTheOutputByItsUnitAcrossCarryAndBorrow)
 {
     open({"setl input 0x2F 5000", "setl input 0x4F 5000"});
     auto output = [&](int k) { return int(t(QStringLiteral("E_ADCout%1").arg(k)).toUInt(nullptr, 16)); };
-    auto trim = [&](int k) { return find<UpDown>(QStringLiteral("UpDown_new_cal100_%1").arg(k).toLatin1().constData()); };
+    auto trim = [&](int k) {
+        return find<UpDown>(QStringLiteral("UpDown_new_cal100_%1").arg(k).toLatin1().constData());
+    };
     press("B_cal100_old");
     press("B_cal100_new");
     EXPECT_EQ(output(1), 5000);
@@ -395,7 +415,9 @@ TEST_F(Calib, TheTrimMovesTheOutputByItsUnitAcrossCarryAndBorrow)
     sim->command("setl input 0x2F 5000");
     double_click("E_ADCout1");
     choose("RGcal100_var_write_0");
-    auto writes = [&] { return sent_by([&] { steps("UpDown_new_cal100_1", 1); }).filter(QRegularExpression("^05 10 00 28 ")); };
+    auto writes = [&] {
+        return sent_by([&] { steps("UpDown_new_cal100_1", 1); }).filter(QRegularExpression("^05 10 00 28 "));
+    };
     const QStringList one = writes();
     ASSERT_EQ(one.size(), 1);
     EXPECT_TRUE(one[0].startsWith("05 10 00 28 00 02 04 CD CC 4C 3D ")) << "250 / 5000";

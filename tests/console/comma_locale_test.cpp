@@ -24,12 +24,9 @@ protected:
 TEST_F(CommaLocale, NumbersAreFormattedWithAPointThenGetTheComma)
 {
     const std::pair<QString, const char*> cases[] = {
-        {c_format("%8.3f", 50.0), "  50,000"},
-        {c_format("%*.*f", 6, 1, 250.0), " 250,0"},
-        {general_float(225.0), "225"},
-        {general_float(106.25), "106,25"},
-        {general_float(1.5e-6), "1,5E-6"},
-        {general_float(double(0.1f)), "0,100000001490116"},
+        {c_format("%8.3f", 50.0), "  50,000"}, {c_format("%*.*f", 6, 1, 250.0), " 250,0"},
+        {general_float(225.0), "225"},         {general_float(106.25), "106,25"},
+        {general_float(1.5e-6), "1,5E-6"},     {general_float(double(0.1f)), "0,100000001490116"},
     };
     for (const auto& [got, want] : cases)
         EXPECT_EQ(got.toStdString(), want);

@@ -52,7 +52,9 @@ protected:
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
         f.write(text.toUtf8());
         if (fast_run())
-            f.write(QStringLiteral("\n[быстрый обмен]\nВКЛЮЧЕН=1\nОЖИДАНИЕ ПРИ ПОИСКЕ=%1\n").arg(kFastRunProbeWait).toUtf8());
+            f.write(QStringLiteral("\n[быстрый обмен]\nВКЛЮЧЕН=1\nОЖИДАНИЕ ПРИ ПОИСКЕ=%1\n")
+                        .arg(kFastRunProbeWait)
+                        .toUtf8());
     }
     QString read_ini() const
     {
@@ -63,8 +65,9 @@ protected:
     // A settings file whose "порты" section maps COM`port` to the simulator.
     QString ini_for_sim(int speed = 9600, int port = 1, int address = 5) const
     {
-        return QStringLiteral("[связь]\nПОРТ=%1\nНОМЕР=%2\nСКОРОСТЬ=%3\nПАРИТЕТ=0\nСТОПБИТ=1\nПЕРИОД ОПРОСА=1\n\n"
-                              "[порты]\nCOM%1=%4\n")
+        return QStringLiteral(
+                   "[связь]\nПОРТ=%1\nНОМЕР=%2\nСКОРОСТЬ=%3\nПАРИТЕТ=0\nСТОПБИТ=1\nПЕРИОД ОПРОСА=1\n\n"
+                   "[порты]\nCOM%1=%4\n")
             .arg(port)
             .arg(address)
             .arg(speed)

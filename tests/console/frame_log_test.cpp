@@ -195,8 +195,14 @@ TEST_F(FrameLogFile, FilesArePrivateAndOnlyOldDayFilesGo)
     const QDir folder(FrameLog::folder());
     const QString old = QFileInfo(FrameLog::file_of(today.addDays(-30))).fileName();
     const QString kept = QFileInfo(FrameLog::file_of(today.addDays(-29))).fileName();
-    const QStringList made = {old, "frames-2001-01-01.log", kept, "frames-2001-01-01.log.1", "frames-2001-1-01.log",
-                              "frames-2001-02-30.log", "frames-2001-01-01.LOG", "old.log"};
+    const QStringList made = {old,
+                              "frames-2001-01-01.log",
+                              kept,
+                              "frames-2001-01-01.log.1",
+                              "frames-2001-1-01.log",
+                              "frames-2001-02-30.log",
+                              "frames-2001-01-01.LOG",
+                              "old.log"};
     for (const QString& name : made)
         QFile(folder.filePath(name)).open(QIODevice::WriteOnly);
     folder.mkdir(QStringLiteral("frames-2001-01-02.log"));
@@ -214,9 +220,14 @@ TEST_F(FrameLogFile, FilesArePrivateAndOnlyOldDayFilesGo)
     }
     if (QDate::currentDate() != today)
         GTEST_SKIP() << "midnight passed";
-    const QStringList left = {"frames-2001-01-01.LOG", "frames-2001-01-01.log.1", "frames-2001-01-02.log",
-                              "frames-2001-02-30.log", "frames-2001-1-01.log", kept,
-                              QFileInfo(FrameLog::file_of(today)).fileName(), "old.log"};
+    const QStringList left = {"frames-2001-01-01.LOG",
+                              "frames-2001-01-01.log.1",
+                              "frames-2001-01-02.log",
+                              "frames-2001-02-30.log",
+                              "frames-2001-1-01.log",
+                              kept,
+                              QFileInfo(FrameLog::file_of(today)).fileName(),
+                              "old.log"};
     EXPECT_EQ(present().join(' ').toStdString(), left.join(' ').toStdString());
     EXPECT_TRUE(QFileInfo::exists(dir.filePath(QStringLiteral("state/frames-2001-01-01.log"))));
 
@@ -247,7 +258,8 @@ TEST_F(FrameLogFile, AFifoInTheFilesPlaceIsRefusedAndToldOnce)
     ASSERT_NE(got, 1) << "frames went into the FIFO";
     d.frame();  // nobody reads now
     ASSERT_EQ(d.told.size(), 1) << d.told.join('\n').toStdString();
-    EXPECT_EQ(d.told[0].toStdString(), "журнал обмена не записан в файл " + fifo.toStdString() + ": это не обычный файл");
+    EXPECT_EQ(d.told[0].toStdString(),
+              "журнал обмена не записан в файл " + fifo.toStdString() + ": это не обычный файл");
 }
 
 }  // namespace

@@ -77,7 +77,8 @@ TEST_F(HelpOnRealFile, ContextNumbersOpenTheirTopicsInOneWindow)
 TEST_F(HelpOnRealFile, ContentsIndexAndEveryLinkLeadToTopics)
 {
     const QStringList titles = viewer->contentsTitles();
-    for (const char* t : {"Главное окно", "Права доступа: группа dialout", "Поиск прибора", "Файл настроек", "Указатель"})
+    for (const char* t :
+         {"Главное окно", "Права доступа: группа dialout", "Поиск прибора", "Файл настроек", "Указатель"})
         EXPECT_TRUE(titles.contains(QString::fromUtf8(t))) << t;
 
     const QStringList keywords = viewer->indexKeywords();

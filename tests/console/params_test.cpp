@@ -65,9 +65,9 @@ TEST_F(Params, EntryReadsScalesThenSetpointsAndShowsTheConsolesSettings)
     EXPECT_TRUE(find<QRadioButton>("RG_scl3mes_w_3")->isChecked());
     EXPECT_EQ(page().new_mes[3], 3);
     const std::pair<const char*, const char*> shown[] = {
-        {"LE_Scl1_r", " 250.0"}, {"LE_ust1max_r", "225"}, {"LE_ust2min_r", "0.5"},
-        {"Eint_cur_scor", "9600"}, {"Eint_cur_parity", "0"}, {"Eint_cur_stopbit", "1"}, {"Eint_cur_sysnum", "5"},
-        {"Enastr_tout_bytes", "3"}, {"Enastr_tout_before", "8"}, {"Enastr_tout_after", "10"}, {"Eint_sysnum", "1"}};
+        {"LE_Scl1_r", " 250.0"},     {"LE_ust1max_r", "225"},     {"LE_ust2min_r", "0.5"},  {"Eint_cur_scor", "9600"},
+        {"Eint_cur_parity", "0"},    {"Eint_cur_stopbit", "1"},   {"Eint_cur_sysnum", "5"}, {"Enastr_tout_bytes", "3"},
+        {"Enastr_tout_before", "8"}, {"Enastr_tout_after", "10"}, {"Eint_sysnum", "1"}};
     for (auto [name, value] : shown)
         EXPECT_EQ(text(name), value) << name;
     EXPECT_EQ(find<QComboBox>("CBint_scor")->currentText(), "9600");
@@ -196,7 +196,8 @@ TEST_F(Params, ReadsShowTheConsolesSpeedAndTheDevicesCodesAndLeaveThePortAlone)
         const char* button;
         const char* edit;
         const char* shown;
-    } cases[] = {{"Bread_scor", "Eint_cur_scor", "9600"}, {"Bread_parity", "Eint_cur_parity", "2"},
+    } cases[] = {{"Bread_scor", "Eint_cur_scor", "9600"},
+                 {"Bread_parity", "Eint_cur_parity", "2"},
                  {"Bread_stopbit", "Eint_cur_stopbit", "2"}};
     for (const auto& c : cases) {
         press(c.button);
@@ -231,7 +232,12 @@ TEST_F(Params, ScaleWritesValueThenPointAndUnit)
         const char* readings_scale;  // LE_Scl1, LE_Scl1a and the unit on the readings page
     } cases[] = {
         {"RG_scl1dt_w_1", 3, nullptr, point_1, "12.34", 1, " 12.34|dd.dd|мА"},
-        {nullptr, 0, nullptr, {"05 10 00 21 00 02 04 00 40 9A 44 4E 0C", "05 10 00 20 00 01 02 03 00 93 00"}, "1234.", 3,
+        {nullptr,
+         0,
+         nullptr,
+         {"05 10 00 21 00 02 04 00 40 9A 44 4E 0C", "05 10 00 20 00 01 02 03 00 93 00"},
+         "1234.",
+         3,
          "  1234|dddd|  "},
         {"RG_scl1dt_w_1", 3, "fault exception 4", point_1, "12.34", 1, " 250.0|ddd.d|В "},
     };

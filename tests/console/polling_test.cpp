@@ -10,10 +10,7 @@ protected:
     ReadingsPage& page() { return glav->readings(); }
     QToolButton* pusk() { return glav->tool_button("ToolButton1"); }
     void choose(const char* mode) { click(find<QRadioButton>(mode)); }
-    int light_writes() const
-    {
-        return int(requests().filter(QRegularExpression("^05 10 00 01 00 01 ")).size());
-    }
+    int light_writes() const { return int(requests().filter(QRegularExpression("^05 10 00 01 00 01 ")).size()); }
     void slide_to(int position) { find<QSlider>("TrackBar_light")->setValue(position); }
 };
 
@@ -132,7 +129,8 @@ TEST_F(Polling, EachChannelOfAPollStandsOnItsOwnAnswer)
     click(find<QPushButton>("Bzapros"));
     EXPECT_TRUE(find<QListWidget>("ListBox1")->isVisible());
     ASSERT_EQ(info_lines().size(), 1);
-    EXPECT_TRUE(info_lines()[0].startsWith(" 03 0020  \"специфическая ошибка\"5:05 83 04 ")) << info_lines()[0].toStdString();
+    EXPECT_TRUE(info_lines()[0].startsWith(" 03 0020  \"специфическая ошибка\"5:05 83 04 "))
+        << info_lines()[0].toStdString();
     EXPECT_EQ(text("LE_Scl1"), " 250.0") << "channel 1 keeps its fields";
     EXPECT_EQ(text("LE_Scl2"), "10.000");
 }

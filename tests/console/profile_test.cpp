@@ -31,7 +31,8 @@ TEST_F(Profiles, SavedThenLoadedAfterAConfirmationOnly)
     choose(path);
     trigger("N_conf_save");
     const QString saved = slurp(path);
-    EXPECT_TRUE(saved.startsWith(QStringLiteral("# Varnok: конфигурация прибора\n# прибор: Варнок ПМ3\n"))) << saved.toStdString();
+    EXPECT_TRUE(saved.startsWith(QStringLiteral("# Varnok: конфигурация прибора\n# прибор: Варнок ПМ3\n")))
+        << saved.toStdString();
     EXPECT_TRUE(saved.contains(QStringLiteral("\n[scales]\nscale1=250.0\nunit1=В\n"))) << saved.toStdString();
     EXPECT_EQ(info_lines().last(), QStringLiteral("конфигурация прибора записана в ") + path);
 
@@ -45,14 +46,15 @@ TEST_F(Profiles, SavedThenLoadedAfterAConfirmationOnly)
         return answer;
     });
     trigger("N_conf_load");
-    EXPECT_EQ(asked, (QStringList{QStringLiteral("записать в прибор?"),
-                                  QStringLiteral("unit1: мА -> В\nmax1: 200 -> 225")}));
+    EXPECT_EQ(asked,
+              (QStringList{QStringLiteral("записать в прибор?"), QStringLiteral("unit1: мА -> В\nmax1: 200 -> 225")}));
     EXPECT_EQ(sim->command("get holding 0x20"), "ok 515");
     answer = true;
     trigger("N_conf_load");
     EXPECT_EQ(sim->command("get holding 0x20"), "ok 513");
     EXPECT_EQ(sim->command("get holding 0x24"), "ok 24899");
-    EXPECT_EQ(info_lines().last(), QStringLiteral("конфигурация прибора из ") + path + QStringLiteral(" записана и проверена"));
+    EXPECT_EQ(info_lines().last(),
+              QStringLiteral("конфигурация прибора из ") + path + QStringLiteral(" записана и проверена"));
     EXPECT_EQ(text("LE_max1").trimmed(), QStringLiteral("225"));
 
     // A file that is not a profile is refused before anything is asked of the device.

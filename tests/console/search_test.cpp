@@ -62,8 +62,11 @@ protected:
     }
     static QString every_speed_line(int n, int code)
     {
-        return QStringLiteral("^ №=%1  V=%2 \\.\\.\\.  \\d{1,2}:\\d\\d:\\d\\d:\\d{3}   \\(\\d+:\\d{3} мс\\)  "
-                              "всего: \\d+:\\d\\d:\\d{3} $").arg(n).arg(code);
+        return QStringLiteral(
+                   "^ №=%1  V=%2 \\.\\.\\.  \\d{1,2}:\\d\\d:\\d\\d:\\d{3}   \\(\\d+:\\d{3} мс\\)  "
+                   "всего: \\d+:\\d\\d:\\d{3} $")
+            .arg(n)
+            .arg(code);
     }
     const QString elapsed = "^  \\d\\d:\\d\\d:\\d\\d:\\d{3} мс  прошло  \\S.* $";
     const QString started = "^ начало в: \\S.* \\.\\.\\.$";
@@ -151,7 +154,8 @@ TEST_F(Search, NumberSearchInterruptedByQFindsTheDevicesAndAddressesTheLowest)
     EXPECT_EQ(ctx->device.scor_CN[3], 2);
     EXPECT_EQ(ctx->device.scor_CN[17], 2);
     EXPECT_EQ(ctx->link.settings().sys_num, 3);
-    EXPECT_EQ(glav->status_panel(1) + glav->status_panel(2) + glav->status_panel(5), " Номер: 3 Скорость Обмена: 9600 ");
+    EXPECT_EQ(glav->status_panel(1) + glav->status_panel(2) + glav->status_panel(5),
+              " Номер: 3 Скорость Обмена: 9600 ");
     EXPECT_TRUE(glav->findChild<QToolBar*>("ToolBar1")->isVisible());
 
     ctx->device.scor_CN[200] = 6;

@@ -56,7 +56,8 @@ TEST(TFabout, TextsIconAndOkOrEnterAccept)
 TEST(TFmsg, TextsAsStoredAndCancelDisabled)
 {
     TFmsg msg;
-    EXPECT_EQ(text_of(msg, "Label1"), QStringLiteral("Подождите ..... идет поиск приборов, отвечающих на наш запрос ......"));
+    EXPECT_EQ(text_of(msg, "Label1"),
+              QStringLiteral("Подождите ..... идет поиск приборов, отвечающих на наш запрос ......"));
     EXPECT_EQ(text_of(msg, "Label2"), QStringLiteral("Чтобы  прервать  поиск   Нажмите 'Q'  "));
     EXPECT_EQ(msg.cancelButton()->objectName(), QStringLiteral("Bmsg_cancel"));
     EXPECT_EQ(msg.cancelButton()->text(), QStringLiteral("отмена"));
@@ -127,7 +128,8 @@ TEST_F(TFcomdcbOnPty, OpenPortShowsTheDriversLineAndTheTimeouts)
     TFcomdcb w(link);
     EXPECT_EQ(text_of(w, "Estate"), QStringLiteral("открыт"));
     QStringList shown;
-    for (const char* name : {"Ebaud", "Ebytesize", "Eparity", "Estopbits", "E_RIT", "E_RTTM", "E_RTTC", "E_WTTM", "E_WTTC"})
+    for (const char* name :
+         {"Ebaud", "Ebytesize", "Eparity", "Estopbits", "E_RIT", "E_RTTM", "E_RTTC", "E_WTTM", "E_WTTC"})
         shown << text_of(w, name);
     EXPECT_EQ(shown.join(' '), QStringLiteral("19200 8 нет 2 3 20 16 1 7"));
 

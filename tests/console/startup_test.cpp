@@ -23,12 +23,10 @@ TEST_F(Startup, FirstStartWritesTheDefaultsProbesThenPollsInOrder)
     const QStringList expected = {
         "05 03 08 00 00 01 87 EE",  // start-up probe (search mode)
         "05 03 08 00 00 01 87 EE",  // activation's address check
-        "05 03 00 20 00 03 05 85", "05 03 00 40 00 03 05 9B", "05 03 00 60 00 03 04 51",
-        "05 03 00 23 00 04 B4 47", "05 03 00 43 00 04 B4 59", "05 03 00 63 00 04 B5 93",
-        "05 04 00 2C 00 02 B1 86", "05 04 00 4C 00 02 B1 98", "05 04 00 6C 00 02 B0 52",
-        "05 04 00 02 00 02 D1 8F",
-        "05 03 00 2A 00 02 E4 47", "05 03 00 4A 00 02 E4 59", "05 03 00 6A 00 02 E5 93",
-        "05 04 00 04 00 05 70 4C", "05 04 00 09 00 05 E1 8F",
+        "05 03 00 20 00 03 05 85", "05 03 00 40 00 03 05 9B", "05 03 00 60 00 03 04 51", "05 03 00 23 00 04 B4 47",
+        "05 03 00 43 00 04 B4 59", "05 03 00 63 00 04 B5 93", "05 04 00 2C 00 02 B1 86", "05 04 00 4C 00 02 B1 98",
+        "05 04 00 6C 00 02 B0 52", "05 04 00 02 00 02 D1 8F", "05 03 00 2A 00 02 E4 47", "05 03 00 4A 00 02 E4 59",
+        "05 03 00 6A 00 02 E5 93", "05 04 00 04 00 05 70 4C", "05 04 00 09 00 05 E1 8F",
     };
     ASSERT_TRUE(wait_for([&] { return requests().size() >= expected.size(); }));
     EXPECT_EQ(requests(), expected);
@@ -249,7 +247,8 @@ TEST_F(Startup, PortInitialisationListsNineLines)
         click(find<QPushButton>("Binitport"));
     auto* list = find<QListWidget>("LB_initport");
     ASSERT_EQ(list->count(), 9);
-    const QStringList expected = {"U=9600", "bytesize=8", "P=0", "Sp=1", "RTI=3", "RTTM=20", "RTTC=16", "WTTM=0", "WTTC=0"};
+    const QStringList expected = {"U=9600",  "bytesize=8", "P=0",    "Sp=1",  "RTI=3",
+                                  "RTTM=20", "RTTC=16",    "WTTM=0", "WTTC=0"};
     for (int i = 0; i < 9; ++i)
         EXPECT_EQ(list->item(i)->text(), expected[i]);
     EXPECT_TRUE(boxes.isEmpty());

@@ -46,8 +46,8 @@ TEST(ValueText, IndicatorTextIsAlwaysFiveCharacters)
         uint16_t number;
         const char* text;
     } cases[] = {
-        {1, 5, "00.05"}, {0, 1234, "1.234"}, {3, 42, "0042."}, {2, 12345, "123.4"},
-        {7, 1234, "....."}, {2, 750, "075.0"}, {0, 0, "0.000"}, {3, 65535, "6553."},
+        {1, 5, "00.05"},    {0, 1234, "1.234"}, {3, 42, "0042."}, {2, 12345, "123.4"},
+        {7, 1234, "....."}, {2, 750, "075.0"},  {0, 0, "0.000"},  {3, 65535, "6553."},
     };
     for (const auto& c : cases)
         EXPECT_EQ(prScl_to_dddd(c.position, c.number).toStdString(), c.text) << int(c.position) << " " << c.number;

@@ -96,7 +96,7 @@ TEST_F(Windows, AMessageBoxDuringActivationDoesNotActivateAgain)
     write_ini(ini_for_sim(9600, 2));
     start_console();
     ctx->ports.set(2, dir.filePath("gone").toStdString());  // the port is unplugged
-    MessageBox::set_recorder({});                            // real, modal boxes
+    MessageBox::set_recorder({});                           // real, modal boxes
     QStringList closed;
     QTimer closer;
     QObject::connect(&closer, &QTimer::timeout, [&] {
@@ -182,8 +182,9 @@ TEST_F(Windows, ClickableFieldsOfEveryPageReadTheirTextAndPress)
     EXPECT_GE(fields, 30) << "readings, parameters and calibration fields";
 
     // The fields a screen-reader user asked about, by the names they hear.
-    const std::pair<const char*, const char*> spoken[] = {
-        {"LEizm_te1", "1 канал ТЕ"}, {"Ed_version", "версия ПО иприбора"}, {"LE_ust1max_r", "1 канал УСТАВКИ Max: значение"}};
+    const std::pair<const char*, const char*> spoken[] = {{"LEizm_te1", "1 канал ТЕ"},
+                                                          {"Ed_version", "версия ПО иприбора"},
+                                                          {"LE_ust1max_r", "1 канал УСТАВКИ Max: значение"}};
     for (const auto& [name, heard] : spoken) {
         QAccessibleInterface* a = QAccessible::queryAccessibleInterface(find<QLineEdit>(name));
         EXPECT_EQ(a->text(QAccessible::Name), QString::fromUtf8(heard));

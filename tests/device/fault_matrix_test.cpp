@@ -27,11 +27,11 @@ struct Op {
 
 // Values the simulator holds, none of them equal to the records' sentinels.
 const char* const kSimState[] = {
-    "set holding 1 2",           "set holding 0x40 0x0203", "setf holding 0x41 123.5", "set holding 0x60 0x0104",
-    "setf holding 0x61 77.25",   "setf holding 0x43 11.5",  "setf holding 0x45 2.25",  "setf holding 0x63 33.5",
-    "setf holding 0x65 4.75",    "set holding 0x4A 1111",   "set holding 0x4B 2222",   "set holding 0x6A 3333",
-    "set holding 0x6B 4444",     "setf input 0x4C 6.5",     "setf input 0x6C 8.5",     "name Варнок",
-    "version 2.0.3",             "set coil 0 0 1 1",        "switch XP1 closed",
+    "set holding 1 2",         "set holding 0x40 0x0203", "setf holding 0x41 123.5", "set holding 0x60 0x0104",
+    "setf holding 0x61 77.25", "setf holding 0x43 11.5",  "setf holding 0x45 2.25",  "setf holding 0x63 33.5",
+    "setf holding 0x65 4.75",  "set holding 0x4A 1111",   "set holding 0x4B 2222",   "set holding 0x6A 3333",
+    "set holding 0x6B 4444",   "setf input 0x4C 6.5",     "setf input 0x6C 8.5",     "name Варнок",
+    "version 2.0.3",           "set coil 0 0 1 1",        "switch XP1 closed",
 };
 
 bool is(float value, float want) { return value == want; }
@@ -43,11 +43,13 @@ const std::vector<Op>& ops()
          [](Device& d) { return d.link.settings().sys_num == 5; }},
         {"scale", kRead, 1, [](Device& d) { return d.zapros_pars_nastr_SCL_new(2); },
          [](Device& d) {
-             return d.parScl[2].DecPosition == 2 && d.parScl[2].Measure == 3 && is(d.parScl[2].Ustavka.as_float(), 123.5f);
+             return d.parScl[2].DecPosition == 2 && d.parScl[2].Measure == 3 &&
+                    is(d.parScl[2].Ustavka.as_float(), 123.5f);
          }},
         {"scale of channel 3", kRead, 1, [](Device& d) { return d.zapros_pars_nastr_SCL_new(3); },
          [](Device& d) {
-             return d.parScl[3].DecPosition == 1 && d.parScl[3].Measure == 4 && is(d.parScl[3].Ustavka.as_float(), 77.25f);
+             return d.parScl[3].DecPosition == 1 && d.parScl[3].Measure == 4 &&
+                    is(d.parScl[3].Ustavka.as_float(), 77.25f);
          }},
         {"setpoints", kRead, 1, [](Device& d) { return d.zapros_pars_nastr_UST_new(2); },
          [](Device& d) { return is(d.parUst[2].Max.as_float(), 11.5f) && is(d.parUst[2].Min.as_float(), 2.25f); }},
@@ -103,12 +105,15 @@ Twin twin_of(const Op& op)
     if (name == "zapros_adr" || name == "brightness")
         return {ops()[9].run, ops()[9].fresh};
     if (name == "setpoints")
-        return {[](Device& d) { return d.zapros_pars_nastr_UST_new(3); },
-                [](Device& d) { return is(d.parUst[3].Max.as_float(), 33.5f) && is(d.parUst[3].Min.as_float(), 4.75f); }};
+        return {
+            [](Device& d) { return d.zapros_pars_nastr_UST_new(3); },
+            [](Device& d) { return is(d.parUst[3].Max.as_float(), 33.5f) && is(d.parUst[3].Min.as_float(), 4.75f); }};
     if (name == "PWM points")
-        return {[](Device& d) { return d.zapros_PWM(3); }, [](Device& d) { return d.Ch[3].PWML == 3333 && d.Ch[3].PWMH == 4444; }};
+        return {[](Device& d) { return d.zapros_PWM(3); },
+                [](Device& d) { return d.Ch[3].PWML == 3333 && d.Ch[3].PWMH == 4444; }};
     if (name == "measured value" || name == "frequency")
-        return {[](Device& d) { return d.zapros_izm_znach_new(3); }, [](Device& d) { return is(d.Ch[3].Urms_te, 8.5f); }};
+        return {[](Device& d) { return d.zapros_izm_znach_new(3); },
+                [](Device& d) { return is(d.Ch[3].Urms_te, 8.5f); }};
     if (name == "name")
         return {[](Device& d) { return d.read_input(kRegVersion, kTextRegisters); },
                 [](Device& d) { return d.tmp_text() == "2.0.3"; }};
@@ -127,11 +132,13 @@ std::string records(const Device& d)
         s += std::to_string(d.parScl[n].Ustavka.Long) + "," + std::to_string(d.parScl[n].DecPosition) + "," +
              std::to_string(d.parScl[n].Measure) + "," + std::to_string(d.parUst[n].Max.Long) + "," +
              std::to_string(d.parUst[n].Min.Long) + "," + std::to_string(d.Ch[n].Urms_te) + "," +
-             std::to_string(d.Ch[n].PWML) + "," + std::to_string(d.Ch[n].PWMH) + "," + std::to_string(d.onoffK[n]) + ";";
+             std::to_string(d.Ch[n].PWML) + "," + std::to_string(d.Ch[n].PWMH) + "," + std::to_string(d.onoffK[n]) +
+             ";";
     }
     return s + std::to_string(d.freq.Long) + "," + std::to_string(d.light) + "," + std::to_string(d.onoff_swXP1) +
-           std::to_string(d.onoff_swJMP78) + std::to_string(d.onoff_swXP3) + "," + std::to_string(d.link.settings().sys_num) + "," +
-           std::to_string(d.link.settings().num_scor) + "," + d.tmp_str();
+           std::to_string(d.onoff_swJMP78) + std::to_string(d.onoff_swXP3) + "," +
+           std::to_string(d.link.settings().sys_num) + "," + std::to_string(d.link.settings().num_scor) + "," +
+           d.tmp_str();
 }
 
 void put_sentinels(Device& d)

@@ -76,8 +76,8 @@ TEST_F(DeviceOnSim, InjectedFaultsGiveTheirCodesInBothTimings)
     open_at(9600);
     const std::pair<const char*, uint8_t> faults[] = {
         // An answer from another address never starts the hunt for ours: no answer.
-        {"silence", kNoAnswer}, {"noise 2", kOk},       {"crc", kBadCrc},  {"address", kNoAnswer},
-        {"function", kWrongFunction}, {"exception 3", 3}, {"busy", kBusy}, {"truncate 4", kBadCrc},
+        {"silence", kNoAnswer},       {"noise 2", kOk},   {"crc", kBadCrc}, {"address", kNoAnswer},
+        {"function", kWrongFunction}, {"exception 3", 3}, {"busy", kBusy},  {"truncate 4", kBadCrc},
     };
     for (bool fast : {false, true}) {
         link.set_fast_exchange(fast);

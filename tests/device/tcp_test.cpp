@@ -19,7 +19,8 @@ namespace {
 class DeviceOverTcp : public DeviceOnSim, public ::testing::WithParamInterface<bool> {
 protected:
     DeviceOverTcp()
-        : DeviceOnSim({"--tcp", "0", "--noise", "0", "--whole-answers", "--device-at", "3", "--device-at", "5", "--log", log})
+        : DeviceOnSim(
+              {"--tcp", "0", "--noise", "0", "--whole-answers", "--device-at", "3", "--device-at", "5", "--log", log})
     {
         link.set_fast_exchange(GetParam());
         open_at(9600);
@@ -141,7 +142,8 @@ TEST_P(DeviceOverTcp, RefusedConnectionFailsLikeAMissingPort)
     EXPECT_NE(link.dw(), 0u);
     ASSERT_EQ(notices.boxes.size(), 1u);
     EXPECT_EQ(notices.boxes[0].text, "ошибка настройки порта ");
-    EXPECT_NE(notices.boxes[0].informative.find("Connection refused"), std::string::npos) << notices.boxes[0].informative;
+    EXPECT_NE(notices.boxes[0].informative.find("Connection refused"), std::string::npos)
+        << notices.boxes[0].informative;
     EXPECT_EQ(dev.zapros_adr(5), kNoAnswer);
     // A name the resolver does not find is told in its words, not as an unreachable host.
     ports.set(2, "tcp://no-such-host.invalid:5020");

@@ -26,18 +26,19 @@ struct Request {
 std::vector<Request> console_requests()
 {
     std::vector<Request> r = {
-        {3, kRegSysNum, 1}, {3, kRegSpeed, 1}, {3, kRegParity, 1}, {3, kRegStopBits, 1}, {3, kRegLight, 1},
-        {4, kRegFreq, 2},   {4, kRegName, 5},  {4, kRegVersion, 5}, {1, 0, 3},         {2, 0, 3},
-        {16, kRegLight, 1}, {16, kRegSysNum, 1}, {16, kRegSpeed, 1}, {16, kRegParity, 1}, {16, kRegStopBits, 1},
+        {3, kRegSysNum, 1}, {3, kRegSpeed, 1},   {3, kRegParity, 1},    {3, kRegStopBits, 1},
+        {3, kRegLight, 1},  {4, kRegFreq, 2},    {4, kRegName, 5},      {4, kRegVersion, 5},
+        {1, 0, 3},          {2, 0, 3},           {16, kRegLight, 1},    {16, kRegSysNum, 1},
+        {16, kRegSpeed, 1}, {16, kRegParity, 1}, {16, kRegStopBits, 1},
     };
     for (int n = 1; n <= kChannels; ++n) {
         const uint16_t b = channel_base(n);
-        for (const Request& c : {Request{3, kOffScale, 3}, Request{3, kOffMax, 4}, Request{3, kOffPWML, 2},
-                                 Request{3, kOffRef, 1}, Request{3, kOffNcal, 2}, Request{3, kOffRef, 3},
-                                 Request{4, kOffUrms, 2}, Request{4, kOffNewRef, 1}, Request{4, kOffADCout, 2},
-                                 Request{16, kOffScale, 1}, Request{16, kOffUstavka, 2}, Request{16, kOffMax, 2},
-                                 Request{16, kOffMin, 2}, Request{16, kOffRef, 1}, Request{16, kOffNcal, 2},
-                                 Request{16, kOffPWML, 1}, Request{16, kOffPWMH, 1}})
+        for (const Request& c :
+             {Request{3, kOffScale, 3}, Request{3, kOffMax, 4}, Request{3, kOffPWML, 2}, Request{3, kOffRef, 1},
+              Request{3, kOffNcal, 2}, Request{3, kOffRef, 3}, Request{4, kOffUrms, 2}, Request{4, kOffNewRef, 1},
+              Request{4, kOffADCout, 2}, Request{16, kOffScale, 1}, Request{16, kOffUstavka, 2},
+              Request{16, kOffMax, 2}, Request{16, kOffMin, 2}, Request{16, kOffRef, 1}, Request{16, kOffNcal, 2},
+              Request{16, kOffPWML, 1}, Request{16, kOffPWMH, 1}})
             r.push_back({c.function, uint16_t(b + c.na), c.kol});
     }
     return r;

@@ -19,11 +19,8 @@ TEST(FuzzCorpus, EveryKeptInputKeepsItsTargetsProperties)
         const char* name;
         int (*run)(const uint8_t*, size_t);
     } targets[] = {
-        {"answer_check", answer_check},
-        {"settings_file", settings_file},
-        {"sim_request", sim_request},
-        {"sim_control", sim_control},
-        {"link_receive", link_receive},
+        {"answer_check", answer_check}, {"settings_file", settings_file}, {"sim_request", sim_request},
+        {"sim_control", sim_control},   {"link_receive", link_receive},
     };
     for (const auto& t : targets) {
         size_t replayed = 0;

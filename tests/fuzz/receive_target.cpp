@@ -100,7 +100,8 @@ private:
             std::this_thread::sleep_for(p.delay);
             if (stop_)
                 return;
-            if (!p.bytes.empty() && ::send(far_, p.bytes.data(), p.bytes.size(), MSG_NOSIGNAL) == ssize_t(p.bytes.size()))
+            if (!p.bytes.empty() &&
+                ::send(far_, p.bytes.data(), p.bytes.size(), MSG_NOSIGNAL) == ssize_t(p.bytes.size()))
                 feed_->sent.insert(feed_->sent.end(), p.bytes.begin(), p.bytes.end());
         }
         if (feed_->hang_up)

@@ -21,7 +21,8 @@ struct Folder {
     std::string dir;
     Folder()
     {
-        std::string pattern = (::access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp") + std::string("/varnok-fuzz-XXXXXX");
+        std::string pattern =
+            (::access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp") + std::string("/varnok-fuzz-XXXXXX");
         if (!::mkdtemp(pattern.data()))
             std::abort();
         dir = pattern;

@@ -62,7 +62,8 @@ int sim_request(const uint8_t* data, size_t size)
         const std::vector<uint8_t> frame(rx.begin(), rx.begin() + long(take));
         rx.erase(rx.begin(), rx.begin() + long(take));
         if (frame.size() < 4 || frame[0] != 5 ||
-            crc16(std::span(frame).first(frame.size() - 2)) != uint16_t(frame[frame.size() - 2] | frame[frame.size() - 1] << 8))
+            crc16(std::span(frame).first(frame.size() - 2)) !=
+                uint16_t(frame[frame.size() - 2] | frame[frame.size() - 1] << 8))
             continue;  // ignored, as the device ignores it
         const std::span<const uint8_t> pdu = std::span(frame).subspan(1, frame.size() - 3);
         faults.take(sim::request_of(pdu));

@@ -88,7 +88,7 @@ TEST_F(LineSettings, TimeoutRowsPerSpeedCode)
     };
     // Code 0, a speed outside the table, takes the slowest row.
     const Row rows[] = {{0, 5, 20, 16, 8, 10}, {1, 5, 20, 16, 8, 10}, {2, 3, 20, 16, 8, 10}, {3, 3, 20, 16, 8, 10},
-                        {4, 2, 20, 16, 8, 10}, {5, 2, 2, 2, 1, 1},     {6, 2, 2, 2, 1, 1}};
+                        {4, 2, 20, 16, 8, 10}, {5, 2, 2, 2, 1, 1},    {6, 2, 2, 2, 1, 1}};
     link.set_timeouts({30, 5, 225, 7, 7});
     const LinkSettings& s = link.settings();
     for (const Row& r : rows) {

@@ -39,8 +39,8 @@ TEST(PortMap, DevicesAreOrderedUsbThenAcmThenUartEachByNumber)
 
 TEST(LineTables, SpeedCodes)
 {
-    const std::pair<int32_t, uint8_t> cases[] = {{4800, 1}, {9600, 2},  {19200, 3}, {38400, 4},
-                                                 {57600, 5}, {115200, 6}, {14400, 0}, {0, 0}, {-9600, 0}};
+    const std::pair<int32_t, uint8_t> cases[] = {{4800, 1},   {9600, 2},  {19200, 3}, {38400, 4}, {57600, 5},
+                                                 {115200, 6}, {14400, 0}, {0, 0},     {-9600, 0}};
     for (auto [speed, code] : cases)
         EXPECT_EQ(number_scor(speed), code) << speed;
     EXPECT_EQ(std::string(txt_name_comport[9]), "COM10");

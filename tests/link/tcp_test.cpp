@@ -82,11 +82,12 @@ struct Listener {
 TEST_F(TcpPort, ALookupThatDoesNotEndFailsAtTheDeadlineWithTheWindowPumped)
 {
     const auto held = std::make_shared<HeldLookup>();
-    const auto took = set_up("tcp://slow.example:502", [held](const std::string&, const std::string&, std::vector<Address>&) {
-        std::unique_lock<std::mutex> hold(held->m);
-        held->cv.wait_for(hold, 60s, [&] { return held->released; });
-        return EAI_AGAIN;
-    });
+    const auto took =
+        set_up("tcp://slow.example:502", [held](const std::string&, const std::string&, std::vector<Address>&) {
+            std::unique_lock<std::mutex> hold(held->m);
+            held->cv.wait_for(hold, 60s, [&] { return held->released; });
+            return EAI_AGAIN;
+        });
     held->release();
     EXPECT_GE(took, 3000ms);
     EXPECT_LT(took, 30s) << "the opening waited for the lookup";
@@ -109,15 +110,16 @@ TEST_F(TcpPort, AddressesThatDoNotAnswerShareOneDeadline)
     const sockaddr_in a = full.a;
     ASSERT_EQ(::connect(filler, reinterpret_cast<const sockaddr*>(&a), sizeof a), 0);
 
-    const auto took = set_up("tcp://twelve.example:502", [a](const std::string&, const std::string&, std::vector<Address>& found) {
-        Address x;
-        x.family = AF_INET;
-        x.socktype = SOCK_STREAM;
-        std::memcpy(&x.addr, &a, sizeof a);
-        x.len = sizeof a;
-        found.assign(12, x);
-        return 0;
-    });
+    const auto took =
+        set_up("tcp://twelve.example:502", [a](const std::string&, const std::string&, std::vector<Address>& found) {
+            Address x;
+            x.family = AF_INET;
+            x.socktype = SOCK_STREAM;
+            std::memcpy(&x.addr, &a, sizeof a);
+            x.len = sizeof a;
+            found.assign(12, x);
+            return 0;
+        });
     ::close(filler);
     EXPECT_GE(took, 3000ms);
     EXPECT_LT(took, 30s) << "each address had a deadline of its own";
@@ -128,12 +130,12 @@ TEST_F(TcpPort, AddressesThatDoNotAnswerShareOneDeadline)
 
 TEST_F(TcpPort, ANameNotFoundIsToldInTheResolversWords)
 {
-    set_up("tcp://nowhere.example:502", [](const std::string&, const std::string&, std::vector<Address>&) {
-        return EAI_NONAME;
-    });
+    set_up("tcp://nowhere.example:502",
+           [](const std::string&, const std::string&, std::vector<Address>&) { return EAI_NONAME; });
     EXPECT_NE(link.dw(), 0u);
-    EXPECT_NE(reason().find("открытие tcp://nowhere.example:502: поиск адреса nowhere.example: Name or service not known"),
-              std::string::npos)
+    EXPECT_NE(
+        reason().find("открытие tcp://nowhere.example:502: поиск адреса nowhere.example: Name or service not known"),
+        std::string::npos)
         << reason();
 }
 

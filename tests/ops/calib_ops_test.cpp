@@ -170,8 +170,8 @@ TEST(CalibTrim, CarryAndBorrowAtTheirEdges)
         {true, 16777215, 100, 100, 16777315, 100},  // the last base still raised
         {true, 16777216, 10, 10, 16777216, 10},     // too high: the offset alone moves
         {false, 5000, 10, 1, 4990, 9},
-        {false, 11, 10, 1, 1, 9},                   // the last base still lowered
-        {false, 10, 10, 1, 10, 9},                  // not above the top: kept
+        {false, 11, 10, 1, 1, 9},   // the last base still lowered
+        {false, 10, 10, 1, 10, 9},  // not above the top: kept
         {false, 5000, 100, 100, 4900, 0},
     };
     for (const Case& c : cases) {

@@ -10,7 +10,7 @@ TEST_F(OpsOnSim, APollTellsWhichReadsTookAndKeepsWhatFailed)
 {
     open_at(9600);
     Polling polling(dev, report);
-    sim.command("setf holding 0x41 0");                   // channel 2's scale
+    sim.command("setf holding 0x41 0");                      // channel 2's scale
     sim.command("fault silence at 0x6C function 4 always");  // channel 3's measured value
     dev.Ch[3].Urms_te = 7.5f;
     const PollResult r = polling.zapros_par(true);

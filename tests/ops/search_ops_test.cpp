@@ -122,9 +122,8 @@ TEST_F(OpsScanEverySpeed, AScanAtEverySpeedStopsOnXOrQAndKeepsWhatItFound)
     EXPECT_EQ(r.interrupted_at, 3);
     EXPECT_EQ(r.found, (std::vector<uint8_t>{1, 2}));
     EXPECT_EQ(progress.kept, "1@38400 2@19200 ");
-    EXPECT_EQ(report.lines, (std::vector<std::string>{
-                                "прерван поиск на 3 номере",
-                                "Ответилo:2 приборов:   №№:  1 2   :! паритет:0 стопбит:1 !"}));
+    EXPECT_EQ(report.lines, (std::vector<std::string>{"прерван поиск на 3 номере",
+                                                      "Ответилo:2 приборов:   №№:  1 2   :! паритет:0 стопбит:1 !"}));
     EXPECT_EQ(link.settings().sys_num, 2);
     EXPECT_EQ(link.settings().scor_obmena, 19200);
     EXPECT_EQ(link.settings().num_scor, 2) << "the speed code stays";

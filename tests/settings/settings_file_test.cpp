@@ -423,8 +423,8 @@ static std::string in_child(const std::function<std::string()>& body, bool unpri
 TEST_F(SettingsFileTest, AFileOrFolderTheUserMayNotUseIsToldAndLeftAlone)
 {
     put(path, kFirstStart);
-    fs::permissions(dir, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
-                             fs::perms::others_read | fs::perms::others_exec);
+    fs::permissions(dir, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec | fs::perms::others_read |
+                             fs::perms::others_exec);
     fs::permissions(path, fs::perms::none);
     EXPECT_EQ(in_child(
                   [&] {
@@ -442,8 +442,8 @@ TEST_F(SettingsFileTest, AFileOrFolderTheUserMayNotUseIsToldAndLeftAlone)
     EXPECT_EQ(text_of(path), kFirstStart);
 
     // A folder that may not be written: the file is read, and the closing write fails, told.
-    fs::permissions(dir, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::others_read |
-                             fs::perms::others_exec);
+    fs::permissions(dir,
+                    fs::perms::owner_read | fs::perms::owner_exec | fs::perms::others_read | fs::perms::others_exec);
     EXPECT_EQ(in_child(
                   [&] {
                       Console c(path);

@@ -202,8 +202,8 @@ TEST_F(ControlChannel, EveryCommandTheHelpListsIsTaken)
 
 TEST_F(ControlChannel, OptionsSetTheStartingState)
 {
-    SimProcess sim({"--address", "17", "--speed", "4", "--parity", "even", "--stop", "2", "--noise", "0",
-                    "--signal", "1=100", "--fault", "crc times 3", "--command", "switch XP3 closed"});
+    SimProcess sim({"--address", "17", "--speed", "4", "--parity", "even", "--stop", "2", "--noise", "0", "--signal",
+                    "1=100", "--fault", "crc times 3", "--command", "switch XP3 closed"});
     auto d = sim.dump();
     EXPECT_EQ(d["address"], "17");
     EXPECT_EQ(d["speed"], "4 (38400 bit/s)");

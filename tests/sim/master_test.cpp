@@ -113,9 +113,18 @@ TEST_F(Sim, BadCountsAndValuesAreRefusedWithExceptionThreeAndNotStored)
         std::vector<uint16_t> values;
     };
     const uint16_t nan_first = 0x0000, nan_second = 0xC07F;  // 7FC00000, a NaN
-    const Case cases[] = {{1, {0}},         {1, {4}},           {0x20, {0x0407}},  {0x40, {0x0007}},
-                          {0x800, {0}},     {0x800, {248}},     {0x801, {0}},      {0x801, {7}},
-                          {0x802, {3}},     {0x803, {0}},       {0x803, {3}},      {0x800, {6, 9}},
+    const Case cases[] = {{1, {0}},
+                          {1, {4}},
+                          {0x20, {0x0407}},
+                          {0x40, {0x0007}},
+                          {0x800, {0}},
+                          {0x800, {248}},
+                          {0x801, {0}},
+                          {0x801, {7}},
+                          {0x802, {3}},
+                          {0x803, {0}},
+                          {0x803, {3}},
+                          {0x800, {6, 9}},
                           {0x21, {nan_first, nan_second}}};
     for (const Case& c : cases) {
         SCOPED_TRACE("register " + std::to_string(c.address) + " value " + std::to_string(c.values.back()));
@@ -134,7 +143,7 @@ TEST_F(Sim, StoredCalibrationAndSetpointsDriveTheReadings)
     EXPECT_EQ(wire_u32(sink.input[0x2F], sink.input[0x30]), 100000u);
     EXPECT_FLOAT_EQ(input_float(0x2C), 250.0f);
 
-    EXPECT_EQ(write(0x27, {1012 + 500}), kOk);  // a zero 500 counts too high
+    EXPECT_EQ(write(0x27, {1012 + 500}), kOk);      // a zero 500 counts too high
     EXPECT_EQ(write(0x28, {0x6F12, 0x833A}), kOk);  // Ncal 0.001 (3A83126F)
     ASSERT_EQ(read(4, 0x2C, 5), kOk);
     EXPECT_EQ(wire_u32(sink.input[0x2F], sink.input[0x30]), 99500u);
@@ -174,7 +183,7 @@ struct LineWrite {
     uint16_t reg, value;
     std::vector<Line> deaf;  // where the device no longer answers
     Line heard;
-    const char* seen;        // the terminal line as the simulator then sees it
+    const char* seen;  // the terminal line as the simulator then sees it
 };
 
 class SimLine : public SimMaster, public ::testing::WithParamInterface<LineWrite> {
@@ -199,12 +208,13 @@ TEST_P(SimLine, AWrittenLineSettingTakesEffectAfterItsAnswer)
 }
 
 // Parity on a pseudo-terminal: the kernel keeps PARODD and our port's INPCK, so all three tell.
-INSTANTIATE_TEST_SUITE_P(Registers, SimLine,
-                         ::testing::Values(LineWrite{0x801, 3, {{5, 9600, 0, 1}}, {5, 19200, 0, 1}, "19200 bit/s 8N1"},
-                                           LineWrite{0x802, 1, {{5, 9600, 0, 1}, {5, 9600, 2, 1}}, {5, 9600, 1, 1}, "9600 bit/s 8O1"},
-                                           LineWrite{0x802, 2, {{5, 9600, 0, 1}, {5, 9600, 1, 1}}, {5, 9600, 2, 1}, "9600 bit/s 8E1"},
-                                           LineWrite{0x803, 2, {{5, 9600, 0, 1}}, {5, 9600, 0, 2}, "9600 bit/s 8N2"},
-                                           LineWrite{0x800, 7, {{5, 9600, 0, 1}}, {7, 9600, 0, 1}, "9600 bit/s 8N1"}));
+INSTANTIATE_TEST_SUITE_P(
+    Registers, SimLine,
+    ::testing::Values(LineWrite{0x801, 3, {{5, 9600, 0, 1}}, {5, 19200, 0, 1}, "19200 bit/s 8N1"},
+                      LineWrite{0x802, 1, {{5, 9600, 0, 1}, {5, 9600, 2, 1}}, {5, 9600, 1, 1}, "9600 bit/s 8O1"},
+                      LineWrite{0x802, 2, {{5, 9600, 0, 1}, {5, 9600, 1, 1}}, {5, 9600, 2, 1}, "9600 bit/s 8E1"},
+                      LineWrite{0x803, 2, {{5, 9600, 0, 1}}, {5, 9600, 0, 2}, "9600 bit/s 8N2"},
+                      LineWrite{0x800, 7, {{5, 9600, 0, 1}}, {7, 9600, 0, 1}, "9600 bit/s 8N1"}));
 
 TEST_F(Sim, TheStoredSpeedMayDifferFromTheLineInForce)
 {
@@ -224,8 +234,8 @@ TEST_F(Sim, TheStoredSpeedMayDifferFromTheLineInForce)
 TEST_F(Sim, ACalibrationMadeAtZeroAndFullScaleReadsTheScale)
 {
     const struct {
-        double zero_at;                     // signal while the zero is taken
-        double at_0, at_50, at_100;         // readings afterwards, in parts of the top
+        double zero_at;                                  // signal while the zero is taken
+        double at_0, at_50, at_100;                      // readings afterwards, in parts of the top
     } rows[] = {{0, 0, 0.5, 1}, {30, 0, 0.2 / 0.7, 1}};  // with a signal on, the zero is visibly wrong
     const float tops[] = {250.0f, 5.0f, 20.0f};
     ASSERT_EQ(sim.command("noise 3"), "ok");
@@ -242,7 +252,8 @@ TEST_F(Sim, ACalibrationMadeAtZeroAndFullScaleReadsTheScale)
             const float ncal = tops[ch - 1] / float(wire_u32(sink.input[b + 15], sink.input[b + 16]));
             const uint32_t bits = std::bit_cast<uint32_t>(ncal);
             ASSERT_EQ(write(b + 8, {uint16_t((bits & 0xFF) << 8 | (bits >> 8 & 0xFF)),
-                                    uint16_t((bits >> 16 & 0xFF) << 8 | bits >> 24)}), kOk);
+                                    uint16_t((bits >> 16 & 0xFF) << 8 | bits >> 24)}),
+                      kOk);
             for (const auto& [percent, expect] : {std::pair{"0", row.at_0}, {"50", row.at_50}, {"100", row.at_100}}) {
                 ASSERT_EQ(sim.command(signal + percent), "ok");
                 ASSERT_EQ(read(4, b + 12, 2), kOk);
@@ -336,8 +347,7 @@ INSTANTIATE_TEST_SUITE_P(Kinds, SimFault,
                                            FaultCase{"fault function", kWrongFunction},
                                            FaultCase{"fault exception 1", 1}, FaultCase{"fault exception 2", 2},
                                            FaultCase{"fault exception 3", 3}, FaultCase{"fault exception 4", 4},
-                                           FaultCase{"fault exception 5", 5},
-                                           FaultCase{"fault truncate 5", kBadCrc},
+                                           FaultCase{"fault exception 5", 5}, FaultCase{"fault truncate 5", kBadCrc},
                                            FaultCase{"fault slow 40", kOk}, FaultCase{"fault long 2", kBadCrc},
                                            FaultCase{"fault count 2", kBadFormat},
                                            FaultCase{"fault count -6", kBadFormat}));
@@ -364,7 +374,8 @@ TEST_F(Sim, AimedFaultsSpoilOnlyTheRequestsTheyAimAt)
         {"fault crc at 0x6D times 2 after 1",
          {{4, 0x6C, 2, {}}, {4, 0x4C, 2, {}}, {4, 0x6C, 2, {}}, {4, 0x6D, 1, {}}, {4, 0x6C, 2, {}}},
          {kOk, kOk, kBadCrc, kBadCrc, kOk}},
-        {"fault exception 4 function 16", {{3, 0x21, 2, {}}, {16, 0x21, 2, {0, 0x4842}}, {16, 0x20, 1, {0x0201}}},
+        {"fault exception 4 function 16",
+         {{3, 0x21, 2, {}}, {16, 0x21, 2, {0, 0x4842}}, {16, 0x20, 1, {0x0201}}},
          {kOk, kDeviceFailure, kOk}},
     };
     for (const auto& c : cases) {

@@ -14,8 +14,8 @@ namespace {
 
 struct PollResult {
     int status = -1;
-    std::string output;             // standard output and error together
-    std::map<int, long> values;     // "[ref]: value" lines
+    std::string output;          // standard output and error together
+    std::map<int, long> values;  // "[ref]: value" lines
 };
 
 class Mbpoll : public ::testing::Test {

@@ -10,7 +10,10 @@ namespace {
 
 class MultiDrop : public SimMaster {
 protected:
-    MultiDrop() : SimMaster({"--noise", "0", "--device-at", "3", "--device-at", "17:9600:8N1", "--device-at", "9:38400:8E2"}) {}
+    MultiDrop()
+        : SimMaster({"--noise", "0", "--device-at", "3", "--device-at", "17:9600:8N1", "--device-at", "9:38400:8E2"})
+    {
+    }
 
     // The code of an address read at `number`, and the number the answer carried.
     uint8_t ask(uint8_t number)
@@ -32,7 +35,8 @@ TEST_F(MultiDrop, EachDeviceAnswersAtItsOwnNumberAndLineOnly)
         open_at(l.speed, l.stop, l.parity);
         for (uint8_t number : {3, 5, 9, 17}) {
             const bool heard = std::find(l.heard.begin(), l.heard.end(), number) != l.heard.end();
-            SCOPED_TRACE(std::to_string(l.speed) + " parity " + std::to_string(l.parity) + " number " + std::to_string(number));
+            SCOPED_TRACE(std::to_string(l.speed) + " parity " + std::to_string(l.parity) + " number " +
+                         std::to_string(number));
             EXPECT_EQ(ask(number), heard ? kOk : kNoAnswer);
             EXPECT_EQ(sink.holding[0x800], heard ? number : 0);
         }
@@ -77,7 +81,8 @@ TEST(MultiDropOptions, DevicesAreNamedOneWayOnly)
         EXPECT_THROW(SimProcess({"--device-at", bad}), std::runtime_error) << bad;
     SimProcess sim({"--device-at", "3", "--device-at", "4:115200:8O1"});
     EXPECT_EQ(sim.dump()["selected"], "#1 3 9600 8N1");
-    EXPECT_EQ(sim.command("device 3"), "error: usage: device add ADDR[:SPEED[:FORMAT]] | device N (1..2) | device list");
+    EXPECT_EQ(sim.command("device 3"),
+              "error: usage: device add ADDR[:SPEED[:FORMAT]] | device N (1..2) | device list");
 }
 
 }  // namespace

@@ -131,8 +131,8 @@ int main(int argc, char** argv)
             min_rss = max_rss = rss;
         max_rss = std::max(max_rss, rss);
         min_rss = std::min(min_rss, rss);
-        std::fprintf(report, "%6ld  %6ld  %10ld  %6ld  %8ld  %5ld\n", minute, rss, info->count() - std::max(start_lines, 0L),
-                     injected(sim) - start_faults, restarts, boxes);
+        std::fprintf(report, "%6ld  %6ld  %10ld  %6ld  %8ld  %5ld\n", minute, rss,
+                     info->count() - std::max(start_lines, 0L), injected(sim) - start_faults, restarts, boxes);
         std::fflush(report);
         if (minute * 60 >= seconds)
             app.quit();
@@ -145,8 +145,8 @@ int main(int argc, char** argv)
     std::fprintf(report,
                  "summary: %ld minutes, %ld faults injected, %ld information lines (%.2f per fault), %ld restarts of "
                  "polling, %ld message boxes, memory after the first minute %ld..%ld kB (%ld kB apart)\n",
-                 minute, spoilt, lines, spoilt ? double(lines) / double(spoilt) : 0.0, restarts, boxes, min_rss, max_rss,
-                 max_rss - min_rss);
+                 minute, spoilt, lines, spoilt ? double(lines) / double(spoilt) : 0.0, restarts, boxes, min_rss,
+                 max_rss, max_rss - min_rss);
     if (report != stdout)
         std::fclose(report);
     return 0;

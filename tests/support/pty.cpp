@@ -77,7 +77,8 @@ Bytes Pty::take(size_t want, std::chrono::milliseconds timeout)
     Bytes out;
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (out.size() < want) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0)
             break;
         pollfd p{master_, POLLIN, 0};
@@ -110,9 +111,12 @@ Bytes unhex(const std::string& text)
     int digits = 0;
     for (const char c : text) {
         int d = -1;
-        if (c >= '0' && c <= '9') d = c - '0';
-        else if (c >= 'A' && c <= 'F') d = c - 'A' + 10;
-        else if (c >= 'a' && c <= 'f') d = c - 'a' + 10;
+        if (c >= '0' && c <= '9')
+            d = c - '0';
+        else if (c >= 'A' && c <= 'F')
+            d = c - 'A' + 10;
+        else if (c >= 'a' && c <= 'f')
+            d = c - 'a' + 10;
         if (d < 0)
             continue;
         v = v * 16 + unsigned(d);

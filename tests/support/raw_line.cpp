@@ -32,7 +32,7 @@ RawLine::Clock::time_point RawLine::send(const Bytes& b)
 }
 
 std::vector<std::pair<uint8_t, RawLine::Clock::time_point>> RawLine::receive(size_t want,
-                                                                            std::chrono::milliseconds limit)
+                                                                             std::chrono::milliseconds limit)
 {
     std::vector<std::pair<uint8_t, Clock::time_point>> got;
     const auto deadline = Clock::now() + limit;

@@ -18,7 +18,10 @@ public:
     void coil_byte(uint8_t bits) override { coils.push_back(bits); }
     void input_byte(uint8_t bits) override { inputs.push_back(bits); }
 
-    bool nothing_decoded() const { return holding.empty() && input.empty() && text.empty() && coils.empty() && inputs.empty(); }
+    bool nothing_decoded() const
+    {
+        return holding.empty() && input.empty() && text.empty() && coils.empty() && inputs.empty();
+    }
 
     std::set<uint16_t> unknown;
     std::map<uint16_t, uint16_t> holding, input;

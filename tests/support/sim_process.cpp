@@ -139,7 +139,8 @@ std::string SimProcess::read_line()
             pending_.erase(0, nl + 1);
             return line;
         }
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         pollfd p{from_sim_, POLLIN, 0};
         if (left.count() <= 0 || ::poll(&p, 1, int(left.count())) <= 0)
             throw std::runtime_error("no line from varnok-sim in time");

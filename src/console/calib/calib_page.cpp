@@ -26,8 +26,7 @@ bool all_of(const std::array<bool, 4>& done) { return done[1] && done[2] && done
 
 }  // namespace
 
-CalibPage::CalibPage(ConsoleContext& ctx, ExchangeLog& log, StatusMessage status, JumperPicture jumper,
-                     QWidget* parent)
+CalibPage::CalibPage(ConsoleContext& ctx, ExchangeLog& log, StatusMessage status, JumperPicture jumper, QWidget* parent)
     : QWidget(parent), ctx_(ctx), status_(std::move(status)), jumper_(std::move(jumper)),
       ui_(std::make_unique<Ui::CalibPage>()), waits_(ctx.pump), report_(log, status_), refusals_(this, report_),
       calib_(ctx.device, report_, refusals_, waits_)
@@ -135,9 +134,12 @@ void CalibPage::connect_controls(int k)
     Clickable::bind(c.E_PWML, [this, k] { E_PWMLClick(k); });
     Clickable::bind(c.E_PWMH, [this, k] { E_PWMHClick(k); });
     constexpr auto twice = Clickable::Gesture::DoubleClick;
-    Clickable::bind(c.Ecal0_new, [this, k] { Ecal0_newDblClick(k); }, twice);
-    Clickable::bind(c.Ecal100_new, [this, k] { Ecal100_newDblClick(k); }, twice);
-    Clickable::bind(c.E_ADCout, [this, k] { E_ADCoutDblClick(k); }, twice);
+    Clickable::bind(
+        c.Ecal0_new, [this, k] { Ecal0_newDblClick(k); }, twice);
+    Clickable::bind(
+        c.Ecal100_new, [this, k] { Ecal100_newDblClick(k); }, twice);
+    Clickable::bind(
+        c.E_ADCout, [this, k] { E_ADCoutDblClick(k); }, twice);
 
     connect(c.Ecal0_new, &QLineEdit::textChanged, this, [this, k] { Ecal0_newChange(k); });
     connect(c.E_ADCout, &QLineEdit::textChanged, this, [this, k] { E_ADCoutChange(k); });
@@ -177,8 +179,7 @@ bool CalibPage::eventFilter(QObject* watched, QEvent* event)
                 return true;
         }
         break;
-    default:
-        break;
+    default: break;
     }
     return QWidget::eventFilter(watched, event);
 }
@@ -345,8 +346,9 @@ void CalibPage::B_cal100_newClick()
     }
     if (all_of(done))
         for (int k = 1; k <= kChannels; ++k)
-            for (QWidget* w : {static_cast<QWidget*>(ch_[k].E_ADCout), static_cast<QWidget*>(ch_[k].UpDown_new_cal100),
-                               static_cast<QWidget*>(ch_[k].SB_save_cal100), static_cast<QWidget*>(ch_[k].Bcal100_aver)})
+            for (QWidget* w :
+                 {static_cast<QWidget*>(ch_[k].E_ADCout), static_cast<QWidget*>(ch_[k].UpDown_new_cal100),
+                  static_cast<QWidget*>(ch_[k].SB_save_cal100), static_cast<QWidget*>(ch_[k].Bcal100_aver)})
                 w->setEnabled(true);
     for (int k = 1; k <= kChannels; ++k) {
         if (!done[k])

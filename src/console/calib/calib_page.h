@@ -50,7 +50,7 @@ public:
     uint8_t cal100offset = 0;              // correction unit of the trim
     uint8_t kol_izm_cal0 = 0;              // readings of a zero average, and its base-2 logarithm
     uint8_t st2_kol_izm_cal0 = 0;
-    uint8_t kol_izm_cal100 = 0;            // readings of a full-scale average, and its logarithm
+    uint8_t kol_izm_cal100 = 0;  // readings of a full-scale average, and its logarithm
     uint8_t st2_kol_izm_cal100 = 0;
     std::array<uint16_t, 4> calAL{}, calAH{};          // PWM points last read
     std::array<uint16_t, 4> new_calAL{}, new_calAH{};  // PWM points to be written

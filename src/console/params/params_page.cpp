@@ -68,7 +68,8 @@ constexpr std::array<const char*, 2> kLimitCaptions = {"Max", "Min"};
 constexpr int kDigitWidth = 32;
 constexpr int kDigitSpacing = 3;
 constexpr int kEntryWidth = 4 * kDigitWidth + 3 * kDigitSpacing;
-const QString kCurrentStyle = QStringLiteral("QLineEdit { background-color: #C0C0C0; color: blue; font-weight: bold; }");
+const QString kCurrentStyle =
+    QStringLiteral("QLineEdit { background-color: #C0C0C0; color: blue; font-weight: bold; }");
 const QString kScaleStyle = QStringLiteral("QLineEdit { background-color: #C0C0C0; }");
 const QString kSetpointStyle = QStringLiteral("QLineEdit { background-color: #C8F0C8; }");
 
@@ -172,7 +173,8 @@ QWidget* ParamsPage::build_interface_group()
         const int col = (r % 2) * 6;
         RowControls& c = rows_[size_t(r)];
         auto* label = new QLabel(caption, group);
-        c.cur = value_field(group, QLatin1String(d.cur), caption + QStringLiteral(" текущее значение"), kCurrentStyle, 60);
+        c.cur =
+            value_field(group, QLatin1String(d.cur), caption + QStringLiteral(" текущее значение"), kCurrentStyle, 60);
         c.read = button(group, QLatin1String(d.read), QStringLiteral("читать"), caption + QStringLiteral(" читать"));
         c.write =
             button(group, QLatin1String(d.write), QStringLiteral("изменить"), caption + QStringLiteral(" изменить"));
@@ -229,8 +231,8 @@ QWidget* ParamsPage::build_timeouts()
                                              QStringLiteral("пауза перед пакетом, мс"),
                                              QStringLiteral("пауза после пакета, мс")};
     for (int i = 0; i < 3; ++i) {
-        QLineEdit* e = value_field(box, QLatin1String(rows[size_t(i)].second), captions[size_t(i)].trimmed(),
-                                   QString(), 36);
+        QLineEdit* e =
+            value_field(box, QLatin1String(rows[size_t(i)].second), captions[size_t(i)].trimmed(), QString(), 36);
         e->setText(QStringLiteral("0"));
         *rows[size_t(i)].first = e;
         auto* label = new QLabel(captions[size_t(i)], box);
@@ -293,7 +295,8 @@ QWidget* ParamsPage::build_scale_group(int k)
     group->setObjectName(QLatin1String(names.GB_scl));
     const QString spoken = n + QStringLiteral(" канал ШКАЛА:");
     ScaleControls& c = scl_[size_t(k)];
-    c.read = button(group, QStringLiteral("B_read_scl") + n, QStringLiteral("читать"), spoken + QStringLiteral(" читать"));
+    c.read =
+        button(group, QStringLiteral("B_read_scl") + n, QStringLiteral("читать"), spoken + QStringLiteral(" читать"));
     c.value = value_field(group, QLatin1String(names.LE_scl_r), spoken + QStringLiteral(" значение"), kScaleStyle, 70);
     c.unit = new QLabel(group);
     c.unit->setObjectName(QLatin1String(names.LE_scl_r) + QStringLiteral("_label"));
@@ -337,7 +340,8 @@ QWidget* ParamsPage::build_setpoint_group(int k)
     group->setObjectName(QLatin1String(kChannelNames[size_t(k)].GB_ust));
     const QString spoken = n + QStringLiteral(" канал УСТАВКИ");
     SetpointControls& c = ust_[size_t(k)];
-    c.read = button(group, QStringLiteral("B_read_ust") + n, QStringLiteral("читать"), spoken + QStringLiteral(": читать"));
+    c.read =
+        button(group, QStringLiteral("B_read_ust") + n, QStringLiteral("читать"), spoken + QStringLiteral(": читать"));
 
     auto* grid = new QGridLayout(group);
     grid->setContentsMargins(6, 2, 6, 2);
@@ -348,8 +352,8 @@ QWidget* ParamsPage::build_setpoint_group(int k)
     for (int l = kMax; l <= kMin; ++l) {
         const QString limit = QLatin1String(kLimitNames[size_t(l)]);
         const QString lspoken = spoken + QLatin1Char(' ') + QLatin1String(kLimitCaptions[size_t(l)]) + QLatin1Char(':');
-        c.value[size_t(l)] = value_field(group, QStringLiteral("LE_ust%1%2_r").arg(k).arg(limit), lspoken + QStringLiteral(" значение"),
-                                         kSetpointStyle, kEntryWidth);
+        c.value[size_t(l)] = value_field(group, QStringLiteral("LE_ust%1%2_r").arg(k).arg(limit),
+                                         lspoken + QStringLiteral(" значение"), kSetpointStyle, kEntryWidth);
         QWidget* digits = build_entry(c.entry[size_t(l)], QStringLiteral("CB_ust%1%2CI").arg(k).arg(limit),
                                       QStringLiteral("RG_ust%1%2dt_w").arg(k).arg(limit),
                                       QStringLiteral("SB_write_ust%1%2").arg(k).arg(limit), lspoken);
@@ -398,7 +402,8 @@ void ParamsPage::connect_controls()
             DigitEntry& e = u.entry[size_t(l)];
             connect(e.write, &QPushButton::clicked, this, [this, k, limit] { SB_write_ustClick(k, limit); });
             for (int i = 1; i <= 4; ++i)
-                connect(e.CI[size_t(i)], &QComboBox::editTextChanged, this, [this, k, limit] { CB_ustCI4Change(k, limit); });
+                connect(e.CI[size_t(i)], &QComboBox::editTextChanged, this,
+                        [this, k, limit] { CB_ustCI4Change(k, limit); });
             on_choice(e.dt, [this, k, limit](int p) { RG_ustdt_wClick(k, limit, p); });
         }
     }

@@ -72,9 +72,7 @@ bool ends_progress_line(int n) { return n == 75 || n == 150 || n == 225; }
 }  // namespace
 
 DeviceSearch::DeviceSearch(ConsoleContext& ctx, Shell shell)
-    : ctx_(ctx),
-      shell_(std::move(shell)),
-      report_(shell_.log, [this](const QString& text) { shell_.status(5, text); }),
+    : ctx_(ctx), shell_(std::move(shell)), report_(shell_.log, [this](const QString& text) { shell_.status(5, text); }),
       search_(ctx.device, report_, *this)
 {
 }
@@ -103,8 +101,8 @@ void DeviceSearch::scan_begins(uint8_t sys_num)
 void DeviceSearch::number_done(uint8_t n, uint8_t code, bool every_speed, const SearchTimes& t)
 {
     if (every_speed) {
-        shell_.log.append(QStringLiteral(" №=") + num(n) + QStringLiteral("  V=") + num(code) + QStringLiteral(" ... ") +
-                          time_of_day_text(date_time(t.Time_over)) +
+        shell_.log.append(QStringLiteral(" №=") + num(n) + QStringLiteral("  V=") + num(code) +
+                          QStringLiteral(" ... ") + time_of_day_text(date_time(t.Time_over)) +
                           number_time_text(ms_between(t.Time_tmp, t.Time_over)) +
                           total_time_text(ms_between(t.Time_begin, t.Time_over)));
         shell_.log.select_last();
@@ -201,7 +199,8 @@ void DeviceSearch::N_poisk_scorClick()
     shell_.stop_polling();
     shell_.log.show_info();
     shell_.log.clear_info();
-    show_notice(QStringLiteral("Подождите!... Идет ПОИСК СКОРОСТИ для номера ") + num(number) + QStringLiteral(" ...."));
+    show_notice(QStringLiteral("Подождите!... Идет ПОИСК СКОРОСТИ для номера ") + num(number) +
+                QStringLiteral(" ...."));
     shell_.log.append(QStringLiteral(" ищем скорость для №=") + num(number) + line_settings(", "));
     shell_.log.append(QStringLiteral(" начало в: ") + now_text() + QStringLiteral(" ..."));
     shell_.log.repaint_info();

@@ -65,8 +65,9 @@ TFtrend::TFtrend(QWidget* parent) : QWidget(parent, Qt::Window)
     CBtrend_view_ = new QComboBox(this);
     CBtrend_view_->setObjectName(QStringLiteral("CBtrend_view"));
     CBtrend_view_->setAccessibleName(QStringLiteral("тренд: вид графика"));
-    CBtrend_view_->setToolTip(QStringLiteral("% шкалы: все каналы в процентах своих шкал на одной оси; "
-                                             "значения: каждый канал в своих единицах на своей оси"));
+    CBtrend_view_->setToolTip(
+        QStringLiteral("% шкалы: все каналы в процентах своих шкал на одной оси; "
+                       "значения: каждый канал в своих единицах на своей оси"));
     CBtrend_view_->addItem(QStringLiteral("% шкалы"));
     CBtrend_view_->addItem(QStringLiteral("значения"));
     view_label->setBuddy(CBtrend_view_);
@@ -147,10 +148,7 @@ int TFtrend::minutes() const { return kMinutes[std::clamp(CBtrend_minutes_->curr
 
 int64_t TFtrend::end_ms() const { return paused_at_ != 0 ? paused_at_ : QDateTime::currentMSecsSinceEpoch(); }
 
-TFtrend::View TFtrend::view() const
-{
-    return CBtrend_view_->currentIndex() == 1 ? View::values : View::percent;
-}
+TFtrend::View TFtrend::view() const { return CBtrend_view_->currentIndex() == 1 ? View::values : View::percent; }
 
 QString TFtrend::axis_title(int channel) const
 {
@@ -267,10 +265,7 @@ void TFtrend::refresh()
     }
 }
 
-bool TFtrend::save_png(const QString& path)
-{
-    return view_->grab().save(path, "PNG");
-}
+bool TFtrend::save_png(const QString& path) { return view_->grab().save(path, "PNG"); }
 
 bool TFtrend::save_csv(const QString& path)
 {
@@ -284,8 +279,8 @@ bool TFtrend::save_csv(const QString& path)
 void TFtrend::save(const QString& caption, const QString& suffix, const QString& filter,
                    bool (TFtrend::*write)(const QString&))
 {
-    const QString suggested = QStringLiteral("тренд-") +
-                              QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd-HHmmss")) + suffix;
+    const QString suggested =
+        QStringLiteral("тренд-") + QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd-HHmmss")) + suffix;
     const QString path = choose_file(this, caption, suggested, filter, true);
     if (path.isEmpty())
         return;
