@@ -163,14 +163,15 @@ std::vector<SheetRow> parse_sheet(const std::string& text)
     if (lines.empty())
         throw UsageError("таблица пуста");
     const std::vector<std::string> header = csv_fields(lines[0]);
-    for (const std::string& name : header)
-        if (name != "from_address" && name != "from_speed") {
-            try {
-                parse_setting(name, name.rfind("unit", 0) == 0 ? "В" : "1", false);
-            } catch (const UsageError&) {
-                throw UsageError("таблица, строка 1: неизвестный столбец \"" + name + "\"");
-            }
+    for (const std::string& name : header) {
+        if (name == "from_address" || name == "from_speed")
+            continue;
+        try {
+            setting_named(name, false);
+        } catch (const UsageError&) {
+            throw UsageError("таблица, строка 1: неизвестный столбец \"" + name + "\"");
         }
+    }
     std::vector<SheetRow> rows;
     for (size_t i = 1; i < lines.size(); ++i) {
         if (lines[i].empty())
