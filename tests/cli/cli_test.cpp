@@ -137,6 +137,9 @@ TEST_F(CliOnSim, RefusedInputSendsNothing)
         {{"-a", "3,4", "set", "brightness=2"}, "set: один номер прибора"},
         {{"frobnicate"}, "неизвестная команда frobnicate"},
         {{"read", "--count", "x"}, "--count \"x\""},
+        {{"load", (dir / "varnok.ini").string() + ".none"}, ".none не прочитан"},
+        {{"load", (dir / "varnok.ini").string()}, "профиль, строка 1: нет строки format=1 перед разделами"},
+        {{"commission", (dir / "varnok.ini").string()}, "таблица, строка 1: неизвестный столбец \"[связь]\""},
     };
     for (const auto& [args, message] : refused) {
         EXPECT_EQ(run(args), 2) << args.back();
