@@ -10,7 +10,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools qt6-serialport-dev qt6-charts-dev libqt6opengl6-dev qt6-qpa-plugins libgl-dev
   libsimpleini-dev libicu-dev
   libmodbus-dev mbpoll
-  libmosquitto-dev mosquitto mosquitto-clients
+  libmosquitto-dev mosquitto mosquitto-clients openssl
   xvfb xauth x11-utils xdotool imagemagick fonts-dejavu-core desktop-file-utils
   locales
   "$@"

@@ -90,6 +90,47 @@ bool wait_for_device(Session& s, bool poll)
     return false;
 }
 
+struct RowOutcome {
+    std::string name, version;
+    std::string error;  // empty when the row was written and read back
+};
+
+// Writes a row to the device that answered, then reads back what it wrote.
+RowOutcome write_row(Session& s, const SheetRow& row)
+{
+    RowOutcome r;
+    Polling polling(s.dev, s.report);
+    r.name = polling.read_name() ? s.dev.tmp_text() : "";
+    r.version = polling.read_version() ? s.dev.tmp_text() : "";
+    Configuration config(s.dev, s.report, s.sleeper);
+    bool changed_line = false;
+    if (!config.write(row.settings, changed_line)) {
+        r.error = s.report.last_line();
+        return r;
+    }
+    // The brightness is read on its own; everything else as the configuration gives it.
+    std::vector<Setting> want;
+    std::optional<long> light;
+    unsigned sections = 0;
+    for (const Setting& w : row.settings) {
+        if (w.name == Setting::kBrightness) {
+            light = w.number;
+        } else {
+            want.push_back(w);
+            sections |= section_of(w.name);
+        }
+    }
+    bool failed = false;
+    const auto left = differences(config.read(sections, failed), want);
+    if (failed)
+        r.error = s.report.last_line();
+    else if (!left.empty())
+        r.error = left.front().first.key() + ": не принято";
+    else if (light && !(polling.read_light() && s.dev.light == *light))
+        r.error = "brightness: не принято";
+    return r;
+}
+
 }  // namespace
 
 std::vector<std::string> csv_fields(const std::string& line)
@@ -122,14 +163,15 @@ std::vector<SheetRow> parse_sheet(const std::string& text)
     if (lines.empty())
         throw UsageError("таблица пуста");
     const std::vector<std::string> header = csv_fields(lines[0]);
-    for (const std::string& name : header)
-        if (name != "from_address" && name != "from_speed") {
-            try {
-                parse_setting(name, name.rfind("unit", 0) == 0 ? "В" : "1", false);
-            } catch (const UsageError&) {
-                throw UsageError("таблица, строка 1: неизвестный столбец \"" + name + "\"");
-            }
+    for (const std::string& name : header) {
+        if (name == "from_address" || name == "from_speed")
+            continue;
+        try {
+            setting_named(name, false);
+        } catch (const UsageError&) {
+            throw UsageError("таблица, строка 1: неизвестный столбец \"" + name + "\"");
         }
+    }
     std::vector<SheetRow> rows;
     for (size_t i = 1; i < lines.size(); ++i) {
         if (lines[i].empty())
@@ -206,34 +248,11 @@ int commission(const Options& o, Session& s)
                 any_failed = true;
                 break;
             }
-            Polling polling(s.dev, s.report);
-            name = polling.read_name() ? s.dev.tmp_text() : "";
-            version = polling.read_version() ? s.dev.tmp_text() : "";
-            bool changed_line = false;
-            unsigned sections = 0;
-            for (const Setting& w : row.settings)
-                sections |= section_of(w.name);
-            Configuration config(s.dev, s.report, s.sleeper);
-            bool failed = !config.write(row.settings, changed_line);
-            if (failed) {
-                error = s.report.last_line();
-            } else {
-                const std::vector<Setting> have = config.read(sections, failed);
-                for (const Setting& w : row.settings) {
-                    const auto h =
-                        std::find_if(have.begin(), have.end(), [&](const Setting& x) { return x.key() == w.key(); });
-                    const bool light =
-                        w.name == Setting::kBrightness && polling.read_light() && s.dev.light == w.number;
-                    if (!light && (h == have.end() || !holds(*h, w))) {
-                        failed = true;
-                        error = w.key() + ": не принято";
-                        break;
-                    }
-                }
-                if (failed && error.empty())
-                    error = s.report.last_line();
-            }
-            if (failed)
+            const RowOutcome outcome = write_row(s, row);
+            name = outcome.name;
+            version = outcome.version;
+            error = outcome.error;
+            if (!error.empty())
                 result = kFailed;
         }
         any_failed |= result != kDone;

@@ -4,6 +4,7 @@
 #include "console/console_context.h"
 #include "console/exchange_log.h"
 #include "console/frame_log.h"
+#include "console/readings_page.h"
 #include "console/tfglav.h"
 
 namespace varnok {
@@ -29,8 +30,7 @@ void TFMsetup::FormCreate()
     glav_.log().frames().set_keep_days(ini.frame_log_days());
     glav_.apply_frame_log(ini.frame_log());
 
-    const uint8_t sys_num = ctx_.link.settings().sys_num;
-    ctx_.device.scor_CN[sys_num] = ctx_.device.otvet_ustsv(sys_num);
+    glav_.readings().polling().probe();
 }
 
 }  // namespace varnok

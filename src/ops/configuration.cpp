@@ -162,9 +162,8 @@ unsigned parse_sections(const std::string& list)
     return bits;
 }
 
-Setting parse_setting(const std::string& name, const std::string& value, bool calibration)
+Setting setting_named(const std::string& name, bool calibration)
 {
-    const std::string item = name + "=" + value;
     Setting s{};
     const NameInfo* found = nullptr;
     for (const NameInfo& n : kNames) {
@@ -182,6 +181,13 @@ Setting parse_setting(const std::string& name, const std::string& value, bool ca
     if (!found || (!calibration && section_of(found->name) == kCalibration))
         throw ValueError(name + ": неизвестный параметр");
     s.name = found->name;
+    return s;
+}
+
+Setting parse_setting(const std::string& name, const std::string& value, bool calibration)
+{
+    const std::string item = name + "=" + value;
+    Setting s = setting_named(name, calibration);
     switch (s.name) {
     case Setting::kScale:
     case Setting::kMax:

@@ -68,6 +68,8 @@ const char* section_name(unsigned section);
 // "interface,scales" -> the sections' bits; throws ValueError for an unknown name.
 unsigned parse_sections(const std::string& list);
 
+// The setting a name stands for, its value unset. Throws ValueError for an unknown name.
+Setting setting_named(const std::string& name, bool calibration);
 // One NAME=VALUE; calibration values (zeroN, coefficientN, pwm_lowN, pwm_highN) only where
 // `calibration` allows them. Throws ValueError naming the item.
 Setting parse_setting(const std::string& name, const std::string& value, bool calibration);

@@ -29,6 +29,12 @@ bool Polling::attach()
     return true;
 }
 
+uint8_t Polling::probe()
+{
+    const uint8_t n = d_.link.settings().sys_num;
+    return d_.scor_CN[n] = d_.otvet_ustsv(n);
+}
+
 PollResult Polling::zapros_par(bool full)
 {
     PollResult r;

@@ -45,6 +45,9 @@ public:
     // answers, its speed is noted for the tick; true then. The converter outputs awaiting a
     // coefficient start at 1, so none is ever derived from 0.
     bool attach();
+    // The start-up probe of the number in force at the line's settings: the speed code it
+    // answered at, noted for it (0 for none).
+    uint8_t probe();
 
     // One poll: with `full` the scales and setpoints of the three channels first; then their
     // measured values (and percentages), the frequency, and the PWM points. Each channel's

@@ -12,6 +12,7 @@
 #include <thread>
 #include <unistd.h>
 
+#include "cli/commission.h"
 #include "cli/info.h"
 #include "cli/options.h"
 #include "ops/profile.h"
@@ -75,6 +76,9 @@ TEST_F(CliOnSim, RefusedInputSendsNothing)
         {{"-a", "3,4", "set", "brightness=2"}, "set: один номер прибора"},
         {{"frobnicate"}, "неизвестная команда frobnicate"},
         {{"read", "--count", "x"}, "--count \"x\""},
+        {{"load", (dir / "varnok.ini").string() + ".none"}, ".none не прочитан"},
+        {{"load", (dir / "varnok.ini").string()}, "профиль, строка 1: нет строки format=1 перед разделами"},
+        {{"commission", (dir / "varnok.ini").string()}, "таблица, строка 1: неизвестный столбец \"[связь]\""},
     };
     for (const auto& [args, message] : refused) {
         EXPECT_EQ(run(args), 2) << args.back();
@@ -140,6 +144,21 @@ TEST_F(CliOnAMixedLine, AScanAtEverySpeedFindsEachDeviceAtItsSpeed)
               "[{\"address\":16,\"speed\":9600,\"parity\":\"none\",\"stopbits\":1,\"name\":\"Варнок ПМ3\","
               "\"version\":\"V2.07 2026\"}]\n");
     EXPECT_EQ(run({"scan", "--from", "20", "--to", "10"}), 2);
+}
+
+// A new device found where the sheet says it answers, and moved to the line's settings; the
+// tool's own settings file is left as it was.
+TEST_F(CliOnAMixedLine, ACommissionMovesADeviceFromWhereItAnswers)
+{
+    const fs::path sheet = dir / "sheet.csv", report = dir / "report.csv";
+    std::ofstream(sheet) << "from_address,from_speed,speed,address\n17,19200,9600,18\n";
+    const std::string ini = slurp(dir / "varnok.ini");
+    ASSERT_EQ(run({"commission", sheet.string(), "--report", report.string(), "--yes"}), 0) << err;
+    EXPECT_NE(slurp(report).find(",2,Варнок ПМ3,V2.07 2026,готово,\n"), std::string::npos) << slurp(report);
+    sim.command("device 2");
+    EXPECT_EQ(sim.dump().at("selected"), "#2 18 9600 8N1");
+    EXPECT_EQ(slurp(dir / "varnok.ini"), ini);
+    ASSERT_EQ(run({"-a", "18", "--json", "info"}), 0) << err;
 }
 
 TEST_F(CliOnTwoDevices, AProfileOfOneDeviceLoadedIntoAnotherClonesIt)
@@ -222,6 +241,75 @@ TEST_F(CliOnSim, ACommissionAwaitsEachDeviceAndEndsWithTheInput)
     EXPECT_EQ(sim.command("get holding 0x800"), "ok 9");
     EXPECT_EQ(sim.command("get holding 0x24"),
               "ok 61762");  // 120.5 is 42 F1 00 00, its upper word as the device keeps it
+}
+
+// A converter on TCP named on the command line, and a list of numbers of which one is absent:
+// its fields stay empty, the others are read, the exit code tells the failure.
+TEST(CliOnTcp, AListReadThroughAConverterKeepsGoingPastAnAbsentDevice)
+{
+    SimProcess sim({"--noise", "0", "--tcp", "0", "--device-at", "5", "--device-at", "17"});
+    const fs::path dir = fs::temp_directory_path() / ("varnok-cli-tcp-" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    std::ofstream(dir / "empty.ini") << "[связь]\n";
+    const std::string command = std::string(VARNOK_CLI_PATH) + " --settings " + (dir / "empty.ini").string() + " -p " +
+                                sim.path() + " -a 5,9,17 --json read 2>" + (dir / "err").string();
+    std::FILE* p = ::popen(command.c_str(), "r");
+    ASSERT_NE(p, nullptr);
+    std::string out;
+    char buf[4096];
+    for (size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;)
+        out.append(buf, n);
+    const int status = ::pclose(p);
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    // Times differ from run to run: each row from its address on.
+    std::vector<std::string> rows;
+    for (size_t at = out.find("\"address\":"); at != std::string::npos; at = out.find("\"address\":", at + 1))
+        rows.push_back(out.substr(at, out.find('}', at) - at));
+    ASSERT_EQ(rows.size(), 3u) << out;
+    EXPECT_EQ(rows[0].rfind("\"address\":5,\"value1\":", 0), 0u) << rows[0];
+    EXPECT_EQ(rows[1],
+              "\"address\":9,\"value1\":null,\"percent1\":null,\"value2\":null,\"percent2\":null,"
+              "\"value3\":null,\"percent3\":null,\"frequency\":null");
+    EXPECT_EQ(rows[2].find("null"), std::string::npos) << rows[2];
+    std::ifstream err(dir / "err");
+    std::string first;
+    std::getline(err, first);
+    EXPECT_EQ(first, " 03 0020  не дождались ответа0:");
+    fs::remove_all(dir);
+}
+
+TEST(CliValues, SheetsAndCommandLines)
+{
+    // Quoted fields, an empty cell left alone, a bad value or a short row refused by its line.
+    EXPECT_EQ(csv_fields("a,\"b,\"\"c\"\"\",,d"), (std::vector<std::string>{"a", "b,\"c\"", "", "d"}));
+    const std::vector<SheetRow> rows =
+        parse_sheet("from_address,from_speed,unit1,max1\r\n5,19200,мА,\n,,В,99999\n7,1200,,\n3\n");
+    ASSERT_EQ(rows.size(), 4u);
+    EXPECT_EQ(rows[0].line, 2);
+    EXPECT_EQ(rows[0].from_address, 5);
+    EXPECT_EQ(rows[0].from_speed, 19200);
+    ASSERT_EQ(rows[0].settings.size(), 1u);
+    EXPECT_EQ(rows[0].settings[0].key(), "unit1");
+    EXPECT_EQ(rows[1].error.rfind("max1=99999:", 0), 0u) << rows[1].error;
+    EXPECT_EQ(rows[2].error.rfind("скорость \"1200\"", 0), 0u) << rows[2].error;
+    EXPECT_EQ(rows[3].error, "1 столбцов вместо 4");
+    EXPECT_THROW(parse_sheet("address,colour\n5,red\n"), UsageError);
+
+    const Options o = parse_options(
+        {"-p", "tcp://h:502", "-b", "19200", "-P", "even", "-s", "2", "-a", "3,17", "--fast", "read", "--count", "2"});
+    EXPECT_EQ(o.port, "tcp://h:502");
+    EXPECT_EQ(o.speed, 19200);
+    EXPECT_EQ(o.parity, 2);
+    EXPECT_EQ(o.stopbit, 2);
+    EXPECT_EQ(o.addresses, (std::vector<uint8_t>{3, 17}));
+    EXPECT_TRUE(o.fast);
+    EXPECT_EQ(o.command, "read");
+    EXPECT_EQ(o.args, (std::vector<std::string>{"--count", "2"}));
+    for (const std::vector<std::string>& bad : std::vector<std::vector<std::string>>{
+             {"-a"}, {"-a", "0"}, {"-a", "3,,4"}, {"-P", "mark"}, {"-s", "3"}, {"--colour"}, {"-b", "9600x"}})
+        EXPECT_THROW(parse_options(bad), UsageError) << bad.front();
+    EXPECT_THROW(CommandArgs({"--every"}, {"--every"}, {}), UsageError);
+    EXPECT_THROW(CommandArgs({"--evry", "1"}, {"--every"}, {}), UsageError);
 }
 
 TEST(CliValues, EntriesSettingsAndJson)
