@@ -81,20 +81,13 @@ Value read_info(Session& s, bool& failed)
     const PollResult poll = polling.zapros_par(true);
     const PerChannel stored = calib.read_stored();
     const PerChannel pwm = calib.read_pwm();
-    Value& channels = info.set("channels", Value::array());
+    // The scales and setpoints as the readings' info gives them, and what only `info` shows.
+    Value& channels = info.set("channels", channel_settings(d, poll));
     for (int k = 1; k <= kChannels; ++k) {
         const PollResult::Channel& c = poll.ch[size_t(k)];
-        const TParSCL& scl = d.parScl[size_t(k)];
-        const TParUST& ust = d.parUst[size_t(k)];
         const TParChannel& ch = d.Ch[size_t(k)];
         failed |= !c.scale || !c.setpoints || !c.measured || !stored[size_t(k)] || !pwm[size_t(k)];
-        Value& v = channels.push(Value::object());
-        v.set("channel", Value::number(k));
-        v.set("scale", maybe(c.scale, shown(scl.Ustavka.as_float(), scl.DecPosition)));
-        v.set("point", maybe(c.scale, Value::string(decpos_text(scl.DecPosition))));
-        v.set("unit", maybe(c.scale, Value::string(unit_name(scl.Measure))));
-        v.set("max", maybe(c.setpoints, num(ust.Max.as_float())));
-        v.set("min", maybe(c.setpoints, num(ust.Min.as_float())));
+        Value& v = channels.members()[size_t(k - 1)].second;
         v.set("zero", maybe(stored[size_t(k)], Value::number(ch.Ref)));
         v.set("coefficient", maybe(stored[size_t(k)], num(ch.Ncal.as_float())));
         v.set("pwm_low", maybe(pwm[size_t(k)], Value::number(ch.PWML)));

@@ -28,6 +28,7 @@ public:
     Kind kind() const { return kind_; }
     const std::string& text() const { return text_; }
     const std::vector<std::pair<std::string, Value>>& members() const { return members_; }
+    std::vector<std::pair<std::string, Value>>& members() { return members_; }
 
 private:
     Value(Kind k, std::string text) : kind_(k), text_(std::move(text)) {}
