@@ -85,8 +85,9 @@ TEST_F(Exchange, TheAddressOnTheThirdReadOfTheFirstPassIsFound)
     // at 230 and 460 ms, and an answer at 560 ms falls well inside the third.
     link.set_timeouts({link.settings().R_IntervalTimeout, 5, 225, 0, 0});
     ASSERT_EQ(link.init_com_port_new("COM1", 9600, 0, 1, 8), 0u);
-    pty.feed_after(560ms, kAnswer);
+    // Timed from before the feed is armed: the answer cannot come sooner than 560 ms after it.
     const auto start = Clock::now();
+    pty.feed_after(560ms, kAnswer);
     link.suda(buf, kpb, 7);
     const auto took = Clock::now() - start;
     pty.join();
