@@ -208,9 +208,9 @@ Setting parse_setting(const std::string& name, const std::string& value, bool ca
         break;
     }
     case Setting::kCoefficient: {
-        char* end = nullptr;
-        s.real = std::strtof(value.c_str(), &end);
-        if (value.empty() || *end != '\0' || !std::isfinite(s.real))
+        // Read with a point whatever the process's locale (the console runs under a comma one).
+        const auto r = std::from_chars(value.data(), value.data() + value.size(), s.real);
+        if (value.empty() || r.ec != std::errc() || r.ptr != value.data() + value.size() || !std::isfinite(s.real))
             throw ValueError(item + ": нужно число");
         break;
     }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <clocale>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
@@ -326,6 +327,14 @@ TEST(CliValues, EntriesSettingsAndJson)
     EXPECT_EQ(entry_of(12.34f, 1), (Entry{1234, 1}));
     EXPECT_FALSE(entry_of(1000.0f, 1));
     EXPECT_EQ(unit_code("мА"), 3);
+    // A coefficient reads with a point under a locale whose decimal separator is a comma.
+    const char* before = std::setlocale(LC_NUMERIC, nullptr);
+    const std::string saved = before ? before : "C";
+    if (std::setlocale(LC_NUMERIC, "ru_RU.UTF-8")) {
+        EXPECT_EQ(parse_setting("coefficient1", "0.0025", true).real, 0.0025f);
+        EXPECT_THROW(parse_setting("coefficient1", "0,0025", true), UsageError);
+        std::setlocale(LC_NUMERIC, saved.c_str());
+    }
     EXPECT_FALSE(unit_code("mA"));
 
     // The device's values first, the line's after them, the address last.
