@@ -6,6 +6,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -127,6 +128,22 @@ bool write_target(const std::string& path, std::string& target, std::string& rea
 }
 
 }  // namespace
+
+std::string default_settings_path()
+{
+    // A relative XDG_CONFIG_HOME is invalid and ignored, as for every other XDG program.
+    const char* xdg = std::getenv("XDG_CONFIG_HOME");
+    if (xdg && xdg[0] == '/')
+        return std::string(xdg) + "/varnok.ini";
+    std::string home;
+    if (const char* h = std::getenv("HOME"); h && *h)
+        home = h;
+    else if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir)
+        home = pw->pw_dir;
+    else
+        home = ".";
+    return home + "/.config/varnok.ini";
+}
 
 Stamp stamp_of(const std::string& path)
 {

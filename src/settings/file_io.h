@@ -15,6 +15,11 @@ struct Stamp {
     bool operator==(const Stamp&) const = default;
 };
 
+// Where the settings file lives when no other place is given: $XDG_CONFIG_HOME/varnok.ini
+// (an absolute XDG_CONFIG_HOME only), else $HOME/.config/varnok.ini; on Windows
+// %APPDATA%\varnok\varnok.ini. Paths are UTF-8 on every platform.
+std::string default_settings_path();
+
 // Stamp of what `path` names now (following links); not present when nothing is there.
 Stamp stamp_of(const std::string& path);
 

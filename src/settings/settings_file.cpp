@@ -3,16 +3,14 @@
 #include <charconv>
 #include <climits>
 #include <cstdlib>
-#include <pwd.h>
 #include <string_view>
 #include <tuple>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
+#ifndef _WIN32
 #define SI_CONVERT_ICU
+#endif
 #include <SimpleIni.h>
-#include <unicode/utf8.h>
 
 namespace varnok {
 
@@ -41,6 +39,36 @@ constexpr std::array<const char*, std::tuple_size_v<Timeouts>> kTimeoutKeys = {"
 
 bool is_blank(char c) { return c == ' ' || c == '\t'; }
 bool is_comment(char c) { return c == ';' || c == '#'; }
+
+// The code point of the well-formed UTF-8 sequence at `i` (which it passes), or -1 for an
+// ill-formed one: a stray continuation byte, a truncated or overlong sequence, a surrogate, or
+// a value beyond U+10FFFF.
+int32_t next_code_point(std::string_view s, size_t& i)
+{
+    const auto byte = [&](size_t k) { return uint8_t(s[k]); };
+    const uint8_t lead = byte(i++);
+    if (lead < 0x80)
+        return lead;
+    size_t more = 0;
+    int32_t c = 0, least = 0;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        more = 1, c = lead & 0x1F, least = 0x80;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        more = 2, c = lead & 0x0F, least = 0x800;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        more = 3, c = lead & 0x07, least = 0x10000;
+    } else {
+        return -1;
+    }
+    for (; more > 0; --more, ++i) {
+        if (i >= s.size() || (byte(i) & 0xC0) != 0x80)
+            return -1;
+        c = (c << 6) | (byte(i) & 0x3F);
+    }
+    if (c < least || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
+        return -1;
+    return c;
+}
 
 std::vector<std::string_view> split_lines(std::string_view text)
 {
@@ -73,9 +101,8 @@ std::string check_text(std::string_view text, std::string& trailer)
     for (size_t n = 0; n < lines.size(); ++n) {
         const std::string_view line = lines[n];
         const std::string number = std::to_string(n + 1);
-        for (int32_t i = 0; i < int32_t(line.size());) {
-            UChar32 c;
-            U8_NEXT(line.data(), i, int32_t(line.size()), c);
+        for (size_t i = 0; i < line.size();) {
+            const int32_t c = next_code_point(line, i);
             if (c < 0)
                 return "строка " + number + " не в кодировке UTF-8";
             if (c == 0)
@@ -130,27 +157,9 @@ SettingsFile::SettingsFile(Link& link, uint8_t& n_time_opros, int32_t& time_opro
 
 SettingsFile::~SettingsFile() = default;
 
-std::string SettingsFile::default_path()
-{
-    // A relative XDG_CONFIG_HOME is invalid and ignored, as for every other XDG program.
-    const char* xdg = std::getenv("XDG_CONFIG_HOME");
-    if (xdg && xdg[0] == '/')
-        return std::string(xdg) + "/varnok.ini";
-    std::string home;
-    if (const char* h = std::getenv("HOME"); h && *h)
-        home = h;
-    else if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir)
-        home = pw->pw_dir;
-    else
-        home = ".";
-    return home + "/.config/varnok.ini";
-}
+std::string SettingsFile::default_path() { return file_io::default_settings_path(); }
 
-bool SettingsFile::exists() const
-{
-    struct stat st;
-    return ::stat(path_.c_str(), &st) == 0;
-}
+bool SettingsFile::exists() const { return file_io::stamp_of(path_).present; }
 
 bool SettingsFile::load()
 {

@@ -31,7 +31,7 @@ public:
     SettingsFile& operator=(const SettingsFile&) = delete;
 
     // $XDG_CONFIG_HOME/varnok.ini when that variable holds an absolute path, else
-    // $HOME/.config/varnok.ini.
+    // $HOME/.config/varnok.ini; on Windows %APPDATA%\varnok\varnok.ini.
     static std::string default_path();
 
     const std::string& path() const { return path_; }

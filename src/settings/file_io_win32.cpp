@@ -1,0 +1,170 @@
+// The settings file's operations on Windows: UTF-8 paths through the wide API, the
+// replacement by a temporary file written through and moved over the old one.
+#include "settings/file_io.h"
+
+#include <windows.h>
+
+#include <cwchar>
+
+#include "settings/utf16.h"
+
+namespace varnok::file_io {
+namespace {
+
+std::string os_reason(DWORD err)
+{
+    wchar_t* text = nullptr;
+    const DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                       FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_MAX_WIDTH_MASK,
+                                   nullptr, err, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    std::string reason = n && text ? utf8_of(text) : "ошибка Windows " + std::to_string(err);
+    LocalFree(text);
+    while (!reason.empty() && (reason.back() == ' ' || reason.back() == '.'))
+        reason.pop_back();
+    return reason;
+}
+
+bool is_separator(char c) { return c == '\\' || c == '/'; }
+
+std::string parent_of(const std::string& path)
+{
+    const auto slash = path.find_last_of("\\/");
+    return slash == std::string::npos ? "." : path.substr(0, slash);
+}
+
+Stamp stamp_from(const BY_HANDLE_FILE_INFORMATION& info)
+{
+    Stamp s;
+    s.present = true;
+    s.dev = info.dwVolumeSerialNumber;
+    s.ino = (uint64_t(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    s.size = int64_t((uint64_t(info.nFileSizeHigh) << 32) | info.nFileSizeLow);
+    // 100-nanosecond ticks.
+    s.mtime_ns =
+        int64_t((uint64_t(info.ftLastWriteTime.dwHighDateTime) << 32) | info.ftLastWriteTime.dwLowDateTime) * 100;
+    return s;
+}
+
+bool make_dirs(const std::string& dir, std::string& reason)
+{
+    for (size_t pos = 1; pos <= dir.size(); ++pos) {
+        if (pos != dir.size() && !is_separator(dir[pos]))
+            continue;
+        const std::string part = dir.substr(0, pos);
+        if (part.size() == 2 && part[1] == ':')
+            continue;  // a drive
+        if (!CreateDirectoryW(utf16_of(part).c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+            reason = "папка " + part + " не создана: " + os_reason(GetLastError());
+            return false;
+        }
+    }
+    const DWORD a = GetFileAttributesW(utf16_of(dir).c_str());
+    if (a == INVALID_FILE_ATTRIBUTES || !(a & FILE_ATTRIBUTE_DIRECTORY)) {
+        reason = dir + " не является папкой";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string default_settings_path()
+{
+    const wchar_t* appdata = _wgetenv(L"APPDATA");
+    if (appdata && *appdata)
+        return utf8_of(appdata) + "\\varnok\\varnok.ini";
+    return "varnok.ini";
+}
+
+Stamp stamp_of(const std::string& path)
+{
+    const HANDLE h = CreateFileW(utf16_of(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                 nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return {};
+    BY_HANDLE_FILE_INFORMATION info{};
+    const bool ok = GetFileInformationByHandle(h, &info);
+    CloseHandle(h);
+    return ok ? stamp_from(info) : Stamp{};
+}
+
+bool read_whole(const std::string& path, size_t limit, std::string& data, Stamp& stamp, std::string& reason)
+{
+    const HANDLE h = CreateFileW(utf16_of(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        const DWORD e = GetLastError();
+        const DWORD a = GetFileAttributesW(utf16_of(path).c_str());
+        reason = a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY) ? "на месте файла папка" : os_reason(e);
+        return false;
+    }
+    BY_HANDLE_FILE_INFORMATION info{};
+    bool ok = false;
+    if (!GetFileInformationByHandle(h, &info))
+        reason = os_reason(GetLastError());
+    else if (GetFileType(h) != FILE_TYPE_DISK)
+        reason = "это не обычный файл";
+    else if (info.nFileSizeHigh != 0 || info.nFileSizeLow > limit)
+        reason = "файл длиннее " + std::to_string(limit) + " байт";
+    else
+        ok = true;
+    data.clear();
+    char chunk[4096];
+    while (ok) {
+        DWORD n = 0;
+        if (!ReadFile(h, chunk, sizeof chunk, &n, nullptr)) {
+            reason = os_reason(GetLastError());
+            ok = false;
+        } else if (n == 0) {
+            break;
+        } else if (data.size() + n > limit) {  // grew while being read
+            reason = "файл длиннее " + std::to_string(limit) + " байт";
+            ok = false;
+        } else {
+            data.append(chunk, n);
+        }
+    }
+    if (ok)
+        stamp = stamp_from(info);
+    CloseHandle(h);
+    return ok;
+}
+
+bool replace(const std::string& path, const std::string& data, Stamp& stamp, std::string& reason)
+{
+    const std::string dir = parent_of(path);
+    if (!make_dirs(dir, reason))
+        return false;
+    const std::string base = path.substr(path.find_last_of("\\/") + 1);
+    std::string temp;
+    HANDLE h = INVALID_HANDLE_VALUE;
+    for (int attempt = 0; h == INVALID_HANDLE_VALUE && attempt < 100; ++attempt) {
+        temp = dir + "\\." + base + "." + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(attempt) + ".tmp";
+        h = CreateFileW(utf16_of(temp).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (h == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS)
+            break;
+    }
+    if (h == INVALID_HANDLE_VALUE) {
+        reason = os_reason(GetLastError());
+        return false;
+    }
+    DWORD written = 0;
+    bool ok = WriteFile(h, data.data(), DWORD(data.size()), &written, nullptr) && written == data.size() &&
+              FlushFileBuffers(h);
+    if (!ok)
+        reason = os_reason(GetLastError());
+    CloseHandle(h);
+    if (ok && !MoveFileExW(utf16_of(temp).c_str(), utf16_of(path).c_str(),
+                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        reason = os_reason(GetLastError());
+        ok = false;
+    }
+    if (!ok) {
+        DeleteFileW(utf16_of(temp).c_str());
+        return false;
+    }
+    stamp = stamp_of(path);
+    return true;
+}
+
+}  // namespace varnok::file_io
