@@ -21,6 +21,16 @@ int PortMap::number_of(const std::string& name)
     return n;
 }
 
+#ifdef _WIN32
+// Windows names its ports itself: COMn is the device \\.\COMn.
+std::vector<std::string> PortMap::present_devices(const std::string& /*dev_dir*/)
+{
+    std::vector<std::string> result;
+    for (int n = 1; n <= 16; ++n)
+        result.push_back("\\\\.\\COM" + std::to_string(n));
+    return result;
+}
+#else
 std::vector<std::string> PortMap::present_devices(const std::string& dev_dir)
 {
     static const char* const families[] = {"ttyUSB", "ttyACM", "ttyS"};
@@ -48,12 +58,13 @@ std::vector<std::string> PortMap::present_devices(const std::string& dev_dir)
     }
     return result;
 }
+#endif
 
 std::string PortMap::resolve(const std::string& name) const { return resolve(name, present_devices()); }
 
 std::string PortMap::resolve(const std::string& name, const std::vector<std::string>& present) const
 {
-    if (!name.empty() && name.front() == '/')
+    if (!name.empty() && (name.front() == '/' || name.rfind("\\\\", 0) == 0))
         return name;
     const int n = number_of(name);
     if (n == 0)

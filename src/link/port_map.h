@@ -14,8 +14,8 @@ public:
     const std::map<int, std::string>& entries() const { return explicit_; }
 
     // The device path of a port name: the explicit mapping first, otherwise the n-th
-    // serial device present (USB adapters, then ACM modems, then on-board UARTs).
-    // A path given instead of a name is used as it is. Empty when nothing fits.
+    // serial device present (USB adapters, then ACM modems, then on-board UARTs; on Windows
+    // \\.\COMn). A path given instead of a name is used as it is. Empty when nothing fits.
     std::string resolve(const std::string& name) const;
     // The same against a list of the devices present, for resolving many names at once.
     std::string resolve(const std::string& name, const std::vector<std::string>& present) const;

@@ -41,6 +41,8 @@ int SerialPort::open(const std::string& path, WaitPump* waiting)
     return transport_->open(path, fd_, waiting);
 }
 
+bool SerialPort::is_open() const { return fd_ >= 0; }
+
 bool SerialPort::connected() const
 {
     if (fd_ < 0)

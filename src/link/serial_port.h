@@ -9,7 +9,9 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#ifndef _WIN32
 #include <termios.h>
+#endif
 
 #include "link/transport.h"
 
@@ -17,13 +19,16 @@ namespace varnok {
 
 // The line record of the port. BaudRate, ByteSize, Parity (0 none, 1 odd, 2 even,
 // 3 mark, 4 space) and StopBits (0 one, 1 one and a half, 2 two) follow the Win32 codes;
-// `tio` keeps everything else as the driver reported it.
+// on a terminal `tio` keeps everything else as the driver reported it (Windows keeps its own
+// record of the port, read afresh at every change).
 struct Dcb {
     uint32_t BaudRate = 0;
     uint8_t ByteSize = 8;
     uint8_t Parity = 0;
     uint8_t StopBits = 0;
+#ifndef _WIN32
     termios tio{};
+#endif
 };
 
 struct CommTimeouts {
@@ -38,8 +43,8 @@ struct CommTimeouts {
 // whatever has already come.
 inline constexpr uint32_t kReadNoWait = 0xFFFFFFFF;
 
-// A read whose time-outs are all zero would wait for ever on a silent line; it is
-// bounded by this instead.
+// A read whose time-outs are all zero, or whose only time-out is the interval, would wait for
+// ever on a silent line; it is bounded by this instead.
 inline constexpr uint32_t kReadCapMs = 2000;
 
 class SerialPort {
@@ -55,7 +60,7 @@ public:
     // Why the last open failed, where its errno would not tell it; else empty.
     std::string open_failure() const { return transport_ ? transport_->failure() : std::string(); }
     void close();
-    bool is_open() const { return fd_ >= 0; }
+    bool is_open() const;
     // For tests: every later open() goes through this transport, whatever the path.
     void use_transport(std::unique_ptr<Transport> transport)
     {
@@ -86,9 +91,12 @@ private:
     std::unique_ptr<Transport> transport_;
     bool fixed_transport_ = false;
     std::string where_;
-    int fd_ = -1;
+    int fd_ = -1;  // the terminal or the socket
     int broken_ = 0;
     CommTimeouts timeouts_{};
+#ifdef _WIN32
+    void* comm_ = nullptr;  // a communications port's handle, whose time-outs Windows keeps
+#endif
 };
 
 }  // namespace varnok

@@ -7,17 +7,14 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
 #include <system_error>
 #include <thread>
-#include <unistd.h>
 
 #include "link/platform.h"
+#include "link/sockets.h"
+#ifndef _WIN32
 #include "link/terminal.h"
+#endif
 
 namespace varnok {
 
@@ -101,8 +98,7 @@ int look_up(const NameLookup& lookup, const std::string& host, const std::string
         }
     }
     if (state->code != 0) {
-        failure = "поиск адреса " + host + ": " +
-                  (state->code == EAI_SYSTEM ? std::strerror(state->system_error) : ::gai_strerror(state->code));
+        failure = "поиск адреса " + host + ": " + sockets::lookup_failure(state->code, state->system_error);
         return EHOSTUNREACH;
     }
     if (state->found.empty()) {
@@ -116,35 +112,37 @@ int look_up(const NameLookup& lookup, const std::string& host, const std::string
 // Connects a non-blocking socket by `deadline`, pumping while it waits; 0 or the errno.
 int connect_by(const Address& a, Clock::time_point deadline, WaitPump* waiting, int& out)
 {
-    const int fd = ::socket(a.family, a.socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a.protocol);
+    const int fd = sockets::open_stream(a.family, a.socktype, a.protocol);
     if (fd < 0)
-        return errno;
+        return sockets::error();
+    const sockets::Native s = sockets::native(fd);
     int e = 0;
-    if (::connect(fd, reinterpret_cast<const sockaddr*>(&a.addr), a.len) != 0) {
-        e = errno;
-        while (e == EINPROGRESS) {
-            pollfd p{fd, POLLOUT, 0};
+    if (::connect(s, reinterpret_cast<const sockaddr*>(&a.addr), a.len) != 0) {
+        e = sockets::error();
+        while (e == EINPROGRESS || e == EWOULDBLOCK) {
+            pollfd p{s, POLLOUT, 0};
             const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-            const int r = ::poll(&p, 1, int(std::clamp<long long>(left, 0, kWaitSliceMs)));
+            const int r = sockets::poll(&p, 1, int(std::clamp<long long>(left, 0, kWaitSliceMs)));
             socklen_t len = sizeof e;
             if (r > 0) {
-                if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &e, &len) != 0)
-                    e = errno;
-            } else if (r < 0 && errno != EINTR) {
-                e = errno;
+                // Winsock tells a refused connection by POLLERR|POLLHUP with SO_ERROR set.
+                if (::getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&e), &len) != 0)
+                    e = sockets::error();
+            } else if (r < 0 && sockets::error() != EINTR) {
+                e = sockets::error();
             } else if (!pump_until(waiting, deadline)) {
                 e = ETIMEDOUT;
             }
         }
     }
     if (e != 0) {
-        ::close(fd);
+        sockets::close(fd);
         return e;
     }
     // A frame goes out as soon as it is written, not gathered with the next one.
     const int on = 1;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-    ::setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+    ::setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
+    ::setsockopt(s, SOL_SOCKET, SO_KEEPALIVE, reinterpret_cast<const char*>(&on), sizeof on);
     out = fd;
     return 0;
 }
@@ -153,12 +151,14 @@ int connect_by(const Address& a, Clock::time_point deadline, WaitPump* waiting, 
 
 bool is_tcp_address(const std::string& where) { return where.rfind(kScheme, 0) == 0; }
 
+#ifndef _WIN32
 std::unique_ptr<Transport> transport_for(const std::string& where)
 {
     if (is_tcp_address(where))
         return std::make_unique<TcpTransport>();
     return std::make_unique<TerminalTransport>();
 }
+#endif
 
 int system_lookup(const std::string& host, const std::string& port, std::vector<Address>& found)
 {
@@ -166,6 +166,7 @@ int system_lookup(const std::string& host, const std::string& port, std::vector<
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* list = nullptr;
+    sockets::start();
     const int code = ::getaddrinfo(host.c_str(), port.c_str(), &hints, &list);
     if (code != 0)
         return code;
@@ -204,7 +205,7 @@ int TcpTransport::open(const std::string& where, int& fd, WaitPump* waiting)
     return e;
 }
 
-void TcpTransport::close(int fd) { ::close(fd); }
+void TcpTransport::close(int fd) { sockets::close(fd); }
 
 int TcpTransport::get_state(int /*fd*/, Dcb& dcb) const
 {
@@ -222,15 +223,23 @@ int TcpTransport::purge_input(int fd)
 {
     uint8_t junk[256];
     for (;;) {
-        const ssize_t r = ::recv(fd, junk, sizeof junk, MSG_DONTWAIT);
+        // The socket is non-blocking: this takes only what has come.
+        const ssize_t r = ::recv(sockets::native(fd), reinterpret_cast<char*>(junk), sizeof junk, 0);
         if (r > 0)
             continue;
         if (r == 0)
             return ECONNRESET;  // the converter closed the connection
-        return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR ? 0 : errno;
+        const int e = sockets::error();
+        return e == EAGAIN || e == EWOULDBLOCK || e == EINTR ? 0 : e;
     }
 }
 
-ssize_t TcpTransport::write_some(int fd, const uint8_t* data, size_t n) { return ::send(fd, data, n, MSG_NOSIGNAL); }
+ssize_t TcpTransport::write_some(int fd, const uint8_t* data, size_t n)
+{
+    const ssize_t r = ::send(sockets::native(fd), reinterpret_cast<const char*>(data), int(n), sockets::kSendFlags);
+    if (r < 0)
+        errno = sockets::error();
+    return r;
+}
 
 }  // namespace varnok

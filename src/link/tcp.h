@@ -5,7 +5,7 @@
 
 #include <functional>
 #include <string>
-#include <sys/socket.h>
+#include "link/sockets.h"
 #include <vector>
 
 #include "link/serial_port.h"
