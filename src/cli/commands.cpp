@@ -6,7 +6,6 @@
 #include <cstring>
 #include <ctime>
 #include <algorithm>
-#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
@@ -17,8 +16,7 @@
 
 #include "cli/commission.h"
 #include "cli/info.h"
-#include "cli/mqtt_publisher.h"
-#include "cli/spool.h"
+#include "cli/publisher.h"
 #include "ops/profile.h"
 #include "cli/session.h"
 #include "cli/value.h"
@@ -165,19 +163,6 @@ int info(const Options& o, Session& s)
     return any_failed ? kExitDevice : kExitOk;
 }
 
-// The local time with its offset from UTC: 2026-12-09T14:28:42+03:00.
-std::string iso_time(std::chrono::system_clock::time_point t)
-{
-    const std::time_t tt = std::chrono::system_clock::to_time_t(t);
-    std::tm tm{};
-    localtime_r(&tt, &tm);
-    char buf[40];
-    std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%S%z", &tm);
-    std::string s = buf;
-    s.insert(s.size() - 2, ":");
-    return s;
-}
-
 // Waits until `due` unless Ctrl-C comes first; false then.
 bool wait_until(std::chrono::steady_clock::time_point due)
 {
@@ -252,41 +237,6 @@ ReadArgs parse_read(const Options& o)
     if (const auto size = args.value("--spool-size"))
         r.spool_size = parse_size(*size, "--spool-size");
     return r;
-}
-
-// A connection per device, each with its spool; connected before the line is polled.
-struct MqttOut {
-    std::vector<std::unique_ptr<MqttPublisher>> devices;
-    int exit = kExitOk;
-};
-
-MqttOut connect_mqtt(const MqttTarget& t, uint64_t spool_size, const std::string& port,
-                     const std::vector<uint8_t>& addresses)
-{
-    MqttOut m;
-    std::signal(SIGPIPE, SIG_IGN);  // a broker gone away is an error to handle, not the end of the run
-    const std::string port_level = topic_level(port);
-    for (uint8_t a : addresses) {
-        const std::string topic = t.prefix + "/" + port_level + "/" + std::to_string(a);
-        const std::filesystem::path spool =
-            state_dir() / "spool" / topic_level(t.host + "_" + std::to_string(t.port)) / topic_level(topic);
-        try {
-            m.devices.push_back(std::make_unique<MqttPublisher>(t, topic, spool, spool_size));
-        } catch (const std::runtime_error& e) {
-            std::fprintf(stderr, "%s\n", e.what());
-            m.exit = kExitUsage;
-            return m;
-        }
-    }
-    for (auto& p : m.devices) {
-        if (p->start(std::chrono::seconds(10)) == MqttPublisher::kRefused) {
-            std::fprintf(stderr, "брокер %s отказал в подключении: неверное имя пользователя или пароль\n",
-                         t.where().c_str());
-            m.exit = kExitPort;
-            return m;
-        }
-    }
-    return m;
 }
 
 // The JSON of a message, without the line end to_json gives a document.
@@ -372,7 +322,7 @@ int read(const Options& o, Session& s, const ReadArgs& r, MqttOut& mqtt)
                 std::fflush(stdout);
             }
             if (!mqtt.devices.empty()) {
-                MqttPublisher& p = *mqtt.devices[i];
+                Publisher& p = *mqtt.devices[i];
                 if (full) {
                     Value info = Value::object();
                     info.set("address", Value::number(addresses[i]));

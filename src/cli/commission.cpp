@@ -32,17 +32,6 @@ std::string csv_field(const std::string& s)
     return out + '"';
 }
 
-std::string now_text()
-{
-    const std::time_t t = std::time(nullptr);
-    std::tm tm{};
-    localtime_r(&t, &tm);
-    char buf[40];
-    std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%S%z", &tm);
-    std::string s = buf;
-    return s.insert(s.size() - 2, ":");
-}
-
 std::vector<std::string> lines_of(const std::string& text)
 {
     std::vector<std::string> out;
@@ -256,7 +245,7 @@ int commission(const Options& o, Session& s)
                 result = kFailed;
         }
         any_failed |= result != kDone;
-        std::fprintf(report, "%s,%d,%s,%s,%s,%s\n", now_text().c_str(), row.line, csv_field(name).c_str(),
+        std::fprintf(report, "%s,%d,%s,%s,%s,%s\n", iso_time(std::chrono::system_clock::now()).c_str(), row.line, csv_field(name).c_str(),
                      csv_field(version).c_str(), result.c_str(), csv_field(error).c_str());
         std::fflush(report);
         std::fprintf(stderr, "строка %d: %s%s%s\n", row.line, result.c_str(), error.empty() ? "" : ": ", error.c_str());

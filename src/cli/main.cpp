@@ -2,7 +2,6 @@
 #include <clocale>
 #include <cstdio>
 #include <string>
-#include <vector>
 
 #include "cli/commands.h"
 #include "cli/session.h"
@@ -13,7 +12,7 @@ int main(int argc, char** argv)
     std::setlocale(LC_ALL, "C");
     catch_interrupt();
     try {
-        const Options o = parse_options(std::vector<std::string>(argv + 1, argv + argc));
+        const Options o = parse_options(command_line(argc, argv));
         const bool command_help = !o.args.empty() && (o.args.front() == "--help" || o.args.front() == "-h");
         if (o.help || command_help || o.command.empty()) {
             const std::string text = help_text(o.help || o.command.empty() ? "" : o.command);

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <stdexcept>
@@ -426,6 +427,38 @@ void MqttPublisher::loop()
         std::lock_guard tell(g_tell_mutex);
         --g_down;
     }
+}
+
+MqttOut connect_mqtt(const MqttTarget& t, uint64_t spool_size, const std::string& port,
+                     const std::vector<uint8_t>& addresses)
+{
+    MqttOut m;
+    std::vector<std::unique_ptr<MqttPublisher>> made;
+    std::signal(SIGPIPE, SIG_IGN);  // a broker gone away is an error to handle, not the end of the run
+    const std::string port_level = topic_level(port);
+    for (uint8_t a : addresses) {
+        const std::string topic = t.prefix + "/" + port_level + "/" + std::to_string(a);
+        const std::filesystem::path spool =
+            state_dir() / "spool" / topic_level(t.host + "_" + std::to_string(t.port)) / topic_level(topic);
+        try {
+            made.push_back(std::make_unique<MqttPublisher>(t, topic, spool, spool_size));
+        } catch (const std::runtime_error& e) {
+            std::fprintf(stderr, "%s\n", e.what());
+            m.exit = kExitUsage;
+            return m;
+        }
+    }
+    for (auto& p : made) {
+        if (p->start(std::chrono::seconds(10)) == MqttPublisher::kRefused) {
+            std::fprintf(stderr, "брокер %s отказал в подключении: неверное имя пользователя или пароль\n",
+                         t.where().c_str());
+            m.exit = kExitPort;
+            return m;
+        }
+    }
+    for (auto& p : made)
+        m.devices.push_back(std::move(p));
+    return m;
 }
 
 }  // namespace varnok::cli

@@ -14,30 +14,17 @@
 #include <string>
 #include <thread>
 
+#include "cli/publisher.h"
 #include "cli/spool.h"
 
 struct mosquitto;
 
 namespace varnok::cli {
 
-struct MqttTarget {
-    bool tls = false;
-    std::string user;
-    std::optional<std::string> password;
-    std::string host;
-    int port = 1883;
-    std::string prefix;
-    std::string cafile;
-    // "HOST:PORT" for messages: never the user or the password.
-    std::string where() const;
-};
-
-// mqtt://[USER[:PASSWORD]@]HOST[:PORT]/PREFIX or mqtts://...; throws UsageError.
-MqttTarget parse_mqtt_url(const std::string& url);
 // A port name as one topic level: anything but letters, digits, '.', '-' and '_' becomes '_'.
 std::string topic_level(const std::string& text);
 
-class MqttPublisher {
+class MqttPublisher : public Publisher {
 public:
     // `topic` is PREFIX/<port>/<number>. Throws std::runtime_error for a spool it cannot use.
     MqttPublisher(const MqttTarget& target, std::string topic, const std::filesystem::path& spool_dir,
@@ -50,12 +37,9 @@ public:
     // Starts the connection and waits up to `wait` for the broker's first answer. kRefused: the
     // broker turned down the user or the password; the thread is stopped then.
     Start start(std::chrono::milliseconds wait);
-    // Retained on .../info, sent again on each new connection.
-    void info(const std::string& json);
-    // Into the spool; it goes out when the broker takes it.
-    void reading(const std::string& json);
-    // Waits up to `wait` for the spool to empty, says "offline" and disconnects.
-    void finish(std::chrono::milliseconds wait);
+    void info(const std::string& json) override;
+    void reading(const std::string& json) override;
+    void finish(std::chrono::milliseconds wait) override;
     size_t spooled() const { return spool_.size(); }
 
 private:

@@ -1,6 +1,9 @@
 #include "cli/options.h"
 
 #include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
 
 #include "device/device.h"
 
@@ -95,6 +98,29 @@ std::optional<std::string> CommandArgs::value(const std::string& name) const
 bool CommandArgs::flag(const std::string& name) const
 {
     return std::find(flags_.begin(), flags_.end(), name) != flags_.end();
+}
+
+uint64_t parse_size(const std::string& text, const std::string& what)
+{
+    const std::string bad = what + " \"" + text + "\": нужно число байт, можно с K, M или G";
+    if (text.empty() || !std::isdigit(static_cast<unsigned char>(text[0])))
+        throw UsageError(bad);
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long long n = std::strtoull(text.c_str(), &end, 10);
+    const std::string unit = end;
+    uint64_t mul = 1;
+    if (unit == "K" || unit == "k")
+        mul = 1ull << 10;
+    else if (unit == "M")
+        mul = 1ull << 20;
+    else if (unit == "G")
+        mul = 1ull << 30;
+    else if (!unit.empty())
+        throw UsageError(bad);
+    if (errno == ERANGE || n == 0 || n > (1ull << 50) / mul)
+        throw UsageError(bad);
+    return n * mul;
 }
 
 }  // namespace varnok::cli

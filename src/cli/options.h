@@ -49,4 +49,7 @@ private:
     std::vector<std::string> positional_;
 };
 
+// "10M", "512K", "2G", "100000": bytes; throws UsageError naming `what`.
+uint64_t parse_size(const std::string& text, const std::string& what);
+
 }  // namespace varnok::cli

@@ -1,7 +1,5 @@
 #include "cli/session.h"
 
-#include <unistd.h>
-
 #include <cstdio>
 
 #include "modbus/master.h"
@@ -9,10 +7,6 @@
 namespace varnok::cli {
 
 namespace {
-
-volatile std::sig_atomic_t g_interrupted = 0;
-
-extern "C" void on_interrupt(int) { g_interrupted = 1; }
 
 std::string hex(const uint8_t* bytes, size_t n)
 {
@@ -32,17 +26,6 @@ constexpr uint8_t kPathPort = kPortCount;
 
 }  // namespace
 
-void catch_interrupt()
-{
-    struct sigaction sa {};
-    sa.sa_handler = on_interrupt;
-    sigemptyset(&sa.sa_mask);
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGTERM, &sa, nullptr);
-}
-
-bool interrupted() { return g_interrupted != 0; }
-
 void StderrNotices::message_box(const std::string& text, const std::string& informative)
 {
     std::string line = text;
@@ -59,7 +42,7 @@ bool InterruptKeys::pressed_since_last_query(int virtual_key)
     return (virtual_key == kKeyQ || virtual_key == kKeyX) && interrupted();
 }
 
-StderrReport::StderrReport(bool verbose) : verbose_(verbose), progress_(isatty(STDERR_FILENO) == 1) {}
+StderrReport::StderrReport(bool verbose) : verbose_(verbose), progress_(stderr_is_terminal()) {}
 
 void StderrReport::exchange(const ModbusMaster& mb)
 {

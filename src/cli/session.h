@@ -2,10 +2,10 @@
 // One device connection of varnok-cli: the console's settings file gives the defaults, the
 // command line overrides them; messages go to standard error.
 
-#include <csignal>
 #include <string>
 
 #include "cli/options.h"
+#include "cli/terminal.h"
 #include "device/device.h"
 #include "link/port_map.h"
 #include "ops/report.h"
@@ -14,10 +14,6 @@
 namespace varnok::cli {
 
 enum Exit : int { kExitOk = 0, kExitDevice = 1, kExitUsage = 2, kExitPort = 3 };
-
-// Ctrl-C asks the run to end at the next point where it can stop cleanly.
-void catch_interrupt();
-bool interrupted();
 
 // The link's message boxes as lines on standard error.
 class StderrNotices : public Notices {

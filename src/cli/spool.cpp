@@ -163,29 +163,6 @@ uint64_t Spool::bytes() const
     return bytes_;
 }
 
-uint64_t parse_size(const std::string& text, const std::string& what)
-{
-    const std::string bad = what + " \"" + text + "\": нужно число байт, можно с K, M или G";
-    if (text.empty() || !std::isdigit(static_cast<unsigned char>(text[0])))
-        throw UsageError(bad);
-    char* end = nullptr;
-    errno = 0;
-    const unsigned long long n = std::strtoull(text.c_str(), &end, 10);
-    const std::string unit = end;
-    uint64_t mul = 1;
-    if (unit == "K" || unit == "k")
-        mul = 1ull << 10;
-    else if (unit == "M")
-        mul = 1ull << 20;
-    else if (unit == "G")
-        mul = 1ull << 30;
-    else if (!unit.empty())
-        throw UsageError(bad);
-    if (errno == ERANGE || n == 0 || n > (1ull << 50) / mul)
-        throw UsageError(bad);
-    return n * mul;
-}
-
 fs::path state_dir()
 {
     if (const char* x = std::getenv("XDG_STATE_HOME"); x && *x == '/')

@@ -48,9 +48,6 @@ private:
     uint64_t next_ = 1;
 };
 
-// "10M", "512K", "2G", "100000": bytes; throws UsageError naming `what`.
-uint64_t parse_size(const std::string& text, const std::string& what);
-
 // $XDG_STATE_HOME/varnok, else ~/.local/state/varnok.
 std::filesystem::path state_dir();
 

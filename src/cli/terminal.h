@@ -1,0 +1,25 @@
+#pragma once
+// What the tool needs from the terminal it runs in, which each platform gives its own way.
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+namespace varnok::cli {
+
+// Ctrl-C (and a request to terminate) asks the run to end at the next point where it can
+// stop cleanly.
+void catch_interrupt();
+bool interrupted();
+
+// The local time with its offset from UTC: 2026-12-09T14:28:42+03:00.
+std::string iso_time(std::chrono::system_clock::time_point t);
+
+// Whether standard error is a terminal, where progress may be drawn over one line.
+bool stderr_is_terminal();
+
+// The arguments after the program's name, in UTF-8. On Windows they are taken from the wide
+// command line, and the console is set to show UTF-8 output.
+std::vector<std::string> command_line(int argc, char** argv);
+
+}  // namespace varnok::cli
