@@ -429,6 +429,18 @@ void MqttPublisher::loop()
     }
 }
 
+const char* const kMqttUsage =
+    "                [--mqtt mqtt://[ИМЯ[:ПАРОЛЬ]@]УЗЕЛ[:ПОРТ]/ПРЕФИКС] [--password-file ФАЙЛ]\n"
+    "                [--cafile ФАЙЛ] [--spool-size РАЗМЕР]\n";
+const char* const kMqttHelp =
+    "--mqtt: каждый опрос прибора сообщением JSON в ПРЕФИКС/ПОРТ/НОМЕР/readings (QoS 1),\n"
+    "имя, версия, шкалы и уставки в .../info, online/offline в .../status (хранимые).\n"
+    "Пока брокер недоступен, показания копятся в очереди на диске\n"
+    "($XDG_STATE_HOME/varnok или ~/.local/state/varnok; --spool-size, по умолчанию 10M,\n"
+    "старейшие отбрасываются) и уходят по порядку, когда связь вернётся. Пароль: из\n"
+    "--password-file или VARNOK_MQTT_PASSWORD вместо адреса. mqtts:// с --cafile.\n"
+    "Брокер, отказавший в пароле: код выхода 3, линия не опрашивается.\n";
+
 MqttOut connect_mqtt(const MqttTarget& t, uint64_t spool_size, const std::string& port,
                      const std::vector<uint8_t>& addresses)
 {

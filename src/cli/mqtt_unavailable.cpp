@@ -5,11 +5,14 @@
 
 namespace varnok::cli {
 
+const char* const kMqttUsage = "";
+const char* const kMqttHelp = "Публикации в MQTT (--mqtt) в сборке для Windows нет.\n";
+
 std::string MqttTarget::where() const { return host + ":" + std::to_string(port); }
 
 MqttTarget parse_mqtt_url(const std::string& /*url*/)
 {
-    throw UsageError("--mqtt: в этой сборке публикации в MQTT нет (её нет в сборке для Windows)");
+    throw UsageError("--mqtt: публикации в MQTT в сборке для Windows нет");
 }
 
 MqttOut connect_mqtt(const MqttTarget&, uint64_t, const std::string&, const std::vector<uint8_t>&)

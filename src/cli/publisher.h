@@ -23,6 +23,11 @@ struct MqttTarget {
     std::string where() const;
 };
 
+// read's --help on its MQTT options: their usage lines and what they do (or that this build
+// has none).
+extern const char* const kMqttUsage;
+extern const char* const kMqttHelp;
+
 // mqtt://[USER[:PASSWORD]@]HOST[:PORT]/PREFIX or mqtts://...; throws UsageError (also where
 // this build has no MQTT).
 MqttTarget parse_mqtt_url(const std::string& url);

@@ -79,7 +79,8 @@ void StderrReport::end_progress()
 
 Session::Session(const Options& o) : link(notices, sleeper, keys, ports), dev(link), report(o.verbose)
 {
-    const std::string path = o.settings ? *o.settings : SettingsFile::default_path();
+    settings_path_ = o.settings ? *o.settings : SettingsFile::default_path();
+    const std::string& path = settings_path_;
     settings_ = std::make_unique<SettingsFile>(link, n_time_opros_, time_opros_, path);
     if (o.settings && !settings_->exists())
         throw UsageError("файл настроек " + path + " не найден");
@@ -131,9 +132,18 @@ int Session::open()
 
 void Session::store_line()
 {
-    if (!settings_ || port_is_path_)
+    if (port_is_path_)
         return;
-    if (!settings_->ToIni(false) && !settings_->problem().empty())
+    bool stored = false;
+    if (settings_) {
+        stored = settings_->ToIni(false);
+    } else {
+        // A first file (on Windows there is no console to have made one): the line as it is now.
+        settings_ = std::make_unique<SettingsFile>(link, n_time_opros_, time_opros_, settings_path_);
+        settings_->open_or_create();
+        stored = settings_->problem().empty();
+    }
+    if (!stored && !settings_->problem().empty())
         std::fprintf(stderr, "%s\n", settings_->problem().c_str());
 }
 

@@ -61,8 +61,9 @@ public:
     int open();
     // Addresses requests to `number` from now on.
     void address(uint8_t number) { link.set_sys_num(number); }
-    // The line settings in the settings file, so that the next run talks as this one ends;
-    // nothing when no settings file is in use or the port was given as a path.
+    // The line settings in the settings file, so that the next run talks as this one ends; the
+    // file is created in its default place when there is none yet. Nothing when the port was
+    // given as a path.
     void store_line();
     // The port as the user named it.
     const std::string& port_name() const { return port_name_; }
@@ -79,6 +80,7 @@ private:
     uint8_t n_time_opros_ = 0;
     int32_t time_opros_ = 0;
     std::unique_ptr<SettingsFile> settings_;
+    std::string settings_path_;
     std::string port_name_;
     bool port_is_path_ = false;
 };

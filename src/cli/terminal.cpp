@@ -14,6 +14,8 @@ extern "C" void on_interrupt(int) { g_interrupted = 1; }
 
 }  // namespace
 
+const char* const kSettingsPlace = "~/.config/varnok.ini";
+
 void catch_interrupt()
 {
     struct sigaction sa {};

@@ -7,6 +7,9 @@
 
 namespace varnok::cli {
 
+// Where the settings file is when --settings does not say, as help texts name it.
+extern const char* const kSettingsPlace;
+
 // Ctrl-C (and a request to terminate) asks the run to end at the next point where it can
 // stop cleanly.
 void catch_interrupt();

@@ -26,6 +26,8 @@ BOOL WINAPI on_interrupt(DWORD /*event*/)
 
 }  // namespace
 
+const char* const kSettingsPlace = "%APPDATA%\\varnok\\varnok.ini";
+
 void catch_interrupt() { SetConsoleCtrlHandler(on_interrupt, TRUE); }
 
 bool interrupted() { return g_interrupted; }

@@ -1,0 +1,55 @@
+#!/usr/bin/env bash
+# varnok-cli.exe under Wine against the simulator on COM1 (devices 5 and 17 at 9600 bit/s):
+# scan, info, set, read and a refused argument, each checked on its output and exit code.
+# Usage: cli_cases.sh VARNOK-CLI.EXE WINEPREFIX
+set -uo pipefail
+exe=$1
+prefix=$2
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+failed=0
+
+cli() {  # ARGS...: runs the tool; its output in $out, errors in $err, exit code in $rc
+  out=$(wine "$exe" "$@" 2>"$work/err"); rc=$?
+  err=$(cat "$work/err")
+}
+check() {  # WHAT CONDITION...
+  local what=$1; shift
+  if "$@"; then echo "ok   $what"; else
+    echo "FAIL $what"; echo "  exit $rc"; echo "  out: $out"; echo "  err: $err"; failed=1
+  fi
+}
+has() { grep -qE -- "$1" <<<"$2"; }
+
+cli -p COM1 -b 9600 scan --speed 9600 --from 1 --to 20
+check "scan finds 5 and 17" bash -c '[ "$0" = 0 ] && [ "$(grep -cE "^ *(5|17) " <<<"$1")" = 2 ]' "$rc" "$out"
+
+cli -p COM1 -b 9600 -a 5 --json info
+check "info --json of 5 in UTF-8" has '"name":"Варнок ПМ3"' "$out"
+check "info --json: channels and the line" has '"interface":{"speed":9600,' "$out"
+check "info exit 0" test "$rc" = 0
+
+# The new speed goes to the device and to the settings file in %APPDATA%.
+cli -p COM1 -b 9600 -a 17 set speed=19200
+check "set speed=19200 exit 0" test "$rc" = 0
+ini=$(find "$prefix/drive_c/users" -path '*AppData/Roaming/varnok/varnok.ini' | head -1)
+check "the settings file is in %APPDATA%\\varnok" test -n "$ini"
+cli -a 17 --json info
+check "the next run talks at 19200 from the settings file" has '"interface":{"speed":19200,' "$out"
+cli -p COM1 -b 9600 -a 17 info
+check "17 no longer answers at 9600" test "$rc" = 1
+
+cli -p COM1 -b 9600 -a 5 read --count 3 --out 'C:\readings.csv'
+csv="$prefix/drive_c/readings.csv"
+check "read --count 3 exit 0" test "$rc" = 0
+check "read --count 3 writes a header and three rows" test "$(wc -l <"$csv")" = 4
+check "the CSV's header" has '^time,address,value1,percent1,value2,percent2,value3,percent3,frequency' "$(head -1 "$csv")"
+check "a row: time with offset, address 5" has '^[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9:]{8}[+-][0-9]{2}:[0-9]{2},5,' "$(sed -n 2p "$csv")"
+
+cli -p COM1 -b 1234 info
+check "a bad speed is refused with exit 2" test "$rc" = 2
+
+cli -p COM1 read --mqtt mqtt://broker/plant
+check "--mqtt says it is not in this build (exit 2)" bash -c '[ "$0" = 2 ] && grep -q MQTT <<<"$1"' "$rc" "$err"
+
+exit $failed
