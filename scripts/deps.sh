@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs, from Debian's packages, everything the console, the simulator and the tests need.
+# Installs, from Debian's packages, everything the console, the simulator and the tests need,
+# with the MinGW-w64 cross compiler and Wine for the Windows build of varnok-cli.
 # Safe to run again: packages already present are left as they are. Packages named as
 # arguments are installed too (scripts/fuzz.sh adds clang this way).
 set -euo pipefail
@@ -11,6 +12,7 @@ packages=(
   libsimpleini-dev libicu-dev
   libmodbus-dev mbpoll
   libmosquitto-dev mosquitto mosquitto-clients openssl
+  g++-mingw-w64-x86-64-posix wine wine64 socat zip groff-base
   xvfb xauth x11-utils xdotool imagemagick fonts-dejavu-core desktop-file-utils
   locales
   "$@"

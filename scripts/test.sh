@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Sets up what is missing, builds, and runs every test twice: in the normal build and
-# under AddressSanitizer and UndefinedBehaviorSanitizer. Fails on any failed test or report.
+# under AddressSanitizer and UndefinedBehaviorSanitizer; between them the Windows build of
+# varnok-cli and its tests under Wine. Fails on any failed test or report.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -11,6 +12,9 @@ export QT_QPA_PLATFORM=offscreen
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build
 (cd build && ctest --output-on-failure)
+
+# varnok-cli for Windows, built with MinGW-w64 and tested under Wine against this build's simulator.
+tests/windows/run.sh build
 
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVARNOK_SANITIZE=ON
 cmake --build build-asan

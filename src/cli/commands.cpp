@@ -244,7 +244,7 @@ int read(const Options& o, Session& s, const ReadArgs& r, MqttOut& mqtt)
 {
     std::FILE* csv = nullptr;
     if (r.out) {
-        csv = std::fopen(r.out->c_str(), "w");
+        csv = open_file(*r.out, "w");
         if (!csv) {
             std::fprintf(stderr, "файл %s не создаётся: %s\n", r.out->c_str(), std::strerror(errno));
             return kExitUsage;

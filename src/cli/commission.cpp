@@ -206,7 +206,7 @@ int commission(const Options& o, Session& s)
     const std::vector<SheetRow> rows = parse_sheet(text);
     const bool had_report = file_io::read_whole(report_path, 1 << 24, report_text, stamp, reason);
     const std::set<int> done = had_report ? done_rows(report_text) : std::set<int>{};
-    std::FILE* report = std::fopen(report_path.c_str(), "a");
+    std::FILE* report = open_file(report_path, "a");
     if (!report) {
         std::fprintf(stderr, "отчёт %s не открывается: %s\n", report_path.c_str(), std::strerror(errno));
         return kExitDevice;

@@ -46,6 +46,11 @@ std::string iso_time(std::chrono::system_clock::time_point t)
     return buf;
 }
 
+std::FILE* open_file(const std::string& path, const char* mode)
+{
+    return _wfopen(utf16_of(path).c_str(), utf16_of(mode).c_str());
+}
+
 bool stderr_is_terminal()
 {
     // A console that takes the escape sequences the progress line uses (Windows 10 and later).
