@@ -5,6 +5,8 @@
 #include <cstring>
 #include <ctime>
 
+#include "link/error_text.h"
+
 namespace varnok {
 
 void ThreadSleeper::sleep_ms(unsigned ms)
@@ -99,7 +101,7 @@ void Link::record_failure(int error, const std::string& step, const std::string&
         return;  // the first failure of a call is its cause; later steps fail for it
     last_failure =
         step + ": " +
-        (reason.empty() ? std::string(std::strerror(error)) + " (errno " + std::to_string(error) + ")" : reason);
+        (reason.empty() ? error_text(error) + " (errno " + std::to_string(error) + ")" : reason);
     if (error == EACCES || error == EPERM)
         last_failure +=
             "\nНет прав на порт: добавьте пользователя в группу dialout "
@@ -244,7 +246,7 @@ void Link::tuda(Frame& ozuper, uint8_t kb)
         if (e != EBADF || !closed_told_)
             notices.message_box("ошибка передачи= " + std::to_string(e),
                                 e == ETIMEDOUT ? "запись не закончилась за " + std::to_string(write_ms) + " мс"
-                                               : std::string(std::strerror(e)));
+                                               : error_text(e));
         closed_told_ = closed_told_ || e == EBADF;
     }
     if (tap_)
@@ -291,7 +293,7 @@ void Link::report_broken()
         return;
     broken_told_ = true;
     notices.message_box("ошибка настройки порта ", last_path +
-                                                       "\nсоединение разорвано: " + std::strerror(hcom_.broken()) +
+                                                       "\nсоединение разорвано: " + error_text(hcom_.broken()) +
                                                        "\nПодключиться снова: «инициализация СОМпорта».");
 }
 

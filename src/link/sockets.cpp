@@ -6,9 +6,9 @@ namespace varnok::sockets {
 
 #ifdef _WIN32
 
-int error()
+int errno_of(int e)
 {
-    switch (const int e = ::WSAGetLastError()) {
+    switch (e) {
     case WSAEWOULDBLOCK: return EWOULDBLOCK;
     case WSAEINPROGRESS: return EINPROGRESS;
     case WSAEINTR: return EINTR;
@@ -26,6 +26,8 @@ int error()
     default: return e == 0 ? 0 : EIO;
     }
 }
+
+int error() { return errno_of(::WSAGetLastError()); }
 
 void start()
 {
@@ -48,7 +50,13 @@ int open_stream(int family, int socktype, int protocol)
     return int(intptr_t(s));
 }
 
-std::string lookup_failure(int code, int /*system_error*/) { return ::gai_strerrorA(code); }
+std::string lookup_failure(int code, int /*system_error*/)
+{
+    std::string text = ::gai_strerrorA(code);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '.'))
+        text.pop_back();
+    return text;
+}
 
 #else
 

@@ -24,7 +24,9 @@ namespace varnok::sockets {
 #ifdef _WIN32
 using Native = SOCKET;
 inline Native native(int fd) { return Native(intptr_t(fd)); }
-// Winsock's error codes in errno terms, as the rest of the link reports them.
+// Winsock's error codes in errno terms, as the rest of the link reports them: the last
+// call's, or one that SO_ERROR gave.
+int errno_of(int wsa_error);
 int error();
 // Starts Winsock once per process.
 void start();
@@ -34,6 +36,7 @@ inline constexpr int kSendFlags = 0;
 #else
 using Native = int;
 inline Native native(int fd) { return fd; }
+inline int errno_of(int e) { return e; }
 inline int error() { return errno; }
 inline void start() {}
 inline int close(int fd) { return ::close(fd); }

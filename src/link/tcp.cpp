@@ -128,6 +128,8 @@ int connect_by(const Address& a, Clock::time_point deadline, WaitPump* waiting, 
                 // Winsock tells a refused connection by POLLERR|POLLHUP with SO_ERROR set.
                 if (::getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&e), &len) != 0)
                     e = sockets::error();
+                else
+                    e = sockets::errno_of(e);
             } else if (r < 0 && sockets::error() != EINTR) {
                 e = sockets::error();
             } else if (!pump_until(waiting, deadline)) {

@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # varnok-cli.exe under Wine against the simulator on COM1 (devices 5 and 17 at 9600 bit/s):
 # scan, info, set, read and a refused argument, each checked on its output and exit code.
-# Usage: cli_cases.sh VARNOK-CLI.EXE WINEPREFIX
+# Then a device behind a converter over Winsock, and a port that is not there.
+# Usage: cli_cases.sh VARNOK-CLI.EXE WINEPREFIX tcp://HOST:PORT
 set -uo pipefail
 exe=$1
 prefix=$2
+converter=$3
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 failed=0
@@ -45,6 +47,12 @@ check "read --count 3 exit 0" test "$rc" = 0
 check "read --count 3 writes a header and three rows" test "$(wc -l <"$csv")" = 4
 check "the CSV's header" has '^time,address,value1,percent1,value2,percent2,value3,percent3,frequency' "$(head -1 "$csv")"
 check "a row: time with offset, address 5" has '^[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9:]{8}[+-][0-9]{2}:[0-9]{2},5,' "$(sed -n 2p "$csv")"
+
+cli -p "$converter" -a 9 --json info
+check "info of 9 through the converter (Winsock)" has '"address":9,"name":"Варнок ПМ3"' "$out"
+
+cli -p COM9 info
+check "a port that is not there: exit 3 with its line" bash -c '[ "$0" = 3 ] && grep -q "порт COM9 не открывается" <<<"$1"' "$rc" "$err"
 
 cli -p COM1 -b 1234 info
 check "a bad speed is refused with exit 2" test "$rc" = 2

@@ -3,7 +3,7 @@
 # and runs them under Wine in a fresh prefix, against the Linux simulator (built in the
 # Linux build folder given, default build/). Wine's COM ports are mapped to pseudo-terminals:
 # COM1 and COM2 to the two ends of a socat relay for the port's time-out cases, then COM1 to
-# the simulator for the tool's commands.
+# the simulator for the tool's commands; a second simulator stands for an Ethernet converter.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 linux_build=${1:-build}
@@ -48,7 +48,12 @@ kill "${pids[@]}"; pids=()
 
 "$sim" --no-stdin --link "$scratch/sim" --device-at 5 --device-at 17 --noise 0 >/dev/null &
 pids+=($!)
+# A second one as an Ethernet converter with device 9 behind it.
+"$sim" --no-stdin --tcp 0 --address 9 --noise 0 >"$scratch/tcp.out" &
+pids+=($!)
 wait_for "$scratch/sim"
+for _ in $(seq 200); do grep -q 'tcp://' "$scratch/tcp.out" && break; sleep 0.05; done
+converter=$(sed -n 's/^varnok-sim: terminal //p' "$scratch/tcp.out")
 map_ports COM1="$scratch/sim"
 echo "== varnok-cli.exe under Wine against the simulator"
-tests/windows/cli_cases.sh build-win/bin/varnok-cli.exe "$WINEPREFIX"
+tests/windows/cli_cases.sh build-win/bin/varnok-cli.exe "$WINEPREFIX" "$converter"
