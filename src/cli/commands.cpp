@@ -28,6 +28,8 @@ namespace varnok::cli {
 
 namespace {
 
+// The help texts keep their lines as they are printed.
+// clang-format off
 const std::map<std::string, std::string>& helps()
 {
     static const std::map<std::string, std::string> h = {
@@ -75,14 +77,15 @@ const std::map<std::string, std::string>& helps()
          "для каждого номера.\n"},
         {"read",
          "varnok-cli [параметры связи] read [--every СЕКУНД] [--count N] [--out ФАЙЛ.csv]\n" +
-             std::string(kMqttUsage) +
-             "\n"
+         std::string(kMqttUsage) +
+         "\n"
          "Опрашивает приборы (-a 3,17) так же, как консоль: первый опрос со шкалами и\n"
          "уставками, затем измеренные значения. Строка на прибор и опрос: время (ISO 8601),\n"
          "номер, значение и процент каждого канала, частота; несостоявшееся чтение оставляет\n"
          "поле пустым. --every: период (по умолчанию 1 с, можно 0.5), --count: число опросов\n"
          "(по умолчанию 1; 0 без конца). Ctrl-C завершает работу, файл остаётся целым.\n"
-         "\n" + std::string(kMqttHelp)},
+         "\n" +
+         std::string(kMqttHelp)},
         {"set",
          "varnok-cli [параметры связи] set ИМЯ=ЗНАЧЕНИЕ...\n"
          "\n"
@@ -121,6 +124,7 @@ const std::map<std::string, std::string>& helps()
     };
     return h;
 }
+// clang-format on
 
 void print(const Options& o, const Value& v)
 {

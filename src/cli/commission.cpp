@@ -245,8 +245,8 @@ int commission(const Options& o, Session& s)
                 result = kFailed;
         }
         any_failed |= result != kDone;
-        std::fprintf(report, "%s,%d,%s,%s,%s,%s\n", iso_time(std::chrono::system_clock::now()).c_str(), row.line, csv_field(name).c_str(),
-                     csv_field(version).c_str(), result.c_str(), csv_field(error).c_str());
+        std::fprintf(report, "%s,%d,%s,%s,%s,%s\n", iso_time(std::chrono::system_clock::now()).c_str(), row.line,
+                     csv_field(name).c_str(), csv_field(version).c_str(), result.c_str(), csv_field(error).c_str());
         std::fflush(report);
         std::fprintf(stderr, "строка %d: %s%s%s\n", row.line, result.c_str(), error.empty() ? "" : ": ", error.c_str());
     }

@@ -11,6 +11,7 @@ int main(int argc, char** argv)
     using namespace varnok::cli;
     std::setlocale(LC_ALL, "C");
     catch_interrupt();
+    fine_timer();
     try {
         const Options o = parse_options(command_line(argc, argv));
         const bool command_help = !o.args.empty() && (o.args.front() == "--help" || o.args.front() == "-h");

@@ -40,6 +40,8 @@ std::string iso_time(std::chrono::system_clock::time_point t)
 
 std::FILE* open_file(const std::string& path, const char* mode) { return std::fopen(path.c_str(), mode); }
 
+void fine_timer() {}
+
 bool stderr_is_terminal() { return isatty(STDERR_FILENO) == 1; }
 
 std::vector<std::string> command_line(int argc, char** argv) { return {argv + 1, argv + argc}; }

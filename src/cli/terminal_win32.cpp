@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <io.h>
+#include <mmsystem.h>
 #include <shellapi.h>
 
 #include "settings/utf16.h"
@@ -50,6 +51,8 @@ std::FILE* open_file(const std::string& path, const char* mode)
 {
     return _wfopen(utf16_of(path).c_str(), utf16_of(mode).c_str());
 }
+
+void fine_timer() { timeBeginPeriod(1); }
 
 bool stderr_is_terminal()
 {

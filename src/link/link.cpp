@@ -100,8 +100,7 @@ void Link::record_failure(int error, const std::string& step, const std::string&
     if (!last_failure.empty())
         return;  // the first failure of a call is its cause; later steps fail for it
     last_failure =
-        step + ": " +
-        (reason.empty() ? error_text(error) + " (errno " + std::to_string(error) + ")" : reason);
+        step + ": " + (reason.empty() ? error_text(error) + " (errno " + std::to_string(error) + ")" : reason);
     if (error == EACCES || error == EPERM)
         last_failure +=
             "\nНет прав на порт: добавьте пользователя в группу dialout "
@@ -244,9 +243,9 @@ void Link::tuda(Frame& ozuper, uint8_t kb)
     if (e != 0 && (!hcom_.broken() || e == ETIMEDOUT)) {
         dwError_ = static_cast<uint32_t>(e);
         if (e != EBADF || !closed_told_)
-            notices.message_box("ошибка передачи= " + std::to_string(e),
-                                e == ETIMEDOUT ? "запись не закончилась за " + std::to_string(write_ms) + " мс"
-                                               : error_text(e));
+            notices.message_box(
+                "ошибка передачи= " + std::to_string(e),
+                e == ETIMEDOUT ? "запись не закончилась за " + std::to_string(write_ms) + " мс" : error_text(e));
         closed_told_ = closed_told_ || e == EBADF;
     }
     if (tap_)
@@ -292,8 +291,7 @@ void Link::report_broken()
     if (hcom_.broken() == 0 || broken_told_)
         return;
     broken_told_ = true;
-    notices.message_box("ошибка настройки порта ", last_path +
-                                                       "\nсоединение разорвано: " + error_text(hcom_.broken()) +
+    notices.message_box("ошибка настройки порта ", last_path + "\nсоединение разорвано: " + error_text(hcom_.broken()) +
                                                        "\nПодключиться снова: «инициализация СОМпорта».");
 }
 
