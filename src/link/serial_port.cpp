@@ -4,17 +4,13 @@
 #include <chrono>
 #include <poll.h>
 
+#include "link/write_within.h"
+
 namespace varnok {
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-int ms_until(Clock::time_point deadline)
-{
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    return left < 0 ? 0 : static_cast<int>(left);
-}
 
 // Waits for `events` on `fd` until `deadline`, to the microsecond (poll() counts whole
 // milliseconds, which would make every time-out late by up to one).
@@ -108,25 +104,9 @@ int SerialPort::write(const uint8_t* data, size_t n, size_t& written)
     written = 0;
     if (fd_ < 0)
         return EBADF;
-    const uint64_t total_ms = uint64_t(timeouts_.WriteTotalTimeoutMultiplier) * n + timeouts_.WriteTotalTimeoutConstant;
-    const bool bounded = total_ms != 0;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(total_ms);
-    while (written < n) {
-        const ssize_t r = transport_->write_some(fd_, data + written, n - written);
-        if (r > 0) {
-            written += size_t(r);
-            continue;
-        }
-        if (r < 0 && errno != EAGAIN && errno != EINTR)
-            return lose(errno);
-        pollfd p{fd_, POLLOUT, 0};
-        const int wait = bounded ? ms_until(deadline) : -1;
-        if (bounded && wait == 0)
-            return lose(ETIMEDOUT);  // the caller sees `written`
-        if (::poll(&p, 1, wait) < 0 && errno != EINTR)
-            return errno;
-    }
-    return 0;
+    // A time-out leaves the caller `written`; a write that did not end in time is a stuck line.
+    const int e = write_within(*transport_, fd_, timeouts_, data, n, written);
+    return e == 0 ? 0 : lose(e);
 }
 
 int SerialPort::read(uint8_t* data, size_t n, size_t& got)

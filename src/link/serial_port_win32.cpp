@@ -10,6 +10,7 @@
 
 #include "link/sockets.h"
 #include "link/tcp.h"
+#include "link/write_within.h"
 
 namespace varnok {
 
@@ -215,24 +216,8 @@ int SerialPort::write(const uint8_t* data, size_t n, size_t& written)
     }
     if (fd_ < 0)
         return EBADF;
-    const uint64_t total_ms = uint64_t(timeouts_.WriteTotalTimeoutMultiplier) * n + timeouts_.WriteTotalTimeoutConstant;
-    const bool bounded = total_ms != 0;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(total_ms);
-    while (written < n) {
-        const ssize_t r = transport_->write_some(fd_, data + written, n - written);
-        if (r > 0) {
-            written += size_t(r);
-            continue;
-        }
-        if (r < 0 && errno != EWOULDBLOCK && errno != EINTR)
-            return lose(errno);
-        pollfd p{sockets::native(fd_), POLLWRNORM, 0};
-        const int wait = bounded ? ms_until(deadline) : -1;
-        if (bounded && wait == 0)
-            return lose(ETIMEDOUT);
-        sockets::poll(&p, 1, wait);
-    }
-    return 0;
+    const int e = write_within(*transport_, fd_, timeouts_, data, n, written);
+    return e == 0 ? 0 : lose(e);
 }
 
 int SerialPort::read(uint8_t* data, size_t n, size_t& got)
