@@ -30,8 +30,10 @@ bool read_whole(const std::string& path, size_t limit, std::string& data, Stamp&
 // Replaces `path` with `data` so that a crash leaves either the old or the new content:
 // a temporary file in the same folder is written, synced and renamed over it. A link is
 // followed, so the file it points at is replaced (or created, when the link dangles) and
-// the link stays; the folder is created (mode 0700) when missing; an existing file keeps its permissions. Temporary files
-// that writers killed before their rename left there are removed.
+// the link stays; the folder is created (mode 0700) when missing; an existing file keeps its
+// permissions. Temporary files that writers killed before their rename left there are
+// removed. On Windows the temporary file is written through and moved over the old one; the
+// folder's permissions are the new file's, and links are not followed.
 bool replace(const std::string& path, const std::string& data, Stamp& stamp, std::string& reason);
 
 }  // namespace varnok::file_io
