@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <cwchar>
 
 #include "settings/utf16.h"
@@ -64,6 +66,33 @@ bool make_dirs(const std::string& dir, std::string& reason)
         return false;
     }
     return true;
+}
+
+// The temporary file a writer uses for `base` in its folder: ".<base>.<pid>-<n>.tmp".
+std::string temp_prefix(const std::string& base) { return "." + base + "."; }
+
+// Removes the temporary files that writers killed before their move left behind: those whose
+// process is gone.
+void remove_stale_temps(const std::string& dir, const std::string& base)
+{
+    WIN32_FIND_DATAW found;
+    const HANDLE find = FindFirstFileW(utf16_of(dir + "\\" + temp_prefix(base) + "*.tmp").c_str(), &found);
+    if (find == INVALID_HANDLE_VALUE)
+        return;
+    const size_t prefix = temp_prefix(base).size();
+    do {
+        const std::string name = utf8_of(found.cFileName);
+        char* end = nullptr;
+        const unsigned long pid = std::strtoul(name.c_str() + std::min(prefix, name.size()), &end, 10);
+        if (pid == 0 || *end != '-' || pid == GetCurrentProcessId())
+            continue;
+        const HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, DWORD(pid));
+        if (process)
+            CloseHandle(process);
+        else if (GetLastError() == ERROR_INVALID_PARAMETER)  // no such process
+            DeleteFileW(utf16_of(dir + "\\" + name).c_str());
+    } while (FindNextFileW(find, &found));
+    FindClose(find);
 }
 
 }  // namespace
@@ -136,11 +165,12 @@ bool replace(const std::string& path, const std::string& data, Stamp& stamp, std
     if (!make_dirs(dir, reason))
         return false;
     const std::string base = path.substr(path.find_last_of("\\/") + 1);
+    remove_stale_temps(dir, base);
     std::string temp;
     HANDLE h = INVALID_HANDLE_VALUE;
     for (int attempt = 0; h == INVALID_HANDLE_VALUE && attempt < 100; ++attempt) {
-        temp =
-            dir + "\\." + base + "." + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(attempt) + ".tmp";
+        temp = dir + "\\" + temp_prefix(base) + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(attempt) +
+               ".tmp";
         h = CreateFileW(utf16_of(temp).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (h == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS)
             break;

@@ -41,6 +41,15 @@ check "the next run talks at 19200 from the settings file" has '"interface":{"sp
 cli -p COM1 -b 9600 -a 17 info
 check "17 no longer answers at 9600" test "$rc" = 1
 
+# Back to 9600; the temporary file a killed writer left beside the settings file goes.
+stale="$(dirname "$ini")/.varnok.ini.999999-0.tmp"
+echo junk >"$stale"
+cli -a 17 set speed=9600
+check "set speed=9600 exit 0" test "$rc" = 0
+check "a dead writer's temporary file is removed" test ! -e "$stale"
+cli -a 17 --json info
+check "and the next run talks at 9600" has '"interface":{"speed":9600,' "$out"
+
 cli -p COM1 -b 9600 -a 5 read --count 3 --out 'C:\readings.csv'
 csv="$prefix/drive_c/readings.csv"
 check "read --count 3 exit 0" test "$rc" = 0
