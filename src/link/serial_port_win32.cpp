@@ -76,6 +76,7 @@ int SerialPort::open(const std::string& path, WaitPump* waiting)
     return 0;
 }
 
+// A communications port is this file's own handle; the only transport here is the converter's.
 std::unique_ptr<Transport> transport_for(const std::string& /*where*/) { return std::make_unique<TcpTransport>(); }
 
 bool SerialPort::is_open() const { return comm_ || fd_ >= 0; }

@@ -12,9 +12,6 @@
 
 #include "link/platform.h"
 #include "link/sockets.h"
-#ifndef _WIN32
-#include "link/terminal.h"
-#endif
 
 namespace varnok {
 
@@ -153,14 +150,6 @@ int connect_by(const Address& a, Clock::time_point deadline, WaitPump* waiting, 
 
 bool is_tcp_address(const std::string& where) { return where.rfind(kScheme, 0) == 0; }
 
-#ifndef _WIN32
-std::unique_ptr<Transport> transport_for(const std::string& where)
-{
-    if (is_tcp_address(where))
-        return std::make_unique<TcpTransport>();
-    return std::make_unique<TerminalTransport>();
-}
-#endif
 
 int system_lookup(const std::string& host, const std::string& port, std::vector<Address>& found)
 {

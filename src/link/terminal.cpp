@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "link/serial_port.h"
+#include "link/tcp.h"
 
 namespace varnok {
 
@@ -47,6 +48,13 @@ uint32_t speed_bits(speed_t code)
 }
 
 }  // namespace
+
+std::unique_ptr<Transport> transport_for(const std::string& where)
+{
+    if (is_tcp_address(where))
+        return std::make_unique<TcpTransport>();
+    return std::make_unique<TerminalTransport>();
+}
 
 int TerminalTransport::open(const std::string& path, int& out, WaitPump* /*waiting*/)
 {

@@ -37,7 +37,7 @@ protected:
 };
 
 // "tcp://HOST:PORT" (HOST a name, an IPv4 address or an [IPv6] address) is a TCP
-// connection; anything else is a terminal's path.
+// connection; anything else is a terminal's path (on Windows the port opens a COM port itself).
 bool is_tcp_address(const std::string& where);
 std::unique_ptr<Transport> transport_for(const std::string& where);
 
