@@ -427,21 +427,15 @@ int load(const Options& o, Session& s, const std::vector<Setting>& profile, unsi
     print(o, shown);
     if (dry_run || changes.empty())
         return kExitOk;
-    std::vector<Setting> writes;
-    for (const auto& [w, from] : changes)
-        writes.push_back(w);
-    bool changed_line = false;
-    const bool all = config.write(writes, changed_line);
-    if (changed_line)
+    const Configuration::Applied done = config.apply(changes, want, sections);
+    if (done.changed_line)
         s.store_line();
-    if (!all)
+    if (!done.all)
         return kExitDevice;
-    const std::vector<Setting> after = config.read(sections, failed);
-    const auto left = differences(after, want);
-    for (const auto& [w, now] : left)
+    for (const auto& [w, now] : done.left)
         std::fprintf(stderr, "%s: не принято (в приборе %s, нужно %s)\n", w.key().c_str(), now.c_str(),
                      w.text().c_str());
-    return failed || !left.empty() ? kExitDevice : kExitOk;
+    return done.read_failed || !done.left.empty() ? kExitDevice : kExitOk;
 }
 
 std::vector<Setting> read_profile(const std::string& path)

@@ -86,18 +86,13 @@ void ProfileFiles::N_conf_loadClick()
     list.chop(1);
     if (!MessageBox::confirm(shell_.window, QStringLiteral("записать в прибор?"), list))
         return;
-    std::vector<Setting> writes;
-    for (const auto& [w, from] : changes)
-        writes.push_back(w);
-    bool changed_line = false;
-    const bool all = config.write(writes, changed_line);
-    if (changed_line)
+    const Configuration::Applied done = config.apply(changes, want, kAllSections);
+    if (done.changed_line)
         shell_.line_changed();
-    const auto left = all ? differences(config.read(kAllSections, failed), want) : changes;
     shell_.values_changed();
-    if (!all || failed || !left.empty()) {
+    if (!done.all || done.read_failed || !done.left.empty()) {
         QString refused;
-        for (const auto& [w, now] : left)
+        for (const auto& [w, now] : done.left)
             refused += QString::fromStdString(w.key() + ": " + now + ", нужно " + w.text()) + QLatin1Char('\n');
         refused.chop(1);
         MessageBox::show(shell_.window, QStringLiteral("конфигурация записана не целиком"), refused);

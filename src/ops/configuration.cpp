@@ -405,4 +405,16 @@ bool Configuration::write(const std::vector<Setting>& settings, bool& changed_li
     return true;
 }
 
+Configuration::Applied Configuration::apply(const std::vector<std::pair<Setting, std::string>>& changes,
+                                            const std::vector<Setting>& want, unsigned sections)
+{
+    std::vector<Setting> writes;
+    for (const auto& [w, from] : changes)
+        writes.push_back(w);
+    Applied r;
+    r.all = write(writes, r.changed_line);
+    r.left = r.all ? differences(read(sections, r.read_failed), want) : changes;
+    return r;
+}
+
 }  // namespace varnok

@@ -95,6 +95,18 @@ public:
     // adopted.
     bool write(const std::vector<Setting>& settings, bool& changed_line);
 
+    struct Applied {
+        bool all = false;           // every write was taken
+        bool changed_line = false;  // as write() tells it
+        bool read_failed = false;   // the read-back did not read everything
+        // What the device does not hold afterwards, with its value: the changes themselves
+        // when a write was refused.
+        std::vector<std::pair<Setting, std::string>> left;
+    };
+    // Writes the `changes` (differences() from `want`) and reads the sections back.
+    Applied apply(const std::vector<std::pair<Setting, std::string>>& changes, const std::vector<Setting>& want,
+                  unsigned sections);
+
 private:
     Device& d_;
     Report& report_;
