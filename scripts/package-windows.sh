@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 
 ./scripts/deps.sh
 
-cmake -S . -B build-win -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=Release \
+cmake -S . -B build-win -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DVARNOK_BENCH=OFF >/dev/null
 cmake --build build-win --target varnok-cli
 version=$(sed -n 's/^project(varnok VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)

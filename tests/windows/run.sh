@@ -10,7 +10,7 @@ linux_build=${1:-build}
 sim=$linux_build/bin/varnok-sim
 [ -x "$sim" ] || { echo "no simulator at $sim: build the Linux tree first" >&2; exit 1; }
 
-cmake -S . -B build-win -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=Release \
+cmake -S . -B build-win -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DVARNOK_BENCH=OFF >/dev/null
 cmake --build build-win
 

@@ -1,0 +1,121 @@
+// The tool's parsing and output, without a line: built for Linux and for Windows.
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "cli/commission.h"
+#include "cli/options.h"
+#include "cli/session.h"
+#include "cli/value.h"
+#include "ops/entry.h"
+#include "ops/profile.h"
+
+namespace varnok::test {
+namespace {
+
+using namespace varnok::cli;
+
+TEST(CliValues, SheetsAndCommandLines)
+{
+    // Quoted fields, an empty cell left alone, a bad value or a short row refused by its line.
+    EXPECT_EQ(csv_fields("a,\"b,\"\"c\"\"\",,d"), (std::vector<std::string>{"a", "b,\"c\"", "", "d"}));
+    const std::vector<SheetRow> rows =
+        parse_sheet("from_address,from_speed,unit1,max1\r\n5,19200,мА,\n,,В,99999\n7,1200,,\n3\n");
+    ASSERT_EQ(rows.size(), 4u);
+    EXPECT_EQ(rows[0].line, 2);
+    EXPECT_EQ(rows[0].from_address, 5);
+    EXPECT_EQ(rows[0].from_speed, 19200);
+    ASSERT_EQ(rows[0].settings.size(), 1u);
+    EXPECT_EQ(rows[0].settings[0].key(), "unit1");
+    EXPECT_EQ(rows[1].error.rfind("max1=99999:", 0), 0u) << rows[1].error;
+    EXPECT_EQ(rows[2].error.rfind("скорость \"1200\"", 0), 0u) << rows[2].error;
+    EXPECT_EQ(rows[3].error, "1 столбцов вместо 4");
+    EXPECT_THROW(parse_sheet("address,colour\n5,red\n"), UsageError);
+
+    const Options o = parse_options(
+        {"-p", "tcp://h:502", "-b", "19200", "-P", "even", "-s", "2", "-a", "3,17", "--fast", "read", "--count", "2"});
+    EXPECT_EQ(o.port, "tcp://h:502");
+    EXPECT_EQ(o.speed, 19200);
+    EXPECT_EQ(o.parity, 2);
+    EXPECT_EQ(o.stopbit, 2);
+    EXPECT_EQ(o.addresses, (std::vector<uint8_t>{3, 17}));
+    EXPECT_TRUE(o.fast);
+    EXPECT_EQ(o.command, "read");
+    EXPECT_EQ(o.args, (std::vector<std::string>{"--count", "2"}));
+    for (const std::vector<std::string>& bad : std::vector<std::vector<std::string>>{
+             {"-a"}, {"-a", "0"}, {"-a", "3,,4"}, {"-P", "mark"}, {"-s", "3"}, {"--colour"}, {"-b", "9600x"}})
+        EXPECT_THROW(parse_options(bad), UsageError) << bad.front();
+    EXPECT_THROW(CommandArgs({"--every"}, {"--every"}, {}), UsageError);
+    EXPECT_THROW(CommandArgs({"--evry", "1"}, {"--every"}, {}), UsageError);
+}
+
+TEST(CliValues, EntriesSettingsAndJson)
+{
+    EXPECT_EQ(parse_entry("12.34"), (Entry{1234, 1}));
+    EXPECT_EQ(parse_entry("0.750"), (Entry{750, 0}));
+    EXPECT_EQ(parse_entry("9999"), (Entry{9999, 3}));
+    EXPECT_EQ(parse_entry("250.0"), (Entry{2500, 2}));
+    for (const char* bad : {"", ".", "1.", "12345", "1.2345", "-1", "+1", "1,5", "1.2.3", " 1", "99999.0"})
+        EXPECT_FALSE(parse_entry(bad)) << bad;
+    EXPECT_EQ(entry_text(Entry{750, 0}), "0.750");
+    EXPECT_EQ(entry_text(Entry{5, 1}), "0.05");
+    EXPECT_EQ(entry_text(Entry{2500, 2}), "250.0");
+    EXPECT_EQ(entry_of(12.34f, 1), (Entry{1234, 1}));
+    EXPECT_FALSE(entry_of(1000.0f, 1));
+    EXPECT_EQ(unit_code("мА"), 3);
+    // A coefficient reads with a point under a locale whose decimal separator is a comma.
+    const char* before = std::setlocale(LC_NUMERIC, nullptr);
+    const std::string saved = before ? before : "C";
+    if (std::setlocale(LC_NUMERIC, "ru_RU.UTF-8")) {
+        EXPECT_EQ(parse_setting("coefficient1", "0.0025", true).real, 0.0025f);
+        EXPECT_THROW(parse_setting("coefficient1", "0,0025", true), UsageError);
+        std::setlocale(LC_NUMERIC, saved.c_str());
+    }
+    EXPECT_FALSE(unit_code("mA"));
+
+    // The device's values first, the line's after them, the address last.
+    const std::vector<Setting> s = parse_settings({"address=7", "speed=19200", "unit1=В", "brightness=1"});
+    ASSERT_EQ(s.size(), 4u);
+    EXPECT_EQ(s[0].name, Setting::kBrightness);
+    EXPECT_EQ(s[1].name, Setting::kUnit);
+    EXPECT_EQ(s[2].name, Setting::kSpeed);
+    EXPECT_EQ(s[3].name, Setting::kAddress);
+    EXPECT_THROW(parse_settings({"address=7", "address=8"}), UsageError);
+    EXPECT_THROW(parse_settings({"scale4=1"}), UsageError);
+
+    // A profile is taken whole or refused with the line that is wrong.
+    EXPECT_EQ(parse_profile("format=1\n[scales]\nscale2=1.5\nunit2=кА\n").size(), 2u);
+    for (const auto& [text, message] : std::vector<std::pair<std::string, std::string>>{
+             {"[scales]\nscale1=1\n", "строка 1: нет строки format=1"},
+             {"format=2\n", "строка 1: формат \"2\" не поддерживается"},
+             {"format=1\n[scales]\nmax1=5\n", "строка 3: max1: не из раздела scales"},
+             {"format=1\n[scales]\n\x01\xff garbage\n", "строка 3: непонятная строка"},
+             {"format=1\n[setpoints]\nmax1=5\nmax1=6\n", "строка 4: max1: задан дважды"},
+             {"format=1\n[calibration]\ncoefficient1=abc\n", "строка 3: coefficient1=abc: нужно число"},
+             {"just text", "строка 1: непонятная строка"},
+             {"", "нет строки format=1"}}) {
+        try {
+            parse_profile(text);
+            ADD_FAILURE() << text;
+        } catch (const UsageError& e) {
+            EXPECT_NE(std::string(e.what()).find(message), std::string::npos) << e.what();
+        }
+    }
+
+    Value v = Value::object();
+    v.set("name", Value::string("a\"b\\c\n\x01"));
+    v.set("none", Value());
+    EXPECT_EQ(to_json(v), "{\"name\":\"a\\\"b\\\\c\\n\\u0001\",\"none\":null}\n");
+    // Text aligns by characters, not bytes; arrays number their members.
+    Value t = Value::object();
+    t.set("имя", Value::string("Варнок"));
+    t.set("unit", Value::string("мА"));
+    t.set("list", Value::array()).push(Value::number(7));
+    EXPECT_EQ(to_text(t), "имя   Варнок\nunit  мА\nlist\n  #1  7\n");
+}
+
+}  // namespace
+}  // namespace varnok::test
