@@ -4,6 +4,7 @@
 # Linux build folder given, default build/). Wine's COM ports are mapped to pseudo-terminals:
 # COM1 and COM2 to the two ends of a socat relay for the port's time-out cases, then COM1 to
 # the simulator for the tool's commands; a second simulator stands for an Ethernet converter.
+# Last, the zip of the tool is made and its .exe run alone in a fresh prefix.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 linux_build=${1:-build}
@@ -57,3 +58,6 @@ converter=$(sed -n 's/^varnok-sim: terminal //p' "$scratch/tcp.out")
 map_ports COM1="$scratch/sim"
 echo "== varnok-cli.exe under Wine against the simulator"
 tests/windows/cli_cases.sh build-win/bin/varnok-cli.exe "$WINEPREFIX" "$converter"
+
+echo "== the zip: its .exe alone in a fresh prefix"
+scripts/package-windows.sh
