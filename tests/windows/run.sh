@@ -36,6 +36,8 @@ map_ports() {  # COMn=PATH...: Wine reads its port map when its server starts
   done
   wineserver -k >/dev/null 2>&1 || true
   wineserver -w
+  # Started here, so that its dump of objects when it is stopped goes nowhere.
+  wineserver >/dev/null 2>&1
 }
 
 wineboot -i >/dev/null 2>&1
