@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <thread>
 
 #include "link/line_pair.h"
 #include "link/serial_port.h"
@@ -43,15 +42,13 @@ protected:
         return got;
     }
 
-    // Waits, with a deadline, until the far end's bytes can be read at once.
+    // The far end's bytes that are on their way: reads that wait for them, up to a deadline.
     Bytes gather(size_t want)
     {
         Bytes all;
         for (const auto until = Clock::now() + 5s; all.size() < want && Clock::now() < until;) {
-            const Bytes some = read(want - all.size(), kReadNoWait, 0, 0);
+            const Bytes some = read(want - all.size(), 0, 0, 500);
             all.insert(all.end(), some.begin(), some.end());
-            if (some.empty())
-                std::this_thread::sleep_for(5ms);
         }
         return all;
     }
