@@ -30,6 +30,7 @@
 #include "console/readable_colours.h"
 #include "console/readings_page.h"
 #include "console/search/device_search.h"
+#include "console/search/tfmsg.h"
 #include "console/tfabout.h"
 #include "console/tfcomdcb.h"
 #include "console/trend/tftrend.h"
@@ -157,9 +158,21 @@ void TFglav::set_windows(TFabout* about, TFcomdcb* comdcb, TFmsg* notice)
                                                                                readings_->Timer_opros.start();
                                                                        },
                                                                        [tool_bar] { tool_bar->setVisible(true); }});
-    connect(ui_->N_poisk_pribor, &QAction::triggered, this, [this] { search_->N_poisk_priborClick(); });
-    connect(ui_->N_poisk_num, &QAction::triggered, this, [this] { search_->N_poisk_numClick(); });
-    connect(ui_->N_poisk_scor, &QAction::triggered, this, [this] { search_->N_poisk_scorClick(); });
+    // The notice gone, the main window is where the engineer is back: the activation runs,
+    // so that the device found is asked and shown. Done here rather than left to the focus,
+    // which the notice never takes.
+    connect(ui_->N_poisk_pribor, &QAction::triggered, this, [this] {
+        search_->N_poisk_priborClick();
+        FormActivate();
+    });
+    connect(ui_->N_poisk_num, &QAction::triggered, this, [this] {
+        search_->N_poisk_numClick();
+        FormActivate();
+    });
+    connect(ui_->N_poisk_scor, &QAction::triggered, this, [this] {
+        search_->N_poisk_scorClick();
+        FormActivate();
+    });
     connect(ui_->N_yes_otvet, &QAction::triggered, this, [this] { search_->N_yes_otvetClick(); });
 }
 
@@ -467,7 +480,10 @@ void TFglav::activation_changed()
         return;
     QWidget* other = QApplication::activeWindow();
     // The trend window is watched while polling goes on: it does not pause the poll either.
-    if (other && other != this && !qobject_cast<HelpViewer*>(other) && !qobject_cast<TFtrend*>(other)) {
+    // The search notice is no window of its own either, wherever a platform gives it the
+    // focus: the search ends with the activation itself.
+    if (other && other != this && !qobject_cast<HelpViewer*>(other) && !qobject_cast<TFtrend*>(other) &&
+        !qobject_cast<TFmsg*>(other)) {
         left_for_own_window_ = true;
         FormDeactivate();  // stopping a timer is safe inside any handler
     }

@@ -25,7 +25,9 @@ bool Polling::attach()
     const LinkSettings& line = link.settings();
     if (d_.zapros_adr(line.sys_num) != kOk)
         return false;
-    d_.scor_CN[line.sys_num] = line.num_scor;
+    // The speed the port runs at: after a speed search the speed code may still name the
+    // one the console was set to, where the device does not answer.
+    d_.scor_CN[line.sys_num] = number_scor(line.scor_obmena);
     return true;
 }
 

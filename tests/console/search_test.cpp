@@ -138,9 +138,10 @@ TEST_F(Search, NumberSearchInterruptedByQFindsTheDevicesAndAddressesTheLowest)
     if (QGuiApplication::platformName() != "offscreen") {
         EXPECT_TRUE(stayed_active);
     }
-    ASSERT_TRUE(wait_for([&] { return int(requests().size()) - before >= 18; }));
-    QTest::qWait(100);  // an activation after the scan would come now
-    EXPECT_EQ(int(requests().size()) - before, 18) << "numbers 1..18, then no activation";
+    // Numbers 1..18, then the activation at the number found.
+    ASSERT_TRUE(wait_for([&] { return int(requests().size()) - before >= 19; }));
+    EXPECT_EQ(requests()[before + 17].left(2), "12");
+    EXPECT_EQ(requests()[before + 18], "03 03 08 00 00 01 87 88");
 
     QStringList lines = info_lines();
     ASSERT_EQ(lines.size(), 7) << lines.join('|').toStdString();
@@ -154,8 +155,7 @@ TEST_F(Search, NumberSearchInterruptedByQFindsTheDevicesAndAddressesTheLowest)
     EXPECT_EQ(ctx->device.scor_CN[3], 2);
     EXPECT_EQ(ctx->device.scor_CN[17], 2);
     EXPECT_EQ(ctx->link.settings().sys_num, 3);
-    EXPECT_EQ(glav->status_panel(1) + glav->status_panel(2) + glav->status_panel(5),
-              " Номер: 3 Скорость Обмена: 9600 ");
+    EXPECT_EQ(glav->status_panel(1) + glav->status_panel(2) + glav->status_panel(5), " Адрес: 3 Скорость: 9600 ");
     EXPECT_TRUE(glav->findChild<QToolBar*>("ToolBar1")->isVisible());
 
     ctx->device.scor_CN[200] = 6;
@@ -199,7 +199,8 @@ TEST_F(Search, SpeedSearchKeepsTheSpeedFoundOrGoesBackToTheOneInForce)
     EXPECT_EQ(notice, "Подождите!... Идет ПОИСК СКОРОСТИ для номера 5 ....");
     EXPECT_FALSE(msg->isVisible());
     EXPECT_EQ(foreign_speeds(), QStringList({"4800", "9600", "19200"}));
-    EXPECT_EQ(requests().size(), 4);
+    ASSERT_GE(requests().size(), 5);
+    EXPECT_EQ(requests()[4], "05 03 08 00 00 01 87 EE") << "the found speed's answer, then the activation";
     const QStringList lines = info_lines();
     ASSERT_EQ(lines.size(), 4) << lines.join('|').toStdString();
     EXPECT_EQ(lines[0], " ищем скорость для №=5  [ Pb=0, Sb=1 ]");
@@ -209,7 +210,7 @@ TEST_F(Search, SpeedSearchKeepsTheSpeedFoundOrGoesBackToTheOneInForce)
     EXPECT_EQ(glav->status_panel(5), " Ответил на Скорость Обмена: 38400");
     EXPECT_EQ(ctx->device.scor_CN[5], 4);
     EXPECT_EQ(ctx->link.settings().scor_obmena, 38400);
-    EXPECT_EQ(line(), std::vector<int>({38400, 2, 20, 16}));
+    EXPECT_EQ(line(), std::vector<int>({38400, 3, 20, 16})) << "the time-outs of the speed code in force";
     EXPECT_TRUE(boxes.isEmpty()) << boxes.join('|').toStdString();
     EXPECT_TRUE(glav->readings().Timer_opros.isActive());
     EXPECT_EQ(glav->tool_button("ToolButton1")->text(), "пуск");
@@ -250,33 +251,76 @@ TEST_F(Search, DeviceSearchAtEverySpeedEndedByX)
     EXPECT_EQ(ctx->link.settings().scor_obmena, 19200);
     EXPECT_EQ(ctx->link.settings().num_scor, 2) << "the speed code stays";
     EXPECT_EQ(line(), std::vector<int>({19200, 3, 20, 16})) << "not 4800's, where X came";
-    EXPECT_EQ(glav->status_panel(1) + glav->status_panel(2), " Номер: 2 Скорость Обмена: 19200");
+    EXPECT_EQ(glav->status_panel(1) + glav->status_panel(2), " Адрес: 2 Скорость: 19200");
     EXPECT_TRUE(glav->readings().Timer_opros.isActive());
 }
 
-// Without a speed the number search asks once and sends nothing; with a port that cannot be
-// opened it ends at number 1 (the summary still lists 5, found at start-up).
+// Devices at 2 (9600) and 3 (19200, its own name and signal), the console at 5 where none
+// is: the search ends at 3 with the start-up's exchanges, so that 3's name, version and
+// readings are shown at once, and its speed is noted as the one the port runs at.
+TEST_F(Search, ADeviceSearchEndsAskingAndShowingTheDeviceFound)
+{
+    start({"--device-at", "2", "--device-at", "3:19200", "--command", "device 2", "--command", "name Прибор 3",
+           "--command", "version V3.1", "--command", "signal 1 50"});
+    QFile::resize(log_path(), 0);
+    run("N_poisk_pribor", [&] {
+        if (info_lines().value(info_lines().size() - 1).startsWith(QStringLiteral(" №=3 ")))
+            press(Qt::Key_Q);
+    });
+    EXPECT_EQ(ctx->link.settings().sys_num, 3);
+    EXPECT_EQ(ctx->link.settings().num_scor, 2) << "the speed code stays";
+    EXPECT_EQ(ctx->device.scor_CN[3], 3) << "19200, where it answers";
+    EXPECT_EQ(text("Ed_name"), "Прибор 3");
+    EXPECT_EQ(text("Ed_version"), "V3.1");
+    EXPECT_EQ(text("LEizm_te1"), "125.0000");
+    EXPECT_EQ(text("LEizm_proc1"), " 50.0000");
+    EXPECT_EQ(glav->status_panel(0) + '|' + glav->status_panel(1) + '|' + glav->status_panel(2) + '|' +
+                  glav->status_panel(3) + '|' + glav->status_panel(4),
+              " Порт: COM1| Адрес: 3| Скорость: 19200| паритет: нет | стопбит:1");
+    const QStringList sent = requests();
+    const QStringList start_up = {
+        "03 03 08 00 00 01 87 88",  // the search's probe of 3
+        "03 03 08 00 00 01 87 88",  // the activation's address check
+        "03 03 00 20 00 03 05 E3", "03 03 00 40 00 03 05 FD", "03 03 00 60 00 03 04 37", "03 03 00 23 00 04 B4 21",
+        "03 03 00 43 00 04 B4 3F", "03 03 00 63 00 04 B5 F5", "03 04 00 2C 00 02 B1 E0", "03 04 00 4C 00 02 B1 FE",
+        "03 04 00 6C 00 02 B0 34", "03 04 00 02 00 02 D1 E9", "03 03 00 2A 00 02 E4 21", "03 03 00 4A 00 02 E4 3F",
+        "03 03 00 6A 00 02 E5 F5", "03 04 00 04 00 05 70 2A", "03 04 00 09 00 05 E1 E9",
+    };
+    ASSERT_GE(sent.size(), start_up.size());
+    EXPECT_EQ(sent.mid(sent.size() - start_up.size()), start_up) << sent.join('|').toStdString();
+    EXPECT_TRUE(boxes.isEmpty()) << boxes.join('|').toStdString();
+}
+
+// With a port that cannot be opened the number search ends at number 1 (the summary still
+// lists 5, found at start-up); without a speed it asks once and sends nothing. The
+// activation that follows each has its own say about the port.
 TEST_F(Search, ANumberSearchThatCannotRunSaysSoOnce)
 {
     start({});
-    const int before = int(requests().size());
-    ctx->link.set_speed(0);
-    boxes.clear();
-    run("N_poisk_num");
-    EXPECT_EQ(boxes, QStringList{"выберите скорость "});
-    EXPECT_EQ(info_lines(), QStringList({" ищем отвечающий № на скорости 0  [ Pb=0, Sb=1 ]", info_lines()[1], " "}));
-    EXPECT_EQ(int(requests().size()), before);
-    EXPECT_FALSE(msg->isVisible());
-
-    ctx->link.set_speed(9600);
     ctx->ports.set(1, dir.filePath("gone").toStdString());
     boxes.clear();
     run("N_poisk_num");
-    EXPECT_EQ(boxes, QStringList({"ошибка настройки порта ", "ошибка настройки порта "})) << "number 1, the set-back";
-    const QStringList lines = info_lines();
-    ASSERT_EQ(lines.size(), 7) << lines.join('|').toStdString();
+    EXPECT_EQ(boxes.mid(0, 2), QStringList({"ошибка настройки порта ", "ошибка настройки порта "}))
+        << "number 1, the set-back";
+    QStringList lines = info_lines();
+    ASSERT_GE(lines.size(), 7) << lines.join('|').toStdString();
     EXPECT_EQ(lines[2] + lines[3], "..поиск прекращён на 1 номере: порт COM1 не открывается");
     EXPECT_EQ(lines[5], "Ответилo:1 приборов:   №№:  5   :! паритет:0 стопбит:1 !");
+    EXPECT_EQ(lines[6], "на скорости 9600 отозвался №5  [ Pb=0 , Sb=1 ]");
+
+    ctx->ports.set(1, sim->path());
+    ctx->link.set_speed(0);
+    const int before = int(requests().size());
+    boxes.clear();
+    run("N_poisk_num");
+    EXPECT_EQ(boxes.value(0), "выберите скорость ");
+    EXPECT_EQ(boxes.count("выберите скорость "), 1) << boxes.join('|').toStdString();
+    lines = info_lines();
+    ASSERT_GE(lines.size(), 3);
+    EXPECT_EQ(lines[0], " ищем отвечающий № на скорости 0  [ Pb=0, Sb=1 ]");
+    EXPECT_EQ(lines[2], " ");
+    EXPECT_TRUE(requests().mid(before).filter(QRegularExpression("^(?!05 )")).isEmpty()) << "only 5 is asked";
+    EXPECT_FALSE(msg->isVisible());
 }
 
 // All 247 numbers at 115200 (the shortest time-outs: about 5 s; no device, as one would have

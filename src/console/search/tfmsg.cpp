@@ -10,8 +10,7 @@ TFmsg::TFmsg(QWidget* parent)
       ui(std::make_unique<Ui::TFmsg>())
 {
     ui->setupUi(this);
-    // It stays on top without taking the focus: the main window keeps the keys, and the
-    // notice going away is no return to the main window that would run its activation.
+    // It stays on top without taking the focus: the main window keeps the keys.
     setAttribute(Qt::WA_ShowWithoutActivating);
     setFixedSize(kClientWidth, kClientHeight);
     move(kLeft, kTop);
