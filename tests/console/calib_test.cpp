@@ -360,7 +360,7 @@ TEST_F(Calib, Averages)
 
 TEST_F(Calib, TheTrimMovesTheOutputByItsUnitAcrossCarryAndBorrow)
 {
-    open({"setl input 0x2F 5000", "setl input 0x4F 5000"});
+    open({"setl input 0x2F 5000", "setl input 0x4F 5000", "setl input 0x6F 5000"});
     auto output = [&](int k) { return int(t(QStringLiteral("E_ADCout%1").arg(k)).toUInt(nullptr, 16)); };
     auto trim = [&](int k) {
         return find<UpDown>(QStringLiteral("UpDown_new_cal100_%1").arg(k).toLatin1().constData());
@@ -391,9 +391,16 @@ TEST_F(Calib, TheTrimMovesTheOutputByItsUnitAcrossCarryAndBorrow)
     const Case cases[] = {
         {1, nullptr, 11, 11, 1},               // past the top
         {1, nullptr, -1, -1, 9},               // below 0
-        {1, "RGcal100offset_2", 2, 200, 100},  // 0..100 by 100
-        {2, "RGcal100offset_1", 2, 20, 10},    // channels 2 and 3 move by the unit too
+        // Channels 2 and 3 carry and borrow by the unit too, so that they stay on its grid.
+        {2, "RGcal100offset_1", 2, 20, 10},  // 0..10 by 10
         {2, "RGcal100offset_1", -1, -10, 0},
+        {3, "RGcal100offset_1", 2, 20, 10},
+        {3, "RGcal100offset_1", -1, -10, 0},
+        {1, "RGcal100offset_2", 2, 200, 100},  // 0..100 by 100
+        {2, "RGcal100offset_2", 2, 200, 100},
+        {2, "RGcal100offset_2", -1, -100, 0},
+        {3, "RGcal100offset_2", 3, 300, 100},
+        {3, "RGcal100offset_2", -2, -200, 0},
     };
     for (const Case& c : cases) {
         if (c.unit)
@@ -406,6 +413,7 @@ TEST_F(Calib, TheTrimMovesTheOutputByItsUnitAcrossCarryAndBorrow)
     }
 
     // A base this high is no longer raised by a carry: the output moves by the offset alone.
+    choose("RGcal100offset_1");
     sim->command("setl input 0x2F 16777216");
     double_click("E_ADCout1");
     steps("UpDown_new_cal100_1", 2);
@@ -425,6 +433,22 @@ TEST_F(Calib, TheTrimMovesTheOutputByItsUnitAcrossCarryAndBorrow)
     EXPECT_EQ(output(1), 5010);
     EXPECT_EQ(writes().size(), 2);
     EXPECT_EQ(output(1), 5020);
+
+    // The same on channels 2 and 3 with the unit 10: each carry and borrow writes twice and
+    // the output stays on the unit's grid.
+    for (int k = 2; k <= 3; ++k) {
+        const QString updown = QStringLiteral("UpDown_new_cal100_%1").arg(k);
+        const QRegularExpression coefficient(QStringLiteral("^05 10 00 %1 ").arg(32 * k + 8, 2, 16, QChar('0')).toUpper());
+        auto writes_of = [&](int n) { return sent_by([&] { steps(updown, n); }).filter(coefficient).size(); };
+        double_click(QStringLiteral("E_ADCout%1").arg(k));
+        EXPECT_EQ(writes_of(1), 1) << k;
+        EXPECT_EQ(output(k), 5010) << k;
+        EXPECT_EQ(writes_of(1), 2) << k << ": a carry";
+        EXPECT_EQ(output(k), 5020) << k;
+        double_click(QStringLiteral("E_ADCout%1").arg(k));
+        EXPECT_EQ(writes_of(-1), 2) << k << ": a borrow";
+        EXPECT_EQ(output(k), 4990) << k;
+    }
 }
 
 TEST_F(Calib, PwmPoints)
