@@ -76,14 +76,16 @@ TEST_F(Windows, ReturningFromAnotherWindowOfTheProgramRunsTheActivationAgain)
     click(find<QRadioButton>("RGtyp_opros_0"));
     click(glav->tool_button("ToolButton1"));
     ASSERT_TRUE(glav->readings().Timer_opros.isActive());
-    msg->show();
-    msg->activateWindow();
+    // Another window of the program (the search notice ends its search with the activation
+    // itself, whoever has the focus).
+    comdcb->show();
+    comdcb->activateWindow();
     ASSERT_TRUE(wait_for([&] { return !glav->isActiveWindow(); }));
     EXPECT_FALSE(glav->readings().Timer_opros.isActive()) << "losing the focus pauses the poll";
     EXPECT_TRUE(glav->tool_button("ToolButton1")->isChecked());
 
     const int before = int(requests().size());
-    msg->hide();
+    comdcb->hide();
     glav->activateWindow();
     ASSERT_TRUE(wait_for([&] { return int(requests().size()) >= before + 2; }));
     EXPECT_EQ(requests()[before], "05 03 08 00 00 01 87 EE") << "the activation's address check";
@@ -228,15 +230,15 @@ TEST_F(Windows, LeavingForAnotherWindowStopsThePollAtOnceEvenInsideAnExchange)
     ASSERT_EQ(glav->readings().Timer_opros.interval(), 300000);
     {
         Busy exchanging(ctx->busy);
-        msg->show();
-        msg->activateWindow();
+        comdcb->show();
+        comdcb->activateWindow();
         ASSERT_TRUE(wait_for([&] { return !glav->isActiveWindow(); }));
         EXPECT_FALSE(glav->readings().Timer_opros.isActive());
 
         // A tick and the activation arriving inside the exchange wait for it to end.
         const int before = int(requests().size());
         glav->readings().Timer_oprosTimer();
-        msg->hide();
+        comdcb->hide();
         glav->activateWindow();
         ASSERT_TRUE(wait_for([&] { return glav->isActiveWindow(); }));
         QTest::qWait(50);
