@@ -32,7 +32,9 @@ inline int count_lines(const std::string& s) { return int(std::count(s.begin(), 
 
 class CliOnSim : public ::testing::Test {
 protected:
-    explicit CliOnSim(std::vector<std::string> sim_args = {"--noise", "0"}) : sim(std::move(sim_args))
+    // The simulator hands each answer over whole, as a USB adapter does: fed byte by byte, a
+    // loaded machine leaves gaps between bytes longer than a probe's inter-byte time-out.
+    explicit CliOnSim(std::vector<std::string> sim_args = {"--noise", "0"}) : sim(whole(std::move(sim_args)))
     {
         dir = fs::temp_directory_path() / ("varnok-cli-" + std::to_string(::getpid()) + "-" +
                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
@@ -42,6 +44,12 @@ protected:
             << "[связь]\nПОРТ=1\nНОМЕР=5\nСКОРОСТЬ=9600\n[порты]\nCOM1=" << sim.path() << "\n";
     }
     ~CliOnSim() override { fs::remove_all(dir); }
+
+    static std::vector<std::string> whole(std::vector<std::string> args)
+    {
+        args.push_back("--whole-answers");
+        return args;
+    }
 
     // Starts the tool with the test's settings file; standard output and error go to files.
     pid_t start(const std::vector<std::string>& args, const std::string& input = "/dev/null")

@@ -136,14 +136,23 @@ protected:
 };
 
 // Each device at its own speed, as the console's search finds them; none outside the range.
+// A scan that missed a device is run again, twice at most: a loaded machine can keep the
+// simulator past a probe's time-outs, while a scan that cannot hear a device misses it every time.
 TEST_F(CliOnAMixedLine, AScanAtEverySpeedFindsEachDeviceAtItsSpeed)
 {
-    ASSERT_EQ(run({"scan", "--speed", "all", "--from", "15", "--to", "18"}), 0) << err;
-    EXPECT_EQ(out, "16  9600  none  1  Варнок ПМ3  V2.07 2026\n17  19200  none  1  Варнок ПМ3  V2.07 2026\n");
-    ASSERT_EQ(run({"--json", "scan", "--from", "15", "--to", "17"}), 0) << err;
-    EXPECT_EQ(out,
-              "[{\"address\":16,\"speed\":9600,\"parity\":\"none\",\"stopbits\":1,\"name\":\"Варнок ПМ3\","
-              "\"version\":\"V2.07 2026\"}]\n");
+    auto scan = [&](const std::vector<std::string>& args, const std::string& expected) {
+        int status = -1;
+        for (int attempt = 0; attempt < 3 && !(status == 0 && out == expected); ++attempt)
+            status = run(args);
+        return status;
+    };
+    const std::string both = "16  9600  none  1  Варнок ПМ3  V2.07 2026\n17  19200  none  1  Варнок ПМ3  V2.07 2026\n";
+    EXPECT_EQ(scan({"scan", "--speed", "all", "--from", "15", "--to", "18"}, both), 0) << err;
+    EXPECT_EQ(out, both);
+    const std::string json = "[{\"address\":16,\"speed\":9600,\"parity\":\"none\",\"stopbits\":1,\"name\":\"Варнок ПМ3\","
+                             "\"version\":\"V2.07 2026\"}]\n";
+    EXPECT_EQ(scan({"--json", "scan", "--from", "15", "--to", "17"}, json), 0) << err;
+    EXPECT_EQ(out, json);
     EXPECT_EQ(run({"scan", "--from", "20", "--to", "10"}), 2);
 }
 

@@ -76,7 +76,9 @@ protected:
 
     void start_sim(std::vector<std::string> args = {})
     {
-        args.insert(args.end(), {"--noise", "0", "--log", log_path().toStdString()});
+        // Each answer handed over whole, as a USB adapter does: fed byte by byte, a loaded
+        // machine leaves gaps between bytes longer than the inter-byte time-out.
+        args.insert(args.end(), {"--noise", "0", "--whole-answers", "--log", log_path().toStdString()});
         sim = std::make_unique<SimProcess>(args);
     }
 

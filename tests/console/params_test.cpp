@@ -127,7 +127,7 @@ TEST_F(Params, EachWriteIsAdoptedByTheConsoleAndTheNextPollIsAnswered)
         SCOPED_TRACE(c.frame);
         // Answers at once and whole: at 57600 bit/s the normal timing allows a loaded machine
         // no pause inside an answer.
-        start_all({"--turnaround", "0", "--whole-answers"});
+        start_all({"--turnaround", "0"});
         open_page();
         c.list ? choose(c.list, c.index) : type_number("17");
         const int before = int(requests().size());

@@ -373,7 +373,7 @@ constexpr qint64 kExchangeBudgetMs = 1500;
 TEST_P(ConsoleMatrix, EveryFaultClass)
 {
     const ConsoleOp& op = GetParam();
-    std::vector<std::string> args = {"--whole-answers"};
+    std::vector<std::string> args;
     for (const char* c : kSimState)
         args.insert(args.end(), {"--command", c});
     start_all(args);

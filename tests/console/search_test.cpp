@@ -14,9 +14,6 @@ class Search : public ConsoleOnSim {
 protected:
     void start(std::vector<std::string> sim_args, int speed = 9600)
     {
-        // The search reads an answer's last six bytes allowing a 2-3 ms gap between two; a
-        // pseudo-terminal fed byte by byte on a loaded machine leaves longer ones.
-        sim_args.push_back("--whole-answers");
         start_sim(std::move(sim_args));
         write_ini(ini_for_sim(speed));
         start_console();

@@ -13,7 +13,7 @@ namespace {
 TEST_F(ConsoleOnSim, OverTcpAsOnASerialLine)
 {
     // Devices 5 and 3 behind the converter, answers passed on whole as converters do.
-    start_sim({"--tcp", "0", "--whole-answers", "--device-at", "5", "--device-at", "3"});
+    start_sim({"--tcp", "0", "--device-at", "5", "--device-at", "3"});
     ASSERT_TRUE(sim->path().rfind("tcp://127.0.0.1:", 0) == 0);
     write_ini(ini_for_sim());
     start_console();
