@@ -10,6 +10,7 @@
 #include <functional>
 
 #include "link/platform.h"
+#include "settings/log_file.h"
 
 namespace varnok {
 
@@ -20,7 +21,7 @@ public:
     ~FrameLog() override;
 
     // $XDG_STATE_HOME/varnok when that variable holds an absolute path, else
-    // $HOME/.local/state/varnok.
+    // $HOME/.local/state/varnok; on Windows %LOCALAPPDATA%\varnok (with forward slashes).
     static QString folder();
     // The file of a day: folder()/frames-YYYY-MM-DD.log.
     static QString file_of(const QDate& day);
@@ -55,7 +56,7 @@ private:
     std::function<void(const QString&)> report_;
     std::function<QString()> port_;
     bool enabled_ = false;
-    int fd_ = -1;
+    log_file::Appender file_;
     QString path_;
     QDate day_;
     int keep_days_ = 30;

@@ -26,4 +26,17 @@ std::string utf8_of(const std::wstring& utf16)
     return out;
 }
 
+std::string windows_reason(unsigned long error)
+{
+    wchar_t* text = nullptr;
+    const DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                       FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_MAX_WIDTH_MASK,
+                                   nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    std::string reason = n && text ? utf8_of(text) : "ошибка Windows " + std::to_string(error);
+    LocalFree(text);
+    while (!reason.empty() && (reason.back() == ' ' || reason.back() == '.'))
+        reason.pop_back();
+    return reason;
+}
+
 }  // namespace varnok

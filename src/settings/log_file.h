@@ -1,0 +1,44 @@
+#pragma once
+// A private log file of the user's: its folder made for the user alone, the file opened for
+// appending only when it is a regular file (never through a link, never a FIFO), and the old
+// files of the folder listed and removed by name. Paths are UTF-8 on every platform.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace varnok::log_file {
+
+// The folder logs go to: $XDG_STATE_HOME/varnok when that variable holds an absolute path,
+// else $HOME/.local/state/varnok; on Windows %LOCALAPPDATA%\varnok.
+std::string state_folder();
+
+// The folder and its parents, made when missing (0700 whatever the umask on Linux; on Windows
+// under the user's profile, which is the user's alone). False with the reason in Russian.
+bool make_private_dirs(const std::string& dir, std::string& reason);
+
+// The names of the regular files in `dir` (none when it cannot be read).
+std::vector<std::string> file_names(const std::string& dir);
+// Removes `dir`/`name`; a file that will not go stays, unremarked.
+void remove(const std::string& dir, const std::string& name);
+
+class Appender {
+public:
+    Appender() = default;
+    Appender(const Appender&) = delete;
+    Appender& operator=(const Appender&) = delete;
+    ~Appender() { close(); }
+
+    // Opens `path` for appending: created private to the user when missing, refused with
+    // "это не обычный файл" when it is a link, a FIFO or anything but a regular file.
+    bool open(const std::string& path, std::string& reason);
+    bool is_open() const;
+    // The whole of `data`, or false with the reason.
+    bool append(const std::string& data, std::string& reason);
+    void close();
+
+private:
+    intptr_t h_ = -1;  // the file descriptor, or on Windows the file's handle
+};
+
+}  // namespace varnok::log_file
