@@ -8,11 +8,11 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
-  qt6-base-dev qt6-base-dev-tools qt6-charts-dev libqt6opengl6-dev qt6-qpa-plugins libgl-dev
+  qt6-base-dev qt6-base-dev-tools qt6-charts-dev libqcustomplot-dev libqt6opengl6-dev qt6-qpa-plugins libgl-dev
   libsimpleini-dev libicu-dev
   libmodbus-dev mbpoll
   libmosquitto-dev mosquitto mosquitto-clients openssl
-  g++-mingw-w64-x86-64-posix wine wine64 socat zip groff-base
+  g++-mingw-w64-x86-64-posix wine wine64 socat zip groff-base dpkg-dev nsis
   xvfb xauth x11-utils xdotool imagemagick fonts-dejavu-core desktop-file-utils
   locales
   "$@"
