@@ -5,7 +5,9 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <cwchar>
 
 #include "settings/utf16.h"
@@ -197,5 +199,15 @@ bool replace(const std::string& path, const std::string& data, Stamp& stamp, std
     stamp = stamp_of(path);
     return true;
 }
+
+std::FILE* open_for_writing(const std::string& path, bool append, std::string& reason)
+{
+    std::FILE* file = _wfopen(utf16_of(path).c_str(), append ? L"a" : L"w");
+    if (!file)
+        reason = std::strerror(errno);
+    return file;
+}
+
+bool make_folder(const std::string& dir, std::string& reason) { return make_dirs(dir, reason); }
 
 }  // namespace varnok::file_io
