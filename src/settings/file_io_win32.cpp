@@ -11,6 +11,7 @@
 #include <cwchar>
 
 #include "settings/utf16.h"
+#include "settings/windows_path.h"
 
 namespace varnok::file_io {
 namespace {
@@ -27,8 +28,6 @@ std::string os_reason(DWORD err)
         reason.pop_back();
     return reason;
 }
-
-bool is_separator(char c) { return c == '\\' || c == '/'; }
 
 std::string parent_of(const std::string& path)
 {
@@ -49,21 +48,29 @@ Stamp stamp_from(const BY_HANDLE_FILE_INFORMATION& info)
     return s;
 }
 
+bool is_folder(const std::string& path)
+{
+    const DWORD a = GetFileAttributesW(utf16_of(path).c_str());
+    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// mkdir -p below the path's root: a drive, or the server and share of a network path, is
+// there or not, and asking to create it fails.
 bool make_dirs(const std::string& dir, std::string& reason)
 {
-    for (size_t pos = 1; pos <= dir.size(); ++pos) {
-        if (pos != dir.size() && !is_separator(dir[pos]))
+    if (is_folder(dir))
+        return true;
+    for (const std::string& part : folders_to_create(dir)) {
+        if (CreateDirectoryW(utf16_of(part).c_str(), nullptr))
             continue;
-        const std::string part = dir.substr(0, pos);
-        if (part.size() == 2 && part[1] == ':')
-            continue;  // a drive
-        if (!CreateDirectoryW(utf16_of(part).c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
-            reason = "папка " + part + " не создана: " + os_reason(GetLastError());
+        const DWORD e = GetLastError();
+        // A folder one may not create in says "access denied" even when it is there.
+        if (e != ERROR_ALREADY_EXISTS && !is_folder(part)) {
+            reason = "папка " + part + " не создана: " + os_reason(e);
             return false;
         }
     }
-    const DWORD a = GetFileAttributesW(utf16_of(dir).c_str());
-    if (a == INVALID_FILE_ATTRIBUTES || !(a & FILE_ATTRIBUTE_DIRECTORY)) {
+    if (!is_folder(dir)) {
         reason = dir + " не является папкой";
         return false;
     }
