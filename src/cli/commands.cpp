@@ -248,9 +248,10 @@ int read(const Options& o, Session& s, const ReadArgs& r, MqttOut& mqtt)
 {
     std::FILE* csv = nullptr;
     if (r.out) {
-        csv = open_file(*r.out, "w");
+        std::string reason;
+        csv = file_io::open_for_writing(*r.out, false, reason);
         if (!csv) {
-            std::fprintf(stderr, "файл %s не создаётся: %s\n", r.out->c_str(), std::strerror(errno));
+            std::fprintf(stderr, "файл %s не создаётся: %s\n", r.out->c_str(), reason.c_str());
             return kExitUsage;
         }
         std::fputs("time,address,value1,percent1,value2,percent2,value3,percent3,frequency\n", csv);

@@ -206,9 +206,9 @@ int commission(const Options& o, Session& s)
     const std::vector<SheetRow> rows = parse_sheet(text);
     const bool had_report = file_io::read_whole(report_path, 1 << 24, report_text, stamp, reason);
     const std::set<int> done = had_report ? done_rows(report_text) : std::set<int>{};
-    std::FILE* report = open_file(report_path, "a");
+    std::FILE* report = file_io::open_for_writing(report_path, true, reason);
     if (!report) {
-        std::fprintf(stderr, "отчёт %s не открывается: %s\n", report_path.c_str(), std::strerror(errno));
+        std::fprintf(stderr, "отчёт %s не открывается: %s\n", report_path.c_str(), reason.c_str());
         return kExitDevice;
     }
     if (!had_report || report_text.empty())

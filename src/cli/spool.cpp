@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "cli/options.h"
+#include "settings/file_io.h"
 
 namespace varnok::cli {
 
@@ -39,11 +40,13 @@ bool write_all(int fd, const std::string& s)
 
 Spool::Spool(fs::path dir, uint64_t limit_bytes) : dir_(std::move(dir)), limit_(limit_bytes)
 {
+    // The folder may stand where others write (/tmp when there is no home): the links on its way
+    // are followed as the settings file's are, and the files in it never through a link.
+    std::string reason;
+    if (!file_io::make_folder(dir_.string(), reason))
+        throw std::runtime_error("очередь " + dir_.string() + " не создаётся: " + reason);
     std::error_code ec;
-    fs::create_directories(dir_, ec);
-    if (ec)
-        throw std::runtime_error("очередь " + dir_.string() + " не создаётся: " + ec.message());
-    lock_fd_ = ::open((dir_ / "lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    lock_fd_ = ::open((dir_ / "lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (lock_fd_ < 0)
         throw std::runtime_error("очередь " + dir_.string() + " не открывается: " + std::strerror(errno));
     if (::flock(lock_fd_, LOCK_EX | LOCK_NB) != 0) {
@@ -93,7 +96,8 @@ size_t Spool::push(const std::string& message)
     const fs::path path = file(seq);
     const fs::path tmp = path.string() + ".tmp";
     // Written aside and renamed, so that a run cut short leaves no half message behind.
-    const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    ::unlink(tmp.c_str());
+    const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
     const bool ok = fd >= 0 && write_all(fd, message);
     if (fd >= 0)
         ::close(fd);

@@ -38,8 +38,6 @@ std::string iso_time(std::chrono::system_clock::time_point t)
     return s.insert(s.size() - 2, ":");
 }
 
-std::FILE* open_file(const std::string& path, const char* mode) { return std::fopen(path.c_str(), mode); }
-
 void fine_timer() {}
 
 bool stderr_is_terminal() { return isatty(STDERR_FILENO) == 1; }

@@ -2,7 +2,6 @@
 // What the tool needs from the terminal it runs in, which each platform gives its own way.
 
 #include <chrono>
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -18,9 +17,6 @@ bool interrupted();
 
 // The local time with its offset from UTC: 2026-12-09T14:28:42+03:00.
 std::string iso_time(std::chrono::system_clock::time_point t);
-
-// fopen() of a UTF-8 path (on Windows through the wide API, so that any name opens).
-std::FILE* open_file(const std::string& path, const char* mode);
 
 // The system timer at its finest for this run: on Windows 1 ms instead of the 15.6 ms tick,
 // so that the line's pauses of a few milliseconds are not stretched. Nothing elsewhere.

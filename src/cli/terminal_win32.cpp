@@ -47,11 +47,6 @@ std::string iso_time(std::chrono::system_clock::time_point t)
     return buf;
 }
 
-std::FILE* open_file(const std::string& path, const char* mode)
-{
-    return _wfopen(utf16_of(path).c_str(), utf16_of(mode).c_str());
-}
-
 void fine_timer() { timeBeginPeriod(1); }
 
 bool stderr_is_terminal()

@@ -3,6 +3,7 @@
 #include <QDir>
 
 #include "console/value_text.h"
+#include "settings/file_io.h"
 
 namespace varnok {
 
@@ -90,8 +91,8 @@ void FrameLog::close_file()
 bool FrameLog::open_day(QString& reason)
 {
     std::string why;
-    if (!log_file::make_private_dirs(QDir::toNativeSeparators(folder()).toStdString(), why)) {
-        reason = QStringLiteral("папка ") + folder() + QStringLiteral(" не создана: ") + QString::fromStdString(why);
+    if (!file_io::make_folder(QDir::toNativeSeparators(folder()).toStdString(), why)) {
+        reason = QString::fromStdString(why);
         return false;
     }
     if (!file_.open(QDir::toNativeSeparators(path_).toStdString(), why)) {

@@ -10,6 +10,7 @@
 
 #include "link/sockets.h"
 #include "link/tcp.h"
+#include "link/win32_errors.h"
 #include "link/write_within.h"
 
 namespace varnok {
@@ -20,27 +21,7 @@ using Clock = std::chrono::steady_clock;
 
 HANDLE comm(void* h) { return static_cast<HANDLE>(h); }
 
-// A Win32 error in the errno terms the link reports.
-int errno_of(DWORD e)
-{
-    switch (e) {
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-    case ERROR_INVALID_NAME: return ENOENT;
-    case ERROR_ACCESS_DENIED:
-    case ERROR_SHARING_VIOLATION: return EBUSY;  // another program holds the port
-    case ERROR_INVALID_PARAMETER: return EINVAL;
-    case ERROR_NOT_READY:
-    case ERROR_DEVICE_REMOVED:
-    case ERROR_BAD_COMMAND:
-    case ERROR_GEN_FAILURE:
-    case ERROR_OPERATION_ABORTED: return ENODEV;  // an adapter pulled out
-    case ERROR_SEM_TIMEOUT: return ETIMEDOUT;
-    default: return EIO;
-    }
-}
-
-int last_error() { return errno_of(GetLastError()); }
+int last_error() { return win32::errno_of_open_port(GetLastError()); }
 
 int ms_until(Clock::time_point deadline)
 {
@@ -49,6 +30,35 @@ int ms_until(Clock::time_point deadline)
 }
 
 }  // namespace
+
+namespace win32 {
+
+int errno_of_open(unsigned long error)
+{
+    // Access denied on opening: another program holds the port.
+    return error == ERROR_ACCESS_DENIED ? EBUSY : errno_of_open_port(error);
+}
+
+int errno_of_open_port(unsigned long error)
+{
+    switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME: return ENOENT;
+    case ERROR_SHARING_VIOLATION: return EBUSY;
+    case ERROR_INVALID_PARAMETER: return EINVAL;
+    case ERROR_ACCESS_DENIED:  // an open handle's, when its USB adapter was pulled out
+    case ERROR_NOT_READY:
+    case ERROR_DEVICE_REMOVED:
+    case ERROR_BAD_COMMAND:
+    case ERROR_GEN_FAILURE:
+    case ERROR_OPERATION_ABORTED: return ENODEV;  // an adapter pulled out: the port is lost
+    case ERROR_SEM_TIMEOUT: return ETIMEDOUT;
+    default: return EIO;
+    }
+}
+
+}  // namespace win32
 
 int SerialPort::open(const std::string& path, WaitPump* waiting)
 {
@@ -65,7 +75,7 @@ int SerialPort::open(const std::string& path, WaitPump* waiting)
     // No sharing: Windows gives a communications port to one program at a time.
     const HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     if (h == INVALID_HANDLE_VALUE)
-        return last_error();
+        return win32::errno_of_open(GetLastError());
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
     if (!GetCommState(h, &dcb)) {

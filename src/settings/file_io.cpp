@@ -6,9 +6,14 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <pwd.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
+
+#include <climits>
+#include <deque>
 
 namespace varnok::file_io {
 namespace {
@@ -24,36 +29,6 @@ Stamp stamp_from(const struct stat& st)
     s.size = st.st_size;
     s.mtime_ns = int64_t(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec;
     return s;
-}
-
-std::string parent_of(const std::string& path)
-{
-    const auto slash = path.rfind('/');
-    if (slash == std::string::npos)
-        return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-// mkdir -p; new folders are private to the user, as configuration folders should be.
-bool make_dirs(const std::string& dir, std::string& reason)
-{
-    struct stat st;
-    if (::stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
-        return true;
-    for (size_t pos = 1; pos <= dir.size(); ++pos) {
-        if (pos != dir.size() && dir[pos] != '/')
-            continue;
-        const std::string part = dir.substr(0, pos);
-        if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) {
-            reason = "папка " + part + " не создана: " + os_reason(errno);
-            return false;
-        }
-    }
-    if (::stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-        reason = dir + " не является папкой";
-        return false;
-    }
-    return true;
 }
 
 bool write_all(int fd, const std::string& data)
@@ -76,11 +51,15 @@ std::string temp_prefix(const std::string& base) { return "." + base + "."; }
 
 // Removes the temporary files that writers killed before their rename left behind: those
 // whose process is gone.
-void remove_stale_temps(const std::string& dir, const std::string& base)
+void remove_stale_temps(int dir, const std::string& base)
 {
-    DIR* d = ::opendir(dir.c_str());
-    if (!d)
+    const int fd = ::openat(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR* d = fd < 0 ? nullptr : ::fdopendir(fd);
+    if (!d) {
+        if (fd >= 0)
+            ::close(fd);
         return;
+    }
     const std::string prefix = temp_prefix(base);
     while (const dirent* e = ::readdir(d)) {
         const std::string name = e->d_name;
@@ -97,34 +76,152 @@ void remove_stale_temps(const std::string& dir, const std::string& base)
     ::closedir(d);
 }
 
-// The file a write to `path` replaces: the end of its chain of links, or `path` itself when
-// it is no link. A link whose target does not exist yet names the file to create (a relative
-// target counts from the link's folder), so that the write keeps the link.
-bool write_target(const std::string& path, std::string& target, std::string& reason)
+// Where a write lands: the folder that holds the file, open, and the file's name in it.
+struct Place {
+    int dir = -1;
+    std::string name;
+    bool kernel_link = false;  // the name is a link of the kernel's own (/proc/self/fd/N)
+    Place() = default;
+    Place(const Place&) = delete;
+    Place& operator=(const Place&) = delete;
+    ~Place()
+    {
+        if (dir >= 0)
+            ::close(dir);
+    }
+    void move_to(int next)
+    {
+        if (dir >= 0)
+            ::close(dir);
+        dir = next;
+    }
+};
+
+void append_parts(const std::string& path, std::deque<std::string>& parts)
 {
-    if (char* real = ::realpath(path.c_str(), nullptr)) {
-        target = real;
-        std::free(real);
-        return true;
+    std::deque<std::string> more;
+    for (size_t start = 0; start <= path.size();) {
+        size_t end = path.find('/', start);
+        if (end == std::string::npos)
+            end = path.size();
+        if (end > start && path.compare(start, end - start, ".") != 0)
+            more.emplace_back(path, start, end - start);
+        start = end + 1;
     }
-    target = path;
-    for (int hops = 0;; ++hops) {
+    parts.insert(parts.begin(), more.begin(), more.end());
+}
+
+std::string joined(const std::string& dir, const std::string& name)
+{
+    return dir.empty() ? name : dir == "/" ? "/" + name : dir + "/" + name;
+}
+
+// The rule of the kernel's protected_symlinks: a link in a sticky world-writable folder is
+// followed only when it belongs to the follower or to the folder's owner, so that a link
+// another user planted in /tmp cannot turn a write there into one anywhere else.
+bool may_follow(int dir, const struct stat& link)
+{
+    struct stat d;
+    if (::fstat(dir, &d) != 0)
+        return false;
+    const bool shared = (d.st_mode & (S_ISVTX | S_IWOTH)) == (S_ISVTX | S_IWOTH);
+    return !shared || link.st_uid == ::geteuid() || link.st_uid == d.st_uid;
+}
+
+bool on_proc(int dir)
+{
+    struct statfs fs;
+    return ::fstatfs(dir, &fs) == 0 && fs.f_type == PROC_SUPER_MAGIC;
+}
+
+// Walks `path` one name at a time from a folder held open, as the kernel does, checking every
+// link it meets with may_follow() and following the rest by their text, so that no link it has
+// not checked is followed and nothing can be swapped in behind the check. The end of the walk
+// is the file a write to `path` reaches: the end of its chain of links, or a name to create (a
+// link whose target is not there yet names the file to create, counted from the link's folder,
+// so that the write keeps the link). `make_folders`: missing folders on the way are created
+// (mode 0700, private as configuration folders should be).
+bool resolve(const std::string& path, bool make_folders, Place& place, std::string& reason)
+{
+    if (path.empty()) {
+        reason = os_reason(ENOENT);
+        return false;
+    }
+    std::deque<std::string> parts;
+    append_parts(path, parts);
+    std::string at = path[0] == '/' ? "/" : "";  // the folder reached, as text for messages
+    place.move_to(::open(at.empty() ? "." : "/", O_PATH | O_DIRECTORY | O_CLOEXEC));
+    int links = 0;
+    while (place.dir >= 0 && !parts.empty()) {
+        const std::string name = std::move(parts.front());
+        parts.pop_front();
+        const std::string here = joined(at, name);
         struct stat st;
-        if (::lstat(target.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+        const bool exists = ::fstatat(place.dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+        if (!exists && errno != ENOENT) {
+            reason = os_reason(errno);
+            return false;
+        }
+        if (exists && S_ISLNK(st.st_mode)) {
+            if (++links > 40) {
+                reason = os_reason(ELOOP);
+                return false;
+            }
+            if (!may_follow(place.dir, st)) {
+                reason = "ссылка " + here + " в общей папке чужая (не ваша и не владельца папки), по ней не пишем";
+                return false;
+            }
+            // The kernel's own links lead to what a process has open, by no path to walk.
+            if (on_proc(place.dir)) {
+                if (parts.empty()) {
+                    place.name = name;
+                    place.kernel_link = true;
+                    return true;
+                }
+                place.move_to(::openat(place.dir, name.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+                at = here;
+                continue;
+            }
+            std::string target(size_t(st.st_size > 0 ? st.st_size : PATH_MAX) + 1, '\0');
+            const ssize_t n = ::readlinkat(place.dir, name.c_str(), target.data(), target.size());
+            if (n <= 0 || size_t(n) >= target.size()) {
+                reason = n < 0 ? os_reason(errno) : "ссылка " + here + " изменилась при чтении";
+                return false;
+            }
+            target.resize(size_t(n));
+            append_parts(target, parts);
+            if (target[0] == '/') {
+                place.move_to(::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
+                at = "/";
+            }
+            if (parts.empty())
+                break;  // a link to "/"
+            continue;
+        }
+        if (parts.empty() && name != "..") {
+            place.name = name;
             return true;
-        if (hops == 40) {
-            reason = os_reason(ELOOP);
+        }
+        if (parts.empty())
+            break;
+        if (!exists && make_folders && ::mkdirat(place.dir, name.c_str(), 0700) != 0 && errno != EEXIST) {
+            reason = "папка " + here + " не создана: " + os_reason(errno);
             return false;
         }
-        std::string next(size_t(st.st_size > 0 ? st.st_size : 255) + 1, '\0');
-        const ssize_t n = ::readlink(target.c_str(), next.data(), next.size());
-        if (n < 0 || size_t(n) >= next.size()) {
-            reason = n < 0 ? os_reason(errno) : "ссылка " + target + " изменилась при чтении";
+        const int next = ::openat(place.dir, name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (next < 0) {
+            reason = errno == ENOTDIR ? here + " не является папкой" : os_reason(errno);
             return false;
         }
-        next.resize(size_t(n));
-        target = next.starts_with('/') ? next : parent_of(target) + "/" + next;
+        place.move_to(next);
+        at = here;
     }
+    if (place.dir < 0) {
+        reason = os_reason(errno);
+        return false;
+    }
+    reason = path + " не является именем файла";  // "/", ".." and the like
+    return false;
 }
 
 }  // namespace
@@ -200,20 +297,17 @@ bool read_whole(const std::string& path, size_t limit, std::string& data, Stamp&
 
 bool replace(const std::string& path, const std::string& data, Stamp& stamp, std::string& reason)
 {
-    std::string target;
-    if (!write_target(path, target, reason))
+    Place place;
+    if (!resolve(path, true, place, reason))
         return false;
-    const std::string dir = parent_of(target);
-    if (!make_dirs(dir, reason))
-        return false;
-
-    const std::string base = target.substr(target.rfind('/') + 1);
+    const int dir = place.dir;
+    const std::string& base = place.name;
     remove_stale_temps(dir, base);
     std::string temp;
     int fd = -1;
     for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
-        temp = dir + "/" + temp_prefix(base) + std::to_string(::getpid()) + "-" + std::to_string(attempt) + ".tmp";
-        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
+        temp = temp_prefix(base) + std::to_string(::getpid()) + "-" + std::to_string(attempt) + ".tmp";
+        fd = ::openat(dir, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW, 0666);
         if (fd < 0 && errno != EEXIST)
             break;
     }
@@ -224,7 +318,7 @@ bool replace(const std::string& path, const std::string& data, Stamp& stamp, std
 
     // The new file takes over the permissions and owner of the one it replaces.
     struct stat old;
-    if (::stat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode)) {
+    if (::fstatat(dir, base.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(old.st_mode)) {
         (void)::fchmod(fd, old.st_mode & 07777);
         (void)!::fchown(fd, old.st_uid, old.st_gid);
     }
@@ -237,22 +331,58 @@ bool replace(const std::string& path, const std::string& data, Stamp& stamp, std
         reason = os_reason(errno);
         ok = false;
     }
-    if (ok && ::rename(temp.c_str(), target.c_str()) != 0) {
+    // A rename replaces the name itself, whatever was put there meanwhile, and never follows it.
+    if (ok && ::renameat(dir, temp.c_str(), dir, base.c_str()) != 0) {
         reason = os_reason(errno);
         ok = false;
     }
     if (!ok) {
-        ::unlink(temp.c_str());
+        ::unlinkat(dir, temp.c_str(), 0);
         return false;
     }
 
     // Make the rename itself durable; the content is already safe, so a failure here is not fatal.
-    const int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int dfd = ::openat(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dfd >= 0) {
         (void)::fsync(dfd);
         ::close(dfd);
     }
     stamp = stamp_from(st);
+    return true;
+}
+
+std::FILE* open_for_writing(const std::string& path, bool append, std::string& reason)
+{
+    Place place;
+    if (!resolve(path, false, place, reason))
+        return nullptr;
+    // O_NOFOLLOW: a link put at the name since the walk is not followed unchecked.
+    const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY | (append ? O_APPEND : O_TRUNC) |
+                      (place.kernel_link ? 0 : O_NOFOLLOW);
+    const int fd = ::openat(place.dir, place.name.c_str(), flags, 0666);
+    std::FILE* file = fd < 0 ? nullptr : ::fdopen(fd, append ? "a" : "w");
+    if (!file) {
+        reason = os_reason(errno);
+        if (fd >= 0)
+            ::close(fd);
+    }
+    return file;
+}
+
+bool make_folder(const std::string& dir, std::string& reason)
+{
+    Place place;
+    if (!resolve(dir, true, place, reason))
+        return false;
+    struct stat st;
+    if (::mkdirat(place.dir, place.name.c_str(), 0700) != 0 && errno != EEXIST) {
+        reason = "папка " + dir + " не создана: " + os_reason(errno);
+        return false;
+    }
+    if (::fstatat(place.dir, place.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISDIR(st.st_mode)) {
+        reason = dir + " не является папкой";
+        return false;
+    }
     return true;
 }
 

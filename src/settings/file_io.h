@@ -3,6 +3,7 @@
 // file atomically, and notice that a file was changed by someone else.
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 namespace varnok::file_io {
@@ -34,6 +35,17 @@ bool read_whole(const std::string& path, size_t limit, std::string& data, Stamp&
 // permissions. Temporary files that writers killed before their rename left there are
 // removed. On Windows the temporary file is written through and moved over the old one; the
 // folder's permissions are the new file's, and links are not followed.
+// Links are followed only as the kernel's protected_symlinks allows, whatever the system's
+// setting: a link in a sticky world-writable folder (/tmp) that belongs neither to this user
+// nor to the folder's owner is refused, with a reason that names it. The same holds for every
+// link met on the way, and for the two functions below.
 bool replace(const std::string& path, const std::string& data, Stamp& stamp, std::string& reason);
+
+// Opens `path` for writing as fopen() with "w" (emptied) or "a" (`append`) does, creating the
+// file but no folder. nullptr with `reason` on failure.
+std::FILE* open_for_writing(const std::string& path, bool append, std::string& reason);
+
+// Creates the folder `dir` and those above it (mode 0700) where missing; true when it is there.
+bool make_folder(const std::string& dir, std::string& reason);
 
 }  // namespace varnok::file_io

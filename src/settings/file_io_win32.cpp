@@ -5,28 +5,18 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <cwchar>
 
 #include "settings/utf16.h"
+#include "settings/windows_path.h"
 
 namespace varnok::file_io {
 namespace {
 
-std::string os_reason(DWORD err)
-{
-    wchar_t* text = nullptr;
-    const DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                       FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_MAX_WIDTH_MASK,
-                                   nullptr, err, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-    std::string reason = n && text ? utf8_of(text) : "ошибка Windows " + std::to_string(err);
-    LocalFree(text);
-    while (!reason.empty() && (reason.back() == ' ' || reason.back() == '.'))
-        reason.pop_back();
-    return reason;
-}
-
-bool is_separator(char c) { return c == '\\' || c == '/'; }
+std::string os_reason(DWORD err) { return windows_reason(err); }
 
 std::string parent_of(const std::string& path)
 {
@@ -47,21 +37,29 @@ Stamp stamp_from(const BY_HANDLE_FILE_INFORMATION& info)
     return s;
 }
 
+bool is_folder(const std::string& path)
+{
+    const DWORD a = GetFileAttributesW(utf16_of(path).c_str());
+    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// mkdir -p below the path's root: a drive, or the server and share of a network path, is
+// there or not, and asking to create it fails.
 bool make_dirs(const std::string& dir, std::string& reason)
 {
-    for (size_t pos = 1; pos <= dir.size(); ++pos) {
-        if (pos != dir.size() && !is_separator(dir[pos]))
+    if (is_folder(dir))
+        return true;
+    for (const std::string& part : folders_to_create(dir)) {
+        if (CreateDirectoryW(utf16_of(part).c_str(), nullptr))
             continue;
-        const std::string part = dir.substr(0, pos);
-        if (part.size() == 2 && part[1] == ':')
-            continue;  // a drive
-        if (!CreateDirectoryW(utf16_of(part).c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
-            reason = "папка " + part + " не создана: " + os_reason(GetLastError());
+        const DWORD e = GetLastError();
+        // A folder one may not create in says "access denied" even when it is there.
+        if (e != ERROR_ALREADY_EXISTS && !is_folder(part)) {
+            reason = "папка " + part + " не создана: " + os_reason(e);
             return false;
         }
     }
-    const DWORD a = GetFileAttributesW(utf16_of(dir).c_str());
-    if (a == INVALID_FILE_ATTRIBUTES || !(a & FILE_ATTRIBUTE_DIRECTORY)) {
+    if (!is_folder(dir)) {
         reason = dir + " не является папкой";
         return false;
     }
@@ -197,5 +195,15 @@ bool replace(const std::string& path, const std::string& data, Stamp& stamp, std
     stamp = stamp_of(path);
     return true;
 }
+
+std::FILE* open_for_writing(const std::string& path, bool append, std::string& reason)
+{
+    std::FILE* file = _wfopen(utf16_of(path).c_str(), append ? L"a" : L"w");
+    if (!file)
+        reason = std::strerror(errno);
+    return file;
+}
+
+bool make_folder(const std::string& dir, std::string& reason) { return make_dirs(dir, reason); }
 
 }  // namespace varnok::file_io

@@ -32,29 +32,6 @@ std::string state_folder()
     return home() + "/.local/state/varnok";
 }
 
-// mkdir -p. The folders made are the user's alone (0700 whatever the umask): what is logged
-// tells what is on the line; folders already there are left as they are.
-bool make_private_dirs(const std::string& dir, std::string& reason)
-{
-    for (size_t pos = 1; pos <= dir.size(); ++pos) {
-        if (pos != dir.size() && dir[pos] != '/')
-            continue;
-        const std::string part = dir.substr(0, pos);
-        if (::mkdir(part.c_str(), 0700) == 0)
-            (void)::chmod(part.c_str(), 0700);
-        else if (errno != EEXIST) {
-            reason = os_reason(errno);
-            return false;
-        }
-    }
-    struct stat st;
-    if (::stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-        reason = "это не папка";
-        return false;
-    }
-    return true;
-}
-
 std::vector<std::string> file_names(const std::string& dir)
 {
     std::vector<std::string> names;

@@ -1,7 +1,7 @@
 #pragma once
-// A private log file of the user's: its folder made for the user alone, the file opened for
-// appending only when it is a regular file (never through a link, never a FIFO), and the old
-// files of the folder listed and removed by name. Paths are UTF-8 on every platform.
+// A private log file of the user's: the file opened for appending only when it is a regular
+// file (never through a link, never a FIFO), and the old files of its folder listed and removed
+// by name (file_io::make_folder makes the folder). Paths are UTF-8 on every platform.
 
 #include <cstdint>
 #include <string>
@@ -12,10 +12,6 @@ namespace varnok::log_file {
 // The folder logs go to: $XDG_STATE_HOME/varnok when that variable holds an absolute path,
 // else $HOME/.local/state/varnok; on Windows %LOCALAPPDATA%\varnok.
 std::string state_folder();
-
-// The folder and its parents, made when missing (0700 whatever the umask on Linux; on Windows
-// under the user's profile, which is the user's alone). False with the reason in Russian.
-bool make_private_dirs(const std::string& dir, std::string& reason);
 
 // The names of the regular files in `dir` (none when it cannot be read).
 std::vector<std::string> file_names(const std::string& dir);

@@ -4,7 +4,6 @@
 #include "settings/log_file.h"
 
 #include <windows.h>
-#include <shlobj.h>
 
 #include <algorithm>
 
@@ -24,22 +23,6 @@ std::string state_folder()
 {
     const wchar_t* local = _wgetenv(L"LOCALAPPDATA");
     return (local && *local ? utf8_of(local) : std::string(".")) + "\\varnok";
-}
-
-// The shell makes every missing folder of the path, a share's included.
-bool make_private_dirs(const std::string& dir, std::string& reason)
-{
-    const int made = SHCreateDirectoryExW(nullptr, utf16_of(dir).c_str(), nullptr);
-    if (made != ERROR_SUCCESS && made != ERROR_ALREADY_EXISTS && made != ERROR_FILE_EXISTS) {
-        reason = os_reason(DWORD(made));
-        return false;
-    }
-    const DWORD a = GetFileAttributesW(utf16_of(dir).c_str());
-    if (a == INVALID_FILE_ATTRIBUTES || !(a & FILE_ATTRIBUTE_DIRECTORY)) {
-        reason = "это не папка";
-        return false;
-    }
-    return true;
 }
 
 std::vector<std::string> file_names(const std::string& dir)

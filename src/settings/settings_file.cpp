@@ -30,6 +30,14 @@ constexpr const char* kJournal = "журнал";
 constexpr const char* kToFile = "В ФАЙЛ";
 constexpr const char* kKeepDays = "ХРАНИТЬ ДНЕЙ";
 
+// Lines end as the platform's own text files do: Windows editors and the system's INI files use
+// CRLF. Either is read.
+#ifdef _WIN32
+constexpr std::string_view kLineEnd = "\r\n";
+#else
+constexpr std::string_view kLineEnd = "\n";
+#endif
+
 // Anything larger is not a settings file; refusing it keeps a stray huge file out of memory.
 constexpr size_t kMaxFileSize = 1 << 20;
 
@@ -138,7 +146,7 @@ std::string check_text(std::string_view text, std::string& trailer)
     trailer.clear();
     for (size_t n = after_entries; n < last; ++n) {
         trailer.append(lines[n]);
-        trailer += '\n';
+        trailer.append(kLineEnd);
     }
     return {};
 }
@@ -283,7 +291,8 @@ bool SettingsFile::save()
 }
 
 // The file's text: the parser's output with runs of blank lines cut to one, the time-out
-// keys given back their leading blank, and the closing comments the parser drops put back.
+// keys given back their leading blank, and the closing comments the parser drops put back;
+// every line ended with kLineEnd.
 std::string SettingsFile::render() const
 {
     std::string saved;
@@ -309,10 +318,10 @@ std::string SettingsFile::render() const
             }
         }
         out.append(line);
-        out += '\n';
+        out.append(kLineEnd);
     }
     if (!trailer_.empty()) {
-        out += '\n';
+        out.append(kLineEnd);
         out += trailer_;
     }
     return out;

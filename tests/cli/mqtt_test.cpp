@@ -435,7 +435,14 @@ TEST(CliMqtt, TheSpoolKeepsOrderOverARestartAndDropsTheOldestPastItsSize)
     EXPECT_EQ(again.bytes(), 20u);
     EXPECT_EQ(again.front()->text, "cccccccccc");
     again.push("eeeee");
+    // A link put where the next message is written aside: the message goes in, the file the
+    // link points at stays as it was.
+    const fs::path other = dir.string() + "-other";
+    std::ofstream(other) << "other";
+    fs::create_symlink(other, dir / "00000000000000000006.json.tmp");
     again.push("fffff");
+    EXPECT_EQ(slurp(other), "other");
+    fs::remove(other);
     again.pop(again.front()->seq);
     fs::remove(dir / "00000000000000000004.json");                      // dddddddddd, gone by hand
     std::ofstream(dir / "00000000000000000005.json", std::ios::trunc);  // eeeee, emptied

@@ -1,5 +1,5 @@
-// The private log file on both platforms (the Windows test set runs this too): folders made,
-// lines appended across openings, names listed and removed, UTF-8 paths.
+// The private log file on both platforms (the Windows test set runs this too): lines appended
+// across openings, names listed and removed, UTF-8 paths.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -7,6 +7,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "settings/file_io.h"
 #include "settings/log_file.h"
 
 namespace varnok {
@@ -20,14 +21,13 @@ std::string utf8(const fs::path& p)
     return {s.begin(), s.end()};
 }
 
-TEST(LogFile, AppendsAcrossOpeningsInFoldersItMakes)
+TEST(LogFile, AppendsAcrossOpeningsAndListsAndRemovesByName)
 {
     const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
     const fs::path base = fs::temp_directory_path() / ("varnok-log-" + std::to_string(stamp));
     const fs::path dir = base / fs::path(u8"журнал") / fs::path(u8"дни");
     std::string reason;
-    ASSERT_TRUE(log_file::make_private_dirs(utf8(dir), reason)) << reason;
-    ASSERT_TRUE(log_file::make_private_dirs(utf8(dir), reason)) << "already there: " << reason;
+    ASSERT_TRUE(file_io::make_folder(utf8(dir), reason)) << reason;
 
     const std::string file = utf8(dir / "frames-2026-12-10.log");
     for (const char* line : {"ЗАПРОС 05 03\n", "ОТВЕТ нет ответа\n"}) {

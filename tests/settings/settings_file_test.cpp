@@ -17,6 +17,7 @@
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "settings/settings_file.h"
@@ -332,6 +333,75 @@ TEST_F(SettingsFileTest, ReplacingCreatesFoldersFollowsLinksKeepsModeAndLeavesNo
     EXPECT_EQ(text_of(dir + "/a/made.ini"), kFirstStart);
     ASSERT_TRUE(e.file.ToIni(false)) << e.file.problem();
     EXPECT_TRUE(fs::is_symlink(dir + "/links/dangling.ini"));
+}
+
+// A link is followed where the kernel's protected_symlinks would follow it: not one in a
+// sticky world-writable folder that belongs to neither the writer nor the folder's owner.
+TEST_F(SettingsFileTest, ALinkAnotherUserPlantedInASharedFolderIsNotFollowed)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "planting another user's link needs root";
+    const std::string secret = dir + "/private/secret", shared = dir + "/shared";
+    fs::create_directory(dir + "/private");
+    fs::permissions(dir + "/private", fs::perms::owner_all);
+    put(secret, "secret\n");
+    fs::create_directory(shared);
+    fs::permissions(shared, fs::perms::all | fs::perms::sticky_bit);
+    const auto plant = [](const std::string& target, const std::string& link, uid_t owner) {
+        fs::create_symlink(target, link);
+        return ::lchown(link.c_str(), owner, owner) == 0;
+    };
+    ASSERT_TRUE(plant("../private/secret", shared + "/out", 65534));
+    ASSERT_TRUE(plant("../private", shared + "/folder", 65534));
+    ASSERT_TRUE(plant("shared/out", dir + "/via", 0));
+    file_io::Stamp stamp;
+    // The file itself, a folder on the way, and a link met inside another link's target.
+    const std::pair<std::string, std::string> refused[] = {{shared + "/out", shared + "/out"},
+                                                           {shared + "/folder/secret", shared + "/folder"},
+                                                           {dir + "/via", shared + "/out"}};
+    for (const auto& [path, link] : refused) {
+        std::string reason;
+        EXPECT_FALSE(file_io::replace(path, "new\n", stamp, reason)) << path;
+        EXPECT_EQ(reason, "ссылка " + link + " в общей папке чужая (не ваша и не владельца папки), по ней не пишем");
+        reason.clear();
+        std::FILE* f = file_io::open_for_writing(path, true, reason);
+        EXPECT_EQ(f, nullptr) << path;
+        if (f)
+            std::fclose(f);
+        EXPECT_NE(reason.find("ссылка " + link + " в общей папке чужая"), std::string::npos) << reason;
+    }
+    EXPECT_EQ(text_of(secret), "secret\n");
+
+    // Followed as before: the writer's own link, one in an ordinary folder, and any link of
+    // the folder's owner.
+    ASSERT_TRUE(plant("../private/secret", shared + "/mine", 0));
+    ASSERT_TRUE(plant("private/secret", dir + "/theirs", 65534));
+    for (const std::string& path : {shared + "/mine", dir + "/theirs"}) {
+        std::string reason;
+        EXPECT_TRUE(file_io::replace(path, path + "\n", stamp, reason)) << reason;
+        EXPECT_EQ(text_of(secret), path + "\n");
+        EXPECT_TRUE(fs::is_symlink(path));
+    }
+    ASSERT_EQ(::chown(shared.c_str(), 65534, 65534), 0);
+    std::string reason;
+    std::FILE* f = file_io::open_for_writing(shared + "/out", true, reason);
+    ASSERT_NE(f, nullptr) << reason;
+    std::fputs("more\n", f);
+    std::fclose(f);
+    EXPECT_EQ(text_of(secret), dir + "/theirs\nmore\n");
+
+    // The kernel's own links (/dev/stdout and the like) lead to what is open, a pipe too.
+    int pipe_ends[2];
+    ASSERT_EQ(::pipe(pipe_ends), 0);
+    f = file_io::open_for_writing("/proc/self/fd/" + std::to_string(pipe_ends[1]), false, reason);
+    ASSERT_NE(f, nullptr) << reason;
+    std::fputs("piped", f);
+    std::fclose(f);
+    ::close(pipe_ends[1]);
+    char got[8] = {};
+    EXPECT_EQ(::read(pipe_ends[0], got, sizeof got), 5);
+    EXPECT_STREQ(got, "piped");
+    ::close(pipe_ends[0]);
 }
 
 TEST_F(SettingsFileTest, EditsMadeWhileRunningSurviveTheClosingWrite)
