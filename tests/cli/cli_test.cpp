@@ -67,6 +67,7 @@ TEST_F(CliOnSim, ASpeedWriteLeavesDeviceAndNextRunAtTheNewSpeed)
 
 TEST_F(CliOnSim, RefusedInputSendsNothing)
 {
+    std::ofstream(dir / "calibration.csv") << "address,zero1\n9,1012\n";
     const std::vector<std::pair<std::vector<std::string>, std::string>> refused = {
         {{"set", "scale1=123456"}, "scale1=123456: индикатор показывает не больше четырёх цифр"},
         {{"set", "unit2=mV"}, "unit2=mV: неизвестная единица"},
@@ -80,6 +81,7 @@ TEST_F(CliOnSim, RefusedInputSendsNothing)
         {{"load", (dir / "varnok.ini").string() + ".none"}, ".none не прочитан"},
         {{"load", (dir / "varnok.ini").string()}, "профиль, строка 1: нет строки format=1 перед разделами"},
         {{"commission", (dir / "varnok.ini").string()}, "таблица, строка 1: неизвестный столбец \"[связь]\""},
+        {{"commission", (dir / "calibration.csv").string()}, "столбец \"zero1\": калибровка у каждого прибора своя"},
     };
     for (const auto& [args, message] : refused) {
         EXPECT_EQ(run(args), 2) << args.back();
@@ -193,6 +195,31 @@ TEST_F(CliOnTwoDevices, AProfileOfOneDeviceLoadedIntoAnotherClonesIt)
     std::ofstream(profile) << changed;
     EXPECT_EQ(run({"-a", "17", "load", profile.string(), "--only", "setpoints"}), 1);
     EXPECT_NE(err.find("\"специфическая ошибка\""), std::string::npos) << err;
+}
+
+// A unit's calibration is its own: another unit's profile leaves it alone unless it is named.
+TEST_F(CliOnTwoDevices, ALoadLeavesTheUnitsOwnCalibrationUnlessItIsNamed)
+{
+    const fs::path profile = dir / "p5.txt";
+    ASSERT_EQ(run({"save", profile.string()}), 0) << err;
+    sim.command("device 2");
+    sim.command("set holding 0x27 1100");  // channel 1's stored zero
+    sim.command("setf holding 0x43 3.5");  // channel 2's upper setpoint
+
+    ASSERT_EQ(run({"-a", "17", "load", profile.string(), "--dry-run"}), 0) << err;
+    EXPECT_EQ(out, "max2  3.5 -> 4.5\n");
+    EXPECT_EQ(err,
+              "калибровка из файла не загружается: ноль, коэффициент и точки ШИМ у каждого прибора свои; "
+              "загрузить её: --with-calibration или --only calibration\n");
+    ASSERT_EQ(run({"-a", "17", "load", profile.string()}), 0) << err;
+    EXPECT_EQ(sim.command("get holding 0x27"), "ok 1100");
+
+    // Named, it is shown and written; the note is not repeated to whom asked.
+    ASSERT_EQ(run({"-a", "17", "load", profile.string(), "--with-calibration", "--dry-run"}), 0) << err;
+    EXPECT_EQ(out, "zero1  1100 -> 1012\n");
+    EXPECT_EQ(err, "");
+    ASSERT_EQ(run({"-a", "17", "load", profile.string(), "--only", "calibration"}), 0) << err;
+    EXPECT_EQ(sim.command("get holding 0x27"), "ok 1012");
 }
 
 TEST_F(CliOnTwoDevices, ACommissionReportsEachRowAndARerunDoesOnlyTheFailedOne)
