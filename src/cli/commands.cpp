@@ -49,6 +49,11 @@ const std::map<std::string, std::string>& helps()
          "  --json         результат одним документом JSON\n"
          "  -v             каждый запрос и ответ в поток ошибок\n"
          "\n"
+         "Если файл настроек есть, но не читается, set, load и commission ничего не\n"
+         "посылают (код 2), пока связь не задана полностью: -p путь к устройству или\n"
+         "tcp://УЗЕЛ:ПОРТ (имя COMn берётся из файла) и -a; остальные команды работают,\n"
+         "сказав, с какой связью.\n"
+         "\n"
          "Команды:\n"
          "  scan           поиск приборов на линии\n"
          "  info           имя, версия, параметры интерфейса, шкалы, уставки, калибровка, показания\n"
@@ -571,6 +576,18 @@ int run(const Options& o)
     if (o.command == "set")
         parse_settings(o.args);
     Session s(o);
+    // An unreadable settings file leaves the defaults in force: a write would go to a device
+    // no one chose, unless the command line names the port and the number itself.
+    if (s.settings_unread()) {
+        const bool writes =
+            o.command == "set" || o.command == "commission" || (o.command == "load" && !load_args.dry_run);
+        const bool given = s.port_is_path() && !o.addresses.empty();
+        if (writes && !given)
+            throw UsageError(s.settings_problem() + "; " + o.command +
+                             " пишет в прибор и без файла настроек работает, только если связь задана "
+                             "полностью: -p путь к устройству или tcp://УЗЕЛ:ПОРТ и -a номер");
+        std::fprintf(stderr, "%s; работаем без него: %s\n", s.settings_problem().c_str(), s.connection().c_str());
+    }
     // The broker is asked before the port is opened: a refused password sends nothing on the line.
     if (read_args.mqtt) {
         mqtt = connect_mqtt(*read_args.mqtt, read_args.spool_size, s.port_name(), addresses_of(o, s));

@@ -271,6 +271,59 @@ TEST_F(CliOnSim, ACommissionAwaitsEachDeviceAndEndsWithTheInput)
               "ok 61762");  // 120.5 is 42 F1 00 00, its upper word as the device keeps it
 }
 
+// The simulator's frame log, to tell whether anything went out on the line.
+class CliOnSimWithLog : public CliOnSim {
+protected:
+    CliOnSimWithLog() : CliOnSim({"--noise", "0", "--log", log_path()}) {}
+    ~CliOnSimWithLog() override { fs::remove(log_path()); }
+    static std::string log_path()
+    {
+        return (fs::temp_directory_path() / ("varnok-cli-frames-" + std::to_string(::getpid()) + "-" +
+                                             ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".log"))
+            .string();
+    }
+    int frames_received()
+    {
+        const std::string log = slurp(log_path());
+        int n = 0;
+        for (size_t at = log.find(" <- "); at != std::string::npos; at = log.find(" <- ", at + 1))
+            ++n;
+        return n;
+    }
+};
+
+// A settings file saved in cp1251: its defaults are no one's choice of a device to write to.
+TEST_F(CliOnSimWithLog, AnUnreadableSettingsFileStopsWritesToADeviceNotNamed)
+{
+    std::ofstream(dir / "varnok.ini") << "[\xF1\xE2\xFF\xE7\xFC]\n\xCD\xCE\xCC\xC5\xD0=17\n";  // [связь] НОМЕР=17
+    const std::string unread = "файл настроек " + (dir / "varnok.ini").string() + " не прочитан: ";
+    const fs::path profile = dir / "p.conf", sheet = dir / "s.csv";
+    std::ofstream(profile) << "format=1\n[setpoints]\nmax1=100\n";
+    std::ofstream(sheet) << "brightness\n1\n";
+    const std::vector<std::vector<std::string>> writes = {{"-p", sim.path(), "set", "brightness=1"},
+                                                          {"-p", sim.path(), "load", profile.string()},
+                                                          {"-p", sim.path(), "commission", sheet.string(), "--yes"}};
+    for (const auto& args : writes) {
+        EXPECT_EQ(run(args), 2) << args[2];
+        EXPECT_EQ(err.rfind("varnok-cli: " + unread, 0), 0u) << err;
+        EXPECT_NE(err.find("-p путь к устройству или tcp://УЗЕЛ:ПОРТ и -a номер\n"), std::string::npos) << err;
+    }
+    EXPECT_EQ(sim.dump().at("brightness"), "3");
+    EXPECT_EQ(frames_received(), 0);
+
+    // Reading goes on, saying once what it talks to; so does a write that names its device.
+    const std::string note =
+        "; работаем без него: порт " + sim.path() + ", 9600 бит/с, паритет none, стоповых бит 1, прибор 5\n";
+    ASSERT_EQ(run({"-p", sim.path(), "load", profile.string(), "--dry-run"}), 0) << err;
+    EXPECT_EQ(err.find(unread), 0u) << err;
+    EXPECT_EQ(err.find(unread, 1), std::string::npos) << err;
+    EXPECT_NE(err.find(note), std::string::npos) << err;
+    EXPECT_GT(frames_received(), 0);
+    ASSERT_EQ(run({"-p", sim.path(), "-a", "5", "set", "brightness=1"}), 0) << err;
+    EXPECT_NE(err.find(note), std::string::npos) << err;
+    EXPECT_EQ(sim.dump().at("brightness"), "1");
+}
+
 // A converter on TCP named on the command line, and a list of numbers of which one is absent:
 // its fields stay empty, the others are read, the exit code tells the failure.
 TEST(CliOnTcp, AListReadThroughAConverterKeepsGoingPastAnAbsentDevice)
