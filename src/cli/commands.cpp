@@ -49,6 +49,11 @@ const std::map<std::string, std::string>& helps()
          "  --json         результат одним документом JSON\n"
          "  -v             каждый запрос и ответ в поток ошибок\n"
          "\n"
+         "Если файл настроек есть, но не читается, set, load и commission ничего не\n"
+         "посылают (код 2), пока связь не задана полностью: -p путь к устройству или\n"
+         "tcp://УЗЕЛ:ПОРТ (имя COMn берётся из файла) и -a; остальные команды работают,\n"
+         "сказав, с какой связью.\n"
+         "\n"
          "Команды:\n"
          "  scan           поиск приборов на линии\n"
          "  info           имя, версия, параметры интерфейса, шкалы, уставки, калибровка, показания\n"
@@ -103,24 +108,28 @@ const std::map<std::string, std::string>& helps()
          "[scales], [setpoints], [calibration], строки ИМЯ=ЗНАЧЕНИЕ с именами команды set;\n"
          "имя и версия прибора в комментариях. Файл пишется, только если всё прочитано.\n"},
         {"load",
-         "varnok-cli [параметры связи] load ФАЙЛ [--dry-run] [--only РАЗДЕЛЫ]\n"
+         "varnok-cli [параметры связи] load ФАЙЛ [--dry-run] [--only РАЗДЕЛЫ] [--with-calibration]\n"
          "\n"
          "Показывает, чем прибор отличается от файла, записывает только это, читает всё\n"
          "снова и завершается с кодом 1, если значение не принято. Номер прибора из файла\n"
          "не записывается: так профиль одного прибора переносится на другой.\n"
+         "Калибровка (ноль, коэффициент, точки ШИМ) у каждого прибора своя и загружается,\n"
+         "только если её назвать: --with-calibration вместе с остальным, --only calibration\n"
+         "одну её (например, в тот же прибор после ремонта).\n"
          "--dry-run: только показать отличия. --only interface,scales,setpoints,calibration:\n"
-         "только эти разделы.\n"},
+         "только эти разделы (без --only: interface, scales, setpoints).\n"},
         {"commission",
          "varnok-cli [параметры связи] commission ТАБЛИЦА.csv [--report ОТЧЁТ.csv] [--yes]\n"
          "\n"
          "Строка таблицы на прибор; первая строка называет столбцы: имена команды set и\n"
          "from_address, from_speed (где отвечает новый прибор; по умолчанию параметры\n"
-         "связи). Пустая ячейка оставляет параметр как есть. Для каждой строки программа\n"
-         "ждёт прибор (\"подключите прибор и нажмите Enter\"; с --yes опрашивает, пока он не\n"
-         "ответит), записывает строку, проверяет чтением и добавляет строку в отчёт (время,\n"
-         "строка, имя, версия, результат, ошибка). Неудачная строка отмечается, работа идёт\n"
-         "дальше; повторный запуск пропускает строки, которые отчёт называет готовыми.\n"
-         "Отчёт по умолчанию: ТАБЛИЦА.report.csv.\n"},
+         "связи). Пустая ячейка оставляет параметр как есть. Калибровку (ноль, коэффициент,\n"
+         "точки ШИМ) таблица не записывает: она у каждого прибора своя. Для каждой строки\n"
+         "программа ждёт прибор (\"подключите прибор и нажмите Enter\"; с --yes опрашивает,\n"
+         "пока он не ответит), записывает строку, проверяет чтением и добавляет строку в\n"
+         "отчёт (время, строка, имя, версия, результат, ошибка). Неудачная строка\n"
+         "отмечается, работа идёт дальше; повторный запуск пропускает строки, которые отчёт\n"
+         "называет готовыми. Отчёт по умолчанию: ТАБЛИЦА.report.csv.\n"},
     };
     return h;
 }
@@ -409,9 +418,23 @@ int save(const Options& o, Session& s)
     return kExitOk;
 }
 
-int load(const Options& o, Session& s, const std::vector<Setting>& profile, unsigned sections, bool dry_run)
+// What `load` was asked, checked before the port is opened: nothing is sent for a bad file.
+struct LoadArgs {
+    std::vector<Setting> profile;
+    unsigned sections = kLoadedSections;
+    bool dry_run = false;
+    bool chosen = false;  // --only or --with-calibration named the sections
+};
+
+int load(const Options& o, Session& s, const LoadArgs& l)
 {
-    const std::vector<Setting> want = loadable(profile, sections);
+    const unsigned sections = l.sections;
+    const std::vector<Setting> want = loadable(l.profile, sections);
+    // Once, unless the sections were chosen: what is not loaded, and how to ask for it.
+    if (!l.chosen && leaves_calibration(l.profile, sections))
+        std::fprintf(stderr,
+                     "калибровка из файла не загружается: ноль, коэффициент и точки ШИМ у каждого прибора "
+                     "свои; загрузить её: --with-calibration или --only calibration\n");
     bool failed = false;
     Configuration config(s.dev, s.report, s.sleeper);
     const std::vector<Setting> have = config.read(sections, failed);
@@ -426,7 +449,7 @@ int load(const Options& o, Session& s, const std::vector<Setting>& profile, unsi
     if (changes.empty())
         std::fprintf(stderr, "прибор уже соответствует файлу\n");
     print(o, shown);
-    if (dry_run || changes.empty())
+    if (l.dry_run || changes.empty())
         return kExitOk;
     const Configuration::Applied done = config.apply(changes, want, sections);
     if (done.changed_line)
@@ -519,18 +542,18 @@ std::string help_text(const std::string& command)
 
 int run(const Options& o)
 {
-    // The profile is read and checked before the port is opened: nothing is sent for a bad file.
-    std::vector<Setting> profile;
-    unsigned sections = kAllSections;
-    bool dry_run = false;
+    LoadArgs load_args;
     if (o.command == "load") {
-        const CommandArgs args(o.args, {"--only"}, {"--dry-run"});
+        const CommandArgs args(o.args, {"--only"}, {"--dry-run", "--with-calibration"});
         if (args.positional().size() != 1)
             throw UsageError("load: нужен один файл");
-        profile = read_profile(args.positional().front());
+        load_args.profile = read_profile(args.positional().front());
         if (const auto only = args.value("--only"))
-            sections = parse_sections(*only);
-        dry_run = args.flag("--dry-run");
+            load_args.sections = parse_sections(*only);
+        if (args.flag("--with-calibration"))
+            load_args.sections |= kCalibration;
+        load_args.chosen = args.value("--only") || args.flag("--with-calibration");
+        load_args.dry_run = args.flag("--dry-run");
     }
     ReadArgs read_args;
     if (o.command == "read")
@@ -542,7 +565,7 @@ int run(const Options& o)
         {"read", [&](const Options& opt, Session& s) { return read(opt, s, read_args, mqtt); }},
         {"set", set},
         {"save", save},
-        {"load", [&](const Options& opt, Session& s) { return load(opt, s, profile, sections, dry_run); }},
+        {"load", [&](const Options& opt, Session& s) { return load(opt, s, load_args); }},
         {"commission", commission},
     };
     const auto it = commands.find(o.command);
@@ -554,6 +577,18 @@ int run(const Options& o)
     if (o.command == "set")
         parse_settings(o.args);
     Session s(o);
+    // An unreadable settings file leaves the defaults in force: a write would go to a device
+    // no one chose, unless the command line names the port and the number itself.
+    if (s.settings_unread()) {
+        const bool writes =
+            o.command == "set" || o.command == "commission" || (o.command == "load" && !load_args.dry_run);
+        const bool given = s.port_is_path() && !o.addresses.empty();
+        if (writes && !given)
+            throw UsageError(s.settings_problem() + "; " + o.command +
+                             " пишет в прибор и без файла настроек работает, только если связь задана "
+                             "полностью: -p путь к устройству или tcp://УЗЕЛ:ПОРТ и -a номер");
+        std::fprintf(stderr, "%s; работаем без него: %s\n", s.settings_problem().c_str(), s.connection().c_str());
+    }
     // The broker is asked before the port is opened: a refused password sends nothing on the line.
     if (read_args.mqtt) {
         mqtt = connect_mqtt(*read_args.mqtt, read_args.spool_size, s.port_name(), addresses_of(o, s));

@@ -155,11 +155,16 @@ std::vector<SheetRow> parse_sheet(const std::string& text)
     for (const std::string& name : header) {
         if (name == "from_address" || name == "from_speed")
             continue;
+        Setting column{};
         try {
-            setting_named(name, false);
+            column = setting_named(name, true);
         } catch (const UsageError&) {
             throw UsageError("таблица, строка 1: неизвестный столбец \"" + name + "\"");
         }
+        // A unit's calibration is its own: a sheet of a batch never writes it.
+        if (section_of(column.name) == kCalibration)
+            throw UsageError("таблица, строка 1: столбец \"" + name +
+                             "\": калибровка у каждого прибора своя, таблица её не записывает");
     }
     std::vector<SheetRow> rows;
     for (size_t i = 1; i < lines.size(); ++i) {

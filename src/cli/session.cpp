@@ -90,7 +90,8 @@ Session::Session(const Options& o) : link(notices, sleeper, keys, ports), dev(li
             settings_->read_port();
             settings_->From_Ini();
         }
-        if (!settings_->problem().empty())
+        // An unreadable file is the command's to report: whether it may go on depends on it.
+        if (!settings_->problem().empty() && !settings_->unreadable())
             std::fprintf(stderr, "%s\n", settings_->problem().c_str());
         settings_->read_ports(ports);
     } else {
@@ -119,6 +120,23 @@ Session::Session(const Options& o) : link(notices, sleeper, keys, ports), dev(li
     if (!o.addresses.empty())
         link.set_sys_num(o.addresses.front());
     link.set_fast_exchange(o.fast || link.settings().fast_exchange);
+}
+
+bool Session::settings_unread() const { return settings_ && settings_->unreadable(); }
+
+std::string Session::settings_problem() const
+{
+    return settings_unread() ? "файл настроек " + settings_path_ + " не прочитан: " + settings_->unread_reason()
+                             : std::string();
+}
+
+std::string Session::connection() const
+{
+    const LinkSettings& line = link.settings();
+    const std::string path = ports.resolve(port_name_);
+    return "порт " + port_name_ + (path == port_name_ ? "" : " (" + (path.empty() ? "такого нет" : path) + ")") + ", " +
+           std::to_string(line.scor_obmena) + " бит/с, паритет " + parity_name(line.parity) + ", стоповых бит " +
+           std::to_string(line.stopbit) + ", прибор " + std::to_string(line.sys_num);
 }
 
 int Session::open()

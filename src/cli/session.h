@@ -67,6 +67,14 @@ public:
     void store_line();
     // The port as the user named it.
     const std::string& port_name() const { return port_name_; }
+    // The port was given as a device path or a TCP address, which needs no settings file.
+    bool port_is_path() const { return port_is_path_; }
+    // The settings file is there but could not be read, so the defaults are in force; the
+    // problem says which file and why (empty when it was read or is not there).
+    bool settings_unread() const;
+    std::string settings_problem() const;
+    // The connection in force: port (and the path it resolves to), line settings, number.
+    std::string connection() const;
 
     PortMap ports;
     StderrNotices notices;

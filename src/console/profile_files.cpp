@@ -49,44 +49,71 @@ void ProfileFiles::N_conf_saveClick()
     log_.append(QStringLiteral("конфигурация прибора записана в ") + path);
 }
 
-void ProfileFiles::N_conf_loadClick()
+void ProfileFiles::N_conf_loadClick() { load(kLoadedSections); }
+
+void ProfileFiles::N_conf_load_calibClick() { load(kCalibration); }
+
+void ProfileFiles::load(unsigned sections)
 {
     Busy busy(ctx_.busy);
-    const QString path =
-        choose_file(shell_.window, QStringLiteral("конфигурация прибора из файла"), QString(), kFilter, false);
+    const bool calibration = sections == kCalibration;
+    const QString path = choose_file(
+        shell_.window,
+        calibration ? QStringLiteral("калибровка прибора из файла") : QStringLiteral("конфигурация прибора из файла"),
+        QString(), kFilter, false);
     if (path.isEmpty())
         return;
     std::string text, reason;
     file_io::Stamp stamp;
-    std::vector<Setting> want;
+    std::vector<Setting> profile;
     try {
         if (!file_io::read_whole(path.toStdString(), 1 << 16, text, stamp, reason))
             throw ValueError(reason);
-        want = loadable(parse_profile(text), kAllSections);
+        profile = parse_profile(text);
     } catch (const ValueError& e) {
         MessageBox::show(shell_.window, QStringLiteral("файл конфигурации не принят"),
                          QString::fromStdString(e.what()));
         return;
     }
+    const std::vector<Setting> want = loadable(profile, sections);
+    if (calibration && want.empty()) {
+        MessageBox::show(shell_.window, QStringLiteral("в файле нет калибровки"), path);
+        return;
+    }
+    // The file's calibration that this load leaves alone, said with the question and in the log.
+    const QString left = leaves_calibration(profile, sections)
+                             ? QStringLiteral(
+                                   "калибровка из файла не записывается: у каждого прибора своя "
+                                   "(её записывает пункт «калибровка прибора из файла…»)")
+                             : QString();
     Configuration config(ctx_.device, report_, pauses_);
     bool failed = false;
-    const auto changes = differences(config.read(kAllSections, failed), want);
+    const auto changes = differences(config.read(sections, failed), want);
     if (failed) {
         MessageBox::show(shell_.window,
                          QStringLiteral("конфигурация прибора прочитана не целиком, ничего не записано"));
         return;
     }
     if (changes.empty()) {
-        log_.append(QStringLiteral("прибор уже соответствует файлу ") + path);
+        log_.append(QStringLiteral("прибор уже соответствует файлу ") + path +
+                    (left.isEmpty() ? QString() : QStringLiteral("; ") + left));
         return;
     }
     QString list;
     for (const auto& [w, from] : changes)
         list += QString::fromStdString(w.key() + ": " + from + " -> " + w.text()) + QLatin1Char('\n');
     list.chop(1);
-    if (!MessageBox::confirm(shell_.window, QStringLiteral("записать в прибор?"), list))
+    if (!left.isEmpty())
+        list += QStringLiteral("\n\n") + left;
+    if (calibration)
+        list += QStringLiteral(
+            "\n\nкалибровка у каждого прибора своя: записывайте её только в прибор, "
+            "из которого сохранён файл");
+    if (!MessageBox::confirm(
+            shell_.window,
+            calibration ? QStringLiteral("записать калибровку в прибор?") : QStringLiteral("записать в прибор?"), list))
         return;
-    const Configuration::Applied done = config.apply(changes, want, kAllSections);
+    const Configuration::Applied done = config.apply(changes, want, sections);
     if (done.changed_line)
         shell_.line_changed();
     shell_.values_changed();
@@ -98,7 +125,8 @@ void ProfileFiles::N_conf_loadClick()
         MessageBox::show(shell_.window, QStringLiteral("конфигурация записана не целиком"), refused);
         return;
     }
-    log_.append(QStringLiteral("конфигурация прибора из ") + path + QStringLiteral(" записана и проверена"));
+    log_.append((calibration ? QStringLiteral("калибровка прибора из ") : QStringLiteral("конфигурация прибора из ")) +
+                path + QStringLiteral(" записана и проверена"));
 }
 
 }  // namespace varnok

@@ -1,6 +1,7 @@
 #pragma once
 // The device's configuration to and from a profile file, from the menu "файл": the same file
-// as varnok-cli's save and load. Loading shows what will change and writes after a "да".
+// as varnok-cli's save and load. Loading shows what will change and writes after a "да";
+// the calibration in the file only from its own menu item.
 
 #include <QString>
 #include <functional>
@@ -29,10 +30,14 @@ public:
 
     // "конфигурация прибора в файл…"
     void N_conf_saveClick();
-    // "конфигурация прибора из файла…"
+    // "конфигурация прибора из файла…": all but the calibration, which is the device's own
     void N_conf_loadClick();
+    // "калибровка прибора из файла…": the calibration alone, asked for by name
+    void N_conf_load_calibClick();
 
 private:
+    void load(unsigned sections);
+
     ConsoleContext& ctx_;
     ExchangeLog& log_;
     Shell shell_;

@@ -232,7 +232,8 @@ void TFglav::build_frame_log_item()
     connect(item, &QAction::toggled, this, &TFglav::N_zhurnalClick);
 }
 
-// "конфигурация прибора в файл…" and "…из файла…" in the menu "файл", above the frame log.
+// "конфигурация прибора в файл…", "…из файла…" and "калибровка прибора из файла…" in the
+// menu "файл", above the frame log.
 void TFglav::build_profile_items()
 {
     profiles_ = std::make_unique<ProfileFiles>(
@@ -247,9 +248,11 @@ void TFglav::build_profile_items()
     const std::pair<const char*, void (ProfileFiles::*)()> items[] = {
         {"N_conf_save", &ProfileFiles::N_conf_saveClick},
         {"N_conf_load", &ProfileFiles::N_conf_loadClick},
+        {"N_conf_load_calib", &ProfileFiles::N_conf_load_calibClick},
     };
     const QString captions[] = {QStringLiteral("конфигурация прибора в файл…"),
-                                QStringLiteral("конфигурация прибора из файла…")};
+                                QStringLiteral("конфигурация прибора из файла…"),
+                                QStringLiteral("калибровка прибора из файла…")};
     for (size_t i = 0; i < std::size(items); ++i) {
         auto* item = new QAction(captions[i], this);
         item->setObjectName(QLatin1String(items[i].first));

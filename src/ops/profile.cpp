@@ -86,4 +86,11 @@ std::vector<Setting> loadable(const std::vector<Setting>& profile, unsigned sect
     return out;
 }
 
+bool leaves_calibration(const std::vector<Setting>& profile, unsigned sections)
+{
+    return !(sections & kCalibration) && std::any_of(profile.begin(), profile.end(), [](const Setting& s) {
+        return section_of(s.name) == kCalibration;
+    });
+}
+
 }  // namespace varnok

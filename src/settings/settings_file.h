@@ -71,6 +71,10 @@ public:
 
     // The file was read at start-up or created by us, and may be written.
     bool usable() const { return state_ == State::loaded || state_ == State::created; }
+    // The file is there but could not be read (not UTF-8, unreadable, not parsed): the values
+    // in force are the defaults, not the file's. unread_reason() says why.
+    bool unreadable() const { return state_ == State::unreadable; }
+    const std::string& unread_reason() const { return unread_reason_; }
     // One line of text about the latest failure; empty when the latest operation went well.
     const std::string& problem() const { return problem_; }
 

@@ -67,6 +67,7 @@ TEST_F(CliOnSim, ASpeedWriteLeavesDeviceAndNextRunAtTheNewSpeed)
 
 TEST_F(CliOnSim, RefusedInputSendsNothing)
 {
+    std::ofstream(dir / "calibration.csv") << "address,zero1\n9,1012\n";
     const std::vector<std::pair<std::vector<std::string>, std::string>> refused = {
         {{"set", "scale1=123456"}, "scale1=123456: индикатор показывает не больше четырёх цифр"},
         {{"set", "unit2=mV"}, "unit2=mV: неизвестная единица"},
@@ -80,6 +81,7 @@ TEST_F(CliOnSim, RefusedInputSendsNothing)
         {{"load", (dir / "varnok.ini").string() + ".none"}, ".none не прочитан"},
         {{"load", (dir / "varnok.ini").string()}, "профиль, строка 1: нет строки format=1 перед разделами"},
         {{"commission", (dir / "varnok.ini").string()}, "таблица, строка 1: неизвестный столбец \"[связь]\""},
+        {{"commission", (dir / "calibration.csv").string()}, "столбец \"zero1\": калибровка у каждого прибора своя"},
     };
     for (const auto& [args, message] : refused) {
         EXPECT_EQ(run(args), 2) << args.back();
@@ -204,6 +206,31 @@ TEST_F(CliOnTwoDevices, AProfileOfOneDeviceLoadedIntoAnotherClonesIt)
     EXPECT_NE(err.find("\"специфическая ошибка\""), std::string::npos) << err;
 }
 
+// A unit's calibration is its own: another unit's profile leaves it alone unless it is named.
+TEST_F(CliOnTwoDevices, ALoadLeavesTheUnitsOwnCalibrationUnlessItIsNamed)
+{
+    const fs::path profile = dir / "p5.txt";
+    ASSERT_EQ(run({"save", profile.string()}), 0) << err;
+    sim.command("device 2");
+    sim.command("set holding 0x27 1100");  // channel 1's stored zero
+    sim.command("setf holding 0x43 3.5");  // channel 2's upper setpoint
+
+    ASSERT_EQ(run({"-a", "17", "load", profile.string(), "--dry-run"}), 0) << err;
+    EXPECT_EQ(out, "max2  3.5 -> 4.5\n");
+    EXPECT_EQ(err,
+              "калибровка из файла не загружается: ноль, коэффициент и точки ШИМ у каждого прибора свои; "
+              "загрузить её: --with-calibration или --only calibration\n");
+    ASSERT_EQ(run({"-a", "17", "load", profile.string()}), 0) << err;
+    EXPECT_EQ(sim.command("get holding 0x27"), "ok 1100");
+
+    // Named, it is shown and written; the note is not repeated to whom asked.
+    ASSERT_EQ(run({"-a", "17", "load", profile.string(), "--with-calibration", "--dry-run"}), 0) << err;
+    EXPECT_EQ(out, "zero1  1100 -> 1012\n");
+    EXPECT_EQ(err, "");
+    ASSERT_EQ(run({"-a", "17", "load", profile.string(), "--only", "calibration"}), 0) << err;
+    EXPECT_EQ(sim.command("get holding 0x27"), "ok 1012");
+}
+
 TEST_F(CliOnTwoDevices, ACommissionReportsEachRowAndARerunDoesOnlyTheFailedOne)
 {
     const fs::path sheet = dir / "sheet.csv", report = dir / "report.csv";
@@ -251,6 +278,59 @@ TEST_F(CliOnSim, ACommissionAwaitsEachDeviceAndEndsWithTheInput)
     EXPECT_EQ(sim.command("get holding 0x800"), "ok 9");
     EXPECT_EQ(sim.command("get holding 0x24"),
               "ok 61762");  // 120.5 is 42 F1 00 00, its upper word as the device keeps it
+}
+
+// The simulator's frame log, to tell whether anything went out on the line.
+class CliOnSimWithLog : public CliOnSim {
+protected:
+    CliOnSimWithLog() : CliOnSim({"--noise", "0", "--log", log_path()}) {}
+    ~CliOnSimWithLog() override { fs::remove(log_path()); }
+    static std::string log_path()
+    {
+        return (fs::temp_directory_path() / ("varnok-cli-frames-" + std::to_string(::getpid()) + "-" +
+                                             ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".log"))
+            .string();
+    }
+    int frames_received()
+    {
+        const std::string log = slurp(log_path());
+        int n = 0;
+        for (size_t at = log.find(" <- "); at != std::string::npos; at = log.find(" <- ", at + 1))
+            ++n;
+        return n;
+    }
+};
+
+// A settings file saved in cp1251: its defaults are no one's choice of a device to write to.
+TEST_F(CliOnSimWithLog, AnUnreadableSettingsFileStopsWritesToADeviceNotNamed)
+{
+    std::ofstream(dir / "varnok.ini") << "[\xF1\xE2\xFF\xE7\xFC]\n\xCD\xCE\xCC\xC5\xD0=17\n";  // [связь] НОМЕР=17
+    const std::string unread = "файл настроек " + (dir / "varnok.ini").string() + " не прочитан: ";
+    const fs::path profile = dir / "p.conf", sheet = dir / "s.csv";
+    std::ofstream(profile) << "format=1\n[setpoints]\nmax1=100\n";
+    std::ofstream(sheet) << "brightness\n1\n";
+    const std::vector<std::vector<std::string>> writes = {{"-p", sim.path(), "set", "brightness=1"},
+                                                          {"-p", sim.path(), "load", profile.string()},
+                                                          {"-p", sim.path(), "commission", sheet.string(), "--yes"}};
+    for (const auto& args : writes) {
+        EXPECT_EQ(run(args), 2) << args[2];
+        EXPECT_EQ(err.rfind("varnok-cli: " + unread, 0), 0u) << err;
+        EXPECT_NE(err.find("-p путь к устройству или tcp://УЗЕЛ:ПОРТ и -a номер\n"), std::string::npos) << err;
+    }
+    EXPECT_EQ(sim.dump().at("brightness"), "3");
+    EXPECT_EQ(frames_received(), 0);
+
+    // Reading goes on, saying once what it talks to; so does a write that names its device.
+    const std::string note =
+        "; работаем без него: порт " + sim.path() + ", 9600 бит/с, паритет none, стоповых бит 1, прибор 5\n";
+    ASSERT_EQ(run({"-p", sim.path(), "load", profile.string(), "--dry-run"}), 0) << err;
+    EXPECT_EQ(err.find(unread), 0u) << err;
+    EXPECT_EQ(err.find(unread, 1), std::string::npos) << err;
+    EXPECT_NE(err.find(note), std::string::npos) << err;
+    EXPECT_GT(frames_received(), 0);
+    ASSERT_EQ(run({"-p", sim.path(), "-a", "5", "set", "brightness=1"}), 0) << err;
+    EXPECT_NE(err.find(note), std::string::npos) << err;
+    EXPECT_EQ(sim.dump().at("brightness"), "1");
 }
 
 // A converter on TCP named on the command line, and a list of numbers of which one is absent:

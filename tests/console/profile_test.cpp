@@ -5,6 +5,9 @@
 namespace varnok::test {
 namespace {
 
+const QString kCalibrationLeft = QStringLiteral(
+    "калибровка из файла не записывается: у каждого прибора своя (её записывает пункт «калибровка прибора из файла…»)");
+
 class Profiles : public ConsoleOnSim {
 protected:
     ~Profiles() override
@@ -46,8 +49,8 @@ TEST_F(Profiles, SavedThenLoadedAfterAConfirmationOnly)
         return answer;
     });
     trigger("N_conf_load");
-    EXPECT_EQ(asked,
-              (QStringList{QStringLiteral("записать в прибор?"), QStringLiteral("unit1: мА -> В\nmax1: 200 -> 225")}));
+    EXPECT_EQ(asked, (QStringList{QStringLiteral("записать в прибор?"),
+                                  QStringLiteral("unit1: мА -> В\nmax1: 200 -> 225\n\n") + kCalibrationLeft}));
     EXPECT_EQ(sim->command("get holding 0x20"), "ok 515");
     answer = true;
     trigger("N_conf_load");
@@ -63,6 +66,35 @@ TEST_F(Profiles, SavedThenLoadedAfterAConfirmationOnly)
     trigger("N_conf_load");
     EXPECT_EQ(boxes.last(), QStringLiteral("файл конфигурации не принят"));
     EXPECT_EQ(int(requests().size()), before);
+}
+
+// Another unit's calibration is never loaded with its configuration; its own menu item asks for it by name.
+TEST_F(Profiles, TheCalibrationLoadsOnlyFromItsOwnItem)
+{
+    start_all();
+    const QString path = dir.filePath(QStringLiteral("pm3.conf"));
+    choose(path);
+    trigger("N_conf_save");
+    sim->command("set holding 0x27 1100");  // channel 1's stored zero
+    QStringList asked;
+    MessageBox::set_confirmer([&](const QString& text, const QString& informative) {
+        asked << text << informative;
+        return true;
+    });
+    trigger("N_conf_load");
+    EXPECT_EQ(asked, QStringList());
+    EXPECT_EQ(info_lines().last(),
+              QStringLiteral("прибор уже соответствует файлу ") + path + QStringLiteral("; ") + kCalibrationLeft);
+    EXPECT_EQ(sim->command("get holding 0x27"), "ok 1100");
+
+    ASSERT_NE(find<QAction>("N_conf_load_calib"), nullptr);
+    trigger("N_conf_load_calib");
+    EXPECT_EQ(asked, (QStringList{QStringLiteral("записать калибровку в прибор?"),
+                                  QStringLiteral("zero1: 1100 -> 1012\n\nкалибровка у каждого прибора своя: "
+                                                 "записывайте её только в прибор, из которого сохранён файл")}));
+    EXPECT_EQ(sim->command("get holding 0x27"), "ok 1012");
+    EXPECT_EQ(info_lines().last(),
+              QStringLiteral("калибровка прибора из ") + path + QStringLiteral(" записана и проверена"));
 }
 
 }  // namespace
