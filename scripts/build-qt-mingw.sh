@@ -59,7 +59,8 @@ mkdir -p "$work/qtbase-build"
 cmake --build "$work/qtbase-build" --parallel
 cmake --install "$work/qtbase-build"
 
-# QCustomPlot: its one source file as a DLL with a CMake package of the name Debian's has.
+# QCustomPlot: its one source file as a DLL with the CMake package and target Debian's has
+# (QCustomPlotQt6::QCustomPlotQt6); users of the DLL get QCUSTOMPLOT_USE_LIBRARY with it.
 qcpsrc=$(find "$work/src" -maxdepth 1 -type d -name 'qcustomplot-*' | head -1)
 mkdir -p "$work/qcp"
 cp "$qcpsrc/qcustomplot.cpp" "$qcpsrc/qcustomplot.h" "$work/qcp/"
@@ -76,14 +77,15 @@ target_include_directories(QCustomPlotQt6 INTERFACE $<INSTALL_INTERFACE:include>
 install(TARGETS QCustomPlotQt6 EXPORT QCustomPlotQt6Targets
   RUNTIME DESTINATION bin LIBRARY DESTINATION lib ARCHIVE DESTINATION lib)
 install(FILES qcustomplot.h DESTINATION include)
-install(EXPORT QCustomPlotQt6Targets DESTINATION lib/cmake/QCustomPlotQt6)
+install(EXPORT QCustomPlotQt6Targets NAMESPACE QCustomPlotQt6:: DESTINATION lib/cmake/QCustomPlotQt6)
 file(WRITE ${CMAKE_BINARY_DIR}/QCustomPlotQt6Config.cmake
   "include(CMakeFindDependencyMacro)\nfind_dependency(Qt6 COMPONENTS Widgets PrintSupport)\n"
   "include(\${CMAKE_CURRENT_LIST_DIR}/QCustomPlotQt6Targets.cmake)\n")
 install(FILES ${CMAKE_BINARY_DIR}/QCustomPlotQt6Config.cmake DESTINATION lib/cmake/QCustomPlotQt6)
 EOF
-"$prefix/bin/qt-cmake" -S "$work/qcp" -B "$work/qcp/build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-  -DCMAKE_INSTALL_PREFIX="$prefix"
+# Configured as the console is, with the project's toolchain and the Qt just built as a prefix.
+cmake -S "$work/qcp" -B "$work/qcp/build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+  -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64.cmake" -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_INSTALL_PREFIX="$prefix"
 cmake --build "$work/qcp/build"
 cmake --install "$work/qcp/build"
 
