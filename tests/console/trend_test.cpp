@@ -71,6 +71,23 @@ TEST(TrendData, AxisRange)
     }
 }
 
+// A value that cannot be drawn (a read failed, an infinite float from the device) is no
+// point, and leaves the axis on finite ends.
+TEST(TrendData, OnlyFiniteValuesAreDrawn)
+{
+    TFtrend t;
+    t.show();
+    t.add({INFINITY, 5, kNaN}, {50, -INFINITY, kNaN});
+    t.add({2, 6, kNaN}, {40, 60, kNaN});
+    auto* view = t.findChild<QComboBox*>(QStringLiteral("CBtrend_view"));
+    for (int v = 0; v < 2; ++v) {
+        view->setCurrentIndex(v);
+        EXPECT_EQ(t.series(1).dataCount() + t.series(2).dataCount() + t.series(3).dataCount(), 3) << v;
+        const QCPRange r = t.series(1).valueAxis()->range();
+        EXPECT_TRUE(std::isfinite(r.lower) && std::isfinite(r.upper)) << v;
+    }
+}
+
 class Trend : public ConsoleOnSim {
 protected:
     ~Trend() override { set_file_chooser({}); }

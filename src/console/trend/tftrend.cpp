@@ -274,7 +274,7 @@ void TFtrend::refresh()
     for (const TrendSample& s : data_.window(end, minutes()))
         for (size_t i = 0; i < 3; ++i) {
             const double y = percent ? s.percent[i] : s.value[i];
-            if (!std::isnan(y)) {
+            if (std::isfinite(y)) {
                 keys[i].append(double(s.ms) / 1000);
                 values[i].append(y);
                 lo[i] = std::min(lo[i], y);
