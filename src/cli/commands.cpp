@@ -227,11 +227,7 @@ ReadArgs parse_read(const Options& o)
         r.mqtt->cafile = *ca;
     }
     if (const auto file = args.value("--password-file")) {
-        std::string text, reason;
-        file_io::Stamp stamp;
-        if (!file_io::read_whole(*file, 4096, text, stamp, reason))
-            throw UsageError("файл пароля " + *file + " не прочитан: " + reason);
-        r.mqtt->password = text.substr(0, text.find_first_of("\r\n"));
+        r.mqtt->password = read_password_file(*file);
     } else if (const char* env = std::getenv("VARNOK_MQTT_PASSWORD");
                env && !r.mqtt->password && !r.mqtt->user.empty()) {
         // Only for a named user: the variable left set does not spoil an anonymous broker.

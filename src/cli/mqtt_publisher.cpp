@@ -1,6 +1,9 @@
 #include "cli/mqtt_publisher.h"
 
+#include <fcntl.h>
 #include <mosquitto.h>
+#include <poll.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -145,6 +148,59 @@ MqttTarget parse_mqtt_url(const std::string& url)
     if (has_port)
         t.port = int(parse_number(port, 1, 65535, "порт брокера"));
     return t;
+}
+
+std::string read_password_file(const std::string& path)
+{
+    // Non-blocking: a pipe (--password-file <(...)) or a FIFO is read as it comes, with a time
+    // limit, and a FIFO no one writes to does not hang the run.
+    const std::string head = "файл пароля " + path + " не прочитан: ";
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0)
+        throw UsageError(head + std::strerror(errno));
+    struct stat st;
+    std::string why;
+    if (::fstat(fd, &st) != 0)
+        why = std::strerror(errno);
+    else if (S_ISDIR(st.st_mode))
+        why = "на месте файла папка";
+    else if (!S_ISREG(st.st_mode) && !S_ISFIFO(st.st_mode))
+        why = "не файл и не канал";
+    const bool fifo = why.empty() && S_ISFIFO(st.st_mode);
+    const auto until = Clock::now() + 10s;
+    std::string text;
+    bool waited = false;
+    char buf[512];
+    while (why.empty() && text.find_first_of("\r\n") == std::string::npos) {
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n > 0) {
+            text.append(buf, size_t(n));
+            if (text.size() > 4096)
+                why = "длиннее 4096 байт";
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && errno != EAGAIN) {
+            why = std::strerror(errno);
+            break;
+        }
+        // The end of the file, or of the pipe once a writer has come and gone.
+        if (n == 0 && (!fifo || !text.empty() || waited))
+            break;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count();
+        pollfd p{fd, POLLIN, 0};
+        const int r = left > 0 ? ::poll(&p, 1, int(left)) : 0;
+        if (r == 0)
+            why = "пароль не пришёл за 10 с";
+        else if (r < 0 && errno == EINTR && interrupted())
+            why = "прервано";
+        waited = r > 0;
+    }
+    ::close(fd);
+    if (!why.empty())
+        throw UsageError(head + why);
+    return text.substr(0, text.find_first_of("\r\n"));
 }
 
 std::string topic_level(const std::string& text)

@@ -32,6 +32,9 @@ extern const char* const kMqttHelp;
 // this build has no MQTT).
 MqttTarget parse_mqtt_url(const std::string& url);
 
+// The first line of --password-file: a regular file, a pipe or a FIFO. Throws UsageError.
+std::string read_password_file(const std::string& path);
+
 // One device's readings on their way to the broker.
 class Publisher {
 public:

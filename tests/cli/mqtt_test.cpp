@@ -186,22 +186,26 @@ size_t spooled(const fs::path& state)
     return n;
 }
 
+// The broker's folder, open to the user mosquitto: beside the spool, never above it.
+fs::path broker_dir(const fs::path& dir)
+{
+    fs::create_directories(dir / "broker");
+    return dir / "broker";
+}
+
 class MqttOnTwoDevices : public CliOnSim {
 protected:
     MqttOnTwoDevices() : CliOnSim({"--noise", "0", "--device-at", "5", "--device-at", "17"})
     {
         env = {{"XDG_STATE_HOME", (dir / "state").string()}, {"TZ", "UTC"}};
     }
-    fs::path broker_dir()
-    {
-        fs::create_directories(dir / "broker");
-        return dir / "broker";
-    }
+    fs::path broker_dir() { return test::broker_dir(dir); }
 };
 
 class MqttOnSim : public CliOnSim {
 protected:
     MqttOnSim() { env = {{"XDG_STATE_HOME", (dir / "state").string()}}; }
+    fs::path broker_dir() { return test::broker_dir(dir); }
 };
 
 TEST_F(MqttOnTwoDevices, EveryReadingOfEachDeviceReachesTheSubscriberInOrder)
@@ -290,7 +294,7 @@ TEST_F(MqttOnTwoDevices, ReadingsTakenWhileTheBrokerIsAwayArriveInOrderLater)
 
 TEST_F(MqttOnSim, AKilledToolIsOfflineByItsLastWill)
 {
-    Broker broker(dir, "allow_anonymous true\n");
+    Broker broker(broker_dir(), "allow_anonymous true\n");
     Subscriber sub(broker.port());
     const pid_t tool = start({"read", "--every", "0.2", "--count", "0", "--mqtt", broker.url()});
     ASSERT_TRUE(eventually([&] { return !sub.on("plant/COM1/5/readings").empty(); }));
@@ -314,7 +318,7 @@ TEST_F(MqttOnSim, WithoutABrokerTheNewestReadingsWaitForTheNextRun)
     EXPECT_NE(err.find("осталось показаний: 3;"), std::string::npos) << err;
     EXPECT_EQ(spooled(dir / "state"), 3u);
 
-    Broker broker(dir, "allow_anonymous true\n", port);
+    Broker broker(broker_dir(), "allow_anonymous true\n", port);
     {
         Subscriber sub(port);
         EXPECT_EQ(run({"read", "--count", "1", "--mqtt", url}), 0) << err;
@@ -337,8 +341,8 @@ TEST_F(MqttOnSim, TlsWithTheBrokersAuthority)
         "-CAkey ca.key -CAcreateserial -days 2 -extfile san -out server.crt && chmod 644 *";
     ASSERT_EQ(std::system(("(" + make + ") >/dev/null 2>&1").c_str()), 0);
     const int tls_port = free_port();
-    Broker broker(dir, "allow_anonymous true\nlistener " + std::to_string(tls_port) + " 127.0.0.1\ncafile " + d +
-                           "/ca.crt\ncertfile " + d + "/server.crt\nkeyfile " + d + "/server.key\n");
+    Broker broker(broker_dir(), "allow_anonymous true\nlistener " + std::to_string(tls_port) + " 127.0.0.1\ncafile " +
+                                    d + "/ca.crt\ncertfile " + d + "/server.crt\nkeyfile " + d + "/server.key\n");
     ASSERT_TRUE(eventually([&] { return accepts(tls_port); }, 10s));
     Subscriber sub(broker.port());
     const std::string url = "mqtts://127.0.0.1:" + std::to_string(tls_port) + "/plant";
@@ -356,7 +360,7 @@ TEST_F(MqttOnSim, TlsWithTheBrokersAuthority)
 TEST_F(MqttOnSim, AWrongPasswordEndsTheRunBeforeAnyFrame)
 {
     ASSERT_EQ(std::system(("mosquitto_passwd -b -c " + (dir / "passwd").string() + " meter s3cret").c_str()), 0);
-    Broker broker(dir, "allow_anonymous false\npassword_file " + (dir / "passwd").string() + "\n");
+    Broker broker(broker_dir(), "allow_anonymous false\npassword_file " + (dir / "passwd").string() + "\n");
     EXPECT_EQ(run({"read", "--mqtt", broker.url("meter:wrong@")}), 3);
     EXPECT_NE(err.find("отказал в подключении: неверное имя пользователя или пароль"), std::string::npos) << err;
     EXPECT_EQ(err.find("wrong"), std::string::npos) << err;
@@ -370,6 +374,24 @@ TEST_F(MqttOnSim, AWrongPasswordEndsTheRunBeforeAnyFrame)
     std::ofstream(dir / "pw") << "s3cret\n";
     EXPECT_EQ(run({"read", "--mqtt", broker.url("meter@"), "--password-file", (dir / "pw").string()}), 0) << err;
     EXPECT_EQ(err.find("s3cret"), std::string::npos) << err;
+    // A pipe, as --password-file <(...) gives, its writer gone before the tool opens it.
+    int p[2];
+    ASSERT_EQ(::pipe(p), 0);
+    ASSERT_EQ(::write(p[1], "s3cret", 6), 6);
+    ::close(p[1]);
+    const pid_t tool =
+        start({"read", "--mqtt", broker.url("meter@"), "--password-file", "/dev/fd/" + std::to_string(p[0])});
+    ::close(p[0]);
+    EXPECT_EQ(finish(tool), 0) << err;
+}
+
+// A device named twice: a usage error before anything is made, connected or sent.
+TEST_F(MqttOnSim, ADeviceNamedTwiceIsAUsageError)
+{
+    EXPECT_EQ(run({"-a", "5,5", "read", "--mqtt", "mqtt://127.0.0.1:" + std::to_string(free_port()) + "/plant"}), 2);
+    EXPECT_NE(err.find("номер прибора 5 указан дважды"), std::string::npos) << err;
+    EXPECT_FALSE(fs::exists(dir / "state"));
+    EXPECT_EQ(sim.dump().at("answered"), "0");
 }
 
 // Several devices of different scales: each percentage is of its own device's scale.
