@@ -234,9 +234,10 @@ MqttPublisher::MqttPublisher(const MqttTarget& target, std::string topic, const 
     if (!target_.user.empty())
         mosquitto_username_pw_set(mosq_, target_.user.c_str(), target_.password ? target_.password->c_str() : nullptr);
     if (target_.tls) {
-        const int rc =
-            mosquitto_tls_set(mosq_, target_.cafile.empty() ? nullptr : target_.cafile.c_str(),
-                              target_.cafile.empty() ? "/etc/ssl/certs" : nullptr, nullptr, nullptr, nullptr);
+        // Without --cafile the system's trust store, wherever OpenSSL's defaults put it.
+        const int rc = target_.cafile.empty()
+                           ? mosquitto_int_option(mosq_, MOSQ_OPT_TLS_USE_OS_CERTS, 1)
+                           : mosquitto_tls_set(mosq_, target_.cafile.c_str(), nullptr, nullptr, nullptr, nullptr);
         if (rc != MOSQ_ERR_SUCCESS) {
             mosquitto_destroy(mosq_);
             throw std::runtime_error("TLS для брокера не настраивается: " + std::string(mosquitto_strerror(rc)));

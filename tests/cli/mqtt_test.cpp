@@ -328,7 +328,8 @@ TEST_F(MqttOnSim, WithoutABrokerTheNewestReadingsWaitForTheNextRun)
     EXPECT_EQ(spooled(dir / "state"), 0u);
 }
 
-// mqtts:// with the broker's own authority; a certificate of another is not trusted.
+// mqtts:// with the broker's own authority, given or in the system's store; a certificate of
+// another is not trusted.
 TEST_F(MqttOnSim, TlsWithTheBrokersAuthority)
 {
     const std::string d = dir.string();
@@ -348,6 +349,11 @@ TEST_F(MqttOnSim, TlsWithTheBrokersAuthority)
     const std::string url = "mqtts://127.0.0.1:" + std::to_string(tls_port) + "/plant";
     EXPECT_EQ(run({"read", "--count", "2", "--every", "0.1", "--mqtt", url, "--cafile", d + "/ca.crt"}), 0) << err;
     ASSERT_TRUE(eventually([&] { return sub.on("plant/COM1/5/readings").size() == 2; }));
+    // Without --cafile: the system's store, where OpenSSL's defaults say it is.
+    env.emplace_back("SSL_CERT_FILE", d + "/ca.crt");
+    EXPECT_EQ(run({"read", "--count", "1", "--mqtt", url}), 0) << err;
+    ASSERT_TRUE(eventually([&] { return sub.on("plant/COM1/5/readings").size() == 3; })) << err;
+    env.pop_back();
 
     EXPECT_EQ(run({"read", "--count", "1", "--mqtt", url, "--cafile", d + "/other.crt"}), 0) << err;
     EXPECT_NE(err.find("недоступен (ошибка TLS)"), std::string::npos) << err;
