@@ -26,6 +26,8 @@ constexpr auto kFirstRetry = 500ms;
 constexpr auto kLongestRetry = 30s;
 constexpr auto kConnackWait = 10s;
 constexpr int kKeepAlive = 30;
+// A topic prefix is a few levels of names; a longer one would make the spool's path too long.
+constexpr size_t kLongestPrefix = 256;
 
 // Each device has a connection of its own (its own last will); the user hears once that the
 // broker is away and once that it is back, for all of them.
@@ -58,7 +60,9 @@ int hex_digit(char c)
     return -1;
 }
 
-std::string percent_decoded(const std::string& s)
+// %XX as the byte XX; `where` names the part of the address for the message, which never
+// quotes the text.
+std::string percent_decoded(const std::string& s, const char* where)
 {
     std::string out;
     for (size_t i = 0; i < s.size(); ++i) {
@@ -66,7 +70,7 @@ std::string percent_decoded(const std::string& s)
             const int hi = i + 2 < s.size() ? hex_digit(s[i + 1]) : -1;
             const int lo = hi >= 0 ? hex_digit(s[i + 2]) : -1;
             if (lo < 0)
-                throw UsageError("--mqtt: неверная запись %XX в имени или пароле");
+                throw UsageError(std::string("--mqtt: неверная запись %XX ") + where);
             out += char(hi * 16 + lo);
             i += 2;
         } else {
@@ -74,6 +78,31 @@ std::string percent_decoded(const std::string& s)
         }
     }
     return out;
+}
+
+// Text a broker takes in a topic: UTF-8 (shortest forms, no surrogates), without control
+// characters (U+0000..U+001F, U+007F..U+009F) and non-characters.
+bool topic_text(const std::string& s)
+{
+    for (size_t i = 0; i < s.size();) {
+        const auto b = static_cast<unsigned char>(s[i]);
+        const size_t n = b < 0x80 ? 1 : (b & 0xE0) == 0xC0 ? 2 : (b & 0xF0) == 0xE0 ? 3 : (b & 0xF8) == 0xF0 ? 4 : 0;
+        if (n == 0 || i + n > s.size())
+            return false;
+        uint32_t c = n == 1 ? b : n == 2 ? b & 0x1F : n == 3 ? b & 0x0F : b & 0x07;
+        for (size_t k = 1; k < n; ++k) {
+            const auto t = static_cast<unsigned char>(s[i + k]);
+            if ((t & 0xC0) != 0x80)
+                return false;
+            c = (c << 6) | (t & 0x3F);
+        }
+        static const uint32_t least[] = {0, 0, 0x80, 0x800, 0x10000};
+        if (c < least[n] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF) || c <= 0x1F || (c >= 0x7F && c <= 0x9F) ||
+            (c >= 0xFDD0 && c <= 0xFDEF) || (c & 0xFFFE) == 0xFFFE)
+            return false;
+        i += n;
+    }
+    return true;
 }
 
 void library_init()
@@ -103,25 +132,31 @@ MqttTarget parse_mqtt_url(const std::string& url)
     } else {
         throw UsageError(form);
     }
+    // The user and the password run to the last '@', so that a password may hold '/', ':' and
+    // '@' as they are; none of it is ever quoted in a message.
+    if (const size_t at = rest.rfind('@'); at != std::string::npos) {
+        const std::string userinfo = rest.substr(0, at);
+        rest = rest.substr(at + 1);
+        const size_t colon = userinfo.find(':');
+        t.user = percent_decoded(userinfo.substr(0, colon), "в имени или пароле");
+        if (colon != std::string::npos)
+            t.password = percent_decoded(userinfo.substr(colon + 1), "в имени или пароле");
+        if (t.user.empty())
+            throw UsageError("--mqtt: пустое имя пользователя");
+    }
     const size_t slash = rest.find('/');
     if (slash == std::string::npos)
         throw UsageError(form);
     std::string authority = rest.substr(0, slash);
-    t.prefix = rest.substr(slash + 1);
+    t.prefix = percent_decoded(rest.substr(slash + 1), "в префиксе");
     while (!t.prefix.empty() && t.prefix.back() == '/')
         t.prefix.pop_back();
     if (t.prefix.empty() || t.prefix.front() == '/' || t.prefix.find_first_of("+#") != std::string::npos)
         throw UsageError("--mqtt: префикс темы не пуст и без символов + и #");
-    if (const size_t at = authority.rfind('@'); at != std::string::npos) {
-        const std::string userinfo = authority.substr(0, at);
-        authority = authority.substr(at + 1);
-        const size_t colon = userinfo.find(':');
-        t.user = percent_decoded(userinfo.substr(0, colon));
-        if (colon != std::string::npos)
-            t.password = percent_decoded(userinfo.substr(colon + 1));
-        if (t.user.empty())
-            throw UsageError("--mqtt: пустое имя пользователя");
-    }
+    if (!topic_text(t.prefix))
+        throw UsageError("--mqtt: префикс темы не в UTF-8 или с управляющими символами: брокер его не примет");
+    if (t.prefix.size() > kLongestPrefix)
+        throw UsageError("--mqtt: префикс темы длиннее " + std::to_string(kLongestPrefix) + " байт");
     std::string port;
     bool has_port = false;
     if (!authority.empty() && authority.front() == '[') {
@@ -230,18 +265,18 @@ MqttPublisher::MqttPublisher(const MqttTarget& target, std::string topic, const 
     mosquitto_publish_callback_set(
         mosq_, [](mosquitto*, void* self, int mid) { static_cast<MqttPublisher*>(self)->on_publish(mid); });
     const std::string status = topic_ + "/status";
-    mosquitto_will_set(mosq_, status.c_str(), 7, "offline", 1, true);
-    if (!target_.user.empty())
-        mosquitto_username_pw_set(mosq_, target_.user.c_str(), target_.password ? target_.password->c_str() : nullptr);
-    if (target_.tls) {
-        // Without --cafile the system's trust store, wherever OpenSSL's defaults put it.
-        const int rc = target_.cafile.empty()
-                           ? mosquitto_int_option(mosq_, MOSQ_OPT_TLS_USE_OS_CERTS, 1)
-                           : mosquitto_tls_set(mosq_, target_.cafile.c_str(), nullptr, nullptr, nullptr, nullptr);
-        if (rc != MOSQ_ERR_SUCCESS) {
-            mosquitto_destroy(mosq_);
-            throw std::runtime_error("TLS для брокера не настраивается: " + std::string(mosquitto_strerror(rc)));
-        }
+    int rc = mosquitto_will_set(mosq_, status.c_str(), 7, "offline", 1, true);
+    if (rc == MOSQ_ERR_SUCCESS && !target_.user.empty())
+        rc = mosquitto_username_pw_set(mosq_, target_.user.c_str(),
+                                       target_.password ? target_.password->c_str() : nullptr);
+    // Without --cafile the system's trust store, wherever OpenSSL's defaults put it.
+    if (rc == MOSQ_ERR_SUCCESS && target_.tls)
+        rc = target_.cafile.empty()
+                 ? mosquitto_int_option(mosq_, MOSQ_OPT_TLS_USE_OS_CERTS, 1)
+                 : mosquitto_tls_set(mosq_, target_.cafile.c_str(), nullptr, nullptr, nullptr, nullptr);
+    if (rc != MOSQ_ERR_SUCCESS) {
+        mosquitto_destroy(mosq_);
+        throw std::runtime_error("клиент MQTT для " + status + " не настраивается: " + mosquitto_strerror(rc));
     }
 }
 
@@ -313,6 +348,12 @@ void MqttPublisher::report_drops()
     told_full_ = false;
 }
 
+bool MqttPublisher::refused(int rc)
+{
+    return rc == MOSQ_ERR_INVAL || rc == MOSQ_ERR_PAYLOAD_SIZE || rc == MOSQ_ERR_MALFORMED_UTF8 ||
+           rc == MOSQ_ERR_QOS_NOT_SUPPORTED || rc == MOSQ_ERR_OVERSIZE_PACKET || rc == MOSQ_ERR_NOT_SUPPORTED;
+}
+
 void MqttPublisher::finish(std::chrono::milliseconds wait)
 {
     if (thread_.joinable()) {
@@ -341,7 +382,11 @@ void MqttPublisher::on_connect(int rc)
         inflight_mid_ = -1;  // what was on its way goes again
         info_due_ = !info_.empty();
         const std::string status = topic_ + "/status";
-        mosquitto_publish(mosq_, nullptr, status.c_str(), 6, "online", 1, true);
+        if (const int prc = mosquitto_publish(mosq_, nullptr, status.c_str(), 6, "online", 1, true);
+            refused(prc) && !told_refused_) {
+            told_refused_ = true;
+            std::fprintf(stderr, "%s: сообщение не принято: %s\n", status.c_str(), mosquitto_strerror(prc));
+        }
         if (told_down_) {
             told_down_ = false;
             tell_up(target_.where());
@@ -449,14 +494,19 @@ void MqttPublisher::loop()
         retry = std::chrono::duration_cast<Clock::duration>(kFirstRetry);
         if (info_due_) {
             const std::string t = topic_ + "/info";
-            if (mosquitto_publish(mosq_, nullptr, t.c_str(), int(info_.size()), info_.data(), 1, true) ==
-                MOSQ_ERR_SUCCESS)
+            const int prc = mosquitto_publish(mosq_, nullptr, t.c_str(), int(info_.size()), info_.data(), 1, true);
+            if (prc == MOSQ_ERR_SUCCESS || refused(prc))
                 info_due_ = false;
+            if (refused(prc) && !told_refused_) {
+                told_refused_ = true;
+                std::fprintf(stderr, "%s: сообщение не принято: %s\n", t.c_str(), mosquitto_strerror(prc));
+            }
         }
         const bool saying_goodbye = stop_ && (spool_.size() == 0 || Clock::now() >= stop_deadline_);
         if (saying_goodbye && goodbye_mid_ < 0) {
             const std::string t = topic_ + "/status";
-            mosquitto_publish(mosq_, &goodbye_mid_, t.c_str(), 7, "offline", 1, true);
+            if (refused(mosquitto_publish(mosq_, &goodbye_mid_, t.c_str(), 7, "offline", 1, true)))
+                goodbye_acked_ = true;  // the last will says it, at the disconnect
         }
         if (!saying_goodbye && inflight_mid_ < 0) {
             lock.unlock();

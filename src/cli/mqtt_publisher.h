@@ -26,7 +26,8 @@ std::string topic_level(const std::string& text);
 
 class MqttPublisher : public Publisher {
 public:
-    // `topic` is PREFIX/<port>/<number>. Throws std::runtime_error for a spool it cannot use.
+    // `topic` is PREFIX/<port>/<number>. Throws std::runtime_error for a spool it cannot use or
+    // a topic the library refuses.
     MqttPublisher(const MqttTarget& target, std::string topic, const std::filesystem::path& spool_dir,
                   uint64_t spool_limit);
     ~MqttPublisher();
@@ -49,6 +50,8 @@ private:
     void on_publish(int mid);
     void connection_lost(const std::string& why);
     void report_drops();
+    // A publish the library turned down for good (not for want of a connection).
+    static bool refused(int rc);
 
     MqttTarget target_;
     std::string topic_;
@@ -72,6 +75,7 @@ private:
     bool goodbye_acked_ = false;
     size_t unreported_drops_ = 0;
     bool told_full_ = false;
+    bool told_refused_ = false;
 };
 
 }  // namespace varnok::cli

@@ -28,8 +28,10 @@ struct MqttTarget {
 extern const char* const kMqttUsage;
 extern const char* const kMqttHelp;
 
-// mqtt://[USER[:PASSWORD]@]HOST[:PORT]/PREFIX or mqtts://...; throws UsageError (also where
-// this build has no MQTT).
+// mqtt://[USER[:PASSWORD]@]HOST[:PORT]/PREFIX or mqtts://...: the user and the password run to
+// the last '@', %XX stands for a byte there and in the prefix; the prefix is UTF-8 without
+// control characters, '+' or '#'. Throws UsageError, whose text holds no part of the user or the
+// password (also where this build has no MQTT).
 MqttTarget parse_mqtt_url(const std::string& url);
 
 // The first line of --password-file: a regular file, a pipe or a FIFO. Throws UsageError.
