@@ -348,6 +348,14 @@ void MqttPublisher::report_drops()
     told_full_ = false;
 }
 
+void MqttPublisher::tell_set_aside()
+{
+    if (told_aside_ || spool_.set_aside_count() == 0)
+        return;
+    told_aside_ = true;
+    std::fprintf(stderr, "очередь %s: %s\n", spool_.dir().c_str(), spool_.set_aside_first().c_str());
+}
+
 bool MqttPublisher::refused(int rc)
 {
     return rc == MOSQ_ERR_INVAL || rc == MOSQ_ERR_PAYLOAD_SIZE || rc == MOSQ_ERR_MALFORMED_UTF8 ||
@@ -367,6 +375,10 @@ void MqttPublisher::finish(std::chrono::milliseconds wait)
     }
     std::lock_guard lock(mutex_);
     report_drops();
+    tell_set_aside();
+    if (const size_t aside = spool_.set_aside_count())
+        std::fprintf(stderr, "очередь %s: отложено сообщений, которые не отправить: %zu (файлы *.bad)\n",
+                     spool_.dir().c_str(), aside);
     if (const size_t left = spool_.size())
         std::fprintf(stderr, "в очереди %s осталось показаний: %zu; они уйдут при следующем запуске\n",
                      spool_.dir().c_str(), left);
@@ -512,13 +524,20 @@ void MqttPublisher::loop()
             lock.unlock();
             const std::optional<Spool::Entry> next = spool_.front();
             lock.lock();
+            tell_set_aside();
             if (next && state_ == kUp && inflight_mid_ < 0) {
                 const std::string t = topic_ + "/readings";
                 int mid = -1;
-                if (mosquitto_publish(mosq_, &mid, t.c_str(), int(next->text.size()), next->text.data(), 1, false) ==
-                    MOSQ_ERR_SUCCESS) {
+                const int prc =
+                    mosquitto_publish(mosq_, &mid, t.c_str(), int(next->text.size()), next->text.data(), 1, false);
+                if (prc == MOSQ_ERR_SUCCESS) {
                     inflight_mid_ = mid;
                     inflight_seq_ = next->seq;
+                } else if (refused(prc)) {
+                    // Never tried again ahead of the rest: out of the queue, counted at the end.
+                    spool_.set_aside(next->seq,
+                                     std::string("библиотека MQTT не принимает: ") + mosquitto_strerror(prc));
+                    tell_set_aside();
                 }
             }
         }
@@ -557,9 +576,9 @@ MqttOut connect_mqtt(const MqttTarget& t, uint64_t spool_size, const std::string
     const std::string port_level = topic_level(port);
     for (uint8_t a : addresses) {
         const std::string topic = t.prefix + "/" + port_level + "/" + std::to_string(a);
-        const std::filesystem::path spool =
-            state_dir() / "spool" / topic_level(t.host + "_" + std::to_string(t.port)) / topic_level(topic);
         try {
+            const std::filesystem::path spool =
+                state_dir() / "spool" / topic_level(t.host + "_" + std::to_string(t.port)) / topic_level(topic);
             made.push_back(std::make_unique<MqttPublisher>(t, topic, spool, spool_size));
         } catch (const std::runtime_error& e) {
             std::fprintf(stderr, "%s\n", e.what());

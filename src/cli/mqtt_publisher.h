@@ -50,6 +50,7 @@ private:
     void on_publish(int mid);
     void connection_lost(const std::string& why);
     void report_drops();
+    void tell_set_aside();
     // A publish the library turned down for good (not for want of a connection).
     static bool refused(int rc);
 
@@ -75,6 +76,7 @@ private:
     bool goodbye_acked_ = false;
     size_t unreported_drops_ = 0;
     bool told_full_ = false;
+    bool told_aside_ = false;
     bool told_refused_ = false;
 };
 

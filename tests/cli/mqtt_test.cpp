@@ -1,12 +1,16 @@
 // varnok-cli read --mqtt against a real Mosquitto broker on a loopback port of its own, with a
 // libmosquitto subscriber; and the spool and the URL on their own.
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <mosquitto.h>
 #include <netinet/in.h>
+#include <pwd.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 
 #include <atomic>
 #include <chrono>
+#include <future>
 #include <numeric>
 #include <csignal>
 #include <functional>
@@ -109,16 +113,16 @@ struct Message {
     std::string topic, payload;
 };
 
-// Everything under plant/# at QoS 1, as it arrives.
+// Everything under plant/# (or `filter`) at QoS 1, as it arrives.
 class Subscriber {
 public:
-    Subscriber(int port, const char* id = nullptr)
+    Subscriber(int port, const char* id = nullptr, std::string filter = "plant/#") : filter_(std::move(filter))
     {
         mosquitto_lib_init();
         m_ = mosquitto_new(id, id == nullptr, this);
-        mosquitto_connect_callback_set(m_, [](mosquitto* m, void*, int rc) {
+        mosquitto_connect_callback_set(m_, [](mosquitto* m, void* self, int rc) {
             if (rc == 0)
-                mosquitto_subscribe(m, nullptr, "plant/#", 1);
+                mosquitto_subscribe(m, nullptr, static_cast<Subscriber*>(self)->filter_.c_str(), 1);
         });
         mosquitto_subscribe_callback_set(m_, [](mosquitto*, void* self, int, int, const int*) {
             static_cast<Subscriber*>(self)->subscribed_ = true;
@@ -150,7 +154,14 @@ public:
         return out;
     }
 
+    std::vector<Message> all()
+    {
+        std::lock_guard lock(mutex_);
+        return got_;
+    }
+
 private:
+    std::string filter_;
     mosquitto* m_;
     std::atomic<bool> subscribed_{false};
     std::mutex mutex_;
@@ -311,19 +322,20 @@ TEST_F(MqttOnSim, WithoutABrokerTheNewestReadingsWaitForTheNextRun)
 {
     const int port = free_port();
     const std::string url = "mqtt://127.0.0.1:" + std::to_string(port) + "/plant";
+    // 1K holds one reading: each takes at least a block of the disk.
     ASSERT_EQ(run({"read", "--every", "0.1", "--count", "12", "--spool-size", "1K", "--mqtt", url}), 0) << err;
     EXPECT_NE(err.find("недоступен"), std::string::npos) << err;
     EXPECT_NE(err.find("полна: старейшие показания отбрасываются"), std::string::npos) << err;
-    EXPECT_NE(err.find("отброшено старейших показаний: 9\n"), std::string::npos) << err;  // 3 of ~300 bytes fit
-    EXPECT_NE(err.find("осталось показаний: 3;"), std::string::npos) << err;
-    EXPECT_EQ(spooled(dir / "state"), 3u);
+    EXPECT_NE(err.find("отброшено старейших показаний: 11\n"), std::string::npos) << err;
+    EXPECT_NE(err.find("осталось показаний: 1;"), std::string::npos) << err;
+    EXPECT_EQ(spooled(dir / "state"), 1u);
 
     Broker broker(broker_dir(), "allow_anonymous true\n", port);
     {
         Subscriber sub(port);
         EXPECT_EQ(run({"read", "--count", "1", "--mqtt", url}), 0) << err;
-        ASSERT_TRUE(eventually([&] { return sub.on("plant/COM1/5/readings").size() == 4; }));
-        EXPECT_EQ(polls(sub.on("plant/COM1/5/readings")), (std::pair<std::vector<int>, int>{{10, 11, 12, 1}, 0}));
+        ASSERT_TRUE(eventually([&] { return sub.on("plant/COM1/5/readings").size() == 2; }));
+        EXPECT_EQ(polls(sub.on("plant/COM1/5/readings")), (std::pair<std::vector<int>, int>{{12, 1}, 0}));
     }
     EXPECT_EQ(spooled(dir / "state"), 0u);
 }
@@ -460,6 +472,75 @@ TEST_F(MqttOnSim, APrefixTheBrokerWouldRefuseIsAUsageError)
     EXPECT_EQ(sim.dump().at("answered"), "0");
 }
 
+// Each reading is on the disk before its name is: the file synced before the rename, the folder
+// after it.
+TEST_F(MqttOnSim, EachSpooledReadingIsSyncedBeforeItIsNamed)
+{
+    if (std::system("strace -o /dev/null true >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "no strace here";
+    const std::string url = "mqtt://127.0.0.1:" + std::to_string(free_port()) + "/plant";
+    const fs::path log = dir / "strace.log";
+    prefix = {"/usr/bin/strace", "-f", "-y", "-qq", "-e", "trace=fsync,fdatasync,rename,renameat,renameat2", "-o",
+              log.string()};
+    ASSERT_EQ(run({"read", "--every", "0.1", "--count", "2", "--mqtt", url}), 0) << err;
+    std::vector<std::string> steps;  // "sync NAME", "rename NAME"
+    std::istringstream in(slurp(log));
+    for (std::string line; std::getline(in, line);) {
+        std::smatch m;
+        if (std::regex_search(line, m, std::regex("f(?:data)?sync\\(\\d+<([^>]*)>\\) = 0")))
+            steps.push_back("sync " + fs::path(m[1].str()).filename().string());
+        else if (std::regex_search(line, m, std::regex("rename\\w*\\(.*\"([^\"]+\\.json)\\.tmp\"")))
+            steps.push_back("rename " + m[1].str());
+    }
+    std::string folder;
+    for (const auto& e : fs::recursive_directory_iterator(dir / "state"))
+        if (e.path().extension() == ".json")
+            folder = e.path().parent_path().filename().string();
+    EXPECT_EQ(steps, (std::vector<std::string>{"sync 00000000000000000001.json.tmp", "rename 00000000000000000001.json",
+                                               "sync " + folder, "sync 00000000000000000002.json.tmp",
+                                               "rename 00000000000000000002.json", "sync " + folder}))
+        << slurp(log);
+}
+
+// A spool folder another user made, with links in it to a file only root may read: refused and
+// named; nothing of it is sent, nothing is written through it.
+TEST_F(MqttOnSim, ASpoolFolderOfAnotherUserIsRefused)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "only root gives a folder to another user";
+    const int port = free_port();
+    const std::string url = "mqtt://127.0.0.1:" + std::to_string(port) + "/plant";
+    const fs::path secret = dir / "secret";
+    std::ofstream(secret) << "root only";
+    fs::permissions(secret, fs::perms::owner_read | fs::perms::owner_write);
+    const fs::path hostile = dir / "state" / "varnok";
+    // Where this and earlier versions keep the spool of plant/COM1/5.
+    for (const char* topic : {"plant_COM1_5", "plant%2FCOM1%2F5"}) {
+        const fs::path spool = hostile / "spool" / ("127.0.0.1_" + std::to_string(port)) / topic;
+        fs::create_directories(spool);
+        fs::create_symlink(secret, spool / "00000000000000000001.json");
+        fs::create_symlink(secret, spool / "00000000000000000002.json.tmp");
+    }
+    for (const auto& e : fs::recursive_directory_iterator(hostile))
+        ASSERT_EQ(::lchown(e.path().c_str(), 65534, 65534), 0);
+    ASSERT_EQ(::chown(hostile.c_str(), 65534, 65534), 0);
+    Broker broker(broker_dir(), "allow_anonymous true\n", port);
+    Subscriber sub(port, nullptr, "#");
+    EXPECT_EQ(run({"read", "--count", "1", "--mqtt", url}), 2) << err;
+    EXPECT_NE(err.find((hostile / "spool").string()), std::string::npos) << err;
+    EXPECT_NE(err.find("принадлежит другому пользователю (uid 65534)"), std::string::npos) << err;
+    EXPECT_EQ(sim.dump().at("answered"), "0");
+    // A run with a spool of its own: once its reading is in, anything the first one sent is too.
+    env = {{"XDG_STATE_HOME", (dir / "mine").string()}};
+    EXPECT_EQ(run({"read", "--count", "1", "--mqtt", url}), 0) << err;
+    ASSERT_TRUE(eventually([&] { return sub.on("plant/COM1/5/readings").size() == 1; }));
+    for (const Message& m : sub.all())
+        EXPECT_EQ(m.payload.find("root only"), std::string::npos) << m.topic;
+    EXPECT_EQ(slurp(secret), "root only");
+    EXPECT_TRUE(fs::is_symlink(hostile / "spool" / ("127.0.0.1_" + std::to_string(port)) / "plant_COM1_5" /
+                               "00000000000000000002.json.tmp"));
+}
+
 // The user and the password run to the last '@', and no message quotes them.
 TEST(CliMqtt, TheUserAndPasswordRunToTheLastAt)
 {
@@ -501,6 +582,29 @@ TEST(CliMqtt, ATopicTheLibraryRefusesStopsTheConnectionBeingMade)
     fs::remove_all(dir);
 }
 
+// Without HOME the spool goes to the user's home all the same, never to a shared folder.
+TEST(CliMqtt, WithoutHomeTheSpoolIsInTheUsersHome)
+{
+    struct Saved {
+        std::string name;
+        std::optional<std::string> value;
+        explicit Saved(const char* n) : name(n)
+        {
+            if (const char* v = std::getenv(n))
+                value = v;
+            ::unsetenv(n);
+        }
+        ~Saved()
+        {
+            if (value)
+                ::setenv(name.c_str(), value->c_str(), 1);
+        }
+    } home("HOME"), state("XDG_STATE_HOME");
+    const passwd* pw = ::getpwuid(::getuid());
+    ASSERT_NE(pw, nullptr);
+    EXPECT_EQ(state_dir(), fs::path(pw->pw_dir) / ".local" / "state" / "varnok");
+}
+
 TEST(CliMqtt, UrlsAndSizes)
 {
     const MqttTarget t = parse_mqtt_url("mqtt://meter:p%40ss:w@broker.local:1884/plant/hall");
@@ -528,12 +632,22 @@ TEST(CliMqtt, UrlsAndSizes)
         EXPECT_THROW(parse_size(bad, "x"), UsageError) << bad;
 }
 
+// What one message takes on this file system.
+uint64_t block_of(const fs::path& dir)
+{
+    Spool probe(dir, 1 << 20);
+    probe.push("x");
+    return probe.bytes();
+}
+
 TEST(CliMqtt, TheSpoolKeepsOrderOverARestartAndDropsTheOldestPastItsSize)
 {
     const fs::path dir = fs::temp_directory_path() / ("varnok-spool-" + std::to_string(::getpid()));
     fs::remove_all(dir);
+    const uint64_t block = block_of(dir / "probe");
+    fs::remove_all(dir);
     {
-        Spool s(dir, 30);
+        Spool s(dir, 3 * block);
         EXPECT_EQ(s.push("aaaaaaaaaa"), 0u);
         EXPECT_EQ(s.push("bbbbbbbbbb"), 0u);
         EXPECT_THROW(Spool(dir, 30), std::runtime_error);  // one run at a time
@@ -545,9 +659,9 @@ TEST(CliMqtt, TheSpoolKeepsOrderOverARestartAndDropsTheOldestPastItsSize)
         EXPECT_EQ(s.size(), 2u);
         std::ofstream(dir / "00000000000000000009.json.tmp") << "half";
     }
-    Spool again(dir, 1000);
+    Spool again(dir, 1000 * block);
     EXPECT_EQ(again.size(), 2u);
-    EXPECT_EQ(again.bytes(), 20u);
+    EXPECT_EQ(again.bytes(), 2 * block);
     EXPECT_EQ(again.front()->text, "cccccccccc");
     again.push("eeeee");
     // A link put where the next message is written aside: the message goes in, the file the
@@ -564,6 +678,89 @@ TEST(CliMqtt, TheSpoolKeepsOrderOverARestartAndDropsTheOldestPastItsSize)
     EXPECT_EQ(again.front()->text, "fffff");
     EXPECT_EQ(again.size(), 1u);
     EXPECT_FALSE(fs::exists(dir / "00000000000000000009.json.tmp"));
+    fs::remove_all(dir);
+}
+
+// A FIFO, a link, an empty file, names past the numbers' range: set aside, never waited on,
+// never sent, never tried again.
+TEST(CliMqtt, TheSpoolSetsAsideWhatItCannotRead)
+{
+    const fs::path dir = fs::temp_directory_path() / ("varnok-spool-bad-" + std::to_string(::getpid()));
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    fs::permissions(dir, fs::perms::owner_all);
+    const fs::path outside = dir.string() + "-outside";
+    std::ofstream(outside) << "outside";
+    ASSERT_EQ(::mkfifo((dir / "00000000000000000001.json").c_str(), 0600), 0);
+    fs::create_symlink(outside, dir / "00000000000000000002.json");
+    std::ofstream(dir / "00000000000000000003.json").flush();
+    std::ofstream(dir / "00000000000000000004.json") << "good";
+    std::ofstream(dir / "99999999999999999999.json") << "overflow";
+    std::ofstream(dir / "-1.json") << "minus";
+    auto drained = std::async(std::launch::async, [&] {
+        Spool s(dir, 1 << 20);
+        std::vector<std::string> sent;
+        while (const auto e = s.front()) {
+            sent.push_back(e->text);
+            s.pop(e->seq);
+        }
+        s.push("next");
+        return sent;
+    });
+    if (drained.wait_for(20s) != std::future_status::ready) {
+        ::close(::open((dir / "00000000000000000001.json").c_str(), O_WRONLY | O_NONBLOCK));  // let it go
+        FAIL() << "waits on the FIFO";
+    }
+    EXPECT_EQ(drained.get(), (std::vector<std::string>{"good"}));
+    for (const char* aside : {"00000000000000000001.json.bad", "00000000000000000002.json.bad",
+                              "00000000000000000003.json.bad", "99999999999999999999.json.bad", "-1.json.bad"})
+        EXPECT_TRUE(fs::exists(fs::symlink_status(dir / aside))) << aside;
+    EXPECT_EQ(slurp(outside), "outside");
+    Spool again(dir, 1 << 20);
+    EXPECT_EQ(again.size(), 1u);
+    EXPECT_EQ(again.front()->seq, 5u);
+    fs::remove_all(dir);
+    fs::remove(outside);
+}
+
+// The size is what the spool takes on the disk, not the sum of its messages' lengths.
+TEST(CliMqtt, TheSpoolSizeIsTheDiskItTakes)
+{
+    const fs::path dir = fs::temp_directory_path() / ("varnok-spool-size-" + std::to_string(::getpid()));
+    fs::remove_all(dir);
+    Spool s(dir, 64 << 10);
+    for (int i = 0; i < 100; ++i)
+        s.push(std::string(300, 'r'));
+    uint64_t used = 0;
+    for (const auto& e : fs::directory_iterator(dir)) {
+        struct stat st;
+        if (e.path().extension() == ".json" && ::stat(e.path().c_str(), &st) == 0)
+            used += std::max<uint64_t>(uint64_t(st.st_blocks) * 512, uint64_t(st.st_size));
+    }
+    EXPECT_LE(used, 64u << 10);
+    EXPECT_EQ(s.bytes(), used);
+    fs::remove_all(dir);
+}
+
+// A folder others may write in above the spool lets them swap it: refused, unless it is sticky.
+TEST(CliMqtt, TheSpoolRefusesAFolderOthersMayWriteIn)
+{
+    const fs::path dir = fs::temp_directory_path() / ("varnok-spool-open-" + std::to_string(::getpid()));
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    fs::permissions(dir, fs::perms::all);
+    try {
+        Spool s(dir / "q", 1 << 20);
+        ADD_FAILURE() << "taken";
+    } catch (const std::runtime_error& e) {
+        EXPECT_NE(std::string(e.what()).find(dir.string() + " открыта для записи другим (права 0777)"),
+                  std::string::npos)
+            << e.what();
+    }
+    fs::permissions(dir, fs::perms::all | fs::perms::sticky_bit);
+    EXPECT_NO_THROW(Spool(dir / "q", 1 << 20));
+    fs::permissions(dir / "q", fs::perms::all);
+    EXPECT_THROW(Spool(dir / "q", 1 << 20), std::runtime_error);
     fs::remove_all(dir);
 }
 
