@@ -354,9 +354,10 @@ int read(const Options& o, Session& s, const ReadArgs& r, MqttOut& mqtt)
             rows.push(std::move(row));
         }
     }
-    // What the broker has not taken yet gets a few seconds; the rest stays in the spool.
-    for (auto& p : mqtt.devices)
-        p->finish(std::chrono::seconds(5));
+    // What the broker has not taken yet gets a few seconds, for all devices at once; the rest
+    // stays in the spool and fails the run, as does a reading lost.
+    if (!mqtt.finish(std::chrono::seconds(5)))
+        any_failed = true;
     if (csv && std::fclose(csv) != 0) {
         std::fprintf(stderr, "файл не записан: %s\n", std::strerror(errno));
         return kExitDevice;

@@ -294,13 +294,16 @@ MqttPublisher::~MqttPublisher()
     mosquitto_destroy(mosq_);
 }
 
-MqttPublisher::Start MqttPublisher::start(std::chrono::milliseconds wait)
+void MqttPublisher::begin()
 {
     thread_ = std::thread([this] { loop(); });
+}
+
+MqttPublisher::Start MqttPublisher::await(Clock::time_point deadline)
+{
     std::unique_lock lock(mutex_);
     // Ctrl-C ends the wait too: the run then ends before its first poll.
-    const auto until = Clock::now() + wait;
-    while (!answered_ && !interrupted() && Clock::now() < until)
+    while (!answered_ && !interrupted() && Clock::now() < deadline)
         changed_.wait_for(lock, 50ms);
     if (state_ == kRefusedState) {
         lock.unlock();
@@ -325,13 +328,17 @@ void MqttPublisher::reading(const std::string& json)
     try {
         dropped = spool_.push(json);
     } catch (const std::runtime_error& e) {
-        std::fprintf(stderr, "%s\n", e.what());
+        // Told once; the count is told at the end, and fails the run.
+        std::lock_guard lock(mutex_);
+        if (not_spooled_++ == 0)
+            std::fprintf(stderr, "%s\n", e.what());
         return;
     }
     if (dropped == 0)
         return;
     std::lock_guard lock(mutex_);
     unreported_drops_ += dropped;
+    dropped_ += dropped;
     if (!told_full_) {
         told_full_ = true;
         std::fprintf(stderr, "очередь %s полна: старейшие показания отбрасываются\n", spool_.dir().c_str());
@@ -362,26 +369,33 @@ bool MqttPublisher::refused(int rc)
            rc == MOSQ_ERR_QOS_NOT_SUPPORTED || rc == MOSQ_ERR_OVERSIZE_PACKET || rc == MOSQ_ERR_NOT_SUPPORTED;
 }
 
-void MqttPublisher::finish(std::chrono::milliseconds wait)
+void MqttPublisher::stop(Clock::time_point deadline)
 {
-    if (thread_.joinable()) {
-        {
-            std::lock_guard lock(mutex_);
-            stop_ = true;
-            stop_deadline_ = Clock::now() + wait;
-        }
-        changed_.notify_all();
-        thread_.join();
+    {
+        std::lock_guard lock(mutex_);
+        stop_ = true;
+        stop_deadline_ = deadline;
     }
+    changed_.notify_all();
+}
+
+bool MqttPublisher::finish()
+{
+    if (thread_.joinable())
+        thread_.join();
     std::lock_guard lock(mutex_);
     report_drops();
     tell_set_aside();
+    if (not_spooled_)
+        std::fprintf(stderr, "очередь %s: не записано показаний: %zu\n", spool_.dir().c_str(), not_spooled_);
     if (const size_t aside = spool_.set_aside_count())
         std::fprintf(stderr, "очередь %s: отложено сообщений, которые не отправить: %zu (файлы *.bad)\n",
                      spool_.dir().c_str(), aside);
-    if (const size_t left = spool_.size())
+    const size_t left = spool_.size();
+    if (left)
         std::fprintf(stderr, "в очереди %s осталось показаний: %zu; они уйдут при следующем запуске\n",
                      spool_.dir().c_str(), left);
+    return left == 0 && not_spooled_ == 0 && dropped_ == 0 && spool_.set_aside_count() == 0;
 }
 
 void MqttPublisher::on_connect(int rc)
@@ -574,25 +588,29 @@ MqttOut connect_mqtt(const MqttTarget& t, uint64_t spool_size, const std::string
     std::vector<std::unique_ptr<MqttPublisher>> made;
     std::signal(SIGPIPE, SIG_IGN);  // a broker gone away is an error to handle, not the end of the run
     const std::string port_level = topic_level(port);
-    for (uint8_t a : addresses) {
-        const std::string topic = t.prefix + "/" + port_level + "/" + std::to_string(a);
-        try {
-            const std::filesystem::path spool =
-                state_dir() / "spool" / topic_level(t.host + "_" + std::to_string(t.port)) / topic_level(topic);
-            made.push_back(std::make_unique<MqttPublisher>(t, topic, spool, spool_size));
-        } catch (const std::runtime_error& e) {
-            std::fprintf(stderr, "%s\n", e.what());
-            m.exit = kExitUsage;
-            return m;
+    try {
+        const std::filesystem::path broker = state_dir() / "spool" / topic_level(t.host + "_" + std::to_string(t.port));
+        for (uint8_t a : addresses) {
+            const std::string topic = t.prefix + "/" + port_level + "/" + std::to_string(a);
+            made.push_back(std::make_unique<MqttPublisher>(t, topic, broker / topic_level(topic), spool_size));
         }
+    } catch (const std::runtime_error& e) {
+        std::fprintf(stderr, "%s\n", e.what());
+        m.exit = kExitUsage;
+        return m;
     }
-    for (auto& p : made) {
-        if (p->start(std::chrono::seconds(10)) == MqttPublisher::kRefused) {
-            std::fprintf(stderr, "брокер %s отказал в подключении: неверное имя пользователя или пароль\n",
-                         t.where().c_str());
-            m.exit = kExitPort;
-            return m;
-        }
+    // All connections at once, with one deadline: a broker that never answers costs it once.
+    for (auto& p : made)
+        p->begin();
+    const auto deadline = MqttPublisher::Clock::now() + kConnackWait;
+    bool refused = false;
+    for (auto& p : made)
+        refused = p->await(deadline) == MqttPublisher::kRefused || refused;
+    if (refused) {
+        std::fprintf(stderr, "брокер %s отказал в подключении: неверное имя пользователя или пароль\n",
+                     t.where().c_str());
+        m.exit = kExitPort;
+        return m;
     }
     for (auto& p : made)
         m.devices.push_back(std::move(p));

@@ -317,13 +317,14 @@ TEST_F(MqttOnSim, AKilledToolIsOfflineByItsLastWill)
 }
 
 // No broker at all: the run goes on, the spool keeps the newest readings within its size and
-// the next run sends them, oldest first, before its own.
+// the next run sends them, oldest first, before its own. A run that ends with readings left
+// fails, so that a script can tell.
 TEST_F(MqttOnSim, WithoutABrokerTheNewestReadingsWaitForTheNextRun)
 {
     const int port = free_port();
     const std::string url = "mqtt://127.0.0.1:" + std::to_string(port) + "/plant";
     // 1K holds one reading: each takes at least a block of the disk.
-    ASSERT_EQ(run({"read", "--every", "0.1", "--count", "12", "--spool-size", "1K", "--mqtt", url}), 0) << err;
+    ASSERT_EQ(run({"read", "--every", "0.1", "--count", "12", "--spool-size", "1K", "--mqtt", url}), 1) << err;
     EXPECT_NE(err.find("недоступен"), std::string::npos) << err;
     EXPECT_NE(err.find("полна: старейшие показания отбрасываются"), std::string::npos) << err;
     EXPECT_NE(err.find("отброшено старейших показаний: 11\n"), std::string::npos) << err;
@@ -367,7 +368,7 @@ TEST_F(MqttOnSim, TlsWithTheBrokersAuthority)
     ASSERT_TRUE(eventually([&] { return sub.on("plant/COM1/5/readings").size() == 3; })) << err;
     env.pop_back();
 
-    EXPECT_EQ(run({"read", "--count", "1", "--mqtt", url, "--cafile", d + "/other.crt"}), 0) << err;
+    EXPECT_EQ(run({"read", "--count", "1", "--mqtt", url, "--cafile", d + "/other.crt"}), 1) << err;
     EXPECT_NE(err.find("недоступен (ошибка TLS)"), std::string::npos) << err;
     EXPECT_EQ(spooled(dir / "state"), 1u);
     EXPECT_EQ(run({"read", "--mqtt", url, "--cafile", d + "/none.crt"}), 2);
@@ -482,7 +483,7 @@ TEST_F(MqttOnSim, EachSpooledReadingIsSyncedBeforeItIsNamed)
     const fs::path log = dir / "strace.log";
     prefix = {"/usr/bin/strace", "-f", "-y", "-qq", "-e", "trace=fsync,fdatasync,rename,renameat,renameat2", "-o",
               log.string()};
-    ASSERT_EQ(run({"read", "--every", "0.1", "--count", "2", "--mqtt", url}), 0) << err;
+    ASSERT_EQ(run({"read", "--every", "0.1", "--count", "2", "--mqtt", url}), 1) << err;
     std::vector<std::string> steps;  // "sync NAME", "rename NAME"
     std::istringstream in(slurp(log));
     for (std::string line; std::getline(in, line);) {
@@ -500,6 +501,55 @@ TEST_F(MqttOnSim, EachSpooledReadingIsSyncedBeforeItIsNamed)
                                                "sync " + folder, "sync 00000000000000000002.json.tmp",
                                                "rename 00000000000000000002.json", "sync " + folder}))
         << slurp(log);
+}
+
+// A full disk: every reading that could not be queued is counted, and the run fails.
+TEST_F(MqttOnSim, ReadingsThatCannotBeSpooledFailTheRun)
+{
+    // No file of the tool may grow past 100 bytes (less than a reading); its messages go through
+    // a pipe, which no such limit touches.
+    const std::string url = "mqtt://127.0.0.1:" + std::to_string(free_port()) + "/plant";
+    prefix = {"/bin/sh", "-c", "trap '' XFSZ; { prlimit --fsize=100 \"$@\" 2>&1; echo \"exit $?\"; } | cat >&2", "sh"};
+    run({"read", "--every", "0.1", "--count", "3", "--mqtt", url});
+    EXPECT_NE(err.find("exit 1\n"), std::string::npos) << err;
+    EXPECT_NE(err.find("показание не записано"), std::string::npos) << err;
+    EXPECT_NE(err.find("не записано показаний: 3\n"), std::string::npos) << err;
+    EXPECT_EQ(spooled(dir / "state"), 0u);
+}
+
+// Three devices and a broker that takes the connection and never answers: one deadline for all
+// of them at the start and one at the end, not one each.
+class MqttOnThreeDevices : public CliOnSim {
+protected:
+    MqttOnThreeDevices() : CliOnSim({"--noise", "0", "--device-at", "5", "--device-at", "6", "--device-at", "7"})
+    {
+        env = {{"XDG_STATE_HOME", (dir / "state").string()}};
+    }
+};
+
+TEST_F(MqttOnThreeDevices, ASilentBrokerCostsOneDeadlineForAllDevices)
+{
+    const int silent = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    ASSERT_EQ(::bind(silent, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(::listen(silent, 64), 0);  // the kernel takes the connections; no one reads them
+    ::getsockname(silent, reinterpret_cast<sockaddr*>(&a), &len);
+    const std::string url = "mqtt://127.0.0.1:" + std::to_string(ntohs(a.sin_port)) + "/plant";
+    const auto began = std::chrono::steady_clock::now();
+    EXPECT_EQ(run({"-a", "5,6,7", "read", "--count", "1", "--mqtt", url}), 1) << err;
+    const auto took = std::chrono::steady_clock::now() - began;
+    ::close(silent);
+    // One device waits 10 s for the broker's answer and 5 s at the end; twice that is a bound a
+    // loaded machine keeps and three devices one after another cannot.
+    EXPECT_LT(took, 30s) << std::chrono::duration_cast<std::chrono::seconds>(took).count() << " s";
+    const std::string left = "осталось показаний: 1;";
+    int devices = 0;
+    for (size_t at = err.find(left); at != std::string::npos; at = err.find(left, at + 1))
+        ++devices;
+    EXPECT_EQ(devices, 3) << err;
 }
 
 // A spool folder another user made, with links in it to a file only root may read: refused and
