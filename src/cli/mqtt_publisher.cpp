@@ -105,6 +105,26 @@ bool topic_text(const std::string& s)
     return true;
 }
 
+// The spool folder of a topic: one name for one topic and no other (bytes other than letters,
+// digits, '.', '-' and '_' as %XX), cut into folders of at most 200 bytes for the file system.
+std::filesystem::path spool_folder(const std::string& topic)
+{
+    static const char hex[] = "0123456789ABCDEF";
+    std::string name;
+    for (const char ch : topic) {
+        const auto c = static_cast<unsigned char>(ch);
+        if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '-' ||
+            c == '_')
+            name += ch;
+        else
+            name += {'%', hex[c >> 4], hex[c & 15]};
+    }
+    std::filesystem::path out;
+    for (size_t at = 0; at < name.size(); at += 200)
+        out /= name.substr(at, 200);
+    return out;
+}
+
 void library_init()
 {
     static const int once = mosquitto_lib_init();
@@ -592,7 +612,17 @@ MqttOut connect_mqtt(const MqttTarget& t, uint64_t spool_size, const std::string
         const std::filesystem::path broker = state_dir() / "spool" / topic_level(t.host + "_" + std::to_string(t.port));
         for (uint8_t a : addresses) {
             const std::string topic = t.prefix + "/" + port_level + "/" + std::to_string(a);
-            made.push_back(std::make_unique<MqttPublisher>(t, topic, broker / topic_level(topic), spool_size));
+            // Earlier versions kept the spool under the topic with '/' made '_', which two
+            // prefixes could share: what is left there is told, not sent under a guessed topic.
+            std::error_code ec;
+            const std::filesystem::path old = broker / topic_level(topic);
+            size_t left = 0;
+            for (const auto& e : std::filesystem::directory_iterator(old, ec))
+                left += e.path().extension() == ".json";
+            if (left)
+                std::fprintf(stderr, "в очереди %s прежней версии осталось показаний: %zu; они не отправляются\n",
+                             old.c_str(), left);
+            made.push_back(std::make_unique<MqttPublisher>(t, topic, broker / spool_folder(topic), spool_size));
         }
     } catch (const std::runtime_error& e) {
         std::fprintf(stderr, "%s\n", e.what());

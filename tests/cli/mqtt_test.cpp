@@ -473,6 +473,21 @@ TEST_F(MqttOnSim, APrefixTheBrokerWouldRefuseIsAUsageError)
     EXPECT_EQ(sim.dump().at("answered"), "0");
 }
 
+// site/a and site_a are two topics: what one queued never goes out under the other.
+TEST_F(MqttOnSim, TwoPrefixesThatLookAlikeKeepTheirOwnReadings)
+{
+    const int port = free_port();
+    const std::string url = "mqtt://127.0.0.1:" + std::to_string(port) + "/";
+    ASSERT_EQ(run({"read", "--count", "1", "--mqtt", url + "site/a"}), 1) << err;
+    Broker broker(broker_dir(), "allow_anonymous true\n", port);
+    Subscriber sub(port, nullptr, "#");
+    EXPECT_EQ(run({"read", "--count", "1", "--mqtt", url + "site_a"}), 0) << err;
+    EXPECT_EQ(run({"read", "--count", "1", "--mqtt", url + "site/a"}), 0) << err;
+    // The reading queued under site/a, then the one of the last run.
+    ASSERT_TRUE(eventually([&] { return sub.on("site/a/COM1/5/readings").size() == 2; }));
+    EXPECT_EQ(sub.on("site_a/COM1/5/readings").size(), 1u);
+}
+
 // Each reading is on the disk before its name is: the file synced before the rename, the folder
 // after it.
 TEST_F(MqttOnSim, EachSpooledReadingIsSyncedBeforeItIsNamed)
