@@ -32,7 +32,7 @@ public:
 class StderrReport : public Report {
 public:
     explicit StderrReport(bool verbose);
-    void exchange(const ModbusMaster& mb) override;
+    void exchange(const Exchange& x) override;
     void line(const std::string& text) override;
     void status(const std::string& text) override;
     // Ends a progress line, so that what follows starts on a line of its own.

@@ -113,16 +113,4 @@ QString prScl_to_dddd(uint8_t position, uint16_t number)
     return s.left(position + 1) + QLatin1Char('.') + s.mid(position + 1, 3 - position);
 }
 
-QString hex_bytes(const uint8_t* bytes, size_t count)
-{
-    QString s;
-    s.reserve(int(count * 3));
-    char pair[4];
-    for (size_t i = 0; i < count; ++i) {
-        std::snprintf(pair, sizeof pair, "%.2X ", unsigned(bytes[i]));
-        s += QLatin1String(pair);
-    }
-    return s;
-}
-
 }  // namespace varnok

@@ -264,7 +264,7 @@ std::vector<Setting> Configuration::read(unsigned sections, bool& failed)
                 failed = true;
                 continue;
             }
-            const LinkSettings& ls = d.link.settings();
+            const LinkSettings& ls = d.link().settings();
             const long value[] = {ls.num_scor >= 1 && ls.num_scor <= 6 ? scor[ls.num_scor] : 0, ls.parity, ls.stopbit,
                                   ls.sys_num};
             add(names[row], 0, value[row]);

@@ -9,15 +9,34 @@
 namespace varnok::test {
 namespace {
 
-// Takes the page's pauses at once, each noted with the function of the request before it.
-class Pauses : public Sleeper {
+// Takes the page's pauses at once, each noted with the function of the request sent before
+// it; the frames pass on to the frame log.
+class Pauses : public Sleeper, public FrameTap {
 public:
-    explicit Pauses(const ModbusMaster& mb) : mb_(mb) {}
-    void sleep_ms(unsigned ms) override { log << QStringLiteral("%1 after %2").arg(ms).arg(mb_.ozuper[2]); }
+    explicit Pauses(Link& link) : link_(link), next_(link.tap()) { link.set_tap(this); }
+    ~Pauses() override
+    {
+        if (link_.tap() == this)
+            link_.set_tap(next_);
+    }
+    void sleep_ms(unsigned ms) override { log << QStringLiteral("%1 after %2").arg(ms).arg(function_); }
+    void sent(const uint8_t* bytes, size_t n) override
+    {
+        function_ = n > 1 ? bytes[1] : 0;
+        if (next_)
+            next_->sent(bytes, n);
+    }
+    void received(const uint8_t* bytes, size_t n) override
+    {
+        if (next_)
+            next_->received(bytes, n);
+    }
     QStringList log;
 
 private:
-    const ModbusMaster& mb_;
+    Link& link_;
+    FrameTap* next_;
+    uint8_t function_ = 0;
 };
 
 class Calib : public ConsoleOnSim {
@@ -32,7 +51,7 @@ protected:
             args.insert(args.end(), {"--command", line});
         start_all(args);
         QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
-        pauses = std::make_unique<Pauses>(ctx->device.mb);
+        pauses = std::make_unique<Pauses>(ctx->link);
         page().set_pauses(*pauses);
         click(glav->tool_button("ToolButton11"));
     }

@@ -10,20 +10,20 @@ TEST_F(DeviceOnSim, EveryRequestOperationDecodesTheSimulatorsCurrentValues)
     sim.command("setf holding 0x43 123.25");
     sim.command("set holding 0x40 0x0306");
     sim.command("signal 2 50");
-    EXPECT_EQ(dev.zapros_adr(5), kOk);
-    EXPECT_EQ(dev.zapros_pars_nastr_SCL_new(2), kOk);
+    EXPECT_EQ(dev.zapros_adr(5).err, kOk);
+    EXPECT_EQ(dev.zapros_pars_nastr_SCL_new(2).err, kOk);
     EXPECT_EQ(dev.parScl[2].DecPosition, 3);
     EXPECT_EQ(dev.parScl[2].Measure, 6);
     EXPECT_EQ(dev.parScl[2].Ustavka.as_float(), 5.0f);
-    EXPECT_EQ(dev.zapros_pars_nastr_UST_new(2), kOk);
+    EXPECT_EQ(dev.zapros_pars_nastr_UST_new(2).err, kOk);
     EXPECT_EQ(dev.parUst[2].Max.as_float(), 123.25f);
-    EXPECT_EQ(dev.zapros_PWM(3), kOk);
+    EXPECT_EQ(dev.zapros_PWM(3).err, kOk);
     EXPECT_EQ(sim.command("get holding 0x6A"), "ok " + std::to_string(dev.Ch[3].PWML));
-    EXPECT_EQ(dev.zapros_izm_znach_new(2), kOk);
+    EXPECT_EQ(dev.zapros_izm_znach_new(2).err, kOk);
     EXPECT_NEAR(dev.Ch[2].Urms_te, 2.5f, 0.001f);  // 50 % of 5.0
 
     sim.command("name Проба");
-    EXPECT_EQ(dev.read_input(kRegName, kTextRegisters), kOk);
+    EXPECT_EQ(dev.read_input(kRegName, kTextRegisters).err, kOk);
     EXPECT_EQ(dev.tmp_text(), "Проба");
 }
 
@@ -87,12 +87,12 @@ TEST_F(DeviceOnSim, InjectedFaultsGiveTheirCodesInBothTimings)
         link.set_fast_exchange(fast);
         for (auto [fault, code] : faults) {
             ASSERT_EQ(sim.command(std::string("fault ") + fault).substr(0, 2), "ok") << fault;
-            EXPECT_EQ(dev.zapros_izm_znach_new(1), code) << fault << (fast ? " fast" : "");
+            EXPECT_EQ(dev.zapros_izm_znach_new(1).err, code) << fault << (fast ? " fast" : "");
             sim.command("fault clear");
         }
         // The search-mode probe sees silence as no answer within its first pass.
         sim.command("fault silence");
-        EXPECT_EQ(dev.zapros_adr_for_poisk(5), kInterrupted);
+        EXPECT_EQ(dev.zapros_adr_for_poisk(5).err, kInterrupted);
         sim.command("fault clear");
     }
 }

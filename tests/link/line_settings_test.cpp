@@ -46,7 +46,7 @@ TEST_F(LineSettings, ReinitialisingClosesTheFirstHandleAndTheExclusiveOpenRefuse
     RecordingNotices other_notices;
     Link other(other_notices, sleeper, keys, ports);
     EXPECT_NE(other.init_com_port_new("COM1", 9600, 0, 1, 8), 0u);
-    EXPECT_NE(other.last_failure.find("занят"), std::string::npos) << other.last_failure;
+    EXPECT_NE(other.last_failure().find("занят"), std::string::npos) << other.last_failure();
 }
 
 TEST_F(LineSettings, AMissingPortFailsAndALaterPresentPortSucceeds)
@@ -57,7 +57,7 @@ TEST_F(LineSettings, AMissingPortFailsAndALaterPresentPortSucceeds)
     EXPECT_EQ(code, link.dwError());
     EXPECT_FALSE(link.hcom().is_open());
     EXPECT_TRUE(notices.boxes.empty());  // the caller decides what to show
-    EXPECT_NE(link.last_failure.find("/nonexistent/ttyVARNOK"), std::string::npos);
+    EXPECT_NE(link.last_failure().find("/nonexistent/ttyVARNOK"), std::string::npos);
 
     EXPECT_EQ(link.init_com_port_new("COM1", 9600, 0, 1, 8), 0u);
     EXPECT_TRUE(link.hcom().is_open());

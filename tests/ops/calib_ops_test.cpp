@@ -8,23 +8,21 @@ namespace varnok::test {
 namespace {
 
 // Takes the pauses at once, each noted with the function of the request before it.
-class Pauses : public Sleeper {
+class Pauses : public Sleeper, public FrameTap {
 public:
-    explicit Pauses(const ModbusMaster& mb) : mb_(mb) {}
-    void sleep_ms(unsigned ms) override
-    {
-        log.push_back(std::to_string(ms) + " after " + std::to_string(mb_.ozuper[2]));
-    }
+    void sleep_ms(unsigned ms) override { log.push_back(std::to_string(ms) + " after " + std::to_string(function_)); }
+    void sent(const uint8_t* bytes, size_t n) override { function_ = n > 1 ? bytes[1] : 0; }
+    void received(const uint8_t*, size_t) override {}
     std::vector<std::string> log;
 
 private:
-    const ModbusMaster& mb_;
+    uint8_t function_ = 0;
 };
 
 // The lines of an average as numbers and texts, in their order.
 class Listed : public AverageLines {
 public:
-    void exchange(const ModbusMaster&) override { ++exchanges; }
+    void exchange(const Exchange&) override { ++exchanges; }
     void line(const std::string& text) override { lines.push_back(text); }
     void status(const std::string&) override {}
     void zero_reading(unsigned i, uint16_t zero) override { reading(i, zero); }
@@ -39,7 +37,7 @@ public:
 
 class CalibOps : public OpsOnSim {
 protected:
-    CalibOps() : pauses(dev.mb), calib(dev, report, refusals, pauses) {}
+    CalibOps() : calib(dev, report, refusals, pauses) { link.set_tap(&pauses); }
 
     RecordingReport refusals;  // what the console shows in a message box
     Pauses pauses;

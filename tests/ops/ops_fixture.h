@@ -5,17 +5,14 @@
 #include <vector>
 
 #include "device/device_fixture.h"
-#include "modbus/master.h"
+#include "modbus/exchange.h"
 #include "ops/report.h"
 
 namespace varnok::test {
 
 class RecordingReport : public Report {
 public:
-    void exchange(const ModbusMaster& mb) override
-    {
-        requests.push_back(hex(Bytes(mb.ozuper.begin() + 1, mb.ozuper.begin() + 1 + mb.dl_note)));
-    }
+    void exchange(const Exchange& x) override { requests.push_back(hex(Bytes(x.sent().begin(), x.sent().end()))); }
     void line(const std::string& text) override { lines.push_back(text); }
     void status(const std::string& text) override { statuses.push_back(text); }
 
