@@ -149,7 +149,7 @@ private:
         link_.set_fast_exchange(fast);
         link_.set_speed_code(code);
         link_.set_sys_num(5);
-        link_.vich_timeout(code, 32);
+        link_.vich_timeout(code);
     }
     void quiet() { sleeper_.sleep_ms(20); }
     void expect_ok(uint8_t code, const char* what)
@@ -171,7 +171,7 @@ private:
     std::vector<Kind> kinds()
     {
         return {
-            {"read 1 register", 7, 7, 0, [](Device& d) { return d.zapros_adr(5).err; },
+            {"read 1 register", 7, 7, 0, [](Device& d) { return d.zapros_adr().err; },
              [](modbus_t* m) {
                  uint16_t r[1];
                  return modbus_read_registers(m, kRegSysNum, 1, r);
@@ -302,7 +302,7 @@ private:
                     uint8_t e = kOk;
                     t.push_back(timed([&] {
                         if (!full)
-                            e = dev_.zapros_adr(5).err;
+                            e = dev_.zapros_adr().err;
                         if (e == kOk)
                             e = poll(full);
                     }));
@@ -325,7 +325,7 @@ private:
                 for (int i = 0; i < std::max(3, o_.reps / 2); ++i) {
                     quiet();
                     uint8_t found = 0;
-                    t.push_back(timed([&] { found = dev_.otvet_ustsv(5); }));
+                    t.push_back(timed([&] { found = dev_.otvet_ustsv(); }));
                     expect_ok(found == code ? kOk : kNoAnswer, "start-up probe");
                 }
                 r.ms[m] = median(t);
@@ -345,7 +345,7 @@ private:
                 r.ms[m] = timed([&] {
                     for (int n = 1; n <= 247; ++n) {
                         link_.set_sys_num(uint8_t(n));
-                        if (dev_.otvet_ustsv(uint8_t(n)) != 0)
+                        if (dev_.otvet_ustsv() != 0)
                             found += std::to_string(n) + " ";
                     }
                 });
@@ -418,7 +418,7 @@ private:
             const double window = timed([&] {
                 for (int number = first; number < first + n; ++number) {
                     link_.set_sys_num(uint8_t(number));
-                    if (dev_.poisk_scor(uint8_t(number)) != 0)
+                    if (dev_.poisk_scor() != 0)
                         found += std::to_string(number) + " ";
                 }
             });

@@ -80,7 +80,7 @@ void silent_line()
     std::printf("%5s %8s %11s %11s %9s\n", "code", "bit/s", "measured ms", "budget ms", "over ms");
     for (uint8_t code = 1; code <= 6; ++code) {
         link.set_speed_code(code);
-        link.vich_timeout(code, 32);
+        link.vich_timeout(code);
         std::vector<double> took;
         for (int n = 0; n < 5; ++n) {
             const auto start = RawLine::Clock::now();

@@ -175,41 +175,41 @@ Exchange Device::adopting_sys_num(Exchange x)
     return x;
 }
 
-Exchange Device::zapros_adr(uint8_t /*cn*/) { return adopting_sys_num(read_holding(kRegSysNum, 1)); }
+Exchange Device::zapros_adr() { return adopting_sys_num(read_holding(kRegSysNum, 1)); }
 
-Exchange Device::zapros_adr_for_poisk(uint8_t /*cn*/)
+Exchange Device::zapros_adr_for_poisk()
 {
     return adopting_sys_num(mb_.tuda_suda(opros_registers(kReadHoldingRegisters, kRegSysNum, 1),
                                           ModbusMaster::Receive::kProbe));
 }
 
-uint8_t Device::f_ust_sv(uint8_t sys_numer, int32_t V_obmena, const std::string& com_port)
+uint8_t Device::f_ust_sv(int32_t V_obmena, const std::string& com_port)
 {
-    link_.vich_timeout(number_scor(V_obmena), 8);
+    link_.vich_timeout(number_scor(V_obmena));
     const LinkSettings& s = link_.settings();
     if (link_.init_com_port_new(com_port, V_obmena, s.parity, s.stopbit, s.bytesize) != 0)
         return kProbePortFailed;
-    return zapros_adr_for_poisk(sys_numer).ok() ? kProbeAnswered : kProbeNoAnswer;
+    return zapros_adr_for_poisk().ok() ? kProbeAnswered : kProbeNoAnswer;
 }
 
-uint8_t Device::otvet_ustsv(uint8_t sys_numer)
+uint8_t Device::otvet_ustsv()
 {
     const LinkSettings& s = link_.settings();
     if (s.scor_obmena == 0) {
         link_.notices().message_box("выберите скорость ");
         return 0;
     }
-    const uint8_t r = f_ust_sv(sys_numer, s.scor_obmena, s.name_comport);
+    const uint8_t r = f_ust_sv(s.scor_obmena, s.name_comport);
     return r == kProbeAnswered ? number_scor(s.scor_obmena) : 0;
 }
 
-uint8_t Device::poisk_scor(uint8_t sys_numer)
+uint8_t Device::poisk_scor()
 {
     for (uint8_t k = 1; k < scor.size(); ++k) {
-        link_.vich_timeout(k, 8);
+        link_.vich_timeout(k);
         const LinkSettings& s = link_.settings();
         if (link_.init_com_port_new(s.name_comport, scor[k], s.parity, s.stopbit, s.bytesize) == 0 &&
-            zapros_adr_for_poisk(sys_numer).ok())
+            zapros_adr_for_poisk().ok())
             return k;
     }
     return 0;

@@ -106,14 +106,18 @@ public:
     Exchange zapros_izm_znach_new(int num);
     // The network number register: the number the device reports becomes the one requests
     // address (it is the number they reached).
-    Exchange zapros_adr(uint8_t cn);
+    Exchange zapros_adr();
 
     // Presence probe in search mode, adopting the number as zapros_adr does; 12 when the
     // search receive found no answer in time.
-    Exchange zapros_adr_for_poisk(uint8_t cn);
-    uint8_t f_ust_sv(uint8_t sys_numer, int32_t V_obmena, const std::string& com_port);
-    uint8_t otvet_ustsv(uint8_t sys_numer);
-    uint8_t poisk_scor(uint8_t sys_numer);
+    Exchange zapros_adr_for_poisk();
+    // The probes ask the number in force. The port set up at a speed and the number probed:
+    // kProbeAnswered, kProbeNoAnswer or kProbePortFailed.
+    uint8_t f_ust_sv(int32_t V_obmena, const std::string& com_port);
+    // The probe at the line's speed: its speed code when the number answered, else 0.
+    uint8_t otvet_ustsv();
+    // Every speed in turn: the code of the first the number answered at, else 0.
+    uint8_t poisk_scor();
 
     // The network number the device reported in its register when it was last read (0: never).
     uint8_t adr() const { return adr_; }

@@ -165,7 +165,7 @@ uint32_t Link::init_com_port_new()
     return init_com_port_new(s.name_comport, s.scor_obmena, s.parity, s.stopbit, s.bytesize);
 }
 
-void Link::vich_timeout(uint8_t number_scor, uint8_t /*kol_byte*/)
+void Link::vich_timeout(uint8_t number_scor)
 {
     const uint8_t c = number_scor < t_allow.size() ? number_scor : 0;
     settings_.R_IntervalTimeout = t_allow[c];
@@ -184,7 +184,7 @@ void Link::vich_timeout(uint8_t number_scor, uint8_t /*kol_byte*/)
 
 void Link::set_up_port()
 {
-    vich_timeout(settings_.num_scor, 32);
+    vich_timeout(settings_.num_scor);
     init_com_port_new();
 }
 

@@ -81,7 +81,7 @@ public:
     uint32_t init_com_port_new();
 
     // Time-outs and pauses of a speed code, then a re-initialisation with the current settings.
-    void vich_timeout(uint8_t number_scor, uint8_t kol_byte);
+    void vich_timeout(uint8_t number_scor);
     // The time-outs of the speed code in force, and the port opened and configured once more
     // with them (the start of a session and the port button).
     void set_up_port();

@@ -63,7 +63,7 @@ void InterfaceParams::adopt(InterfaceRow row, uint8_t value)
         // number and the time-outs follow it.
         link.set_speed_code(value);
         d_.scor_CN[link.settings().sys_num] = value;
-        link.vich_timeout(value, 32);
+        link.vich_timeout(value);
         link.init_com_port_new();
         break;
     case kRowParity:

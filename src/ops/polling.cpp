@@ -23,7 +23,7 @@ bool Polling::attach()
     for (int k = 1; k <= kChannels; ++k)
         d_.Ch[size_t(k)].new_ADCout.Long = 1;
     const LinkSettings& line = link.settings();
-    if (!d_.zapros_adr(line.sys_num).ok())
+    if (!d_.zapros_adr().ok())
         return false;
     // The speed the port runs at: after a speed search the speed code may still name the
     // one the console was set to, where the device does not answer.
@@ -34,7 +34,7 @@ bool Polling::attach()
 uint8_t Polling::probe()
 {
     const uint8_t n = d_.link().settings().sys_num;
-    return d_.scor_CN[n] = d_.otvet_ustsv(n);
+    return d_.scor_CN[n] = d_.otvet_ustsv();
 }
 
 PollResult Polling::zapros_par(bool full)
@@ -77,7 +77,7 @@ TickResult Polling::tick(int period_s)
     }
     u_err = 0;
     // The address check is not shown: the poll's own exchanges are.
-    if (!d_.zapros_adr(line.sys_num).ok()) {
+    if (!d_.zapros_adr().ok()) {
         report_.line("sys_num=" + std::to_string(line.sys_num) +
                      " перестал отвечать на  scor=" + std::to_string(line.scor_obmena));
         t.outcome = TickResult::kStoppedAnswering;

@@ -25,10 +25,10 @@ std::string line_settings_text(const LinkSettings& line, const char* separator)
 void Search::settle_port()
 {
     Link& link = d_.link();
-    link.vich_timeout(number_scor(link.settings().scor_obmena), 8);
+    link.vich_timeout(number_scor(link.settings().scor_obmena));
 }
 
-uint8_t Search::ask(uint8_t n, bool scor_edina) { return scor_edina ? d_.otvet_ustsv(n) : d_.poisk_scor(n); }
+uint8_t Search::ask(bool scor_edina) { return scor_edina ? d_.otvet_ustsv() : d_.poisk_scor(); }
 
 ScanResult Search::poisk_pribor(bool scor_edina, uint8_t from, uint8_t to)
 {
@@ -54,7 +54,7 @@ ScanResult Search::poisk_pribor(bool scor_edina, uint8_t from, uint8_t to)
         link.set_sys_num(uint8_t(n));
         bool interrupted = false;
         try {
-            const uint8_t code = ask(uint8_t(n), scor_edina);
+            const uint8_t code = ask(scor_edina);
             d_.scor_CN[size_t(n)] = code;
             if (!scor_edina)
                 times.Time_over = now();
@@ -135,7 +135,7 @@ SpeedFound Search::poisk_scor()
     const uint8_t number = d_.link().settings().sys_num;
     SpeedFound s;
     try {
-        s.code = d_.poisk_scor(number);
+        s.code = d_.poisk_scor();
         d_.scor_CN[number] = s.code;
     } catch (const SearchAborted&) {
         s.aborted = true;  // X: as if no speed had answered, without the message
@@ -170,7 +170,7 @@ bool Search::yes_otvet()
     const LinkSettings& line = d_.link().settings();
     std::string text = " #=" + num(line.sys_num) + " V=" + num(line.scor_obmena) + " : Pb=" + num(line.parity) +
                        " Sb=" + num(line.stopbit) + " : ";
-    const bool answered = d_.zapros_adr(line.sys_num).ok();
+    const bool answered = d_.zapros_adr().ok();
     if (answered) {
         text += "OK!";
     } else {

@@ -176,7 +176,7 @@ TEST_F(Decoding, FloatsTravelLeastSignificantByteFirst)
 TEST_F(Decoding, SpeedZeroProbeShowsItsMessageAndTouchesNoPort)
 {
     link.set_speed(0);
-    EXPECT_EQ(dev.otvet_ustsv(5), 0);
+    EXPECT_EQ(dev.otvet_ustsv(), 0);
     ASSERT_EQ(notices.boxes.size(), 1u);
     EXPECT_EQ(notices.boxes[0].text, "выберите скорость ");
     EXPECT_FALSE(link.hcom().is_open());

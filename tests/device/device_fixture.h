@@ -21,7 +21,7 @@ protected:
     {
         link.set_speed(speed);
         link.set_sys_num(5);
-        link.vich_timeout(link.settings().num_scor, 32);
+        link.vich_timeout(link.settings().num_scor);
         ASSERT_EQ(link.dw(), 0u) << link.last_failure();
     }
     float dumped_float(const std::string& key) { return std::stof(sim.dump().at(key)); }

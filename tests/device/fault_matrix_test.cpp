@@ -39,7 +39,7 @@ bool is(float value, float want) { return value == want; }
 const std::vector<Op>& ops()
 {
     static const std::vector<Op> table = {
-        {"zapros_adr", kRead, 1, [](Device& d) { return d.zapros_adr(5).err; },
+        {"zapros_adr", kRead, 1, [](Device& d) { return d.zapros_adr().err; },
          [](Device& d) { return d.link().settings().sys_num == 5; }},
         {"scale", kRead, 1, [](Device& d) { return d.zapros_pars_nastr_SCL_new(2).err; },
          [](Device& d) {
@@ -73,9 +73,9 @@ const std::vector<Op>& ops()
         {"switches", kBits, 1,
          [](Device& d) { return d.exchange(opros_discret_inputs(0, 3)).err; },
          [](Device& d) { return d.onoff_swXP1 && d.onoff_swJMP78 && !d.onoff_swXP3; }},
-        {"search probe", kProbe, 1, [](Device& d) { return d.zapros_adr_for_poisk(5).err; },
+        {"search probe", kProbe, 1, [](Device& d) { return d.zapros_adr_for_poisk().err; },
          [](Device& d) { return d.link().settings().sys_num == 5; }},
-        {"speed probe", kSpeedProbe, 1, [](Device& d) { return d.otvet_ustsv(5); }, nullptr},
+        {"speed probe", kSpeedProbe, 1, [](Device& d) { return d.otvet_ustsv(); }, nullptr},
     };
     return table;
 }

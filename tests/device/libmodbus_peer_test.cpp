@@ -23,7 +23,7 @@ protected:
     {
         fill();
         slave.start();
-        link.vich_timeout(2, 32);
+        link.vich_timeout(2);
         ASSERT_EQ(link.dw(), 0u);
     }
     void put_float(uint16_t* regs, uint16_t at, float f)
@@ -67,7 +67,7 @@ protected:
 
 TEST_F(LibmodbusPeer, EveryRequestOperationDecodesThePeersValues)
 {
-    EXPECT_EQ(dev.zapros_adr(5).err, kOk);
+    EXPECT_EQ(dev.zapros_adr().err, kOk);
     EXPECT_EQ(link.settings().sys_num, 5);
     for (int n = 1; n <= 3; ++n) {
         ASSERT_EQ(dev.zapros_pars_nastr_SCL_new(n).err, kOk) << n;
@@ -120,7 +120,7 @@ TEST_F(LibmodbusPeer, ThePeersExceptionsAndSilenceBecomeCodes)
     // Beyond the peer's table: illegal data address.
     EXPECT_EQ(dev.read_holding(0x900, 1).err, kIllegalAddress);
     link.set_sys_num(9);  // nobody there
-    const Exchange x = dev.zapros_adr(9);
+    const Exchange x = dev.zapros_adr();
     EXPECT_EQ(x.err, kNoAnswer);
     EXPECT_EQ(x.msg_buf_error(), " 03 0800  не дождались ответа0:");
 }

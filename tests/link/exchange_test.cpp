@@ -17,7 +17,7 @@ protected:
     void open_at(uint8_t code)
     {
         link.set_speed_code(code);
-        link.vich_timeout(code, 32);
+        link.vich_timeout(code);
         ASSERT_EQ(link.dw(), 0u);
         sleeper.pauses.clear();
     }
@@ -234,7 +234,7 @@ TEST_F(Exchange, AHungUpTerminalIsToldOnceAndExchangesEndAtOnceUntilTheSetUp)
     // Plugged in again (as another terminal) and set up: it works, and a new loss is told again.
     Pty again;
     ports.set(1, again.slave_path());
-    link.vich_timeout(2, 32);
+    link.vich_timeout(2);
     ASSERT_EQ(link.dw(), 0u) << link.last_failure();
     again.answer(8, kAnswer);
     exchange();
@@ -361,7 +361,7 @@ TEST_F(FastExchange, ASpeedOutsideTheSixIsTimedAsTheSlowestOfThem)
     // The terminal refuses 1 bit/s and stays open on its line; timed by that speed, a
     // character would last 10 s and a probe of a silent line minutes.
     link.set_speed(1);
-    link.vich_timeout(link.settings().num_scor, 32);
+    link.vich_timeout(link.settings().num_scor);
     EXPECT_NE(link.dw(), 0u);
     Frame ozuper{};
     frame_in(ozuper, unhex("05 03 08 00 00 01 87 EE"));

@@ -92,7 +92,7 @@ TEST_F(LineSettings, TimeoutRowsPerSpeedCode)
     link.set_timeouts({30, 5, 225, 7, 7});
     const LinkSettings& s = link.settings();
     for (const Row& r : rows) {
-        link.vich_timeout(r.code, 32);
+        link.vich_timeout(r.code);
         EXPECT_EQ(s.R_IntervalTimeout, r.rit) << int(r.code);
         EXPECT_EQ(s.R_TotalTimeoutMultiplier, r.rttm) << int(r.code);
         EXPECT_EQ(s.R_TotalTimeoutConstant, r.rttc) << int(r.code);
@@ -110,7 +110,7 @@ TEST_F(LineSettings, TimeoutRowsPerSpeedCode)
 TEST_F(LineSettings, AFailedReinitialisationShowsItsMessageWithTheReasonBeneath)
 {
     link.set_port(2);
-    link.vich_timeout(2, 32);
+    link.vich_timeout(2);
     EXPECT_NE(link.dw(), 0u);
     ASSERT_EQ(notices.boxes.size(), 1u);
     EXPECT_EQ(notices.boxes[0].text, "ошибка настройки порта ");

@@ -50,7 +50,7 @@ protected:
         link.set_port(3);
         link.use_transport(std::make_unique<TcpTransport>(std::move(lookup)));
         const auto start = Clock::now();
-        link.vich_timeout(2, 32);
+        link.vich_timeout(2);
         return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
     }
     std::string reason() const { return notices.boxes.empty() ? std::string() : notices.boxes.back().informative; }

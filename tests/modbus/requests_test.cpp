@@ -13,7 +13,7 @@ protected:
     Requests() : mb(link, sink) {}
     void SetUp() override
     {
-        link.vich_timeout(2, 32);
+        link.vich_timeout(2);
         ASSERT_EQ(link.dw(), 0u);
         link.set_sys_num(5);
         sleeper.pauses.clear();

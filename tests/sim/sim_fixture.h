@@ -36,7 +36,7 @@ protected:
         link.set_speed_keeping_code(speed);
         link.set_stopbit(stop_bits);
         link.set_parity(parity);
-        link.vich_timeout(number_scor(speed), 32);
+        link.vich_timeout(number_scor(speed));
         ASSERT_EQ(link.dw(), 0u) << link.last_failure();
     }
 
