@@ -5,7 +5,7 @@
 #include <string>
 
 #include "cli/options.h"
-#include "cli/terminal.h"
+#include "cli/host.h"
 #include "device/device.h"
 #include "link/port_map.h"
 #include "ops/report.h"

@@ -3,7 +3,8 @@
 #include "device/cp1251.h"
 #include "device/device.h"
 #include "support/frames.h"
-#include "support/pty.h"
+#include "support/fakes.h"
+#include "support/hex.h"
 
 namespace varnok::test {
 namespace {

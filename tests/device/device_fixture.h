@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "device/device.h"
-#include "support/pty.h"
+#include "support/fakes.h"
 #include "support/sim_process.h"
 
 namespace varnok::test {

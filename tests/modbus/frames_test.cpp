@@ -2,7 +2,8 @@
 
 #include "modbus/crc.h"
 #include "modbus/master.h"
-#include "support/pty.h"
+#include "support/fakes.h"
+#include "support/hex.h"
 #include "support/recording_sink.h"
 
 namespace varnok::test {

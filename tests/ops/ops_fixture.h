@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "device/device_fixture.h"
+#include "support/hex.h"
 #include "modbus/exchange.h"
 #include "ops/report.h"
 

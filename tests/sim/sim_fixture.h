@@ -7,7 +7,8 @@
 
 #include "modbus/master.h"
 #include "support/frames.h"
-#include "support/pty.h"
+#include "support/fakes.h"
+#include "support/hex.h"
 #include "support/recording_sink.h"
 #include "support/sim_process.h"
 

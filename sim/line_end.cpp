@@ -1,4 +1,4 @@
-#include "sim/terminal.h"
+#include "sim/line_end.h"
 
 #include <cerrno>
 #include <cstdlib>
