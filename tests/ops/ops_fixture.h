@@ -1,13 +1,15 @@
 #pragma once
-// Device operations against the simulator, with what they report recorded.
+// Device operations against the simulator, with what they report recorded. The simulator runs
+// in the test's process; where the terminal's settings are what a test is about, on a
+// pseudo-terminal (OpsOn<SimProcess>).
 
 #include <string>
 #include <vector>
 
 #include "device/device_fixture.h"
-#include "support/hex.h"
 #include "modbus/exchange.h"
 #include "ops/report.h"
+#include "support/hex.h"
 
 namespace varnok::test {
 
@@ -22,10 +24,13 @@ public:
     std::vector<std::string> statuses;
 };
 
-class OpsOnSim : public DeviceOnSim {
+template <class Sim>
+class OpsOn : public DeviceOn<Sim> {
 protected:
-    using DeviceOnSim::DeviceOnSim;
+    using DeviceOn<Sim>::DeviceOn;
     RecordingReport report;
 };
+
+using OpsOnSim = OpsOn<SimInProcess>;
 
 }  // namespace varnok::test
