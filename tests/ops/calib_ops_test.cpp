@@ -27,12 +27,17 @@ public:
     void status(const std::string&) override {}
     void zero_reading(unsigned i, uint16_t zero) override { reading(i, zero); }
     void zero_mean(uint16_t mean) override { lines.push_back("= " + std::to_string(mean)); }
-    void output_reading(unsigned i, uint32_t output, double) override { reading(i, output); }
+    void output_reading(unsigned i, uint32_t output, double coefficient) override
+    {
+        reading(i, output);
+        coefficients.push_back(coefficient);
+    }
     void output_mean(uint32_t mean, float) override { lines.push_back("= " + std::to_string(mean)); }
     void reading(unsigned i, uint32_t value) { lines.push_back(std::to_string(i) + ": " + std::to_string(value)); }
 
     int exchanges = 0;
     std::vector<std::string> lines;
+    std::vector<double> coefficients;  // of each converter output
 };
 
 class CalibOps : public OpsOnSim {
@@ -119,6 +124,15 @@ TEST_F(CalibOps, AveragesTakeAMeanOnlyWhenEveryReadingWasGood)
     EXPECT_EQ(calib.average_output(1, 4, 2, listed), std::nullopt);
     EXPECT_EQ(pauses.log.size(), 8u);
     EXPECT_EQ(dev.Ch[1].new_Ncal.as_float(), 7.0f) << "the pending coefficient stays";
+
+    // Sixteen outputs at the top of the range sum past 32 bits; outputs of 0 count as 1.
+    sim.command("setl input 0x2F 0xFFFFFFFF");
+    EXPECT_EQ(calib.average_output(1, 16, 4, listed), std::optional<uint32_t>(0xFFFFFFFF));
+    listed.coefficients.clear();
+    sim.command("setl input 0x2F 0");
+    EXPECT_EQ(calib.average_output(1, 4, 2, listed), std::optional<uint32_t>(0));
+    EXPECT_EQ(listed.coefficients, (std::vector<double>(4, 100.0)));
+    EXPECT_EQ(dev.Ch[1].new_Ncal.as_float(), 100.0f);
 }
 
 TEST_F(CalibOps, PwmPointsWithTheirPauses)
