@@ -396,24 +396,20 @@ int save(const Options& o, Session& s)
     if (args.positional().size() != 1)
         throw UsageError("save: нужен один файл");
     const std::string path = args.positional().front();
-    Polling polling(s.dev, s.report);
-    const std::string name = polling.read_name() ? s.dev.tmp_text() : "?";
-    const std::string version = polling.read_version() ? s.dev.tmp_text() : "?";
-    bool failed = false;
-    const std::vector<Setting> settings = Configuration(s.dev, s.report, s.sleeper).read(kAllSections, failed);
-    if (failed) {
+    const DeviceProfile profile = read_device_profile(s.dev, s.report, s.sleeper);
+    if (!profile.complete) {
         std::fprintf(stderr, "конфигурация прочитана не целиком, файл %s не записан\n", path.c_str());
         return kExitDevice;
     }
     file_io::Stamp stamp;
     std::string reason;
-    if (!file_io::replace(path, profile_text(settings, name, version), stamp, reason)) {
+    if (!file_io::replace(path, profile.text, stamp, reason)) {
         std::fprintf(stderr, "файл %s не записан: %s\n", path.c_str(), reason.c_str());
         return kExitDevice;
     }
     Value v = Value::object();
     v.set("file", Value::string(path));
-    v.set("values", Value::number(long(settings.size())));
+    v.set("values", Value::number(long(profile.values)));
     print(o, v);
     return kExitOk;
 }
@@ -428,38 +424,39 @@ struct LoadArgs {
 
 int load(const Options& o, Session& s, const LoadArgs& l)
 {
-    const unsigned sections = l.sections;
-    const std::vector<Setting> want = loadable(l.profile, sections);
     // Once, unless the sections were chosen: what is not loaded, and how to ask for it.
-    if (!l.chosen && leaves_calibration(l.profile, sections))
+    if (!l.chosen && leaves_calibration(l.profile, l.sections))
         std::fprintf(stderr,
                      "калибровка из файла не загружается: ноль, коэффициент и точки ШИМ у каждого прибора "
                      "свои; загрузить её: --with-calibration или --only calibration\n");
-    bool failed = false;
     Configuration config(s.dev, s.report, s.sleeper);
-    const std::vector<Setting> have = config.read(sections, failed);
-    if (failed) {
+    // The differences are shown before anything is written; a dry run ends there.
+    const ProfileLoad r = load_profile(config, l.profile, l.sections, [&](const Changes& changes) {
+        Value shown = Value::object();
+        for (const auto& [w, from] : changes)
+            shown.set(w.key(), Value::string(from + " -> " + w.text()));
+        print(o, shown);
+        return !l.dry_run;
+    });
+    switch (r.outcome) {
+    case ProfileLoad::kReadFailed:
         std::fprintf(stderr, "конфигурация прибора прочитана не целиком, ничего не записано\n");
         return kExitDevice;
-    }
-    const auto changes = differences(have, want);
-    Value shown = Value::object();
-    for (const auto& [w, from] : changes)
-        shown.set(w.key(), Value::string(from + " -> " + w.text()));
-    if (changes.empty())
+    case ProfileLoad::kAlreadyHeld:
         std::fprintf(stderr, "прибор уже соответствует файлу\n");
-    print(o, shown);
-    if (l.dry_run || changes.empty())
+        print(o, Value::object());
         return kExitOk;
-    const Configuration::Applied done = config.apply(changes, want, sections);
-    if (done.changed_line)
+    case ProfileLoad::kDeclined: return kExitOk;
+    case ProfileLoad::kApplied: break;
+    }
+    if (r.done.changed_line)
         s.store_line();
-    if (!done.all)
+    if (!r.done.all)
         return kExitDevice;
-    for (const auto& [w, now] : done.left)
+    for (const auto& [w, now] : r.done.left)
         std::fprintf(stderr, "%s: не принято (в приборе %s, нужно %s)\n", w.key().c_str(), now.c_str(),
                      w.text().c_str());
-    return done.read_failed || !done.left.empty() ? kExitDevice : kExitOk;
+    return r.complete() ? kExitOk : kExitDevice;
 }
 
 std::vector<Setting> read_profile(const std::string& path)
