@@ -280,6 +280,15 @@ TEST_F(CliOnSim, ACommissionAwaitsEachDeviceAndEndsWithTheInput)
               "ok 61762");  // 120.5 is 42 F1 00 00, its upper word as the device keeps it
 }
 
+// A report that does not reach its file fails the run, though the device took its row.
+TEST_F(CliOnSim, ACommissionWhoseReportIsLostFails)
+{
+    const fs::path sheet = dir / "sheet.csv";
+    std::ofstream(sheet) << "max1\n120.5\n";
+    EXPECT_EQ(run({"commission", sheet.string(), "--report", "/dev/full", "--yes"}), 1);
+    EXPECT_NE(err.find("строка 2: готово\nотчёт /dev/full не записан: "), std::string::npos) << err;
+}
+
 // The simulator's frame log, to tell whether anything went out on the line.
 class CliOnSimWithLog : public CliOnSim {
 protected:
