@@ -198,9 +198,11 @@ std::vector<SheetRow> parse_sheet(const std::string& text)
     return rows;
 }
 
-int commission(const Options& o, Session& s)
+namespace {
+
+int commission(const Invocation& call, Session& s)
 {
-    const CommandArgs args(o.args, {"--report"}, {"--yes"});
+    const CommandArgs args = call.args();
     if (args.positional().size() != 1)
         throw UsageError("commission: нужна одна таблица");
     const std::string sheet_path = args.positional().front();
@@ -266,6 +268,13 @@ int commission(const Options& o, Session& s)
         return kExitDevice;
     }
     return any_failed ? kExitDevice : kExitOk;
+}
+
+}  // namespace
+
+Job commission_command(const Invocation& call)
+{
+    return {[&call](Session& s) { return commission(call, s); }};
 }
 
 }  // namespace varnok::cli
