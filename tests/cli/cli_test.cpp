@@ -206,6 +206,21 @@ TEST_F(CliOnTwoDevices, AProfileOfOneDeviceLoadedIntoAnotherClonesIt)
     EXPECT_NE(err.find("\"специфическая ошибка\""), std::string::npos) << err;
 }
 
+// Aligned text: a line per device and poll, each device's own values, "-" where a read failed.
+TEST_F(CliOnTwoDevices, ATextReadGivesALinePerDeviceAndPoll)
+{
+    sim.command("device 2");
+    sim.command("fault silence always");
+    EXPECT_EQ(run({"-a", "5,17", "read", "--every", "0.1", "--count", "2"}), 1);
+    std::vector<std::string> lines;  // without the time
+    std::istringstream in(out);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line.substr(line.find("  ") + 2));
+    const std::string five = "5  106.25  42.5  3.655  73.1  2.3999999  11.999999  50";
+    const std::string absent = "17  -  -  -  -  -  -  -";
+    EXPECT_EQ(lines, (std::vector<std::string>{five, absent, five, absent})) << out;
+}
+
 // A unit's calibration is its own: another unit's profile leaves it alone unless it is named.
 TEST_F(CliOnTwoDevices, ALoadLeavesTheUnitsOwnCalibrationUnlessItIsNamed)
 {
