@@ -8,7 +8,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
-  qt6-base-dev qt6-base-dev-tools qt6-charts-dev libqcustomplot-dev libqt6opengl6-dev qt6-qpa-plugins libgl-dev
+  qt6-base-dev qt6-base-dev-tools libqcustomplot-dev qt6-qpa-plugins libgl-dev
   libsimpleini-dev libicu-dev
   libmodbus-dev mbpoll
   libmosquitto-dev mosquitto mosquitto-clients openssl

@@ -1,10 +1,11 @@
 // The trend window: what it keeps and shows of the polls, its pause, and its CSV and PNG
 // files against the values the readings page showed.
 #include <QImage>
-#include <QLineSeries>
+#include <qcustomplot.h>
 
 #include "console_fixture.h"
 #include "console/file_chooser.h"
+#include "console/readable_colours.h"
 #include "console/trend/tftrend.h"
 
 namespace varnok::test {
@@ -47,11 +48,51 @@ TEST(TrendData, WindowAndHourKept)
     EXPECT_TRUE(d.csv(0, 60).startsWith("время,1 канал,2 канал,3 канал\n"));
 }
 
+// The ends of a value axis: whole steps of 1, 2 or 5 times a power of ten around the values,
+// with a margin that does not blow a steady value's noise up to the plot's height.
+TEST(TrendData, AxisRange)
+{
+    struct Case {
+        double lo, hi;
+        bool margin;
+        AxisRange want;
+    } cases[] = {
+        {0, 100, false, {0, 100, 20}},              // the percent axis: the whole scale
+        {106.25, 106.25, true, {104, 109, 1}},      // a steady value: 2 % of it either side
+        {-3, 12, true, {-5, 15, 5}},                // 5 % of the span either side
+        {0, 0, true, {-0.6, 0.6, 0.2}},             // a steady zero
+        {INFINITY, -INFINITY, true, {-0.5, 1.5, 0.5}},  // no value yet
+    };
+    for (const Case& c : cases) {
+        const AxisRange r = axis_range(c.lo, c.hi, c.margin);
+        EXPECT_NEAR(r.lo, c.want.lo, 1e-9) << c.lo << " " << c.hi;
+        EXPECT_NEAR(r.hi, c.want.hi, 1e-9) << c.lo << " " << c.hi;
+        EXPECT_NEAR(r.step, c.want.step, 1e-9) << c.lo << " " << c.hi;
+    }
+}
+
+// A value that cannot be drawn (a read failed, an infinite float from the device) is no
+// point, and leaves the axis on finite ends.
+TEST(TrendData, OnlyFiniteValuesAreDrawn)
+{
+    TFtrend t;
+    t.show();
+    t.add({INFINITY, 5, kNaN}, {50, -INFINITY, kNaN});
+    t.add({2, 6, kNaN}, {40, 60, kNaN});
+    auto* view = t.findChild<QComboBox*>(QStringLiteral("CBtrend_view"));
+    for (int v = 0; v < 2; ++v) {
+        view->setCurrentIndex(v);
+        EXPECT_EQ(t.series(1).dataCount() + t.series(2).dataCount() + t.series(3).dataCount(), 3) << v;
+        const QCPRange r = t.series(1).valueAxis()->range();
+        EXPECT_TRUE(std::isfinite(r.lower) && std::isfinite(r.upper)) << v;
+    }
+}
+
 class Trend : public ConsoleOnSim {
 protected:
     ~Trend() override { set_file_chooser({}); }
     TFtrend& trend() { return glav->readings().trend(); }
-    int points(int channel) { return int(trend().series(channel).count()); }
+    int points(int channel) { return trend().series(channel).dataCount(); }
     // Saves through the window's button, into the test's folder.
     QString save(const char* button, const QString& name)
     {
@@ -120,8 +161,8 @@ TEST_F(Trend, PercentOfScaleByDefaultValuesEachOnAnAxisOfItsOwn)
     const auto drawn = [&] {
         std::string out;
         for (int ch = 1; ch <= 3; ++ch) {
-            const QLineSeries& line = trend().series(ch);
-            out += QString::asprintf("%.4f ", line.at(int(line.count()) - 1).y()).toStdString() +
+            const QCPGraph& line = trend().series(ch);
+            out += QString::asprintf("%.4f ", (line.data()->constEnd() - 1)->value).toStdString() +
                    trend().axis_title(ch).toStdString() + "|";
         }
         return out;
@@ -129,6 +170,52 @@ TEST_F(Trend, PercentOfScaleByDefaultValuesEachOnAnAxisOfItsOwn)
     EXPECT_EQ(drawn(), "42.5000 % шкалы|73.1000 % шкалы|12.0000 % шкалы|");
     view->setCurrentIndex(1);
     EXPECT_EQ(drawn(), "106.2500 1 канал, В|3.6550 2 канал, А|2.4000 3 канал, мА|");
+}
+
+// Each view shows its own axes; under a light palette and after the desktop turned dark,
+// every axis, line and legend entry reads on the plot, each value axis in its line's colour.
+TEST_F(Trend, AxesOfEachViewReadOnLightAndDarkPalettes)
+{
+    struct Restore {
+        ~Restore() { QApplication::setPalette(QApplication::style()->standardPalette()); }
+    } restore;
+    start_all();
+    click(find<QPushButton>("Btrend"));
+    auto* plot = trend().findChild<QCustomPlot*>(QStringLiteral("ChartView_trend"));
+    auto* view = trend().findChild<QComboBox*>(QStringLiteral("CBtrend_view"));
+    ASSERT_NE(plot, nullptr);
+    const QStringList shown[] = {{"% шкалы", "время"}, {"1 канал, В", "2 канал, А", "3 канал, мА", "время"}};
+    for (const bool dark : {false, true}) {
+        if (dark) {
+            QPalette p;
+            p.setColor(QPalette::Window, QColor(0x35, 0x35, 0x35));
+            p.setColor(QPalette::Base, QColor(0x2a, 0x2a, 0x2a));
+            p.setColor(QPalette::Text, Qt::white);
+            p.setColor(QPalette::WindowText, Qt::white);
+            QApplication::setPalette(p);
+            QCoreApplication::processEvents();
+        }
+        const QColor bg = plot->axisRect()->backgroundBrush().color();
+        EXPECT_EQ(bg, trend().palette().color(QPalette::Base)) << dark;
+        EXPECT_GE(contrast_ratio(plot->legend->textColor(), bg), kReadable) << dark;
+        for (int v = 0; v < 2; ++v) {
+            view->setCurrentIndex(v);
+            QStringList labels;
+            for (QCPAxis* a : plot->axisRect()->axes()) {
+                if (!a->visible())
+                    continue;
+                labels << a->label();
+                EXPECT_GE(contrast_ratio(a->tickLabelColor(), bg), kLegible) << a->label().toStdString() << dark;
+            }
+            labels.sort();  // the plot keeps its axes in no set order
+            EXPECT_EQ(labels, shown[v]) << dark;
+        }
+        for (int ch = 1; ch <= 3; ++ch) {
+            const QCPGraph& line = trend().series(ch);
+            EXPECT_GE(contrast_ratio(line.pen().color(), bg), kLegible) << ch << dark;
+            EXPECT_EQ(line.valueAxis()->labelColor(), line.pen().color()) << ch << dark;
+        }
+    }
 }
 
 TEST_F(Trend, PauseFreezesTheChartNotTheRecord)

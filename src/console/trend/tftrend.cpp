@@ -1,23 +1,21 @@
 #include "console/trend/tftrend.h"
 
-#include <QChart>
-#include <QChartView>
 #include <QComboBox>
 #include <QDateTime>
-#include <QDateTimeAxis>
 #include <QEvent>
 #include <QFile>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QLineSeries>
 #include <QPushButton>
 #include <QSaveFile>
-#include <QValueAxis>
+#include <QWindow>
 #include <algorithm>
 #include <cmath>
+#include <qcustomplot.h>
 
 #include "console/file_chooser.h"
 #include "console/message_box.h"
+#include "console/readable_colours.h"
 
 namespace varnok {
 
@@ -25,23 +23,36 @@ namespace {
 
 constexpr int kMinutes[] = {1, 5, 15, 60};
 
-// A range around [lo, hi], with a margin when asked, nice numbers at the ends; 0..1 when
-// there is no point. The margin is at least 2 % of the values, so that the converter's
-// noise on a steady value is not blown up to fill the plot.
-void set_range(QValueAxis* axis, double lo, double hi, bool margin)
+// The channels' colours as designed; each is made readable on the plot's background.
+const QColor kChannelColour[] = {QColor(0x1f, 0x77, 0xb4), QColor(0x2c, 0xa0, 0x2c), QColor(0xd9, 0x5f, 0x02)};
+
+// The axis's range and ticks: whole steps, a tick at either end.
+void set_range(QCPAxis* axis, double lo, double hi, bool margin)
 {
-    if (lo > hi) {
-        lo = 0;
-        hi = 1;
-    }
-    double m = 0;
-    if (margin) {
-        m = std::max((hi - lo) * 0.05, std::max(std::abs(lo), std::abs(hi)) * 0.02);
-        if (m == 0)
-            m = 0.5;
-    }
-    axis->setRange(lo - m, hi + m);
-    axis->applyNiceNumbers();
+    const AxisRange r = axis_range(lo, hi, margin);
+    static_cast<QCPAxisTickerFixed*>(axis->ticker().data())->setTickStep(r.step);
+    axis->setRange(r.lo, r.hi);
+}
+
+// A value axis with ticks on the steps set_range chooses.
+void fixed_steps(QCPAxis* axis)
+{
+    QSharedPointer<QCPAxisTickerFixed> ticker(new QCPAxisTickerFixed);
+    ticker->setScaleStrategy(QCPAxisTickerFixed::ssNone);
+    axis->setTicker(ticker);
+    axis->setSubTicks(false);
+    // A second axis on a side is drawn plain, as the first.
+    axis->setLowerEnding(QCPLineEnding::esNone);
+    axis->setUpperEnding(QCPLineEnding::esNone);
+}
+
+void colour_axis(QCPAxis* axis, const QColor& c)
+{
+    axis->setBasePen(QPen(c));
+    axis->setTickPen(QPen(c));
+    axis->setSubTickPen(QPen(c));
+    axis->setTickLabelColor(c);
+    axis->setLabelColor(c);
 }
 
 }  // namespace
@@ -85,30 +96,44 @@ TFtrend::TFtrend(QWidget* parent) : QWidget(parent, Qt::Window)
     csv->setObjectName(QStringLiteral("Btrend_csv"));
     csv->setAccessibleName(QStringLiteral("тренд: сохранить CSV"));
 
-    chart_ = new QChart;
-    chart_->legend()->setAlignment(Qt::AlignBottom);
-    axis_x_ = new QDateTimeAxis(chart_);
-    axis_x_->setFormat(QStringLiteral("HH:mm:ss"));
-    axis_x_->setTitleText(QStringLiteral("время"));
-    axis_percent_ = new QValueAxis(chart_);
-    axis_percent_->setTitleText(QStringLiteral("% шкалы"));
-    chart_->addAxis(axis_x_, Qt::AlignBottom);
-    chart_->addAxis(axis_percent_, Qt::AlignLeft);
-    // Channels differ in unit and scale: in the values view each has an axis of its own,
-    // the first on the left, the others on the right.
-    for (size_t i = 0; i < 3; ++i) {
-        axis_value_[i] = new QValueAxis(chart_);
-        chart_->addAxis(axis_value_[i], i == 0 ? Qt::AlignLeft : Qt::AlignRight);
-        series_[i] = new QLineSeries(chart_);
-        series_[i]->setName(QStringLiteral("%1 канал").arg(i + 1));
-        chart_->addSeries(series_[i]);
-        series_[i]->attachAxis(axis_x_);
-    }
-    set_units({});
-    view_ = new QChartView(chart_, this);
+    view_ = new QCustomPlot(this);
     view_->setObjectName(QStringLiteral("ChartView_trend"));
     view_->setAccessibleName(QStringLiteral("тренд: график"));
-    view_->setRenderHint(QPainter::Antialiasing);
+    QCPAxisRect* rect = view_->axisRect();
+    axis_x_ = view_->xAxis;
+    axis_x_->setTicker(QSharedPointer<QCPAxisTickerDateTime>(new QCPAxisTickerDateTime));
+    axis_x_->setLabel(QStringLiteral("время"));
+    axis_percent_ = view_->yAxis;
+    axis_percent_->setLabel(QStringLiteral("% шкалы"));
+    fixed_steps(axis_percent_);
+    // Channels differ in unit and scale: in the values view each has an axis of its own,
+    // the first on the left, the others on the right.
+    axis_value_ = {rect->addAxis(QCPAxis::atLeft), view_->yAxis2, rect->addAxis(QCPAxis::atRight)};
+    // The legend in a row under the plot, centred between two empty cells.
+    view_->legend->setVisible(true);
+    view_->legend->setFillOrder(QCPLayoutGrid::foColumnsFirst);
+    auto* legend_row = new QCPLayoutGrid;
+    view_->plotLayout()->addElement(1, 0, legend_row);
+    view_->plotLayout()->setRowStretchFactor(1, 0.001);
+    legend_row->addElement(0, 0, new QCPLayoutElement(view_));
+    legend_row->addElement(0, 1, view_->legend);
+    legend_row->addElement(0, 2, new QCPLayoutElement(view_));
+    legend_row->setColumnStretchFactor(1, 0.001);
+    legend_row->setMargins(QMargins(5, 0, 5, 5));
+    // Room at the edges where no axis is, so that the lines do not run into the frame.
+    rect->setMinimumMargins(QMargins(15, 15, 15, 15));
+    for (QCPAxis* axis : rect->axes()) {
+        QFont bold = axis->labelFont();
+        bold.setBold(true);
+        axis->setLabelFont(bold);
+    }
+    for (size_t i = 0; i < 3; ++i) {
+        fixed_steps(axis_value_[i]);
+        axis_value_[i]->grid()->setVisible(i == 0);  // one grid, the left axis's, not three
+        series_[i] = view_->addGraph(axis_x_, axis_percent_);
+        series_[i]->setName(QStringLiteral("%1 канал").arg(i + 1));
+    }
+    set_units({});
     apply_theme();
 
     auto* controls = new QHBoxLayout;
@@ -150,14 +175,7 @@ int64_t TFtrend::end_ms() const { return paused_at_ != 0 ? paused_at_ : QDateTim
 
 TFtrend::View TFtrend::view() const { return CBtrend_view_->currentIndex() == 1 ? View::values : View::percent; }
 
-QString TFtrend::axis_title(int channel) const
-{
-    const QList<QAbstractAxis*> axes = series_.at(size_t(channel - 1))->attachedAxes();
-    for (const QAbstractAxis* a : axes)
-        if (a->orientation() == Qt::Vertical)
-            return a->titleText();
-    return {};
-}
+QString TFtrend::axis_title(int channel) const { return series_.at(size_t(channel - 1))->valueAxis()->label(); }
 
 void TFtrend::add(const std::array<double, 3>& value, const std::array<double, 3>& percent)
 {
@@ -171,7 +189,7 @@ void TFtrend::set_units(const std::array<QString, 3>& unit)
     for (size_t i = 0; i < 3; ++i) {
         const QString u = unit[i].trimmed();
         const QString channel = QStringLiteral("%1 канал").arg(i + 1);
-        axis_value_[i]->setTitleText(u.isEmpty() ? channel : channel + QStringLiteral(", ") + u);
+        axis_value_[i]->setLabel(u.isEmpty() ? channel : channel + QStringLiteral(", ") + u);
     }
 }
 
@@ -185,6 +203,8 @@ void TFtrend::open()
 void TFtrend::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
+    // A window moved to a screen of another pixel density is drawn again at that density.
+    connect(windowHandle(), &QWindow::screenChanged, this, &TFtrend::refresh, Qt::UniqueConnection);
     refresh();
 }
 
@@ -198,23 +218,28 @@ void TFtrend::changeEvent(QEvent* event)
 
 void TFtrend::apply_theme()
 {
-    const bool dark = palette().color(QPalette::Window).lightness() < 128;
-    const auto theme = dark ? QChart::ChartThemeDark : QChart::ChartThemeLight;
-    if (chart_->theme() != theme) {
-        chart_->setTheme(theme);
-        colour_axes();
+    const QPalette p = palette();
+    const QColor base = p.color(QPalette::Base), text = p.color(QPalette::Text);
+    QColor grid = text;
+    grid.setAlphaF(0.2);
+    view_->setBackground(base);
+    view_->axisRect()->setBackground(base);
+    for (QCPAxis* axis : view_->axisRect()->axes()) {
+        colour_axis(axis, text);
+        axis->grid()->setPen(QPen(grid, 0, Qt::DotLine));
+        axis->grid()->setZeroLinePen(QPen(grid));
     }
-}
-
-// Each value axis in its channel's colour, so that it is clear which line it measures.
-void TFtrend::colour_axes()
-{
+    view_->legend->setBrush(base);
+    view_->legend->setTextColor(text);
+    view_->legend->setBorderPen(QPen(grid));
+    // Each line and its value axis in the channel's colour, so that it is clear which line
+    // an axis measures.
     for (size_t i = 0; i < 3; ++i) {
-        const QColor c = series_[i]->color();
-        axis_value_[i]->setLinePenColor(c);
-        axis_value_[i]->setLabelsColor(c);
-        axis_value_[i]->setTitleBrush(c);
+        const QColor c = readable_on(kChannelColour[i], base);
+        series_[i]->setPen(QPen(c, 2));
+        colour_axis(axis_value_[i], c);
     }
+    view_->replot();
 }
 
 // Puts each line on the percent axis or on its own value axis, and shows only those axes.
@@ -222,17 +247,20 @@ void TFtrend::apply_view()
 {
     const bool percent = view() == View::percent;
     for (size_t i = 0; i < 3; ++i) {
-        QAbstractAxis* from = percent ? static_cast<QAbstractAxis*>(axis_value_[i]) : axis_percent_;
-        QAbstractAxis* to = percent ? static_cast<QAbstractAxis*>(axis_percent_) : axis_value_[i];
-        if (series_[i]->attachedAxes().contains(from))
-            series_[i]->detachAxis(from);
-        if (!series_[i]->attachedAxes().contains(to))
-            series_[i]->attachAxis(to);
+        series_[i]->setValueAxis(percent ? axis_percent_ : axis_value_[i]);
         axis_value_[i]->setVisible(!percent);
     }
     axis_percent_->setVisible(percent);
-    colour_axes();
     refresh();
+}
+
+// The plot draws into buffers of the pixel density it was made for; where the window now is
+// may have another.
+void TFtrend::match_pixel_ratio()
+{
+    const double ratio = view_->devicePixelRatioF();
+    if (view_->bufferDevicePixelRatio() != ratio)
+        view_->setBufferDevicePixelRatio(ratio);
 }
 
 void TFtrend::refresh()
@@ -240,21 +268,24 @@ void TFtrend::refresh()
     const int64_t end = end_ms();
     const int64_t start = end - int64_t(minutes()) * 60 * 1000;
     const bool percent = view() == View::percent;
-    std::array<QList<QPointF>, 3> points;
+    // The time axis counts seconds.
+    std::array<QVector<double>, 3> keys, values;
     std::array<double, 3> lo{INFINITY, INFINITY, INFINITY}, hi{-INFINITY, -INFINITY, -INFINITY};
     for (const TrendSample& s : data_.window(end, minutes()))
         for (size_t i = 0; i < 3; ++i) {
             const double y = percent ? s.percent[i] : s.value[i];
-            if (!std::isnan(y)) {
-                points[i].append(QPointF(double(s.ms), y));
+            if (std::isfinite(y)) {
+                keys[i].append(double(s.ms) / 1000);
+                values[i].append(y);
                 lo[i] = std::min(lo[i], y);
                 hi[i] = std::max(hi[i], y);
             }
         }
     for (size_t i = 0; i < 3; ++i)
-        series_[i]->replace(points[i]);
-    axis_x_->setRange(QDateTime::fromMSecsSinceEpoch(start), QDateTime::fromMSecsSinceEpoch(end));
-    axis_x_->setFormat(minutes() >= 15 ? QStringLiteral("HH:mm") : QStringLiteral("HH:mm:ss"));
+        series_[i]->setData(keys[i], values[i]);
+    axis_x_->setRange(double(start) / 1000, double(end) / 1000);
+    static_cast<QCPAxisTickerDateTime*>(axis_x_->ticker().data())
+        ->setDateTimeFormat(minutes() >= 15 ? QStringLiteral("HH:mm") : QStringLiteral("HH:mm:ss"));
     if (percent) {
         // The whole scale at least, so that a channel's place in it reads at a glance.
         const double below = std::min({lo[0], lo[1], lo[2]}), above = std::max({hi[0], hi[1], hi[2]});
@@ -263,6 +294,8 @@ void TFtrend::refresh()
         for (size_t i = 0; i < 3; ++i)
             set_range(axis_value_[i], lo[i], hi[i], true);
     }
+    match_pixel_ratio();
+    view_->replot();
 }
 
 bool TFtrend::save_png(const QString& path) { return view_->grab().save(path, "PNG"); }

@@ -9,13 +9,11 @@
 
 #include "console/trend/trend_data.h"
 
-class QChart;
-class QChartView;
+class QCPAxis;
+class QCPGraph;
 class QComboBox;
-class QDateTimeAxis;
-class QLineSeries;
+class QCustomPlot;
 class QPushButton;
-class QValueAxis;
 
 namespace varnok {
 
@@ -42,7 +40,7 @@ public:
     // The title of the vertical axis the line of channel 1..3 is drawn against.
     QString axis_title(int channel) const;
     // The line of channel 1..3 as drawn.
-    const QLineSeries& series(int channel) const { return *series_.at(size_t(channel - 1)); }
+    const QCPGraph& series(int channel) const { return *series_.at(size_t(channel - 1)); }
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -52,18 +50,17 @@ private:
     void refresh();
     void apply_view();
     void apply_theme();
-    void colour_axes();
+    void match_pixel_ratio();
     int64_t end_ms() const;
     void save(const QString& caption, const QString& suffix, const QString& filter,
               bool (TFtrend::*write)(const QString&));
 
     TrendData data_;
-    QChart* chart_;
-    QChartView* view_;
-    QDateTimeAxis* axis_x_;
-    QValueAxis* axis_percent_;
-    std::array<QValueAxis*, 3> axis_value_{};
-    std::array<QLineSeries*, 3> series_{};
+    QCustomPlot* view_;
+    QCPAxis* axis_x_;
+    QCPAxis* axis_percent_;
+    std::array<QCPAxis*, 3> axis_value_{};
+    std::array<QCPGraph*, 3> series_{};
     QComboBox* CBtrend_minutes_;
     QComboBox* CBtrend_view_;
     QPushButton* Btrend_pause_;

@@ -1,6 +1,7 @@
 #include "console/trend/trend_data.h"
 
 #include <QDateTime>
+#include <algorithm>
 
 namespace varnok {
 
@@ -35,6 +36,41 @@ QString TrendData::csv(int64_t end_ms, int minutes) const
         out += QLatin1Char('\n');
     }
     return out;
+}
+
+namespace {
+
+// 1, 2 or 5 times a power of ten: the next one up from x, or the nearest one.
+double nice_number(double x, bool up)
+{
+    const double p = std::pow(10.0, std::floor(std::log10(x)));
+    const double q = x / p;
+    if (up)
+        return (q <= 1 ? 1 : q <= 2 ? 2 : q <= 5 ? 5 : 10) * p;
+    return (q < 1.5 ? 1 : q < 3 ? 2 : q < 7 ? 5 : 10) * p;
+}
+
+}  // namespace
+
+AxisRange axis_range(double lo, double hi, bool margin)
+{
+    if (!(lo <= hi)) {
+        lo = 0;
+        hi = 1;
+    }
+    if (margin) {
+        double m = std::max((hi - lo) * 0.05, std::max(std::abs(lo), std::abs(hi)) * 0.02);
+        if (m == 0)
+            m = 0.5;
+        lo -= m;
+        hi += m;
+    }
+    if (hi == lo) {
+        lo -= 0.5;
+        hi += 0.5;
+    }
+    const double step = nice_number(nice_number(hi - lo, true) / 4, false);
+    return {std::floor(lo / step) * step, std::ceil(hi / step) * step, step};
 }
 
 }  // namespace varnok

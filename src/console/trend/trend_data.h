@@ -36,4 +36,13 @@ private:
     std::deque<TrendSample> samples_;
 };
 
+// A value axis's range: [lo, hi] widened, when asked, by a margin of at least 2 % of the
+// values (so that the converter's noise on a steady value is not blown up to fill the plot),
+// then out to whole steps of 1, 2 or 5 times a power of ten, about four steps in all; 0..1
+// when there is no value (lo > hi).
+struct AxisRange {
+    double lo, hi, step;
+};
+AxisRange axis_range(double lo, double hi, bool margin);
+
 }  // namespace varnok
