@@ -1,14 +1,11 @@
 // Cost of building request frames, of the CRC, and of checking an answer.
 #include <benchmark/benchmark.h>
 
-#include "modbus/master.h"
+#include "modbus/crc.h"
+#include "modbus/exchange.h"
 
 namespace varnok {
 namespace {
-
-class Silent : public Notices {
-    void message_box(const std::string&, const std::string&) override {}
-};
 
 class Discard : public RegisterSink {
     uint8_t holding_register(uint16_t, uint16_t v) override
@@ -26,15 +23,6 @@ class Discard : public RegisterSink {
     void input_byte(uint8_t) override {}
 };
 
-struct Rig {
-    Silent notices;
-    ThreadSleeper sleeper;
-    NoKeys keys;
-    PortMap ports;
-    Link link{notices, sleeper, keys, ports};
-    Discard sink;
-    ModbusMaster mb{link, sink};
-};
 
 void BM_Crc64Bytes(benchmark::State& state)
 {
@@ -49,44 +37,45 @@ BENCHMARK(BM_Crc64Bytes);
 
 void BM_BuildReadFrame(benchmark::State& state)
 {
-    Rig rig;
-    uint16_t na = 0;
+    Exchange x;
+    x.request = opros_registers(3, 0, 3);
     for (auto _ : state) {
-        rig.mb.form_inf_part_rtu_read(3, na++, 3);
-        benchmark::DoNotOptimize(rig.mb.ozuper);
+        ++x.request.na_reg;
+        form_inf_part_rtu_read(5, x);
+        benchmark::DoNotOptimize(x.ozuper);
     }
 }
 BENCHMARK(BM_BuildReadFrame);
 
 void BM_BuildWriteFrame(benchmark::State& state)
 {
-    Rig rig;
     const uint16_t values[2] = {0x0000, 0x803F};
+    Exchange x;
+    x.request = write_holding_2registers(0x23, values);
     for (auto _ : state) {
-        rig.mb.form_inf_part_rtu_multi(16, 0x23, 2, values);
-        benchmark::DoNotOptimize(rig.mb.ozuper);
+        form_inf_part_rtu_multi(5, x);
+        benchmark::DoNotOptimize(x.ozuper);
     }
 }
 BENCHMARK(BM_BuildWriteFrame);
 
 void BM_CheckThreeRegisterAnswer(benchmark::State& state)
 {
-    Rig rig;
+    Discard sink;
     const uint8_t answer[] = {0x05, 0x03, 0x06, 0x02, 0x05, 0x00, 0x00, 0x7A, 0x43, 0xBC, 0xC6};
-    std::copy(std::begin(answer), std::end(answer), rig.mb.buf.begin() + 1);
-    rig.mb.dl_otvet = sizeof answer;
-    rig.link.pr_out = 0;
     for (auto _ : state)
-        benchmark::DoNotOptimize(rig.mb.obrab_buf_read_holding_registers(0x20, 3));
+        benchmark::DoNotOptimize(obrab_buf_read_holding_registers(answer, 5, 0x20, 3, sink));
 }
 BENCHMARK(BM_CheckThreeRegisterAnswer);
 
 void BM_ErrorLine(benchmark::State& state)
 {
-    Rig rig;
-    rig.mb.dl_otvet = 11;
+    Exchange x;
+    x.request = opros_registers(3, 0x20, 3);
+    x.dl_otvet = 11;
+    x.err = kBadCrc;
     for (auto _ : state)
-        benchmark::DoNotOptimize(rig.mb.msg_buf_error(kBadCrc));
+        benchmark::DoNotOptimize(x.msg_buf_error());
 }
 BENCHMARK(BM_ErrorLine);
 

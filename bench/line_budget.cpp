@@ -149,7 +149,7 @@ private:
         link_.set_fast_exchange(fast);
         link_.set_speed_code(code);
         link_.set_sys_num(5);
-        link_.vich_timeout(code, 32);
+        link_.vich_timeout(code);
     }
     void quiet() { sleeper_.sleep_ms(20); }
     void expect_ok(uint8_t code, const char* what)
@@ -171,37 +171,37 @@ private:
     std::vector<Kind> kinds()
     {
         return {
-            {"read 1 register", 7, 7, 0, [](Device& d) { return d.zapros_adr(5); },
+            {"read 1 register", 7, 7, 0, [](Device& d) { return d.zapros_adr().err; },
              [](modbus_t* m) {
                  uint16_t r[1];
                  return modbus_read_registers(m, kRegSysNum, 1, r);
              }},
-            {"read 2 registers", 9, 9, 0, [](Device& d) { return d.zapros_izm_znach_new(1); },
+            {"read 2 registers", 9, 9, 0, [](Device& d) { return d.zapros_izm_znach_new(1).err; },
              [](modbus_t* m) {
                  uint16_t r[2];
                  return modbus_read_input_registers(m, 32 + kOffUrms, 2, r);
              }},
-            {"read 3 registers", 11, 11, 0, [](Device& d) { return d.zapros_pars_nastr_SCL_new(1); },
+            {"read 3 registers", 11, 11, 0, [](Device& d) { return d.zapros_pars_nastr_SCL_new(1).err; },
              [](modbus_t* m) {
                  uint16_t r[3];
                  return modbus_read_registers(m, 32, 3, r);
              }},
-            {"read 4 registers", 13, 13, 0, [](Device& d) { return d.zapros_pars_nastr_UST_new(1); },
+            {"read 4 registers", 13, 13, 0, [](Device& d) { return d.zapros_pars_nastr_UST_new(1).err; },
              [](modbus_t* m) {
                  uint16_t r[4];
                  return modbus_read_registers(m, 32 + kOffMax, 4, r);
              }},
-            {"read 5 registers", 15, 15, 0, [](Device& d) { return d.read_input(kRegName, kTextRegisters); },
+            {"read 5 registers", 15, 15, 0, [](Device& d) { return d.read_input(kRegName, kTextRegisters).err; },
              [](modbus_t* m) {
                  uint16_t r[5];
                  return modbus_read_input_registers(m, kRegName, 5, r);
              }},
-            {"write 1 register", 8, 8, 20, [](Device& d) { return d.write_holding(kRegLight, 3); },
+            {"write 1 register", 8, 8, 20, [](Device& d) { return d.write_holding(kRegLight, 3).err; },
              [](modbus_t* m) {
                  const uint16_t v[1] = {3};
                  return modbus_write_registers(m, kRegLight, 1, v);
              }},
-            {"write 2 registers", 8, 8, 40, [](Device& d) { return d.write_holding_pair(32 + kOffMax, 225.0f); },
+            {"write 2 registers", 8, 8, 40, [](Device& d) { return d.write_holding_pair(32 + kOffMax, 225.0f).err; },
              [](modbus_t* m) {
                  const uint16_t v[2] = {0x0000, 0x6143};
                  return modbus_write_registers(m, 32 + kOffMax, 2, v);
@@ -215,14 +215,14 @@ private:
         uint8_t worst = kOk;
         auto take = [&](uint8_t e) { worst = e != kOk ? e : worst; };
         for (int n = 1; full && n <= kChannels; ++n)
-            take(dev_.zapros_pars_nastr_SCL_new(n));
+            take(dev_.zapros_pars_nastr_SCL_new(n).err);
         for (int n = 1; full && n <= kChannels; ++n)
-            take(dev_.zapros_pars_nastr_UST_new(n));
+            take(dev_.zapros_pars_nastr_UST_new(n).err);
         for (int n = 1; n <= kChannels; ++n)
-            take(dev_.zapros_izm_znach_new(n));
-        take(dev_.read_input(kRegFreq, 2));
+            take(dev_.zapros_izm_znach_new(n).err);
+        take(dev_.read_input(kRegFreq, 2).err);
         for (int n = 1; n <= kChannels; ++n)
-            take(dev_.zapros_PWM(n));
+            take(dev_.zapros_PWM(n).err);
         return worst;
     }
     static std::vector<std::pair<int, bool>> poll_answers(bool full)  // answer lengths, input or not
@@ -302,7 +302,7 @@ private:
                     uint8_t e = kOk;
                     t.push_back(timed([&] {
                         if (!full)
-                            e = dev_.zapros_adr(5);
+                            e = dev_.zapros_adr().err;
                         if (e == kOk)
                             e = poll(full);
                     }));
@@ -325,7 +325,7 @@ private:
                 for (int i = 0; i < std::max(3, o_.reps / 2); ++i) {
                     quiet();
                     uint8_t found = 0;
-                    t.push_back(timed([&] { found = dev_.otvet_ustsv(5); }));
+                    t.push_back(timed([&] { found = dev_.otvet_ustsv(); }));
                     expect_ok(found == code ? kOk : kNoAnswer, "start-up probe");
                 }
                 r.ms[m] = median(t);
@@ -345,7 +345,7 @@ private:
                 r.ms[m] = timed([&] {
                     for (int n = 1; n <= 247; ++n) {
                         link_.set_sys_num(uint8_t(n));
-                        if (dev_.otvet_ustsv(uint8_t(n)) != 0)
+                        if (dev_.otvet_ustsv() != 0)
                             found += std::to_string(n) + " ";
                     }
                 });
@@ -418,7 +418,7 @@ private:
             const double window = timed([&] {
                 for (int number = first; number < first + n; ++number) {
                     link_.set_sys_num(uint8_t(number));
-                    if (dev_.poisk_scor(uint8_t(number)) != 0)
+                    if (dev_.poisk_scor() != 0)
                         found += std::to_string(number) + " ";
                 }
             });

@@ -80,13 +80,11 @@ void silent_line()
     std::printf("%5s %8s %11s %11s %9s\n", "code", "bit/s", "measured ms", "budget ms", "over ms");
     for (uint8_t code = 1; code <= 6; ++code) {
         link.set_speed_code(code);
-        link.vich_timeout(code, 32);
-        Frame buf{};
-        uint8_t kpb = 0;
+        link.vich_timeout(code);
         std::vector<double> took;
         for (int n = 0; n < 5; ++n) {
             const auto start = RawLine::Clock::now();
-            link.suda(buf, kpb, 7);
+            link.suda({link.settings().sys_num, 7});
             took.push_back(Ms(RawLine::Clock::now() - start).count());
         }
         const double budget = 6.0 * (link.settings().R_TotalTimeoutMultiplier + link.settings().R_TotalTimeoutConstant);

@@ -4,11 +4,11 @@
 ; uninstaller; uninstalling removes the program and leaves the user's settings
 ; (%APPDATA%\varnok) and frame logs (%LOCALAPPDATA%\varnok) where they are.
 ; /S installs silently; the uninstaller takes /S too.
-Unicode true
+; A 64-bit installer: the programs are 64-bit, and a 32-bit Windows refuses it at once.
+Target amd64-unicode
 SetCompressor /SOLID lzma
 
 !include "MUI2.nsh"
-!include "x64.nsh"
 
 !define APP "Varnok"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Varnok"
@@ -39,10 +39,6 @@ VIAddVersionKey /LANG=${LANG_RUSSIAN} "ProductVersion" "${VERSION}"
 VIAddVersionKey /LANG=${LANG_RUSSIAN} "LegalCopyright" "Varnok console team"
 
 Function .onInit
-  ${IfNot} ${RunningX64}
-    MessageBox MB_ICONSTOP "Программе нужна 64-разрядная Windows." /SD IDOK
-    Abort
-  ${EndIf}
   SetRegView 64
 FunctionEnd
 

@@ -19,21 +19,24 @@ fi
 ./scripts/deps.sh
 mirror=${VARNOK_DEBIAN_MIRROR:-http://deb.debian.org/debian}
 work=$(dirname "$prefix")/qt-6.4.2-mingw.work
-rm -rf "$work" "$prefix"
-mkdir -p "$work/apt/lists/partial" "$work/apt/archives/partial" "$work/src"
 started=$(date +%s)
 
 # The source packages, through a list of our own.
+mkdir -p "$work/apt/lists/partial" "$work/apt/archives/partial"
 echo "deb-src $mirror bookworm main" >"$work/apt/sources.list"
 apt_own=(-o "Dir::Etc::SourceList=$work/apt/sources.list" -o "Dir::Etc::SourceParts=-"
   -o "Dir::State::Lists=$work/apt/lists" -o "Dir::Cache::Archives=$work/apt/archives"
   -o "APT::Sandbox::User=$(id -un)")
 apt-get -q "${apt_own[@]}" update
-(cd "$work/src" && apt-get -q "${apt_own[@]}" source qt6-base=6.4.2+dfsg-10 qcustomplot)
+source_of() { rm -rf "$work/src/$1"; mkdir -p "$work/src/$1"; (cd "$work/src/$1" && apt-get -q "${apt_own[@]}" source "$2"); }
 
-# The compilers of the POSIX thread model, as varnok-cli's build uses; the runtime DLLs are
-# shipped beside the programs.
-cat >"$work/mingw.cmake" <<'EOF'
+# Qt itself, the long part (about an hour on two cores), kept when a later step fails.
+if [ ! -f "$prefix/.qtbase" ]; then
+  rm -rf "$prefix" "$work/qtbase-build"
+  source_of qtbase qt6-base=6.4.2+dfsg-10
+  # The compilers of the POSIX thread model, as the project's builds use; the runtime DLLs
+  # are shipped beside the programs.
+  cat >"$work/mingw.cmake" <<'EOF'
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)
@@ -45,23 +48,26 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 EOF
-
-qtsrc=$(find "$work/src" -maxdepth 1 -type d -name 'qt6-base-*' | head -1)
-mkdir -p "$work/qtbase-build"
-(cd "$work/qtbase-build" &&
-  "$qtsrc/configure" -prefix "$prefix" -release -shared -xplatform win32-g++ -qt-host-path /usr \
-    -nomake examples -nomake tests -no-opengl -no-dbus -no-icu \
-    -no-feature-sql -no-feature-network -no-feature-concurrent -no-feature-xml \
-    -no-feature-vulkan -no-feature-tabletevent \
-    -qt-zlib -qt-libpng -qt-libjpeg -qt-pcre -qt-harfbuzz -qt-freetype -qt-doubleconversion \
-    -- -G Ninja -DCMAKE_TOOLCHAIN_FILE="$work/mingw.cmake" \
-    -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake)
-cmake --build "$work/qtbase-build" --parallel
-cmake --install "$work/qtbase-build"
+  qtsrc=$(find "$work/src/qtbase" -maxdepth 1 -type d -name 'qt6-base-*' | head -1)
+  mkdir -p "$work/qtbase-build"
+  (cd "$work/qtbase-build" &&
+    "$qtsrc/configure" -prefix "$prefix" -release -shared -xplatform win32-g++ -qt-host-path /usr \
+      -nomake examples -nomake tests -no-opengl -no-dbus -no-icu \
+      -no-feature-sql -no-feature-network -no-feature-concurrent -no-feature-xml \
+      -no-feature-vulkan -no-feature-tabletevent \
+      -qt-zlib -qt-libpng -qt-libjpeg -qt-pcre -qt-harfbuzz -qt-freetype -qt-doubleconversion \
+      -- -G Ninja -DCMAKE_TOOLCHAIN_FILE="$work/mingw.cmake" \
+      -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake)
+  cmake --build "$work/qtbase-build" --parallel
+  cmake --install "$work/qtbase-build"
+  echo "qtbase built in $(($(date +%s) - started)) s" >"$prefix/.qtbase"
+fi
 
 # QCustomPlot: its one source file as a DLL with the CMake package and target Debian's has
 # (QCustomPlotQt6::QCustomPlotQt6); users of the DLL get QCUSTOMPLOT_USE_LIBRARY with it.
-qcpsrc=$(find "$work/src" -maxdepth 1 -type d -name 'qcustomplot-*' | head -1)
+source_of qcp qcustomplot
+qcpsrc=$(find "$work/src/qcp" -maxdepth 1 -type d -name 'qcustomplot-*' | head -1)
+rm -rf "$work/qcp"
 mkdir -p "$work/qcp"
 cp "$qcpsrc/qcustomplot.cpp" "$qcpsrc/qcustomplot.h" "$work/qcp/"
 cat >"$work/qcp/CMakeLists.txt" <<'EOF'
@@ -70,6 +76,7 @@ project(QCustomPlotQt6 LANGUAGES CXX)
 find_package(Qt6 REQUIRED COMPONENTS Widgets PrintSupport)
 set(CMAKE_AUTOMOC ON)
 add_library(QCustomPlotQt6 SHARED qcustomplot.cpp)
+set_target_properties(QCustomPlotQt6 PROPERTIES PREFIX "")  # QCustomPlotQt6.dll, as Qt names its own
 target_compile_definitions(QCustomPlotQt6 PRIVATE QCUSTOMPLOT_COMPILE_LIBRARY
   INTERFACE QCUSTOMPLOT_USE_LIBRARY)
 target_link_libraries(QCustomPlotQt6 PUBLIC Qt6::Widgets Qt6::PrintSupport)
@@ -95,6 +102,6 @@ for part in bin/Qt6Core.dll bin/Qt6Gui.dll bin/Qt6Widgets.dll bin/Qt6PrintSuppor
   [ -f "$prefix/$part" ] || { echo "the Windows Qt build has no $part" >&2; exit 1; }
 done
 rm -rf "$work"
-echo "built in $(($(date +%s) - started)) s" >"$prefix/.complete"
+{ cat "$prefix/.qtbase"; echo "QCustomPlot built in $(($(date +%s) - started)) s"; } >"$prefix/.complete"
 cat "$prefix/.complete" >&2
 echo "$prefix"

@@ -9,7 +9,7 @@
 
 #include "sim/engine.h"
 #include "sim/simulated_device.h"
-#include "sim/terminal.h"
+#include "sim/line_end.h"
 
 namespace varnok::sim {
 

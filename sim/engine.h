@@ -13,7 +13,7 @@
 #include "sim/faults.h"
 #include "sim/frame_journal.h"
 #include "sim/simulated_device.h"
-#include "sim/terminal.h"
+#include "sim/line_end.h"
 
 namespace varnok::sim {
 

@@ -16,7 +16,7 @@
 #include "sim/control.h"
 #include "sim/engine.h"
 #include "sim/frame_journal.h"
-#include "sim/terminal.h"
+#include "sim/line_end.h"
 
 using namespace varnok::sim;
 

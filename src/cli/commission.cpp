@@ -1,6 +1,7 @@
 #include "cli/commission.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -197,9 +198,11 @@ std::vector<SheetRow> parse_sheet(const std::string& text)
     return rows;
 }
 
-int commission(const Options& o, Session& s)
+namespace {
+
+int commission(const Invocation& call, Session& s)
 {
-    const CommandArgs args(o.args, {"--report"}, {"--yes"});
+    const CommandArgs args = call.args();
     if (args.positional().size() != 1)
         throw UsageError("commission: нужна одна таблица");
     const std::string sheet_path = args.positional().front();
@@ -220,6 +223,7 @@ int commission(const Options& o, Session& s)
         std::fputs(kReportHeader, report);
     const LinkSettings start = s.link.settings();
     bool any_failed = false;
+    int write_error = 0;  // the first the report met
     for (const SheetRow& row : rows) {
         if (interrupted())
             break;
@@ -252,11 +256,25 @@ int commission(const Options& o, Session& s)
         any_failed |= result != kDone;
         std::fprintf(report, "%s,%d,%s,%s,%s,%s\n", iso_time(std::chrono::system_clock::now()).c_str(), row.line,
                      csv_field(name).c_str(), csv_field(version).c_str(), result.c_str(), csv_field(error).c_str());
-        std::fflush(report);
+        if (std::fflush(report) != 0 && write_error == 0)
+            write_error = errno;
         std::fprintf(stderr, "строка %d: %s%s%s\n", row.line, result.c_str(), error.empty() ? "" : ": ", error.c_str());
     }
-    std::fclose(report);
+    // A report that did not reach its file is no record of the rows done: the run failed.
+    if (std::fclose(report) != 0 && write_error == 0)
+        write_error = errno;
+    if (write_error != 0) {
+        std::fprintf(stderr, "отчёт %s не записан: %s\n", report_path.c_str(), std::strerror(write_error));
+        return kExitDevice;
+    }
     return any_failed ? kExitDevice : kExitOk;
+}
+
+}  // namespace
+
+Job commission_command(const Invocation& call)
+{
+    return {[&call](Session& s) { return commission(call, s); }};
 }
 
 }  // namespace varnok::cli

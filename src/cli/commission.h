@@ -6,11 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "cli/options.h"
+#include "cli/command_table.h"
 
 namespace varnok::cli {
-
-class Session;
 
 struct SheetRow {
     int line = 0;  // in the sheet, the header being line 1
@@ -25,6 +23,6 @@ std::vector<std::string> csv_fields(const std::string& line);
 // The rows of a sheet. Throws UsageError for a header naming an unknown column.
 std::vector<SheetRow> parse_sheet(const std::string& text);
 
-int commission(const Options& o, Session& s);
+Job commission_command(const Invocation& call);
 
 }  // namespace varnok::cli

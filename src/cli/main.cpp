@@ -2,8 +2,9 @@
 #include <clocale>
 #include <cstdio>
 #include <string>
+#include <vector>
 
-#include "cli/commands.h"
+#include "cli/command_table.h"
 #include "cli/session.h"
 
 int main(int argc, char** argv)
@@ -13,7 +14,13 @@ int main(int argc, char** argv)
     catch_interrupt();
     fine_timer();
     try {
-        const Options o = parse_options(command_line(argc, argv));
+        const std::vector<std::string> args = command_line(argc, argv);
+        // Not in the help: the build makes the installed completion file with it.
+        if (args.size() == 1 && args.front() == "--bash-completion") {
+            std::fputs(bash_completion().c_str(), stdout);
+            return kExitOk;
+        }
+        const Options o = parse_options(args);
         const bool command_help = !o.args.empty() && (o.args.front() == "--help" || o.args.front() == "-h");
         if (o.help || command_help || o.command.empty()) {
             const std::string text = help_text(o.help || o.command.empty() ? "" : o.command);

@@ -589,9 +589,7 @@ void MqttPublisher::loop()
     }
 }
 
-const char* const kMqttUsage =
-    "                [--mqtt mqtt://[ИМЯ[:ПАРОЛЬ]@]УЗЕЛ[:ПОРТ]/ПРЕФИКС] [--password-file ФАЙЛ]\n"
-    "                [--cafile ФАЙЛ] [--spool-size РАЗМЕР]\n";
+const bool kMqttBuilt = true;
 const char* const kMqttHelp =
     "--mqtt: каждый опрос прибора сообщением JSON в ПРЕФИКС/ПОРТ/НОМЕР/readings (QoS 1),\n"
     "имя, версия, шкалы и уставки в .../info, online/offline в .../status (хранимые).\n"

@@ -23,9 +23,8 @@ struct MqttTarget {
     std::string where() const;
 };
 
-// read's --help on its MQTT options: their usage lines and what they do (or that this build
-// has none).
-extern const char* const kMqttUsage;
+// Whether this build publishes to MQTT; read's --help on it (or that this build has none).
+extern const bool kMqttBuilt;
 extern const char* const kMqttHelp;
 
 // mqtt://[USER[:PASSWORD]@]HOST[:PORT]/PREFIX or mqtts://...: the user and the password run to

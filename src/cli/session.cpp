@@ -2,22 +2,18 @@
 
 #include <cstdio>
 
-#include "modbus/master.h"
+#include "modbus/exchange.h"
 
 namespace varnok::cli {
 
 namespace {
 
-std::string hex(const uint8_t* bytes, size_t n)
+// The bytes as the exchange lines show them, without the blank after the last.
+std::string hex(std::span<const uint8_t> bytes)
 {
-    static const char digits[] = "0123456789ABCDEF";
-    std::string s;
-    for (size_t i = 0; i < n; ++i) {
-        if (i)
-            s += ' ';
-        s += digits[bytes[i] >> 4];
-        s += digits[bytes[i] & 15];
-    }
+    std::string s = hex_bytes(bytes);
+    if (!s.empty())
+        s.pop_back();
     return s;
 }
 
@@ -44,14 +40,12 @@ bool InterruptKeys::pressed_since_last_query(int virtual_key)
 
 StderrReport::StderrReport(bool verbose) : verbose_(verbose), progress_(stderr_is_terminal()) {}
 
-void StderrReport::exchange(const ModbusMaster& mb)
+void StderrReport::exchange(const Exchange& x)
 {
     if (!verbose_)
         return;
     end_progress();
-    std::fprintf(stderr, "ЗАПРОС: %s\nОТВЕТ:  %s\n",
-                 hex(&mb.ozuper[1], std::min<size_t>(mb.dl_note, kFrameSize - 1)).c_str(),
-                 hex(&mb.buf[1], std::min<size_t>(mb.dl_otvet, kFrameSize - 1)).c_str());
+    std::fprintf(stderr, "ЗАПРОС: %s\nОТВЕТ:  %s\n", hex(x.sent()).c_str(), hex(x.received()).c_str());
 }
 
 void StderrReport::line(const std::string& text)

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "cli/options.h"
-#include "cli/terminal.h"
+#include "cli/host.h"
 #include "device/device.h"
 #include "link/port_map.h"
 #include "ops/report.h"
@@ -32,7 +32,7 @@ public:
 class StderrReport : public Report {
 public:
     explicit StderrReport(bool verbose);
-    void exchange(const ModbusMaster& mb) override;
+    void exchange(const Exchange& x) override;
     void line(const std::string& text) override;
     void status(const std::string& text) override;
     // Ends a progress line, so that what follows starts on a line of its own.

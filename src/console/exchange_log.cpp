@@ -5,8 +5,7 @@
 
 #include "console/frame_log.h"
 #include "console/readable_colours.h"
-#include "console/value_text.h"
-#include "modbus/master.h"
+#include "modbus/exchange.h"
 
 namespace varnok {
 
@@ -30,18 +29,18 @@ bool ExchangeLog::eventFilter(QObject* watched, QEvent* event)
     return QObject::eventFilter(watched, event);
 }
 
-void ExchangeLog::vivod_buf(const ModbusMaster& mb)
+void ExchangeLog::vivod_buf(const Exchange& x)
 {
     clear_lines();
-    if (mb.dl_note > 0) {
-        LBtuda_->addItem(hex_bytes(&mb.ozuper[1], std::min<size_t>(mb.dl_note, kFrameSize - 1)));
+    if (x.dl_note > 0) {
+        LBtuda_->addItem(QString::fromLatin1(hex_bytes(x.sent())));
         LBtuda_->repaint();
     } else {
         LBtuda_->addItem(QStringLiteral("нет сообщений"));
     }
-    if (mb.dl_otvet > 0) {
-        LBsuda_->addItem(hex_bytes(&mb.buf[1], std::min<size_t>(mb.dl_otvet, kFrameSize - 1)) + QStringLiteral(" dl=") +
-                         QString::number(mb.dl_otvet));
+    if (x.dl_otvet > 0) {
+        LBsuda_->addItem(QString::fromLatin1(hex_bytes(x.received())) + QStringLiteral(" dl=") +
+                         QString::number(x.dl_otvet));
         LBsuda_->repaint();
     } else {
         LBsuda_->addItem(QStringLiteral("нет ответа"));

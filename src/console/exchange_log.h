@@ -10,14 +10,14 @@ class QListWidget;
 namespace varnok {
 
 class FrameLog;
-class ModbusMaster;
+struct Exchange;
 
 class ExchangeLog : public QObject {
 public:
     ExchangeLog(QListWidget* LBtuda, QListWidget* LBsuda, QListWidget* ListBox1, QObject* parent = nullptr);
 
     // Shows the last request and answer in hexadecimal, repainted at once.
-    void vivod_buf(const ModbusMaster& mb);
+    void vivod_buf(const Exchange& x);
     // Clears the request and answer lines.
     void clear_lines();
 

@@ -2,10 +2,20 @@
 
 #include <QDir>
 
-#include "console/value_text.h"
+#include "modbus/exchange.h"
 #include "settings/file_io.h"
 
 namespace varnok {
+
+namespace {
+
+// A frame's bytes as the exchange lines show them, without the blank after the last.
+QString hex_line(const uint8_t* bytes, size_t n)
+{
+    return QString::fromLatin1(hex_bytes(std::span<const uint8_t>(bytes, n))).trimmed();
+}
+
+}  // namespace
 
 FrameLog::FrameLog(std::function<void(const QString&)> report, QObject* parent)
     : QObject(parent), report_(std::move(report))
@@ -49,7 +59,7 @@ void FrameLog::sent(const uint8_t* bytes, size_t n)
     settle();
     if (!enabled_)
         return;
-    write(QDateTime::currentDateTime(), QStringLiteral("ЗАПРОС ") + hex_bytes(bytes, n).trimmed());
+    write(QDateTime::currentDateTime(), QStringLiteral("ЗАПРОС ") + hex_line(bytes, n));
 }
 
 void FrameLog::received(const uint8_t* bytes, size_t n)
@@ -58,7 +68,7 @@ void FrameLog::received(const uint8_t* bytes, size_t n)
     if (!enabled_)
         return;
     answer_at_ = QDateTime::currentDateTime();
-    answer_ = QStringLiteral("ОТВЕТ ") + (n > 0 ? hex_bytes(bytes, n).trimmed() : QStringLiteral("нет ответа"));
+    answer_ = QStringLiteral("ОТВЕТ ") + (n > 0 ? hex_line(bytes, n) : QStringLiteral("нет ответа"));
     answer_waits_ = true;
     settle_timer.start();
 }

@@ -5,7 +5,6 @@
 #include "console/exchange_log.h"
 #include "console/file_chooser.h"
 #include "console/message_box.h"
-#include "ops/polling.h"
 #include "ops/profile.h"
 #include "settings/file_io.h"
 
@@ -30,19 +29,14 @@ void ProfileFiles::N_conf_saveClick()
         choose_file(shell_.window, QStringLiteral("конфигурация прибора в файл"), suggested, kFilter, true);
     if (path.isEmpty())
         return;
-    Device& d = ctx_.device;
-    Polling polling(d, report_);
-    const std::string name = polling.read_name() ? d.tmp_text() : "?";
-    const std::string version = polling.read_version() ? d.tmp_text() : "?";
-    bool failed = false;
-    const std::vector<Setting> settings = Configuration(d, report_, pauses_).read(kAllSections, failed);
-    if (failed) {
+    const DeviceProfile profile = read_device_profile(ctx_.device, report_, pauses_);
+    if (!profile.complete) {
         MessageBox::show(shell_.window, QStringLiteral("конфигурация прочитана не целиком, файл не записан"));
         return;
     }
     file_io::Stamp stamp;
     std::string reason;
-    if (!file_io::replace(path.toStdString(), profile_text(settings, name, version), stamp, reason)) {
+    if (!file_io::replace(path.toStdString(), profile.text, stamp, reason)) {
         MessageBox::show(shell_.window, QStringLiteral("файл не записан"), QString::fromStdString(reason));
         return;
     }
@@ -75,8 +69,7 @@ void ProfileFiles::load(unsigned sections)
                          QString::fromStdString(e.what()));
         return;
     }
-    const std::vector<Setting> want = loadable(profile, sections);
-    if (calibration && want.empty()) {
+    if (calibration && loadable(profile, sections).empty()) {
         MessageBox::show(shell_.window, QStringLiteral("в файле нет калибровки"), path);
         return;
     }
@@ -87,39 +80,40 @@ void ProfileFiles::load(unsigned sections)
                                    "(её записывает пункт «калибровка прибора из файла…»)")
                              : QString();
     Configuration config(ctx_.device, report_, pauses_);
-    bool failed = false;
-    const auto changes = differences(config.read(sections, failed), want);
-    if (failed) {
+    const ProfileLoad r = load_profile(config, profile, sections, [&](const Changes& changes) {
+        QString list;
+        for (const auto& [w, from] : changes)
+            list += QString::fromStdString(w.key() + ": " + from + " -> " + w.text()) + QLatin1Char('\n');
+        list.chop(1);
+        if (!left.isEmpty())
+            list += QStringLiteral("\n\n") + left;
+        if (calibration)
+            list += QStringLiteral(
+                "\n\nкалибровка у каждого прибора своя: записывайте её только в прибор, "
+                "из которого сохранён файл");
+        return MessageBox::confirm(
+            shell_.window,
+            calibration ? QStringLiteral("записать калибровку в прибор?") : QStringLiteral("записать в прибор?"),
+            list);
+    });
+    switch (r.outcome) {
+    case ProfileLoad::kReadFailed:
         MessageBox::show(shell_.window,
                          QStringLiteral("конфигурация прибора прочитана не целиком, ничего не записано"));
         return;
-    }
-    if (changes.empty()) {
+    case ProfileLoad::kAlreadyHeld:
         log_.append(QStringLiteral("прибор уже соответствует файлу ") + path +
                     (left.isEmpty() ? QString() : QStringLiteral("; ") + left));
         return;
+    case ProfileLoad::kDeclined: return;
+    case ProfileLoad::kApplied: break;
     }
-    QString list;
-    for (const auto& [w, from] : changes)
-        list += QString::fromStdString(w.key() + ": " + from + " -> " + w.text()) + QLatin1Char('\n');
-    list.chop(1);
-    if (!left.isEmpty())
-        list += QStringLiteral("\n\n") + left;
-    if (calibration)
-        list += QStringLiteral(
-            "\n\nкалибровка у каждого прибора своя: записывайте её только в прибор, "
-            "из которого сохранён файл");
-    if (!MessageBox::confirm(
-            shell_.window,
-            calibration ? QStringLiteral("записать калибровку в прибор?") : QStringLiteral("записать в прибор?"), list))
-        return;
-    const Configuration::Applied done = config.apply(changes, want, sections);
-    if (done.changed_line)
+    if (r.done.changed_line)
         shell_.line_changed();
     shell_.values_changed();
-    if (!done.all || done.read_failed || !done.left.empty()) {
+    if (!r.complete()) {
         QString refused;
-        for (const auto& [w, now] : done.left)
+        for (const auto& [w, now] : r.done.left)
             refused += QString::fromStdString(w.key() + ": " + now + ", нужно " + w.text()) + QLatin1Char('\n');
         refused.chop(1);
         MessageBox::show(shell_.window, QStringLiteral("конфигурация записана не целиком"), refused);

@@ -61,12 +61,12 @@ void TFcomdcb::refresh()
 
     put(ui->Eport, QString::fromStdString(name));
     // While closed, the path the name would resolve to now.
-    const std::string path = open ? link_.last_path : link_.ports.resolve(name);
+    const std::string path = open ? link_.last_path() : link_.ports().resolve(name);
     put(ui->Edevice,
         path.empty() ? QStringLiteral("не сопоставлен ни одному устройству") : QString::fromStdString(path));
     put(ui->Estate, open ? QStringLiteral("открыт") : QStringLiteral("закрыт"));
-    put(ui->Efailure, link_.last_failure.empty() ? QStringLiteral("нет")
-                                                 : QString::fromStdString(link_.last_failure).replace('\n', ' '));
+    put(ui->Efailure, link_.last_failure().empty() ? QStringLiteral("нет")
+                                                 : QString::fromStdString(link_.last_failure()).replace('\n', ' '));
 
     QLineEdit* const line[] = {ui->Ebaud, ui->Ebytesize, ui->Eparity, ui->Estopbits};
     Dcb dcb;

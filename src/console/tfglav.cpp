@@ -220,7 +220,7 @@ void TFglav::build_frame_log_item()
     ctx_.link.set_tap(&frames);
     // The link, not this window: the log writes its last answer while the window is destroyed.
     frames.set_port([&link = ctx_.link] {
-        const std::string path = link.last_path.empty() ? std::string() : " " + link.last_path;
+        const std::string path = link.last_path().empty() ? std::string() : " " + link.last_path();
         return QString::fromStdString(link.settings().name_comport + path);
     });
     ctx_.pump.hold_back(&frames.settle_timer);

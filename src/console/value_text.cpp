@@ -5,34 +5,26 @@
 #include <clocale>
 #include <cmath>
 #include <cstdio>
-#include <locale.h>
 
 namespace varnok {
 
 namespace {
 
-// Formats in the "C" numeric locale on this thread, whatever locale the process runs
-// under (the application sets the C library's locale from the environment, and a comma
-// locale would already write a comma). The point is replaced afterwards, in one place.
-class CNumeric {
-public:
-    CNumeric() : previous_(uselocale(c_locale())) {}
-    ~CNumeric() { uselocale(previous_); }
-    CNumeric(const CNumeric&) = delete;
-    CNumeric& operator=(const CNumeric&) = delete;
-
-private:
-    static locale_t c_locale()
-    {
-        static const locale_t c = newlocale(LC_ALL_MASK, "C", locale_t(nullptr));
-        return c;
-    }
-    locale_t previous_;
-};
-
-QString localised(const char* text)
+// The C library writes its locale's decimal separator (the application sets that locale from
+// the environment, where a comma locale already writes a comma): it is read back as a point,
+// then the point is written as the window's locale has it, in one place.
+std::string with_point(std::string s)
 {
-    QString s = QString::fromLatin1(text);
+    const std::string c_point = std::localeconv()->decimal_point;
+    if (c_point != ".")
+        for (size_t at = s.find(c_point); at != std::string::npos; at = s.find(c_point, at + 1))
+            s.replace(at, c_point.size(), ".");
+    return s;
+}
+
+QString localised(const std::string& text)
+{
+    QString s = QString::fromLatin1(text.c_str());
     const QString point = QLocale().decimalPoint();
     if (point != QLatin1String("."))
         s.replace(QLatin1Char('.'), point);
@@ -54,18 +46,16 @@ std::string trim_zeros(std::string s)
 
 QString c_format(const char* format, double value)
 {
-    const CNumeric c;
     char text[512];
     std::snprintf(text, sizeof text, format, value);
-    return localised(text);
+    return localised(with_point(text));
 }
 
 QString c_format(const char* format, int width, int precision, double value)
 {
-    const CNumeric c;
     char text[512];
     std::snprintf(text, sizeof text, format, width, precision, value);
-    return localised(text);
+    return localised(with_point(text));
 }
 
 QString general_float(double value)
@@ -76,21 +66,20 @@ QString general_float(double value)
         return value > 0 ? QStringLiteral("INF") : QStringLiteral("-INF");
     if (value == 0)
         return QStringLiteral("0");
-    const CNumeric c;
     const double magnitude = std::fabs(value);
     char text[64];
     if (magnitude < 1e-5 || magnitude >= 1e15) {
         std::snprintf(text, sizeof text, "%.14E", value);
-        std::string s = text;
+        std::string s = with_point(text);
         const size_t e = s.find('E');
         std::string mantissa = trim_zeros(s.substr(0, e));
         const int exponent = std::atoi(s.c_str() + e + 1);
-        return localised((mantissa + "E" + std::to_string(exponent)).c_str());
+        return localised(mantissa + "E" + std::to_string(exponent));
     }
     const int before_point = static_cast<int>(std::floor(std::log10(magnitude)));
     const int decimals = before_point >= 14 ? 0 : 14 - before_point;
     std::snprintf(text, sizeof text, "%.*f", decimals, value);
-    return localised(trim_zeros(text).c_str());
+    return localised(trim_zeros(with_point(text)));
 }
 
 QString long_time(const QTime& t)
@@ -111,18 +100,6 @@ QString prScl_to_dddd(uint8_t position, uint16_t number)
         return QStringLiteral(".....");
     // The point goes after digit position + 1; for 3, after the fourth digit.
     return s.left(position + 1) + QLatin1Char('.') + s.mid(position + 1, 3 - position);
-}
-
-QString hex_bytes(const uint8_t* bytes, size_t count)
-{
-    QString s;
-    s.reserve(int(count * 3));
-    char pair[4];
-    for (size_t i = 0; i < count; ++i) {
-        std::snprintf(pair, sizeof pair, "%.2X ", unsigned(bytes[i]));
-        s += QLatin1String(pair);
-    }
-    return s;
 }
 
 }  // namespace varnok

@@ -28,7 +28,4 @@ int decimals_of(uint8_t dec_position);
 // Of a number above 9999 the first four digits are shown.
 QString prScl_to_dddd(uint8_t position, uint16_t number);
 
-// Hexadecimal of a frame: two upper-case digits and a blank per byte.
-QString hex_bytes(const uint8_t* bytes, size_t count);
-
 }  // namespace varnok

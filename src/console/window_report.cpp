@@ -4,7 +4,7 @@
 
 namespace varnok {
 
-void WindowReport::exchange(const ModbusMaster& mb) { log_.vivod_buf(mb); }
+void WindowReport::exchange(const Exchange& x) { log_.vivod_buf(x); }
 
 void WindowReport::line(const std::string& text) { log_.append(QString::fromStdString(text)); }
 

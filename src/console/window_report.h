@@ -17,7 +17,7 @@ public:
     {
     }
 
-    void exchange(const ModbusMaster& mb) override;
+    void exchange(const Exchange& x) override;
     void line(const std::string& text) override;
     void status(const std::string& text) override;
 

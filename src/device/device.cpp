@@ -23,7 +23,12 @@ int channel_of(uint16_t address, uint16_t& offset)
 
 }  // namespace
 
-Device::Device(Link& l) : link(l), mb(l, *this) {}
+uint8_t sys_num_of(uint16_t value)
+{
+    return value >= kMinSysNum && value <= kMaxSysNum ? static_cast<uint8_t>(value) : 0;
+}
+
+Device::Device(Link& l) : link_(l), mb_(l, *this) {}
 
 uint8_t Device::proc_4hh_float(uint16_t tmp_obr_w, LongRec& val)
 {
@@ -52,16 +57,16 @@ uint8_t Device::holding_register(uint16_t a, uint16_t v)
     switch (a) {
     case kRegLight: light = low; return kOk;
     case kRegSysNum:
-        // Only a number a device can have: 0 would make every later request a broadcast.
-        if (v < kMinSysNum || v > kMaxSysNum)
+        // Only a number a device can have; whoever read it decides whether to address it.
+        if (sys_num_of(v) == 0)
             return kBadFormat;
-        link.set_sys_num(low);
+        adr_ = sys_num_of(v);
         return kOk;
     // The device's own line settings become the console's; the port stays as it is set up.
     // Its speed code may name another speed than the line's, which stays.
-    case kRegSpeed: link.take_reported_speed_code(low); return kOk;
-    case kRegParity: link.set_parity(low); return kOk;
-    case kRegStopBits: link.set_stopbit(low); return kOk;
+    case kRegSpeed: link_.take_reported_speed_code(low); return kOk;
+    case kRegParity: link_.set_parity(low); return kOk;
+    case kRegStopBits: link_.set_stopbit(low); return kOk;
     default: break;
     }
     uint16_t off = 0;
@@ -132,98 +137,79 @@ void Device::input_byte(uint8_t bits)
     onoff_swXP3 = !(bits & 4);
 }
 
-void Device::float1_to_zn(float value)
+std::array<uint16_t, 2> Device::float1_to_zn(float value)
 {
     LongRec tmp_fl;
     tmp_fl.set_float(value);
-    mb.zn_word[1] = static_cast<uint16_t>(tmp_fl.byte(0) << 8 | tmp_fl.byte(1));
-    mb.zn_word[2] = static_cast<uint16_t>(tmp_fl.byte(2) << 8 | tmp_fl.byte(3));
+    return {static_cast<uint16_t>(tmp_fl.byte(0) << 8 | tmp_fl.byte(1)),
+            static_cast<uint16_t>(tmp_fl.byte(2) << 8 | tmp_fl.byte(3))};
 }
 
-uint8_t Device::read_registers(uint8_t fun, uint16_t na, uint16_t kol)
+Exchange Device::exchange(const Request& r) { return mb_.tuda_suda(r); }
+
+Exchange Device::receive_again(const Exchange& x) { return mb_.receive_again(x); }
+
+Exchange Device::read_holding(uint16_t na, uint16_t kol) { return exchange(opros_registers(kReadHoldingRegisters, na, kol)); }
+
+Exchange Device::read_input(uint16_t na, uint16_t kol) { return exchange(opros_registers(kReadInputRegisters, na, kol)); }
+
+Exchange Device::write_holding(uint16_t na, uint16_t value) { return exchange(write_holding_registers(na, value)); }
+
+Exchange Device::write_holding_pair(uint16_t na, float value)
 {
-    mb.func = fun;
-    mb.na_reg = na;
-    mb.kol_reg = kol;
-    mb.opros_registers(mb.func, na, kol);
-    return fun == kReadHoldingRegisters ? mb.obrab_buf_read_holding_registers(na, kol)
-                                        : mb.obrab_buf_input_registers(na, kol);
+    return exchange(write_holding_2registers(na, float1_to_zn(value)));
 }
 
-uint8_t Device::read_holding(uint16_t na, uint16_t kol) { return read_registers(kReadHoldingRegisters, na, kol); }
+Exchange Device::zapros_pars_nastr_SCL_new(int num) { return read_holding(channel_base(num) + kOffScale, 3); }
 
-uint8_t Device::read_input(uint16_t na, uint16_t kol) { return read_registers(kReadInputRegisters, na, kol); }
+Exchange Device::zapros_pars_nastr_UST_new(int num) { return read_holding(channel_base(num) + kOffMax, 4); }
 
-uint8_t Device::write_holding(uint16_t na, uint16_t value)
+Exchange Device::zapros_PWM(int num) { return read_holding(channel_base(num) + kOffPWML, 2); }
+
+Exchange Device::zapros_izm_znach_new(int num) { return read_input(channel_base(num) + kOffUrms, 2); }
+
+Exchange Device::adopting_sys_num(Exchange x)
 {
-    mb.func = kWriteMultipleRegisters;
-    mb.na_reg = na;
-    mb.kol_reg = 1;
-    mb.write_holding_registers(na, 1, value);
-    return mb.obrab_buf_write_holding_registers(na, 1);
+    if (x.ok())
+        link_.set_sys_num(adr_);
+    return x;
 }
 
-uint8_t Device::write_holding_pair(uint16_t na, float value)
+Exchange Device::zapros_adr() { return adopting_sys_num(read_holding(kRegSysNum, 1)); }
+
+Exchange Device::zapros_adr_for_poisk()
 {
-    float1_to_zn(value);
-    mb.func = kWriteMultipleRegisters;
-    mb.na_reg = na;
-    mb.kol_reg = 2;
-    mb.write_holding_2registers(na, 2, std::span<const uint16_t>(mb.zn_word).subspan(1));
-    return mb.obrab_buf_write_holding_registers(na, 2);
+    return adopting_sys_num(mb_.tuda_suda(opros_registers(kReadHoldingRegisters, kRegSysNum, 1),
+                                          ModbusMaster::Receive::kProbe));
 }
 
-uint8_t Device::zapros_pars_nastr_SCL_new(int num) { return read_holding(channel_base(num) + kOffScale, 3); }
-
-uint8_t Device::zapros_pars_nastr_UST_new(int num) { return read_holding(channel_base(num) + kOffMax, 4); }
-
-uint8_t Device::zapros_PWM(int num) { return read_holding(channel_base(num) + kOffPWML, 2); }
-
-uint8_t Device::zapros_izm_znach_new(int num) { return read_input(channel_base(num) + kOffUrms, 2); }
-
-uint8_t Device::zapros_adr(uint8_t /*cn*/) { return read_holding(kRegSysNum, 1); }
-
-uint8_t Device::zapros_adr_for_poisk(uint8_t /*cn*/)
+uint8_t Device::f_ust_sv(int32_t V_obmena, const std::string& com_port)
 {
-    mb.func = kReadHoldingRegisters;
-    mb.na_reg = kRegSysNum;
-    mb.kol_reg = 1;
-    mb.form_inf_part_rtu_read(mb.func, kRegSysNum, 1);
-    const uint8_t pr_out = link.tuda_suda_poisk(mb.ozuper, mb.dl_note, mb.buf, mb.dl_otvet);
-    switch (pr_out) {
-    case 0: return mb.obrab_buf_read_holding_registers(kRegSysNum, 1);
-    case 2: return kNoAnswer;
-    default: return kInterrupted;
-    }
-}
-
-uint8_t Device::f_ust_sv(uint8_t sys_numer, int32_t V_obmena, const std::string& com_port)
-{
-    link.vich_timeout(number_scor(V_obmena), 8);
-    const LinkSettings& s = link.settings();
-    if (link.init_com_port_new(com_port, V_obmena, s.parity, s.stopbit, s.bytesize) != 0)
+    link_.vich_timeout(number_scor(V_obmena));
+    const LinkSettings& s = link_.settings();
+    if (link_.init_com_port_new(com_port, V_obmena, s.parity, s.stopbit, s.bytesize) != 0)
         return kProbePortFailed;
-    return zapros_adr_for_poisk(sys_numer) == kOk ? kProbeAnswered : kProbeNoAnswer;
+    return zapros_adr_for_poisk().ok() ? kProbeAnswered : kProbeNoAnswer;
 }
 
-uint8_t Device::otvet_ustsv(uint8_t sys_numer)
+uint8_t Device::otvet_ustsv()
 {
-    const LinkSettings& s = link.settings();
+    const LinkSettings& s = link_.settings();
     if (s.scor_obmena == 0) {
-        link.notices.message_box("выберите скорость ");
+        link_.notices().message_box("выберите скорость ");
         return 0;
     }
-    const uint8_t r = f_ust_sv(sys_numer, s.scor_obmena, s.name_comport);
+    const uint8_t r = f_ust_sv(s.scor_obmena, s.name_comport);
     return r == kProbeAnswered ? number_scor(s.scor_obmena) : 0;
 }
 
-uint8_t Device::poisk_scor(uint8_t sys_numer)
+uint8_t Device::poisk_scor()
 {
     for (uint8_t k = 1; k < scor.size(); ++k) {
-        link.vich_timeout(k, 8);
-        const LinkSettings& s = link.settings();
-        if (link.init_com_port_new(s.name_comport, scor[k], s.parity, s.stopbit, s.bytesize) == 0 &&
-            zapros_adr_for_poisk(sys_numer) == kOk)
+        link_.vich_timeout(k);
+        const LinkSettings& s = link_.settings();
+        if (link_.init_com_port_new(s.name_comport, scor[k], s.parity, s.stopbit, s.bytesize) == 0 &&
+            zapros_adr_for_poisk().ok())
             return k;
     }
     return 0;

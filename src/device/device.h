@@ -50,12 +50,16 @@ inline constexpr uint8_t kProbeAnswered = 1;
 inline constexpr uint8_t kProbeNoAnswer = 4;
 inline constexpr uint8_t kProbePortFailed = 5;
 
+// The network number register 0800h holds: 1..247, or 0 for a value no device can have (0
+// would make every later request a broadcast).
+uint8_t sys_num_of(uint16_t value);
+
 class Device : public RegisterSink {
 public:
     explicit Device(Link& link);
 
-    Link& link;
-    ModbusMaster mb;
+    // The link the device is reached on.
+    Link& link() const { return link_; }
 
     std::array<TParSCL, kChannels + 1> parScl{};  // index 1..3
     std::array<TParUST, kChannels + 1> parUst{};
@@ -69,8 +73,6 @@ public:
     // Speed code each network number answered at, index 1..247; a number read from the wire
     // is a byte, so every byte value has an entry.
     std::array<uint8_t, 256> scor_CN{};
-    uint32_t izm_tmp_proc_1f = 0;
-    uint32_t izm_tmp_te_1f = 0;
 
     // Register decoding, as the answer checks call it.
     uint8_t holding_register(uint16_t address, uint16_t value) override;
@@ -84,26 +86,41 @@ public:
     uint8_t te_4hh_float(uint16_t tmp_obr_w, float& val);
     void proc1f_4hh(uint16_t tmp_obr_w, LongRec& val);
 
-    // Splits a float into the two registers of a write, `mb.zn_word[1]` and `[2]`.
-    void float1_to_zn(float value);
+    // Splits a float into the two registers of a write.
+    static std::array<uint16_t, 2> float1_to_zn(float value);
 
-    // One read or write of a register group: sets the request, exchanges, checks. Result: error code.
-    uint8_t read_holding(uint16_t na, uint16_t kol);
-    uint8_t read_input(uint16_t na, uint16_t kol);
-    uint8_t write_holding(uint16_t na, uint16_t value);
-    uint8_t write_holding_pair(uint16_t na, float value);
+    // One exchange: the request sent, its answer checked and decoded into the records.
+    Exchange exchange(const Request& r);
+    // The later answer to an exchange whose device said it is busy, checked and decoded.
+    Exchange receive_again(const Exchange& x);
 
-    uint8_t zapros_pars_nastr_SCL_new(int num);
-    uint8_t zapros_pars_nastr_UST_new(int num);
-    uint8_t zapros_PWM(int num);
-    uint8_t zapros_izm_znach_new(int num);
-    uint8_t zapros_adr(uint8_t cn);
+    // One read or write of a register group.
+    Exchange read_holding(uint16_t na, uint16_t kol);
+    Exchange read_input(uint16_t na, uint16_t kol);
+    Exchange write_holding(uint16_t na, uint16_t value);
+    Exchange write_holding_pair(uint16_t na, float value);
 
-    // Presence probe in search mode; 12 when the search receive found no answer in time.
-    uint8_t zapros_adr_for_poisk(uint8_t cn);
-    uint8_t f_ust_sv(uint8_t sys_numer, int32_t V_obmena, const std::string& com_port);
-    uint8_t otvet_ustsv(uint8_t sys_numer);
-    uint8_t poisk_scor(uint8_t sys_numer);
+    Exchange zapros_pars_nastr_SCL_new(int num);
+    Exchange zapros_pars_nastr_UST_new(int num);
+    Exchange zapros_PWM(int num);
+    Exchange zapros_izm_znach_new(int num);
+    // The network number register: the number the device reports becomes the one requests
+    // address (it is the number they reached).
+    Exchange zapros_adr();
+
+    // Presence probe in search mode, adopting the number as zapros_adr does; 12 when the
+    // search receive found no answer in time.
+    Exchange zapros_adr_for_poisk();
+    // The probes ask the number in force. The port set up at a speed and the number probed:
+    // kProbeAnswered, kProbeNoAnswer or kProbePortFailed.
+    uint8_t f_ust_sv(int32_t V_obmena, const std::string& com_port);
+    // The probe at the line's speed: its speed code when the number answered, else 0.
+    uint8_t otvet_ustsv();
+    // Every speed in turn: the code of the first the number answered at, else 0.
+    uint8_t poisk_scor();
+
+    // The network number the device reported in its register when it was last read (0: never).
+    uint8_t adr() const { return adr_; }
 
     // The data field of the last input-register answer, raw bytes; and the visible text of
     // the last text read (Windows-1251; a zero byte ends it), as UTF-8.
@@ -111,8 +128,14 @@ public:
     std::string tmp_text() const;
 
 private:
-    uint8_t read_registers(uint8_t fun, uint16_t na, uint16_t kol);
+    // Adopts the number the device reported when the exchange read it.
+    Exchange adopting_sys_num(Exchange x);
 
+    Link& link_;
+    ModbusMaster mb_;
+    uint32_t izm_tmp_proc_1f = 0;
+    uint32_t izm_tmp_te_1f = 0;
+    uint8_t adr_ = 0;
     std::string tmp_str_;
 };
 

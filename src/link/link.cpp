@@ -23,7 +23,7 @@ void ThreadSleeper::sleep_us(unsigned us)
     }
 }
 
-Link::Link(Notices& n, Sleeper& s, KeyState& k, const PortMap& p) : notices(n), sleeper(s), keys(k), ports(p) {}
+Link::Link(Notices& n, Sleeper& s, KeyState& k, const PortMap& p) : notices_(n), sleeper_(s), keys_(k), ports_(p) {}
 
 void Link::set_port(uint8_t number)
 {
@@ -97,16 +97,16 @@ void Link::record_failure(int error, const std::string& step, const std::string&
 {
     dwError_ = static_cast<uint32_t>(error);
     fSuccess_ = false;
-    if (!last_failure.empty())
+    if (!last_failure_.empty())
         return;  // the first failure of a call is its cause; later steps fail for it
-    last_failure =
+    last_failure_ =
         step + ": " + (reason.empty() ? error_text(error) + " (errno " + std::to_string(error) + ")" : reason);
     if (error == EACCES || error == EPERM)
-        last_failure +=
+        last_failure_ +=
             "\nНет прав на порт: добавьте пользователя в группу dialout "
             "(sudo usermod -aG dialout $USER) и войдите в систему заново.";
     else if (error == EBUSY)
-        last_failure += "\nПорт занят другой программой.";
+        last_failure_ += "\nПорт занят другой программой.";
 }
 
 uint32_t Link::init_com_port_new(const std::string& name_com_port, int32_t zn_scor_obmena, uint8_t zn_parity,
@@ -115,25 +115,25 @@ uint32_t Link::init_com_port_new(const std::string& name_com_port, int32_t zn_sc
     const Timeouts t = settings_.timeouts();
     commtimeouts_ = {t[0], t[1], t[2], t[3], t[4]};
     dwError_ = 0;
-    last_failure.clear();
+    last_failure_.clear();
     broken_told_ = false;
     closed_told_ = false;
 
-    last_path = ports.resolve(name_com_port);
+    last_path_ = ports_.resolve(name_com_port);
     // Speed, parity and stop bits mean nothing to a TCP connection: a set-up that changes only
     // them keeps a sound connection to the same address. A serial port is opened afresh.
-    const bool keep = settings_.num_name_comport <= kPortCount && is_tcp_address(last_path) && hcom_.is_open() &&
-                      hcom_.where() == last_path && hcom_.connected();
+    const bool keep = settings_.num_name_comport <= kPortCount && is_tcp_address(last_path_) && hcom_.is_open() &&
+                      hcom_.where() == last_path_ && hcom_.connected();
     if (!keep)
         hcom_.close();
 
     if (settings_.num_name_comport > kPortCount) {
-        notices.message_box("неверный Com-порт", name_com_port);
+        notices_.message_box("неверный Com-порт", name_com_port);
     } else {
-        const int e = keep ? 0 : hcom_.open(last_path, waiting_);
+        const int e = keep ? 0 : hcom_.open(last_path_, waiting_);
         if (e != 0) {
             record_failure(
-                e, last_path.empty() ? name_com_port + " не сопоставлен ни одному устройству" : "открытие " + last_path,
+                e, last_path_.empty() ? name_com_port + " не сопоставлен ни одному устройству" : "открытие " + last_path_,
                 hcom_.open_failure());
         } else if (const int g = hcom_.get_state(dcb_); g != 0) {
             record_failure(g, "чтение настроек линии");
@@ -154,8 +154,8 @@ uint32_t Link::init_com_port_new(const std::string& name_com_port, int32_t zn_sc
         record_failure(e, "установка таймаутов");
 
     fSuccess_ = dwError_ == 0;
-    if (dwError_ != 0 && !last_path.empty())
-        last_failure = last_path + "\n" + last_failure;
+    if (dwError_ != 0 && !last_path_.empty())
+        last_failure_ = last_path_ + "\n" + last_failure_;
     return dwError_;
 }
 
@@ -165,7 +165,7 @@ uint32_t Link::init_com_port_new()
     return init_com_port_new(s.name_comport, s.scor_obmena, s.parity, s.stopbit, s.bytesize);
 }
 
-void Link::vich_timeout(uint8_t number_scor, uint8_t /*kol_byte*/)
+void Link::vich_timeout(uint8_t number_scor)
 {
     const uint8_t c = number_scor < t_allow.size() ? number_scor : 0;
     settings_.R_IntervalTimeout = t_allow[c];
@@ -176,7 +176,7 @@ void Link::vich_timeout(uint8_t number_scor, uint8_t /*kol_byte*/)
 
     dw_ = init_com_port_new();
     if (dw_ != 0)
-        notices.message_box("ошибка настройки порта ", last_failure);
+        notices_.message_box("ошибка настройки порта ", last_failure_);
 
     settings_.time_pause_after = t_after_response[c];
     settings_.time_pause_before = t_end_packet[c];
@@ -184,7 +184,7 @@ void Link::vich_timeout(uint8_t number_scor, uint8_t /*kol_byte*/)
 
 void Link::set_up_port()
 {
-    vich_timeout(settings_.num_scor, 32);
+    vich_timeout(settings_.num_scor);
     init_com_port_new();
 }
 
@@ -207,7 +207,7 @@ std::chrono::nanoseconds Link::frame_gap() const
 void Link::pause(std::chrono::nanoseconds length)
 {
     if (length > std::chrono::nanoseconds::zero())
-        sleeper.sleep_us(unsigned(std::chrono::ceil<std::chrono::microseconds>(length).count()));
+        sleeper_.sleep_us(unsigned(std::chrono::ceil<std::chrono::microseconds>(length).count()));
 }
 
 void Link::tuda(Frame& ozuper, uint8_t kb)
@@ -216,14 +216,14 @@ void Link::tuda(Frame& ozuper, uint8_t kb)
     // two positions after the frame are cleared where the buffer has them.
     if (kb > kFrameSize - 1)
         kb = kFrameSize - 1;
-    if (late_answer_possible && hcom_.is_open())
-        sleeper.sleep_ms(late_answer_ms());
-    late_answer_possible = false;
+    if (late_answer_possible_ && hcom_.is_open())
+        sleeper_.sleep_ms(late_answer_ms());
+    late_answer_possible_ = false;
     hcom_.purge_input();
     if (settings_.fast_exchange)
         pause(line_quiet_since_ + frame_gap() - Clock::now());  // silence already past counts
     else
-        sleeper.sleep_ms(settings_.time_pause_before);
+        sleeper_.sleep_ms(settings_.time_pause_before);
     for (size_t i = size_t(kb) + 1; i <= size_t(kb) + 2 && i < kFrameSize; ++i)
         ozuper[i] = 0;
     // No write waits longer than its frame takes on the line and a second more: a converter
@@ -243,7 +243,7 @@ void Link::tuda(Frame& ozuper, uint8_t kb)
     if (e != 0 && (!hcom_.broken() || e == ETIMEDOUT)) {
         dwError_ = static_cast<uint32_t>(e);
         if (e != EBADF || !closed_told_)
-            notices.message_box(
+            notices_.message_box(
                 "ошибка передачи= " + std::to_string(e),
                 e == ETIMEDOUT ? "запись не закончилась за " + std::to_string(write_ms) + " мс" : error_text(e));
         closed_told_ = closed_told_ || e == EBADF;
@@ -257,7 +257,7 @@ void Link::tuda(Frame& ozuper, uint8_t kb)
     if (settings_.fast_exchange)
         pause(frame_gap());
     else
-        sleeper.sleep_ms(settings_.time_pause_after);
+        sleeper_.sleep_ms(settings_.time_pause_after);
 }
 
 unsigned Link::late_answer_ms() const
@@ -270,17 +270,12 @@ unsigned Link::late_answer_ms() const
     return std::min(6 * per_read, kLateAnswerCapMs);
 }
 
-void Link::fill(Frame& buf) const
+// The answer's bytes, as the tap sees them; a connection found broken is told.
+void Link::after_receive(Received& r)
 {
-    buf[0] = 0;
-    for (size_t i = 1; i <= kFillPositions; ++i)
-        buf[i] = kFill;
-}
-
-void Link::after_receive(const Frame& buf, uint8_t kpb)
-{
+    pr_out_ = r.pr_out;
     if (tap_)
-        tap_->received(&buf[1], kpb < kFrameSize ? kpb : kFrameSize - 1);
+        tap_->received(&r.buf[1], r.kpb < kFrameSize ? r.kpb : kFrameSize - 1);
     report_broken();
 }
 
@@ -291,7 +286,7 @@ void Link::report_broken()
     if (hcom_.broken() == 0 || broken_told_)
         return;
     broken_told_ = true;
-    notices.message_box("ошибка настройки порта ", last_path + "\nсоединение разорвано: " + error_text(hcom_.broken()) +
+    notices_.message_box("ошибка настройки порта ", last_path_ + "\nсоединение разорвано: " + error_text(hcom_.broken()) +
                                                        "\nПодключиться снова: «инициализация СОМпорта».");
 }
 
@@ -328,30 +323,13 @@ CommTimeouts Link::until(Clock::time_point deadline) const
     return {0, 0, uint32_t(left), 0, 0};
 }
 
-namespace {
-
-// Length of a Modbus RTU answer, address and CRC included, from its function code and the
-// byte after it; 0 for a function whose answer has no length of its own.
-size_t answer_length(uint8_t function, uint8_t third)
-{
-    if (function & 0x80)
-        return 5;  // exception code, CRC
-    if (function >= 1 && function <= 4)
-        return 5 + size_t(third);  // byte count, data, CRC
-    if (function == 16)
-        return 8;  // start and count echoed, CRC
-    return 0;
-}
-
-}  // namespace
-
 // The fast receive of what follows the address byte in position 1, byte by byte: it ends
 // as soon as the answer is complete by its length (at most `cap` bytes), and otherwise
 // where the normal receive ends, which reads once its allowance for the expected bytes
 // has passed: on the interval time-out after the later of that moment and the last byte,
 // or on the total time-out. A damaged answer ends the same ways and is then told by the
 // answer check. Returns the number of bytes after the address.
-size_t Link::read_by_length(Frame& buf, size_t cap, Clock::time_point allowance_end)
+size_t Link::read_by_length(Frame& buf, size_t cap, LengthRule length, Clock::time_point allowance_end)
 {
     const CommTimeouts& t = commtimeouts_;  // those the port applies to the normal read
     const Clock::time_point deadline =
@@ -369,9 +347,9 @@ size_t Link::read_by_length(Frame& buf, size_t cap, Clock::time_point allowance_
         if (one == 0)
             break;
         last = Clock::now();
-        if (++got == 2)
-            if (const size_t length = answer_length(buf[2], buf[3]); length != 0)
-                want = std::min(want, length - 1);
+        if (++got == 2 && length)
+            if (const size_t whole = length(buf[2], buf[3]).bytes; whole != 0)
+                want = std::min(want, whole - 1);
     }
     return got;
 }
@@ -396,28 +374,30 @@ size_t Link::read_what_follows(Frame& buf, size_t got)
     return got;
 }
 
-void Link::suda(Frame& buf, uint8_t& kpb, uint8_t kol_wait_bytes, unsigned settle_ms)
+Received Link::suda(const Awaited& a)
 {
     CommTimeouts first = commtimeouts_;
     if (settings_.fast_exchange)
-        first.ReadTotalTimeoutConstant += settle_ms;  // listen while the device settles
-    else if (settle_ms != 0)
-        sleeper.sleep_ms(settle_ms);
+        first.ReadTotalTimeoutConstant += a.settle_ms;  // listen while the device settles
+    else if (a.settle_ms != 0)
+        sleeper_.sleep_ms(a.settle_ms);
 
-    kpb = 0;
-    pr_out = 0;
-    fill(buf);
+    Received r;
+    Frame& buf = r.buf;
+    for (size_t i = 1; i <= kFillPositions; ++i)
+        buf[i] = kFill;
+    pr_out_ = 0;
 
     bool found = false;
     uint8_t last_got = 0;
     for (int pass = 0; pass < 2 && !found; ++pass) {
         if (pass == 1)
-            pr_out = 1;
+            pr_out_ = 1;
         for (int attempt = 0; attempt < 3; ++attempt) {
             bool ok = false;
             const bool got = read_one(buf, ok, pass == 0 && attempt == 0 ? first : commtimeouts_);
             last_got = got ? 1 : 0;
-            if (got && buf[1] == settings_.sys_num) {
+            if (got && buf[1] == a.address) {
                 found = true;
                 break;
             }
@@ -426,44 +406,50 @@ void Link::suda(Frame& buf, uint8_t& kpb, uint8_t kol_wait_bytes, unsigned settl
     const bool after_a_miss = answer_missed_;
     answer_missed_ = !found;
     if (!found) {
-        pr_out = 2;
-        kpb = last_got;
-        after_receive(buf, kpb);
-        return;
+        r.pr_out = 2;
+        r.kpb = last_got;
+        after_receive(r);
+        return r;
     }
-    late_answer_possible = false;  // the answer that was due has come
+    r.pr_out = pr_out_;
+    late_answer_possible_ = false;  // the answer that was due has come
 
     const uint8_t c = settings_.num_scor < t_allow.size() ? settings_.num_scor : 0;
-    const unsigned allowance = unsigned(t_allow[c]) * kol_wait_bytes;
+    const unsigned allowance = unsigned(t_allow[c]) * a.kol_wait_bytes;
     // The answer goes from position 2; never past the end of the buffer.
     const size_t room = kFrameSize - 2;
-    const size_t want = kol_wait_bytes < room ? kol_wait_bytes : room;
+    const size_t want = a.kol_wait_bytes < room ? a.kol_wait_bytes : room;
     size_t got = 0;
     if (settings_.fast_exchange) {
-        got = read_by_length(buf, want, Clock::now() + std::chrono::milliseconds(allowance));
-        // An exception is left alone: a busy device's own answer follows it by design.
-        if (after_a_miss && !(buf[2] & 0x80) && got + 1 == answer_length(buf[2], buf[3]))
-            got = read_what_follows(buf, got);
+        got = read_by_length(buf, want, a.length, Clock::now() + std::chrono::milliseconds(allowance));
+        // An answer that another of the same request follows by design is left alone.
+        if (after_a_miss && a.length) {
+            const FrameLength l = a.length(buf[2], buf[3]);
+            if (!l.answer_follows && got + 1 == l.bytes)
+                got = read_what_follows(buf, got);
+        }
     } else {
-        sleeper.sleep_ms(allowance);
+        sleeper_.sleep_ms(allowance);
         read_with(commtimeouts_, &buf[2], want, got);
     }
-    kpb = static_cast<uint8_t>(got + 1);
-    after_receive(buf, kpb);
+    r.kpb = static_cast<uint8_t>(got + 1);
+    after_receive(r);
+    return r;
 }
 
-void Link::suda_for_poisk(Frame& buf, uint8_t& kpb)
+Received Link::suda_for_poisk(const Awaited& a)
 {
-    kpb = 0;
-    pr_out = 0;
-    fill(buf);
-    keys.pressed_since_last_query(kKeyX);
+    Received r;
+    Frame& buf = r.buf;
+    for (size_t i = 1; i <= kFillPositions; ++i)
+        buf[i] = kFill;
+    pr_out_ = 0;
+    keys_.pressed_since_last_query(kKeyX);
 
     // Fast: the first pass ends when the answer could have come, given the probe's wait; the
     // second, which only gives the operator's key its chance, takes only what is there.
-    constexpr size_t kAnswerBytes = 7;  // the answer to a read of one register
     const Clock::time_point answer_due =
-        request_end_ + std::chrono::milliseconds(settings_.fast_probe_wait) + char_time() * kAnswerBytes;
+        request_end_ + std::chrono::milliseconds(settings_.fast_probe_wait) + char_time() * a.kol_wait_bytes;
     const CommTimeouts second = settings_.fast_exchange ? CommTimeouts{kReadNoWait, 0, 0, 0, 0} : commtimeouts_;
 
     bool found = false;
@@ -472,51 +458,52 @@ void Link::suda_for_poisk(Frame& buf, uint8_t& kpb)
         bool ok = false;
         const bool got = read_one(buf, ok, settings_.fast_exchange ? until(answer_due) : commtimeouts_);
         last_got = got ? 1 : 0;
-        found = got && buf[1] == settings_.sys_num;
+        found = got && buf[1] == a.address;
     }
 
     if (!found) {
-        pr_out = 1;
+        pr_out_ = 1;
         bool any_ok = false;
         for (int attempt = 0; attempt < 3 && !any_ok; ++attempt) {
             const bool got = read_one(buf, any_ok, second);
             last_got = got ? 1 : 0;
-            if (keys.pressed_since_last_query(kKeyX)) {
-                pr_out = 1;
+            if (keys_.pressed_since_last_query(kKeyX))
                 throw SearchAborted();
-            }
         }
         if (!any_ok) {
-            pr_out = 2;
-            kpb = last_got;
-            after_receive(buf, kpb);
-            return;
+            r.pr_out = 2;
+            r.kpb = last_got;
+            after_receive(r);
+            return r;
         }
     }
 
-    if (pr_out == 0) {
-        constexpr size_t kRest = kAnswerBytes - 1;
+    r.pr_out = pr_out_;
+    if (r.pr_out == 0) {
+        // The rest of an answer of the length awaited, which the address began.
+        const size_t rest = a.kol_wait_bytes > 0 ? a.kol_wait_bytes - 1u : 0u;
         size_t got = 0;
         if (settings_.fast_exchange) {
             // The normal receive reads at once, but only once its pause after the request
             // has let the answer come; the same allowance as for any answer keeps a device
             // that pauses within its answer from being cut off.
             const uint8_t c = settings_.num_scor < t_allow.size() ? settings_.num_scor : 0;
-            got = read_by_length(buf, kRest, Clock::now() + std::chrono::milliseconds(unsigned(t_allow[c]) * kRest));
+            got = read_by_length(buf, rest, a.length,
+                                 Clock::now() + std::chrono::milliseconds(unsigned(t_allow[c]) * rest));
         } else {
-            read_with(commtimeouts_, &buf[2], kRest, got);
+            read_with(commtimeouts_, &buf[2], rest, got);
         }
         last_got = static_cast<uint8_t>(got);
     }
-    kpb = static_cast<uint8_t>(last_got + 1);
-    after_receive(buf, kpb);
+    r.kpb = static_cast<uint8_t>(last_got + 1);
+    after_receive(r);
+    return r;
 }
 
-uint8_t Link::tuda_suda_poisk(Frame& ozuper, uint8_t dl_note, Frame& buf, uint8_t& dl_otvet)
+Received Link::tuda_suda_poisk(Frame& ozuper, uint8_t dl_note, const Awaited& a)
 {
     tuda(ozuper, dl_note);
-    suda_for_poisk(buf, dl_otvet);
-    return pr_out;
+    return suda_for_poisk(a);
 }
 
 }  // namespace varnok

@@ -18,6 +18,22 @@ namespace varnok {
 inline constexpr unsigned kLateAnswerCapMs = 1000;
 inline constexpr unsigned kWriteMarginMs = 1000;  // a write's time beyond its frame's line time
 
+// What a receive waits for.
+struct Awaited {
+    uint8_t address = 0;         // the byte the answer begins with: the number asked
+    uint8_t kol_wait_bytes = 0;  // the answer's length; the normal receive asks for one byte more
+    LengthRule length = nullptr; // where the fast receive ends an answer by its own bytes
+    unsigned settle_ms = 0;      // time the device takes before it answers (storing written values):
+                                 // slept before the receive, or in the fast exchange listened through
+};
+
+// What a receive brought.
+struct Received {
+    uint8_t kpb = 0;     // how many bytes
+    uint8_t pr_out = 2;  // how the hunt for the address byte ended: 0 first pass, 1 second pass, 2 none
+    Frame buf{};         // the bytes from index 1; the first positions no byte reached hold the fill
+};
+
 class Link {
 public:
     Link(Notices& notices, Sleeper& sleeper, KeyState& keys, const PortMap& ports);
@@ -65,18 +81,20 @@ public:
     uint32_t init_com_port_new();
 
     // Time-outs and pauses of a speed code, then a re-initialisation with the current settings.
-    void vich_timeout(uint8_t number_scor, uint8_t kol_byte);
+    void vich_timeout(uint8_t number_scor);
     // The time-outs of the speed code in force, and the port opened and configured once more
     // with them (the start of a session and the port button).
     void set_up_port();
 
+    // Sends the frame's `kb` bytes from index 1 between its pauses; the two positions after the
+    // frame are cleared where the buffer has them.
     void tuda(Frame& ozuper, uint8_t kb);
-    // `settle_ms`: time the device takes before it answers (storing written values); slept
-    // before the receive, or in the fast exchange added to the wait for the answer.
-    void suda(Frame& buf, uint8_t& kpb, uint8_t kol_wait_bytes, unsigned settle_ms = 0);
-    // Throws SearchAborted when the X key was pressed during the second pass.
-    void suda_for_poisk(Frame& buf, uint8_t& kpb);
-    uint8_t tuda_suda_poisk(Frame& ozuper, uint8_t dl_note, Frame& buf, uint8_t& dl_otvet);
+    // Receives an answer: hunts for its address byte, then reads the bytes expected.
+    Received suda(const Awaited& a);
+    // The search's receive of a probe's answer. Throws SearchAborted when the X key was
+    // pressed during the second pass.
+    Received suda_for_poisk(const Awaited& a);
+    Received tuda_suda_poisk(Frame& ozuper, uint8_t dl_note, const Awaited& a);
 
     // One character on the line at the speed the port was last set to (4800 bit/s for a
     // speed none of the six, or before the first set-up), and the 3.5
@@ -84,14 +102,17 @@ public:
     std::chrono::nanoseconds char_time() const;
     std::chrono::nanoseconds frame_gap() const;
 
-    // Outcome of the last hunt for the address byte: 0 first pass, 1 second pass, 2 none.
-    uint8_t pr_out = 0;
+    // Outcome of the last hunt for the address byte: 0 first pass, 1 second pass, 2 none; it
+    // changes while a receive runs.
+    uint8_t pr_out() const { return pr_out_; }
 
     // The device said it is busy and will answer later, unasked. The next transmit first
     // waits out the time such an answer takes, so that it is discarded, never read as the
     // answer to the next request. (A device merely silent is not waited for: that would add
-    // up to a second to every exchange with a device that is not there.)
-    bool late_answer_possible = false;
+    // up to a second to every exchange with a device that is not there.) An answer found
+    // ends the wait.
+    void expect_late_answer() { late_answer_possible_ = true; }
+    bool late_answer_possible() const { return late_answer_possible_; }
     // That wait: as long as the hunt for an answer lasts, at most kLateAnswerCapMs.
     unsigned late_answer_ms() const;
 
@@ -112,26 +133,36 @@ public:
 
     // The device path and the operating system's reason of the last failed step, for the
     // informative text of a message box.
-    std::string last_path;
-    std::string last_failure;
+    const std::string& last_path() const { return last_path_; }
+    const std::string& last_failure() const { return last_failure_; }
 
     // When set, told of every frame sent and every answer received.
     void set_tap(FrameTap* tap) { tap_ = tap; }
+    FrameTap* tap() const { return tap_; }
     // When set, pumped while the port's opening waits (a TCP connection being made).
     void set_wait_pump(WaitPump* waiting) { waiting_ = waiting; }
 
-    Notices& notices;
-    Sleeper& sleeper;
-    KeyState& keys;
-    const PortMap& ports;
+    Notices& notices() const { return notices_; }
+    Sleeper& sleeper() const { return sleeper_; }
+    KeyState& keys() const { return keys_; }
+    const PortMap& ports() const { return ports_; }
 
 private:
     using Clock = std::chrono::steady_clock;
+
+    Notices& notices_;
+    Sleeper& sleeper_;
+    KeyState& keys_;
+    const PortMap& ports_;
 
     LinkSettings settings_;
     SerialPort hcom_;
     Dcb dcb_;
     CommTimeouts commtimeouts_;
+    std::string last_path_;
+    std::string last_failure_;
+    uint8_t pr_out_ = 0;
+    bool late_answer_possible_ = false;
     uint32_t dw_ = 0;
     uint32_t dwError_ = 0;
     bool fSuccess_ = false;
@@ -142,11 +173,10 @@ private:
     int read_with(const CommTimeouts& t, uint8_t* at, size_t n, size_t& got);
     bool read_one(Frame& buf, bool& call_ok, const CommTimeouts& t);
     CommTimeouts until(Clock::time_point deadline) const;
-    size_t read_by_length(Frame& buf, size_t cap, Clock::time_point allowance_end);
+    size_t read_by_length(Frame& buf, size_t cap, LengthRule length, Clock::time_point allowance_end);
     size_t read_what_follows(Frame& buf, size_t got);
     void pause(std::chrono::nanoseconds length);
-    void fill(Frame& buf) const;
-    void after_receive(const Frame& buf, uint8_t kpb);
+    void after_receive(Received& r);
     void report_broken();
 
     bool answer_missed_ = false;  // the last receive found no answer

@@ -16,10 +16,10 @@ float coefficient(float top, uint32_t output) { return static_cast<float>(static
 
 void Calibration::pause(unsigned ms) { pauses_->sleep_ms(ms); }
 
-uint8_t Calibration::shown(uint8_t code)
+uint8_t Calibration::shown(const Exchange& x)
 {
-    checked(report_, d_.mb, code);
-    return code;
+    checked(report_, x);
+    return x.err;
 }
 
 PerChannel Calibration::each_channel(const std::function<uint8_t(int)>& request)
@@ -66,10 +66,10 @@ void Calibration::derive_coefficient(int k)
     d_.Ch[k].new_Ncal.set_float(coefficient(d_.parScl[k].Ustavka.as_float(), out.Long));
 }
 
-Calibration::Written Calibration::written(int k, uint8_t code)
+Calibration::Written Calibration::written(int k, const Exchange& x)
 {
-    Written w{code, kOk};
-    if (checked(refusals_, d_.mb, code)) {
+    Written w{x.err, kOk};
+    if (checked(refusals_, x)) {
         pause(kWriteSettleMs);
         w.measured = read_back(k);
     }
@@ -88,10 +88,10 @@ Calibration::Written Calibration::write_coefficient(int k)
 
 uint8_t Calibration::read_back(int k)
 {
-    const uint8_t e = d_.zapros_izm_znach_new(k);
-    if (e != kOk)
-        report_.line(d_.mb.msg_buf_error(e));
-    return e;
+    const Exchange x = d_.zapros_izm_znach_new(k);
+    if (!x.ok())
+        report_.line(x.msg_buf_error());
+    return x.err;
 }
 
 uint8_t Calibration::read_back_after_zero_step(int k, bool wrote)

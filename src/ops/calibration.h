@@ -111,11 +111,11 @@ public:
 
 private:
     // The exchange just made, shown through the report; its code.
-    uint8_t shown(uint8_t code);
+    uint8_t shown(const Exchange& x);
     // A request made to channels 1, 2, 3 in turn, each shown and judged on its own.
     PerChannel each_channel(const std::function<uint8_t(int)>& request);
     Live take_each(uint8_t (Calibration::*take)(int));
-    Written written(int k, uint8_t code);
+    Written written(int k, const Exchange& x);
     void pause(unsigned ms);
 
     Device& d_;

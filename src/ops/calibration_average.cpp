@@ -15,7 +15,7 @@ std::optional<uint16_t> Calibration::average_zero(int k, unsigned n, unsigned lo
     unsigned good = 0;
     uint32_t sum = 0;
     for (unsigned i = 1; i <= n; ++i) {
-        if (!checked(lines, d_.mb, d_.read_input(channel_base(k) + kOffNewRef, 1)))
+        if (!checked(lines, d_.read_input(channel_base(k) + kOffNewRef, 1)))
             continue;
         const uint16_t r = d_.Ch[k].new_Ref;
         ++good;
@@ -36,7 +36,7 @@ std::optional<uint32_t> Calibration::average_output(int k, unsigned n, unsigned 
     unsigned good = 0;
     uint64_t sum = 0;  // sixteen 32-bit readings never overflow it
     for (unsigned i = 1; i <= n; ++i) {
-        if (checked(lines, d_.mb, d_.read_input(channel_base(k) + kOffADCout, 2))) {
+        if (checked(lines, d_.read_input(channel_base(k) + kOffADCout, 2))) {
             const uint32_t a = d_.Ch[k].new_ADCout.Long;
             ++good;
             sum += a;

@@ -49,9 +49,9 @@ uint8_t Calibration::read_pwm_point(int k, PwmPoint point)
 
 uint8_t Calibration::write_pwm(int k, PwmPoint point, uint16_t value)
 {
-    const uint8_t e = d_.write_holding(pwm_register(k, point), value);
-    checked(refusals_, d_.mb, e);
-    return e;
+    const Exchange x = d_.write_holding(pwm_register(k, point), value);
+    checked(refusals_, x);
+    return x.err;
 }
 
 uint8_t Calibration::step_pwm(int k, PwmPoint point, uint16_t value)

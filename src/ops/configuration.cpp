@@ -184,6 +184,18 @@ Setting setting_named(const std::string& name, bool calibration)
     return s;
 }
 
+std::vector<std::string> setting_keys(bool calibration)
+{
+    std::vector<std::string> out;
+    for (const NameInfo& n : kNames) {
+        if (!calibration && section_of(n.name) == kCalibration)
+            continue;
+        for (int k = 1; k <= (n.channel ? kChannels : 1); ++k)
+            out.push_back(n.channel ? n.stem + std::to_string(k) : n.stem);
+    }
+    return out;
+}
+
 Setting parse_setting(const std::string& name, const std::string& value, bool calibration)
 {
     const std::string item = name + "=" + value;
@@ -264,7 +276,7 @@ std::vector<Setting> Configuration::read(unsigned sections, bool& failed)
                 failed = true;
                 continue;
             }
-            const LinkSettings& ls = d.link.settings();
+            const LinkSettings& ls = d.link().settings();
             const long value[] = {ls.num_scor >= 1 && ls.num_scor <= 6 ? scor[ls.num_scor] : 0, ls.parity, ls.stopbit,
                                   ls.sys_num};
             add(names[row], 0, value[row]);

@@ -70,6 +70,9 @@ unsigned parse_sections(const std::string& list);
 
 // The setting a name stands for, its value unset. Throws ValueError for an unknown name.
 Setting setting_named(const std::string& name, bool calibration);
+// Every name a setting goes by ("brightness", "scale1", ...), calibration's where `calibration`
+// allows them.
+std::vector<std::string> setting_keys(bool calibration);
 // One NAME=VALUE; calibration values (zeroN, coefficientN, pwm_lowN, pwm_highN) only where
 // `calibration` allows them. Throws ValueError naming the item.
 Setting parse_setting(const std::string& name, const std::string& value, bool calibration);

@@ -18,14 +18,17 @@ constexpr unsigned kBusyPauseMs = 10;
 
 uint8_t InterfaceParams::read(InterfaceRow row)
 {
-    const uint8_t e = d_.read_holding(kRegister[row], 1);
-    checked(report_, d_.mb, e);
-    return e;
+    const Exchange x = d_.read_holding(kRegister[row], 1);
+    // The number the device reports is the one the console addresses from now on.
+    if (row == kRowSysnum && x.ok())
+        d_.link().set_sys_num(d_.adr());
+    checked(report_, x);
+    return x.err;
 }
 
 int InterfaceParams::current(InterfaceRow row) const
 {
-    const LinkSettings& line = d_.link.settings();
+    const LinkSettings& line = d_.link().settings();
     const int shown[kInterfaceRows] = {line.scor_obmena, line.parity, line.stopbit, line.sys_num};
     return shown[row];
 }
@@ -33,20 +36,19 @@ int InterfaceParams::current(InterfaceRow row) const
 uint8_t InterfaceParams::write(InterfaceRow row, uint8_t value)
 {
     const uint16_t reg = kRegister[row];
-    uint8_t e = d_.write_holding(reg, value);
-    report_.exchange(d_.mb);
-    if (e == kBusy) {
+    Exchange x = d_.write_holding(reg, value);
+    report_.exchange(x);
+    if (x.err == kBusy) {
         // The device answers later: take that answer without asking again.
         if (row != kRowSysnum) {
-            report_.line(d_.mb.msg_buf_error(e));
-            d_.link.sleeper.sleep_ms(kBusyPauseMs);
+            report_.line(x.msg_buf_error());
+            d_.link().sleeper().sleep_ms(kBusyPauseMs);
         }
-        d_.mb.receive_again();
-        e = d_.mb.obrab_buf_write_holding_registers(reg, 1);
+        x = d_.receive_again(x);
     }
-    if (e != kOk) {
-        report_.line(d_.mb.msg_buf_error(e));
-        return e;
+    if (!x.ok()) {
+        report_.line(x.msg_buf_error());
+        return x.err;
     }
     adopt(row, value);
     return kOk;
@@ -54,14 +56,14 @@ uint8_t InterfaceParams::write(InterfaceRow row, uint8_t value)
 
 void InterfaceParams::adopt(InterfaceRow row, uint8_t value)
 {
-    Link& link = d_.link;
+    Link& link = d_.link();
     switch (row) {
     case kRowScor:
         // The port runs at the new speed from now on; its code, the speed recorded for this
         // number and the time-outs follow it.
         link.set_speed_code(value);
         d_.scor_CN[link.settings().sys_num] = value;
-        link.vich_timeout(value, 32);
+        link.vich_timeout(value);
         link.init_com_port_new();
         break;
     case kRowParity:

@@ -18,12 +18,12 @@ Polling::Polling(Device& device, Report& report) : d_(device), report_(report), 
 
 bool Polling::attach()
 {
-    Link& link = d_.link;
+    Link& link = d_.link();
     link.set_up_port();
     for (int k = 1; k <= kChannels; ++k)
         d_.Ch[size_t(k)].new_ADCout.Long = 1;
     const LinkSettings& line = link.settings();
-    if (d_.zapros_adr(line.sys_num) != kOk)
+    if (!d_.zapros_adr().ok())
         return false;
     // The speed the port runs at: after a speed search the speed code may still name the
     // one the console was set to, where the device does not answer.
@@ -33,8 +33,8 @@ bool Polling::attach()
 
 uint8_t Polling::probe()
 {
-    const uint8_t n = d_.link.settings().sys_num;
-    return d_.scor_CN[n] = d_.otvet_ustsv(n);
+    const uint8_t n = d_.link().settings().sys_num;
+    return d_.scor_CN[n] = d_.otvet_ustsv();
 }
 
 PollResult Polling::zapros_par(bool full)
@@ -66,7 +66,7 @@ PollResult Polling::zapros_par(bool full)
 TickResult Polling::tick(int period_s)
 {
     TickResult t;
-    const LinkSettings& line = d_.link.settings();
+    const LinkSettings& line = d_.link().settings();
     if (d_.scor_CN[line.sys_num] == 0) {
         ++u_err;
         report_.line(std::to_string(u_err) + " scor=0 а скорость-то потерялась ");
@@ -77,7 +77,7 @@ TickResult Polling::tick(int period_s)
     }
     u_err = 0;
     // The address check is not shown: the poll's own exchanges are.
-    if (d_.zapros_adr(line.sys_num) != kOk) {
+    if (!d_.zapros_adr().ok()) {
         report_.line("sys_num=" + std::to_string(line.sys_num) +
                      " перестал отвечать на  scor=" + std::to_string(line.scor_obmena));
         t.outcome = TickResult::kStoppedAnswering;
@@ -88,28 +88,25 @@ TickResult Polling::tick(int period_s)
     return t;
 }
 
-bool Polling::read_freq() { return checked(report_, d_.mb, d_.read_input(kRegFreq, 2)); }
+bool Polling::read_freq() { return checked(report_, d_.read_input(kRegFreq, 2)); }
 
-bool Polling::read_measured(int k) { return checked(report_, d_.mb, d_.zapros_izm_znach_new(k)); }
+bool Polling::read_measured(int k) { return checked(report_, d_.zapros_izm_znach_new(k)); }
 
 bool Polling::read_scale(int k) { return scales_.read_scale(k) == kOk; }
 
-bool Polling::read_light() { return checked(report_, d_.mb, d_.read_holding(kRegLight, 1)); }
+bool Polling::read_light() { return checked(report_, d_.read_holding(kRegLight, 1)); }
 
 uint8_t Polling::write_light(uint8_t brightness)
 {
     if (brightness == d_.light)
         return kOk;
-    uint8_t e = d_.write_holding(kRegLight, brightness);
-    report_.exchange(d_.mb);
-    if (e == kBusy) {
-        // The device answers later: that answer is taken, not shown.
-        d_.mb.receive_again();
-        e = d_.mb.obrab_buf_write_holding_registers(kRegLight, 1);
-    }
-    if (e != kOk) {
-        report_.line(d_.mb.msg_buf_error(e));
-        return e;
+    Exchange x = d_.write_holding(kRegLight, brightness);
+    report_.exchange(x);
+    if (x.err == kBusy)
+        x = d_.receive_again(x);  // the device answers later: that answer is taken, not shown
+    if (!x.ok()) {
+        report_.line(x.msg_buf_error());
+        return x.err;
     }
     // The device now holds what was written; going back to the old brightness writes again.
     d_.light = brightness;
@@ -118,7 +115,7 @@ uint8_t Polling::write_light(uint8_t brightness)
 
 bool Polling::read_text(uint16_t first_register)
 {
-    return checked(report_, d_.mb, d_.read_input(first_register, kTextRegisters));
+    return checked(report_, d_.read_input(first_register, kTextRegisters));
 }
 
 bool Polling::read_name() { return read_text(kRegName); }

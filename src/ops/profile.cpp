@@ -2,6 +2,9 @@
 
 #include <algorithm>
 
+#include "device/device.h"
+#include "ops/polling.h"
+
 namespace varnok {
 
 std::string profile_text(const std::vector<Setting>& settings, const std::string& name, const std::string& version)
@@ -91,6 +94,44 @@ bool leaves_calibration(const std::vector<Setting>& profile, unsigned sections)
     return !(sections & kCalibration) && std::any_of(profile.begin(), profile.end(), [](const Setting& s) {
         return section_of(s.name) == kCalibration;
     });
+}
+
+DeviceProfile read_device_profile(Device& device, Report& report, Sleeper& pauses)
+{
+    Polling polling(device, report);
+    const std::string name = polling.read_name() ? device.tmp_text() : "?";
+    const std::string version = polling.read_version() ? device.tmp_text() : "?";
+    bool failed = false;
+    const std::vector<Setting> settings = Configuration(device, report, pauses).read(kAllSections, failed);
+    DeviceProfile p;
+    p.complete = !failed;
+    p.values = settings.size();
+    if (p.complete)
+        p.text = profile_text(settings, name, version);
+    return p;
+}
+
+ProfileLoad load_profile(Configuration& config, const std::vector<Setting>& profile, unsigned sections,
+                         const std::function<bool(const Changes&)>& confirm)
+{
+    const std::vector<Setting> want = loadable(profile, sections);
+    ProfileLoad r;
+    bool failed = false;
+    const std::vector<Setting> have = config.read(sections, failed);
+    if (failed)
+        return r;
+    r.changes = differences(have, want);
+    if (r.changes.empty()) {
+        r.outcome = ProfileLoad::kAlreadyHeld;
+        return r;
+    }
+    if (!confirm(r.changes)) {
+        r.outcome = ProfileLoad::kDeclined;
+        return r;
+    }
+    r.outcome = ProfileLoad::kApplied;
+    r.done = config.apply(r.changes, want, sections);
+    return r;
 }
 
 }  // namespace varnok

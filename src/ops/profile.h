@@ -3,12 +3,18 @@
 // as NAME=VALUE lines under their sections, versioned, with the device's name and version as
 // comments, so that an engineer can read, compare and edit it.
 
+#include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "ops/configuration.h"
 
 namespace varnok {
+
+class Device;
+class Report;
+class Sleeper;
 
 inline constexpr int kProfileFormat = 1;
 
@@ -27,5 +33,38 @@ inline constexpr unsigned kLoadedSections = kInterface | kScales | kSetpoints;
 std::vector<Setting> loadable(const std::vector<Setting>& profile, unsigned sections);
 // Whether the profile holds calibration values that a load of `sections` leaves alone.
 bool leaves_calibration(const std::vector<Setting>& profile, unsigned sections);
+
+// The addressed device's whole configuration as a profile's text, with its name and version
+// ("?" for one not read). `complete` is false when a value could not be read: such a text
+// is not to be saved.
+struct DeviceProfile {
+    bool complete = false;
+    std::string text;
+    size_t values = 0;
+};
+DeviceProfile read_device_profile(Device& device, Report& report, Sleeper& pauses);
+
+// What differs between the device and a profile, each with the device's value as text.
+using Changes = std::vector<std::pair<Setting, std::string>>;
+
+// A profile loaded into the addressed device, as the console and the tool both do it: the
+// device's values of the sections read and compared with the file's loadable ones; the
+// differences, when there are any, go to `confirm`, and only after its yes are they written
+// and the sections read back.
+struct ProfileLoad {
+    enum Outcome {
+        kReadFailed,   // the device's values were not read whole: nothing written
+        kAlreadyHeld,  // nothing differs: nothing asked, nothing written
+        kDeclined,     // `confirm` said no
+        kApplied,      // written and read back: `done` says how it went
+    };
+    Outcome outcome = kReadFailed;
+    Changes changes;
+    Configuration::Applied done;
+    // Written, and every value of the file held on the read-back.
+    bool complete() const { return outcome == kApplied && done.all && !done.read_failed && done.left.empty(); }
+};
+ProfileLoad load_profile(Configuration& config, const std::vector<Setting>& profile, unsigned sections,
+                         const std::function<bool(const Changes&)>& confirm);
 
 }  // namespace varnok

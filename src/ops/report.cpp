@@ -1,15 +1,15 @@
 #include "ops/report.h"
 
-#include "modbus/master.h"
+#include "modbus/exchange.h"
 
 namespace varnok {
 
-bool checked(Report& report, const ModbusMaster& mb, uint8_t code)
+bool checked(Report& report, const Exchange& x)
 {
-    report.exchange(mb);
-    if (code != kOk)
-        report.line(mb.msg_buf_error(code));
-    return code == kOk;
+    report.exchange(x);
+    if (!x.ok())
+        report.line(x.msg_buf_error());
+    return x.ok();
 }
 
 }  // namespace varnok

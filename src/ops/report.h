@@ -8,13 +8,13 @@
 
 namespace varnok {
 
-class ModbusMaster;
+struct Exchange;
 
 class Report {
 public:
     virtual ~Report() = default;
-    // The last request and answer, as the exchange left them in the master's buffers.
-    virtual void exchange(const ModbusMaster& mb) = 0;
+    // An exchange just made: its request and answer.
+    virtual void exchange(const Exchange& x) = 0;
     // A line of the information window (UTF-8).
     virtual void line(const std::string& text) = 0;
     // The message panel of the status bar.
@@ -22,7 +22,7 @@ public:
 };
 
 // The step after each exchange of an operation: the exchange is shown, and a failure becomes
-// its error line. True when the code is good.
-bool checked(Report& report, const ModbusMaster& mb, uint8_t code);
+// its error line. True when its code is good.
+bool checked(Report& report, const Exchange& x);
 
 }  // namespace varnok

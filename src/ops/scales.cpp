@@ -16,14 +16,14 @@ float entry_value(uint16_t number, uint8_t decpos)
 
 uint8_t Scales::read_scale(int k)
 {
-    const uint8_t e = d_.zapros_pars_nastr_SCL_new(k);
-    checked(report_, d_.mb, e);
-    return e;
+    const Exchange x = d_.zapros_pars_nastr_SCL_new(k);
+    checked(report_, x);
+    return x.err;
 }
 
-void Scales::report_write(const char* prefix, uint8_t code)
+void Scales::report_write(const char* prefix, const Exchange& x)
 {
-    report_.line(std::to_string(d_.link.pr_out) + prefix + d_.mb.msg_buf_error(code));
+    report_.line(std::to_string(x.pr_out) + prefix + x.msg_buf_error());
 }
 
 Scales::Written Scales::write_scale(int k, uint16_t number, uint8_t decpos, uint8_t unit)
@@ -33,17 +33,19 @@ Scales::Written Scales::write_scale(int k, uint16_t number, uint8_t decpos, uint
     TParSCL& scale = d_.parScl[size_t(k)];
 
     Written w{};
-    w.value = d_.write_holding_pair(base + kOffUstavka, value);
-    report_.exchange(d_.mb);
-    if (w.value != kOk)
-        report_write("2:", w.value);
+    const Exchange top = d_.write_holding_pair(base + kOffUstavka, value);
+    w.value = top.err;
+    report_.exchange(top);
+    if (!top.ok())
+        report_write("2:", top);
     else
         scale.Ustavka.set_float(value);
 
-    w.format = d_.write_holding(base + kOffScale, uint16_t(decpos * 256 + unit));
-    report_.exchange(d_.mb);
-    if (w.format != kOk) {
-        report_write("2:", w.format);
+    const Exchange format = d_.write_holding(base + kOffScale, uint16_t(decpos * 256 + unit));
+    w.format = format.err;
+    report_.exchange(format);
+    if (!format.ok()) {
+        report_write("2:", format);
         return w;
     }
     // With both in the device, the readings show the new value with its own point and unit.
@@ -56,22 +58,22 @@ Scales::Written Scales::write_scale(int k, uint16_t number, uint8_t decpos, uint
 
 uint8_t Scales::read_setpoints(int k)
 {
-    const uint8_t e = d_.zapros_pars_nastr_UST_new(k);
-    checked(report_, d_.mb, e);
-    return e;
+    const Exchange x = d_.zapros_pars_nastr_UST_new(k);
+    checked(report_, x);
+    return x.err;
 }
 
 uint8_t Scales::write_setpoint(int k, Limit limit, uint16_t number, uint8_t decpos)
 {
-    const uint8_t e =
+    const Exchange x =
         d_.write_holding_pair(channel_base(k) + (limit == kMax ? kOffMax : kOffMin), entry_value(number, decpos));
-    report_.exchange(d_.mb);
-    if (e != kOk) {
+    report_.exchange(x);
+    if (!x.ok()) {
         // The upper setpoint's line names its channel; the lower one's is "2:" for all three.
         const std::string prefix = limit == kMax ? " " + std::to_string(k) + ":" : "2:";
-        report_write(prefix.c_str(), e);
+        report_write(prefix.c_str(), x);
     }
-    return e;
+    return x.err;
 }
 
 }  // namespace varnok

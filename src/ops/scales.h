@@ -9,6 +9,7 @@ namespace varnok {
 
 class Device;
 class Report;
+struct Exchange;
 
 // The two setpoints of a channel.
 enum Limit : int { kMax, kMin };
@@ -40,7 +41,7 @@ public:
 
 private:
     // The line of a failed write: the receive's outcome, the write's prefix, the error line.
-    void report_write(const char* prefix, uint8_t code);
+    void report_write(const char* prefix, const Exchange& x);
 
     Device& d_;
     Report& report_;

@@ -24,20 +24,20 @@ std::string line_settings_text(const LinkSettings& line, const char* separator)
 
 void Search::settle_port()
 {
-    Link& link = d_.link;
-    link.vich_timeout(number_scor(link.settings().scor_obmena), 8);
+    Link& link = d_.link();
+    link.vich_timeout(number_scor(link.settings().scor_obmena));
 }
 
-uint8_t Search::ask(uint8_t n, bool scor_edina) { return scor_edina ? d_.otvet_ustsv(n) : d_.poisk_scor(n); }
+uint8_t Search::ask(bool scor_edina) { return scor_edina ? d_.otvet_ustsv() : d_.poisk_scor(); }
 
 ScanResult Search::poisk_pribor(bool scor_edina, uint8_t from, uint8_t to)
 {
-    Link& link = d_.link;
+    Link& link = d_.link();
     const LinkSettings& line = link.settings();
     ScanResult r;
     if (scor_edina && line.scor_obmena == 0) {
         // Every number would ask for a speed in turn; once is enough.
-        link.notices.message_box("выберите скорость ");
+        link.notices().message_box("выберите скорость ");
         return r;
     }
     r.started = true;
@@ -46,7 +46,7 @@ ScanResult Search::poisk_pribor(bool scor_edina, uint8_t from, uint8_t to)
     times.Time_tmp = times.Time_begin;
     progress_.scan_begins(line.sys_num);
     const uint8_t saved_sys_num = line.sys_num;
-    link.keys.pressed_since_last_query(kKeyQ);  // a Q pressed before the scan does not count
+    link.keys().pressed_since_last_query(kKeyQ);  // a Q pressed before the scan does not count
 
     const int first = std::max<int>(from, kMinSysNum);
     const int last = std::min<int>(to, kMaxSysNum);
@@ -54,7 +54,7 @@ ScanResult Search::poisk_pribor(bool scor_edina, uint8_t from, uint8_t to)
         link.set_sys_num(uint8_t(n));
         bool interrupted = false;
         try {
-            const uint8_t code = ask(uint8_t(n), scor_edina);
+            const uint8_t code = ask(scor_edina);
             d_.scor_CN[size_t(n)] = code;
             if (!scor_edina)
                 times.Time_over = now();
@@ -71,7 +71,7 @@ ScanResult Search::poisk_pribor(bool scor_edina, uint8_t from, uint8_t to)
             r.port_failed_at = uint8_t(n);
             break;
         }
-        if (interrupted || link.keys.pressed_since_last_query(kKeyQ)) {
+        if (interrupted || link.keys().pressed_since_last_query(kKeyQ)) {
             report_.line("прерван поиск на " + num(n) + " номере");
             r.interrupted_at = uint8_t(n);
             break;
@@ -106,14 +106,14 @@ ScanResult Search::poisk_pribor(bool scor_edina, uint8_t from, uint8_t to)
 
 FirstFound Search::address_first_found()
 {
-    Link& link = d_.link;
+    Link& link = d_.link();
     const LinkSettings& line = link.settings();
     FirstFound f;
     int n = kMinSysNum;
     while (n <= kMaxSysNum && d_.scor_CN[size_t(n)] == 0)
         ++n;
     if (n > kMaxSysNum) {
-        link.notices.message_box("на скорости " + num(line.scor_obmena) + " не отвечает ни один номер из 1..247");
+        link.notices().message_box("на скорости " + num(line.scor_obmena) + " не отвечает ни один номер из 1..247");
         return f;
     }
     link.set_sys_num(uint8_t(n));
@@ -132,10 +132,10 @@ FirstFound Search::address_first_found()
 
 SpeedFound Search::poisk_scor()
 {
-    const uint8_t number = d_.link.settings().sys_num;
+    const uint8_t number = d_.link().settings().sys_num;
     SpeedFound s;
     try {
-        s.code = d_.poisk_scor(number);
+        s.code = d_.poisk_scor();
         d_.scor_CN[number] = s.code;
     } catch (const SearchAborted&) {
         s.aborted = true;  // X: as if no speed had answered, without the message
@@ -145,7 +145,7 @@ SpeedFound Search::poisk_scor()
 
 bool Search::adopt_speed(const SpeedFound& found)
 {
-    Link& link = d_.link;
+    Link& link = d_.link();
     const LinkSettings& line = link.settings();
     if (found.code >= 1 && found.code < scor.size()) {
         // The time-outs in force are those of the speed that answered: it was the last one tried.
@@ -160,22 +160,22 @@ bool Search::adopt_speed(const SpeedFound& found)
     }
     settle_port();
     if (!found.aborted)
-        link.notices.message_box("№" + num(line.sys_num) + " не отвечает ни на одной из скоростей " +
+        link.notices().message_box("№" + num(line.sys_num) + " не отвечает ни на одной из скоростей " +
                                  "  при Pb=" + num(line.parity) + " и Sb=" + num(line.stopbit));
     return false;
 }
 
 bool Search::yes_otvet()
 {
-    const LinkSettings& line = d_.link.settings();
+    const LinkSettings& line = d_.link().settings();
     std::string text = " #=" + num(line.sys_num) + " V=" + num(line.scor_obmena) + " : Pb=" + num(line.parity) +
                        " Sb=" + num(line.stopbit) + " : ";
-    const bool answered = d_.zapros_adr(line.sys_num) == kOk;
+    const bool answered = d_.zapros_adr().ok();
     if (answered) {
         text += "OK!";
     } else {
         text += " нет ответа";
-        d_.link.notices.message_box(text);
+        d_.link().notices().message_box(text);
     }
     report_.line(text);
     return answered;

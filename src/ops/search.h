@@ -98,8 +98,8 @@ public:
 private:
     // The port at `scor_obmena` again, with the time-outs of its speed code.
     void settle_port();
-    // Number n asked at the current speed, or at every speed; its code.
-    uint8_t ask(uint8_t n, bool scor_edina);
+    // The number in force asked at the current speed, or at every speed; its code.
+    uint8_t ask(bool scor_edina);
 
     Device& d_;
     Report& report_;

@@ -7,9 +7,8 @@
 #include <tuple>
 #include <vector>
 
-#ifndef _WIN32
-#define SI_CONVERT_ICU
-#endif
+// The build defines SI_CONVERT_ICU where the library converts through ICU (not on Windows),
+// and VARNOK_INI_CRLF where text files end their lines with CRLF.
 #include <SimpleIni.h>
 
 namespace varnok {
@@ -32,11 +31,7 @@ constexpr const char* kKeepDays = "ХРАНИТЬ ДНЕЙ";
 
 // Lines end as the platform's own text files do: Windows editors and the system's INI files use
 // CRLF. Either is read.
-#ifdef _WIN32
-constexpr std::string_view kLineEnd = "\r\n";
-#else
-constexpr std::string_view kLineEnd = "\n";
-#endif
+constexpr std::string_view kLineEnd = VARNOK_INI_CRLF ? "\r\n" : "\n";
 
 // Anything larger is not a settings file; refusing it keeps a stray huge file out of memory.
 constexpr size_t kMaxFileSize = 1 << 20;

@@ -206,6 +206,21 @@ TEST_F(CliOnTwoDevices, AProfileOfOneDeviceLoadedIntoAnotherClonesIt)
     EXPECT_NE(err.find("\"специфическая ошибка\""), std::string::npos) << err;
 }
 
+// Aligned text: a line per device and poll, each device's own values, "-" where a read failed.
+TEST_F(CliOnTwoDevices, ATextReadGivesALinePerDeviceAndPoll)
+{
+    sim.command("device 2");
+    sim.command("fault silence always");
+    EXPECT_EQ(run({"-a", "5,17", "read", "--every", "0.1", "--count", "2"}), 1);
+    std::vector<std::string> lines;  // without the time
+    std::istringstream in(out);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line.substr(line.find("  ") + 2));
+    const std::string five = "5  106.25  42.5  3.655  73.1  2.3999999  11.999999  50";
+    const std::string absent = "17  -  -  -  -  -  -  -";
+    EXPECT_EQ(lines, (std::vector<std::string>{five, absent, five, absent})) << out;
+}
+
 // A unit's calibration is its own: another unit's profile leaves it alone unless it is named.
 TEST_F(CliOnTwoDevices, ALoadLeavesTheUnitsOwnCalibrationUnlessItIsNamed)
 {
@@ -278,6 +293,15 @@ TEST_F(CliOnSim, ACommissionAwaitsEachDeviceAndEndsWithTheInput)
     EXPECT_EQ(sim.command("get holding 0x800"), "ok 9");
     EXPECT_EQ(sim.command("get holding 0x24"),
               "ok 61762");  // 120.5 is 42 F1 00 00, its upper word as the device keeps it
+}
+
+// A report that does not reach its file fails the run, though the device took its row.
+TEST_F(CliOnSim, ACommissionWhoseReportIsLostFails)
+{
+    const fs::path sheet = dir / "sheet.csv";
+    std::ofstream(sheet) << "max1\n120.5\n";
+    EXPECT_EQ(run({"commission", sheet.string(), "--report", "/dev/full", "--yes"}), 1);
+    EXPECT_NE(err.find("строка 2: готово\nотчёт /dev/full не записан: "), std::string::npos) << err;
 }
 
 // The simulator's frame log, to tell whether anything went out on the line.

@@ -181,7 +181,7 @@ TEST_F(Search, SpeedSearchKeepsTheSpeedFoundOrGoesBackToTheOneInForce)
     EXPECT_EQ(line(), std::vector<int>({9600, 3, 20, 16})) << "not 115200, the last speed tried";
 
     run("N_poisk_scor", [&] {  // X while the second speed is awaited: no message this time
-        if (ctx->link.pr_out == 1 && line()[0] == 9600)
+        if (ctx->link.pr_out() == 1 && line()[0] == 9600)
             press(Qt::Key_X);
     });
     EXPECT_EQ(boxes.size(), 1);
@@ -230,7 +230,7 @@ TEST_F(Search, DeviceSearchAtEverySpeedEndedByX)
         red |= info_colour() == QColor(Qt::red);
         cleared |= find<QListWidget>("LBtuda")->count() + find<QListWidget>("LBsuda")->count() == 0;
         polled |= glav->readings().Timer_opros.isActive();
-        if (ctx->link.settings().sys_num == 3 && ctx->link.pr_out == 1)  // the receive's second pass
+        if (ctx->link.settings().sys_num == 3 && ctx->link.pr_out() == 1)  // the receive's second pass
             press(Qt::Key_X);
     });
     EXPECT_EQ(notice, "Подождите!... Идет ПОИСК приборов, отвечающих на наш запрос.....");

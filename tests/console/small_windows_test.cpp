@@ -11,6 +11,7 @@
 #include "console/tfabout.h"
 #include "console/tfcomdcb.h"
 #include "link/link.h"
+#include "support/fakes.h"
 #include "support/pty.h"
 
 namespace varnok {

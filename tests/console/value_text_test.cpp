@@ -32,13 +32,6 @@ TEST(ValueText, GeneralFloatShowsFifteenSignificantDigitsWithoutTrailingZeros)
         EXPECT_EQ(general_float(v).toStdString(), text) << v;
 }
 
-TEST(ValueText, HexBytes)
-{
-    const uint8_t frame[] = {0x01, 0x04, 0x00, 0x2C, 0x0A, 0xB0};
-    EXPECT_EQ(hex_bytes(frame, sizeof frame), QStringLiteral("01 04 00 2C 0A B0 "));
-    EXPECT_EQ(hex_bytes(frame, 0), QString());
-}
-
 TEST(ValueText, IndicatorTextIsAlwaysFiveCharacters)
 {
     const struct {

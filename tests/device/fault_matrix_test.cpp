@@ -39,53 +39,43 @@ bool is(float value, float want) { return value == want; }
 const std::vector<Op>& ops()
 {
     static const std::vector<Op> table = {
-        {"zapros_adr", kRead, 1, [](Device& d) { return d.zapros_adr(5); },
-         [](Device& d) { return d.link.settings().sys_num == 5; }},
-        {"scale", kRead, 1, [](Device& d) { return d.zapros_pars_nastr_SCL_new(2); },
+        {"zapros_adr", kRead, 1, [](Device& d) { return d.zapros_adr().err; },
+         [](Device& d) { return d.link().settings().sys_num == 5; }},
+        {"scale", kRead, 1, [](Device& d) { return d.zapros_pars_nastr_SCL_new(2).err; },
          [](Device& d) {
              return d.parScl[2].DecPosition == 2 && d.parScl[2].Measure == 3 &&
                     is(d.parScl[2].Ustavka.as_float(), 123.5f);
          }},
-        {"scale of channel 3", kRead, 1, [](Device& d) { return d.zapros_pars_nastr_SCL_new(3); },
+        {"scale of channel 3", kRead, 1, [](Device& d) { return d.zapros_pars_nastr_SCL_new(3).err; },
          [](Device& d) {
              return d.parScl[3].DecPosition == 1 && d.parScl[3].Measure == 4 &&
                     is(d.parScl[3].Ustavka.as_float(), 77.25f);
          }},
-        {"setpoints", kRead, 1, [](Device& d) { return d.zapros_pars_nastr_UST_new(2); },
+        {"setpoints", kRead, 1, [](Device& d) { return d.zapros_pars_nastr_UST_new(2).err; },
          [](Device& d) { return is(d.parUst[2].Max.as_float(), 11.5f) && is(d.parUst[2].Min.as_float(), 2.25f); }},
-        {"PWM points", kRead, 1, [](Device& d) { return d.zapros_PWM(2); },
+        {"PWM points", kRead, 1, [](Device& d) { return d.zapros_PWM(2).err; },
          [](Device& d) { return d.Ch[2].PWML == 1111 && d.Ch[2].PWMH == 2222; }},
-        {"measured value", kRead, 1, [](Device& d) { return d.zapros_izm_znach_new(2); },
+        {"measured value", kRead, 1, [](Device& d) { return d.zapros_izm_znach_new(2).err; },
          [](Device& d) { return is(d.Ch[2].Urms_te, 6.5f); }},
-        {"frequency", kRead, 1, [](Device& d) { return d.read_input(kRegFreq, 2); },
+        {"frequency", kRead, 1, [](Device& d) { return d.read_input(kRegFreq, 2).err; },
          [](Device& d) { return is(d.freq.as_float(), 50.0f); }},
-        {"name", kRead, 1, [](Device& d) { return d.read_input(kRegName, kTextRegisters); },
+        {"name", kRead, 1, [](Device& d) { return d.read_input(kRegName, kTextRegisters).err; },
          [](Device& d) { return d.tmp_text() == "Варнок"; }},
-        {"brightness", kRead, 1, [](Device& d) { return d.read_holding(kRegLight, 1); },
+        {"brightness", kRead, 1, [](Device& d) { return d.read_holding(kRegLight, 1).err; },
          [](Device& d) { return d.light == 2; }},
-        {"stored speed", kRead, 1, [](Device& d) { return d.read_holding(kRegSpeed, 1); },
-         [](Device& d) { return d.link.settings().num_scor == 2; }},
-        {"brightness write", kWrite, 1, [](Device& d) { return d.write_holding(kRegLight, 2); }, nullptr},
-        {"setpoint write", kWrite, 1, [](Device& d) { return d.write_holding_pair(0x43, 11.5f); }, nullptr},
+        {"stored speed", kRead, 1, [](Device& d) { return d.read_holding(kRegSpeed, 1).err; },
+         [](Device& d) { return d.link().settings().num_scor == 2; }},
+        {"brightness write", kWrite, 1, [](Device& d) { return d.write_holding(kRegLight, 2).err; }, nullptr},
+        {"setpoint write", kWrite, 1, [](Device& d) { return d.write_holding_pair(0x43, 11.5f).err; }, nullptr},
         {"relays", kBits, 1,
-         [](Device& d) {
-             d.mb.func = kReadCoils;
-             d.mb.na_reg = 0;
-             d.mb.opros_coils(0, 3);
-             return d.mb.obrab_buf_coils();
-         },
+         [](Device& d) { return d.exchange(opros_coils(0, 3)).err; },
          [](Device& d) { return !d.onoffK[1] && d.onoffK[2] && d.onoffK[3]; }},
         {"switches", kBits, 1,
-         [](Device& d) {
-             d.mb.func = kReadDiscreteInputs;
-             d.mb.na_reg = 0;
-             d.mb.opros_discret_inputs(0, 3);
-             return d.mb.obrab_buf_discret_inputs();
-         },
+         [](Device& d) { return d.exchange(opros_discret_inputs(0, 3)).err; },
          [](Device& d) { return d.onoff_swXP1 && d.onoff_swJMP78 && !d.onoff_swXP3; }},
-        {"search probe", kProbe, 1, [](Device& d) { return d.zapros_adr_for_poisk(5); },
-         [](Device& d) { return d.link.settings().sys_num == 5; }},
-        {"speed probe", kSpeedProbe, 1, [](Device& d) { return d.otvet_ustsv(5); }, nullptr},
+        {"search probe", kProbe, 1, [](Device& d) { return d.zapros_adr_for_poisk().err; },
+         [](Device& d) { return d.link().settings().sys_num == 5; }},
+        {"speed probe", kSpeedProbe, 1, [](Device& d) { return d.otvet_ustsv(); }, nullptr},
     };
     return table;
 }
@@ -106,21 +96,21 @@ Twin twin_of(const Op& op)
         return {ops()[9].run, ops()[9].fresh};
     if (name == "setpoints")
         return {
-            [](Device& d) { return d.zapros_pars_nastr_UST_new(3); },
+            [](Device& d) { return d.zapros_pars_nastr_UST_new(3).err; },
             [](Device& d) { return is(d.parUst[3].Max.as_float(), 33.5f) && is(d.parUst[3].Min.as_float(), 4.75f); }};
     if (name == "PWM points")
-        return {[](Device& d) { return d.zapros_PWM(3); },
+        return {[](Device& d) { return d.zapros_PWM(3).err; },
                 [](Device& d) { return d.Ch[3].PWML == 3333 && d.Ch[3].PWMH == 4444; }};
     if (name == "measured value" || name == "frequency")
-        return {[](Device& d) { return d.zapros_izm_znach_new(3); },
+        return {[](Device& d) { return d.zapros_izm_znach_new(3).err; },
                 [](Device& d) { return is(d.Ch[3].Urms_te, 8.5f); }};
     if (name == "name")
-        return {[](Device& d) { return d.read_input(kRegVersion, kTextRegisters); },
+        return {[](Device& d) { return d.read_input(kRegVersion, kTextRegisters).err; },
                 [](Device& d) { return d.tmp_text() == "2.0.3"; }};
     if (name == "brightness write")
-        return {[](Device& d) { return d.write_holding(0x4A, 1111); }, nullptr};
+        return {[](Device& d) { return d.write_holding(0x4A, 1111).err; }, nullptr};
     if (name == "setpoint write")
-        return {[](Device& d) { return d.write_holding_pair(0x63, 33.5f); }, nullptr};
+        return {[](Device& d) { return d.write_holding_pair(0x63, 33.5f).err; }, nullptr};
     return {op.run, op.fresh};
 }
 
@@ -137,7 +127,7 @@ std::string records(const Device& d)
     }
     return s + std::to_string(d.freq.Long) + "," + std::to_string(d.light) + "," + std::to_string(d.onoff_swXP1) +
            std::to_string(d.onoff_swJMP78) + std::to_string(d.onoff_swXP3) + "," +
-           std::to_string(d.link.settings().sys_num) + "," + std::to_string(d.link.settings().num_scor) + "," +
+           std::to_string(d.link().settings().sys_num) + "," + std::to_string(d.link().settings().num_scor) + "," +
            d.tmp_str();
 }
 
@@ -156,8 +146,8 @@ void put_sentinels(Device& d)
     d.light = 9;
     d.onoff_swXP1 = d.onoff_swJMP78 = false;
     d.onoff_swXP3 = true;
-    d.link.set_sys_num(5);
-    d.link.set_speed_code(2);
+    d.link().set_sys_num(5);
+    d.link().set_speed_code(2);
     const uint8_t sentinel[] = {'s', 'e', 'n', 't', 'i', 'n', 'e', 'l'};
     d.input_data(sentinel);
 }

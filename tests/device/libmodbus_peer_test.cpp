@@ -23,7 +23,7 @@ protected:
     {
         fill();
         slave.start();
-        link.vich_timeout(2, 32);
+        link.vich_timeout(2);
         ASSERT_EQ(link.dw(), 0u);
     }
     void put_float(uint16_t* regs, uint16_t at, float f)
@@ -67,39 +67,37 @@ protected:
 
 TEST_F(LibmodbusPeer, EveryRequestOperationDecodesThePeersValues)
 {
-    EXPECT_EQ(dev.zapros_adr(5), kOk);
+    EXPECT_EQ(dev.zapros_adr().err, kOk);
     EXPECT_EQ(link.settings().sys_num, 5);
     for (int n = 1; n <= 3; ++n) {
-        ASSERT_EQ(dev.zapros_pars_nastr_SCL_new(n), kOk) << n;
+        ASSERT_EQ(dev.zapros_pars_nastr_SCL_new(n).err, kOk) << n;
         EXPECT_EQ(dev.parScl[n].DecPosition, n - 1);
         EXPECT_EQ(dev.parScl[n].Measure, n + 2);
         EXPECT_EQ(dev.parScl[n].Ustavka.as_float(), 100.0f * n);
-        ASSERT_EQ(dev.zapros_pars_nastr_UST_new(n), kOk) << n;
+        ASSERT_EQ(dev.zapros_pars_nastr_UST_new(n).err, kOk) << n;
         EXPECT_EQ(dev.parUst[n].Max.as_float(), 80.0f * n);
         EXPECT_EQ(dev.parUst[n].Min.as_float(), 5.5f * n);
-        ASSERT_EQ(dev.zapros_PWM(n), kOk) << n;
+        ASSERT_EQ(dev.zapros_PWM(n).err, kOk) << n;
         EXPECT_EQ(dev.Ch[n].PWML, 400 + n);
         EXPECT_EQ(dev.Ch[n].PWMH, 3600 + n);
-        ASSERT_EQ(dev.zapros_izm_znach_new(n), kOk) << n;
+        ASSERT_EQ(dev.zapros_izm_znach_new(n).err, kOk) << n;
         EXPECT_EQ(dev.Ch[n].Urms_te, 12.25f * n);
     }
-    ASSERT_EQ(dev.read_input(kRegFreq, 2), kOk);
+    ASSERT_EQ(dev.read_input(kRegFreq, 2).err, kOk);
     EXPECT_EQ(dev.freq.as_float(), 49.98f);
-    ASSERT_EQ(dev.read_input(kRegName, 5), kOk);
+    ASSERT_EQ(dev.read_input(kRegName, 5).err, kOk);
     EXPECT_EQ(dev.tmp_text(), "Варнок ПМ3");
-    ASSERT_EQ(dev.read_holding(kRegLight, 1), kOk);
+    ASSERT_EQ(dev.read_holding(kRegLight, 1).err, kOk);
     EXPECT_EQ(dev.light, 2);
-    ASSERT_EQ(dev.read_holding(kRegSysNum, 4), kOk);
+    ASSERT_EQ(dev.read_holding(kRegSysNum, 4).err, kOk);
     EXPECT_EQ(link.settings().num_scor, 2);
     EXPECT_EQ(link.settings().stopbit, 1);
 
-    dev.mb.opros_coils(0, 3);
-    ASSERT_EQ(dev.mb.obrab_buf_coils(), kOk);
+    ASSERT_EQ(dev.exchange(opros_coils(0, 3)).err, kOk);
     EXPECT_TRUE(dev.onoffK[1]);
     EXPECT_FALSE(dev.onoffK[2]);
     EXPECT_TRUE(dev.onoffK[3]);
-    dev.mb.opros_discret_inputs(0, 3);
-    ASSERT_EQ(dev.mb.obrab_buf_discret_inputs(), kOk);
+    ASSERT_EQ(dev.exchange(opros_discret_inputs(0, 3)).err, kOk);
     EXPECT_TRUE(dev.onoff_swXP1);
     EXPECT_FALSE(dev.onoff_swJMP78);
     EXPECT_TRUE(dev.onoff_swXP3);
@@ -107,23 +105,24 @@ TEST_F(LibmodbusPeer, EveryRequestOperationDecodesThePeersValues)
 
 TEST_F(LibmodbusPeer, WritesAreStoredByThePeer)
 {
-    EXPECT_EQ(dev.write_holding(kRegLight, 3), kOk);
+    EXPECT_EQ(dev.write_holding(kRegLight, 3).err, kOk);
     EXPECT_EQ(map->tab_registers[1], 3);
-    EXPECT_EQ(dev.write_holding_pair(0x43, 123.5f), kOk);
+    EXPECT_EQ(dev.write_holding_pair(0x43, 123.5f).err, kOk);
     auto [a, b] = wire(123.5f);
     EXPECT_EQ(map->tab_registers[0x43], a);
     EXPECT_EQ(map->tab_registers[0x44], b);
-    ASSERT_EQ(dev.zapros_pars_nastr_UST_new(2), kOk);
+    ASSERT_EQ(dev.zapros_pars_nastr_UST_new(2).err, kOk);
     EXPECT_EQ(dev.parUst[2].Max.as_float(), 123.5f);
 }
 
 TEST_F(LibmodbusPeer, ThePeersExceptionsAndSilenceBecomeCodes)
 {
     // Beyond the peer's table: illegal data address.
-    EXPECT_EQ(dev.read_holding(0x900, 1), kIllegalAddress);
+    EXPECT_EQ(dev.read_holding(0x900, 1).err, kIllegalAddress);
     link.set_sys_num(9);  // nobody there
-    EXPECT_EQ(dev.zapros_adr(9), kNoAnswer);
-    EXPECT_EQ(dev.mb.msg_buf_error(kNoAnswer), " 03 0800  не дождались ответа0:");
+    const Exchange x = dev.zapros_adr();
+    EXPECT_EQ(x.err, kNoAnswer);
+    EXPECT_EQ(x.msg_buf_error(), " 03 0800  не дождались ответа0:");
 }
 
 }  // namespace

@@ -10,32 +10,32 @@ TEST_F(DeviceOnSim, EveryRequestOperationDecodesTheSimulatorsCurrentValues)
     sim.command("setf holding 0x43 123.25");
     sim.command("set holding 0x40 0x0306");
     sim.command("signal 2 50");
-    EXPECT_EQ(dev.zapros_adr(5), kOk);
-    EXPECT_EQ(dev.zapros_pars_nastr_SCL_new(2), kOk);
+    EXPECT_EQ(dev.zapros_adr().err, kOk);
+    EXPECT_EQ(dev.zapros_pars_nastr_SCL_new(2).err, kOk);
     EXPECT_EQ(dev.parScl[2].DecPosition, 3);
     EXPECT_EQ(dev.parScl[2].Measure, 6);
     EXPECT_EQ(dev.parScl[2].Ustavka.as_float(), 5.0f);
-    EXPECT_EQ(dev.zapros_pars_nastr_UST_new(2), kOk);
+    EXPECT_EQ(dev.zapros_pars_nastr_UST_new(2).err, kOk);
     EXPECT_EQ(dev.parUst[2].Max.as_float(), 123.25f);
-    EXPECT_EQ(dev.zapros_PWM(3), kOk);
+    EXPECT_EQ(dev.zapros_PWM(3).err, kOk);
     EXPECT_EQ(sim.command("get holding 0x6A"), "ok " + std::to_string(dev.Ch[3].PWML));
-    EXPECT_EQ(dev.zapros_izm_znach_new(2), kOk);
+    EXPECT_EQ(dev.zapros_izm_znach_new(2).err, kOk);
     EXPECT_NEAR(dev.Ch[2].Urms_te, 2.5f, 0.001f);  // 50 % of 5.0
 
     sim.command("name Проба");
-    EXPECT_EQ(dev.read_input(kRegName, kTextRegisters), kOk);
+    EXPECT_EQ(dev.read_input(kRegName, kTextRegisters).err, kOk);
     EXPECT_EQ(dev.tmp_text(), "Проба");
 }
 
 TEST_F(DeviceOnSim, TheStartUpProbeRecordsTheSpeedItAnsweredAt)
 {
     link.set_speed(9600);
-    EXPECT_EQ(dev.otvet_ustsv(5), 2);
+    EXPECT_EQ(dev.otvet_ustsv(), 2);
     link.set_sys_num(6);  // the probe asks whoever sys_num names
-    EXPECT_EQ(dev.otvet_ustsv(6), 0) << "nobody at 6";
+    EXPECT_EQ(dev.otvet_ustsv(), 0) << "nobody at 6";
     link.set_sys_num(5);
     link.set_speed(19200);
-    EXPECT_EQ(dev.otvet_ustsv(5), 0) << "the device is at 9600";
+    EXPECT_EQ(dev.otvet_ustsv(), 0) << "the device is at 9600";
     EXPECT_TRUE(notices.boxes.empty());
 }
 
@@ -52,7 +52,7 @@ TEST_P(SpeedSearch, FindsTheFirstSpeedTheDeviceAnswersAt)
 {
     link.set_speed(9600);
     link.set_sys_num(5);
-    EXPECT_EQ(dev.poisk_scor(5), GetParam().second);
+    EXPECT_EQ(dev.poisk_scor(), GetParam().second);
     EXPECT_EQ(link.settings().scor_obmena, 9600) << "the search leaves the chosen speed alone";
     EXPECT_TRUE(notices.boxes.empty());
 }
@@ -64,7 +64,7 @@ INSTANTIATE_TEST_SUITE_P(Speeds, SpeedSearch,
 TEST_F(DeviceOnSim, ASearchFindsNothingWhenNoSpeedAnswers)
 {
     link.set_sys_num(9);
-    EXPECT_EQ(dev.poisk_scor(9), 0);
+    EXPECT_EQ(dev.poisk_scor(), 0);
 }
 
 TEST_F(DeviceOnSim, TheXKeyAbortsTheSearchProbe)
@@ -72,7 +72,7 @@ TEST_F(DeviceOnSim, TheXKeyAbortsTheSearchProbe)
     open_at(9600);
     link.set_sys_num(9);
     keys.pressed_at = {{kKeyX, 2}};
-    EXPECT_THROW(dev.zapros_adr_for_poisk(9), SearchAborted);
+    EXPECT_THROW(dev.zapros_adr_for_poisk(), SearchAborted);
 }
 
 TEST_F(DeviceOnSim, InjectedFaultsGiveTheirCodesInBothTimings)
@@ -87,12 +87,12 @@ TEST_F(DeviceOnSim, InjectedFaultsGiveTheirCodesInBothTimings)
         link.set_fast_exchange(fast);
         for (auto [fault, code] : faults) {
             ASSERT_EQ(sim.command(std::string("fault ") + fault).substr(0, 2), "ok") << fault;
-            EXPECT_EQ(dev.zapros_izm_znach_new(1), code) << fault << (fast ? " fast" : "");
+            EXPECT_EQ(dev.zapros_izm_znach_new(1).err, code) << fault << (fast ? " fast" : "");
             sim.command("fault clear");
         }
         // The search-mode probe sees silence as no answer within its first pass.
         sim.command("fault silence");
-        EXPECT_EQ(dev.zapros_adr_for_poisk(5), kInterrupted);
+        EXPECT_EQ(dev.zapros_adr_for_poisk().err, kInterrupted);
         sim.command("fault clear");
     }
 }
@@ -124,14 +124,14 @@ TEST_F(ScanOnSim, TheFastExchangeFindsWhatTheNormalTimingFinds)
             uint8_t code = 0;
             for (int attempt = 0; attempt < 3 && code == 0; ++attempt) {
                 link.set_sys_num(n);
-                code = probe(n);
+                code = probe();
             }
             return std::to_string(code);
         };
         std::string single, every;
         for (uint8_t n = 1; n <= 5; ++n) {
-            single += asked(n, [&](uint8_t k) { return dev.otvet_ustsv(k); });
-            every += asked(n, [&](uint8_t k) { return dev.poisk_scor(k); });
+            single += asked(n, [&] { return dev.otvet_ustsv(); });
+            every += asked(n, [&] { return dev.poisk_scor(); });
         }
         EXPECT_EQ(single, "02000") << (fast ? "fast" : "normal");
         EXPECT_EQ(every, "02046") << (fast ? "fast" : "normal");

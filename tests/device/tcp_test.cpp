@@ -47,13 +47,13 @@ protected:
 TEST_P(DeviceOverTcp, ExchangesWriteAndScanAsOnASerialLine)
 {
     ASSERT_TRUE(sim.path().rfind("tcp://127.0.0.1:", 0) == 0) << sim.path();
-    ASSERT_EQ(link.dw(), 0u) << link.last_failure;
-    EXPECT_EQ(dev.zapros_adr(5), kOk);
+    ASSERT_EQ(link.dw(), 0u) << link.last_failure();
+    EXPECT_EQ(dev.zapros_adr().err, kOk);
     sim.command("device 2");
     sim.command("signal 2 50");
-    EXPECT_EQ(dev.zapros_izm_znach_new(2), kOk);
+    EXPECT_EQ(dev.zapros_izm_znach_new(2).err, kOk);
     EXPECT_NEAR(dev.Ch[2].Urms_te, 2.5f, 0.001f);  // 50 % of 5.0
-    EXPECT_EQ(dev.write_holding(kRegLight, 2), kOk);
+    EXPECT_EQ(dev.write_holding(kRegLight, 2).err, kOk);
     EXPECT_EQ(sim.command("get holding 1"), "ok 2");
 
     // A scan of numbers 1..6 in search mode finds the two devices behind the converter.
@@ -61,7 +61,7 @@ TEST_P(DeviceOverTcp, ExchangesWriteAndScanAsOnASerialLine)
     for (int n = 1; n <= 6; ++n) {
         link.set_sys_num(uint8_t(n));
         const auto start = std::chrono::steady_clock::now();
-        const uint8_t e = dev.zapros_adr_for_poisk(uint8_t(n));
+        const uint8_t e = dev.zapros_adr_for_poisk().err;
         const auto took = std::chrono::steady_clock::now() - start;
         if (e == kOk)
             found.push_back(n);
@@ -75,19 +75,19 @@ TEST_P(DeviceOverTcp, ExchangesWriteAndScanAsOnASerialLine)
 
 TEST_P(DeviceOverTcp, SetUpsThatChangeOnlyTheLineKeepTheConnection)
 {
-    ASSERT_EQ(dev.zapros_adr(5), kOk);
+    ASSERT_EQ(dev.zapros_adr().err, kOk);
     EXPECT_EQ(connections(), 1);
 
     // A number scan and a scan of every speed set the port up for each probe.
     std::vector<int> found;
     for (int n = 1; n <= 6; ++n) {
         link.set_sys_num(uint8_t(n));
-        if (dev.otvet_ustsv(uint8_t(n)) != 0)
+        if (dev.otvet_ustsv() != 0)
             found.push_back(n);
     }
     EXPECT_EQ(found, (std::vector<int>{3, 5}));
     link.set_sys_num(5);
-    EXPECT_NE(dev.poisk_scor(5), 0);
+    EXPECT_NE(dev.poisk_scor(), 0);
     // Parity and stop bits written, as after the device's own were.
     link.set_parity(2);
     const LinkSettings& s = link.settings();
@@ -101,27 +101,27 @@ TEST_P(DeviceOverTcp, SetUpsThatChangeOnlyTheLineKeepTheConnection)
     // exchange finds it closed.
     EXPECT_EQ(sim.command("drop"), "ok");
     link.set_parity(0);
-    link.vich_timeout(link.settings().num_scor, 32);
-    EXPECT_EQ(link.dw(), 0u) << link.last_failure;
-    EXPECT_EQ(dev.zapros_adr(5), kOk);
+    link.vich_timeout(link.settings().num_scor);
+    EXPECT_EQ(link.dw(), 0u) << link.last_failure();
+    EXPECT_EQ(dev.zapros_adr().err, kOk);
     EXPECT_EQ(connections(), 2);
     EXPECT_TRUE(notices.boxes.empty());
 }
 
 TEST_P(DeviceOverTcp, DroppedConnectionIsReportedOnceAndReopened)
 {
-    ASSERT_EQ(dev.zapros_adr(5), kOk);
+    ASSERT_EQ(dev.zapros_adr().err, kOk);
     EXPECT_EQ(sim.command("drop"), "ok");
     for (int i = 0; i < 3; ++i)
-        EXPECT_EQ(dev.zapros_adr(5), kNoAnswer) << i;
+        EXPECT_EQ(dev.zapros_adr().err, kNoAnswer) << i;
     ASSERT_EQ(notices.boxes.size(), 1u);
     EXPECT_EQ(notices.boxes[0].text, "ошибка настройки порта ");
     EXPECT_NE(notices.boxes[0].informative.find(sim.path() + "\nсоединение разорвано"), std::string::npos)
         << notices.boxes[0].informative;
 
-    link.vich_timeout(link.settings().num_scor, 32);  // "инициализация СОМпорта"
+    link.vich_timeout(link.settings().num_scor);  // "инициализация СОМпорта"
     EXPECT_EQ(link.dw(), 0u);
-    EXPECT_EQ(dev.zapros_adr(5), kOk);
+    EXPECT_EQ(dev.zapros_adr().err, kOk);
     EXPECT_EQ(notices.boxes.size(), 1u);
 }
 
@@ -138,22 +138,22 @@ TEST_P(DeviceOverTcp, RefusedConnectionFailsLikeAMissingPort)
     ::close(s);
     ports.set(2, "tcp://127.0.0.1:" + std::to_string(ntohs(a.sin_port)));
     link.set_port(2);
-    link.vich_timeout(link.settings().num_scor, 32);
+    link.vich_timeout(link.settings().num_scor);
     EXPECT_NE(link.dw(), 0u);
     ASSERT_EQ(notices.boxes.size(), 1u);
     EXPECT_EQ(notices.boxes[0].text, "ошибка настройки порта ");
     EXPECT_NE(notices.boxes[0].informative.find("Connection refused"), std::string::npos)
         << notices.boxes[0].informative;
-    EXPECT_EQ(dev.zapros_adr(5), kNoAnswer);
+    EXPECT_EQ(dev.zapros_adr().err, kNoAnswer);
     // A name the resolver does not find is told in its words, not as an unreachable host.
     ports.set(2, "tcp://no-such-host.invalid:5020");
-    link.vich_timeout(link.settings().num_scor, 32);
+    link.vich_timeout(link.settings().num_scor);
     EXPECT_NE(link.dw(), 0u);
     const std::string why = notices.boxes.back().informative;
     EXPECT_NE(why.find("поиск адреса no-such-host.invalid: "), std::string::npos) << why;
     EXPECT_EQ(why.find("No route to host"), std::string::npos) << why;
     ports.set(2, "tcp://no-such-port-form");
-    link.vich_timeout(link.settings().num_scor, 32);
+    link.vich_timeout(link.settings().num_scor);
     EXPECT_NE(link.dw(), 0u) << "a malformed address opens nothing";
 }
 

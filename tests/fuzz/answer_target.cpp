@@ -2,11 +2,13 @@
 // console makes. Properties: an accepted answer is a sound frame for its request; a rejected
 // one leaves the device records as they were (except an answer naming a register outside
 // the map, whose known registers are still decoded); the error line can always be made.
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "device/device.h"
+#include "modbus/crc.h"
 #include "targets.h"
 
 namespace varnok::fuzz {
@@ -18,14 +20,14 @@ struct Quiet : Notices, Sleeper {
     void sleep_ms(unsigned) override {}
 };
 
-struct Request {
+struct Asked {
     uint8_t function;
     uint16_t na, kol;
 };
 
-std::vector<Request> console_requests()
+std::vector<Asked> console_requests()
 {
-    std::vector<Request> r = {
+    std::vector<Asked> r = {
         {3, kRegSysNum, 1}, {3, kRegSpeed, 1},   {3, kRegParity, 1},    {3, kRegStopBits, 1},
         {3, kRegLight, 1},  {4, kRegFreq, 2},    {4, kRegName, 5},      {4, kRegVersion, 5},
         {1, 0, 3},          {2, 0, 3},           {16, kRegLight, 1},    {16, kRegSysNum, 1},
@@ -33,12 +35,12 @@ std::vector<Request> console_requests()
     };
     for (int n = 1; n <= kChannels; ++n) {
         const uint16_t b = channel_base(n);
-        for (const Request& c :
-             {Request{3, kOffScale, 3}, Request{3, kOffMax, 4}, Request{3, kOffPWML, 2}, Request{3, kOffRef, 1},
-              Request{3, kOffNcal, 2}, Request{3, kOffRef, 3}, Request{4, kOffUrms, 2}, Request{4, kOffNewRef, 1},
-              Request{4, kOffADCout, 2}, Request{16, kOffScale, 1}, Request{16, kOffUstavka, 2},
-              Request{16, kOffMax, 2}, Request{16, kOffMin, 2}, Request{16, kOffRef, 1}, Request{16, kOffNcal, 2},
-              Request{16, kOffPWML, 1}, Request{16, kOffPWMH, 1}})
+        for (const Asked& c :
+             {Asked{3, kOffScale, 3}, Asked{3, kOffMax, 4}, Asked{3, kOffPWML, 2}, Asked{3, kOffRef, 1},
+              Asked{3, kOffNcal, 2}, Asked{3, kOffRef, 3}, Asked{4, kOffUrms, 2}, Asked{4, kOffNewRef, 1},
+              Asked{4, kOffADCout, 2}, Asked{16, kOffScale, 1}, Asked{16, kOffUstavka, 2},
+              Asked{16, kOffMax, 2}, Asked{16, kOffMin, 2}, Asked{16, kOffRef, 1}, Asked{16, kOffNcal, 2},
+              Asked{16, kOffPWML, 1}, Asked{16, kOffPWMH, 1}})
             r.push_back({c.function, uint16_t(b + c.na), c.kol});
     }
     return r;
@@ -59,8 +61,8 @@ std::string records(const Device& d)
             put(ch.PWML), put(d.onoffK[n]);
     }
     put(d.freq.Long), put(d.light), put(d.onoff_swXP1), put(d.onoff_swJMP78), put(d.onoff_swXP3);
-    const LinkSettings& l = d.link.settings();
-    put(l.sys_num), put(l.num_scor), put(l.parity), put(l.stopbit);
+    const LinkSettings& l = d.link().settings();
+    put(l.sys_num), put(l.num_scor), put(l.parity), put(l.stopbit), put(d.adr());
     return s + d.tmp_str();
 }
 
@@ -68,7 +70,7 @@ std::string records(const Device& d)
 
 int answer_check(const uint8_t* data, size_t size)
 {
-    static const std::vector<Request> requests = console_requests();
+    static const std::vector<Asked> requests = console_requests();
     if (size < 4)
         return 0;
     Quiet quiet;
@@ -82,7 +84,7 @@ int answer_check(const uint8_t* data, size_t size)
     // Byte 0 picks the request (past the console's list: a function, start and count from
     // bytes 4..8), byte 1 the receive outcome, byte 2 the received length; the rest is the answer.
     const size_t pick = data[0] % (requests.size() + 1);
-    Request r = pick < requests.size() ? requests[pick] : Request{};
+    Asked r = pick < requests.size() ? requests[pick] : Asked{};
     size_t at = 3;
     if (pick == requests.size()) {
         if (size < 8)
@@ -91,31 +93,24 @@ int answer_check(const uint8_t* data, size_t size)
         r = {functions[data[3] % 5], uint16_t(data[4] << 8 | data[5]), uint16_t(data[6])};
         at = 7;
     }
-    link.pr_out = data[1] % 3;
-    d.mb.dl_otvet = data[2];
-    d.mb.func = r.function;
-    d.mb.na_reg = r.na;
-    d.mb.kol_reg = r.kol;
-    d.mb.buf.fill(0);
+    Exchange x;
+    x.request = {r.function, r.na, r.kol, {}};
+    x.pr_out = data[1] % 3;
+    x.dl_otvet = uint8_t(std::min<size_t>(data[2], kFrameSize - 1));  // the receive takes no more
     for (size_t i = 1; i <= kFillPositions; ++i)
-        d.mb.buf[i] = kFill;
+        x.buf[i] = kFill;
     const size_t n = std::min(size - at, kFrameSize - 1);
-    std::memcpy(&d.mb.buf[1], data + at, n);
+    std::memcpy(&x.buf[1], data + at, n);
 
     const std::string before = records(d);
-    uint8_t code = 0;
-    switch (r.function) {
-    case 1: code = d.mb.obrab_buf_coils(); break;
-    case 2: code = d.mb.obrab_buf_discret_inputs(); break;
-    case 3: code = d.mb.obrab_buf_read_holding_registers(r.na, r.kol); break;
-    case 4: code = d.mb.obrab_buf_input_registers(r.na, r.kol); break;
-    default: code = d.mb.obrab_buf_write_holding_registers(r.na, r.kol); break;
-    }
+    x.err = obrab_buf(x.request, x.answer(), address, d);
+    const uint8_t code = x.err;
 
-    const Frame& buf = d.mb.buf;
-    const size_t len = d.mb.dl_otvet;
+    const Frame& buf = x.buf;
+    const size_t len = x.dl_otvet;
+    const uint8_t pr_out = x.pr_out;
     if (code == kOk) {
-        expect(link.pr_out != 2, "an answer that never came was accepted");
+        expect(pr_out != 2, "an answer that never came was accepted");
         expect(len >= 4 && len < kFrameSize, "an accepted answer has an impossible length");
         expect(buf[1] == address && buf[2] == r.function, "an accepted answer is another device's or function's");
         if (len >= 4 && len < kFrameSize)
@@ -129,7 +124,7 @@ int answer_check(const uint8_t* data, size_t size)
     } else if (code != kIllegalAddress || buf[2] != r.function) {
         expect(records(d) == before, "a rejected answer changed the records");
     }
-    const std::string line = d.mb.msg_buf_error(code);
+    const std::string line = x.msg_buf_error();
     expect(!line.empty(), "no error line");
     d.tmp_text();
     return 0;

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "link/link.h"
+#include "modbus/exchange.h"
 #include "targets.h"
 
 namespace varnok::fuzz {
@@ -134,7 +135,8 @@ struct Keys : KeyState {
     bool pressed_since_last_query(int) override { return press && ++queries == 2; }
 };
 
-size_t answer_length(uint8_t function, uint8_t third)
+// The answer's length as the property sees it, apart from the rule the receive is given.
+size_t expected_length(uint8_t function, uint8_t third)
 {
     if (function & 0x80)
         return 5;
@@ -184,27 +186,27 @@ int link_receive(const uint8_t* data, size_t size)
     link.set_speed_code(code);
     link.set_parity(data[6] % 3);
     link.set_stopbit(1 + (data[6] >> 2) % 2);
-    link.late_answer_possible = flags & 0x20;
+    if (flags & 0x20)
+        link.expect_late_answer();
     link.set_timeouts({interval, multiplier, constant, 0, 0});
     link.use_transport(std::make_unique<PiecesTransport>(feed));
     if (link.init_com_port_new("COM1", speed, link.settings().parity, link.settings().stopbit, 8) != 0)
         return 0;
 
-    // Answer positions 1..63: the buffer on the heap of its own size, so that the sanitizer
-    // sees a byte placed past it.
-    auto request = std::make_unique<Frame>();
-    auto buf = std::make_unique<Frame>();
+    // The answer's buffer ends the result it comes in, which the sanitizer guards as any
+    // object on the stack: a byte placed past it is seen.
+    Frame request{};
     const std::array<uint8_t, 8> probe_request = {5, 3, 8, 0, 0, 1, 0x87, 0xEE};
-    std::copy(probe_request.begin(), probe_request.end(), request->begin() + 1);
-    uint8_t kpb = 0;
+    std::copy(probe_request.begin(), probe_request.end(), request.begin() + 1);
+    Received r;
     bool aborted = false;
     const auto start = Clock::now();
-    link.tuda(*request, 8);
+    link.tuda(request, 8);
     try {
         if (probe)
-            link.suda_for_poisk(*buf, kpb);
+            r = link.suda_for_poisk({sys_num, 7, answer_length});
         else
-            link.suda(*buf, kpb, kol_wait_bytes, settle);
+            r = link.suda({sys_num, kol_wait_bytes, answer_length, settle});
     } catch (const SearchAborted&) {
         aborted = true;
     }
@@ -220,10 +222,13 @@ int link_receive(const uint8_t* data, size_t size)
                              (probe && fast ? probe_wait + 16 * 3 : 0);
     expect(took.count() <= budget + 1000, "the receive outlasted its time-outs");
 
-    expect(!aborted || (probe && keys.press && link.pr_out == 1), "an abort nobody asked for");
+    expect(!aborted || (probe && keys.press && link.pr_out() == 1), "an abort nobody asked for");
     if (aborted)
         return 0;
-    expect(link.pr_out <= 2, "an outcome of the hunt outside 0..2");
+    const uint8_t kpb = r.kpb;
+    const Frame* buf = &r.buf;
+    expect(r.pr_out <= 2, "an outcome of the hunt outside 0..2");
+    expect(r.pr_out == link.pr_out(), "the outcome told is not the one kept");
     expect((*buf)[0] == 0, "position 0 of the answer was written");
     expect(kpb < kFrameSize, "more answer bytes than the buffer holds");
     const std::vector<uint8_t>& sent = feed->sent;
@@ -231,8 +236,8 @@ int link_receive(const uint8_t* data, size_t size)
     expect(taken <= sent.size(), "more was taken than arrived");
 
     // The bytes in the buffer are the last ones taken, as they arrived.
-    const bool answer_taken = link.pr_out == 0 || (!probe && link.pr_out == 1);
-    const bool last_byte_only = link.pr_out == 2 && kpb == 1;
+    const bool answer_taken = r.pr_out == 0 || (!probe && r.pr_out == 1);
+    const bool last_byte_only = r.pr_out == 2 && kpb == 1;
     if (answer_taken || last_byte_only) {
         expect(kpb <= taken, "the frame holds bytes that never arrived");
         if (kpb <= taken)
@@ -241,16 +246,16 @@ int link_receive(const uint8_t* data, size_t size)
     }
     if (answer_taken) {
         expect(kpb >= 1 && (*buf)[1] == sys_num, "an answer taken without its address byte");
-        expect(taken - std::min<size_t>(kpb, taken) <= (link.pr_out == 0 ? 2u : 5u), "too many bytes skipped");
+        expect(taken - std::min<size_t>(kpb, taken) <= (r.pr_out == 0 ? 2u : 5u), "too many bytes skipped");
         const size_t asked = probe ? 6 : std::min<size_t>(kol_wait_bytes, kFrameSize - 2);
         expect(kpb <= asked + 1, "more taken than was asked for");
         if (fast && kpb >= 3)
-            if (const size_t length = answer_length((*buf)[2], (*buf)[3]); length != 0)
+            if (const size_t length = expected_length((*buf)[2], (*buf)[3]); length != 0)
                 expect(kpb <= length, "the fast receive took more than the answer's length");
     }
-    if (link.pr_out == 2)
+    if (r.pr_out == 2)
         expect(kpb <= 1, "no answer, yet more than one byte");
-    if (probe && link.pr_out == 1)
+    if (probe && r.pr_out == 1)
         expect(kpb <= 2, "a probe without an answer placed more than one byte");
     return 0;
 }

@@ -2,6 +2,7 @@
 #include <tuple>
 
 #include "link/link_fixture.h"
+#include "modbus/exchange.h"
 
 namespace varnok::test {
 namespace {
@@ -16,14 +17,31 @@ protected:
     void open_at(uint8_t code)
     {
         link.set_speed_code(code);
-        link.vich_timeout(code, 32);
+        link.vich_timeout(code);
         ASSERT_EQ(link.dw(), 0u);
         sleeper.pauses.clear();
     }
-    Bytes received(uint8_t kpb) const { return Bytes(buf.begin() + 1, buf.begin() + 1 + kpb); }
+    // An answer from device 5 of the length the request expects (the normal receive asks for
+    // one byte more), ended in the fast exchange by Modbus's rule of lengths.
+    Received suda(uint8_t kol_wait_bytes, unsigned settle_ms = 0)
+    {
+        r = link.suda({5, kol_wait_bytes, answer_length, settle_ms});
+        return r;
+    }
+    // The search's receive of the answer to a one-register read.
+    Received probe()
+    {
+        r = link.suda_for_poisk({5, 7, answer_length});
+        return r;
+    }
+    Received tuda_suda_poisk(Frame& ozuper)
+    {
+        r = link.tuda_suda_poisk(ozuper, 8, {5, 7, answer_length});
+        return r;
+    }
+    Bytes received() const { return Bytes(r.buf.begin() + 1, r.buf.begin() + 1 + r.kpb); }
 
-    Frame buf{};
-    uint8_t kpb = 0xFF;
+    Received r;
 };
 
 const Bytes kAnswer = unhex("05 03 02 00 05 89 87");
@@ -43,9 +61,9 @@ TEST_F(Exchange, TransmitSendsTheFrameBetweenItsPausesAndDiscardsStaleInput)
     EXPECT_EQ(sleeper.pauses, (std::vector<unsigned>{8, 10}));
 
     pty.feed(kAnswer);
-    link.suda(buf, kpb, 2 * 1 + 5);
-    EXPECT_EQ(link.pr_out, 0);
-    EXPECT_EQ(hex(received(kpb)), hex(kAnswer));  // the stale AA BB are gone
+    suda(2 * 1 + 5);
+    EXPECT_EQ(r.pr_out, 0);
+    EXPECT_EQ(hex(received()), hex(kAnswer));  // the stale AA BB are gone
 }
 
 TEST_F(Exchange, TransmitOnAClosedPortShowsTheWriteError)
@@ -65,18 +83,18 @@ TEST_F(Exchange, TheHuntSkipsUpToFiveNoiseBytes)
     for (auto [noise, pass] : cases) {
         pty.feed(unhex(noise));
         pty.feed(kAnswer);
-        link.suda(buf, kpb, 7);
-        EXPECT_EQ(link.pr_out, pass) << noise;
-        EXPECT_EQ(kpb, kAnswer.size()) << noise;
-        EXPECT_EQ(hex(received(kpb)), hex(kAnswer)) << noise;
+        suda(7);
+        EXPECT_EQ(r.pr_out, pass) << noise;
+        EXPECT_EQ(r.kpb, kAnswer.size()) << noise;
+        EXPECT_EQ(hex(received()), hex(kAnswer)) << noise;
     }
 
     // Six noise bytes: no address found; the last read delivered one byte.
     pty.feed(unhex("01 02 03 04 06 07"));
     pty.feed(kAnswer);
-    link.suda(buf, kpb, 7);
-    EXPECT_EQ(link.pr_out, 2);
-    EXPECT_EQ(kpb, 1);
+    suda(7);
+    EXPECT_EQ(r.pr_out, 2);
+    EXPECT_EQ(r.kpb, 1);
 }
 
 TEST_F(Exchange, TheAddressOnTheThirdReadOfTheFirstPassIsFound)
@@ -88,34 +106,33 @@ TEST_F(Exchange, TheAddressOnTheThirdReadOfTheFirstPassIsFound)
     // Timed from before the feed is armed: the answer cannot come sooner than 560 ms after it.
     const auto start = Clock::now();
     pty.feed_after(560ms, kAnswer);
-    link.suda(buf, kpb, 7);
+    suda(7);
     const auto took = Clock::now() - start;
     pty.join();
-    EXPECT_EQ(link.pr_out, 0);
-    EXPECT_EQ(hex(received(kpb)), hex(kAnswer));
+    EXPECT_EQ(r.pr_out, 0);
+    EXPECT_EQ(hex(received()), hex(kAnswer));
     EXPECT_GE(took, 560ms);
 }
 
 TEST_F(Exchange, SilenceLeavesTheFillAndNoBytes)
 {
-    buf.fill(0x77);
-    link.suda(buf, kpb, 7);
-    EXPECT_EQ(link.pr_out, 2);
-    EXPECT_EQ(kpb, 0);
-    EXPECT_EQ(buf[0], 0);
+    suda(7);
+    EXPECT_EQ(r.pr_out, 2);
+    EXPECT_EQ(r.kpb, 0);
+    EXPECT_EQ(r.buf[0], 0);
     for (size_t i = 1; i <= 32; ++i)
-        EXPECT_EQ(buf[i], '.') << i;
-    EXPECT_EQ(buf[33], 0x77);
+        EXPECT_EQ(r.buf[i], '.') << i;
+    EXPECT_EQ(r.buf[33], 0);
 }
 
 TEST_F(Exchange, AWriteAnswerReadWithEightExpectedBytesGivesEight)
 {
     const Bytes echo = unhex("05 10 00 01 00 01 51 8D");
     pty.feed(echo);
-    link.suda(buf, kpb, 8);
-    EXPECT_EQ(link.pr_out, 0);
-    EXPECT_EQ(kpb, 8);
-    EXPECT_EQ(hex(received(kpb)), hex(echo));
+    suda(8);
+    EXPECT_EQ(r.pr_out, 0);
+    EXPECT_EQ(r.kpb, 8);
+    EXPECT_EQ(hex(received()), hex(echo));
     // The wait for the rest of the answer is the allowance per expected byte.
     EXPECT_EQ(sleeper.pauses, (std::vector<unsigned>{3 * 8}));
 }
@@ -124,8 +141,8 @@ TEST_F(Exchange, TheRestOfAnAnswerIsNeverReadPastTheBuffer)
 {
     Bytes flood(80, 0x05);
     pty.feed(flood);
-    link.suda(buf, kpb, 255);
-    EXPECT_EQ(kpb, 63);
+    suda(255);
+    EXPECT_EQ(r.kpb, 63);
 }
 
 TEST_F(Exchange, ASilentLineCostsSixReadsOfTheCodesTimeouts)
@@ -135,9 +152,9 @@ TEST_F(Exchange, ASilentLineCostsSixReadsOfTheCodesTimeouts)
     for (auto [code, per_read] : costs) {
         open_at(code);
         const auto start = Clock::now();
-        link.suda(buf, kpb, 7);
+        suda(7);
         const auto ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-        EXPECT_EQ(link.pr_out, 2);
+        EXPECT_EQ(r.pr_out, 2);
         EXPECT_GE(ms, 6.0 * per_read) << "speed code " << int(code);
     }
 }
@@ -145,19 +162,19 @@ TEST_F(Exchange, ASilentLineCostsSixReadsOfTheCodesTimeouts)
 TEST_F(Exchange, SearchModeReadsSixBytesAfterTheAddress)
 {
     pty.feed(kAnswer);
-    link.suda_for_poisk(buf, kpb);
-    EXPECT_EQ(link.pr_out, 0);
-    EXPECT_EQ(kpb, 7);
-    EXPECT_EQ(hex(received(kpb)), hex(kAnswer));
+    probe();
+    EXPECT_EQ(r.pr_out, 0);
+    EXPECT_EQ(r.kpb, 7);
+    EXPECT_EQ(hex(received()), hex(kAnswer));
 }
 
 TEST_F(Exchange, SearchModeWithoutAnAnswerInTheFirstPassEndsAfterOneMoreRead)
 {
     const auto start = Clock::now();
-    link.suda_for_poisk(buf, kpb);
+    probe();
     const auto ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-    EXPECT_EQ(link.pr_out, 1);
-    EXPECT_EQ(kpb, 1);
+    EXPECT_EQ(r.pr_out, 1);
+    EXPECT_EQ(r.kpb, 1);
     EXPECT_GE(ms, 4 * 36.0);
     // The key was queried once before the reads (discarded) and once after the second pass read.
     EXPECT_EQ(keys.queries[kKeyX], 2);
@@ -166,20 +183,20 @@ TEST_F(Exchange, SearchModeWithoutAnAnswerInTheFirstPassEndsAfterOneMoreRead)
 TEST_F(Exchange, TheXKeyDuringTheSecondPassAbortsTheSearch)
 {
     keys.pressed_at = {{kKeyX, 1}, {kKeyX, 2}};  // a press before the receive does not count; one during it does
-    EXPECT_THROW(link.suda_for_poisk(buf, kpb), SearchAborted);
-    EXPECT_EQ(link.pr_out, 1);
+    EXPECT_THROW(probe(), SearchAborted);
+    EXPECT_EQ(link.pr_out(), 1);
 
     keys.queries.clear();
     keys.pressed_at = {{kKeyX, 1}};
-    EXPECT_NO_THROW(link.suda_for_poisk(buf, kpb));
+    EXPECT_NO_THROW(probe());
 }
 
 TEST_F(Exchange, SearchModeOnAClosedPortGivesNoAnswer)
 {
     link.close_port();
-    link.suda_for_poisk(buf, kpb);
-    EXPECT_EQ(link.pr_out, 2);
-    EXPECT_EQ(kpb, 0);
+    probe();
+    EXPECT_EQ(r.pr_out, 2);
+    EXPECT_EQ(r.kpb, 0);
 }
 
 TEST_F(Exchange, AHungUpTerminalIsToldOnceAndExchangesEndAtOnceUntilTheSetUp)
@@ -189,7 +206,7 @@ TEST_F(Exchange, AHungUpTerminalIsToldOnceAndExchangesEndAtOnceUntilTheSetUp)
     std::copy(frame.begin(), frame.end(), ozuper.begin() + 1);
     const auto exchange = [&] {
         link.tuda(ozuper, 8);
-        link.suda(buf, kpb, 7);
+        suda(7);
     };
     // Hung up between the request and the answer: the receive finds it. A silent line would
     // hold it for six reads of 2 s each.
@@ -199,9 +216,9 @@ TEST_F(Exchange, AHungUpTerminalIsToldOnceAndExchangesEndAtOnceUntilTheSetUp)
     EXPECT_EQ(hex(pty.take(8)), hex(frame));
     pty.hang_up();
     const auto start = Clock::now();
-    link.suda(buf, kpb, 7);
+    suda(7);
     EXPECT_LT(Clock::now() - start, 2s) << "a hung-up terminal is not waited on like a silent line";
-    EXPECT_EQ(link.pr_out, 2);
+    EXPECT_EQ(r.pr_out, 2);
     EXPECT_FALSE(link.hcom().is_open());
     ASSERT_EQ(notices.boxes.size(), 1u);
     EXPECT_EQ(notices.boxes[0].text, "ошибка настройки порта ");
@@ -210,20 +227,20 @@ TEST_F(Exchange, AHungUpTerminalIsToldOnceAndExchangesEndAtOnceUntilTheSetUp)
     EXPECT_NE(notices.boxes[0].informative.find("«инициализация СОМпорта»"), std::string::npos);
     for (int i = 0; i < 3; ++i) {
         exchange();
-        EXPECT_EQ(link.pr_out, 2);
+        EXPECT_EQ(r.pr_out, 2);
     }
     EXPECT_EQ(notices.boxes.size(), 1u) << "told once, not once per exchange";
 
     // Plugged in again (as another terminal) and set up: it works, and a new loss is told again.
     Pty again;
     ports.set(1, again.slave_path());
-    link.vich_timeout(2, 32);
-    ASSERT_EQ(link.dw(), 0u) << link.last_failure;
+    link.vich_timeout(2);
+    ASSERT_EQ(link.dw(), 0u) << link.last_failure();
     again.answer(8, kAnswer);
     exchange();
     again.join();
-    EXPECT_EQ(link.pr_out, 0);
-    EXPECT_EQ(hex(received(kpb)), hex(kAnswer));
+    EXPECT_EQ(r.pr_out, 0);
+    EXPECT_EQ(hex(received()), hex(kAnswer));
     again.hang_up();
     exchange();  // hung up before the request: the write finds it
     EXPECT_EQ(notices.boxes.size(), 2u);
@@ -236,11 +253,10 @@ TEST_F(Exchange, TransmitAndSearchReceiveInOne)
     const Bytes frame = unhex("05 03 08 00 00 01 87 EE");
     std::copy(frame.begin(), frame.end(), ozuper.begin() + 1);
     pty.answer(8, kAnswer);
-    uint8_t dl_otvet = 0;
-    EXPECT_EQ(link.tuda_suda_poisk(ozuper, 8, buf, dl_otvet), 0);
+    EXPECT_EQ(tuda_suda_poisk(ozuper).pr_out, 0);
     pty.join();
     EXPECT_EQ(hex(pty.heard()), hex(frame));
-    EXPECT_EQ(dl_otvet, 7);
+    EXPECT_EQ(r.kpb, 7);
 }
 
 // The opt-in fast exchange on the same terminal at 9600 bit/s.
@@ -268,9 +284,9 @@ TEST_F(FastExchange, TheReceiveEndsWhenTheAnswerIsCompleteByItsLength)
     for (const auto& [answer, kol_wait_bytes, why] : cases) {
         pty.feed(unhex(answer));
         pty.feed(unhex("05 03 02"));
-        link.suda(buf, kpb, kol_wait_bytes);
-        EXPECT_EQ(link.pr_out, 0) << why;
-        EXPECT_EQ(hex(received(kpb)), answer) << why;
+        suda(kol_wait_bytes);
+        EXPECT_EQ(r.pr_out, 0) << why;
+        EXPECT_EQ(hex(received()), answer) << why;
         pty.discard_input();
     }
     EXPECT_TRUE(sleeper.pauses.empty()) << "no allowance is slept";
@@ -281,16 +297,16 @@ TEST_F(FastExchange, AnAnswerCutShortEndsOnTheIntervalTimeoutAndNoMoreIsTakenTha
     pty.feed(unhex("05 03 06 02 05"));
     pty.feed_after(300ms, unhex("00 00 7A 43 BC C6"));
     const auto start = Clock::now();
-    link.suda(buf, kpb, 11);
+    suda(11);
     const auto took = Clock::now() - start;
     pty.join();
-    EXPECT_EQ(hex(received(kpb)), "05 03 06 02 05");
+    EXPECT_EQ(hex(received()), "05 03 06 02 05");
     EXPECT_GE(took, 36ms);  // in the normal timing: the allowance of 11 x 3 ms, then the interval time-out
 
     pty.discard_input();
     pty.feed(unhex("05 03 FF 01 02 03 04 05 06 07 08 09 0A"));  // a byte count beyond the request
-    link.suda(buf, kpb, 7);
-    EXPECT_EQ(kpb, 8);
+    suda(7);
+    EXPECT_EQ(r.kpb, 8);
 }
 
 // After a request that got no answer, its late answer may pass for the next one's: an answer
@@ -298,22 +314,22 @@ TEST_F(FastExchange, AnAnswerCutShortEndsOnTheIntervalTimeoutAndNoMoreIsTakenTha
 // and an answer alone, are taken as they are.
 TEST_F(FastExchange, AfterAMissedAnswerOneFollowedByAnotherIsTakenWhole)
 {
-    link.suda(buf, kpb, 7);
-    ASSERT_EQ(link.pr_out, 2);
+    suda(7);
+    ASSERT_EQ(r.pr_out, 2);
     pty.feed(unhex("05 03 02 00 05 89 87 05 03 02 00 06 C9 86"));
-    link.suda(buf, kpb, 7);
-    EXPECT_EQ(hex(received(kpb)), "05 03 02 00 05 89 87 05 03 02 00 06 C9 86");
+    suda(7);
+    EXPECT_EQ(hex(received()), "05 03 02 00 05 89 87 05 03 02 00 06 C9 86");
 
-    link.suda(buf, kpb, 7);
+    suda(7);
     pty.feed(unhex("05 83 05 C0 F2 05 03 02 00 05 89 87"));
-    link.suda(buf, kpb, 7);
-    EXPECT_EQ(hex(received(kpb)), "05 83 05 C0 F2");
+    suda(7);
+    EXPECT_EQ(hex(received()), "05 83 05 C0 F2");
     pty.discard_input();
 
-    link.suda(buf, kpb, 7);
+    suda(7);
     pty.feed(unhex("05 03 02 00 05 89 87"));
-    link.suda(buf, kpb, 7);
-    EXPECT_EQ(hex(received(kpb)), "05 03 02 00 05 89 87");
+    suda(7);
+    EXPECT_EQ(hex(received()), "05 03 02 00 05 89 87");
 }
 
 TEST_F(FastExchange, TheLineIsSilentForThreeAndAHalfCharactersAroundARequest)
@@ -345,15 +361,14 @@ TEST_F(FastExchange, ASpeedOutsideTheSixIsTimedAsTheSlowestOfThem)
     // The terminal refuses 1 bit/s and stays open on its line; timed by that speed, a
     // character would last 10 s and a probe of a silent line minutes.
     link.set_speed(1);
-    link.vich_timeout(link.settings().num_scor, 32);
+    link.vich_timeout(link.settings().num_scor);
     EXPECT_NE(link.dw(), 0u);
     Frame ozuper{};
     frame_in(ozuper, unhex("05 03 08 00 00 01 87 EE"));
-    uint8_t dl_otvet = 0;
     const auto start = Clock::now();
     link.tuda(ozuper, 8);
-    link.suda(buf, kpb, 7);
-    EXPECT_EQ(link.tuda_suda_poisk(ozuper, 8, buf, dl_otvet), 1);
+    suda(7);
+    EXPECT_EQ(tuda_suda_poisk(ozuper).pr_out, 1);
     auto took = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start);
     for (const unsigned us : sleeper.pauses_us)
         took += std::chrono::microseconds(us);
@@ -366,9 +381,9 @@ TEST_F(FastExchange, AWriteAnswerIsListenedForWhileTheDeviceStores)
     open_at(6);  // 4 ms per one-byte read: the hunt alone gives up after 24 ms
     const Bytes echo = unhex("05 10 00 23 00 02 B1 86");
     pty.feed_after(30ms, echo);
-    link.suda(buf, kpb, 8, 100);
+    suda(8, 100);
     pty.join();
-    EXPECT_EQ(hex(received(kpb)), hex(echo));
+    EXPECT_EQ(hex(received()), hex(echo));
     EXPECT_TRUE(sleeper.pauses.empty()) << "the settling time is listened through, not slept";
 }
 
@@ -376,14 +391,13 @@ TEST_F(FastExchange, AProbeWaitsItsSettingBeyondTheLineTimeOfRequestAndAnswer)
 {
     Frame ozuper{};
     frame_in(ozuper, unhex("05 03 08 00 00 01 87 EE"));
-    uint8_t dl_otvet = 0;
 
     // Silence: no answer after the first pass, the second takes only what is there.
     // 9600 bit/s: request and answer take 15.6 ms on the line, plus the 20 ms wait.
     auto start = Clock::now();
-    EXPECT_EQ(link.tuda_suda_poisk(ozuper, 8, buf, dl_otvet), 1);
+    EXPECT_EQ(tuda_suda_poisk(ozuper).pr_out, 1);
     EXPECT_GE(Clock::now() - start, 35ms);
-    EXPECT_EQ(dl_otvet, 1);
+    EXPECT_EQ(r.kpb, 1);
     EXPECT_EQ(keys.queries[kKeyX], 2);
 
     // An answer later than the wait is no answer, though the normal first pass, with the
@@ -392,13 +406,13 @@ TEST_F(FastExchange, AProbeWaitsItsSettingBeyondTheLineTimeOfRequestAndAnswer)
     link.set_timeouts({link.settings().R_IntervalTimeout, 5, 225, 0, 0});
     ASSERT_EQ(link.init_com_port_new("COM1", 9600, 0, 1, 8), 0u);
     pty.feed_after(150ms, unhex("05 83 02 81 30"));
-    EXPECT_EQ(link.tuda_suda_poisk(ozuper, 8, buf, dl_otvet), 1);
+    EXPECT_EQ(tuda_suda_poisk(ozuper).pr_out, 1);
     pty.join();
     link.set_fast_probe_wait(500);
     pty.feed_after(100ms, unhex("05 83 02 81 30"));
-    EXPECT_EQ(link.tuda_suda_poisk(ozuper, 8, buf, dl_otvet), 0);
+    EXPECT_EQ(tuda_suda_poisk(ozuper).pr_out, 0);
     pty.join();
-    EXPECT_EQ(hex(received(dl_otvet)), "05 83 02 81 30");
+    EXPECT_EQ(hex(received()), "05 83 02 81 30");
 }
 
 }  // namespace

@@ -46,7 +46,7 @@ TEST_F(LineSettings, ReinitialisingClosesTheFirstHandleAndTheExclusiveOpenRefuse
     RecordingNotices other_notices;
     Link other(other_notices, sleeper, keys, ports);
     EXPECT_NE(other.init_com_port_new("COM1", 9600, 0, 1, 8), 0u);
-    EXPECT_NE(other.last_failure.find("занят"), std::string::npos) << other.last_failure;
+    EXPECT_NE(other.last_failure().find("занят"), std::string::npos) << other.last_failure();
 }
 
 TEST_F(LineSettings, AMissingPortFailsAndALaterPresentPortSucceeds)
@@ -57,7 +57,7 @@ TEST_F(LineSettings, AMissingPortFailsAndALaterPresentPortSucceeds)
     EXPECT_EQ(code, link.dwError());
     EXPECT_FALSE(link.hcom().is_open());
     EXPECT_TRUE(notices.boxes.empty());  // the caller decides what to show
-    EXPECT_NE(link.last_failure.find("/nonexistent/ttyVARNOK"), std::string::npos);
+    EXPECT_NE(link.last_failure().find("/nonexistent/ttyVARNOK"), std::string::npos);
 
     EXPECT_EQ(link.init_com_port_new("COM1", 9600, 0, 1, 8), 0u);
     EXPECT_TRUE(link.hcom().is_open());
@@ -92,7 +92,7 @@ TEST_F(LineSettings, TimeoutRowsPerSpeedCode)
     link.set_timeouts({30, 5, 225, 7, 7});
     const LinkSettings& s = link.settings();
     for (const Row& r : rows) {
-        link.vich_timeout(r.code, 32);
+        link.vich_timeout(r.code);
         EXPECT_EQ(s.R_IntervalTimeout, r.rit) << int(r.code);
         EXPECT_EQ(s.R_TotalTimeoutMultiplier, r.rttm) << int(r.code);
         EXPECT_EQ(s.R_TotalTimeoutConstant, r.rttc) << int(r.code);
@@ -110,7 +110,7 @@ TEST_F(LineSettings, TimeoutRowsPerSpeedCode)
 TEST_F(LineSettings, AFailedReinitialisationShowsItsMessageWithTheReasonBeneath)
 {
     link.set_port(2);
-    link.vich_timeout(2, 32);
+    link.vich_timeout(2);
     EXPECT_NE(link.dw(), 0u);
     ASSERT_EQ(notices.boxes.size(), 1u);
     EXPECT_EQ(notices.boxes[0].text, "ошибка настройки порта ");

@@ -4,6 +4,7 @@
 #include <termios.h>
 
 #include "link/link.h"
+#include "support/fakes.h"
 #include "support/pty.h"
 
 namespace varnok::test {

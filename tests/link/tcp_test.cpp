@@ -50,7 +50,7 @@ protected:
         link.set_port(3);
         link.use_transport(std::make_unique<TcpTransport>(std::move(lookup)));
         const auto start = Clock::now();
-        link.vich_timeout(2, 32);
+        link.vich_timeout(2);
         return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
     }
     std::string reason() const { return notices.boxes.empty() ? std::string() : notices.boxes.back().informative; }
@@ -144,7 +144,7 @@ TEST_F(TcpPort, AWriteToAConverterThatStoppedReadingEndsAndTheBreakIsToldOnce)
     const Listener peer(2048);
     ASSERT_TRUE(peer.ok);
     set_up(peer.where(), system_lookup);
-    ASSERT_EQ(link.dw(), 0u) << link.last_failure;
+    ASSERT_EQ(link.dw(), 0u) << link.last_failure();
     const int conn = ::accept(peer.fd, nullptr, nullptr);  // and never read
     ASSERT_GE(conn, 0);
 
@@ -167,12 +167,9 @@ TEST_F(TcpPort, AWriteToAConverterThatStoppedReadingEndsAndTheBreakIsToldOnce)
     EXPECT_GE(last, 1000ms);
     EXPECT_LT(last, 10s);
 
-    Frame buf{};
-    uint8_t kpb = 0;
     for (int i = 0; i < 3; ++i) {
         link.tuda(ozuper, 8);
-        link.suda(buf, kpb, 7);
-        EXPECT_EQ(link.pr_out, 2);
+        EXPECT_EQ(link.suda({5, 7}).pr_out, 2);
     }
     ASSERT_EQ(notices.boxes.size(), 2u);
     EXPECT_EQ(notices.boxes[0].text, "ошибка передачи= " + std::to_string(ETIMEDOUT));

@@ -8,38 +8,41 @@ namespace varnok::test {
 namespace {
 
 // Takes the pauses at once, each noted with the function of the request before it.
-class Pauses : public Sleeper {
+class Pauses : public Sleeper, public FrameTap {
 public:
-    explicit Pauses(const ModbusMaster& mb) : mb_(mb) {}
-    void sleep_ms(unsigned ms) override
-    {
-        log.push_back(std::to_string(ms) + " after " + std::to_string(mb_.ozuper[2]));
-    }
+    void sleep_ms(unsigned ms) override { log.push_back(std::to_string(ms) + " after " + std::to_string(function_)); }
+    void sent(const uint8_t* bytes, size_t n) override { function_ = n > 1 ? bytes[1] : 0; }
+    void received(const uint8_t*, size_t) override {}
     std::vector<std::string> log;
 
 private:
-    const ModbusMaster& mb_;
+    uint8_t function_ = 0;
 };
 
 // The lines of an average as numbers and texts, in their order.
 class Listed : public AverageLines {
 public:
-    void exchange(const ModbusMaster&) override { ++exchanges; }
+    void exchange(const Exchange&) override { ++exchanges; }
     void line(const std::string& text) override { lines.push_back(text); }
     void status(const std::string&) override {}
     void zero_reading(unsigned i, uint16_t zero) override { reading(i, zero); }
     void zero_mean(uint16_t mean) override { lines.push_back("= " + std::to_string(mean)); }
-    void output_reading(unsigned i, uint32_t output, double) override { reading(i, output); }
+    void output_reading(unsigned i, uint32_t output, double coefficient) override
+    {
+        reading(i, output);
+        coefficients.push_back(coefficient);
+    }
     void output_mean(uint32_t mean, float) override { lines.push_back("= " + std::to_string(mean)); }
     void reading(unsigned i, uint32_t value) { lines.push_back(std::to_string(i) + ": " + std::to_string(value)); }
 
     int exchanges = 0;
     std::vector<std::string> lines;
+    std::vector<double> coefficients;  // of each converter output
 };
 
 class CalibOps : public OpsOnSim {
 protected:
-    CalibOps() : pauses(dev.mb), calib(dev, report, refusals, pauses) {}
+    CalibOps() : calib(dev, report, refusals, pauses) { link.set_tap(&pauses); }
 
     RecordingReport refusals;  // what the console shows in a message box
     Pauses pauses;
@@ -121,6 +124,15 @@ TEST_F(CalibOps, AveragesTakeAMeanOnlyWhenEveryReadingWasGood)
     EXPECT_EQ(calib.average_output(1, 4, 2, listed), std::nullopt);
     EXPECT_EQ(pauses.log.size(), 8u);
     EXPECT_EQ(dev.Ch[1].new_Ncal.as_float(), 7.0f) << "the pending coefficient stays";
+
+    // Sixteen outputs at the top of the range sum past 32 bits; outputs of 0 count as 1.
+    sim.command("setl input 0x2F 0xFFFFFFFF");
+    EXPECT_EQ(calib.average_output(1, 16, 4, listed), std::optional<uint32_t>(0xFFFFFFFF));
+    listed.coefficients.clear();
+    sim.command("setl input 0x2F 0");
+    EXPECT_EQ(calib.average_output(1, 4, 2, listed), std::optional<uint32_t>(0));
+    EXPECT_EQ(listed.coefficients, (std::vector<double>(4, 100.0)));
+    EXPECT_EQ(dev.Ch[1].new_Ncal.as_float(), 100.0f);
 }
 
 TEST_F(CalibOps, PwmPointsWithTheirPauses)

@@ -66,5 +66,45 @@ TEST_F(OpsOnSim, AWriteGoesInOrderAndStopsAtARefusal)
     EXPECT_EQ(sim.dump().at("parity"), "0 (none)");
 }
 
+// A profile's load: what differs is asked once and written only after a yes, then read back;
+// a refusal or an unreadable device is told apart from success.
+TEST_F(OpsOnSim, AProfileLoadWritesWhatDiffersOnlyOnceConfirmed)
+{
+    open_at(9600);
+    Configuration config(dev, report, sleeper);
+    const std::vector<Setting> profile =
+        parse_profile("format=1\n[interface]\naddress=9\n[setpoints]\nmax1=200\nmin1=25\n[calibration]\nzero1=900\n");
+    int asked = 0;
+    Changes changes;
+    auto answer = [&](bool yes) {
+        return [&, yes](const Changes& c) {
+            ++asked;
+            changes = c;
+            return yes;
+        };
+    };
+    // The address is never loaded, the calibration not unless named, min1 is held already.
+    EXPECT_EQ(load_profile(config, profile, kLoadedSections, answer(false)).outcome, ProfileLoad::kDeclined);
+    ASSERT_EQ(changes.size(), 1u);
+    EXPECT_EQ(changes[0].first.key() + " " + changes[0].second, "max1 225");
+    EXPECT_EQ(dumped_float("ch1 max"), 225.0f);
+    EXPECT_TRUE(load_profile(config, profile, kLoadedSections, answer(true)).complete());
+    EXPECT_EQ(dumped_float("ch1 max"), 200.0f);
+    EXPECT_EQ(load_profile(config, profile, kLoadedSections, answer(true)).outcome, ProfileLoad::kAlreadyHeld);
+    EXPECT_EQ(asked, 2);
+
+    sim.command("fault exception 4 at 0x27 function 16 always");  // a write of channel 1's zero
+    const ProfileLoad refused = load_profile(config, profile, kCalibration, answer(true));
+    EXPECT_EQ(refused.outcome, ProfileLoad::kApplied);
+    EXPECT_FALSE(refused.complete());
+    ASSERT_EQ(refused.done.left.size(), 1u);
+    EXPECT_EQ(refused.done.left[0].first.key(), "zero1");
+    EXPECT_EQ(sim.dump().at("ch1 ref"), "1012");
+
+    sim.command("fault silence always");
+    EXPECT_EQ(load_profile(config, profile, kSetpoints, answer(true)).outcome, ProfileLoad::kReadFailed);
+    EXPECT_EQ(asked, 3);
+}
+
 }  // namespace
 }  // namespace varnok::test

@@ -1,21 +1,21 @@
 #pragma once
-// Device operations against the simulator, with what they report recorded.
+// Device operations against the simulator, with what they report recorded. The simulator runs
+// in the test's process; where the terminal's settings are what a test is about, on a
+// pseudo-terminal (OpsOn<SimProcess>).
 
 #include <string>
 #include <vector>
 
 #include "device/device_fixture.h"
-#include "modbus/master.h"
+#include "modbus/exchange.h"
 #include "ops/report.h"
+#include "support/hex.h"
 
 namespace varnok::test {
 
 class RecordingReport : public Report {
 public:
-    void exchange(const ModbusMaster& mb) override
-    {
-        requests.push_back(hex(Bytes(mb.ozuper.begin() + 1, mb.ozuper.begin() + 1 + mb.dl_note)));
-    }
+    void exchange(const Exchange& x) override { requests.push_back(hex(Bytes(x.sent().begin(), x.sent().end()))); }
     void line(const std::string& text) override { lines.push_back(text); }
     void status(const std::string& text) override { statuses.push_back(text); }
 
@@ -24,10 +24,13 @@ public:
     std::vector<std::string> statuses;
 };
 
-class OpsOnSim : public DeviceOnSim {
+template <class Sim>
+class OpsOn : public DeviceOn<Sim> {
 protected:
-    using DeviceOnSim::DeviceOnSim;
+    using DeviceOn<Sim>::DeviceOn;
     RecordingReport report;
 };
+
+using OpsOnSim = OpsOn<SimInProcess>;
 
 }  // namespace varnok::test

@@ -14,7 +14,8 @@ struct Adoption {
     uint8_t code, parity, stopbit, sys_num, interval;
 };
 
-class WriteAdopted : public OpsOnSim, public ::testing::WithParamInterface<Adoption> {};
+// On a pseudo-terminal: the line the device hears is what the port's new settings made of the terminal.
+class WriteAdopted : public OpsOn<SimProcess>, public ::testing::WithParamInterface<Adoption> {};
 
 // The link after the write, and the interval time-out of the speed in force; the next
 // request, at the device's new settings, is answered.

@@ -21,7 +21,7 @@
 #include <unistd.h>
 
 #include "settings/settings_file.h"
-#include "support/pty.h"
+#include "support/fakes.h"
 
 namespace varnok {
 namespace {

@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include "sim/sim_fixture.h"
+#include "support/pty.h"
 #include "support/raw_line.h"
 
 namespace varnok::test {

@@ -55,24 +55,20 @@ TEST_F(Sim, ReadsOfEveryKindDecodeTheDeviceOutOfTheBox)
         EXPECT_EQ(wire_u32(sink.input[b + 15], sink.input[b + 16]), e.adc);
     }
 
-    mb.opros_coils(0, 3);
-    ASSERT_EQ(mb.obrab_buf_coils(), kOk);
+    ASSERT_EQ(request(opros_coils(0, 3)), kOk);
     EXPECT_EQ(sink.coils.back(), 0x04);  // only channel 3 (2.4 below its Min 3) trips its relay
-    mb.opros_discret_inputs(0, 3);
-    ASSERT_EQ(mb.obrab_buf_discret_inputs(), kOk);
+    ASSERT_EQ(request(opros_discret_inputs(0, 3)), kOk);
     EXPECT_EQ(sink.inputs.back(), 0x05);  // JMP78 closed reads 0
     ASSERT_EQ(sim.command("switch XP1 closed"), "ok");
-    mb.opros_discret_inputs(0, 3);
-    ASSERT_EQ(mb.obrab_buf_discret_inputs(), kOk);
+    ASSERT_EQ(request(opros_discret_inputs(0, 3)), kOk);
     EXPECT_EQ(sink.inputs.back(), 0x04);
 }
 
 TEST_F(Sim, FloatsTravelLeastSignificantByteFirst)
 {
     ASSERT_EQ(sim.command("set holding 32 0x0205"), "ok");
-    mb.func = 3;
-    mb.opros_registers(3, 0x20, 3);
-    EXPECT_EQ(hex(Bytes(mb.buf.begin() + 1, mb.buf.begin() + 1 + mb.dl_otvet)), "05 03 06 02 05 00 00 7A 43 BC C6");
+    read(3, 0x20, 3);
+    EXPECT_EQ(received(), "05 03 06 02 05 00 00 7A 43 BC C6");
 
     ASSERT_EQ(sim.command("setf holding 35 1.0"), "ok");
     ASSERT_EQ(read(3, 35, 2), kOk);
@@ -96,8 +92,7 @@ TEST_F(Sim, RangesTouchingAnAddressOutsideTheMapAreRefusedWithExceptionTwo)
     EXPECT_EQ(read(3, 0x804, 1), kIllegalAddress);
     EXPECT_EQ(read(4, 0x2C, 6), kIllegalAddress);
     EXPECT_EQ(read(4, 1, 1), kIllegalAddress);
-    mb.opros_coils(1, 3);
-    EXPECT_EQ(mb.obrab_buf_coils(), kIllegalAddress);
+    EXPECT_EQ(request(opros_coils(1, 3)), kIllegalAddress);
     EXPECT_EQ(write(0x2B, {100, 100}), kIllegalAddress);
     EXPECT_EQ(sim.command("get holding 0x2B"), "ok 1480");  // nothing of a refused write is stored
 }
@@ -157,8 +152,7 @@ TEST_F(Sim, StoredCalibrationAndSetpointsDriveTheReadings)
     // Relay K1 is energised above Max and below Min.
     ASSERT_EQ(sim.command("signal 1 50"), "ok");  // 49.5 with this calibration
     const auto relays = [&] {
-        mb.opros_coils(0, 3);
-        EXPECT_EQ(mb.obrab_buf_coils(), kOk);
+        EXPECT_EQ(request(opros_coils(0, 3)), kOk);
         return sink.coils.back() & 1;
     };
     EXPECT_EQ(relays(), 0);
@@ -312,10 +306,10 @@ TEST_F(Sim, RequestsItMustNotAnswerGetSilence)
 
     Bytes bad_crc = with_crc({5, 3, 0, 1, 0, 1});
     bad_crc.back() ^= 1;
-    std::copy(bad_crc.begin(), bad_crc.end(), mb.ozuper.begin() + 1);
-    link.tuda(mb.ozuper, 8);
-    link.suda(mb.buf, mb.dl_otvet, 7);
-    EXPECT_EQ(link.pr_out, 2);
+    Frame ozuper{};
+    std::copy(bad_crc.begin(), bad_crc.end(), ozuper.begin() + 1);
+    link.tuda(ozuper, 8);
+    EXPECT_EQ(link.suda({5, 7}).pr_out, 2);
     link.set_sys_num(6);
     EXPECT_EQ(read(3, 1, 1), kNoAnswer);
     EXPECT_EQ(sim.dump()["ignored"], "4");
@@ -353,7 +347,7 @@ INSTANTIATE_TEST_SUITE_P(Kinds, SimFault,
                                            FaultCase{"fault count -6", kBadFormat}));
 
 // A request as a test sends it: a read of `count` registers, or a write of `values`.
-struct Exchange {
+struct Asked {
     uint8_t function;
     uint16_t start, count;
     std::vector<uint16_t> values;
@@ -361,10 +355,10 @@ struct Exchange {
 
 TEST_F(Sim, AimedFaultsSpoilOnlyTheRequestsTheyAimAt)
 {
-    const Exchange channels[] = {{3, 0x27, 3, {}}, {3, 0x47, 3, {}}, {3, 0x67, 3, {}}};
+    const Asked channels[] = {{3, 0x27, 3, {}}, {3, 0x47, 3, {}}, {3, 0x67, 3, {}}};
     const struct {
         const char* fault;
-        std::vector<Exchange> requests;
+        std::vector<Asked> requests;
         std::vector<uint8_t> codes;
     } cases[] = {
         {"fault silence after 2", {channels[0], channels[0], channels[0], channels[0]}, {kOk, kOk, kNoAnswer, kOk}},
@@ -382,7 +376,7 @@ TEST_F(Sim, AimedFaultsSpoilOnlyTheRequestsTheyAimAt)
         SCOPED_TRACE(c.fault);
         ASSERT_EQ(sim.command(c.fault), "ok");
         for (size_t i = 0; i < c.requests.size(); ++i) {
-            const Exchange& r = c.requests[i];
+            const Asked& r = c.requests[i];
             EXPECT_EQ(r.function == 16 ? write(r.start, r.values) : read(r.function, r.start, r.count), c.codes[i])
                 << "request " << i + 1;
         }
@@ -395,14 +389,13 @@ TEST_F(Sim, AnAnswerFromAnotherAddressIsSoundButNeverHeard)
 {
     ASSERT_EQ(sim.command("fault address"), "ok");
     const Bytes request = with_crc({5, 3, 0, 1, 0, 1});
-    std::copy(request.begin(), request.end(), mb.ozuper.begin() + 1);
-    link.tuda(mb.ozuper, 8);
-    link.set_sys_num(6);  // listen for the address the answer carries
-    link.suda(mb.buf, mb.dl_otvet, 6);
-    EXPECT_EQ(hex(Bytes(mb.buf.begin() + 1, mb.buf.begin() + 1 + mb.dl_otvet)), hex(with_crc({6, 3, 2, 0, 3})));
+    Frame ozuper{};
+    std::copy(request.begin(), request.end(), ozuper.begin() + 1);
+    link.tuda(ozuper, 8);
+    const Received r = link.suda({6, 6});  // listen for the address the answer carries
+    EXPECT_EQ(hex(Bytes(r.buf.begin() + 1, r.buf.begin() + 1 + r.kpb)), hex(with_crc({6, 3, 2, 0, 3})));
 
     // Our receiver hunts for its own address, so to the answer check this is no answer.
-    link.set_sys_num(5);
     ASSERT_EQ(sim.command("fault address"), "ok");
     EXPECT_EQ(read(3, 1, 1), kNoAnswer);
     EXPECT_EQ(read(3, 1, 1), kOk);
@@ -411,11 +404,9 @@ TEST_F(Sim, AnAnswerFromAnotherAddressIsSoundButNeverHeard)
 TEST_F(Sim, ABusyDeviceSendsTheAnswerLaterUnasked)
 {
     ASSERT_EQ(sim.command("fault busy"), "ok");
-    mb.func = 16;
-    mb.write_holding_registers(1, 1, 2);
-    EXPECT_EQ(mb.obrab_buf_write_holding_registers(1, 1), kBusy);
-    mb.receive_again();
-    EXPECT_EQ(mb.obrab_buf_write_holding_registers(1, 1), kOk);
+    const Exchange busy = mb.tuda_suda(write_holding_registers(1, 2));
+    EXPECT_EQ(busy.err, kBusy);
+    EXPECT_EQ(mb.receive_again(busy).err, kOk);
     EXPECT_EQ(sim.command("get holding 1"), "ok 2");
 }
 

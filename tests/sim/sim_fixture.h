@@ -7,7 +7,8 @@
 
 #include "modbus/master.h"
 #include "support/frames.h"
-#include "support/pty.h"
+#include "support/fakes.h"
+#include "support/hex.h"
 #include "support/recording_sink.h"
 #include "support/sim_process.h"
 
@@ -36,25 +37,19 @@ protected:
         link.set_speed_keeping_code(speed);
         link.set_stopbit(stop_bits);
         link.set_parity(parity);
-        link.vich_timeout(number_scor(speed), 32);
-        ASSERT_EQ(link.dw(), 0u) << link.last_failure;
+        link.vich_timeout(number_scor(speed));
+        ASSERT_EQ(link.dw(), 0u) << link.last_failure();
     }
 
-    uint8_t read(uint8_t fun, uint16_t na, uint16_t kol)
+    // One exchange of the master, kept in `last`; its code.
+    uint8_t request(const Request& r)
     {
-        mb.func = fun;
-        mb.na_reg = na;
-        mb.kol_reg = kol;
-        mb.opros_registers(fun, na, kol);
-        return fun == 3 ? mb.obrab_buf_read_holding_registers(na, kol) : mb.obrab_buf_input_registers(na, kol);
+        last = mb.tuda_suda(r);
+        return last.err;
     }
-    uint8_t write(uint16_t na, std::vector<uint16_t> values)
-    {
-        mb.func = 16;
-        mb.na_reg = na;
-        mb.write_holding_2registers(na, uint16_t(values.size()), values);
-        return mb.obrab_buf_write_holding_registers(na, uint16_t(values.size()));
-    }
+    uint8_t read(uint8_t fun, uint16_t na, uint16_t kol) { return request(opros_registers(fun, na, kol)); }
+    uint8_t write(uint16_t na, std::vector<uint16_t> values) { return request(write_holding_2registers(na, values)); }
+    std::string received() const { return hex(Bytes(last.received().begin(), last.received().end())); }
     float holding_float(uint16_t a) { return wire_float(sink.holding[a], sink.holding[uint16_t(a + 1)]); }
     float input_float(uint16_t a) { return wire_float(sink.input[a], sink.input[uint16_t(a + 1)]); }
 
@@ -62,12 +57,13 @@ protected:
     Bytes raw(const Bytes& body, uint8_t expect)
     {
         const Bytes frame = with_crc(body);
-        std::copy(frame.begin(), frame.end(), mb.ozuper.begin() + 1);
-        link.tuda(mb.ozuper, uint8_t(frame.size()));
-        link.suda(mb.buf, mb.dl_otvet, expect);
-        if (link.pr_out == 2)
+        Frame ozuper{};
+        std::copy(frame.begin(), frame.end(), ozuper.begin() + 1);
+        link.tuda(ozuper, uint8_t(frame.size()));
+        const Received r = link.suda({link.settings().sys_num, expect});
+        if (r.pr_out == 2)
             return {};
-        return Bytes(mb.buf.begin() + 1, mb.buf.begin() + 1 + mb.dl_otvet);
+        return Bytes(r.buf.begin() + 1, r.buf.begin() + 1 + r.kpb);
     }
 
     SimProcess sim;
@@ -80,6 +76,7 @@ protected:
     Link link;
     RecordingSink sink;
     ModbusMaster mb;
+    Exchange last;
 };
 
 }  // namespace varnok::test

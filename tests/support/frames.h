@@ -2,7 +2,7 @@
 // Frames as tests write them: hexadecimal text and bytes with their CRC appended.
 
 #include "modbus/crc.h"
-#include "support/pty.h"
+#include "support/hex.h"
 
 namespace varnok::test {
 

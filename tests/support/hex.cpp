@@ -1,6 +1,6 @@
 #include <cstdio>
 
-#include "support/pty.h"
+#include "support/hex.h"
 
 namespace varnok::test {
 

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "support/pty.h"
+#include "support/hex.h"
 
 namespace varnok::test {
 

@@ -13,6 +13,8 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include "link/port_map.h"
+
 #ifndef VARNOK_SIM_PATH
 #error "VARNOK_SIM_PATH must name the varnok-sim executable"
 #endif
@@ -109,6 +111,8 @@ SimProcess::SimProcess(std::vector<std::string> extra_args)
 }
 
 SimProcess::~SimProcess() { stop(); }
+
+void SimProcess::connect(PortMap& ports, Link&) { ports.set(1, path_); }
 
 void SimProcess::stop()
 {

@@ -7,6 +7,11 @@
 #include <sys/types.h>
 #include <vector>
 
+namespace varnok {
+class Link;
+class PortMap;
+}  // namespace varnok
+
 namespace varnok::test {
 
 class SimProcess {
@@ -20,6 +25,8 @@ public:
 
     // The terminal the simulator answers on.
     const std::string& path() const { return path_; }
+    // COM1 of `ports` becomes that terminal.
+    void connect(PortMap& ports, Link& link);
     pid_t pid() const { return pid_; }
 
     // Sends one command; returns its reply line ("ok ..." or "error: ..."). Throws when no

@@ -33,7 +33,11 @@ pids+=($!)
 for _ in $(seq 200); do [ -s "$scratch/display" ] && break; sleep 0.05; done
 export DISPLAY=:$(head -1 "$scratch/display")
 
+# A Russian Windows: its formats, and fonts for its dialogs (without them Wine draws Latin text
+# in line edits with a bitmap font that Qt leaves blank).
+export LANG=ru_RU.UTF-8 LC_ALL=ru_RU.UTF-8
 wineboot -i >/dev/null 2>&1
+windows_fonts
 "$sim" --no-stdin --link "$scratch/sim" --noise 0 --log "$scratch/frames.log" >/dev/null &
 pids+=($!)
 wait_for "$scratch/sim"
@@ -81,7 +85,7 @@ done
 [ -n "$window" ] || fail "no console window on the display"
 sleep 1  # the readings just read are painted
 if [ -n "$shot" ]; then
-  import -window root "$shot"
+  import -window "$window" "$shot"
   echo "-- screenshot: $shot"
 fi
 

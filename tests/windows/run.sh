@@ -60,7 +60,7 @@ scripts/package-windows.sh
 version=$(sed -n 's/^project(varnok VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 if [ ${#qt_args[@]} -gt 0 ]; then
   echo "== the console from its installer under Wine against the simulator"
-  tests/windows/console_smoke.sh "$linux_build" "build-win/varnok-$version-setup.exe"
+  tests/windows/console_smoke.sh "$linux_build" "build-win/varnok-$version-setup.exe" build-win/console-wine.png
 else
   cat >&2 <<EOT
 !! THE WINDOWS CONSOLE WAS NOT TESTED: there is no Qt for Windows at $qt.

@@ -15,3 +15,9 @@ map_ports() {  # COMn=PATH...: Wine reads its port map when its server starts
   # Started here, so that its dump of objects when it is stopped goes nowhere.
   wineserver >/dev/null 2>&1
 }
+
+windows_fonts() {  # the dialog fonts a Windows machine has, as DejaVu Sans: Wine here has none
+  for f in "MS Shell Dlg" "MS Shell Dlg 2" "Tahoma" "Segoe UI" "MS Sans Serif"; do
+    wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$f" /d "DejaVu Sans" /f >/dev/null
+  done
+}

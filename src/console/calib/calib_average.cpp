@@ -38,7 +38,7 @@ public:
         list_.clear();
         list_.repaint();
     }
-    void exchange(const ModbusMaster& mb) override { report_.exchange(mb); }
+    void exchange(const Exchange& x) override { report_.exchange(x); }
     void line(const std::string& text) override { add(QString::fromStdString(text)); }
     void status(const std::string& text) override { report_.status(text); }
 

@@ -145,7 +145,7 @@ private:
     class Boxes : public Report {
     public:
         Boxes(QWidget* parent, Report& report) : parent_(parent), report_(report) {}
-        void exchange(const ModbusMaster& mb) override { report_.exchange(mb); }
+        void exchange(const Exchange& x) override { report_.exchange(x); }
         void line(const std::string& text) override;
         void status(const std::string& text) override { report_.status(text); }
 

@@ -1,4 +1,4 @@
-#include "link/terminal.h"
+#include "link/terminal_transport.h"
 
 #include <cerrno>
 #include <fcntl.h>

@@ -23,8 +23,9 @@ struct TerminalLine {
 };
 
 // The simulator's end of the line: the master side of a pseudo-terminal (the console opens
-// the other side), a serial device of its own, or a TCP port on loopback where it plays an
-// Ethernet-to-RS-485 converter with the devices behind it (one master connection at a time).
+// the other side), a serial device of its own, a TCP port on loopback where it plays an
+// Ethernet-to-RS-485 converter with the devices behind it (one master connection at a time),
+// or a socket whose other end a master in the same process holds (the tests' simulator).
 class Terminal {
 public:
     Terminal() = default;
@@ -37,6 +38,9 @@ public:
     std::string open_device(const std::string& path, const LineSettings& line);
     // Listens on 127.0.0.1:port (0: a free port); path() is then "tcp://127.0.0.1:PORT".
     std::string open_tcp(uint16_t port, const LineSettings& line);
+    // A connected, non-blocking socket, taken over; its line is what the master tells.
+    void open_socket(int fd);
+    void set_master_line(const TerminalLine& line) { master_line_ = line; }
     // Closes the terminal as a pulled adapter would: the far side of a pseudo-terminal is
     // hung up and its path goes away (on TCP: the connection and the listener close).
     void close();
@@ -64,13 +68,14 @@ public:
     bool line_seen(TerminalLine& line) const;
 
 private:
-    enum class Kind { pty, device, tcp };
+    enum class Kind { pty, device, tcp, socket };
     int fd_ = -1;
     int keeper_ = -1;  // our own descriptor on the far side: the master never sees it closed
     int listener_ = -1;
     std::string path_;
     Kind kind_ = Kind::pty;
     LineSettings configured_;  // of a serial device, or of the converter
+    TerminalLine master_line_;  // of a socket
 };
 
 }  // namespace varnok::sim

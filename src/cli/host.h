@@ -1,5 +1,6 @@
 #pragma once
-// What the tool needs from the terminal it runs in, which each platform gives its own way.
+// What the tool needs from the system it runs on (interrupts, the clock and its timer, the
+// terminal, the command line), which each platform gives its own way.
 
 #include <chrono>
 #include <string>

@@ -1,4 +1,4 @@
-#include "cli/terminal.h"
+#include "cli/host.h"
 
 #include <windows.h>
 

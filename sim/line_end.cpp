@@ -1,4 +1,4 @@
-#include "sim/terminal.h"
+#include "sim/line_end.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -139,6 +139,14 @@ std::string Terminal::open_tcp(uint16_t port, const LineSettings& line)
     return {};
 }
 
+void Terminal::open_socket(int fd)
+{
+    close();
+    kind_ = Kind::socket;
+    fd_ = fd;
+    path_ = "socket";
+}
+
 int Terminal::accept_master()
 {
     // Every connection waiting is taken, so that each is counted when it comes; the last one
@@ -183,6 +191,10 @@ std::string Terminal::configure(const LineSettings& line)
 
 bool Terminal::line_seen(TerminalLine& line) const
 {
+    if (kind_ == Kind::socket) {
+        line = master_line_;
+        return true;
+    }
     if (kind_ != Kind::pty) {
         line = {configured_.baud(), configured_.parity, configured_.stop_bits};
         return true;

@@ -1,0 +1,247 @@
+#include "cli/command_table.h"
+
+#include <cstdio>
+
+#include "cli/commands.h"
+#include "cli/publisher.h"
+#include "cli/session.h"
+#include "link/link_settings.h"
+#include "ops/configuration.h"
+
+namespace varnok::cli {
+
+namespace {
+
+std::string joined(const std::vector<std::string>& words, const std::string& between)
+{
+    std::string out;
+    for (const std::string& w : words)
+        out += (out.empty() ? "" : between) + w;
+    return out;
+}
+
+std::string speed_words()
+{
+    std::vector<std::string> w;
+    for (size_t code = 1; code < scor.size(); ++code)
+        w.push_back(std::to_string(scor[code]));
+    return joined(w, " ");
+}
+
+Completion words(std::string list)
+{
+    Completion c;
+    c.words = std::move(list);
+    return c;
+}
+
+Completion files(std::string extension = "")
+{
+    Completion c;
+    c.files = true;
+    c.extension = std::move(extension);
+    return c;
+}
+
+// "info и read", "a, b и c"
+std::string listed(const std::vector<std::string>& names)
+{
+    std::string out;
+    for (size_t i = 0; i < names.size(); ++i)
+        out += (i == 0 ? "" : i + 1 == names.size() ? " и " : ", ") + names[i];
+    return out;
+}
+
+// The rows name only the fields they set; the rest keep their defaults.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+
+// The help texts keep their lines as they are printed.
+// clang-format off
+std::vector<CommandRow> make_rows()
+{
+    return {
+        {.name = "scan",
+         .summary = "поиск приборов на линии",
+         .help =
+             "Ищет приборы так же, как поиск консоли: номера от --from до --to (1..247) на\n"
+             "скорости связи, на заданной или (all) на каждой из шести. Для найденных печатает\n"
+             "номер, скорость, паритет, стоповые биты, имя и версию. Ход поиска в поток ошибок\n"
+             "(если это терминал); Ctrl-C прерывает поиск, найденное печатается.\n",
+         .options = {{"--speed", "СКОРОСТЬ|all", "", words(speed_words() + " all")},
+                     {"--from", "N"},
+                     {"--to", "N"}},
+         .prepare = scan_command},
+        {.name = "info",
+         .summary = "имя, версия, параметры интерфейса, шкалы, уставки, калибровка, показания",
+         .help =
+             "Имя, версия, скорость, паритет, стоповые биты, номер; для каждого канала шкала\n"
+             "(значение, точка, единица), уставки, ноль и коэффициент калибровки, точки ШИМ,\n"
+             "измеренное значение и процент шкалы; частота и яркость. С -a 3,17 по очереди\n"
+             "для каждого номера.\n",
+         .device_list = true,
+         .prepare = info_command},
+        {.name = "read",
+         .summary = "показания каналов и частота, строка на опрос",
+         .help =
+             "Опрашивает приборы (-a 3,17) так же, как консоль: первый опрос со шкалами и\n"
+             "уставками, затем измеренные значения. Строка на прибор и опрос: время (ISO 8601),\n"
+             "номер, значение и процент каждого канала, частота; несостоявшееся чтение оставляет\n"
+             "поле пустым. --every: период (по умолчанию 1 с, можно 0.5), --count: число опросов\n"
+             "(по умолчанию 1; 0 без конца). Ctrl-C завершает работу, файл остаётся целым.\n"
+             "\n" + std::string(kMqttHelp),
+         .options = {{"--every", "СЕКУНД"},
+                     {"--count", "N"},
+                     {"--out", "ФАЙЛ.csv", "", files()},
+                     {"--mqtt", "mqtt://[ИМЯ[:ПАРОЛЬ]@]УЗЕЛ[:ПОРТ]/ПРЕФИКС", "", {}, kMqttBuilt},
+                     {"--password-file", "ФАЙЛ", "", files(), kMqttBuilt},
+                     {"--cafile", "ФАЙЛ", "", files(), kMqttBuilt},
+                     {"--spool-size", "РАЗМЕР", "", {}, kMqttBuilt}},
+         .device_list = true,
+         .prepare = read_command},
+        {.name = "set",
+         .operands = "ИМЯ=ЗНАЧЕНИЕ...",
+         .summary = "записать параметры прибора",
+         .help =
+             "Имена: address (1..247), speed, parity (none, odd, even), stopbits (1, 2),\n"
+             "scale1..3 (как на индикаторе: 12.34, точка из текста), unit1..3 (нет, В, кВ, мА,\n"
+             "А, кА, Гц), max1..3, min1..3, brightness (1..3).\n"
+             "Всё проверяется до первой записи. После записи скорости, паритета, стоповых бит\n"
+             "или номера программа говорит с прибором на новых настройках и записывает их в\n"
+             "файл настроек.\n",
+         .operand_values = {joined(setting_keys(false), "= ") + "=", false, "", true},
+         .writes = true,
+         .prepare = set_command},
+        {.name = "save",
+         .operands = "ФАЙЛ",
+         .summary = "конфигурация прибора в файл",
+         .help =
+             "Записывает в файл конфигурацию прибора: параметры интерфейса, шкалы, уставки,\n"
+             "калибровку (ноль, коэффициент, точки ШИМ). Файл текстовый: разделы [interface],\n"
+             "[scales], [setpoints], [calibration], строки ИМЯ=ЗНАЧЕНИЕ с именами команды set;\n"
+             "имя и версия прибора в комментариях. Файл пишется, только если всё прочитано.\n",
+         .operand_values = files(),
+         .prepare = save_command},
+        {.name = "load",
+         .operands = "ФАЙЛ",
+         .summary = "конфигурация прибора из файла",
+         .help =
+             "Показывает, чем прибор отличается от файла, записывает только это, читает всё\n"
+             "снова и завершается с кодом 1, если значение не принято. Номер прибора из файла\n"
+             "не записывается: так профиль одного прибора переносится на другой.\n"
+             "Калибровка (ноль, коэффициент, точки ШИМ) у каждого прибора своя и загружается,\n"
+             "только если её назвать: --with-calibration вместе с остальным, --only calibration\n"
+             "одну её (например, в тот же прибор после ремонта).\n"
+             "--dry-run: только показать отличия. --only interface,scales,setpoints,calibration:\n"
+             "только эти разделы (без --only: interface, scales, setpoints).\n",
+         .options = {{"--dry-run"},
+                     {"--only", "РАЗДЕЛЫ", "",
+                      words(joined({section_name(kInterface), section_name(kScales), section_name(kSetpoints),
+                                    section_name(kCalibration)}, " "))},
+                     {"--with-calibration"}},
+         .operand_values = files(),
+         .writes = true,
+         .prepare = load_command},
+        {.name = "commission",
+         .operands = "ТАБЛИЦА.csv",
+         .summary = "настройка партии приборов по таблице",
+         .help =
+             "Строка таблицы на прибор; первая строка называет столбцы: имена команды set и\n"
+             "from_address, from_speed (где отвечает новый прибор; по умолчанию параметры\n"
+             "связи). Пустая ячейка оставляет параметр как есть. Калибровку (ноль, коэффициент,\n"
+             "точки ШИМ) таблица не записывает: она у каждого прибора своя. Для каждой строки\n"
+             "программа ждёт прибор (\"подключите прибор и нажмите Enter\"; с --yes опрашивает,\n"
+             "пока он не ответит), записывает строку, проверяет чтением и добавляет строку в\n"
+             "отчёт (время, строка, имя, версия, результат, ошибка). Неудачная строка\n"
+             "отмечается, работа идёт дальше; повторный запуск пропускает строки, которые отчёт\n"
+             "называет готовыми. Отчёт по умолчанию: ТАБЛИЦА.report.csv.\n",
+         .options = {{"--report", "ОТЧЁТ.csv", "", files()}, {"--yes"}},
+         .operand_values = files("csv"),
+         .writes = true,
+         .prepare = commission_command},
+    };
+}
+
+std::vector<OptionRow> make_connection_options()
+{
+    std::vector<std::string> lists;
+    for (const CommandRow& c : command_rows())
+        if (c.device_list)
+            lists.push_back(c.name);
+    return {
+        {"-p", "ПОРТ", "COM1..COM16, путь к устройству или tcp://УЗЕЛ:ПОРТ",
+         {"COM1 COM2 COM3 COM4 tcp://", true}},
+        {"-b", "СКОРОСТЬ", "4800, 9600, 19200, 38400, 57600, 115200", words(speed_words())},
+        {"-P", "ПАРИТЕТ", "none, odd, even", words("none odd even")},
+        {"-s", "СТОПБИТ", "1 или 2", words("1 2")},
+        {"-a", "НОМЕР", "номер прибора 1..247; для " + listed(lists) + " список: -a 3,17"},
+        {"--fast", "", "быстрый обмен"},
+        {"--settings", "ФАЙЛ", "файл настроек вместо " + std::string(kSettingsPlace), files()},
+        {"--json", "", "результат одним документом JSON"},
+        {"-v", "", "каждый запрос и ответ в поток ошибок"},
+    };
+}
+// clang-format on
+#pragma GCC diagnostic pop
+
+}  // namespace
+
+const std::vector<CommandRow>& command_rows()
+{
+    static const std::vector<CommandRow> rows = make_rows();
+    return rows;
+}
+
+const std::vector<OptionRow>& connection_options()
+{
+    static const std::vector<OptionRow> options = make_connection_options();
+    return options;
+}
+
+const CommandRow* command_named(const std::string& name)
+{
+    for (const CommandRow& c : command_rows())
+        if (c.name == name)
+            return &c;
+    return nullptr;
+}
+
+CommandArgs Invocation::args() const
+{
+    std::vector<std::string> valued, flags;
+    for (const OptionRow& opt : row.options)
+        (opt.value.empty() ? flags : valued).push_back(opt.name);
+    return CommandArgs(options.args, valued, flags);
+}
+
+int run(const Options& o)
+{
+    const CommandRow* row = command_named(o.command);
+    if (!row)
+        throw UsageError(o.command.empty() ? "нет команды (varnok-cli --help)" : "неизвестная команда " + o.command);
+    if (!row->device_list && o.addresses.size() > 1)
+        throw UsageError(o.command + ": один номер прибора, не список");
+    // What needs no device is checked before the port is opened: nothing is sent for a refused line.
+    const Invocation call{o, *row};
+    const Job job = row->prepare(call);
+    Session s(o);
+    // An unreadable settings file leaves the defaults in force: a write would go to a device
+    // no one chose, unless the command line names the port and the number itself.
+    if (s.settings_unread()) {
+        const bool writes = row->writes && !job.dry_run;
+        const bool given = s.port_is_path() && !o.addresses.empty();
+        if (writes && !given)
+            throw UsageError(s.settings_problem() + "; " + o.command +
+                             " пишет в прибор и без файла настроек работает, только если связь задана "
+                             "полностью: -p путь к устройству или tcp://УЗЕЛ:ПОРТ и -a номер");
+        std::fprintf(stderr, "%s; работаем без него: %s\n", s.settings_problem().c_str(), s.connection().c_str());
+    }
+    if (job.before_open)
+        if (const int e = job.before_open(s); e != kExitOk)
+            return e;
+    if (const int e = s.open(); e != kExitOk)
+        return e;
+    return job.run(s);
+}
+
+}  // namespace varnok::cli

@@ -1,0 +1,71 @@
+// read's readings to the broker: each device's to its own connection, its settings on .../info
+// with each full poll.
+#include "cli/info.h"
+#include "cli/publisher.h"
+#include "cli/readings.h"
+#include "cli/session.h"
+#include "cli/host.h"
+#include "ops/entry.h"
+
+namespace varnok::cli {
+
+namespace {
+
+// The JSON of a message, without the line end to_json gives a document.
+std::string payload(const Value& v)
+{
+    std::string s = to_json(v);
+    if (!s.empty() && s.back() == '\n')
+        s.pop_back();
+    return s;
+}
+
+Value maybe_string(const std::optional<std::string>& s) { return s ? Value::string(*s) : Value(); }
+
+class MqttOutput : public ReadingsOutput {
+public:
+    explicit MqttOutput(MqttOut& mqtt) : mqtt_(mqtt) {}
+    bool wants_names() const override { return true; }
+    void reading(const Reading& r) override
+    {
+        Publisher& p = *mqtt_.devices[r.index];
+        const Device& dev = r.device.dev;
+        if (r.full) {
+            Value info = Value::object();
+            info.set("address", Value::number(r.device.address));
+            info.set("name", maybe_string(r.device.name));
+            info.set("version", maybe_string(r.device.version));
+            info.set("channels", channel_settings(dev, r.result));
+            p.info(payload(info));
+        }
+        Value m = Value::object();
+        m.set("time", Value::string(iso_time(r.when)));
+        m.set("address", Value::number(r.device.address));
+        m.set("poll", Value::number(r.poll));
+        Value& channels = m.set("channels", Value::array());
+        for (int k = 1; k <= kChannels; ++k) {
+            const PollResult::Channel& c = r.result.ch[size_t(k)];
+            const TParChannel& ch = dev.Ch[size_t(k)];
+            Value& v = channels.push(Value::object());
+            v.set("channel", Value::number(k));
+            v.set("value", c.measured ? Value::number(float_text(ch.Urms_te)) : Value());
+            v.set("unit", r.device.scaled ? Value::string(unit_name(dev.parScl[size_t(k)].Measure)) : Value());
+            v.set("percent", c.percent ? Value::number(float_text(ch.Urms_proc)) : Value());
+        }
+        m.set("frequency", r.result.freq ? Value::number(float_text(dev.freq.as_float())) : Value());
+        m.set("error", maybe_string(r.error));
+        p.reading(payload(m));
+    }
+    // What the broker has not taken yet gets a few seconds, for all devices at once; the rest
+    // stays in the spool and fails the run, as does a reading lost.
+    int finish() override { return mqtt_.finish(std::chrono::seconds(5)) ? kExitOk : kExitDevice; }
+
+private:
+    MqttOut& mqtt_;
+};
+
+}  // namespace
+
+std::unique_ptr<ReadingsOutput> mqtt_output(MqttOut& mqtt) { return std::make_unique<MqttOutput>(mqtt); }
+
+}  // namespace varnok::cli

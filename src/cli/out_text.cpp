@@ -1,0 +1,27 @@
+// read's readings as aligned text on standard output, a line each, "-" for a failed read.
+#include <cstdio>
+
+#include "cli/readings.h"
+
+namespace varnok::cli {
+
+namespace {
+
+class TextOutput : public ReadingsOutput {
+public:
+    void reading(const Reading& r) override
+    {
+        const Value row = reading_row(r);
+        std::string line;
+        for (const auto& [key, v] : row.members())
+            line += (line.empty() ? "" : "  ") + (v.kind() == Value::kNull ? std::string("-") : v.text());
+        std::printf("%s\n", line.c_str());
+        std::fflush(stdout);
+    }
+};
+
+}  // namespace
+
+std::unique_ptr<ReadingsOutput> text_output() { return std::make_unique<TextOutput>(); }
+
+}  // namespace varnok::cli

@@ -1,0 +1,92 @@
+#include "cli/readings.h"
+
+#include <algorithm>
+#include <thread>
+
+#include "cli/session.h"
+#include "cli/host.h"
+
+namespace varnok::cli {
+
+namespace {
+
+// Waits until `due` unless Ctrl-C comes first; false then.
+bool wait_until(std::chrono::steady_clock::time_point due)
+{
+    while (!interrupted()) {
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= due)
+            return true;
+        std::this_thread::sleep_for(
+            std::min<std::chrono::steady_clock::duration>(due - now, std::chrono::milliseconds(20)));
+    }
+    return false;
+}
+
+}  // namespace
+
+Value reading_row(const Reading& r)
+{
+    Value row = Value::object();
+    row.set("time", Value::string(iso_time(r.when)));
+    row.set("address", Value::number(r.device.address));
+    for (int k = 1; k <= kChannels; ++k) {
+        const PollResult::Channel& c = r.result.ch[size_t(k)];
+        const TParChannel& ch = r.device.dev.Ch[size_t(k)];
+        row.set("value" + std::to_string(k), c.measured ? Value::number(float_text(ch.Urms_te)) : Value());
+        row.set("percent" + std::to_string(k), c.percent ? Value::number(float_text(ch.Urms_proc)) : Value());
+    }
+    row.set("frequency", r.result.freq ? Value::number(float_text(r.device.dev.freq.as_float())) : Value());
+    return row;
+}
+
+DevicePoll::DevicePoll(Session& s, const std::vector<uint8_t>& addresses) : s_(s)
+{
+    for (uint8_t a : addresses)
+        devices_.push_back(std::make_unique<PolledDevice>(s.link, a));
+}
+
+void DevicePoll::read_names()
+{
+    for (size_t i = 0; i < devices_.size() && !interrupted(); ++i) {
+        PolledDevice& d = *devices_[i];
+        s_.address(d.address);
+        Polling polling(d.dev, s_.report);
+        if (polling.read_name())
+            d.name = d.dev.tmp_text();
+        if (polling.read_version())
+            d.version = d.dev.tmp_text();
+    }
+}
+
+bool DevicePoll::run(long count, std::chrono::milliseconds every, const std::vector<ReadingsOutput*>& outputs)
+{
+    bool any_failed = false;
+    auto due = std::chrono::steady_clock::now();
+    for (long n = 0; (count == 0 || n < count) && !interrupted(); ++n) {
+        if (n > 0 && !wait_until(due))
+            break;
+        due += every;
+        for (size_t i = 0; i < devices_.size() && !interrupted(); ++i) {
+            PolledDevice& d = *devices_[i];
+            s_.address(d.address);
+            Polling polling(d.dev, s_.report);
+            const auto when = std::chrono::system_clock::now();
+            const unsigned long errors_before = s_.report.lines();
+            // The first poll of a device reads its scales too, for the percentages.
+            const bool full = !d.scaled;
+            const PollResult poll = polling.zapros_par(full);
+            d.scaled = d.scaled || (poll.ch[1].scale && poll.ch[2].scale && poll.ch[3].scale);
+            const Reading r{d, i, when, n + 1, full, poll,
+                            s_.report.lines() != errors_before ? std::optional(s_.report.last_line()) : std::nullopt};
+            for (int k = 1; k <= kChannels; ++k)
+                any_failed |= !poll.ch[size_t(k)].measured;
+            any_failed |= !poll.freq;
+            for (ReadingsOutput* out : outputs)
+                out->reading(r);
+        }
+    }
+    return !any_failed;
+}
+
+}  // namespace varnok::cli

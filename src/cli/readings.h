@@ -1,0 +1,83 @@
+#pragma once
+// `read`: the poll of a list of devices, each with records of its own, and the outputs each
+// poll goes to (text, CSV, JSON, MQTT) behind one small interface. A new output is a class of
+// its own file and one line in read.cpp.
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cli/value.h"
+#include "device/device.h"
+#include "ops/polling.h"
+
+namespace varnok::cli {
+
+class Session;
+struct MqttOut;
+
+// One device of a read: its number and records of its own, so that its percentages are of
+// its own scales.
+struct PolledDevice {
+    PolledDevice(Link& link, uint8_t number) : address(number), dev(link) {}
+    uint8_t address;
+    Device dev;
+    bool scaled = false;  // its three scales are read: its units can be named
+    // Read once before the first poll when an output shows them; none when not read.
+    std::optional<std::string> name, version;
+};
+
+// One poll of one device.
+struct Reading {
+    const PolledDevice& device;
+    size_t index;  // the device's place in the list
+    std::chrono::system_clock::time_point when;
+    long poll;  // 1, 2, ...
+    bool full;  // this poll read the scales and setpoints too
+    PollResult result;
+    std::optional<std::string> error;  // the last error line of this poll
+};
+
+class ReadingsOutput {
+public:
+    virtual ~ReadingsOutput() = default;
+    // Whether it shows the devices' names and versions.
+    virtual bool wants_names() const { return false; }
+    virtual void reading(const Reading& r) = 0;
+    // At the end of the run: kExitOk, or the exit code of what could not be finished.
+    virtual int finish() { return 0; }
+};
+
+// A reading as text, CSV and JSON show it: time, address, value and percentage of each
+// channel, frequency; null where a read failed.
+Value reading_row(const Reading& r);
+
+// A line of aligned values on standard output per reading.
+std::unique_ptr<ReadingsOutput> text_output();
+// One JSON document of every reading on standard output at the end.
+std::unique_ptr<ReadingsOutput> json_output();
+// A CSV file with its header, a line per reading, each written at once; nullptr with the
+// reason on standard error when the file cannot be made.
+std::unique_ptr<ReadingsOutput> csv_output(const std::string& path);
+// Each device's readings to its broker connection, in the order of the devices.
+std::unique_ptr<ReadingsOutput> mqtt_output(MqttOut& mqtt);
+
+class DevicePoll {
+public:
+    DevicePoll(Session& s, const std::vector<uint8_t>& addresses);
+    // Each device's name and version, once (until Ctrl-C).
+    void read_names();
+    // Polls the devices in turn `count` times (0: until Ctrl-C), `every` apart, the first
+    // poll of a device with its scales and setpoints until they are read; each reading goes
+    // to every output. True when every read succeeded.
+    bool run(long count, std::chrono::milliseconds every, const std::vector<ReadingsOutput*>& outputs);
+
+private:
+    Session& s_;
+    std::vector<std::unique_ptr<PolledDevice>> devices_;
+};
+
+}  // namespace varnok::cli
