@@ -11,7 +11,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libqcustomplot-dev qt6-qpa-plugins libgl-dev
   libsimpleini-dev libicu-dev
   libmodbus-dev mbpoll
-  libmosquitto-dev mosquitto mosquitto-clients openssl
+  libmosquitto-dev mosquitto mosquitto-clients openssl strace
   g++-mingw-w64-x86-64-posix wine wine64 socat zip groff-base dpkg-dev nsis
   xvfb xauth x11-utils xdotool imagemagick fonts-dejavu-core desktop-file-utils
   locales

@@ -1,6 +1,9 @@
 #include "cli/mqtt_publisher.h"
 
+#include <fcntl.h>
 #include <mosquitto.h>
+#include <poll.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -23,6 +26,8 @@ constexpr auto kFirstRetry = 500ms;
 constexpr auto kLongestRetry = 30s;
 constexpr auto kConnackWait = 10s;
 constexpr int kKeepAlive = 30;
+// A topic prefix is a few levels of names; a longer one would make the spool's path too long.
+constexpr size_t kLongestPrefix = 256;
 
 // Each device has a connection of its own (its own last will); the user hears once that the
 // broker is away and once that it is back, for all of them.
@@ -55,7 +60,9 @@ int hex_digit(char c)
     return -1;
 }
 
-std::string percent_decoded(const std::string& s)
+// %XX as the byte XX; `where` names the part of the address for the message, which never
+// quotes the text.
+std::string percent_decoded(const std::string& s, const char* where)
 {
     std::string out;
     for (size_t i = 0; i < s.size(); ++i) {
@@ -63,13 +70,58 @@ std::string percent_decoded(const std::string& s)
             const int hi = i + 2 < s.size() ? hex_digit(s[i + 1]) : -1;
             const int lo = hi >= 0 ? hex_digit(s[i + 2]) : -1;
             if (lo < 0)
-                throw UsageError("--mqtt: неверная запись %XX в имени или пароле");
+                throw UsageError(std::string("--mqtt: неверная запись %XX ") + where);
             out += char(hi * 16 + lo);
             i += 2;
         } else {
             out += s[i];
         }
     }
+    return out;
+}
+
+// Text a broker takes in a topic: UTF-8 (shortest forms, no surrogates), without control
+// characters (U+0000..U+001F, U+007F..U+009F) and non-characters.
+bool topic_text(const std::string& s)
+{
+    for (size_t i = 0; i < s.size();) {
+        const auto b = static_cast<unsigned char>(s[i]);
+        const size_t n = b < 0x80 ? 1 : (b & 0xE0) == 0xC0 ? 2 : (b & 0xF0) == 0xE0 ? 3 : (b & 0xF8) == 0xF0 ? 4 : 0;
+        if (n == 0 || i + n > s.size())
+            return false;
+        uint32_t c = n == 1 ? b : n == 2 ? b & 0x1F : n == 3 ? b & 0x0F : b & 0x07;
+        for (size_t k = 1; k < n; ++k) {
+            const auto t = static_cast<unsigned char>(s[i + k]);
+            if ((t & 0xC0) != 0x80)
+                return false;
+            c = (c << 6) | (t & 0x3F);
+        }
+        static const uint32_t least[] = {0, 0, 0x80, 0x800, 0x10000};
+        if (c < least[n] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF) || c <= 0x1F || (c >= 0x7F && c <= 0x9F) ||
+            (c >= 0xFDD0 && c <= 0xFDEF) || (c & 0xFFFE) == 0xFFFE)
+            return false;
+        i += n;
+    }
+    return true;
+}
+
+// The spool folder of a topic: one name for one topic and no other (bytes other than letters,
+// digits, '.', '-' and '_' as %XX), cut into folders of at most 200 bytes for the file system.
+std::filesystem::path spool_folder(const std::string& topic)
+{
+    static const char hex[] = "0123456789ABCDEF";
+    std::string name;
+    for (const char ch : topic) {
+        const auto c = static_cast<unsigned char>(ch);
+        if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '-' ||
+            c == '_')
+            name += ch;
+        else
+            name += {'%', hex[c >> 4], hex[c & 15]};
+    }
+    std::filesystem::path out;
+    for (size_t at = 0; at < name.size(); at += 200)
+        out /= name.substr(at, 200);
     return out;
 }
 
@@ -100,25 +152,31 @@ MqttTarget parse_mqtt_url(const std::string& url)
     } else {
         throw UsageError(form);
     }
+    // The user and the password run to the last '@', so that a password may hold '/', ':' and
+    // '@' as they are; none of it is ever quoted in a message.
+    if (const size_t at = rest.rfind('@'); at != std::string::npos) {
+        const std::string userinfo = rest.substr(0, at);
+        rest = rest.substr(at + 1);
+        const size_t colon = userinfo.find(':');
+        t.user = percent_decoded(userinfo.substr(0, colon), "в имени или пароле");
+        if (colon != std::string::npos)
+            t.password = percent_decoded(userinfo.substr(colon + 1), "в имени или пароле");
+        if (t.user.empty())
+            throw UsageError("--mqtt: пустое имя пользователя");
+    }
     const size_t slash = rest.find('/');
     if (slash == std::string::npos)
         throw UsageError(form);
     std::string authority = rest.substr(0, slash);
-    t.prefix = rest.substr(slash + 1);
+    t.prefix = percent_decoded(rest.substr(slash + 1), "в префиксе");
     while (!t.prefix.empty() && t.prefix.back() == '/')
         t.prefix.pop_back();
     if (t.prefix.empty() || t.prefix.front() == '/' || t.prefix.find_first_of("+#") != std::string::npos)
         throw UsageError("--mqtt: префикс темы не пуст и без символов + и #");
-    if (const size_t at = authority.rfind('@'); at != std::string::npos) {
-        const std::string userinfo = authority.substr(0, at);
-        authority = authority.substr(at + 1);
-        const size_t colon = userinfo.find(':');
-        t.user = percent_decoded(userinfo.substr(0, colon));
-        if (colon != std::string::npos)
-            t.password = percent_decoded(userinfo.substr(colon + 1));
-        if (t.user.empty())
-            throw UsageError("--mqtt: пустое имя пользователя");
-    }
+    if (!topic_text(t.prefix))
+        throw UsageError("--mqtt: префикс темы не в UTF-8 или с управляющими символами: брокер его не примет");
+    if (t.prefix.size() > kLongestPrefix)
+        throw UsageError("--mqtt: префикс темы длиннее " + std::to_string(kLongestPrefix) + " байт");
     std::string port;
     bool has_port = false;
     if (!authority.empty() && authority.front() == '[') {
@@ -145,6 +203,59 @@ MqttTarget parse_mqtt_url(const std::string& url)
     if (has_port)
         t.port = int(parse_number(port, 1, 65535, "порт брокера"));
     return t;
+}
+
+std::string read_password_file(const std::string& path)
+{
+    // Non-blocking: a pipe (--password-file <(...)) or a FIFO is read as it comes, with a time
+    // limit, and a FIFO no one writes to does not hang the run.
+    const std::string head = "файл пароля " + path + " не прочитан: ";
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0)
+        throw UsageError(head + std::strerror(errno));
+    struct stat st;
+    std::string why;
+    if (::fstat(fd, &st) != 0)
+        why = std::strerror(errno);
+    else if (S_ISDIR(st.st_mode))
+        why = "на месте файла папка";
+    else if (!S_ISREG(st.st_mode) && !S_ISFIFO(st.st_mode))
+        why = "не файл и не канал";
+    const bool fifo = why.empty() && S_ISFIFO(st.st_mode);
+    const auto until = Clock::now() + 10s;
+    std::string text;
+    bool waited = false;
+    char buf[512];
+    while (why.empty() && text.find_first_of("\r\n") == std::string::npos) {
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n > 0) {
+            text.append(buf, size_t(n));
+            if (text.size() > 4096)
+                why = "длиннее 4096 байт";
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && errno != EAGAIN) {
+            why = std::strerror(errno);
+            break;
+        }
+        // The end of the file, or of the pipe once a writer has come and gone.
+        if (n == 0 && (!fifo || !text.empty() || waited))
+            break;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count();
+        pollfd p{fd, POLLIN, 0};
+        const int r = left > 0 ? ::poll(&p, 1, int(left)) : 0;
+        if (r == 0)
+            why = "пароль не пришёл за 10 с";
+        else if (r < 0 && errno == EINTR && interrupted())
+            why = "прервано";
+        waited = r > 0;
+    }
+    ::close(fd);
+    if (!why.empty())
+        throw UsageError(head + why);
+    return text.substr(0, text.find_first_of("\r\n"));
 }
 
 std::string topic_level(const std::string& text)
@@ -174,17 +285,18 @@ MqttPublisher::MqttPublisher(const MqttTarget& target, std::string topic, const 
     mosquitto_publish_callback_set(
         mosq_, [](mosquitto*, void* self, int mid) { static_cast<MqttPublisher*>(self)->on_publish(mid); });
     const std::string status = topic_ + "/status";
-    mosquitto_will_set(mosq_, status.c_str(), 7, "offline", 1, true);
-    if (!target_.user.empty())
-        mosquitto_username_pw_set(mosq_, target_.user.c_str(), target_.password ? target_.password->c_str() : nullptr);
-    if (target_.tls) {
-        const int rc =
-            mosquitto_tls_set(mosq_, target_.cafile.empty() ? nullptr : target_.cafile.c_str(),
-                              target_.cafile.empty() ? "/etc/ssl/certs" : nullptr, nullptr, nullptr, nullptr);
-        if (rc != MOSQ_ERR_SUCCESS) {
-            mosquitto_destroy(mosq_);
-            throw std::runtime_error("TLS для брокера не настраивается: " + std::string(mosquitto_strerror(rc)));
-        }
+    int rc = mosquitto_will_set(mosq_, status.c_str(), 7, "offline", 1, true);
+    if (rc == MOSQ_ERR_SUCCESS && !target_.user.empty())
+        rc = mosquitto_username_pw_set(mosq_, target_.user.c_str(),
+                                       target_.password ? target_.password->c_str() : nullptr);
+    // Without --cafile the system's trust store, wherever OpenSSL's defaults put it.
+    if (rc == MOSQ_ERR_SUCCESS && target_.tls)
+        rc = target_.cafile.empty()
+                 ? mosquitto_int_option(mosq_, MOSQ_OPT_TLS_USE_OS_CERTS, 1)
+                 : mosquitto_tls_set(mosq_, target_.cafile.c_str(), nullptr, nullptr, nullptr, nullptr);
+    if (rc != MOSQ_ERR_SUCCESS) {
+        mosquitto_destroy(mosq_);
+        throw std::runtime_error("клиент MQTT для " + status + " не настраивается: " + mosquitto_strerror(rc));
     }
 }
 
@@ -202,13 +314,16 @@ MqttPublisher::~MqttPublisher()
     mosquitto_destroy(mosq_);
 }
 
-MqttPublisher::Start MqttPublisher::start(std::chrono::milliseconds wait)
+void MqttPublisher::begin()
 {
     thread_ = std::thread([this] { loop(); });
+}
+
+MqttPublisher::Start MqttPublisher::await(Clock::time_point deadline)
+{
     std::unique_lock lock(mutex_);
     // Ctrl-C ends the wait too: the run then ends before its first poll.
-    const auto until = Clock::now() + wait;
-    while (!answered_ && !interrupted() && Clock::now() < until)
+    while (!answered_ && !interrupted() && Clock::now() < deadline)
         changed_.wait_for(lock, 50ms);
     if (state_ == kRefusedState) {
         lock.unlock();
@@ -233,13 +348,17 @@ void MqttPublisher::reading(const std::string& json)
     try {
         dropped = spool_.push(json);
     } catch (const std::runtime_error& e) {
-        std::fprintf(stderr, "%s\n", e.what());
+        // Told once; the count is told at the end, and fails the run.
+        std::lock_guard lock(mutex_);
+        if (not_spooled_++ == 0)
+            std::fprintf(stderr, "%s\n", e.what());
         return;
     }
     if (dropped == 0)
         return;
     std::lock_guard lock(mutex_);
     unreported_drops_ += dropped;
+    dropped_ += dropped;
     if (!told_full_) {
         told_full_ = true;
         std::fprintf(stderr, "очередь %s полна: старейшие показания отбрасываются\n", spool_.dir().c_str());
@@ -256,22 +375,47 @@ void MqttPublisher::report_drops()
     told_full_ = false;
 }
 
-void MqttPublisher::finish(std::chrono::milliseconds wait)
+void MqttPublisher::tell_set_aside()
 {
-    if (thread_.joinable()) {
-        {
-            std::lock_guard lock(mutex_);
-            stop_ = true;
-            stop_deadline_ = Clock::now() + wait;
-        }
-        changed_.notify_all();
-        thread_.join();
+    if (told_aside_ || spool_.set_aside_count() == 0)
+        return;
+    told_aside_ = true;
+    std::fprintf(stderr, "очередь %s: %s\n", spool_.dir().c_str(), spool_.set_aside_first().c_str());
+}
+
+bool MqttPublisher::refused(int rc)
+{
+    return rc == MOSQ_ERR_INVAL || rc == MOSQ_ERR_PAYLOAD_SIZE || rc == MOSQ_ERR_MALFORMED_UTF8 ||
+           rc == MOSQ_ERR_QOS_NOT_SUPPORTED || rc == MOSQ_ERR_OVERSIZE_PACKET || rc == MOSQ_ERR_NOT_SUPPORTED;
+}
+
+void MqttPublisher::stop(Clock::time_point deadline)
+{
+    {
+        std::lock_guard lock(mutex_);
+        stop_ = true;
+        stop_deadline_ = deadline;
     }
+    changed_.notify_all();
+}
+
+bool MqttPublisher::finish()
+{
+    if (thread_.joinable())
+        thread_.join();
     std::lock_guard lock(mutex_);
     report_drops();
-    if (const size_t left = spool_.size())
+    tell_set_aside();
+    if (not_spooled_)
+        std::fprintf(stderr, "очередь %s: не записано показаний: %zu\n", spool_.dir().c_str(), not_spooled_);
+    if (const size_t aside = spool_.set_aside_count())
+        std::fprintf(stderr, "очередь %s: отложено сообщений, которые не отправить: %zu (файлы *.bad)\n",
+                     spool_.dir().c_str(), aside);
+    const size_t left = spool_.size();
+    if (left)
         std::fprintf(stderr, "в очереди %s осталось показаний: %zu; они уйдут при следующем запуске\n",
                      spool_.dir().c_str(), left);
+    return left == 0 && not_spooled_ == 0 && dropped_ == 0 && spool_.set_aside_count() == 0;
 }
 
 void MqttPublisher::on_connect(int rc)
@@ -284,7 +428,11 @@ void MqttPublisher::on_connect(int rc)
         inflight_mid_ = -1;  // what was on its way goes again
         info_due_ = !info_.empty();
         const std::string status = topic_ + "/status";
-        mosquitto_publish(mosq_, nullptr, status.c_str(), 6, "online", 1, true);
+        if (const int prc = mosquitto_publish(mosq_, nullptr, status.c_str(), 6, "online", 1, true);
+            refused(prc) && !told_refused_) {
+            told_refused_ = true;
+            std::fprintf(stderr, "%s: сообщение не принято: %s\n", status.c_str(), mosquitto_strerror(prc));
+        }
         if (told_down_) {
             told_down_ = false;
             tell_up(target_.where());
@@ -392,26 +540,38 @@ void MqttPublisher::loop()
         retry = std::chrono::duration_cast<Clock::duration>(kFirstRetry);
         if (info_due_) {
             const std::string t = topic_ + "/info";
-            if (mosquitto_publish(mosq_, nullptr, t.c_str(), int(info_.size()), info_.data(), 1, true) ==
-                MOSQ_ERR_SUCCESS)
+            const int prc = mosquitto_publish(mosq_, nullptr, t.c_str(), int(info_.size()), info_.data(), 1, true);
+            if (prc == MOSQ_ERR_SUCCESS || refused(prc))
                 info_due_ = false;
+            if (refused(prc) && !told_refused_) {
+                told_refused_ = true;
+                std::fprintf(stderr, "%s: сообщение не принято: %s\n", t.c_str(), mosquitto_strerror(prc));
+            }
         }
         const bool saying_goodbye = stop_ && (spool_.size() == 0 || Clock::now() >= stop_deadline_);
         if (saying_goodbye && goodbye_mid_ < 0) {
             const std::string t = topic_ + "/status";
-            mosquitto_publish(mosq_, &goodbye_mid_, t.c_str(), 7, "offline", 1, true);
+            if (refused(mosquitto_publish(mosq_, &goodbye_mid_, t.c_str(), 7, "offline", 1, true)))
+                goodbye_acked_ = true;  // the last will says it, at the disconnect
         }
         if (!saying_goodbye && inflight_mid_ < 0) {
             lock.unlock();
             const std::optional<Spool::Entry> next = spool_.front();
             lock.lock();
+            tell_set_aside();
             if (next && state_ == kUp && inflight_mid_ < 0) {
                 const std::string t = topic_ + "/readings";
                 int mid = -1;
-                if (mosquitto_publish(mosq_, &mid, t.c_str(), int(next->text.size()), next->text.data(), 1, false) ==
-                    MOSQ_ERR_SUCCESS) {
+                const int prc =
+                    mosquitto_publish(mosq_, &mid, t.c_str(), int(next->text.size()), next->text.data(), 1, false);
+                if (prc == MOSQ_ERR_SUCCESS) {
                     inflight_mid_ = mid;
                     inflight_seq_ = next->seq;
+                } else if (refused(prc)) {
+                    // Never tried again ahead of the rest: out of the queue, counted at the end.
+                    spool_.set_aside(next->seq,
+                                     std::string("библиотека MQTT не принимает: ") + mosquitto_strerror(prc));
+                    tell_set_aside();
                 }
             }
         }
@@ -433,11 +593,16 @@ const bool kMqttBuilt = true;
 const char* const kMqttHelp =
     "--mqtt: каждый опрос прибора сообщением JSON в ПРЕФИКС/ПОРТ/НОМЕР/readings (QoS 1),\n"
     "имя, версия, шкалы и уставки в .../info, online/offline в .../status (хранимые).\n"
-    "Пока брокер недоступен, показания копятся в очереди на диске\n"
-    "($XDG_STATE_HOME/varnok или ~/.local/state/varnok; --spool-size, по умолчанию 10M,\n"
-    "старейшие отбрасываются) и уходят по порядку, когда связь вернётся. Пароль: из\n"
-    "--password-file или VARNOK_MQTT_PASSWORD вместо адреса. mqtts:// с --cafile.\n"
-    "Брокер, отказавший в пароле: код выхода 3, линия не опрашивается.\n";
+    "Имя и пароль в адресе идут до последнего @ и не печатаются; %XX в них и в префиксе\n"
+    "означает байт XX (@ в префиксе: %40). Префикс: UTF-8 без управляющих символов.\n"
+    "Пока брокер недоступен, показания копятся в очереди на диске каждого прибора\n"
+    "($XDG_STATE_HOME/varnok или ~/.local/state/varnok) и уходят по порядку, когда связь\n"
+    "вернётся. --spool-size: место на диске под очередь прибора (по умолчанию 10M; каждое\n"
+    "показание занимает не меньше блока файловой системы, обычно 4 КиБ); сверх него\n"
+    "старейшие отбрасываются. Пароль: из --password-file (файл или канал) или\n"
+    "VARNOK_MQTT_PASSWORD вместо адреса. mqtts:// с --cafile или с системными сертификатами.\n"
+    "Показания, которые не дошли до брокера (остались в очереди, отброшены, не записаны):\n"
+    "код выхода 1. Брокер, отказавший в пароле: код выхода 3, линия не опрашивается.\n";
 
 MqttOut connect_mqtt(const MqttTarget& t, uint64_t spool_size, const std::string& port,
                      const std::vector<uint8_t>& addresses)
@@ -446,25 +611,39 @@ MqttOut connect_mqtt(const MqttTarget& t, uint64_t spool_size, const std::string
     std::vector<std::unique_ptr<MqttPublisher>> made;
     std::signal(SIGPIPE, SIG_IGN);  // a broker gone away is an error to handle, not the end of the run
     const std::string port_level = topic_level(port);
-    for (uint8_t a : addresses) {
-        const std::string topic = t.prefix + "/" + port_level + "/" + std::to_string(a);
-        const std::filesystem::path spool =
-            state_dir() / "spool" / topic_level(t.host + "_" + std::to_string(t.port)) / topic_level(topic);
-        try {
-            made.push_back(std::make_unique<MqttPublisher>(t, topic, spool, spool_size));
-        } catch (const std::runtime_error& e) {
-            std::fprintf(stderr, "%s\n", e.what());
-            m.exit = kExitUsage;
-            return m;
+    try {
+        const std::filesystem::path broker = state_dir() / "spool" / topic_level(t.host + "_" + std::to_string(t.port));
+        for (uint8_t a : addresses) {
+            const std::string topic = t.prefix + "/" + port_level + "/" + std::to_string(a);
+            // Earlier versions kept the spool under the topic with '/' made '_', which two
+            // prefixes could share: what is left there is told, not sent under a guessed topic.
+            std::error_code ec;
+            const std::filesystem::path old = broker / topic_level(topic);
+            size_t left = 0;
+            for (const auto& e : std::filesystem::directory_iterator(old, ec))
+                left += e.path().extension() == ".json";
+            if (left)
+                std::fprintf(stderr, "в очереди %s прежней версии осталось показаний: %zu; они не отправляются\n",
+                             old.c_str(), left);
+            made.push_back(std::make_unique<MqttPublisher>(t, topic, broker / spool_folder(topic), spool_size));
         }
+    } catch (const std::runtime_error& e) {
+        std::fprintf(stderr, "%s\n", e.what());
+        m.exit = kExitUsage;
+        return m;
     }
-    for (auto& p : made) {
-        if (p->start(std::chrono::seconds(10)) == MqttPublisher::kRefused) {
-            std::fprintf(stderr, "брокер %s отказал в подключении: неверное имя пользователя или пароль\n",
-                         t.where().c_str());
-            m.exit = kExitPort;
-            return m;
-        }
+    // All connections at once, with one deadline: a broker that never answers costs it once.
+    for (auto& p : made)
+        p->begin();
+    const auto deadline = MqttPublisher::Clock::now() + kConnackWait;
+    bool refused = false;
+    for (auto& p : made)
+        refused = p->await(deadline) == MqttPublisher::kRefused || refused;
+    if (refused) {
+        std::fprintf(stderr, "брокер %s отказал в подключении: неверное имя пользователя или пароль\n",
+                     t.where().c_str());
+        m.exit = kExitPort;
+        return m;
     }
     for (auto& p : made)
         m.devices.push_back(std::move(p));

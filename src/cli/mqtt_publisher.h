@@ -26,7 +26,9 @@ std::string topic_level(const std::string& text);
 
 class MqttPublisher : public Publisher {
 public:
-    // `topic` is PREFIX/<port>/<number>. Throws std::runtime_error for a spool it cannot use.
+    using Clock = std::chrono::steady_clock;
+    // `topic` is PREFIX/<port>/<number>. Throws std::runtime_error for a spool it cannot use or
+    // a topic the library refuses.
     MqttPublisher(const MqttTarget& target, std::string topic, const std::filesystem::path& spool_dir,
                   uint64_t spool_limit);
     ~MqttPublisher();
@@ -34,12 +36,15 @@ public:
     MqttPublisher& operator=(const MqttPublisher&) = delete;
 
     enum Start { kConnected, kUnreachable, kRefused };
-    // Starts the connection and waits up to `wait` for the broker's first answer. kRefused: the
-    // broker turned down the user or the password; the thread is stopped then.
-    Start start(std::chrono::milliseconds wait);
+    // Starts the connection in its thread.
+    void begin();
+    // Waits until `deadline` (or Ctrl-C) for the broker's first answer. kRefused: the broker
+    // turned down the user or the password; the thread is stopped then.
+    Start await(Clock::time_point deadline);
     void info(const std::string& json) override;
     void reading(const std::string& json) override;
-    void finish(std::chrono::milliseconds wait) override;
+    void stop(Clock::time_point deadline) override;
+    bool finish() override;
     size_t spooled() const { return spool_.size(); }
 
 private:
@@ -49,6 +54,9 @@ private:
     void on_publish(int mid);
     void connection_lost(const std::string& why);
     void report_drops();
+    void tell_set_aside();
+    // A publish the library turned down for good (not for want of a connection).
+    static bool refused(int rc);
 
     MqttTarget target_;
     std::string topic_;
@@ -71,7 +79,11 @@ private:
     int goodbye_mid_ = -1;
     bool goodbye_acked_ = false;
     size_t unreported_drops_ = 0;
+    size_t dropped_ = 0;
     bool told_full_ = false;
+    size_t not_spooled_ = 0;
+    bool told_aside_ = false;
+    bool told_refused_ = false;
 };
 
 }  // namespace varnok::cli

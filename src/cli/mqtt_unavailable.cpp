@@ -15,6 +15,11 @@ MqttTarget parse_mqtt_url(const std::string& /*url*/)
     throw UsageError("--mqtt: публикации в MQTT в сборке для Windows нет");
 }
 
+std::string read_password_file(const std::string& /*path*/)
+{
+    throw UsageError("--mqtt: публикации в MQTT в сборке для Windows нет");
+}
+
 MqttOut connect_mqtt(const MqttTarget&, uint64_t, const std::string&, const std::vector<uint8_t>&)
 {
     return {{}, kExitUsage};

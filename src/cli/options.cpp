@@ -15,7 +15,11 @@ std::vector<uint8_t> parse_addresses(const std::string& text)
     size_t from = 0;
     while (from <= text.size()) {
         const size_t comma = std::min(text.find(',', from), text.size());
-        out.push_back(uint8_t(parse_number(text.substr(from, comma - from), kMinSysNum, kMaxSysNum, "номер прибора")));
+        const auto n = uint8_t(parse_number(text.substr(from, comma - from), kMinSysNum, kMaxSysNum, "номер прибора"));
+        // A device named twice would be polled twice a round, and its broker spool is held once.
+        if (std::find(out.begin(), out.end(), n) != out.end())
+            throw UsageError("номер прибора " + std::to_string(n) + " указан дважды");
+        out.push_back(n);
         from = comma + 1;
     }
     return out;

@@ -3,6 +3,7 @@
 #include "cli/info.h"
 #include "cli/publisher.h"
 #include "cli/readings.h"
+#include "cli/session.h"
 #include "cli/host.h"
 #include "ops/entry.h"
 
@@ -55,13 +56,9 @@ public:
         m.set("error", maybe_string(r.error));
         p.reading(payload(m));
     }
-    // What the broker has not taken yet gets a few seconds; the rest stays in the spool.
-    int finish() override
-    {
-        for (auto& p : mqtt_.devices)
-            p->finish(std::chrono::seconds(5));
-        return 0;
-    }
+    // What the broker has not taken yet gets a few seconds, for all devices at once; the rest
+    // stays in the spool and fails the run, as does a reading lost.
+    int finish() override { return mqtt_.finish(std::chrono::seconds(5)) ? kExitOk : kExitDevice; }
 
 private:
     MqttOut& mqtt_;

@@ -27,9 +27,14 @@ struct MqttTarget {
 extern const bool kMqttBuilt;
 extern const char* const kMqttHelp;
 
-// mqtt://[USER[:PASSWORD]@]HOST[:PORT]/PREFIX or mqtts://...; throws UsageError (also where
-// this build has no MQTT).
+// mqtt://[USER[:PASSWORD]@]HOST[:PORT]/PREFIX or mqtts://...: the user and the password run to
+// the last '@', %XX stands for a byte there and in the prefix; the prefix is UTF-8 without
+// control characters, '+' or '#'. Throws UsageError, whose text holds no part of the user or the
+// password (also where this build has no MQTT).
 MqttTarget parse_mqtt_url(const std::string& url);
+
+// The first line of --password-file: a regular file, a pipe or a FIFO. Throws UsageError.
+std::string read_password_file(const std::string& path);
 
 // One device's readings on their way to the broker.
 class Publisher {
@@ -39,14 +44,29 @@ public:
     virtual void info(const std::string& json) = 0;
     // Into the spool; it goes out when the broker takes it.
     virtual void reading(const std::string& json) = 0;
-    // Waits up to `wait` for the spool to empty, says "offline" and disconnects.
-    virtual void finish(std::chrono::milliseconds wait) = 0;
+    // Asks for the spool to empty by `deadline`, then "offline" and the end; returns at once.
+    virtual void stop(std::chrono::steady_clock::time_point deadline) = 0;
+    // Waits for that end and tells what did not reach the broker: false when a reading was
+    // dropped, not spooled, set aside or is left in the spool.
+    virtual bool finish() = 0;
 };
 
 // A connection per device, each with its spool; connected before the line is polled.
 struct MqttOut {
     std::vector<std::unique_ptr<Publisher>> devices;
     int exit = 0;
+    // All devices' connections end together, by one deadline `wait` from now; false when any
+    // of them did not deliver everything.
+    bool finish(std::chrono::milliseconds wait)
+    {
+        const auto deadline = std::chrono::steady_clock::now() + wait;
+        for (auto& d : devices)
+            d->stop(deadline);
+        bool all = true;
+        for (auto& d : devices)
+            all = d->finish() && all;
+        return all;
+    }
 };
 
 MqttOut connect_mqtt(const MqttTarget& t, uint64_t spool_size, const std::string& port,

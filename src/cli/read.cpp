@@ -7,7 +7,6 @@
 #include "cli/publisher.h"
 #include "cli/readings.h"
 #include "cli/session.h"
-#include "settings/file_io.h"
 
 namespace varnok::cli {
 
@@ -58,11 +57,7 @@ ReadArgs parse_read(const Invocation& call)
         r.mqtt->cafile = *ca;
     }
     if (const auto file = args.value("--password-file")) {
-        std::string text, reason;
-        file_io::Stamp stamp;
-        if (!file_io::read_whole(*file, 4096, text, stamp, reason))
-            throw UsageError("файл пароля " + *file + " не прочитан: " + reason);
-        r.mqtt->password = text.substr(0, text.find_first_of("\r\n"));
+        r.mqtt->password = read_password_file(*file);
     } else if (const char* env = std::getenv("VARNOK_MQTT_PASSWORD");
                env && !r.mqtt->password && !r.mqtt->user.empty()) {
         // Only for a named user: the variable left set does not spoil an anonymous broker.
@@ -113,11 +108,13 @@ struct ReadRun {
         if (names)
             poll.read_names();
         const bool all_read = poll.run(args.count, args.every, to);
-        // In order: a failure stops what follows.
+        // Every output ends (a file closed, the broker's spool handed over); the first failure
+        // is the run's.
+        int exit = kExitOk;
         for (const auto& out : outputs)
-            if (const int e = out->finish(); e != kExitOk)
-                return e;
-        return all_read ? kExitOk : kExitDevice;
+            if (const int e = out->finish(); e != kExitOk && exit == kExitOk)
+                exit = e;
+        return exit != kExitOk ? exit : all_read ? kExitOk : kExitDevice;
     }
 };
 

@@ -1,11 +1,13 @@
 #include "cli/spool.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -13,7 +15,6 @@
 #include <stdexcept>
 #include <vector>
 
-#include "cli/options.h"
 #include "settings/file_io.h"
 
 namespace varnok::cli {
@@ -21,6 +22,48 @@ namespace varnok::cli {
 namespace fs = std::filesystem;
 
 namespace {
+
+// Names run from 00000000000000000001.json; ten nines of headroom below 2^64 keep the next
+// number from ever wrapping.
+constexpr uint64_t kLastSeq = 9'999'999'999'999'999'999ull;
+// A reading is a few hundred bytes: a longer file is none of ours.
+constexpr int64_t kLongestMessage = 1 << 20;
+
+std::string name_of(uint64_t seq)
+{
+    char name[32];
+    std::snprintf(name, sizeof name, "%020llu.json", static_cast<unsigned long long>(seq));
+    return name;
+}
+
+// The number of a message's name as name_of() writes it; 0 for any other name.
+uint64_t seq_of(const std::string& name)
+{
+    if (name.size() != 25 || name.compare(20, 5, ".json") != 0)
+        return 0;
+    uint64_t seq = 0;
+    for (size_t i = 0; i < 20; ++i) {
+        if (name[i] < '0' || name[i] > '9')
+            return 0;
+        const uint64_t digit = uint64_t(name[i] - '0');
+        if (seq > (kLastSeq - digit) / 10)
+            return 0;
+        seq = seq * 10 + digit;
+    }
+    return seq;
+}
+
+bool ends_with(const std::string& s, const char* tail)
+{
+    const size_t n = std::strlen(tail);
+    return s.size() >= n && s.compare(s.size() - n, n, tail) == 0;
+}
+
+// What a file takes on the disk: its blocks, or its length where the file system counts none.
+uint64_t disk_use(const struct stat& st)
+{
+    return std::max<uint64_t>(uint64_t(st.st_blocks) * 512, uint64_t(st.st_size));
+}
 
 bool write_all(int fd, const std::string& s)
 {
@@ -36,42 +79,124 @@ bool write_all(int fd, const std::string& s)
     return true;
 }
 
+std::string mode_text(mode_t mode)
+{
+    char s[8];
+    std::snprintf(s, sizeof s, "%04o", unsigned(mode & 07777));
+    return s;
+}
+
+// The spool folder is the user's alone, and so is, or the system's, every folder above it; one
+// that others may write in is safe only with the sticky bit (as /tmp), where no one renames or
+// removes what is not theirs. Otherwise someone else could swap the folder or plant files in it.
+void check_folders(int fd, const fs::path& dir)
+{
+    struct stat st;
+    if (::fstat(fd, &st) != 0)
+        throw std::runtime_error("очередь " + dir.string() + " не проверяется: " + std::strerror(errno));
+    if (st.st_uid != ::geteuid())
+        throw std::runtime_error("папка очереди " + dir.string() + " принадлежит другому пользователю (uid " +
+                                 std::to_string(st.st_uid) + "): очередь в ней не ведём");
+    if (st.st_mode & (S_IWGRP | S_IWOTH))
+        throw std::runtime_error("в папку очереди " + dir.string() + " могут писать другие (права " +
+                                 mode_text(st.st_mode) + "): очередь в ней не ведём");
+    fs::path at = dir;
+    int here = ::openat(fd, ".", O_PATH | O_DIRECTORY | O_CLOEXEC);
+    for (;;) {
+        const int up = ::openat(here, "..", O_PATH | O_DIRECTORY | O_CLOEXEC);
+        struct stat mine, above;
+        const bool ok = up >= 0 && ::fstat(here, &mine) == 0 && ::fstat(up, &above) == 0;
+        ::close(here);
+        if (!ok) {
+            const std::string why = std::strerror(errno);
+            if (up >= 0)
+                ::close(up);
+            throw std::runtime_error("папки над очередью " + dir.string() + " не проверяются: " + why);
+        }
+        if (mine.st_dev == above.st_dev && mine.st_ino == above.st_ino) {
+            ::close(up);
+            return;  // the root
+        }
+        at = at.has_relative_path() ? at.parent_path() : at;
+        const std::string name = at.empty() ? "над " + dir.string() : at.string();
+        std::string problem;
+        if (above.st_uid != ::geteuid() && above.st_uid != 0)
+            problem = "принадлежит другому пользователю (uid " + std::to_string(above.st_uid) + ")";
+        else if ((above.st_mode & (S_IWGRP | S_IWOTH)) && !(above.st_mode & S_ISVTX))
+            problem = "открыта для записи другим (права " + mode_text(above.st_mode) + ")";
+        if (!problem.empty()) {
+            ::close(up);
+            throw std::runtime_error("папка " + name + " " + problem + ": очередь " + dir.string() + " в ней не ведём");
+        }
+        here = up;
+    }
+}
+
 }  // namespace
 
 Spool::Spool(fs::path dir, uint64_t limit_bytes) : dir_(std::move(dir)), limit_(limit_bytes)
 {
-    // The folder may stand where others write (/tmp when there is no home): the links on its way
-    // are followed as the settings file's are, and the files in it never through a link.
+    // The links on the way are followed as the settings file's are; the folder reached is then
+    // checked, and every name in it is used through it, never through a link.
     std::string reason;
     if (!file_io::make_folder(dir_.string(), reason))
         throw std::runtime_error("очередь " + dir_.string() + " не создаётся: " + reason);
-    std::error_code ec;
-    lock_fd_ = ::open((dir_ / "lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (lock_fd_ < 0)
+    dir_fd_ = ::open(dir_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir_fd_ < 0)
         throw std::runtime_error("очередь " + dir_.string() + " не открывается: " + std::strerror(errno));
+    try {
+        check_folders(dir_fd_, dir_);
+    } catch (...) {
+        ::close(dir_fd_);
+        throw;
+    }
+    lock_fd_ = ::openat(dir_fd_, "lock", O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY, 0600);
+    struct stat lock_st;
+    if (lock_fd_ < 0 || ::fstat(lock_fd_, &lock_st) != 0 || !S_ISREG(lock_st.st_mode)) {
+        const std::string why = lock_fd_ < 0 ? std::strerror(errno) : "lock не обычный файл";
+        if (lock_fd_ >= 0)
+            ::close(lock_fd_);
+        ::close(dir_fd_);
+        throw std::runtime_error("очередь " + dir_.string() + " не открывается: " + why);
+    }
     if (::flock(lock_fd_, LOCK_EX | LOCK_NB) != 0) {
         ::close(lock_fd_);
+        ::close(dir_fd_);
         throw std::runtime_error("очередь " + dir_.string() + " занята другим запуском");
     }
     std::vector<std::pair<uint64_t, uint64_t>> found;
-    for (const fs::directory_entry& e : fs::directory_iterator(dir_, ec)) {
-        const std::string name = e.path().filename().string();
-        if (e.path().extension() == ".tmp") {
-            fs::remove(e.path(), ec);  // a write cut short
-            continue;
+    std::vector<std::pair<std::string, std::string>> bad;
+    const int list_fd = ::openat(dir_fd_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (DIR* d = list_fd < 0 ? nullptr : ::fdopendir(list_fd)) {
+        while (const dirent* e = ::readdir(d)) {
+            const std::string name = e->d_name;
+            if (ends_with(name, ".tmp")) {
+                ::unlinkat(dir_fd_, name.c_str(), 0);  // a write cut short
+                continue;
+            }
+            if (!ends_with(name, ".json"))
+                continue;
+            const uint64_t seq = seq_of(name);
+            struct stat st;
+            if (seq == 0)
+                bad.emplace_back(name, "имя не номер очереди");
+            else if (::fstatat(dir_fd_, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+                continue;  // gone meanwhile
+            else if (!S_ISREG(st.st_mode))
+                bad.emplace_back(name, "не обычный файл");
+            else
+                found.emplace_back(seq, disk_use(st));
         }
-        if (e.path().extension() != ".json")
-            continue;
-        char* end = nullptr;
-        const unsigned long long seq = std::strtoull(name.c_str(), &end, 10);
-        if (seq == 0 || std::string(end) != ".json")
-            continue;
-        found.emplace_back(seq, e.file_size(ec));
+        ::closedir(d);
+    } else if (list_fd >= 0) {
+        ::close(list_fd);
     }
+    for (const auto& [name, why] : bad)
+        set_aside_locked(name, why);
     std::sort(found.begin(), found.end());
-    for (const auto& [seq, size] : found) {
-        entries_.emplace_back(seq, size);
-        bytes_ += size;
+    for (const auto& [seq, use] : found) {
+        entries_.emplace_back(seq, use);
+        bytes_ += use;
         next_ = seq + 1;
     }
 }
@@ -80,38 +205,45 @@ Spool::~Spool()
 {
     if (lock_fd_ >= 0)
         ::close(lock_fd_);
-}
-
-fs::path Spool::file(uint64_t seq) const
-{
-    char name[32];
-    std::snprintf(name, sizeof name, "%020llu.json", static_cast<unsigned long long>(seq));
-    return dir_ / name;
+    if (dir_fd_ >= 0)
+        ::close(dir_fd_);
 }
 
 size_t Spool::push(const std::string& message)
 {
     std::lock_guard lock(mutex_);
+    if (next_ > kLastSeq)
+        throw std::runtime_error("очередь " + dir_.string() + ": номера сообщений исчерпаны");
     const uint64_t seq = next_++;
-    const fs::path path = file(seq);
-    const fs::path tmp = path.string() + ".tmp";
-    // Written aside and renamed, so that a run cut short leaves no half message behind.
-    ::unlink(tmp.c_str());
-    const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
-    const bool ok = fd >= 0 && write_all(fd, message);
-    if (fd >= 0)
-        ::close(fd);
-    if (!ok || std::rename(tmp.c_str(), path.c_str()) != 0) {
-        const std::string why = std::strerror(errno);
-        ::unlink(tmp.c_str());
-        throw std::runtime_error("очередь " + dir_.string() + ": показание не записано: " + why);
+    const std::string name = name_of(seq);
+    const std::string tmp = name + ".tmp";
+    // Written aside, synced and renamed, and the folder synced: a run cut short or a power cut
+    // leaves the whole message or none.
+    ::unlinkat(dir_fd_, tmp.c_str(), 0);
+    const int fd =
+        ::openat(dir_fd_, tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, 0600);
+    struct stat st;
+    bool ok = fd >= 0 && write_all(fd, message) && ::fsync(fd) == 0 && ::fstat(fd, &st) == 0;
+    int err = errno;
+    if (fd >= 0 && ::close(fd) != 0 && ok) {
+        ok = false;
+        err = errno;
     }
-    entries_.emplace_back(seq, message.size());
-    bytes_ += message.size();
+    if (ok && ::renameat(dir_fd_, tmp.c_str(), dir_fd_, name.c_str()) != 0) {
+        ok = false;
+        err = errno;
+    }
+    if (!ok) {
+        ::unlinkat(dir_fd_, tmp.c_str(), 0);
+        throw std::runtime_error("очередь " + dir_.string() + ": показание не записано: " + std::strerror(err));
+    }
+    (void)::fsync(dir_fd_);  // the message itself is on the disk already
+    const uint64_t use = disk_use(st);
+    entries_.emplace_back(seq, use);
+    bytes_ += use;
     size_t dropped = 0;
     while (bytes_ > limit_ && entries_.size() > 1) {
-        std::error_code ec;
-        fs::remove(file(entries_.front().first), ec);
+        ::unlinkat(dir_fd_, name_of(entries_.front().first).c_str(), 0);
         bytes_ -= entries_.front().second;
         entries_.pop_front();
         ++dropped;
@@ -129,18 +261,46 @@ std::optional<Spool::Entry> Spool::front()
                 return std::nullopt;
             seq = entries_.front().first;
         }
-        // The file is not changed once named; a drop may remove it meanwhile, and a file gone
-        // or emptied by hand is passed over rather than sent empty.
-        std::string text;
-        if (const int fd = ::open(file(seq).c_str(), O_RDONLY | O_CLOEXEC); fd >= 0) {
-            char buf[4096];
-            for (ssize_t n; (n = ::read(fd, buf, sizeof buf)) > 0;)
-                text.append(buf, size_t(n));
-            ::close(fd);
+        // The file is not changed once named; a drop may remove it meanwhile. Only a regular
+        // file is read, opened so that neither a link nor a FIFO put in its place is followed or
+        // waited on.
+        const std::string name = name_of(seq);
+        std::string text, why;
+        const int fd = ::openat(dir_fd_, name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
+        struct stat st;
+        if (fd < 0 && errno == ENOENT) {
+            pop(seq);
+            continue;
         }
-        if (!text.empty())
+        if (fd < 0)
+            why = errno == ELOOP ? "ссылка" : std::strerror(errno);
+        else if (::fstat(fd, &st) != 0)
+            why = std::strerror(errno);
+        else if (!S_ISREG(st.st_mode))
+            why = "не обычный файл";
+        else if (st.st_size > kLongestMessage)
+            why = "длиннее " + std::to_string(kLongestMessage) + " байт";
+        char buf[4096];
+        while (fd >= 0 && why.empty()) {
+            const ssize_t n = ::read(fd, buf, sizeof buf);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0)
+                why = std::strerror(errno);
+            else if (n == 0)
+                break;
+            else if (text.size() + size_t(n) > size_t(kLongestMessage))
+                why = "длиннее " + std::to_string(kLongestMessage) + " байт";
+            else
+                text.append(buf, size_t(n));
+        }
+        if (fd >= 0)
+            ::close(fd);
+        if (why.empty() && text.empty())
+            why = "пустой файл";
+        if (why.empty())
             return Entry{seq, std::move(text)};
-        pop(seq);
+        set_aside(seq, why);
     }
 }
 
@@ -149,10 +309,29 @@ void Spool::pop(uint64_t seq)
     std::lock_guard lock(mutex_);
     if (entries_.empty() || entries_.front().first != seq)
         return;
-    std::error_code ec;
-    fs::remove(file(seq), ec);
+    ::unlinkat(dir_fd_, name_of(seq).c_str(), 0);
     bytes_ -= entries_.front().second;
     entries_.pop_front();
+}
+
+void Spool::set_aside(uint64_t seq, const std::string& why)
+{
+    std::lock_guard lock(mutex_);
+    if (entries_.empty() || entries_.front().first != seq)
+        return;
+    bytes_ -= entries_.front().second;
+    entries_.pop_front();
+    set_aside_locked(name_of(seq), why);
+}
+
+void Spool::set_aside_locked(const std::string& name, const std::string& why)
+{
+    // Out of the queue whatever becomes of the rename: it is not tried again in this run.
+    const std::string aside = name + ".bad";
+    const bool moved = ::renameat(dir_fd_, name.c_str(), dir_fd_, aside.c_str()) == 0;
+    if (aside_++ == 0)
+        aside_first_ = name + ": " + why +
+                       (moved ? ", отложен как " + aside : std::string(", не переименован: ") + std::strerror(errno));
 }
 
 size_t Spool::size() const
@@ -167,12 +346,31 @@ uint64_t Spool::bytes() const
     return bytes_;
 }
 
+size_t Spool::set_aside_count() const
+{
+    std::lock_guard lock(mutex_);
+    return aside_;
+}
+
+std::string Spool::set_aside_first() const
+{
+    std::lock_guard lock(mutex_);
+    return aside_first_;
+}
+
 fs::path state_dir()
 {
     if (const char* x = std::getenv("XDG_STATE_HOME"); x && *x == '/')
         return fs::path(x) / "varnok";
-    const char* home = std::getenv("HOME");
-    return fs::path(home && *home ? home : "/tmp") / ".local" / "state" / "varnok";
+    // The home as the settings file finds it; never a shared folder in its place.
+    std::string home;
+    if (const char* h = std::getenv("HOME"); h && *h)
+        home = h;
+    else if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir && *pw->pw_dir)
+        home = pw->pw_dir;
+    else
+        throw std::runtime_error("нет домашней папки для очереди показаний: задайте HOME или XDG_STATE_HOME");
+    return fs::path(home) / ".local" / "state" / "varnok";
 }
 
 }  // namespace varnok::cli

@@ -14,41 +14,53 @@ namespace varnok::cli {
 
 class Spool {
 public:
-    // Creates the folder, takes its lock and picks up what an earlier run left. Throws
-    // std::runtime_error with the reason.
+    // Creates the folder (mode 0700), takes its lock and picks up what an earlier run left.
+    // Throws std::runtime_error with the reason: also for a folder that is not the user's, or
+    // that others may write in or above (unless that one is sticky, as /tmp is).
     Spool(std::filesystem::path dir, uint64_t limit_bytes);
     ~Spool();
     Spool(const Spool&) = delete;
     Spool& operator=(const Spool&) = delete;
 
-    // Appends a message, dropping the oldest ones past the limit; returns how many were dropped.
-    // Throws std::runtime_error when the file cannot be written.
+    // Appends a message, synced to the disk, dropping the oldest ones past the limit; returns
+    // how many were dropped. Throws std::runtime_error when the file cannot be written.
     size_t push(const std::string& message);
     struct Entry {
         uint64_t seq;
         std::string text;
     };
-    // The oldest message, if any; one whose file went missing or empty is removed.
+    // The oldest message, if any. A file gone meanwhile is passed over; one that cannot be read
+    // (not a regular file, a link, empty, too long) is set aside.
     std::optional<Entry> front();
     // Removes message `seq` once it is delivered; nothing if it was dropped meanwhile.
     void pop(uint64_t seq);
+    // Renames message `seq` to *.json.bad, out of the queue for good: it cannot go out.
+    void set_aside(uint64_t seq, const std::string& why);
     size_t size() const;
+    // The disk space the queued messages take (whole blocks, as the file system counts them).
     uint64_t bytes() const;
+    // Files set aside since the start, their names and the problems in a line each.
+    size_t set_aside_count() const;
+    std::string set_aside_first() const;
     const std::filesystem::path& dir() const { return dir_; }
 
 private:
-    std::filesystem::path file(uint64_t seq) const;
+    void set_aside_locked(const std::string& name, const std::string& why);
 
     std::filesystem::path dir_;
     uint64_t limit_;
+    int dir_fd_ = -1;
     int lock_fd_ = -1;
     mutable std::mutex mutex_;
-    std::deque<std::pair<uint64_t, uint64_t>> entries_;  // seq, size
+    std::deque<std::pair<uint64_t, uint64_t>> entries_;  // seq, disk use
     uint64_t bytes_ = 0;
     uint64_t next_ = 1;
+    size_t aside_ = 0;
+    std::string aside_first_;
 };
 
-// $XDG_STATE_HOME/varnok, else ~/.local/state/varnok.
+// $XDG_STATE_HOME/varnok, else ~/.local/state/varnok with the home from $HOME or, without it,
+// the user's entry in the password database. Throws std::runtime_error when there is none.
 std::filesystem::path state_dir();
 
 }  // namespace varnok::cli

@@ -61,7 +61,8 @@ protected:
             std::freopen((dir / "err").c_str(), "w", stderr);
             for (const auto& [name, value] : env)
                 ::setenv(name.c_str(), value.c_str(), 1);
-            std::vector<std::string> all = {VARNOK_CLI_PATH, "--settings", (dir / "varnok.ini").string()};
+            std::vector<std::string> all = prefix;
+            all.insert(all.end(), {VARNOK_CLI_PATH, "--settings", (dir / "varnok.ini").string()});
             all.insert(all.end(), args.begin(), args.end());
             std::vector<char*> argv;
             for (std::string& a : all)
@@ -88,6 +89,7 @@ protected:
     SimProcess sim;
     fs::path dir;
     std::vector<std::pair<std::string, std::string>> env;  // set in the tool's environment
+    std::vector<std::string> prefix;                       // a program the tool runs under, with its arguments
     std::string out, err;
 };
 

@@ -20,7 +20,8 @@ TEST(FuzzCorpus, EveryKeptInputKeepsItsTargetsProperties)
         int (*run)(const uint8_t*, size_t);
     } targets[] = {
         {"answer_check", answer_check}, {"settings_file", settings_file}, {"sim_request", sim_request},
-        {"sim_control", sim_control},   {"link_receive", link_receive},
+        {"sim_control", sim_control},   {"link_receive", link_receive},   {"mqtt_url", mqtt_url},
+        {"spool_files", spool_files},
     };
     for (const auto& t : targets) {
         size_t replayed = 0;

@@ -19,6 +19,10 @@ int sim_request(const uint8_t* data, size_t size);
 int sim_control(const uint8_t* data, size_t size);
 // The link's receive of an answer and the search probe's, of bytes arriving in pieces.
 int link_receive(const uint8_t* data, size_t size);
+// The broker address of `read --mqtt`, with and without a password in it.
+int mqtt_url(const uint8_t* data, size_t size);
+// The spool's reading of the files an earlier run (or anyone) left in its folder.
+int spool_files(const uint8_t* data, size_t size);
 
 // Where a broken property is told: aborts in the fuzz build, a test failure in the replay.
 using FailureHandler = std::function<void(const char* what)>;
