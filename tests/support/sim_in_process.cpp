@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "link/serial_port.h"
+#include "support/sim_process.h"
 
 namespace varnok::test {
 
@@ -191,15 +192,7 @@ std::string SimInProcess::command(const std::string& line)
 
 std::map<std::string, std::string> SimInProcess::dump()
 {
-    std::map<std::string, std::string> items;
-    if (command("dump") != "ok")
-        return items;
-    for (const auto& line : body_) {
-        const size_t eq = line.find(" = ");
-        if (eq != std::string::npos)
-            items[line.substr(0, eq)] = line.substr(eq + 3);
-    }
-    return items;
+    return command("dump") == "ok" ? dump_items(body_) : std::map<std::string, std::string>{};
 }
 
 }  // namespace varnok::test

@@ -169,17 +169,20 @@ std::string SimProcess::command(const std::string& line)
     }
 }
 
-std::map<std::string, std::string> SimProcess::dump()
+std::map<std::string, std::string> dump_items(const std::vector<std::string>& body)
 {
     std::map<std::string, std::string> items;
-    if (command("dump") != "ok")
-        return items;
-    for (const auto& line : body_) {
+    for (const auto& line : body) {
         const size_t eq = line.find(" = ");
         if (eq != std::string::npos)
             items[line.substr(0, eq)] = line.substr(eq + 3);
     }
     return items;
+}
+
+std::map<std::string, std::string> SimProcess::dump()
+{
+    return command("dump") == "ok" ? dump_items(body_) : std::map<std::string, std::string>{};
 }
 
 }  // namespace varnok::test

@@ -14,6 +14,9 @@ class PortMap;
 
 namespace varnok::test {
 
+// The "name = value" lines of the simulator's dump as a map.
+std::map<std::string, std::string> dump_items(const std::vector<std::string>& body);
+
 class SimProcess {
 public:
     // Starts varnok-sim with these options added; throws when it does not come up.
