@@ -422,6 +422,41 @@ TEST_F(CliOnSimWithLog, EveryRowIsCheckedBeforeTheFirstDevice)
     EXPECT_EQ(frames_received(), 0);
 }
 
+// `read --out` adds to a file it wrote before: the header once, a line cut short ended first.
+// A file of anything else is left as it was, and nothing is polled.
+TEST_F(CliOnSimWithLog, AReadAddsToItsFileAndLeavesAnotherAlone)
+{
+    const std::string header = "time,address,value1,percent1,value2,percent2,value3,percent3,frequency\n";
+    const fs::path csv = dir / "shift.csv", empty = dir / "empty.csv", cut = dir / "cut.csv", other = dir / "other.csv";
+    ASSERT_EQ(run({"read", "--out", csv.string()}), 0) << err;
+    ASSERT_EQ(run({"read", "--out", csv.string(), "--count", "2", "--every", "0.1"}), 0) << err;
+    const std::string rows = slurp(csv);
+    EXPECT_EQ(count_lines(rows), 4) << rows;
+    EXPECT_EQ(rows.find(header), 0u) << rows;
+    EXPECT_EQ(rows.find("time,", 1), std::string::npos) << rows;
+
+    std::ofstream(empty).flush();
+    std::ofstream(cut) << header << "2026-01-01T00:00:00+00:00,5,1";
+    for (const fs::path& f : {empty, cut})
+        ASSERT_EQ(run({"read", "--out", f.string()}), 0) << err;
+    EXPECT_EQ(slurp(empty).find(header), 0u);
+    EXPECT_EQ(count_lines(slurp(empty)), 2);
+    const std::string ended = slurp(cut);
+    EXPECT_EQ(ended.rfind(header + "2026-01-01T00:00:00+00:00,5,1\n", 0), 0u) << ended;
+    EXPECT_EQ(count_lines(ended), 3) << ended;
+
+    const int frames = frames_received();
+    const std::string crlf = header.substr(0, header.size() - 1) + "\r\n";
+    for (const std::string& text : {std::string("дата;значение\n01.01;5\n"), crlf}) {
+        std::ofstream(other, std::ios::binary) << text;
+        EXPECT_EQ(run({"read", "--out", other.string()}), 2);
+        EXPECT_EQ(err, "varnok-cli: файл " + other.string() + " не дописывается: в нём не показания с заголовком \"" +
+                           header.substr(0, header.size() - 1) + "\"; укажите другой файл\n");
+        EXPECT_EQ(slurp(other), text);
+    }
+    EXPECT_EQ(frames_received(), frames);
+}
+
 // A converter on TCP named on the command line, and a list of numbers of which one is absent:
 // its fields stay empty, the others are read, the exit code tells the failure.
 TEST(CliOnTcp, AListReadThroughAConverterKeepsGoingPastAnAbsentDevice)
