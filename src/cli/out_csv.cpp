@@ -37,7 +37,7 @@ Start start_of(const std::string& path)
     if (std::string_view(head).substr(0, head.find('\n')) != header)
         throw UsageError("файл " + path + " не дописывается: в нём не показания с заголовком \"" +
                          std::string(header) + "\"; укажите другой файл");
-    return tail.back() == '\n' ? Start::kRows : Start::kNewline;
+    return tail.empty() || tail.back() == '\n' ? Start::kRows : Start::kNewline;
 }
 
 class CsvOutput : public ReadingsOutput {

@@ -307,8 +307,8 @@ bool read_ends(const std::string& path, size_t count, std::string& head, std::st
     bool ok = ::fstat(fd, &st) == 0;
     if (!ok)
         reason = os_reason(errno);
-    else if (!S_ISREG(st.st_mode))
-        reason = S_ISDIR(st.st_mode) ? "на месте файла папка" : "это не обычный файл";
+    head.clear();
+    tail.clear();
     const auto read_at = [&](off_t at, size_t n, std::string& out) {
         out.assign(n, '\0');
         size_t got = 0;
@@ -331,8 +331,6 @@ bool read_ends(const std::string& path, size_t count, std::string& head, std::st
         const size_t n = std::min(count, size_t(st.st_size));
         read_at(0, n, head);
         read_at(st.st_size - off_t(n), n, tail);
-    } else {
-        ok = false;
     }
     ::close(fd);
     return ok;

@@ -29,8 +29,9 @@ Stamp stamp_of(const std::string& path);
 bool read_whole(const std::string& path, size_t limit, std::string& data, Stamp& stamp, std::string& reason);
 
 // The first and the last `count` bytes of a regular file (all of it, twice, when shorter), to
-// look at a large file's header and last line without reading it whole. On failure returns
-// false with the reason.
+// look at a large file's header and last line without reading it whole. Anything else (a
+// pipe, a terminal, a folder) has no ends: both come back empty. On failure returns false
+// with the reason.
 bool read_ends(const std::string& path, size_t count, std::string& head, std::string& tail, std::string& reason);
 
 // Replaces `path` with `data` so that a crash leaves either the old or the new content:

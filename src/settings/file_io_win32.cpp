@@ -198,16 +198,24 @@ bool replace(const std::string& path, const std::string& data, Stamp& stamp, std
 
 bool read_ends(const std::string& path, size_t count, std::string& head, std::string& tail, std::string& reason)
 {
+    head.clear();
+    tail.clear();
+    if (is_folder(path))
+        return true;
     const HANDLE h = CreateFileW(utf16_of(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
-        reason = is_folder(path) ? "на месте файла папка" : os_reason(GetLastError());
+        reason = os_reason(GetLastError());
         return false;
     }
+    if (GetFileType(h) != FILE_TYPE_DISK) {
+        CloseHandle(h);
+        return true;
+    }
     LARGE_INTEGER size{};
-    bool ok = GetFileType(h) == FILE_TYPE_DISK && GetFileSizeEx(h, &size);
+    bool ok = GetFileSizeEx(h, &size);
     if (!ok)
-        reason = "это не обычный файл";
+        reason = os_reason(GetLastError());
     const auto read_at = [&](int64_t at, size_t n, std::string& out) {
         out.assign(n, '\0');
         LARGE_INTEGER where{};

@@ -444,6 +444,8 @@ TEST_F(CliOnSimWithLog, AReadAddsToItsFileAndLeavesAnotherAlone)
     const std::string ended = slurp(cut);
     EXPECT_EQ(ended.rfind(header + "2026-01-01T00:00:00+00:00,5,1\n", 0), 0u) << ended;
     EXPECT_EQ(count_lines(ended), 3) << ended;
+    // What is not a file has no header to check: a terminal, a pipe, /dev/null.
+    EXPECT_EQ(run({"read", "--out", "/dev/null"}), 0) << err;
 
     const int frames = frames_received();
     const std::string crlf = header.substr(0, header.size() - 1) + "\r\n";
