@@ -7,6 +7,7 @@
 #include <cstring>
 #include <ctime>
 #include <iostream>
+#include <memory>
 #include <set>
 #include <thread>
 
@@ -21,7 +22,6 @@ namespace {
 constexpr const char* kReportHeader = "time,row,name,version,result,error\n";
 constexpr const char* kDone = "готово";
 constexpr const char* kFailed = "ошибка";
-constexpr const char* kRefused = "отказ";
 
 std::string csv_field(const std::string& s)
 {
@@ -33,30 +33,14 @@ std::string csv_field(const std::string& s)
     return out + '"';
 }
 
-std::vector<std::string> lines_of(const std::string& text)
-{
-    std::vector<std::string> out;
-    size_t from = 0;
-    while (from < text.size()) {
-        const size_t end = std::min(text.find('\n', from), text.size());
-        std::string line = text.substr(from, end - from);
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        out.push_back(line);
-        from = end + 1;
-    }
-    return out;
-}
-
 // Rows the report already has as done.
 std::set<int> done_rows(const std::string& report)
 {
     std::set<int> done;
-    for (const std::string& line : lines_of(report)) {
-        const std::vector<std::string> f = csv_fields(line);
-        if (f.size() == 6 && f[4] == kDone)
-            done.insert(std::atoi(f[1].c_str()));
-    }
+    std::string problem;  // a line cut short by an interrupted run is no row done
+    for (const CsvRecord& r : csv_records(report, ',', problem))
+        if (r.fields.size() == 6 && r.fields[4] == kDone)
+            done.insert(std::atoi(r.fields[1].c_str()));
     return done;
 }
 
@@ -123,95 +107,31 @@ RowOutcome write_row(Session& s, const SheetRow& row)
 
 }  // namespace
 
-std::vector<std::string> csv_fields(const std::string& line)
-{
-    std::vector<std::string> out(1);
-    bool quoted = false;
-    for (size_t i = 0; i < line.size(); ++i) {
-        const char c = line[i];
-        if (quoted) {
-            if (c == '"' && i + 1 < line.size() && line[i + 1] == '"')
-                out.back() += line[++i];
-            else if (c == '"')
-                quoted = false;
-            else
-                out.back() += c;
-        } else if (c == '"') {
-            quoted = true;
-        } else if (c == ',') {
-            out.emplace_back();
-        } else {
-            out.back() += c;
-        }
-    }
-    return out;
-}
-
-std::vector<SheetRow> parse_sheet(const std::string& text)
-{
-    const std::vector<std::string> lines = lines_of(text);
-    if (lines.empty())
-        throw UsageError("таблица пуста");
-    const std::vector<std::string> header = csv_fields(lines[0]);
-    for (const std::string& name : header) {
-        if (name == "from_address" || name == "from_speed")
-            continue;
-        Setting column{};
-        try {
-            column = setting_named(name, true);
-        } catch (const UsageError&) {
-            throw UsageError("таблица, строка 1: неизвестный столбец \"" + name + "\"");
-        }
-        // A unit's calibration is its own: a sheet of a batch never writes it.
-        if (section_of(column.name) == kCalibration)
-            throw UsageError("таблица, строка 1: столбец \"" + name +
-                             "\": калибровка у каждого прибора своя, таблица её не записывает");
-    }
-    std::vector<SheetRow> rows;
-    for (size_t i = 1; i < lines.size(); ++i) {
-        if (lines[i].empty())
-            continue;
-        SheetRow row;
-        row.line = int(i + 1);
-        const std::vector<std::string> f = csv_fields(lines[i]);
-        try {
-            if (f.size() != header.size())
-                throw UsageError(std::to_string(f.size()) + " столбцов вместо " + std::to_string(header.size()));
-            for (size_t c = 0; c < f.size(); ++c) {
-                if (f[c].empty())
-                    continue;
-                if (header[c] == "from_address")
-                    row.from_address = uint8_t(parse_number(f[c], kMinSysNum, kMaxSysNum, header[c]));
-                else if (header[c] == "from_speed")
-                    row.from_speed = parse_speed(f[c]);
-                else
-                    row.settings.push_back(parse_setting(header[c], f[c], false));
-            }
-        } catch (const UsageError& e) {
-            row.error = e.what();
-            row.settings.clear();
-        }
-        std::stable_sort(row.settings.begin(), row.settings.end(),
-                         [](const Setting& a, const Setting& b) { return a.name < b.name; });
-        rows.push_back(std::move(row));
-    }
-    return rows;
-}
-
 namespace {
 
-int commission(const Invocation& call, Session& s)
+// The sheet, read and checked whole before the port is opened: nothing is sent for a bad row.
+std::vector<SheetRow> read_sheet(const std::string& path)
+{
+    std::string text, reason;
+    file_io::Stamp stamp;
+    if (!file_io::read_whole(path, 1 << 20, text, stamp, reason))
+        throw UsageError("таблица " + path + " не прочитана: " + reason);
+    Sheet sheet = parse_sheet(text);
+    if (sheet.problems.empty())
+        return std::move(sheet.rows);
+    std::string all;
+    for (const std::string& p : sheet.problems)
+        all += p + "\n";
+    throw UsageError(all + "таблица " + path + " не принята, в приборы ничего не записано");
+}
+
+int commission(const Invocation& call, Session& s, const std::vector<SheetRow>& rows)
 {
     const CommandArgs args = call.args();
-    if (args.positional().size() != 1)
-        throw UsageError("commission: нужна одна таблица");
     const std::string sheet_path = args.positional().front();
     const std::string report_path = args.value("--report").value_or(sheet_path + ".report.csv");
-    std::string text, reason, report_text;
+    std::string reason, report_text;
     file_io::Stamp stamp;
-    if (!file_io::read_whole(sheet_path, 1 << 20, text, stamp, reason))
-        throw UsageError("таблица " + sheet_path + " не прочитана: " + reason);
-    const std::vector<SheetRow> rows = parse_sheet(text);
     const bool had_report = file_io::read_whole(report_path, 1 << 24, report_text, stamp, reason);
     const std::set<int> done = had_report ? done_rows(report_text) : std::set<int>{};
     std::FILE* report = file_io::open_for_writing(report_path, true, reason);
@@ -231,34 +151,27 @@ int commission(const Invocation& call, Session& s)
             std::fprintf(stderr, "строка %d уже готова\n", row.line);
             continue;
         }
-        std::string name, version, result = kDone, error = row.error;
-        if (!row.error.empty()) {
-            result = kRefused;
-        } else {
-            // Each device is awaited where a new one answers.
-            s.link.set_speed(row.from_speed.value_or(start.scor_obmena));
-            s.address(row.from_address.value_or(start.sys_num));
-            s.link.set_up_port();
-            std::fprintf(stderr, "строка %d: прибор %d, %d бит/с\n", row.line, s.link.settings().sys_num,
-                         s.link.settings().scor_obmena);
-            if (!wait_for_device(s, args.flag("--yes"))) {
-                std::fprintf(stderr, "работа прервана на строке %d\n", row.line);
-                any_failed = true;
-                break;
-            }
-            const RowOutcome outcome = write_row(s, row);
-            name = outcome.name;
-            version = outcome.version;
-            error = outcome.error;
-            if (!error.empty())
-                result = kFailed;
+        // Each device is awaited where a new one answers.
+        s.link.set_speed(row.from_speed.value_or(start.scor_obmena));
+        s.address(row.from_address.value_or(start.sys_num));
+        s.link.set_up_port();
+        std::fprintf(stderr, "строка %d: прибор %d, %d бит/с\n", row.line, s.link.settings().sys_num,
+                     s.link.settings().scor_obmena);
+        if (!wait_for_device(s, args.flag("--yes"))) {
+            std::fprintf(stderr, "работа прервана на строке %d\n", row.line);
+            any_failed = true;
+            break;
         }
-        any_failed |= result != kDone;
+        const RowOutcome outcome = write_row(s, row);
+        const std::string& error = outcome.error;
+        const char* result = error.empty() ? kDone : kFailed;
+        any_failed |= !error.empty();
         std::fprintf(report, "%s,%d,%s,%s,%s,%s\n", iso_time(std::chrono::system_clock::now()).c_str(), row.line,
-                     csv_field(name).c_str(), csv_field(version).c_str(), result.c_str(), csv_field(error).c_str());
+                     csv_field(outcome.name).c_str(), csv_field(outcome.version).c_str(), result,
+                     csv_field(error).c_str());
         if (std::fflush(report) != 0 && write_error == 0)
             write_error = errno;
-        std::fprintf(stderr, "строка %d: %s%s%s\n", row.line, result.c_str(), error.empty() ? "" : ": ", error.c_str());
+        std::fprintf(stderr, "строка %d: %s%s%s\n", row.line, result, error.empty() ? "" : ": ", error.c_str());
     }
     // A report that did not reach its file is no record of the rows done: the run failed.
     if (std::fclose(report) != 0 && write_error == 0)
@@ -274,7 +187,11 @@ int commission(const Invocation& call, Session& s)
 
 Job commission_command(const Invocation& call)
 {
-    return {[&call](Session& s) { return commission(call, s); }};
+    const CommandArgs args = call.args();
+    if (args.positional().size() != 1)
+        throw UsageError("commission: нужна одна таблица");
+    auto rows = std::make_shared<const std::vector<SheetRow>>(read_sheet(args.positional().front()));
+    return {[&call, rows](Session& s) { return commission(call, s, *rows); }};
 }
 
 }  // namespace varnok::cli

@@ -43,6 +43,8 @@ ReadArgs parse_read(const Invocation& call)
     }
     r.count = args.value("--count") ? parse_number(*args.value("--count"), 0, 1L << 30, "--count") : 1;
     r.out = args.value("--out");
+    if (r.out)
+        check_csv_file(*r.out);
     const auto url = args.value("--mqtt");
     if (!url) {
         for (const char* only : {"--cafile", "--password-file", "--spool-size"})

@@ -59,9 +59,12 @@ Value reading_row(const Reading& r);
 std::unique_ptr<ReadingsOutput> text_output();
 // One JSON document of every reading on standard output at the end.
 std::unique_ptr<ReadingsOutput> json_output();
-// A CSV file with its header, a line per reading, each written at once; nullptr with the
-// reason on standard error when the file cannot be made.
+// A CSV file, a line per reading, each written at once, after what the file holds; the header
+// only in a new or empty file. nullptr with the reason on standard error when the file cannot
+// be made; UsageError when it holds something other than these readings.
 std::unique_ptr<ReadingsOutput> csv_output(const std::string& path);
+// Throws UsageError when csv_output would refuse the file for what it holds.
+void check_csv_file(const std::string& path);
 // Each device's readings to its broker connection, in the order of the devices.
 std::unique_ptr<ReadingsOutput> mqtt_output(MqttOut& mqtt);
 

@@ -26,7 +26,8 @@ std::vector<Setting> parse_profile(const std::string& text)
     unsigned section = 0;
     bool format = false;
     int number = 0;
-    size_t from = 0;
+    // An editor that saves UTF-8 with a byte-order mark puts it before the first line.
+    size_t from = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
     while (from < text.size()) {
         const size_t end = std::min(text.find('\n', from), text.size());
         std::string line = text.substr(from, end - from);

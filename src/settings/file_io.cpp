@@ -12,6 +12,7 @@
 #include <sys/vfs.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
 #include <deque>
 
@@ -291,6 +292,46 @@ bool read_whole(const std::string& path, size_t limit, std::string& data, Stamp&
     }
     if (ok)
         stamp = stamp_from(st);
+    ::close(fd);
+    return ok;
+}
+
+bool read_ends(const std::string& path, size_t count, std::string& head, std::string& tail, std::string& reason)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) {
+        reason = os_reason(errno);
+        return false;
+    }
+    struct stat st;
+    bool ok = ::fstat(fd, &st) == 0;
+    if (!ok)
+        reason = os_reason(errno);
+    head.clear();
+    tail.clear();
+    const auto read_at = [&](off_t at, size_t n, std::string& out) {
+        out.assign(n, '\0');
+        size_t got = 0;
+        while (ok && got < n) {
+            const ssize_t r = ::pread(fd, out.data() + got, n - got, at + off_t(got));
+            if (r < 0 && errno == EINTR)
+                continue;
+            if (r < 0) {
+                reason = os_reason(errno);
+                ok = false;
+            } else if (r == 0) {
+                break;  // cut short meanwhile
+            } else {
+                got += size_t(r);
+            }
+        }
+        out.resize(got);
+    };
+    if (ok && S_ISREG(st.st_mode)) {
+        const size_t n = std::min(count, size_t(st.st_size));
+        read_at(0, n, head);
+        read_at(st.st_size - off_t(n), n, tail);
+    }
     ::close(fd);
     return ok;
 }

@@ -28,6 +28,12 @@ Stamp stamp_of(const std::string& path);
 // puts the reason (Russian, the OS reason where there is one) into `reason`.
 bool read_whole(const std::string& path, size_t limit, std::string& data, Stamp& stamp, std::string& reason);
 
+// The first and the last `count` bytes of a regular file (all of it, twice, when shorter), to
+// look at a large file's header and last line without reading it whole. Anything else (a
+// pipe, a terminal, a folder) has no ends: both come back empty. On failure returns false
+// with the reason.
+bool read_ends(const std::string& path, size_t count, std::string& head, std::string& tail, std::string& reason);
+
 // Replaces `path` with `data` so that a crash leaves either the old or the new content:
 // a temporary file in the same folder is written, synced and renamed over it. A link is
 // followed, so the file it points at is replaced (or created, when the link dangles) and

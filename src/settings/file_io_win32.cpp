@@ -196,6 +196,44 @@ bool replace(const std::string& path, const std::string& data, Stamp& stamp, std
     return true;
 }
 
+bool read_ends(const std::string& path, size_t count, std::string& head, std::string& tail, std::string& reason)
+{
+    head.clear();
+    tail.clear();
+    if (is_folder(path))
+        return true;
+    const HANDLE h = CreateFileW(utf16_of(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        reason = os_reason(GetLastError());
+        return false;
+    }
+    if (GetFileType(h) != FILE_TYPE_DISK) {
+        CloseHandle(h);
+        return true;
+    }
+    LARGE_INTEGER size{};
+    bool ok = GetFileSizeEx(h, &size);
+    if (!ok)
+        reason = os_reason(GetLastError());
+    const auto read_at = [&](int64_t at, size_t n, std::string& out) {
+        out.assign(n, '\0');
+        LARGE_INTEGER where{};
+        where.QuadPart = at;
+        DWORD got = 0;
+        if (ok && (!SetFilePointerEx(h, where, nullptr, FILE_BEGIN) || !ReadFile(h, out.data(), DWORD(n), &got, nullptr))) {
+            reason = os_reason(GetLastError());
+            ok = false;
+        }
+        out.resize(got);
+    };
+    const size_t n = ok ? size_t(std::min<int64_t>(int64_t(count), size.QuadPart)) : 0;
+    read_at(0, n, head);
+    read_at(size.QuadPart - int64_t(n), n, tail);
+    CloseHandle(h);
+    return ok;
+}
+
 std::FILE* open_for_writing(const std::string& path, bool append, std::string& reason)
 {
     std::FILE* file = _wfopen(utf16_of(path).c_str(), append ? L"a" : L"w");

@@ -11,6 +11,8 @@
 // and VARNOK_INI_CRLF where text files end their lines with CRLF.
 #include <SimpleIni.h>
 
+#include "settings/utf8.h"
+
 namespace varnok {
 
 struct SettingsFile::Ini {
@@ -42,36 +44,6 @@ constexpr std::array<const char*, std::tuple_size_v<Timeouts>> kTimeoutKeys = {"
 
 bool is_blank(char c) { return c == ' ' || c == '\t'; }
 bool is_comment(char c) { return c == ';' || c == '#'; }
-
-// The code point of the well-formed UTF-8 sequence at `i` (which it passes), or -1 for an
-// ill-formed one: a stray continuation byte, a truncated or overlong sequence, a surrogate, or
-// a value beyond U+10FFFF.
-int32_t next_code_point(std::string_view s, size_t& i)
-{
-    const auto byte = [&](size_t k) { return uint8_t(s[k]); };
-    const uint8_t lead = byte(i++);
-    if (lead < 0x80)
-        return lead;
-    size_t more = 0;
-    int32_t c = 0, least = 0;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        more = 1, c = lead & 0x1F, least = 0x80;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        more = 2, c = lead & 0x0F, least = 0x800;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        more = 3, c = lead & 0x07, least = 0x10000;
-    } else {
-        return -1;
-    }
-    for (; more > 0; --more, ++i) {
-        if (i >= s.size() || (byte(i) & 0xC0) != 0x80)
-            return -1;
-        c = (c << 6) | (byte(i) & 0x3F);
-    }
-    if (c < least || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
-        return -1;
-    return c;
-}
 
 std::vector<std::string_view> split_lines(std::string_view text)
 {
@@ -105,7 +77,7 @@ std::string check_text(std::string_view text, std::string& trailer)
         const std::string_view line = lines[n];
         const std::string number = std::to_string(n + 1);
         for (size_t i = 0; i < line.size();) {
-            const int32_t c = next_code_point(line, i);
+            const int32_t c = utf8::next_code_point(line, i);
             if (c < 0)
                 return "строка " + number + " не в кодировке UTF-8";
             if (c == 0)

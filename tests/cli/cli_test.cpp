@@ -249,7 +249,7 @@ TEST_F(CliOnTwoDevices, ALoadLeavesTheUnitsOwnCalibrationUnlessItIsNamed)
 TEST_F(CliOnTwoDevices, ACommissionReportsEachRowAndARerunDoesOnlyTheFailedOne)
 {
     const fs::path sheet = dir / "sheet.csv", report = dir / "report.csv";
-    std::ofstream(sheet) << "from_address,max1,unit2,brightness\n5,100,В,2\n17,150,,\n5,,кА,\n17,x\n";
+    std::ofstream(sheet) << "from_address,max1,unit2,brightness\n5,100,В,2\n17,150,,\n5,,кА,\n";
     sim.command("device 2");
     sim.command("fault exception 4 at 0x23 always");
     EXPECT_EQ(run({"commission", sheet.string(), "--report", report.string(), "--yes"}), 1);
@@ -264,18 +264,46 @@ TEST_F(CliOnTwoDevices, ACommissionReportsEachRowAndARerunDoesOnlyTheFailedOne)
               (std::vector<std::string>{"row,name,version,result,error", "2,Варнок ПМ3,V2.07 2026,готово,",
                                         "3,Варнок ПМ3,V2.07 2026,ошибка,\"0 1: 10 0023  \"\"специфическая ошибка\"\"5:"
                                         "11 90 04 4C 06 \"",
-                                        "4,Варнок ПМ3,V2.07 2026,готово,", "5,,,отказ,2 столбцов вместо 4"}));
+                                        "4,Варнок ПМ3,V2.07 2026,готово,"}));
     sim.command("device 1");
     EXPECT_EQ(sim.command("get holding 0x40"), "ok 5");  // channel 2: d.ddd, кА
     EXPECT_EQ(sim.dump().at("brightness"), "2");
     sim.command("device 2");
     sim.command("fault clear");
-    EXPECT_EQ(run({"commission", sheet.string(), "--report", report.string(), "--yes"}), 1);
+    EXPECT_EQ(run({"commission", sheet.string(), "--report", report.string(), "--yes"}), 0) << err;
     const std::vector<std::string> after = rows();
-    ASSERT_EQ(after.size(), 7u);
-    EXPECT_EQ(after[5], "3,Варнок ПМ3,V2.07 2026,готово,");
-    EXPECT_EQ(after[6], "5,,,отказ,2 столбцов вместо 4");
+    ASSERT_EQ(after.size(), 5u);
+    EXPECT_EQ(after[4], "3,Варнок ПМ3,V2.07 2026,готово,");
     EXPECT_EQ(sim.command("get holding 0x24"), "ok 5699");  // 150.0's upper word, 43 16, as the device keeps it
+}
+
+// A sheet as a Russian-locale spreadsheet saves it (`;`, Windows-1251 or UTF-8 with a
+// byte-order mark, decimal commas), and a comma sheet with a byte-order mark, commission the
+// device; so does a profile saved with the mark.
+TEST_F(CliOnSim, SheetsAndProfilesSavedBySpreadsheetsAndEditorsAreTaken)
+{
+    const fs::path sheet = dir / "партия.csv";
+    const std::vector<std::pair<std::string, std::string>> sheets = {
+        {"unit1;max1;brightness\r\n\xEC\xC0;4,5;2\r\n", "\"unit\":\"мА\",\"max\":4.5,"},
+        {"\xEF\xBB\xBF" "unit1;max1\r\nкВ;12,5\r\n", "\"unit\":\"кВ\",\"max\":12.5,"},
+        {"\xEF\xBB\xBF" "unit1,max1\nА,7.25\n", "\"unit\":\"А\",\"max\":7.25,"},
+    };
+    for (size_t i = 0; i < sheets.size(); ++i) {
+        std::ofstream(sheet, std::ios::binary) << sheets[i].first;
+        const fs::path report = dir / ("report" + std::to_string(i) + ".csv");
+        ASSERT_EQ(run({"commission", sheet.string(), "--report", report.string(), "--yes"}), 0) << err;
+        ASSERT_EQ(run({"--json", "info"}), 0) << err;
+        EXPECT_NE(out.find("{\"channel\":1,\"scale\":250.0,\"point\":\"ddd.d\"," + sheets[i].second),
+                  std::string::npos)
+            << out;
+    }
+    EXPECT_EQ(sim.dump().at("brightness"), "2");
+
+    const fs::path profile = dir / "p.conf";
+    std::ofstream(profile, std::ios::binary) << "\xEF\xBB\xBF# Varnok\r\nformat=1\r\n[setpoints]\r\nmax1=100\r\n";
+    ASSERT_EQ(run({"load", profile.string()}), 0) << err;
+    ASSERT_EQ(run({"--json", "info"}), 0) << err;
+    EXPECT_NE(out.find("\"max\":100,"), std::string::npos) << out;
 }
 
 // Without --yes each device is awaited by the operator's Enter; the end of the input ends the run.
@@ -355,6 +383,80 @@ TEST_F(CliOnSimWithLog, AnUnreadableSettingsFileStopsWritesToADeviceNotNamed)
     ASSERT_EQ(run({"-p", sim.path(), "-a", "5", "set", "brightness=1"}), 0) << err;
     EXPECT_NE(err.find(note), std::string::npos) << err;
     EXPECT_EQ(sim.dump().at("brightness"), "1");
+}
+
+// A sheet is read as spreadsheets write it: a line break in quotes is one cell, not two
+// devices. A quote left open and a column named twice refuse the sheet; nothing is sent.
+TEST_F(CliOnSimWithLog, ASheetsQuotedCellsAreWholeAndBadQuotingSendsNothing)
+{
+    const fs::path sheet = dir / "sheet.csv", report = dir / "report.csv";
+    const std::vector<std::pair<std::string, std::string>> refused = {
+        {"unit1\n\"В\nА\"\n", "varnok-cli: таблица, строка 2, столбец unit1: unit1=В\nА: неизвестная единица"},
+        {"unit1,max1\nВ,100\n\"В,100\nВ,120\n", "varnok-cli: таблица, строка 3: кавычка не закрыта до конца файла\n"},
+        {"scale1,max1,scale1\n100.0,50,200.0\n",
+         "varnok-cli: таблица, строка 1: столбец \"scale1\" назван 2 раза, а значение у параметра одно\n"},
+    };
+    for (const auto& [text, message] : refused) {
+        std::ofstream(sheet) << text;
+        EXPECT_EQ(run({"commission", sheet.string(), "--report", report.string(), "--yes"}), 2) << text;
+        EXPECT_EQ(err.rfind(message, 0), 0u) << err;
+        EXPECT_FALSE(fs::exists(report));
+    }
+    EXPECT_EQ(frames_received(), 0);
+}
+
+// Every row is checked before the first device is awaited: each bad one is told by its row
+// and column, the run ends with code 2 and no report, and nothing is sent.
+TEST_F(CliOnSimWithLog, EveryRowIsCheckedBeforeTheFirstDevice)
+{
+    const fs::path sheet = dir / "sheet.csv", report = dir / "report.csv";
+    std::ofstream(sheet) << "max1,unit1\n100,В\n99999,мА\n120,\n7\n130,Ом\n";
+    EXPECT_EQ(run({"commission", sheet.string(), "--report", report.string(), "--yes"}), 2);
+    EXPECT_EQ(err, "varnok-cli: таблица, строка 3, столбец max1: max1=99999: индикатор показывает не больше четырёх "
+                   "цифр и трёх знаков после точки, без знака\n"
+                   "таблица, строка 5: 1 столбцов вместо 2\n"
+                   "таблица, строка 6, столбец unit1: unit1=Ом: неизвестная единица (нет, В, кВ, мА, А, кА, Гц)\n"
+                   "таблица " +
+                       sheet.string() + " не принята, в приборы ничего не записано\n");
+    EXPECT_FALSE(fs::exists(report));
+    EXPECT_EQ(frames_received(), 0);
+}
+
+// `read --out` adds to a file it wrote before: the header once, a line cut short ended first.
+// A file of anything else is left as it was, and nothing is polled.
+TEST_F(CliOnSimWithLog, AReadAddsToItsFileAndLeavesAnotherAlone)
+{
+    const std::string header = "time,address,value1,percent1,value2,percent2,value3,percent3,frequency\n";
+    const fs::path csv = dir / "shift.csv", empty = dir / "empty.csv", cut = dir / "cut.csv", other = dir / "other.csv";
+    ASSERT_EQ(run({"read", "--out", csv.string()}), 0) << err;
+    ASSERT_EQ(run({"read", "--out", csv.string(), "--count", "2", "--every", "0.1"}), 0) << err;
+    const std::string rows = slurp(csv);
+    EXPECT_EQ(count_lines(rows), 4) << rows;
+    EXPECT_EQ(rows.find(header), 0u) << rows;
+    EXPECT_EQ(rows.find("time,", 1), std::string::npos) << rows;
+
+    std::ofstream(empty).flush();
+    std::ofstream(cut) << header << "2026-01-01T00:00:00+00:00,5,1";
+    for (const fs::path& f : {empty, cut})
+        ASSERT_EQ(run({"read", "--out", f.string()}), 0) << err;
+    EXPECT_EQ(slurp(empty).find(header), 0u);
+    EXPECT_EQ(count_lines(slurp(empty)), 2);
+    const std::string ended = slurp(cut);
+    EXPECT_EQ(ended.rfind(header + "2026-01-01T00:00:00+00:00,5,1\n", 0), 0u) << ended;
+    EXPECT_EQ(count_lines(ended), 3) << ended;
+    // What is not a file has no header to check: a terminal, a pipe, /dev/null.
+    EXPECT_EQ(run({"read", "--out", "/dev/null"}), 0) << err;
+
+    const int frames = frames_received();
+    const std::string crlf = header.substr(0, header.size() - 1) + "\r\n";
+    for (const std::string& text : {std::string("дата;значение\n01.01;5\n"), crlf}) {
+        std::ofstream(other, std::ios::binary) << text;
+        EXPECT_EQ(run({"read", "--out", other.string()}), 2);
+        EXPECT_EQ(err, "varnok-cli: файл " + other.string() + " не дописывается: в нём не показания с заголовком \"" +
+                           header.substr(0, header.size() - 1) + "\"; укажите другой файл\n");
+        EXPECT_EQ(slurp(other), text);
+    }
+    EXPECT_EQ(frames_received(), frames);
 }
 
 // A converter on TCP named on the command line, and a list of numbers of which one is absent:

@@ -21,19 +21,25 @@ using namespace varnok::cli;
 TEST(CliValues, SheetsAndCommandLines)
 {
     // Quoted fields, an empty cell left alone, a bad value or a short row refused by its line.
-    EXPECT_EQ(csv_fields("a,\"b,\"\"c\"\"\",,d"), (std::vector<std::string>{"a", "b,\"c\"", "", "d"}));
-    const std::vector<SheetRow> rows =
-        parse_sheet("from_address,from_speed,unit1,max1\r\n5,19200,мА,\n,,В,99999\n7,1200,,\n3\n");
-    ASSERT_EQ(rows.size(), 4u);
+    std::string problem;
+    EXPECT_EQ(csv_records("a,\"b,\"\"c\"\"\",,d", ',', problem).front().fields,
+              (std::vector<std::string>{"a", "b,\"c\"", "", "d"}));
+    const Sheet sheet = parse_sheet("from_address,from_speed,unit1,max1\r\n5,19200,мА,\n,,В,99999\n7,1200,,\n3\n");
+    EXPECT_TRUE(sheet.rows.empty());
+    ASSERT_EQ(sheet.problems.size(), 3u);
+    EXPECT_EQ(sheet.problems[0].rfind("таблица, строка 3, столбец max1: max1=99999:", 0), 0u) << sheet.problems[0];
+    EXPECT_EQ(sheet.problems[1].rfind("таблица, строка 4, столбец from_speed: скорость \"1200\"", 0), 0u)
+        << sheet.problems[1];
+    EXPECT_EQ(sheet.problems[2], "таблица, строка 5: 1 столбцов вместо 4");
+    const std::vector<SheetRow> rows = parse_sheet("from_address,from_speed,unit1,max1\r\n5,19200,мА,\n").rows;
+    ASSERT_EQ(rows.size(), 1u);
     EXPECT_EQ(rows[0].line, 2);
     EXPECT_EQ(rows[0].from_address, 5);
     EXPECT_EQ(rows[0].from_speed, 19200);
     ASSERT_EQ(rows[0].settings.size(), 1u);
     EXPECT_EQ(rows[0].settings[0].key(), "unit1");
-    EXPECT_EQ(rows[1].error.rfind("max1=99999:", 0), 0u) << rows[1].error;
-    EXPECT_EQ(rows[2].error.rfind("скорость \"1200\"", 0), 0u) << rows[2].error;
-    EXPECT_EQ(rows[3].error, "1 столбцов вместо 4");
-    EXPECT_THROW(parse_sheet("address,colour\n5,red\n"), UsageError);
+    EXPECT_EQ(parse_sheet("address,colour\n5,red\n").problems,
+              std::vector<std::string>{"таблица, строка 1: неизвестный столбец \"colour\""});
 
     const Options o = parse_options(
         {"-p", "tcp://h:502", "-b", "19200", "-P", "even", "-s", "2", "-a", "3,17", "--fast", "read", "--count", "2"});

@@ -21,7 +21,7 @@ TEST(FuzzCorpus, EveryKeptInputKeepsItsTargetsProperties)
     } targets[] = {
         {"answer_check", answer_check}, {"settings_file", settings_file}, {"sim_request", sim_request},
         {"sim_control", sim_control},   {"link_receive", link_receive},   {"mqtt_url", mqtt_url},
-        {"spool_files", spool_files},
+        {"spool_files", spool_files},   {"commission_sheet", commission_sheet},
     };
     for (const auto& t : targets) {
         size_t replayed = 0;

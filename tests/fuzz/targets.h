@@ -23,6 +23,8 @@ int link_receive(const uint8_t* data, size_t size);
 int mqtt_url(const uint8_t* data, size_t size);
 // The spool's reading of the files an earlier run (or anyone) left in its folder.
 int spool_files(const uint8_t* data, size_t size);
+// A commissioning sheet's bytes: its encodings, separators and quoting.
+int commission_sheet(const uint8_t* data, size_t size);
 
 // Where a broken property is told: aborts in the fuzz build, a test failure in the replay.
 using FailureHandler = std::function<void(const char* what)>;

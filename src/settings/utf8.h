@@ -1,0 +1,18 @@
+#pragma once
+// UTF-8 as text files hold it: one code point at a time, and whether a text is well formed.
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+namespace varnok::utf8 {
+
+// The code point of the well-formed UTF-8 sequence at `i` (which it passes), or -1 for an
+// ill-formed one: a stray continuation byte, a truncated or overlong sequence, a surrogate, or
+// a value beyond U+10FFFF.
+int32_t next_code_point(std::string_view s, size_t& i);
+
+// Every sequence of `s` is well formed.
+bool well_formed(std::string_view s);
+
+}  // namespace varnok::utf8
