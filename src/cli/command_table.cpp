@@ -169,16 +169,26 @@ std::vector<OptionRow> make_connection_options()
         if (c.device_list)
             lists.push_back(c.name);
     return {
-        {"-p", "ПОРТ", "COM1..COM16, путь к устройству или tcp://УЗЕЛ:ПОРТ",
-         {"COM1 COM2 COM3 COM4 tcp://", true}},
-        {"-b", "СКОРОСТЬ", "4800, 9600, 19200, 38400, 57600, 115200", words(speed_words())},
-        {"-P", "ПАРИТЕТ", "none, odd, even", words("none odd even")},
-        {"-s", "СТОПБИТ", "1 или 2", words("1 2")},
-        {"-a", "НОМЕР", "номер прибора 1..247; для " + listed(lists) + " список: -a 3,17"},
-        {"--fast", "", "быстрый обмен"},
-        {"--settings", "ФАЙЛ", "файл настроек вместо " + std::string(kSettingsPlace), files()},
-        {"--json", "", "результат одним документом JSON"},
-        {"-v", "", "каждый запрос и ответ в поток ошибок"},
+        {.name = "-p", .value = "ПОРТ", .help = "COM1..COM16, путь к устройству или tcp://УЗЕЛ:ПОРТ",
+         .values = {"COM1 COM2 COM3 COM4 tcp://", true}, .long_name = "--port",
+         .apply = [](Options& o, const std::string& v) { o.port = v; }},
+        {.name = "-b", .value = "СКОРОСТЬ", .help = "4800, 9600, 19200, 38400, 57600, 115200",
+         .values = words(speed_words()), .long_name = "--speed",
+         .apply = [](Options& o, const std::string& v) { o.speed = parse_speed(v); }},
+        {.name = "-P", .value = "ПАРИТЕТ", .help = "none, odd, even", .values = words("none odd even"),
+         .long_name = "--parity", .apply = [](Options& o, const std::string& v) { o.parity = parse_parity(v); }},
+        {.name = "-s", .value = "СТОПБИТ", .help = "1 или 2", .values = words("1 2"), .long_name = "--stopbits",
+         .apply = [](Options& o, const std::string& v) { o.stopbit = parse_stopbit(v); }},
+        {.name = "-a", .value = "НОМЕР", .help = "номер прибора 1..247; для " + listed(lists) + " список: -a 3,17",
+         .long_name = "--address",
+         .apply = [](Options& o, const std::string& v) { o.addresses = parse_addresses(v); }},
+        {.name = "--fast", .help = "быстрый обмен", .apply = [](Options& o, const std::string&) { o.fast = true; }},
+        {.name = "--settings", .value = "ФАЙЛ", .help = "файл настроек вместо " + std::string(kSettingsPlace),
+         .values = files(), .apply = [](Options& o, const std::string& v) { o.settings = v; }},
+        {.name = "--json", .help = "результат одним документом JSON",
+         .apply = [](Options& o, const std::string&) { o.json = true; }},
+        {.name = "-v", .help = "каждый запрос и ответ в поток ошибок",
+         .apply = [](Options& o, const std::string&) { o.verbose = true; }},
     };
 }
 // clang-format on
@@ -206,6 +216,23 @@ const CommandRow* command_named(const std::string& name)
     return nullptr;
 }
 
+std::optional<std::string> OptionRow::attached_value(const std::string& arg) const
+{
+    if (value.empty())
+        return std::nullopt;
+    for (const std::string* n : {&name, &long_name}) {
+        if (n->empty() || arg.size() <= n->size() || arg.compare(0, n->size(), *n) != 0)
+            continue;
+        if (n->rfind("--", 0) == 0) {
+            if (arg[n->size()] == '=')
+                return arg.substr(n->size() + 1);
+        } else if (n->size() == 2) {
+            return arg.substr(2);  // "-a5"
+        }
+    }
+    return std::nullopt;
+}
+
 CommandArgs Invocation::args() const
 {
     std::vector<std::string> valued, flags;
@@ -218,7 +245,7 @@ int run(const Options& o)
 {
     const CommandRow* row = command_named(o.command);
     if (!row)
-        throw UsageError(o.command.empty() ? "нет команды (varnok-cli --help)" : "неизвестная команда " + o.command);
+        throw UsageError("нет команды (varnok-cli --help)");
     if (!row->device_list && o.addresses.size() > 1)
         throw UsageError(o.command + ": один номер прибора, не список");
     // What needs no device is checked before the port is opened: nothing is sent for a refused line.

@@ -53,6 +53,21 @@ TEST_F(CliOnSim, InfoGivesTheDevicesOwnValues)
     EXPECT_NE(err.find(" 04 0004  не дождались ответа0:"), std::string::npos) << err;
 }
 
+// The user's guide's own example: the connection options after the command; long forms and
+// attached values; the version the package carries.
+TEST_F(CliOnSim, ConnectionOptionsAfterTheCommandAndTheVersion)
+{
+    ASSERT_EQ(run({"-a", "5", "info", "--json"}), 0) << err;
+    EXPECT_EQ(out.rfind("{\"address\":5,\"name\":\"Варнок ПМ3\",", 0), 0u) << out;
+    ASSERT_EQ(run({"read", "--address=5", "--every=0.1", "--count=2", "--port", "COM1", "-b9600"}), 0) << err;
+    EXPECT_EQ(count_lines(out), 2) << out;
+    ASSERT_EQ(run({"--version"}), 0) << err;
+    EXPECT_EQ(out, "varnok-cli " VARNOK_PROJECT_VERSION "\n");
+    EXPECT_EQ(run({"info", "--jsn"}), 2);
+    EXPECT_EQ(err, "varnok-cli: неизвестный параметр --jsn; может быть, --json?\n");
+    EXPECT_EQ(sim.dump().at("ignored"), "0");
+}
+
 // The tool talks at the new speed once the device took it, and so does the next run.
 TEST_F(CliOnSim, ASpeedWriteLeavesDeviceAndNextRunAtTheNewSpeed)
 {

@@ -52,6 +52,57 @@ TEST(CliValues, SheetsAndCommandLines)
     EXPECT_THROW(CommandArgs({"--evry", "1"}, {"--every"}, {}), UsageError);
 }
 
+// The refusal's text, or "" when it was taken.
+template <typename F>
+std::string refusal(F&& f)
+{
+    try {
+        f();
+    } catch (const UsageError& e) {
+        return e.what();
+    }
+    return "";
+}
+
+TEST(CliValues, OptionsStandWhereUsersTypeThem)
+{
+    const Options o =
+        parse_options({"info", "-a5", "-b19200", "--parity=even", "--stopbits", "2", "--port=COM3", "--json"});
+    EXPECT_EQ(o.command, "info");
+    EXPECT_EQ(o.addresses, (std::vector<uint8_t>{5}));
+    EXPECT_EQ(o.speed, 19200);
+    EXPECT_EQ(o.parity, 2);
+    EXPECT_EQ(o.stopbit, 2);
+    EXPECT_EQ(o.port, "COM3");
+    EXPECT_TRUE(o.json);
+    EXPECT_TRUE(o.args.empty());
+    const Options l = parse_options({"--address", "3,17", "--speed", "4800", "-P", "odd", "read", "--every=2", "--count",
+                                     "3", "-v", "--out=r.csv"});
+    EXPECT_EQ(l.addresses, (std::vector<uint8_t>{3, 17}));
+    EXPECT_EQ(l.speed, 4800);
+    EXPECT_TRUE(l.verbose);
+    EXPECT_EQ(l.args, (std::vector<std::string>{"--every", "2", "--count", "3", "--out", "r.csv"}));
+    // After scan, --speed is scan's own (it takes "all"); before it, the connection's.
+    const Options s = parse_options({"scan", "--speed", "all", "-s2"});
+    EXPECT_EQ(s.args, (std::vector<std::string>{"--speed", "all"}));
+    EXPECT_FALSE(s.speed);
+    EXPECT_EQ(s.stopbit, 2);
+    EXPECT_EQ(parse_options({"--speed=19200", "scan"}).speed, 19200);
+    EXPECT_TRUE(parse_options({"--version"}).version);
+    EXPECT_TRUE(parse_options({"read", "--help"}).command_help);
+    EXPECT_TRUE(parse_options({"-h", "read"}).help);
+
+    EXPECT_EQ(refusal([] { parse_options({"reed"}); }), "неизвестная команда reed; может быть, read?");
+    EXPECT_EQ(refusal([] { parse_options({"-a", "5", "inof"}); }), "неизвестная команда inof; может быть, info?");
+    EXPECT_EQ(refusal([] { parse_options({"frobnicate"}); }), "неизвестная команда frobnicate");
+    EXPECT_EQ(refusal([] { parse_options({"--adress", "5", "info"}); }),
+              "неизвестный параметр --adress; может быть, --address?");
+    EXPECT_EQ(refusal([] { CommandArgs({"--evry", "1"}, {"--every", "--count"}, {}); }),
+              "неизвестный параметр --evry; может быть, --every?");
+    EXPECT_EQ(refusal([] { parse_options({"info", "-a"}); }), "у параметра -a нет значения");
+    EXPECT_EQ(refusal([] { parse_options({"info", "--speed=1200"}); }).rfind("скорость \"1200\"", 0), 0u);
+}
+
 TEST(CliValues, EntriesSettingsAndJson)
 {
     EXPECT_EQ(parse_entry("12.34"), (Entry{1234, 1}));
