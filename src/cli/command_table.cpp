@@ -261,7 +261,11 @@ int run(const Options& o)
             throw UsageError(s.settings_problem() + "; " + o.command +
                              " пишет в прибор и без файла настроек работает, только если связь задана "
                              "полностью: -p путь к устройству или tcp://УЗЕЛ:ПОРТ и -a номер");
-        std::fprintf(stderr, "%s; работаем без него: %s\n", s.settings_problem().c_str(), s.connection().c_str());
+        std::fprintf(stderr, "%s; работаем без него: %s\n", s.settings_problem().c_str(),
+                     s.connection(o.addresses).c_str());
+    } else if (o.verbose || !o.port || o.addresses.empty()) {
+        // A port or a number no one typed: say once which, and where it comes from.
+        std::fprintf(stderr, "%s (%s)\n", s.connection(o.addresses).c_str(), s.connection_source().c_str());
     }
     if (job.before_open)
         if (const int e = job.before_open(s); e != kExitOk)

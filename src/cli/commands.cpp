@@ -34,6 +34,18 @@ private:
     StderrReport& report_;
 };
 
+// The search's probes, which go past the report, shown as -v shows every exchange.
+class ProbeFrames : public FrameTap {
+public:
+    explicit ProbeFrames(StderrReport& report) : report_(report) {}
+    void sent(const uint8_t* bytes, size_t n) override { sent_.assign(bytes, bytes + n); }
+    void received(const uint8_t* bytes, size_t n) override { report_.frames(sent_, {bytes, n}); }
+
+private:
+    StderrReport& report_;
+    std::vector<uint8_t> sent_;
+};
+
 int scan(const Invocation& call, Session& s)
 {
     const CommandArgs args = call.args();
@@ -50,7 +62,11 @@ int scan(const Invocation& call, Session& s)
     }
     ScanProgress progress(s.report);
     Search search(s.dev, s.report, progress);
+    ProbeFrames probes(s.report);
+    if (s.report.verbose())
+        s.link.set_tap(&probes);
     const ScanResult r = search.poisk_pribor(!every_speed, uint8_t(from), uint8_t(to));
+    s.link.set_tap(nullptr);
     if (r.port_failed_at)
         return kExitPort;
     Value found = Value::array();

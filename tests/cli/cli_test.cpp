@@ -12,6 +12,9 @@
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 
 #include "cli/commission.h"
 #include "cli/info.h"
@@ -43,14 +46,29 @@ TEST_F(CliOnSim, InfoGivesTheDevicesOwnValues)
             "{\"channel\":2,\"scale\":5.000,\"point\":\"d.ddd\",\"unit\":\"А\",\"max\":4.5,\"min\":0.5,\"zero\":873,"),
         std::string::npos)
         << out;
-    EXPECT_TRUE(err.empty()) << err;
+    EXPECT_EQ(err, note());
 
-    // A silent device: no name, no version, nothing more asked; exit code 1, the console's
-    // error lines.
+    // A silent device: no name, no version, nothing more asked; exit code 1, the tool's message
+    // once.
     sim.command("fault silence always");
     EXPECT_EQ(run({"info"}), 1);
     EXPECT_EQ(out, "address  5\nname     -\nversion  -\n");
-    EXPECT_NE(err.find(" 04 0004  не дождались ответа0:"), std::string::npos) << err;
+    EXPECT_EQ(err, note() + "прибор 5 (COM1, 9600 8N1) не отвечает: чтение имени\n");
+}
+
+// A connection no one typed is named once, with where it comes from; -v names it always and
+// shows the scan's probes too.
+TEST_F(CliOnSim, TheToolSaysWhatItTalksTo)
+{
+    ASSERT_EQ(run({"info"}), 0) << err;
+    EXPECT_EQ(err, "порт COM1 → " + sim.path() + ", 9600 8N1, прибор 5 (из файла настроек " +
+                       (dir / "varnok.ini").string() + ")\n");
+    ASSERT_EQ(run({"-p", "COM1", "-a", "5", "info"}), 0) << err;
+    EXPECT_EQ(err, "");
+    ASSERT_EQ(run({"-v", "-p", "COM1", "-a", "5", "scan", "--from", "5", "--to", "6"}), 0) << err;
+    EXPECT_EQ(err.rfind(note(), 0), 0u) << err;
+    EXPECT_NE(err.find("ЗАПРОС: 05 "), std::string::npos) << err;
+    EXPECT_NE(err.find("ЗАПРОС: 06 "), std::string::npos) << err;
 }
 
 // The user's guide's own example: the connection options after the command; long forms and
@@ -152,6 +170,53 @@ protected:
     }
 };
 
+// One line per failure in the tool's words: the device, the connection, what was being done
+// and the device's reason; the console's lines and the frames only with -v.
+TEST_F(CliOnTwoDevices, FailuresAreToldInTheToolsOwnWords)
+{
+    sim.command("fault exception 2 at 0x21 always");  // channel 1's scale
+    EXPECT_EQ(run({"set", "scale1=300.0", "unit1=В"}), 1);
+    EXPECT_EQ(err, note() + "прибор 5: scale1 не записана: прибор ответил «недопустимый адрес»\n");
+    EXPECT_EQ(run({"-v", "set", "scale1=300.0", "unit1=В"}), 1);
+    EXPECT_NE(err.find("ЗАПРОС: 05 10 00 21 00 02 04"), std::string::npos) << err;
+    EXPECT_NE(err.find("\"недопустимый адрес \""), std::string::npos) << err;
+    EXPECT_NE(err.find("прибор 5: scale1 не записана: прибор ответил «недопустимый адрес»\n"), std::string::npos);
+    sim.command("fault clear");
+
+    // A device that is not there: once a poll, named with the line it was asked on.
+    EXPECT_EQ(run({"-a", "5,17,33", "read", "--every", "0.1", "--count", "2"}), 1);
+    EXPECT_EQ(err,
+              note("приборы 5, 17, 33") +
+              "прибор 33 (COM1, 9600 8N1) не отвечает: чтение шкал\n"
+              "прибор 33 (COM1, 9600 8N1) не отвечает: чтение шкал\n");
+    EXPECT_EQ(count_lines(out), 6) << out;
+}
+
+// The port's problems in Russian, with the port and its device.
+TEST_F(CliOnSim, APortThatDoesNotOpenSaysWhyInRussian)
+{
+    const std::string missing = (dir / "no-such-port").string();
+    EXPECT_EQ(run({"-a", "5", "-p", missing, "info"}), 3);
+    EXPECT_EQ(err, "порт " + missing + " не открывается: нет такого устройства\n");
+    std::ofstream(dir / "varnok.ini", std::ios::app) << "COM2=" << missing << "\n";
+    EXPECT_EQ(run({"-a", "5", "-p", "COM2", "info"}), 3);
+    EXPECT_EQ(err, "порт COM2 (" + missing + ") не открывается: нет такого устройства\n");
+    // A converter that refuses: a port that was free a moment ago.
+    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    ASSERT_EQ(::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len), 0);
+    ::close(s);
+    const std::string tcp = "tcp://127.0.0.1:" + std::to_string(ntohs(a.sin_port));
+    EXPECT_EQ(run({"-a", "5", "-p", tcp, "info"}), 3);
+    EXPECT_EQ(err, "порт " + tcp + " не открывается: соединение отклонено\n");
+    EXPECT_EQ(run({"-v", "-p", missing, "info"}), 3);
+    EXPECT_NE(err.find("No such file or directory (errno 2)"), std::string::npos) << err;
+}
+
 // Each device at its own speed, as the console's search finds them; none outside the range.
 // A scan that missed a device is run again, twice at most: a loaded machine can keep the
 // simulator past a probe's time-outs, while a scan that cannot hear a device misses it every time.
@@ -218,7 +283,8 @@ TEST_F(CliOnTwoDevices, AProfileOfOneDeviceLoadedIntoAnotherClonesIt)
     changed.replace(changed.find("max1=225"), 8, "max1=200");
     std::ofstream(profile) << changed;
     EXPECT_EQ(run({"-a", "17", "load", profile.string(), "--only", "setpoints"}), 1);
-    EXPECT_NE(err.find("\"специфическая ошибка\""), std::string::npos) << err;
+    EXPECT_NE(err.find("прибор 17: чтение уставок: прибор ответил «специфическая ошибка»\n"), std::string::npos)
+        << err;
 }
 
 // Aligned text: a line per device and poll, each device's own values, "-" where a read failed.
@@ -248,7 +314,7 @@ TEST_F(CliOnTwoDevices, ALoadLeavesTheUnitsOwnCalibrationUnlessItIsNamed)
     ASSERT_EQ(run({"-a", "17", "load", profile.string(), "--dry-run"}), 0) << err;
     EXPECT_EQ(out, "max2  3.5 -> 4.5\n");
     EXPECT_EQ(err,
-              "калибровка из файла не загружается: ноль, коэффициент и точки ШИМ у каждого прибора свои; "
+              note("прибор 17") + "калибровка из файла не загружается: ноль, коэффициент и точки ШИМ у каждого прибора свои; "
               "загрузить её: --with-calibration или --only calibration\n");
     ASSERT_EQ(run({"-a", "17", "load", profile.string()}), 0) << err;
     EXPECT_EQ(sim.command("get holding 0x27"), "ok 1100");
@@ -256,7 +322,7 @@ TEST_F(CliOnTwoDevices, ALoadLeavesTheUnitsOwnCalibrationUnlessItIsNamed)
     // Named, it is shown and written; the note is not repeated to whom asked.
     ASSERT_EQ(run({"-a", "17", "load", profile.string(), "--with-calibration", "--dry-run"}), 0) << err;
     EXPECT_EQ(out, "zero1  1100 -> 1012\n");
-    EXPECT_EQ(err, "");
+    EXPECT_EQ(err, note("прибор 17"));
     ASSERT_EQ(run({"-a", "17", "load", profile.string(), "--only", "calibration"}), 0) << err;
     EXPECT_EQ(sim.command("get holding 0x27"), "ok 1012");
 }
@@ -277,8 +343,8 @@ TEST_F(CliOnTwoDevices, ACommissionReportsEachRowAndARerunDoesOnlyTheFailedOne)
     };
     EXPECT_EQ(rows(),
               (std::vector<std::string>{"row,name,version,result,error", "2,Варнок ПМ3,V2.07 2026,готово,",
-                                        "3,Варнок ПМ3,V2.07 2026,ошибка,\"0 1: 10 0023  \"\"специфическая ошибка\"\"5:"
-                                        "11 90 04 4C 06 \"",
+                                        "3,Варнок ПМ3,V2.07 2026,ошибка,прибор 17: max1 не записана: прибор ответил "
+                                        "«специфическая ошибка»",
                                         "4,Варнок ПМ3,V2.07 2026,готово,", "5,,,отказ,2 столбцов вместо 4"}));
     sim.command("device 1");
     EXPECT_EQ(sim.command("get holding 0x40"), "ok 5");  // channel 2: d.ddd, кА
@@ -360,8 +426,7 @@ TEST_F(CliOnSimWithLog, AnUnreadableSettingsFileStopsWritesToADeviceNotNamed)
     EXPECT_EQ(frames_received(), 0);
 
     // Reading goes on, saying once what it talks to; so does a write that names its device.
-    const std::string note =
-        "; работаем без него: порт " + sim.path() + ", 9600 бит/с, паритет none, стоповых бит 1, прибор 5\n";
+    const std::string note = "; работаем без него: порт " + sim.path() + ", 9600 8N1, прибор 5\n";
     ASSERT_EQ(run({"-p", sim.path(), "load", profile.string(), "--dry-run"}), 0) << err;
     EXPECT_EQ(err.find(unread), 0u) << err;
     EXPECT_EQ(err.find(unread, 1), std::string::npos) << err;
@@ -403,7 +468,7 @@ TEST(CliOnTcp, AListReadThroughAConverterKeepsGoingPastAnAbsentDevice)
     std::ifstream err(dir / "err");
     std::string first;
     std::getline(err, first);
-    EXPECT_EQ(first, " 03 0020  не дождались ответа0:");
+    EXPECT_EQ(first, "прибор 9 (" + sim.path() + ", 9600 8N1) не отвечает: чтение шкал");
     fs::remove_all(dir);
 }
 
