@@ -81,8 +81,8 @@ int scan(const Invocation& call, Session& s)
         v.set("speed", Value::number(baud));
         v.set("parity", Value::string(parity_name(s.link.settings().parity)));
         v.set("stopbits", Value::number(s.link.settings().stopbit));
-        v.set("name", polling.read_name() ? Value::string(s.dev.tmp_text()) : Value());
-        v.set("version", polling.read_version() ? Value::string(s.dev.tmp_text()) : Value());
+        v.set("name", polling.read_name() ? Value::device_text(s.dev.tmp_text()) : Value());
+        v.set("version", polling.read_version() ? Value::device_text(s.dev.tmp_text()) : Value());
     }
     if (call.options.json) {
         print(call.options, found);
@@ -124,7 +124,7 @@ int set(const Options& o, Session& s, const std::vector<Setting>& settings)
     now.set("speed", Value::number(line.scor_obmena));
     now.set("parity", Value::string(parity_name(line.parity)));
     now.set("stopbits", Value::number(line.stopbit));
-    now.set("written", Value::string(all ? "да" : "нет"));
+    now.set("written", Value::boolean(all));
     print(o, now);
     return all ? kExitOk : kExitDevice;
 }

@@ -12,12 +12,22 @@ namespace varnok::cli {
 
 class Value {
 public:
-    enum Kind { kNull, kNumber, kString, kArray, kObject };
+    enum Kind { kNull, kNumber, kString, kArray, kObject, kBool };
 
     Value() = default;
     static Value number(const std::string& text) { return Value(kNumber, text); }
     static Value number(long long v) { return Value(kNumber, std::to_string(v)); }
     static Value string(std::string text) { return Value(kString, std::move(text)); }
+    static Value boolean(bool b) { return Value(kBool, b ? "true" : "false"); }
+    // A value the device holds as a float32 (a setpoint, a coefficient): its shortest text;
+    // null when it is not a number (an erased word), which JSON has no other way to say.
+    static Value real(float v);
+    // A reading: six significant digits, what a float32 measurement holds (2.4, not
+    // 2.3999999); null when it is not a number.
+    static Value reading(float v);
+    // Text from the device (name, version), its control characters shown as '?': an escape
+    // sequence in a name must not reach the terminal.
+    static Value device_text(const std::string& text);
     static Value array() { return Value(kArray, {}); }
     static Value object() { return Value(kObject, {}); }
 
@@ -39,7 +49,8 @@ private:
 };
 
 std::string to_json(const Value& v);
-// "key  value" lines, nested objects indented under their key; a null shows as "-".
+// "ключ  значение" lines, the keys in Russian, nested objects indented under their key; a null
+// shows as "-", true and false as "да" and "нет".
 std::string to_text(const Value& v);
 // A JSON string literal.
 std::string json_string(const std::string& s);

@@ -52,7 +52,7 @@ TEST_F(CliOnSim, InfoGivesTheDevicesOwnValues)
     // once.
     sim.command("fault silence always");
     EXPECT_EQ(run({"info"}), 1);
-    EXPECT_EQ(out, "address  5\nname     -\nversion  -\n");
+    EXPECT_EQ(out, "номер   5\nимя     -\nверсия  -\n");
     EXPECT_EQ(err, note() + "прибор 5 (COM1, 9600 8N1) не отвечает: чтение имени\n");
 }
 
@@ -84,6 +84,23 @@ TEST_F(CliOnSim, ConnectionOptionsAfterTheCommandAndTheVersion)
     EXPECT_EQ(run({"info", "--jsn"}), 2);
     EXPECT_EQ(err, "varnok-cli: неизвестный параметр --jsn; может быть, --json?\n");
     EXPECT_EQ(sim.dump().at("ignored"), "0");
+}
+
+// Text in Russian, JSON with typed values; Latin units and a decimal comma taken; an erased
+// coefficient is null, not a bare nan.
+TEST_F(CliOnSim, OneLanguagePerOutputAndValuesAsTheDeviceHoldsThem)
+{
+    ASSERT_EQ(run({"-p", "COM1", "-a", "5", "set", "brightness=2"}), 0) << err;
+    EXPECT_EQ(out, "номер          5\nскорость       9600\nпаритет        none\nстоповые биты  1\nзаписано       да\n");
+    ASSERT_EQ(run({"-p", "COM1", "-a", "5", "--json", "set", "unit2=kA", "max1=100,5"}), 0) << err;
+    EXPECT_EQ(out, "{\"address\":5,\"speed\":9600,\"parity\":\"none\",\"stopbits\":1,\"written\":true}\n");
+    sim.command("set holding 0x28 0");
+    sim.command("set holding 0x29 49279");  // channel 1's coefficient: a quiet NaN (7F C0 00 00), an erased word
+    ASSERT_EQ(run({"-p", "COM1", "-a", "5", "--json", "info"}), 0) << err;
+    EXPECT_NE(out.find("\"max\":100.5,"), std::string::npos) << out;
+    EXPECT_NE(out.find("\"coefficient\":null,"), std::string::npos) << out;
+    EXPECT_NE(out.find("\"unit\":\"кА\""), std::string::npos) << out;
+    EXPECT_EQ(out.find("nan"), std::string::npos) << out;
 }
 
 // The tool talks at the new speed once the device took it, and so does the next run.
@@ -297,7 +314,7 @@ TEST_F(CliOnTwoDevices, ATextReadGivesALinePerDeviceAndPoll)
     std::istringstream in(out);
     for (std::string line; std::getline(in, line);)
         lines.push_back(line.substr(line.find("  ") + 2));
-    const std::string five = "5  106.25  42.5  3.655  73.1  2.3999999  11.999999  50";
+    const std::string five = "5  106.25  42.5  3.655  73.1  2.4  12  50";
     const std::string absent = "17  -  -  -  -  -  -  -";
     EXPECT_EQ(lines, (std::vector<std::string>{five, absent, five, absent})) << out;
 }

@@ -254,8 +254,8 @@ TEST_F(MqttOnTwoDevices, EveryReadingOfEachDeviceReachesTheSubscriberInOrder)
     EXPECT_EQ(
         sub.on("plant/COM1/5/readings").back().substr(36),
         "\"address\":5,\"poll\":3,\"channels\":[{\"channel\":1,\"value\":106.25,\"unit\":\"В\",\"percent\":42.5},"
-        "{\"channel\":2,\"value\":3.655,\"unit\":\"А\",\"percent\":73.1},{\"channel\":3,\"value\":2.3999999,\"unit\":"
-        "\"мА\",\"percent\":11.999999}],\"frequency\":50,\"error\":null}");
+        "{\"channel\":2,\"value\":3.655,\"unit\":\"А\",\"percent\":73.1},{\"channel\":3,\"value\":2.4,\"unit\":"
+        "\"мА\",\"percent\":12}],\"frequency\":50,\"error\":null}");
     EXPECT_EQ(spooled(dir / "state"), 0u);
 
     // A failed read: null values and the error's text.

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
+#include <limits>
 #include <string>
 #include <utility>
 #include <vector>
@@ -103,6 +104,31 @@ TEST(CliValues, OptionsStandWhereUsersTypeThem)
     EXPECT_EQ(refusal([] { parse_options({"info", "--speed=1200"}); }).rfind("скорость \"1200\"", 0), 0u);
 }
 
+// Units and decimal commas as users type them; values as the device holds them; JSON typed.
+TEST(CliValues, ValuesAsUsersTypeThemAndAsTheDeviceHoldsThem)
+{
+    EXPECT_EQ(parse_setting("unit1", "V", false).number, 1);
+    EXPECT_EQ(parse_setting("unit1", "kV", false).number, 2);
+    EXPECT_EQ(parse_setting("unit2", "A", false).number, 4);
+    EXPECT_EQ(parse_setting("unit2", "kA", false).number, 5);
+    EXPECT_EQ(parse_setting("unit3", "Hz", false).number, 6);
+    EXPECT_EQ(parse_setting("max2", "4,5", false).real, 4.5f);
+    EXPECT_EQ(parse_setting("scale1", "12,34", false).entry, (Entry{1234, 1}));
+    EXPECT_THROW(parse_setting("max2", "4,5,6", false), UsageError);
+
+    EXPECT_EQ(Value::reading(2.3999999f).text(), "2.4");
+    EXPECT_EQ(Value::reading(11.999999f).text(), "12");
+    EXPECT_EQ(Value::reading(106.244995f).text(), "106.245");
+    EXPECT_EQ(Value::real(0.0025f).text(), "0.0025");
+    Value v = Value::object();
+    v.set("coefficient", Value::real(std::numeric_limits<float>::quiet_NaN()));
+    v.set("value", Value::reading(-std::numeric_limits<float>::infinity()));
+    v.set("written", Value::boolean(true));
+    v.set("name", Value::device_text("Варнок\x1b[2J\r\xC2\x9B"));
+    EXPECT_EQ(to_json(v), "{\"coefficient\":null,\"value\":null,\"written\":true,\"name\":\"Варнок?[2J??\"}\n");
+    EXPECT_EQ(to_text(v), "коэффициент  -\nзначение     -\nзаписано     да\nимя          Варнок?[2J??\n");
+}
+
 TEST(CliValues, EntriesSettingsAndJson)
 {
     EXPECT_EQ(parse_entry("12.34"), (Entry{1234, 1}));
@@ -122,10 +148,11 @@ TEST(CliValues, EntriesSettingsAndJson)
     const std::string saved = before ? before : "C";
     if (std::setlocale(LC_NUMERIC, "ru_RU.UTF-8")) {
         EXPECT_EQ(parse_setting("coefficient1", "0.0025", true).real, 0.0025f);
-        EXPECT_THROW(parse_setting("coefficient1", "0,0025", true), UsageError);
+        EXPECT_EQ(parse_setting("coefficient1", "0,0025", true).real, 0.0025f);
         std::setlocale(LC_NUMERIC, saved.c_str());
     }
-    EXPECT_FALSE(unit_code("mA"));
+    EXPECT_EQ(unit_code("mA"), 3);
+    EXPECT_FALSE(unit_code("mV"));
 
     // The device's values first, the line's after them, the address last.
     const std::vector<Setting> s = parse_settings({"address=7", "speed=19200", "unit1=В", "brightness=1"});
@@ -165,7 +192,7 @@ TEST(CliValues, EntriesSettingsAndJson)
     t.set("имя", Value::string("Варнок"));
     t.set("unit", Value::string("мА"));
     t.set("list", Value::array()).push(Value::number(7));
-    EXPECT_EQ(to_text(t), "имя   Варнок\nunit  мА\nlist\n  #1  7\n");
+    EXPECT_EQ(to_text(t), "имя      Варнок\nединица  мА\nlist\n  #1  7\n");
 }
 
 }  // namespace
