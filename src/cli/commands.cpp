@@ -97,6 +97,21 @@ int scan(const Invocation& call, Session& s)
     return kExitOk;
 }
 
+// The line settings the device took go to the settings file; a new speed is told, with where
+// the next run finds it.
+void keep_line(Session& s, int32_t speed_before)
+{
+    const bool stored = s.store_line();
+    const int32_t speed = s.link.settings().scor_obmena;
+    if (speed == speed_before)
+        return;
+    const std::string next = " в следующий раз -b " + std::to_string(speed);
+    std::fprintf(stderr, "дальше связь на %d: %s\n", int(speed),
+                 s.port_is_path() ? next.substr(1).c_str()
+                 : stored         ? ("файл настроек " + s.settings_path()).c_str()
+                                  : ("файл настроек " + s.settings_path() + " не записан," + next).c_str());
+}
+
 int info(const Options& o, Session& s)
 {
     no_arguments(o);
@@ -115,9 +130,10 @@ int info(const Options& o, Session& s)
 int set(const Options& o, Session& s, const std::vector<Setting>& settings)
 {
     bool changed_line = false;
+    const int32_t speed_before = s.link.settings().scor_obmena;
     const bool all = Configuration(s.dev, s.report, s.sleeper).write(settings, changed_line);
     if (changed_line)
-        s.store_line();
+        keep_line(s, speed_before);
     const LinkSettings& line = s.link.settings();
     Value now = Value::object();
     now.set("address", Value::number(line.sys_num));
@@ -169,6 +185,7 @@ int load(const Options& o, Session& s, const LoadArgs& l)
                      "калибровка из файла не загружается: ноль, коэффициент и точки ШИМ у каждого прибора "
                      "свои; загрузить её: --with-calibration или --only calibration\n");
     Configuration config(s.dev, s.report, s.sleeper);
+    const int32_t speed_before = s.link.settings().scor_obmena;
     // The differences are shown before anything is written; a dry run ends there.
     const ProfileLoad r = load_profile(config, l.profile, l.sections, [&](const Changes& changes) {
         Value shown = Value::object();
@@ -189,7 +206,7 @@ int load(const Options& o, Session& s, const LoadArgs& l)
     case ProfileLoad::kApplied: break;
     }
     if (r.done.changed_line)
-        s.store_line();
+        keep_line(s, speed_before);
     if (!r.done.all)
         return kExitDevice;
     for (const auto& [w, now] : r.done.left)

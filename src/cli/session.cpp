@@ -287,10 +287,10 @@ int Session::open()
     return kExitPort;
 }
 
-void Session::store_line()
+bool Session::store_line()
 {
     if (port_is_path_)
-        return;
+        return false;
     bool stored = false;
     if (settings_) {
         stored = settings_->ToIni(false);
@@ -302,6 +302,7 @@ void Session::store_line()
     }
     if (!stored && !settings_->problem().empty())
         std::fprintf(stderr, "%s\n", settings_->problem().c_str());
+    return stored;
 }
 
 }  // namespace varnok::cli

@@ -100,8 +100,9 @@ public:
     }
     // The line settings in the settings file, so that the next run talks as this one ends; the
     // file is created in its default place when there is none yet. Nothing when the port was
-    // given as a path.
-    void store_line();
+    // given as a path. True when the file holds them.
+    bool store_line();
+    const std::string& settings_path() const { return settings_path_; }
     // The port as the user named it.
     const std::string& port_name() const { return port_name_; }
     // The port was given as a device path or a TCP address, which needs no settings file.

@@ -107,6 +107,7 @@ TEST_F(CliOnSim, OneLanguagePerOutputAndValuesAsTheDeviceHoldsThem)
 TEST_F(CliOnSim, ASpeedWriteLeavesDeviceAndNextRunAtTheNewSpeed)
 {
     ASSERT_EQ(run({"set", "speed=19200", "max2=4.25"}), 0) << err;
+    EXPECT_EQ(err, note() + "дальше связь на 19200: файл настроек " + (dir / "varnok.ini").string() + "\n");
     EXPECT_EQ(sim.dump().at("speed"), "3 (19200 bit/s)");
     EXPECT_EQ(sim.command("get holding 0x43"), "ok 0");
     EXPECT_NE(slurp(dir / "varnok.ini").find("СКОРОСТЬ=19200\n"), std::string::npos);
