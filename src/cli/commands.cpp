@@ -20,15 +20,36 @@ void no_arguments(const Options& o)
         throw UsageError(o.command + ": лишний аргумент " + o.args.front());
 }
 
-// The number being asked, on the progress line.
+// The speed and the number being asked out of the range, on the progress line.
 class ScanProgress : public SearchProgress {
 public:
-    explicit ScanProgress(StderrReport& report) : report_(report) {}
+    ScanProgress(Session& s, long from, long to) : s_(s), range_(" из " + std::to_string(from) + ".." + std::to_string(to)) {}
     void number_done(uint8_t n, uint8_t code, bool, const SearchTimes&) override
     {
-        report_.status("поиск: номер " + std::to_string(n) + (code ? " ответил" : ""));
+        found_ += code != 0 ? 1 : 0;
+        s_.report.status("поиск на " + std::to_string(s_.link.settings().scor_obmena) + " бит/с: номер " +
+                         std::to_string(n) + range_ + ", найдено " + std::to_string(found_));
     }
-    void scan_over(const SearchTimes&) override { report_.end_progress(); }
+    void scan_over(const SearchTimes&) override { s_.report.end_progress(); }
+
+private:
+    Session& s_;
+    std::string range_;
+    int found_ = 0;
+};
+
+// The search's own lines (its summary, where it was stopped) are the console's: shown with -v;
+// the scan words its outcome itself.
+class ScanReport : public Report {
+public:
+    explicit ScanReport(StderrReport& report) : report_(report) {}
+    void exchange(const Exchange& x) override { report_.exchange(x); }
+    void line(const std::string& text) override
+    {
+        if (report_.verbose())
+            report_.line(text);
+    }
+    void status(const std::string& text) override { report_.status(text); }
 
 private:
     StderrReport& report_;
@@ -60,8 +81,10 @@ int scan(const Invocation& call, Session& s)
         s.link.set_speed(parse_speed(speed));
         s.link.set_up_port();
     }
-    ScanProgress progress(s.report);
-    Search search(s.dev, s.report, progress);
+    ScanProgress progress(s, from, to);
+    ScanReport console_lines(s.report);
+    Search search(s.dev, console_lines, progress);
+    const int32_t speed_asked = s.link.settings().scor_obmena;
     ProbeFrames probes(s.report);
     if (s.report.verbose())
         s.link.set_tap(&probes);
@@ -86,13 +109,31 @@ int scan(const Invocation& call, Session& s)
     }
     if (call.options.json) {
         print(call.options, found);
-    } else {
+    } else if (!r.found.empty()) {
+        std::vector<std::vector<std::string>> rows = {{"номер", "скорость", "паритет", "стоп", "имя", "версия"}};
         for (const auto& [key, v] : found.members()) {
-            std::string line;
+            rows.emplace_back();
             for (const auto& [name, field] : v.members())
-                line += (line.empty() ? "" : "  ") + (field.kind() == Value::kNull ? std::string("-") : field.text());
-            std::printf("%s\n", line.c_str());
+                rows.back().push_back(field.kind() == Value::kNull ? std::string("-") : field.text());
         }
+        const std::string table = aligned(rows);
+        std::fwrite(table.data(), 1, table.size(), stdout);
+        std::fflush(stdout);
+    }
+    const std::string range = std::to_string(from) + ".." + std::to_string(to);
+    if (r.interrupted_at) {
+        std::fprintf(stderr, "поиск прерван на номере %d из %s\n", int(r.interrupted_at), range.c_str());
+        return kExitDevice;
+    }
+    if (r.found.empty()) {
+        std::fprintf(stderr, "%s\n",
+                     (every_speed ? "ни один номер из " + range + " не ответил ни на одной скорости; проверьте провода A и B "
+                                                                   "(не перепутаны ли) и параметры паритета и стоповых бит (-P, -s)"
+                                  : "ни один номер из " + range + " не ответил на " + std::to_string(speed_asked) +
+                                        " бит/с; попробуйте другую скорость (--speed 19200) или все (--speed all) и "
+                                        "проверьте провода A и B (не перепутаны ли)")
+                         .c_str());
+        return kExitDevice;
     }
     return kExitOk;
 }

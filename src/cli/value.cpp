@@ -38,11 +38,6 @@ void json(const Value& v, std::string& out)
     }
 }
 
-// Characters as a terminal shows them: UTF-8 continuation bytes take no column.
-size_t columns(const std::string& s)
-{
-    return size_t(std::count_if(s.begin(), s.end(), [](char c) { return (uint8_t(c) & 0xC0) != 0x80; }));
-}
 
 std::string scalar(const Value& v)
 {
@@ -79,7 +74,7 @@ void text(const Value& v, const std::string& indent, std::string& out)
         names.push_back(v.kind() == Value::kArray ? "#" + std::to_string(names.size() + 1) : label(key));
     size_t width = 0;
     for (const std::string& name : names)
-        width = std::max(width, columns(name));
+        width = std::max(width, text_columns(name));
     size_t index = 0;
     for (const auto& [key, member] : v.members()) {
         const std::string& name = names[index++];
@@ -87,7 +82,7 @@ void text(const Value& v, const std::string& indent, std::string& out)
             out += indent + name + '\n';
             text(member, indent + "  ", out);
         } else {
-            out += indent + name + std::string(width + 2 - std::min(width + 1, columns(name)), ' ') + scalar(member) +
+            out += indent + name + std::string(width + 2 - std::min(width + 1, text_columns(name)), ' ') + scalar(member) +
                    '\n';
         }
     }
@@ -156,6 +151,28 @@ std::string to_json(const Value& v)
     std::string out;
     json(v, out);
     return out + '\n';
+}
+
+size_t text_columns(const std::string& s)
+{
+    return size_t(std::count_if(s.begin(), s.end(), [](char c) { return (uint8_t(c) & 0xC0) != 0x80; }));
+}
+
+std::string aligned(const std::vector<std::vector<std::string>>& rows)
+{
+    std::vector<size_t> width;
+    for (const auto& row : rows)
+        for (size_t i = 0; i < row.size(); ++i) {
+            width.resize(std::max(width.size(), row.size()));
+            width[i] = std::max(width[i], text_columns(row[i]));
+        }
+    std::string out;
+    for (const auto& row : rows) {
+        for (size_t i = 0; i < row.size(); ++i)
+            out += row[i] + (i + 1 < row.size() ? std::string(width[i] + 2 - text_columns(row[i]), ' ') : "");
+        out += '\n';
+    }
+    return out;
 }
 
 std::string to_text(const Value& v)

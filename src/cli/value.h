@@ -49,6 +49,10 @@ private:
 };
 
 std::string to_json(const Value& v);
+// Characters as a terminal shows them: UTF-8 continuation bytes take no column.
+size_t text_columns(const std::string& s);
+// Rows of cells as aligned text: each column as wide as its widest cell, two blanks between.
+std::string aligned(const std::vector<std::vector<std::string>>& rows);
 // "ключ  значение" lines, the keys in Russian, nested objects indented under their key; a null
 // shows as "-", true and false as "да" and "нет".
 std::string to_text(const Value& v);

@@ -246,7 +246,10 @@ TEST_F(CliOnAMixedLine, AScanAtEverySpeedFindsEachDeviceAtItsSpeed)
             status = run(args);
         return status;
     };
-    const std::string both = "16  9600  none  1  Варнок ПМ3  V2.07 2026\n17  19200  none  1  Варнок ПМ3  V2.07 2026\n";
+    const std::string both =
+        "номер  скорость  паритет  стоп  имя         версия\n"
+        "16     9600      none     1     Варнок ПМ3  V2.07 2026\n"
+        "17     19200     none     1     Варнок ПМ3  V2.07 2026\n";
     EXPECT_EQ(scan({"scan", "--speed", "all", "--from", "15", "--to", "18"}, both), 0) << err;
     EXPECT_EQ(out, both);
     const std::string json = "[{\"address\":16,\"speed\":9600,\"parity\":\"none\",\"stopbits\":1,\"name\":\"Варнок ПМ3\","
@@ -254,6 +257,25 @@ TEST_F(CliOnAMixedLine, AScanAtEverySpeedFindsEachDeviceAtItsSpeed)
     EXPECT_EQ(scan({"--json", "scan", "--from", "15", "--to", "17"}, json), 0) << err;
     EXPECT_EQ(out, json);
     EXPECT_EQ(run({"scan", "--from", "20", "--to", "10"}), 2);
+}
+
+// A scan that finds nothing says what to try and fails; an interrupted one says so and fails.
+TEST_F(CliOnAMixedLine, AScanThatFindsNothingOrIsInterruptedSaysSo)
+{
+    EXPECT_EQ(run({"scan", "--from", "20", "--to", "22"}), 1);
+    EXPECT_EQ(out, "");
+    EXPECT_EQ(err, note() + "ни один номер из 20..22 не ответил на 9600 бит/с; попробуйте другую скорость (--speed "
+                            "19200) или все (--speed all) и проверьте провода A и B (не перепутаны ли)\n");
+
+    fs::remove(dir / "err");  // the note below is the new run's: its interrupt is caught by then
+    const pid_t pid = start({"scan"});
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (slurp(dir / "err").find("порт COM1") == std::string::npos && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ::kill(pid, SIGINT);
+    EXPECT_EQ(finish(pid), 1);
+    EXPECT_NE(err.find("поиск прерван на номере "), std::string::npos) << err;
+    EXPECT_NE(err.find(" из 1..247\n"), std::string::npos) << err;
 }
 
 // A new device found where the sheet says it answers, and moved to the line's settings; the
