@@ -1,5 +1,6 @@
 #include "cli/commands.h"
 
+#include <charconv>
 #include <cstdio>
 #include <memory>
 
@@ -229,9 +230,22 @@ int load(const Options& o, Session& s, const LoadArgs& l)
     const int32_t speed_before = s.link.settings().scor_obmena;
     // The differences are shown before anything is written; a dry run ends there.
     const ProfileLoad r = load_profile(config, l.profile, l.sections, [&](const Changes& changes) {
+        // JSON gives each change as {"old": ..., "new": ...}, numbers as numbers, "?" (none) as null.
+        auto typed = [](const std::string& t) {
+            double d = 0;
+            const auto r = std::from_chars(t.data(), t.data() + t.size(), d);
+            return t == "?" ? Value() : !t.empty() && r.ec == std::errc() && r.ptr == t.data() + t.size() ? Value::number(t) : Value::string(t);
+        };
         Value shown = Value::object();
-        for (const auto& [w, from] : changes)
-            shown.set(w.key(), Value::string(from + " -> " + w.text()));
+        for (const auto& [w, from] : changes) {
+            if (o.json) {
+                Value& change = shown.set(w.key(), Value::object());
+                change.set("old", typed(from));
+                change.set("new", typed(w.text()));
+            } else {
+                shown.set(w.key(), Value::string(from + " -> " + w.text()));
+            }
+        }
         print(o, shown);
         return !l.dry_run;
     });

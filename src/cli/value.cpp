@@ -43,7 +43,7 @@ std::string scalar(const Value& v)
 {
     if (v.kind() == Value::kBool)
         return v.text() == "true" ? "да" : "нет";
-    return v.kind() == Value::kNull ? "-" : v.text();
+    return v.kind() == Value::kNull && v.text().empty() ? "-" : v.text();
 }
 
 // The text output's names of the keys; a key not here (a setting's name) shows as it is.
@@ -98,12 +98,14 @@ Value& Value::set(const std::string& key, Value v)
 
 Value& Value::push(Value v) { return set(std::string(), std::move(v)); }
 
-Value Value::real(float v) { return std::isfinite(v) ? number(float_text(v)) : Value(); }
+Value Value::real(float v) { return std::isfinite(v) ? number(float_text(v)) : not_a_number(); }
+
+Value Value::not_a_number() { return Value(kNull, "нет значения"); }
 
 Value Value::reading(float v)
 {
     if (!std::isfinite(v))
-        return Value();
+        return not_a_number();
     char buf[32];
     const auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::general, 6);
     return number(std::string(buf, r.ptr));

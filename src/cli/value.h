@@ -28,6 +28,9 @@ public:
     // Text from the device (name, version), its control characters shown as '?': an escape
     // sequence in a name must not reach the terminal.
     static Value device_text(const std::string& text);
+    // The null of a value the device holds that is not a number: "нет значения" in text, where
+    // a read that failed shows "-".
+    static Value not_a_number();
     static Value array() { return Value(kArray, {}); }
     static Value object() { return Value(kObject, {}); }
 
@@ -54,7 +57,7 @@ size_t text_columns(const std::string& s);
 // Rows of cells as aligned text: each column as wide as its widest cell, two blanks between.
 std::string aligned(const std::vector<std::vector<std::string>>& rows);
 // "ключ  значение" lines, the keys in Russian, nested objects indented under their key; a null
-// shows as "-", true and false as "да" and "нет".
+// shows as "-" (or "нет значения", not_a_number()), true and false as "да" and "нет".
 std::string to_text(const Value& v);
 // A JSON string literal.
 std::string json_string(const std::string& s);

@@ -310,6 +310,10 @@ TEST_F(CliOnTwoDevices, AProfileOfOneDeviceLoadedIntoAnotherClonesIt)
 
     ASSERT_EQ(run({"-a", "17", "load", profile.string(), "--dry-run"}), 0) << err;
     EXPECT_EQ(out, "scale1  250.0 -> 12.34\nunit1   В -> мА\nmax2    4.5 -> 3.5\n");
+    ASSERT_EQ(run({"-a", "17", "--json", "load", profile.string(), "--dry-run"}), 0) << err;
+    EXPECT_EQ(out,
+              "{\"scale1\":{\"old\":250.0,\"new\":12.34},\"unit1\":{\"old\":\"В\",\"new\":\"мА\"},"
+              "\"max2\":{\"old\":4.5,\"new\":3.5}}\n");
     EXPECT_NE(configuration("5"), configuration("17"));
     ASSERT_EQ(run({"-a", "17", "load", profile.string()}), 0) << err;
     EXPECT_EQ(configuration("5"), configuration("17"));

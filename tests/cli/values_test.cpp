@@ -126,7 +126,9 @@ TEST(CliValues, ValuesAsUsersTypeThemAndAsTheDeviceHoldsThem)
     v.set("written", Value::boolean(true));
     v.set("name", Value::device_text("Варнок\x1b[2J\r\xC2\x9B"));
     EXPECT_EQ(to_json(v), "{\"coefficient\":null,\"value\":null,\"written\":true,\"name\":\"Варнок?[2J??\"}\n");
-    EXPECT_EQ(to_text(v), "коэффициент  -\nзначение     -\nзаписано     да\nимя          Варнок?[2J??\n");
+    v.set("frequency", Value());
+    EXPECT_EQ(to_text(v), "коэффициент  нет значения\nзначение     нет значения\nзаписано     да\nимя          Варнок?[2J??\n"
+                          "частота      -\n");
 }
 
 TEST(CliValues, EntriesSettingsAndJson)
