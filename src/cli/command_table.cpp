@@ -66,8 +66,9 @@ std::vector<CommandRow> make_rows()
          .help =
              "Ищет приборы так же, как поиск консоли: номера от --from до --to (1..247) на\n"
              "скорости связи, на заданной или (all) на каждой из шести. Для найденных печатает\n"
-             "номер, скорость, паритет, стоповые биты, имя и версию. Ход поиска в поток ошибок\n"
-             "(если это терминал); Ctrl-C прерывает поиск, найденное печатается.\n",
+             "таблицу: номер, скорость, паритет, стоповые биты, имя и версию. Ход поиска (скорость,\n"
+             "номер из диапазона) в поток ошибок, если это терминал. Не нашёл ни одного прибора:\n"
+             "код 1 и подсказка. Ctrl-C прерывает поиск: найденное печатается, код 1.\n",
          .options = {{"--speed", "СКОРОСТЬ|all", "", words(speed_words() + " all")},
                      {"--from", "N"},
                      {"--to", "N"}},
@@ -106,8 +107,8 @@ std::vector<CommandRow> make_rows()
          .summary = "записать параметры прибора",
          .help =
              "Имена: address (1..247), speed, parity (none, odd, even), stopbits (1, 2),\n"
-             "scale1..3 (как на индикаторе: 12.34, точка из текста), unit1..3 (нет, В, кВ, мА,\n"
-             "А, кА, Гц), max1..3, min1..3, brightness (1..3).\n"
+             "scale1..3 (как на индикаторе: 12.34, точка из текста; можно 12,34), unit1..3 (нет,\n"
+             "В, кВ, мА, А, кА, Гц или V, kV, mA, A, kA, Hz), max1..3, min1..3, brightness (1..3).\n"
              "Всё проверяется до первой записи. После записи скорости, паритета, стоповых бит\n"
              "или номера программа говорит с прибором на новых настройках и записывает их в\n"
              "файл настроек.\n",
@@ -176,16 +177,26 @@ std::vector<OptionRow> make_connection_options()
         if (c.device_list)
             lists.push_back(c.name);
     return {
-        {"-p", "ПОРТ", "COM1..COM16, путь к устройству или tcp://УЗЕЛ:ПОРТ",
-         {"COM1 COM2 COM3 COM4 tcp://", true}},
-        {"-b", "СКОРОСТЬ", "4800, 9600, 19200, 38400, 57600, 115200", words(speed_words())},
-        {"-P", "ПАРИТЕТ", "none, odd, even", words("none odd even")},
-        {"-s", "СТОПБИТ", "1 или 2", words("1 2")},
-        {"-a", "НОМЕР", "номер прибора 1..247; для " + listed(lists) + " список: -a 3,17"},
-        {"--fast", "", "быстрый обмен"},
-        {"--settings", "ФАЙЛ", "файл настроек вместо " + std::string(kSettingsPlace), files()},
-        {"--json", "", "результат одним документом JSON"},
-        {"-v", "", "каждый запрос и ответ в поток ошибок"},
+        {.name = "-p", .value = "ПОРТ", .help = "COM1..COM16, путь к устройству или tcp://УЗЕЛ:ПОРТ",
+         .values = {"COM1 COM2 COM3 COM4 tcp://", true}, .long_name = "--port",
+         .apply = [](Options& o, const std::string& v) { o.port = v; }},
+        {.name = "-b", .value = "СКОРОСТЬ", .help = "4800, 9600, 19200, 38400, 57600, 115200",
+         .values = words(speed_words()), .long_name = "--speed",
+         .apply = [](Options& o, const std::string& v) { o.speed = parse_speed(v); }},
+        {.name = "-P", .value = "ПАРИТЕТ", .help = "none, odd, even", .values = words("none odd even"),
+         .long_name = "--parity", .apply = [](Options& o, const std::string& v) { o.parity = parse_parity(v); }},
+        {.name = "-s", .value = "СТОПБИТ", .help = "1 или 2", .values = words("1 2"), .long_name = "--stopbits",
+         .apply = [](Options& o, const std::string& v) { o.stopbit = parse_stopbit(v); }},
+        {.name = "-a", .value = "НОМЕР", .help = "номер прибора 1..247; для " + listed(lists) + " список: -a 3,17",
+         .long_name = "--address",
+         .apply = [](Options& o, const std::string& v) { o.addresses = parse_addresses(v); }},
+        {.name = "--fast", .help = "быстрый обмен", .apply = [](Options& o, const std::string&) { o.fast = true; }},
+        {.name = "--settings", .value = "ФАЙЛ", .help = "файл настроек вместо " + std::string(kSettingsPlace),
+         .values = files(), .apply = [](Options& o, const std::string& v) { o.settings = v; }},
+        {.name = "--json", .help = "результат одним документом JSON",
+         .apply = [](Options& o, const std::string&) { o.json = true; }},
+        {.name = "-v", .help = "каждый запрос и ответ в поток ошибок",
+         .apply = [](Options& o, const std::string&) { o.verbose = true; }},
     };
 }
 // clang-format on
@@ -213,6 +224,23 @@ const CommandRow* command_named(const std::string& name)
     return nullptr;
 }
 
+std::optional<std::string> OptionRow::attached_value(const std::string& arg) const
+{
+    if (value.empty())
+        return std::nullopt;
+    for (const std::string* n : {&name, &long_name}) {
+        if (n->empty() || arg.size() <= n->size() || arg.compare(0, n->size(), *n) != 0)
+            continue;
+        if (n->rfind("--", 0) == 0) {
+            if (arg[n->size()] == '=')
+                return arg.substr(n->size() + 1);
+        } else if (n->size() == 2) {
+            return arg.substr(2);  // "-a5"
+        }
+    }
+    return std::nullopt;
+}
+
 CommandArgs Invocation::args() const
 {
     std::vector<std::string> valued, flags;
@@ -225,7 +253,7 @@ int run(const Options& o)
 {
     const CommandRow* row = command_named(o.command);
     if (!row)
-        throw UsageError(o.command.empty() ? "нет команды (varnok-cli --help)" : "неизвестная команда " + o.command);
+        throw UsageError("нет команды (varnok-cli --help)");
     if (!row->device_list && o.addresses.size() > 1)
         throw UsageError(o.command + ": один номер прибора, не список");
     // What needs no device is checked before the port is opened: nothing is sent for a refused line.
@@ -241,7 +269,11 @@ int run(const Options& o)
             throw UsageError(s.settings_problem() + "; " + o.command +
                              " пишет в прибор и без файла настроек работает, только если связь задана "
                              "полностью: -p путь к устройству или tcp://УЗЕЛ:ПОРТ и -a номер");
-        std::fprintf(stderr, "%s; работаем без него: %s\n", s.settings_problem().c_str(), s.connection().c_str());
+        std::fprintf(stderr, "%s; работаем без него: %s\n", s.settings_problem().c_str(),
+                     s.connection(o.addresses).c_str());
+    } else if (o.verbose || !o.port || o.addresses.empty()) {
+        // A port or a number no one typed: say once which, and where it comes from.
+        std::fprintf(stderr, "%s (%s)\n", s.connection(o.addresses).c_str(), s.connection_source().c_str());
     }
     if (job.before_open)
         if (const int e = job.before_open(s); e != kExitOk)

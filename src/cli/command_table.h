@@ -4,6 +4,7 @@
 // are made from the rows.
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,14 @@ struct OptionRow {
     std::string help;           // the connection options' line in the tool's help
     Completion values;          // of its value
     bool shown = true;          // false where this build lacks what it does: parsed, not offered
+    std::string long_name;      // "--port" beside "-p"; empty when the name is the only one
+    // A connection option's effect on the command line's options, given its value.
+    void (*apply)(Options&, const std::string&) = nullptr;
+
+    // `arg` names this option ("-a", "--address"), or names it with its value attached ("-a5",
+    // "--address=5", "--every=2"): the value then, else nullopt; `attached` tells which.
+    std::optional<std::string> attached_value(const std::string& arg) const;
+    bool named(const std::string& arg) const { return arg == name || (!long_name.empty() && arg == long_name); }
 };
 
 // One run of a command: its row and the command line.
@@ -66,7 +75,7 @@ struct CommandRow {
 };
 
 const std::vector<CommandRow>& command_rows();
-// The connection options, which stand before the command.
+// The connection options, which stand before or after the command.
 const std::vector<OptionRow>& connection_options();
 const CommandRow* command_named(const std::string& name);
 

@@ -1,5 +1,6 @@
 #include "cli/commands.h"
 
+#include <charconv>
 #include <cstdio>
 #include <memory>
 
@@ -20,18 +21,51 @@ void no_arguments(const Options& o)
         throw UsageError(o.command + ": лишний аргумент " + o.args.front());
 }
 
-// The number being asked, on the progress line.
+// The speed and the number being asked out of the range, on the progress line.
 class ScanProgress : public SearchProgress {
 public:
-    explicit ScanProgress(StderrReport& report) : report_(report) {}
+    ScanProgress(Session& s, long from, long to) : s_(s), range_(" из " + std::to_string(from) + ".." + std::to_string(to)) {}
     void number_done(uint8_t n, uint8_t code, bool, const SearchTimes&) override
     {
-        report_.status("поиск: номер " + std::to_string(n) + (code ? " ответил" : ""));
+        found_ += code != 0 ? 1 : 0;
+        s_.report.status("поиск на " + std::to_string(s_.link.settings().scor_obmena) + " бит/с: номер " +
+                         std::to_string(n) + range_ + ", найдено " + std::to_string(found_));
     }
-    void scan_over(const SearchTimes&) override { report_.end_progress(); }
+    void scan_over(const SearchTimes&) override { s_.report.end_progress(); }
+
+private:
+    Session& s_;
+    std::string range_;
+    int found_ = 0;
+};
+
+// The search's own lines (its summary, where it was stopped) are the console's: shown with -v;
+// the scan words its outcome itself.
+class ScanReport : public Report {
+public:
+    explicit ScanReport(StderrReport& report) : report_(report) {}
+    void exchange(const Exchange& x) override { report_.exchange(x); }
+    void line(const std::string& text) override
+    {
+        if (report_.verbose())
+            report_.line(text);
+    }
+    void status(const std::string& text) override { report_.status(text); }
 
 private:
     StderrReport& report_;
+};
+
+// The search's probes, which go past the report, shown as -v shows every exchange.
+class ProbeFrames : public FrameTap {
+public:
+    explicit ProbeFrames(StderrReport& report) : report_(report) {}
+    void sent(const uint8_t* bytes, size_t n) override { sent_.assign(bytes, bytes + n); }
+    void received(const uint8_t* bytes, size_t n) override { report_.frames(sent_, {bytes, n}); }
+
+private:
+    StderrReport& report_;
+    std::vector<uint8_t> sent_;
 };
 
 int scan(const Invocation& call, Session& s)
@@ -48,9 +82,15 @@ int scan(const Invocation& call, Session& s)
         s.link.set_speed(parse_speed(speed));
         s.link.set_up_port();
     }
-    ScanProgress progress(s.report);
-    Search search(s.dev, s.report, progress);
+    ScanProgress progress(s, from, to);
+    ScanReport console_lines(s.report);
+    Search search(s.dev, console_lines, progress);
+    const int32_t speed_asked = s.link.settings().scor_obmena;
+    ProbeFrames probes(s.report);
+    if (s.report.verbose())
+        s.link.set_tap(&probes);
     const ScanResult r = search.poisk_pribor(!every_speed, uint8_t(from), uint8_t(to));
+    s.link.set_tap(nullptr);
     if (r.port_failed_at)
         return kExitPort;
     Value found = Value::array();
@@ -65,20 +105,53 @@ int scan(const Invocation& call, Session& s)
         v.set("speed", Value::number(baud));
         v.set("parity", Value::string(parity_name(s.link.settings().parity)));
         v.set("stopbits", Value::number(s.link.settings().stopbit));
-        v.set("name", polling.read_name() ? Value::string(s.dev.tmp_text()) : Value());
-        v.set("version", polling.read_version() ? Value::string(s.dev.tmp_text()) : Value());
+        v.set("name", polling.read_name() ? Value::device_text(s.dev.tmp_text()) : Value());
+        v.set("version", polling.read_version() ? Value::device_text(s.dev.tmp_text()) : Value());
     }
     if (call.options.json) {
         print(call.options, found);
-    } else {
+    } else if (!r.found.empty()) {
+        std::vector<std::vector<std::string>> rows = {{"номер", "скорость", "паритет", "стоп", "имя", "версия"}};
         for (const auto& [key, v] : found.members()) {
-            std::string line;
+            rows.emplace_back();
             for (const auto& [name, field] : v.members())
-                line += (line.empty() ? "" : "  ") + (field.kind() == Value::kNull ? std::string("-") : field.text());
-            std::printf("%s\n", line.c_str());
+                rows.back().push_back(field.kind() == Value::kNull ? std::string("-") : field.text());
         }
+        const std::string table = aligned(rows);
+        std::fwrite(table.data(), 1, table.size(), stdout);
+        std::fflush(stdout);
+    }
+    const std::string range = std::to_string(from) + ".." + std::to_string(to);
+    if (r.interrupted_at) {
+        std::fprintf(stderr, "поиск прерван на номере %d из %s\n", int(r.interrupted_at), range.c_str());
+        return kExitDevice;
+    }
+    if (r.found.empty()) {
+        std::fprintf(stderr, "%s\n",
+                     (every_speed ? "ни один номер из " + range + " не ответил ни на одной скорости; проверьте провода A и B "
+                                                                   "(не перепутаны ли) и параметры паритета и стоповых бит (-P, -s)"
+                                  : "ни один номер из " + range + " не ответил на " + std::to_string(speed_asked) +
+                                        " бит/с; попробуйте другую скорость (--speed 19200) или все (--speed all) и "
+                                        "проверьте провода A и B (не перепутаны ли)")
+                         .c_str());
+        return kExitDevice;
     }
     return kExitOk;
+}
+
+// The line settings the device took go to the settings file; a new speed is told, with where
+// the next run finds it.
+void keep_line(Session& s, int32_t speed_before)
+{
+    const bool stored = s.store_line();
+    const int32_t speed = s.link.settings().scor_obmena;
+    if (speed == speed_before)
+        return;
+    const std::string next = " в следующий раз -b " + std::to_string(speed);
+    std::fprintf(stderr, "дальше связь на %d: %s\n", int(speed),
+                 s.port_is_path() ? next.substr(1).c_str()
+                 : stored         ? ("файл настроек " + s.settings_path()).c_str()
+                                  : ("файл настроек " + s.settings_path() + " не записан," + next).c_str());
 }
 
 int info(const Options& o, Session& s)
@@ -99,16 +172,17 @@ int info(const Options& o, Session& s)
 int set(const Options& o, Session& s, const std::vector<Setting>& settings)
 {
     bool changed_line = false;
+    const int32_t speed_before = s.link.settings().scor_obmena;
     const bool all = Configuration(s.dev, s.report, s.sleeper).write(settings, changed_line);
     if (changed_line)
-        s.store_line();
+        keep_line(s, speed_before);
     const LinkSettings& line = s.link.settings();
     Value now = Value::object();
     now.set("address", Value::number(line.sys_num));
     now.set("speed", Value::number(line.scor_obmena));
     now.set("parity", Value::string(parity_name(line.parity)));
     now.set("stopbits", Value::number(line.stopbit));
-    now.set("written", Value::string(all ? "да" : "нет"));
+    now.set("written", Value::boolean(all));
     print(o, now);
     return all ? kExitOk : kExitDevice;
 }
@@ -153,11 +227,25 @@ int load(const Options& o, Session& s, const LoadArgs& l)
                      "калибровка из файла не загружается: ноль, коэффициент и точки ШИМ у каждого прибора "
                      "свои; загрузить её: --with-calibration или --only calibration\n");
     Configuration config(s.dev, s.report, s.sleeper);
+    const int32_t speed_before = s.link.settings().scor_obmena;
     // The differences are shown before anything is written; a dry run ends there.
     const ProfileLoad r = load_profile(config, l.profile, l.sections, [&](const Changes& changes) {
+        // JSON gives each change as {"old": ..., "new": ...}, numbers as numbers, "?" (none) as null.
+        auto typed = [](const std::string& t) {
+            double d = 0;
+            const auto r = std::from_chars(t.data(), t.data() + t.size(), d);
+            return t == "?" ? Value() : !t.empty() && r.ec == std::errc() && r.ptr == t.data() + t.size() ? Value::number(t) : Value::string(t);
+        };
         Value shown = Value::object();
-        for (const auto& [w, from] : changes)
-            shown.set(w.key(), Value::string(from + " -> " + w.text()));
+        for (const auto& [w, from] : changes) {
+            if (o.json) {
+                Value& change = shown.set(w.key(), Value::object());
+                change.set("old", typed(from));
+                change.set("new", typed(w.text()));
+            } else {
+                shown.set(w.key(), Value::string(from + " -> " + w.text()));
+            }
+        }
         print(o, shown);
         return !l.dry_run;
     });
@@ -173,7 +261,7 @@ int load(const Options& o, Session& s, const LoadArgs& l)
     case ProfileLoad::kApplied: break;
     }
     if (r.done.changed_line)
-        s.store_line();
+        keep_line(s, speed_before);
     if (!r.done.all)
         return kExitDevice;
     for (const auto& [w, now] : r.done.left)

@@ -1,5 +1,7 @@
 // The tool's help and its bash completion, made from the command table.
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "cli/command_table.h"
 #include "cli/host.h"
@@ -17,11 +19,11 @@ size_t columns(const std::string& s)
     return n;
 }
 
-// A name and its help in two columns, the help from column 17 unless the name is longer.
-std::string help_line(const std::string& name, const std::string& help)
+// A name and its help in two columns, the help from column `at` + 2 unless the name is longer.
+std::string help_line(const std::string& name, const std::string& help, size_t at = 15)
 {
     const size_t width = columns(name);
-    return "  " + name + std::string(width + 2 <= 15 ? 15 - width : 2, ' ') + help + "\n";
+    return "  " + name + std::string(width + 2 <= at ? at - width : 2, ' ') + help + "\n";
 }
 
 // "varnok-cli [параметры связи] read [--every СЕКУНД] ...": items wrapped at 90 columns, each
@@ -56,9 +58,17 @@ std::string tool_help()
         "\n"
         "Прибор Varnok из терминала и из сценариев.\n"
         "\n"
-        "Параметры связи (по умолчанию из файла настроек консоли):\n";
-    for (const OptionRow& o : connection_options())
-        text += help_line(o.name + (o.value.empty() ? "" : " " + o.value), o.help);
+        "Параметры связи (по умолчанию из файла настроек консоли), до или после команды;\n"
+        "значение можно писать слитно: -a5, --speed=19200:\n";
+    std::vector<std::string> names;
+    size_t at = 0;
+    for (const OptionRow& o : connection_options()) {
+        names.push_back(o.name + (o.long_name.empty() ? "" : ", " + o.long_name) +
+                        (o.value.empty() ? "" : " " + o.value));
+        at = std::max(at, columns(names.back()) + 2);
+    }
+    for (size_t i = 0; i < names.size(); ++i)
+        text += help_line(names[i], connection_options()[i].help, at);
     text +=
         "\n"
         "Если файл настроек есть, но не читается, set, load и commission ничего не\n"
@@ -71,7 +81,7 @@ std::string tool_help()
         text += help_line(c.name + (c.operands.empty() ? "" : " " + c.operands), c.summary);
     return text +
            "\n"
-           "varnok-cli КОМАНДА --help: о команде.\n"
+           "varnok-cli КОМАНДА --help: о команде; varnok-cli --version: версия.\n"
            "Коды выхода: 0 выполнено, 1 ошибка прибора или проверки, 2 ошибка в командной строке,\n"
            "3 порт не открывается или брокер MQTT отказал в имени или пароле.\n";
 }
@@ -97,7 +107,7 @@ std::string value_arms(const std::string& command, const std::vector<OptionRow>&
         if (o.value.empty())
             continue;
         const Completion& c = o.values;
-        out += "        " + command + ":" + o.name + ") ";
+        out += "        " + command + ":" + o.name + (o.long_name.empty() ? "" : "|" + command + ":" + o.long_name) + ") ";
         if (!c.words.empty())
             out += offer(c) + "; ";
         else if (c.files)
@@ -125,8 +135,8 @@ std::string bash_completion()
     for (const CommandRow& c : command_rows())
         first += c.name + " ";
     for (const OptionRow& o : connection_options())
-        first += o.name + " ";
-    first += "--help";
+        first += o.name + " " + (o.long_name.empty() ? "" : o.long_name + " ");
+    first += "--help --version";
 
     std::string s =
         "# bash completion of varnok-cli, made from its command table (varnok-cli --bash-completion)\n"
@@ -138,10 +148,11 @@ std::string bash_completion()
         "    for w in \"${words[@]:1:cword-1}\"; do\n"
         "        case \"$w\" in " + names + ") command=$w ;; esac\n"
         "    done\n"
-        "    case \"$command:$prev\" in\n" +
-        value_arms("", connection_options());
+        "    case \"$command:$prev\" in\n";
+    // A command's own option first: scan's --speed offers "all" too.
     for (const CommandRow& c : command_rows())
         s += value_arms(c.name, c.options);
+    s += value_arms("*", connection_options());
     s += "    esac\n"
          "    case \"$command\" in\n"
          "        \"\") COMPREPLY=($(compgen -W \"" + first + "\" -- \"$cur\")) ;;\n";
@@ -149,6 +160,12 @@ std::string bash_completion()
         std::string opts;
         for (const OptionRow& o : c.options)
             opts += o.name + " ";
+        // The connection options after the command too, but for a name the command has itself.
+        for (const OptionRow& o : connection_options())
+            for (const std::string& name : {o.name, o.long_name})
+                if (!name.empty() && std::none_of(c.options.begin(), c.options.end(),
+                                                  [&](const OptionRow& own) { return own.name == name; }))
+                    opts += name + " ";
         s += "        " + c.name + ") " + offer(c.operand_values, opts + "--help") + " ;;\n";
     }
     return s + "    esac\n"

@@ -16,7 +16,7 @@ namespace varnok::cli {
 
 namespace {
 
-Value num(float v) { return Value::number(float_text(v)); }
+Value num(float v) { return Value::real(v); }
 
 // A value with the decimals of its point, as the indicator shows it; the plain value when the
 // four digits cannot hold it.
@@ -58,9 +58,9 @@ Value read_info(Session& s, bool& failed)
     info.set("address", Value::number(s.link.settings().sys_num));
 
     const bool named = polling.read_name();
-    info.set("name", maybe(named, Value::string(d.tmp_text())));
+    info.set("name", maybe(named, Value::device_text(d.tmp_text())));
     const bool versioned = polling.read_version();
-    info.set("version", maybe(versioned, Value::string(d.tmp_text())));
+    info.set("version", maybe(versioned, Value::device_text(d.tmp_text())));
     failed = !named || !versioned;
     // A device that gave neither is not there: the rest would only wait out its time-outs.
     if (!named && !versioned)
@@ -92,10 +92,10 @@ Value read_info(Session& s, bool& failed)
         v.set("coefficient", maybe(stored[size_t(k)], num(ch.Ncal.as_float())));
         v.set("pwm_low", maybe(pwm[size_t(k)], Value::number(ch.PWML)));
         v.set("pwm_high", maybe(pwm[size_t(k)], Value::number(ch.PWMH)));
-        v.set("value", maybe(c.measured, num(ch.Urms_te)));
-        v.set("percent", maybe(c.percent, num(ch.Urms_proc)));
+        v.set("value", maybe(c.measured, Value::reading(ch.Urms_te)));
+        v.set("percent", maybe(c.percent, Value::reading(ch.Urms_proc)));
     }
-    info.set("frequency", maybe(poll.freq, num(d.freq.as_float())));
+    info.set("frequency", maybe(poll.freq, Value::reading(d.freq.as_float())));
     failed |= !poll.freq;
     const bool light = polling.read_light();
     info.set("brightness", maybe(light, Value::number(d.light)));

@@ -21,11 +21,12 @@ int main(int argc, char** argv)
             return kExitOk;
         }
         const Options o = parse_options(args);
-        const bool command_help = !o.args.empty() && (o.args.front() == "--help" || o.args.front() == "-h");
-        if (o.help || command_help || o.command.empty()) {
+        if (o.version) {
+            std::printf("varnok-cli %s\n", VARNOK_VERSION);
+            return kExitOk;
+        }
+        if (o.help || o.command_help || o.command.empty()) {
             const std::string text = help_text(o.help || o.command.empty() ? "" : o.command);
-            if (text.empty())
-                throw UsageError("неизвестная команда " + o.command);
             std::fputs(text.c_str(), stdout);
             return o.command.empty() && !o.help ? kExitUsage : kExitOk;
         }

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "cli/command_table.h"
 #include "device/device.h"
 
 namespace varnok::cli {
@@ -25,45 +26,100 @@ std::vector<uint8_t> parse_addresses(const std::string& text)
     return out;
 }
 
+std::string maybe_meant(const std::string& typed, const std::vector<std::string>& known)
+{
+    // Edit distance, a swap of neighbours counting one: "raed" and "reda" are a slip from "read".
+    auto distance = [](const std::string& a, const std::string& b) {
+        std::vector<std::vector<size_t>> d(a.size() + 1, std::vector<size_t>(b.size() + 1));
+        for (size_t i = 0; i <= a.size(); ++i)
+            d[i][0] = i;
+        for (size_t j = 0; j <= b.size(); ++j)
+            d[0][j] = j;
+        for (size_t i = 1; i <= a.size(); ++i)
+            for (size_t j = 1; j <= b.size(); ++j) {
+                d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + (a[i - 1] != b[j - 1])});
+                if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1])
+                    d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+            }
+        return d[a.size()][b.size()];
+    };
+    const std::string* best = nullptr;
+    size_t best_distance = 0;
+    for (const std::string& k : known) {
+        const size_t n = distance(typed, k);
+        if (n <= std::max<size_t>(1, std::min<size_t>(2, k.size() / 3)) && (!best || n < best_distance)) {
+            best = &k;
+            best_distance = n;
+        }
+    }
+    return best ? "; может быть, " + *best + "?" : std::string();
+}
+
 Options parse_options(const std::vector<std::string>& argv)
 {
     Options o;
-    size_t i = 0;
-    auto value = [&](const std::string& name) -> const std::string& {
-        if (i + 1 >= argv.size())
-            throw UsageError("у параметра " + name + " нет значения");
-        return argv[++i];
-    };
-    for (; i < argv.size(); ++i) {
+    const CommandRow* command = nullptr;
+    // The option `row` at argv[i], with its value: attached, or the next word.
+    auto take = [&](const OptionRow& row, size_t& i) -> std::optional<std::string> {
         const std::string& a = argv[i];
-        if (a == "-p")
-            o.port = value(a);
-        else if (a == "-b")
-            o.speed = parse_speed(value(a));
-        else if (a == "-P")
-            o.parity = parse_parity(value(a));
-        else if (a == "-s")
-            o.stopbit = parse_stopbit(value(a));
-        else if (a == "-a")
-            o.addresses = parse_addresses(value(a));
-        else if (a == "--fast")
-            o.fast = true;
-        else if (a == "--settings")
-            o.settings = value(a);
-        else if (a == "--json")
-            o.json = true;
-        else if (a == "-v")
-            o.verbose = true;
-        else if (a == "-h" || a == "--help")
-            o.help = true;
-        else if (!a.empty() && a[0] == '-')
-            throw UsageError("неизвестный параметр " + a);
-        else
-            break;
-    }
-    if (i < argv.size()) {
-        o.command = argv[i];
-        o.args.assign(argv.begin() + long(i) + 1, argv.end());
+        if (row.named(a)) {
+            if (row.value.empty())
+                return std::string();
+            if (i + 1 >= argv.size())
+                throw UsageError("у параметра " + a + " нет значения");
+            return argv[++i];
+        }
+        return row.attached_value(a);
+    };
+    for (size_t i = 0; i < argv.size(); ++i) {
+        const std::string& a = argv[i];
+        bool taken = false;
+        if (command)
+            for (const OptionRow& own : command->options)
+                if (const auto v = take(own, i)) {
+                    o.args.push_back(own.name);
+                    if (!own.value.empty())
+                        o.args.push_back(*v);
+                    taken = true;
+                    break;
+                }
+        for (const OptionRow& c : connection_options())
+            if (!taken)
+                if (const auto v = take(c, i)) {
+                    c.apply(o, *v);
+                    taken = true;
+                }
+        if (taken)
+            continue;
+        if (a == "-h" || a == "--help") {
+            (o.command.empty() ? o.help : o.command_help) = true;
+        } else if (a == "--version" && o.command.empty()) {
+            o.version = true;
+        } else if (!o.command.empty() && a.rfind("--", 0) != 0) {
+            o.args.push_back(a);  // an operand
+        } else if (a.size() > 1 && a[0] == '-') {
+            std::vector<std::string> known = {"--help"};
+            if (command)
+                for (const OptionRow& own : command->options)
+                    known.push_back(own.name);
+            else
+                known.push_back("--version");
+            for (const OptionRow& c : connection_options()) {
+                known.push_back(c.name);
+                if (!c.long_name.empty())
+                    known.push_back(c.long_name);
+            }
+            throw UsageError("неизвестный параметр " + a + maybe_meant(a, known));
+        } else {
+            o.command = a;
+            command = command_named(a);
+            if (!command) {
+                std::vector<std::string> names;
+                for (const CommandRow& c : command_rows())
+                    names.push_back(c.name);
+                throw UsageError("неизвестная команда " + a + maybe_meant(a, names));
+            }
+        }
     }
     return o;
 }
@@ -83,7 +139,9 @@ CommandArgs::CommandArgs(const std::vector<std::string>& args, const std::vector
         } else if (among(flags, a)) {
             flags_.push_back(a);
         } else if (a.size() > 1 && a[0] == '-' && a.rfind("--", 0) == 0) {
-            throw UsageError("неизвестный параметр " + a);
+            std::vector<std::string> known = valued;
+            known.insert(known.end(), flags.begin(), flags.end());
+            throw UsageError("неизвестный параметр " + a + maybe_meant(a, known));
         } else {
             positional_.push_back(a);
         }

@@ -23,13 +23,20 @@ struct Options {
     std::optional<std::string> settings;  // --settings FILE
     bool json = false;                    // --json
     bool verbose = false;                 // -v: every exchange on standard error
-    bool help = false;
+    bool help = false;                    // -h before the command: the tool's help
+    bool command_help = false;            // -h after it: the command's
+    bool version = false;                 // --version
     std::string command;
-    std::vector<std::string> args;  // after the command, its own options included
+    // After the command: its own options (a value attached with '=' taken apart) and operands.
+    std::vector<std::string> args;
 };
 
-// The options before the command; the command's own arguments are left for it.
+// The connection options, before or after the command (its own options win a name both have:
+// scan's --speed); the command's own arguments are left for it. Throws UsageError.
 Options parse_options(const std::vector<std::string>& argv);
+
+// "; может быть, read?" when one of `known` is a typing slip away from `typed`; else empty.
+std::string maybe_meant(const std::string& typed, const std::vector<std::string>& known);
 
 std::vector<uint8_t> parse_addresses(const std::string& text);
 

@@ -60,7 +60,7 @@ public:
         const Value row = reading_row(r);
         std::string line;
         for (const auto& [key, v] : row.members())
-            line += (line.empty() ? "" : ",") + v.text();
+            line += (line.empty() ? "" : ",") + (v.kind() == Value::kNull ? std::string() : v.text());
         std::fprintf(f_, "%s\n", line.c_str());
         std::fflush(f_);
     }

@@ -20,7 +20,7 @@ std::string payload(const Value& v)
     return s;
 }
 
-Value maybe_string(const std::optional<std::string>& s) { return s ? Value::string(*s) : Value(); }
+Value maybe_string(const std::optional<std::string>& s) { return s ? Value::device_text(*s) : Value(); }
 
 class MqttOutput : public ReadingsOutput {
 public:
@@ -48,11 +48,11 @@ public:
             const TParChannel& ch = dev.Ch[size_t(k)];
             Value& v = channels.push(Value::object());
             v.set("channel", Value::number(k));
-            v.set("value", c.measured ? Value::number(float_text(ch.Urms_te)) : Value());
+            v.set("value", c.measured ? Value::reading(ch.Urms_te) : Value());
             v.set("unit", r.device.scaled ? Value::string(unit_name(dev.parScl[size_t(k)].Measure)) : Value());
-            v.set("percent", c.percent ? Value::number(float_text(ch.Urms_proc)) : Value());
+            v.set("percent", c.percent ? Value::reading(ch.Urms_proc) : Value());
         }
-        m.set("frequency", r.result.freq ? Value::number(float_text(dev.freq.as_float())) : Value());
+        m.set("frequency", r.result.freq ? Value::reading(dev.freq.as_float()) : Value());
         m.set("error", maybe_string(r.error));
         p.reading(payload(m));
     }

@@ -14,7 +14,7 @@ public:
         const Value row = reading_row(r);
         std::string line;
         for (const auto& [key, v] : row.members())
-            line += (line.empty() ? "" : "  ") + (v.kind() == Value::kNull ? std::string("-") : v.text());
+            line += (line.empty() ? "" : "  ") + (v.kind() == Value::kNull ? std::string(v.text().empty() ? "-" : "нет значения") : v.text());
         std::printf("%s\n", line.c_str());
         std::fflush(stdout);
     }

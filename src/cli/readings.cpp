@@ -33,10 +33,10 @@ Value reading_row(const Reading& r)
     for (int k = 1; k <= kChannels; ++k) {
         const PollResult::Channel& c = r.result.ch[size_t(k)];
         const TParChannel& ch = r.device.dev.Ch[size_t(k)];
-        row.set("value" + std::to_string(k), c.measured ? Value::number(float_text(ch.Urms_te)) : Value());
-        row.set("percent" + std::to_string(k), c.percent ? Value::number(float_text(ch.Urms_proc)) : Value());
+        row.set("value" + std::to_string(k), c.measured ? Value::reading(ch.Urms_te) : Value());
+        row.set("percent" + std::to_string(k), c.percent ? Value::reading(ch.Urms_proc) : Value());
     }
-    row.set("frequency", r.result.freq ? Value::number(float_text(r.device.dev.freq.as_float())) : Value());
+    row.set("frequency", r.result.freq ? Value::reading(r.device.dev.freq.as_float()) : Value());
     return row;
 }
 

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "link/error_text.h"
 #include "modbus/exchange.h"
 
 namespace varnok::cli {
@@ -20,7 +21,73 @@ std::string hex(std::span<const uint8_t> bytes)
 // The port number a path given on the command line is reached under: the last of the names.
 constexpr uint8_t kPathPort = kPortCount;
 
+// Each register the tool asks for, as its messages name what was being done: a read by its
+// contents, a write by the setting's name ("scale1 не записана").
+struct Purpose {
+    uint16_t reg;
+    const char* read;
+    const char* key;     // a channel's setting takes the channel's number after it
+    const char* ending;  // of "записан…": the gender of the setting's Russian name
+};
+
+constexpr Purpose kDevicePurposes[] = {
+    {kRegLight, "чтение яркости", "brightness", "а"},
+    {kRegFreq, "чтение частоты", "", ""},
+    {kRegName, "чтение имени", "", ""},
+    {kRegVersion, "чтение версии", "", ""},
+    {kRegSysNum, "чтение номера", "address", ""},
+    {kRegSpeed, "чтение скорости", "speed", "а"},
+    {kRegParity, "чтение паритета", "parity", ""},
+    {kRegStopBits, "чтение стоповых бит", "stopbits", "ы"},
+};
+
+constexpr Purpose kChannelPurposes[] = {
+    {kOffScale, "чтение шкал", "scale", "а"},
+    {kOffUstavka, "чтение шкал", "scale", "а"},
+    {kOffMax, "чтение уставок", "max", "а"},
+    {kOffMin, "чтение уставок", "min", "а"},
+    {kOffRef, "чтение калибровки", "zero", ""},
+    {kOffNcal, "чтение калибровки", "coefficient", ""},
+    {kOffPWML, "чтение точек ШИМ", "pwm_low", "а"},
+    {kOffPWMH, "чтение точек ШИМ", "pwm_high", "а"},
+    {kOffUrms, "чтение показаний", "", ""},
+    {kOffNewRef, "чтение нуля АЦП", "", ""},
+    {kOffADCout, "чтение выхода АЦП", "", ""},
+};
+
 }  // namespace
+
+std::string line_text(const LinkSettings& line)
+{
+    const char parity = line.parity == 1 ? 'O' : line.parity == 2 ? 'E' : 'N';
+    return std::to_string(line.scor_obmena) + " " + std::to_string(line.bytesize) + parity +
+           std::to_string(line.stopbit);
+}
+
+std::string request_purpose(const Request& r)
+{
+    const bool write = r.func == kWriteMultipleRegisters || r.func == 6;
+    const int k = r.na_reg / channel_base(1);
+    const uint16_t offset = uint16_t(r.na_reg % channel_base(1));
+    const Purpose* found = nullptr;
+    if (k >= 1 && k <= kChannels) {
+        for (const Purpose& p : kChannelPurposes)
+            if (p.reg == offset)
+                found = &p;
+    } else {
+        for (const Purpose& p : kDevicePurposes)
+            if (p.reg == r.na_reg)
+                found = &p;
+    }
+    char reg[8];
+    std::snprintf(reg, sizeof reg, "%04X", unsigned(r.na_reg));
+    if (!found || (write && !*found->key))
+        return write ? std::string("регистр ") + reg + " не записан" : std::string("чтение регистра ") + reg;
+    if (!write)
+        return found->read;
+    const bool channel = k >= 1 && k <= kChannels;
+    return std::string(found->key) + (channel ? std::to_string(k) : "") + " не записан" + found->ending;
+}
 
 void StderrNotices::message_box(const std::string& text, const std::string& informative)
 {
@@ -30,7 +97,29 @@ void StderrNotices::message_box(const std::string& text, const std::string& info
     for (char& c : line)
         if (c == '\n')
             c = ' ';
-    std::fprintf(stderr, "%s\n", line.c_str());
+    if (verbose_)
+        std::fprintf(stderr, "%s\n", line.c_str());
+    const Link& link = s_.link;
+    const std::string path = link.last_path();
+    const std::string port =
+        "порт " + s_.port_name() + (path.empty() || path == s_.port_name() ? "" : " (" + path + ")");
+    std::string own;
+    if (text.rfind("ошибка настройки порта", 0) == 0 && link.hcom().broken() != 0) {
+        own = port + ": соединение разорвано: " + error_text_ru(link.hcom().broken());
+    } else if (text.rfind("ошибка настройки порта", 0) == 0) {
+        port_failure_told_ = true;
+        own = path.empty() ? "порт " + s_.port_name() + " не сопоставлен ни одному устройству (раздел [порты] файла "
+                                                         "настроек)"
+                           : port + " не открывается: " +
+                                 (link.failure_reason().empty() ? error_text_ru(link.failure_error())
+                                                                : link.failure_reason());
+    } else if (text.rfind("ошибка передачи", 0) == 0) {
+        own = port + ": запрос не отправлен: " + error_text_ru(int(link.dwError()));
+    } else if (!verbose_) {
+        own = line;
+    }
+    if (!own.empty())
+        std::fprintf(stderr, "%s\n", own.c_str());
 }
 
 bool InterruptKeys::pressed_since_last_query(int virtual_key)
@@ -38,22 +127,66 @@ bool InterruptKeys::pressed_since_last_query(int virtual_key)
     return (virtual_key == kKeyQ || virtual_key == kKeyX) && interrupted();
 }
 
-StderrReport::StderrReport(bool verbose) : verbose_(verbose), progress_(stderr_is_terminal()) {}
+StderrReport::StderrReport(const Session& s, bool verbose) : s_(s), verbose_(verbose), progress_(stderr_is_terminal())
+{
+}
 
-void StderrReport::exchange(const Exchange& x)
+void StderrReport::frames(std::span<const uint8_t> sent, std::span<const uint8_t> received)
 {
     if (!verbose_)
         return;
     end_progress();
-    std::fprintf(stderr, "ЗАПРОС: %s\nОТВЕТ:  %s\n", hex(x.sent()).c_str(), hex(x.received()).c_str());
+    std::fprintf(stderr, "ЗАПРОС: %s\nОТВЕТ:  %s\n", hex(sent).c_str(), hex(received).c_str());
 }
 
-void StderrReport::line(const std::string& text)
+void StderrReport::exchange(const Exchange& x)
+{
+    if (x.ok() && x.dl_note > 0 && x.ozuper[1] == silent_)
+        silent_ = 0;
+    frames(x.sent(), x.received());
+}
+
+void StderrReport::print(const std::string& text)
 {
     last_line_ = text;
     ++lines_;
     end_progress();
     std::fprintf(stderr, "%s\n", text.c_str());
+}
+
+void StderrReport::line(const std::string& text) { print(text); }
+
+void StderrReport::failed(const Exchange& x, const std::string& text)
+{
+    if (verbose_) {
+        end_progress();
+        std::fprintf(stderr, "%s\n", text.c_str());
+    }
+    // A busy answer is followed by the device's later one, whose outcome is told.
+    if (x.err == kBusy)
+        return;
+    const uint8_t number = x.dl_note > 0 ? x.ozuper[1] : s_.link.settings().sys_num;
+    const std::string device = "прибор " + std::to_string(number);
+    const std::string purpose = request_purpose(x.request);
+    if (x.err == kTimeout || x.err == kNoAnswer) {
+        const std::string message = device + " (" + s_.line_named() + ") не отвечает: " + purpose;
+        // The rest of a silent device's requests say nothing new.
+        if (number == silent_) {
+            ++lines_;
+            return;
+        }
+        silent_ = number;
+        print(message);
+        return;
+    }
+    // The device's own refusal in its words; anything else is the line's doing.
+    std::string reason = buf_error(x.err);
+    const size_t first = reason.find_first_not_of(" \""), last = reason.find_last_not_of(" \"");
+    reason = first == std::string::npos ? reason : reason.substr(first, last - first + 1);
+    if ((x.err >= kIllegalFunction && x.err <= kDeviceFailure) || x.err > kConvertTe)
+        print(device + ": " + purpose + ": прибор ответил «" + reason + "»");
+    else
+        print(device + " (" + s_.line_named() + "): " + purpose + ": " + reason);
 }
 
 void StderrReport::status(const std::string& text)
@@ -71,7 +204,8 @@ void StderrReport::end_progress()
     progress_shown_ = false;
 }
 
-Session::Session(const Options& o) : link(notices, sleeper, keys, ports), dev(link), report(o.verbose)
+Session::Session(const Options& o)
+    : notices(*this, o.verbose), link(notices, sleeper, keys, ports), dev(link), report(*this, o.verbose)
 {
     settings_path_ = o.settings ? *o.settings : SettingsFile::default_path();
     const std::string& path = settings_path_;
@@ -124,28 +258,39 @@ std::string Session::settings_problem() const
                              : std::string();
 }
 
-std::string Session::connection() const
+std::string Session::connection(const std::vector<uint8_t>& addresses) const
 {
     const LinkSettings& line = link.settings();
     const std::string path = ports.resolve(port_name_);
-    return "порт " + port_name_ + (path == port_name_ ? "" : " (" + (path.empty() ? "такого нет" : path) + ")") + ", " +
-           std::to_string(line.scor_obmena) + " бит/с, паритет " + parity_name(line.parity) + ", стоповых бит " +
-           std::to_string(line.stopbit) + ", прибор " + std::to_string(line.sys_num);
+    std::string numbers;
+    for (uint8_t a : addresses.empty() ? std::vector<uint8_t>{line.sys_num} : addresses)
+        numbers += (numbers.empty() ? "" : ", ") + std::to_string(a);
+    return "порт " + port_name_ + (path == port_name_ ? "" : " → " + (path.empty() ? "такого нет" : path)) + ", " +
+           line_text(line) + (addresses.size() > 1 ? ", приборы " : ", прибор ") + numbers;
 }
+
+std::string Session::connection_source() const
+{
+    return settings_ ? "из файла настроек " + settings_path_
+                     : "по умолчанию: файла настроек " + settings_path_ + " нет";
+}
+
+std::string Session::line_named() const { return port_name_ + ", " + line_text(link.settings()); }
 
 int Session::open()
 {
     link.set_up_port();
     if (link.dw() == 0)
         return kExitOk;
-    std::fprintf(stderr, "порт %s не открывается\n", port_name_.c_str());
+    if (!notices.port_failure_told())
+        std::fprintf(stderr, "порт %s не открывается\n", port_name_.c_str());
     return kExitPort;
 }
 
-void Session::store_line()
+bool Session::store_line()
 {
     if (port_is_path_)
-        return;
+        return false;
     bool stored = false;
     if (settings_) {
         stored = settings_->ToIni(false);
@@ -157,6 +302,7 @@ void Session::store_line()
     }
     if (!stored && !settings_->problem().empty())
         std::fprintf(stderr, "%s\n", settings_->problem().c_str());
+    return stored;
 }
 
 }  // namespace varnok::cli

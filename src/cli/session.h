@@ -2,11 +2,14 @@
 // One device connection of varnok-cli: the console's settings file gives the defaults, the
 // command line overrides them; messages go to standard error.
 
+#include <span>
 #include <string>
+#include <vector>
 
 #include "cli/options.h"
 #include "cli/host.h"
 #include "device/device.h"
+#include "modbus/exchange.h"
 #include "link/port_map.h"
 #include "ops/report.h"
 #include "settings/settings_file.h"
@@ -15,10 +18,22 @@ namespace varnok::cli {
 
 enum Exit : int { kExitOk = 0, kExitDevice = 1, kExitUsage = 2, kExitPort = 3 };
 
-// The link's message boxes as lines on standard error.
+class Session;
+
+// The link's message boxes: the console's own text with -v; without it, the tool's own line
+// for a port that does not open or a connection that broke (with the reason in Russian), the
+// others as they are.
 class StderrNotices : public Notices {
 public:
+    StderrNotices(const Session& s, bool verbose) : s_(s), verbose_(verbose) {}
     void message_box(const std::string& text, const std::string& informative) override;
+    // A port set-up failed and was told: the command need not tell it again.
+    bool port_failure_told() const { return port_failure_told_; }
+
+private:
+    const Session& s_;
+    bool verbose_;
+    bool port_failure_told_ = false;
 };
 
 // Ctrl-C as the search's interrupt keys: both Q (between numbers) and X (while waiting).
@@ -27,13 +42,16 @@ public:
     bool pressed_since_last_query(int virtual_key) override;
 };
 
-// Error lines on standard error; progress there too, only when it is a terminal; with -v each
-// exchange's request and answer in hexadecimal.
+// The tool's messages on standard error, one line per failure: the device, the connection
+// and what was being done, with the device's reason in words; a device that stays silent is
+// told once until it answers again. Progress goes there too, only when it is a terminal. With
+// -v each exchange's request and answer in hexadecimal, and the console's own error lines.
 class StderrReport : public Report {
 public:
-    explicit StderrReport(bool verbose);
+    StderrReport(const Session& s, bool verbose);
     void exchange(const Exchange& x) override;
     void line(const std::string& text) override;
+    void failed(const Exchange& x, const std::string& text) override;
     void status(const std::string& text) override;
     // Ends a progress line, so that what follows starts on a line of its own.
     void end_progress();
@@ -41,14 +59,28 @@ public:
     const std::string& last_line() const { return last_line_; }
     // How many error lines so far: a change tells that a step failed.
     unsigned long lines() const { return lines_; }
+    // The hexadecimal request and answer of an exchange, as -v shows them.
+    void frames(std::span<const uint8_t> sent, std::span<const uint8_t> received);
+    bool verbose() const { return verbose_; }
+    // A new step begins: a device still silent is told again.
+    void new_step() { silent_ = 0; }
 
 private:
+    void print(const std::string& text);
+
+    const Session& s_;
     std::string last_line_;
     unsigned long lines_ = 0;
+    uint8_t silent_ = 0;  // the device last told as not answering, until it answers
     bool verbose_;
     bool progress_;
     bool progress_shown_ = false;
 };
+
+// "9600 8N1"
+std::string line_text(const LinkSettings& line);
+// What a request was doing, as the messages name it: "чтение шкал", "scale1 не записана".
+std::string request_purpose(const Request& r);
 
 class Session {
 public:
@@ -59,12 +91,18 @@ public:
 
     // Sets up the port; kExitOk, or kExitPort with the reason on standard error.
     int open();
-    // Addresses requests to `number` from now on.
-    void address(uint8_t number) { link.set_sys_num(number); }
+    // Addresses requests to `number` from now on: the start of a step of a command (a poll, a
+    // device's info), whose failures are told anew.
+    void address(uint8_t number)
+    {
+        link.set_sys_num(number);
+        report.new_step();
+    }
     // The line settings in the settings file, so that the next run talks as this one ends; the
     // file is created in its default place when there is none yet. Nothing when the port was
-    // given as a path.
-    void store_line();
+    // given as a path. True when the file holds them.
+    bool store_line();
+    const std::string& settings_path() const { return settings_path_; }
     // The port as the user named it.
     const std::string& port_name() const { return port_name_; }
     // The port was given as a device path or a TCP address, which needs no settings file.
@@ -73,8 +111,14 @@ public:
     // problem says which file and why (empty when it was read or is not there).
     bool settings_unread() const;
     std::string settings_problem() const;
-    // The connection in force: port (and the path it resolves to), line settings, number.
-    std::string connection() const;
+    // The connection in force: port (and the path it resolves to), line settings, the numbers
+    // (the one in force when none are given).
+    std::string connection(const std::vector<uint8_t>& addresses = {}) const;
+    // Where the connection not given on the command line comes from: the settings file, or
+    // the defaults when there is none.
+    std::string connection_source() const;
+    // "COM1, 9600 8N1": the port as named and the line, for messages about a device.
+    std::string line_named() const;
 
     PortMap ports;
     StderrNotices notices;

@@ -1,6 +1,10 @@
 #include "cli/value.h"
 
+#include "ops/entry.h"
+
 #include <algorithm>
+#include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <vector>
 
@@ -12,7 +16,8 @@ void json(const Value& v, std::string& out)
 {
     switch (v.kind()) {
     case Value::kNull: out += "null"; break;
-    case Value::kNumber: out += v.text(); break;
+    case Value::kNumber:
+    case Value::kBool: out += v.text(); break;
     case Value::kString: out += json_string(v.text()); break;
     case Value::kArray:
     case Value::kObject: {
@@ -33,23 +38,43 @@ void json(const Value& v, std::string& out)
     }
 }
 
-// Characters as a terminal shows them: UTF-8 continuation bytes take no column.
-size_t columns(const std::string& s)
+
+std::string scalar(const Value& v)
 {
-    return size_t(std::count_if(s.begin(), s.end(), [](char c) { return (uint8_t(c) & 0xC0) != 0x80; }));
+    if (v.kind() == Value::kBool)
+        return v.text() == "true" ? "да" : "нет";
+    return v.kind() == Value::kNull && v.text().empty() ? "-" : v.text();
 }
 
-std::string scalar(const Value& v) { return v.kind() == Value::kNull ? "-" : v.text(); }
+// The text output's names of the keys; a key not here (a setting's name) shows as it is.
+std::string label(const std::string& key)
+{
+    static const std::pair<const char*, const char*> kLabels[] = {
+        {"address", "номер"},        {"speed", "скорость"},      {"parity", "паритет"},
+        {"stopbits", "стоповые биты"}, {"written", "записано"},   {"name", "имя"},
+        {"version", "версия"},       {"interface", "интерфейс"}, {"channels", "каналы"},
+        {"channel", "канал"},        {"scale", "шкала"},         {"point", "точка"},
+        {"unit", "единица"},         {"max", "уставка max"},     {"min", "уставка min"},
+        {"zero", "ноль"},            {"coefficient", "коэффициент"}, {"pwm_low", "ШИМ низ"},
+        {"pwm_high", "ШИМ верх"},    {"value", "значение"},      {"percent", "процент"},
+        {"frequency", "частота"},    {"brightness", "яркость"},  {"file", "файл"},
+        {"values", "значений"},
+    };
+    for (const auto& [k, l] : kLabels)
+        if (key == k)
+            return l;
+    return key;
+}
 
 void text(const Value& v, const std::string& indent, std::string& out)
 {
     // Array members go by their place: #1, #2, ...
     std::vector<std::string> names;
     for (const auto& [key, member] : v.members())
-        names.push_back(v.kind() == Value::kArray ? "#" + std::to_string(names.size() + 1) : key);
+        names.push_back(v.kind() == Value::kArray ? "#" + std::to_string(names.size() + 1) : label(key));
     size_t width = 0;
     for (const std::string& name : names)
-        width = std::max(width, columns(name));
+        width = std::max(width, text_columns(name));
     size_t index = 0;
     for (const auto& [key, member] : v.members()) {
         const std::string& name = names[index++];
@@ -57,7 +82,7 @@ void text(const Value& v, const std::string& indent, std::string& out)
             out += indent + name + '\n';
             text(member, indent + "  ", out);
         } else {
-            out += indent + name + std::string(width + 2 - std::min(width + 1, columns(name)), ' ') + scalar(member) +
+            out += indent + name + std::string(width + 2 - std::min(width + 1, text_columns(name)), ' ') + scalar(member) +
                    '\n';
         }
     }
@@ -72,6 +97,33 @@ Value& Value::set(const std::string& key, Value v)
 }
 
 Value& Value::push(Value v) { return set(std::string(), std::move(v)); }
+
+Value Value::real(float v) { return std::isfinite(v) ? number(float_text(v)) : not_a_number(); }
+
+Value Value::not_a_number() { return Value(kNull, "нет значения"); }
+
+Value Value::reading(float v)
+{
+    if (!std::isfinite(v))
+        return not_a_number();
+    char buf[32];
+    const auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::general, 6);
+    return number(std::string(buf, r.ptr));
+}
+
+Value Value::device_text(const std::string& text)
+{
+    std::string s = text;
+    for (size_t i = 0; i < s.size(); ++i) {
+        const auto c = uint8_t(s[i]);
+        if (c < 0x20 || c == 0x7F) {
+            s[i] = '?';
+        } else if (c == 0xC2 && i + 1 < s.size() && uint8_t(s[i + 1]) >= 0x80 && uint8_t(s[i + 1]) <= 0x9F) {
+            s.replace(i, 2, "?");  // a C1 control character, U+0080..U+009F
+        }
+    }
+    return string(std::move(s));
+}
 
 std::string json_string(const std::string& s)
 {
@@ -101,6 +153,28 @@ std::string to_json(const Value& v)
     std::string out;
     json(v, out);
     return out + '\n';
+}
+
+size_t text_columns(const std::string& s)
+{
+    return size_t(std::count_if(s.begin(), s.end(), [](char c) { return (uint8_t(c) & 0xC0) != 0x80; }));
+}
+
+std::string aligned(const std::vector<std::vector<std::string>>& rows)
+{
+    std::vector<size_t> width;
+    for (const auto& row : rows)
+        for (size_t i = 0; i < row.size(); ++i) {
+            width.resize(std::max(width.size(), row.size()));
+            width[i] = std::max(width[i], text_columns(row[i]));
+        }
+    std::string out;
+    for (const auto& row : rows) {
+        for (size_t i = 0; i < row.size(); ++i)
+            out += row[i] + (i + 1 < row.size() ? std::string(width[i] + 2 - text_columns(row[i]), ' ') : "");
+        out += '\n';
+    }
+    return out;
 }
 
 std::string to_text(const Value& v)

@@ -12,12 +12,25 @@ namespace varnok::cli {
 
 class Value {
 public:
-    enum Kind { kNull, kNumber, kString, kArray, kObject };
+    enum Kind { kNull, kNumber, kString, kArray, kObject, kBool };
 
     Value() = default;
     static Value number(const std::string& text) { return Value(kNumber, text); }
     static Value number(long long v) { return Value(kNumber, std::to_string(v)); }
     static Value string(std::string text) { return Value(kString, std::move(text)); }
+    static Value boolean(bool b) { return Value(kBool, b ? "true" : "false"); }
+    // A value the device holds as a float32 (a setpoint, a coefficient): its shortest text;
+    // null when it is not a number (an erased word), which JSON has no other way to say.
+    static Value real(float v);
+    // A reading: six significant digits, what a float32 measurement holds (2.4, not
+    // 2.3999999); null when it is not a number.
+    static Value reading(float v);
+    // Text from the device (name, version), its control characters shown as '?': an escape
+    // sequence in a name must not reach the terminal.
+    static Value device_text(const std::string& text);
+    // The null of a value the device holds that is not a number: "нет значения" in text, where
+    // a read that failed shows "-".
+    static Value not_a_number();
     static Value array() { return Value(kArray, {}); }
     static Value object() { return Value(kObject, {}); }
 
@@ -39,7 +52,12 @@ private:
 };
 
 std::string to_json(const Value& v);
-// "key  value" lines, nested objects indented under their key; a null shows as "-".
+// Characters as a terminal shows them: UTF-8 continuation bytes take no column.
+size_t text_columns(const std::string& s);
+// Rows of cells as aligned text: each column as wide as its widest cell, two blanks between.
+std::string aligned(const std::vector<std::vector<std::string>>& rows);
+// "ключ  значение" lines, the keys in Russian, nested objects indented under their key; a null
+// shows as "-" (or "нет значения", not_a_number()), true and false as "да" and "нет".
 std::string to_text(const Value& v);
 // A JSON string literal.
 std::string json_string(const std::string& s);

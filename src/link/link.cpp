@@ -99,14 +99,12 @@ void Link::record_failure(int error, const std::string& step, const std::string&
     fSuccess_ = false;
     if (!last_failure_.empty())
         return;  // the first failure of a call is its cause; later steps fail for it
+    failure_error_ = error;
+    failure_reason_ = reason;
     last_failure_ =
         step + ": " + (reason.empty() ? error_text(error) + " (errno " + std::to_string(error) + ")" : reason);
-    if (error == EACCES || error == EPERM)
-        last_failure_ +=
-            "\nНет прав на порт: добавьте пользователя в группу dialout "
-            "(sudo usermod -aG dialout $USER) и войдите в систему заново.";
-    else if (error == EBUSY)
-        last_failure_ += "\nПорт занят другой программой.";
+    if (const std::string advice = port_error_advice(error); !advice.empty())
+        last_failure_ += "\n" + advice;
 }
 
 uint32_t Link::init_com_port_new(const std::string& name_com_port, int32_t zn_scor_obmena, uint8_t zn_parity,
@@ -116,6 +114,8 @@ uint32_t Link::init_com_port_new(const std::string& name_com_port, int32_t zn_sc
     commtimeouts_ = {t[0], t[1], t[2], t[3], t[4]};
     dwError_ = 0;
     last_failure_.clear();
+    failure_error_ = 0;
+    failure_reason_.clear();
     broken_told_ = false;
     closed_told_ = false;
 

@@ -135,6 +135,10 @@ public:
     // informative text of a message box.
     const std::string& last_path() const { return last_path_; }
     const std::string& last_failure() const { return last_failure_; }
+    // The first failed step of the last initialisation: its errno (0 for none), and the reason
+    // the errno would not tell (a name the resolver did not find), if any.
+    int failure_error() const { return failure_error_; }
+    const std::string& failure_reason() const { return failure_reason_; }
 
     // When set, told of every frame sent and every answer received.
     void set_tap(FrameTap* tap) { tap_ = tap; }
@@ -161,6 +165,8 @@ private:
     CommTimeouts commtimeouts_;
     std::string last_path_;
     std::string last_failure_;
+    int failure_error_ = 0;
+    std::string failure_reason_;
     uint8_t pr_out_ = 0;
     bool late_answer_possible_ = false;
     uint32_t dw_ = 0;

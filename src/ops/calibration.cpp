@@ -90,7 +90,7 @@ uint8_t Calibration::read_back(int k)
 {
     const Exchange x = d_.zapros_izm_znach_new(k);
     if (!x.ok())
-        report_.line(x.msg_buf_error());
+        report_.failed(x, x.msg_buf_error());
     return x.err;
 }
 

@@ -200,11 +200,15 @@ Setting parse_setting(const std::string& name, const std::string& value, bool ca
 {
     const std::string item = name + "=" + value;
     Setting s = setting_named(name, calibration);
+    // A decimal comma, as a Russian-locale user or sheet writes it, is a point.
+    std::string real = value;
+    if (real.find('.') == std::string::npos && std::count(real.begin(), real.end(), ',') == 1)
+        real[real.find(',')] = '.';
     switch (s.name) {
     case Setting::kScale:
     case Setting::kMax:
     case Setting::kMin: {
-        const std::optional<Entry> e = parse_entry(value);
+        const std::optional<Entry> e = parse_entry(real);
         if (!e)
             throw ValueError(item +
                              ": индикатор показывает не больше четырёх цифр и трёх знаков после точки, без знака");
@@ -215,14 +219,14 @@ Setting parse_setting(const std::string& name, const std::string& value, bool ca
     case Setting::kUnit: {
         const std::optional<uint8_t> unit = unit_code(value);
         if (!unit)
-            throw ValueError(item + ": неизвестная единица (нет, В, кВ, мА, А, кА, Гц)");
+            throw ValueError(item + ": неизвестная единица (нет, В, кВ, мА, А, кА, Гц или V, kV, mA, A, kA, Hz)");
         s.number = *unit;
         break;
     }
     case Setting::kCoefficient: {
         // Read with a point whatever the process's locale (the console runs under a comma one).
-        const auto r = std::from_chars(value.data(), value.data() + value.size(), s.real);
-        if (value.empty() || r.ec != std::errc() || r.ptr != value.data() + value.size() || !std::isfinite(s.real))
+        const auto r = std::from_chars(real.data(), real.data() + real.size(), s.real);
+        if (real.empty() || r.ec != std::errc() || r.ptr != real.data() + real.size() || !std::isfinite(s.real))
             throw ValueError(item + ": нужно число");
         break;
     }

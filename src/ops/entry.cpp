@@ -62,8 +62,10 @@ std::optional<Entry> entry_of(float value, uint8_t decpos)
 
 std::optional<uint8_t> unit_code(std::string_view name)
 {
+    // The units as a Latin keyboard types them, in the order of the Russian names.
+    constexpr std::array<const char*, 7> kLatin = {"", "V", "kV", "mA", "A", "kA", "Hz"};
     for (size_t i = 0; i < kUnitNames.size(); ++i)
-        if (name == kUnitNames[i])
+        if (name == kUnitNames[i] || (i > 0 && name == kLatin[i]))
             return uint8_t(i);
     return std::nullopt;
 }

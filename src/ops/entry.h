@@ -24,7 +24,8 @@ std::string entry_text(const Entry& e);
 // none when it needs more than four digits or is negative.
 std::optional<Entry> entry_of(float value, uint8_t decpos);
 
-// Unit codes 0..6 by name: "нет", "В", "кВ", "мА", "А", "кА", "Гц".
+// Unit codes 0..6 by name: "нет", "В", "кВ", "мА", "А", "кА", "Гц", or the Latin "V", "kV",
+// "mA", "A", "kA", "Hz".
 std::optional<uint8_t> unit_code(std::string_view name);
 std::string unit_name(uint8_t code);
 

@@ -41,13 +41,13 @@ uint8_t InterfaceParams::write(InterfaceRow row, uint8_t value)
     if (x.err == kBusy) {
         // The device answers later: take that answer without asking again.
         if (row != kRowSysnum) {
-            report_.line(x.msg_buf_error());
+            report_.failed(x, x.msg_buf_error());
             d_.link().sleeper().sleep_ms(kBusyPauseMs);
         }
         x = d_.receive_again(x);
     }
     if (!x.ok()) {
-        report_.line(x.msg_buf_error());
+        report_.failed(x, x.msg_buf_error());
         return x.err;
     }
     adopt(row, value);

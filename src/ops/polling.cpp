@@ -105,7 +105,7 @@ uint8_t Polling::write_light(uint8_t brightness)
     if (x.err == kBusy)
         x = d_.receive_again(x);  // the device answers later: that answer is taken, not shown
     if (!x.ok()) {
-        report_.line(x.msg_buf_error());
+        report_.failed(x, x.msg_buf_error());
         return x.err;
     }
     // The device now holds what was written; going back to the old brightness writes again.

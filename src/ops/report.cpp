@@ -8,7 +8,7 @@ bool checked(Report& report, const Exchange& x)
 {
     report.exchange(x);
     if (!x.ok())
-        report.line(x.msg_buf_error());
+        report.failed(x, x.msg_buf_error());
     return x.ok();
 }
 

@@ -17,6 +17,9 @@ public:
     virtual void exchange(const Exchange& x) = 0;
     // A line of the information window (UTF-8).
     virtual void line(const std::string& text) = 0;
+    // An exchange that failed, with its line of the information window: by default that line.
+    // The command-line tool words its own message from the exchange.
+    virtual void failed(const Exchange& /*x*/, const std::string& text) { line(text); }
     // The message panel of the status bar.
     virtual void status(const std::string& text) = 0;
 };

@@ -23,7 +23,7 @@ uint8_t Scales::read_scale(int k)
 
 void Scales::report_write(const char* prefix, const Exchange& x)
 {
-    report_.line(std::to_string(x.pr_out) + prefix + x.msg_buf_error());
+    report_.failed(x, std::to_string(x.pr_out) + prefix + x.msg_buf_error());
 }
 
 Scales::Written Scales::write_scale(int k, uint16_t number, uint8_t decpos, uint8_t unit)

@@ -86,6 +86,13 @@ protected:
         return finish(start(args, input));
     }
 
+    // What the tool says it talks to when the connection comes from the settings file.
+    std::string note(const std::string& devices = "прибор 5")
+    {
+        return "порт COM1 → " + sim.path() + ", 9600 8N1, " + devices + " (из файла настроек " +
+               (dir / "varnok.ini").string() + ")\n";
+    }
+
     SimProcess sim;
     fs::path dir;
     std::vector<std::pair<std::string, std::string>> env;  // set in the tool's environment

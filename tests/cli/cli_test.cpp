@@ -12,6 +12,9 @@
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 
 #include "cli/commission.h"
 #include "cli/info.h"
@@ -43,20 +46,68 @@ TEST_F(CliOnSim, InfoGivesTheDevicesOwnValues)
             "{\"channel\":2,\"scale\":5.000,\"point\":\"d.ddd\",\"unit\":\"А\",\"max\":4.5,\"min\":0.5,\"zero\":873,"),
         std::string::npos)
         << out;
-    EXPECT_TRUE(err.empty()) << err;
+    EXPECT_EQ(err, note());
 
-    // A silent device: no name, no version, nothing more asked; exit code 1, the console's
-    // error lines.
+    // A silent device: no name, no version, nothing more asked; exit code 1, the tool's message
+    // once.
     sim.command("fault silence always");
     EXPECT_EQ(run({"info"}), 1);
-    EXPECT_EQ(out, "address  5\nname     -\nversion  -\n");
-    EXPECT_NE(err.find(" 04 0004  не дождались ответа0:"), std::string::npos) << err;
+    EXPECT_EQ(out, "номер   5\nимя     -\nверсия  -\n");
+    EXPECT_EQ(err, note() + "прибор 5 (COM1, 9600 8N1) не отвечает: чтение имени\n");
+}
+
+// A connection no one typed is named once, with where it comes from; -v names it always and
+// shows the scan's probes too.
+TEST_F(CliOnSim, TheToolSaysWhatItTalksTo)
+{
+    ASSERT_EQ(run({"info"}), 0) << err;
+    EXPECT_EQ(err, "порт COM1 → " + sim.path() + ", 9600 8N1, прибор 5 (из файла настроек " +
+                       (dir / "varnok.ini").string() + ")\n");
+    ASSERT_EQ(run({"-p", "COM1", "-a", "5", "info"}), 0) << err;
+    EXPECT_EQ(err, "");
+    ASSERT_EQ(run({"-v", "-p", "COM1", "-a", "5", "scan", "--from", "5", "--to", "6"}), 0) << err;
+    EXPECT_EQ(err.rfind(note(), 0), 0u) << err;
+    EXPECT_NE(err.find("ЗАПРОС: 05 "), std::string::npos) << err;
+    EXPECT_NE(err.find("ЗАПРОС: 06 "), std::string::npos) << err;
+}
+
+// The user's guide's own example: the connection options after the command; long forms and
+// attached values; the version the package carries.
+TEST_F(CliOnSim, ConnectionOptionsAfterTheCommandAndTheVersion)
+{
+    ASSERT_EQ(run({"-a", "5", "info", "--json"}), 0) << err;
+    EXPECT_EQ(out.rfind("{\"address\":5,\"name\":\"Варнок ПМ3\",", 0), 0u) << out;
+    ASSERT_EQ(run({"read", "--address=5", "--every=0.1", "--count=2", "--port", "COM1", "-b9600"}), 0) << err;
+    EXPECT_EQ(count_lines(out), 2) << out;
+    ASSERT_EQ(run({"--version"}), 0) << err;
+    EXPECT_EQ(out, "varnok-cli " VARNOK_PROJECT_VERSION "\n");
+    EXPECT_EQ(run({"info", "--jsn"}), 2);
+    EXPECT_EQ(err, "varnok-cli: неизвестный параметр --jsn; может быть, --json?\n");
+    EXPECT_EQ(sim.dump().at("ignored"), "0");
+}
+
+// Text in Russian, JSON with typed values; Latin units and a decimal comma taken; an erased
+// coefficient is null, not a bare nan.
+TEST_F(CliOnSim, OneLanguagePerOutputAndValuesAsTheDeviceHoldsThem)
+{
+    ASSERT_EQ(run({"-p", "COM1", "-a", "5", "set", "brightness=2"}), 0) << err;
+    EXPECT_EQ(out, "номер          5\nскорость       9600\nпаритет        none\nстоповые биты  1\nзаписано       да\n");
+    ASSERT_EQ(run({"-p", "COM1", "-a", "5", "--json", "set", "unit2=kA", "max1=100,5"}), 0) << err;
+    EXPECT_EQ(out, "{\"address\":5,\"speed\":9600,\"parity\":\"none\",\"stopbits\":1,\"written\":true}\n");
+    sim.command("set holding 0x28 0");
+    sim.command("set holding 0x29 49279");  // channel 1's coefficient: a quiet NaN (7F C0 00 00), an erased word
+    ASSERT_EQ(run({"-p", "COM1", "-a", "5", "--json", "info"}), 0) << err;
+    EXPECT_NE(out.find("\"max\":100.5,"), std::string::npos) << out;
+    EXPECT_NE(out.find("\"coefficient\":null,"), std::string::npos) << out;
+    EXPECT_NE(out.find("\"unit\":\"кА\""), std::string::npos) << out;
+    EXPECT_EQ(out.find("nan"), std::string::npos) << out;
 }
 
 // The tool talks at the new speed once the device took it, and so does the next run.
 TEST_F(CliOnSim, ASpeedWriteLeavesDeviceAndNextRunAtTheNewSpeed)
 {
     ASSERT_EQ(run({"set", "speed=19200", "max2=4.25"}), 0) << err;
+    EXPECT_EQ(err, note() + "дальше связь на 19200: файл настроек " + (dir / "varnok.ini").string() + "\n");
     EXPECT_EQ(sim.dump().at("speed"), "3 (19200 bit/s)");
     EXPECT_EQ(sim.command("get holding 0x43"), "ok 0");
     EXPECT_NE(slurp(dir / "varnok.ini").find("СКОРОСТЬ=19200\n"), std::string::npos);
@@ -137,6 +188,53 @@ protected:
     }
 };
 
+// One line per failure in the tool's words: the device, the connection, what was being done
+// and the device's reason; the console's lines and the frames only with -v.
+TEST_F(CliOnTwoDevices, FailuresAreToldInTheToolsOwnWords)
+{
+    sim.command("fault exception 2 at 0x21 always");  // channel 1's scale
+    EXPECT_EQ(run({"set", "scale1=300.0", "unit1=В"}), 1);
+    EXPECT_EQ(err, note() + "прибор 5: scale1 не записана: прибор ответил «недопустимый адрес»\n");
+    EXPECT_EQ(run({"-v", "set", "scale1=300.0", "unit1=В"}), 1);
+    EXPECT_NE(err.find("ЗАПРОС: 05 10 00 21 00 02 04"), std::string::npos) << err;
+    EXPECT_NE(err.find("\"недопустимый адрес \""), std::string::npos) << err;
+    EXPECT_NE(err.find("прибор 5: scale1 не записана: прибор ответил «недопустимый адрес»\n"), std::string::npos);
+    sim.command("fault clear");
+
+    // A device that is not there: once a poll, named with the line it was asked on.
+    EXPECT_EQ(run({"-a", "5,17,33", "read", "--every", "0.1", "--count", "2"}), 1);
+    EXPECT_EQ(err,
+              note("приборы 5, 17, 33") +
+              "прибор 33 (COM1, 9600 8N1) не отвечает: чтение шкал\n"
+              "прибор 33 (COM1, 9600 8N1) не отвечает: чтение шкал\n");
+    EXPECT_EQ(count_lines(out), 6) << out;
+}
+
+// The port's problems in Russian, with the port and its device.
+TEST_F(CliOnSim, APortThatDoesNotOpenSaysWhyInRussian)
+{
+    const std::string missing = (dir / "no-such-port").string();
+    EXPECT_EQ(run({"-a", "5", "-p", missing, "info"}), 3);
+    EXPECT_EQ(err, "порт " + missing + " не открывается: нет такого устройства\n");
+    std::ofstream(dir / "varnok.ini", std::ios::app) << "COM2=" << missing << "\n";
+    EXPECT_EQ(run({"-a", "5", "-p", "COM2", "info"}), 3);
+    EXPECT_EQ(err, "порт COM2 (" + missing + ") не открывается: нет такого устройства\n");
+    // A converter that refuses: a port that was free a moment ago.
+    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    ASSERT_EQ(::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len), 0);
+    ::close(s);
+    const std::string tcp = "tcp://127.0.0.1:" + std::to_string(ntohs(a.sin_port));
+    EXPECT_EQ(run({"-a", "5", "-p", tcp, "info"}), 3);
+    EXPECT_EQ(err, "порт " + tcp + " не открывается: соединение отклонено\n");
+    EXPECT_EQ(run({"-v", "-p", missing, "info"}), 3);
+    EXPECT_NE(err.find("No such file or directory (errno 2)"), std::string::npos) << err;
+}
+
 // Each device at its own speed, as the console's search finds them; none outside the range.
 // A scan that missed a device is run again, twice at most: a loaded machine can keep the
 // simulator past a probe's time-outs, while a scan that cannot hear a device misses it every time.
@@ -148,7 +246,10 @@ TEST_F(CliOnAMixedLine, AScanAtEverySpeedFindsEachDeviceAtItsSpeed)
             status = run(args);
         return status;
     };
-    const std::string both = "16  9600  none  1  Варнок ПМ3  V2.07 2026\n17  19200  none  1  Варнок ПМ3  V2.07 2026\n";
+    const std::string both =
+        "номер  скорость  паритет  стоп  имя         версия\n"
+        "16     9600      none     1     Варнок ПМ3  V2.07 2026\n"
+        "17     19200     none     1     Варнок ПМ3  V2.07 2026\n";
     EXPECT_EQ(scan({"scan", "--speed", "all", "--from", "15", "--to", "18"}, both), 0) << err;
     EXPECT_EQ(out, both);
     const std::string json = "[{\"address\":16,\"speed\":9600,\"parity\":\"none\",\"stopbits\":1,\"name\":\"Варнок ПМ3\","
@@ -156,6 +257,25 @@ TEST_F(CliOnAMixedLine, AScanAtEverySpeedFindsEachDeviceAtItsSpeed)
     EXPECT_EQ(scan({"--json", "scan", "--from", "15", "--to", "17"}, json), 0) << err;
     EXPECT_EQ(out, json);
     EXPECT_EQ(run({"scan", "--from", "20", "--to", "10"}), 2);
+}
+
+// A scan that finds nothing says what to try and fails; an interrupted one says so and fails.
+TEST_F(CliOnAMixedLine, AScanThatFindsNothingOrIsInterruptedSaysSo)
+{
+    EXPECT_EQ(run({"scan", "--from", "20", "--to", "22"}), 1);
+    EXPECT_EQ(out, "");
+    EXPECT_EQ(err, note() + "ни один номер из 20..22 не ответил на 9600 бит/с; попробуйте другую скорость (--speed "
+                            "19200) или все (--speed all) и проверьте провода A и B (не перепутаны ли)\n");
+
+    fs::remove(dir / "err");  // the note below is the new run's: its interrupt is caught by then
+    const pid_t pid = start({"scan"});
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (slurp(dir / "err").find("порт COM1") == std::string::npos && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ::kill(pid, SIGINT);
+    EXPECT_EQ(finish(pid), 1);
+    EXPECT_NE(err.find("поиск прерван на номере "), std::string::npos) << err;
+    EXPECT_NE(err.find(" из 1..247\n"), std::string::npos) << err;
 }
 
 // A new device found where the sheet says it answers, and moved to the line's settings; the
@@ -190,6 +310,10 @@ TEST_F(CliOnTwoDevices, AProfileOfOneDeviceLoadedIntoAnotherClonesIt)
 
     ASSERT_EQ(run({"-a", "17", "load", profile.string(), "--dry-run"}), 0) << err;
     EXPECT_EQ(out, "scale1  250.0 -> 12.34\nunit1   В -> мА\nmax2    4.5 -> 3.5\n");
+    ASSERT_EQ(run({"-a", "17", "--json", "load", profile.string(), "--dry-run"}), 0) << err;
+    EXPECT_EQ(out,
+              "{\"scale1\":{\"old\":250.0,\"new\":12.34},\"unit1\":{\"old\":\"В\",\"new\":\"мА\"},"
+              "\"max2\":{\"old\":4.5,\"new\":3.5}}\n");
     EXPECT_NE(configuration("5"), configuration("17"));
     ASSERT_EQ(run({"-a", "17", "load", profile.string()}), 0) << err;
     EXPECT_EQ(configuration("5"), configuration("17"));
@@ -203,7 +327,8 @@ TEST_F(CliOnTwoDevices, AProfileOfOneDeviceLoadedIntoAnotherClonesIt)
     changed.replace(changed.find("max1=225"), 8, "max1=200");
     std::ofstream(profile) << changed;
     EXPECT_EQ(run({"-a", "17", "load", profile.string(), "--only", "setpoints"}), 1);
-    EXPECT_NE(err.find("\"специфическая ошибка\""), std::string::npos) << err;
+    EXPECT_NE(err.find("прибор 17: чтение уставок: прибор ответил «специфическая ошибка»\n"), std::string::npos)
+        << err;
 }
 
 // Aligned text: a line per device and poll, each device's own values, "-" where a read failed.
@@ -216,7 +341,7 @@ TEST_F(CliOnTwoDevices, ATextReadGivesALinePerDeviceAndPoll)
     std::istringstream in(out);
     for (std::string line; std::getline(in, line);)
         lines.push_back(line.substr(line.find("  ") + 2));
-    const std::string five = "5  106.25  42.5  3.655  73.1  2.3999999  11.999999  50";
+    const std::string five = "5  106.25  42.5  3.655  73.1  2.4  12  50";
     const std::string absent = "17  -  -  -  -  -  -  -";
     EXPECT_EQ(lines, (std::vector<std::string>{five, absent, five, absent})) << out;
 }
@@ -233,7 +358,7 @@ TEST_F(CliOnTwoDevices, ALoadLeavesTheUnitsOwnCalibrationUnlessItIsNamed)
     ASSERT_EQ(run({"-a", "17", "load", profile.string(), "--dry-run"}), 0) << err;
     EXPECT_EQ(out, "max2  3.5 -> 4.5\n");
     EXPECT_EQ(err,
-              "калибровка из файла не загружается: ноль, коэффициент и точки ШИМ у каждого прибора свои; "
+              note("прибор 17") + "калибровка из файла не загружается: ноль, коэффициент и точки ШИМ у каждого прибора свои; "
               "загрузить её: --with-calibration или --only calibration\n");
     ASSERT_EQ(run({"-a", "17", "load", profile.string()}), 0) << err;
     EXPECT_EQ(sim.command("get holding 0x27"), "ok 1100");
@@ -241,7 +366,7 @@ TEST_F(CliOnTwoDevices, ALoadLeavesTheUnitsOwnCalibrationUnlessItIsNamed)
     // Named, it is shown and written; the note is not repeated to whom asked.
     ASSERT_EQ(run({"-a", "17", "load", profile.string(), "--with-calibration", "--dry-run"}), 0) << err;
     EXPECT_EQ(out, "zero1  1100 -> 1012\n");
-    EXPECT_EQ(err, "");
+    EXPECT_EQ(err, note("прибор 17"));
     ASSERT_EQ(run({"-a", "17", "load", profile.string(), "--only", "calibration"}), 0) << err;
     EXPECT_EQ(sim.command("get holding 0x27"), "ok 1012");
 }
@@ -262,8 +387,8 @@ TEST_F(CliOnTwoDevices, ACommissionReportsEachRowAndARerunDoesOnlyTheFailedOne)
     };
     EXPECT_EQ(rows(),
               (std::vector<std::string>{"row,name,version,result,error", "2,Варнок ПМ3,V2.07 2026,готово,",
-                                        "3,Варнок ПМ3,V2.07 2026,ошибка,\"0 1: 10 0023  \"\"специфическая ошибка\"\"5:"
-                                        "11 90 04 4C 06 \"",
+                                        "3,Варнок ПМ3,V2.07 2026,ошибка,прибор 17: max1 не записана: прибор ответил "
+                                        "«специфическая ошибка»",
                                         "4,Варнок ПМ3,V2.07 2026,готово,"}));
     sim.command("device 1");
     EXPECT_EQ(sim.command("get holding 0x40"), "ok 5");  // channel 2: d.ddd, кА
@@ -373,8 +498,7 @@ TEST_F(CliOnSimWithLog, AnUnreadableSettingsFileStopsWritesToADeviceNotNamed)
     EXPECT_EQ(frames_received(), 0);
 
     // Reading goes on, saying once what it talks to; so does a write that names its device.
-    const std::string note =
-        "; работаем без него: порт " + sim.path() + ", 9600 бит/с, паритет none, стоповых бит 1, прибор 5\n";
+    const std::string note = "; работаем без него: порт " + sim.path() + ", 9600 8N1, прибор 5\n";
     ASSERT_EQ(run({"-p", sim.path(), "load", profile.string(), "--dry-run"}), 0) << err;
     EXPECT_EQ(err.find(unread), 0u) << err;
     EXPECT_EQ(err.find(unread, 1), std::string::npos) << err;
@@ -415,7 +539,7 @@ TEST_F(CliOnSimWithLog, EveryRowIsCheckedBeforeTheFirstDevice)
     EXPECT_EQ(err, "varnok-cli: таблица, строка 3, столбец max1: max1=99999: индикатор показывает не больше четырёх "
                    "цифр и трёх знаков после точки, без знака\n"
                    "таблица, строка 5: 1 столбцов вместо 2\n"
-                   "таблица, строка 6, столбец unit1: unit1=Ом: неизвестная единица (нет, В, кВ, мА, А, кА, Гц)\n"
+                   "таблица, строка 6, столбец unit1: unit1=Ом: неизвестная единица (нет, В, кВ, мА, А, кА, Гц или V, kV, mA, A, kA, Hz)\n"
                    "таблица " +
                        sheet.string() + " не принята, в приборы ничего не записано\n");
     EXPECT_FALSE(fs::exists(report));
@@ -490,7 +614,7 @@ TEST(CliOnTcp, AListReadThroughAConverterKeepsGoingPastAnAbsentDevice)
     std::ifstream err(dir / "err");
     std::string first;
     std::getline(err, first);
-    EXPECT_EQ(first, " 03 0020  не дождались ответа0:");
+    EXPECT_EQ(first, "прибор 9 (" + sim.path() + ", 9600 8N1) не отвечает: чтение шкал");
     fs::remove_all(dir);
 }
 

@@ -63,19 +63,27 @@ TEST(CommandTable, TheManPageNamesTheSameCommandsAndOptions)
     page << in.rdbuf();
     ASSERT_FALSE(page.str().empty());
 
+    // ".B \-\-fast", or "\fB\-p\fR, \fB\-\-port\fR \fIПОРТ\fR": every name the entry gives.
+    const std::regex option(R"(\\fB(\\-[^\\]*(?:\\-[^\\]*)*)\\fR( \\fI)?)");
     Named connection, expected_connection;
     for (const std::string& e : entries(page.str(), "ПАРАМЕТРЫ СВЯЗИ")) {
-        const bool valued = e.rfind(".BI ", 0) == 0;
-        const std::string rest = e.substr(valued ? 4 : 3);
-        connection[unescaped(rest.substr(0, rest.find(' ')))] = valued;
+        const bool valued = e.find("\\fI") != std::string::npos || e.rfind(".BI ", 0) == 0;
+        if (e.rfind(".B", 0) == 0) {
+            const std::string rest = e.substr(e.find(' ') + 1);
+            connection[unescaped(rest.substr(0, rest.find(' ')))] = valued;
+        }
+        for (std::sregex_iterator m(e.begin(), e.end(), option), end; m != end; ++m)
+            connection[unescaped((*m)[1])] = valued;
     }
-    for (const OptionRow& o : connection_options())
+    for (const OptionRow& o : connection_options()) {
         expected_connection[o.name] = !o.value.empty();
+        if (!o.long_name.empty())
+            expected_connection[o.long_name] = !o.value.empty();
+    }
     EXPECT_EQ(connection, expected_connection);
 
     // "\fBload\fR \fIФАЙЛ\fR [\fB\-\-only\fR \fIРАЗДЕЛЫ\fR] ..." or ".B info"
     std::map<std::string, Named> commands, expected;
-    const std::regex option(R"(\\fB(\\-[^\\]*(?:\\-[^\\]*)*)\\fR( \\fI)?)");
     for (const std::string& e : entries(page.str(), "КОМАНДЫ")) {
         const std::string name = e.rfind(".B ", 0) == 0 ? e.substr(3) : e.substr(3, e.find("\\fR") - 3);
         Named& options = commands[name];
@@ -91,9 +99,10 @@ TEST(CommandTable, TheManPageNamesTheSameCommandsAndOptions)
 TEST(CommandTable, TheHelpIsLaidOutFromTheRows)
 {
     const std::string tool = help_text("");
-    EXPECT_NE(tool.find("  -a НОМЕР       номер прибора 1..247; для info и read список: -a 3,17\n"
-                        "  --fast         быстрый обмен\n"
-                        "  --settings ФАЙЛ  файл настроек вместо ~/.config/varnok.ini\n"),
+    EXPECT_NE(tool.find("  -s, --stopbits СТОПБИТ  1 или 2\n"
+                        "  -a, --address НОМЕР     номер прибора 1..247; для info и read список: -a 3,17\n"
+                        "  --fast                  быстрый обмен\n"
+                        "  --settings ФАЙЛ         файл настроек вместо ~/.config/varnok.ini\n"),
               std::string::npos)
         << tool;
     EXPECT_NE(tool.find("  read           показания каналов и частота, строка на опрос\n"
@@ -126,6 +135,12 @@ TEST(CommandTable, TheCompletionCompletesCommandsOptionsAndValues)
         {"varnok-cli scan --speed a", "all"},
         {"varnok-cli commission --report ", "<files>"},
         {"varnok-cli commission t", "<files csv>"},
+        {"varnok-cli --speed 1", "19200 115200"},
+        {"varnok-cli --par", "--parity"},
+        {"varnok-cli info --add", "--address"},
+        {"varnok-cli info -P e", "even"},
+        {"varnok-cli scan --speed 1", "19200 115200"},
+        {"varnok-cli --v", "--version"},
     };
     std::string script =
         "_init_completion() { cur=${COMP_WORDS[COMP_CWORD]}; prev=${COMP_WORDS[COMP_CWORD-1]};"

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
+#include <limits>
 #include <string>
 #include <utility>
 #include <vector>
@@ -58,6 +59,84 @@ TEST(CliValues, SheetsAndCommandLines)
     EXPECT_THROW(CommandArgs({"--evry", "1"}, {"--every"}, {}), UsageError);
 }
 
+// The refusal's text, or "" when it was taken.
+template <typename F>
+std::string refusal(F&& f)
+{
+    try {
+        f();
+    } catch (const UsageError& e) {
+        return e.what();
+    }
+    return "";
+}
+
+TEST(CliValues, OptionsStandWhereUsersTypeThem)
+{
+    const Options o =
+        parse_options({"info", "-a5", "-b19200", "--parity=even", "--stopbits", "2", "--port=COM3", "--json"});
+    EXPECT_EQ(o.command, "info");
+    EXPECT_EQ(o.addresses, (std::vector<uint8_t>{5}));
+    EXPECT_EQ(o.speed, 19200);
+    EXPECT_EQ(o.parity, 2);
+    EXPECT_EQ(o.stopbit, 2);
+    EXPECT_EQ(o.port, "COM3");
+    EXPECT_TRUE(o.json);
+    EXPECT_TRUE(o.args.empty());
+    const Options l = parse_options({"--address", "3,17", "--speed", "4800", "-P", "odd", "read", "--every=2", "--count",
+                                     "3", "-v", "--out=r.csv"});
+    EXPECT_EQ(l.addresses, (std::vector<uint8_t>{3, 17}));
+    EXPECT_EQ(l.speed, 4800);
+    EXPECT_TRUE(l.verbose);
+    EXPECT_EQ(l.args, (std::vector<std::string>{"--every", "2", "--count", "3", "--out", "r.csv"}));
+    // After scan, --speed is scan's own (it takes "all"); before it, the connection's.
+    const Options s = parse_options({"scan", "--speed", "all", "-s2"});
+    EXPECT_EQ(s.args, (std::vector<std::string>{"--speed", "all"}));
+    EXPECT_FALSE(s.speed);
+    EXPECT_EQ(s.stopbit, 2);
+    EXPECT_EQ(parse_options({"--speed=19200", "scan"}).speed, 19200);
+    EXPECT_TRUE(parse_options({"--version"}).version);
+    EXPECT_TRUE(parse_options({"read", "--help"}).command_help);
+    EXPECT_TRUE(parse_options({"-h", "read"}).help);
+
+    EXPECT_EQ(refusal([] { parse_options({"reed"}); }), "неизвестная команда reed; может быть, read?");
+    EXPECT_EQ(refusal([] { parse_options({"-a", "5", "inof"}); }), "неизвестная команда inof; может быть, info?");
+    EXPECT_EQ(refusal([] { parse_options({"frobnicate"}); }), "неизвестная команда frobnicate");
+    EXPECT_EQ(refusal([] { parse_options({"--adress", "5", "info"}); }),
+              "неизвестный параметр --adress; может быть, --address?");
+    EXPECT_EQ(refusal([] { CommandArgs({"--evry", "1"}, {"--every", "--count"}, {}); }),
+              "неизвестный параметр --evry; может быть, --every?");
+    EXPECT_EQ(refusal([] { parse_options({"info", "-a"}); }), "у параметра -a нет значения");
+    EXPECT_EQ(refusal([] { parse_options({"info", "--speed=1200"}); }).rfind("скорость \"1200\"", 0), 0u);
+}
+
+// Units and decimal commas as users type them; values as the device holds them; JSON typed.
+TEST(CliValues, ValuesAsUsersTypeThemAndAsTheDeviceHoldsThem)
+{
+    EXPECT_EQ(parse_setting("unit1", "V", false).number, 1);
+    EXPECT_EQ(parse_setting("unit1", "kV", false).number, 2);
+    EXPECT_EQ(parse_setting("unit2", "A", false).number, 4);
+    EXPECT_EQ(parse_setting("unit2", "kA", false).number, 5);
+    EXPECT_EQ(parse_setting("unit3", "Hz", false).number, 6);
+    EXPECT_EQ(parse_setting("max2", "4,5", false).real, 4.5f);
+    EXPECT_EQ(parse_setting("scale1", "12,34", false).entry, (Entry{1234, 1}));
+    EXPECT_THROW(parse_setting("max2", "4,5,6", false), UsageError);
+
+    EXPECT_EQ(Value::reading(2.3999999f).text(), "2.4");
+    EXPECT_EQ(Value::reading(11.999999f).text(), "12");
+    EXPECT_EQ(Value::reading(106.244995f).text(), "106.245");
+    EXPECT_EQ(Value::real(0.0025f).text(), "0.0025");
+    Value v = Value::object();
+    v.set("coefficient", Value::real(std::numeric_limits<float>::quiet_NaN()));
+    v.set("value", Value::reading(-std::numeric_limits<float>::infinity()));
+    v.set("written", Value::boolean(true));
+    v.set("name", Value::device_text("Варнок\x1b[2J\r\xC2\x9B"));
+    EXPECT_EQ(to_json(v), "{\"coefficient\":null,\"value\":null,\"written\":true,\"name\":\"Варнок?[2J??\"}\n");
+    v.set("frequency", Value());
+    EXPECT_EQ(to_text(v), "коэффициент  нет значения\nзначение     нет значения\nзаписано     да\nимя          Варнок?[2J??\n"
+                          "частота      -\n");
+}
+
 TEST(CliValues, EntriesSettingsAndJson)
 {
     EXPECT_EQ(parse_entry("12.34"), (Entry{1234, 1}));
@@ -77,10 +156,11 @@ TEST(CliValues, EntriesSettingsAndJson)
     const std::string saved = before ? before : "C";
     if (std::setlocale(LC_NUMERIC, "ru_RU.UTF-8")) {
         EXPECT_EQ(parse_setting("coefficient1", "0.0025", true).real, 0.0025f);
-        EXPECT_THROW(parse_setting("coefficient1", "0,0025", true), UsageError);
+        EXPECT_EQ(parse_setting("coefficient1", "0,0025", true).real, 0.0025f);
         std::setlocale(LC_NUMERIC, saved.c_str());
     }
-    EXPECT_FALSE(unit_code("mA"));
+    EXPECT_EQ(unit_code("mA"), 3);
+    EXPECT_FALSE(unit_code("mV"));
 
     // The device's values first, the line's after them, the address last.
     const std::vector<Setting> s = parse_settings({"address=7", "speed=19200", "unit1=В", "brightness=1"});
@@ -120,7 +200,7 @@ TEST(CliValues, EntriesSettingsAndJson)
     t.set("имя", Value::string("Варнок"));
     t.set("unit", Value::string("мА"));
     t.set("list", Value::array()).push(Value::number(7));
-    EXPECT_EQ(to_text(t), "имя   Варнок\nunit  мА\nlist\n  #1  7\n");
+    EXPECT_EQ(to_text(t), "имя      Варнок\nединица  мА\nlist\n  #1  7\n");
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include <cerrno>
 
+#include "link/error_text.h"
 #include "link/link_fixture.h"
 
 namespace varnok::test {
@@ -118,6 +119,25 @@ TEST_F(LineSettings, AFailedReinitialisationShowsItsMessageWithTheReasonBeneath)
     EXPECT_NE(notices.boxes[0].informative.find("errno"), std::string::npos);
     // The pauses of the code are set all the same.
     EXPECT_EQ(link.settings().time_pause_before, 8);
+    // The first failed step's error, for a message of the program's own.
+    EXPECT_EQ(link.failure_error(), ENOENT);
+}
+
+// The reasons users meet, in Russian; the box's advice is the same text as a sentence.
+TEST(ErrorTexts, TheCommonErrorsReadInRussian)
+{
+    EXPECT_EQ(error_text_ru(ENOENT), "нет такого устройства");
+    EXPECT_EQ(error_text_ru(EBUSY), "порт занят другой программой");
+    EXPECT_EQ(error_text_ru(ECONNREFUSED), "соединение отклонено");
+    EXPECT_EQ(error_text_ru(ETIMEDOUT), "время ожидания истекло");
+    EXPECT_EQ(error_text_ru(EHOSTUNREACH), "узел недоступен");
+    EXPECT_EQ(error_text_ru(EACCES).rfind("нет прав на порт: добавьте пользователя в группу dialout", 0), 0u);
+    EXPECT_EQ(port_error_advice(EBUSY), "Порт занят другой программой.");
+    EXPECT_EQ(port_error_advice(EACCES),
+              "Нет прав на порт: добавьте пользователя в группу dialout (sudo usermod -aG dialout $USER) и войдите в "
+              "систему заново.");
+    EXPECT_EQ(port_error_advice(ENOENT), "");
+    EXPECT_NE(error_text_ru(EILSEQ).find("(errno " + std::to_string(EILSEQ) + ")"), std::string::npos);
 }
 
 }  // namespace
