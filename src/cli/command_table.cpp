@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "cli/commands.h"
+#include "cli/host.h"
 #include "cli/publisher.h"
 #include "cli/session.h"
 #include "link/link_settings.h"
@@ -92,10 +93,15 @@ std::vector<CommandRow> make_rows()
              "(по умолчанию 1; 0 без конца). Ctrl-C завершает работу, файл остаётся целым.\n"
              "--out дописывает строки в конец файла; заголовок пишется, только если файл новый\n"
              "или пустой. Файл с другим заголовком не трогается: код 2, прибор не опрашивается.\n"
-             "\n" + std::string(kMqttHelp),
+             "--csv excel пишет файл для электронной таблицы: UTF-8 с BOM, разделители списка и\n"
+             "дробной части из региональных настроек (; и , при русских), местное время\n"
+             "ДД.ММ.ГГГГ ЧЧ:ММ:СС, строки CRLF, единицы каналов в заголовке. --csv standard:\n"
+             "запятая, точка, время ISO 8601, строки LF, для программ. По умолчанию " +
+             std::string(kSheetCsvByDefault ? "excel" : "standard") + ".\n\n" + kMqttHelp,
          .options = {{"--every", "СЕКУНД"},
                      {"--count", "N"},
                      {"--out", "ФАЙЛ.csv", "", files()},
+                     {"--csv", "standard|excel", "", {"standard excel"}},
                      {"--mqtt", "mqtt://[ИМЯ[:ПАРОЛЬ]@]УЗЕЛ[:ПОРТ]/ПРЕФИКС", "", {}, kMqttBuilt},
                      {"--password-file", "ФАЙЛ", "", files(), kMqttBuilt},
                      {"--cafile", "ФАЙЛ", "", files(), kMqttBuilt},

@@ -59,12 +59,16 @@ Value reading_row(const Reading& r);
 std::unique_ptr<ReadingsOutput> text_output();
 // One JSON document of every reading on standard output at the end.
 std::unique_ptr<ReadingsOutput> json_output();
+// The CSV for scripts (`,`, a decimal point, ISO times) or for a spreadsheet of the user's
+// regional settings.
+enum class CsvDialect { kStandard, kSheet };
 // A CSV file, a line per reading, each written at once, after what the file holds; the header
-// only in a new or empty file. nullptr with the reason on standard error when the file cannot
-// be made; UsageError when it holds something other than these readings.
-std::unique_ptr<ReadingsOutput> csv_output(const std::string& path);
+// only in a new or empty file (a spreadsheet's once each of the `devices` has been polled, as it
+// names their units). nullptr with the reason on standard error when the file cannot be made;
+// UsageError when it holds something other than these readings.
+std::unique_ptr<ReadingsOutput> csv_output(const std::string& path, CsvDialect dialect, size_t devices);
 // Throws UsageError when csv_output would refuse the file for what it holds.
-void check_csv_file(const std::string& path);
+void check_csv_file(const std::string& path, CsvDialect dialect);
 // Each device's readings to its broker connection, in the order of the devices.
 std::unique_ptr<ReadingsOutput> mqtt_output(MqttOut& mqtt);
 

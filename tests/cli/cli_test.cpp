@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <sys/wait.h>
 #include <thread>
@@ -581,6 +582,55 @@ TEST_F(CliOnSimWithLog, AReadAddsToItsFileAndLeavesAnotherAlone)
         EXPECT_EQ(slurp(other), text);
     }
     EXPECT_EQ(frames_received(), frames);
+}
+
+// A spreadsheet's CSV under Russian regional settings: a BOM, ';' and ',', local times, CRLF,
+// units in the header; LibreOffice, under the same settings, reads numbers and times, not text.
+TEST_F(CliOnSimWithLog, ASpreadsheetsCsvOpensAsATableOfNumbersAndTimes)
+{
+    const fs::path csv = dir / "смена.csv";
+    env = {{"LC_ALL", "ru_RU.UTF-8"}};
+    ASSERT_EQ(run({"read", "--csv", "excel", "--out", csv.string(), "--count", "2", "--every", "0.1"}), 0) << err;
+    ASSERT_EQ(run({"read", "--csv", "excel", "--out", csv.string()}), 0) << err;
+    const std::string text = slurp(csv);
+    const std::string header =
+        "\xEF\xBB\xBF"
+        "Время;Прибор;Значение 1, В;Процент 1;Значение 2, А;Процент 2;Значение 3, мА;"
+        "Процент 3;Частота, Гц\r\n";
+    EXPECT_EQ(text.rfind(header, 0), 0u) << text;
+    const std::regex row(R"(\d\d\.\d\d\.20\d\d \d\d:\d\d:\d\d;5;106,25;42,5;3,655;73,1;2,4;12;50\r)");
+    std::istringstream lines(text.substr(header.size()));
+    int rows = 0;
+    for (std::string line; std::getline(lines, line); ++rows)
+        EXPECT_TRUE(std::regex_match(line, row)) << line;
+    EXPECT_EQ(rows, 3);
+
+    // Settings of another country would put other separators in the same file: refused.
+    const int frames = frames_received();
+    env = {{"LC_ALL", "C"}};
+    EXPECT_EQ(run({"read", "--csv", "excel", "--out", csv.string()}), 2);
+    EXPECT_NE(err.find("не дописывается"), std::string::npos) << err;
+    for (const std::vector<std::string>& bad :
+         {std::vector<std::string>{"read", "--csv", "excel"}, {"read", "--csv", "tsv", "--out", csv.string()}})
+        EXPECT_EQ(run(bad), 2) << err;
+    EXPECT_EQ(frames_received(), frames);
+    EXPECT_EQ(slurp(csv), text);
+
+    const std::string convert =
+        "cd " + dir.string() + " && LC_ALL=ru_RU.UTF-8 timeout 300 soffice -env:UserInstallation=file://" +
+        (dir / "lo").string() + " --headless --infilter=CSV:59,34,76,1,,1049,false,true --convert-to fods " +
+        csv.filename().string() + " >lo.out 2>&1";
+    ASSERT_EQ(std::system(convert.c_str()), 0) << slurp(dir / "lo.out");
+    const std::string sheet = slurp(dir / "смена.fods");
+    const auto count = [&](const std::string& pattern) {
+        const std::regex re(pattern);
+        return std::distance(std::sregex_iterator(sheet.begin(), sheet.end(), re), std::sregex_iterator());
+    };
+    EXPECT_EQ(count(R"(office:value-type="date" office:date-value="20\d\d-\d\d-\d\dT\d\d:\d\d:\d\d")"), 3) << sheet;
+    EXPECT_EQ(count(R"(office:value-type="float" office:value="106.25")"), 3);
+    EXPECT_EQ(count(R"(office:value-type="float" office:value="3.655")"), 3);
+    EXPECT_EQ(count(R"(office:value-type="float" office:value="2.4")"), 3);
+    EXPECT_EQ(count(R"(office:value-type="string")"), 9);  // the header's titles only
 }
 
 // A converter on TCP named on the command line, and a list of numbers of which one is absent:
