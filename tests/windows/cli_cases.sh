@@ -57,7 +57,7 @@ csv="$prefix/drive_c/readings.csv"
 check "read --count 3 exit 0" test "$rc" = 0
 check "read --count 3 writes a header and three rows" test "$(wc -l <"$csv")" = 4
 check "the spreadsheet's header: BOM, ';', units" test "$(head -1 "$csv")" = \
-  $'\xEF\xBB\xBF''Время;Прибор;Значение 1, В;Процент 1;Значение 2, А;Процент 2;Значение 3, мА;Процент 3;Частота, Гц\r'
+  $'\xEF\xBB\xBF''Время;Прибор;Значение 1, В;Процент 1;Значение 2, А;Процент 2;Значение 3, мА;Процент 3;Частота, Гц'$'\r'
 check "a row: local time, ';' and decimal commas, CRLF" \
   has $'^[0-9]{2}\\.[0-9]{2}\\.[0-9]{4} [0-9:]{8};5;106,25;42,5;3,655;73,1;2,4;12;50\r$' "$(sed -n 2p "$csv")"
 cli -p COM1 -b 9600 -a 5 read --csv standard --out 'C:\standard.csv'
