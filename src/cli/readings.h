@@ -54,10 +54,13 @@ public:
 // A reading as text, CSV and JSON show it: time, address, value and percentage of each
 // channel, frequency; null where a read failed.
 Value reading_row(const Reading& r);
+// A reading as a message for programs (read --json, MQTT): time, address, poll, then per
+// channel its value, unit (also as an ASCII SI symbol) and percentage, flat, and frequency.
+Value reading_message(const Reading& r);
 
 // A line of aligned values on standard output per reading.
 std::unique_ptr<ReadingsOutput> text_output();
-// One JSON document of every reading on standard output at the end.
+// A JSON object per reading on a line of standard output, written at once (JSON Lines).
 std::unique_ptr<ReadingsOutput> json_output();
 // The CSV for scripts (`,`, a decimal point, ISO times) or for a spreadsheet of the user's
 // regional settings.

@@ -17,6 +17,8 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+#include <nlohmann/json.hpp>
+
 #include "cli/commission.h"
 #include "cli/info.h"
 #include "cli/options.h"
@@ -44,7 +46,7 @@ TEST_F(CliOnSim, InfoGivesTheDevicesOwnValues)
         << out;
     EXPECT_NE(
         out.find(
-            "{\"channel\":2,\"scale\":5.000,\"point\":\"d.ddd\",\"unit\":\"А\",\"max\":4.5,\"min\":0.5,\"zero\":873,"),
+            "{\"channel\":2,\"scale\":5.0,\"point\":\"d.ddd\",\"unit\":\"А\",\"max\":4.5,\"min\":0.5,\"zero\":873,"),
         std::string::npos)
         << out;
     EXPECT_EQ(err, note());
@@ -165,6 +167,21 @@ TEST_F(CliOnSim, AnInterruptedReadLeavesACompleteFile)
         EXPECT_EQ(std::count(line.begin(), line.end(), ','), 8) << line;
         EXPECT_NE(line.find(",5,"), std::string::npos) << line;
     }
+
+    // --json: a line per reading as it is taken, so a pipe sees it before the run ends.
+    const pid_t json = start({"--json", "read", "--every", "2", "--count", "0"});
+    while (count_lines(slurp(dir / "out")) < 1 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    const std::string first = slurp(dir / "out");
+    ::kill(json, SIGINT);
+    EXPECT_EQ(finish(json), 0) << err;
+    ASSERT_EQ(count_lines(first), 1) << first;
+    const auto m = nlohmann::json::parse(first);
+    EXPECT_EQ(m["address"], 5);
+    EXPECT_EQ(m["value1"], 106.25);
+    EXPECT_EQ(m["unit2"], "А");
+    EXPECT_EQ(m["unit3_si"], "mA");
+    EXPECT_EQ(m["frequency"], 50);
 }
 
 class CliOnTwoDevices : public CliOnSim {
@@ -651,16 +668,21 @@ TEST(CliOnTcp, AListReadThroughAConverterKeepsGoingPastAnAbsentDevice)
         out.append(buf, n);
     const int status = ::pclose(p);
     EXPECT_EQ(WEXITSTATUS(status), 1);
-    // Times differ from run to run: each row from its address on.
-    std::vector<std::string> rows;
-    for (size_t at = out.find("\"address\":"); at != std::string::npos; at = out.find("\"address\":", at + 1))
-        rows.push_back(out.substr(at, out.find('}', at) - at));
+    // A JSON object per line; times differ from run to run.
+    std::vector<nlohmann::json> rows;
+    std::istringstream lines(out);
+    for (std::string line; std::getline(lines, line);)
+        rows.push_back(nlohmann::json::parse(line));
     ASSERT_EQ(rows.size(), 3u) << out;
-    EXPECT_EQ(rows[0].rfind("\"address\":5,\"value1\":", 0), 0u) << rows[0];
-    EXPECT_EQ(rows[1],
-              "\"address\":9,\"value1\":null,\"percent1\":null,\"value2\":null,\"percent2\":null,"
-              "\"value3\":null,\"percent3\":null,\"frequency\":null");
-    EXPECT_EQ(rows[2].find("null"), std::string::npos) << rows[2];
+    EXPECT_EQ(rows[0]["value1"], 106.25);
+    EXPECT_EQ(rows[0]["unit1_si"], "V");
+    rows[1].erase("time");
+    EXPECT_EQ(rows[1].dump(),
+              "{\"address\":9,\"frequency\":null,\"percent1\":null,\"percent2\":null,\"percent3\":null,"
+              "\"poll\":1,\"unit1\":null,\"unit1_si\":null,\"unit2\":null,\"unit2_si\":null,"
+              "\"unit3\":null,\"unit3_si\":null,\"value1\":null,\"value2\":null,\"value3\":null}");
+    EXPECT_EQ(rows[2]["address"], 17);
+    EXPECT_EQ(rows[2].dump().find("null"), std::string::npos) << rows[2];
     std::ifstream err(dir / "err");
     std::string first;
     std::getline(err, first);
