@@ -371,6 +371,48 @@ TEST_F(CliOnTwoDevices, ALoadLeavesTheUnitsOwnCalibrationUnlessItIsNamed)
     EXPECT_EQ(sim.command("get holding 0x27"), "ok 1012");
 }
 
+// Whatever a profile holds, a load writes as the same words: setpoints no indicator entry
+// shows; a name with control characters does not break the header; an erased coefficient,
+// which no device takes back, is told and leaves the other device's own.
+TEST_F(CliOnTwoDevices, WhatSaveWritesLoadTakesBackWordForWord)
+{
+    sim.command("set holding 0x28 0xFFFF 0xFFFF");  // channel 1's coefficient, erased
+    sim.command("setf holding 0x23 -5");
+    sim.command("setf holding 0x25 25.094055");
+    sim.command("setf holding 0x43 1234.5677");
+    sim.command("setf holding 0x65 0.000123");
+    sim.command("set input 4 0x4142 0x0A43 0x0144 0x0D45 0");  // "AB\nC\x01D\rE"
+    const fs::path profile = dir / "p5.txt";
+    ASSERT_EQ(run({"save", profile.string()}), 0) << err;
+    EXPECT_NE(err.find("coefficient1: в приборе не число (стёртые слова), в файл не записано"), std::string::npos)
+        << err;
+    const std::string text = slurp(profile);
+    EXPECT_EQ(text.rfind("# Varnok: конфигурация прибора\n# прибор: AB?C?D?E\n# версия ПО: V2.07 2026\nformat=1\n", 0),
+              0u)
+        << text;
+    for (const char* line : {"\nmax1=-5\nmin1=25.094055\n", "\nmax2=1234.5677\n", "\nmin3=0.000123\n",
+                             "\nzero1=1012\n# coefficient1: нет значения (в приборе не число), не записано\npwm_low1="})
+        EXPECT_NE(text.find(line), std::string::npos) << line << text;
+
+    sim.command("device 2");
+    const std::string coefficient = sim.command("get holding 0x28") + sim.command("get holding 0x29");
+    sim.command("device 1");
+    ASSERT_EQ(run({"-a", "17", "load", profile.string(), "--with-calibration"}), 0) << err;
+    const std::vector<std::string> words = {"0x23", "0x24", "0x25", "0x26", "0x43", "0x44", "0x65", "0x66"};
+    std::vector<std::string> first, second;
+    for (const std::string& a : words)
+        first.push_back(sim.command("get holding " + a));
+    sim.command("device 2");
+    for (const std::string& a : words)
+        second.push_back(sim.command("get holding " + a));
+    EXPECT_EQ(second, first);
+    EXPECT_EQ(second[0] + second[1], "ok 0ok 41152");  // -5 is C0 A0 00 00, its upper word as the device keeps it
+    EXPECT_EQ(sim.command("get holding 0x28") + sim.command("get holding 0x29"), coefficient);
+    // Loaded again, it finds every value held.
+    ASSERT_EQ(run({"-a", "17", "load", profile.string(), "--with-calibration"}), 0) << err;
+    EXPECT_EQ(err, note("прибор 17") + "прибор уже соответствует файлу\n");
+}
+
 TEST_F(CliOnTwoDevices, ACommissionReportsEachRowAndARerunDoesOnlyTheFailedOne)
 {
     const fs::path sheet = dir / "sheet.csv", report = dir / "report.csv";
