@@ -118,7 +118,7 @@ std::string Setting::key() const
 std::string Setting::text() const
 {
     switch (name) {
-    case kScale: return entry_text(entry);
+    case kScale: return std::isfinite(real) ? entry_text(entry) : kNoNumber;
     case kMax:
     case kMin: {
         if (!std::isfinite(real))
@@ -135,7 +135,7 @@ std::string Setting::text() const
 
 bool Setting::no_number() const
 {
-    return (name == kMax || name == kMin || name == kCoefficient) && !std::isfinite(real);
+    return (name == kScale || name == kMax || name == kMin || name == kCoefficient) && !std::isfinite(real);
 }
 
 unsigned section_of(Setting::Name name)
