@@ -381,7 +381,7 @@ TEST_F(CliOnTwoDevices, WhatSaveWritesLoadTakesBackWordForWord)
     sim.command("setf holding 0x25 25.094055");
     sim.command("setf holding 0x43 1234.5677");
     sim.command("setf holding 0x65 0.000123");
-    sim.command("set holding 0x61 0xFFFF 0xFFFF");  // channel 3's scale, erased
+    sim.command("set holding 0x61 0xFFFF 0xFFFF");             // channel 3's scale, erased
     sim.command("set input 4 0x4142 0x0A43 0x0144 0x0D45 0");  // "AB\nC\x01D\rE"
     const fs::path profile = dir / "p5.txt";
     ASSERT_EQ(run({"save", profile.string()}), 0) << err;
