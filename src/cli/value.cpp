@@ -76,7 +76,8 @@ std::string label(const std::string& key)
         {"zero", "ноль"},            {"coefficient", "коэффициент"}, {"pwm_low", "ШИМ низ"},
         {"pwm_high", "ШИМ верх"},    {"value", "значение"},      {"percent", "процент"},
         {"frequency", "частота"},    {"brightness", "яркость"},  {"file", "файл"},
-        {"values", "значений"},
+        {"values", "значений"},      {"done", "выполнено"},     {"failed", "с ошибкой"},
+        {"skipped", "пропущено"},
     };
     for (const auto& [k, l] : kLabels)
         if (key == k)
