@@ -1,6 +1,6 @@
 // Every varnok-cli command shown in the manuals runs as written: each example line is taken from
 // its document and run by the shell against the simulator, with a settings file that maps every
-// port name to the simulator's terminal.
+// port name to the simulator's terminal, and a Mosquitto for the examples that publish.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,6 +8,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <memory>
 #include <regex>
@@ -16,6 +17,9 @@
 #include <thread>
 #include <unistd.h>
 #include <vector>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 
 #include "cli_on_sim.h"
 #include "support/sim_process.h"
@@ -78,7 +82,8 @@ std::vector<Example> examples_of(const std::string& document)
 }
 
 // Examples that need what a test cannot give, with the reason; each must still be found in its
-// document, so that the list follows the manuals.
+// document, so that the list follows the manuals. None now: the broker of the MQTT examples
+// is a Mosquitto of the test's own.
 struct Exception {
     std::string document;
     std::string fragment;
@@ -86,18 +91,120 @@ struct Exception {
 };
 const std::vector<Exception>& exceptions()
 {
-    static const std::vector<Exception> list = {
-        {"user-guide.md", "--mqtt mqtt://localhost/plant", "needs an MQTT broker on this computer's port 1883"},
-        {"varnok-cli.1", "--mqtt mqtt://meter@broker/plant", "needs an MQTT broker named broker"},
-    };
+    static const std::vector<Exception> list = {};
     return list;
 }
 
-// What an example names that stands for the simulator: a device path or a converter's address
-// is the simulator's; a scan of every number is narrowed to the simulated devices' (the whole
-// range takes minutes at each speed, and the form is what is checked).
-std::string on_the_simulator(std::string text, const std::string& terminal, const std::string& tcp)
+bool eventually(const std::function<bool()>& done, std::chrono::seconds within)
 {
+    const auto deadline = std::chrono::steady_clock::now() + within;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}
+
+pid_t spawn(const std::vector<std::string>& args, const fs::path& output)
+{
+    std::fflush(nullptr);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        std::freopen("/dev/null", "r", stdin);
+        std::freopen(output.c_str(), "w", stdout);
+        std::freopen(output.c_str(), "a", stderr);
+        std::vector<char*> argv;
+        for (const std::string& a : args)
+            argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        ::execvp(argv[0], argv.data());
+        std::_Exit(127);
+    }
+    return pid;
+}
+
+// The broker the MQTT examples publish to: anonymous users welcome, and the user meter with the
+// password the man page's example gives ("..."); a subscriber to every topic records what came.
+class Broker {
+public:
+    explicit Broker(const fs::path& dir) : dir_(dir)
+    {
+        fs::create_directories(dir_);
+        fs::permissions(dir_, fs::perms::all);  // run as root, mosquitto becomes the user mosquitto
+        port_ = free_port();
+        const std::string passwd = (dir_ / "passwd").string();
+        EXPECT_EQ(std::system(("mosquitto_passwd -b -c '" + passwd + "' meter '...'").c_str()), 0);
+        std::ofstream(dir_ / "mosquitto.conf") << "listener " << port_ << " 127.0.0.1\nallow_anonymous true\n"
+                                               << "password_file " << passwd << "\n";
+        broker_ = spawn({"/usr/sbin/mosquitto", "-c", (dir_ / "mosquitto.conf").string()}, dir_ / "mosquitto.log");
+        EXPECT_TRUE(eventually([&] { return accepts(); }, std::chrono::seconds(10))) << slurp(dir_ / "mosquitto.log");
+        subscriber_ = spawn(
+            {"stdbuf", "-oL", "mosquitto_sub", "-d", "-v", "-h", "127.0.0.1", "-p", std::to_string(port_), "-t", "#"},
+            dir_ / "seen");
+        EXPECT_TRUE(eventually([&] { return slurp(dir_ / "seen").find("SUBACK") != std::string::npos; },
+                               std::chrono::seconds(10)))
+            << slurp(dir_ / "seen");
+    }
+    ~Broker()
+    {
+        for (const pid_t pid : {subscriber_, broker_}) {
+            ::kill(pid, SIGTERM);
+            ::waitpid(pid, nullptr, 0);
+        }
+        fs::remove_all(dir_);
+    }
+    std::string address() const { return "127.0.0.1:" + std::to_string(port_); }
+    // Readings the subscriber got: "TOPIC/readings {...}" lines.
+    int readings() const
+    {
+        std::istringstream seen(slurp(dir_ / "seen"));
+        int n = 0;
+        for (std::string line; std::getline(seen, line);)
+            n += line.rfind("Client ", 0) != 0 && line.find("/readings {") != std::string::npos;
+        return n;
+    }
+
+private:
+    static int free_port()
+    {
+        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof a;
+        ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+        ::close(fd);
+        return ntohs(a.sin_port);
+    }
+    bool accepts() const
+    {
+        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(uint16_t(port_));
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+        ::close(fd);
+        return ok;
+    }
+
+    fs::path dir_;
+    int port_ = 0;
+    pid_t broker_ = -1, subscriber_ = -1;
+};
+
+// What an example names that stands for the simulator: a device path or a converter's address
+// is the simulator's, a broker's host the test's broker; a scan of every number is narrowed to
+// the simulated devices' (the whole range takes minutes at each speed, and the form is what is
+// checked).
+std::string on_the_simulator(std::string text, const std::string& terminal, const std::string& tcp,
+                             const std::string& broker)
+{
+    // "$01", not "$1": the address after it begins with a digit.
+    if (!broker.empty())
+        text = std::regex_replace(text, std::regex(R"((mqtts?://([^@/\s]*@)?)[^/\s]+)"), "$01" + broker);
     text = std::regex_replace(text, std::regex(R"(/dev/tty[A-Za-z]+[0-9]+)"), terminal);
     if (!tcp.empty())
         text = std::regex_replace(text, std::regex(R"(tcp://[^\s]+)"), tcp);
@@ -156,6 +263,7 @@ protected:
                 std::_Exit(126);
             const char* path = std::getenv("PATH");
             ::setenv("PATH", ((dir / "bin").string() + ":" + (path ? path : "/usr/bin:/bin")).c_str(), 1);
+            ::setenv("XDG_STATE_HOME", (dir / "state").c_str(), 1);  // the spool of --mqtt
             std::freopen("/dev/null", "r", stdin);
             std::freopen((dir / "out").c_str(), "w", stdout);
             std::freopen((dir / "err").c_str(), "w", stderr);
@@ -168,14 +276,21 @@ protected:
         std::smatch m;
         const fs::path polled =
             std::regex_search(text, m, std::regex(R"(--out[ =](\S+))")) ? dir / m[1].str() : dir / "out";
-        const int rows = devices_named(text) + (polled == dir / "out" ? 0 : 1);  // --out: with its header
+        const bool published = text.find("--mqtt") != std::string::npos;
+        const int before = published ? broker->readings() : 0;
+        // A poll is in when each device has its row (--out: below the header) or its message.
+        const auto polls_in = [&] {
+            if (published)
+                return broker->readings() - before >= devices_named(text);
+            return count_lines(slurp(polled)) >= devices_named(text) + (polled == dir / "out" ? 0 : 1);
+        };
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(90);
         bool interrupted = false;
         int status = 0;
         while (::waitpid(pid, &status, WNOHANG) == 0) {
             if (std::chrono::steady_clock::now() > deadline) {
                 ::kill(-pid, SIGKILL);  // a hang: reported as a kill
-            } else if (endless && !interrupted && count_lines(slurp(polled)) >= rows) {
+            } else if (endless && !interrupted && polls_in()) {
                 ::kill(-pid, SIGINT);
                 interrupted = true;
             }
@@ -185,6 +300,7 @@ protected:
     }
 
     fs::path dir;
+    std::unique_ptr<Broker> broker;  // started by the first example that publishes
 };
 
 TEST_F(DocExamples, EveryCommandInTheManualsRunsAsWritten)
@@ -217,8 +333,12 @@ TEST_F(DocExamples, EveryCommandInTheManualsRunsAsWritten)
                 tcp.insert(tcp.end(), {"--tcp", "0"});
                 converter = std::make_unique<SimProcess>(tcp);
             }
+            if (e.text.find("--mqtt") != std::string::npos && !broker)
+                broker = std::make_unique<Broker>(fs::temp_directory_path() /
+                                                  ("varnok-doc-broker-" + std::to_string(::getpid())));
             write_settings(sim);
-            const std::string text = on_the_simulator(e.text, sim.path(), converter ? converter->path() : "");
+            const std::string text = on_the_simulator(e.text, sim.path(), converter ? converter->path() : "",
+                                                      broker ? broker->address() : "");
             const int code = run(text);
             EXPECT_EQ(code, 0) << where << "\n  ran: " << text << "\n  stderr: " << slurp(dir / "err")
                                << "\n  stdout: " << slurp(dir / "out");
