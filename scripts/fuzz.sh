@@ -3,7 +3,7 @@
 # UndefinedBehaviorSanitizer, and runs it.
 #   scripts/fuzz.sh TARGET SECONDS [RUNS]
 # TARGET: answer_check, settings_file, sim_request, sim_control, link_receive, mqtt_url,
-# spool_files or commission_sheet. It runs for SECONDS, or until RUNS executions when given (SECONDS then caps it).
+# spool_files, commission_sheet or profile_file. It runs for SECONDS, or until RUNS executions when given (SECONDS then caps it).
 # It starts from the kept corpus (tests/fuzz/corpus/TARGET) and grows its own in
 # build-fuzz/corpus/TARGET; a crash or a broken property leaves its input in build-fuzz/ and
 # ends it with a non-zero status.
@@ -14,8 +14,8 @@ target=${1:?usage: scripts/fuzz.sh TARGET SECONDS [RUNS]}
 seconds=${2:?usage: scripts/fuzz.sh TARGET SECONDS [RUNS]}
 runs=${3:-}
 case "$target" in
-  answer_check|settings_file|sim_request|sim_control|link_receive|mqtt_url|spool_files|commission_sheet) ;;
-  *) echo "unknown target $target (answer_check, settings_file, sim_request, sim_control, link_receive, mqtt_url, spool_files, commission_sheet)" >&2; exit 2 ;;
+  answer_check|settings_file|sim_request|sim_control|link_receive|mqtt_url|spool_files|commission_sheet|profile_file) ;;
+  *) echo "unknown target $target (answer_check, settings_file, sim_request, sim_control, link_receive, mqtt_url, spool_files, commission_sheet, profile_file)" >&2; exit 2 ;;
 esac
 
 # The fuzz build alone needs clang and its libFuzzer runtime.

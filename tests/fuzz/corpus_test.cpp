@@ -19,9 +19,9 @@ TEST(FuzzCorpus, EveryKeptInputKeepsItsTargetsProperties)
         const char* name;
         int (*run)(const uint8_t*, size_t);
     } targets[] = {
-        {"answer_check", answer_check}, {"settings_file", settings_file}, {"sim_request", sim_request},
-        {"sim_control", sim_control},   {"link_receive", link_receive},   {"mqtt_url", mqtt_url},
-        {"spool_files", spool_files},   {"commission_sheet", commission_sheet},
+        {"answer_check", answer_check}, {"settings_file", settings_file},       {"sim_request", sim_request},
+        {"sim_control", sim_control},   {"link_receive", link_receive},         {"mqtt_url", mqtt_url},
+        {"spool_files", spool_files},   {"commission_sheet", commission_sheet}, {"profile_file", profile_file},
     };
     for (const auto& t : targets) {
         size_t replayed = 0;

@@ -25,6 +25,8 @@ int mqtt_url(const uint8_t* data, size_t size);
 int spool_files(const uint8_t* data, size_t size);
 // A commissioning sheet's bytes: its encodings, separators and quoting.
 int commission_sheet(const uint8_t* data, size_t size);
+// A configuration profile's text: taken or refused, and what is taken written back the same.
+int profile_file(const uint8_t* data, size_t size);
 
 // Where a broken property is told: aborts in the fuzz build, a test failure in the replay.
 using FailureHandler = std::function<void(const char* what)>;
