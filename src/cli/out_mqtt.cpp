@@ -24,18 +24,23 @@ Value maybe_string(const std::optional<std::string>& s) { return s ? Value::devi
 
 class MqttOutput : public ReadingsOutput {
 public:
-    explicit MqttOutput(MqttOut& mqtt) : mqtt_(mqtt) {}
+    explicit MqttOutput(MqttOut& mqtt) : mqtt_(mqtt), settings_(mqtt.devices.size()) {}
     bool wants_names() const override { return true; }
     void reading(const Reading& r) override
     {
         Publisher& p = *mqtt_.devices[r.index];
         const Device& dev = r.device.dev;
-        if (r.full) {
+        // The retained info only from a poll that read the scales and setpoints: a failed one
+        // would overwrite the good one with nulls. A name or version read later is news too.
+        std::optional<Value>& settings = settings_[r.index];
+        if (r.full && r.device.settled)
+            settings = channel_settings(dev, r.result);
+        if (settings) {
             Value info = Value::object();
             info.set("address", Value::number(r.device.address));
             info.set("name", maybe_string(r.device.name));
             info.set("version", maybe_string(r.device.version));
-            info.set("channels", channel_settings(dev, r.result));
+            info.set("channels", *settings);
             p.info(payload(info));
         }
         Value m = Value::object();
@@ -62,6 +67,7 @@ public:
 
 private:
     MqttOut& mqtt_;
+    std::vector<std::optional<Value>> settings_;  // each device's channel settings, once read
 };
 
 }  // namespace

@@ -222,6 +222,13 @@ protected:
 
 TEST_F(MqttOnTwoDevices, EveryReadingOfEachDeviceReachesTheSubscriberInOrder)
 {
+    auto info_of = [](const std::string& device) {
+        return "{\"address\":" + device +
+               ",\"name\":\"Варнок ПМ3\",\"version\":\"V2.07 2026\",\"channels\":["
+               "{\"channel\":1,\"scale\":250.0,\"point\":\"ddd.d\",\"unit\":\"В\",\"max\":225,\"min\":25},"
+               "{\"channel\":2,\"scale\":5.000,\"point\":\"d.ddd\",\"unit\":\"А\",\"max\":4.5,\"min\":0.5},"
+               "{\"channel\":3,\"scale\":20.00,\"point\":\"dd.dd\",\"unit\":\"мА\",\"max\":18,\"min\":3}]}";
+    };
     Broker broker(broker_dir(), "allow_anonymous true\n");
     Subscriber sub(broker.port());
     ASSERT_EQ(run({"-a", "5,17", "read", "--every", "0.2", "--count", "3", "--mqtt", broker.url()}), 0) << err;
@@ -235,13 +242,7 @@ TEST_F(MqttOnTwoDevices, EveryReadingOfEachDeviceReachesTheSubscriberInOrder)
         EXPECT_EQ(sub.on(topic + "/status"), (std::vector<std::string>{"online", "offline"}));
         const std::vector<std::string> readings = sub.on(topic + "/readings");
         EXPECT_EQ(polls(readings), (std::pair<std::vector<int>, int>{{1, 2, 3}, 0}));
-        EXPECT_EQ(sub.on(topic + "/info"),
-                  (std::vector<std::string>{
-                      "{\"address\":" + device +
-                      ",\"name\":\"Варнок ПМ3\",\"version\":\"V2.07 2026\",\"channels\":["
-                      "{\"channel\":1,\"scale\":250.0,\"point\":\"ddd.d\",\"unit\":\"В\",\"max\":225,\"min\":25},"
-                      "{\"channel\":2,\"scale\":5.000,\"point\":\"d.ddd\",\"unit\":\"А\",\"max\":4.5,\"min\":0.5},"
-                      "{\"channel\":3,\"scale\":20.00,\"point\":\"dd.dd\",\"unit\":\"мА\",\"max\":18,\"min\":3}]}"}));
+        EXPECT_EQ(sub.on(topic + "/info"), (std::vector<std::string>{info_of(device)}));
         for (const std::string& r : readings)
             EXPECT_TRUE(std::regex_match(
                 r, std::regex("\\{\"time\":\"20\\d\\d-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\+00:00\","
@@ -259,11 +260,19 @@ TEST_F(MqttOnTwoDevices, EveryReadingOfEachDeviceReachesTheSubscriberInOrder)
         "\"мА\",\"percent\":12}],\"frequency\":50,\"error\":null}");
     EXPECT_EQ(spooled(dir / "state"), 0u);
 
-    // A failed read: null values and the error's text.
+    // A device silent at the start: null values and the error; the retained info stays whole
+    // and comes again, name and version too, once the device is back.
     Subscriber late(broker.port());
+    ASSERT_TRUE(eventually([&] { return late.on("plant/COM1/5/info").size() == 1; }));
     sim.command("fault silence always");
-    EXPECT_EQ(run({"-a", "5", "read", "--count", "1", "--mqtt", broker.url()}), 1);
-    ASSERT_TRUE(eventually([&] { return late.on("plant/COM1/5/readings").size() == 1; }));
+    const pid_t tool = start({"-a", "5", "read", "--every", "0.2", "--count", "0", "--mqtt", broker.url()});
+    ASSERT_TRUE(eventually([&] { return late.on("plant/COM1/5/readings").size() >= 1; }));
+    sim.command("fault clear");
+    ASSERT_TRUE(eventually([&] { return late.on("plant/COM1/5/info").size() == 2; }));
+    ::kill(tool, SIGINT);
+    EXPECT_EQ(finish(tool), 1) << err;
+    for (const std::string& info : late.on("plant/COM1/5/info"))
+        EXPECT_EQ(info, info_of("5"));
     const std::string failed = late.on("plant/COM1/5/readings").front();
     EXPECT_NE(failed.find("{\"channel\":1,\"value\":null,\"unit\":null,\"percent\":null}"), std::string::npos)
         << failed;
