@@ -58,7 +58,13 @@ public:
             v.set("percent", c.percent ? Value::reading(ch.Urms_proc) : Value());
         }
         m.set("frequency", r.result.freq ? Value::reading(dev.freq.as_float()) : Value());
-        m.set("error", maybe_string(r.error));
+        if (r.error) {
+            Value& e = m.set("error", Value::object());
+            e.set("code", r.error->code ? Value::number(*r.error->code) : Value());
+            e.set("text", Value::string(r.error->text));
+        } else {
+            m.set("error", Value());
+        }
         p.reading(payload(m));
     }
     // What the broker has not taken yet gets a few seconds, for all devices at once; the rest

@@ -90,8 +90,12 @@ bool DevicePoll::run(long count, std::chrono::milliseconds every, const std::vec
             }
             d.scaled = d.scaled || scales;
             d.settled = d.settled || (full && scales && setpoints);
-            const Reading r{d, i, when, n + 1, full, poll,
-                            s_.report.lines() != errors_before ? std::optional(s_.report.last_line()) : std::nullopt};
+            std::optional<Reading::Failure> error;
+            if (s_.report.lines() != errors_before)
+                error =
+                    Reading::Failure{s_.report.last_code() >= 0 ? std::optional(s_.report.last_code()) : std::nullopt,
+                                     s_.report.last_reason()};
+            const Reading r{d, i, when, n + 1, full, poll, error};
             // A device silent at the start gives its name once it is back; this poll's error
             // stays the poll's own.
             if (names_ && answered && (!d.name || !d.version))

@@ -39,7 +39,13 @@ struct Reading {
     long poll;  // 1, 2, ...
     bool full;  // this poll read the scales and setpoints too
     PollResult result;
-    std::optional<std::string> error;  // the last error line of this poll
+    // The last failure of this poll: the exchange's error code (none for a line of the
+    // operation's own) and the reason in words.
+    struct Failure {
+        std::optional<int> code;
+        std::string text;
+    };
+    std::optional<Failure> error;
 };
 
 class ReadingsOutput {

@@ -154,7 +154,21 @@ void StderrReport::print(const std::string& text)
     std::fprintf(stderr, "%s\n", text.c_str());
 }
 
-void StderrReport::line(const std::string& text) { print(text); }
+void StderrReport::line(const std::string& text)
+{
+    last_code_ = -1;
+    last_reason_ = text;
+    print(text);
+}
+
+std::string failure_reason(uint8_t err)
+{
+    if (err == kTimeout || err == kNoAnswer)
+        return "нет ответа";
+    std::string reason = buf_error(err);
+    const size_t first = reason.find_first_not_of(" \""), last = reason.find_last_not_of(" \"");
+    return first == std::string::npos ? reason : reason.substr(first, last - first + 1);
+}
 
 void StderrReport::failed(const Exchange& x, const std::string& text)
 {
@@ -165,6 +179,8 @@ void StderrReport::failed(const Exchange& x, const std::string& text)
     // A busy answer is followed by the device's later one, whose outcome is told.
     if (x.err == kBusy)
         return;
+    last_code_ = x.err;
+    last_reason_ = failure_reason(x.err);
     const uint8_t number = x.dl_note > 0 ? x.ozuper[1] : s_.link.settings().sys_num;
     const std::string device = "прибор " + std::to_string(number);
     const std::string purpose = request_purpose(x.request);
@@ -180,9 +196,7 @@ void StderrReport::failed(const Exchange& x, const std::string& text)
         return;
     }
     // The device's own refusal in its words; anything else is the line's doing.
-    std::string reason = buf_error(x.err);
-    const size_t first = reason.find_first_not_of(" \""), last = reason.find_last_not_of(" \"");
-    reason = first == std::string::npos ? reason : reason.substr(first, last - first + 1);
+    const std::string& reason = last_reason_;
     if ((x.err >= kIllegalFunction && x.err <= kDeviceFailure) || x.err > kConvertTe)
         print(device + ": " + purpose + ": прибор ответил «" + reason + "»");
     else
