@@ -342,6 +342,16 @@ void MqttPublisher::info(const std::string& json)
     info_due_ = true;
 }
 
+void MqttPublisher::answering(bool yes)
+{
+    std::lock_guard lock(mutex_);
+    const Device now = yes ? kOnline : kOffline;
+    if (now == device_)
+        return;
+    device_ = now;
+    status_due_ = true;
+}
+
 void MqttPublisher::reading(const std::string& json)
 {
     size_t dropped = 0;
@@ -427,12 +437,8 @@ void MqttPublisher::on_connect(int rc)
         was_up_ = true;
         inflight_mid_ = -1;  // what was on its way goes again
         info_due_ = !info_.empty();
-        const std::string status = topic_ + "/status";
-        if (const int prc = mosquitto_publish(mosq_, nullptr, status.c_str(), 6, "online", 1, true);
-            refused(prc) && !told_refused_) {
-            told_refused_ = true;
-            std::fprintf(stderr, "%s: сообщение не принято: %s\n", status.c_str(), mosquitto_strerror(prc));
-        }
+        // The broker may have said "offline" by the will while the connection was away.
+        status_due_ = device_ != kNotHeard;
         if (told_down_) {
             told_down_ = false;
             tell_up(target_.where());
@@ -548,6 +554,17 @@ void MqttPublisher::loop()
                 std::fprintf(stderr, "%s: сообщение не принято: %s\n", t.c_str(), mosquitto_strerror(prc));
             }
         }
+        if (status_due_ && goodbye_mid_ < 0) {
+            const std::string t = topic_ + "/status";
+            const char* word = device_ == kOnline ? "online" : "offline";
+            const int prc = mosquitto_publish(mosq_, nullptr, t.c_str(), int(std::strlen(word)), word, 1, true);
+            if (prc == MOSQ_ERR_SUCCESS || refused(prc))
+                status_due_ = false;
+            if (refused(prc) && !told_refused_) {
+                told_refused_ = true;
+                std::fprintf(stderr, "%s: сообщение не принято: %s\n", t.c_str(), mosquitto_strerror(prc));
+            }
+        }
         const bool saying_goodbye = stop_ && (spool_.size() == 0 || Clock::now() >= stop_deadline_);
         if (saying_goodbye && goodbye_mid_ < 0) {
             const std::string t = topic_ + "/status";
@@ -592,7 +609,9 @@ void MqttPublisher::loop()
 const bool kMqttBuilt = true;
 const char* const kMqttHelp =
     "--mqtt: каждый опрос прибора сообщением JSON в ПРЕФИКС/ПОРТ/НОМЕР/readings (QoS 1),\n"
-    "имя, версия, шкалы и уставки в .../info, online/offline в .../status (хранимые).\n"
+    "имя, версия, шкалы и уставки в .../info (хранимое). .../status (хранимое): online,\n"
+    "когда прибор ответил, offline, когда он не ответил 3 опроса подряд (причина в\n"
+    "offline_reason сообщения info) и когда программа завершилась или пропала.\n"
     "Имя и пароль в адресе идут до последнего @ и не печатаются; %XX в них и в префиксе\n"
     "означает байт XX (@ в префиксе: %40). Префикс: UTF-8 без управляющих символов.\n"
     "Пока брокер недоступен, показания копятся в очереди на диске каждого прибора\n"

@@ -22,9 +22,13 @@ std::string payload(const Value& v)
 
 Value maybe_string(const std::optional<std::string>& s) { return s ? Value::device_text(*s) : Value(); }
 
+// A device that does not answer this many polls in a row is offline: one lost poll on a noisy
+// line is not worth an alarm.
+constexpr long kSilentPolls = 3;
+
 class MqttOutput : public ReadingsOutput {
 public:
-    explicit MqttOutput(MqttOut& mqtt) : mqtt_(mqtt), settings_(mqtt.devices.size()) {}
+    explicit MqttOutput(MqttOut& mqtt) : mqtt_(mqtt), devices_(mqtt.devices.size()) {}
     bool wants_names() const override { return true; }
     void reading(const Reading& r) override
     {
@@ -32,7 +36,18 @@ public:
         const Device& dev = r.device.dev;
         // The retained info only from a poll that read the scales and setpoints: a failed one
         // would overwrite the good one with nulls. A name or version read later is news too.
-        std::optional<Value>& settings = settings_[r.index];
+        State& d = devices_[r.index];
+        std::optional<Value>& settings = d.settings;
+        // The status tells the device: online from its first answer, offline once it has
+        // been silent for kSilentPolls polls in a row, with the reason in info.
+        if (r.answered) {
+            d.silent = 0;
+            d.offline_reason.clear();
+            p.answering(true);
+        } else if (++d.silent >= kSilentPolls) {
+            d.offline_reason = "нет ответа " + std::to_string(kSilentPolls) + " опроса подряд";
+            p.answering(false);
+        }
         if (r.full && r.device.settled)
             settings = channel_settings(dev, r.result);
         if (settings) {
@@ -41,6 +56,7 @@ public:
             info.set("name", maybe_string(r.device.name));
             info.set("version", maybe_string(r.device.version));
             info.set("channels", *settings);
+            info.set("offline_reason", d.offline_reason.empty() ? Value() : Value::string(d.offline_reason));
             p.info(payload(info));
         }
         Value m = Value::object();
@@ -73,7 +89,12 @@ public:
 
 private:
     MqttOut& mqtt_;
-    std::vector<std::optional<Value>> settings_;  // each device's channel settings, once read
+    struct State {
+        std::optional<Value> settings;  // its channel settings, once read
+        long silent = 0;                // polls in a row it did not answer
+        std::string offline_reason;
+    };
+    std::vector<State> devices_;
 };
 
 }  // namespace

@@ -42,6 +42,9 @@ public:
     virtual ~Publisher() = default;
     // Retained on .../info, sent again on each new connection.
     virtual void info(const std::string& json) = 0;
+    // The device answers (online) or has stopped answering (offline): retained on .../status,
+    // sent again on each new connection. Nothing is said of a device not heard of yet.
+    virtual void answering(bool yes) = 0;
     // Into the spool; it goes out when the broker takes it.
     virtual void reading(const std::string& json) = 0;
     // Asks for the spool to empty by `deadline`, then "offline" and the end; returns at once.

@@ -95,7 +95,7 @@ bool DevicePoll::run(long count, std::chrono::milliseconds every, const std::vec
                 error =
                     Reading::Failure{s_.report.last_code() >= 0 ? std::optional(s_.report.last_code()) : std::nullopt,
                                      s_.report.last_reason()};
-            const Reading r{d, i, when, n + 1, full, poll, error};
+            const Reading r{d, i, when, n + 1, full, poll, answered, error};
             // A device silent at the start gives its name once it is back; this poll's error
             // stays the poll's own.
             if (names_ && answered && (!d.name || !d.version))

@@ -39,6 +39,7 @@ struct Reading {
     long poll;  // 1, 2, ...
     bool full;  // this poll read the scales and setpoints too
     PollResult result;
+    bool answered;  // the device gave at least one value in this poll
     // The last failure of this poll: the exchange's error code (none for a line of the
     // operation's own) and the reason in words.
     struct Failure {

@@ -227,7 +227,8 @@ TEST_F(MqttOnTwoDevices, EveryReadingOfEachDeviceReachesTheSubscriberInOrder)
                ",\"name\":\"Варнок ПМ3\",\"version\":\"V2.07 2026\",\"channels\":["
                "{\"channel\":1,\"scale\":250.0,\"point\":\"ddd.d\",\"unit\":\"В\",\"max\":225,\"min\":25},"
                "{\"channel\":2,\"scale\":5.000,\"point\":\"d.ddd\",\"unit\":\"А\",\"max\":4.5,\"min\":0.5},"
-               "{\"channel\":3,\"scale\":20.00,\"point\":\"dd.dd\",\"unit\":\"мА\",\"max\":18,\"min\":3}]}";
+               "{\"channel\":3,\"scale\":20.00,\"point\":\"dd.dd\",\"unit\":\"мА\",\"max\":18,\"min\":3}],"
+               "\"offline_reason\":null}";
     };
     Broker broker(broker_dir(), "allow_anonymous true\n");
     Subscriber sub(broker.port());
@@ -261,18 +262,23 @@ TEST_F(MqttOnTwoDevices, EveryReadingOfEachDeviceReachesTheSubscriberInOrder)
     EXPECT_EQ(spooled(dir / "state"), 0u);
 
     // A device silent at the start: null values and the error; the retained info stays whole
-    // and comes again, name and version too, once the device is back.
+    // and comes again, name and version too, once the device is back. Its status is never
+    // online before it answers: offline after three silent polls, online once it answers.
     Subscriber late(broker.port());
     ASSERT_TRUE(eventually([&] { return late.on("plant/COM1/5/info").size() == 1; }));
+    ASSERT_TRUE(eventually([&] { return late.on("plant/COM1/5/status").size() == 1; }));
     sim.command("fault silence always");
     const pid_t tool = start({"-a", "5", "read", "--every", "0.2", "--count", "0", "--mqtt", broker.url()});
-    ASSERT_TRUE(eventually([&] { return late.on("plant/COM1/5/readings").size() >= 1; }));
+    ASSERT_TRUE(eventually([&] { return late.on("plant/COM1/5/status").size() == 2; }));
+    EXPECT_GE(late.on("plant/COM1/5/readings").size(), 3u);
     sim.command("fault clear");
     ASSERT_TRUE(eventually([&] { return late.on("plant/COM1/5/info").size() == 2; }));
     ::kill(tool, SIGINT);
     EXPECT_EQ(finish(tool), 1) << err;
     for (const std::string& info : late.on("plant/COM1/5/info"))
         EXPECT_EQ(info, info_of("5"));
+    ASSERT_TRUE(eventually([&] { return late.on("plant/COM1/5/status").size() == 4; }));
+    EXPECT_EQ(late.on("plant/COM1/5/status"), (std::vector<std::string>{"offline", "offline", "online", "offline"}));
     const std::string failed = late.on("plant/COM1/5/readings").front();
     EXPECT_NE(failed.find("{\"channel\":1,\"value\":null,\"unit\":null,\"percent\":null}"), std::string::npos)
         << failed;
@@ -314,16 +320,31 @@ TEST_F(MqttOnTwoDevices, ReadingsTakenWhileTheBrokerIsAwayArriveInOrderLater)
     EXPECT_EQ(times("снова на связи"), 1) << err;
 }
 
-TEST_F(MqttOnSim, AKilledToolIsOfflineByItsLastWill)
+TEST_F(MqttOnSim, TheStatusFollowsTheDeviceAndAKilledToolIsOfflineByItsLastWill)
 {
     Broker broker(broker_dir(), "allow_anonymous true\n");
     Subscriber sub(broker.port());
     const pid_t tool = start({"read", "--every", "0.2", "--count", "0", "--mqtt", broker.url()});
     ASSERT_TRUE(eventually([&] { return !sub.on("plant/COM1/5/readings").empty(); }));
     EXPECT_EQ(sub.on("plant/COM1/5/status"), (std::vector<std::string>{"online"}));
+    // A device that stops answering is offline after three polls, with the reason in info;
+    // online again once it answers.
+    auto info_says = [&](const std::string& reason) {
+        const auto info = sub.on("plant/COM1/5/info");
+        return !info.empty() && info.back().ends_with(",\"offline_reason\":" + reason + "}");
+    };
+    sim.command("fault silence always");
+    ASSERT_TRUE(eventually([&] { return sub.on("plant/COM1/5/status").size() == 2; }));
+    EXPECT_EQ(sub.on("plant/COM1/5/status").back(), "offline");
+    ASSERT_TRUE(eventually([&] { return info_says("\"нет ответа 3 опроса подряд\""); }))
+        << ::testing::PrintToString(sub.on("plant/COM1/5/info"));
+    sim.command("fault clear");
+    ASSERT_TRUE(eventually([&] { return sub.on("plant/COM1/5/status").size() == 3; }));
+    EXPECT_EQ(sub.on("plant/COM1/5/status").back(), "online");
+    ASSERT_TRUE(eventually([&] { return info_says("null"); }));
     ::kill(tool, SIGKILL);
     finish(tool);
-    ASSERT_TRUE(eventually([&] { return sub.on("plant/COM1/5/status").size() == 2; }));
+    ASSERT_TRUE(eventually([&] { return sub.on("plant/COM1/5/status").size() == 4; }));
     EXPECT_EQ(sub.on("plant/COM1/5/status").back(), "offline");
 }
 
