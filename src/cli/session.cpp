@@ -1,6 +1,7 @@
 #include "cli/session.h"
 
 #include <cstdio>
+#include <filesystem>
 
 #include "link/error_text.h"
 #include "modbus/exchange.h"
@@ -246,6 +247,7 @@ Session::Session(const Options& o)
         } else if (o.port->empty() || o.port->rfind("COM", 0) == 0) {
             throw UsageError("порт \"" + *o.port + "\": нужно COM1..COM16, путь к устройству или tcp://УЗЕЛ:ПОРТ");
         } else {
+            named_ports_ = ports;
             ports.set(kPathPort, *o.port);
             link.set_port(kPathPort);
             port_is_path_ = true;
@@ -262,6 +264,29 @@ Session::Session(const Options& o)
     if (!o.addresses.empty())
         link.set_sys_num(o.addresses.front());
     link.set_fast_exchange(o.fast || link.settings().fast_exchange);
+}
+
+std::optional<std::string> Session::port_setting_name() const
+{
+    if (!port_is_path_)
+        return port_name_;
+    // The same device under another spelling (a link to it, "/dev/../dev/ttyUSB0") is the same port.
+    auto same = [](const std::string& a, const std::string& b) {
+        if (a == b)
+            return true;
+        if (a.empty() || b.empty() || a.front() != '/' || b.front() != '/')
+            return false;
+        std::error_code ea, eb;
+        const auto ca = std::filesystem::weakly_canonical(a, ea), cb = std::filesystem::weakly_canonical(b, eb);
+        return !ea && !eb && ca == cb;
+    };
+    const std::vector<std::string> present = PortMap::present_devices();
+    for (int n = 1; n <= kPortCount; ++n) {
+        const std::string name = "COM" + std::to_string(n);
+        if (same(named_ports_.resolve(name, present), port_name_))
+            return name;
+    }
+    return std::nullopt;
 }
 
 bool Session::settings_unread() const { return settings_ && settings_->unreadable(); }

@@ -2,6 +2,7 @@
 // One device connection of varnok-cli: the console's settings file gives the defaults, the
 // command line overrides them; messages go to standard error.
 
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -114,6 +115,9 @@ public:
     const std::string& settings_path() const { return settings_path_; }
     // The port as the user named it.
     const std::string& port_name() const { return port_name_; }
+    // The port's name as the settings file calls it ("COM1"), also for a path given on the
+    // command line that one of the names stands for; none for a path no name stands for.
+    std::optional<std::string> port_setting_name() const;
     // The port was given as a device path or a TCP address, which needs no settings file.
     bool port_is_path() const { return port_is_path_; }
     // The settings file is there but could not be read, so the defaults are in force; the
@@ -144,6 +148,7 @@ private:
     std::string settings_path_;
     std::string port_name_;
     bool port_is_path_ = false;
+    PortMap named_ports_;  // the ports as the settings file names them, before a path given
 };
 
 }  // namespace varnok::cli

@@ -436,6 +436,35 @@ TEST_F(MqttOnSim, AWrongPasswordEndsTheRunBeforeAnyFrame)
     EXPECT_EQ(finish(tool), 0) << err;
 }
 
+// The topics name the line, never the way its port was spelled; a line name is one topic
+// level. Readings waiting under another line name are told, and go when it is used again.
+TEST_F(MqttOnSim, TopicsNameTheLineNotTheSpellingOfItsPort)
+{
+    const int port = free_port();
+    const std::string url = "mqtt://127.0.0.1:" + std::to_string(port) + "/plant";
+    for (const std::string& bad : std::vector<std::string>{"a/b", "+", "#", "", "tab\there", std::string(65, 'x')})
+        EXPECT_EQ(run({"read", "--line", bad, "--mqtt", url}), 2) << bad << err;
+    EXPECT_EQ(run({"read", "--line", "north"}), 2) << err;  // only with --mqtt
+    // A path no COMn of the settings file stands for has no line name of its own.
+    EXPECT_EQ(run({"-p", "tcp://127.0.0.1:1", "read", "--mqtt", url}), 2) << err;
+    EXPECT_NE(err.find("(--line ИМЯ)"), std::string::npos) << err;
+    EXPECT_EQ(sim.dump().at("answered"), "0");
+
+    EXPECT_EQ(run({"read", "--mqtt", url}), 1) << err;  // no broker yet: one reading spooled
+    Broker broker(broker_dir(), "allow_anonymous true\n", port);
+    Subscriber sub(port);
+    ASSERT_EQ(run({"-p", sim.path(), "read", "--line", "север 1", "--mqtt", url}), 0) << err;
+    EXPECT_NE(err.find("в очереди темы plant/COM1/5 осталось показаний: 1; они уйдут, когда линию снова опросят как "
+                       "--line COM1\n"),
+              std::string::npos)
+        << err;
+    ASSERT_TRUE(eventually([&] { return sub.on("plant/север 1/5/readings").size() == 1; }));
+    // The port by its path is the COM1 of the settings file.
+    ASSERT_EQ(run({"-p", sim.path(), "read", "--mqtt", url}), 0) << err;
+    ASSERT_TRUE(eventually([&] { return sub.on("plant/COM1/5/readings").size() == 2; }));
+    EXPECT_EQ(spooled(dir / "state"), 0u);
+}
+
 // A device named twice: a usage error before anything is made, connected or sent.
 TEST_F(MqttOnSim, ADeviceNamedTwiceIsAUsageError)
 {
