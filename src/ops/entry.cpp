@@ -60,15 +60,10 @@ std::optional<Entry> entry_of(float value, uint8_t decpos)
     return Entry{uint16_t(scaled), pos};
 }
 
-namespace {
-
-// The units as a Latin keyboard types them, their SI symbols, in the order of the Russian names.
-constexpr std::array<const char*, 7> kLatin = {"", "V", "kV", "mA", "A", "kA", "Hz"};
-
-}  // namespace
-
 std::optional<uint8_t> unit_code(std::string_view name)
 {
+    // The units as a Latin keyboard types them, in the order of the Russian names.
+    constexpr std::array<const char*, 7> kLatin = {"", "V", "kV", "mA", "A", "kA", "Hz"};
     for (size_t i = 0; i < kUnitNames.size(); ++i)
         if (name == kUnitNames[i] || (i > 0 && name == kLatin[i]))
             return uint8_t(i);
@@ -76,11 +71,6 @@ std::optional<uint8_t> unit_code(std::string_view name)
 }
 
 std::string unit_name(uint8_t code) { return code < kUnitNames.size() ? kUnitNames[code] : std::to_string(code); }
-
-std::optional<std::string> unit_si(uint8_t code)
-{
-    return code < kLatin.size() ? std::optional<std::string>(kLatin[code]) : std::nullopt;
-}
 
 std::string float_text(float value)
 {

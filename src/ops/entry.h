@@ -28,8 +28,6 @@ std::optional<Entry> entry_of(float value, uint8_t decpos);
 // "mA", "A", "kA", "Hz".
 std::optional<uint8_t> unit_code(std::string_view name);
 std::string unit_name(uint8_t code);
-// The unit's ASCII SI symbol ("mA"), empty for none; nothing for a code beyond the table.
-std::optional<std::string> unit_si(uint8_t code);
 
 // The shortest decimal text that reads back as the same single-precision value.
 std::string float_text(float value);
