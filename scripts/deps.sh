@@ -9,12 +9,12 @@ packages=(
   build-essential cmake ninja-build pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev qt6-base-dev-tools libqcustomplot-dev qt6-qpa-plugins libgl-dev
-  libsimpleini-dev libicu-dev
+  libsimpleini-dev libicu-dev nlohmann-json3-dev
   libmodbus-dev mbpoll
   libmosquitto-dev mosquitto mosquitto-clients openssl strace
   g++-mingw-w64-x86-64-posix wine wine64 socat zip groff-base dpkg-dev nsis
   xvfb xauth x11-utils xdotool imagemagick fonts-dejavu-core desktop-file-utils
-  locales
+  locales libreoffice-calc-nogui
   "$@"
 )
 

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the Windows programs with MinGW-w64 into build-win/ and packs them:
 #  - build-win/varnok-cli-<version>-win64.zip: the tool alone (one .exe, no DLLs beside it), its
-#    man page as text, a short README in Russian;
+#    man page as text, a short README and the user's manual for Windows, both in Russian;
 #  - when the Qt for Windows is in its cache (scripts/build-qt-mingw.sh makes it):
 #    build-win/varnok-<version>-win64.zip with the console, its help, the tool, the DLLs they
 #    need and the manuals, and build-win/varnok-<version>-setup.exe, its installer (NSIS).
@@ -34,6 +34,7 @@ mkdir "$stage/$cli"
 x86_64-w64-mingw32-strip -o "$stage/$cli/varnok-cli.exe" build-win/bin/varnok-cli.exe
 manual >"$stage/$cli/varnok-cli.txt"
 for_windows <docs/windows/README.txt >"$stage/$cli/README.txt"
+for_windows <docs/windows/manual.txt >"$stage/$cli/manual.txt"
 rm -f "build-win/$cli.zip"
 (cd "$stage" && zip -qr "$OLDPWD/build-win/$cli.zip" "$cli")
 
@@ -68,6 +69,7 @@ cp "$gcc_dir/libstdc++-6.dll" "$gcc_dir/libgcc_s_seh-1.dll" /usr/x86_64-w64-ming
 find "$dest" -name '*.dll' -exec x86_64-w64-mingw32-strip --strip-unneeded {} +
 manual >"$dest/varnok-cli.txt"
 for_windows <docs/windows/README.txt >"$dest/README.txt"
+for_windows <docs/windows/manual.txt >"$dest/manual.txt"
 
 # Every DLL imported is in the package or is one of the system's: a fresh prefix has it, or it
 # is an API set contract (api-ms-win-…, ext-ms-win-…), which the loader itself resolves.

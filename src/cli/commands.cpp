@@ -204,6 +204,11 @@ int save(const Invocation& call, Session& s)
         std::fprintf(stderr, "файл %s не записан: %s\n", path.c_str(), reason.c_str());
         return kExitDevice;
     }
+    for (const std::string& key : profile.left_out)
+        std::fprintf(stderr,
+                     "%s: в приборе не число (стёртые слова), в файл не записано; load оставит это значение "
+                     "прибора как есть\n",
+                     key.c_str());
     Value v = Value::object();
     v.set("file", Value::string(path));
     v.set("values", Value::number(long(profile.values)));

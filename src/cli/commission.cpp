@@ -11,7 +11,9 @@
 #include <set>
 #include <thread>
 
+#include "cli/commands.h"
 #include "cli/session.h"
+#include "cli/value.h"
 #include "ops/polling.h"
 #include "settings/file_io.h"
 
@@ -19,13 +21,24 @@ namespace varnok::cli {
 
 namespace {
 
-constexpr const char* kReportHeader = "time,row,name,version,result,error\n";
+constexpr const char* kColumns[] = {"time", "row", "name", "version", "result", "error", "address", "speed"};
 constexpr const char* kDone = "готово";
 constexpr const char* kFailed = "ошибка";
+constexpr long kDefaultWait = 60;  // seconds a device is awaited with --yes
+constexpr std::string_view kBom = "\xEF\xBB\xBF";
 
-std::string csv_field(const std::string& s)
+// How the report is written: the sheet's dialect for a new one, its own for one that goes on.
+struct ReportForm {
+    char separator = ',';
+    bool bom = false;
+    std::vector<std::string> columns{std::begin(kColumns), std::end(kColumns)};
+    std::set<int> done;  // rows it has as done
+};
+
+// A field as RFC 4180 has it: in quotes when it holds the separator, a quote, CR or LF.
+std::string csv_field(const std::string& s, char separator)
 {
-    if (s.find_first_of(",\"\n") == std::string::npos)
+    if (s.find_first_of(std::string("\"\r\n") + separator) == std::string::npos)
         return s;
     std::string out = "\"";
     for (char c : s)
@@ -33,22 +46,72 @@ std::string csv_field(const std::string& s)
     return out + '"';
 }
 
-// Rows the report already has as done.
-std::set<int> done_rows(const std::string& report)
+// Text from the device or a message: one that begins as a formula would in a spreadsheet
+// (=, +, -, @, or a tab or CR before them) gets an apostrophe, which shows it as text.
+std::string as_text(const std::string& s)
 {
-    std::set<int> done;
-    std::string problem;  // a line cut short by an interrupted run is no row done
-    for (const CsvRecord& r : csv_records(report, ',', problem))
-        if (r.fields.size() == 6 && r.fields[4] == kDone)
-            done.insert(std::atoi(r.fields[1].c_str()));
-    return done;
+    return !s.empty() && std::string_view("=+-@\t\r").find(s.front()) != std::string_view::npos ? "'" + s : s;
 }
 
-// Waits for a device at the row's address and speed: the operator's Enter, or with `poll`
-// an answer; false when the run is to end (end of input, Ctrl-C).
-bool wait_for_device(Session& s, bool poll)
+// An existing report's form and its done rows. A report from before the address and speed
+// columns keeps its own columns; a line cut short by an interrupted run is no row done.
+ReportForm existing_report(std::string_view text)
+{
+    ReportForm form;
+    form.bom = text.substr(0, kBom.size()) == kBom;
+    if (form.bom)
+        text.remove_prefix(kBom.size());
+    const std::string_view first = text.substr(0, text.find_first_of("\r\n"));
+    form.separator = first.find(';') != std::string_view::npos ? ';' : ',';
+    std::string problem;
+    const std::vector<CsvRecord> records = csv_records(text, form.separator, problem);
+    if (records.empty())
+        return form;
+    form.columns = records.front().fields;
+    const auto column = [&](const char* name) {
+        return size_t(std::find(form.columns.begin(), form.columns.end(), name) - form.columns.begin());
+    };
+    const size_t row = column("row"), result = column("result");
+    if (row >= form.columns.size() || result >= form.columns.size())
+        return form;
+    for (size_t r = 1; r < records.size(); ++r) {
+        const std::vector<std::string>& f = records[r].fields;
+        if (f.size() == form.columns.size() && f[result] == kDone)
+            form.done.insert(std::atoi(f[row].c_str()));
+    }
+    return form;
+}
+
+// The report's line: the fields by the names of its columns, those it has no column for left out.
+std::string report_line(const ReportForm& form, const std::vector<std::pair<std::string, std::string>>& fields)
+{
+    std::string out;
+    for (size_t c = 0; c < form.columns.size(); ++c) {
+        if (c > 0)
+            out += form.separator;
+        for (const auto& [name, value] : fields)
+            if (name == form.columns[c])
+                out += csv_field(value, form.separator);
+    }
+    return out + "\n";
+}
+
+// "партия.csv" -> "партия-отчёт.csv", beside the sheet.
+std::string report_beside(const std::string& sheet)
+{
+    const size_t slash = sheet.find_last_of("/\\");
+    const size_t dot = sheet.rfind('.');
+    const bool extension = dot != std::string::npos && (slash == std::string::npos || dot > slash + 1);
+    return (extension ? sheet.substr(0, dot) : sheet) + "-отчёт.csv";
+}
+
+// Waits for a device at the row's address and speed: the operator's Enter, or with `poll` an
+// answer within `limit`; false when the run is to end (end of input, Ctrl-C) or the time is up
+// (`timed_out`).
+bool wait_for_device(Session& s, bool poll, std::chrono::seconds limit, bool& timed_out)
 {
     Polling polling(s.dev, s.report);
+    timed_out = false;
     if (!poll) {
         std::fprintf(stderr, "подключите прибор и нажмите Enter\n");
         std::string answer;
@@ -56,9 +119,14 @@ bool wait_for_device(Session& s, bool poll)
             return false;
         return true;
     }
+    const auto deadline = std::chrono::steady_clock::now() + limit;
     while (!interrupted()) {
         if (polling.attach())
             return true;
+        if (std::chrono::steady_clock::now() >= deadline) {
+            timed_out = true;
+            return false;
+        }
         std::this_thread::sleep_for(std::chrono::milliseconds(500));
     }
     return false;
@@ -110,7 +178,7 @@ RowOutcome write_row(Session& s, const SheetRow& row)
 namespace {
 
 // The sheet, read and checked whole before the port is opened: nothing is sent for a bad row.
-std::vector<SheetRow> read_sheet(const std::string& path)
+Sheet read_sheet(const std::string& path)
 {
     std::string text, reason;
     file_io::Stamp stamp;
@@ -118,61 +186,113 @@ std::vector<SheetRow> read_sheet(const std::string& path)
         throw UsageError("таблица " + path + " не прочитана: " + reason);
     Sheet sheet = parse_sheet(text);
     if (sheet.problems.empty())
-        return std::move(sheet.rows);
+        return sheet;
     std::string all;
     for (const std::string& p : sheet.problems)
         all += p + "\n";
     throw UsageError(all + "таблица " + path + " не принята, в приборы ничего не записано");
 }
 
-int commission(const Invocation& call, Session& s, const std::vector<SheetRow>& rows)
+int commission(const Invocation& call, Session& s, const Sheet& sheet, std::chrono::seconds wait)
 {
     const CommandArgs args = call.args();
     const std::string sheet_path = args.positional().front();
-    const std::string report_path = args.value("--report").value_or(sheet_path + ".report.csv");
+    std::string report_path = args.value("--report").value_or(report_beside(sheet_path));
     std::string reason, report_text;
     file_io::Stamp stamp;
-    const bool had_report = file_io::read_whole(report_path, 1 << 24, report_text, stamp, reason);
-    const std::set<int> done = had_report ? done_rows(report_text) : std::set<int>{};
+    bool had_report = file_io::read_whole(report_path, 1 << 24, report_text, stamp, reason);
+    // A report under the name earlier versions gave it goes on where it is.
+    if (!had_report && !args.value("--report")) {
+        const std::string older = sheet_path + ".report.csv";
+        if (file_io::read_whole(older, 1 << 24, report_text, stamp, reason)) {
+            report_path = older;
+            had_report = true;
+        }
+    }
+    ReportForm form;
+    if (had_report && !report_text.empty()) {
+        form = existing_report(report_text);
+    } else {
+        form.separator = sheet.separator;
+        // A spreadsheet reads UTF-8 as such only after the mark: a sheet of its own dialect
+        // (with the mark, or in Windows-1251) gets a report with it.
+        form.bom = sheet.bom || sheet.cp1251;
+    }
     std::FILE* report = file_io::open_for_writing(report_path, true, reason);
     if (!report) {
         std::fprintf(stderr, "отчёт %s не открывается: %s\n", report_path.c_str(), reason.c_str());
         return kExitDevice;
     }
-    if (!had_report || report_text.empty())
-        std::fputs(kReportHeader, report);
+    std::fprintf(stderr, "отчёт: %s\n", report_path.c_str());
+    if (!had_report || report_text.empty()) {
+        std::string header = form.bom ? std::string(kBom) : std::string();
+        for (const std::string& c : form.columns)
+            header += (&c == &form.columns.front() ? "" : std::string(1, form.separator)) + c;
+        std::fputs((header + "\n").c_str(), report);
+    }
     const LinkSettings start = s.link.settings();
-    bool any_failed = false;
+    long done = 0, failed = 0, skipped = 0;
+    bool stopped = false;
     int write_error = 0;  // the first the report met
-    for (const SheetRow& row : rows) {
-        if (interrupted())
+    for (const SheetRow& row : sheet.rows) {
+        if (interrupted()) {
+            stopped = true;
             break;
-        if (done.count(row.line)) {
+        }
+        if (form.done.count(row.line)) {
             std::fprintf(stderr, "строка %d уже готова\n", row.line);
+            ++skipped;
             continue;
         }
         // Each device is awaited where a new one answers.
         s.link.set_speed(row.from_speed.value_or(start.scor_obmena));
         s.address(row.from_address.value_or(start.sys_num));
         s.link.set_up_port();
-        std::fprintf(stderr, "строка %d: прибор %d, %d бит/с\n", row.line, s.link.settings().sys_num,
-                     s.link.settings().scor_obmena);
-        if (!wait_for_device(s, args.flag("--yes"))) {
+        if (args.flag("--yes"))
+            std::fprintf(stderr, "строка %d: жду прибор %d на %d бит/с (до %lld с)\n", row.line,
+                         s.link.settings().sys_num, s.link.settings().scor_obmena,
+                         static_cast<long long>(wait.count()));
+        else
+            std::fprintf(stderr, "строка %d: прибор %d, %d бит/с\n", row.line, s.link.settings().sys_num,
+                         s.link.settings().scor_obmena);
+        bool timed_out = false;
+        RowOutcome outcome;
+        if (wait_for_device(s, args.flag("--yes"), wait, timed_out)) {
+            outcome = write_row(s, row);
+        } else if (timed_out) {
+            outcome.error = "прибор " + std::to_string(s.link.settings().sys_num) + " не ответил на " +
+                            std::to_string(s.link.settings().scor_obmena) + " бит/с за " +
+                            std::to_string(wait.count()) + " с";
+        } else {
             std::fprintf(stderr, "работа прервана на строке %d\n", row.line);
-            any_failed = true;
+            stopped = true;
             break;
         }
-        const RowOutcome outcome = write_row(s, row);
         const std::string& error = outcome.error;
         const char* result = error.empty() ? kDone : kFailed;
-        any_failed |= !error.empty();
-        std::fprintf(report, "%s,%d,%s,%s,%s,%s\n", iso_time(std::chrono::system_clock::now()).c_str(), row.line,
-                     csv_field(outcome.name).c_str(), csv_field(outcome.version).c_str(), result,
-                     csv_field(error).c_str());
+        ++(error.empty() ? done : failed);
+        // The number and speed the device answers at now: those the row gave it.
+        const LinkSettings& now = s.link.settings();
+        const std::string line = report_line(form, {{"time", iso_time(std::chrono::system_clock::now())},
+                                                    {"row", std::to_string(row.line)},
+                                                    {"address", std::to_string(now.sys_num)},
+                                                    {"speed", std::to_string(now.scor_obmena)},
+                                                    {"name", as_text(outcome.name)},
+                                                    {"version", as_text(outcome.version)},
+                                                    {"result", result},
+                                                    {"error", as_text(error)}});
+        std::fputs(line.c_str(), report);
         if (std::fflush(report) != 0 && write_error == 0)
             write_error = errno;
         std::fprintf(stderr, "строка %d: %s%s%s\n", row.line, result, error.empty() ? "" : ": ", error.c_str());
     }
+    // The summary goes with the command's output, not into the report: a spreadsheet and a
+    // re-run read the report as rows only.
+    Value summary = Value::object();
+    summary.set("done", Value::number(done));
+    summary.set("failed", Value::number(failed));
+    summary.set("skipped", Value::number(skipped));
+    print(call.options, summary);
     // A report that did not reach its file is no record of the rows done: the run failed.
     if (std::fclose(report) != 0 && write_error == 0)
         write_error = errno;
@@ -180,7 +300,7 @@ int commission(const Invocation& call, Session& s, const std::vector<SheetRow>& 
         std::fprintf(stderr, "отчёт %s не записан: %s\n", report_path.c_str(), std::strerror(write_error));
         return kExitDevice;
     }
-    return any_failed ? kExitDevice : kExitOk;
+    return failed > 0 || stopped ? kExitDevice : kExitOk;
 }
 
 }  // namespace
@@ -190,8 +310,10 @@ Job commission_command(const Invocation& call)
     const CommandArgs args = call.args();
     if (args.positional().size() != 1)
         throw UsageError("commission: нужна одна таблица");
-    auto rows = std::make_shared<const std::vector<SheetRow>>(read_sheet(args.positional().front()));
-    return {[&call, rows](Session& s) { return commission(call, s, *rows); }};
+    const std::chrono::seconds wait(args.value("--wait") ? parse_number(*args.value("--wait"), 1, 86400, "--wait")
+                                                         : kDefaultWait);
+    auto sheet = std::make_shared<const Sheet>(read_sheet(args.positional().front()));
+    return {[&call, sheet, wait](Session& s) { return commission(call, s, *sheet, wait); }};
 }
 
 }  // namespace varnok::cli

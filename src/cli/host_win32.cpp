@@ -25,6 +25,15 @@ BOOL WINAPI on_interrupt(DWORD /*event*/)
     return TRUE;
 }
 
+// One ASCII character of the user's regional settings, or `fallback` where it is longer or not ASCII.
+char regional_char(LCTYPE what, char fallback)
+{
+    wchar_t buf[8] = {};
+    if (GetLocaleInfoEx(LOCALE_NAME_USER_DEFAULT, what, buf, 8) == 2 && buf[0] > 0x20 && buf[0] < 0x7F)
+        return char(buf[0]);
+    return fallback;
+}
+
 }  // namespace
 
 const char* const kSettingsPlace = "%APPDATA%\\varnok\\varnok.ini";
@@ -46,6 +55,28 @@ std::string iso_time(std::chrono::system_clock::time_point t)
                   std::labs(offset) % 60);
     return buf;
 }
+
+std::string sheet_time(std::chrono::system_clock::time_point t)
+{
+    const std::time_t tt = std::chrono::system_clock::to_time_t(t);
+    std::tm tm{};
+    localtime_s(&tm, &tt);
+    char buf[40];
+    std::strftime(buf, sizeof buf, "%d.%m.%Y %H:%M:%S", &tm);
+    return buf;
+}
+
+Separators regional_separators()
+{
+    const char decimal = regional_char(LOCALE_SDECIMAL, '.');
+    char list = regional_char(LOCALE_SLIST, decimal == ',' ? ';' : ',');
+    // A list separator equal to the decimal one would split every number.
+    if (list == decimal)
+        list = decimal == ',' ? ';' : ',';
+    return {list, decimal};
+}
+
+const bool kSheetCsvByDefault = true;
 
 void fine_timer() { timeBeginPeriod(1); }
 

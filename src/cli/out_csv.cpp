@@ -1,21 +1,28 @@
 // read's readings to a CSV file: its header, then a line per reading, each flushed at once so
 // that an interrupted run leaves whole lines. A file that exists is added to: a shift log
-// grows run by run.
+// grows run by run. Two dialects: the standard one for scripts (`,`, a decimal point, ISO
+// times, LF) and a spreadsheet's (a BOM, the regional separators, local times, CRLF, units in
+// the header), which a spreadsheet opens as a table when the file is double-clicked.
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string_view>
+#include <vector>
 
+#include "cli/host.h"
 #include "cli/options.h"
 #include "cli/readings.h"
 #include "cli/session.h"
+#include "ops/entry.h"
 #include "settings/file_io.h"
 
 namespace varnok::cli {
 
 namespace {
 
-constexpr std::string_view kHeader = "time,address,value1,percent1,value2,percent2,value3,percent3,frequency\n";
+constexpr std::string_view kBom = "\xEF\xBB\xBF";
+constexpr std::string_view kStandardHeader = "time,address,value1,percent1,value2,percent2,value3,percent3,frequency";
 
 // What goes into the file before its first new row.
 enum class Start {
@@ -24,31 +31,121 @@ enum class Start {
     kRows,
 };
 
-Start start_of(const std::string& path)
+struct Dialect {
+    bool sheet;
+    Separators sep;
+    std::string_view eol;
+};
+
+Dialect dialect_of(CsvDialect d)
+{
+    if (d == CsvDialect::kSheet)
+        return {true, regional_separators(), "\r\n"};
+    return {false, {',', '.'}, "\n"};
+}
+
+// A field as RFC 4180 has it: quoted when it holds the separator, a quote or a line end.
+std::string field(const std::string& text, char sep)
+{
+    if (text.find_first_of(std::string{sep, '"', '\r', '\n'}) == std::string::npos)
+        return text;
+    std::string quoted = "\"";
+    for (char c : text)
+        quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+    return quoted + '"';
+}
+
+// The spreadsheet header's titles with each channel's unit, where one is known ("" where not):
+// "Значение 1, мА".
+std::vector<std::string> sheet_titles(const std::array<std::string, kChannels + 1>& units)
+{
+    std::vector<std::string> titles = {"Время", "Прибор"};
+    for (int k = 1; k <= kChannels; ++k) {
+        const std::string& unit = units[size_t(k)];
+        titles.push_back("Значение " + std::to_string(k) + (unit.empty() ? "" : ", " + unit));
+        titles.push_back("Процент " + std::to_string(k));
+    }
+    titles.push_back("Частота, Гц");
+    return titles;
+}
+
+std::string sheet_header(const Dialect& d, const std::array<std::string, kChannels + 1>& units)
+{
+    std::string line;
+    for (const std::string& title : sheet_titles(units))
+        line += (line.empty() ? "" : std::string(1, d.sep.list)) + field(title, d.sep.list);
+    return line;
+}
+
+// The fields of one CSV line, quotes taken off.
+std::vector<std::string> fields_of(std::string_view line, char sep)
+{
+    std::vector<std::string> fields(1);
+    bool quoted = false;
+    for (size_t i = 0; i < line.size(); ++i) {
+        const char c = line[i];
+        if (quoted && c == '"' && i + 1 < line.size() && line[i + 1] == '"')
+            fields.back() += line[++i];
+        else if (c == '"')
+            quoted = !quoted;
+        else if (c == sep && !quoted)
+            fields.emplace_back();
+        else
+            fields.back() += c;
+    }
+    return fields;
+}
+
+// Whether `line` is a spreadsheet header of these separators, whatever units it names.
+bool is_sheet_header(const Dialect& d, std::string_view line)
+{
+    const std::vector<std::string> titles = sheet_titles({}), cells = fields_of(line, d.sep.list);
+    if (cells.size() != titles.size())
+        return false;
+    for (size_t i = 0; i < titles.size(); ++i)
+        if (cells[i] != titles[i] &&
+            !(titles[i].rfind("Значение ", 0) == 0 && cells[i].rfind(titles[i] + ", ", 0) == 0))
+            return false;
+    return true;
+}
+
+Start start_of(const std::string& path, const Dialect& d)
 {
     if (!file_io::stamp_of(path).present)
         return Start::kHeader;
     std::string head, tail, reason;
-    if (!file_io::read_ends(path, kHeader.size(), head, tail, reason))
+    if (!file_io::read_ends(path, 1024, head, tail, reason))
         throw UsageError("файл " + path + " не прочитан: " + reason);
     if (head.empty())
         return Start::kHeader;
-    const std::string_view header = kHeader.substr(0, kHeader.size() - 1);
-    if (std::string_view(head).substr(0, head.find('\n')) != header)
+    std::string_view first = std::string_view(head).substr(0, head.find('\n'));
+    bool ours = false;
+    if (d.sheet) {
+        if (first.substr(0, kBom.size()) == kBom)
+            first.remove_prefix(kBom.size());
+        if (!first.empty() && first.back() == '\r')
+            first.remove_suffix(1);
+        ours = is_sheet_header(d, first);
+    } else {
+        ours = first == kStandardHeader;
+    }
+    if (!ours)
         throw UsageError("файл " + path + " не дописывается: в нём не показания с заголовком \"" +
-                         std::string(header) + "\"; укажите другой файл");
+                         (d.sheet ? sheet_header(d, {}) : std::string(kStandardHeader)) + "\"; укажите другой файл");
     return tail.empty() || tail.back() == '\n' ? Start::kRows : Start::kNewline;
 }
 
 class CsvOutput : public ReadingsOutput {
 public:
-    CsvOutput(std::FILE* f, Start start) : f_(f)
+    CsvOutput(std::FILE* f, Start start, const Dialect& d, size_t devices)
+        : f_(f), start_(start), d_(d), devices_(devices)
     {
-        if (start == Start::kHeader)
-            std::fwrite(kHeader.data(), 1, kHeader.size(), f_);
-        else if (start == Start::kNewline)
-            std::fputc('\n', f_);
-        std::fflush(f_);
+        if (start_ == Start::kNewline)
+            put(d_.eol);
+        if (start_ == Start::kHeader && !d_.sheet)
+            put(std::string(kStandardHeader) + "\n");
+        if (start_ != Start::kHeader || !d_.sheet)
+            started_ = true;
     }
     ~CsvOutput() override
     {
@@ -57,15 +154,21 @@ public:
     }
     void reading(const Reading& r) override
     {
-        const Value row = reading_row(r);
-        std::string line;
-        for (const auto& [key, v] : row.members())
-            line += (line.empty() ? "" : ",") + (v.kind() == Value::kNull ? std::string() : v.text());
-        std::fprintf(f_, "%s\n", line.c_str());
-        std::fflush(f_);
+        const std::string line = row_of(r);
+        if (started_) {
+            put(line);
+            return;
+        }
+        // The spreadsheet header names the units, known once each device has had its first poll.
+        note_units(r);
+        held_.push_back(line);
+        if (held_.size() == devices_)
+            start();
     }
     int finish() override
     {
+        if (!started_)
+            start();
         std::FILE* f = f_;
         f_ = nullptr;
         if (std::fclose(f) != 0) {
@@ -76,23 +179,84 @@ public:
     }
 
 private:
+    void put(std::string_view text)
+    {
+        std::fwrite(text.data(), 1, text.size(), f_);
+        std::fflush(f_);
+    }
+
+    std::string row_of(const Reading& r) const
+    {
+        const Value row = reading_row(r);
+        std::string line;
+        for (const auto& [key, v] : row.members()) {
+            std::string cell;
+            if (v.kind() == Value::kNull)
+                cell.clear();
+            else if (d_.sheet && key == "time")
+                cell = sheet_time(r.when);
+            else
+                cell = v.text();
+            if (d_.sheet && v.kind() == Value::kNumber)
+                for (char& c : cell)
+                    if (c == '.')
+                        c = d_.sep.decimal;
+            line += (line.empty() ? "" : std::string(1, d_.sep.list)) + field(cell, d_.sep.list);
+        }
+        return line + std::string(d_.eol);
+    }
+
+    // A channel's unit in the header only when every device read names the same one.
+    void note_units(const Reading& r)
+    {
+        if (!r.device.scaled)
+            return;
+        for (int k = 1; k <= kChannels; ++k) {
+            const uint8_t code = r.device.dev.parScl[size_t(k)].Measure;
+            const std::string unit = code == 0 ? "" : unit_name(code);
+            std::string& known = units_[size_t(k)];
+            if (!seen_)
+                known = unit;
+            else if (known != unit)
+                known.clear();
+        }
+        seen_ = true;
+    }
+
+    void start()
+    {
+        put(std::string(kBom) + sheet_header(d_, units_) + std::string(d_.eol));
+        for (const std::string& line : held_)
+            put(line);
+        held_.clear();
+        started_ = true;
+    }
+
     std::FILE* f_;
+    Start start_;
+    Dialect d_;
+    size_t devices_;
+    bool started_ = false;
+    bool seen_ = false;
+    std::array<std::string, kChannels + 1> units_;
+    std::vector<std::string> held_;
 };
 
 }  // namespace
 
-void check_csv_file(const std::string& path) { start_of(path); }
+void check_csv_file(const std::string& path, CsvDialect dialect) { start_of(path, dialect_of(dialect)); }
 
-std::unique_ptr<ReadingsOutput> csv_output(const std::string& path)
+std::unique_ptr<ReadingsOutput> csv_output(const std::string& path, CsvDialect dialect, size_t devices)
 {
-    const Start start = start_of(path);
+    const Dialect d = dialect_of(dialect);
+    const Start start = start_of(path, d);
     std::string reason;
     std::FILE* f = file_io::open_for_writing(path, true, reason);
     if (!f) {
         std::fprintf(stderr, "файл %s не создаётся: %s\n", path.c_str(), reason.c_str());
         return nullptr;
     }
-    return std::make_unique<CsvOutput>(f, start);
+    return std::make_unique<CsvOutput>(f, start, d, devices);
 }
 
 }  // namespace varnok::cli

@@ -1,4 +1,5 @@
-// read's readings as one JSON array on standard output once the run is over.
+// read's readings as JSON Lines on standard output: an object per reading, each line flushed at
+// once so that a pipe sees the readings as they come.
 #include <cstdio>
 
 #include "cli/readings.h"
@@ -9,17 +10,12 @@ namespace {
 
 class JsonOutput : public ReadingsOutput {
 public:
-    void reading(const Reading& r) override { rows_.push(reading_row(r)); }
-    int finish() override
+    void reading(const Reading& r) override
     {
-        const std::string out = to_json(rows_);
-        std::fwrite(out.data(), 1, out.size(), stdout);
+        const std::string line = to_json(reading_message(r));
+        std::fwrite(line.data(), 1, line.size(), stdout);
         std::fflush(stdout);
-        return 0;
     }
-
-private:
-    Value rows_ = Value::array();
 };
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "cli/commands.h"
+#include "cli/host.h"
 #include "cli/publisher.h"
 #include "cli/readings.h"
 #include "cli/session.h"
@@ -17,6 +18,7 @@ struct ReadArgs {
     std::chrono::milliseconds every{1000};
     long count = 1;
     std::optional<std::string> out;
+    CsvDialect csv = kSheetCsvByDefault ? CsvDialect::kSheet : CsvDialect::kStandard;
     std::optional<MqttTarget> mqtt;
     std::optional<std::string> line;
     uint64_t spool_size = 10ull << 20;
@@ -44,8 +46,15 @@ ReadArgs parse_read(const Invocation& call)
     }
     r.count = args.value("--count") ? parse_number(*args.value("--count"), 0, 1L << 30, "--count") : 1;
     r.out = args.value("--out");
+    if (const auto csv = args.value("--csv")) {
+        if (!r.out)
+            throw UsageError("--csv только вместе с --out");
+        if (*csv != "standard" && *csv != "excel")
+            throw UsageError("--csv \"" + *csv + "\": допустимы standard и excel");
+        r.csv = *csv == "excel" ? CsvDialect::kSheet : CsvDialect::kStandard;
+    }
     if (r.out)
-        check_csv_file(*r.out);
+        check_csv_file(*r.out, r.csv);
     const auto url = args.value("--mqtt");
     if (!url) {
         for (const char* only : {"--cafile", "--password-file", "--spool-size", "--line"})
@@ -101,7 +110,7 @@ struct ReadRun {
         if (!mqtt.devices.empty())
             outputs.push_back(mqtt_output(mqtt));
         if (args.out) {
-            outputs.push_back(csv_output(*args.out));
+            outputs.push_back(csv_output(*args.out, args.csv, addresses_of(o, s).size()));
             if (!outputs.back())
                 return kExitUsage;
         }

@@ -5,6 +5,7 @@
 
 #include "cli/session.h"
 #include "cli/host.h"
+#include "ops/entry.h"
 
 namespace varnok::cli {
 
@@ -38,6 +39,26 @@ Value reading_row(const Reading& r)
     }
     row.set("frequency", r.result.freq ? Value::reading(r.device.dev.freq.as_float()) : Value());
     return row;
+}
+
+Value reading_message(const Reading& r)
+{
+    const Device& dev = r.device.dev;
+    Value m = Value::object();
+    m.set("time", Value::string(iso_time(r.when)));
+    m.set("address", Value::number(r.device.address));
+    m.set("poll", Value::number(r.poll));
+    for (int k = 1; k <= kChannels; ++k) {
+        const PollResult::Channel& c = r.result.ch[size_t(k)];
+        const std::string n = std::to_string(k);
+        const uint8_t unit = dev.parScl[size_t(k)].Measure;
+        m.set("value" + n, c.measured ? Value::reading(dev.Ch[size_t(k)].Urms_te) : Value());
+        m.set("unit" + n, r.device.scaled ? Value::string(unit_name(unit)) : Value());
+        m.set("unit" + n + "_si", r.device.scaled ? Value::string(unit_symbol(unit)) : Value());
+        m.set("percent" + n, c.percent ? Value::reading(dev.Ch[size_t(k)].Urms_proc) : Value());
+    }
+    m.set("frequency", r.result.freq ? Value::reading(dev.freq.as_float()) : Value());
+    return m;
 }
 
 DevicePoll::DevicePoll(Session& s, const std::vector<uint8_t>& addresses) : s_(s)

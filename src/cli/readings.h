@@ -62,17 +62,24 @@ public:
 // A reading as text, CSV and JSON show it: time, address, value and percentage of each
 // channel, frequency; null where a read failed.
 Value reading_row(const Reading& r);
+// A reading as a message for programs (read --json, MQTT): time, address, poll, then per
+// channel its value, unit (also as an ASCII SI symbol) and percentage, flat, and frequency.
+Value reading_message(const Reading& r);
 
 // A line of aligned values on standard output per reading.
 std::unique_ptr<ReadingsOutput> text_output();
-// One JSON document of every reading on standard output at the end.
+// A JSON object per reading on a line of standard output, written at once (JSON Lines).
 std::unique_ptr<ReadingsOutput> json_output();
+// The CSV for scripts (`,`, a decimal point, ISO times) or for a spreadsheet of the user's
+// regional settings.
+enum class CsvDialect { kStandard, kSheet };
 // A CSV file, a line per reading, each written at once, after what the file holds; the header
-// only in a new or empty file. nullptr with the reason on standard error when the file cannot
-// be made; UsageError when it holds something other than these readings.
-std::unique_ptr<ReadingsOutput> csv_output(const std::string& path);
+// only in a new or empty file (a spreadsheet's once each of the `devices` has been polled, as it
+// names their units). nullptr with the reason on standard error when the file cannot be made;
+// UsageError when it holds something other than these readings.
+std::unique_ptr<ReadingsOutput> csv_output(const std::string& path, CsvDialect dialect, size_t devices);
 // Throws UsageError when csv_output would refuse the file for what it holds.
-void check_csv_file(const std::string& path);
+void check_csv_file(const std::string& path, CsvDialect dialect);
 // Each device's readings to its broker connection, in the order of the devices.
 std::unique_ptr<ReadingsOutput> mqtt_output(MqttOut& mqtt);
 

@@ -5,39 +5,57 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
-#include <cstdio>
 #include <vector>
+
+#include <nlohmann/json.hpp>
 
 namespace varnok::cli {
 
 namespace {
 
-void json(const Value& v, std::string& out)
+// A number as JSON holds it: an integer where the text has no fraction, else a double, which
+// is written back in its shortest form (2.4, 0.0025).
+nlohmann::ordered_json json_number(const std::string& text)
 {
-    switch (v.kind()) {
-    case Value::kNull: out += "null"; break;
-    case Value::kNumber:
-    case Value::kBool: out += v.text(); break;
-    case Value::kString: out += json_string(v.text()); break;
-    case Value::kArray:
-    case Value::kObject: {
-        const bool object = v.kind() == Value::kObject;
-        out += object ? '{' : '[';
-        bool first = true;
-        for (const auto& [key, member] : v.members()) {
-            if (!first)
-                out += ',';
-            first = false;
-            if (object)
-                out += json_string(key) + ':';
-            json(member, out);
-        }
-        out += object ? '}' : ']';
-        break;
+    const char* end = text.data() + text.size();
+    if (text.find_first_of(".eE") == std::string::npos) {
+        long long whole = 0;
+        if (std::from_chars(text.data(), end, whole).ptr == end)
+            return whole;
     }
-    }
+    double real = 0;
+    std::from_chars(text.data(), end, real);
+    return real;
 }
 
+nlohmann::ordered_json json(const Value& v)
+{
+    switch (v.kind()) {
+    case Value::kNull: return nullptr;
+    case Value::kNumber: return json_number(v.text());
+    case Value::kBool: return v.text() == "true";
+    case Value::kString: return v.text();
+    case Value::kArray: {
+        auto array = nlohmann::ordered_json::array();
+        for (const auto& [key, member] : v.members())
+            array.push_back(json(member));
+        return array;
+    }
+    case Value::kObject: {
+        auto object = nlohmann::ordered_json::object();
+        for (const auto& [key, member] : v.members())
+            object[key] = json(member);
+        return object;
+    }
+    }
+    return nullptr;
+}
+
+// Bytes that are not UTF-8 (a name in a legacy code page) become U+FFFD rather than invalid JSON.
+std::string dump(const nlohmann::ordered_json& j)
+{
+    return j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+}
 
 std::string scalar(const Value& v)
 {
@@ -58,7 +76,8 @@ std::string label(const std::string& key)
         {"zero", "ноль"},            {"coefficient", "коэффициент"}, {"pwm_low", "ШИМ низ"},
         {"pwm_high", "ШИМ верх"},    {"value", "значение"},      {"percent", "процент"},
         {"frequency", "частота"},    {"brightness", "яркость"},  {"file", "файл"},
-        {"values", "значений"},
+        {"values", "значений"},      {"done", "выполнено"},     {"failed", "с ошибкой"},
+        {"skipped", "пропущено"},
     };
     for (const auto& [k, l] : kLabels)
         if (key == k)
@@ -125,35 +144,7 @@ Value Value::device_text(const std::string& text)
     return string(std::move(s));
 }
 
-std::string json_string(const std::string& s)
-{
-    std::string out = "\"";
-    for (char c : s) {
-        switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\t': out += "\\t"; break;
-        case '\r': out += "\\r"; break;
-        default:
-            if (uint8_t(c) < 0x20) {
-                char buf[8];
-                std::snprintf(buf, sizeof buf, "\\u%04x", unsigned(uint8_t(c)));
-                out += buf;
-            } else {
-                out += c;
-            }
-        }
-    }
-    return out + '"';
-}
-
-std::string to_json(const Value& v)
-{
-    std::string out;
-    json(v, out);
-    return out + '\n';
-}
+std::string to_json(const Value& v) { return dump(json(v)) + '\n'; }
 
 size_t text_columns(const std::string& s)
 {

@@ -51,6 +51,7 @@ private:
     std::vector<std::pair<std::string, Value>> members_;  // keys empty in an array
 };
 
+// One JSON document on a line: every escape JSON needs, bytes that are not UTF-8 as U+FFFD.
 std::string to_json(const Value& v);
 // Characters as a terminal shows them: UTF-8 continuation bytes take no column.
 size_t text_columns(const std::string& s);
@@ -59,7 +60,5 @@ std::string aligned(const std::vector<std::vector<std::string>>& rows);
 // "ключ  значение" lines, the keys in Russian, nested objects indented under their key; a null
 // shows as "-" (or "нет значения", not_a_number()), true and false as "да" and "нет".
 std::string to_text(const Value& v);
-// A JSON string literal.
-std::string json_string(const std::string& s);
 
 }  // namespace varnok::cli

@@ -41,6 +41,9 @@ void ProfileFiles::N_conf_saveClick()
         return;
     }
     log_.append(QStringLiteral("конфигурация прибора записана в ") + path);
+    // A value that is not a number no device takes back: the file names it in a comment.
+    for (const std::string& key : profile.left_out)
+        log_.append(QString::fromStdString(key) + QStringLiteral(": в приборе не число, в файл не записано"));
 }
 
 void ProfileFiles::N_conf_loadClick() { load(kLoadedSections); }

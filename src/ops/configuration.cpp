@@ -86,6 +86,8 @@ const NameInfo& info_of(Setting::Name name) { return kNames[name]; }
 
 constexpr const char* kSectionNames[] = {"interface", "scales", "setpoints", "calibration"};
 
+constexpr const char* kNoNumber = "нет значения";
+
 // The entry with the fewest decimals that holds the device's value exactly.
 std::optional<Entry> exact_entry(float v)
 {
@@ -93,6 +95,16 @@ std::optional<Entry> exact_entry(float v)
         if (const std::optional<Entry> e = entry_of(v, pos); e && entry_value(e->number, e->decpos) == v)
             return e;
     return std::nullopt;
+}
+
+// A profile's float: a finite number in its shortest text.
+std::optional<float> profile_float(const std::string& text)
+{
+    float v = 0;
+    const auto r = std::from_chars(text.data(), text.data() + text.size(), v);
+    if (text.empty() || r.ec != std::errc() || r.ptr != text.data() + text.size() || !std::isfinite(v))
+        return std::nullopt;
+    return v;
 }
 
 }  // namespace
@@ -106,17 +118,24 @@ std::string Setting::key() const
 std::string Setting::text() const
 {
     switch (name) {
-    case kScale: return entry_text(entry);
+    case kScale: return std::isfinite(real) ? entry_text(entry) : kNoNumber;
     case kMax:
     case kMin: {
+        if (!std::isfinite(real))
+            return kNoNumber;
         const std::optional<Entry> e = exact_entry(real);
         return e ? entry_text(*e) : float_text(real);
     }
     case kUnit: return unit_name(uint8_t(number));
-    case kCoefficient: return float_text(real);
+    case kCoefficient: return std::isfinite(real) ? float_text(real) : kNoNumber;
     case kParity: return parity_name(uint8_t(number));
     default: return std::to_string(number);
     }
+}
+
+bool Setting::no_number() const
+{
+    return (name == kScale || name == kMax || name == kMin || name == kCoefficient) && !std::isfinite(real);
 }
 
 unsigned section_of(Setting::Name name)
@@ -209,12 +228,19 @@ Setting parse_setting(const std::string& name, const std::string& value, bool ca
     case Setting::kMax:
     case Setting::kMin: {
         const std::optional<Entry> e = parse_entry(real);
-        if (!e)
-            throw ValueError(item +
-                             ": индикатор показывает не больше четырёх цифр и трёх знаков после точки, без знака");
-        s.entry = *e;
-        s.real = entry_value(e->number, e->decpos);
-        break;
+        if (e) {
+            s.entry = *e;
+            s.real = entry_value(e->number, e->decpos);
+            break;
+        }
+        // A profile keeps a setpoint as the device holds it, which may be no indicator's entry.
+        if (s.name != Setting::kScale && calibration) {
+            if (const std::optional<float> v = profile_float(value)) {
+                s.real = *v;
+                break;
+            }
+        }
+        throw ValueError(item + ": индикатор показывает не больше четырёх цифр и трёх знаков после точки, без знака");
     }
     case Setting::kUnit: {
         const std::optional<uint8_t> unit = unit_code(value);
@@ -225,9 +251,10 @@ Setting parse_setting(const std::string& name, const std::string& value, bool ca
     }
     case Setting::kCoefficient: {
         // Read with a point whatever the process's locale (the console runs under a comma one).
-        const auto r = std::from_chars(real.data(), real.data() + real.size(), s.real);
-        if (real.empty() || r.ec != std::errc() || r.ptr != real.data() + real.size() || !std::isfinite(s.real))
+        const std::optional<float> v = profile_float(real);
+        if (!v)
             throw ValueError(item + ": нужно число");
+        s.real = *v;
         break;
     }
     case Setting::kBrightness: s.number = parse_number(value, 1, 3, name); break;
@@ -389,9 +416,7 @@ bool Configuration::write(const std::vector<Setting>& settings, bool& changed_li
         case Setting::kScale:
         case Setting::kUnit: continue;
         case Setting::kMax:
-        case Setting::kMin:
-            e = scales.write_setpoint(k, set.name == Setting::kMax ? kMax : kMin, set.entry.number, set.entry.decpos);
-            break;
+        case Setting::kMin: e = scales.write_setpoint(k, set.name == Setting::kMax ? kMax : kMin, set.real); break;
         case Setting::kZero: e = calib.write_zero(k, uint16_t(set.number)).code; break;
         case Setting::kCoefficient:
             d.Ch[size_t(k)].new_Ncal.set_float(set.real);

@@ -58,7 +58,11 @@ struct Setting {
     float real = 0;   // the coefficient; max and min as the device holds them
 
     std::string key() const;   // "scale1", "speed"
-    std::string text() const;  // the value as `set` and profiles write it
+    // The value as `set` and profiles write it; "нет значения" for a float the device holds
+    // that is not a number (an erased word), which no profile or `set` takes.
+    std::string text() const;
+    // Whether it is a float the device holds that is not a number: no device takes it back.
+    bool no_number() const;
 };
 
 // The profile sections, as --only names them.
@@ -74,7 +78,9 @@ Setting setting_named(const std::string& name, bool calibration);
 // allows them.
 std::vector<std::string> setting_keys(bool calibration);
 // One NAME=VALUE; calibration values (zeroN, coefficientN, pwm_lowN, pwm_highN) only where
-// `calibration` allows them. Throws ValueError naming the item.
+// `calibration` allows them, that is in a profile, which also takes a setpoint as the device
+// holds it (any finite number: -5, 25.094055) where `set` and sheets take an indicator entry.
+// Throws ValueError naming the item.
 Setting parse_setting(const std::string& name, const std::string& value, bool calibration);
 // `set`'s items, each name once, in the order they are written.
 std::vector<Setting> parse_settings(const std::vector<std::string>& items);

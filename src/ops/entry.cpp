@@ -12,6 +12,8 @@ namespace varnok {
 namespace {
 
 constexpr std::array<const char*, 7> kUnitNames = {"нет", "В", "кВ", "мА", "А", "кА", "Гц"};
+// The same units as SI symbols in ASCII, as a Latin keyboard types them.
+constexpr std::array<const char*, 7> kUnitSymbols = {"", "V", "kV", "mA", "A", "kA", "Hz"};
 constexpr int kDigits = 4;
 
 }  // namespace
@@ -62,15 +64,15 @@ std::optional<Entry> entry_of(float value, uint8_t decpos)
 
 std::optional<uint8_t> unit_code(std::string_view name)
 {
-    // The units as a Latin keyboard types them, in the order of the Russian names.
-    constexpr std::array<const char*, 7> kLatin = {"", "V", "kV", "mA", "A", "kA", "Hz"};
     for (size_t i = 0; i < kUnitNames.size(); ++i)
-        if (name == kUnitNames[i] || (i > 0 && name == kLatin[i]))
+        if (name == kUnitNames[i] || (i > 0 && name == kUnitSymbols[i]))
             return uint8_t(i);
     return std::nullopt;
 }
 
 std::string unit_name(uint8_t code) { return code < kUnitNames.size() ? kUnitNames[code] : std::to_string(code); }
+
+std::string unit_symbol(uint8_t code) { return code < kUnitSymbols.size() ? kUnitSymbols[code] : std::to_string(code); }
 
 std::string float_text(float value)
 {

@@ -28,6 +28,8 @@ std::optional<Entry> entry_of(float value, uint8_t decpos);
 // "mA", "A", "kA", "Hz".
 std::optional<uint8_t> unit_code(std::string_view name);
 std::string unit_name(uint8_t code);
+// Its ASCII SI symbol: "mA" for "мА", "" for none.
+std::string unit_symbol(uint8_t code);
 
 // The shortest decimal text that reads back as the same single-precision value.
 std::string float_text(float value);

@@ -7,15 +7,41 @@
 
 namespace varnok {
 
+namespace {
+
+// A device's text on a comment line: its control characters (C0, DEL, C1) as '?', so that a
+// newline in a name cannot begin a line of its own.
+std::string comment_text(const std::string& text)
+{
+    std::string s = text;
+    for (size_t i = 0; i < s.size(); ++i) {
+        const auto c = uint8_t(s[i]);
+        if (c < 0x20 || c == 0x7F)
+            s[i] = '?';
+        else if (c == 0xC2 && i + 1 < s.size() && uint8_t(s[i + 1]) >= 0x80 && uint8_t(s[i + 1]) <= 0x9F)
+            s.replace(i, 2, "?");
+    }
+    return s;
+}
+
+}  // namespace
+
 std::string profile_text(const std::vector<Setting>& settings, const std::string& name, const std::string& version)
 {
-    std::string out = "# Varnok: конфигурация прибора\n# прибор: " + name + "\n# версия ПО: " + version +
-                      "\nformat=" + std::to_string(kProfileFormat) + "\n";
+    std::string out = "# Varnok: конфигурация прибора\n# прибор: " + comment_text(name) +
+                      "\n# версия ПО: " + comment_text(version) + "\nformat=" + std::to_string(kProfileFormat) + "\n";
     for (unsigned section : {kInterface, kScales, kSetpoints, kCalibration}) {
         out += std::string("\n[") + section_name(section) + "]\n";
-        for (const Setting& s : settings)
-            if (section_of(s.name) == section)
+        for (const Setting& s : settings) {
+            if (section_of(s.name) != section)
+                continue;
+            // No device takes a value that is not a number: it is told, not written, and a
+            // load leaves the device's own value as it is.
+            if (s.no_number())
+                out += "# " + s.key() + ": " + s.text() + " (в приборе не число), не записано\n";
+            else
                 out += s.key() + "=" + s.text() + "\n";
+        }
     }
     return out;
 }
@@ -106,7 +132,10 @@ DeviceProfile read_device_profile(Device& device, Report& report, Sleeper& pause
     const std::vector<Setting> settings = Configuration(device, report, pauses).read(kAllSections, failed);
     DeviceProfile p;
     p.complete = !failed;
-    p.values = settings.size();
+    for (const Setting& s : settings)
+        if (s.no_number())
+            p.left_out.push_back(s.key());
+    p.values = settings.size() - p.left_out.size();
     if (p.complete)
         p.text = profile_text(settings, name, version);
     return p;

@@ -40,7 +40,8 @@ bool leaves_calibration(const std::vector<Setting>& profile, unsigned sections);
 struct DeviceProfile {
     bool complete = false;
     std::string text;
-    size_t values = 0;
+    size_t values = 0;                  // value lines in the text
+    std::vector<std::string> left_out;  // keys of values that are no number, told in comments
 };
 DeviceProfile read_device_profile(Device& device, Report& report, Sleeper& pauses);
 

@@ -65,8 +65,12 @@ uint8_t Scales::read_setpoints(int k)
 
 uint8_t Scales::write_setpoint(int k, Limit limit, uint16_t number, uint8_t decpos)
 {
-    const Exchange x =
-        d_.write_holding_pair(channel_base(k) + (limit == kMax ? kOffMax : kOffMin), entry_value(number, decpos));
+    return write_setpoint(k, limit, entry_value(number, decpos));
+}
+
+uint8_t Scales::write_setpoint(int k, Limit limit, float value)
+{
+    const Exchange x = d_.write_holding_pair(channel_base(k) + (limit == kMax ? kOffMax : kOffMin), value);
     report_.exchange(x);
     if (!x.ok()) {
         // The upper setpoint's line names its channel; the lower one's is "2:" for all three.

@@ -38,6 +38,8 @@ public:
     uint8_t read_setpoints(int k);
     // Writes one setpoint; the code.
     uint8_t write_setpoint(int k, Limit limit, uint16_t number, uint8_t decpos);
+    // Writes one setpoint as the float it is to hold, any value the device may keep; the code.
+    uint8_t write_setpoint(int k, Limit limit, float value);
 
 private:
     // The line of a failed write: the receive's outcome, the write's prefix, the error line.

@@ -47,8 +47,8 @@ bool read_ends(const std::string& path, size_t count, std::string& head, std::st
 // link met on the way, and for the two functions below.
 bool replace(const std::string& path, const std::string& data, Stamp& stamp, std::string& reason);
 
-// Opens `path` for writing as fopen() with "w" (emptied) or "a" (`append`) does, creating the
-// file but no folder. nullptr with `reason` on failure.
+// Opens `path` for writing as fopen() with "wb" (emptied) or "ab" (`append`) does, so that line
+// ends reach the file as written; creates the file but no folder. nullptr with `reason` on failure.
 std::FILE* open_for_writing(const std::string& path, bool append, std::string& reason);
 
 // Creates the folder `dir` and those above it (mode 0700) where missing; true when it is there.

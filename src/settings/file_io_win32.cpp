@@ -236,7 +236,8 @@ bool read_ends(const std::string& path, size_t count, std::string& head, std::st
 
 std::FILE* open_for_writing(const std::string& path, bool append, std::string& reason)
 {
-    std::FILE* file = _wfopen(utf16_of(path).c_str(), append ? L"a" : L"w");
+    // Binary: the writer's line ends reach the file as written, CRLF where it writes CRLF.
+    std::FILE* file = _wfopen(utf16_of(path).c_str(), append ? L"ab" : L"wb");
     if (!file)
         reason = std::strerror(errno);
     return file;

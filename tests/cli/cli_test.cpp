@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <sys/wait.h>
 #include <thread>
@@ -15,6 +16,8 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+
+#include <nlohmann/json.hpp>
 
 #include "cli/commission.h"
 #include "cli/info.h"
@@ -43,7 +46,7 @@ TEST_F(CliOnSim, InfoGivesTheDevicesOwnValues)
         << out;
     EXPECT_NE(
         out.find(
-            "{\"channel\":2,\"scale\":5.000,\"point\":\"d.ddd\",\"unit\":\"А\",\"max\":4.5,\"min\":0.5,\"zero\":873,"),
+            "{\"channel\":2,\"scale\":5.0,\"point\":\"d.ddd\",\"unit\":\"А\",\"max\":4.5,\"min\":0.5,\"zero\":873,"),
         std::string::npos)
         << out;
     EXPECT_EQ(err, note());
@@ -164,6 +167,21 @@ TEST_F(CliOnSim, AnInterruptedReadLeavesACompleteFile)
         EXPECT_EQ(std::count(line.begin(), line.end(), ','), 8) << line;
         EXPECT_NE(line.find(",5,"), std::string::npos) << line;
     }
+
+    // --json: a line per reading as it is taken, so a pipe sees it before the run ends.
+    const pid_t json = start({"--json", "read", "--every", "2", "--count", "0"});
+    while (count_lines(slurp(dir / "out")) < 1 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    const std::string first = slurp(dir / "out");
+    ::kill(json, SIGINT);
+    EXPECT_EQ(finish(json), 0) << err;
+    ASSERT_EQ(count_lines(first), 1) << first;
+    const auto m = nlohmann::json::parse(first);
+    EXPECT_EQ(m["address"], 5);
+    EXPECT_EQ(m["value1"], 106.25);
+    EXPECT_EQ(m["unit2"], "А");
+    EXPECT_EQ(m["unit3_si"], "mA");
+    EXPECT_EQ(m["frequency"], 50);
 }
 
 class CliOnTwoDevices : public CliOnSim {
@@ -286,7 +304,7 @@ TEST_F(CliOnAMixedLine, ACommissionMovesADeviceFromWhereItAnswers)
     std::ofstream(sheet) << "from_address,from_speed,speed,address\n17,19200,9600,18\n";
     const std::string ini = slurp(dir / "varnok.ini");
     ASSERT_EQ(run({"commission", sheet.string(), "--report", report.string(), "--yes"}), 0) << err;
-    EXPECT_NE(slurp(report).find(",2,Варнок ПМ3,V2.07 2026,готово,\n"), std::string::npos) << slurp(report);
+    EXPECT_NE(slurp(report).find(",2,Варнок ПМ3,V2.07 2026,готово,,18,9600\n"), std::string::npos) << slurp(report);
     sim.command("device 2");
     EXPECT_EQ(sim.dump().at("selected"), "#2 18 9600 8N1");
     EXPECT_EQ(slurp(dir / "varnok.ini"), ini);
@@ -371,6 +389,50 @@ TEST_F(CliOnTwoDevices, ALoadLeavesTheUnitsOwnCalibrationUnlessItIsNamed)
     EXPECT_EQ(sim.command("get holding 0x27"), "ok 1012");
 }
 
+// Whatever a profile holds, a load writes as the same words: setpoints no indicator entry
+// shows; a name with control characters does not break the header; an erased coefficient,
+// which no device takes back, is told and leaves the other device's own.
+TEST_F(CliOnTwoDevices, WhatSaveWritesLoadTakesBackWordForWord)
+{
+    sim.command("set holding 0x28 0xFFFF 0xFFFF");  // channel 1's coefficient, erased
+    sim.command("setf holding 0x23 -5");
+    sim.command("setf holding 0x25 25.094055");
+    sim.command("setf holding 0x43 1234.5677");
+    sim.command("setf holding 0x65 0.000123");
+    sim.command("set holding 0x61 0xFFFF 0xFFFF");             // channel 3's scale, erased
+    sim.command("set input 4 0x4142 0x0A43 0x0144 0x0D45 0");  // "AB\nC\x01D\rE"
+    const fs::path profile = dir / "p5.txt";
+    ASSERT_EQ(run({"save", profile.string()}), 0) << err;
+    EXPECT_NE(err.find("coefficient1: в приборе не число (стёртые слова), в файл не записано"), std::string::npos)
+        << err;
+    const std::string text = slurp(profile);
+    EXPECT_EQ(text.rfind("# Varnok: конфигурация прибора\n# прибор: AB?C?D?E\n# версия ПО: V2.07 2026\nformat=1\n", 0),
+              0u)
+        << text;
+    for (const char* line : {"\nmax1=-5\nmin1=25.094055\n", "\nmax2=1234.5677\n", "\nmin3=0.000123\n",
+                             "\nzero1=1012\n# coefficient1: нет значения (в приборе не число), не записано\npwm_low1=",
+                             "\n# scale3: нет значения (в приборе не число), не записано\nunit3=мА\n"})
+        EXPECT_NE(text.find(line), std::string::npos) << line << text;
+
+    sim.command("device 2");
+    const std::string coefficient = sim.command("get holding 0x28") + sim.command("get holding 0x29");
+    sim.command("device 1");
+    ASSERT_EQ(run({"-a", "17", "load", profile.string(), "--with-calibration"}), 0) << err;
+    const std::vector<std::string> words = {"0x23", "0x24", "0x25", "0x26", "0x43", "0x44", "0x65", "0x66"};
+    std::vector<std::string> first, second;
+    for (const std::string& a : words)
+        first.push_back(sim.command("get holding " + a));
+    sim.command("device 2");
+    for (const std::string& a : words)
+        second.push_back(sim.command("get holding " + a));
+    EXPECT_EQ(second, first);
+    EXPECT_EQ(second[0] + second[1], "ok 0ok 41152");  // -5 is C0 A0 00 00, its upper word as the device keeps it
+    EXPECT_EQ(sim.command("get holding 0x28") + sim.command("get holding 0x29"), coefficient);
+    // Loaded again, it finds every value held.
+    ASSERT_EQ(run({"-a", "17", "load", profile.string(), "--with-calibration"}), 0) << err;
+    EXPECT_EQ(err, note("прибор 17") + "прибор уже соответствует файлу\n");
+}
+
 TEST_F(CliOnTwoDevices, ACommissionReportsEachRowAndARerunDoesOnlyTheFailedOne)
 {
     const fs::path sheet = dir / "sheet.csv", report = dir / "report.csv";
@@ -385,11 +447,11 @@ TEST_F(CliOnTwoDevices, ACommissionReportsEachRowAndARerunDoesOnlyTheFailedOne)
             r.push_back(line.substr(line.find(',') + 1));  // without the time
         return r;
     };
-    EXPECT_EQ(rows(),
-              (std::vector<std::string>{"row,name,version,result,error", "2,Варнок ПМ3,V2.07 2026,готово,",
-                                        "3,Варнок ПМ3,V2.07 2026,ошибка,прибор 17: max1 не записана: прибор ответил "
-                                        "«специфическая ошибка»",
-                                        "4,Варнок ПМ3,V2.07 2026,готово,"}));
+    EXPECT_EQ(rows(), (std::vector<std::string>{
+                          "row,name,version,result,error,address,speed", "2,Варнок ПМ3,V2.07 2026,готово,,5,9600",
+                          "3,Варнок ПМ3,V2.07 2026,ошибка,прибор 17: max1 не записана: прибор ответил "
+                          "«специфическая ошибка»,17,9600",
+                          "4,Варнок ПМ3,V2.07 2026,готово,,5,9600"}));
     sim.command("device 1");
     EXPECT_EQ(sim.command("get holding 0x40"), "ok 5");  // channel 2: d.ddd, кА
     EXPECT_EQ(sim.dump().at("brightness"), "2");
@@ -398,7 +460,7 @@ TEST_F(CliOnTwoDevices, ACommissionReportsEachRowAndARerunDoesOnlyTheFailedOne)
     EXPECT_EQ(run({"commission", sheet.string(), "--report", report.string(), "--yes"}), 0) << err;
     const std::vector<std::string> after = rows();
     ASSERT_EQ(after.size(), 5u);
-    EXPECT_EQ(after[4], "3,Варнок ПМ3,V2.07 2026,готово,");
+    EXPECT_EQ(after[4], "3,Варнок ПМ3,V2.07 2026,готово,,17,9600");
     EXPECT_EQ(sim.command("get holding 0x24"), "ok 5699");  // 150.0's upper word, 43 16, as the device keeps it
 }
 
@@ -442,10 +504,51 @@ TEST_F(CliOnSim, ACommissionAwaitsEachDeviceAndEndsWithTheInput)
     EXPECT_NE(err.find("работа прервана на строке 4\n"), std::string::npos) << err;
     const std::string rows = slurp(report);
     EXPECT_EQ(count_lines(rows), 2) << rows;
-    EXPECT_NE(rows.find(",2,Варнок ПМ3,V2.07 2026,готово,\n"), std::string::npos) << rows;
+    EXPECT_NE(rows.find(",2,Варнок ПМ3,V2.07 2026,готово,,9,9600\n"), std::string::npos) << rows;
     EXPECT_EQ(sim.command("get holding 0x800"), "ok 9");
     EXPECT_EQ(sim.command("get holding 0x24"),
               "ok 61762");  // 120.5 is 42 F1 00 00, its upper word as the device keeps it
+}
+
+// The report lies beside the sheet in its dialect, holds a device's text as text, and is read
+// back by a re-run; an older report goes on in its own columns; a device that does not come
+// is awaited once, for the time asked, and the run says what it did.
+TEST_F(CliOnSim, ACommissionReportIsTheSheetsOwnAndReadsBack)
+{
+    sim.command("set input 4 0x3D41 0x3B42 0x0A43 0x0D00 0");  // name "=A;B\nC\r"
+    const fs::path sheet = dir / "партия.csv", report = dir / "партия-отчёт.csv";
+    std::ofstream(sheet, std::ios::binary) << "\xEF\xBB\xBFmax1;unit1\r\n100;В\r\n120,5;\r\n";
+    ASSERT_EQ(run({"commission", sheet.string(), "--yes"}), 0) << err;
+    EXPECT_EQ(out, "выполнено  2\nс ошибкой  0\nпропущено  0\n");
+    std::string text = slurp(report);
+    EXPECT_EQ(text.rfind("\xEF\xBB\xBFtime;row;name;version;result;error;address;speed\n", 0), 0u) << text;
+    EXPECT_NE(text.find(";2;\"'=A;B\nC\r\";V2.07 2026;готово;;5;9600\n"), std::string::npos) << text;
+    EXPECT_NE(text.find(";3;\"'=A;B\nC\r\";V2.07 2026;готово;;5;9600\n"), std::string::npos) << text;
+    ASSERT_EQ(run({"--json", "commission", sheet.string(), "--yes"}), 0) << err;
+    EXPECT_EQ(out, "{\"done\":0,\"failed\":0,\"skipped\":2}\n");
+    EXPECT_EQ(slurp(report), text);
+
+    // A report an earlier version named and laid out goes on as it is.
+    const fs::path old = dir / "old.csv", old_report = dir / "old.csv.report.csv";
+    std::ofstream(old) << "max1\n100\n110\n";
+    std::ofstream(old_report) << "time,row,name,version,result,error\n2026-12-01T10:00:00+00:00,2,ПМ3,V2,готово,\n";
+    ASSERT_EQ(run({"--json", "commission", old.string(), "--yes"}), 0) << err;
+    EXPECT_EQ(out, "{\"done\":1,\"failed\":0,\"skipped\":1}\n");
+    text = slurp(old_report);
+    EXPECT_EQ(text.substr(text.rfind(",3,")), ",3,\"'=A;B\nC\r\",V2.07 2026,готово,\n") << text;
+    EXPECT_FALSE(fs::exists(dir / "old-отчёт.csv"));
+
+    // A device that does not answer: told once, given up after --wait, the row failed.
+    std::ofstream(sheet) << "from_address,max1\n9,100\n";
+    const auto began = std::chrono::steady_clock::now();
+    EXPECT_EQ(run({"commission", sheet.string(), "--report", (dir / "r.csv").string(), "--yes", "--wait", "1"}), 1);
+    EXPECT_GE(std::chrono::steady_clock::now() - began, std::chrono::seconds(1));
+    EXPECT_EQ(out, "выполнено  0\nс ошибкой  1\nпропущено  0\n");
+    EXPECT_NE(err.find("строка 2: жду прибор 9 на 9600 бит/с (до 1 с)\nстрока 2: ошибка: прибор 9 не ответил на 9600 "
+                       "бит/с за 1 с\n"),
+              std::string::npos)
+        << err;
+    EXPECT_EQ(run({"commission", sheet.string(), "--yes", "--wait", "0"}), 2);
 }
 
 // A report that does not reach its file fails the run, though the device took its row.
@@ -583,6 +686,55 @@ TEST_F(CliOnSimWithLog, AReadAddsToItsFileAndLeavesAnotherAlone)
     EXPECT_EQ(frames_received(), frames);
 }
 
+// A spreadsheet's CSV under Russian regional settings: a BOM, ';' and ',', local times, CRLF,
+// units in the header; LibreOffice, under the same settings, reads numbers and times, not text.
+TEST_F(CliOnSimWithLog, ASpreadsheetsCsvOpensAsATableOfNumbersAndTimes)
+{
+    const fs::path csv = dir / "смена.csv";
+    env = {{"LC_ALL", "ru_RU.UTF-8"}};
+    ASSERT_EQ(run({"read", "--csv", "excel", "--out", csv.string(), "--count", "2", "--every", "0.1"}), 0) << err;
+    ASSERT_EQ(run({"read", "--csv", "excel", "--out", csv.string()}), 0) << err;
+    const std::string text = slurp(csv);
+    const std::string header =
+        "\xEF\xBB\xBF"
+        "Время;Прибор;Значение 1, В;Процент 1;Значение 2, А;Процент 2;Значение 3, мА;"
+        "Процент 3;Частота, Гц\r\n";
+    EXPECT_EQ(text.rfind(header, 0), 0u) << text;
+    const std::regex row(R"(\d\d\.\d\d\.20\d\d \d\d:\d\d:\d\d;5;106,25;42,5;3,655;73,1;2,4;12;50\r)");
+    std::istringstream lines(text.substr(header.size()));
+    int rows = 0;
+    for (std::string line; std::getline(lines, line); ++rows)
+        EXPECT_TRUE(std::regex_match(line, row)) << line;
+    EXPECT_EQ(rows, 3);
+
+    // Settings of another country would put other separators in the same file: refused.
+    const int frames = frames_received();
+    env = {{"LC_ALL", "C"}};
+    EXPECT_EQ(run({"read", "--csv", "excel", "--out", csv.string()}), 2);
+    EXPECT_NE(err.find("не дописывается"), std::string::npos) << err;
+    for (const std::vector<std::string>& bad :
+         {std::vector<std::string>{"read", "--csv", "excel"}, {"read", "--csv", "tsv", "--out", csv.string()}})
+        EXPECT_EQ(run(bad), 2) << err;
+    EXPECT_EQ(frames_received(), frames);
+    EXPECT_EQ(slurp(csv), text);
+
+    const std::string convert =
+        "cd " + dir.string() + " && LC_ALL=ru_RU.UTF-8 timeout 300 soffice -env:UserInstallation=file://" +
+        (dir / "lo").string() + " --headless --infilter=CSV:59,34,76,1,,1049,false,true --convert-to fods " +
+        csv.filename().string() + " >lo.out 2>&1";
+    ASSERT_EQ(std::system(convert.c_str()), 0) << slurp(dir / "lo.out");
+    const std::string sheet = slurp(dir / "смена.fods");
+    const auto count = [&](const std::string& pattern) {
+        const std::regex re(pattern);
+        return std::distance(std::sregex_iterator(sheet.begin(), sheet.end(), re), std::sregex_iterator());
+    };
+    EXPECT_EQ(count(R"(office:value-type="date" office:date-value="20\d\d-\d\d-\d\dT\d\d:\d\d:\d\d")"), 3) << sheet;
+    EXPECT_EQ(count(R"(office:value-type="float" office:value="106.25")"), 3);
+    EXPECT_EQ(count(R"(office:value-type="float" office:value="3.655")"), 3);
+    EXPECT_EQ(count(R"(office:value-type="float" office:value="2.4")"), 3);
+    EXPECT_EQ(count(R"(office:value-type="string")"), 9);  // the header's titles only
+}
+
 // A converter on TCP named on the command line, and a list of numbers of which one is absent:
 // its fields stay empty, the others are read, the exit code tells the failure.
 TEST(CliOnTcp, AListReadThroughAConverterKeepsGoingPastAnAbsentDevice)
@@ -601,16 +753,21 @@ TEST(CliOnTcp, AListReadThroughAConverterKeepsGoingPastAnAbsentDevice)
         out.append(buf, n);
     const int status = ::pclose(p);
     EXPECT_EQ(WEXITSTATUS(status), 1);
-    // Times differ from run to run: each row from its address on.
-    std::vector<std::string> rows;
-    for (size_t at = out.find("\"address\":"); at != std::string::npos; at = out.find("\"address\":", at + 1))
-        rows.push_back(out.substr(at, out.find('}', at) - at));
+    // A JSON object per line; times differ from run to run.
+    std::vector<nlohmann::json> rows;
+    std::istringstream lines(out);
+    for (std::string line; std::getline(lines, line);)
+        rows.push_back(nlohmann::json::parse(line));
     ASSERT_EQ(rows.size(), 3u) << out;
-    EXPECT_EQ(rows[0].rfind("\"address\":5,\"value1\":", 0), 0u) << rows[0];
-    EXPECT_EQ(rows[1],
-              "\"address\":9,\"value1\":null,\"percent1\":null,\"value2\":null,\"percent2\":null,"
-              "\"value3\":null,\"percent3\":null,\"frequency\":null");
-    EXPECT_EQ(rows[2].find("null"), std::string::npos) << rows[2];
+    EXPECT_EQ(rows[0]["value1"], 106.25);
+    EXPECT_EQ(rows[0]["unit1_si"], "V");
+    rows[1].erase("time");
+    EXPECT_EQ(rows[1].dump(),
+              "{\"address\":9,\"frequency\":null,\"percent1\":null,\"percent2\":null,\"percent3\":null,"
+              "\"poll\":1,\"unit1\":null,\"unit1_si\":null,\"unit2\":null,\"unit2_si\":null,"
+              "\"unit3\":null,\"unit3_si\":null,\"value1\":null,\"value2\":null,\"value3\":null}");
+    EXPECT_EQ(rows[2]["address"], 17);
+    EXPECT_EQ(rows[2].dump().find("null"), std::string::npos) << rows[2];
     std::ifstream err(dir / "err");
     std::string first;
     std::getline(err, first);

@@ -226,8 +226,8 @@ TEST_F(MqttOnTwoDevices, EveryReadingOfEachDeviceReachesTheSubscriberInOrder)
         return "{\"address\":" + device +
                ",\"name\":\"Варнок ПМ3\",\"version\":\"V2.07 2026\",\"channels\":["
                "{\"channel\":1,\"scale\":250.0,\"point\":\"ddd.d\",\"unit\":\"В\",\"max\":225,\"min\":25},"
-               "{\"channel\":2,\"scale\":5.000,\"point\":\"d.ddd\",\"unit\":\"А\",\"max\":4.5,\"min\":0.5},"
-               "{\"channel\":3,\"scale\":20.00,\"point\":\"dd.dd\",\"unit\":\"мА\",\"max\":18,\"min\":3}],"
+               "{\"channel\":2,\"scale\":5.0,\"point\":\"d.ddd\",\"unit\":\"А\",\"max\":4.5,\"min\":0.5},"
+               "{\"channel\":3,\"scale\":20.0,\"point\":\"dd.dd\",\"unit\":\"мА\",\"max\":18,\"min\":3}],"
                "\"offline_reason\":null}";
     };
     Broker broker(broker_dir(), "allow_anonymous true\n");

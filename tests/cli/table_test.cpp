@@ -113,8 +113,8 @@ TEST(CommandTable, TheHelpIsLaidOutFromTheRows)
     // A synopsis too long for a line goes on below the command.
     EXPECT_EQ(help_text("read").substr(0, help_text("read").find("\n\n")),
               "varnok-cli [параметры связи] read [--every СЕКУНД] [--count N] [--out ФАЙЛ.csv]\n"
-              "                [--mqtt mqtt://[ИМЯ[:ПАРОЛЬ]@]УЗЕЛ[:ПОРТ]/ПРЕФИКС] [--password-file ФАЙЛ]\n"
-              "                [--cafile ФАЙЛ] [--spool-size РАЗМЕР] [--line ИМЯ]");
+              "                [--csv standard|excel] [--mqtt mqtt://[ИМЯ[:ПАРОЛЬ]@]УЗЕЛ[:ПОРТ]/ПРЕФИКС]\n"
+              "                [--password-file ФАЙЛ] [--cafile ФАЙЛ] [--spool-size РАЗМЕР] [--line ИМЯ]");
     EXPECT_EQ(help_text("load").substr(0, help_text("load").find('\n')),
               "varnok-cli [параметры связи] load ФАЙЛ [--dry-run] [--only РАЗДЕЛЫ] [--with-calibration]");
     EXPECT_EQ(help_text("frobnicate"), "");
@@ -131,7 +131,8 @@ TEST(CommandTable, TheCompletionCompletesCommandsOptionsAndValues)
         {"varnok-cli -a 3 load --o", "--only <files>"},
         {"varnok-cli load f --only s", "scales setpoints"},
         {"varnok-cli set sc", "scale1= scale2= scale3= (nospace)"},
-        {"varnok-cli read --c", "--count --cafile"},
+        {"varnok-cli read --c", "--count --csv --cafile"},
+        {"varnok-cli read --csv ", "standard excel"},
         {"varnok-cli read --l", "--line"},
         {"varnok-cli scan --speed a", "all"},
         {"varnok-cli commission --report ", "<files>"},

@@ -194,7 +194,14 @@ TEST(CliValues, EntriesSettingsAndJson)
     Value v = Value::object();
     v.set("name", Value::string("a\"b\\c\n\x01"));
     v.set("none", Value());
-    EXPECT_EQ(to_json(v), "{\"name\":\"a\\\"b\\\\c\\n\\u0001\",\"none\":null}\n");
+    // A name in a legacy code page is no UTF-8: its bytes become U+FFFD, the JSON stays valid.
+    v.set("cp1251", Value::string("\xC2\xE0\xF0"));
+    Value& numbers = v.set("numbers", Value::array());
+    for (const char* n : {"5.000", "-12", "1e-07"})
+        numbers.push(Value::number(n));
+    EXPECT_EQ(to_json(v),
+              "{\"name\":\"a\\\"b\\\\c\\n\\u0001\",\"none\":null,\"cp1251\":\"\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\","
+              "\"numbers\":[5.0,-12,1e-07]}\n");
     // Text aligns by characters, not bytes; arrays number their members.
     Value t = Value::object();
     t.set("имя", Value::string("Варнок"));

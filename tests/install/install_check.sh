@@ -30,7 +30,7 @@ if [ "$1" = "--inside" ]; then
   # The installed command-line tool reads the device through the same settings file.
   XDG_CONFIG_HOME="$work/config" "$root/usr/bin/varnok-cli" info >"$work/cli.out" 2>&1 ||
     fail "the installed varnok-cli failed: $(cat "$work/cli.out")"
-  grep -q '^name *Варнок' "$work/cli.out" || fail "varnok-cli info gave no name: $(cat "$work/cli.out")"
+  grep -q '^имя *Варнок' "$work/cli.out" || fail "varnok-cli info gave no name: $(cat "$work/cli.out")"
 
   XDG_CONFIG_HOME="$work/config" XDG_STATE_HOME="$work/state" QT_QPA_PLATFORM=xcb \
     "$root/usr/bin/varnok" >"$work/console.out" 2>&1 &

@@ -50,18 +50,27 @@ check "a dead writer's temporary file is removed" test ! -e "$stale"
 cli -a 17 --json info
 check "and the next run talks at 9600" has '"interface":{"speed":9600,' "$out"
 
+# Under Russian regional settings the file is a spreadsheet's by default; --csv standard for scripts.
+export LC_ALL=ru_RU.UTF-8
 cli -p COM1 -b 9600 -a 5 read --count 3 --out 'C:\readings.csv'
 csv="$prefix/drive_c/readings.csv"
 check "read --count 3 exit 0" test "$rc" = 0
 check "read --count 3 writes a header and three rows" test "$(wc -l <"$csv")" = 4
-check "the CSV's header" has '^time,address,value1,percent1,value2,percent2,value3,percent3,frequency' "$(head -1 "$csv")"
-check "a row: time with offset, address 5" has '^[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9:]{8}[+-][0-9]{2}:[0-9]{2},5,' "$(sed -n 2p "$csv")"
+check "the spreadsheet's header: BOM, ';', units" test "$(head -1 "$csv")" = \
+  $'\xEF\xBB\xBF''Время;Прибор;Значение 1, В;Процент 1;Значение 2, А;Процент 2;Значение 3, мА;Процент 3;Частота, Гц'$'\r'
+check "a row: local time, ';' and decimal commas, CRLF" \
+  has $'^[0-9]{2}\\.[0-9]{2}\\.[0-9]{4} [0-9:]{8};5;106,25;42,5;3,655;73,1;2,4;12;50\r$' "$(sed -n 2p "$csv")"
+cli -p COM1 -b 9600 -a 5 read --csv standard --out 'C:\standard.csv'
+csv="$prefix/drive_c/standard.csv"
+check "--csv standard: its header" has '^time,address,value1,percent1,value2,percent2,value3,percent3,frequency$' "$(head -1 "$csv")"
+check "--csv standard: time with offset, address 5" has '^[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9:]{8}[+-][0-9]{2}:[0-9]{2},5,' "$(sed -n 2p "$csv")"
+unset LC_ALL
 
 cli -p "$converter" -a 9 --json info
 check "info of 9 through the converter (Winsock)" has '"address":9,"name":"Варнок ПМ3"' "$out"
 
 cli -p COM9 info
-check "a port that is not there: exit 3 with its line" bash -c '[ "$0" = 3 ] && grep -q "порт COM9 не открывается" <<<"$1"' "$rc" "$err"
+check "a port that is not there: exit 3, why in Russian" bash -c '[ "$0" = 3 ] && grep -qF "порт COM9 (\\\\.\\COM9) не открывается: нет такого устройства" <<<"$1"' "$rc" "$err"
 
 cli -p COM1 -b 1234 info
 check "a bad speed is refused with exit 2" test "$rc" = 2
