@@ -70,7 +70,10 @@ public:
             Value& v = channels.push(Value::object());
             v.set("channel", Value::number(k));
             v.set("value", c.measured ? Value::reading(ch.Urms_te) : Value());
-            v.set("unit", r.device.scaled ? Value::string(unit_name(dev.parScl[size_t(k)].Measure)) : Value());
+            const uint8_t unit = dev.parScl[size_t(k)].Measure;
+            v.set("unit", r.device.scaled ? Value::string(unit_name(unit)) : Value());
+            // The same as ASCII, for consumers that cannot take the Cyrillic name.
+            v.set("unit_si", r.device.scaled ? Value::string(unit_symbol(unit)) : Value());
             v.set("percent", c.percent ? Value::reading(ch.Urms_proc) : Value());
         }
         m.set("frequency", r.result.freq ? Value::reading(dev.freq.as_float()) : Value());
