@@ -10,6 +10,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <stdexcept>
 
 #include "cli/options.h"
@@ -123,6 +124,57 @@ std::filesystem::path spool_folder(const std::string& topic)
     for (size_t at = 0; at < name.size(); at += 200)
         out /= name.substr(at, 200);
     return out;
+}
+
+// The topic of a spool folder (its path under the broker's folder), as spool_folder() made it.
+std::string topic_of_folder(const std::filesystem::path& relative)
+{
+    std::string name;
+    for (const auto& part : relative)
+        name += part.string();
+    std::string topic;
+    for (size_t i = 0; i < name.size(); ++i) {
+        const int hi = name[i] == '%' && i + 2 < name.size() ? hex_digit(name[i + 1]) : -1;
+        const int lo = hi >= 0 ? hex_digit(name[i + 2]) : -1;
+        if (lo >= 0) {
+            topic += char(hi * 16 + lo);
+            i += 2;
+        } else {
+            topic += name[i];
+        }
+    }
+    return topic;
+}
+
+// Readings a run under another line name left for these devices stay in their own spool (a
+// spool is one topic's): told, with how to send them, rather than forgotten.
+void tell_other_lines(const std::filesystem::path& broker, const std::string& prefix, const std::string& line,
+                      const std::vector<uint8_t>& addresses)
+{
+    std::map<std::filesystem::path, size_t> left;
+    std::error_code ec;
+    for (auto it = std::filesystem::recursive_directory_iterator(broker, ec);
+         !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec))
+        if (it->path().extension() == ".json")
+            ++left[it->path().parent_path()];
+    for (const auto& [folder, count] : left) {
+        const std::string topic = topic_of_folder(folder.lexically_relative(broker));
+        if (topic.rfind(prefix + "/", 0) != 0)
+            continue;
+        const std::string rest = topic.substr(prefix.size() + 1);
+        const size_t slash = rest.rfind('/');
+        if (slash == std::string::npos || slash == 0 || rest.substr(0, slash) == line || rest.find('/') != slash)
+            continue;
+        const std::string number = rest.substr(slash + 1);
+        bool ours = false;
+        for (uint8_t a : addresses)
+            ours |= number == std::to_string(a);
+        if (ours)
+            std::fprintf(stderr,
+                         "в очереди темы %s осталось показаний: %zu; они уйдут, когда линию снова опросят как "
+                         "--line %s\n",
+                         topic.c_str(), count, rest.substr(0, slash).c_str());
+    }
 }
 
 void library_init()
@@ -258,6 +310,15 @@ std::string read_password_file(const std::string& path)
     return text.substr(0, text.find_first_of("\r\n"));
 }
 
+void check_line_name(const std::string& name)
+{
+    if (name.empty() || name.find_first_of("/+#") != std::string::npos || !topic_text(name))
+        throw UsageError(
+            "--line: имя линии — одно звено темы MQTT, непустое, UTF-8 без /, +, # и управляющих символов");
+    if (name.size() > 64)
+        throw UsageError("--line: имя линии длиннее 64 байт");
+}
+
 std::string topic_level(const std::string& text)
 {
     std::string out = text;
@@ -340,6 +401,16 @@ void MqttPublisher::info(const std::string& json)
         return;  // a device without its scales yet is asked again each poll: no news, no message
     info_ = json;
     info_due_ = true;
+}
+
+void MqttPublisher::answering(bool yes)
+{
+    std::lock_guard lock(mutex_);
+    const Device now = yes ? kOnline : kOffline;
+    if (now == device_)
+        return;
+    device_ = now;
+    status_due_ = true;
 }
 
 void MqttPublisher::reading(const std::string& json)
@@ -427,12 +498,8 @@ void MqttPublisher::on_connect(int rc)
         was_up_ = true;
         inflight_mid_ = -1;  // what was on its way goes again
         info_due_ = !info_.empty();
-        const std::string status = topic_ + "/status";
-        if (const int prc = mosquitto_publish(mosq_, nullptr, status.c_str(), 6, "online", 1, true);
-            refused(prc) && !told_refused_) {
-            told_refused_ = true;
-            std::fprintf(stderr, "%s: сообщение не принято: %s\n", status.c_str(), mosquitto_strerror(prc));
-        }
+        // The broker may have said "offline" by the will while the connection was away.
+        status_due_ = device_ != kNotHeard;
         if (told_down_) {
             told_down_ = false;
             tell_up(target_.where());
@@ -548,6 +615,17 @@ void MqttPublisher::loop()
                 std::fprintf(stderr, "%s: сообщение не принято: %s\n", t.c_str(), mosquitto_strerror(prc));
             }
         }
+        if (status_due_ && goodbye_mid_ < 0) {
+            const std::string t = topic_ + "/status";
+            const char* word = device_ == kOnline ? "online" : "offline";
+            const int prc = mosquitto_publish(mosq_, nullptr, t.c_str(), int(std::strlen(word)), word, 1, true);
+            if (prc == MOSQ_ERR_SUCCESS || refused(prc))
+                status_due_ = false;
+            if (refused(prc) && !told_refused_) {
+                told_refused_ = true;
+                std::fprintf(stderr, "%s: сообщение не принято: %s\n", t.c_str(), mosquitto_strerror(prc));
+            }
+        }
         const bool saying_goodbye = stop_ && (spool_.size() == 0 || Clock::now() >= stop_deadline_);
         if (saying_goodbye && goodbye_mid_ < 0) {
             const std::string t = topic_ + "/status";
@@ -591,10 +669,14 @@ void MqttPublisher::loop()
 
 const bool kMqttBuilt = true;
 const char* const kMqttHelp =
-    "--mqtt: каждый опрос прибора сообщением JSON в ПРЕФИКС/ПОРТ/НОМЕР/readings (QoS 1),\n"
-    "имя, версия, шкалы и уставки в .../info, online/offline в .../status (хранимые).\n"
+    "--mqtt: каждый опрос прибора сообщением JSON в ПРЕФИКС/ЛИНИЯ/НОМЕР/readings (QoS 1),\n"
+    "имя, версия, шкалы и уставки в .../info (хранимое). .../status (хранимое): online,\n"
+    "когда прибор ответил, offline, когда он не ответил 3 опроса подряд (причина в\n"
+    "offline_reason сообщения info) и когда программа завершилась или пропала.\n"
     "Имя и пароль в адресе идут до последнего @ и не печатаются; %XX в них и в префиксе\n"
     "означает байт XX (@ в префиксе: %40). Префикс: UTF-8 без управляющих символов.\n"
+    "ЛИНИЯ: --line ИМЯ (одно звено темы: без /, +, # и управляющих символов) или имя порта\n"
+    "в файле настроек (COM1), также для порта, заданного путём; путь в тему не идёт.\n"
     "Пока брокер недоступен, показания копятся в очереди на диске каждого прибора\n"
     "($XDG_STATE_HOME/varnok или ~/.local/state/varnok) и уходят по порядку, когда связь\n"
     "вернётся. --spool-size: место на диске под очередь прибора (по умолчанию 10M; каждое\n"
@@ -604,17 +686,17 @@ const char* const kMqttHelp =
     "Показания, которые не дошли до брокера (остались в очереди, отброшены, не записаны):\n"
     "код выхода 1. Брокер, отказавший в пароле: код выхода 3, линия не опрашивается.\n";
 
-MqttOut connect_mqtt(const MqttTarget& t, uint64_t spool_size, const std::string& port,
+MqttOut connect_mqtt(const MqttTarget& t, uint64_t spool_size, const std::string& line,
                      const std::vector<uint8_t>& addresses)
 {
     MqttOut m;
     std::vector<std::unique_ptr<MqttPublisher>> made;
     std::signal(SIGPIPE, SIG_IGN);  // a broker gone away is an error to handle, not the end of the run
-    const std::string port_level = topic_level(port);
     try {
         const std::filesystem::path broker = state_dir() / "spool" / topic_level(t.host + "_" + std::to_string(t.port));
+        tell_other_lines(broker, t.prefix, line, addresses);
         for (uint8_t a : addresses) {
-            const std::string topic = t.prefix + "/" + port_level + "/" + std::to_string(a);
+            const std::string topic = t.prefix + "/" + line + "/" + std::to_string(a);
             // Earlier versions kept the spool under the topic with '/' made '_', which two
             // prefixes could share: what is left there is told, not sent under a guessed topic.
             std::error_code ec;

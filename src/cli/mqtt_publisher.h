@@ -1,6 +1,7 @@
 #pragma once
 // Readings of one device to an MQTT broker: PREFIX/<port>/<number>/readings (QoS 1, through an
-// on-disk spool, in order), .../info and .../status retained, "offline" as the last will. The
+// on-disk spool, in order), .../info and .../status retained (the device's state; "offline"
+// also as the last will and at the end). The
 // connection lives in a thread of its own, so that polling never waits for the broker.
 
 #include <atomic>
@@ -42,6 +43,7 @@ public:
     // turned down the user or the password; the thread is stopped then.
     Start await(Clock::time_point deadline);
     void info(const std::string& json) override;
+    void answering(bool yes) override;
     void reading(const std::string& json) override;
     void stop(Clock::time_point deadline) override;
     bool finish() override;
@@ -72,6 +74,8 @@ private:
     std::chrono::steady_clock::time_point stop_deadline_;
     bool info_due_ = false;
     std::string info_;
+    enum Device { kNotHeard, kOnline, kOffline } device_ = kNotHeard;
+    bool status_due_ = false;
     bool was_up_ = false;  // connected at least once: a loss is worth telling
     bool told_down_ = false;
     int inflight_mid_ = -1;

@@ -20,6 +20,11 @@ std::string read_password_file(const std::string& /*path*/)
     throw UsageError("--mqtt: публикации в MQTT в сборке для Windows нет");
 }
 
+void check_line_name(const std::string& /*name*/)
+{
+    throw UsageError("--line: публикации в MQTT в сборке для Windows нет");
+}
+
 MqttOut connect_mqtt(const MqttTarget&, uint64_t, const std::string&, const std::vector<uint8_t>&)
 {
     return {{}, kExitUsage};

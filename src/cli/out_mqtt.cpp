@@ -22,20 +22,41 @@ std::string payload(const Value& v)
 
 Value maybe_string(const std::optional<std::string>& s) { return s ? Value::device_text(*s) : Value(); }
 
+// A device that does not answer this many polls in a row is offline: one lost poll on a noisy
+// line is not worth an alarm.
+constexpr long kSilentPolls = 3;
+
 class MqttOutput : public ReadingsOutput {
 public:
-    explicit MqttOutput(MqttOut& mqtt) : mqtt_(mqtt) {}
+    explicit MqttOutput(MqttOut& mqtt) : mqtt_(mqtt), devices_(mqtt.devices.size()) {}
     bool wants_names() const override { return true; }
     void reading(const Reading& r) override
     {
         Publisher& p = *mqtt_.devices[r.index];
         const Device& dev = r.device.dev;
-        if (r.full) {
+        // The retained info only from a poll that read the scales and setpoints: a failed one
+        // would overwrite the good one with nulls. A name or version read later is news too.
+        State& d = devices_[r.index];
+        std::optional<Value>& settings = d.settings;
+        // The status tells the device: online from its first answer, offline once it has
+        // been silent for kSilentPolls polls in a row, with the reason in info.
+        if (r.answered) {
+            d.silent = 0;
+            d.offline_reason.clear();
+            p.answering(true);
+        } else if (++d.silent >= kSilentPolls) {
+            d.offline_reason = "нет ответа " + std::to_string(kSilentPolls) + " опроса подряд";
+            p.answering(false);
+        }
+        if (r.full && r.device.settled)
+            settings = channel_settings(dev, r.result);
+        if (settings) {
             Value info = Value::object();
             info.set("address", Value::number(r.device.address));
             info.set("name", maybe_string(r.device.name));
             info.set("version", maybe_string(r.device.version));
-            info.set("channels", channel_settings(dev, r.result));
+            info.set("channels", *settings);
+            info.set("offline_reason", d.offline_reason.empty() ? Value() : Value::string(d.offline_reason));
             p.info(payload(info));
         }
         Value m = Value::object();
@@ -49,11 +70,20 @@ public:
             Value& v = channels.push(Value::object());
             v.set("channel", Value::number(k));
             v.set("value", c.measured ? Value::reading(ch.Urms_te) : Value());
-            v.set("unit", r.device.scaled ? Value::string(unit_name(dev.parScl[size_t(k)].Measure)) : Value());
+            const uint8_t unit = dev.parScl[size_t(k)].Measure;
+            v.set("unit", r.device.scaled ? Value::string(unit_name(unit)) : Value());
+            // The same as ASCII, for consumers that cannot take the Cyrillic name.
+            v.set("unit_si", r.device.scaled ? Value::string(unit_symbol(unit)) : Value());
             v.set("percent", c.percent ? Value::reading(ch.Urms_proc) : Value());
         }
         m.set("frequency", r.result.freq ? Value::reading(dev.freq.as_float()) : Value());
-        m.set("error", maybe_string(r.error));
+        if (r.error) {
+            Value& e = m.set("error", Value::object());
+            e.set("code", r.error->code ? Value::number(*r.error->code) : Value());
+            e.set("text", Value::string(r.error->text));
+        } else {
+            m.set("error", Value());
+        }
         p.reading(payload(m));
     }
     // What the broker has not taken yet gets a few seconds, for all devices at once; the rest
@@ -62,6 +92,12 @@ public:
 
 private:
     MqttOut& mqtt_;
+    struct State {
+        std::optional<Value> settings;  // its channel settings, once read
+        long silent = 0;                // polls in a row it did not answer
+        std::string offline_reason;
+    };
+    std::vector<State> devices_;
 };
 
 }  // namespace

@@ -36,12 +36,19 @@ MqttTarget parse_mqtt_url(const std::string& url);
 // The first line of --password-file: a regular file, a pipe or a FIFO. Throws UsageError.
 std::string read_password_file(const std::string& path);
 
+// --line: the name of the line in the topics, one topic level of UTF-8 without '/', '+', '#'
+// or control characters, up to 64 bytes. Throws UsageError.
+void check_line_name(const std::string& name);
+
 // One device's readings on their way to the broker.
 class Publisher {
 public:
     virtual ~Publisher() = default;
     // Retained on .../info, sent again on each new connection.
     virtual void info(const std::string& json) = 0;
+    // The device answers (online) or has stopped answering (offline): retained on .../status,
+    // sent again on each new connection. Nothing is said of a device not heard of yet.
+    virtual void answering(bool yes) = 0;
     // Into the spool; it goes out when the broker takes it.
     virtual void reading(const std::string& json) = 0;
     // Asks for the spool to empty by `deadline`, then "offline" and the end; returns at once.
@@ -69,7 +76,8 @@ struct MqttOut {
     }
 };
 
-MqttOut connect_mqtt(const MqttTarget& t, uint64_t spool_size, const std::string& port,
+// The topics are PREFIX/LINE/NUMBER, `line` checked by check_line_name().
+MqttOut connect_mqtt(const MqttTarget& t, uint64_t spool_size, const std::string& line,
                      const std::vector<uint8_t>& addresses);
 
 }  // namespace varnok::cli

@@ -20,6 +20,7 @@ struct ReadArgs {
     std::optional<std::string> out;
     CsvDialect csv = kSheetCsvByDefault ? CsvDialect::kSheet : CsvDialect::kStandard;
     std::optional<MqttTarget> mqtt;
+    std::optional<std::string> line;
     uint64_t spool_size = 10ull << 20;
 };
 
@@ -56,7 +57,7 @@ ReadArgs parse_read(const Invocation& call)
         check_csv_file(*r.out, r.csv);
     const auto url = args.value("--mqtt");
     if (!url) {
-        for (const char* only : {"--cafile", "--password-file", "--spool-size"})
+        for (const char* only : {"--cafile", "--password-file", "--spool-size", "--line"})
             if (args.value(only))
                 throw UsageError(std::string(only) + " только вместе с --mqtt");
         return r;
@@ -76,6 +77,8 @@ ReadArgs parse_read(const Invocation& call)
     }
     if (r.mqtt->password && r.mqtt->user.empty())
         throw UsageError("--mqtt: пароль без имени пользователя");
+    if ((r.line = args.value("--line")))
+        check_line_name(*r.line);
     if (const auto size = args.value("--spool-size"))
         r.spool_size = parse_size(*size, "--spool-size");
     return r;
@@ -90,7 +93,14 @@ struct ReadRun {
     {
         if (!args.mqtt)
             return kExitOk;
-        mqtt = connect_mqtt(*args.mqtt, args.spool_size, s.port_name(), addresses_of(o, s));
+        // The topics name the line, never the way its port was spelled: a dashboard keeps
+        // working when COM1 is given by its path or an adapter comes back under another name.
+        const std::optional<std::string> line = args.line ? args.line : s.port_setting_name();
+        if (!line)
+            throw UsageError("порт " + s.port_name() +
+                             " задан путём, и ни одно имя COM1..COM16 файла настроек на него не указывает: "
+                             "назовите линию для тем MQTT (--line ИМЯ)");
+        mqtt = connect_mqtt(*args.mqtt, args.spool_size, *line, addresses_of(o, s));
         return mqtt.exit;
     }
 

@@ -67,16 +67,22 @@ DevicePoll::DevicePoll(Session& s, const std::vector<uint8_t>& addresses) : s_(s
         devices_.push_back(std::make_unique<PolledDevice>(s.link, a));
 }
 
+void DevicePoll::read_missing_names(PolledDevice& d)
+{
+    Polling polling(d.dev, s_.report);
+    if (!d.name && polling.read_name())
+        d.name = d.dev.tmp_text();
+    if (!d.version && polling.read_version())
+        d.version = d.dev.tmp_text();
+}
+
 void DevicePoll::read_names()
 {
+    names_ = true;
     for (size_t i = 0; i < devices_.size() && !interrupted(); ++i) {
         PolledDevice& d = *devices_[i];
         s_.address(d.address);
-        Polling polling(d.dev, s_.report);
-        if (polling.read_name())
-            d.name = d.dev.tmp_text();
-        if (polling.read_version())
-            d.version = d.dev.tmp_text();
+        read_missing_names(d);
     }
 }
 
@@ -95,11 +101,26 @@ bool DevicePoll::run(long count, std::chrono::milliseconds every, const std::vec
             const auto when = std::chrono::system_clock::now();
             const unsigned long errors_before = s_.report.lines();
             // The first poll of a device reads its scales too, for the percentages.
-            const bool full = !d.scaled;
+            const bool full = !d.settled;
             const PollResult poll = polling.zapros_par(full);
-            d.scaled = d.scaled || (poll.ch[1].scale && poll.ch[2].scale && poll.ch[3].scale);
-            const Reading r{d, i, when, n + 1, full, poll,
-                            s_.report.lines() != errors_before ? std::optional(s_.report.last_line()) : std::nullopt};
+            bool scales = true, setpoints = true, answered = poll.freq;
+            for (int k = 1; k <= kChannels; ++k) {
+                scales &= poll.ch[size_t(k)].scale;
+                setpoints &= poll.ch[size_t(k)].setpoints;
+                answered |= poll.ch[size_t(k)].measured || poll.ch[size_t(k)].scale;
+            }
+            d.scaled = d.scaled || scales;
+            d.settled = d.settled || (full && scales && setpoints);
+            std::optional<Reading::Failure> error;
+            if (s_.report.lines() != errors_before)
+                error =
+                    Reading::Failure{s_.report.last_code() >= 0 ? std::optional(s_.report.last_code()) : std::nullopt,
+                                     s_.report.last_reason()};
+            const Reading r{d, i, when, n + 1, full, poll, answered, error};
+            // A device silent at the start gives its name once it is back; this poll's error
+            // stays the poll's own.
+            if (names_ && answered && (!d.name || !d.version))
+                read_missing_names(d);
             for (int k = 1; k <= kChannels; ++k)
                 any_failed |= !poll.ch[size_t(k)].measured;
             any_failed |= !poll.freq;

@@ -25,7 +25,8 @@ struct PolledDevice {
     PolledDevice(Link& link, uint8_t number) : address(number), dev(link) {}
     uint8_t address;
     Device dev;
-    bool scaled = false;  // its three scales are read: its units can be named
+    bool scaled = false;   // its three scales are read: its units can be named
+    bool settled = false;  // its scales and setpoints are read: no more full polls
     // Read once before the first poll when an output shows them; none when not read.
     std::optional<std::string> name, version;
 };
@@ -38,7 +39,14 @@ struct Reading {
     long poll;  // 1, 2, ...
     bool full;  // this poll read the scales and setpoints too
     PollResult result;
-    std::optional<std::string> error;  // the last error line of this poll
+    bool answered;  // the device gave at least one value in this poll
+    // The last failure of this poll: the exchange's error code (none for a line of the
+    // operation's own) and the reason in words.
+    struct Failure {
+        std::optional<int> code;
+        std::string text;
+    };
+    std::optional<Failure> error;
 };
 
 class ReadingsOutput {
@@ -82,12 +90,17 @@ public:
     void read_names();
     // Polls the devices in turn `count` times (0: until Ctrl-C), `every` apart, the first
     // poll of a device with its scales and setpoints until they are read; each reading goes
-    // to every output. True when every read succeeded.
+    // to every output. After read_names(), a name or version not read then is asked again
+    // once the device answers a poll. True when every read succeeded.
     bool run(long count, std::chrono::milliseconds every, const std::vector<ReadingsOutput*>& outputs);
 
 private:
+    // The name and version the device has not given yet.
+    void read_missing_names(PolledDevice& d);
+
     Session& s_;
     std::vector<std::unique_ptr<PolledDevice>> devices_;
+    bool names_ = false;
 };
 
 }  // namespace varnok::cli

@@ -1,6 +1,7 @@
 #include "cli/session.h"
 
 #include <cstdio>
+#include <filesystem>
 
 #include "link/error_text.h"
 #include "modbus/exchange.h"
@@ -154,7 +155,21 @@ void StderrReport::print(const std::string& text)
     std::fprintf(stderr, "%s\n", text.c_str());
 }
 
-void StderrReport::line(const std::string& text) { print(text); }
+void StderrReport::line(const std::string& text)
+{
+    last_code_ = -1;
+    last_reason_ = text;
+    print(text);
+}
+
+std::string failure_reason(uint8_t err)
+{
+    if (err == kTimeout || err == kNoAnswer)
+        return "нет ответа";
+    std::string reason = buf_error(err);
+    const size_t first = reason.find_first_not_of(" \""), last = reason.find_last_not_of(" \"");
+    return first == std::string::npos ? reason : reason.substr(first, last - first + 1);
+}
 
 void StderrReport::failed(const Exchange& x, const std::string& text)
 {
@@ -165,6 +180,8 @@ void StderrReport::failed(const Exchange& x, const std::string& text)
     // A busy answer is followed by the device's later one, whose outcome is told.
     if (x.err == kBusy)
         return;
+    last_code_ = x.err;
+    last_reason_ = failure_reason(x.err);
     const uint8_t number = x.dl_note > 0 ? x.ozuper[1] : s_.link.settings().sys_num;
     const std::string device = "прибор " + std::to_string(number);
     const std::string purpose = request_purpose(x.request);
@@ -180,9 +197,7 @@ void StderrReport::failed(const Exchange& x, const std::string& text)
         return;
     }
     // The device's own refusal in its words; anything else is the line's doing.
-    std::string reason = buf_error(x.err);
-    const size_t first = reason.find_first_not_of(" \""), last = reason.find_last_not_of(" \"");
-    reason = first == std::string::npos ? reason : reason.substr(first, last - first + 1);
+    const std::string& reason = last_reason_;
     if ((x.err >= kIllegalFunction && x.err <= kDeviceFailure) || x.err > kConvertTe)
         print(device + ": " + purpose + ": прибор ответил «" + reason + "»");
     else
@@ -232,6 +247,7 @@ Session::Session(const Options& o)
         } else if (o.port->empty() || o.port->rfind("COM", 0) == 0) {
             throw UsageError("порт \"" + *o.port + "\": нужно COM1..COM16, путь к устройству или tcp://УЗЕЛ:ПОРТ");
         } else {
+            named_ports_ = ports;
             ports.set(kPathPort, *o.port);
             link.set_port(kPathPort);
             port_is_path_ = true;
@@ -248,6 +264,29 @@ Session::Session(const Options& o)
     if (!o.addresses.empty())
         link.set_sys_num(o.addresses.front());
     link.set_fast_exchange(o.fast || link.settings().fast_exchange);
+}
+
+std::optional<std::string> Session::port_setting_name() const
+{
+    if (!port_is_path_)
+        return port_name_;
+    // The same device under another spelling (a link to it, "/dev/../dev/ttyUSB0") is the same port.
+    auto same = [](const std::string& a, const std::string& b) {
+        if (a == b)
+            return true;
+        if (a.empty() || b.empty() || a.front() != '/' || b.front() != '/')
+            return false;
+        std::error_code ea, eb;
+        const auto ca = std::filesystem::weakly_canonical(a, ea), cb = std::filesystem::weakly_canonical(b, eb);
+        return !ea && !eb && ca == cb;
+    };
+    const std::vector<std::string> present = PortMap::present_devices();
+    for (int n = 1; n <= kPortCount; ++n) {
+        const std::string name = "COM" + std::to_string(n);
+        if (same(named_ports_.resolve(name, present), port_name_))
+            return name;
+    }
+    return std::nullopt;
 }
 
 bool Session::settings_unread() const { return settings_ && settings_->unreadable(); }

@@ -2,6 +2,7 @@
 // One device connection of varnok-cli: the console's settings file gives the defaults, the
 // command line overrides them; messages go to standard error.
 
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -57,6 +58,10 @@ public:
     void end_progress();
     // The last error line, for a report of its own.
     const std::string& last_line() const { return last_line_; }
+    // The last failure as a code and a reason: the exchange's error code and failure_reason()
+    // of it; a line of the operation's own has no code (-1) and its text as the reason.
+    int last_code() const { return last_code_; }
+    const std::string& last_reason() const { return last_reason_; }
     // How many error lines so far: a change tells that a step failed.
     unsigned long lines() const { return lines_; }
     // The hexadecimal request and answer of an exchange, as -v shows them.
@@ -70,6 +75,8 @@ private:
 
     const Session& s_;
     std::string last_line_;
+    int last_code_ = -1;
+    std::string last_reason_;
     unsigned long lines_ = 0;
     uint8_t silent_ = 0;  // the device last told as not answering, until it answers
     bool verbose_;
@@ -79,6 +86,9 @@ private:
 
 // "9600 8N1"
 std::string line_text(const LinkSettings& line);
+// Why an exchange failed, in the tool's words: "нет ответа" for silence, otherwise the
+// reason of its code without the console's quotes and blanks ("недопустимый адрес").
+std::string failure_reason(uint8_t err);
 // What a request was doing, as the messages name it: "чтение шкал", "scale1 не записана".
 std::string request_purpose(const Request& r);
 
@@ -105,6 +115,9 @@ public:
     const std::string& settings_path() const { return settings_path_; }
     // The port as the user named it.
     const std::string& port_name() const { return port_name_; }
+    // The port's name as the settings file calls it ("COM1"), also for a path given on the
+    // command line that one of the names stands for; none for a path no name stands for.
+    std::optional<std::string> port_setting_name() const;
     // The port was given as a device path or a TCP address, which needs no settings file.
     bool port_is_path() const { return port_is_path_; }
     // The settings file is there but could not be read, so the defaults are in force; the
@@ -135,6 +148,7 @@ private:
     std::string settings_path_;
     std::string port_name_;
     bool port_is_path_ = false;
+    PortMap named_ports_;  // the ports as the settings file names them, before a path given
 };
 
 }  // namespace varnok::cli

@@ -222,6 +222,14 @@ protected:
 
 TEST_F(MqttOnTwoDevices, EveryReadingOfEachDeviceReachesTheSubscriberInOrder)
 {
+    auto info_of = [](const std::string& device) {
+        return "{\"address\":" + device +
+               ",\"name\":\"Варнок ПМ3\",\"version\":\"V2.07 2026\",\"channels\":["
+               "{\"channel\":1,\"scale\":250.0,\"point\":\"ddd.d\",\"unit\":\"В\",\"max\":225,\"min\":25},"
+               "{\"channel\":2,\"scale\":5.0,\"point\":\"d.ddd\",\"unit\":\"А\",\"max\":4.5,\"min\":0.5},"
+               "{\"channel\":3,\"scale\":20.0,\"point\":\"dd.dd\",\"unit\":\"мА\",\"max\":18,\"min\":3}],"
+               "\"offline_reason\":null}";
+    };
     Broker broker(broker_dir(), "allow_anonymous true\n");
     Subscriber sub(broker.port());
     ASSERT_EQ(run({"-a", "5,17", "read", "--every", "0.2", "--count", "3", "--mqtt", broker.url()}), 0) << err;
@@ -235,40 +243,50 @@ TEST_F(MqttOnTwoDevices, EveryReadingOfEachDeviceReachesTheSubscriberInOrder)
         EXPECT_EQ(sub.on(topic + "/status"), (std::vector<std::string>{"online", "offline"}));
         const std::vector<std::string> readings = sub.on(topic + "/readings");
         EXPECT_EQ(polls(readings), (std::pair<std::vector<int>, int>{{1, 2, 3}, 0}));
-        EXPECT_EQ(sub.on(topic + "/info"),
-                  (std::vector<std::string>{
-                      "{\"address\":" + device +
-                      ",\"name\":\"Варнок ПМ3\",\"version\":\"V2.07 2026\",\"channels\":["
-                      "{\"channel\":1,\"scale\":250.0,\"point\":\"ddd.d\",\"unit\":\"В\",\"max\":225,\"min\":25},"
-                      "{\"channel\":2,\"scale\":5.000,\"point\":\"d.ddd\",\"unit\":\"А\",\"max\":4.5,\"min\":0.5},"
-                      "{\"channel\":3,\"scale\":20.00,\"point\":\"dd.dd\",\"unit\":\"мА\",\"max\":18,\"min\":3}]}"}));
+        EXPECT_EQ(sub.on(topic + "/info"), (std::vector<std::string>{info_of(device)}));
         for (const std::string& r : readings)
             EXPECT_TRUE(std::regex_match(
-                r, std::regex("\\{\"time\":\"20\\d\\d-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\+00:00\","
-                              "\"address\":" +
-                              device +
-                              ",\"poll\":\\d,\"channels\":\\[\\{\"channel\":1,"
-                              "\"value\":[0-9.]+,\"unit\":\"В\",\"percent\":[0-9.]+\\},.*,\"error\":null\\}")))
+                r,
+                std::regex(
+                    "\\{\"time\":\"20\\d\\d-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\+00:00\","
+                    "\"address\":" +
+                    device +
+                    ",\"poll\":\\d,\"channels\":\\[\\{\"channel\":1,"
+                    "\"value\":[0-9.]+,\"unit\":\"В\",\"unit_si\":\"V\",\"percent\":[0-9.]+\\},.*,\"error\":null\\}")))
                 << r;
     }
     // The first device's values hold still at --noise 0.
-    EXPECT_EQ(
-        sub.on("plant/COM1/5/readings").back().substr(36),
-        "\"address\":5,\"poll\":3,\"channels\":[{\"channel\":1,\"value\":106.25,\"unit\":\"В\",\"percent\":42.5},"
-        "{\"channel\":2,\"value\":3.655,\"unit\":\"А\",\"percent\":73.1},{\"channel\":3,\"value\":2.4,\"unit\":"
-        "\"мА\",\"percent\":12}],\"frequency\":50,\"error\":null}");
+    EXPECT_EQ(sub.on("plant/COM1/5/readings").back().substr(36),
+              "\"address\":5,\"poll\":3,\"channels\":[{\"channel\":1,\"value\":106.25,\"unit\":\"В\",\"unit_si\":\"V\","
+              "\"percent\":42.5},{\"channel\":2,\"value\":3.655,\"unit\":\"А\",\"unit_si\":\"A\",\"percent\":73.1},"
+              "{\"channel\":3,\"value\":2.4,\"unit\":\"мА\",\"unit_si\":\"mA\",\"percent\":12}],\"frequency\":50,"
+              "\"error\":null}");
     EXPECT_EQ(spooled(dir / "state"), 0u);
 
-    // A failed read: null values and the error's text.
+    // A device silent at the start: null values and the error; the retained info stays whole
+    // and comes again, name and version too, once the device is back. Its status is never
+    // online before it answers: offline after three silent polls, online once it answers.
     Subscriber late(broker.port());
+    ASSERT_TRUE(eventually([&] { return late.on("plant/COM1/5/info").size() == 1; }));
+    ASSERT_TRUE(eventually([&] { return late.on("plant/COM1/5/status").size() == 1; }));
     sim.command("fault silence always");
-    EXPECT_EQ(run({"-a", "5", "read", "--count", "1", "--mqtt", broker.url()}), 1);
-    ASSERT_TRUE(eventually([&] { return late.on("plant/COM1/5/readings").size() == 1; }));
+    const pid_t tool = start({"-a", "5", "read", "--every", "0.2", "--count", "0", "--mqtt", broker.url()});
+    ASSERT_TRUE(eventually([&] { return late.on("plant/COM1/5/status").size() == 2; }));
+    EXPECT_GE(late.on("plant/COM1/5/readings").size(), 3u);
+    sim.command("fault clear");
+    ASSERT_TRUE(eventually([&] { return late.on("plant/COM1/5/info").size() == 2; }));
+    ::kill(tool, SIGINT);
+    EXPECT_EQ(finish(tool), 1) << err;
+    for (const std::string& info : late.on("plant/COM1/5/info"))
+        EXPECT_EQ(info, info_of("5"));
+    ASSERT_TRUE(eventually([&] { return late.on("plant/COM1/5/status").size() == 4; }));
+    EXPECT_EQ(late.on("plant/COM1/5/status"), (std::vector<std::string>{"offline", "offline", "online", "offline"}));
     const std::string failed = late.on("plant/COM1/5/readings").front();
-    EXPECT_NE(failed.find("{\"channel\":1,\"value\":null,\"unit\":null,\"percent\":null}"), std::string::npos)
+    EXPECT_NE(failed.find("{\"channel\":1,\"value\":null,\"unit\":null,\"unit_si\":null,\"percent\":null}"),
+              std::string::npos)
         << failed;
-    EXPECT_NE(failed.find("\"frequency\":null,\"error\":\""), std::string::npos) << failed;
-    EXPECT_NE(failed.find("\"error\":\"прибор 5 (COM1, 9600 8N1) не отвечает: чтение шкал\""), std::string::npos)
+    // The error as a code (the exchange's: 11, no answer) and the tool's own words.
+    EXPECT_NE(failed.find("\"frequency\":null,\"error\":{\"code\":11,\"text\":\"нет ответа\"}}"), std::string::npos)
         << failed;
 }
 
@@ -305,16 +323,31 @@ TEST_F(MqttOnTwoDevices, ReadingsTakenWhileTheBrokerIsAwayArriveInOrderLater)
     EXPECT_EQ(times("снова на связи"), 1) << err;
 }
 
-TEST_F(MqttOnSim, AKilledToolIsOfflineByItsLastWill)
+TEST_F(MqttOnSim, TheStatusFollowsTheDeviceAndAKilledToolIsOfflineByItsLastWill)
 {
     Broker broker(broker_dir(), "allow_anonymous true\n");
     Subscriber sub(broker.port());
     const pid_t tool = start({"read", "--every", "0.2", "--count", "0", "--mqtt", broker.url()});
     ASSERT_TRUE(eventually([&] { return !sub.on("plant/COM1/5/readings").empty(); }));
     EXPECT_EQ(sub.on("plant/COM1/5/status"), (std::vector<std::string>{"online"}));
+    // A device that stops answering is offline after three polls, with the reason in info;
+    // online again once it answers.
+    auto info_says = [&](const std::string& reason) {
+        const auto info = sub.on("plant/COM1/5/info");
+        return !info.empty() && info.back().ends_with(",\"offline_reason\":" + reason + "}");
+    };
+    sim.command("fault silence always");
+    ASSERT_TRUE(eventually([&] { return sub.on("plant/COM1/5/status").size() == 2; }));
+    EXPECT_EQ(sub.on("plant/COM1/5/status").back(), "offline");
+    ASSERT_TRUE(eventually([&] { return info_says("\"нет ответа 3 опроса подряд\""); }))
+        << ::testing::PrintToString(sub.on("plant/COM1/5/info"));
+    sim.command("fault clear");
+    ASSERT_TRUE(eventually([&] { return sub.on("plant/COM1/5/status").size() == 3; }));
+    EXPECT_EQ(sub.on("plant/COM1/5/status").back(), "online");
+    ASSERT_TRUE(eventually([&] { return info_says("null"); }));
     ::kill(tool, SIGKILL);
     finish(tool);
-    ASSERT_TRUE(eventually([&] { return sub.on("plant/COM1/5/status").size() == 2; }));
+    ASSERT_TRUE(eventually([&] { return sub.on("plant/COM1/5/status").size() == 4; }));
     EXPECT_EQ(sub.on("plant/COM1/5/status").back(), "offline");
 }
 
@@ -404,6 +437,35 @@ TEST_F(MqttOnSim, AWrongPasswordEndsTheRunBeforeAnyFrame)
         start({"read", "--mqtt", broker.url("meter@"), "--password-file", "/dev/fd/" + std::to_string(p[0])});
     ::close(p[0]);
     EXPECT_EQ(finish(tool), 0) << err;
+}
+
+// The topics name the line, never the way its port was spelled; a line name is one topic
+// level. Readings waiting under another line name are told, and go when it is used again.
+TEST_F(MqttOnSim, TopicsNameTheLineNotTheSpellingOfItsPort)
+{
+    const int port = free_port();
+    const std::string url = "mqtt://127.0.0.1:" + std::to_string(port) + "/plant";
+    for (const std::string& bad : std::vector<std::string>{"a/b", "+", "#", "", "tab\there", std::string(65, 'x')})
+        EXPECT_EQ(run({"read", "--line", bad, "--mqtt", url}), 2) << bad << err;
+    EXPECT_EQ(run({"read", "--line", "north"}), 2) << err;  // only with --mqtt
+    // A path no COMn of the settings file stands for has no line name of its own.
+    EXPECT_EQ(run({"-p", "tcp://127.0.0.1:1", "read", "--mqtt", url}), 2) << err;
+    EXPECT_NE(err.find("(--line ИМЯ)"), std::string::npos) << err;
+    EXPECT_EQ(sim.dump().at("answered"), "0");
+
+    EXPECT_EQ(run({"read", "--mqtt", url}), 1) << err;  // no broker yet: one reading spooled
+    Broker broker(broker_dir(), "allow_anonymous true\n", port);
+    Subscriber sub(port);
+    ASSERT_EQ(run({"-p", sim.path(), "read", "--line", "север 1", "--mqtt", url}), 0) << err;
+    EXPECT_NE(err.find("в очереди темы plant/COM1/5 осталось показаний: 1; они уйдут, когда линию снова опросят как "
+                       "--line COM1\n"),
+              std::string::npos)
+        << err;
+    ASSERT_TRUE(eventually([&] { return sub.on("plant/север 1/5/readings").size() == 1; }));
+    // The port by its path is the COM1 of the settings file.
+    ASSERT_EQ(run({"-p", sim.path(), "read", "--mqtt", url}), 0) << err;
+    ASSERT_TRUE(eventually([&] { return sub.on("plant/COM1/5/readings").size() == 2; }));
+    EXPECT_EQ(spooled(dir / "state"), 0u);
 }
 
 // A device named twice: a usage error before anything is made, connected or sent.

@@ -114,7 +114,7 @@ TEST(CommandTable, TheHelpIsLaidOutFromTheRows)
     EXPECT_EQ(help_text("read").substr(0, help_text("read").find("\n\n")),
               "varnok-cli [параметры связи] read [--every СЕКУНД] [--count N] [--out ФАЙЛ.csv]\n"
               "                [--csv standard|excel] [--mqtt mqtt://[ИМЯ[:ПАРОЛЬ]@]УЗЕЛ[:ПОРТ]/ПРЕФИКС]\n"
-              "                [--password-file ФАЙЛ] [--cafile ФАЙЛ] [--spool-size РАЗМЕР]");
+              "                [--password-file ФАЙЛ] [--cafile ФАЙЛ] [--spool-size РАЗМЕР] [--line ИМЯ]");
     EXPECT_EQ(help_text("load").substr(0, help_text("load").find('\n')),
               "varnok-cli [параметры связи] load ФАЙЛ [--dry-run] [--only РАЗДЕЛЫ] [--with-calibration]");
     EXPECT_EQ(help_text("frobnicate"), "");
@@ -133,6 +133,7 @@ TEST(CommandTable, TheCompletionCompletesCommandsOptionsAndValues)
         {"varnok-cli set sc", "scale1= scale2= scale3= (nospace)"},
         {"varnok-cli read --c", "--count --csv --cafile"},
         {"varnok-cli read --csv ", "standard excel"},
+        {"varnok-cli read --l", "--line"},
         {"varnok-cli scan --speed a", "all"},
         {"varnok-cli commission --report ", "<files>"},
         {"varnok-cli commission t", "<files csv>"},
