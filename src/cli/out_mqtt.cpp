@@ -4,8 +4,6 @@
 #include "cli/publisher.h"
 #include "cli/readings.h"
 #include "cli/session.h"
-#include "cli/host.h"
-#include "ops/entry.h"
 
 namespace varnok::cli {
 
@@ -59,32 +57,7 @@ public:
             info.set("offline_reason", d.offline_reason.empty() ? Value() : Value::string(d.offline_reason));
             p.info(payload(info));
         }
-        Value m = Value::object();
-        m.set("time", Value::string(iso_time(r.when)));
-        m.set("address", Value::number(r.device.address));
-        m.set("poll", Value::number(r.poll));
-        Value& channels = m.set("channels", Value::array());
-        for (int k = 1; k <= kChannels; ++k) {
-            const PollResult::Channel& c = r.result.ch[size_t(k)];
-            const TParChannel& ch = dev.Ch[size_t(k)];
-            Value& v = channels.push(Value::object());
-            v.set("channel", Value::number(k));
-            v.set("value", c.measured ? Value::reading(ch.Urms_te) : Value());
-            const uint8_t unit = dev.parScl[size_t(k)].Measure;
-            v.set("unit", r.device.scaled ? Value::string(unit_name(unit)) : Value());
-            // The same as ASCII, for consumers that cannot take the Cyrillic name.
-            v.set("unit_si", r.device.scaled ? Value::string(unit_symbol(unit)) : Value());
-            v.set("percent", c.percent ? Value::reading(ch.Urms_proc) : Value());
-        }
-        m.set("frequency", r.result.freq ? Value::reading(dev.freq.as_float()) : Value());
-        if (r.error) {
-            Value& e = m.set("error", Value::object());
-            e.set("code", r.error->code ? Value::number(*r.error->code) : Value());
-            e.set("text", Value::string(r.error->text));
-        } else {
-            m.set("error", Value());
-        }
-        p.reading(payload(m));
+        p.reading(payload(reading_message(r)));
     }
     // What the broker has not taken yet gets a few seconds, for all devices at once; the rest
     // stays in the spool and fails the run, as does a reading lost.

@@ -58,6 +58,13 @@ Value reading_message(const Reading& r)
         m.set("percent" + n, c.percent ? Value::reading(dev.Ch[size_t(k)].Urms_proc) : Value());
     }
     m.set("frequency", r.result.freq ? Value::reading(dev.freq.as_float()) : Value());
+    if (r.error) {
+        Value& e = m.set("error", Value::object());
+        e.set("code", r.error->code ? Value::number(*r.error->code) : Value());
+        e.set("text", Value::string(r.error->text));
+    } else {
+        m.set("error", Value());
+    }
     return m;
 }
 

@@ -63,7 +63,8 @@ public:
 // channel, frequency; null where a read failed.
 Value reading_row(const Reading& r);
 // A reading as a message for programs (read --json, MQTT): time, address, poll, then per
-// channel its value, unit (also as an ASCII SI symbol) and percentage, flat, and frequency.
+// channel its value, unit (also as an ASCII SI symbol) and percentage, flat, frequency, and
+// the poll's error as {"code", "text"} or null.
 Value reading_message(const Reading& r);
 
 // A line of aligned values on standard output per reading.

@@ -30,6 +30,35 @@ inline std::string slurp(const fs::path& p)
 
 inline int count_lines(const std::string& s) { return int(std::count(s.begin(), s.end(), '\n')); }
 
+// What breaks the readings' JSON Schema (docs/readings.schema.json) in each message, as
+// Python's jsonschema finds it: "" when every message holds.
+inline std::string readings_schema_faults(const std::vector<std::string>& messages, const fs::path& dir)
+{
+    const fs::path file = dir / "messages.jsonl";
+    {
+        std::ofstream out(file);
+        for (const std::string& m : messages)
+            out << m << '\n';
+    }
+    const std::string command = "python3 -c '"
+                                "import json, sys, jsonschema\n"
+                                "check = jsonschema.Draft202012Validator(json.load(open(sys.argv[1])))\n"
+                                "for n, line in enumerate(open(sys.argv[2], encoding=\"utf-8\"), 1):\n"
+                                "    for e in check.iter_errors(json.loads(line)): print(n, e.message)\n"
+                                "' " VARNOK_DOCS_DIR "/readings.schema.json " +
+                                file.string() + " 2>&1";
+    std::FILE* p = ::popen(command.c_str(), "r");
+    if (!p)
+        return "the schema check did not start";
+    std::string faults;
+    char buf[4096];
+    for (size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;)
+        faults.append(buf, n);
+    if (::pclose(p) != 0 && faults.empty())
+        faults = "the schema check failed";
+    return faults;
+}
+
 class CliOnSim : public ::testing::Test {
 protected:
     // The simulator hands each answer over whole, as a USB adapter does: fed byte by byte, a

@@ -763,11 +763,18 @@ TEST(CliOnTcp, AListReadThroughAConverterKeepsGoingPastAnAbsentDevice)
     EXPECT_EQ(rows[0]["unit1_si"], "V");
     rows[1].erase("time");
     EXPECT_EQ(rows[1].dump(),
-              "{\"address\":9,\"frequency\":null,\"percent1\":null,\"percent2\":null,\"percent3\":null,"
+              "{\"address\":9,\"error\":{\"code\":11,\"text\":\"нет ответа\"},\"frequency\":null,\"percent1\":null,\"percent2\":null,\"percent3\":null,"
               "\"poll\":1,\"unit1\":null,\"unit1_si\":null,\"unit2\":null,\"unit2_si\":null,"
               "\"unit3\":null,\"unit3_si\":null,\"value1\":null,\"value2\":null,\"value3\":null}");
     EXPECT_EQ(rows[2]["address"], 17);
+    EXPECT_TRUE(rows[2]["error"].is_null());
+    rows[2].erase("error");
     EXPECT_EQ(rows[2].dump().find("null"), std::string::npos) << rows[2];
+    std::vector<std::string> messages;
+    std::istringstream again(out);
+    for (std::string line; std::getline(again, line);)
+        messages.push_back(line);
+    EXPECT_EQ(readings_schema_faults(messages, dir), "");
     std::ifstream err(dir / "err");
     std::string first;
     std::getline(err, first);

@@ -251,16 +251,15 @@ TEST_F(MqttOnTwoDevices, EveryReadingOfEachDeviceReachesTheSubscriberInOrder)
                     "\\{\"time\":\"20\\d\\d-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\+00:00\","
                     "\"address\":" +
                     device +
-                    ",\"poll\":\\d,\"channels\":\\[\\{\"channel\":1,"
-                    "\"value\":[0-9.]+,\"unit\":\"В\",\"unit_si\":\"V\",\"percent\":[0-9.]+\\},.*,\"error\":null\\}")))
+                    ",\"poll\":\\d,\"value1\":[0-9.]+,\"unit1\":\"В\",\"unit1_si\":\"V\",\"percent1\":[0-9.]+,"
+                    ".*,\"error\":null\\}")))
                 << r;
     }
     // The first device's values hold still at --noise 0.
     EXPECT_EQ(sub.on("plant/COM1/5/readings").back().substr(36),
-              "\"address\":5,\"poll\":3,\"channels\":[{\"channel\":1,\"value\":106.25,\"unit\":\"В\",\"unit_si\":\"V\","
-              "\"percent\":42.5},{\"channel\":2,\"value\":3.655,\"unit\":\"А\",\"unit_si\":\"A\",\"percent\":73.1},"
-              "{\"channel\":3,\"value\":2.4,\"unit\":\"мА\",\"unit_si\":\"mA\",\"percent\":12}],\"frequency\":50,"
-              "\"error\":null}");
+              "\"address\":5,\"poll\":3,\"value1\":106.25,\"unit1\":\"В\",\"unit1_si\":\"V\",\"percent1\":42.5,"
+              "\"value2\":3.655,\"unit2\":\"А\",\"unit2_si\":\"A\",\"percent2\":73.1,\"value3\":2.4,\"unit3\":\"мА\","
+              "\"unit3_si\":\"mA\",\"percent3\":12,\"frequency\":50,\"error\":null}");
     EXPECT_EQ(spooled(dir / "state"), 0u);
 
     // A device silent at the start: null values and the error; the retained info stays whole
@@ -282,12 +281,17 @@ TEST_F(MqttOnTwoDevices, EveryReadingOfEachDeviceReachesTheSubscriberInOrder)
     ASSERT_TRUE(eventually([&] { return late.on("plant/COM1/5/status").size() == 4; }));
     EXPECT_EQ(late.on("plant/COM1/5/status"), (std::vector<std::string>{"offline", "offline", "online", "offline"}));
     const std::string failed = late.on("plant/COM1/5/readings").front();
-    EXPECT_NE(failed.find("{\"channel\":1,\"value\":null,\"unit\":null,\"unit_si\":null,\"percent\":null}"),
-              std::string::npos)
+    EXPECT_NE(failed.find("\"value1\":null,\"unit1\":null,\"unit1_si\":null,\"percent1\":null,"), std::string::npos)
         << failed;
     // The error as a code (the exchange's: 11, no answer) and the tool's own words.
     EXPECT_NE(failed.find("\"frequency\":null,\"error\":{\"code\":11,\"text\":\"нет ответа\"}}"), std::string::npos)
         << failed;
+    // Every reading, answered or not, is what the documented schema says.
+    std::vector<std::string> all = late.on("plant/COM1/5/readings");
+    for (const std::string device : {"5", "17"})
+        for (const std::string& r : sub.on("plant/COM1/" + device + "/readings"))
+            all.push_back(r);
+    EXPECT_EQ(readings_schema_faults(all, dir), "");
 }
 
 // The broker away for a while in the middle of a run: the readings wait in the spool and come
