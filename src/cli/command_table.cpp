@@ -106,6 +106,7 @@ std::vector<CommandRow> make_rows()
                      {"--password-file", "ФАЙЛ", "", files(), kMqttBuilt},
                      {"--cafile", "ФАЙЛ", "", files(), kMqttBuilt},
                      {"--spool-size", "РАЗМЕР", "", {}, kMqttBuilt},
+                     {"--ha-discovery", "", "", {}, kMqttBuilt},
                      {"--line", "ИМЯ", "", {}, kMqttBuilt}},
          .device_list = true,
          .prepare = read_command},

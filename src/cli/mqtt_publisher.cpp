@@ -394,13 +394,16 @@ MqttPublisher::Start MqttPublisher::await(Clock::time_point deadline)
     return state_ == kUp ? kConnected : kUnreachable;
 }
 
-void MqttPublisher::info(const std::string& json)
+void MqttPublisher::info(const std::string& json) { announce(topic_ + "/info", json); }
+
+void MqttPublisher::announce(const std::string& topic, const std::string& json)
 {
     std::lock_guard lock(mutex_);
-    if (json == info_)
+    std::string& held = retained_[topic];
+    if (json == held)
         return;  // a device without its scales yet is asked again each poll: no news, no message
-    info_ = json;
-    info_due_ = true;
+    held = json;
+    retained_due_.insert(topic);
 }
 
 void MqttPublisher::answering(bool yes)
@@ -497,7 +500,8 @@ void MqttPublisher::on_connect(int rc)
         state_ = kUp;
         was_up_ = true;
         inflight_mid_ = -1;  // what was on its way goes again
-        info_due_ = !info_.empty();
+        for (const auto& [topic, json] : retained_)
+            retained_due_.insert(topic);
         // The broker may have said "offline" by the will while the connection was away.
         status_due_ = device_ != kNotHeard;
         if (told_down_) {
@@ -605,15 +609,14 @@ void MqttPublisher::loop()
         if (state_ != kUp)
             continue;
         retry = std::chrono::duration_cast<Clock::duration>(kFirstRetry);
-        if (info_due_) {
-            const std::string t = topic_ + "/info";
-            const int prc = mosquitto_publish(mosq_, nullptr, t.c_str(), int(info_.size()), info_.data(), 1, true);
-            if (prc == MOSQ_ERR_SUCCESS || refused(prc))
-                info_due_ = false;
+        for (auto t = retained_due_.begin(); t != retained_due_.end();) {
+            const std::string& json = retained_[*t];
+            const int prc = mosquitto_publish(mosq_, nullptr, t->c_str(), int(json.size()), json.data(), 1, true);
             if (refused(prc) && !told_refused_) {
                 told_refused_ = true;
-                std::fprintf(stderr, "%s: сообщение не принято: %s\n", t.c_str(), mosquitto_strerror(prc));
+                std::fprintf(stderr, "%s: сообщение не принято: %s\n", t->c_str(), mosquitto_strerror(prc));
             }
+            t = prc == MOSQ_ERR_SUCCESS || refused(prc) ? retained_due_.erase(t) : std::next(t);
         }
         if (status_due_ && goodbye_mid_ < 0) {
             const std::string t = topic_ + "/status";
@@ -684,7 +687,10 @@ const char* const kMqttHelp =
     "старейшие отбрасываются. Пароль: из --password-file (файл или канал) или\n"
     "VARNOK_MQTT_PASSWORD вместо адреса. mqtts:// с --cafile или с системными сертификатами.\n"
     "Показания, которые не дошли до брокера (остались в очереди, отброшены, не записаны):\n"
-    "код выхода 1. Брокер, отказавший в пароле: код выхода 3, линия не опрашивается.\n";
+    "код выхода 1. Брокер, отказавший в пароле: код выхода 3, линия не опрашивается.\n"
+    "--ha-discovery: каждый канал и частота прибора — датчик Home Assistant (хранимые\n"
+    "сообщения homeassistant/sensor/.../config: тема и поле показаний, единица, имя и версия\n"
+    "прибора, status как доступность).\n";
 
 MqttOut connect_mqtt(const MqttTarget& t, uint64_t spool_size, const std::string& line,
                      const std::vector<uint8_t>& addresses)

@@ -8,9 +8,11 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -43,6 +45,8 @@ public:
     // turned down the user or the password; the thread is stopped then.
     Start await(Clock::time_point deadline);
     void info(const std::string& json) override;
+    void announce(const std::string& topic, const std::string& json) override;
+    const std::string& topic() const override { return topic_; }
     void answering(bool yes) override;
     void reading(const std::string& json) override;
     void stop(Clock::time_point deadline) override;
@@ -72,8 +76,9 @@ private:
     bool answered_ = false;  // the first attempt came to an end
     bool stop_ = false;      // finish() asks the thread to say goodbye
     std::chrono::steady_clock::time_point stop_deadline_;
-    bool info_due_ = false;
-    std::string info_;
+    // Retained messages by topic (.../info, discovery), and those not yet sent on this connection.
+    std::map<std::string, std::string> retained_;
+    std::set<std::string> retained_due_;
     enum Device { kNotHeard, kOnline, kOffline } device_ = kNotHeard;
     bool status_due_ = false;
     bool was_up_ = false;  // connected at least once: a loss is worth telling

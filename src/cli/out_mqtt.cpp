@@ -1,9 +1,12 @@
 // read's readings to the broker: each device's to its own connection, its settings on .../info
 // with each full poll.
+#include <cstdio>
+
 #include "cli/info.h"
 #include "cli/publisher.h"
 #include "cli/readings.h"
 #include "cli/session.h"
+#include "ops/entry.h"
 
 namespace varnok::cli {
 
@@ -19,6 +22,68 @@ std::string payload(const Value& v)
 }
 
 Value maybe_string(const std::optional<std::string>& s) { return s ? Value::device_text(*s) : Value(); }
+
+// A topic as Home Assistant's ids take it (letters, digits, '-'): every other byte as _XX, so
+// that two topics never share an id.
+std::string discovery_id(const std::string& topic)
+{
+    std::string id;
+    for (const char c : topic) {
+        if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-') {
+            id += c;
+        } else {
+            char hex[4];
+            std::snprintf(hex, sizeof hex, "_%02X", unsigned(uint8_t(c)));
+            id += hex;
+        }
+    }
+    return id;
+}
+
+// Home Assistant's class of a sensor in this unit, where it has one that takes the unit.
+const char* device_class(const std::string& si)
+{
+    if (si == "V" || si == "kV")
+        return "voltage";
+    if (si == "mA" || si == "A")
+        return "current";
+    if (si == "Hz")
+        return "frequency";
+    return nullptr;
+}
+
+// Each channel's value and the frequency as Home Assistant sensors of one device, retained
+// under homeassistant/sensor/: the readings' topic and field, the unit, the status as its
+// availability, the device's name and version.
+void announce_sensors(Publisher& p, const Reading& r)
+{
+    const std::string node = "varnok_" + discovery_id(p.topic());
+    const std::string name = r.device.name ? Value::device_text(*r.device.name).text() : "Варнок";
+    Value device = Value::object();
+    device.set("identifiers", Value::array()).push(Value::string(node));
+    device.set("name", Value::string(name + " " + std::to_string(r.device.address)));
+    device.set("model", Value::string(name));
+    if (r.device.version)
+        device.set("sw_version", Value::device_text(*r.device.version));
+    for (int k = 1; k <= kChannels + 1; ++k) {
+        const bool frequency = k > kChannels;
+        const std::string field = frequency ? "frequency" : "value" + std::to_string(k);
+        const std::string si = frequency ? "Hz" : unit_symbol(r.device.dev.parScl[size_t(k)].Measure);
+        Value config = Value::object();
+        config.set("name", Value::string(frequency ? "Частота" : "Канал " + std::to_string(k)));
+        config.set("unique_id", Value::string(node + "_" + field));
+        config.set("state_topic", Value::string(p.topic() + "/readings"));
+        config.set("value_template", Value::string("{{ value_json." + field + " }}"));
+        if (!si.empty())
+            config.set("unit_of_measurement", Value::string(si));
+        if (const char* c = device_class(si))
+            config.set("device_class", Value::string(c));
+        config.set("state_class", Value::string("measurement"));
+        config.set("availability_topic", Value::string(p.topic() + "/status"));
+        config.set("device", device);
+        p.announce("homeassistant/sensor/" + node + "/" + field + "/config", payload(config));
+    }
+}
 
 // A device that does not answer this many polls in a row is offline: one lost poll on a noisy
 // line is not worth an alarm.
@@ -56,6 +121,8 @@ public:
             info.set("channels", *settings);
             info.set("offline_reason", d.offline_reason.empty() ? Value() : Value::string(d.offline_reason));
             p.info(payload(info));
+            if (mqtt_.ha_discovery)
+                announce_sensors(p, r);
         }
         p.reading(payload(reading_message(r)));
     }

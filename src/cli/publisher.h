@@ -46,6 +46,11 @@ public:
     virtual ~Publisher() = default;
     // Retained on .../info, sent again on each new connection.
     virtual void info(const std::string& json) = 0;
+    // Retained on `topic`, a whole topic outside the device's own (Home Assistant's discovery of
+    // its sensors), sent again on each new connection; the same text again is no news.
+    virtual void announce(const std::string& topic, const std::string& json) = 0;
+    // PREFIX/LINE/NUMBER, under which the device's own messages go.
+    virtual const std::string& topic() const = 0;
     // The device answers (online) or has stopped answering (offline): retained on .../status,
     // sent again on each new connection. Nothing is said of a device not heard of yet.
     virtual void answering(bool yes) = 0;
@@ -62,6 +67,7 @@ public:
 struct MqttOut {
     std::vector<std::unique_ptr<Publisher>> devices;
     int exit = 0;
+    bool ha_discovery = false;  // each channel announced to Home Assistant as a sensor
     // All devices' connections end together, by one deadline `wait` from now; false when any
     // of them did not deliver everything.
     bool finish(std::chrono::milliseconds wait)

@@ -22,6 +22,7 @@ struct ReadArgs {
     std::optional<MqttTarget> mqtt;
     std::optional<std::string> line;
     uint64_t spool_size = 10ull << 20;
+    bool ha_discovery = false;
 };
 
 ReadArgs parse_read(const Invocation& call)
@@ -60,6 +61,8 @@ ReadArgs parse_read(const Invocation& call)
         for (const char* only : {"--cafile", "--password-file", "--spool-size", "--line"})
             if (args.value(only))
                 throw UsageError(std::string(only) + " только вместе с --mqtt");
+        if (args.flag("--ha-discovery"))
+            throw UsageError("--ha-discovery только вместе с --mqtt");
         return r;
     }
     r.mqtt = parse_mqtt_url(*url);
@@ -81,6 +84,7 @@ ReadArgs parse_read(const Invocation& call)
         check_line_name(*r.line);
     if (const auto size = args.value("--spool-size"))
         r.spool_size = parse_size(*size, "--spool-size");
+    r.ha_discovery = args.flag("--ha-discovery");
     return r;
 }
 
@@ -101,6 +105,7 @@ struct ReadRun {
                              " задан путём, и ни одно имя COM1..COM16 файла настроек на него не указывает: "
                              "назовите линию для тем MQTT (--line ИМЯ)");
         mqtt = connect_mqtt(*args.mqtt, args.spool_size, *line, addresses_of(o, s));
+        mqtt.ha_discovery = args.ha_discovery;
         return mqtt.exit;
     }
 

@@ -472,6 +472,36 @@ TEST_F(MqttOnSim, TopicsNameTheLineNotTheSpellingOfItsPort)
     EXPECT_EQ(spooled(dir / "state"), 0u);
 }
 
+// Home Assistant finds each channel and the frequency as a sensor of the device, with its unit,
+// from retained config messages; the ids are the device's topic, every other byte as _XX.
+TEST_F(MqttOnSim, HomeAssistantFindsEachChannelAsASensor)
+{
+    Broker broker(broker_dir(), "allow_anonymous true\n");
+    Subscriber ha(broker.port(), nullptr, "homeassistant/#");
+    EXPECT_EQ(run({"read", "--ha-discovery"}), 2) << err;  // only with --mqtt
+    ASSERT_EQ(run({"read", "--line", "цех", "--mqtt", broker.url(), "--ha-discovery"}), 0) << err;
+    const std::string node = "homeassistant/sensor/varnok_plant_2F_D1_86_D0_B5_D1_85_2F5/";
+    ASSERT_TRUE(eventually([&] { return ha.all().size() == 4; })) << ha.all().size();
+    EXPECT_EQ(ha.on(node + "value1/config"),
+              std::vector<std::string>{
+                  "{\"name\":\"Канал 1\",\"unique_id\":\"varnok_plant_2F_D1_86_D0_B5_D1_85_2F5_value1\","
+                  "\"state_topic\":\"plant/цех/5/readings\",\"value_template\":\"{{ value_json.value1 }}\","
+                  "\"unit_of_measurement\":\"V\",\"device_class\":\"voltage\",\"state_class\":\"measurement\","
+                  "\"availability_topic\":\"plant/цех/5/status\",\"device\":{\"identifiers\":["
+                  "\"varnok_plant_2F_D1_86_D0_B5_D1_85_2F5\"],\"name\":\"Варнок ПМ3 5\",\"model\":\"Варнок ПМ3\","
+                  "\"sw_version\":\"V2.07 2026\"}}"});
+    const std::vector<std::pair<std::string, std::string>> others = {
+        {"value2", "\"unit_of_measurement\":\"A\",\"device_class\":\"current\""},
+        {"value3", "\"unit_of_measurement\":\"mA\",\"device_class\":\"current\""},
+        {"frequency", "\"unit_of_measurement\":\"Hz\",\"device_class\":\"frequency\""}};
+    for (const auto& [field, unit] : others) {
+        const std::vector<std::string> config = ha.on(node + field + "/config");
+        ASSERT_EQ(config.size(), 1u) << field;
+        EXPECT_NE(config[0].find(unit), std::string::npos) << config[0];
+        EXPECT_NE(config[0].find("{{ value_json." + field + " }}"), std::string::npos) << config[0];
+    }
+}
+
 // A device named twice: a usage error before anything is made, connected or sent.
 TEST_F(MqttOnSim, ADeviceNamedTwiceIsAUsageError)
 {

@@ -114,7 +114,8 @@ TEST(CommandTable, TheHelpIsLaidOutFromTheRows)
     EXPECT_EQ(help_text("read").substr(0, help_text("read").find("\n\n")),
               "varnok-cli [параметры связи] read [--every СЕКУНД] [--count N] [--out ФАЙЛ.csv]\n"
               "                [--csv standard|excel] [--mqtt mqtt://[ИМЯ[:ПАРОЛЬ]@]УЗЕЛ[:ПОРТ]/ПРЕФИКС]\n"
-              "                [--password-file ФАЙЛ] [--cafile ФАЙЛ] [--spool-size РАЗМЕР] [--line ИМЯ]");
+              "                [--password-file ФАЙЛ] [--cafile ФАЙЛ] [--spool-size РАЗМЕР]\n"
+              "                [--ha-discovery] [--line ИМЯ]");
     EXPECT_EQ(help_text("load").substr(0, help_text("load").find('\n')),
               "varnok-cli [параметры связи] load ФАЙЛ [--dry-run] [--only РАЗДЕЛЫ] [--with-calibration]");
     EXPECT_EQ(help_text("frobnicate"), "");
