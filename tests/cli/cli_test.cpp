@@ -152,9 +152,7 @@ TEST_F(CliOnSim, AnInterruptedReadLeavesACompleteFile)
 {
     const fs::path csv = dir / "r.csv";
     const pid_t pid = start({"read", "--every", "2", "--count", "0", "--out", csv.string()});
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (count_lines(slurp(csv)) < 3 && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    eventually([&] { return count_lines(slurp(csv)) >= 3; });
     ::kill(pid, SIGINT);
     EXPECT_EQ(finish(pid), 0) << err;
     const std::string rows = slurp(csv);
@@ -170,8 +168,7 @@ TEST_F(CliOnSim, AnInterruptedReadLeavesACompleteFile)
 
     // --json: a line per reading as it is taken, so a pipe sees it before the run ends.
     const pid_t json = start({"--json", "read", "--every", "2", "--count", "0"});
-    while (count_lines(slurp(dir / "out")) < 1 && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    eventually([&] { return count_lines(slurp(dir / "out")) >= 1; });
     const std::string first = slurp(dir / "out");
     ::kill(json, SIGINT);
     EXPECT_EQ(finish(json), 0) << err;
@@ -287,9 +284,7 @@ TEST_F(CliOnAMixedLine, AScanThatFindsNothingOrIsInterruptedSaysSo)
 
     fs::remove(dir / "err");  // the note below is the new run's: its interrupt is caught by then
     const pid_t pid = start({"scan"});
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (slurp(dir / "err").find("порт COM1") == std::string::npos && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    eventually([&] { return slurp(dir / "err").find("порт COM1") != std::string::npos; });
     ::kill(pid, SIGINT);
     EXPECT_EQ(finish(pid), 1);
     EXPECT_NE(err.find("поиск прерван на номере "), std::string::npos) << err;

@@ -95,17 +95,6 @@ const std::vector<Exception>& exceptions()
     return list;
 }
 
-bool eventually(const std::function<bool()>& done, std::chrono::seconds within)
-{
-    const auto deadline = std::chrono::steady_clock::now() + within;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return true;
-}
-
 pid_t spawn(const std::vector<std::string>& args, const fs::path& output)
 {
     std::fflush(nullptr);
@@ -138,7 +127,7 @@ public:
         std::ofstream(dir_ / "mosquitto.conf") << "listener " << port_ << " 127.0.0.1\nallow_anonymous true\n"
                                                << "password_file " << passwd << "\n";
         broker_ = spawn({"/usr/sbin/mosquitto", "-c", (dir_ / "mosquitto.conf").string()}, dir_ / "mosquitto.log");
-        EXPECT_TRUE(eventually([&] { return accepts(); }, std::chrono::seconds(10))) << slurp(dir_ / "mosquitto.log");
+        EXPECT_TRUE(eventually([&] { return accepts(port_); }, std::chrono::seconds(10))) << slurp(dir_ / "mosquitto.log");
         subscriber_ = spawn(
             {"stdbuf", "-oL", "mosquitto_sub", "-d", "-v", "-h", "127.0.0.1", "-p", std::to_string(port_), "-t", "#"},
             dir_ / "seen");
@@ -166,30 +155,6 @@ public:
     }
 
 private:
-    static int free_port()
-    {
-        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof a;
-        ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-        ::close(fd);
-        return ntohs(a.sin_port);
-    }
-    bool accepts() const
-    {
-        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(uint16_t(port_));
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-        ::close(fd);
-        return ok;
-    }
-
     fs::path dir_;
     int port_ = 0;
     pid_t broker_ = -1, subscriber_ = -1;
@@ -284,17 +249,20 @@ protected:
                 return broker->readings() - before >= devices_named(text);
             return count_lines(slurp(polled)) >= devices_named(text) + (polled == dir / "out" ? 0 : 1);
         };
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(90);
         bool interrupted = false;
         int status = 0;
-        while (::waitpid(pid, &status, WNOHANG) == 0) {
-            if (std::chrono::steady_clock::now() > deadline) {
-                ::kill(-pid, SIGKILL);  // a hang: reported as a kill
-            } else if (endless && !interrupted && polls_in()) {
-                ::kill(-pid, SIGINT);
-                interrupted = true;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        const bool ended = eventually(
+            [&] {
+                if (endless && !interrupted && polls_in()) {
+                    ::kill(-pid, SIGINT);
+                    interrupted = true;
+                }
+                return ::waitpid(pid, &status, WNOHANG) != 0;
+            },
+            std::chrono::seconds(90));
+        if (!ended) {
+            ::kill(-pid, SIGKILL);  // a hang: reported as a kill
+            ::waitpid(pid, &status, 0);
         }
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
