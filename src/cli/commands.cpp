@@ -6,6 +6,7 @@
 
 #include "cli/info.h"
 #include "cli/session.h"
+#include "cli/standard_output.h"
 #include "ops/polling.h"
 #include "ops/profile.h"
 #include "ops/search.h"
@@ -118,8 +119,7 @@ int scan(const Invocation& call, Session& s)
                 rows.back().push_back(field.kind() == Value::kNull ? std::string("-") : field.text());
         }
         const std::string table = aligned(rows);
-        std::fwrite(table.data(), 1, table.size(), stdout);
-        std::fflush(stdout);
+        put_stdout(table);
     }
     const std::string range = std::to_string(from) + ".." + std::to_string(to);
     if (r.interrupted_at) {
@@ -286,12 +286,7 @@ std::vector<Setting> read_profile(const std::string& path)
 
 }  // namespace
 
-void print(const Options& o, const Value& v)
-{
-    const std::string out = o.json ? to_json(v) : to_text(v);
-    std::fwrite(out.data(), 1, out.size(), stdout);
-    std::fflush(stdout);
-}
+void print(const Options& o, const Value& v) { put_stdout(o.json ? to_json(v) : to_text(v)); }
 
 std::vector<uint8_t> addresses_of(const Options& o, const Session& s)
 {
@@ -320,6 +315,11 @@ Job set_command(const Invocation& call)
 
 Job save_command(const Invocation& call)
 {
+    // What may not be replaced is refused before the device is asked.
+    const CommandArgs args = call.args();
+    std::string reason;
+    if (args.positional().size() == 1 && !file_io::check_target(args.positional().front(), reason))
+        throw UsageError("файл " + args.positional().front() + " не записан: " + reason);
     return {[&call](Session& s) { return save(call, s); }};
 }
 

@@ -8,6 +8,7 @@
 #include <ctime>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <set>
 #include <thread>
 
@@ -53,20 +54,39 @@ std::string as_text(const std::string& s)
     return !s.empty() && std::string_view("=+-@\t\r").find(s.front()) != std::string_view::npos ? "'" + s : s;
 }
 
-// An existing report's form and its done rows. A report from before the address and speed
-// columns keeps its own columns; a line cut short by an interrupted run is no row done.
-ReportForm existing_report(std::string_view text)
+// The report's header with `separator`; without the address and speed columns, as reports
+// before them had it, when `older`.
+std::string report_header(char separator, bool older)
+{
+    std::string header;
+    for (const char* c : kColumns) {
+        if (older && (std::string_view(c) == "address" || std::string_view(c) == "speed"))
+            continue;
+        header += (header.empty() ? "" : std::string(1, separator)) + c;
+    }
+    return header;
+}
+
+// An existing report's form and its done rows; nullopt when its first line is not one of the
+// report's headers (either separator, with or without the byte-order mark and CR). A report from
+// before the address and speed columns keeps its own columns; a line cut short by an interrupted
+// run is no row done.
+std::optional<ReportForm> existing_report(std::string_view text)
 {
     ReportForm form;
     form.bom = text.substr(0, kBom.size()) == kBom;
     if (form.bom)
         text.remove_prefix(kBom.size());
-    const std::string_view first = text.substr(0, text.find_first_of("\r\n"));
+    std::string_view first = text.substr(0, text.find('\n'));
+    if (!first.empty() && first.back() == '\r')
+        first.remove_suffix(1);
     form.separator = first.find(';') != std::string_view::npos ? ';' : ',';
+    if (first != report_header(form.separator, false) && first != report_header(form.separator, true))
+        return std::nullopt;
     std::string problem;
     const std::vector<CsvRecord> records = csv_records(text, form.separator, problem);
     if (records.empty())
-        return form;
+        return std::nullopt;
     form.columns = records.front().fields;
     const auto column = [&](const char* name) {
         return size_t(std::find(form.columns.begin(), form.columns.end(), name) - form.columns.begin());
@@ -193,49 +213,78 @@ Sheet read_sheet(const std::string& path)
     throw UsageError(all + "таблица " + path + " не принята, в приборы ничего не записано");
 }
 
-int commission(const Invocation& call, Session& s, const Sheet& sheet, std::chrono::seconds wait)
-{
-    const CommandArgs args = call.args();
-    const std::string sheet_path = args.positional().front();
-    std::string report_path = args.value("--report").value_or(report_beside(sheet_path));
-    std::string reason, report_text;
-    file_io::Stamp stamp;
-    bool had_report = file_io::read_whole(report_path, 1 << 24, report_text, stamp, reason);
-    // A report under the name earlier versions gave it goes on where it is.
-    if (!had_report && !args.value("--report")) {
-        const std::string older = sheet_path + ".report.csv";
-        if (file_io::read_whole(older, 1 << 24, report_text, stamp, reason)) {
-            report_path = older;
-            had_report = true;
-        }
-    }
+// The report a run goes on with, chosen and checked before the port is opened: nothing is sent
+// for a report the run may not write.
+struct ReportPlan {
+    std::string path;
+    bool goes_on = false;  // it has its header already
     ReportForm form;
-    if (had_report && !report_text.empty()) {
-        form = existing_report(report_text);
+};
+
+ReportPlan plan_report(const CommandArgs& args, const std::string& sheet_path, const Sheet& sheet)
+{
+    ReportPlan plan;
+    plan.path = args.value("--report").value_or(report_beside(sheet_path));
+    // A report under the name earlier versions gave it goes on where it is.
+    if (!args.value("--report") && !file_io::stamp_of(plan.path).present) {
+        const std::string older = sheet_path + ".report.csv";
+        if (file_io::stamp_of(older).present)
+            plan.path = older;
+    }
+    const std::string head = "отчёт " + plan.path + " не ведётся: ";
+    std::string reason, text;
+    // Another's file, or one anyone may write to, may hold rows marked done that no run did.
+    if (!file_io::check_target(plan.path, reason))
+        throw UsageError(head + reason);
+    const file_io::Stamp report = file_io::stamp_of(plan.path), of_sheet = file_io::stamp_of(sheet_path);
+    if (report.present && report.dev == of_sheet.dev && report.ino == of_sheet.ino)
+        throw UsageError(head + "это сама таблица; укажите другой --report");
+    file_io::Stamp stamp;
+    if (report.present && !file_io::read_whole(plan.path, 1 << 24, text, stamp, reason))
+        throw UsageError(head + reason);
+    if (!text.empty()) {
+        const std::optional<ReportForm> form = existing_report(text);
+        if (!form)
+            throw UsageError(head + "первая строка не заголовок отчёта \"" + report_header(',', false) +
+                             "\"; укажите другой --report");
+        plan.form = *form;
+        plan.goes_on = true;
     } else {
-        form.separator = sheet.separator;
+        plan.form.separator = sheet.separator;
         // A spreadsheet reads UTF-8 as such only after the mark: a sheet of its own dialect
         // (with the mark, or in Windows-1251) gets a report with it.
-        form.bom = sheet.bom || sheet.cp1251;
+        plan.form.bom = sheet.bom || sheet.cp1251;
     }
+    return plan;
+}
+
+int commission(const Invocation& call, Session& s, const Sheet& sheet, const ReportPlan& plan,
+               std::chrono::seconds wait)
+{
+    const CommandArgs args = call.args();
+    const std::string& report_path = plan.path;
+    const ReportForm& form = plan.form;
+    std::string reason;
     std::FILE* report = file_io::open_for_writing(report_path, true, reason);
     if (!report) {
         std::fprintf(stderr, "отчёт %s не открывается: %s\n", report_path.c_str(), reason.c_str());
         return kExitDevice;
     }
     std::fprintf(stderr, "отчёт: %s\n", report_path.c_str());
-    if (!had_report || report_text.empty()) {
-        std::string header = form.bom ? std::string(kBom) : std::string();
-        for (const std::string& c : form.columns)
-            header += (&c == &form.columns.front() ? "" : std::string(1, form.separator)) + c;
-        std::fputs((header + "\n").c_str(), report);
-    }
+    // Each line whole and on the disk before the next device, or the run stops there: a report
+    // that did not reach its file is no record of the rows done.
+    std::string write_error;  // the first the report met
+    const auto put = [&](const std::string& line) {
+        if (write_error.empty() && !(file_io::append_record(report, line, reason) && file_io::sync(report, reason)))
+            write_error = reason;
+    };
+    if (!plan.goes_on)
+        put((form.bom ? std::string(kBom) : std::string()) + report_header(form.separator, false) + "\n");
     const LinkSettings start = s.link.settings();
     long done = 0, failed = 0, skipped = 0;
     bool stopped = false;
-    int write_error = 0;  // the first the report met
     for (const SheetRow& row : sheet.rows) {
-        if (interrupted()) {
+        if (interrupted() || !write_error.empty()) {
             stopped = true;
             break;
         }
@@ -281,9 +330,7 @@ int commission(const Invocation& call, Session& s, const Sheet& sheet, std::chro
                                                     {"version", as_text(outcome.version)},
                                                     {"result", result},
                                                     {"error", as_text(error)}});
-        std::fputs(line.c_str(), report);
-        if (std::fflush(report) != 0 && write_error == 0)
-            write_error = errno;
+        put(line);
         std::fprintf(stderr, "строка %d: %s%s%s\n", row.line, result, error.empty() ? "" : ": ", error.c_str());
     }
     // The summary goes with the command's output, not into the report: a spreadsheet and a
@@ -293,11 +340,10 @@ int commission(const Invocation& call, Session& s, const Sheet& sheet, std::chro
     summary.set("failed", Value::number(failed));
     summary.set("skipped", Value::number(skipped));
     print(call.options, summary);
-    // A report that did not reach its file is no record of the rows done: the run failed.
-    if (std::fclose(report) != 0 && write_error == 0)
-        write_error = errno;
-    if (write_error != 0) {
-        std::fprintf(stderr, "отчёт %s не записан: %s\n", report_path.c_str(), std::strerror(write_error));
+    if (std::fclose(report) != 0 && write_error.empty())
+        write_error = std::strerror(errno);
+    if (!write_error.empty()) {
+        std::fprintf(stderr, "отчёт %s не записан: %s\n", report_path.c_str(), write_error.c_str());
         return kExitDevice;
     }
     return failed > 0 || stopped ? kExitDevice : kExitOk;
@@ -313,7 +359,8 @@ Job commission_command(const Invocation& call)
     const std::chrono::seconds wait(args.value("--wait") ? parse_number(*args.value("--wait"), 1, 86400, "--wait")
                                                          : kDefaultWait);
     auto sheet = std::make_shared<const Sheet>(read_sheet(args.positional().front()));
-    return {[&call, sheet, wait](Session& s) { return commission(call, s, *sheet, wait); }};
+    auto plan = std::make_shared<const ReportPlan>(plan_report(args, args.positional().front(), *sheet));
+    return {[&call, sheet, plan, wait](Session& s) { return commission(call, s, *sheet, *plan, wait); }};
 }
 
 }  // namespace varnok::cli

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <mosquitto.h>
 #include <poll.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -308,6 +309,71 @@ std::string read_password_file(const std::string& path)
     if (!why.empty())
         throw UsageError(head + why);
     return text.substr(0, text.find_first_of("\r\n"));
+}
+
+std::string hold_cafile(const std::string& path)
+{
+    // As the password file: opened without waiting, a pipe read as it comes within a time limit,
+    // so that neither a FIFO no one writes to nor a slow writer holds the run for ever.
+    const std::string head = "--cafile " + path + " не прочитан: ";
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0)
+        throw UsageError(head + std::strerror(errno));
+    struct stat st;
+    std::string why;
+    if (::fstat(fd, &st) != 0)
+        why = std::strerror(errno);
+    else if (S_ISDIR(st.st_mode))
+        why = "на месте файла папка";
+    else if (!S_ISREG(st.st_mode) && !S_ISFIFO(st.st_mode))
+        why = "не файл и не канал";
+    const bool fifo = why.empty() && S_ISFIFO(st.st_mode);
+    const auto until = Clock::now() + 10s;
+    std::string text;
+    bool waited = false;
+    char buf[4096];
+    while (why.empty()) {
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n > 0) {
+            text.append(buf, size_t(n));
+            if (text.size() > (1u << 20))
+                why = "длиннее 1 МиБ";
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && errno != EAGAIN) {
+            why = std::strerror(errno);
+            break;
+        }
+        // The end of the file, or of the pipe once a writer has come and gone.
+        if (n == 0 && (!fifo || !text.empty() || waited))
+            break;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count();
+        pollfd p{fd, POLLIN, 0};
+        const int r = left > 0 ? ::poll(&p, 1, int(left)) : 0;
+        if (r == 0)
+            why = "сертификаты не пришли за 10 с";
+        else if (r < 0 && errno == EINTR && interrupted())
+            why = "прервано";
+        waited = r > 0;
+    }
+    ::close(fd);
+    if (!why.empty())
+        throw UsageError(head + why);
+    // The TLS library opens the file by its name, on each connection: it gets a copy in memory
+    // that stays open for the whole run, so that a pipe read once still serves every reconnect.
+    const int copy = ::memfd_create("varnok-cafile", MFD_CLOEXEC);
+    size_t done = 0;
+    while (copy >= 0 && done < text.size()) {
+        const ssize_t n = ::write(copy, text.data() + done, text.size() - done);
+        if (n <= 0)
+            throw UsageError(head + std::strerror(errno));
+        done += size_t(n);
+    }
+    if (copy < 0)
+        throw UsageError(head + std::strerror(errno));
+    return "/proc/self/fd/" + std::to_string(copy);
 }
 
 void check_line_name(const std::string& name)

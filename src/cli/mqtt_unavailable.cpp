@@ -20,6 +20,11 @@ std::string read_password_file(const std::string& /*path*/)
     throw UsageError("--mqtt: публикации в MQTT в сборке для Windows нет");
 }
 
+std::string hold_cafile(const std::string& /*path*/)
+{
+    throw UsageError("--mqtt: публикации в MQTT в сборке для Windows нет");
+}
+
 void check_line_name(const std::string& /*name*/)
 {
     throw UsageError("--line: публикации в MQTT в сборке для Windows нет");

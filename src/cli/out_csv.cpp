@@ -1,5 +1,6 @@
-// read's readings to a CSV file: its header, then a line per reading, each flushed at once so
-// that an interrupted run leaves whole lines. A file that exists is added to: a shift log
+// read's readings to a CSV file (or to standard output, "-"): its header, then a line per
+// reading, each written at once and whole, so that an interrupted run or a full disk leaves whole
+// lines. A file that exists is added to: a shift log
 // grows run by run. Two dialects: the standard one for scripts (`,`, a decimal point, ISO
 // times, LF) and a spreadsheet's (a BOM, the regional separators, local times, CRLF, units in
 // the header), which a spreadsheet opens as a table when the file is double-clicked.
@@ -14,6 +15,7 @@
 #include "cli/options.h"
 #include "cli/readings.h"
 #include "cli/session.h"
+#include "cli/standard_output.h"
 #include "ops/entry.h"
 #include "settings/file_io.h"
 
@@ -22,6 +24,7 @@ namespace varnok::cli {
 namespace {
 
 constexpr std::string_view kBom = "\xEF\xBB\xBF";
+constexpr const char* kStandardOutput = "-";
 constexpr std::string_view kStandardHeader = "time,address,value1,percent1,value2,percent2,value3,percent3,frequency";
 
 // What goes into the file before its first new row.
@@ -111,9 +114,13 @@ bool is_sheet_header(const Dialect& d, std::string_view line)
 
 Start start_of(const std::string& path, const Dialect& d)
 {
+    std::string head, tail, reason;
+    if (path == kStandardOutput)
+        return Start::kHeader;
+    if (!file_io::check_target(path, reason))
+        throw UsageError("файл " + path + " не дописывается: " + reason);
     if (!file_io::stamp_of(path).present)
         return Start::kHeader;
-    std::string head, tail, reason;
     if (!file_io::read_ends(path, 1024, head, tail, reason))
         throw UsageError("файл " + path + " не прочитан: " + reason);
     if (head.empty())
@@ -137,8 +144,9 @@ Start start_of(const std::string& path, const Dialect& d)
 
 class CsvOutput : public ReadingsOutput {
 public:
-    CsvOutput(std::FILE* f, Start start, const Dialect& d, size_t devices)
-        : f_(f), start_(start), d_(d), devices_(devices)
+    // `f` nullptr: standard output.
+    CsvOutput(std::string path, std::FILE* f, Start start, const Dialect& d, size_t devices)
+        : path_(std::move(path)), f_(f), start_(start), d_(d), devices_(devices)
     {
         if (start_ == Start::kNewline)
             put(d_.eol);
@@ -165,24 +173,41 @@ public:
         if (held_.size() == devices_)
             start();
     }
+    bool failed() const override { return failed_ || (!f_ && stdout_failed()); }
     int finish() override
     {
         if (!started_)
             start();
+        if (!f_)
+            return stdout_failed() ? kExitDevice : kExitOk;
         std::FILE* f = f_;
         f_ = nullptr;
-        if (std::fclose(f) != 0) {
-            std::fprintf(stderr, "файл не записан: %s\n", std::strerror(errno));
-            return kExitDevice;
-        }
-        return kExitOk;
+        // The readings of the run on the disk before it ends, and the close checked.
+        std::string reason;
+        if (!failed_ && !file_io::sync(f, reason))
+            fail(reason);
+        if (std::fclose(f) != 0)
+            fail(std::strerror(errno));
+        return failed_ ? kExitDevice : kExitOk;
     }
 
 private:
+    // Each line whole or not at all: a write that fails takes its part back, is told once, and
+    // nothing more is written.
     void put(std::string_view text)
     {
-        std::fwrite(text.data(), 1, text.size(), f_);
-        std::fflush(f_);
+        std::string reason;
+        if (!f_)
+            put_stdout(std::string(text));
+        else if (!failed_ && !file_io::append_record(f_, std::string(text), reason))
+            fail(reason);
+    }
+
+    void fail(const std::string& reason)
+    {
+        if (!failed_)
+            std::fprintf(stderr, "файл %s не записан: %s\n", path_.c_str(), reason.c_str());
+        failed_ = true;
     }
 
     std::string row_of(const Reading& r) const
@@ -232,7 +257,9 @@ private:
         started_ = true;
     }
 
+    std::string path_;
     std::FILE* f_;
+    bool failed_ = false;
     Start start_;
     Dialect d_;
     size_t devices_;
@@ -250,13 +277,15 @@ std::unique_ptr<ReadingsOutput> csv_output(const std::string& path, CsvDialect d
 {
     const Dialect d = dialect_of(dialect);
     const Start start = start_of(path, d);
+    if (path == kStandardOutput)
+        return std::make_unique<CsvOutput>(path, nullptr, start, d, devices);
     std::string reason;
     std::FILE* f = file_io::open_for_writing(path, true, reason);
     if (!f) {
         std::fprintf(stderr, "файл %s не создаётся: %s\n", path.c_str(), reason.c_str());
         return nullptr;
     }
-    return std::make_unique<CsvOutput>(f, start, d, devices);
+    return std::make_unique<CsvOutput>(path, f, start, d, devices);
 }
 
 }  // namespace varnok::cli

@@ -1,8 +1,10 @@
 // read's readings as JSON Lines on standard output: an object per reading, each line flushed at
-// once so that a pipe sees the readings as they come.
+// once so that a pipe sees the readings as they come; a line that could not be written ends the run.
 #include <cstdio>
 
 #include "cli/readings.h"
+#include "cli/session.h"
+#include "cli/standard_output.h"
 
 namespace varnok::cli {
 
@@ -12,10 +14,10 @@ class JsonOutput : public ReadingsOutput {
 public:
     void reading(const Reading& r) override
     {
-        const std::string line = to_json(reading_message(r));
-        std::fwrite(line.data(), 1, line.size(), stdout);
-        std::fflush(stdout);
+        put_stdout(to_json(reading_message(r)));
     }
+    bool failed() const override { return stdout_failed(); }
+    int finish() override { return stdout_failed() ? kExitDevice : kExitOk; }
 };
 
 }  // namespace

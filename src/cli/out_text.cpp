@@ -2,6 +2,8 @@
 #include <cstdio>
 
 #include "cli/readings.h"
+#include "cli/session.h"
+#include "cli/standard_output.h"
 
 namespace varnok::cli {
 
@@ -15,9 +17,10 @@ public:
         std::string line;
         for (const auto& [key, v] : row.members())
             line += (line.empty() ? "" : "  ") + (v.kind() == Value::kNull ? std::string(v.text().empty() ? "-" : "нет значения") : v.text());
-        std::printf("%s\n", line.c_str());
-        std::fflush(stdout);
+        put_stdout(line + "\n");
     }
+    bool failed() const override { return stdout_failed(); }
+    int finish() override { return stdout_failed() ? kExitDevice : kExitOk; }
 };
 
 }  // namespace

@@ -36,6 +36,11 @@ MqttTarget parse_mqtt_url(const std::string& url);
 // The first line of --password-file: a regular file, a pipe or a FIFO. Throws UsageError.
 std::string read_password_file(const std::string& path);
 
+// --cafile read whole (a regular file, or a pipe as <(...) gives, within 10 s: a FIFO no one
+// writes to is not waited on for ever), and the name of a copy that stays open for the run, for
+// the TLS library. Throws UsageError.
+std::string hold_cafile(const std::string& path);
+
 // --line: the name of the line in the topics, one topic level of UTF-8 without '/', '+', '#'
 // or control characters, up to 64 bytes. Throws UsageError.
 void check_line_name(const std::string& name);

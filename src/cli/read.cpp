@@ -69,7 +69,7 @@ ReadArgs parse_read(const Invocation& call)
     if (const auto ca = args.value("--cafile")) {
         if (!r.mqtt->tls)
             throw UsageError("--cafile только для mqtts://");
-        r.mqtt->cafile = *ca;
+        r.mqtt->cafile = hold_cafile(*ca);
     }
     if (const auto file = args.value("--password-file")) {
         r.mqtt->password = read_password_file(*file);

@@ -133,6 +133,10 @@ bool DevicePoll::run(long count, std::chrono::milliseconds every, const std::vec
             any_failed |= !poll.freq;
             for (ReadingsOutput* out : outputs)
                 out->reading(r);
+            // No more readings that nothing would keep.
+            for (const ReadingsOutput* out : outputs)
+                if (out->failed())
+                    return false;
         }
     }
     return !any_failed;

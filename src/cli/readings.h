@@ -55,6 +55,8 @@ public:
     // Whether it shows the devices' names and versions.
     virtual bool wants_names() const { return false; }
     virtual void reading(const Reading& r) = 0;
+    // A write of it failed (told): the run ends after the reading in hand.
+    virtual bool failed() const { return false; }
     // At the end of the run: kExitOk, or the exit code of what could not be finished.
     virtual int finish() { return 0; }
 };
@@ -74,7 +76,8 @@ std::unique_ptr<ReadingsOutput> json_output();
 // The CSV for scripts (`,`, a decimal point, ISO times) or for a spreadsheet of the user's
 // regional settings.
 enum class CsvDialect { kStandard, kSheet };
-// A CSV file, a line per reading, each written at once, after what the file holds; the header
+// A CSV file (standard output for "-"), a line per reading, each written at once, after what the
+// file holds; a write that fails is told once, and ends the run; the header
 // only in a new or empty file (a spreadsheet's once each of the `devices` has been polled, as it
 // names their units). nullptr with the reason on standard error when the file cannot be made;
 // UsageError when it holds something other than these readings.
@@ -91,7 +94,7 @@ public:
     void read_names();
     // Polls the devices in turn `count` times (0: until Ctrl-C), `every` apart, the first
     // poll of a device with its scales and setpoints until they are read; each reading goes
-    // to every output. After read_names(), a name or version not read then is asked again
+    // to every output, and the run ends after one an output failed to write. After read_names(), a name or version not read then is asked again
     // once the device answers a poll. True when every read succeeded.
     bool run(long count, std::chrono::milliseconds every, const std::vector<ReadingsOutput*>& outputs);
 

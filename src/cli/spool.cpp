@@ -86,6 +86,31 @@ std::string mode_text(mode_t mode)
     return s;
 }
 
+// Why a folder on the way to the spool would let someone else swap what is below it: "" when it
+// is this user's or the system's, and open to others' writes only where sticky (as /tmp).
+std::string unsafe_folder(const struct stat& st)
+{
+    if (st.st_uid != ::geteuid() && st.st_uid != 0)
+        return "принадлежит другому пользователю (uid " + std::to_string(st.st_uid) + ")";
+    if ((st.st_mode & (S_IWGRP | S_IWOTH)) && !(st.st_mode & S_ISVTX))
+        return "открыта для записи другим (права " + mode_text(st.st_mode) + ")";
+    return "";
+}
+
+void check_above(int fd, fs::path at, const fs::path& dir);
+
+// The folder on the way to the spool `dir` that is there already, `at`, held by `fd`, and
+// those above it, before anything is made in it.
+void check_existing(int fd, const fs::path& at, const fs::path& dir)
+{
+    struct stat st;
+    if (::fstat(fd, &st) != 0)
+        throw std::runtime_error("очередь " + dir.string() + " не проверяется: " + std::strerror(errno));
+    if (const std::string problem = unsafe_folder(st); !problem.empty())
+        throw std::runtime_error("папка " + at.string() + " " + problem + ": очередь " + dir.string() + " в ней не ведём");
+    check_above(fd, at, dir);
+}
+
 // The spool folder is the user's alone, and so is, or the system's, every folder above it; one
 // that others may write in is safe only with the sticky bit (as /tmp), where no one renames or
 // removes what is not theirs. Otherwise someone else could swap the folder or plant files in it.
@@ -100,7 +125,13 @@ void check_folders(int fd, const fs::path& dir)
     if (st.st_mode & (S_IWGRP | S_IWOTH))
         throw std::runtime_error("в папку очереди " + dir.string() + " могут писать другие (права " +
                                  mode_text(st.st_mode) + "): очередь в ней не ведём");
-    fs::path at = dir;
+    check_above(fd, dir, dir);
+}
+
+// Every folder above the one `fd` holds (the folder `at` on the way to the spool `dir`) is this
+// user's or the system's, and others may write in it only where it is sticky.
+void check_above(int fd, fs::path at, const fs::path& dir)
+{
     int here = ::openat(fd, ".", O_PATH | O_DIRECTORY | O_CLOEXEC);
     for (;;) {
         const int up = ::openat(here, "..", O_PATH | O_DIRECTORY | O_CLOEXEC);
@@ -119,12 +150,7 @@ void check_folders(int fd, const fs::path& dir)
         }
         at = at.has_relative_path() ? at.parent_path() : at;
         const std::string name = at.empty() ? "над " + dir.string() : at.string();
-        std::string problem;
-        if (above.st_uid != ::geteuid() && above.st_uid != 0)
-            problem = "принадлежит другому пользователю (uid " + std::to_string(above.st_uid) + ")";
-        else if ((above.st_mode & (S_IWGRP | S_IWOTH)) && !(above.st_mode & S_ISVTX))
-            problem = "открыта для записи другим (права " + mode_text(above.st_mode) + ")";
-        if (!problem.empty()) {
+        if (const std::string problem = unsafe_folder(above); !problem.empty()) {
             ::close(up);
             throw std::runtime_error("папка " + name + " " + problem + ": очередь " + dir.string() + " в ней не ведём");
         }
@@ -137,7 +163,24 @@ void check_folders(int fd, const fs::path& dir)
 Spool::Spool(fs::path dir, uint64_t limit_bytes) : dir_(std::move(dir)), limit_(limit_bytes)
 {
     // The links on the way are followed as the settings file's are; the folder reached is then
-    // checked, and every name in it is used through it, never through a link.
+    // checked, and every name in it is used through it, never through a link. Folders still to
+    // make are made only in one that passes the same check: nothing is left in another's.
+    fs::path there = dir_;
+    std::error_code missing;
+    while (!fs::exists(there, missing) && !missing && there.has_relative_path() && there.parent_path() != there)
+        there = there.parent_path();
+    if (there != dir_ && !there.empty()) {
+        const int fd = ::open(there.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        if (fd >= 0) {
+            try {
+                check_existing(fd, there, dir_);
+            } catch (...) {
+                ::close(fd);
+                throw;
+            }
+            ::close(fd);
+        }
+    }
     std::string reason;
     if (!file_io::make_folder(dir_.string(), reason))
         throw std::runtime_error("очередь " + dir_.string() + " не создаётся: " + reason);
@@ -364,7 +407,8 @@ fs::path state_dir()
         return fs::path(x) / "varnok";
     // The home as the settings file finds it; never a shared folder in its place.
     std::string home;
-    if (const char* h = std::getenv("HOME"); h && *h)
+    // A relative HOME would put the spool under whatever folder the tool runs in.
+    if (const char* h = std::getenv("HOME"); h && *h == '/')
         home = h;
     else if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir && *pw->pw_dir)
         home = pw->pw_dir;

@@ -37,7 +37,8 @@ void ProfileFiles::N_conf_saveClick()
     file_io::Stamp stamp;
     std::string reason;
     if (!file_io::replace(path.toStdString(), profile.text, stamp, reason)) {
-        MessageBox::show(shell_.window, QStringLiteral("файл не записан"), QString::fromStdString(reason));
+        MessageBox::show(shell_.window, QStringLiteral("файл не записан"),
+                         path + QStringLiteral(": ") + QString::fromStdString(reason));
         return;
     }
     log_.append(QStringLiteral("конфигурация прибора записана в ") + path);

@@ -7,6 +7,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/magic.h>
+#include <poll.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <sys/vfs.h>
@@ -170,6 +171,7 @@ bool resolve(const std::string& path, bool make_folders, Place& place, std::stri
             }
             if (!may_follow(place.dir, st)) {
                 reason = "ссылка " + here + " в общей папке чужая (не ваша и не владельца папки), по ней не пишем";
+                errno = EPERM;
                 return false;
             }
             // The kernel's own links lead to what a process has open, by no path to walk.
@@ -222,10 +224,78 @@ bool resolve(const std::string& path, bool make_folders, Place& place, std::stri
         return false;
     }
     reason = path + " не является именем файла";  // "/", ".." and the like
+    errno = EINVAL;
     return false;
 }
 
+std::string kind_of(mode_t mode)
+{
+    if (S_ISDIR(mode))
+        return "папка";
+    if (S_ISCHR(mode))
+        return "символьное устройство";
+    if (S_ISBLK(mode))
+        return "блочное устройство";
+    if (S_ISFIFO(mode))
+        return "именованный канал (FIFO)";
+    if (S_ISSOCK(mode))
+        return "сокет";
+    if (S_ISLNK(mode))
+        return "ссылка";
+    return "не файл";
+}
+
+std::string owner_and_mode(unsigned mode, unsigned uid)
+{
+    const passwd* pw = ::getpwuid(uid_t(uid));
+    char m[8];
+    std::snprintf(m, sizeof m, "%04o", mode & 07777);
+    return "владелец " + (pw && pw->pw_name ? std::string(pw->pw_name) + " (uid " + std::to_string(uid) + ")"
+                                            : "uid " + std::to_string(uid)) +
+           ", права " + m;
+}
+
+// What is at the end of the walk: nothing (true, `present` false), something a writer may use
+// (true), or something it may not (false with the reason). A pipe this process has open, reached
+// through the kernel's own link, is taken when `own_pipe`.
+bool judge(const Place& place, bool own_pipe, bool& present, std::string& reason)
+{
+    struct stat st;
+    present = ::fstatat(place.dir, place.name.c_str(), &st, place.kernel_link ? 0 : AT_SYMLINK_NOFOLLOW) == 0;
+    if (!present) {
+        if (errno == ENOENT)
+            return true;
+        reason = os_reason(errno);
+        return false;
+    }
+    if (own_pipe && place.kernel_link && (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode)))
+        return true;
+    reason = unfit_target(st.st_mode, st.st_uid);
+    return reason.empty();
+}
+
 }  // namespace
+
+std::string unfit_target(unsigned mode, unsigned uid)
+{
+    if (!S_ISREG(mode))
+        return "это " + kind_of(mode) + ", а не обычный файл";
+    // Another's file, or one anyone may write to, may hold what someone planted there.
+    if (uid != ::geteuid() && uid != 0)
+        return "файл принадлежит другому пользователю: " + owner_and_mode(mode, uid);
+    if (mode & S_IWOTH)
+        return "в файл могут писать все: " + owner_and_mode(mode, uid);
+    return "";
+}
+
+bool check_target(const std::string& path, std::string& reason)
+{
+    Place place;
+    bool present = false;
+    if (!resolve(path, false, place, reason))
+        return errno == ENOENT;  // a folder still to make: nothing there yet
+    return judge(place, true, present, reason);
+}
 
 std::string default_settings_path()
 {
@@ -234,7 +304,8 @@ std::string default_settings_path()
     if (xdg && xdg[0] == '/')
         return std::string(xdg) + "/varnok.ini";
     std::string home;
-    if (const char* h = std::getenv("HOME"); h && *h)
+    // A relative HOME would put the file under whatever folder the program runs in.
+    if (const char* h = std::getenv("HOME"); h && h[0] == '/')
         home = h;
     else if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir)
         home = pw->pw_dir;
@@ -341,6 +412,9 @@ bool replace(const std::string& path, const std::string& data, Stamp& stamp, std
     Place place;
     if (!resolve(path, true, place, reason))
         return false;
+    bool present = false;
+    if (!judge(place, false, present, reason))
+        return false;
     const int dir = place.dir;
     const std::string& base = place.name;
     remove_stale_temps(dir, base);
@@ -348,7 +422,7 @@ bool replace(const std::string& path, const std::string& data, Stamp& stamp, std
     int fd = -1;
     for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
         temp = temp_prefix(base) + std::to_string(::getpid()) + "-" + std::to_string(attempt) + ".tmp";
-        fd = ::openat(dir, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW, 0666);
+        fd = ::openat(dir, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW, 0644);
         if (fd < 0 && errno != EEXIST)
             break;
     }
@@ -357,12 +431,10 @@ bool replace(const std::string& path, const std::string& data, Stamp& stamp, std
         return false;
     }
 
-    // The new file takes over the permissions and owner of the one it replaces.
+    // The new file takes over the permissions of the one it replaces; its owner is the writer.
     struct stat old;
-    if (::fstatat(dir, base.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(old.st_mode)) {
+    if (present && ::fstatat(dir, base.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(old.st_mode))
         (void)::fchmod(fd, old.st_mode & 07777);
-        (void)!::fchown(fd, old.st_uid, old.st_gid);
-    }
 
     struct stat st;
     bool ok = write_all(fd, data) && ::fsync(fd) == 0 && ::fstat(fd, &st) == 0;
@@ -397,17 +469,77 @@ std::FILE* open_for_writing(const std::string& path, bool append, std::string& r
     Place place;
     if (!resolve(path, false, place, reason))
         return nullptr;
-    // O_NOFOLLOW: a link put at the name since the walk is not followed unchecked.
-    const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY | (append ? O_APPEND : O_TRUNC) |
+    bool present = false;
+    if (!judge(place, true, present, reason))
+        return nullptr;
+    // O_NOFOLLOW: a link put at the name since the walk is not followed unchecked. O_NONBLOCK: a
+    // FIFO put there meanwhile does not hold the open; what was opened is judged again, and only
+    // then emptied.
+    const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | (append ? O_APPEND : 0) |
                       (place.kernel_link ? 0 : O_NOFOLLOW);
-    const int fd = ::openat(place.dir, place.name.c_str(), flags, 0666);
-    std::FILE* file = fd < 0 ? nullptr : ::fdopen(fd, append ? "a" : "w");
-    if (!file) {
+    const int fd = ::openat(place.dir, place.name.c_str(), flags, 0644);
+    if (fd < 0) {
+        reason = errno == ENXIO ? "канал никто не читает" : os_reason(errno);
+        return nullptr;
+    }
+    struct stat st;
+    if (::fstat(fd, &st) != 0)
         reason = os_reason(errno);
-        if (fd >= 0)
-            ::close(fd);
+    else if (!(place.kernel_link && (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode))))
+        reason = unfit_target(st.st_mode, st.st_uid);
+    if (reason.empty() && !append && S_ISREG(st.st_mode) && ::ftruncate(fd, 0) != 0)
+        reason = os_reason(errno);
+    if (reason.empty())
+        (void)::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    std::FILE* file = reason.empty() ? ::fdopen(fd, append ? "a" : "w") : nullptr;
+    if (!file) {
+        if (reason.empty())
+            reason = os_reason(errno);
+        ::close(fd);
     }
     return file;
+}
+
+bool append_record(std::FILE* file, const std::string& data, std::string& reason)
+{
+    if (std::fflush(file) != 0) {
+        reason = os_reason(errno);
+        return false;
+    }
+    const int fd = ::fileno(file);
+    struct stat st;
+    const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    const bool appends = (::fcntl(fd, F_GETFL) & O_APPEND) != 0;
+    const off_t before = !regular ? -1 : appends ? st.st_size : ::lseek(fd, 0, SEEK_CUR);
+    size_t done = 0;
+    while (done < data.size()) {
+        const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+        if (n > 0) {
+            done += size_t(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && errno == EAGAIN) {  // an output left non-blocking by whoever opened it
+            pollfd p{fd, POLLOUT, 0};
+            (void)::poll(&p, 1, 1000);
+            continue;
+        }
+        reason = os_reason(n == 0 ? EIO : errno);
+        if (before >= 0 && done > 0 && ::ftruncate(fd, before) == 0 && !appends)
+            (void)::lseek(fd, before, SEEK_SET);
+        return false;
+    }
+    return true;
+}
+
+bool sync(std::FILE* file, std::string& reason)
+{
+    if (std::fflush(file) != 0 || (::fsync(::fileno(file)) != 0 && errno != EINVAL && errno != EROFS)) {
+        reason = os_reason(errno);
+        return false;
+    }
+    return true;
 }
 
 bool make_folder(const std::string& dir, std::string& reason)

@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
+#include <fcntl.h>
+#include <io.h>
 
 #include "settings/utf16.h"
 #include "settings/windows_path.h"
@@ -93,7 +95,44 @@ void remove_stale_temps(const std::string& dir, const std::string& base)
     FindClose(find);
 }
 
+// A name the system takes as a device (NUL, COM1, CON.txt, \\.\pipe\x): GetFullPathNameW turns
+// each into a \\.\ path.
+bool names_device(const std::string& path)
+{
+    const std::wstring w = utf16_of(path);
+    if (w.size() >= 4 && (w[0] == L'\\' || w[0] == L'/') && (w[1] == L'\\' || w[1] == L'/') && w[2] == L'.' &&
+        (w[3] == L'\\' || w[3] == L'/'))
+        return true;
+    wchar_t full[4096];
+    const DWORD n = GetFullPathNameW(w.c_str(), DWORD(std::size(full)), full, nullptr);
+    return n > 0 && n < std::size(full) && std::wcsncmp(full, L"\\\\.\\", 4) == 0;
+}
+
 }  // namespace
+
+bool check_target(const std::string& path, std::string& reason)
+{
+    if (names_device(path)) {
+        reason = "это устройство, а не обычный файл";
+        return false;
+    }
+    const DWORD a = GetFileAttributesW(utf16_of(path).c_str());
+    if (a == INVALID_FILE_ATTRIBUTES)
+        return true;
+    if (a & FILE_ATTRIBUTE_DIRECTORY) {
+        reason = "это папка, а не обычный файл";
+        return false;
+    }
+    const HANDLE h = CreateFileW(utf16_of(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                 nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return true;  // the writer tells why it cannot open it
+    const bool disk = GetFileType(h) == FILE_TYPE_DISK;
+    CloseHandle(h);
+    if (!disk)
+        reason = "это устройство, а не обычный файл";
+    return disk;
+}
 
 std::string default_settings_path()
 {
@@ -159,6 +198,8 @@ bool read_whole(const std::string& path, size_t limit, std::string& data, Stamp&
 
 bool replace(const std::string& path, const std::string& data, Stamp& stamp, std::string& reason)
 {
+    if (!check_target(path, reason))
+        return false;
     const std::string dir = parent_of(path);
     if (!make_dirs(dir, reason))
         return false;
@@ -236,11 +277,55 @@ bool read_ends(const std::string& path, size_t count, std::string& head, std::st
 
 std::FILE* open_for_writing(const std::string& path, bool append, std::string& reason)
 {
+    if (!check_target(path, reason))
+        return nullptr;
     // Binary: the writer's line ends reach the file as written, CRLF where it writes CRLF.
     std::FILE* file = _wfopen(utf16_of(path).c_str(), append ? L"ab" : L"wb");
     if (!file)
         reason = std::strerror(errno);
+    else if (GetFileType(HANDLE(_get_osfhandle(_fileno(file)))) != FILE_TYPE_DISK) {
+        std::fclose(file);
+        reason = "это устройство, а не обычный файл";
+        return nullptr;
+    }
     return file;
+}
+
+bool append_record(std::FILE* file, const std::string& data, std::string& reason)
+{
+    if (std::fflush(file) != 0) {
+        reason = std::strerror(errno);
+        return false;
+    }
+    const int fd = _fileno(file);
+    const bool regular = GetFileType(HANDLE(_get_osfhandle(fd))) == FILE_TYPE_DISK;
+    const int64_t before = regular ? _lseeki64(fd, 0, SEEK_CUR) : -1;
+    size_t done = 0;
+    while (done < data.size()) {
+        const int n = _write(fd, data.data() + done, unsigned(std::min<size_t>(data.size() - done, 1u << 20)));
+        if (n <= 0) {
+            reason = std::strerror(n == 0 ? ENOSPC : errno);
+            if (before >= 0 && done > 0 && _chsize_s(fd, before) == 0)
+                (void)_lseeki64(fd, before, SEEK_SET);
+            return false;
+        }
+        done += size_t(n);
+    }
+    return true;
+}
+
+bool sync(std::FILE* file, std::string& reason)
+{
+    if (std::fflush(file) != 0) {
+        reason = std::strerror(errno);
+        return false;
+    }
+    const HANDLE h = HANDLE(_get_osfhandle(_fileno(file)));
+    if (GetFileType(h) == FILE_TYPE_DISK && !FlushFileBuffers(h)) {
+        reason = os_reason(GetLastError());
+        return false;
+    }
+    return true;
 }
 
 bool make_folder(const std::string& dir, std::string& reason) { return make_dirs(dir, reason); }

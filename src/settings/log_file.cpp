@@ -9,6 +9,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "settings/file_io.h"
+
 namespace varnok::log_file {
 
 namespace {
@@ -17,7 +19,8 @@ std::string os_reason(int err) { return std::strerror(err); }
 
 std::string home()
 {
-    if (const char* h = std::getenv("HOME"); h && *h)
+    // A relative HOME would put the logs under whatever folder the program runs in.
+    if (const char* h = std::getenv("HOME"); h && h[0] == '/')
         return h;
     const passwd* pw = ::getpwuid(::getuid());
     return pw && pw->pw_dir ? pw->pw_dir : "";
@@ -61,12 +64,17 @@ bool Appender::open(const std::string& path, std::string& reason)
     }
     if (fd < 0) {
         // A link (O_NOFOLLOW) or a FIFO that nobody reads (O_NONBLOCK).
-        reason = errno == ELOOP || errno == ENXIO ? "это не обычный файл" : os_reason(errno);
+        reason = errno == ELOOP ? "это ссылка, а не обычный файл"
+                 : errno == ENXIO ? "это именованный канал (FIFO), а не обычный файл"
+                                  : os_reason(errno);
         return false;
     }
     struct stat st;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        reason = "это не обычный файл";
+    if (::fstat(fd, &st) != 0)
+        reason = os_reason(errno);
+    else
+        reason = file_io::unfit_target(st.st_mode, st.st_uid);
+    if (!reason.empty()) {
         ::close(fd);
         return false;
     }

@@ -25,8 +25,9 @@ public:
     Appender& operator=(const Appender&) = delete;
     ~Appender() { close(); }
 
-    // Opens `path` for appending: created private to the user when missing, refused with
-    // "это не обычный файл" when it is a link, a FIFO or anything but a regular file.
+    // Opens `path` for appending: created private to the user when missing, refused with what it
+    // is when it is a link, a FIFO or anything but a regular file, and when it is another user's
+    // or anyone may write to it (file_io::unfit_target).
     bool open(const std::string& path, std::string& reason);
     bool is_open() const;
     // The whole of `data`, or false with the reason.

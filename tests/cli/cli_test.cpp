@@ -546,13 +546,20 @@ TEST_F(CliOnSim, ACommissionReportIsTheSheetsOwnAndReadsBack)
     EXPECT_EQ(run({"commission", sheet.string(), "--yes", "--wait", "0"}), 2);
 }
 
-// A report that does not reach its file fails the run, though the device took its row.
+// A report that does not reach its file fails the run, though the device took its row, and
+// the run ends there; the report keeps its whole lines only.
 TEST_F(CliOnSim, ACommissionWhoseReportIsLostFails)
 {
-    const fs::path sheet = dir / "sheet.csv";
-    std::ofstream(sheet) << "max1\n120.5\n";
-    EXPECT_EQ(run({"commission", sheet.string(), "--report", "/dev/full", "--yes"}), 1);
-    EXPECT_NE(err.find("строка 2: готово\nотчёт /dev/full не записан: "), std::string::npos) << err;
+    const fs::path sheet = dir / "sheet.csv", report = dir / "report.csv";
+    std::ofstream(sheet) << "max1,unit1\n120.5,В\n110,В\n";
+    // No file of the tool may grow past 80 bytes: the header (49) goes in, a row does not. Its
+    // messages go through a pipe, which no such limit touches.
+    prefix = {"/bin/sh", "-c", "trap '' XFSZ; { prlimit --fsize=80 \"$@\" 2>&1; echo \"exit $?\"; } | cat >&2", "sh"};
+    run({"commission", sheet.string(), "--report", report.string(), "--yes"});
+    EXPECT_NE(err.find("строка 2: готово\n"), std::string::npos) << err;
+    EXPECT_EQ(err.find("строка 3"), std::string::npos) << err;
+    EXPECT_NE(err.find("отчёт " + report.string() + " не записан: File too large\nexit 1\n"), std::string::npos) << err;
+    EXPECT_EQ(slurp(report), "time,row,name,version,result,error,address,speed\n");
 }
 
 // The simulator's frame log, to tell whether anything went out on the line.
@@ -666,8 +673,10 @@ TEST_F(CliOnSimWithLog, AReadAddsToItsFileAndLeavesAnotherAlone)
     const std::string ended = slurp(cut);
     EXPECT_EQ(ended.rfind(header + "2026-01-01T00:00:00+00:00,5,1\n", 0), 0u) << ended;
     EXPECT_EQ(count_lines(ended), 3) << ended;
-    // What is not a file has no header to check: a terminal, a pipe, /dev/null.
-    EXPECT_EQ(run({"read", "--out", "/dev/null"}), 0) << err;
+    // Standard output, "-", has no header to check.
+    EXPECT_EQ(run({"read", "--out", "-"}), 0) << err;
+    EXPECT_EQ(out.rfind(header, 0), 0u) << out;
+    EXPECT_EQ(count_lines(out), 2) << out;
 
     const int frames = frames_received();
     const std::string crlf = header.substr(0, header.size() - 1) + "\r\n";

@@ -259,7 +259,7 @@ TEST_F(FrameLogFile, AFifoInTheFilesPlaceIsRefusedAndToldOnce)
     d.frame();  // nobody reads now
     ASSERT_EQ(d.told.size(), 1) << d.told.join('\n').toStdString();
     EXPECT_EQ(d.told[0].toStdString(),
-              "журнал обмена не записан в файл " + fifo.toStdString() + ": это не обычный файл");
+              "журнал обмена не записан в файл " + fifo.toStdString() + ": это именованный канал (FIFO), а не обычный файл");
 }
 
 }  // namespace

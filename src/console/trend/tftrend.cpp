@@ -1,5 +1,6 @@
 #include "console/trend/tftrend.h"
 
+#include <QBuffer>
 #include <QComboBox>
 #include <QDateTime>
 #include <QEvent>
@@ -7,7 +8,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QWindow>
 #include <algorithm>
 #include <cmath>
@@ -16,6 +16,7 @@
 #include "console/file_chooser.h"
 #include "console/message_box.h"
 #include "console/readable_colours.h"
+#include "settings/file_io.h"
 
 namespace varnok {
 
@@ -298,27 +299,49 @@ void TFtrend::refresh()
     view_->replot();
 }
 
-bool TFtrend::save_png(const QString& path) { return view_->grab().save(path, "PNG"); }
+namespace {
 
-bool TFtrend::save_csv(const QString& path)
+// Replaces the file as every writer of the program does: never a device, a FIFO or a folder in
+// the file's place, nor another user's file.
+bool replace_file(const QString& path, const QByteArray& bytes, QString& reason)
 {
-    QSaveFile f(path);
-    if (!f.open(QIODevice::WriteOnly))
+    file_io::Stamp stamp;
+    std::string why;
+    if (file_io::replace(path.toStdString(), bytes.toStdString(), stamp, why))
+        return true;
+    reason = QString::fromStdString(why);
+    return false;
+}
+
+}  // namespace
+
+bool TFtrend::save_png(const QString& path, QString& reason)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    if (!buffer.open(QIODevice::WriteOnly) || !view_->grab().save(&buffer, "PNG")) {
+        reason = QStringLiteral("картинка не получилась");
         return false;
-    f.write(data_.csv(end_ms(), minutes()).toUtf8());
-    return f.commit();
+    }
+    return replace_file(path, bytes, reason);
+}
+
+bool TFtrend::save_csv(const QString& path, QString& reason)
+{
+    return replace_file(path, data_.csv(end_ms(), minutes()).toUtf8(), reason);
 }
 
 void TFtrend::save(const QString& caption, const QString& suffix, const QString& filter,
-                   bool (TFtrend::*write)(const QString&))
+                   bool (TFtrend::*write)(const QString&, QString&))
 {
     const QString suggested =
         QStringLiteral("тренд-") + QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd-HHmmss")) + suffix;
     const QString path = choose_file(this, caption, suggested, filter, true);
     if (path.isEmpty())
         return;
-    if (!(this->*write)(path))
-        MessageBox::show(this, QStringLiteral("файл не записан"), path);
+    QString reason;
+    if (!(this->*write)(path, reason))
+        MessageBox::show(this, QStringLiteral("файл не записан"), path + QStringLiteral(": ") + reason);
 }
 
 }  // namespace varnok

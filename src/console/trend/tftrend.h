@@ -30,8 +30,9 @@ public:
     // Shows the window and brings it to the front.
     void open();
 
-    bool save_png(const QString& path);
-    bool save_csv(const QString& path);
+    // The chart as a picture, the values as CSV, each replacing the file whole; false with the reason.
+    bool save_png(const QString& path, QString& reason);
+    bool save_csv(const QString& path, QString& reason);
 
     const TrendData& data() const { return data_; }
     int minutes() const;
@@ -53,7 +54,7 @@ private:
     void match_pixel_ratio();
     int64_t end_ms() const;
     void save(const QString& caption, const QString& suffix, const QString& filter,
-              bool (TFtrend::*write)(const QString&));
+              bool (TFtrend::*write)(const QString&, QString&));
 
     TrendData data_;
     QCustomPlot* view_;
