@@ -17,7 +17,7 @@ bool g_failed = false;
 void fail(const std::string& reason)
 {
     if (!g_failed)
-        std::fprintf(stderr, "varnok-cli: стандартный вывод не записан: %s\n", reason.c_str());
+        std::fprintf(stderr, "стандартный вывод не записан: %s\n", reason.c_str());
     g_failed = true;
 }
 

@@ -23,6 +23,7 @@
 #include "cli/mqtt_publisher.h"
 #include "cli/options.h"
 #include "cli/spool.h"
+#include "settings/file_io.h"
 #include "cli_on_sim.h"
 
 namespace varnok::test {
@@ -375,6 +376,16 @@ TEST_F(MqttOnSim, TlsWithTheBrokersAuthority)
     EXPECT_NE(err.find("недоступен (ошибка TLS)"), std::string::npos) << err;
     EXPECT_EQ(spooled(dir / "state"), 1u);
     EXPECT_EQ(run({"read", "--mqtt", url, "--cafile", d + "/none.crt"}), 2);
+
+    // Through a pipe, read whole; a FIFO no one writes to holds the run up to 10 s, not for ever.
+    prefix = {"/usr/bin/timeout", "60", "/bin/bash", "-c", "exec \"$@\" --cafile <(cat " + d + "/ca.crt)", "sh"};
+    EXPECT_EQ(run({"read", "--count", "1", "--mqtt", url}), 0) << err;
+    // Its reading, and the one the other authority's run left in the spool.
+    ASSERT_TRUE(eventually([&] { return sub.on("plant/COM1/5/readings").size() == 5; })) << err;
+    ASSERT_EQ(::mkfifo((d + "/fifo.crt").c_str(), 0600), 0);
+    prefix = {"/usr/bin/timeout", "60"};
+    EXPECT_EQ(run({"read", "--mqtt", url, "--cafile", d + "/fifo.crt"}), 2);
+    EXPECT_EQ(err, "varnok-cli: --cafile " + d + "/fifo.crt не прочитан: сертификаты не пришли за 10 с\n");
 }
 
 // A password the broker refuses stops the run before the line is touched; the password is
@@ -661,6 +672,16 @@ TEST_F(MqttOnSim, ASpoolFolderOfAnotherUserIsRefused)
     for (const auto& e : fs::recursive_directory_iterator(hostile))
         ASSERT_EQ(::lchown(e.path().c_str(), 65534, 65534), 0);
     ASSERT_EQ(::chown(hostile.c_str(), 65534, 65534), 0);
+    // Another's folder given as the place of the state: refused before anything is made in it.
+    const fs::path theirs = dir / "theirs";
+    fs::create_directory(theirs);
+    ASSERT_EQ(::chown(theirs.c_str(), 65534, 65534), 0);
+    env = {{"XDG_STATE_HOME", theirs.string()}};
+    EXPECT_EQ(run({"read", "--count", "1", "--mqtt", url}), 2) << err;
+    EXPECT_NE(err.find("папка " + theirs.string() + " принадлежит другому пользователю (uid 65534)"), std::string::npos)
+        << err;
+    EXPECT_TRUE(fs::is_empty(theirs));
+    env = {{"XDG_STATE_HOME", (dir / "state").string()}};
     Broker broker(broker_dir(), "allow_anonymous true\n", port);
     Subscriber sub(port, nullptr, "#");
     EXPECT_EQ(run({"read", "--count", "1", "--mqtt", url}), 2) << err;
@@ -719,7 +740,8 @@ TEST(CliMqtt, ATopicTheLibraryRefusesStopsTheConnectionBeingMade)
     fs::remove_all(dir);
 }
 
-// Without HOME the spool goes to the user's home all the same, never to a shared folder.
+// Without HOME, or with a relative one, the spool and the settings file go to the user's home
+// all the same, never to a shared folder or the current one.
 TEST(CliMqtt, WithoutHomeTheSpoolIsInTheUsersHome)
 {
     struct Saved {
@@ -735,11 +757,17 @@ TEST(CliMqtt, WithoutHomeTheSpoolIsInTheUsersHome)
         {
             if (value)
                 ::setenv(name.c_str(), value->c_str(), 1);
+            else
+                ::unsetenv(name.c_str());
         }
-    } home("HOME"), state("XDG_STATE_HOME");
+    } home("HOME"), state("XDG_STATE_HOME"), config("XDG_CONFIG_HOME");
     const passwd* pw = ::getpwuid(::getuid());
     ASSERT_NE(pw, nullptr);
     EXPECT_EQ(state_dir(), fs::path(pw->pw_dir) / ".local" / "state" / "varnok");
+    // A relative HOME is no home: not the folder the tool runs in.
+    ::setenv("HOME", "home", 1);
+    EXPECT_EQ(state_dir(), fs::path(pw->pw_dir) / ".local" / "state" / "varnok");
+    EXPECT_EQ(file_io::default_settings_path(), std::string(pw->pw_dir) + "/.config/varnok.ini");
 }
 
 TEST(CliMqtt, UrlsAndSizes)
