@@ -1,4 +1,7 @@
 // The device's configuration to and from a profile file through the menu "файл".
+#include <QFileInfo>
+#include <sys/stat.h>
+
 #include "console_fixture.h"
 #include "console/file_chooser.h"
 
@@ -66,6 +69,17 @@ TEST_F(Profiles, SavedThenLoadedAfterAConfirmationOnly)
     trigger("N_conf_load");
     EXPECT_EQ(boxes.last(), QStringLiteral("файл конфигурации не принят"));
     EXPECT_EQ(int(requests().size()), before);
+
+    // A FIFO in the file's place is named and left as it is.
+    const QString fifo = dir.filePath(QStringLiteral("fifo.conf"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    QStringList told;
+    MessageBox::set_recorder([&](const QString& text, const QString& informative) { told << text << informative; });
+    choose(fifo);
+    trigger("N_conf_save");
+    EXPECT_EQ(told, (QStringList{QStringLiteral("файл не записан"),
+                                 fifo + QStringLiteral(": это именованный канал (FIFO), а не обычный файл")}));
+    EXPECT_TRUE(QFileInfo(fifo).exists() && !QFileInfo(fifo).isFile());
 }
 
 // Another unit's calibration is never loaded with its configuration; its own menu item asks for it by name.

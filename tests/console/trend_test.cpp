@@ -1,6 +1,9 @@
 // The trend window: what it keeps and shows of the polls, its pause, and its CSV and PNG
 // files against the values the readings page showed.
+#include <QDir>
+#include <QFileInfo>
 #include <QImage>
+#include <sys/stat.h>
 #include <qcustomplot.h>
 
 #include "console_fixture.h"
@@ -145,6 +148,18 @@ TEST_F(Trend, CsvRowsAreThePolledValues)
     const QImage png(save("Btrend_png", QStringLiteral("trend.png")));
     EXPECT_FALSE(png.isNull());
     EXPECT_GT(png.width(), 300);
+
+    // A FIFO or a folder in the file's place is named and left as it is.
+    QStringList told;
+    MessageBox::set_recorder([&](const QString& text, const QString& informative) { told << text << informative; });
+    ASSERT_EQ(::mkfifo(QFile::encodeName(dir.filePath(QStringLiteral("fifo"))).constData(), 0600), 0);
+    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("folder")));
+    const QString fifo = save("Btrend_csv", QStringLiteral("fifo")), folder = save("Btrend_png", QStringLiteral("folder"));
+    EXPECT_EQ(told, (QStringList{QStringLiteral("файл не записан"),
+                                 fifo + QStringLiteral(": это именованный канал (FIFO), а не обычный файл"),
+                                 QStringLiteral("файл не записан"), folder + QStringLiteral(": это папка, а не обычный файл")}));
+    EXPECT_TRUE(QFileInfo(fifo).exists() && !QFileInfo(fifo).isFile());
+    EXPECT_TRUE(QFileInfo(folder).isDir());
 }
 
 // Channels of different units and scales: by default each in percent of its scale on one

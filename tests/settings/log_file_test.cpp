@@ -46,6 +46,14 @@ TEST(LogFile, AppendsAcrossOpeningsAndListsAndRemovesByName)
     EXPECT_FALSE(other.open(utf8(dir / "frames-2026-12-11.log"), reason));
     EXPECT_FALSE(reason.empty());
     EXPECT_FALSE(other.is_open());
+#ifndef _WIN32
+    // One anyone may write to may hold lines someone else put there.
+    std::ofstream(dir / "frames-2026-12-12.log") << "planted\n";
+    fs::permissions(dir / "frames-2026-12-12.log", fs::perms::others_write, fs::perm_options::add);
+    EXPECT_FALSE(other.open(utf8(dir / "frames-2026-12-12.log"), reason));
+    EXPECT_EQ(reason.rfind("в файл могут писать все: владелец ", 0), 0u) << reason;
+    fs::remove(dir / "frames-2026-12-12.log");
+#endif
 
     EXPECT_EQ(log_file::file_names(utf8(dir)), std::vector<std::string>{"frames-2026-12-10.log"});
     log_file::remove(utf8(dir), "frames-2026-12-10.log");
