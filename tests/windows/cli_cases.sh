@@ -72,6 +72,11 @@ check "info of 9 through the converter (Winsock)" has '"address":9,"name":"Ва�
 cli -p COM9 info
 check "a port that is not there: exit 3, why in Russian" bash -c '[ "$0" = 3 ] && grep -qF "порт COM9 (\\\\.\\COM9) не открывается: нет такого устройства" <<<"$1"' "$rc" "$err"
 
+cli -p COM1 -b 9600 -a 5 save NUL
+check "save NUL: a device, refused with exit 2" bash -c '[ "$0" = 2 ] && grep -qF "файл NUL не записан: это устройство, а не обычный файл" <<<"$1"' "$rc" "$err"
+cli -p COM1 -b 9600 -a 5 read --out 'C:\windows'
+check "read --out a folder: refused with exit 2" bash -c '[ "$0" = 2 ] && grep -qF "это папка, а не обычный файл" <<<"$1"' "$rc" "$err"
+
 cli -p COM1 -b 1234 info
 check "a bad speed is refused with exit 2" test "$rc" = 2
 

@@ -24,5 +24,25 @@ TEST(WindowsFiles, ReplacingUnderALongPathPrefixMakesTheFolders)
     fs::remove_all(top);
 }
 
+// A device's name and a folder are no files to write: refused by what they are, untouched.
+TEST(WindowsFiles, DevicesAndFoldersAreNoFilesToWrite)
+{
+    const fs::path folder = fs::temp_directory_path() / ("varnok-folder-" + std::to_string(std::random_device()()));
+    fs::create_directory(folder);
+    Stamp stamp;
+    std::string reason;
+    for (const std::string device : {"NUL", "COM7", "con.txt", R"(\\.\COM1)"}) {
+        EXPECT_FALSE(replace(device, "x", stamp, reason)) << device;
+        EXPECT_EQ(reason, "это устройство, а не обычный файл") << device;
+        EXPECT_EQ(open_for_writing(device, true, reason), nullptr) << device;
+        EXPECT_EQ(reason, "это устройство, а не обычный файл") << device;
+    }
+    EXPECT_FALSE(replace(folder.string(), "x", stamp, reason));
+    EXPECT_EQ(reason, "это папка, а не обычный файл");
+    EXPECT_EQ(open_for_writing(folder.string(), true, reason), nullptr);
+    EXPECT_TRUE(fs::is_directory(folder));
+    fs::remove_all(folder);
+}
+
 }  // namespace
 }  // namespace varnok::file_io
