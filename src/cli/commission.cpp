@@ -218,6 +218,7 @@ Sheet read_sheet(const std::string& path)
 struct ReportPlan {
     std::string path;
     bool goes_on = false;  // it has its header already
+    bool cut = false;      // its last line was cut short (a run killed mid-write)
     ReportForm form;
 };
 
@@ -249,6 +250,7 @@ ReportPlan plan_report(const CommandArgs& args, const std::string& sheet_path, c
                              "\"; укажите другой --report");
         plan.form = *form;
         plan.goes_on = true;
+        plan.cut = text.back() != '\n';
     } else {
         plan.form.separator = sheet.separator;
         // A spreadsheet reads UTF-8 as such only after the mark: a sheet of its own dialect
@@ -278,6 +280,8 @@ int commission(const Invocation& call, Session& s, const Sheet& sheet, const Rep
         if (write_error.empty() && !(file_io::append_record(report, line, reason) && file_io::sync(report, reason)))
             write_error = reason;
     };
+    if (plan.cut)
+        put("\n");
     if (!plan.goes_on)
         put((form.bom ? std::string(kBom) : std::string()) + report_header(form.separator, false) + "\n");
     const LinkSettings start = s.link.settings();

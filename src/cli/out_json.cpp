@@ -12,10 +12,7 @@ namespace {
 
 class JsonOutput : public ReadingsOutput {
 public:
-    void reading(const Reading& r) override
-    {
-        put_stdout(to_json(reading_message(r)));
-    }
+    void reading(const Reading& r) override { put_stdout(to_json(reading_message(r))); }
     bool failed() const override { return stdout_failed(); }
     int finish() override { return stdout_failed() ? kExitDevice : kExitOk; }
 };

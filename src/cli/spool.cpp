@@ -107,7 +107,8 @@ void check_existing(int fd, const fs::path& at, const fs::path& dir)
     if (::fstat(fd, &st) != 0)
         throw std::runtime_error("очередь " + dir.string() + " не проверяется: " + std::strerror(errno));
     if (const std::string problem = unsafe_folder(st); !problem.empty())
-        throw std::runtime_error("папка " + at.string() + " " + problem + ": очередь " + dir.string() + " в ней не ведём");
+        throw std::runtime_error("папка " + at.string() + " " + problem + ": очередь " + dir.string() +
+                                 " в ней не ведём");
     check_above(fd, at, dir);
 }
 

@@ -250,8 +250,9 @@ std::string owner_and_mode(unsigned mode, unsigned uid)
     const passwd* pw = ::getpwuid(uid_t(uid));
     char m[8];
     std::snprintf(m, sizeof m, "%04o", mode & 07777);
-    return "владелец " + (pw && pw->pw_name ? std::string(pw->pw_name) + " (uid " + std::to_string(uid) + ")"
-                                            : "uid " + std::to_string(uid)) +
+    return "владелец " +
+           (pw && pw->pw_name ? std::string(pw->pw_name) + " (uid " + std::to_string(uid) + ")"
+                              : "uid " + std::to_string(uid)) +
            ", права " + m;
 }
 
@@ -509,8 +510,8 @@ bool append_record(std::FILE* file, const std::string& data, std::string& reason
     const int fd = ::fileno(file);
     struct stat st;
     const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-    const bool appends = (::fcntl(fd, F_GETFL) & O_APPEND) != 0;
-    const off_t before = !regular ? -1 : appends ? st.st_size : ::lseek(fd, 0, SEEK_CUR);
+    // Where the record starts: the end, when the file appends; else where it is written.
+    const off_t at = !regular ? -1 : (::fcntl(fd, F_GETFL) & O_APPEND) ? st.st_size : ::lseek(fd, 0, SEEK_CUR);
     size_t done = 0;
     while (done < data.size()) {
         const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
@@ -526,8 +527,9 @@ bool append_record(std::FILE* file, const std::string& data, std::string& reason
             continue;
         }
         reason = os_reason(n == 0 ? EIO : errno);
-        if (before >= 0 && done > 0 && ::ftruncate(fd, before) == 0 && !appends)
-            (void)::lseek(fd, before, SEEK_SET);
+        // What the record added past the old end goes; the place to write is where it began.
+        if (at >= 0 && done > 0 && ::ftruncate(fd, std::max(at, st.st_size)) == 0)
+            (void)::lseek(fd, at, SEEK_SET);
         return false;
     }
     return true;

@@ -298,15 +298,18 @@ bool append_record(std::FILE* file, const std::string& data, std::string& reason
         return false;
     }
     const int fd = _fileno(file);
+    // The old end, and where the record is written (for a file opened to append, the runtime
+    // moves to the end only at the write).
     const bool regular = GetFileType(HANDLE(_get_osfhandle(fd))) == FILE_TYPE_DISK;
-    const int64_t before = regular ? _lseeki64(fd, 0, SEEK_CUR) : -1;
+    const int64_t end = regular ? _filelengthi64(fd) : -1, at = regular ? _lseeki64(fd, 0, SEEK_CUR) : -1;
     size_t done = 0;
     while (done < data.size()) {
         const int n = _write(fd, data.data() + done, unsigned(std::min<size_t>(data.size() - done, 1u << 20)));
         if (n <= 0) {
             reason = std::strerror(n == 0 ? ENOSPC : errno);
-            if (before >= 0 && done > 0 && _chsize_s(fd, before) == 0)
-                (void)_lseeki64(fd, before, SEEK_SET);
+            // What the record added past the old end goes.
+            if (end >= 0 && done > 0 && _chsize_s(fd, std::max(end, at)) == 0)
+                (void)_lseeki64(fd, std::max(end, at), SEEK_SET);
             return false;
         }
         done += size_t(n);

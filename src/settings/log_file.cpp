@@ -64,7 +64,7 @@ bool Appender::open(const std::string& path, std::string& reason)
     }
     if (fd < 0) {
         // A link (O_NOFOLLOW) or a FIFO that nobody reads (O_NONBLOCK).
-        reason = errno == ELOOP ? "это ссылка, а не обычный файл"
+        reason = errno == ELOOP   ? "это ссылка, а не обычный файл"
                  : errno == ENXIO ? "это именованный канал (FIFO), а не обычный файл"
                                   : os_reason(errno);
         return false;

@@ -45,16 +45,18 @@ protected:
 TEST_F(CliFiles, WritersRefuseWhatIsNotARegularFile)
 {
     const fs::path device = dir / "device", fifo = dir / "fifo", folder = dir / "folder";
-    // A device of one's own needs root; /dev/null is one everywhere.
-    const fs::path chr = ::mknod(device.c_str(), S_IFCHR | 0666, ::makedev(1, 3)) == 0 ? device : "/dev/null";
+    // A device of one's own needs root; without it /dev/null is one that a tool at fault could
+    // not replace either (only root may rename in /dev).
+    const bool root = ::geteuid() == 0;
+    const fs::path chr = root ? device : "/dev/null";
+    ASSERT_TRUE(!root || ::mknod(device.c_str(), S_IFCHR | 0666, ::makedev(1, 3)) == 0);
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
     fs::create_directory(folder);
     const std::string was = answered();
     // A writer that waits on the FIFO ends by the time limit, not the test.
     prefix = {"/usr/bin/timeout", "60"};
     const std::vector<std::pair<fs::path, std::string>> targets = {
-        {chr, "символьное устройство"}, {"/dev/full", "символьное устройство"}, {fifo, "именованный канал (FIFO)"},
-        {folder, "папка"}};
+        {chr, "символьное устройство"}, {fifo, "именованный канал (FIFO)"}, {folder, "папка"}};
     for (const auto& [target, kind] : targets) {
         const std::string t = target.string(), refused = ": это " + kind + ", а не обычный файл\n";
         EXPECT_EQ(run({"save", t}), 2) << t;
@@ -64,6 +66,8 @@ TEST_F(CliFiles, WritersRefuseWhatIsNotARegularFile)
         EXPECT_EQ(run({"commission", sheet().string(), "--report", t, "--yes"}), 2) << t;
         EXPECT_EQ(err, "varnok-cli: отчёт " + t + " не ведётся" + refused);
     }
+    EXPECT_EQ(run({"read", "--out", "/dev/full"}), 2);
+    EXPECT_EQ(err, "varnok-cli: файл /dev/full не дописывается: это символьное устройство, а не обычный файл\n");
     EXPECT_TRUE(fs::is_character_file(chr));
     EXPECT_TRUE(fs::is_fifo(fifo));
     EXPECT_TRUE(fs::is_directory(folder));
@@ -94,8 +98,12 @@ TEST_F(CliFiles, AWriteThatFailsIsToldOnceAndFailsTheCommand)
     // No file of the tool may grow past 100 bytes: the header goes in, a row does not. Its
     // messages go through a pipe, which no such limit touches.
     const fs::path csv = dir / "shift.csv";
-    prefix = {"/usr/bin/timeout", "60", "/bin/sh", "-c",
-              "trap '' XFSZ; { prlimit --fsize=100 \"$@\" 2>&1; echo \"exit $?\"; } | cat >&2", "sh"};
+    prefix = {"/usr/bin/timeout",
+              "60",
+              "/bin/sh",
+              "-c",
+              "trap '' XFSZ; { prlimit --fsize=100 \"$@\" 2>&1; echo \"exit $?\"; } | cat >&2",
+              "sh"};
     run({"-p", "COM1", "-a", "5", "read", "--out", csv.string(), "--csv", "standard", "--count", "0", "--every",
          "0.1"});
     EXPECT_EQ(err, "файл " + csv.string() + " не записан: File too large\nexit 1\n");
@@ -110,22 +118,27 @@ TEST_F(CliFiles, ACommissionGoesOnOnlyWithItsOwnReport)
     const std::string was = answered();
     std::ofstream(report) << "foo,bar\n1,2\n";
     EXPECT_EQ(run({"commission", sheet().string(), "--report", report.string(), "--yes"}), 2);
-    EXPECT_EQ(err, "varnok-cli: отчёт " + report.string() +
-                       " не ведётся: первая строка не заголовок отчёта \"" +
+    EXPECT_EQ(err, "varnok-cli: отчёт " + report.string() + " не ведётся: первая строка не заголовок отчёта \"" +
                        kReportHeader.substr(0, kReportHeader.size() - 1) + "\"; укажите другой --report\n");
     EXPECT_EQ(slurp(report), "foo,bar\n1,2\n");
     fs::create_symlink(sheet(), link);
     for (const fs::path& same : {sheet(), link}) {
         EXPECT_EQ(run({"commission", sheet().string(), "--report", same.string(), "--yes"}), 2);
-        EXPECT_EQ(err, "varnok-cli: отчёт " + same.string() +
-                           " не ведётся: это сама таблица; укажите другой --report\n");
+        EXPECT_EQ(err,
+                  "varnok-cli: отчёт " + same.string() + " не ведётся: это сама таблица; укажите другой --report\n");
     }
     EXPECT_EQ(slurp(dir / "sheet.csv"), "max1,unit1\n120.5,В\n");
     EXPECT_EQ(answered(), was);
-    // A report saved again by a spreadsheet, with CRLF, goes on.
-    std::ofstream(report, std::ios::binary) << "time,row,name,version,result,error,address,speed\r\n";
+    // A report saved again by a spreadsheet, with CRLF, goes on; a line a killed run cut short
+    // is ended first.
+    const std::string kept = "time,row,name,version,result,error,address,speed\r\n2026-12-01T10:00:00+00:00,2,ПМ";
+    std::ofstream(report, std::ios::binary) << kept;
     EXPECT_EQ(run({"--json", "commission", sheet().string(), "--report", report.string(), "--yes"}), 0) << err;
     EXPECT_EQ(out, "{\"done\":1,\"failed\":0,\"skipped\":0}\n");
+    const std::string text = slurp(report);
+    EXPECT_EQ(text.rfind(kept + "\n", 0), 0u) << text;
+    EXPECT_NE(text.find(",2,Варнок ПМ3,V2.07 2026,готово,,5,9600\n"), std::string::npos) << text;
+    EXPECT_EQ(count_lines(text), 3) << text;
 }
 
 // A file anyone may write to, or another user's, may hold what someone planted: neither is
@@ -138,7 +151,8 @@ TEST_F(CliFiles, FilesOthersMayHaveWrittenAreRefused)
     fs::permissions(open, fs::perms::all & ~(fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec));
     const std::string open_refused = " не ведётся: в файл могут писать все: " + mine("0666") + "\n";
     EXPECT_EQ(run({"save", open.string()}), 2);
-    EXPECT_EQ(err, "varnok-cli: файл " + open.string() + " не записан: в файл могут писать все: " + mine("0666") + "\n");
+    EXPECT_EQ(err,
+              "varnok-cli: файл " + open.string() + " не записан: в файл могут писать все: " + mine("0666") + "\n");
     EXPECT_EQ(run({"read", "--out", open.string()}), 2);
     EXPECT_EQ(run({"commission", sheet().string(), "--report", open.string(), "--yes"}), 2);
     EXPECT_EQ(err, "varnok-cli: отчёт " + open.string() + open_refused);

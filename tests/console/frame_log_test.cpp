@@ -258,8 +258,8 @@ TEST_F(FrameLogFile, AFifoInTheFilesPlaceIsRefusedAndToldOnce)
     ASSERT_NE(got, 1) << "frames went into the FIFO";
     d.frame();  // nobody reads now
     ASSERT_EQ(d.told.size(), 1) << d.told.join('\n').toStdString();
-    EXPECT_EQ(d.told[0].toStdString(),
-              "журнал обмена не записан в файл " + fifo.toStdString() + ": это именованный канал (FIFO), а не обычный файл");
+    EXPECT_EQ(d.told[0].toStdString(), "журнал обмена не записан в файл " + fifo.toStdString() +
+                                           ": это именованный канал (FIFO), а не обычный файл");
 }
 
 }  // namespace

@@ -154,10 +154,12 @@ TEST_F(Trend, CsvRowsAreThePolledValues)
     MessageBox::set_recorder([&](const QString& text, const QString& informative) { told << text << informative; });
     ASSERT_EQ(::mkfifo(QFile::encodeName(dir.filePath(QStringLiteral("fifo"))).constData(), 0600), 0);
     ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("folder")));
-    const QString fifo = save("Btrend_csv", QStringLiteral("fifo")), folder = save("Btrend_png", QStringLiteral("folder"));
+    const QString fifo = save("Btrend_csv", QStringLiteral("fifo")),
+                  folder = save("Btrend_png", QStringLiteral("folder"));
     EXPECT_EQ(told, (QStringList{QStringLiteral("файл не записан"),
                                  fifo + QStringLiteral(": это именованный канал (FIFO), а не обычный файл"),
-                                 QStringLiteral("файл не записан"), folder + QStringLiteral(": это папка, а не обычный файл")}));
+                                 QStringLiteral("файл не записан"),
+                                 folder + QStringLiteral(": это папка, а не обычный файл")}));
     EXPECT_TRUE(QFileInfo(fifo).exists() && !QFileInfo(fifo).isFile());
     EXPECT_TRUE(QFileInfo(folder).isDir());
 }
