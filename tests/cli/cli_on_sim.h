@@ -20,6 +20,7 @@
 #include <utility>
 #include <vector>
 
+#include "support/ports.h"
 #include "support/sim_process.h"
 
 namespace varnok::test {
@@ -46,20 +47,6 @@ inline bool eventually(const std::function<bool()>& done, std::chrono::seconds w
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     return true;
-}
-
-// A TCP port of 127.0.0.1 that nothing listens on now.
-inline int free_port()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    ::close(fd);
-    return ntohs(a.sin_port);
 }
 
 // Whether something accepts connections on `port` of 127.0.0.1.

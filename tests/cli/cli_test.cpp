@@ -234,16 +234,9 @@ TEST_F(CliOnSim, APortThatDoesNotOpenSaysWhyInRussian)
     std::ofstream(dir / "varnok.ini", std::ios::app) << "COM2=" << missing << "\n";
     EXPECT_EQ(run({"-a", "5", "-p", "COM2", "info"}), 3);
     EXPECT_EQ(err, "порт COM2 (" + missing + ") не открывается: нет такого устройства\n");
-    // A converter that refuses: a port that was free a moment ago.
-    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    ASSERT_EQ(::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-    ASSERT_EQ(::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len), 0);
-    ::close(s);
-    const std::string tcp = "tcp://127.0.0.1:" + std::to_string(ntohs(a.sin_port));
+    // A converter that refuses.
+    const RefusingPort refusing;
+    const std::string tcp = refusing.url();
     EXPECT_EQ(run({"-a", "5", "-p", tcp, "info"}), 3);
     EXPECT_EQ(err, "порт " + tcp + " не открывается: соединение отклонено\n");
     EXPECT_EQ(run({"-v", "-p", missing, "info"}), 3);
@@ -723,7 +716,7 @@ TEST_F(CliOnSimWithLog, ASpreadsheetsCsvOpensAsATableOfNumbersAndTimes)
     EXPECT_EQ(slurp(csv), text);
 
     const std::string convert =
-        "cd " + dir.string() + " && LC_ALL=ru_RU.UTF-8 timeout 300 soffice -env:UserInstallation=file://" +
+        "cd " + dir.string() + " && HOME=" + dir.string() + " LC_ALL=ru_RU.UTF-8 timeout 300 soffice -env:UserInstallation=file://" +
         (dir / "lo").string() + " --headless --infilter=CSV:59,34,76,1,,1049,false,true --convert-to fods " +
         csv.filename().string() + " >lo.out 2>&1";
     ASSERT_EQ(std::system(convert.c_str()), 0) << slurp(dir / "lo.out");

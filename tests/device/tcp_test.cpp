@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "device/device_fixture.h"
+#include "support/ports.h"
 
 namespace varnok::test {
 namespace {
@@ -127,16 +128,9 @@ TEST_P(DeviceOverTcp, DroppedConnectionIsReportedOnceAndReopened)
 
 TEST_P(DeviceOverTcp, RefusedConnectionFailsLikeAMissingPort)
 {
-    // A port nobody listens on: one taken from the system and given back.
-    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    ASSERT_EQ(::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-    ASSERT_EQ(::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len), 0);
-    ::close(s);
-    ports.set(2, "tcp://127.0.0.1:" + std::to_string(ntohs(a.sin_port)));
+    // A port held and not listening: nobody else can take it while it refuses.
+    const RefusingPort refusing;
+    ports.set(2, refusing.url());
     link.set_port(2);
     link.vich_timeout(link.settings().num_scor);
     EXPECT_NE(link.dw(), 0u);
