@@ -16,7 +16,10 @@ namespace {
 class FrameLogFile : public ConsoleOnSim {
 protected:
     FrameLogFile() { qputenv("XDG_STATE_HOME", dir.filePath(QStringLiteral("state")).toUtf8()); }
-    ~FrameLogFile() override { qunsetenv("XDG_STATE_HOME"); }
+    // The console closes after this body runs and logs its last lines where the test's
+    // process keeps its state, not in the user's home.
+    ~FrameLogFile() override { qputenv("XDG_STATE_HOME", outer_state_); }
+    const QByteArray outer_state_ = qgetenv("XDG_STATE_HOME");
 
     struct Line {
         QString direction, bytes, error;

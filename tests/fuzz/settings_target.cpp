@@ -15,14 +15,14 @@ namespace varnok::fuzz {
 
 namespace {
 
-// A folder of this process's own, in memory where the system has one (the writes sync),
+// A folder of this process's own (temp_root()),
 // removed when the process ends.
 struct Folder {
     std::string dir;
     Folder()
     {
         std::string pattern =
-            (::access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp") + std::string("/varnok-fuzz-XXXXXX");
+            temp_root() + std::string("/varnok-fuzz-XXXXXX");
         if (!::mkdtemp(pattern.data()))
             std::abort();
         dir = pattern;

@@ -26,13 +26,13 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// A folder of this process's own, in memory where the system has one, removed at its end.
+// A folder of this process's own (temp_root()), removed at its end.
 struct Folder {
     fs::path dir;
     Folder()
     {
         std::string pattern =
-            (::access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp") + std::string("/varnok-fuzz-spool-XXXXXX");
+            temp_root() + std::string("/varnok-fuzz-spool-XXXXXX");
         if (!::mkdtemp(pattern.data()))
             std::abort();
         dir = pattern;

@@ -5,7 +5,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <functional>
+#include <string>
+#include <unistd.h>
 
 namespace varnok::fuzz {
 
@@ -32,5 +35,14 @@ int profile_file(const uint8_t* data, size_t size);
 using FailureHandler = std::function<void(const char* what)>;
 void set_failure_handler(FailureHandler handler);
 void expect(bool holds, const char* what);
+
+// Where a target makes the folder of its files: TMPDIR where it is set (a test's own), else
+// memory where the system has it (the writes sync), else /tmp.
+inline std::string temp_root()
+{
+    if (const char* t = std::getenv("TMPDIR"); t && *t)
+        return t;
+    return ::access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
+}
 
 }  // namespace varnok::fuzz

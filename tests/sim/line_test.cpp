@@ -148,8 +148,8 @@ class ControlChannel : public ::testing::Test {
 protected:
     ControlChannel()
     {
-        char tmpl[] = "/tmp/varnok-sim-test-XXXXXX";
-        dir = ::mkdtemp(tmpl);
+        std::string tmpl = (std::filesystem::temp_directory_path() / "varnok-sim-test-XXXXXX").string();
+        dir = ::mkdtemp(tmpl.data());
     }
     ~ControlChannel() override { std::filesystem::remove_all(dir); }
     std::filesystem::path dir;
@@ -162,6 +162,7 @@ TEST_F(ControlChannel, LinkAndSocketLiveAsLongAsTheSimulator)
     {
         SimProcess sim({"--link", link, "--control", control});
         EXPECT_EQ(std::filesystem::read_symlink(link), sim.path());
+        EXPECT_THROW(SimProcess({"--link", link}), std::runtime_error) << "a live simulator's link is another test's";
         EXPECT_EQ(socket_command(control, "get holding 0x800"), "ok 5");
         EXPECT_EQ(socket_command(control, "line address 9"), "ok 9 9600 8N1");
         EXPECT_EQ(sim.command("get holding 0x800"), "ok 9");

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
+#include <filesystem>
 #include <poll.h>
 #include <pthread.h>
 #include <stdexcept>
@@ -59,6 +60,16 @@ bool wait_exit(pid_t pid, std::chrono::milliseconds limit)
 
 SimProcess::SimProcess(std::vector<std::string> extra_args)
 {
+    // Tests run side by side: a link path that already leads to a simulator's terminal is
+    // another test's, and two tests sharing one would talk to each other's devices.
+    for (size_t i = 0; i + 1 < extra_args.size(); ++i)
+        if (extra_args[i] == "--link") {
+            std::error_code ec;
+            const std::filesystem::path to = std::filesystem::read_symlink(extra_args[i + 1], ec);
+            if (!ec && to.string().rfind("/dev/pts/", 0) == 0 && std::filesystem::exists(to, ec))
+                throw std::runtime_error("link path in use by another simulator: " + extra_args[i + 1] + " -> " +
+                                         to.string());
+        }
     int in[2], out[2];
     if (::pipe2(in, O_CLOEXEC) != 0)
         throw std::runtime_error("pipe failed");
