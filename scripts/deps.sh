@@ -6,7 +6,7 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake ninja-build pkg-config
+  build-essential cmake ninja-build pkg-config ccache
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev qt6-base-dev-tools libqcustomplot-dev qt6-qpa-plugins libgl-dev
   libsimpleini-dev libicu-dev nlohmann-json3-dev

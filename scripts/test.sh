@@ -17,6 +17,8 @@ stage() {
 stage "packages"
 
 export QT_QPA_PLATFORM=offscreen
+# The compiler cache takes this checkout's paths as relative: another clone hits it too.
+export CCACHE_BASEDIR=$PWD CCACHE_NOHASHDIR=true
 jobs=$(nproc)
 [ "$jobs" -lt 2 ] && jobs=2
 
