@@ -32,8 +32,9 @@ if [ "$1" = "--inside" ]; then
     fail "the installed varnok-cli failed: $(cat "$work/cli.out")"
   grep -q '^имя *Варнок' "$work/cli.out" || fail "varnok-cli info gave no name: $(cat "$work/cli.out")"
 
-  XDG_CONFIG_HOME="$work/config" XDG_STATE_HOME="$work/state" QT_QPA_PLATFORM=xcb \
-    "$root/usr/bin/varnok" >"$work/console.out" 2>&1 &
+  mkdir -m 700 "$work/runtime"
+  XDG_CONFIG_HOME="$work/config" XDG_STATE_HOME="$work/state" XDG_RUNTIME_DIR="$work/runtime" \
+    XDG_CACHE_HOME="$work/cache" QT_QPA_PLATFORM=xcb "$root/usr/bin/varnok" >"$work/console.out" 2>&1 &
   console_pid=$!
 
   # Started and through its start-up: the version read (the last of it) was answered.
