@@ -216,6 +216,17 @@ TEST_F(CliOnTwoDevices, FailuresAreToldInTheToolsOwnWords)
     EXPECT_NE(err.find("прибор 5: scale1 не записана: прибор ответил «недопустимый адрес»\n"), std::string::npos);
     sim.command("fault clear");
 
+    // Scales that could not be read leave the percentages out: the poll failed, as a value's would.
+    sim.command("fault exception 2 at 0x21 always");
+    EXPECT_EQ(run({"--json", "read"}), 1);
+    EXPECT_NE(out.find("\"percent1\":null,"), std::string::npos) << out;
+    EXPECT_NE(out.find("\"error\":{\"code\":2,"), std::string::npos) << out;
+    sim.command("fault clear");
+    sim.command("fault exception 2 at 0x23 times 1");  // channel 1's setpoints, the first poll only
+    EXPECT_EQ(run({"read", "--every", "0.1", "--count", "2"}), 1);
+    EXPECT_EQ(count_lines(out), 2) << out;
+    sim.command("fault clear");
+
     // A device that is not there: once a poll, named with the line it was asked on.
     EXPECT_EQ(run({"-a", "5,17,33", "read", "--every", "0.1", "--count", "2"}), 1);
     EXPECT_EQ(err,
