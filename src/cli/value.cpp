@@ -1,6 +1,9 @@
 #include "cli/value.h"
 
+#include "link/link_settings.h"
+#include "ops/configuration.h"
 #include "ops/entry.h"
+#include "settings/utf8.h"
 
 #include <algorithm>
 #include <charconv>
@@ -130,19 +133,7 @@ Value Value::reading(float v)
     return number(std::string(buf, r.ptr));
 }
 
-Value Value::device_text(const std::string& text)
-{
-    std::string s = text;
-    for (size_t i = 0; i < s.size(); ++i) {
-        const auto c = uint8_t(s[i]);
-        if (c < 0x20 || c == 0x7F) {
-            s[i] = '?';
-        } else if (c == 0xC2 && i + 1 < s.size() && uint8_t(s[i + 1]) >= 0x80 && uint8_t(s[i + 1]) <= 0x9F) {
-            s.replace(i, 2, "?");  // a C1 control character, U+0080..U+009F
-        }
-    }
-    return string(std::move(s));
-}
+Value Value::device_text(const std::string& text) { return string(utf8::visible(text)); }
 
 std::string to_json(const Value& v) { return dump(json(v)) + '\n'; }
 

@@ -4,32 +4,14 @@
 
 #include "device/device.h"
 #include "ops/polling.h"
+#include "settings/utf8.h"
 
 namespace varnok {
 
-namespace {
-
-// A device's text on a comment line: its control characters (C0, DEL, C1) as '?', so that a
-// newline in a name cannot begin a line of its own.
-std::string comment_text(const std::string& text)
-{
-    std::string s = text;
-    for (size_t i = 0; i < s.size(); ++i) {
-        const auto c = uint8_t(s[i]);
-        if (c < 0x20 || c == 0x7F)
-            s[i] = '?';
-        else if (c == 0xC2 && i + 1 < s.size() && uint8_t(s[i + 1]) >= 0x80 && uint8_t(s[i + 1]) <= 0x9F)
-            s.replace(i, 2, "?");
-    }
-    return s;
-}
-
-}  // namespace
-
 std::string profile_text(const std::vector<Setting>& settings, const std::string& name, const std::string& version)
 {
-    std::string out = "# Varnok: конфигурация прибора\n# прибор: " + comment_text(name) +
-                      "\n# версия ПО: " + comment_text(version) + "\nformat=" + std::to_string(kProfileFormat) + "\n";
+    std::string out = "# Varnok: конфигурация прибора\n# прибор: " + utf8::visible(name) +
+                      "\n# версия ПО: " + utf8::visible(version) + "\nformat=" + std::to_string(kProfileFormat) + "\n";
     for (unsigned section : {kInterface, kScales, kSetpoints, kCalibration}) {
         out += std::string("\n[") + section_name(section) + "]\n";
         for (const Setting& s : settings) {
@@ -77,24 +59,24 @@ std::vector<Setting> parse_profile(const std::string& text)
         }
         const size_t eq = line.find('=');
         if (eq == std::string::npos || eq == 0)
-            throw ValueError(where + "непонятная строка \"" + line + "\"");
+            throw ValueError(where + "непонятная строка \"" + utf8::visible(line) + "\"");
         const std::string key = line.substr(0, eq), value = line.substr(eq + 1);
         if (key == "format") {
             if (format || section != 0 || value != std::to_string(kProfileFormat))
-                throw ValueError(where + "формат \"" + value + "\" не поддерживается (нужен " +
+                throw ValueError(where + "формат \"" + utf8::visible(value) + "\" не поддерживается (нужен " +
                                  std::to_string(kProfileFormat) + ")");
             format = true;
             continue;
         }
         if (section == 0)
-            throw ValueError(where + key + " вне раздела");
+            throw ValueError(where + utf8::visible(key) + " вне раздела");
         try {
             const Setting s = parse_setting(key, value, true);
             if (section_of(s.name) != section)
-                throw ValueError(key + ": не из раздела " + section_name(section));
+                throw ValueError(s.key() + ": не из раздела " + section_name(section));
             for (const Setting& earlier : out)
                 if (earlier.key() == s.key())
-                    throw ValueError(key + ": задан дважды");
+                    throw ValueError(s.key() + ": задан дважды");
             out.push_back(s);
         } catch (const ValueError& e) {
             throw ValueError(where + e.what());
