@@ -64,7 +64,7 @@ std::string scalar(const Value& v)
 {
     if (v.kind() == Value::kBool)
         return v.text() == "true" ? "да" : "нет";
-    return v.kind() == Value::kNull && v.text().empty() ? "-" : v.text();
+    return v.kind() == Value::kNull && v.text().empty() ? "-" : v.shown();
 }
 
 // The text output's names of the keys; a key not here (a setting's name) shows as it is.
@@ -120,7 +120,26 @@ Value& Value::set(const std::string& key, Value v)
 
 Value& Value::push(Value v) { return set(std::string(), std::move(v)); }
 
-Value Value::real(float v) { return std::isfinite(v) ? number(float_text(v)) : not_a_number(); }
+Value Value::real(float v)
+{
+    if (!std::isfinite(v))
+        return not_a_number();
+    Value out = number(float_text(v));
+    char buf[64];
+    const auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed);
+    out.shown_.assign(buf, r.ptr);
+    return out;
+}
+
+Value Value::parity(uint8_t code)
+{
+    Value out = string(parity_name(code));
+    if (code < txt_parity.size()) {
+        out.shown_ = txt_parity[code];
+        out.shown_.erase(out.shown_.find_last_not_of(' ') + 1);  // the status bar's "нет " is padded
+    }
+    return out;
+}
 
 Value Value::not_a_number() { return Value(kNull, "нет значения"); }
 

@@ -94,7 +94,7 @@ TEST_F(CliOnSim, ConnectionOptionsAfterTheCommandAndTheVersion)
 TEST_F(CliOnSim, OneLanguagePerOutputAndValuesAsTheDeviceHoldsThem)
 {
     ASSERT_EQ(run({"-p", "COM1", "-a", "5", "set", "brightness=2"}), 0) << err;
-    EXPECT_EQ(out, "номер          5\nскорость       9600\nпаритет        none\nстоповые биты  1\nзаписано       да\n");
+    EXPECT_EQ(out, "номер          5\nскорость       9600\nпаритет        нет\nстоповые биты  1\nзаписано       да\n");
     ASSERT_EQ(run({"-p", "COM1", "-a", "5", "--json", "set", "unit2=kA", "max1=100,5"}), 0) << err;
     EXPECT_EQ(out, "{\"address\":5,\"speed\":9600,\"parity\":\"none\",\"stopbits\":1,\"written\":true}\n");
     sim.command("set holding 0x28 0");
@@ -104,6 +104,23 @@ TEST_F(CliOnSim, OneLanguagePerOutputAndValuesAsTheDeviceHoldsThem)
     EXPECT_NE(out.find("\"coefficient\":null,"), std::string::npos) << out;
     EXPECT_NE(out.find("\"unit\":\"кА\""), std::string::npos) << out;
     EXPECT_EQ(out.find("nan"), std::string::npos) << out;
+
+    // A small coefficient: plain decimals in the text, as the window's field has it; JSON as it was.
+    sim.command("setf holding 0x48 0.00005");  // channel 2's coefficient
+    ASSERT_EQ(run({"-p", "COM1", "-a", "5", "--json", "info"}), 0) << err;
+    EXPECT_NE(out.find("\"parity\":\"none\","), std::string::npos) << out;
+    EXPECT_NE(out.find("\"zero\":873,\"coefficient\":5e-05,"), std::string::npos) << out;
+    ASSERT_EQ(run({"-p", "COM1", "-a", "5", "info"}), 0) << err;
+    EXPECT_NE(out.find("\n  паритет        нет\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("\n    коэффициент  0.00005\n"), std::string::npos) << out;
+    EXPECT_EQ(out.find("e-0"), std::string::npos) << out;
+    const fs::path profile = dir / "p.conf";
+    std::ofstream(profile) << "format=1\n[interface]\nparity=odd\n[calibration]\ncoefficient2=0.0003\n";
+    ASSERT_EQ(run({"-p", "COM1", "-a", "5", "load", profile.string(), "--with-calibration", "--dry-run"}), 0) << err;
+    EXPECT_EQ(out, "coefficient2  0.00005 -> 0.0003\nпаритет       нет -> нечёт\n");
+    ASSERT_EQ(run({"-p", "COM1", "-a", "5", "--json", "load", profile.string(), "--with-calibration", "--dry-run"}), 0)
+        << err;
+    EXPECT_EQ(out, "{\"coefficient2\":{\"old\":5e-05,\"new\":0.0003},\"parity\":{\"old\":\"none\",\"new\":\"odd\"}}\n");
 }
 
 // The tool talks at the new speed once the device took it, and so does the next run.
