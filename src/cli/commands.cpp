@@ -298,11 +298,10 @@ int load(const Options& o, Session& s, const LoadArgs& l)
 
 std::vector<Setting> read_profile(const std::string& path)
 {
-    std::string text, reason;
-    file_io::Stamp stamp;
-    if (!file_io::read_whole(path, 1 << 16, text, stamp, reason))
-        throw UsageError("файл " + path + " не прочитан: " + reason);
-    return parse_profile(text);
+    ProfileFile file = read_profile_file(path);
+    if (!file.checked)
+        std::fprintf(stderr, "%s%s\n", path.c_str(), kUncheckedProfile);
+    return std::move(file.settings);
 }
 
 }  // namespace

@@ -1,12 +1,58 @@
 #include "ops/profile.h"
 
 #include <algorithm>
+#include <charconv>
+#include <cstdio>
+#include <optional>
+#include <string_view>
 
 #include "device/device.h"
 #include "ops/polling.h"
+#include "settings/file_io.h"
 #include "settings/utf8.h"
 
 namespace varnok {
+
+namespace {
+
+// The closing line: "# crc32=" and eight hexadecimal digits, the CRC-32 (as zip and PNG
+// compute it) of every byte before the line. A comment to a reader that does not know it.
+constexpr std::string_view kClosing = "# crc32=";
+
+uint32_t crc32(std::string_view bytes)
+{
+    uint32_t crc = 0xFFFFFFFFu;
+    for (const char c : bytes) {
+        crc ^= uint8_t(c);
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+    }
+    return ~crc;
+}
+
+std::string hex8(uint32_t v)
+{
+    char buf[9];
+    std::snprintf(buf, sizeof buf, "%08X", unsigned(v));
+    return buf;
+}
+
+bool closing_line(std::string_view line) { return line.substr(0, kClosing.size()) == kClosing; }
+
+// The eight hexadecimal digits of a closing line (a CR before its newline allowed).
+std::optional<uint32_t> closing_sum(std::string_view line)
+{
+    line.remove_prefix(kClosing.size());
+    if (!line.empty() && line.back() == '\r')
+        line.remove_suffix(1);
+    uint32_t v = 0;
+    const auto r = std::from_chars(line.data(), line.data() + line.size(), v, 16);
+    if (line.size() != 8 || r.ec != std::errc() || r.ptr != line.data() + line.size())
+        return std::nullopt;
+    return v;
+}
+
+}  // namespace
 
 std::string profile_text(const std::vector<Setting>& settings, const std::string& name, const std::string& version)
 {
@@ -25,12 +71,34 @@ std::string profile_text(const std::vector<Setting>& settings, const std::string
                 out += s.key() + "=" + s.text() + "\n";
         }
     }
-    return out;
+    return out + std::string(kClosing) + hex8(crc32(out)) + "\n";
 }
 
-std::vector<Setting> parse_profile(const std::string& text)
+ProfileFile parse_profile_file(const std::string& whole)
 {
-    std::vector<Setting> out;
+    ProfileFile file;
+    std::vector<Setting>& out = file.settings;
+    // A file cut short ends inside a line: "max1=22" of "max1=225" must not load.
+    if (!whole.empty() && whole.back() != '\n')
+        throw ValueError("профиль, строка " + std::to_string(std::count(whole.begin(), whole.end(), '\n') + 1) +
+                         ": не кончается переводом строки, файл обрезан");
+    // The closing line, when there is one, is the last and checks every byte before it.
+    std::string_view text = whole;
+    const size_t before = text.size() < 2 ? std::string_view::npos : text.rfind('\n', text.size() - 2);
+    const size_t last = before == std::string_view::npos ? 0 : before + 1;
+    if (const std::string_view line = text.empty() ? text : text.substr(last, text.size() - 1 - last);
+        closing_line(line)) {
+        const std::string where =
+            "профиль, строка " + std::to_string(std::count(whole.begin(), whole.begin() + std::ptrdiff_t(last), '\n') + 1) + ": ";
+        const std::optional<uint32_t> sum = closing_sum(line);
+        if (!sum)
+            throw ValueError(where + "строка контрольной суммы не \"" + std::string(kClosing) + "\" и восемь цифр 0-9, A-F");
+        text = text.substr(0, last);
+        if (const uint32_t have = crc32(text); have != *sum)
+            throw ValueError(where + "контрольная сумма " + hex8(*sum) + " не сходится с файлом (" + hex8(have) +
+                             "): файл изменён или повреждён; правленный вручную файл загружается без последней строки");
+        file.checked = true;
+    }
     unsigned section = 0;
     bool format = false;
     int number = 0;
@@ -38,12 +106,14 @@ std::vector<Setting> parse_profile(const std::string& text)
     size_t from = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
     while (from < text.size()) {
         const size_t end = std::min(text.find('\n', from), text.size());
-        std::string line = text.substr(from, end - from);
+        std::string line(text.substr(from, end - from));
         from = end + 1;
         ++number;
         const std::string where = "профиль, строка " + std::to_string(number) + ": ";
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
+        if (closing_line(line))
+            throw ValueError(where + "строка контрольной суммы не последняя: после неё в файле ещё строки");
         if (line.empty() || line[0] == '#')
             continue;
         if (line.front() == '[' && line.back() == ']') {
@@ -86,7 +156,18 @@ std::vector<Setting> parse_profile(const std::string& text)
         throw ValueError("профиль: нет строки format=" + std::to_string(kProfileFormat) +
                          ", это не файл конфигурации прибора");
     std::stable_sort(out.begin(), out.end(), [](const Setting& a, const Setting& b) { return a.name < b.name; });
-    return out;
+    return file;
+}
+
+std::vector<Setting> parse_profile(const std::string& text) { return parse_profile_file(text).settings; }
+
+ProfileFile read_profile_file(const std::string& path)
+{
+    std::string text, reason;
+    file_io::Stamp stamp;
+    if (!file_io::read_whole(path, 1 << 16, text, stamp, reason))
+        throw ValueError("файл " + path + " не прочитан: " + reason);
+    return parse_profile_file(text);
 }
 
 std::vector<Setting> loadable(const std::vector<Setting>& profile, unsigned sections)

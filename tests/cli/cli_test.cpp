@@ -341,6 +341,32 @@ TEST_F(CliOnTwoDevices, AProfileOfOneDeviceLoadedIntoAnotherClonesIt)
         << text;
     EXPECT_NE(text.find("\n[calibration]\nzero1=1012\ncoefficient1=0.0025\npwm_low1=480\npwm_high1=1480\n"),
               std::string::npos);
+    // Its last line checks it: a copy cut inside a value, or changed, is refused before anything
+    // is sent; one without that line, as earlier versions wrote it, loads with a note.
+    const size_t closing = text.rfind("# crc32=");
+    ASSERT_EQ(closing, text.size() - 17) << text;
+    const fs::path cut = dir / "cut.conf";
+    sim.command("device 2");
+    const std::string answered = sim.dump().at("answered");
+    std::ofstream(cut) << text.substr(0, text.find("max1=225") + 7);
+    const int max1_line = int(std::count(text.begin(), text.begin() + std::ptrdiff_t(text.find("max1=225")), '\n')) + 1;
+    EXPECT_EQ(run({"-a", "17", "load", cut.string()}), 2);
+    EXPECT_EQ(err, "varnok-cli: профиль, строка " + std::to_string(max1_line) +
+                       ": не кончается переводом строки, файл обрезан\n")
+        << err;
+    std::string altered = text;
+    altered.replace(altered.find("max1=225"), 8, "max1=200");
+    std::ofstream(cut) << altered;
+    EXPECT_EQ(run({"-a", "17", "load", cut.string()}), 2);
+    EXPECT_NE(err.find(": контрольная сумма "), std::string::npos) << err;
+    EXPECT_EQ(sim.dump().at("answered"), answered);
+    sim.command("device 1");
+    std::ofstream(cut) << altered.substr(0, closing);
+    ASSERT_EQ(run({"-a", "17", "load", cut.string(), "--dry-run"}), 0) << err;
+    EXPECT_NE(err.find(cut.string() +
+                       ": профиль без строки контрольной суммы (сохранён прежней версией), цел ли он, не проверить\n"),
+              std::string::npos)
+        << err;
 
     ASSERT_EQ(run({"-a", "17", "load", profile.string(), "--dry-run"}), 0) << err;
     EXPECT_EQ(out, "scale1  250.0 -> 12.34\nunit1   В -> мА\nmax2    4.5 -> 3.5\n");
@@ -357,7 +383,7 @@ TEST_F(CliOnTwoDevices, AProfileOfOneDeviceLoadedIntoAnotherClonesIt)
     // A value the device does not take fails the load.
     std::ofstream(profile, std::ios::app) << "";
     sim.command("fault exception 4 at 0x23 always");
-    std::string changed = text;
+    std::string changed = text.substr(0, text.rfind("# crc32="));  // edited by hand, without its sum
     changed.replace(changed.find("max1=225"), 8, "max1=200");
     std::ofstream(profile) << changed;
     EXPECT_EQ(run({"-a", "17", "load", profile.string(), "--only", "setpoints"}), 1);
@@ -611,7 +637,7 @@ TEST_F(CliOnSimWithLog, AnUnreadableSettingsFileStopsWritesToADeviceNotNamed)
     std::ofstream(dir / "varnok.ini") << "[\xF1\xE2\xFF\xE7\xFC]\n\xCD\xCE\xCC\xC5\xD0=17\n";  // [связь] НОМЕР=17
     const std::string unread = "файл настроек " + (dir / "varnok.ini").string() + " не прочитан: ";
     const fs::path profile = dir / "p.conf", sheet = dir / "s.csv";
-    std::ofstream(profile) << "format=1\n[setpoints]\nmax1=100\n";
+    std::ofstream(profile) << "format=1\n[setpoints]\nmax1=100\n# crc32=3C48AA7D\n";
     std::ofstream(sheet) << "brightness\n1\n";
     const std::vector<std::vector<std::string>> writes = {{"-p", sim.path(), "set", "brightness=1"},
                                                           {"-p", sim.path(), "load", profile.string()},
