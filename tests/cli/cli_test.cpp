@@ -262,6 +262,10 @@ TEST_F(CliOnSim, APortThatDoesNotOpenSaysWhyInRussian)
     std::ofstream(dir / "varnok.ini", std::ios::app) << "COM2=" << missing << "\n";
     EXPECT_EQ(run({"-a", "5", "-p", "COM2", "info"}), 3);
     EXPECT_EQ(err, "порт COM2 (" + missing + ") не открывается: нет такого устройства\n");
+    // A path from the settings file is shown with its control characters as '?'.
+    std::ofstream(dir / "varnok.ini", std::ios::app) << "COM3=" << missing << "\x1b]0;x\x07\n";
+    EXPECT_EQ(run({"-a", "5", "-p", "COM3", "info"}), 3);
+    EXPECT_EQ(err, "порт COM3 (" + missing + "?]0;x?) не открывается: нет такого устройства\n");
     // A converter that refuses.
     const RefusingPort refusing;
     const std::string tcp = refusing.url();
