@@ -27,8 +27,8 @@ long parse_number(const std::string& text, long lo, long hi, const std::string& 
     long v = 0;
     const auto r = std::from_chars(text.data(), text.data() + text.size(), v);
     if (text.empty() || r.ec != std::errc() || r.ptr != text.data() + text.size() || v < lo || v > hi)
-        throw ValueError(what + " \"" + utf8::visible(text) + "\": нужно целое число от " + std::to_string(lo) + " до " +
-                         std::to_string(hi));
+        throw ValueError(what + " \"" + utf8::visible(text) + "\": нужно целое число от " + std::to_string(lo) +
+                         " до " + std::to_string(hi));
     return v;
 }
 
@@ -175,7 +175,8 @@ unsigned parse_sections(const std::string& list)
             if (name == kSectionNames[i])
                 bit = 1u << i;
         if (bit == 0)
-            throw ValueError("раздел \"" + utf8::visible(name) + "\": допустимы interface, scales, setpoints, calibration");
+            throw ValueError("раздел \"" + utf8::visible(name) +
+                             "\": допустимы interface, scales, setpoints, calibration");
         bits |= bit;
         from = comma + 1;
     }

@@ -89,10 +89,12 @@ ProfileFile parse_profile_file(const std::string& whole)
     if (const std::string_view line = text.empty() ? text : text.substr(last, text.size() - 1 - last);
         closing_line(line)) {
         const std::string where =
-            "профиль, строка " + std::to_string(std::count(whole.begin(), whole.begin() + std::ptrdiff_t(last), '\n') + 1) + ": ";
+            "профиль, строка " +
+            std::to_string(std::count(whole.begin(), whole.begin() + std::ptrdiff_t(last), '\n') + 1) + ": ";
         const std::optional<uint32_t> sum = closing_sum(line);
         if (!sum)
-            throw ValueError(where + "строка контрольной суммы не \"" + std::string(kClosing) + "\" и восемь цифр 0-9, A-F");
+            throw ValueError(where + "строка контрольной суммы испорчена: нужно \"" + std::string(kClosing) +
+                             "\" и восемь шестнадцатеричных цифр");
         text = text.substr(0, last);
         if (const uint32_t have = crc32(text); have != *sum)
             throw ValueError(where + "контрольная сумма " + hex8(*sum) + " не сходится с файлом (" + hex8(have) +

@@ -171,7 +171,9 @@ TEST(Sheet, ControlCharactersOfAFileAreNeverEchoed)
 {
     const Sheet s = parse_sheet("from_address,max1,\x1b[2J\n5,\x1b]0;PWNED\x07\x1b[2J250,\n");
     EXPECT_EQ(s.problems, (std::vector<std::string>{"таблица, строка 1: неизвестный столбец \"?[2J\""}));
-    const Sheet cells = parse_sheet("from_address,max1,unit1\n5\x1b[2J,\x1b]0;PWNED\x07\x1b[2J250,\xc2\x9b" "31m\n");
+    const Sheet cells = parse_sheet(
+        "from_address,max1,unit1\n5\x1b[2J,\x1b]0;PWNED\x07\x1b[2J250,\xc2\x9b"
+        "31m\n");
     EXPECT_EQ(cells.problems,
               (std::vector<std::string>{
                   "таблица, строка 2, столбец from_address: from_address \"5?[2J\": нужно целое число от 1 до 247",

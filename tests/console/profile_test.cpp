@@ -84,7 +84,8 @@ TEST_F(Profiles, SavedThenLoadedAfterAConfirmationOnly)
     trigger("N_conf_load");
     ASSERT_EQ(told.size(), 2);
     EXPECT_EQ(told[0], QStringLiteral("файл конфигурации не принят"));
-    EXPECT_TRUE(told[1].endsWith(QStringLiteral(": не кончается переводом строки, файл обрезан"))) << told[1].toStdString();
+    EXPECT_TRUE(told[1].endsWith(QStringLiteral(": не кончается переводом строки, файл обрезан")))
+        << told[1].toStdString();
     EXPECT_EQ(int(requests().size()), before);
     ASSERT_TRUE(out.open(QIODevice::WriteOnly | QIODevice::Truncate));
     out.write(bytes.left(bytes.lastIndexOf("# crc32=")));
@@ -92,7 +93,8 @@ TEST_F(Profiles, SavedThenLoadedAfterAConfirmationOnly)
     trigger("N_conf_load");
     EXPECT_EQ(told.size(), 2);
     EXPECT_TRUE(info_lines().contains(
-        cut + QStringLiteral(": профиль без строки контрольной суммы (сохранён прежней версией), цел ли он, не проверить")))
+        cut +
+        QStringLiteral(": профиль без строки контрольной суммы (сохранён прежней версией), цел ли он, не проверить")))
         << info_lines().join(QLatin1Char('\n')).toStdString();
 
     // A FIFO in the file's place is named and left as it is.
