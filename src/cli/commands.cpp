@@ -291,8 +291,8 @@ int load(const Options& o, Session& s, const LoadArgs& l)
     if (!r.done.all)
         return kExitDevice;
     for (const auto& [w, now] : r.done.left)
-        std::fprintf(stderr, "%s: не принято (в приборе %s, нужно %s)\n", w.key().c_str(), now.c_str(),
-                     w.text().c_str());
+        std::fprintf(stderr, "%s: не принято (в приборе %s, нужно %s)\n", w.key().c_str(), shown_text(w, now).c_str(),
+                     shown_text(w, w.text()).c_str());
     return r.complete() ? kExitOk : kExitDevice;
 }
 
