@@ -16,6 +16,27 @@ namespace varnok::cli {
 
 namespace {
 
+// A setting's value in a file's or the device's words as the text output shows it: a parity in
+// Russian, a coefficient or setpoint in plain decimals; anything else as it is.
+std::string shown_text(const Setting& like, const std::string& text)
+{
+    if (like.name == Setting::kParity) {
+        for (uint8_t code = 0; code < 3; ++code)
+            if (text == parity_name(code))
+                return Value::parity(code).shown();
+        return text;
+    }
+    // Only a number in scientific notation is rewritten: "0.750" keeps the decimals of its point.
+    if ((like.name == Setting::kCoefficient || like.name == Setting::kMax || like.name == Setting::kMin) &&
+        text.find_first_of("eE") != std::string::npos) {
+        float v = 0;
+        const auto r = std::from_chars(text.data(), text.data() + text.size(), v);
+        if (!text.empty() && r.ec == std::errc() && r.ptr == text.data() + text.size())
+            return Value::real(v).shown();
+    }
+    return text;
+}
+
 void no_arguments(const Options& o)
 {
     if (!o.args.empty())
@@ -104,7 +125,7 @@ int scan(const Invocation& call, Session& s)
         Value& v = found.push(Value::object());
         v.set("address", Value::number(n));
         v.set("speed", Value::number(baud));
-        v.set("parity", Value::string(parity_name(s.link.settings().parity)));
+        v.set("parity", Value::parity(s.link.settings().parity));
         v.set("stopbits", Value::number(s.link.settings().stopbit));
         v.set("name", polling.read_name() ? Value::device_text(s.dev.tmp_text()) : Value());
         v.set("version", polling.read_version() ? Value::device_text(s.dev.tmp_text()) : Value());
@@ -180,7 +201,7 @@ int set(const Options& o, Session& s, const std::vector<Setting>& settings)
     Value now = Value::object();
     now.set("address", Value::number(line.sys_num));
     now.set("speed", Value::number(line.scor_obmena));
-    now.set("parity", Value::string(parity_name(line.parity)));
+    now.set("parity", Value::parity(line.parity));
     now.set("stopbits", Value::number(line.stopbit));
     now.set("written", Value::boolean(all));
     print(o, now);
@@ -248,7 +269,7 @@ int load(const Options& o, Session& s, const LoadArgs& l)
                 change.set("old", typed(from));
                 change.set("new", typed(w.text()));
             } else {
-                shown.set(w.key(), Value::string(from + " -> " + w.text()));
+                shown.set(w.key(), Value::string(shown_text(w, from) + " -> " + shown_text(w, w.text())));
             }
         }
         print(o, shown);
@@ -270,18 +291,17 @@ int load(const Options& o, Session& s, const LoadArgs& l)
     if (!r.done.all)
         return kExitDevice;
     for (const auto& [w, now] : r.done.left)
-        std::fprintf(stderr, "%s: не принято (в приборе %s, нужно %s)\n", w.key().c_str(), now.c_str(),
-                     w.text().c_str());
+        std::fprintf(stderr, "%s: не принято (в приборе %s, нужно %s)\n", w.key().c_str(), shown_text(w, now).c_str(),
+                     shown_text(w, w.text()).c_str());
     return r.complete() ? kExitOk : kExitDevice;
 }
 
 std::vector<Setting> read_profile(const std::string& path)
 {
-    std::string text, reason;
-    file_io::Stamp stamp;
-    if (!file_io::read_whole(path, 1 << 16, text, stamp, reason))
-        throw UsageError("файл " + path + " не прочитан: " + reason);
-    return parse_profile(text);
+    ProfileFile file = read_profile_file(path);
+    if (!file.checked)
+        std::fprintf(stderr, "%s%s\n", path.c_str(), kUncheckedProfile);
+    return std::move(file.settings);
 }
 
 }  // namespace

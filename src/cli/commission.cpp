@@ -17,6 +17,7 @@
 #include "cli/value.h"
 #include "ops/polling.h"
 #include "settings/file_io.h"
+#include "settings/utf8.h"
 
 namespace varnok::cli {
 
@@ -47,11 +48,13 @@ std::string csv_field(const std::string& s, char separator)
     return out + '"';
 }
 
-// Text from the device or a message: one that begins as a formula would in a spreadsheet
-// (=, +, -, @, or a tab or CR before them) gets an apostrophe, which shows it as text.
-std::string as_text(const std::string& s)
+// Text from the device or a message: its control characters as '?' (an escape sequence in a
+// device's name must not reach whoever shows the report), and one that begins as a formula
+// would in a spreadsheet (=, +, -, @) gets an apostrophe, which shows it as text.
+std::string as_text(const std::string& text)
 {
-    return !s.empty() && std::string_view("=+-@\t\r").find(s.front()) != std::string_view::npos ? "'" + s : s;
+    const std::string s = utf8::visible(text);
+    return !s.empty() && std::string_view("=+-@").find(s.front()) != std::string_view::npos ? "'" + s : s;
 }
 
 // The report's header with `separator`; without the address and speed columns, as reports
@@ -335,7 +338,8 @@ int commission(const Invocation& call, Session& s, const Sheet& sheet, const Rep
                                                     {"result", result},
                                                     {"error", as_text(error)}});
         put(line);
-        std::fprintf(stderr, "строка %d: %s%s%s\n", row.line, result, error.empty() ? "" : ": ", error.c_str());
+        std::fprintf(stderr, "строка %d: %s%s%s\n", row.line, result, error.empty() ? "" : ": ",
+                     utf8::visible(error).c_str());
     }
     // The summary goes with the command's output, not into the report: a spreadsheet and a
     // re-run read the report as rows only.

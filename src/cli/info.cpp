@@ -74,7 +74,7 @@ Value read_info(Session& s, bool& failed)
     }
     const LinkSettings& ls = s.link.settings();
     line.set("speed", maybe(read[kRowScor] && ls.num_scor >= 1 && ls.num_scor <= 6, Value::number(scor[ls.num_scor])));
-    line.set("parity", maybe(read[kRowParity] && ls.parity < 3, Value::string(parity_name(ls.parity))));
+    line.set("parity", maybe(read[kRowParity] && ls.parity < 3, Value::parity(ls.parity)));
     line.set("stopbits", maybe(read[kRowStopbit], Value::number(ls.stopbit)));
     line.set("address", maybe(read[kRowSysnum], Value::number(ls.sys_num)));
 

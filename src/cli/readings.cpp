@@ -131,6 +131,8 @@ bool DevicePoll::run(long count, std::chrono::milliseconds every, const std::vec
             for (int k = 1; k <= kChannels; ++k)
                 any_failed |= !poll.ch[size_t(k)].measured;
             any_failed |= !poll.freq;
+            // Without the scales and setpoints the percentages are not there: the poll failed.
+            any_failed |= full && !(scales && setpoints);
             for (ReadingsOutput* out : outputs)
                 out->reading(r);
             // No more readings that nothing would keep.

@@ -5,6 +5,7 @@
 
 #include "link/error_text.h"
 #include "modbus/exchange.h"
+#include "settings/utf8.h"
 
 namespace varnok::cli {
 
@@ -98,8 +99,9 @@ void StderrNotices::message_box(const std::string& text, const std::string& info
     for (char& c : line)
         if (c == '\n')
             c = ' ';
+    // The port's name and path and the system's reason may hold what the settings file gave.
     if (verbose_)
-        std::fprintf(stderr, "%s\n", line.c_str());
+        std::fprintf(stderr, "%s\n", utf8::visible(line).c_str());
     const Link& link = s_.link;
     const std::string path = link.last_path();
     const std::string port =
@@ -120,7 +122,7 @@ void StderrNotices::message_box(const std::string& text, const std::string& info
         own = line;
     }
     if (!own.empty())
-        std::fprintf(stderr, "%s\n", own.c_str());
+        std::fprintf(stderr, "%s\n", utf8::visible(own).c_str());
 }
 
 bool InterruptKeys::pressed_since_last_query(int virtual_key)
@@ -152,7 +154,7 @@ void StderrReport::print(const std::string& text)
     last_line_ = text;
     ++lines_;
     end_progress();
-    std::fprintf(stderr, "%s\n", text.c_str());
+    std::fprintf(stderr, "%s\n", utf8::visible(text).c_str());
 }
 
 void StderrReport::line(const std::string& text)
@@ -208,7 +210,7 @@ void StderrReport::status(const std::string& text)
 {
     if (!progress_)
         return;
-    std::fprintf(stderr, "\r%s\033[K", text.c_str());
+    std::fprintf(stderr, "\r%s\033[K", utf8::visible(text).c_str());
     progress_shown_ = true;
 }
 
@@ -304,7 +306,9 @@ std::string Session::connection(const std::vector<uint8_t>& addresses) const
     std::string numbers;
     for (uint8_t a : addresses.empty() ? std::vector<uint8_t>{line.sys_num} : addresses)
         numbers += (numbers.empty() ? "" : ", ") + std::to_string(a);
-    return "порт " + port_name_ + (path == port_name_ ? "" : " → " + (path.empty() ? "такого нет" : path)) + ", " +
+    // The port's name and path may come from the settings file: shown, never sent to the terminal raw.
+    return "порт " + utf8::visible(port_name_) +
+           (path == port_name_ ? "" : " → " + (path.empty() ? "такого нет" : utf8::visible(path))) + ", " +
            line_text(line) + (addresses.size() > 1 ? ", приборы " : ", прибор ") + numbers;
 }
 
@@ -314,7 +318,7 @@ std::string Session::connection_source() const
                      : "по умолчанию: файла настроек " + settings_path_ + " нет";
 }
 
-std::string Session::line_named() const { return port_name_ + ", " + line_text(link.settings()); }
+std::string Session::line_named() const { return utf8::visible(port_name_) + ", " + line_text(link.settings()); }
 
 int Session::open()
 {
@@ -322,7 +326,7 @@ int Session::open()
     if (link.dw() == 0)
         return kExitOk;
     if (!notices.port_failure_told())
-        std::fprintf(stderr, "порт %s не открывается\n", port_name_.c_str());
+        std::fprintf(stderr, "порт %s не открывается\n", utf8::visible(port_name_).c_str());
     return kExitPort;
 }
 

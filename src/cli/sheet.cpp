@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <span>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "cli/options.h"
 #include "device/cp1251.h"
@@ -58,17 +60,22 @@ bool holds_decimals(const std::string& column)
     return name == Setting::kScale || name == Setting::kMax || name == Setting::kMin;
 }
 
-// The header's faults: unknown, calibration and repeated columns.
+// The header's faults: unknown, calibration and repeated columns, each name told once at its
+// first place. Names are counted in a table: a header of 100,000 names is checked at once.
 void check_header(const std::vector<std::string>& header, std::vector<std::string>& problems)
 {
-    for (size_t c = 0; c < header.size(); ++c) {
-        const std::string& name = header[c];
+    std::unordered_map<std::string_view, size_t> times;
+    for (const std::string& name : header)
+        ++times[name];
+    std::unordered_set<std::string_view> told;
+    for (const std::string& name : header) {
         if (name.empty())
             continue;  // allowed while its cells are empty
-        if (std::find(header.begin(), header.begin() + std::ptrdiff_t(c), name) != header.begin() + std::ptrdiff_t(c))
-            continue;  // told at its first place
-        if (const auto n = std::count(header.begin(), header.end(), name); n > 1)
-            problems.push_back("таблица, строка 1: столбец \"" + name + "\" назван " + std::to_string(n) +
+        if (!told.insert(name).second)
+            continue;
+        const std::string shown = utf8::visible(name);
+        if (const size_t n = times[name]; n > 1)
+            problems.push_back("таблица, строка 1: столбец \"" + shown + "\" назван " + std::to_string(n) +
                                " раза, а значение у параметра одно");
         if (name == "from_address" || name == "from_speed")
             continue;
@@ -76,12 +83,12 @@ void check_header(const std::vector<std::string>& header, std::vector<std::strin
         try {
             column = setting_named(name, true);
         } catch (const UsageError&) {
-            problems.push_back("таблица, строка 1: неизвестный столбец \"" + name + "\"");
+            problems.push_back("таблица, строка 1: неизвестный столбец \"" + shown + "\"");
             continue;
         }
         // A unit's calibration is its own: a sheet of a batch never writes it.
         if (section_of(column.name) == kCalibration)
-            problems.push_back("таблица, строка 1: столбец \"" + name +
+            problems.push_back("таблица, строка 1: столбец \"" + shown +
                                "\": калибровка у каждого прибора своя, таблица её не записывает");
     }
 }

@@ -1,6 +1,9 @@
 #include "cli/value.h"
 
+#include "link/link_settings.h"
+#include "ops/configuration.h"
 #include "ops/entry.h"
+#include "settings/utf8.h"
 
 #include <algorithm>
 #include <charconv>
@@ -61,7 +64,7 @@ std::string scalar(const Value& v)
 {
     if (v.kind() == Value::kBool)
         return v.text() == "true" ? "да" : "нет";
-    return v.kind() == Value::kNull && v.text().empty() ? "-" : v.text();
+    return v.kind() == Value::kNull && v.text().empty() ? "-" : v.shown();
 }
 
 // The text output's names of the keys; a key not here (a setting's name) shows as it is.
@@ -117,7 +120,26 @@ Value& Value::set(const std::string& key, Value v)
 
 Value& Value::push(Value v) { return set(std::string(), std::move(v)); }
 
-Value Value::real(float v) { return std::isfinite(v) ? number(float_text(v)) : not_a_number(); }
+Value Value::real(float v)
+{
+    if (!std::isfinite(v))
+        return not_a_number();
+    Value out = number(float_text(v));
+    char buf[64];
+    const auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed);
+    out.shown_.assign(buf, r.ptr);
+    return out;
+}
+
+Value Value::parity(uint8_t code)
+{
+    Value out = string(parity_name(code));
+    if (code < txt_parity.size()) {
+        out.shown_ = txt_parity[code];
+        out.shown_.erase(out.shown_.find_last_not_of(' ') + 1);  // the status bar's "нет " is padded
+    }
+    return out;
+}
 
 Value Value::not_a_number() { return Value(kNull, "нет значения"); }
 
@@ -130,19 +152,7 @@ Value Value::reading(float v)
     return number(std::string(buf, r.ptr));
 }
 
-Value Value::device_text(const std::string& text)
-{
-    std::string s = text;
-    for (size_t i = 0; i < s.size(); ++i) {
-        const auto c = uint8_t(s[i]);
-        if (c < 0x20 || c == 0x7F) {
-            s[i] = '?';
-        } else if (c == 0xC2 && i + 1 < s.size() && uint8_t(s[i + 1]) >= 0x80 && uint8_t(s[i + 1]) <= 0x9F) {
-            s.replace(i, 2, "?");  // a C1 control character, U+0080..U+009F
-        }
-    }
-    return string(std::move(s));
-}
+Value Value::device_text(const std::string& text) { return string(utf8::visible(text)); }
 
 std::string to_json(const Value& v) { return dump(json(v)) + '\n'; }
 

@@ -19,9 +19,12 @@ public:
     static Value number(long long v) { return Value(kNumber, std::to_string(v)); }
     static Value string(std::string text) { return Value(kString, std::move(text)); }
     static Value boolean(bool b) { return Value(kBool, b ? "true" : "false"); }
-    // A value the device holds as a float32 (a setpoint, a coefficient): its shortest text;
+    // A value the device holds as a float32 (a setpoint, a coefficient): its shortest text,
+    // and in the text output the shortest in plain decimals (0.00005, where JSON has 5e-05);
     // null when it is not a number (an erased word), which JSON has no other way to say.
     static Value real(float v);
+    // A line's parity: "none", "odd", "even" in JSON, "нет", "нечёт", "чёт" in the text output.
+    static Value parity(uint8_t code);
     // A reading: six significant digits, what a float32 measurement holds (2.4, not
     // 2.3999999); null when it is not a number.
     static Value reading(float v);
@@ -40,6 +43,9 @@ public:
 
     Kind kind() const { return kind_; }
     const std::string& text() const { return text_; }
+    // What the text output shows of it: its own text unless it has one in Russian words or
+    // plain decimals.
+    const std::string& shown() const { return shown_.empty() ? text_ : shown_; }
     const std::vector<std::pair<std::string, Value>>& members() const { return members_; }
     std::vector<std::pair<std::string, Value>>& members() { return members_; }
 
@@ -48,6 +54,7 @@ private:
 
     Kind kind_ = kNull;
     std::string text_;
+    std::string shown_;
     std::vector<std::pair<std::string, Value>> members_;  // keys empty in an array
 };
 

@@ -61,13 +61,12 @@ void ProfileFiles::load(unsigned sections)
         QString(), kFilter, false);
     if (path.isEmpty())
         return;
-    std::string text, reason;
-    file_io::Stamp stamp;
     std::vector<Setting> profile;
     try {
-        if (!file_io::read_whole(path.toStdString(), 1 << 16, text, stamp, reason))
-            throw ValueError(reason);
-        profile = parse_profile(text);
+        ProfileFile file = read_profile_file(path.toStdString());
+        if (!file.checked)
+            log_.append(path + QString::fromUtf8(kUncheckedProfile));
+        profile = std::move(file.settings);
     } catch (const ValueError& e) {
         MessageBox::show(shell_.window, QStringLiteral("файл конфигурации не принят"),
                          QString::fromStdString(e.what()));

@@ -12,6 +12,7 @@
 #include "ops/interface_params.h"
 #include "ops/polling.h"
 #include "ops/scales.h"
+#include "settings/utf8.h"
 
 namespace varnok {
 
@@ -26,8 +27,8 @@ long parse_number(const std::string& text, long lo, long hi, const std::string& 
     long v = 0;
     const auto r = std::from_chars(text.data(), text.data() + text.size(), v);
     if (text.empty() || r.ec != std::errc() || r.ptr != text.data() + text.size() || v < lo || v > hi)
-        throw ValueError(what + " \"" + text + "\": нужно целое число от " + std::to_string(lo) + " до " +
-                         std::to_string(hi));
+        throw ValueError(what + " \"" + utf8::visible(text) + "\": нужно целое число от " + std::to_string(lo) +
+                         " до " + std::to_string(hi));
     return v;
 }
 
@@ -37,7 +38,7 @@ int32_t parse_speed(const std::string& text)
     const auto r = std::from_chars(text.data(), text.data() + text.size(), v);
     if (r.ec != std::errc() || r.ptr != text.data() + text.size() || number_scor(int32_t(v)) == 0 ||
         v != long(int32_t(v)))
-        throw ValueError("скорость \"" + text + "\": допустимы 4800, 9600, 19200, 38400, 57600, 115200");
+        throw ValueError("скорость \"" + utf8::visible(text) + "\": допустимы 4800, 9600, 19200, 38400, 57600, 115200");
     return int32_t(v);
 }
 
@@ -48,14 +49,14 @@ uint8_t parse_parity(const std::string& text)
     for (uint8_t i = 0; i < 3; ++i)
         if (text == kParityNames[i])
             return i;
-    throw ValueError("паритет \"" + text + "\": допустимы none, odd, even");
+    throw ValueError("паритет \"" + utf8::visible(text) + "\": допустимы none, odd, even");
 }
 
 uint8_t parse_stopbit(const std::string& text)
 {
     if (text == "1" || text == "2")
         return uint8_t(text[0] - '0');
-    throw ValueError("стоповые биты \"" + text + "\": допустимы 1 и 2");
+    throw ValueError("стоповые биты \"" + utf8::visible(text) + "\": допустимы 1 и 2");
 }
 
 namespace {
@@ -174,7 +175,8 @@ unsigned parse_sections(const std::string& list)
             if (name == kSectionNames[i])
                 bit = 1u << i;
         if (bit == 0)
-            throw ValueError("раздел \"" + name + "\": допустимы interface, scales, setpoints, calibration");
+            throw ValueError("раздел \"" + utf8::visible(name) +
+                             "\": допустимы interface, scales, setpoints, calibration");
         bits |= bit;
         from = comma + 1;
     }
@@ -198,7 +200,7 @@ Setting setting_named(const std::string& name, bool calibration)
             break;
     }
     if (!found || (!calibration && section_of(found->name) == kCalibration))
-        throw ValueError(name + ": неизвестный параметр");
+        throw ValueError(utf8::visible(name) + ": неизвестный параметр");
     s.name = found->name;
     return s;
 }
@@ -217,7 +219,8 @@ std::vector<std::string> setting_keys(bool calibration)
 
 Setting parse_setting(const std::string& name, const std::string& value, bool calibration)
 {
-    const std::string item = name + "=" + value;
+    // Echoed in its faults with its control characters shown: it comes from a file or a sheet.
+    const std::string item = utf8::visible(name + "=" + value);
     Setting s = setting_named(name, calibration);
     // A decimal comma, as a Russian-locale user or sheet writes it, is a point.
     std::string real = value;
@@ -275,7 +278,7 @@ std::vector<Setting> parse_settings(const std::vector<std::string>& items)
     for (const std::string& item : items) {
         const size_t eq = item.find('=');
         if (eq == std::string::npos || eq == 0)
-            throw ValueError("\"" + item + "\": нужно ИМЯ=ЗНАЧЕНИЕ");
+            throw ValueError("\"" + utf8::visible(item) + "\": нужно ИМЯ=ЗНАЧЕНИЕ");
         Setting s = parse_setting(item.substr(0, eq), item.substr(eq + 1), false);
         for (const Setting& earlier : out)
             if (earlier.key() == s.key())

@@ -1,35 +1,63 @@
 #include "ops/profile.h"
 
 #include <algorithm>
+#include <charconv>
+#include <cstdio>
+#include <optional>
+#include <string_view>
 
 #include "device/device.h"
 #include "ops/polling.h"
+#include "settings/file_io.h"
+#include "settings/utf8.h"
 
 namespace varnok {
 
 namespace {
 
-// A device's text on a comment line: its control characters (C0, DEL, C1) as '?', so that a
-// newline in a name cannot begin a line of its own.
-std::string comment_text(const std::string& text)
+// The closing line: "# crc32=" and eight hexadecimal digits, the CRC-32 (as zip and PNG
+// compute it) of every byte before the line. A comment to a reader that does not know it.
+constexpr std::string_view kClosing = "# crc32=";
+
+uint32_t crc32(std::string_view bytes)
 {
-    std::string s = text;
-    for (size_t i = 0; i < s.size(); ++i) {
-        const auto c = uint8_t(s[i]);
-        if (c < 0x20 || c == 0x7F)
-            s[i] = '?';
-        else if (c == 0xC2 && i + 1 < s.size() && uint8_t(s[i + 1]) >= 0x80 && uint8_t(s[i + 1]) <= 0x9F)
-            s.replace(i, 2, "?");
+    uint32_t crc = 0xFFFFFFFFu;
+    for (const char c : bytes) {
+        crc ^= uint8_t(c);
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
     }
-    return s;
+    return ~crc;
+}
+
+std::string hex8(uint32_t v)
+{
+    char buf[9];
+    std::snprintf(buf, sizeof buf, "%08X", unsigned(v));
+    return buf;
+}
+
+bool closing_line(std::string_view line) { return line.substr(0, kClosing.size()) == kClosing; }
+
+// The eight hexadecimal digits of a closing line (a CR before its newline allowed).
+std::optional<uint32_t> closing_sum(std::string_view line)
+{
+    line.remove_prefix(kClosing.size());
+    if (!line.empty() && line.back() == '\r')
+        line.remove_suffix(1);
+    uint32_t v = 0;
+    const auto r = std::from_chars(line.data(), line.data() + line.size(), v, 16);
+    if (line.size() != 8 || r.ec != std::errc() || r.ptr != line.data() + line.size())
+        return std::nullopt;
+    return v;
 }
 
 }  // namespace
 
 std::string profile_text(const std::vector<Setting>& settings, const std::string& name, const std::string& version)
 {
-    std::string out = "# Varnok: конфигурация прибора\n# прибор: " + comment_text(name) +
-                      "\n# версия ПО: " + comment_text(version) + "\nformat=" + std::to_string(kProfileFormat) + "\n";
+    std::string out = "# Varnok: конфигурация прибора\n# прибор: " + utf8::visible(name) +
+                      "\n# версия ПО: " + utf8::visible(version) + "\nformat=" + std::to_string(kProfileFormat) + "\n";
     for (unsigned section : {kInterface, kScales, kSetpoints, kCalibration}) {
         out += std::string("\n[") + section_name(section) + "]\n";
         for (const Setting& s : settings) {
@@ -43,12 +71,36 @@ std::string profile_text(const std::vector<Setting>& settings, const std::string
                 out += s.key() + "=" + s.text() + "\n";
         }
     }
-    return out;
+    return out + std::string(kClosing) + hex8(crc32(out)) + "\n";
 }
 
-std::vector<Setting> parse_profile(const std::string& text)
+ProfileFile parse_profile_file(const std::string& whole)
 {
-    std::vector<Setting> out;
+    ProfileFile file;
+    std::vector<Setting>& out = file.settings;
+    // A file cut short ends inside a line: "max1=22" of "max1=225" must not load.
+    if (!whole.empty() && whole.back() != '\n')
+        throw ValueError("профиль, строка " + std::to_string(std::count(whole.begin(), whole.end(), '\n') + 1) +
+                         ": не кончается переводом строки, файл обрезан");
+    // The closing line, when there is one, is the last and checks every byte before it.
+    std::string_view text = whole;
+    const size_t before = text.size() < 2 ? std::string_view::npos : text.rfind('\n', text.size() - 2);
+    const size_t last = before == std::string_view::npos ? 0 : before + 1;
+    if (const std::string_view line = text.empty() ? text : text.substr(last, text.size() - 1 - last);
+        closing_line(line)) {
+        const std::string where =
+            "профиль, строка " +
+            std::to_string(std::count(whole.begin(), whole.begin() + std::ptrdiff_t(last), '\n') + 1) + ": ";
+        const std::optional<uint32_t> sum = closing_sum(line);
+        if (!sum)
+            throw ValueError(where + "строка контрольной суммы испорчена: нужно \"" + std::string(kClosing) +
+                             "\" и восемь шестнадцатеричных цифр");
+        text = text.substr(0, last);
+        if (const uint32_t have = crc32(text); have != *sum)
+            throw ValueError(where + "контрольная сумма " + hex8(*sum) + " не сходится с файлом (" + hex8(have) +
+                             "): файл изменён или повреждён; правленный вручную файл загружается без последней строки");
+        file.checked = true;
+    }
     unsigned section = 0;
     bool format = false;
     int number = 0;
@@ -56,12 +108,14 @@ std::vector<Setting> parse_profile(const std::string& text)
     size_t from = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
     while (from < text.size()) {
         const size_t end = std::min(text.find('\n', from), text.size());
-        std::string line = text.substr(from, end - from);
+        std::string line(text.substr(from, end - from));
         from = end + 1;
         ++number;
         const std::string where = "профиль, строка " + std::to_string(number) + ": ";
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
+        if (closing_line(line))
+            throw ValueError(where + "строка контрольной суммы не последняя: после неё в файле ещё строки");
         if (line.empty() || line[0] == '#')
             continue;
         if (line.front() == '[' && line.back() == ']') {
@@ -77,24 +131,24 @@ std::vector<Setting> parse_profile(const std::string& text)
         }
         const size_t eq = line.find('=');
         if (eq == std::string::npos || eq == 0)
-            throw ValueError(where + "непонятная строка \"" + line + "\"");
+            throw ValueError(where + "непонятная строка \"" + utf8::visible(line) + "\"");
         const std::string key = line.substr(0, eq), value = line.substr(eq + 1);
         if (key == "format") {
             if (format || section != 0 || value != std::to_string(kProfileFormat))
-                throw ValueError(where + "формат \"" + value + "\" не поддерживается (нужен " +
+                throw ValueError(where + "формат \"" + utf8::visible(value) + "\" не поддерживается (нужен " +
                                  std::to_string(kProfileFormat) + ")");
             format = true;
             continue;
         }
         if (section == 0)
-            throw ValueError(where + key + " вне раздела");
+            throw ValueError(where + utf8::visible(key) + " вне раздела");
         try {
             const Setting s = parse_setting(key, value, true);
             if (section_of(s.name) != section)
-                throw ValueError(key + ": не из раздела " + section_name(section));
+                throw ValueError(s.key() + ": не из раздела " + section_name(section));
             for (const Setting& earlier : out)
                 if (earlier.key() == s.key())
-                    throw ValueError(key + ": задан дважды");
+                    throw ValueError(s.key() + ": задан дважды");
             out.push_back(s);
         } catch (const ValueError& e) {
             throw ValueError(where + e.what());
@@ -104,7 +158,18 @@ std::vector<Setting> parse_profile(const std::string& text)
         throw ValueError("профиль: нет строки format=" + std::to_string(kProfileFormat) +
                          ", это не файл конфигурации прибора");
     std::stable_sort(out.begin(), out.end(), [](const Setting& a, const Setting& b) { return a.name < b.name; });
-    return out;
+    return file;
+}
+
+std::vector<Setting> parse_profile(const std::string& text) { return parse_profile_file(text).settings; }
+
+ProfileFile read_profile_file(const std::string& path)
+{
+    std::string text, reason;
+    file_io::Stamp stamp;
+    if (!file_io::read_whole(path, 1 << 16, text, stamp, reason))
+        throw ValueError("файл " + path + " не прочитан: " + reason);
+    return parse_profile_file(text);
 }
 
 std::vector<Setting> loadable(const std::vector<Setting>& profile, unsigned sections)

@@ -18,10 +18,26 @@ class Sleeper;
 
 inline constexpr int kProfileFormat = 1;
 
+// The profile's text: the device's name and version in comments (control characters as '?'),
+// the values by section, and the closing line with the checksum of all before it.
 std::string profile_text(const std::vector<Setting>& settings, const std::string& name, const std::string& version);
-// The settings of a profile, each name once and in its own section. Throws ValueError with
-// the line number of the first line it cannot take.
+// The settings of a profile, each name once and in its own section, and whether its closing
+// line checked it. The text ends with a newline, and its last line, "# crc32=" and eight
+// hexadecimal digits, is the CRC-32 of every byte before it; a profile of an earlier version
+// has no such line and is taken unchecked. Throws ValueError with the line number of the first
+// line it cannot take: a sum that does not match, a last line with no newline, a closing line
+// that is not the last.
+struct ProfileFile {
+    std::vector<Setting> settings;
+    bool checked = false;
+};
+ProfileFile parse_profile_file(const std::string& text);
 std::vector<Setting> parse_profile(const std::string& text);
+// The profile in a file (up to 64 KiB); ValueError names the path when it cannot be read.
+ProfileFile read_profile_file(const std::string& path);
+// Told of a profile taken unchecked, after its path.
+inline constexpr const char* kUncheckedProfile =
+    ": профиль без строки контрольной суммы (сохранён прежней версией), цел ли он, не проверить";
 // The sections a load writes unless calibration is asked for by name: a device's zero,
 // coefficient and PWM points are trims of its own unit, and another unit's would spoil its
 // readings.

@@ -37,4 +37,22 @@ bool well_formed(std::string_view s)
     return true;
 }
 
+std::string visible(std::string_view s)
+{
+    std::string out;
+    out.reserve(s.size());
+    for (size_t i = 0; i < s.size(); ++i) {
+        const auto c = uint8_t(s[i]);
+        if (c < 0x20 || c == 0x7F) {
+            out += '?';
+        } else if (c == 0xC2 && i + 1 < s.size() && uint8_t(s[i + 1]) >= 0x80 && uint8_t(s[i + 1]) <= 0x9F) {
+            out += '?';  // U+0080..U+009F
+            ++i;
+        } else {
+            out += char(c);
+        }
+    }
+    return out;
+}
+
 }  // namespace varnok::utf8

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 namespace varnok::utf8 {
@@ -14,5 +15,10 @@ int32_t next_code_point(std::string_view s, size_t& i);
 
 // Every sequence of `s` is well formed.
 bool well_formed(std::string_view s);
+
+// Text from a file or a device as it may be shown or stored: each control character (C0,
+// DEL, and C1 as UTF-8 writes it) as '?', so that an escape sequence never reaches a terminal
+// and a newline never begins a line of its own.
+std::string visible(std::string_view s);
 
 }  // namespace varnok::utf8

@@ -94,7 +94,7 @@ TEST_F(CliOnSim, ConnectionOptionsAfterTheCommandAndTheVersion)
 TEST_F(CliOnSim, OneLanguagePerOutputAndValuesAsTheDeviceHoldsThem)
 {
     ASSERT_EQ(run({"-p", "COM1", "-a", "5", "set", "brightness=2"}), 0) << err;
-    EXPECT_EQ(out, "номер          5\nскорость       9600\nпаритет        none\nстоповые биты  1\nзаписано       да\n");
+    EXPECT_EQ(out, "номер          5\nскорость       9600\nпаритет        нет\nстоповые биты  1\nзаписано       да\n");
     ASSERT_EQ(run({"-p", "COM1", "-a", "5", "--json", "set", "unit2=kA", "max1=100,5"}), 0) << err;
     EXPECT_EQ(out, "{\"address\":5,\"speed\":9600,\"parity\":\"none\",\"stopbits\":1,\"written\":true}\n");
     sim.command("set holding 0x28 0");
@@ -104,6 +104,23 @@ TEST_F(CliOnSim, OneLanguagePerOutputAndValuesAsTheDeviceHoldsThem)
     EXPECT_NE(out.find("\"coefficient\":null,"), std::string::npos) << out;
     EXPECT_NE(out.find("\"unit\":\"кА\""), std::string::npos) << out;
     EXPECT_EQ(out.find("nan"), std::string::npos) << out;
+
+    // A small coefficient: plain decimals in the text, as the window's field has it; JSON as it was.
+    sim.command("setf holding 0x48 0.00005");  // channel 2's coefficient
+    ASSERT_EQ(run({"-p", "COM1", "-a", "5", "--json", "info"}), 0) << err;
+    EXPECT_NE(out.find("\"parity\":\"none\","), std::string::npos) << out;
+    EXPECT_NE(out.find("\"zero\":873,\"coefficient\":5e-05,"), std::string::npos) << out;
+    ASSERT_EQ(run({"-p", "COM1", "-a", "5", "info"}), 0) << err;
+    EXPECT_NE(out.find("\n  паритет        нет\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("\n    коэффициент  0.00005\n"), std::string::npos) << out;
+    EXPECT_EQ(out.find("e-0"), std::string::npos) << out;
+    const fs::path profile = dir / "p.conf";
+    std::ofstream(profile) << "format=1\n[interface]\nparity=odd\n[calibration]\ncoefficient2=0.0003\n";
+    ASSERT_EQ(run({"-p", "COM1", "-a", "5", "load", profile.string(), "--with-calibration", "--dry-run"}), 0) << err;
+    EXPECT_EQ(out, "coefficient2  0.00005 -> 0.0003\nпаритет       нет -> нечёт\n");
+    ASSERT_EQ(run({"-p", "COM1", "-a", "5", "--json", "load", profile.string(), "--with-calibration", "--dry-run"}), 0)
+        << err;
+    EXPECT_EQ(out, "{\"coefficient2\":{\"old\":5e-05,\"new\":0.0003},\"parity\":{\"old\":\"none\",\"new\":\"odd\"}}\n");
 }
 
 // The tool talks at the new speed once the device took it, and so does the next run.
@@ -216,6 +233,17 @@ TEST_F(CliOnTwoDevices, FailuresAreToldInTheToolsOwnWords)
     EXPECT_NE(err.find("прибор 5: scale1 не записана: прибор ответил «недопустимый адрес»\n"), std::string::npos);
     sim.command("fault clear");
 
+    // Scales that could not be read leave the percentages out: the poll failed, as a value's would.
+    sim.command("fault exception 2 at 0x21 always");
+    EXPECT_EQ(run({"--json", "read"}), 1);
+    EXPECT_NE(out.find("\"percent1\":null,"), std::string::npos) << out;
+    EXPECT_NE(out.find("\"error\":{\"code\":2,"), std::string::npos) << out;
+    sim.command("fault clear");
+    sim.command("fault exception 2 at 0x23 times 1");  // channel 1's setpoints, the first poll only
+    EXPECT_EQ(run({"read", "--every", "0.1", "--count", "2"}), 1);
+    EXPECT_EQ(count_lines(out), 2) << out;
+    sim.command("fault clear");
+
     // A device that is not there: once a poll, named with the line it was asked on.
     EXPECT_EQ(run({"-a", "5,17,33", "read", "--every", "0.1", "--count", "2"}), 1);
     EXPECT_EQ(err,
@@ -234,6 +262,10 @@ TEST_F(CliOnSim, APortThatDoesNotOpenSaysWhyInRussian)
     std::ofstream(dir / "varnok.ini", std::ios::app) << "COM2=" << missing << "\n";
     EXPECT_EQ(run({"-a", "5", "-p", "COM2", "info"}), 3);
     EXPECT_EQ(err, "порт COM2 (" + missing + ") не открывается: нет такого устройства\n");
+    // A path from the settings file is shown with its control characters as '?'.
+    std::ofstream(dir / "varnok.ini", std::ios::app) << "COM3=" << missing << "\x1b]0;x\x07\n";
+    EXPECT_EQ(run({"-a", "5", "-p", "COM3", "info"}), 3);
+    EXPECT_EQ(err, "порт COM3 (" + missing + "?]0;x?) не открывается: нет такого устройства\n");
     // A converter that refuses.
     const RefusingPort refusing;
     const std::string tcp = refusing.url();
@@ -313,6 +345,32 @@ TEST_F(CliOnTwoDevices, AProfileOfOneDeviceLoadedIntoAnotherClonesIt)
         << text;
     EXPECT_NE(text.find("\n[calibration]\nzero1=1012\ncoefficient1=0.0025\npwm_low1=480\npwm_high1=1480\n"),
               std::string::npos);
+    // Its last line checks it: a copy cut inside a value, or changed, is refused before anything
+    // is sent; one without that line, as earlier versions wrote it, loads with a note.
+    const size_t closing = text.rfind("# crc32=");
+    ASSERT_EQ(closing, text.size() - 17) << text;
+    const fs::path cut = dir / "cut.conf";
+    sim.command("device 2");
+    const std::string answered = sim.dump().at("answered");
+    std::ofstream(cut) << text.substr(0, text.find("max1=225") + 7);
+    const int max1_line = int(std::count(text.begin(), text.begin() + std::ptrdiff_t(text.find("max1=225")), '\n')) + 1;
+    EXPECT_EQ(run({"-a", "17", "load", cut.string()}), 2);
+    EXPECT_EQ(err, "varnok-cli: профиль, строка " + std::to_string(max1_line) +
+                       ": не кончается переводом строки, файл обрезан\n")
+        << err;
+    std::string altered = text;
+    altered.replace(altered.find("max1=225"), 8, "max1=200");
+    std::ofstream(cut) << altered;
+    EXPECT_EQ(run({"-a", "17", "load", cut.string()}), 2);
+    EXPECT_NE(err.find(": контрольная сумма "), std::string::npos) << err;
+    EXPECT_EQ(sim.dump().at("answered"), answered);
+    sim.command("device 1");
+    std::ofstream(cut) << altered.substr(0, closing);
+    ASSERT_EQ(run({"-a", "17", "load", cut.string(), "--dry-run"}), 0) << err;
+    EXPECT_NE(err.find(cut.string() +
+                       ": профиль без строки контрольной суммы (сохранён прежней версией), цел ли он, не проверить\n"),
+              std::string::npos)
+        << err;
 
     ASSERT_EQ(run({"-a", "17", "load", profile.string(), "--dry-run"}), 0) << err;
     EXPECT_EQ(out, "scale1  250.0 -> 12.34\nunit1   В -> мА\nmax2    4.5 -> 3.5\n");
@@ -329,7 +387,7 @@ TEST_F(CliOnTwoDevices, AProfileOfOneDeviceLoadedIntoAnotherClonesIt)
     // A value the device does not take fails the load.
     std::ofstream(profile, std::ios::app) << "";
     sim.command("fault exception 4 at 0x23 always");
-    std::string changed = text;
+    std::string changed = text.substr(0, text.rfind("# crc32="));  // edited by hand, without its sum
     changed.replace(changed.find("max1=225"), 8, "max1=200");
     std::ofstream(profile) << changed;
     EXPECT_EQ(run({"-a", "17", "load", profile.string(), "--only", "setpoints"}), 1);
@@ -503,15 +561,16 @@ TEST_F(CliOnSim, ACommissionAwaitsEachDeviceAndEndsWithTheInput)
 // is awaited once, for the time asked, and the run says what it did.
 TEST_F(CliOnSim, ACommissionReportIsTheSheetsOwnAndReadsBack)
 {
-    sim.command("set input 4 0x3D41 0x3B42 0x0A43 0x0D00 0");  // name "=A;B\nC\r"
+    sim.command("set input 4 0x3D41 0x3B42 0x0A43 0x0D1B 0x0700");  // name "=A;B\nC\r\e\a"
     const fs::path sheet = dir / "партия.csv", report = dir / "партия-отчёт.csv";
     std::ofstream(sheet, std::ios::binary) << "\xEF\xBB\xBFmax1;unit1\r\n100;В\r\n120,5;\r\n";
     ASSERT_EQ(run({"commission", sheet.string(), "--yes"}), 0) << err;
     EXPECT_EQ(out, "выполнено  2\nс ошибкой  0\nпропущено  0\n");
     std::string text = slurp(report);
     EXPECT_EQ(text.rfind("\xEF\xBB\xBFtime;row;name;version;result;error;address;speed\n", 0), 0u) << text;
-    EXPECT_NE(text.find(";2;\"'=A;B\nC\r\";V2.07 2026;готово;;5;9600\n"), std::string::npos) << text;
-    EXPECT_NE(text.find(";3;\"'=A;B\nC\r\";V2.07 2026;готово;;5;9600\n"), std::string::npos) << text;
+    // Its control characters as '?': an escape sequence is not stored for whoever shows the report.
+    EXPECT_NE(text.find(";2;\"'=A;B?C???\";V2.07 2026;готово;;5;9600\n"), std::string::npos) << text;
+    EXPECT_NE(text.find(";3;\"'=A;B?C???\";V2.07 2026;готово;;5;9600\n"), std::string::npos) << text;
     ASSERT_EQ(run({"--json", "commission", sheet.string(), "--yes"}), 0) << err;
     EXPECT_EQ(out, "{\"done\":0,\"failed\":0,\"skipped\":2}\n");
     EXPECT_EQ(slurp(report), text);
@@ -523,7 +582,7 @@ TEST_F(CliOnSim, ACommissionReportIsTheSheetsOwnAndReadsBack)
     ASSERT_EQ(run({"--json", "commission", old.string(), "--yes"}), 0) << err;
     EXPECT_EQ(out, "{\"done\":1,\"failed\":0,\"skipped\":1}\n");
     text = slurp(old_report);
-    EXPECT_EQ(text.substr(text.rfind(",3,")), ",3,\"'=A;B\nC\r\",V2.07 2026,готово,\n") << text;
+    EXPECT_EQ(text.substr(text.rfind(",3,")), ",3,'=A;B?C???,V2.07 2026,готово,\n") << text;
     EXPECT_FALSE(fs::exists(dir / "old-отчёт.csv"));
 
     // A device that does not answer: told once, given up after --wait, the row failed.
@@ -582,7 +641,7 @@ TEST_F(CliOnSimWithLog, AnUnreadableSettingsFileStopsWritesToADeviceNotNamed)
     std::ofstream(dir / "varnok.ini") << "[\xF1\xE2\xFF\xE7\xFC]\n\xCD\xCE\xCC\xC5\xD0=17\n";  // [связь] НОМЕР=17
     const std::string unread = "файл настроек " + (dir / "varnok.ini").string() + " не прочитан: ";
     const fs::path profile = dir / "p.conf", sheet = dir / "s.csv";
-    std::ofstream(profile) << "format=1\n[setpoints]\nmax1=100\n";
+    std::ofstream(profile) << "format=1\n[setpoints]\nmax1=100\n# crc32=3C48AA7D\n";
     std::ofstream(sheet) << "brightness\n1\n";
     const std::vector<std::vector<std::string>> writes = {{"-p", sim.path(), "set", "brightness=1"},
                                                           {"-p", sim.path(), "load", profile.string()},
@@ -613,7 +672,7 @@ TEST_F(CliOnSimWithLog, ASheetsQuotedCellsAreWholeAndBadQuotingSendsNothing)
 {
     const fs::path sheet = dir / "sheet.csv", report = dir / "report.csv";
     const std::vector<std::pair<std::string, std::string>> refused = {
-        {"unit1\n\"В\nА\"\n", "varnok-cli: таблица, строка 2, столбец unit1: unit1=В\nА: неизвестная единица"},
+        {"unit1\n\"В\nА\"\n", "varnok-cli: таблица, строка 2, столбец unit1: unit1=В?А: неизвестная единица"},
         {"unit1,max1\nВ,100\n\"В,100\nВ,120\n", "varnok-cli: таблица, строка 3: кавычка не закрыта до конца файла\n"},
         {"scale1,max1,scale1\n100.0,50,200.0\n",
          "varnok-cli: таблица, строка 1: столбец \"scale1\" назван 2 раза, а значение у параметра одно\n"},

@@ -1,6 +1,7 @@
 // Commissioning sheets as spreadsheets save them, parsed from their bytes without a device.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -97,8 +98,8 @@ TEST(Sheet, QuotingIsAsRfc4180Has)
     const Sheet broken = parse_sheet("unit1,max1\n\"В\nА\",100\n\"В\",\"1\n2\"\n");
     EXPECT_TRUE(broken.rows.empty());
     EXPECT_EQ(broken.problems, (std::vector<std::string>{
-                                   "таблица, строка 2, столбец unit1: unit1=В\nА: неизвестная единица (нет, В, кВ, мА, А, кА, Гц или V, kV, mA, A, kA, Hz)",
-                                   "таблица, строка 4, столбец max1: max1=1\n2: индикатор показывает не больше "
+                                   "таблица, строка 2, столбец unit1: unit1=В?А: неизвестная единица (нет, В, кВ, мА, А, кА, Гц или V, kV, mA, A, kA, Hz)",
+                                   "таблица, строка 4, столбец max1: max1=1?2: индикатор показывает не больше "
                                    "четырёх цифр и трёх знаков после точки, без знака"}));
     EXPECT_EQ(parse_sheet("unit1;max1\n\"В\";\"100\"\n").rows.size(), 1u);
     EXPECT_EQ(parse_sheet("unit1;max1\n\"В;100\n5;6\n").problems,
@@ -140,6 +141,60 @@ TEST(Sheet, EveryBadRowIsTold)
     EXPECT_EQ(good.rows[1].line, 5);
     EXPECT_EQ(good.rows[1].from_address, 8);
     EXPECT_EQ(keys_of(good.rows[1]), (std::vector<std::string>{"max1=120.5"}));
+}
+
+// A header of a hundred thousand names, near the size cap, is checked by a table of names:
+// each unknown one told once, and a repeat at the very end found with its count.
+TEST(Sheet, AHugeHeaderIsCheckedWholeAndAtOnce)
+{
+    std::string header = "max1";
+    for (int i = 0; i < 100000; ++i)
+        header += ",c" + std::to_string(i);
+    header += ",c5,max1\n";
+    ASSERT_GT(header.size(), 680000u);
+    const auto start = std::chrono::steady_clock::now();
+    const Sheet s = parse_sheet(header + "1,,\n");
+    // A generous bound that a busy machine keeps: the check by pairs took about a minute.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+    EXPECT_TRUE(s.rows.empty());
+    ASSERT_EQ(s.problems.size(), 100002u);
+    EXPECT_EQ(s.problems[0], "таблица, строка 1: столбец \"max1\" назван 2 раза, а значение у параметра одно");
+    EXPECT_EQ(s.problems[1], "таблица, строка 1: неизвестный столбец \"c0\"");
+    EXPECT_EQ(s.problems[6], "таблица, строка 1: столбец \"c5\" назван 2 раза, а значение у параметра одно");
+    EXPECT_EQ(s.problems[7], "таблица, строка 1: неизвестный столбец \"c5\"");
+    EXPECT_EQ(s.problems.back(), "таблица, строка 1: неизвестный столбец \"c99999\"");
+}
+
+// What a sheet or a profile holds is echoed in its faults with control characters as '?':
+// an escape sequence in a cell must not retitle or clear the user's terminal.
+TEST(Sheet, ControlCharactersOfAFileAreNeverEchoed)
+{
+    const Sheet s = parse_sheet("from_address,max1,\x1b[2J\n5,\x1b]0;PWNED\x07\x1b[2J250,\n");
+    EXPECT_EQ(s.problems, (std::vector<std::string>{"таблица, строка 1: неизвестный столбец \"?[2J\""}));
+    const Sheet cells = parse_sheet(
+        "from_address,max1,unit1\n5\x1b[2J,\x1b]0;PWNED\x07\x1b[2J250,\xc2\x9b"
+        "31m\n");
+    EXPECT_EQ(cells.problems,
+              (std::vector<std::string>{
+                  "таблица, строка 2, столбец from_address: from_address \"5?[2J\": нужно целое число от 1 до 247",
+                  "таблица, строка 2, столбец max1: max1=?]0;PWNED??[2J250: индикатор показывает не больше четырёх "
+                  "цифр и трёх знаков после точки, без знака",
+                  "таблица, строка 2, столбец unit1: unit1=?31m: неизвестная единица (нет, В, кВ, мА, А, кА, Гц или V, "
+                  "kV, mA, A, kA, Hz)"}));
+    for (const auto& [text, message] : std::vector<std::pair<std::string, std::string>>{
+             {"format=1\n[setpoints]\nmax1=\x1b[2J\n", "профиль, строка 3: max1=?[2J: индикатор"},
+             {"format=1\n[interface]\nparity=\x1b]0;x\x07\n", "профиль, строка 3: паритет \"?]0;x?\": допустимы"},
+             {"format=1\n[\x1b[2J]\n", "профиль, строка 2: раздел \"?[2J\": допустимы"},
+             {"format=1\n\x1b[2J\n", "профиль, строка 2: непонятная строка \"?[2J\""},
+             {"format=1\n\x1b[2J=1\n", "профиль, строка 2: ?[2J вне раздела"},
+             {"format=\x07\n", "профиль, строка 1: формат \"?\" не поддерживается"}}) {
+        try {
+            parse_profile(text);
+            ADD_FAILURE() << text;
+        } catch (const ValueError& e) {
+            EXPECT_EQ(std::string(e.what()).rfind(message, 0), 0u) << e.what();
+        }
+    }
 }
 
 }  // namespace

@@ -137,6 +137,49 @@ TEST(CliValues, ValuesAsUsersTypeThemAndAsTheDeviceHoldsThem)
                           "частота      -\n");
 }
 
+// A profile's last line is the CRC-32 of every byte before it: a profile cut short or changed
+// after it was written is refused with its line; one of an earlier version, without that line,
+// is taken unchecked.
+TEST(CliValues, AProfileIsTakenOnlyAsItWasWritten)
+{
+    const std::string body = "format=1\n[setpoints]\nmax1=225\n";
+    const std::string saved = body + "# crc32=500E25B8\n";  // as zlib's crc32() has it
+    const ProfileFile whole = parse_profile_file(saved);
+    EXPECT_TRUE(whole.checked);
+    ASSERT_EQ(whole.settings.size(), 1u);
+    EXPECT_EQ(whole.settings[0].key() + "=" + whole.settings[0].text(), "max1=225");
+    EXPECT_TRUE(parse_profile_file(body.substr(0, 9) + "[setpoints]\nmax1=225\n# crc32=500e25b8\n").checked);
+    const ProfileFile old = parse_profile_file(body);
+    EXPECT_FALSE(old.checked);
+    EXPECT_EQ(old.settings.size(), 1u);
+    // What profile_text writes, any name and version, is taken and checked.
+    const std::string written = profile_text(whole.settings, "Варнок\n# crc32=00000000", "\x1b[2J");
+    EXPECT_TRUE(parse_profile_file(written).checked) << written;
+    EXPECT_NE(written.find("\n# прибор: Варнок?# crc32=00000000\n# версия ПО: ?[2J\n"), std::string::npos) << written;
+
+    std::string changed = saved;
+    changed.replace(changed.find("225"), 3, "200");
+    for (const auto& [text, message] : std::vector<std::pair<std::string, std::string>>{
+             {saved.substr(0, saved.find("225") + 2), "профиль, строка 3: не кончается переводом строки, файл обрезан"},
+             {saved.substr(0, saved.size() - 1), "профиль, строка 4: не кончается переводом строки, файл обрезан"},
+             {changed, "профиль, строка 4: контрольная сумма 500E25B8 не сходится с файлом (2EFD0593)"},
+             {"\xEF\xBB\xBF" + saved, "профиль, строка 4: контрольная сумма 500E25B8 не сходится"},
+             {saved + "max2=5\n", "профиль, строка 4: строка контрольной суммы не последняя"},
+             {saved + "\n", "профиль, строка 4: строка контрольной суммы не последняя"},
+             {body + "# crc32=500E25B\n",
+              "профиль, строка 4: строка контрольной суммы испорчена: нужно \"# crc32=\" и восемь"},
+             {body + "# crc32=+500E25B\n",
+              "профиль, строка 4: строка контрольной суммы испорчена: нужно \"# crc32=\" и восемь"},
+             {"format=1", "профиль, строка 1: не кончается переводом строки"}}) {
+        try {
+            parse_profile_file(text);
+            ADD_FAILURE() << text;
+        } catch (const ValueError& e) {
+            EXPECT_EQ(std::string(e.what()).rfind(message, 0), 0u) << e.what();
+        }
+    }
+}
+
 TEST(CliValues, EntriesSettingsAndJson)
 {
     EXPECT_EQ(parse_entry("12.34"), (Entry{1234, 1}));
@@ -181,7 +224,7 @@ TEST(CliValues, EntriesSettingsAndJson)
              {"format=1\n[scales]\n\x01\xff garbage\n", "строка 3: непонятная строка"},
              {"format=1\n[setpoints]\nmax1=5\nmax1=6\n", "строка 4: max1: задан дважды"},
              {"format=1\n[calibration]\ncoefficient1=abc\n", "строка 3: coefficient1=abc: нужно число"},
-             {"just text", "строка 1: непонятная строка"},
+             {"just text\n", "строка 1: непонятная строка"},
              {"", "нет строки format=1"}}) {
         try {
             parse_profile(text);

@@ -1,6 +1,7 @@
 // Arbitrary bytes as a configuration profile. Properties: a profile is taken or refused with a
 // message of its own, never anything else thrown; each setting once; what is taken,
-// written back under any name and version, reads back the same settings with the same texts.
+// written back under any name and version, reads back checked, the same settings with the
+// same texts.
 #include <set>
 #include <string>
 
@@ -29,7 +30,9 @@ int profile_file(const uint8_t* data, size_t size)
     const std::string version = text.size() > 12 ? text.substr(12, 8) : "\n[interface]\nspeed=1";
     std::vector<Setting> again;
     try {
-        again = parse_profile(profile_text(settings, name, version));
+        ProfileFile written = parse_profile_file(profile_text(settings, name, version));
+        expect(written.checked, "a written profile is not checked by its closing line");
+        again = std::move(written.settings);
     } catch (const ValueError&) {
         expect(false, "a written profile is refused");
         return 0;

@@ -72,6 +72,16 @@ check "info of 9 through the converter (Winsock)" has '"address":9,"name":"Ва�
 cli -p COM9 info
 check "a port that is not there: exit 3, why in Russian" bash -c '[ "$0" = 3 ] && grep -qF "порт COM9 (\\\\.\\COM9) не открывается: нет такого устройства" <<<"$1"' "$rc" "$err"
 
+# A profile ends with its checksum; a copy cut inside a value is refused with its line, nothing sent.
+cli -p COM1 -b 9600 -a 5 save 'C:\p5.conf'
+profile="$prefix/drive_c/p5.conf"
+check "save: exit 0, the last line the checksum" bash -c '[ "$0" = 0 ] && tail -1 "$1" | grep -qE "^# crc32=[0-9A-F]{8}$"' "$rc" "$profile"
+cli -p COM1 -b 9600 -a 17 load 'C:\p5.conf' --dry-run
+check "load --dry-run of the saved profile: exit 0" test "$rc" = 0
+head -c "$(grep -bo 'max1=225' "$profile" | cut -d: -f1 | awk '{print $1 + 7}')" "$profile" >"$prefix/drive_c/cut.conf"
+cli -p COM1 -b 9600 -a 17 load 'C:\cut.conf'
+check "load of a cut profile: exit 2, its line named" bash -c '[ "$0" = 2 ] && grep -qE "профиль, строка [0-9]+: не кончается переводом строки, файл обрезан" <<<"$1"' "$rc" "$err"
+
 cli -p COM1 -b 9600 -a 5 save NUL
 check "save NUL: a device, refused with exit 2" bash -c '[ "$0" = 2 ] && grep -qF "файл NUL не записан: это устройство, а не обычный файл" <<<"$1"' "$rc" "$err"
 cli -p COM1 -b 9600 -a 5 read --out 'C:\windows'
