@@ -146,7 +146,8 @@ TEST_F(OpsScanEverySpeed, AScanAtEverySpeedStopsOnXOrQAndKeepsWhatItFound)
     EXPECT_EQ(search.poisk_pribor(true, 1, 5).interrupted_at, 2);
     EXPECT_EQ(progress.done, "1:0 2:3 ");
     EXPECT_EQ(report.lines.front(), "прерван поиск на 2 номере");
-    EXPECT_TRUE(notices.boxes.empty());
+    for (const auto& b : notices.boxes)
+        ADD_FAILURE() << "a box: " << b.text << " | " << b.informative;
 
     progress.done.clear();
     report.lines.clear();
