@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -300,13 +301,16 @@ std::string read_password_file(const std::string& path)
         // The end of the file, or of the pipe once a writer has come and gone.
         if (n == 0 && (!fifo || !text.empty() || waited))
             break;
+        // In slices: Ctrl-C that came just before the wait ends it too.
+        if (interrupted()) {
+            why = "прервано";
+            break;
+        }
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count();
         pollfd p{fd, POLLIN, 0};
-        const int r = left > 0 ? ::poll(&p, 1, int(left)) : 0;
-        if (r == 0)
+        const int r = left > 0 ? ::poll(&p, 1, int(std::min<long long>(left, 100))) : 0;
+        if (r == 0 && left <= 100)
             why = "пароль не пришёл за 10 с";
-        else if (r < 0 && errno == EINTR && interrupted())
-            why = "прервано";
         waited = r > 0;
     }
     ::close(fd);
@@ -356,13 +360,16 @@ std::string hold_cafile(const std::string& path)
         // The end of the file, or of the pipe once a writer has come and gone.
         if (n == 0 && (!fifo || !text.empty() || waited))
             break;
+        // In slices: Ctrl-C that came just before the wait ends it too.
+        if (interrupted()) {
+            why = "прервано";
+            break;
+        }
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count();
         pollfd p{fd, POLLIN, 0};
-        const int r = left > 0 ? ::poll(&p, 1, int(left)) : 0;
-        if (r == 0)
+        const int r = left > 0 ? ::poll(&p, 1, int(std::min<long long>(left, 100))) : 0;
+        if (r == 0 && left <= 100)
             why = "сертификаты не пришли за 10 с";
-        else if (r < 0 && errno == EINTR && interrupted())
-            why = "прервано";
         waited = r > 0;
     }
     ::close(fd);
