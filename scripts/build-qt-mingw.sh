@@ -6,7 +6,8 @@
 #   ${VARNOK_QT_MINGW:-~/.cache/varnok/qt-6.4.2-mingw}
 # A second run finds it and returns at once. Prints the folder on its last line.
 # The sources come through a source list of this script's own, so the system's apt
-# sources are left as they are (VARNOK_DEBIAN_MIRROR names another mirror).
+# sources are left as they are; its mirror is the one those sources name for bookworm
+# (VARNOK_DEBIAN_MIRROR names another mirror).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -16,8 +17,9 @@ if [ -f "$prefix/.complete" ]; then
   exit 0
 fi
 
+. scripts/debian-mirror.sh
+mirror=$(debian_mirror) || exit 1
 ./scripts/deps.sh
-mirror=${VARNOK_DEBIAN_MIRROR:-http://deb.debian.org/debian}
 work=$(dirname "$prefix")/qt-6.4.2-mingw.work
 started=$(date +%s)
 

@@ -73,6 +73,7 @@ std::vector<CommandRow> make_rows()
          .options = {{"--speed", "СКОРОСТЬ|all", "", words(speed_words() + " all")},
                      {"--from", "N"},
                      {"--to", "N"}},
+         .tells_interrupt = true,
          .prepare = scan_command},
         {.name = "info",
          .summary = "имя, версия, параметры интерфейса, шкалы, уставки, калибровка, показания",
@@ -109,6 +110,7 @@ std::vector<CommandRow> make_rows()
                      {"--ha-discovery", "", "", {}, kMqttBuilt},
                      {"--line", "ИМЯ", "", {}, kMqttBuilt}},
          .device_list = true,
+         .tells_interrupt = true,
          .prepare = read_command},
         {.name = "set",
          .operands = "ИМЯ=ЗНАЧЕНИЕ...",
@@ -187,6 +189,7 @@ std::vector<CommandRow> make_rows()
          .options = {{"--report", "ОТЧЁТ.csv", "", files()}, {"--yes"}, {"--wait", "СЕКУНД"}},
          .operand_values = files("csv"),
          .writes = true,
+         .tells_interrupt = true,
          .prepare = commission_command},
     };
 }
@@ -301,7 +304,13 @@ int run(const Options& o)
             return e;
     if (const int e = s.open(); e != kExitOk)
         return e;
-    return job.run(s);
+    const int e = job.run(s);
+    // Ctrl-C cut the command short: what it did not do is no success.
+    if (interrupted() && !row->tells_interrupt) {
+        std::fprintf(stderr, "%s: прервано\n", o.command.c_str());
+        return e == kExitOk ? kExitDevice : e;
+    }
+    return e;
 }
 
 }  // namespace varnok::cli

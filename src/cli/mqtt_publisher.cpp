@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -73,6 +74,10 @@ std::string percent_decoded(const std::string& s, const char* where)
             const int lo = hi >= 0 ? hex_digit(s[i + 2]) : -1;
             if (lo < 0)
                 throw UsageError(std::string("--mqtt: неверная запись %XX ") + where);
+            // The library takes the user and the password as C strings: a zero byte would cut
+            // them there and log in with what comes before it.
+            if (hi == 0 && lo == 0)
+                throw UsageError(std::string("--mqtt: %00 (нулевой байт) ") + where + " недопустим");
             out += char(hi * 16 + lo);
             i += 2;
         } else {
@@ -296,19 +301,25 @@ std::string read_password_file(const std::string& path)
         // The end of the file, or of the pipe once a writer has come and gone.
         if (n == 0 && (!fifo || !text.empty() || waited))
             break;
+        // In slices: Ctrl-C that came just before the wait ends it too.
+        if (interrupted()) {
+            why = "прервано";
+            break;
+        }
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count();
         pollfd p{fd, POLLIN, 0};
-        const int r = left > 0 ? ::poll(&p, 1, int(left)) : 0;
-        if (r == 0)
+        const int r = left > 0 ? ::poll(&p, 1, int(std::min<long long>(left, 100))) : 0;
+        if (r == 0 && left <= 100)
             why = "пароль не пришёл за 10 с";
-        else if (r < 0 && errno == EINTR && interrupted())
-            why = "прервано";
         waited = r > 0;
     }
     ::close(fd);
+    text = text.substr(0, text.find_first_of("\r\n"));
+    if (why.empty() && text.find('\0') != std::string::npos)
+        why = "в пароле нулевой байт";
     if (!why.empty())
         throw UsageError(head + why);
-    return text.substr(0, text.find_first_of("\r\n"));
+    return text;
 }
 
 std::string hold_cafile(const std::string& path)
@@ -349,13 +360,16 @@ std::string hold_cafile(const std::string& path)
         // The end of the file, or of the pipe once a writer has come and gone.
         if (n == 0 && (!fifo || !text.empty() || waited))
             break;
+        // In slices: Ctrl-C that came just before the wait ends it too.
+        if (interrupted()) {
+            why = "прервано";
+            break;
+        }
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count();
         pollfd p{fd, POLLIN, 0};
-        const int r = left > 0 ? ::poll(&p, 1, int(left)) : 0;
-        if (r == 0)
+        const int r = left > 0 ? ::poll(&p, 1, int(std::min<long long>(left, 100))) : 0;
+        if (r == 0 && left <= 100)
             why = "сертификаты не пришли за 10 с";
-        else if (r < 0 && errno == EINTR && interrupted())
-            why = "прервано";
         waited = r > 0;
     }
     ::close(fd);
@@ -634,7 +648,8 @@ void MqttPublisher::loop()
             if (state_ == kRefusedState)
                 break;
             if (stop_) {
-                if (goodbye_acked_ || now >= stop_deadline_ + 2s ||
+                // The goodbye's acknowledgement gets 2 s more, half a second after Ctrl-C.
+                if (goodbye_acked_ || now >= stop_deadline_ + (interrupted() ? 500ms : 2000ms) ||
                     (state_ != kUp && (spool_.size() == 0 || now >= stop_deadline_)))
                     break;
                 // Away from the broker at the end: one more try at once, not a wait.

@@ -128,7 +128,12 @@ public:
     }
     // What the broker has not taken yet gets a few seconds, for all devices at once; the rest
     // stays in the spool and fails the run, as does a reading lost.
-    int finish() override { return mqtt_.finish(std::chrono::seconds(5)) ? kExitOk : kExitDevice; }
+    // After Ctrl-C half a second: the run is to end now, and the spool keeps what is left.
+    int finish() override
+    {
+        const auto wait = interrupted() ? std::chrono::milliseconds(500) : std::chrono::milliseconds(5000);
+        return mqtt_.finish(wait) ? kExitOk : kExitDevice;
+    }
 
 private:
     MqttOut& mqtt_;

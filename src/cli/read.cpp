@@ -1,4 +1,5 @@
 // `read`: its arguments, its outputs, and the poll of its devices.
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <optional>
@@ -134,6 +135,8 @@ struct ReadRun {
         if (names)
             poll.read_names();
         const bool all_read = poll.run(args.count, args.every, to);
+        if (interrupted() && !poll.delivered())
+            std::fprintf(stderr, "read: прервано до первого показания\n");
         // Every output ends (a file closed, the broker's spool handed over); the first failure
         // is the run's.
         int exit = kExitOk;

@@ -96,6 +96,7 @@ void DevicePoll::read_names()
 bool DevicePoll::run(long count, std::chrono::milliseconds every, const std::vector<ReadingsOutput*>& outputs)
 {
     bool any_failed = false;
+    delivered_ = false;
     auto due = std::chrono::steady_clock::now();
     for (long n = 0; (count == 0 || n < count) && !interrupted(); ++n) {
         if (n > 0 && !wait_until(due))
@@ -110,6 +111,9 @@ bool DevicePoll::run(long count, std::chrono::milliseconds every, const std::vec
             // The first poll of a device reads its scales too, for the percentages.
             const bool full = !d.settled;
             const PollResult poll = polling.zapros_par(full);
+            // A poll Ctrl-C cut short is no reading: the outputs get whole readings or none.
+            if (interrupted())
+                return !any_failed && delivered_;
             bool scales = true, setpoints = true, answered = poll.freq;
             for (int k = 1; k <= kChannels; ++k) {
                 scales &= poll.ch[size_t(k)].scale;
@@ -135,13 +139,15 @@ bool DevicePoll::run(long count, std::chrono::milliseconds every, const std::vec
             any_failed |= full && !(scales && setpoints);
             for (ReadingsOutput* out : outputs)
                 out->reading(r);
+            delivered_ = true;
             // No more readings that nothing would keep.
             for (const ReadingsOutput* out : outputs)
                 if (out->failed())
                     return false;
         }
     }
-    return !any_failed;
+    // Ctrl-C before any reading: nothing was read.
+    return !any_failed && (delivered_ || !interrupted());
 }
 
 }  // namespace varnok::cli

@@ -95,8 +95,11 @@ public:
     // Polls the devices in turn `count` times (0: until Ctrl-C), `every` apart, the first
     // poll of a device with its scales and setpoints until they are read; each reading goes
     // to every output, and the run ends after one an output failed to write. After read_names(), a name or version not read then is asked again
-    // once the device answers a poll. True when every read succeeded.
+    // once the device answers a poll. Ctrl-C ends the run, and a poll it cut short is dropped
+    // whole. True when every read succeeded and, after Ctrl-C, some reading was delivered.
     bool run(long count, std::chrono::milliseconds every, const std::vector<ReadingsOutput*>& outputs);
+    // Whether the last run() delivered any reading.
+    bool delivered() const { return delivered_; }
 
 private:
     // The name and version the device has not given yet.
@@ -105,6 +108,7 @@ private:
     Session& s_;
     std::vector<std::unique_ptr<PolledDevice>> devices_;
     bool names_ = false;
+    bool delivered_ = false;  // a reading went to the outputs in this run
 };
 
 }  // namespace varnok::cli

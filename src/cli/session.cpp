@@ -1,5 +1,6 @@
 #include "cli/session.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 
@@ -107,7 +108,9 @@ void StderrNotices::message_box(const std::string& text, const std::string& info
     const std::string port =
         "порт " + s_.port_name() + (path.empty() || path == s_.port_name() ? "" : " (" + path + ")");
     std::string own;
-    if (text.rfind("ошибка настройки порта", 0) == 0 && link.hcom().broken() != 0) {
+    if (text.rfind("ошибка настройки порта", 0) == 0 && link.hcom().broken() == kLineNotQuiet) {
+        own = port + ": " + error_text_ru(kLineNotQuiet) + ", соединение закрыто";
+    } else if (text.rfind("ошибка настройки порта", 0) == 0 && link.hcom().broken() != 0) {
         own = port + ": соединение разорвано: " + error_text_ru(link.hcom().broken());
     } else if (text.rfind("ошибка настройки порта", 0) == 0) {
         port_failure_told_ = true;
@@ -128,6 +131,27 @@ void StderrNotices::message_box(const std::string& text, const std::string& info
 bool InterruptKeys::pressed_since_last_query(int virtual_key)
 {
     return (virtual_key == kKeyQ || virtual_key == kKeyX) && interrupted();
+}
+
+bool InterruptStop::requested() const { return interrupted(); }
+
+void InterruptibleSleeper::sleep_ms(unsigned ms)
+{
+    constexpr unsigned kSlice = 20;
+    while (ms > 0 && !interrupted()) {
+        const unsigned now = std::min(ms, kSlice);
+        ThreadSleeper::sleep_ms(now);
+        ms -= now;
+    }
+}
+
+void InterruptibleSleeper::sleep_us(unsigned us)
+{
+    // The line's pauses, fractions of a millisecond, keep their precision.
+    if (us >= 20000)
+        sleep_ms(us / 1000);
+    else if (!interrupted())
+        ThreadSleeper::sleep_us(us);
 }
 
 StderrReport::StderrReport(const Session& s, bool verbose) : s_(s), verbose_(verbose), progress_(stderr_is_terminal())
@@ -175,6 +199,11 @@ std::string failure_reason(uint8_t err)
 
 void StderrReport::failed(const Exchange& x, const std::string& text)
 {
+    // Exchanges cut short by Ctrl-C failed for it, not for the device: the command says it once.
+    if (interrupted()) {
+        ++lines_;
+        return;
+    }
     if (verbose_) {
         end_progress();
         std::fprintf(stderr, "%s\n", text.c_str());
@@ -224,6 +253,7 @@ void StderrReport::end_progress()
 Session::Session(const Options& o)
     : notices(*this, o.verbose), link(notices, sleeper, keys, ports), dev(link), report(*this, o.verbose)
 {
+    link.set_stop(&stop);
     settings_path_ = o.settings ? *o.settings : SettingsFile::default_path();
     const std::string& path = settings_path_;
     settings_ = std::make_unique<SettingsFile>(link, n_time_opros_, time_opros_, path);

@@ -43,6 +43,19 @@ public:
     bool pressed_since_last_query(int virtual_key) override;
 };
 
+// Ctrl-C and a request to terminate as the link's stop: no wait on the line outlasts them.
+class InterruptStop : public StopRequest {
+public:
+    bool requested() const override;
+};
+
+// Pauses that end early on Ctrl-C, so that a run asked to end is not held by them.
+class InterruptibleSleeper : public ThreadSleeper {
+public:
+    void sleep_ms(unsigned ms) override;
+    void sleep_us(unsigned us) override;
+};
+
 // The tool's messages on standard error, one line per failure: the device, the connection
 // and what was being done, with the device's reason in words; a device that stays silent is
 // told once until it answers again. Progress goes there too, only when it is a terminal. With
@@ -135,8 +148,9 @@ public:
 
     PortMap ports;
     StderrNotices notices;
-    ThreadSleeper sleeper;
+    InterruptibleSleeper sleeper;
     InterruptKeys keys;
+    InterruptStop stop;
     Link link;
     Device dev;
     StderrReport report;

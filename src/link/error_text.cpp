@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "link/transport.h"
+
 namespace varnok {
 
 namespace {
@@ -24,6 +26,8 @@ std::string capitalised(std::string s)
 
 std::string error_text(int error)
 {
+    if (error == kLineNotQuiet)
+        return "the line never goes quiet";
 #ifdef _WIN32
     switch (error) {
     case ECONNREFUSED: return "Connection refused";
@@ -66,6 +70,9 @@ std::string error_text_ru(int error)
     case ETIMEDOUT: return "время ожидания истекло";
     case EHOSTUNREACH: return "узел недоступен";
     case ENETUNREACH: return "сеть недоступна";
+    case EINTR: return "прервано";
+    case kLineNotQuiet:
+        return "линия не умолкает: байты идут без перерыва дольше " + std::to_string(kPurgeMs) + " мс";
     default: return error_text(error) + " (errno " + std::to_string(error) + ")";
     }
 }

@@ -185,6 +185,10 @@ void Link::vich_timeout(uint8_t number_scor)
 void Link::set_up_port()
 {
     vich_timeout(settings_.num_scor);
+    // A connection that was not made in its time is not tried again at once: the set-up would
+    // take twice the time-out.
+    if (dw_ != 0 && !hcom_.is_open() && is_tcp_address(last_path_))
+        return;
     init_com_port_new();
 }
 
@@ -286,8 +290,10 @@ void Link::report_broken()
     if (hcom_.broken() == 0 || broken_told_)
         return;
     broken_told_ = true;
-    notices_.message_box("ошибка настройки порта ", last_path_ + "\nсоединение разорвано: " + error_text(hcom_.broken()) +
-                                                       "\nПодключиться снова: «инициализация СОМпорта».");
+    const std::string what = hcom_.broken() == kLineNotQuiet ? error_text_ru(kLineNotQuiet) + ", соединение закрыто"
+                                                             : "соединение разорвано: " + error_text(hcom_.broken());
+    notices_.message_box("ошибка настройки порта ",
+                         last_path_ + "\n" + what + "\nПодключиться снова: «инициализация СОМпорта».");
 }
 
 // One read under time-outs of its own; the port keeps the time-outs in force for the next.

@@ -145,6 +145,8 @@ public:
     FrameTap* tap() const { return tap_; }
     // When set, pumped while the port's opening waits (a TCP connection being made).
     void set_wait_pump(WaitPump* waiting) { waiting_ = waiting; }
+    // When set, a stop it tells ends every wait of the port at once (the tool's Ctrl-C).
+    void set_stop(const StopRequest* stop) { hcom_.set_stop(stop); }
 
     Notices& notices() const { return notices_; }
     Sleeper& sleeper() const { return sleeper_; }

@@ -40,6 +40,15 @@ public:
     virtual void pump() {}
 };
 
+// Whether the run is to end (Ctrl-C, a request to terminate): the port's reads, the discarding
+// of pending input and a connection being made then end at once, as if their time had run out,
+// so that a run ends within a fraction of a second whatever the line does.
+class StopRequest {
+public:
+    virtual ~StopRequest() = default;
+    virtual bool requested() const = 0;
+};
+
 // Sees every frame the link puts on the line and every answer it takes from it, as they go.
 class FrameTap {
 public:

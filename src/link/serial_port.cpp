@@ -1,5 +1,6 @@
 #include "link/serial_port.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <poll.h>
@@ -11,6 +12,10 @@ namespace varnok {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// While a stop may come, a wait is cut into slices this long, so that a stop asked just before
+// the wait began (its signal already spent) still ends it soon.
+constexpr auto kStopSlice = std::chrono::milliseconds(50);
 
 // Waits for `events` on `fd` until `deadline`, to the microsecond (poll() counts whole
 // milliseconds, which would make every time-out late by up to one).
@@ -34,6 +39,7 @@ int SerialPort::open(const std::string& path, WaitPump* waiting)
     where_ = path;
     if (!fixed_transport_)
         transport_ = transport_for(path);
+    transport_->set_stop(stop_);
     return transport_->open(path, fd_, waiting);
 }
 
@@ -137,16 +143,21 @@ int SerialPort::read(uint8_t* data, size_t n, size_t& got)
     Clock::time_point interval_deadline{};
 
     while (got < n) {
+        if (stop_ && stop_->requested())
+            return 0;  // as a time-out: what came so far is the result
         Clock::time_point deadline = total_bounded ? total_deadline : cap_deadline;
         if (got > 0 && timeouts_.ReadIntervalTimeout != 0 && interval_deadline < deadline)
             deadline = interval_deadline;
+        const Clock::time_point slice = stop_ ? std::min(deadline, Clock::now() + kStopSlice) : deadline;
         short revents = 0;
-        const int ready = wait_until(fd_, POLLIN, deadline, revents);
+        const int ready = wait_until(fd_, POLLIN, slice, revents);
         if (ready < 0) {
             if (errno == EINTR)
                 continue;
             return errno;
         }
+        if (ready == 0 && slice < deadline)
+            continue;
         if (ready == 0)
             return 0;  // a time-out ends the read; what came so far is the result
         if (revents & POLLNVAL)

@@ -67,6 +67,16 @@ public:
         close();
         transport_ = std::move(transport);
         fixed_transport_ = transport_ != nullptr;
+        if (transport_)
+            transport_->set_stop(stop_);
+    }
+    // When set, every wait of the port (a read, an opening, the discarding of input) ends as
+    // soon as it is requested; a read then returns what has come.
+    void set_stop(const StopRequest* stop)
+    {
+        stop_ = stop;
+        if (transport_)
+            transport_->set_stop(stop);
     }
     // What the port was last opened on.
     const std::string& where() const { return where_; }
@@ -90,6 +100,7 @@ private:
 
     std::unique_ptr<Transport> transport_;
     bool fixed_transport_ = false;
+    const StopRequest* stop_ = nullptr;
     std::string where_;
     int fd_ = -1;  // the terminal or the socket
     int broken_ = 0;

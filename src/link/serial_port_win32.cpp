@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 
@@ -18,6 +19,8 @@ namespace varnok {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+constexpr auto kStopSlice = std::chrono::milliseconds(50);
 
 HANDLE comm(void* h) { return static_cast<HANDLE>(h); }
 
@@ -68,6 +71,7 @@ int SerialPort::open(const std::string& path, WaitPump* waiting)
     if (fixed_transport_ || is_tcp_address(path)) {
         if (!fixed_transport_)
             transport_ = transport_for(path);
+        transport_->set_stop(stop_);
         return transport_->open(path, fd_, waiting);
     }
     if (path.empty())
@@ -260,13 +264,19 @@ int SerialPort::read(uint8_t* data, size_t n, size_t& got)
     const auto total_deadline = start + std::chrono::milliseconds(total_ms);
     Clock::time_point interval_deadline = total_deadline;
     while (got < n) {
+        if (stop_ && stop_->requested())
+            return 0;  // as a time-out: what came so far is the result
         Clock::time_point deadline = total_deadline;
         if (got > 0 && timeouts_.ReadIntervalTimeout != 0 && !no_wait && interval_deadline < deadline)
             deadline = interval_deadline;
+        // Cut into slices while a stop may come (Ctrl-C's handler runs on a thread of its own).
+        const Clock::time_point slice = stop_ ? std::min(deadline, Clock::now() + kStopSlice) : deadline;
         pollfd p{s, POLLRDNORM, 0};
-        const int ready = sockets::poll(&p, 1, ms_until(deadline));
+        const int ready = sockets::poll(&p, 1, ms_until(slice));
         if (ready < 0)
             return lose(sockets::error());
+        if (ready == 0 && slice < deadline)
+            continue;
         if (ready == 0)
             return 0;  // a time-out ends the read; what came so far is the result
         const int r = ::recv(s, reinterpret_cast<char*>(data + got), int(n - got), 0);

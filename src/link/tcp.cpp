@@ -40,13 +40,15 @@ bool split_address(const std::string& where, std::string& host, std::string& por
 
 using Clock = std::chrono::steady_clock;
 
-// Pumps `waiting`, if any, and tells whether time is left before `deadline`.
-bool pump_until(WaitPump* waiting, Clock::time_point deadline)
+// Pumps `waiting`, if any, and tells whether time is left before `deadline` and no stop was asked.
+bool pump_until(WaitPump* waiting, Clock::time_point deadline, const StopRequest* stop)
 {
     if (waiting)
         waiting->pump();
-    return Clock::now() < deadline;
+    return Clock::now() < deadline && !(stop && stop->requested());
 }
+
+bool stopped(const StopRequest* stop) { return stop && stop->requested(); }
 
 // A lookup that may outlive the opening that asked for it: the thread and the opening share
 // its outcome, and the last of them to let go frees it.
@@ -62,7 +64,7 @@ struct Lookup {
 // Looks the name up by `deadline`, pumping while it waits; 0 and the addresses, or an errno
 // with the reason in `failure`.
 int look_up(const NameLookup& lookup, const std::string& host, const std::string& port, Clock::time_point deadline,
-            WaitPump* waiting, std::vector<Address>& found, std::string& failure)
+            WaitPump* waiting, const StopRequest* stop, std::vector<Address>& found, std::string& failure)
 {
     const auto state = std::make_shared<Lookup>();
     try {
@@ -87,8 +89,12 @@ int look_up(const NameLookup& lookup, const std::string& host, const std::string
         if (state->done)
             break;
         hold.unlock();
-        const bool left = pump_until(waiting, deadline);
+        const bool left = pump_until(waiting, deadline, stop);
         hold.lock();
+        if (!left && !state->done && stopped(stop)) {
+            failure = "поиск адреса " + host + ": прервано";
+            return EINTR;
+        }
         if (!left && !state->done) {
             failure = "поиск адреса " + host + ": нет ответа за " + std::to_string(kConnectMs / 1000) + " с";
             return ETIMEDOUT;
@@ -107,7 +113,7 @@ int look_up(const NameLookup& lookup, const std::string& host, const std::string
 }
 
 // Connects a non-blocking socket by `deadline`, pumping while it waits; 0 or the errno.
-int connect_by(const Address& a, Clock::time_point deadline, WaitPump* waiting, int& out)
+int connect_by(const Address& a, Clock::time_point deadline, WaitPump* waiting, const StopRequest* stop, int& out)
 {
     const int fd = sockets::open_stream(a.family, a.socktype, a.protocol);
     if (fd < 0)
@@ -129,8 +135,8 @@ int connect_by(const Address& a, Clock::time_point deadline, WaitPump* waiting, 
                     e = sockets::errno_of(e);
             } else if (r < 0 && sockets::error() != EINTR) {
                 e = sockets::error();
-            } else if (!pump_until(waiting, deadline)) {
-                e = ETIMEDOUT;
+            } else if (!pump_until(waiting, deadline, stop)) {
+                e = stopped(stop) ? EINTR : ETIMEDOUT;
             }
         }
     }
@@ -186,11 +192,11 @@ int TcpTransport::open(const std::string& where, int& fd, WaitPump* waiting)
         return EINVAL;
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(kConnectMs);
     std::vector<Address> found;
-    if (const int e = look_up(lookup_, host, port, deadline, waiting, found, failure_); e != 0)
+    if (const int e = look_up(lookup_, host, port, deadline, waiting, stop_, found, failure_); e != 0)
         return e;
     int e = EHOSTUNREACH;
     for (const Address& a : found) {
-        if ((e = connect_by(a, deadline, waiting, fd)) == 0 || Clock::now() >= deadline)
+        if ((e = connect_by(a, deadline, waiting, stop_, fd)) == 0 || Clock::now() >= deadline || e == EINTR)
             break;
     }
     return e;
@@ -210,18 +216,42 @@ int TcpTransport::set_state(int /*fd*/, const Dcb& dcb)
     return 0;
 }
 
+// What has come is read and dropped. Bytes found may be the head of more still on their way (a
+// late answer, a line that never stops): the line is quiet only once a pause of a few
+// characters follows them. A peer that keeps sending for kPurgeMs leaves it never quiet.
+// Nothing found costs no wait.
 int TcpTransport::purge_input(int fd)
 {
-    uint8_t junk[256];
+    const Clock::time_point until = Clock::now() + std::chrono::milliseconds(kPurgeMs);
+    const sockets::Native s = sockets::native(fd);
+    // Three characters at the converter's line speed, at least 5 ms.
+    const int quiet_ms =
+        line_.BaudRate > 0 ? std::max(5, int((3 * 11 * 1000 + line_.BaudRate - 1) / line_.BaudRate)) : 5;
+    bool discarded = false;
+    uint8_t junk[4096];
     for (;;) {
         // The socket is non-blocking: this takes only what has come.
-        const ssize_t r = ::recv(sockets::native(fd), reinterpret_cast<char*>(junk), sizeof junk, 0);
-        if (r > 0)
-            continue;
+        const ssize_t r = ::recv(s, reinterpret_cast<char*>(junk), sizeof junk, 0);
         if (r == 0)
             return ECONNRESET;  // the converter closed the connection
-        const int e = sockets::error();
-        return e == EAGAIN || e == EWOULDBLOCK || e == EINTR ? 0 : e;
+        if (r < 0) {
+            const int e = sockets::error();
+            if (e != EAGAIN && e != EWOULDBLOCK && e != EINTR)
+                return e;
+            if (!discarded)
+                return 0;
+            pollfd p{s, POLLIN, 0};
+            const int ready = sockets::poll(&p, 1, quiet_ms);
+            if (ready == 0)
+                return 0;
+            if (ready < 0 && sockets::error() != EINTR)
+                return sockets::error();
+        }
+        discarded = discarded || r > 0;
+        if (stop_requested())
+            return 0;  // the run ends: what is left is never read
+        if (Clock::now() >= until)
+            return kLineNotQuiet;
     }
 }
 

@@ -9,10 +9,17 @@
 #include <string>
 #include <sys/types.h>
 
+#include "link/platform.h"
+
 namespace varnok {
 
 struct Dcb;
-class WaitPump;
+
+// Not an errno: a line whose bytes never pause long enough to be discarded. A TCP peer that
+// sends without end is told by it, and its connection closed.
+inline constexpr int kLineNotQuiet = 0x10000;
+// How long discarding pending input may take before the line counts as never quiet.
+inline constexpr int kPurgeMs = 250;
 
 class Transport {
 public:
@@ -25,15 +32,20 @@ public:
     virtual void close(int fd) = 0;
     virtual int get_state(int fd, Dcb& dcb) const = 0;
     virtual int set_state(int fd, const Dcb& dcb) = 0;
-    // Discards what has come and not been read.
+    // Discards what has come and not been read; kLineNotQuiet when more keeps coming for kPurgeMs.
     virtual int purge_input(int fd) = 0;
     virtual ssize_t write_some(int fd, const uint8_t* data, size_t n) = 0;
     // Whether the end of input (the far end closed) is a broken connection, to be reported
     // and opened again, rather than a line that has gone silent.
     virtual bool ends_broken() const = 0;
+    // When set, asked during every wait: a stop ends it.
+    void set_stop(const StopRequest* stop) { stop_ = stop; }
 
 protected:
+    bool stop_requested() const { return stop_ && stop_->requested(); }
+
     std::string failure_;
+    const StopRequest* stop_ = nullptr;
 };
 
 // "tcp://HOST:PORT" (HOST a name, an IPv4 address or an [IPv6] address) is a TCP

@@ -407,6 +407,14 @@ TEST_F(MqttOnSim, AWrongPasswordEndsTheRunBeforeAnyFrame)
     std::ofstream(dir / "pw") << "s3cret\n";
     EXPECT_EQ(run({"read", "--mqtt", broker.url("meter@"), "--password-file", (dir / "pw").string()}), 0) << err;
     EXPECT_EQ(err.find("s3cret"), std::string::npos) << err;
+    // A zero byte would cut the password there and log in with what comes before it.
+    EXPECT_EQ(run({"read", "--mqtt", broker.url("meter:s3cret%00junk@")}), 2);
+    EXPECT_NE(err.find("--mqtt: %00 (нулевой байт) в имени или пароле недопустим"), std::string::npos) << err;
+    EXPECT_EQ(run({"read", "--mqtt", broker.url("meter%00x:s3cret@")}), 2);
+    std::ofstream(dir / "pw0") << std::string("s3cret\0junk\n", 12);
+    EXPECT_EQ(run({"read", "--mqtt", broker.url("meter@"), "--password-file", (dir / "pw0").string()}), 2);
+    EXPECT_NE(err.find("в пароле нулевой байт"), std::string::npos) << err;
+    EXPECT_EQ(err.find("s3cret"), std::string::npos) << err;
     // A pipe, as --password-file <(...) gives, its writer gone before the tool opens it.
     int p[2];
     ASSERT_EQ(::pipe(p), 0);

@@ -1,11 +1,12 @@
 // The console on a port mapped to tcp://, the simulator playing an Ethernet-to-RS-485
 // converter on loopback: start-up, a poll, a write and a number search as on a serial line,
 // on one connection; a dropped connection told once, and "инициализация СОМпорта" connecting
-// again.
+// again; a peer that never stops sending told once, the window answering all the while.
 #include <QAction>
 #include <QTimer>
 
 #include "console_fixture.h"
+#include "support/flooding_peer.h"
 
 namespace varnok::test {
 namespace {
@@ -63,6 +64,25 @@ TEST_F(ConsoleOnSim, OverTcpAsOnASerialLine)
     EXPECT_EQ(ctx->link.settings().parity, 2);
     EXPECT_EQ(ctx->link.dcb().Parity, 2);
     EXPECT_EQ(connections(), 2);
+}
+
+TEST_F(ConsoleOnSim, APeerThatNeverStopsSendingIsToldOnce)
+{
+    const FloodingPeer peer;
+    ASSERT_FALSE(peer.where().empty());
+    write_ini(QStringLiteral("[связь]\nПОРТ=1\nНОМЕР=5\nСКОРОСТЬ=9600\nПАРИТЕТ=0\nСТОПБИТ=1\n\n[порты]\nCOM1=%1\n")
+                  .arg(QString::fromStdString(peer.where())));
+    start_console();
+    show_and_activate();
+    ASSERT_TRUE(wait_for([&] { return peer.requests() >= 1; }));
+    QElapsedTimer t;
+    t.start();
+    for (int i = 0; i < 3; ++i)
+        click(find<QPushButton>("Bzapros"));
+    EXPECT_LT(t.elapsed(), 20000) << "three polls under the flood";
+    EXPECT_EQ(boxes, QStringList{"ошибка настройки порта "}) << "told once, not per exchange";
+    EXPECT_GE(peer.sent(), 1 << 16);
+    EXPECT_FALSE(ctx->link.hcom().is_open());
 }
 
 }  // namespace

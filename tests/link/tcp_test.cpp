@@ -1,9 +1,12 @@
 // A port mapped to tcp://: one deadline for the name's lookup and every connection attempt,
-// the window pumped meanwhile, the resolver's own reason when a name is not found; and a
-// write to a converter that stopped reading, which ends and breaks the connection.
+// the window pumped meanwhile, the resolver's own reason when a name is not found; a write to
+// a converter that stopped reading, which ends and breaks the connection; a peer that never
+// stops sending, let go once; and a stop that ends the port's waits.
 #include <arpa/inet.h>
 #include <chrono>
+#include <atomic>
 #include <condition_variable>
+#include <thread>
 #include <future>
 #include <cstring>
 #include <memory>
@@ -13,6 +16,7 @@
 
 #include "link/link_fixture.h"
 #include "link/tcp.h"
+#include "support/flooding_peer.h"
 
 namespace varnok::test {
 namespace {
@@ -177,6 +181,117 @@ TEST_F(TcpPort, AWriteToAConverterThatStoppedReadingEndsAndTheBreakIsToldOnce)
     EXPECT_NE(notices.boxes[1].informative.find("соединение разорвано"), std::string::npos)
         << notices.boxes[1].informative;
     EXPECT_FALSE(link.hcom().is_open());
+}
+
+// The set-up of a session and of the port button opens the port twice; a connection that was
+// not made is not tried again, so that it fails in the time the guide gives, not twice that.
+TEST_F(TcpPort, ASetUpThatCannotConnectTriesOnce)
+{
+    const auto held = std::make_shared<HeldLookup>();
+    const auto calls = std::make_shared<std::atomic<int>>(0);
+    ports.set(3, "tcp://slow.example:502");
+    link.set_port(3);
+    link.use_transport(std::make_unique<TcpTransport>([held, calls](const std::string&, const std::string&,
+                                                                    std::vector<Address>&) {
+        ++*calls;
+        std::unique_lock<std::mutex> hold(held->m);
+        held->cv.wait_for(hold, 60s, [&] { return held->released; });
+        return EAI_AGAIN;
+    }));
+    const auto start = Clock::now();
+    link.set_up_port();
+    const auto took = Clock::now() - start;
+    held->release();
+    EXPECT_EQ(*calls, 1);
+    EXPECT_GE(took, 3000ms);
+    EXPECT_NE(link.dw(), 0u);
+    EXPECT_EQ(notices.boxes.size(), 1u);
+}
+
+struct StopFlag : StopRequest {
+    bool requested() const override { return on; }
+    std::atomic<bool> on{false};
+};
+
+// A peer that sends without a pause once it has a request: the next transmit's purge gives up
+// after its time and lets the connection go, told once; what follows fails at once.
+TEST_F(TcpPort, APeerThatNeverStopsSendingIsToldOnceAndLetGo)
+{
+    auto peer = std::make_unique<FloodingPeer>();
+    ASSERT_FALSE(peer->where().empty());
+    set_up(peer->where(), system_lookup);
+    ASSERT_EQ(link.dw(), 0u) << link.last_failure();
+    Frame ozuper{};
+    ozuper.fill(0x11);
+    // A busy machine may keep the peer from sending for a while: each exchange gives it a chance.
+    auto exchanges = std::async(std::launch::async, [&] {
+        for (int i = 0; i < 50 && notices.boxes.empty(); ++i) {
+            link.tuda(ozuper, 8);
+            link.suda({5, 7});
+        }
+        for (int i = 0; i < 3; ++i) {
+            link.tuda(ozuper, 8);
+            link.suda({5, 7});
+        }
+    });
+    const bool ended = exchanges.wait_for(30s) == std::future_status::ready;
+    if (!ended)
+        peer.reset();  // the flood stops, and with it a purge that would read for ever
+    exchanges.get();
+    ASSERT_TRUE(ended) << "the exchanges read the flood for 30 s";
+    EXPECT_GE(peer->sent(), 1 << 16);
+    EXPECT_EQ(link.hcom().broken(), kLineNotQuiet);
+    EXPECT_FALSE(link.hcom().is_open());
+    ASSERT_EQ(notices.boxes.size(), 1u);
+    EXPECT_EQ(notices.boxes[0].text, "ошибка настройки порта ");
+    EXPECT_EQ(notices.boxes[0].informative,
+              peer->where() + "\nлиния не умолкает: байты идут без перерыва дольше 250 мс, соединение закрыто\n"
+                              "Подключиться снова: «инициализация СОМпорта».");
+    // The button connects again, to the same flood, which is told again.
+    link.set_up_port();
+    EXPECT_EQ(link.dw(), 0u);
+    for (int i = 0; i < 50 && notices.boxes.size() < 2; ++i) {
+        link.tuda(ozuper, 8);
+        link.suda({5, 7});
+    }
+    EXPECT_EQ(notices.boxes.size(), 2u);
+}
+
+// A stop ends a read whose time-outs run long, and a connection being made.
+TEST_F(TcpPort, AStopEndsTheWaitsOfThePort)
+{
+    StopFlag stop;
+    link.set_stop(&stop);
+    const FloodingPeer silent(false);
+    set_up(silent.where(), system_lookup);
+    ASSERT_EQ(link.dw(), 0u) << link.last_failure();
+    link.set_timeouts({0, 0, 10000, 0, 0});
+    link.init_com_port_new();  // the same connection, with the long time-outs
+    ASSERT_EQ(link.dw(), 0u);
+    Frame ozuper{};
+    ozuper.fill(0x11);
+    link.tuda(ozuper, 8);
+    std::thread stopper([&] {
+        std::this_thread::sleep_for(200ms);
+        stop.on = true;
+    });
+    auto start = Clock::now();
+    const Received r = link.suda({5, 7});
+    auto took = Clock::now() - start;
+    stopper.join();
+    EXPECT_EQ(r.pr_out, 2);
+    EXPECT_LT(took, 5s) << "six reads of 10 s each were not cut short";
+    EXPECT_TRUE(link.hcom().is_open()) << "a stop is no broken connection";
+
+    const auto held = std::make_shared<HeldLookup>();
+    took = set_up("tcp://slow.example:502", [held](const std::string&, const std::string&, std::vector<Address>&) {
+        std::unique_lock<std::mutex> hold(held->m);
+        held->cv.wait_for(hold, 60s, [&] { return held->released; });
+        return EAI_AGAIN;
+    });
+    held->release();
+    EXPECT_LT(took, 2500ms) << "the opening waited out its 3 s";
+    EXPECT_NE(reason().find("поиск адреса slow.example: прервано"), std::string::npos) << reason();
 }
 
 }  // namespace

@@ -69,6 +69,39 @@ unset LC_ALL
 cli -p "$converter" -a 9 --json info
 check "info of 9 through the converter (Winsock)" has '"address":9,"name":"Варнок ПМ3"' "$out"
 
+# A converter that never stops sending once it has a request: the run ends by itself with the
+# line named, and Ctrl-C (a SIGINT, which Wine gives the program as its console's Ctrl-C) ends it.
+python3 -c '
+import socket, threading
+s = socket.socket(); s.bind(("127.0.0.1", 0)); s.listen(8)
+print(s.getsockname()[1], flush=True)
+def flood(c):
+    try:
+        c.recv(100)
+        b = b"\x55" * 65536
+        while True:
+            c.sendall(b)
+    except OSError:
+        pass
+while True:
+    c, _ = s.accept()
+    threading.Thread(target=flood, args=(c,), daemon=True).start()
+' >"$work/flood.port" &
+flood=$!
+trap 'kill $flood 2>/dev/null; rm -rf "$work"' EXIT
+for _ in $(seq 100); do [ -s "$work/flood.port" ] && break; sleep 0.05; done
+flooding="tcp://127.0.0.1:$(cat "$work/flood.port")"
+out=$(timeout -k 5 60 wine "$exe" -p "$flooding" -a 5 read --count 3 --every 0.2 2>"$work/err"); rc=$?
+err=$(cat "$work/err")
+check "a flooding converter: read --count 3 ends with exit 1" test "$rc" = 1
+check "and names the line once" bash -c '[ "$(grep -c "линия не умолкает" <<<"$0")" = 1 ]' "$err"
+started=$(date +%s)
+out=$(timeout --preserve-status -s INT -k 10 3 wine "$exe" -p "$flooding" -a 5 read --count 0 --every 0.2 2>"$work/err"); rc=$?
+err=$(cat "$work/err")
+check "Ctrl-C ends a read under the flood (exit 1, within seconds)" \
+  bash -c '[ "$0" = 1 ] && [ $(($(date +%s) - $1)) -lt 10 ]' "$rc" "$started"
+kill $flood 2>/dev/null
+
 cli -p COM9 info
 check "a port that is not there: exit 3, why in Russian" bash -c '[ "$0" = 3 ] && grep -qF "порт COM9 (\\\\.\\COM9) не открывается: нет такого устройства" <<<"$1"' "$rc" "$err"
 
