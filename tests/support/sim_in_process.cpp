@@ -145,6 +145,7 @@ void SimInProcess::take_socket(int fd)
     {
         const std::lock_guard<std::mutex> lock(mutex_);
         terminal_.open_socket(fd);
+        ++opened_;
     }
     wake();
 }
@@ -163,8 +164,8 @@ void SimInProcess::serve()
     (void)::setpriority(PRIO_PROCESS, id_t(::gettid()), -10);
     std::unique_lock<std::mutex> lock(mutex_);
     while (!stop_) {
-        const int polled = terminal_.fd();
-        pollfd fds[2] = {{wake_[0], POLLIN, 0}, {polled, POLLIN, 0}};
+        const unsigned polled = opened_;
+        pollfd fds[2] = {{wake_[0], POLLIN, 0}, {terminal_.fd(), POLLIN, 0}};
         int timeout = -1;
         if (const auto d = engine_->deadline())
             timeout = int(std::max<long long>(
@@ -178,9 +179,10 @@ void SimInProcess::serve()
             }
             continue;  // the socket may have changed
         }
-        // The link may have opened again while the poll waited: what the poll saw of the old
-        // socket (its hang-up above all) is not the new one's.
-        if (terminal_.fd() != polled)
+        // The link may have opened again while the poll waited, even twice, so that the new
+        // socket has the old one's number: what the poll saw of the old socket (its hang-up
+        // above all) is not the new one's.
+        if (opened_ != polled)
             continue;
         if (fds[1].revents & POLLIN)
             engine_->on_readable(sim::Clock::now());

@@ -47,6 +47,7 @@ private:
     std::unique_ptr<sim::Control> control_;
     int wake_[2] = {-1, -1};  // tells the serving thread of a new socket or the end
     bool stop_ = false;
+    unsigned opened_ = 0;  // the link's openings so far: which socket the serving thread polled
     std::vector<std::string> body_;
     std::thread server_;
 };
