@@ -2,8 +2,8 @@
 # Sets up what is missing, builds, and runs every test twice: in the normal build and
 # under AddressSanitizer and UndefinedBehaviorSanitizer; between them the Windows build of
 # varnok-cli and its tests under Wine. Fails on any failed test or report. The tests of a
-# build run side by side, one per core and at least two; the few that time the line take
-# turns (tests/CMakeLists.txt names them). Each stage's time is printed as it ends.
+# build run side by side, two per core; the few that time the line take turns
+# (tests/CMakeLists.txt names them). Each stage's time is printed as it ends.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -19,8 +19,8 @@ stage "packages"
 export QT_QPA_PLATFORM=offscreen
 # The compiler cache takes this checkout's paths as relative: another clone hits it too.
 export CCACHE_BASEDIR=$PWD CCACHE_NOHASHDIR=true
-jobs=$(nproc)
-[ "$jobs" -lt 2 ] && jobs=2
+# Two tests per core: most of a test's time is spent waiting on the line and the simulator.
+jobs=$((2 * $(nproc)))
 
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build
