@@ -17,6 +17,7 @@
 #include <string>
 #include <thread>
 
+#include "cli/mqtt_target.h"
 #include "cli/publisher.h"
 #include "cli/spool.h"
 
@@ -24,12 +25,11 @@ struct mosquitto;
 
 namespace varnok::cli {
 
-// A port name as one topic level: anything but letters, digits, '.', '-' and '_' becomes '_'.
-std::string topic_level(const std::string& text);
-
 class MqttPublisher : public Publisher {
 public:
     using Clock = std::chrono::steady_clock;
+    // How long the broker has to answer a connection.
+    static constexpr std::chrono::seconds kConnackWait{10};
     // `topic` is PREFIX/<port>/<number>. Throws std::runtime_error for a spool it cannot use or
     // a topic the library refuses.
     MqttPublisher(const MqttTarget& target, std::string topic, const std::filesystem::path& spool_dir,
@@ -54,7 +54,21 @@ public:
     size_t spooled() const { return spool_.size(); }
 
 private:
+    // The thread: a turn waits out the back-off or ends the run, a connection is tried when
+    // there is none, and what the library heard is served.
     void loop();
+    enum Turn { kGo, kWait, kEnd };
+    Turn next_turn();
+    bool start_connect();
+    Turn serve(int rc);
+    void failed(int rc);
+    // Under the lock, connected: the retained messages due, the device's status, then the
+    // goodbye or the spool's oldest reading.
+    void publish_retained();
+    void publish_status();
+    void publish_readings(std::unique_lock<std::mutex>& lock);
+    void tell_refused(const std::string& topic, int rc);
+    void hang_up();
     void on_connect(int rc);
     void on_disconnect();
     void on_publish(int mid);
@@ -69,6 +83,13 @@ private:
     Spool spool_;
     struct mosquitto* mosq_ = nullptr;
     std::thread thread_;
+
+    // The loop's own, never shared: no lock.
+    bool socket_ = false;
+    bool last_try_ = false;
+    Clock::duration retry_{};
+    Clock::time_point next_try_;
+    Clock::time_point connack_due_;
 
     std::mutex mutex_;
     std::condition_variable changed_;

@@ -6,7 +6,6 @@
 namespace varnok::cli {
 
 const bool kMqttBuilt = false;
-const char* const kMqttHelp = "Публикации в MQTT (--mqtt) в сборке для Windows нет.\n";
 
 std::string MqttTarget::where() const { return host + ":" + std::to_string(port); }
 

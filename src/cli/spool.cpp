@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "settings/file_io.h"
+#include "settings/utf8.h"
 
 namespace varnok::cli {
 
@@ -163,6 +164,12 @@ void check_above(int fd, fs::path at, const fs::path& dir)
 
 Spool::Spool(fs::path dir, uint64_t limit_bytes) : dir_(std::move(dir)), limit_(limit_bytes)
 {
+    open_folder();
+    pick_up();
+}
+
+void Spool::open_folder()
+{
     // The links on the way are followed as the settings file's are; the folder reached is then
     // checked, and every name in it is used through it, never through a link. Folders still to
     // make are made only in one that passes the same check: nothing is left in another's.
@@ -208,6 +215,10 @@ Spool::Spool(fs::path dir, uint64_t limit_bytes) : dir_(std::move(dir)), limit_(
         ::close(dir_fd_);
         throw std::runtime_error("очередь " + dir_.string() + " занята другим запуском");
     }
+}
+
+void Spool::pick_up()
+{
     std::vector<std::pair<uint64_t, uint64_t>> found;
     std::vector<std::pair<std::string, std::string>> bad;
     const int list_fd = ::openat(dir_fd_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -400,6 +411,32 @@ std::string Spool::set_aside_first() const
 {
     std::lock_guard lock(mutex_);
     return aside_first_;
+}
+
+fs::path spool_folder(const std::string& topic)
+{
+    static const char hex[] = "0123456789ABCDEF";
+    std::string name;
+    for (const char ch : topic) {
+        const auto c = static_cast<unsigned char>(ch);
+        if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '-' ||
+            c == '_')
+            name += ch;
+        else
+            name += {'%', hex[c >> 4], hex[c & 15]};
+    }
+    fs::path out;
+    for (size_t at = 0; at < name.size(); at += 200)
+        out /= name.substr(at, 200);
+    return out;
+}
+
+std::string spool_topic(const fs::path& relative)
+{
+    std::string name;
+    for (const auto& part : relative)
+        name += part.string();
+    return utf8::percent_decoded(name);
 }
 
 fs::path state_dir()

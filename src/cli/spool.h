@@ -45,6 +45,10 @@ public:
     const std::filesystem::path& dir() const { return dir_; }
 
 private:
+    // The folder made, checked, opened and locked; throws as the constructor does.
+    void open_folder();
+    // What an earlier run left, in order; what cannot be sent set aside.
+    void pick_up();
     void set_aside_locked(const std::string& name, const std::string& why);
 
     std::filesystem::path dir_;
@@ -58,6 +62,14 @@ private:
     size_t aside_ = 0;
     std::string aside_first_;
 };
+
+// The spool folder of a topic, under the broker's: one name for one topic and no other (bytes
+// other than letters, digits, '.', '-' and '_' as %XX), cut into folders of at most 200 bytes
+// for the file system.
+std::filesystem::path spool_folder(const std::string& topic);
+
+// The topic of a spool folder (its path under the broker's folder), as spool_folder() made it.
+std::string spool_topic(const std::filesystem::path& relative);
 
 // $XDG_STATE_HOME/varnok, else ~/.local/state/varnok with the home from $HOME or, without it,
 // the user's entry in the password database. Throws std::runtime_error when there is none.

@@ -2,6 +2,21 @@
 
 namespace varnok::utf8 {
 
+namespace {
+
+int hex_digit(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+}  // namespace
+
 int32_t next_code_point(std::string_view s, size_t& i)
 {
     const auto byte = [&](size_t k) { return uint8_t(s[k]); };
@@ -50,6 +65,28 @@ std::string visible(std::string_view s)
             ++i;
         } else {
             out += char(c);
+        }
+    }
+    return out;
+}
+
+std::string percent_decoded(std::string_view s, PercentFault* fault)
+{
+    if (fault)
+        *fault = PercentFault::kNone;
+    std::string out;
+    for (size_t i = 0; i < s.size(); ++i) {
+        const int hi = s[i] == '%' && i + 2 < s.size() ? hex_digit(s[i + 1]) : -1;
+        const int lo = hi >= 0 ? hex_digit(s[i + 2]) : -1;
+        if (fault && s[i] == '%' && (lo < 0 || (hi == 0 && lo == 0))) {
+            *fault = lo < 0 ? PercentFault::kMalformed : PercentFault::kZero;
+            return out;
+        }
+        if (lo >= 0) {
+            out += char(hi * 16 + lo);
+            i += 2;
+        } else {
+            out += s[i];
         }
     }
     return out;

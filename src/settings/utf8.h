@@ -21,4 +21,11 @@ bool well_formed(std::string_view s);
 // and a newline never begins a line of its own.
 std::string visible(std::string_view s);
 
+// What stopped a strict percent_decoded(): a '%' without two hex digits after it, or %00.
+enum class PercentFault { kNone, kMalformed, kZero };
+
+// %XX as the byte XX. Without `fault`, a '%' without two hex digits after it stays as it is and
+// %00 is a zero byte; with it, decoding ends at the first such escape, and `fault` says which.
+std::string percent_decoded(std::string_view s, PercentFault* fault = nullptr);
+
 }  // namespace varnok::utf8
