@@ -133,6 +133,50 @@ struct Options {
     std::exit(2);
 }
 
+// An option that takes a value: `a` with its value `v`.
+void take_value(Options& o, const std::string& a, const std::string& v)
+{
+    if (a == "--device")
+        o.device = v;
+    else if (a == "--tcp")
+        o.tcp = v;
+    else if (a == "--link")
+        o.link = v;
+    else if (a == "--control")
+        o.control = v;
+    else if (a == "--log")
+        o.log = v;
+    else if (a == "--seed") {
+        char* end = nullptr;
+        o.seed = uint32_t(std::strtoul(v.c_str(), &end, 0));
+        if (v.empty() || *end)
+            usage_error("bad seed " + v);
+    } else if (a == "--address" || a == "--speed" || a == "--parity" || a == "--stop") {
+        o.line_words.push_back(a.substr(2));
+        o.line_words.push_back(v);
+    } else if (a == "--turnaround")
+        o.commands.push_back("turnaround " + v);
+    else if (a == "--noise")
+        o.commands.push_back("noise " + v);
+    else if (a == "--fault")
+        o.commands.push_back("fault " + v);
+    else if (a == "--random-faults")
+        o.random_faults = v;
+    else if (a == "--script")
+        o.commands.push_back("script " + v);
+    else if (a == "--device-at")
+        o.devices.push_back(v);
+    else if (a == "--command")
+        o.commands.push_back(v);
+    else if (a == "--signal") {
+        const size_t eq = v.find('=');
+        if (eq == std::string::npos)
+            usage_error("--signal takes CH=PERCENT");
+        o.commands.push_back("signal " + v.substr(0, eq) + " " + v.substr(eq + 1));
+    } else
+        usage_error("unknown option " + a);
+}
+
 Options parse(int argc, char** argv)
 {
     Options o;
@@ -154,46 +198,7 @@ Options parse(int argc, char** argv)
         }
         if (i + 1 >= argc)
             usage_error("unknown option or missing value: " + a);
-        const std::string v = argv[++i];
-        if (a == "--device")
-            o.device = v;
-        else if (a == "--tcp")
-            o.tcp = v;
-        else if (a == "--link")
-            o.link = v;
-        else if (a == "--control")
-            o.control = v;
-        else if (a == "--log")
-            o.log = v;
-        else if (a == "--seed") {
-            char* end = nullptr;
-            o.seed = uint32_t(std::strtoul(v.c_str(), &end, 0));
-            if (v.empty() || *end)
-                usage_error("bad seed " + v);
-        } else if (a == "--address" || a == "--speed" || a == "--parity" || a == "--stop") {
-            o.line_words.push_back(a.substr(2));
-            o.line_words.push_back(v);
-        } else if (a == "--turnaround")
-            o.commands.push_back("turnaround " + v);
-        else if (a == "--noise")
-            o.commands.push_back("noise " + v);
-        else if (a == "--fault")
-            o.commands.push_back("fault " + v);
-        else if (a == "--random-faults")
-            o.random_faults = v;
-        else if (a == "--script")
-            o.commands.push_back("script " + v);
-        else if (a == "--device-at")
-            o.devices.push_back(v);
-        else if (a == "--command")
-            o.commands.push_back(v);
-        else if (a == "--signal") {
-            const size_t eq = v.find('=');
-            if (eq == std::string::npos)
-                usage_error("--signal takes CH=PERCENT");
-            o.commands.push_back("signal " + v.substr(0, eq) + " " + v.substr(eq + 1));
-        } else
-            usage_error("unknown option " + a);
+        take_value(o, a, argv[++i]);
     }
     if (!o.tcp.empty() && (!o.device.empty() || !o.link.empty()))
         usage_error("--tcp answers on a TCP port: no --device or --link with it");
