@@ -133,6 +133,50 @@ struct Options {
     std::exit(2);
 }
 
+// An option that takes a value: `a` with its value `v`.
+void take_value(Options& o, const std::string& a, const std::string& v)
+{
+    if (a == "--device")
+        o.device = v;
+    else if (a == "--tcp")
+        o.tcp = v;
+    else if (a == "--link")
+        o.link = v;
+    else if (a == "--control")
+        o.control = v;
+    else if (a == "--log")
+        o.log = v;
+    else if (a == "--seed") {
+        char* end = nullptr;
+        o.seed = uint32_t(std::strtoul(v.c_str(), &end, 0));
+        if (v.empty() || *end)
+            usage_error("bad seed " + v);
+    } else if (a == "--address" || a == "--speed" || a == "--parity" || a == "--stop") {
+        o.line_words.push_back(a.substr(2));
+        o.line_words.push_back(v);
+    } else if (a == "--turnaround")
+        o.commands.push_back("turnaround " + v);
+    else if (a == "--noise")
+        o.commands.push_back("noise " + v);
+    else if (a == "--fault")
+        o.commands.push_back("fault " + v);
+    else if (a == "--random-faults")
+        o.random_faults = v;
+    else if (a == "--script")
+        o.commands.push_back("script " + v);
+    else if (a == "--device-at")
+        o.devices.push_back(v);
+    else if (a == "--command")
+        o.commands.push_back(v);
+    else if (a == "--signal") {
+        const size_t eq = v.find('=');
+        if (eq == std::string::npos)
+            usage_error("--signal takes CH=PERCENT");
+        o.commands.push_back("signal " + v.substr(0, eq) + " " + v.substr(eq + 1));
+    } else
+        usage_error("unknown option " + a);
+}
+
 Options parse(int argc, char** argv)
 {
     Options o;
@@ -154,46 +198,7 @@ Options parse(int argc, char** argv)
         }
         if (i + 1 >= argc)
             usage_error("unknown option or missing value: " + a);
-        const std::string v = argv[++i];
-        if (a == "--device")
-            o.device = v;
-        else if (a == "--tcp")
-            o.tcp = v;
-        else if (a == "--link")
-            o.link = v;
-        else if (a == "--control")
-            o.control = v;
-        else if (a == "--log")
-            o.log = v;
-        else if (a == "--seed") {
-            char* end = nullptr;
-            o.seed = uint32_t(std::strtoul(v.c_str(), &end, 0));
-            if (v.empty() || *end)
-                usage_error("bad seed " + v);
-        } else if (a == "--address" || a == "--speed" || a == "--parity" || a == "--stop") {
-            o.line_words.push_back(a.substr(2));
-            o.line_words.push_back(v);
-        } else if (a == "--turnaround")
-            o.commands.push_back("turnaround " + v);
-        else if (a == "--noise")
-            o.commands.push_back("noise " + v);
-        else if (a == "--fault")
-            o.commands.push_back("fault " + v);
-        else if (a == "--random-faults")
-            o.random_faults = v;
-        else if (a == "--script")
-            o.commands.push_back("script " + v);
-        else if (a == "--device-at")
-            o.devices.push_back(v);
-        else if (a == "--command")
-            o.commands.push_back(v);
-        else if (a == "--signal") {
-            const size_t eq = v.find('=');
-            if (eq == std::string::npos)
-                usage_error("--signal takes CH=PERCENT");
-            o.commands.push_back("signal " + v.substr(0, eq) + " " + v.substr(eq + 1));
-        } else
-            usage_error("unknown option " + a);
+        take_value(o, a, argv[++i]);
     }
     if (!o.tcp.empty() && (!o.device.empty() || !o.link.empty()))
         usage_error("--tcp answers on a TCP port: no --device or --link with it");
@@ -248,6 +253,14 @@ private:
     bool open_control_socket();
     // Runs the complete lines of a channel; false when a command asked to quit.
     bool serve(Channel& ch);
+    // What the loop waits on: the line, the TCP listener, the control socket, the channels.
+    std::vector<pollfd> poll_set() const;
+    // The wait until the engine's next deadline in `wait`; null when it has none.
+    const timespec* time_to_deadline(timespec& wait) const;
+    // The line's bytes, a master's connection coming or going, and the engine's deadline.
+    void on_line(const pollfd& line, const pollfd& listener);
+    // A new control connection and the channels' commands; false when one asked to quit.
+    bool on_channels(const std::vector<pollfd>& fds);
     [[noreturn]] void fail(const std::string& why)
     {
         std::fprintf(stderr, "varnok-sim: error: %s\n", why.c_str());
@@ -438,11 +451,11 @@ bool Simulator::serve(Channel& ch)
     return true;
 }
 
-int Simulator::run()
+// Signals are taken only inside ppoll, so none is lost between a check and the wait; one that
+// comes while starting waits for the first ppoll. The mask for the wait goes to `during_wait`.
+void take_signals(sigset_t& during_wait)
 {
-    // Signals are taken only inside ppoll, so none is lost between a check and the wait;
-    // one that comes while starting waits for the first ppoll.
-    sigset_t blocked, during_wait;
+    sigset_t blocked;
     sigemptyset(&blocked);
     sigaddset(&blocked, SIGINT);
     sigaddset(&blocked, SIGTERM);
@@ -454,77 +467,101 @@ int Simulator::run()
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
-    start();
+}
 
+std::vector<pollfd> Simulator::poll_set() const
+{
+    std::vector<pollfd> fds;
+    // On TCP the master's connection (none: -1, which poll passes over) and the listener.
+    fds.push_back({terminal_.fd(), short(POLLIN | (terminal_.is_tcp() ? POLLRDHUP : 0)), 0});
+    fds.push_back({terminal_.listener(), POLLIN, 0});
+    if (listen_fd_ >= 0)
+        fds.push_back({listen_fd_, POLLIN, 0});
+    for (const Channel& c : channels_)
+        fds.push_back({c.fd, POLLIN, 0});
+    return fds;
+}
+
+const timespec* Simulator::time_to_deadline(timespec& wait) const
+{
+    const auto d = engine_.deadline();
+    if (!d)
+        return nullptr;
+    const auto left = std::max(*d - Clock::now(), Clock::duration::zero());
+    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
+    wait = {time_t(ns / 1'000'000'000), long(ns % 1'000'000'000)};
+    return &wait;
+}
+
+void Simulator::on_line(const pollfd& line, const pollfd& listener)
+{
+    if (line.revents & POLLIN)
+        engine_.on_readable(Clock::now());
+    if (terminal_.is_tcp() && (line.revents & (POLLRDHUP | POLLERR | POLLHUP))) {
+        terminal_.drop_master();
+        journal_.note("the master closed its connection");
+    } else if (!(line.revents & POLLIN) && (line.revents & (POLLERR | POLLHUP | POLLNVAL))) {
+        fail("the terminal " + terminal_.path() + " went away");
+    }
+    if (listener.revents & POLLIN)
+        for (int n = terminal_.accept_master(); n > 0; --n)
+            journal_.note("a master connected");
+    if (const auto d = engine_.deadline(); d && Clock::now() >= *d)
+        engine_.on_deadline(Clock::now());
+}
+
+bool Simulator::on_channels(const std::vector<pollfd>& fds)
+{
+    const size_t first_channel = fds.size() - channels_.size();
+    if (listen_fd_ >= 0 && (fds[2].revents & POLLIN)) {
+        const int client = ::accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
+        if (client >= 0)
+            channels_.push_back({client, {}, false});
+    }
+    // Channels are polled in the order they stood before any accept above.
+    bool running = true;
+    std::vector<size_t> closed;
+    for (size_t i = 0; i + first_channel < fds.size() && running; ++i) {
+        if (!(fds[first_channel + i].revents & (POLLIN | POLLHUP | POLLERR)))
+            continue;
+        Channel& ch = channels_[i];
+        char buf[1024];
+        const ssize_t n = ::read(ch.fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            // End of standard input only stops reading it: the simulator may run in the
+            // background with nothing attached.
+            closed.push_back(i);
+            continue;
+        }
+        ch.pending.append(buf, size_t(n));
+        running = serve(ch);
+    }
+    for (auto it = closed.rbegin(); it != closed.rend(); ++it) {
+        if (!channels_[*it].is_stdin)
+            ::close(channels_[*it].fd);
+        channels_.erase(channels_.begin() + long(*it));
+    }
+    return running;
+}
+
+int Simulator::run()
+{
+    sigset_t during_wait;
+    take_signals(during_wait);
+    start();
     bool running = true;
     while (running && !g_stop) {
-        std::vector<pollfd> fds;
-        // On TCP the master's connection (none: -1, which poll passes over) and the listener.
-        fds.push_back({terminal_.fd(), short(POLLIN | (terminal_.is_tcp() ? POLLRDHUP : 0)), 0});
-        fds.push_back({terminal_.listener(), POLLIN, 0});
-        if (listen_fd_ >= 0)
-            fds.push_back({listen_fd_, POLLIN, 0});
-        const size_t first_channel = fds.size();
-        for (const Channel& c : channels_)
-            fds.push_back({c.fd, POLLIN, 0});
-
+        std::vector<pollfd> fds = poll_set();
         timespec wait{};
-        const timespec* timeout = nullptr;
-        if (const auto d = engine_.deadline()) {
-            const auto left = std::max(*d - Clock::now(), Clock::duration::zero());
-            const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
-            wait = {time_t(ns / 1'000'000'000), long(ns % 1'000'000'000)};
-            timeout = &wait;
-        }
-        const int ready = ppoll(fds.data(), fds.size(), timeout, &during_wait);
+        const int ready = ppoll(fds.data(), fds.size(), time_to_deadline(wait), &during_wait);
         if (ready < 0 && errno != EINTR)
             fail(std::string("poll: ") + std::strerror(errno));
         if (g_stop)
             break;
-
-        if (fds[0].revents & POLLIN)
-            engine_.on_readable(Clock::now());
-        if (terminal_.is_tcp() && (fds[0].revents & (POLLRDHUP | POLLERR | POLLHUP))) {
-            terminal_.drop_master();
-            journal_.note("the master closed its connection");
-        } else if (!(fds[0].revents & POLLIN) && (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL))) {
-            fail("the terminal " + terminal_.path() + " went away");
-        }
-        if (fds[1].revents & POLLIN)
-            for (int n = terminal_.accept_master(); n > 0; --n)
-                journal_.note("a master connected");
-        if (const auto d = engine_.deadline(); d && Clock::now() >= *d)
-            engine_.on_deadline(Clock::now());
-
-        if (listen_fd_ >= 0 && (fds[2].revents & POLLIN)) {
-            const int client = ::accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
-            if (client >= 0)
-                channels_.push_back({client, {}, false});
-        }
-        // Channels are polled in the order they stood before any accept above.
-        std::vector<size_t> closed;
-        for (size_t i = 0; i + first_channel < fds.size() && running; ++i) {
-            if (!(fds[first_channel + i].revents & (POLLIN | POLLHUP | POLLERR)))
-                continue;
-            Channel& ch = channels_[i];
-            char buf[1024];
-            const ssize_t n = ::read(ch.fd, buf, sizeof buf);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0) {
-                // End of standard input only stops reading it: the simulator may run in the
-                // background with nothing attached.
-                closed.push_back(i);
-                continue;
-            }
-            ch.pending.append(buf, size_t(n));
-            running = serve(ch);
-        }
-        for (auto it = closed.rbegin(); it != closed.rend(); ++it) {
-            if (!channels_[*it].is_stdin)
-                ::close(channels_[*it].fd);
-            channels_.erase(channels_.begin() + long(*it));
-        }
+        on_line(fds[0], fds[1]);
+        running = on_channels(fds);
     }
     journal_.note(g_stop ? "stopped by a signal" : "quit");
     cleanup();

@@ -90,6 +90,69 @@ private:
     std::vector<uint8_t> sent_;
 };
 
+// The numbers asked, at the speed in force or at every speed, each probe shown with -v.
+ScanResult scan_line(Session& s, bool every_speed, long from, long to)
+{
+    ScanProgress progress(s, from, to);
+    ScanReport console_lines(s.report);
+    Search search(s.dev, console_lines, progress);
+    ProbeFrames probes(s.report);
+    if (s.report.verbose())
+        s.link.set_tap(&probes);
+    const ScanResult r = search.poisk_pribor(!every_speed, uint8_t(from), uint8_t(to));
+    s.link.set_tap(nullptr);
+    return r;
+}
+
+// Each number found, addressed at the speed it answered at: its line, name and version.
+Value read_found(Session& s, const std::vector<uint8_t>& numbers)
+{
+    Value found = Value::array();
+    Polling polling(s.dev, s.report);
+    for (uint8_t n : numbers) {
+        const int32_t baud = scor[s.dev.scor_CN[n] <= 6 ? s.dev.scor_CN[n] : 0];
+        s.link.set_speed(baud);
+        s.link.set_up_port();
+        s.address(n);
+        Value& v = found.push(Value::object());
+        v.set("address", Value::number(n));
+        v.set("speed", Value::number(baud));
+        v.set("parity", Value::parity(s.link.settings().parity));
+        v.set("stopbits", Value::number(s.link.settings().stopbit));
+        v.set("name", polling.read_name() ? Value::device_text(s.dev.tmp_text()) : Value());
+        v.set("version", polling.read_version() ? Value::device_text(s.dev.tmp_text()) : Value());
+    }
+    return found;
+}
+
+// The devices found as JSON, or as a table when there are any.
+void print_found(const Options& options, const Value& found)
+{
+    if (options.json) {
+        print(options, found);
+        return;
+    }
+    if (found.members().empty())
+        return;
+    std::vector<std::vector<std::string>> rows = {{"номер", "скорость", "паритет", "стоп", "имя", "версия"}};
+    for (const auto& [key, v] : found.members()) {
+        rows.emplace_back();
+        for (const auto& [name, field] : v.members())
+            rows.back().push_back(field.kind() == Value::kNull ? std::string("-") : field.text());
+    }
+    put_stdout(aligned(rows));
+}
+
+// Why nobody answered, and what to try next.
+std::string no_answer_hint(const std::string& range, bool every_speed, int32_t speed_asked)
+{
+    return every_speed ? "ни один номер из " + range + " не ответил ни на одной скорости; проверьте провода A и B "
+                                                       "(не перепутаны ли) и параметры паритета и стоповых бит (-P, -s)"
+                       : "ни один номер из " + range + " не ответил на " + std::to_string(speed_asked) +
+                             " бит/с; попробуйте другую скорость (--speed 19200) или все (--speed all) и "
+                             "проверьте провода A и B (не перепутаны ли)";
+}
+
 int scan(const Invocation& call, Session& s)
 {
     const CommandArgs args = call.args();
@@ -104,57 +167,18 @@ int scan(const Invocation& call, Session& s)
         s.link.set_speed(parse_speed(speed));
         s.link.set_up_port();
     }
-    ScanProgress progress(s, from, to);
-    ScanReport console_lines(s.report);
-    Search search(s.dev, console_lines, progress);
     const int32_t speed_asked = s.link.settings().scor_obmena;
-    ProbeFrames probes(s.report);
-    if (s.report.verbose())
-        s.link.set_tap(&probes);
-    const ScanResult r = search.poisk_pribor(!every_speed, uint8_t(from), uint8_t(to));
-    s.link.set_tap(nullptr);
+    const ScanResult r = scan_line(s, every_speed, from, to);
     if (r.port_failed_at)
         return kExitPort;
-    Value found = Value::array();
-    Polling polling(s.dev, s.report);
-    for (uint8_t n : r.found) {
-        const int32_t baud = scor[s.dev.scor_CN[n] <= 6 ? s.dev.scor_CN[n] : 0];
-        s.link.set_speed(baud);
-        s.link.set_up_port();
-        s.address(n);
-        Value& v = found.push(Value::object());
-        v.set("address", Value::number(n));
-        v.set("speed", Value::number(baud));
-        v.set("parity", Value::parity(s.link.settings().parity));
-        v.set("stopbits", Value::number(s.link.settings().stopbit));
-        v.set("name", polling.read_name() ? Value::device_text(s.dev.tmp_text()) : Value());
-        v.set("version", polling.read_version() ? Value::device_text(s.dev.tmp_text()) : Value());
-    }
-    if (call.options.json) {
-        print(call.options, found);
-    } else if (!r.found.empty()) {
-        std::vector<std::vector<std::string>> rows = {{"номер", "скорость", "паритет", "стоп", "имя", "версия"}};
-        for (const auto& [key, v] : found.members()) {
-            rows.emplace_back();
-            for (const auto& [name, field] : v.members())
-                rows.back().push_back(field.kind() == Value::kNull ? std::string("-") : field.text());
-        }
-        const std::string table = aligned(rows);
-        put_stdout(table);
-    }
+    print_found(call.options, read_found(s, r.found));
     const std::string range = std::to_string(from) + ".." + std::to_string(to);
     if (r.interrupted_at) {
         std::fprintf(stderr, "поиск прерван на номере %d из %s\n", int(r.interrupted_at), range.c_str());
         return kExitDevice;
     }
     if (r.found.empty()) {
-        std::fprintf(stderr, "%s\n",
-                     (every_speed ? "ни один номер из " + range + " не ответил ни на одной скорости; проверьте провода A и B "
-                                                                   "(не перепутаны ли) и параметры паритета и стоповых бит (-P, -s)"
-                                  : "ни один номер из " + range + " не ответил на " + std::to_string(speed_asked) +
-                                        " бит/с; попробуйте другую скорость (--speed 19200) или все (--speed all) и "
-                                        "проверьте провода A и B (не перепутаны ли)")
-                         .c_str());
+        std::fprintf(stderr, "%s\n", no_answer_hint(range, every_speed, speed_asked).c_str());
         return kExitDevice;
     }
     return kExitOk;

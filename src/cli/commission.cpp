@@ -263,98 +263,147 @@ ReportPlan plan_report(const CommandArgs& args, const std::string& sheet_path, c
     return plan;
 }
 
+// The report's file: each line whole and on the disk before the next device, or the run stops
+// there; a report that did not reach its file is no record of the rows done.
+class ReportFile {
+public:
+    explicit ReportFile(std::FILE* file) : file_(file) {}
+    ReportFile(const ReportFile&) = delete;
+    ReportFile& operator=(const ReportFile&) = delete;
+
+    void put(const std::string& line)
+    {
+        std::string reason;
+        if (error_.empty() && !(file_io::append_record(file_, line, reason) && file_io::sync(file_, reason)))
+            error_ = reason;
+    }
+    bool failed() const { return !error_.empty(); }
+    // Closes the file; the first error the report met, empty when none.
+    std::string close()
+    {
+        if (std::fclose(file_) != 0 && error_.empty())
+            error_ = std::strerror(errno);
+        return error_;
+    }
+
+private:
+    std::FILE* file_;
+    std::string error_;  // the first the report met
+};
+
+// A report that goes on ends its cut line first; a new one gets its header.
+void start_report(ReportFile& report, const ReportPlan& plan)
+{
+    if (plan.cut)
+        report.put("\n");
+    if (!plan.goes_on)
+        report.put((plan.form.bom ? std::string(kBom) : std::string()) +
+                   report_header(plan.form.separator, false) + "\n");
+}
+
+// Awaits the row's device where a new one answers, at the row's address and speed or those the
+// run began with, and writes the row to it; nullopt when the run is to end there.
+std::optional<RowOutcome> commission_row(Session& s, const SheetRow& row, const LinkSettings& start, bool poll,
+                                         std::chrono::seconds wait)
+{
+    s.link.set_speed(row.from_speed.value_or(start.scor_obmena));
+    s.address(row.from_address.value_or(start.sys_num));
+    s.link.set_up_port();
+    if (poll)
+        std::fprintf(stderr, "строка %d: жду прибор %d на %d бит/с (до %lld с)\n", row.line,
+                     s.link.settings().sys_num, s.link.settings().scor_obmena, static_cast<long long>(wait.count()));
+    else
+        std::fprintf(stderr, "строка %d: прибор %d, %d бит/с\n", row.line, s.link.settings().sys_num,
+                     s.link.settings().scor_obmena);
+    bool timed_out = false;
+    RowOutcome outcome;
+    if (wait_for_device(s, poll, wait, timed_out)) {
+        outcome = write_row(s, row);
+    } else if (timed_out) {
+        outcome.error = "прибор " + std::to_string(s.link.settings().sys_num) + " не ответил на " +
+                        std::to_string(s.link.settings().scor_obmena) + " бит/с за " + std::to_string(wait.count()) +
+                        " с";
+    } else {
+        std::fprintf(stderr, "работа прервана на строке %d\n", row.line);
+        return std::nullopt;
+    }
+    return outcome;
+}
+
+// The row's line in the report, with the number and speed the device answers at now: those
+// the row gave it.
+std::string outcome_line(const ReportForm& form, const SheetRow& row, const LinkSettings& now,
+                         const RowOutcome& outcome)
+{
+    return report_line(form, {{"time", iso_time(std::chrono::system_clock::now())},
+                              {"row", std::to_string(row.line)},
+                              {"address", std::to_string(now.sys_num)},
+                              {"speed", std::to_string(now.scor_obmena)},
+                              {"name", as_text(outcome.name)},
+                              {"version", as_text(outcome.version)},
+                              {"result", outcome.error.empty() ? kDone : kFailed},
+                              {"error", as_text(outcome.error)}});
+}
+
+struct Tally {
+    long done = 0, failed = 0, skipped = 0;
+    bool stopped = false;  // the run ended before the last row
+};
+
+// The summary goes with the command's output, not into the report: a spreadsheet and a
+// re-run read the report as rows only.
+void print_summary(const Options& options, const Tally& tally)
+{
+    Value summary = Value::object();
+    summary.set("done", Value::number(tally.done));
+    summary.set("failed", Value::number(tally.failed));
+    summary.set("skipped", Value::number(tally.skipped));
+    print(options, summary);
+}
+
 int commission(const Invocation& call, Session& s, const Sheet& sheet, const ReportPlan& plan,
                std::chrono::seconds wait)
 {
-    const CommandArgs args = call.args();
-    const std::string& report_path = plan.path;
-    const ReportForm& form = plan.form;
+    const bool poll = call.args().flag("--yes");
     std::string reason;
-    std::FILE* report = file_io::open_for_writing(report_path, true, reason);
-    if (!report) {
-        std::fprintf(stderr, "отчёт %s не открывается: %s\n", report_path.c_str(), reason.c_str());
+    std::FILE* file = file_io::open_for_writing(plan.path, true, reason);
+    if (!file) {
+        std::fprintf(stderr, "отчёт %s не открывается: %s\n", plan.path.c_str(), reason.c_str());
         return kExitDevice;
     }
-    std::fprintf(stderr, "отчёт: %s\n", report_path.c_str());
-    // Each line whole and on the disk before the next device, or the run stops there: a report
-    // that did not reach its file is no record of the rows done.
-    std::string write_error;  // the first the report met
-    const auto put = [&](const std::string& line) {
-        if (write_error.empty() && !(file_io::append_record(report, line, reason) && file_io::sync(report, reason)))
-            write_error = reason;
-    };
-    if (plan.cut)
-        put("\n");
-    if (!plan.goes_on)
-        put((form.bom ? std::string(kBom) : std::string()) + report_header(form.separator, false) + "\n");
+    std::fprintf(stderr, "отчёт: %s\n", plan.path.c_str());
+    ReportFile report(file);
+    start_report(report, plan);
     const LinkSettings start = s.link.settings();
-    long done = 0, failed = 0, skipped = 0;
-    bool stopped = false;
+    Tally tally;
     for (const SheetRow& row : sheet.rows) {
-        if (interrupted() || !write_error.empty()) {
-            stopped = true;
+        if (interrupted() || report.failed()) {
+            tally.stopped = true;
             break;
         }
-        if (form.done.count(row.line)) {
+        if (plan.form.done.count(row.line)) {
             std::fprintf(stderr, "строка %d уже готова\n", row.line);
-            ++skipped;
+            ++tally.skipped;
             continue;
         }
-        // Each device is awaited where a new one answers.
-        s.link.set_speed(row.from_speed.value_or(start.scor_obmena));
-        s.address(row.from_address.value_or(start.sys_num));
-        s.link.set_up_port();
-        if (args.flag("--yes"))
-            std::fprintf(stderr, "строка %d: жду прибор %d на %d бит/с (до %lld с)\n", row.line,
-                         s.link.settings().sys_num, s.link.settings().scor_obmena,
-                         static_cast<long long>(wait.count()));
-        else
-            std::fprintf(stderr, "строка %d: прибор %d, %d бит/с\n", row.line, s.link.settings().sys_num,
-                         s.link.settings().scor_obmena);
-        bool timed_out = false;
-        RowOutcome outcome;
-        if (wait_for_device(s, args.flag("--yes"), wait, timed_out)) {
-            outcome = write_row(s, row);
-        } else if (timed_out) {
-            outcome.error = "прибор " + std::to_string(s.link.settings().sys_num) + " не ответил на " +
-                            std::to_string(s.link.settings().scor_obmena) + " бит/с за " +
-                            std::to_string(wait.count()) + " с";
-        } else {
-            std::fprintf(stderr, "работа прервана на строке %d\n", row.line);
-            stopped = true;
+        const std::optional<RowOutcome> outcome = commission_row(s, row, start, poll, wait);
+        if (!outcome) {
+            tally.stopped = true;
             break;
         }
-        const std::string& error = outcome.error;
-        const char* result = error.empty() ? kDone : kFailed;
-        ++(error.empty() ? done : failed);
-        // The number and speed the device answers at now: those the row gave it.
-        const LinkSettings& now = s.link.settings();
-        const std::string line = report_line(form, {{"time", iso_time(std::chrono::system_clock::now())},
-                                                    {"row", std::to_string(row.line)},
-                                                    {"address", std::to_string(now.sys_num)},
-                                                    {"speed", std::to_string(now.scor_obmena)},
-                                                    {"name", as_text(outcome.name)},
-                                                    {"version", as_text(outcome.version)},
-                                                    {"result", result},
-                                                    {"error", as_text(error)}});
-        put(line);
-        std::fprintf(stderr, "строка %d: %s%s%s\n", row.line, result, error.empty() ? "" : ": ",
-                     utf8::visible(error).c_str());
+        const std::string& error = outcome->error;
+        ++(error.empty() ? tally.done : tally.failed);
+        report.put(outcome_line(plan.form, row, s.link.settings(), *outcome));
+        std::fprintf(stderr, "строка %d: %s%s%s\n", row.line, error.empty() ? kDone : kFailed,
+                     error.empty() ? "" : ": ", utf8::visible(error).c_str());
     }
-    // The summary goes with the command's output, not into the report: a spreadsheet and a
-    // re-run read the report as rows only.
-    Value summary = Value::object();
-    summary.set("done", Value::number(done));
-    summary.set("failed", Value::number(failed));
-    summary.set("skipped", Value::number(skipped));
-    print(call.options, summary);
-    if (std::fclose(report) != 0 && write_error.empty())
-        write_error = std::strerror(errno);
+    print_summary(call.options, tally);
+    const std::string write_error = report.close();
     if (!write_error.empty()) {
-        std::fprintf(stderr, "отчёт %s не записан: %s\n", report_path.c_str(), write_error.c_str());
+        std::fprintf(stderr, "отчёт %s не записан: %s\n", plan.path.c_str(), write_error.c_str());
         return kExitDevice;
     }
-    return failed > 0 || stopped ? kExitDevice : kExitOk;
+    return tally.failed > 0 || tally.stopped ? kExitDevice : kExitOk;
 }
 
 }  // namespace

@@ -74,33 +74,44 @@ std::string profile_text(const std::vector<Setting>& settings, const std::string
     return out + std::string(kClosing) + hex8(crc32(out)) + "\n";
 }
 
-ProfileFile parse_profile_file(const std::string& whole)
+namespace {
+
+// The text before the closing line, checked against its sum (`checked`); the whole text when
+// it has none. The closing line, when there is one, is the last and checks every byte before it.
+std::string_view checked_body(const std::string& whole, bool& checked)
 {
-    ProfileFile file;
-    std::vector<Setting>& out = file.settings;
     // A file cut short ends inside a line: "max1=22" of "max1=225" must not load.
     if (!whole.empty() && whole.back() != '\n')
         throw ValueError("профиль, строка " + std::to_string(std::count(whole.begin(), whole.end(), '\n') + 1) +
                          ": не кончается переводом строки, файл обрезан");
-    // The closing line, when there is one, is the last and checks every byte before it.
     std::string_view text = whole;
     const size_t before = text.size() < 2 ? std::string_view::npos : text.rfind('\n', text.size() - 2);
     const size_t last = before == std::string_view::npos ? 0 : before + 1;
-    if (const std::string_view line = text.empty() ? text : text.substr(last, text.size() - 1 - last);
-        closing_line(line)) {
-        const std::string where =
-            "профиль, строка " +
-            std::to_string(std::count(whole.begin(), whole.begin() + std::ptrdiff_t(last), '\n') + 1) + ": ";
-        const std::optional<uint32_t> sum = closing_sum(line);
-        if (!sum)
-            throw ValueError(where + "строка контрольной суммы испорчена: нужно \"" + std::string(kClosing) +
-                             "\" и восемь шестнадцатеричных цифр");
-        text = text.substr(0, last);
-        if (const uint32_t have = crc32(text); have != *sum)
-            throw ValueError(where + "контрольная сумма " + hex8(*sum) + " не сходится с файлом (" + hex8(have) +
-                             "): файл изменён или повреждён; правленный вручную файл загружается без последней строки");
-        file.checked = true;
-    }
+    const std::string_view line = text.empty() ? text : text.substr(last, text.size() - 1 - last);
+    if (!closing_line(line))
+        return text;
+    const std::string where =
+        "профиль, строка " + std::to_string(std::count(whole.begin(), whole.begin() + std::ptrdiff_t(last), '\n') + 1) +
+        ": ";
+    const std::optional<uint32_t> sum = closing_sum(line);
+    if (!sum)
+        throw ValueError(where + "строка контрольной суммы испорчена: нужно \"" + std::string(kClosing) +
+                         "\" и восемь шестнадцатеричных цифр");
+    text = text.substr(0, last);
+    if (const uint32_t have = crc32(text); have != *sum)
+        throw ValueError(where + "контрольная сумма " + hex8(*sum) + " не сходится с файлом (" + hex8(have) +
+                         "): файл изменён или повреждён; правленный вручную файл загружается без последней строки");
+    checked = true;
+    return text;
+}
+
+}  // namespace
+
+ProfileFile parse_profile_file(const std::string& whole)
+{
+    ProfileFile file;
+    std::vector<Setting>& out = file.settings;
+    const std::string_view text = checked_body(whole, file.checked);
     unsigned section = 0;
     bool format = false;
     int number = 0;

@@ -47,43 +47,59 @@ ScanResult Search::poisk_pribor(bool scor_edina, uint8_t from, uint8_t to)
     progress_.scan_begins(line.sys_num);
     const uint8_t saved_sys_num = line.sys_num;
     link.keys().pressed_since_last_query(kKeyQ);  // a Q pressed before the scan does not count
+    scan_numbers(scor_edina, std::max<int>(from, kMinSysNum), std::min<int>(to, kMaxSysNum), r);
+    times.Time_over = now();
+    progress_.scan_over(times);
 
-    const int first = std::max<int>(from, kMinSysNum);
-    const int last = std::min<int>(to, kMaxSysNum);
+    link.set_sys_num(saved_sys_num);
+    adopt_found(r);
+    return r;
+}
+
+bool Search::ask_number(int n, bool scor_edina)
+{
+    d_.link().set_sys_num(uint8_t(n));
+    try {
+        const uint8_t code = ask(scor_edina);
+        d_.scor_CN[size_t(n)] = code;
+        if (!scor_edina)
+            times.Time_over = now();
+        progress_.number_done(uint8_t(n), code, !scor_edina, times);
+        if (!scor_edina)
+            times.Time_tmp = times.Time_over;
+        return true;
+    } catch (const SearchAborted&) {
+        return false;  // X while a silent number was awaited
+    }
+}
+
+void Search::scan_numbers(bool scor_edina, int first, int last, ScanResult& r)
+{
+    Link& link = d_.link();
     for (int n = first; n <= last; ++n) {
-        link.set_sys_num(uint8_t(n));
-        bool interrupted = false;
-        try {
-            const uint8_t code = ask(scor_edina);
-            d_.scor_CN[size_t(n)] = code;
-            if (!scor_edina)
-                times.Time_over = now();
-            progress_.number_done(uint8_t(n), code, !scor_edina, times);
-            if (!scor_edina)
-                times.Time_tmp = times.Time_over;
-        } catch (const SearchAborted&) {
-            interrupted = true;  // X while a silent number was awaited
-        }
+        const bool interrupted = !ask_number(n, scor_edina);
         // A port that cannot be opened fails alike for every number: the scan ends rather
         // than show its message box for each number (and each speed), and says why.
         if (!interrupted && !link.hcom().is_open()) {
-            report_.line("поиск прекращён на " + num(n) + " номере: порт " + line.name_comport + " не открывается");
+            report_.line("поиск прекращён на " + num(n) + " номере: порт " + link.settings().name_comport +
+                         " не открывается");
             r.port_failed_at = uint8_t(n);
-            break;
+            return;
         }
         if (interrupted || link.keys().pressed_since_last_query(kKeyQ)) {
             report_.line("прерван поиск на " + num(n) + " номере");
             r.interrupted_at = uint8_t(n);
-            break;
+            return;
         }
     }
+}
 
-    times.Time_over = now();
-    progress_.scan_over(times);
-
+void Search::adopt_found(ScanResult& r)
+{
     // Every number that ever answered, this scan's or an earlier one's; the search ends
     // addressing the highest of them at its speed. The speed code, the operator's choice, stays.
-    link.set_sys_num(saved_sys_num);
+    Link& link = d_.link();
+    const LinkSettings& line = link.settings();
     std::string numbers = " ";
     for (int n = kMinSysNum; n <= kMaxSysNum; ++n) {
         const uint8_t code = d_.scor_CN[size_t(n)];
@@ -101,7 +117,6 @@ ScanResult Search::poisk_pribor(bool scor_edina, uint8_t from, uint8_t to)
 
     report_.line("Ответилo:" + num(long(r.found.size())) + " приборов:   №№: " + numbers +
                  "  :! паритет:" + num(line.parity) + " стопбит:" + num(line.stopbit) + " !");
-    return r;
 }
 
 FirstFound Search::address_first_found()

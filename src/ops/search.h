@@ -100,6 +100,12 @@ private:
     void settle_port();
     // The number in force asked at the current speed, or at every speed; its code.
     uint8_t ask(bool scor_edina);
+    // Number n asked and its answer recorded; false when X stopped the wait.
+    bool ask_number(int n, bool scor_edina);
+    // The scan's loop over `first`..`last`; where it ended early goes to `r`.
+    void scan_numbers(bool scor_edina, int first, int last, ScanResult& r);
+    // Every number that ever answered addressed in turn, the port settled, the summary line.
+    void adopt_found(ScanResult& r);
 
     Device& d_;
     Report& report_;

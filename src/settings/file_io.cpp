@@ -136,6 +136,58 @@ bool on_proc(int dir)
     return ::fstatfs(dir, &fs) == 0 && fs.f_type == PROC_SUPER_MAGIC;
 }
 
+// A walk in progress: the folder reached, held open in `place`, and the names still to walk.
+struct Walk {
+    Place& place;
+    std::deque<std::string> parts;  // the names still to walk, the next first
+    std::string at;                 // the folder reached, as text for messages
+    int links = 0;                  // links followed so far
+};
+
+enum class LinkStep { kFailed, kOn, kReached };
+
+// The link `name` (its lstat `st`) met in the folder reached: checked with may_follow(), then
+// followed by its text, whose names go before the rest of the walk. kReached: the walk ends at
+// it, a kernel's own link being the last name.
+LinkStep follow_link(Walk& w, const std::string& name, const struct stat& st, std::string& reason)
+{
+    Place& place = w.place;
+    const std::string here = joined(w.at, name);
+    if (++w.links > 40) {
+        reason = os_reason(ELOOP);
+        return LinkStep::kFailed;
+    }
+    if (!may_follow(place.dir, st)) {
+        reason = "ссылка " + here + " в общей папке чужая (не ваша и не владельца папки), по ней не пишем";
+        errno = EPERM;
+        return LinkStep::kFailed;
+    }
+    // The kernel's own links lead to what a process has open, by no path to walk.
+    if (on_proc(place.dir)) {
+        if (w.parts.empty()) {
+            place.name = name;
+            place.kernel_link = true;
+            return LinkStep::kReached;
+        }
+        place.move_to(::openat(place.dir, name.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+        w.at = here;
+        return LinkStep::kOn;
+    }
+    std::string target(size_t(st.st_size > 0 ? st.st_size : PATH_MAX) + 1, '\0');
+    const ssize_t n = ::readlinkat(place.dir, name.c_str(), target.data(), target.size());
+    if (n <= 0 || size_t(n) >= target.size()) {
+        reason = n < 0 ? os_reason(errno) : "ссылка " + here + " изменилась при чтении";
+        return LinkStep::kFailed;
+    }
+    target.resize(size_t(n));
+    append_parts(target, w.parts);
+    if (target[0] == '/') {
+        place.move_to(::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
+        w.at = "/";
+    }
+    return LinkStep::kOn;  // a link to "/" leaves no names: the walk ends on a folder
+}
+
 // Walks `path` one name at a time from a folder held open, as the kernel does, checking every
 // link it meets with may_follow() and following the rest by their text, so that no link it has
 // not checked is followed and nothing can be swapped in behind the check. The end of the walk
@@ -149,15 +201,12 @@ bool resolve(const std::string& path, bool make_folders, Place& place, std::stri
         reason = os_reason(ENOENT);
         return false;
     }
-    std::deque<std::string> parts;
-    append_parts(path, parts);
-    std::string at = path[0] == '/' ? "/" : "";  // the folder reached, as text for messages
-    place.move_to(::open(at.empty() ? "." : "/", O_PATH | O_DIRECTORY | O_CLOEXEC));
-    int links = 0;
-    while (place.dir >= 0 && !parts.empty()) {
-        const std::string name = std::move(parts.front());
-        parts.pop_front();
-        const std::string here = joined(at, name);
+    Walk w{place, {}, path[0] == '/' ? "/" : ""};
+    append_parts(path, w.parts);
+    place.move_to(::open(w.at.empty() ? "." : "/", O_PATH | O_DIRECTORY | O_CLOEXEC));
+    while (place.dir >= 0 && !w.parts.empty()) {
+        const std::string name = std::move(w.parts.front());
+        w.parts.pop_front();
         struct stat st;
         const bool exists = ::fstatat(place.dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
         if (!exists && errno != ENOENT) {
@@ -165,48 +214,18 @@ bool resolve(const std::string& path, bool make_folders, Place& place, std::stri
             return false;
         }
         if (exists && S_ISLNK(st.st_mode)) {
-            if (++links > 40) {
-                reason = os_reason(ELOOP);
-                return false;
-            }
-            if (!may_follow(place.dir, st)) {
-                reason = "ссылка " + here + " в общей папке чужая (не ваша и не владельца папки), по ней не пишем";
-                errno = EPERM;
-                return false;
-            }
-            // The kernel's own links lead to what a process has open, by no path to walk.
-            if (on_proc(place.dir)) {
-                if (parts.empty()) {
-                    place.name = name;
-                    place.kernel_link = true;
-                    return true;
-                }
-                place.move_to(::openat(place.dir, name.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-                at = here;
+            const LinkStep step = follow_link(w, name, st, reason);
+            if (step == LinkStep::kOn)
                 continue;
-            }
-            std::string target(size_t(st.st_size > 0 ? st.st_size : PATH_MAX) + 1, '\0');
-            const ssize_t n = ::readlinkat(place.dir, name.c_str(), target.data(), target.size());
-            if (n <= 0 || size_t(n) >= target.size()) {
-                reason = n < 0 ? os_reason(errno) : "ссылка " + here + " изменилась при чтении";
-                return false;
-            }
-            target.resize(size_t(n));
-            append_parts(target, parts);
-            if (target[0] == '/') {
-                place.move_to(::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
-                at = "/";
-            }
-            if (parts.empty())
-                break;  // a link to "/"
-            continue;
+            return step == LinkStep::kReached;
         }
-        if (parts.empty() && name != "..") {
+        if (w.parts.empty() && name != "..") {
             place.name = name;
             return true;
         }
-        if (parts.empty())
+        if (w.parts.empty())
             break;
+        const std::string here = joined(w.at, name);
         if (!exists && make_folders && ::mkdirat(place.dir, name.c_str(), 0700) != 0 && errno != EEXIST) {
             reason = "папка " + here + " не создана: " + os_reason(errno);
             return false;
@@ -217,7 +236,7 @@ bool resolve(const std::string& path, bool make_folders, Place& place, std::stri
             return false;
         }
         place.move_to(next);
-        at = here;
+        w.at = here;
     }
     if (place.dir < 0) {
         reason = os_reason(errno);
