@@ -49,17 +49,26 @@ inline bool eventually(const std::function<bool()>& done, std::chrono::seconds w
     return true;
 }
 
-// Whether something accepts connections on `port` of 127.0.0.1.
-inline bool accepts(int port)
+// Starts the program and arguments `all` with standard input from `input`, standard output
+// and error to the files "out" and "err" of `dir`, and `env` set.
+inline pid_t spawn_with_files(std::vector<std::string> all, const fs::path& dir, const std::string& input = "/dev/null",
+                              const std::vector<std::pair<std::string, std::string>>& env = {})
 {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(uint16_t(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-    ::close(fd);
-    return ok;
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        std::freopen(input.c_str(), "r", stdin);
+        std::freopen((dir / "out").c_str(), "w", stdout);
+        std::freopen((dir / "err").c_str(), "w", stderr);
+        for (const auto& [name, value] : env)
+            ::setenv(name.c_str(), value.c_str(), 1);
+        std::vector<char*> argv;
+        for (std::string& a : all)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        ::execv(argv[0], argv.data());
+        std::_Exit(127);
+    }
+    return pid;
 }
 
 // What breaks the readings' JSON Schema (docs/readings.schema.json) in each message, as
@@ -115,24 +124,10 @@ protected:
     // Starts the tool with the test's settings file; standard output and error go to files.
     pid_t start(const std::vector<std::string>& args, const std::string& input = "/dev/null")
     {
-        const pid_t pid = ::fork();
-        if (pid == 0) {
-            std::freopen(input.c_str(), "r", stdin);
-            std::freopen((dir / "out").c_str(), "w", stdout);
-            std::freopen((dir / "err").c_str(), "w", stderr);
-            for (const auto& [name, value] : env)
-                ::setenv(name.c_str(), value.c_str(), 1);
-            std::vector<std::string> all = prefix;
-            all.insert(all.end(), {VARNOK_CLI_PATH, "--settings", (dir / "varnok.ini").string()});
-            all.insert(all.end(), args.begin(), args.end());
-            std::vector<char*> argv;
-            for (std::string& a : all)
-                argv.push_back(a.data());
-            argv.push_back(nullptr);
-            ::execv(argv[0], argv.data());
-            std::_Exit(127);
-        }
-        return pid;
+        std::vector<std::string> all = prefix;
+        all.insert(all.end(), {VARNOK_CLI_PATH, "--settings", (dir / "varnok.ini").string()});
+        all.insert(all.end(), args.begin(), args.end());
+        return spawn_with_files(std::move(all), dir, input, env);
     }
     int finish(pid_t pid)
     {

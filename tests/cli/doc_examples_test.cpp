@@ -312,10 +312,12 @@ TEST_P(DocExamplesOf, EveryCommandRunsAsWritten)
                            << "\n  stdout: " << slurp(dir / "out");
         ++ran;
     }
-    for (size_t i = 0; i < exceptions().size(); ++i)
-        if (exceptions()[i].document == document)
+    for (size_t i = 0; i < exceptions().size(); ++i) {
+        if (exceptions()[i].document == document) {
             EXPECT_TRUE(excepted_found[i]) << "no example in docs/" << document << " holds \""
                                            << exceptions()[i].fragment << "\" any more: drop it from the exceptions";
+        }
+    }
     std::printf("%d examples ran, %d excepted\n", ran, skipped);
 }
 

@@ -27,22 +27,10 @@ protected:
 
     pid_t start(const std::string& where, const std::vector<std::string>& args)
     {
-        const pid_t pid = ::fork();
-        if (pid == 0) {
-            std::freopen("/dev/null", "r", stdin);
-            std::freopen((dir / "out").c_str(), "w", stdout);
-            std::freopen((dir / "err").c_str(), "w", stderr);
-            std::vector<std::string> all = {VARNOK_CLI_PATH, "--settings", (dir / "varnok.ini").string(), "-p", where,
-                                            "-a", "5"};
-            all.insert(all.end(), args.begin(), args.end());
-            std::vector<char*> argv;
-            for (std::string& a : all)
-                argv.push_back(a.data());
-            argv.push_back(nullptr);
-            ::execv(argv[0], argv.data());
-            std::_Exit(127);
-        }
-        return pid;
+        std::vector<std::string> all = {VARNOK_CLI_PATH, "--settings", (dir / "varnok.ini").string(), "-p", where,
+                                        "-a", "5"};
+        all.insert(all.end(), args.begin(), args.end());
+        return spawn_with_files(std::move(all), dir);
     }
     // The exit code once the tool has ended by `within`; -1 (and the tool killed) when it has not.
     int finish(pid_t pid, std::chrono::seconds within = 30s)
