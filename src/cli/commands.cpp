@@ -110,7 +110,7 @@ Value read_found(Session& s, const std::vector<uint8_t>& numbers)
     Value found = Value::array();
     Polling polling(s.dev, s.report);
     for (uint8_t n : numbers) {
-        const int32_t baud = scor[s.dev.scor_CN[n] <= 6 ? s.dev.scor_CN[n] : 0];
+        const int32_t baud = scor[s.dev.scor_CN(n) <= 6 ? s.dev.scor_CN(n) : 0];
         s.link.set_speed(baud);
         s.link.set_up_port();
         s.address(n);

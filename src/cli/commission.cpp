@@ -191,7 +191,7 @@ RowOutcome write_row(Session& s, const SheetRow& row)
         r.error = s.report.last_line();
     else if (!left.empty())
         r.error = left.front().first.key() + ": не принято";
-    else if (light && !(polling.read_light() && s.dev.light == *light))
+    else if (light && !(polling.read_light() && s.dev.light() == *light))
         r.error = "brightness: не принято";
     return r;
 }

@@ -35,8 +35,8 @@ Value channel_settings(const Device& d, const PollResult& poll)
     Value channels = Value::array();
     for (int k = 1; k <= kChannels; ++k) {
         const PollResult::Channel& c = poll.ch[size_t(k)];
-        const TParSCL& scl = d.parScl[size_t(k)];
-        const TParUST& ust = d.parUst[size_t(k)];
+        const TParSCL& scl = d.parScl(size_t(k));
+        const TParUST& ust = d.parUst(size_t(k));
         Value& v = channels.push(Value::object());
         v.set("channel", Value::number(k));
         v.set("scale", maybe(c.scale, shown(scl.Ustavka.as_float(), scl.DecPosition)));
@@ -85,7 +85,7 @@ Value read_info(Session& s, bool& failed)
     Value& channels = info.set("channels", channel_settings(d, poll));
     for (int k = 1; k <= kChannels; ++k) {
         const PollResult::Channel& c = poll.ch[size_t(k)];
-        const TParChannel& ch = d.Ch[size_t(k)];
+        const TParChannel& ch = d.Ch(size_t(k));
         failed |= !c.scale || !c.setpoints || !c.measured || !stored[size_t(k)] || !pwm[size_t(k)];
         Value& v = channels.members()[size_t(k - 1)].second;
         v.set("zero", maybe(stored[size_t(k)], Value::number(ch.Ref)));
@@ -95,10 +95,10 @@ Value read_info(Session& s, bool& failed)
         v.set("value", maybe(c.measured, Value::reading(ch.Urms_te)));
         v.set("percent", maybe(c.percent, Value::reading(ch.Urms_proc)));
     }
-    info.set("frequency", maybe(poll.freq, Value::reading(d.freq.as_float())));
+    info.set("frequency", maybe(poll.freq, Value::reading(d.freq().as_float())));
     failed |= !poll.freq;
     const bool light = polling.read_light();
-    info.set("brightness", maybe(light, Value::number(d.light)));
+    info.set("brightness", maybe(light, Value::number(d.light())));
     failed |= !light;
     return info;
 }

@@ -237,7 +237,7 @@ private:
         if (!r.device.scaled)
             return;
         for (int k = 1; k <= kChannels; ++k) {
-            const uint8_t code = r.device.dev.parScl[size_t(k)].Measure;
+            const uint8_t code = r.device.dev.parScl(size_t(k)).Measure;
             const std::string unit = code == 0 ? "" : unit_name(code);
             std::string& known = units_[size_t(k)];
             if (!seen_)

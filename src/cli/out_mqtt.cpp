@@ -68,7 +68,7 @@ void announce_sensors(Publisher& p, const Reading& r)
     for (int k = 1; k <= kChannels + 1; ++k) {
         const bool frequency = k > kChannels;
         const std::string field = frequency ? "frequency" : "value" + std::to_string(k);
-        const std::string si = frequency ? "Hz" : unit_symbol(r.device.dev.parScl[size_t(k)].Measure);
+        const std::string si = frequency ? "Hz" : unit_symbol(r.device.dev.parScl(size_t(k)).Measure);
         Value config = Value::object();
         config.set("name", Value::string(frequency ? "Частота" : "Канал " + std::to_string(k)));
         config.set("unique_id", Value::string(node + "_" + field));

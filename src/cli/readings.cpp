@@ -33,11 +33,11 @@ Value reading_row(const Reading& r)
     row.set("address", Value::number(r.device.address));
     for (int k = 1; k <= kChannels; ++k) {
         const PollResult::Channel& c = r.result.ch[size_t(k)];
-        const TParChannel& ch = r.device.dev.Ch[size_t(k)];
+        const TParChannel& ch = r.device.dev.Ch(size_t(k));
         row.set("value" + std::to_string(k), c.measured ? Value::reading(ch.Urms_te) : Value());
         row.set("percent" + std::to_string(k), c.percent ? Value::reading(ch.Urms_proc) : Value());
     }
-    row.set("frequency", r.result.freq ? Value::reading(r.device.dev.freq.as_float()) : Value());
+    row.set("frequency", r.result.freq ? Value::reading(r.device.dev.freq().as_float()) : Value());
     return row;
 }
 
@@ -51,13 +51,13 @@ Value reading_message(const Reading& r)
     for (int k = 1; k <= kChannels; ++k) {
         const PollResult::Channel& c = r.result.ch[size_t(k)];
         const std::string n = std::to_string(k);
-        const uint8_t unit = dev.parScl[size_t(k)].Measure;
-        m.set("value" + n, c.measured ? Value::reading(dev.Ch[size_t(k)].Urms_te) : Value());
+        const uint8_t unit = dev.parScl(size_t(k)).Measure;
+        m.set("value" + n, c.measured ? Value::reading(dev.Ch(size_t(k)).Urms_te) : Value());
         m.set("unit" + n, r.device.scaled ? Value::string(unit_name(unit)) : Value());
         m.set("unit" + n + "_si", r.device.scaled ? Value::string(unit_symbol(unit)) : Value());
-        m.set("percent" + n, c.percent ? Value::reading(dev.Ch[size_t(k)].Urms_proc) : Value());
+        m.set("percent" + n, c.percent ? Value::reading(dev.Ch(size_t(k)).Urms_proc) : Value());
     }
-    m.set("frequency", r.result.freq ? Value::reading(dev.freq.as_float()) : Value());
+    m.set("frequency", r.result.freq ? Value::reading(dev.freq().as_float()) : Value());
     if (r.error) {
         Value& e = m.set("error", Value::object());
         e.set("code", r.error->code ? Value::number(*r.error->code) : Value());

@@ -131,7 +131,7 @@ ReadingsPage::~ReadingsPage() = default;
 
 void ReadingsPage::show_scale(int i)
 {
-    const TParSCL& s = ctx_.device.parScl[i];
+    const TParSCL& s = ctx_.device.parScl(i);
     ch_[i].LE_Scl->setText(c_format("%*.*f", 6, decimals_of(s.DecPosition), s.Ustavka.as_float()));
     ch_[i].LE_Scla->setText(QString::fromUtf8(decpos_text(s.DecPosition)));
     ch_[i].LE_Scl_label->setText(QString::fromUtf8(unit_text(s.Measure)));
@@ -140,31 +140,31 @@ void ReadingsPage::show_scale(int i)
 void ReadingsPage::scale_written(int i)
 {
     show_scale(i);
-    ch_[i].LEizm_te_label->setText(QString::fromUtf8(unit_text(ctx_.device.parScl[i].Measure)));
+    ch_[i].LEizm_te_label->setText(QString::fromUtf8(unit_text(ctx_.device.parScl(i).Measure)));
 }
 
 void ReadingsPage::show_setpoints(int i)
 {
-    ch_[i].LE_max->setText(general_float(ctx_.device.parUst[i].Max.as_float()));
-    ch_[i].LE_min->setText(general_float(ctx_.device.parUst[i].Min.as_float()));
+    ch_[i].LE_max->setText(general_float(ctx_.device.parUst(i).Max.as_float()));
+    ch_[i].LE_min->setText(general_float(ctx_.device.parUst(i).Min.as_float()));
 }
 
 void ReadingsPage::show_measured(int i, bool percent)
 {
     const Device& d = ctx_.device;
-    const float v = d.Ch[i].Urms_te;
-    const TParSCL& s = d.parScl[i];
+    const float v = d.Ch(i).Urms_te;
+    const TParSCL& s = d.parScl(i);
     ch_[i].LEizm_te->setText(c_format("%8.4f", v));
     ch_[i].Eizm_te->setText(c_format("%*.*f", 5, decimals_of(s.DecPosition), v));
     ch_[i].LEizm_te_label->setText(QString::fromUtf8(unit_text(s.Measure)));
     // A zero scale has no percentage; the field stays empty instead of showing a division by zero.
     if (percent)
-        ch_[i].LEizm_proc->setText(c_format("%8.4f", d.Ch[i].Urms_proc));
+        ch_[i].LEizm_proc->setText(c_format("%8.4f", d.Ch(i).Urms_proc));
     else
         ch_[i].LEizm_proc->clear();
 }
 
-void ReadingsPage::show_freq() { ui_->LEfreq->setText(c_format("%8.3f", ctx_.device.freq.as_float())); }
+void ReadingsPage::show_freq() { ui_->LEfreq->setText(c_format("%8.3f", ctx_.device.freq().as_float())); }
 
 void ReadingsPage::show_poll(const PollResult& poll)
 {
@@ -182,11 +182,11 @@ void ReadingsPage::show_poll(const PollResult& poll)
         const PollResult::Channel& c = poll.ch[size_t(i)];
         if (c.measured) {
             show_measured(i, c.percent);
-            measured[size_t(i - 1)] = d.Ch[i].Urms_te;
+            measured[size_t(i - 1)] = d.Ch(i).Urms_te;
             if (c.percent)
-                percent[size_t(i - 1)] = d.Ch[i].Urms_proc;
+                percent[size_t(i - 1)] = d.Ch(i).Urms_proc;
         }
-        unit[size_t(i - 1)] = QString::fromUtf8(unit_text(d.parScl[i].Measure));
+        unit[size_t(i - 1)] = QString::fromUtf8(unit_text(d.parScl(i).Measure));
     }
     trend_->set_units(unit);
     trend_->add(measured, percent);
@@ -304,7 +304,7 @@ void ReadingsPage::TabSheet1Show()
     } else {
         Timer_opros.stop();
     }
-    ctx_.device.onoff_swJMP78 = false;
+    ctx_.device.set_onoff_swJMP78(false);
 }
 
 void ReadingsPage::TabSheet1Hide() { Timer_opros.stop(); }
@@ -319,7 +319,7 @@ void ReadingsPage::LEizm_teClick(int i)
 {
     Busy busy(ctx_.busy);
     if (polling_.read_measured(i))
-        ch_[i].LEizm_te->setText(general_float(ctx_.device.Ch[i].Urms_te));
+        ch_[i].LEizm_te->setText(general_float(ctx_.device.Ch(i).Urms_te));
 }
 
 void ReadingsPage::LE_SclClick(int i)
@@ -329,8 +329,8 @@ void ReadingsPage::LE_SclClick(int i)
         return;
     const Device& d = ctx_.device;
     show_scale(i);
-    ch_[i].LE_dt->setText(QString::number(d.parScl[i].DecPosition));
-    ch_[i].LE_ed->setText(QString::number(d.parScl[i].Measure));
+    ch_[i].LE_dt->setText(QString::number(d.parScl(i).DecPosition));
+    ch_[i].LE_ed->setText(QString::number(d.parScl(i).Measure));
 }
 
 void ReadingsPage::LlightClick()
@@ -338,8 +338,8 @@ void ReadingsPage::LlightClick()
     Busy busy(ctx_.busy);
     // A brightness outside 1..3 has no slider position; moving the slider to an end for it
     // would write that end back to the device.
-    if (polling_.read_light() && ctx_.device.light >= 1 && ctx_.device.light <= kBrightest)
-        ui_->TrackBar_light->setValue(kBrightest - ctx_.device.light + 1);
+    if (polling_.read_light() && ctx_.device.light() >= 1 && ctx_.device.light() <= kBrightest)
+        ui_->TrackBar_light->setValue(kBrightest - ctx_.device.light() + 1);
 }
 
 void ReadingsPage::TrackBar_lightChange(int position)

@@ -55,7 +55,7 @@ uint8_t Device::holding_register(uint16_t a, uint16_t v)
     const uint8_t low = static_cast<uint8_t>(v);
     const uint16_t w = swapped(v);
     switch (a) {
-    case kRegLight: light = low; return kOk;
+    case kRegLight: light_ = low; return kOk;
     case kRegSysNum:
         // Only a number a device can have; whoever read it decides whether to address it.
         if (sys_num_of(v) == 0)
@@ -75,20 +75,20 @@ uint8_t Device::holding_register(uint16_t a, uint16_t v)
         return kIllegalAddress;
     switch (off) {
     case kOffScale:
-        parScl[n].DecPosition = static_cast<uint8_t>(v >> 8);
-        parScl[n].Measure = low;
+        parScl_[n].DecPosition = static_cast<uint8_t>(v >> 8);
+        parScl_[n].Measure = low;
         return kOk;
     case kOffUstavka:
     case kOffMax:
     case kOffMin:
     case kOffNcal: izm_tmp_proc_1f = w; return kOk;
-    case kOffUstavka + 1: proc_4hh_float(w, parScl[n].Ustavka); return kOk;
-    case kOffMax + 1: proc_4hh_float(w, parUst[n].Max); return kOk;
-    case kOffMin + 1: proc_4hh_float(w, parUst[n].Min); return kOk;
-    case kOffNcal + 1: proc_4hh_float(w, Ch[n].Ncal); return kOk;
-    case kOffRef: Ch[n].Ref = v; return kOk;
-    case kOffPWML: Ch[n].PWML = v; return kOk;
-    case kOffPWMH: Ch[n].PWMH = v; return kOk;
+    case kOffUstavka + 1: proc_4hh_float(w, parScl_[n].Ustavka); return kOk;
+    case kOffMax + 1: proc_4hh_float(w, parUst_[n].Max); return kOk;
+    case kOffMin + 1: proc_4hh_float(w, parUst_[n].Min); return kOk;
+    case kOffNcal + 1: proc_4hh_float(w, Ch_[n].Ncal); return kOk;
+    case kOffRef: Ch_[n].Ref = v; return kOk;
+    case kOffPWML: Ch_[n].PWML = v; return kOk;
+    case kOffPWMH: Ch_[n].PWMH = v; return kOk;
     default: return kIllegalAddress;
     }
 }
@@ -103,7 +103,7 @@ uint8_t Device::input_register(uint16_t a, uint16_t v)
     if (a == kRegFreq + 1) {
         float f = 0;
         te_4hh_float(w, f);
-        freq.set_float(f);
+        freq_.set_float(f);
         return kOk;
     }
     if (a >= kRegName && a < kRegVersion + kTextRegisters)
@@ -114,10 +114,10 @@ uint8_t Device::input_register(uint16_t a, uint16_t v)
         return kIllegalAddress;
     switch (off) {
     case kOffUrms: izm_tmp_te_1f = w; return kOk;
-    case kOffUrms + 1: te_4hh_float(w, Ch[n].Urms_te); return kOk;
-    case kOffNewRef: Ch[n].new_Ref = v; return kOk;
+    case kOffUrms + 1: te_4hh_float(w, Ch_[n].Urms_te); return kOk;
+    case kOffNewRef: Ch_[n].new_Ref = v; return kOk;
     case kOffADCout: izm_tmp_proc_1f = w; return kOk;
-    case kOffADCout + 1: proc1f_4hh(w, Ch[n].new_ADCout); return kOk;
+    case kOffADCout + 1: proc1f_4hh(w, Ch_[n].new_ADCout); return kOk;
     default: return kIllegalAddress;
     }
 }
@@ -127,14 +127,30 @@ void Device::input_data(std::span<const uint8_t> bytes) { tmp_str_.assign(bytes.
 void Device::coil_byte(uint8_t bits)
 {
     for (int k = 1; k <= kChannels; ++k)
-        onoffK[k] = (bits >> (k - 1)) & 1;
+        onoffK_[k] = (bits >> (k - 1)) & 1;
 }
 
 void Device::input_byte(uint8_t bits)
 {
-    onoff_swXP1 = !(bits & 1);
-    onoff_swJMP78 = !(bits & 2);
-    onoff_swXP3 = !(bits & 4);
+    onoff_swXP1_ = !(bits & 1);
+    onoff_swJMP78_ = !(bits & 2);
+    onoff_swXP3_ = !(bits & 4);
+}
+
+void Device::took_format(int k, uint8_t decpos, uint8_t unit)
+{
+    parScl_[size_t(k)].DecPosition = decpos;
+    parScl_[size_t(k)].Measure = unit;
+}
+
+bool Device::derive_percent(int k)
+{
+    const float scale = parScl_[size_t(k)].Ustavka.as_float();
+    if (scale == 0.0f)
+        return false;
+    TParChannel& c = Ch_[size_t(k)];
+    c.Urms_proc = c.Urms_te * 100.0f / scale;
+    return true;
 }
 
 std::array<uint16_t, 2> Device::float1_to_zn(float value)

@@ -61,18 +61,34 @@ public:
     // The link the device is reached on.
     Link& link() const { return link_; }
 
-    std::array<TParSCL, kChannels + 1> parScl{};  // index 1..3
-    std::array<TParUST, kChannels + 1> parUst{};
-    std::array<TParChannel, kChannels + 1> Ch{};
-    LongRec freq;
-    uint8_t light = 0;
-    std::array<bool, kChannels + 1> onoffK{};  // relays K1..K3 energised
-    bool onoff_swXP1 = false;
-    bool onoff_swJMP78 = false;
-    bool onoff_swXP3 = false;
-    // Speed code each network number answered at, index 1..247; a number read from the wire
-    // is a byte, so every byte value has an entry.
-    std::array<uint8_t, 256> scor_CN{};
+    // The records answers were decoded into; channels and relays are numbered 1..3.
+    const TParSCL& parScl(int k) const { return parScl_[size_t(k)]; }
+    const TParUST& parUst(int k) const { return parUst_[size_t(k)]; }
+    const TParChannel& Ch(int k) const { return Ch_[size_t(k)]; }
+    const LongRec& freq() const { return freq_; }
+    uint8_t light() const { return light_; }
+    bool onoffK(int k) const { return onoffK_[size_t(k)]; }  // relay energised
+    bool onoff_swXP1() const { return onoff_swXP1_; }
+    bool onoff_swJMP78() const { return onoff_swJMP78_; }
+    bool onoff_swXP3() const { return onoff_swXP3_; }
+    // Speed code the network number `n` answered at (0: none known).
+    uint8_t scor_CN(int n) const { return scor_CN_[size_t(uint8_t(n))]; }
+
+    // What the console learnt other than by a read: the speed a number answered at.
+    void record_speed(int n, uint8_t code) { scor_CN_[size_t(uint8_t(n))] = code; }
+    // A write the device took: the brightness, a scale's top value, its point and unit.
+    void took_light(uint8_t brightness) { light_ = brightness; }
+    void took_ustavka(int k, float value) { parScl_[size_t(k)].Ustavka.set_float(value); }
+    void took_format(int k, uint8_t decpos, uint8_t unit);
+    // The measured value as a percentage of the scale; false, the last one kept, for a zero scale.
+    bool derive_percent(int k);
+    // Calibration values the console computed: the converter output a coefficient comes from,
+    // the pending coefficient, the zero reading an average gave.
+    void set_new_ADCout(int k, uint32_t output) { Ch_[size_t(k)].new_ADCout.Long = output; }
+    void set_new_Ncal(int k, float coefficient) { Ch_[size_t(k)].new_Ncal.set_float(coefficient); }
+    void set_new_Ref(int k, uint16_t zero) { Ch_[size_t(k)].new_Ref = zero; }
+    // The calibration page's word on the calibration jumper, until the next read of the inputs.
+    void set_onoff_swJMP78(bool on) { onoff_swJMP78_ = on; }
 
     // Register decoding, as the answer checks call it.
     uint8_t holding_register(uint16_t address, uint16_t value) override;
@@ -137,6 +153,18 @@ private:
     uint32_t izm_tmp_te_1f = 0;
     uint8_t adr_ = 0;
     std::string tmp_str_;
+
+    std::array<TParSCL, kChannels + 1> parScl_{};  // index 1..3
+    std::array<TParUST, kChannels + 1> parUst_{};
+    std::array<TParChannel, kChannels + 1> Ch_{};
+    LongRec freq_;
+    uint8_t light_ = 0;
+    std::array<bool, kChannels + 1> onoffK_{};
+    bool onoff_swXP1_ = false;
+    bool onoff_swJMP78_ = false;
+    bool onoff_swXP3_ = false;
+    // Index 1..247; a number read from the wire is a byte, so every byte value has an entry.
+    std::array<uint8_t, 256> scor_CN_{};
 };
 
 }  // namespace varnok

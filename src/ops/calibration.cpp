@@ -56,14 +56,13 @@ Calibration::Live Calibration::take_zeros() { return take_each(&Calibration::tak
 
 Calibration::Live Calibration::take_outputs() { return take_each(&Calibration::take_output); }
 
-void Calibration::set_output(int k, uint32_t output) { d_.Ch[k].new_ADCout.Long = output; }
+void Calibration::set_output(int k, uint32_t output) { d_.set_new_ADCout(k, output); }
 
 void Calibration::derive_coefficient(int k)
 {
-    LongRec& out = d_.Ch[k].new_ADCout;
-    if (out.Long == 0)
-        out.Long = 1;
-    d_.Ch[k].new_Ncal.set_float(coefficient(d_.parScl[k].Ustavka.as_float(), out.Long));
+    if (d_.Ch(k).new_ADCout.Long == 0)
+        d_.set_new_ADCout(k, 1);
+    d_.set_new_Ncal(k, coefficient(d_.parScl(k).Ustavka.as_float(), d_.Ch(k).new_ADCout.Long));
 }
 
 Calibration::Written Calibration::written(int k, const Exchange& x)
@@ -83,7 +82,7 @@ Calibration::Written Calibration::write_zero(int k, uint16_t zero)
 
 Calibration::Written Calibration::write_coefficient(int k)
 {
-    return written(k, d_.write_holding_pair(channel_base(k) + kOffNcal, d_.Ch[k].new_Ncal.as_float()));
+    return written(k, d_.write_holding_pair(channel_base(k) + kOffNcal, d_.Ch(k).new_Ncal.as_float()));
 }
 
 uint8_t Calibration::read_back(int k)

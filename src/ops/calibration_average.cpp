@@ -17,7 +17,7 @@ std::optional<uint16_t> Calibration::average_zero(int k, unsigned n, unsigned lo
     for (unsigned i = 1; i <= n; ++i) {
         if (!checked(lines, d_.read_input(channel_base(k) + kOffNewRef, 1)))
             continue;
-        const uint16_t r = d_.Ch[k].new_Ref;
+        const uint16_t r = d_.Ch(k).new_Ref;
         ++good;
         sum += r;
         lines.zero_reading(i, r);
@@ -25,19 +25,19 @@ std::optional<uint16_t> Calibration::average_zero(int k, unsigned n, unsigned lo
     if (good != n)
         return std::nullopt;
     const auto mean = static_cast<uint16_t>((sum + n / 2) >> log2n);
-    d_.Ch[k].new_Ref = mean;
+    d_.set_new_Ref(k, mean);
     lines.zero_mean(mean);
     return mean;
 }
 
 std::optional<uint32_t> Calibration::average_output(int k, unsigned n, unsigned log2n, AverageLines& lines)
 {
-    const float top = d_.parScl[k].Ustavka.as_float();
+    const float top = d_.parScl(k).Ustavka.as_float();
     unsigned good = 0;
     uint64_t sum = 0;  // sixteen 32-bit readings never overflow it
     for (unsigned i = 1; i <= n; ++i) {
         if (checked(lines, d_.read_input(channel_base(k) + kOffADCout, 2))) {
-            const uint32_t a = d_.Ch[k].new_ADCout.Long;
+            const uint32_t a = d_.Ch(k).new_ADCout.Long;
             ++good;
             sum += a;
             // An output of 0 is taken as 1, as everywhere a coefficient is derived.
@@ -50,10 +50,10 @@ std::optional<uint32_t> Calibration::average_output(int k, unsigned n, unsigned 
         return std::nullopt;
     // The coefficient of the mean output; a mean of 0 is taken as 1.
     const long double ncal = sum == 0 ? top : static_cast<long double>(n) * top / static_cast<long double>(sum);
-    d_.Ch[k].new_Ncal.set_float(static_cast<float>(ncal));
+    d_.set_new_Ncal(k, static_cast<float>(ncal));
     const auto mean = static_cast<uint32_t>((sum + n / 2) >> log2n);
-    d_.Ch[k].new_ADCout.Long = mean;
-    lines.output_mean(mean, d_.Ch[k].new_Ncal.as_float());
+    d_.set_new_ADCout(k, mean);
+    lines.output_mean(mean, d_.Ch(k).new_Ncal.as_float());
     return mean;
 }
 

@@ -319,7 +319,7 @@ std::vector<Setting> Configuration::read(unsigned sections, bool& failed)
     Scales scales(d, report_);
     for (int k = 1; k <= kChannels; ++k) {
         if (sections & kScales) {
-            const TParSCL& scl = d.parScl[size_t(k)];
+            const TParSCL& scl = d.parScl(size_t(k));
             if (scales.read_scale(k) == kOk) {
                 add(Setting::kScale, k, 0, scl.Ustavka.as_float());
                 out.back().entry = entry_of(scl.Ustavka.as_float(), scl.DecPosition).value_or(Entry{});
@@ -330,8 +330,8 @@ std::vector<Setting> Configuration::read(unsigned sections, bool& failed)
         }
         if (sections & kSetpoints) {
             if (scales.read_setpoints(k) == kOk) {
-                add(Setting::kMax, k, 0, d.parUst[size_t(k)].Max.as_float());
-                add(Setting::kMin, k, 0, d.parUst[size_t(k)].Min.as_float());
+                add(Setting::kMax, k, 0, d.parUst(size_t(k)).Max.as_float());
+                add(Setting::kMin, k, 0, d.parUst(size_t(k)).Min.as_float());
             } else {
                 failed = true;
             }
@@ -342,7 +342,7 @@ std::vector<Setting> Configuration::read(unsigned sections, bool& failed)
         const PerChannel stored = calib.read_stored();
         const PerChannel pwm = calib.read_pwm();
         for (int k = 1; k <= kChannels; ++k) {
-            const TParChannel& ch = d.Ch[size_t(k)];
+            const TParChannel& ch = d.Ch(size_t(k));
             if (stored[size_t(k)]) {
                 add(Setting::kZero, k, ch.Ref);
                 add(Setting::kCoefficient, k, 0, ch.Ncal.as_float());
@@ -404,7 +404,7 @@ bool Configuration::write(const std::vector<Setting>& settings, bool& changed_li
             continue;
         if ((!scale[size_t(k)] || !unit[size_t(k)]) && scales.read_scale(k) != kOk)
             return false;
-        const TParSCL& now = d.parScl[size_t(k)];
+        const TParSCL& now = d.parScl(size_t(k));
         const Entry e =
             scale[size_t(k)] ? *scale[size_t(k)] : entry_of(now.Ustavka.as_float(), now.DecPosition).value_or(Entry{});
         const Scales::Written w = scales.write_scale(k, e.number, e.decpos, unit[size_t(k)].value_or(now.Measure));
@@ -422,7 +422,7 @@ bool Configuration::write(const std::vector<Setting>& settings, bool& changed_li
         case Setting::kMin: e = scales.write_setpoint(k, set.name == Setting::kMax ? kMax : kMin, set.real); break;
         case Setting::kZero: e = calib.write_zero(k, uint16_t(set.number)).code; break;
         case Setting::kCoefficient:
-            d.Ch[size_t(k)].new_Ncal.set_float(set.real);
+            d.set_new_Ncal(k, set.real);
             e = calib.write_coefficient(k).code;
             break;
         case Setting::kPwmLow:

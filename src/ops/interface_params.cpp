@@ -62,7 +62,7 @@ void InterfaceParams::adopt(InterfaceRow row, uint8_t value)
         // The port runs at the new speed from now on; its code, the speed recorded for this
         // number and the time-outs follow it.
         link.set_speed_code(value);
-        d_.scor_CN[link.settings().sys_num] = value;
+        d_.record_speed(link.settings().sys_num, value);
         link.vich_timeout(value);
         link.init_com_port_new();
         break;
@@ -76,7 +76,7 @@ void InterfaceParams::adopt(InterfaceRow row, uint8_t value)
         break;
     default:
         // The device answers under its new number at the speed it has just answered at.
-        d_.scor_CN[value] = number_scor(link.settings().scor_obmena);
+        d_.record_speed(value, number_scor(link.settings().scor_obmena));
         link.set_sys_num(value);
         break;
     }

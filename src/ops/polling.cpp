@@ -21,20 +21,21 @@ bool Polling::attach()
     Link& link = d_.link();
     link.set_up_port();
     for (int k = 1; k <= kChannels; ++k)
-        d_.Ch[size_t(k)].new_ADCout.Long = 1;
+        d_.set_new_ADCout(k, 1);
     const LinkSettings& line = link.settings();
     if (!d_.zapros_adr().ok())
         return false;
     // The speed the port runs at: after a speed search the speed code may still name the
     // one the console was set to, where the device does not answer.
-    d_.scor_CN[line.sys_num] = number_scor(line.scor_obmena);
+    d_.record_speed(line.sys_num, number_scor(line.scor_obmena));
     return true;
 }
 
 uint8_t Polling::probe()
 {
     const uint8_t n = d_.link().settings().sys_num;
-    return d_.scor_CN[n] = d_.otvet_ustsv();
+    d_.record_speed(n, d_.otvet_ustsv());
+    return d_.scor_CN(n);
 }
 
 PollResult Polling::zapros_par(bool full)
@@ -50,11 +51,7 @@ PollResult Polling::zapros_par(bool full)
         PollResult::Channel& c = r.ch[size_t(k)];
         c.measured = read_measured(k);
         // A zero scale has no percentage; the last one stays in the record.
-        const float scale = d_.parScl[size_t(k)].Ustavka.as_float();
-        if (c.measured && scale != 0.0f) {
-            d_.Ch[size_t(k)].Urms_proc = d_.Ch[size_t(k)].Urms_te * 100.0f / scale;
-            c.percent = true;
-        }
+        c.percent = c.measured && d_.derive_percent(k);
     }
     r.freq = read_freq();
     // The PWM points go to the records unseen: neither shown nor checked.
@@ -67,7 +64,7 @@ TickResult Polling::tick(int period_s)
 {
     TickResult t;
     const LinkSettings& line = d_.link().settings();
-    if (d_.scor_CN[line.sys_num] == 0) {
+    if (d_.scor_CN(line.sys_num) == 0) {
         ++u_err;
         report_.line(std::to_string(u_err) + " scor=0 а скорость-то потерялась ");
         report_.status("  сброшен ПЕРИОДИЧЕСКИЙ опрос (перестал отвечать ) ");
@@ -98,7 +95,7 @@ bool Polling::read_light() { return checked(report_, d_.read_holding(kRegLight, 
 
 uint8_t Polling::write_light(uint8_t brightness)
 {
-    if (brightness == d_.light)
+    if (brightness == d_.light())
         return kOk;
     Exchange x = d_.write_holding(kRegLight, brightness);
     report_.exchange(x);
@@ -109,7 +106,7 @@ uint8_t Polling::write_light(uint8_t brightness)
         return x.err;
     }
     // The device now holds what was written; going back to the old brightness writes again.
-    d_.light = brightness;
+    d_.took_light(brightness);
     return kOk;
 }
 

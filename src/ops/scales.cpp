@@ -30,7 +30,6 @@ Scales::Written Scales::write_scale(int k, uint16_t number, uint8_t decpos, uint
 {
     const float value = entry_value(number, decpos);
     const uint16_t base = channel_base(k);
-    TParSCL& scale = d_.parScl[size_t(k)];
 
     Written w{};
     const Exchange top = d_.write_holding_pair(base + kOffUstavka, value);
@@ -39,7 +38,7 @@ Scales::Written Scales::write_scale(int k, uint16_t number, uint8_t decpos, uint
     if (!top.ok())
         report_write("2:", top);
     else
-        scale.Ustavka.set_float(value);
+        d_.took_ustavka(k, value);
 
     const Exchange format = d_.write_holding(base + kOffScale, uint16_t(decpos * 256 + unit));
     w.format = format.err;
@@ -50,8 +49,7 @@ Scales::Written Scales::write_scale(int k, uint16_t number, uint8_t decpos, uint
     }
     // With both in the device, the readings show the new value with its own point and unit.
     if (w.value == kOk) {
-        scale.DecPosition = decpos;
-        scale.Measure = unit;
+        d_.took_format(k, decpos, unit);
     }
     return w;
 }

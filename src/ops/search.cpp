@@ -61,7 +61,7 @@ bool Search::ask_number(int n, bool scor_edina)
     d_.link().set_sys_num(uint8_t(n));
     try {
         const uint8_t code = ask(scor_edina);
-        d_.scor_CN[size_t(n)] = code;
+        d_.record_speed(n, code);
         if (!scor_edina)
             times.Time_over = now();
         progress_.number_done(uint8_t(n), code, !scor_edina, times);
@@ -102,7 +102,7 @@ void Search::adopt_found(ScanResult& r)
     const LinkSettings& line = link.settings();
     std::string numbers = " ";
     for (int n = kMinSysNum; n <= kMaxSysNum; ++n) {
-        const uint8_t code = d_.scor_CN[size_t(n)];
+        const uint8_t code = d_.scor_CN(size_t(n));
         if (code == 0)
             continue;
         link.set_sys_num(uint8_t(n));
@@ -125,7 +125,7 @@ FirstFound Search::address_first_found()
     const LinkSettings& line = link.settings();
     FirstFound f;
     int n = kMinSysNum;
-    while (n <= kMaxSysNum && d_.scor_CN[size_t(n)] == 0)
+    while (n <= kMaxSysNum && d_.scor_CN(size_t(n)) == 0)
         ++n;
     if (n > kMaxSysNum) {
         link.notices().message_box("на скорости " + num(line.scor_obmena) + " не отвечает ни один номер из 1..247");
@@ -135,7 +135,7 @@ FirstFound Search::address_first_found()
     f.number = uint8_t(n);
     // An earlier scan may have found a higher number at another speed, and the scan ended at
     // that one's speed: the number chosen is addressed at its own.
-    f.speed = speed_of(d_.scor_CN[size_t(n)], line.scor_obmena);
+    f.speed = speed_of(d_.scor_CN(size_t(n)), line.scor_obmena);
     if (line.scor_obmena != f.speed) {
         link.set_speed_keeping_code(f.speed);
         settle_port();
@@ -151,7 +151,7 @@ SpeedFound Search::poisk_scor()
     SpeedFound s;
     try {
         s.code = d_.poisk_scor();
-        d_.scor_CN[number] = s.code;
+        d_.record_speed(number, s.code);
     } catch (const SearchAborted&) {
         s.aborted = true;  // X: as if no speed had answered, without the message
     }

@@ -151,7 +151,7 @@ TEST_F(Calib, FirstEntryTextsAndLeaving)
     EXPECT_EQ(find<QGroupBox>("GroupBox1")->title(), "Калибровка ШИМ");
 
     click(glav->tool_button("ToolButton9"));
-    EXPECT_FALSE(ctx->device.onoff_swJMP78);
+    EXPECT_FALSE(ctx->device.onoff_swJMP78());
     EXPECT_TRUE(w("Image_swJmp78_on")->isHidden());
     EXPECT_TRUE(w("Image_swJMP78_off")->isHidden());
     EXPECT_FALSE(find<QLabel>("Image_K1_on")->pixmap().isNull()) << "the relay pictures are drawn";
@@ -199,7 +199,7 @@ TEST_F(Calib, AFullCalibrationAsAnEngineerDoesIt)
     press("Bcal100_aver_2");
     EXPECT_EQ(find<QListWidget>("ListBox2")->count(), 5);
     press("SB_save_cal100_2");
-    EXPECT_NEAR(ctx->device.Ch[2].Urms_te, 5.0, 0.001);
+    EXPECT_NEAR(ctx->device.Ch(2).Urms_te, 5.0, 0.001);
 }
 
 TEST_F(Calib, StoredAndNewCoefficientsAndTheirWords)

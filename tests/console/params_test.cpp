@@ -264,7 +264,7 @@ TEST_F(Params, ScaleWritesValueThenPointAndUnit)
         EXPECT_EQ(text("LE_Scl1_r"), c.shown);
         EXPECT_EQ(find<QLabel>("LE_Scl1_r_label")->text(), QString::fromUtf8(txt_mes[size_t(c.unit)]));
         EXPECT_EQ(page().new_decpos[1], c.decpos);
-        const TParSCL& s = ctx->device.parScl[1];
+        const TParSCL& s = ctx->device.parScl(1);
         EXPECT_EQ(text("LE_Scl1") + '|' + text("LE_Scl1a") + '|' + find<QLabel>("LE_Scl1_label")->text(),
                   c.readings_scale);
         EXPECT_EQ(find<QLabel>("LEizm_te1_label")->text(), QString::fromUtf8(c.readings_scale).section('|', 2));
@@ -297,7 +297,7 @@ TEST_F(Params, SetpointWritesAndTheirErrorLines)
     press("SB_write_ust1max");
     EXPECT_EQ(sent_since(before), QStringList{"05 10 00 23 00 02 04 00 00 96 42 4B 03"});
     EXPECT_EQ(text("LE_ust1max_r"), "075.0");
-    EXPECT_EQ(ctx->device.parUst[1].Max.as_float(), 225.0f) << "the record waits for the next read";
+    EXPECT_EQ(ctx->device.parUst(1).Max.as_float(), 225.0f) << "the record waits for the next read";
 
     // A box left empty, or offered a letter, keeps the pending number; a choice from the list counts.
     auto* units = find<QComboBox>("CB_ust1maxCI1");
@@ -360,14 +360,14 @@ TEST_F(Params, ReadingsPageClicksReadTheScaleAndSilentlyTheSetpoints)
     const int before = int(requests().size());
     click(find<QLineEdit>("LE_max2"));
     EXPECT_EQ(sent_since(before), QStringList{"05 03 00 43 00 04 B4 59"});
-    EXPECT_EQ(ctx->device.parUst[2].Max.as_float(), 99.0f);
+    EXPECT_EQ(ctx->device.parUst(2).Max.as_float(), 99.0f);
     EXPECT_EQ(fields(), before_click) << "nothing visible changes";
 
     open_page();
     const QString shown_max = text("LE_ust3max_r");
     sim->command("setf holding 0x63 7");
     click(find<QLineEdit>("LE_ust3max_r"));
-    EXPECT_EQ(ctx->device.parUst[3].Max.as_float(), 7.0f);
+    EXPECT_EQ(ctx->device.parUst(3).Max.as_float(), 7.0f);
     EXPECT_EQ(text("LE_ust3max_r"), shown_max);
 }
 

@@ -186,7 +186,7 @@ TEST_F(Polling, BrightnessReadsAndWrites)
     EXPECT_EQ(light_writes(), 5);
     EXPECT_TRUE(info_lines().isEmpty()) << info_lines().join('|').toStdString();
     EXPECT_EQ(find<QListWidget>("LBsuda")->item(0)->text(), "05 90 05 CD C2  dl=5") << "the second answer is not shown";
-    EXPECT_EQ(ctx->device.light, 1);
+    EXPECT_EQ(ctx->device.light(), 1);
 }
 
 TEST_F(Polling, ExchangeLogAndInformationWindow)

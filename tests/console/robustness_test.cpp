@@ -7,6 +7,7 @@
 #include "console/clickable.h"
 #include "console/params/params_page.h"
 #include "console_fixture.h"
+#include "support/device_records.h"
 
 namespace varnok::test {
 namespace {
@@ -171,9 +172,9 @@ const ConsoleOp kOps[] = {
      [](ConsoleMatrix& t) { t.slider()->setValue(2); },
      [](ConsoleMatrix& t) {
          t.set_slider(1);
-         t.ctx->device.light = 3;
+         test::set_light(t.ctx->device, 3);
      },
-     [](ConsoleMatrix& t) { return t.ctx->device.light == 2 ? 1 : t.ctx->device.light == 3 ? 0 : -1; }},
+     [](ConsoleMatrix& t) { return t.ctx->device.light() == 2 ? 1 : t.ctx->device.light() == 3 ? 0 : -1; }},
     {"Ed_name", 0, "at 4 function 4", kRead, " 04 0004 ", "", false, 1, {{"Ed_name", "Варнок"}}, {},
      [](ConsoleMatrix& t) { t.press_field("Ed_name"); }},
 
@@ -223,9 +224,9 @@ const ConsoleOp kOps[] = {
      {{"LE_ust2max_r", "11.5"}, {"LE_ust2min_r", "2.25"}}, {}, [](ConsoleMatrix& t) { t.press("B_read_ust2"); }},
     {"LE_max", 1, "at 0x43 function 3", kRead, " 03 0043 ", "", false, 1, {}, {},
      [](ConsoleMatrix& t) { t.press_field("LE_ust2max_r"); },
-     [](ConsoleMatrix& t) { t.ctx->device.parUst[2].Max.set_float(-1); },
+     [](ConsoleMatrix& t) { test::set_max(t.ctx->device, 2, -1); },
      [](ConsoleMatrix& t) {
-         const float max = t.ctx->device.parUst[2].Max.as_float();
+         const float max = t.ctx->device.parUst(2).Max.as_float();
          return max == 11.5f ? 1 : max == -1 ? 0 : -1;
      }},
     {"SB_write_ustmax", 1, "at 0x43 function 16", kWrite, " 10 0043 ", " 2:", false, 1, {{"LE_ust2max_r", "075.0"}},
@@ -267,7 +268,7 @@ const ConsoleOp kOps[] = {
      }},
     {"SB_save_cal100", 2, "at 0x48 function 16", kBox, " 10 0048 ", "", false, 2, {{"LEcal_te2", "   6.50000"}}, {},
      [](ConsoleMatrix& t) {
-         t.ctx->device.Ch[2].new_Ncal.set_float(0.5f);
+         t.ctx->device.set_new_Ncal(2, 0.5f);
          t.press_anyway("SB_save_cal100_2");
      }},
     {"LEcal_te", 2, "at 0x4C function 4", kRead, " 04 004C ", "", false, 1, {{"LEcal_te2", "   6.50000"}}, {},

@@ -149,13 +149,13 @@ TEST_F(Search, NumberSearchInterruptedByQFindsTheDevicesAndAddressesTheLowest)
     expect_like(lines[4], elapsed);
     EXPECT_EQ(lines[5], "Ответилo:2 приборов:   №№:  3 17   :! паритет:0 стопбит:1 !");
     EXPECT_EQ(lines[6], "на скорости 9600 отозвался №3  [ Pb=0 , Sb=1 ]");
-    EXPECT_EQ(ctx->device.scor_CN[3], 2);
-    EXPECT_EQ(ctx->device.scor_CN[17], 2);
+    EXPECT_EQ(ctx->device.scor_CN(3), 2);
+    EXPECT_EQ(ctx->device.scor_CN(17), 2);
     EXPECT_EQ(ctx->link.settings().sys_num, 3);
     EXPECT_EQ(glav->status_panel(1) + glav->status_panel(2) + glav->status_panel(5), " Адрес: 3 Скорость: 9600 ");
     EXPECT_TRUE(glav->findChild<QToolBar*>("ToolBar1")->isVisible());
 
-    ctx->device.scor_CN[200] = 6;
+    ctx->device.record_speed(200, 6);
     run("N_poisk_num", q_after(4));
     lines = last_lines(4);
     EXPECT_EQ(lines[0], "прерван поиск на 4 номере");
@@ -205,7 +205,7 @@ TEST_F(Search, SpeedSearchKeepsTheSpeedFoundOrGoesBackToTheOneInForce)
     expect_like(lines[2], "^ конец в: \\S");
     EXPECT_EQ(lines[3], "№5 ответил на 38400  [ Pb=0, Sb=1 ]");
     EXPECT_EQ(glav->status_panel(5), " Ответил на Скорость Обмена: 38400");
-    EXPECT_EQ(ctx->device.scor_CN[5], 4);
+    EXPECT_EQ(ctx->device.scor_CN(5), 4);
     EXPECT_EQ(ctx->link.settings().scor_obmena, 38400);
     EXPECT_EQ(line(), std::vector<int>({38400, 3, 20, 16})) << "the time-outs of the speed code in force";
     EXPECT_TRUE(boxes.isEmpty()) << boxes.join('|').toStdString();
@@ -266,7 +266,7 @@ TEST_F(Search, ADeviceSearchEndsAskingAndShowingTheDeviceFound)
     });
     EXPECT_EQ(ctx->link.settings().sys_num, 3);
     EXPECT_EQ(ctx->link.settings().num_scor, 2) << "the speed code stays";
-    EXPECT_EQ(ctx->device.scor_CN[3], 3) << "19200, where it answers";
+    EXPECT_EQ(ctx->device.scor_CN(3), 3) << "19200, where it answers";
     EXPECT_EQ(text("Ed_name"), "Прибор 3");
     EXPECT_EQ(text("Ed_version"), "V3.1");
     EXPECT_EQ(text("LEizm_te1"), "125.0000");

@@ -36,7 +36,7 @@ TEST_F(Startup, FirstStartWritesTheDefaultsProbesThenPollsInOrder)
     EXPECT_EQ(glav->status_panel(2), " Скорость: 9600");
     EXPECT_EQ(glav->status_panel(3), " паритет: нет ");
     EXPECT_EQ(glav->status_panel(4), " стопбит:1");
-    EXPECT_EQ(ctx->device.scor_CN[5], 2);
+    EXPECT_EQ(ctx->device.scor_CN(5), 2);
 
     // The simulator's own values, in the console's formats.
     const Device& d = ctx->device;
@@ -53,7 +53,7 @@ TEST_F(Startup, FirstStartWritesTheDefaultsProbesThenPollsInOrder)
     EXPECT_EQ(text("LEfreq"), "  50.000");
     EXPECT_EQ(text("Ed_name"), "Варнок ПМ3");
     EXPECT_EQ(text("Ed_version"), "V2.07 2026");
-    EXPECT_EQ(d.Ch[1].PWML, 480);  // read by the poll, not shown
+    EXPECT_EQ(d.Ch(1).PWML, 480);  // read by the poll, not shown
     // The last exchange shown is the version read; the PWM reads are not shown.
     EXPECT_EQ(find<QListWidget>("LBtuda")->item(0)->text(), "05 04 00 09 00 05 E1 8F ");
     EXPECT_TRUE(boxes.isEmpty()) << boxes.join('|').toStdString();
@@ -109,7 +109,7 @@ TEST_F(Startup, TheStoredPortAndSpeedAreWhereTheConsoleLooksForTheDevice)
     start_sim({"--speed", "19200"});
     write_ini(ini_for_sim(19200, 3));
     start_console();
-    EXPECT_EQ(ctx->device.scor_CN[5], 3) << "the start-up probe found the device at 19200 on COM3";
+    EXPECT_EQ(ctx->device.scor_CN(5), 3) << "the start-up probe found the device at 19200 on COM3";
     show_and_activate();
     EXPECT_EQ(glav->status_panel(0), " Порт: COM3");
     EXPECT_EQ(glav->status_panel(2), " Скорость: 19200");
@@ -131,7 +131,7 @@ TEST_F(Startup, AnUnknownStoredSpeedStartsAt9600AtOnce)
     EXPECT_LT(took.elapsed(), 15000);
     EXPECT_TRUE(ctx->link.settings().fast_exchange);
     EXPECT_EQ(ctx->link.settings().scor_obmena, 9600);
-    EXPECT_EQ(ctx->device.scor_CN[5], 2) << "the start-up probe found the device at 9600";
+    EXPECT_EQ(ctx->device.scor_CN(5), 2) << "the start-up probe found the device at 9600";
     EXPECT_EQ(find<QComboBox>("CBscor")->currentText(), "9600");
     EXPECT_EQ(text("Ed_name"), "Варнок ПМ3");
 }
@@ -142,7 +142,7 @@ TEST_F(Startup, ASilentDeviceLeavesTheFieldsAsTheyWereWithoutAWord)
     write_ini(ini_for_sim());
     start_console();
     show_and_activate();
-    EXPECT_EQ(ctx->device.scor_CN[5], 0);
+    EXPECT_EQ(ctx->device.scor_CN(5), 0);
     EXPECT_EQ(text("Ed_name"), "");
     EXPECT_EQ(text("LE_Scl1"), "");
     EXPECT_TRUE(info_lines().isEmpty());
@@ -278,7 +278,7 @@ TEST_F(Startup, ANumberOutsideOneTo247FromTheWireIsReportedNeverAdopted)
     write_ini(QStringLiteral("[связь]\nНОМЕР=5\n[порты]\nCOM1=") + QString::fromStdString(line.slave_path()));
     start_console();
     EXPECT_EQ(ctx->link.settings().sys_num, 5);
-    EXPECT_EQ(ctx->device.scor_CN[250], 0);
+    EXPECT_EQ(ctx->device.scor_CN(250), 0);
     show_and_activate();
     EXPECT_EQ(glav->status_panel(1), " Адрес: 5");
 

@@ -40,13 +40,13 @@ TEST_F(Decoding, AScaleAnswerFillsDecimalPointUnitAndFullScale)
 {
     answer("05 03 06 02 05 00 00 7A 43 BC C6");
     EXPECT_EQ(holding(0x20, 3), kOk);
-    EXPECT_EQ(dev.parScl[1].DecPosition, 2);
-    EXPECT_STREQ(txt_decpos[dev.parScl[1].DecPosition], "ddd.d");
-    EXPECT_EQ(dev.parScl[1].Measure, 5);
-    EXPECT_STREQ(txt_mes[dev.parScl[1].Measure], "кА");
-    EXPECT_EQ(dev.parScl[1].Ustavka.Long, 0x437A0000u);
-    EXPECT_EQ(dev.parScl[1].Ustavka.as_float(), 250.0f);
-    EXPECT_EQ(dev.parScl[2].Ustavka.Long, 0u) << "other channels untouched";
+    EXPECT_EQ(dev.parScl(1).DecPosition, 2);
+    EXPECT_STREQ(txt_decpos[dev.parScl(1).DecPosition], "ddd.d");
+    EXPECT_EQ(dev.parScl(1).Measure, 5);
+    EXPECT_STREQ(txt_mes[dev.parScl(1).Measure], "кА");
+    EXPECT_EQ(dev.parScl(1).Ustavka.Long, 0x437A0000u);
+    EXPECT_EQ(dev.parScl(1).Ustavka.as_float(), 250.0f);
+    EXPECT_EQ(dev.parScl(2).Ustavka.Long, 0u) << "other channels untouched";
 }
 
 TEST_F(Decoding, InterfaceRegistersOverwriteTheLinkSettingsAndTheNumberIsReported)
@@ -78,16 +78,16 @@ TEST_F(Decoding, SetpointsCalibrationAndPwmOfEachChannel)
         // Max 1.0 (00 00 80 3F), Min -0.5 (BF000000: 00 00 00 BF).
         answer_crc("05 03 08 00 00 80 3F 00 00 00 BF");
         EXPECT_EQ(holding(uint16_t(32 * n + 3), 4), kOk);
-        EXPECT_EQ(dev.parUst[n].Max.as_float(), 1.0f);
-        EXPECT_EQ(dev.parUst[n].Min.as_float(), -0.5f);
+        EXPECT_EQ(dev.parUst(n).Max.as_float(), 1.0f);
+        EXPECT_EQ(dev.parUst(n).Min.as_float(), -0.5f);
 
         // Ref 1012, Ncal 0.0025 (3B23D70A: 0A D7 23 3B), PWML 400, PWMH 3600.
         answer_crc("05 03 0A 03 F4 0A D7 23 3B 01 90 0E 10");
         EXPECT_EQ(holding(uint16_t(32 * n + 7), 5), kOk);
-        EXPECT_EQ(dev.Ch[n].Ref, 1012);
-        EXPECT_EQ(dev.Ch[n].Ncal.Long, 0x3B23D70Au);
-        EXPECT_EQ(dev.Ch[n].PWML, 400);
-        EXPECT_EQ(dev.Ch[n].PWMH, 3600);
+        EXPECT_EQ(dev.Ch(n).Ref, 1012);
+        EXPECT_EQ(dev.Ch(n).Ncal.Long, 0x3B23D70Au);
+        EXPECT_EQ(dev.Ch(n).PWML, 400);
+        EXPECT_EQ(dev.Ch(n).PWMH, 3600);
     }
 }
 
@@ -96,13 +96,13 @@ TEST_F(Decoding, InputRegistersOfMeasurementsAndFrequency)
     // Measured value 50.0 (42480000), zero reading 873, converter output 100000 (000186A0).
     answer_crc("05 04 0A 00 00 48 42 03 69 A0 86 01 00");
     EXPECT_EQ(input(0x4C, 5), kOk);
-    EXPECT_EQ(dev.Ch[2].Urms_te, 50.0f);
-    EXPECT_EQ(dev.Ch[2].new_Ref, 873);
-    EXPECT_EQ(dev.Ch[2].new_ADCout.Long, 100000u);
+    EXPECT_EQ(dev.Ch(2).Urms_te, 50.0f);
+    EXPECT_EQ(dev.Ch(2).new_Ref, 873);
+    EXPECT_EQ(dev.Ch(2).new_ADCout.Long, 100000u);
 
     answer_crc("05 04 04 00 00 48 42");
     EXPECT_EQ(input(2, 2), kOk);
-    EXPECT_EQ(dev.freq.as_float(), 50.0f);
+    EXPECT_EQ(dev.freq().as_float(), 50.0f);
 }
 
 TEST_F(Decoding, ARegisterOutsideTheMapGivesTwoWhileTheKnownOnesAreDecoded)
@@ -110,8 +110,8 @@ TEST_F(Decoding, ARegisterOutsideTheMapGivesTwoWhileTheKnownOnesAreDecoded)
     // Holding 2A, 2B are the PWM points; 2C is an input register only.
     answer_crc("05 03 06 01 90 0E 10 12 34");
     EXPECT_EQ(holding(0x2A, 3), kIllegalAddress);
-    EXPECT_EQ(dev.Ch[1].PWML, 400);
-    EXPECT_EQ(dev.Ch[1].PWMH, 3600);
+    EXPECT_EQ(dev.Ch(1).PWML, 400);
+    EXPECT_EQ(dev.Ch(1).PWMH, 3600);
 
     for (uint16_t a : {0, 5, 0x1F, 0x2C, 0x80, 0x7FF, 0x804})
         EXPECT_EQ(dev.holding_register(a, 1), kIllegalAddress) << a;
@@ -122,22 +122,22 @@ TEST_F(Decoding, ARegisterOutsideTheMapGivesTwoWhileTheKnownOnesAreDecoded)
 TEST_F(Decoding, TheSecondRegisterOfAPairAloneJoinsWithTheAccumulator)
 {
     EXPECT_EQ(dev.holding_register(0x22, 0x7A43), kOk);  // the accumulator starts at 0
-    EXPECT_EQ(dev.parScl[1].Ustavka.Long, 0x437A0000u);
+    EXPECT_EQ(dev.parScl(1).Ustavka.Long, 0x437A0000u);
     EXPECT_EQ(dev.holding_register(0x22, 0x7A43), kOk);
-    EXPECT_EQ(dev.parScl[1].Ustavka.Long, 0x86F40000u) << "the accumulator keeps what it held";
+    EXPECT_EQ(dev.parScl(1).Ustavka.Long, 0x86F40000u) << "the accumulator keeps what it held";
 }
 
 TEST_F(Decoding, RelayAndSwitchBits)
 {
     dev.coil_byte(0x05);
-    EXPECT_TRUE(dev.onoffK[1]);
-    EXPECT_FALSE(dev.onoffK[2]);
-    EXPECT_TRUE(dev.onoffK[3]);
+    EXPECT_TRUE(dev.onoffK(1));
+    EXPECT_FALSE(dev.onoffK(2));
+    EXPECT_TRUE(dev.onoffK(3));
     answer("05 02 01 05 60 BB");
     EXPECT_EQ(obrab_buf_discret_inputs(bytes, 5, dev), kOk);
-    EXPECT_FALSE(dev.onoff_swXP1);
-    EXPECT_TRUE(dev.onoff_swJMP78);
-    EXPECT_FALSE(dev.onoff_swXP3);
+    EXPECT_FALSE(dev.onoff_swXP1());
+    EXPECT_TRUE(dev.onoff_swJMP78());
+    EXPECT_FALSE(dev.onoff_swXP3());
 }
 
 TEST_F(Decoding, NameAndVersionTexts)
@@ -170,7 +170,7 @@ TEST_F(Decoding, FloatsTravelLeastSignificantByteFirst)
         const std::array<uint16_t, 2> zn_word = Device::float1_to_zn(f);
         EXPECT_EQ(dev.holding_register(0x23, zn_word[0]), kOk);
         EXPECT_EQ(dev.holding_register(0x24, zn_word[1]), kOk);
-        EXPECT_EQ(dev.parUst[1].Max.as_float(), f);
+        EXPECT_EQ(dev.parUst(1).Max.as_float(), f);
     }
 }
 

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "device/device_fixture.h"
+#include "support/device_records.h"
 
 namespace varnok::test {
 namespace {
@@ -43,36 +44,36 @@ const std::vector<Op>& ops()
          [](Device& d) { return d.link().settings().sys_num == 5; }},
         {"scale", kRead, 1, [](Device& d) { return d.zapros_pars_nastr_SCL_new(2).err; },
          [](Device& d) {
-             return d.parScl[2].DecPosition == 2 && d.parScl[2].Measure == 3 &&
-                    is(d.parScl[2].Ustavka.as_float(), 123.5f);
+             return d.parScl(2).DecPosition == 2 && d.parScl(2).Measure == 3 &&
+                    is(d.parScl(2).Ustavka.as_float(), 123.5f);
          }},
         {"scale of channel 3", kRead, 1, [](Device& d) { return d.zapros_pars_nastr_SCL_new(3).err; },
          [](Device& d) {
-             return d.parScl[3].DecPosition == 1 && d.parScl[3].Measure == 4 &&
-                    is(d.parScl[3].Ustavka.as_float(), 77.25f);
+             return d.parScl(3).DecPosition == 1 && d.parScl(3).Measure == 4 &&
+                    is(d.parScl(3).Ustavka.as_float(), 77.25f);
          }},
         {"setpoints", kRead, 1, [](Device& d) { return d.zapros_pars_nastr_UST_new(2).err; },
-         [](Device& d) { return is(d.parUst[2].Max.as_float(), 11.5f) && is(d.parUst[2].Min.as_float(), 2.25f); }},
+         [](Device& d) { return is(d.parUst(2).Max.as_float(), 11.5f) && is(d.parUst(2).Min.as_float(), 2.25f); }},
         {"PWM points", kRead, 1, [](Device& d) { return d.zapros_PWM(2).err; },
-         [](Device& d) { return d.Ch[2].PWML == 1111 && d.Ch[2].PWMH == 2222; }},
+         [](Device& d) { return d.Ch(2).PWML == 1111 && d.Ch(2).PWMH == 2222; }},
         {"measured value", kRead, 1, [](Device& d) { return d.zapros_izm_znach_new(2).err; },
-         [](Device& d) { return is(d.Ch[2].Urms_te, 6.5f); }},
+         [](Device& d) { return is(d.Ch(2).Urms_te, 6.5f); }},
         {"frequency", kRead, 1, [](Device& d) { return d.read_input(kRegFreq, 2).err; },
-         [](Device& d) { return is(d.freq.as_float(), 50.0f); }},
+         [](Device& d) { return is(d.freq().as_float(), 50.0f); }},
         {"name", kRead, 1, [](Device& d) { return d.read_input(kRegName, kTextRegisters).err; },
          [](Device& d) { return d.tmp_text() == "Варнок"; }},
         {"brightness", kRead, 1, [](Device& d) { return d.read_holding(kRegLight, 1).err; },
-         [](Device& d) { return d.light == 2; }},
+         [](Device& d) { return d.light() == 2; }},
         {"stored speed", kRead, 1, [](Device& d) { return d.read_holding(kRegSpeed, 1).err; },
          [](Device& d) { return d.link().settings().num_scor == 2; }},
         {"brightness write", kWrite, 1, [](Device& d) { return d.write_holding(kRegLight, 2).err; }, nullptr},
         {"setpoint write", kWrite, 1, [](Device& d) { return d.write_holding_pair(0x43, 11.5f).err; }, nullptr},
         {"relays", kBits, 1,
          [](Device& d) { return d.exchange(opros_coils(0, 3)).err; },
-         [](Device& d) { return !d.onoffK[1] && d.onoffK[2] && d.onoffK[3]; }},
+         [](Device& d) { return !d.onoffK(1) && d.onoffK(2) && d.onoffK(3); }},
         {"switches", kBits, 1,
          [](Device& d) { return d.exchange(opros_discret_inputs(0, 3)).err; },
-         [](Device& d) { return d.onoff_swXP1 && d.onoff_swJMP78 && !d.onoff_swXP3; }},
+         [](Device& d) { return d.onoff_swXP1() && d.onoff_swJMP78() && !d.onoff_swXP3(); }},
         {"search probe", kProbe, 1, [](Device& d) { return d.zapros_adr_for_poisk().err; },
          [](Device& d) { return d.link().settings().sys_num == 5; }},
         {"speed probe", kSpeedProbe, 1, [](Device& d) { return d.otvet_ustsv(); }, nullptr},
@@ -97,13 +98,13 @@ Twin twin_of(const Op& op)
     if (name == "setpoints")
         return {
             [](Device& d) { return d.zapros_pars_nastr_UST_new(3).err; },
-            [](Device& d) { return is(d.parUst[3].Max.as_float(), 33.5f) && is(d.parUst[3].Min.as_float(), 4.75f); }};
+            [](Device& d) { return is(d.parUst(3).Max.as_float(), 33.5f) && is(d.parUst(3).Min.as_float(), 4.75f); }};
     if (name == "PWM points")
         return {[](Device& d) { return d.zapros_PWM(3).err; },
-                [](Device& d) { return d.Ch[3].PWML == 3333 && d.Ch[3].PWMH == 4444; }};
+                [](Device& d) { return d.Ch(3).PWML == 3333 && d.Ch(3).PWMH == 4444; }};
     if (name == "measured value" || name == "frequency")
         return {[](Device& d) { return d.zapros_izm_znach_new(3).err; },
-                [](Device& d) { return is(d.Ch[3].Urms_te, 8.5f); }};
+                [](Device& d) { return is(d.Ch(3).Urms_te, 8.5f); }};
     if (name == "name")
         return {[](Device& d) { return d.read_input(kRegVersion, kTextRegisters).err; },
                 [](Device& d) { return d.tmp_text() == "2.0.3"; }};
@@ -119,14 +120,14 @@ std::string records(const Device& d)
 {
     std::string s;
     for (int n = 1; n <= kChannels; ++n) {
-        s += std::to_string(d.parScl[n].Ustavka.Long) + "," + std::to_string(d.parScl[n].DecPosition) + "," +
-             std::to_string(d.parScl[n].Measure) + "," + std::to_string(d.parUst[n].Max.Long) + "," +
-             std::to_string(d.parUst[n].Min.Long) + "," + std::to_string(d.Ch[n].Urms_te) + "," +
-             std::to_string(d.Ch[n].PWML) + "," + std::to_string(d.Ch[n].PWMH) + "," + std::to_string(d.onoffK[n]) +
+        s += std::to_string(d.parScl(n).Ustavka.Long) + "," + std::to_string(d.parScl(n).DecPosition) + "," +
+             std::to_string(d.parScl(n).Measure) + "," + std::to_string(d.parUst(n).Max.Long) + "," +
+             std::to_string(d.parUst(n).Min.Long) + "," + std::to_string(d.Ch(n).Urms_te) + "," +
+             std::to_string(d.Ch(n).PWML) + "," + std::to_string(d.Ch(n).PWMH) + "," + std::to_string(d.onoffK(n)) +
              ";";
     }
-    return s + std::to_string(d.freq.Long) + "," + std::to_string(d.light) + "," + std::to_string(d.onoff_swXP1) +
-           std::to_string(d.onoff_swJMP78) + std::to_string(d.onoff_swXP3) + "," +
+    return s + std::to_string(d.freq().Long) + "," + std::to_string(d.light()) + "," + std::to_string(d.onoff_swXP1()) +
+           std::to_string(d.onoff_swJMP78()) + std::to_string(d.onoff_swXP3()) + "," +
            std::to_string(d.link().settings().sys_num) + "," + std::to_string(d.link().settings().num_scor) + "," +
            d.tmp_str();
 }
@@ -134,18 +135,17 @@ std::string records(const Device& d)
 void put_sentinels(Device& d)
 {
     for (int n = 1; n <= kChannels; ++n) {
-        d.parScl[n].Ustavka.set_float(-1);
-        d.parScl[n].DecPosition = d.parScl[n].Measure = 9;
-        d.parUst[n].Max.set_float(-1);
-        d.parUst[n].Min.set_float(-1);
-        d.Ch[n].Urms_te = -1;
-        d.Ch[n].PWML = d.Ch[n].PWMH = 9;
-        d.onoffK[n] = false;
+        test::set_ustavka(d, n, -1);
+        test::set_format(d, n, 9, 9);
+        test::set_max(d, n, -1);
+        test::set_min(d, n, -1);
+        test::set_urms_te(d, n, -1);
+        test::set_pwm(d, n, 9, 9);
     }
-    d.freq.set_float(-1);
-    d.light = 9;
-    d.onoff_swXP1 = d.onoff_swJMP78 = false;
-    d.onoff_swXP3 = true;
+    d.coil_byte(0);  // no relay energised
+    test::set_freq(d, -1);
+    test::set_light(d, 9);
+    d.input_byte(3);  // XP1 and JMP78 open, XP3 closed
     d.link().set_sys_num(5);
     d.link().set_speed_code(2);
     const uint8_t sentinel[] = {'s', 'e', 'n', 't', 'i', 'n', 'e', 'l'};

@@ -71,36 +71,36 @@ TEST_F(LibmodbusPeer, EveryRequestOperationDecodesThePeersValues)
     EXPECT_EQ(link.settings().sys_num, 5);
     for (int n = 1; n <= 3; ++n) {
         ASSERT_EQ(dev.zapros_pars_nastr_SCL_new(n).err, kOk) << n;
-        EXPECT_EQ(dev.parScl[n].DecPosition, n - 1);
-        EXPECT_EQ(dev.parScl[n].Measure, n + 2);
-        EXPECT_EQ(dev.parScl[n].Ustavka.as_float(), 100.0f * n);
+        EXPECT_EQ(dev.parScl(n).DecPosition, n - 1);
+        EXPECT_EQ(dev.parScl(n).Measure, n + 2);
+        EXPECT_EQ(dev.parScl(n).Ustavka.as_float(), 100.0f * n);
         ASSERT_EQ(dev.zapros_pars_nastr_UST_new(n).err, kOk) << n;
-        EXPECT_EQ(dev.parUst[n].Max.as_float(), 80.0f * n);
-        EXPECT_EQ(dev.parUst[n].Min.as_float(), 5.5f * n);
+        EXPECT_EQ(dev.parUst(n).Max.as_float(), 80.0f * n);
+        EXPECT_EQ(dev.parUst(n).Min.as_float(), 5.5f * n);
         ASSERT_EQ(dev.zapros_PWM(n).err, kOk) << n;
-        EXPECT_EQ(dev.Ch[n].PWML, 400 + n);
-        EXPECT_EQ(dev.Ch[n].PWMH, 3600 + n);
+        EXPECT_EQ(dev.Ch(n).PWML, 400 + n);
+        EXPECT_EQ(dev.Ch(n).PWMH, 3600 + n);
         ASSERT_EQ(dev.zapros_izm_znach_new(n).err, kOk) << n;
-        EXPECT_EQ(dev.Ch[n].Urms_te, 12.25f * n);
+        EXPECT_EQ(dev.Ch(n).Urms_te, 12.25f * n);
     }
     ASSERT_EQ(dev.read_input(kRegFreq, 2).err, kOk);
-    EXPECT_EQ(dev.freq.as_float(), 49.98f);
+    EXPECT_EQ(dev.freq().as_float(), 49.98f);
     ASSERT_EQ(dev.read_input(kRegName, 5).err, kOk);
     EXPECT_EQ(dev.tmp_text(), "Варнок ПМ3");
     ASSERT_EQ(dev.read_holding(kRegLight, 1).err, kOk);
-    EXPECT_EQ(dev.light, 2);
+    EXPECT_EQ(dev.light(), 2);
     ASSERT_EQ(dev.read_holding(kRegSysNum, 4).err, kOk);
     EXPECT_EQ(link.settings().num_scor, 2);
     EXPECT_EQ(link.settings().stopbit, 1);
 
     ASSERT_EQ(dev.exchange(opros_coils(0, 3)).err, kOk);
-    EXPECT_TRUE(dev.onoffK[1]);
-    EXPECT_FALSE(dev.onoffK[2]);
-    EXPECT_TRUE(dev.onoffK[3]);
+    EXPECT_TRUE(dev.onoffK(1));
+    EXPECT_FALSE(dev.onoffK(2));
+    EXPECT_TRUE(dev.onoffK(3));
     ASSERT_EQ(dev.exchange(opros_discret_inputs(0, 3)).err, kOk);
-    EXPECT_TRUE(dev.onoff_swXP1);
-    EXPECT_FALSE(dev.onoff_swJMP78);
-    EXPECT_TRUE(dev.onoff_swXP3);
+    EXPECT_TRUE(dev.onoff_swXP1());
+    EXPECT_FALSE(dev.onoff_swJMP78());
+    EXPECT_TRUE(dev.onoff_swXP3());
 }
 
 TEST_F(LibmodbusPeer, WritesAreStoredByThePeer)
@@ -112,7 +112,7 @@ TEST_F(LibmodbusPeer, WritesAreStoredByThePeer)
     EXPECT_EQ(map->tab_registers[0x43], a);
     EXPECT_EQ(map->tab_registers[0x44], b);
     ASSERT_EQ(dev.zapros_pars_nastr_UST_new(2).err, kOk);
-    EXPECT_EQ(dev.parUst[2].Max.as_float(), 123.5f);
+    EXPECT_EQ(dev.parUst(2).Max.as_float(), 123.5f);
 }
 
 TEST_F(LibmodbusPeer, ThePeersExceptionsAndSilenceBecomeCodes)

@@ -12,15 +12,15 @@ TEST_F(DeviceOnSim, EveryRequestOperationDecodesTheSimulatorsCurrentValues)
     sim.command("signal 2 50");
     EXPECT_EQ(dev.zapros_adr().err, kOk);
     EXPECT_EQ(dev.zapros_pars_nastr_SCL_new(2).err, kOk);
-    EXPECT_EQ(dev.parScl[2].DecPosition, 3);
-    EXPECT_EQ(dev.parScl[2].Measure, 6);
-    EXPECT_EQ(dev.parScl[2].Ustavka.as_float(), 5.0f);
+    EXPECT_EQ(dev.parScl(2).DecPosition, 3);
+    EXPECT_EQ(dev.parScl(2).Measure, 6);
+    EXPECT_EQ(dev.parScl(2).Ustavka.as_float(), 5.0f);
     EXPECT_EQ(dev.zapros_pars_nastr_UST_new(2).err, kOk);
-    EXPECT_EQ(dev.parUst[2].Max.as_float(), 123.25f);
+    EXPECT_EQ(dev.parUst(2).Max.as_float(), 123.25f);
     EXPECT_EQ(dev.zapros_PWM(3).err, kOk);
-    EXPECT_EQ(sim.command("get holding 0x6A"), "ok " + std::to_string(dev.Ch[3].PWML));
+    EXPECT_EQ(sim.command("get holding 0x6A"), "ok " + std::to_string(dev.Ch(3).PWML));
     EXPECT_EQ(dev.zapros_izm_znach_new(2).err, kOk);
-    EXPECT_NEAR(dev.Ch[2].Urms_te, 2.5f, 0.001f);  // 50 % of 5.0
+    EXPECT_NEAR(dev.Ch(2).Urms_te, 2.5f, 0.001f);  // 50 % of 5.0
 
     sim.command("name Проба");
     EXPECT_EQ(dev.read_input(kRegName, kTextRegisters).err, kOk);

@@ -53,7 +53,7 @@ TEST_P(DeviceOverTcp, ExchangesWriteAndScanAsOnASerialLine)
     sim.command("device 2");
     sim.command("signal 2 50");
     EXPECT_EQ(dev.zapros_izm_znach_new(2).err, kOk);
-    EXPECT_NEAR(dev.Ch[2].Urms_te, 2.5f, 0.001f);  // 50 % of 5.0
+    EXPECT_NEAR(dev.Ch(2).Urms_te, 2.5f, 0.001f);  // 50 % of 5.0
     EXPECT_EQ(dev.write_holding(kRegLight, 2).err, kOk);
     EXPECT_EQ(sim.command("get holding 1"), "ok 2");
 

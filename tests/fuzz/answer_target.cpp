@@ -52,15 +52,15 @@ std::string records(const Device& d)
     std::string s;
     auto put = [&s](const auto& v) { s.append(reinterpret_cast<const char*>(&v), sizeof v); };
     for (int n = 1; n <= kChannels; ++n) {
-        const TParSCL& c = d.parScl[n];
+        const TParSCL& c = d.parScl(n);
         put(c.Ustavka.Long), put(c.DecPosition), put(c.Measure), put(c.Shift);
-        const TParUST& u = d.parUst[n];
+        const TParUST& u = d.parUst(n);
         put(u.Max.Long), put(u.Min.Long), put(u.PWMH.Long), put(u.PWML.Long);
-        const TParChannel& ch = d.Ch[n];
+        const TParChannel& ch = d.Ch(n);
         put(ch.Urms_te), put(ch.Ncal.Long), put(ch.Ref), put(ch.new_ADCout.Long), put(ch.new_Ref), put(ch.PWMH),
-            put(ch.PWML), put(d.onoffK[n]);
+            put(ch.PWML), put(d.onoffK(n));
     }
-    put(d.freq.Long), put(d.light), put(d.onoff_swXP1), put(d.onoff_swJMP78), put(d.onoff_swXP3);
+    put(d.freq().Long), put(d.light()), put(d.onoff_swXP1()), put(d.onoff_swJMP78()), put(d.onoff_swXP3());
     const LinkSettings& l = d.link().settings();
     put(l.sys_num), put(l.num_scor), put(l.parity), put(l.stopbit), put(d.adr());
     return s + d.tmp_str();

@@ -2,6 +2,7 @@
 // the PWM points, and the trim's arithmetic.
 #include "ops/calibration.h"
 #include "ops_fixture.h"
+#include "support/device_records.h"
 #include "support/frames.h"
 
 namespace varnok::test {
@@ -60,7 +61,7 @@ TEST_F(CalibOps, AZeroWriteIsReadBackAfterItsPauseAndARefusalIsNot)
     EXPECT_EQ(w.measured, kOk);
     EXPECT_EQ(refusals.requests.at(0), hex_with_crc("05 10 00 27 00 01 02 03 E9"));
     EXPECT_EQ(pauses.log, std::vector<std::string>{"500 after 16"});
-    EXPECT_EQ(dev.Ch[1].Urms_te, 2.75f) << "1012 - 1001 counts at 0.25";
+    EXPECT_EQ(dev.Ch(1).Urms_te, 2.75f) << "1012 - 1001 counts at 0.25";
     EXPECT_EQ(sim.command("get holding 0x27"), "ok 1001");
     EXPECT_TRUE(report.requests.empty()) << "the read-back's exchange is not shown";
     EXPECT_TRUE(refusals.lines.empty());
@@ -81,7 +82,7 @@ TEST_F(CalibOps, AZeroWriteIsReadBackAfterItsPauseAndARefusalIsNot)
     EXPECT_EQ(pauses.log.size(), 2u);
 
     // A coefficient write the same way: the pending coefficient, its pause, its read-back.
-    dev.Ch[2].new_Ncal.set_float(0.05f);
+    dev.set_new_Ncal(2, 0.05f);
     EXPECT_EQ(calib.write_coefficient(2).code, kOk);
     EXPECT_EQ(refusals.requests.back(), hex_with_crc("05 10 00 48 00 02 04 CD CC 4C 3D"));
     EXPECT_EQ(pauses.log.back(), "500 after 16");
@@ -96,7 +97,7 @@ TEST_F(CalibOps, AveragesTakeAMeanOnlyWhenEveryReadingWasGood)
     sim.command("script input 0x2E 450 450 451 451");
     EXPECT_EQ(calib.average_zero(1, 4, 2, listed), std::optional<uint16_t>(451));
     EXPECT_EQ(listed.lines, (std::vector<std::string>{"1: 450", "2: 450", "3: 451", "4: 451", "= 451"}));
-    EXPECT_EQ(dev.Ch[1].new_Ref, 451);
+    EXPECT_EQ(dev.Ch(1).new_Ref, 451);
     EXPECT_TRUE(pauses.log.empty());
 
     // The third reading fails: its error line in its place, no mean.
@@ -111,19 +112,19 @@ TEST_F(CalibOps, AveragesTakeAMeanOnlyWhenEveryReadingWasGood)
     EXPECT_EQ(listed.exchanges, 8);
 
     // Converter outputs: a pause after each, the failed one too; the coefficient of the mean.
-    dev.parScl[1].Ustavka.set_float(100.0f);
+    test::set_ustavka(dev, 1, 100.0f);
     listed.lines.clear();
     sim.command("scriptl input 0x2F 100000 100000 100001 100001");
     EXPECT_EQ(calib.average_output(1, 4, 2, listed), std::optional<uint32_t>(100001));
     EXPECT_EQ(listed.lines.back(), "= 100001");
-    EXPECT_FLOAT_EQ(dev.Ch[1].new_Ncal.as_float(), 0.000999995f);
+    EXPECT_FLOAT_EQ(dev.Ch(1).new_Ncal.as_float(), 0.000999995f);
     EXPECT_EQ(pauses.log, std::vector<std::string>(4, "500 after 4"));
 
-    dev.Ch[1].new_Ncal.set_float(7.0f);
+    dev.set_new_Ncal(1, 7.0f);
     sim.command("fault exception 4 after 1");
     EXPECT_EQ(calib.average_output(1, 4, 2, listed), std::nullopt);
     EXPECT_EQ(pauses.log.size(), 8u);
-    EXPECT_EQ(dev.Ch[1].new_Ncal.as_float(), 7.0f) << "the pending coefficient stays";
+    EXPECT_EQ(dev.Ch(1).new_Ncal.as_float(), 7.0f) << "the pending coefficient stays";
 
     // Sixteen outputs at the top of the range sum past 32 bits; outputs of 0 count as 1.
     sim.command("setl input 0x2F 0xFFFFFFFF");
@@ -132,7 +133,7 @@ TEST_F(CalibOps, AveragesTakeAMeanOnlyWhenEveryReadingWasGood)
     sim.command("setl input 0x2F 0");
     EXPECT_EQ(calib.average_output(1, 4, 2, listed), std::optional<uint32_t>(0));
     EXPECT_EQ(listed.coefficients, (std::vector<double>(4, 100.0)));
-    EXPECT_EQ(dev.Ch[1].new_Ncal.as_float(), 100.0f);
+    EXPECT_EQ(dev.Ch(1).new_Ncal.as_float(), 100.0f);
 }
 
 TEST_F(CalibOps, PwmPointsWithTheirPauses)
@@ -158,8 +159,8 @@ TEST_F(CalibOps, PwmPointsWithTheirPauses)
     EXPECT_EQ(calib.read_pwm_point(3, kPwmHigh), kOk);
     EXPECT_EQ(report.requests,
               (std::vector<std::string>{hex_with_crc("05 03 00 2A 00 02"), hex_with_crc("05 03 00 6B 00 01")}));
-    EXPECT_EQ(dev.Ch[1].PWML, 400);
-    EXPECT_EQ(dev.Ch[3].PWMH, 1500);
+    EXPECT_EQ(dev.Ch(1).PWML, 400);
+    EXPECT_EQ(dev.Ch(3).PWMH, 1500);
 
     sim.command("fault exception 3");
     EXPECT_EQ(calib.write_pwm(2, kPwmHigh, 1500), kIllegalValue);
@@ -199,16 +200,16 @@ TEST(CalibTrim, CarryAndBorrowAtTheirEdges)
 
 TEST_F(CalibOps, TheTrimmedOutputGivesThePendingCoefficient)
 {
-    dev.parScl[1].Ustavka.set_float(250.0f);
+    test::set_ustavka(dev, 1, 250.0f);
     calib.set_output(1, 5000);
     calib.derive_coefficient(1);
-    EXPECT_EQ(dev.Ch[1].new_Ncal.Long, 0x3D4CCCCDu) << "250 / 5000";
+    EXPECT_EQ(dev.Ch(1).new_Ncal.Long, 0x3D4CCCCDu) << "250 / 5000";
 
     // An output of 0 is taken as 1.
     calib.set_output(1, 0);
     calib.derive_coefficient(1);
-    EXPECT_EQ(dev.Ch[1].new_ADCout.Long, 1u);
-    EXPECT_EQ(dev.Ch[1].new_Ncal.as_float(), 250.0f);
+    EXPECT_EQ(dev.Ch(1).new_ADCout.Long, 1u);
+    EXPECT_EQ(dev.Ch(1).new_Ncal.as_float(), 250.0f);
 }
 
 }  // namespace

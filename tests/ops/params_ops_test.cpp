@@ -23,7 +23,7 @@ TEST_P(WriteAdopted, AndTheNextRequestIsAnswered)
 {
     const Adoption& c = GetParam();
     open_at(9600);
-    dev.scor_CN[5] = 2;  // as the start-up probe found it
+    dev.record_speed(5, 2);  // as the start-up probe found it
     InterfaceParams params(dev, report);
     ASSERT_EQ(params.write(c.row, c.value), kOk);
     EXPECT_EQ(report.requests, std::vector<std::string>{c.frame});
@@ -33,7 +33,7 @@ TEST_P(WriteAdopted, AndTheNextRequestIsAnswered)
     EXPECT_EQ(line.parity, c.parity);
     EXPECT_EQ(line.stopbit, c.stopbit);
     EXPECT_EQ(line.sys_num, c.sys_num);
-    EXPECT_EQ(dev.scor_CN[c.sys_num], c.code);
+    EXPECT_EQ(dev.scor_CN(c.sys_num), c.code);
     EXPECT_EQ(line.R_IntervalTimeout, c.interval);
     EXPECT_EQ(params.read(kRowSysnum), kOk);
     EXPECT_TRUE(report.lines.empty());
@@ -77,22 +77,22 @@ TEST_F(OpsOnSim, AScaleWriteTakesPointAndUnitOnlyWithItsValue)
     open_at(9600);
     Scales scales(dev, report);
     ASSERT_EQ(scales.read_scale(1), kOk);
-    EXPECT_EQ(dev.parScl[1].DecPosition, 2);
+    EXPECT_EQ(dev.parScl(1).DecPosition, 2);
 
     sim.command("fault exception 4 at 0x21");
     const Scales::Written refused = scales.write_scale(1, 1234, 1, 3);
     EXPECT_EQ(refused.value, kDeviceFailure);
     EXPECT_EQ(refused.format, kOk);
-    EXPECT_EQ(dev.parScl[1].DecPosition, 2) << "the readings keep the old point";
+    EXPECT_EQ(dev.parScl(1).DecPosition, 2) << "the readings keep the old point";
     ASSERT_EQ(report.lines.size(), 1u);
     EXPECT_EQ(report.lines[0].rfind("02: 10 0021  \"специфическая ошибка\"5:", 0), 0u) << report.lines[0];
 
     const Scales::Written taken = scales.write_scale(1, 1234, 1, 3);
     EXPECT_EQ(taken.value, kOk);
     EXPECT_EQ(taken.format, kOk);
-    EXPECT_EQ(dev.parScl[1].Ustavka.as_float(), 12.34f);
-    EXPECT_EQ(dev.parScl[1].DecPosition, 1);
-    EXPECT_EQ(dev.parScl[1].Measure, 3);
+    EXPECT_EQ(dev.parScl(1).Ustavka.as_float(), 12.34f);
+    EXPECT_EQ(dev.parScl(1).DecPosition, 1);
+    EXPECT_EQ(dev.parScl(1).Measure, 3);
     EXPECT_EQ(sim.command("get holding 0x20"), "ok 259");
 
     // Four digits and a point: 0 d.ddd, 1 dd.dd, 2 ddd.d, 3 or beyond dddd.

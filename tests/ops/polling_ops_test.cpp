@@ -1,6 +1,7 @@
 // The poll and the periodic tick as operations, against the simulator.
 #include "ops/polling.h"
 #include "ops_fixture.h"
+#include "support/device_records.h"
 
 namespace varnok::test {
 namespace {
@@ -12,7 +13,7 @@ TEST_F(OpsOnSim, APollTellsWhichReadsTookAndKeepsWhatFailed)
     Polling polling(dev, report);
     sim.command("setf holding 0x41 0");                      // channel 2's scale
     sim.command("fault silence at 0x6C function 4 always");  // channel 3's measured value
-    dev.Ch[3].Urms_te = 7.5f;
+    test::set_urms_te(dev, 3, 7.5f);
     const PollResult r = polling.zapros_par(true);
     for (int k = 1; k <= 3; ++k) {
         EXPECT_TRUE(r.ch[size_t(k)].scale) << k;
@@ -23,7 +24,7 @@ TEST_F(OpsOnSim, APollTellsWhichReadsTookAndKeepsWhatFailed)
     EXPECT_TRUE(r.ch[2].measured);
     EXPECT_FALSE(r.ch[2].percent);
     EXPECT_FALSE(r.ch[3].measured);
-    EXPECT_EQ(dev.Ch[3].Urms_te, 7.5f);
+    EXPECT_EQ(dev.Ch(3).Urms_te, 7.5f);
     EXPECT_TRUE(r.freq);
     EXPECT_EQ(report.lines, std::vector<std::string>{" 04 006C  не дождались ответа0:"});
     // Six reads of scales and setpoints, three measured values, the frequency; the PWM
@@ -36,7 +37,7 @@ TEST_F(OpsOnSim, ATickWithoutASpeedSendsNothingAndGivesUpAfterTen)
 {
     open_at(9600);
     Polling polling(dev, report);
-    dev.scor_CN[5] = 0;
+    dev.record_speed(5, 0);
     for (int i = 1; i <= 10; ++i)
         EXPECT_FALSE(polling.tick(3).give_up) << i;
     const TickResult last = polling.tick(3);
@@ -46,7 +47,7 @@ TEST_F(OpsOnSim, ATickWithoutASpeedSendsNothingAndGivesUpAfterTen)
     EXPECT_TRUE(report.requests.empty());
 
     // A known speed: the number answers and is polled, the count starts again.
-    dev.scor_CN[5] = 2;
+    dev.record_speed(5, 2);
     EXPECT_EQ(polling.tick(3).outcome, TickResult::kPolled);
     EXPECT_EQ(report.statuses.back(), " Запущен ПЕРИОДИЧЕСКИЙ опрос (Т= 3c)");
     EXPECT_EQ(polling.u_err, 0);

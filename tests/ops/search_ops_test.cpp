@@ -79,7 +79,7 @@ TEST_F(OpsScanOneSpeed, AScanAtOneSpeedFindsTheDevicesOfItsRangeAndAddressesTheL
     EXPECT_EQ(r.interrupted_at + r.port_failed_at, 0);
     EXPECT_EQ(report.lines, std::vector<std::string>{"Ответилo:1 приборов:   №№:  3   :! паритет:0 стопбит:1 !"});
     EXPECT_EQ(link.settings().sys_num, 3);
-    EXPECT_EQ(dev.scor_CN[3], 2);
+    EXPECT_EQ(dev.scor_CN(3), 2);
     EXPECT_TRUE(report.requests.empty()) << "probes are not shown as exchanges";
 
     link.set_sys_num(5);
@@ -186,7 +186,7 @@ TEST_F(OpsSpeedSearch, TheSpeedSearchAdoptsTheSpeedFoundOrGoesBackToTheOneInForc
     found = search.poisk_scor();
     EXPECT_EQ(found.code, 4);
     EXPECT_FALSE(found.aborted);
-    EXPECT_EQ(dev.scor_CN[5], 4);
+    EXPECT_EQ(dev.scor_CN(5), 4);
     EXPECT_TRUE(search.adopt_speed(found));
     EXPECT_EQ(report.statuses, std::vector<std::string>{" Ответил на Скорость Обмена: 38400"});
     EXPECT_EQ(report.lines, std::vector<std::string>{"№5 ответил на 38400  [ Pb=0, Sb=1 ]"});

@@ -217,12 +217,12 @@ void CalibPage::TabSheet3Show()
             w->setEnabled(false);
         for (QLineEdit* e : {c.Ecal0L, c.Ecal100L, c.Ecal100new_2b_h, c.Ecal100new_2b_l, c.LEcal_te})
             e->clear();
-        c.ST_HI->setText(general_float(d.parScl[k].Ustavka.as_float()));
-        calAL[k] = d.Ch[k].PWML;
-        calAH[k] = d.Ch[k].PWMH;
+        c.ST_HI->setText(general_float(d.parScl(k).Ustavka.as_float()));
+        calAL[k] = d.Ch(k).PWML;
+        calAH[k] = d.Ch(k).PWMH;
         new_calAL[k] = calAL[k];
     }
-    d.onoff_swJMP78 = true;
+    d.set_onoff_swJMP78(true);
     jumper_(true);
     setEnabled(true);
     enable_calibr = 1;
@@ -239,7 +239,7 @@ void CalibPage::TabSheet3Show()
 
 void CalibPage::TabSheet3Hide()
 {
-    ctx_.device.onoff_swJMP78 = false;
+    ctx_.device.set_onoff_swJMP78(false);
     jumper_(false);
 }
 
@@ -251,7 +251,7 @@ void CalibPage::show_measured(int k, uint8_t code, bool all_digits)
         ch_[k].LEcal_te->clear();
         return;
     }
-    const float v = ctx_.device.Ch[k].Urms_te;
+    const float v = ctx_.device.Ch(k).Urms_te;
     ch_[k].LEcal_te->setText(all_digits ? general_float(v) : c_format("%10.5f", v));
 }
 
@@ -273,7 +273,7 @@ PerChannel CalibPage::read_stored_zeros()
     for (int k = 1; k <= kChannels; ++k) {
         if (!done[k])
             continue;
-        cal0L[k] = d.Ch[k].Ref;
+        cal0L[k] = d.Ch(k).Ref;
         ch_[k].Ecal0L->setText(QString::number(cal0L[k]));
         ch_[k].Ecal0_h->setText(hex4(cal0L[k]));
     }
@@ -300,8 +300,8 @@ void CalibPage::B_cal100_oldClick()
     for (int k = 1; k <= kChannels; ++k) {
         if (!done[k])
             continue;
-        cal100L[k] = d.Ch[k].Ncal.Long;
-        ch_[k].Ecal100L->setText(c_format("%13.10f", d.Ch[k].Ncal.as_float()));
+        cal100L[k] = d.Ch(k).Ncal.Long;
+        ch_[k].Ecal100L->setText(c_format("%13.10f", d.Ch(k).Ncal.as_float()));
         ch_[k].Ecal100_2b_h->setText(hex4(cal100L[k] >> 16));
         ch_[k].Ecal100_2b_l->setText(hex4(cal100L[k] & 0xFFFF));
     }
@@ -320,8 +320,8 @@ void CalibPage::B_cal0_newClick()
     for (int k = 1; k <= kChannels; ++k) {
         if (!done[k])
             continue;
-        ch_[k].Ecal0_new->setText(QString::number(d.Ch[k].new_Ref));
-        new_cal0[k] = d.Ch[k].new_Ref;
+        ch_[k].Ecal0_new->setText(QString::number(d.Ch(k).new_Ref));
+        new_cal0[k] = d.Ch(k).new_Ref;
     }
     if (all_of(done))
         for (int k = 1; k <= kChannels; ++k) {
@@ -341,7 +341,7 @@ void CalibPage::B_cal100_newClick()
     for (int k = 1; k <= kChannels; ++k) {
         if (!done[k])
             continue;
-        tmp_cal100[k] = d.Ch[k].new_ADCout.Long;
+        tmp_cal100[k] = d.Ch(k).new_ADCout.Long;
         inc_cal100[k] = 1;
     }
     if (all_of(done))
@@ -355,17 +355,17 @@ void CalibPage::B_cal100_newClick()
             continue;
         show_output(k);
         calib_.derive_coefficient(k);
-        show_pending(k, c_format("%13.10f", d.Ch[k].new_Ncal.as_float()));
+        show_pending(k, c_format("%13.10f", d.Ch(k).new_Ncal.as_float()));
     }
     for (int k = 1; k <= kChannels; ++k)
         show_measured(k, live.measured[k], false);
 }
 
-void CalibPage::show_output(int k) { ch_[k].E_ADCout->setText(hex8(ctx_.device.Ch[k].new_ADCout.Long)); }
+void CalibPage::show_output(int k) { ch_[k].E_ADCout->setText(hex8(ctx_.device.Ch(k).new_ADCout.Long)); }
 
 void CalibPage::show_pending(int k, const QString& text)
 {
-    const uint32_t bits = ctx_.device.Ch[k].new_Ncal.Long;
+    const uint32_t bits = ctx_.device.Ch(k).new_Ncal.Long;
     ch_[k].Ecal100_new->setText(text);
     ch_[k].Ecal100new_2b_h->setText(hex4(bits >> 16));
     ch_[k].Ecal100new_2b_l->setText(hex4(bits & 0xFFFF));
@@ -378,8 +378,8 @@ void CalibPage::Ecal0LClick(int k)
         return;
     const Device& d = ctx_.device;
     Channel& c = ch_[k];
-    c.Ecal0L->setText(QString::number(d.Ch[k].Ref));
-    c.Ecal0_h->setText(hex4(d.Ch[k].Ref));
+    c.Ecal0L->setText(QString::number(d.Ch(k).Ref));
+    c.Ecal0_h->setText(hex4(d.Ch(k).Ref));
     c.UpDown_cal0->setEnabled(true);
     c.SB_save_cal0->setEnabled(true);
     c.Bcal0_aver->setEnabled(true);
@@ -392,8 +392,8 @@ void CalibPage::Ecal100LClick(int k)
         return;
     const Device& d = ctx_.device;
     Channel& c = ch_[k];
-    cal100L[k] = d.Ch[k].Ncal.Long;
-    c.Ecal100L->setText(c_format("%13.10f", d.Ch[k].Ncal.as_float()));
+    cal100L[k] = d.Ch(k).Ncal.Long;
+    c.Ecal100L->setText(c_format("%13.10f", d.Ch(k).Ncal.as_float()));
     c.E_ADCout->setEnabled(true);
     c.SB_save_cal100->setEnabled(true);
     c.Bcal100_aver->setEnabled(true);
@@ -411,8 +411,8 @@ void CalibPage::Ecal0_newDblClick(int k)
     if (calib_.take_zero(k) != kOk)
         return;
     const Device& d = ctx_.device;
-    ch_[k].Ecal0_new->setText(QString::number(d.Ch[k].new_Ref));
-    new_cal0[k] = d.Ch[k].new_Ref;
+    ch_[k].Ecal0_new->setText(QString::number(d.Ch(k).new_Ref));
+    new_cal0[k] = d.Ch(k).new_Ref;
 }
 
 void CalibPage::UpDown_cal0ChangingEx(int k, int NewValue)
@@ -436,7 +436,7 @@ void CalibPage::Ecal100_newDblClick(int k)
     show_output(k);
     calib_.derive_coefficient(k);
     const Device& d = ctx_.device;
-    show_pending(k, general_float(d.Ch[k].new_Ncal.as_float()));
+    show_pending(k, general_float(d.Ch(k).new_Ncal.as_float()));
 }
 
 void CalibPage::SB_save_cal0Click(int k)

@@ -16,7 +16,7 @@ namespace varnok {
 void CalibPage::E_ADCoutChange(int k)
 {
     calib_.derive_coefficient(k);
-    show_pending(k, c_format("%12.10f", ctx_.device.Ch[k].new_Ncal.as_float()));
+    show_pending(k, c_format("%12.10f", ctx_.device.Ch(k).new_Ncal.as_float()));
 }
 
 void CalibPage::E_ADCoutLChange(int k)
@@ -77,7 +77,7 @@ void CalibPage::E_ADCoutDblClick(int k)
         c.SB_save_cal100->setEnabled(true);
         c.Bcal100_aver->setEnabled(true);
     }
-    tmp_cal100[k] = d.Ch[k].new_ADCout.Long;
+    tmp_cal100[k] = d.Ch(k).new_ADCout.Long;
     new_cal100[k] = tmp_cal100[k];
     c.UpDown_new_cal100->moveTo(0);
 }
@@ -90,8 +90,8 @@ void CalibPage::B_old_PWMClick()
     for (int k = 1; k <= kChannels; ++k) {
         if (!done[k])
             continue;
-        calAH[k] = d.Ch[k].PWMH;
-        calAL[k] = d.Ch[k].PWML;
+        calAH[k] = d.Ch(k).PWMH;
+        calAL[k] = d.Ch(k).PWML;
         ch_[k].E_PWMH->setText(QString::number(calAH[k]));
         ch_[k].E_PWML->setText(QString::number(calAL[k]));
     }
@@ -104,7 +104,7 @@ void CalibPage::E_PWMLClick(int k)
         return;
     const Device& d = ctx_.device;
     Channel& c = ch_[k];
-    calAL[k] = d.Ch[k].PWML;
+    calAL[k] = d.Ch(k).PWML;
     c.E_PWML->setText(k == 1 ? QStringLiteral(" %1").arg(calAL[k]) : QString::number(calAL[k]));
     c.UpDown_PWML->setEnabled(true);
     c.SB_save_PWML->setEnabled(true);
@@ -118,7 +118,7 @@ void CalibPage::E_PWMHClick(int k)
         return;
     const Device& d = ctx_.device;
     Channel& c = ch_[k];
-    calAH[k] = d.Ch[k].PWMH;
+    calAH[k] = d.Ch(k).PWMH;
     c.E_PWMH->setText(QString::number(calAH[k]));
     c.UpDown_PWMH->setEnabled(true);
     c.SB_save_PWMH->setEnabled(true);

@@ -510,7 +510,7 @@ void ParamsPage::B_read_sclClick(int k)
     Busy busy(ctx_.busy);
     if (scales_.read_scale(k) != kOk)
         return;
-    const TParSCL& s = ctx_.device.parScl[size_t(k)];
+    const TParSCL& s = ctx_.device.parScl(size_t(k));
     ScaleControls& c = scl_[size_t(k)];
     c.value->setText(c_format("%*.*f", 6, decimals_of(s.DecPosition), s.Ustavka.as_float()));
     c.unit->setText(QString::fromUtf8(unit_text(s.Measure)));
@@ -545,7 +545,7 @@ void ParamsPage::B_read_ustClick(int k)
     Busy busy(ctx_.busy);
     if (scales_.read_setpoints(k) != kOk)
         return;
-    const TParUST& u = ctx_.device.parUst[size_t(k)];
+    const TParUST& u = ctx_.device.parUst(size_t(k));
     ust_[size_t(k)].value[kMax]->setText(general_float(u.Max.as_float()));
     ust_[size_t(k)].value[kMin]->setText(general_float(u.Min.as_float()));
 }
