@@ -25,13 +25,8 @@
 #include <unistd.h>
 #include <vector>
 
-#include "console/console_context.h"
+#include "console/console_windows.h"
 #include "console/readings_page.h"
-#include "console/search/tfmsg.h"
-#include "console/tfabout.h"
-#include "console/tfcomdcb.h"
-#include "console/tfglav.h"
-#include "console/tfmsetup.h"
 #include "support/pty.h"
 #include "support/sim_process.h"
 
@@ -79,12 +74,8 @@ int child(const std::string& what, const std::string& ini, int seconds)
     });
 
     ConsoleContext ctx(ini);
-    TFglav Fglav(ctx);
-    TFabout Fabout(&Fglav);
-    TFcomdcb Fcomdcb(ctx.link);
-    TFMsetup FMsetup(ctx, Fglav);
-    TFmsg Fmsg;
-    Fglav.set_windows(&Fabout, &Fcomdcb, &Fmsg);
+    ConsoleWindows windows(ctx);
+    TFglav& Fglav = *windows.glav;
 
     struct FirstPaint : QObject {
         QWidget* window = nullptr;

@@ -13,7 +13,7 @@ namespace varnok {
 
 struct ConsoleContext {
     explicit ConsoleContext(std::string settings_path)
-        : settings(link, n_time_opros, time_opros, std::move(settings_path))
+        : settings(link, std::move(settings_path))
     {
         link.set_wait_pump(&pump);  // the window stays drawn while a connection is being made
     }
@@ -25,11 +25,7 @@ struct ConsoleContext {
     Link link{notices, sleeper, pump, ports};
     Device device{link};
 
-    // Poll period: index into var_time_opros, and the period in seconds.
-    uint8_t n_time_opros = kDefaultPollPeriod;
-    int32_t time_opros = var_time_opros[kDefaultPollPeriod];
-
-    SettingsFile settings;
+    SettingsFile settings;  // also keeps the poll period
 
     // Depth of handlers now exchanging with the device (see Busy).
     int busy = 0;

@@ -96,23 +96,29 @@ HelpViewer::HelpViewer(QWidget* parent) : QWidget(parent, Qt::Window)
 {
     setObjectName(QStringLiteral("HelpViewer"));
     setWindowTitle(QStringLiteral("справка"));
+    buildWindow();
+    wireControls();
+}
 
-    auto* back = new QToolButton(this);
-    back->setObjectName(QStringLiteral("Bback"));
-    back->setText(QStringLiteral("◀ назад"));
-    back->setEnabled(false);
-    auto* forward = new QToolButton(this);
-    forward->setObjectName(QStringLiteral("Bforward"));
-    forward->setText(QStringLiteral("вперёд ▶"));
-    forward->setEnabled(false);
-    auto* home = new QToolButton(this);
-    home->setObjectName(QStringLiteral("Bcontents"));
-    home->setText(QStringLiteral("содержание"));
+// The buttons above, the contents and the index on the left, the text on the right.
+void HelpViewer::buildWindow()
+{
+    back_ = new QToolButton(this);
+    back_->setObjectName(QStringLiteral("Bback"));
+    back_->setText(QStringLiteral("◀ назад"));
+    back_->setEnabled(false);
+    forward_ = new QToolButton(this);
+    forward_->setObjectName(QStringLiteral("Bforward"));
+    forward_->setText(QStringLiteral("вперёд ▶"));
+    forward_->setEnabled(false);
+    home_ = new QToolButton(this);
+    home_->setObjectName(QStringLiteral("Bcontents"));
+    home_->setText(QStringLiteral("содержание"));
 
     auto* buttons = new QHBoxLayout;
-    buttons->addWidget(back);
-    buttons->addWidget(forward);
-    buttons->addWidget(home);
+    buttons->addWidget(back_);
+    buttons->addWidget(forward_);
+    buttons->addWidget(home_);
     buttons->addStretch(1);
 
     contents_ = new QTreeWidget;
@@ -155,36 +161,41 @@ HelpViewer::HelpViewer(QWidget* parent) : QWidget(parent, Qt::Window)
     layout->addLayout(buttons);
     layout->addWidget(splitter, 1);
     resize(1000, 700);
+}
 
-    connect(back, &QToolButton::clicked, text_, &QTextBrowser::backward);
-    connect(forward, &QToolButton::clicked, text_, &QTextBrowser::forward);
-    connect(text_, &QTextBrowser::backwardAvailable, back, &QToolButton::setEnabled);
-    connect(text_, &QTextBrowser::forwardAvailable, forward, &QToolButton::setEnabled);
-    connect(home, &QToolButton::clicked, this, &HelpViewer::showContents);
+void HelpViewer::wireControls()
+{
+    connect(back_, &QToolButton::clicked, text_, &QTextBrowser::backward);
+    connect(forward_, &QToolButton::clicked, text_, &QTextBrowser::forward);
+    connect(text_, &QTextBrowser::backwardAvailable, back_, &QToolButton::setEnabled);
+    connect(text_, &QTextBrowser::forwardAvailable, forward_, &QToolButton::setEnabled);
+    connect(home_, &QToolButton::clicked, this, &HelpViewer::showContents);
     connect(text_, &QTextBrowser::sourceChanged, this, [this](const QUrl& url) { selectContentsFor(url.fragment()); });
 
-    auto open_topic = [this](QTreeWidgetItem* item) {
-        if (!item)
-            return;
-        const QString anchor = item->data(0, kAnchorRole).toString();
-        if (!anchor.isEmpty()) {
-            showAnchor(anchor);
-            return;
-        }
-        // A heading without an anchor: scroll to its place.
-        QTextCursor cursor(text_->document());
-        cursor.setPosition(item->data(0, kPositionRole).toInt());
-        text_->setTextCursor(cursor);
-        text_->verticalScrollBar()->setValue(static_cast<int>(text_->cursorRect().top()) +
-                                             text_->verticalScrollBar()->value());
-    };
-    connect(contents_, &QTreeWidget::itemClicked, this, open_topic);
-    connect(contents_, &QTreeWidget::itemActivated, this, open_topic);
+    connect(contents_, &QTreeWidget::itemClicked, this, &HelpViewer::openTopic);
+    connect(contents_, &QTreeWidget::itemActivated, this, &HelpViewer::openTopic);
 
     connect(filter_, &QLineEdit::textChanged, this, &HelpViewer::filterIndex);
     connect(filter_, &QLineEdit::returnPressed, this, &HelpViewer::activateFirstIndexItem);
     connect(index_, &QListWidget::itemClicked, this, &HelpViewer::activateIndexItem);
     connect(index_, &QListWidget::itemActivated, this, &HelpViewer::activateIndexItem);
+}
+
+void HelpViewer::openTopic(QTreeWidgetItem* item)
+{
+    if (!item)
+        return;
+    const QString anchor = item->data(0, kAnchorRole).toString();
+    if (!anchor.isEmpty()) {
+        showAnchor(anchor);
+        return;
+    }
+    // A heading without an anchor: scroll to its place.
+    QTextCursor cursor(text_->document());
+    cursor.setPosition(item->data(0, kPositionRole).toInt());
+    text_->setTextCursor(cursor);
+    text_->verticalScrollBar()->setValue(static_cast<int>(text_->cursorRect().top()) +
+                                         text_->verticalScrollBar()->value());
 }
 
 HelpViewer::~HelpViewer() = default;

@@ -14,6 +14,7 @@ class QListWidget;
 class QListWidgetItem;
 class QTabWidget;
 class QTextBrowser;
+class QToolButton;
 class QTreeWidget;
 class QTreeWidgetItem;
 
@@ -63,6 +64,9 @@ public:
     QTabWidget* tabs() const { return tabs_; }
 
 private:
+    void buildWindow();
+    void wireControls();
+    void openTopic(QTreeWidgetItem* item);
     void rebuild();
     void filterIndex(const QString& text);
     void activateIndexItem(QListWidgetItem* item);
@@ -78,6 +82,9 @@ private:
     QLineEdit* filter_ = nullptr;
     QListWidget* index_ = nullptr;
     QTextBrowser* text_ = nullptr;
+    QToolButton* back_ = nullptr;
+    QToolButton* forward_ = nullptr;
+    QToolButton* home_ = nullptr;
 };
 
 // The help file beside the program's executable.

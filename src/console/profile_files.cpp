@@ -14,6 +14,23 @@ namespace {
 
 const QString kFilter = QStringLiteral("конфигурация прибора (*.conf);;все файлы (*)");
 
+// The question's text: each change, then what the load leaves alone, then for a calibration
+// the warning that it belongs to one device.
+QString confirmation(const Changes& changes, const QString& left, bool calibration)
+{
+    QString list;
+    for (const auto& [w, from] : changes)
+        list += QString::fromStdString(w.key() + ": " + from + " -> " + w.text()) + QLatin1Char('\n');
+    list.chop(1);
+    if (!left.isEmpty())
+        list += QStringLiteral("\n\n") + left;
+    if (calibration)
+        list += QStringLiteral(
+            "\n\nкалибровка у каждого прибора своя: записывайте её только в прибор, "
+            "из которого сохранён файл");
+    return list;
+}
+
 }  // namespace
 
 ProfileFiles::ProfileFiles(ConsoleContext& ctx, ExchangeLog& log, Shell shell)
@@ -84,21 +101,16 @@ void ProfileFiles::load(unsigned sections)
                              : QString();
     Configuration config(ctx_.device, report_, pauses_);
     const ProfileLoad r = load_profile(config, profile, sections, [&](const Changes& changes) {
-        QString list;
-        for (const auto& [w, from] : changes)
-            list += QString::fromStdString(w.key() + ": " + from + " -> " + w.text()) + QLatin1Char('\n');
-        list.chop(1);
-        if (!left.isEmpty())
-            list += QStringLiteral("\n\n") + left;
-        if (calibration)
-            list += QStringLiteral(
-                "\n\nкалибровка у каждого прибора своя: записывайте её только в прибор, "
-                "из которого сохранён файл");
         return MessageBox::confirm(
             shell_.window,
             calibration ? QStringLiteral("записать калибровку в прибор?") : QStringLiteral("записать в прибор?"),
-            list);
+            confirmation(changes, left, calibration));
     });
+    tell_outcome(r, path, left, calibration);
+}
+
+void ProfileFiles::tell_outcome(const ProfileLoad& r, const QString& path, const QString& left, bool calibration)
+{
     switch (r.outcome) {
     case ProfileLoad::kReadFailed:
         MessageBox::show(shell_.window,

@@ -14,6 +14,7 @@ class QWidget;
 namespace varnok {
 
 struct ConsoleContext;
+struct ProfileLoad;
 class ExchangeLog;
 
 class ProfileFiles {
@@ -37,6 +38,8 @@ public:
 
 private:
     void load(unsigned sections);
+    // The log line or the message box after a load; `left` is what the load left alone.
+    void tell_outcome(const ProfileLoad& r, const QString& path, const QString& left, bool calibration);
 
     ConsoleContext& ctx_;
     ExchangeLog& log_;

@@ -260,13 +260,12 @@ void ReadingsPage::Pusk_or_Stop()
     ToolButton1_->repaint();
 }
 
-void ReadingsPage::CBtime_oprosChange(int index, const QString& text)
+void ReadingsPage::CBtime_oprosChange(int index)
 {
     if (index < 0)
         return;
-    ctx_.n_time_opros = static_cast<uint8_t>(index);
-    ctx_.time_opros = text.toInt();
-    Timer_opros.setInterval(ctx_.time_opros * 1000);
+    ctx_.settings.set_poll_period(index);
+    Timer_opros.setInterval(ctx_.settings.poll_period() * 1000);
 }
 
 void ReadingsPage::Timer_oprosTimer()
@@ -274,7 +273,7 @@ void ReadingsPage::Timer_oprosTimer()
     if (ctx_.busy > 0)
         return;  // an exchange is under way; the next tick comes soon enough
     Busy busy(ctx_.busy);
-    const TickResult tick = polling_.tick(ctx_.time_opros);
+    const TickResult tick = polling_.tick(ctx_.settings.poll_period());
     switch (tick.outcome) {
     case TickResult::kPolled:
         show_poll(tick.poll);
@@ -291,7 +290,7 @@ void ReadingsPage::Timer_oprosTimer()
             Timer_opros.stop();
         break;
     }
-    Timer_opros.setInterval(ctx_.time_opros * 1000);
+    Timer_opros.setInterval(ctx_.settings.poll_period() * 1000);
 }
 
 void ReadingsPage::TabSheet1Show()
@@ -299,7 +298,7 @@ void ReadingsPage::TabSheet1Show()
     status_(QStringLiteral(" Для обновления информации нажмите кнопку \"запрос\" "));
     if (periodic_opros_in_process) {
         Timer_opros.start();
-        status_(QStringLiteral(" Идет периодический опрос каждые ") + QString::number(ctx_.time_opros) +
+        status_(QStringLiteral(" Идет периодический опрос каждые ") + QString::number(ctx_.settings.poll_period()) +
                 QStringLiteral("c"));
     } else {
         Timer_opros.stop();

@@ -46,7 +46,7 @@ public:
     void RGtyp_oprosClick();
     void ToolButton1Click();
     void Pusk_or_Stop();
-    void CBtime_oprosChange(int index, const QString& text);
+    void CBtime_oprosChange(int index);
     void Timer_oprosTimer();
     void TabSheet1Show();
     void TabSheet1Hide();

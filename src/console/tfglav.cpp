@@ -338,7 +338,7 @@ void TFglav::connect_controls()
     connect(ui_->CBparity, &Combo::activated, this, &TFglav::CBparityChange);
     connect(ui_->CBstopbit, &Combo::activated, this, &TFglav::CBstopbitChange);
     connect(ui_->CBtime_opros, &Combo::activated, this,
-            [this](int i) { readings_->CBtime_oprosChange(i, ui_->CBtime_opros->itemText(i)); });
+            [this](int i) { readings_->CBtime_oprosChange(i); });
     connect(ui_->Binitport, &QPushButton::clicked, this, &TFglav::BinitportClick);
     connect(ui_->UpDown_adr, &UpDown::changingEx, this, &TFglav::UpDown_adrChangingEx);
     connect(ui_->Esysnum, &QLineEdit::textChanged, this, &TFglav::EsysnumChange);
@@ -375,8 +375,7 @@ void TFglav::FormCreate()
 
     Link& link = ctx_.link;
     link.set_line(kDefaultLinkSettings);
-    ctx_.n_time_opros = kDefaultPollPeriod;
-    ctx_.time_opros = var_time_opros[ctx_.n_time_opros];
+    ctx_.settings.set_poll_period(kDefaultPollPeriod);
     ParamsPage& p = *params_;
     p.new_sys_num = 1;
     p.new_scor = 2;
@@ -401,7 +400,7 @@ void TFglav::show_connection()
     ui_->CBport->setCurrentIndex(line.num_name_comport - 1);
     for (int row : {kRowScor, kRowParity, kRowStopbit})
         show_line_setting(row);
-    ui_->CBtime_opros->setCurrentIndex(ctx_.n_time_opros);
+    ui_->CBtime_opros->setCurrentIndex(ctx_.settings.poll_period_index());
     auto* fast = findChild<QCheckBox*>(QStringLiteral("ChBfast_obmen"));
     const QSignalBlocker quiet(fast);
     fast->setChecked(line.fast_exchange);
@@ -512,7 +511,7 @@ void TFglav::FormActivate()
     ui_->Ecur_sysnum->repaint();
     {
         const QSignalBlocker quiet(ui_->CBtime_opros);
-        ui_->CBtime_opros->setCurrentIndex(ctx_.n_time_opros);
+        ui_->CBtime_opros->setCurrentIndex(ctx_.settings.poll_period_index());
     }
     if (readings_->polling().attach()) {
         readings_->zapros_par(1);

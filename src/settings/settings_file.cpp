@@ -120,6 +120,11 @@ std::string check_text(std::string_view text, std::string& trailer)
 
 }  // namespace
 
+SettingsFile::SettingsFile(Link& link, std::string path)
+    : SettingsFile(link, own_n_time_opros_, own_time_opros_, std::move(path))
+{
+}
+
 SettingsFile::SettingsFile(Link& link, uint8_t& n_time_opros, int32_t& time_opros, std::string path)
     : link_(link), n_time_opros_(n_time_opros), time_opros_(time_opros), path_(std::move(path)),
       ini_(std::make_unique<Ini>())
@@ -131,6 +136,14 @@ SettingsFile::SettingsFile(Link& link, uint8_t& n_time_opros, int32_t& time_opro
 }
 
 SettingsFile::~SettingsFile() = default;
+
+void SettingsFile::set_poll_period(int index)
+{
+    if (index < 0 || size_t(index) >= var_time_opros.size())
+        return;
+    n_time_opros_ = uint8_t(index);
+    time_opros_ = var_time_opros[n_time_opros_];
+}
 
 std::string SettingsFile::default_path() { return file_io::default_settings_path(); }
 

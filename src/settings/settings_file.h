@@ -25,6 +25,9 @@ inline constexpr uint8_t kFileDefaultPollPeriod = 2;
 
 class SettingsFile {
 public:
+    // The settings keeping the poll period themselves; the pages read and change it here.
+    SettingsFile(Link& link, std::string path);
+    // The poll period kept by the caller, in the two variables given.
     SettingsFile(Link& link, uint8_t& n_time_opros, int32_t& time_opros, std::string path);
     ~SettingsFile();
     SettingsFile(const SettingsFile&) = delete;
@@ -69,6 +72,12 @@ public:
     // Explicit device paths of the port names from the section "порты".
     void read_ports(PortMap& map) const;
 
+    // The poll period: its index into var_time_opros (what the file stores), and seconds.
+    uint8_t poll_period_index() const { return n_time_opros_; }
+    int32_t poll_period() const { return time_opros_; }
+    // Takes the period of that index; an index outside var_time_opros changes nothing.
+    void set_poll_period(int index);
+
     // The file was read at start-up or created by us, and may be written.
     bool usable() const { return state_ == State::loaded || state_ == State::created; }
     // The file is there but could not be read (not UTF-8, unreadable, not parsed): the values
@@ -90,6 +99,9 @@ private:
     std::string render() const;
 
     Link& link_;
+    // The period when no one else keeps it; the two references below are to these then.
+    uint8_t own_n_time_opros_ = kDefaultPollPeriod;
+    int32_t own_time_opros_ = var_time_opros[kDefaultPollPeriod];
     uint8_t& n_time_opros_;
     int32_t& time_opros_;
     std::string path_;

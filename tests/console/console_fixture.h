@@ -20,16 +20,11 @@
 #include <gtest/gtest.h>
 #include <memory>
 
-#include "console/console_context.h"
+#include "console/console_windows.h"
 #include "console/up_down.h"
 #include "console/exchange_log.h"
 #include "console/message_box.h"
 #include "console/readings_page.h"
-#include "console/search/tfmsg.h"
-#include "console/tfabout.h"
-#include "console/tfcomdcb.h"
-#include "console/tfglav.h"
-#include "console/tfmsetup.h"
 #include "support/sim_process.h"
 
 namespace varnok::test {
@@ -94,12 +89,14 @@ protected:
         }
         if (map_com1)
             ctx->ports.set(1, sim->path());
-        glav = std::make_unique<TFglav>(*ctx);
-        about = std::make_unique<TFabout>(glav.get());
-        comdcb = std::make_unique<TFcomdcb>(ctx->link);
-        setup = std::make_unique<TFMsetup>(*ctx, *glav);
-        msg = std::make_unique<TFmsg>();
-        glav->set_windows(about.get(), comdcb.get(), msg.get());
+        // The program's assembly, each window then kept on its own so that a test can end
+        // them one by one.
+        ConsoleWindows windows(*ctx);
+        glav = std::move(windows.glav);
+        about = std::move(windows.about);
+        comdcb = std::move(windows.comdcb);
+        setup = std::move(windows.setup);
+        msg = std::move(windows.msg);
     }
 
     // Shows the main window and waits for its activation sequence to finish.

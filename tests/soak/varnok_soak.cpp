@@ -17,14 +17,9 @@
 #include <string>
 #include <unistd.h>
 
-#include "console/console_context.h"
+#include "console/console_windows.h"
 #include "console/message_box.h"
 #include "console/readings_page.h"
-#include "console/search/tfmsg.h"
-#include "console/tfabout.h"
-#include "console/tfcomdcb.h"
-#include "console/tfglav.h"
-#include "console/tfmsetup.h"
 #include "support/sim_process.h"
 
 namespace {
@@ -83,12 +78,8 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "message box: %s\n", text.toUtf8().constData());
     });
     varnok::ConsoleContext ctx(ini.fileName().toStdString());
-    varnok::TFglav glav(ctx);
-    varnok::TFabout about(&glav);
-    varnok::TFcomdcb comdcb(ctx.link);
-    varnok::TFMsetup setup(ctx, glav);
-    varnok::TFmsg notice;
-    glav.set_windows(&about, &comdcb, &notice);
+    varnok::ConsoleWindows windows(ctx);
+    varnok::TFglav& glav = *windows.glav;
     glav.show();
     glav.activateWindow();
 

@@ -64,6 +64,19 @@ TFtrend::TFtrend(QWidget* parent) : QWidget(parent, Qt::Window)
     setWindowTitle(QStringLiteral("тренд показаний"));
     resize(900, 520);
 
+    QHBoxLayout* controls = build_controls();
+    build_plot();
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(controls);
+    layout->addWidget(view_, 1);
+
+    apply_view();
+    wire();
+}
+
+// The row above the plot: the period, the view, the pause and the two savings.
+QHBoxLayout* TFtrend::build_controls()
+{
     auto* label = new QLabel(QStringLiteral("за последние, мин"), this);
     CBtrend_minutes_ = new QComboBox(this);
     CBtrend_minutes_->setObjectName(QStringLiteral("CBtrend_minutes"));
@@ -90,13 +103,30 @@ TFtrend::TFtrend(QWidget* parent) : QWidget(parent, Qt::Window)
     Btrend_pause_->setToolTip(QStringLiteral("остановить график; опрос и запись значений продолжаются"));
     Btrend_pause_->setCheckable(true);
 
-    auto* png = new QPushButton(QStringLiteral("сохранить PNG"), this);
-    png->setObjectName(QStringLiteral("Btrend_png"));
-    png->setAccessibleName(QStringLiteral("тренд: сохранить PNG"));
-    auto* csv = new QPushButton(QStringLiteral("сохранить CSV"), this);
-    csv->setObjectName(QStringLiteral("Btrend_csv"));
-    csv->setAccessibleName(QStringLiteral("тренд: сохранить CSV"));
+    Btrend_png_ = new QPushButton(QStringLiteral("сохранить PNG"), this);
+    Btrend_png_->setObjectName(QStringLiteral("Btrend_png"));
+    Btrend_png_->setAccessibleName(QStringLiteral("тренд: сохранить PNG"));
+    Btrend_csv_ = new QPushButton(QStringLiteral("сохранить CSV"), this);
+    Btrend_csv_->setObjectName(QStringLiteral("Btrend_csv"));
+    Btrend_csv_->setAccessibleName(QStringLiteral("тренд: сохранить CSV"));
 
+    auto* controls = new QHBoxLayout;
+    controls->addWidget(label);
+    controls->addWidget(CBtrend_minutes_);
+    controls->addSpacing(16);
+    controls->addWidget(view_label);
+    controls->addWidget(CBtrend_view_);
+    controls->addSpacing(16);
+    controls->addWidget(Btrend_pause_);
+    controls->addWidget(Btrend_png_);
+    controls->addWidget(Btrend_csv_);
+    controls->addStretch(1);
+    return controls;
+}
+
+// The plot: the time axis, the percent axis, an axis of each channel's own, the legend.
+void TFtrend::build_plot()
+{
     view_ = new QCustomPlot(this);
     view_->setObjectName(QStringLiteral("ChartView_trend"));
     view_->setAccessibleName(QStringLiteral("тренд: график"));
@@ -136,23 +166,11 @@ TFtrend::TFtrend(QWidget* parent) : QWidget(parent, Qt::Window)
     }
     set_units({});
     apply_theme();
+}
 
-    auto* controls = new QHBoxLayout;
-    controls->addWidget(label);
-    controls->addWidget(CBtrend_minutes_);
-    controls->addSpacing(16);
-    controls->addWidget(view_label);
-    controls->addWidget(CBtrend_view_);
-    controls->addSpacing(16);
-    controls->addWidget(Btrend_pause_);
-    controls->addWidget(png);
-    controls->addWidget(csv);
-    controls->addStretch(1);
-    auto* layout = new QVBoxLayout(this);
-    layout->addLayout(controls);
-    layout->addWidget(view_, 1);
-
-    apply_view();
+// What the controls do.
+void TFtrend::wire()
+{
     connect(CBtrend_minutes_, &QComboBox::currentIndexChanged, this, &TFtrend::refresh);
     connect(CBtrend_view_, &QComboBox::currentIndexChanged, this, &TFtrend::apply_view);
     // Toggled, so that a screen reader's toggle pauses as a click does.
@@ -160,11 +178,11 @@ TFtrend::TFtrend(QWidget* parent) : QWidget(parent, Qt::Window)
         paused_at_ = on ? QDateTime::currentMSecsSinceEpoch() : 0;
         refresh();
     });
-    connect(png, &QPushButton::clicked, this, [this] {
+    connect(Btrend_png_, &QPushButton::clicked, this, [this] {
         save(QStringLiteral("сохранить график"), QStringLiteral(".png"), QStringLiteral("PNG (*.png)"),
              &TFtrend::save_png);
     });
-    connect(csv, &QPushButton::clicked, this, [this] {
+    connect(Btrend_csv_, &QPushButton::clicked, this, [this] {
         save(QStringLiteral("сохранить значения"), QStringLiteral(".csv"), QStringLiteral("CSV (*.csv)"),
              &TFtrend::save_csv);
     });

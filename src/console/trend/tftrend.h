@@ -12,6 +12,7 @@
 class QCPAxis;
 class QCPGraph;
 class QComboBox;
+class QHBoxLayout;
 class QCustomPlot;
 class QPushButton;
 
@@ -48,6 +49,9 @@ protected:
     void changeEvent(QEvent* event) override;
 
 private:
+    QHBoxLayout* build_controls();
+    void build_plot();
+    void wire();
     void refresh();
     void apply_view();
     void apply_theme();
@@ -65,6 +69,8 @@ private:
     QComboBox* CBtrend_minutes_;
     QComboBox* CBtrend_view_;
     QPushButton* Btrend_pause_;
+    QPushButton* Btrend_png_;
+    QPushButton* Btrend_csv_;
     int64_t paused_at_ = 0;  // the end of the frozen window; 0 while running
 };
 
