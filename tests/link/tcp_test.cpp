@@ -272,7 +272,9 @@ TEST_F(TcpPort, AStopEndsTheWaitsOfThePort)
     ozuper.fill(0x11);
     link.tuda(ozuper, 8);
     std::thread stopper([&] {
-        std::this_thread::sleep_for(200ms);
+        // Once the request is out the read waits for its answer; a deadline all the same.
+        for (const auto until = Clock::now() + 10s; silent.requests() < 1 && Clock::now() < until;)
+            std::this_thread::sleep_for(5ms);
         stop.on = true;
     });
     auto start = Clock::now();

@@ -22,25 +22,21 @@ inline sockaddr_in loopback(int port)
     return a;
 }
 
-// Whether a socket can be bound to `port` now (closed again at once).
-inline bool bindable(int port)
+// Whether `call` (bind or connect) takes a fresh socket to `port`; the socket closed again.
+inline bool loopback_takes(int port, int (*call)(int, const sockaddr*, socklen_t))
 {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     const sockaddr_in a = loopback(port);
-    const bool ok = ::bind(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0;
+    const bool ok = call(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0;
     ::close(fd);
     return ok;
 }
 
+// Whether a socket can be bound to `port` now.
+inline bool bindable(int port) { return loopback_takes(port, ::bind); }
+
 // Whether something accepts connections on `port` of 127.0.0.1.
-inline bool accepts(int port)
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const sockaddr_in a = loopback(port);
-    const bool ok = ::connect(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0;
-    ::close(fd);
-    return ok;
-}
+inline bool accepts(int port) { return loopback_takes(port, ::connect); }
 
 // A TCP port of 127.0.0.1 that nothing listens on now, for a server the test starts.
 inline int free_port()
