@@ -138,6 +138,8 @@ TEST_F(ProtocolFiles, LongTablesGoOnToTheNextPageUnderTheirHeader)
 {
     Protocol p = sample();
     p.as_left.reset();
+    // A line's text without a blank, wider than its column: cut, not run off the page.
+    p.unit.line = "tcp://" + std::string(150, '7') + ":502";
     ChannelCheck& c = p.as_found->channels[0];
     c.points.clear();
     for (int k = -10; k <= 110; k += 2)
@@ -151,6 +153,8 @@ TEST_F(ProtocolFiles, LongTablesGoOnToTheNextPageUnderTheirHeader)
     EXPECT_TRUE(has_row(text, "-10 -25,0000 -24,7500 0,2500 0,100 годен")) << text;
     EXPECT_TRUE(has_row(text, "110 275,0000 275,2500 0,2500 0,100 годен")) << text;
     EXPECT_NE(text.find("Заключение: не годен"), std::string::npos);
+    EXPECT_NE(line_with(text, "Линия:").find("tcp://777"), std::string::npos) << text;
+    EXPECT_NE(text.find("7777:502\n"), std::string::npos) << text;
 }
 
 TEST_F(ProtocolFiles, AFailureIsOneLineAndLeavesWhatWasThere)
