@@ -1,6 +1,7 @@
 #include "ops/accuracy_check.h"
 
 #include <algorithm>
+#include <charconv>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -24,15 +25,25 @@ constexpr unsigned kReadingPauseMs = 100;
 // 1e-9 % so that the binary remainder of the division does not decide the verdict.
 constexpr double kVerdictQuantum = 1e9;
 
-// A number as the lines show it: 25, 12.5, -10.
+// A number as the lines show it, in any locale: 25, 12.5, -10.
 std::string number_text(double v)
 {
     char buf[32];
-    std::snprintf(buf, sizeof buf, "%g", v);
-    return buf;
+    return std::string(buf, std::to_chars(buf, buf + sizeof buf, v).ptr);
 }
 
 std::string point_name(int k, double percent) { return "канал " + std::to_string(k) + ", " + number_text(percent) + " %"; }
+
+// A reading as the decimal the device's float stands for: six significant digits, all that a
+// float32 holds for certain, so that 63.1 is 63.1 in the statistics and not 63.0999985.
+double reading_value(float v)
+{
+    char buf[32];
+    const auto end = std::to_chars(buf, buf + sizeof buf, double(v), std::chars_format::general, 6).ptr;
+    double d = v;
+    std::from_chars(buf, end, d);
+    return d;
+}
 
 std::string local_now()
 {
@@ -185,13 +196,13 @@ void AccuracyCheck::measure(record::ChannelCheck& channel, record::CheckPoint& p
                                 " не прочитан: " + x.msg_buf_error();
                 break;
             }
-            const double v = d_.Ch(k).Urms_te;
-            if (!std::isfinite(v)) {
+            const float f = d_.Ch(k).Urms_te;
+            if (!std::isfinite(f)) {
                 point.failure = point_name(k, point.percent) + ": отсчёт " + std::to_string(i + 1) +
                                 ": прибор вернул не число";
                 break;
             }
-            point.readings.push_back(v);
+            point.readings.push_back(reading_value(f));
         }
     }
     judge_point(point, channel.full_scale, tolerance);
