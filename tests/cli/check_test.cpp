@@ -52,6 +52,12 @@ protected:
         return !functions.empty() && std::all_of(functions.begin(), functions.end(), [](int f) { return f >= 1 && f <= 4; });
     }
     std::string answered() { return sim.dump().at("answered"); }
+    std::string pdf_text(const fs::path& pdf)
+    {
+        const std::string command = "pdftotext -layout '" + pdf.string() + "' '" + (own / "pdf.txt").string() +
+                                    "' 2>'" + (own / "pdftotext.err").string() + "'";
+        return std::system(command.c_str()) == 0 ? slurp(own / "pdf.txt") : "";
+    }
 
     fs::path own;
 };
@@ -95,7 +101,8 @@ TEST_F(CliCheck, OutOfToleranceAsFoundThenCalibratedAndFitAsLeft)
     const size_t before = journal_lines();
     std::vector<std::string> left = {"--json"};
     left.insert(left.end(), common.begin(), common.end());
-    left.insert(left.end(), {"--as", "left", "--found", (dir / "found.json").string()});
+    left.insert(left.end(), {"--as", "left", "--found", (dir / "found.json").string(), "--protocol",
+                             (dir / "protocol.pdf").string()});
     ASSERT_EQ(run(left), 0) << err;
     const json l = json::parse(out);
     EXPECT_EQ(l["kind"], "as_left");
@@ -110,6 +117,15 @@ TEST_F(CliCheck, OutOfToleranceAsFoundThenCalibratedAndFitAsLeft)
     EXPECT_EQ(l["as_found"]["channels"][0]["constants"]["zero"], 1012);
     EXPECT_EQ(l["as_found"]["verdict"], "не годен");
     EXPECT_TRUE(only_reads(functions(before)));
+
+    // The protocol holds both runs and the constants before and after.
+    const std::string pdf = pdf_text(dir / "protocol.pdf");
+    for (const char* text : {"Протокол проверки", "Заводской номер:", "777", "Калибратор К1", "Иванов И. И.",
+                             "Проверка до калибровки", "Проверка после калибровки", "126,0000", "0,400",
+                             "Заключение: годен"})
+        EXPECT_NE(pdf.find(text), std::string::npos) << text << "\n" << pdf;
+    EXPECT_NE(pdf.find("1012"), std::string::npos);
+    EXPECT_NE(pdf.find("1412"), std::string::npos);
 
     // An as-left document is no as-found run.
     std::ofstream(dir / "left.json") << out;
@@ -155,6 +171,21 @@ TEST_F(CliCheck, BadOptionsAndAFailingApplyRecordNothing)
               std::string::npos)
         << err;
     EXPECT_TRUE(only_reads(functions()));
+
+    // A fit unit whose protocol cannot be written when the check ends (a folder took its place
+    // meanwhile): the check does not pass.
+    ASSERT_EQ(sim.command("signal 1 0"), "ok");
+    const fs::path taken = dir / "p.pdf";
+    const std::vector<std::string> fit = {"check", "--channels", "1", "--points", "0", "--samples", "1", "--apply"};
+    std::vector<std::string> args = fit;
+    args.insert(args.end(), {"true", "--protocol", taken.string()});
+    EXPECT_EQ(run(args), 0) << err;
+    EXPECT_TRUE(fs::is_regular_file(taken));
+    fs::remove(taken);
+    args = fit;
+    args.insert(args.end(), {"mkdir " + taken.string(), "--protocol", taken.string()});
+    EXPECT_EQ(run(args), 1) << err;
+    EXPECT_NE(err.find("файл " + taken.string() + " не записан: "), std::string::npos) << err;
 }
 
 TEST_F(CliCheck, AsksForTheReferenceAtEachPoint)
