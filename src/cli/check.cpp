@@ -325,6 +325,14 @@ void tell_point(int k, const record::ChannelCheck& c, const record::CheckPoint& 
                  p.fit ? record::kFit : record::kUnfit);
 }
 
+std::string with_comma(std::string s)
+{
+    for (char& c : s)
+        if (c == '.')
+            c = ',';
+    return s;
+}
+
 // The run as a table: a row per point, then each channel's verdict and the run's.
 std::string run_table(const record::CheckRun& run)
 {
@@ -340,7 +348,7 @@ std::string run_table(const record::CheckRun& run)
     for (const record::ChannelCheck& c : run.channels)
         out += "канал " + std::to_string(c.channel) + " (" + check_number(c.full_scale, true) + unit_suffix(c.unit) +
                ", ноль " + (c.constants.read ? std::to_string(c.constants.zero) : "-") + ", коэффициент " +
-               (c.constants.read ? float_text(c.constants.coefficient) : "-") + "): " + c.verdict() + "\n";
+               (c.constants.read ? with_comma(float_text(c.constants.coefficient)) : "-") + "): " + c.verdict() + "\n";
     out += std::string("итог: ") + (run.fit() ? record::kFit : record::kUnfit) + "\n";
     return out;
 }
