@@ -53,6 +53,12 @@ public:
 
     // The channel's stored zero and coefficient (read again after a calibration).
     record::Constants read_constants(int k);
+
+private:
+    Device& d_;
+    Report& report_;
+    Sleeper& pauses_;
+    std::string last_failure_;  // the error line of the last read of the constants that failed
 };
 
 }  // namespace varnok
