@@ -1,0 +1,27 @@
+# libharu, which draws the protocol's PDF, as the target varnok::haru. On Linux Debian's
+# (libhpdf-dev); on Windows the static library scripts/build-haru-mingw.sh builds with MinGW-w64
+# into its cache (VARNOK_HARU_MINGW, ~/.cache/varnok/haru-2.3.0-mingw by default), with zlib.
+if(TARGET varnok::haru)
+  return()
+endif()
+
+if(WIN32)
+  set(VARNOK_HARU_MINGW "$ENV{HOME}/.cache/varnok/haru-2.3.0-mingw" CACHE PATH "libharu built for Windows")
+  if(NOT EXISTS "${VARNOK_HARU_MINGW}/.complete")
+    message(FATAL_ERROR "No libharu for Windows in ${VARNOK_HARU_MINGW}: run scripts/build-haru-mingw.sh")
+  endif()
+  find_path(HARU_INCLUDE hpdf.h PATHS ${VARNOK_HARU_MINGW}/include NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH REQUIRED)
+  find_library(HARU_LIBRARY NAMES libhpdf.a hpdf PATHS ${VARNOK_HARU_MINGW}/lib NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH
+               REQUIRED)
+  find_library(HARU_ZLIB NAMES libz.a z REQUIRED)
+  add_library(varnok::haru STATIC IMPORTED)
+  set_target_properties(varnok::haru PROPERTIES IMPORTED_LOCATION ${HARU_LIBRARY}
+                        INTERFACE_INCLUDE_DIRECTORIES ${HARU_INCLUDE}
+                        INTERFACE_LINK_LIBRARIES ${HARU_ZLIB})
+  return()
+endif()
+
+find_path(HARU_INCLUDE hpdf.h REQUIRED)
+find_library(HARU_LIBRARY hpdf REQUIRED)
+add_library(varnok::haru UNKNOWN IMPORTED)
+set_target_properties(varnok::haru PROPERTIES IMPORTED_LOCATION ${HARU_LIBRARY} INTERFACE_INCLUDE_DIRECTORIES ${HARU_INCLUDE})
