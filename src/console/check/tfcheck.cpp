@@ -13,6 +13,7 @@
 #include <QRegularExpression>
 #include <QTableWidget>
 #include <QVBoxLayout>
+#include <charconv>
 #include <cmath>
 
 #include "console/busy.h"
@@ -43,6 +44,14 @@ const QColor kUnfitColour(0xc0, 0x00, 0x00);
 // A value that rounds to nothing is written 0, never -0.
 QString value_text(double v) { return c_format("%.4f", std::fabs(v) < 0.00005 ? 0.0 : v); }
 QString percent_text(double v) { return c_format("%.3f", std::fabs(v) < 0.0005 ? 0.0 : v); }
+// A stored coefficient as short as it reads back the same float: 0,0025, not 0,0024999999.
+QString coefficient_text(float v)
+{
+    char buf[32];
+    const auto end = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed).ptr;
+    return QString::fromLatin1(buf, int(end - buf)).replace(QLatin1Char('.'), QLocale().decimalPoint());
+}
+
 // A percentage of the scale as typed: no trailing zeros.
 QString point_text(double percent) { return general_float(percent); }
 
@@ -267,6 +276,10 @@ void TFcheck::clear_tables()
         delete t.box;
         t = Table{};
     }
+    // And the stretch beneath them.
+    QLayout* layout = ui_->W_check_tables->layout();
+    while (QLayoutItem* item = layout->takeAt(0))
+        delete item;
 }
 
 void TFcheck::show_run()
@@ -285,7 +298,7 @@ void TFcheck::show_run()
             if (c.constants.read)
                 title += QStringLiteral(", ноль %1, коэффициент %2")
                              .arg(c.constants.zero)
-                             .arg(c_format("%.10f", c.constants.coefficient));
+                             .arg(coefficient_text(c.constants.coefficient));
             t.box->setTitle(title);
             auto* box_layout = new QVBoxLayout(t.box);
             t.table = new QTableWidget(int(c.points.size()), kColCount, t.box);
@@ -307,6 +320,7 @@ void TFcheck::show_run()
                 ref->setAccessibleName(caption + QStringLiteral(": эталон"));
                 ref->setToolTip(QStringLiteral("что показывает эталон; по умолчанию номинал"));
                 ref->setFrame(false);
+                ref->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
                 auto* measure = new QPushButton(QStringLiteral("измерить"), t.table);
                 measure->setObjectName(QStringLiteral("B_check_measure%1_%2").arg(k).arg(row + 1));
                 measure->setAccessibleName(caption + QStringLiteral(": измерить"));
@@ -318,8 +332,15 @@ void TFcheck::show_run()
                 t.measure.push_back(measure);
                 fill_row(k, row);
             }
+            t.table->setWordWrap(false);
             t.table->resizeColumnsToContents();
+            // Room for the results that come later: a value of the scale with its decimals.
+            const int room = t.table->fontMetrics().horizontalAdvance(
+                                 value_text(-std::fabs(c.full_scale) * 1.1)) + 16;
+            for (int column : {kColMean, kColMin, kColMax, kColStdev, kColError})
+                t.table->setColumnWidth(column, std::max(t.table->columnWidth(column), room));
             t.table->setColumnWidth(kColReference, std::max(t.table->columnWidth(kColReference), 90));
+            t.table->setColumnWidth(kColVerdict, std::max(t.table->columnWidth(kColVerdict), 110));
             t.table->horizontalHeader()->setStretchLastSection(true);
             t.table->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
             int height = t.table->horizontalHeader()->height() + 2 * t.table->frameWidth();
@@ -338,6 +359,8 @@ void TFcheck::show_run()
             layout->addWidget(t.box);
             fill_verdict(k);
         }
+        // The tables stay together at the top, however tall the window.
+        layout->addStretch(1);
     }
     fill_summary();
 }
@@ -373,6 +396,7 @@ void TFcheck::fill_row(int k, int row)
     }
     if (done || !p.failure.empty()) {
         set(kColVerdict, QString::fromUtf8(p.fit ? record::kFit : record::kUnfit), p.fit ? kFitColour : kUnfitColour);
+        t.table->item(row, kColVerdict)->setTextAlignment(Qt::AlignCenter);
         if (!p.failure.empty())
             t.table->item(row, kColVerdict)->setToolTip(QString::fromStdString(p.failure));
     }
