@@ -13,6 +13,7 @@
 #include "console/calib/calib_page.h"
 #include "console/check/tfcheck.h"
 #include "console/file_chooser.h"
+#include "console/readable_colours.h"
 #include "console_fixture.h"
 
 namespace varnok::test {
@@ -31,6 +32,7 @@ protected:
         MessageBox::set_confirmer({});
         set_file_chooser({});
         QLocale::setDefault(saved_locale_);
+        QApplication::setPalette(QApplication::style()->standardPalette());
     }
 
     // The console against a simulator whose channel 1 reads 1.2 % of its span high (the
@@ -116,6 +118,7 @@ TEST_F(Check, OutOfToleranceBeforeCalibrationFitAfterAndTheProtocolOfBoth)
     measure_all({0, 25, 50, 75, 100});
     EXPECT_EQ(int(requests().filter(QStringLiteral("05 04 00 2C 00 02")).size()) - reads_before, 15)
         << "three readings at each of five points";
+    EXPECT_EQ(find<QListWidget>("LBtuda")->item(0)->text(), "05 04 00 2C 00 02 B1 86 ") << "shown in the exchange log";
     const QStringList means = {"0,0000", "63,2500", "126,5000", "189,7500", "253,0000"};
     const QStringList errors = {"0,0000", "0,7600", "1,5000", "2,2500", "3,0000"};
     const QStringList reduced = {"0,000", "0,304", "0,600", "0,900", "1,200"};
@@ -283,6 +286,27 @@ TEST_F(Check, EveryControlIsNamedAndTheCalibrationPageOpensTheWindow)
         ++checked;
     }
     EXPECT_GT(checked, 50) << "three channels of five points";
+
+    // The verdicts' colours read on a dark palette too, also when it comes after they were drawn.
+    sim->command("gain 2 103000");
+    sim->command("signal 2 100");
+    click(find<QPushButton>("B_check_measure2_5"));
+    ASSERT_EQ(find<QTableWidget>("TW_check_ch2")->item(4, 10)->text(), "не годен");
+    QPalette dark;
+    dark.setColor(QPalette::Window, QColor(0x35, 0x35, 0x35));
+    dark.setColor(QPalette::WindowText, Qt::white);
+    dark.setColor(QPalette::Base, QColor(0x2a, 0x2a, 0x2a));
+    dark.setColor(QPalette::Text, Qt::white);
+    QApplication::setPalette(dark);
+    QCoreApplication::processEvents();
+    auto* table = find<QTableWidget>("TW_check_ch2");
+    EXPECT_GE(contrast_ratio(table->item(4, 10)->foreground().color(), table->palette().color(QPalette::Base)),
+              kLegible);
+    auto* verdict = find<QLabel>("L_check_verdict2");
+    EXPECT_EQ(verdict->text(), "2 канал: не годен (измерены не все точки)");
+    EXPECT_GE(contrast_ratio(verdict->palette().color(QPalette::WindowText),
+                             verdict->parentWidget()->palette().color(QPalette::Window)),
+              kLegible);
     EXPECT_EQ(find<QLineEdit>("E_check_ref3_4")->accessibleName(), "3 канал, 75 %: эталон");
     EXPECT_EQ(find<QSpinBox>("SE_check_samples")->value(), 10);
     EXPECT_EQ(text("E_check_tolerance"), "0,5");

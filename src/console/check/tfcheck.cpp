@@ -366,7 +366,7 @@ void TFcheck::show_run()
 }
 
 // One point's row: the reference as it will be measured against, the results once measured.
-void TFcheck::fill_row(int k, int row)
+void TFcheck::fill_row(int k, int row, bool with_reference)
 {
     const record::ChannelCheck* c = shown_channel(k);
     Table& t = tables_[size_t(k)];
@@ -377,12 +377,14 @@ void TFcheck::fill_row(int k, int row)
         auto* item = new QTableWidgetItem(text);
         item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
         if (colour.isValid())
-            item->setForeground(readable_on(colour, t.table->palette().color(QPalette::Base)));
+            // The window's palette: the tables take a new one only after the window.
+            item->setForeground(readable_on(colour, palette().color(QPalette::Base)));
         t.table->setItem(row, column, item);
     };
     set(kColPoint, point_text(p.percent));
     set(kColNominal, value_text(p.nominal));
-    t.reference[size_t(row)]->setText(value_text(p.reference));
+    if (with_reference)
+        t.reference[size_t(row)]->setText(value_text(p.reference));
     const bool done = p.measured();
     for (int column : {kColMean, kColMin, kColMax, kColStdev, kColError, kColReduced, kColVerdict})
         set(column, QString());
@@ -545,7 +547,7 @@ void TFcheck::changeEvent(QEvent* event)
         for (int k = 1; k <= 3; ++k)
             if (tables_[size_t(k)].table)
                 for (int row = 0; row < tables_[size_t(k)].table->rowCount(); ++row)
-                    fill_row(k, row);
+                    fill_row(k, row, false);  // what is typed in the references stays
 }
 
 }  // namespace varnok

@@ -84,7 +84,8 @@ private:
     // Builds the tables of the run shown (the kind chosen), or none.
     void show_run();
     void clear_tables();
-    void fill_row(int k, int row);
+    // One point's row; `with_reference` puts the point's reference into its edit too.
+    void fill_row(int k, int row, bool with_reference = true);
     void fill_verdict(int k);
     void fill_summary();
     void save(bool pdf);
