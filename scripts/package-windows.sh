@@ -5,12 +5,16 @@
 #  - when the Qt for Windows is in its cache (scripts/build-qt-mingw.sh makes it):
 #    build-win/varnok-<version>-win64.zip with the console, its help, the tool, the DLLs they
 #    need and the manuals, and build-win/varnok-<version>-setup.exe, its installer (NSIS).
+# Both carry the DejaVu Sans fonts (with their licence) beside the programs: the protocol's
+# PDF embeds them, and Windows has none of its own that is known to be there.
 # Then checks that the tool's .exe alone runs in a fresh Wine prefix, and that every DLL the
 # console's files import is in its package or is a system DLL. Prints the packages' paths.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 ./scripts/deps.sh
+# libharu for Windows, which varnok-cli links statically; built once into its cache.
+./scripts/build-haru-mingw.sh >/dev/null
 
 qt=${VARNOK_QT_MINGW:-$HOME/.cache/varnok/qt-6.4.2-mingw}
 qt_args=()
@@ -33,6 +37,11 @@ cli=varnok-cli-$version-win64
 mkdir "$stage/$cli"
 x86_64-w64-mingw32-strip -o "$stage/$cli/varnok-cli.exe" build-win/bin/varnok-cli.exe
 manual >"$stage/$cli/varnok-cli.txt"
+fonts() {  # DEST: the protocol's fonts and their licence
+  cp /usr/share/fonts/truetype/dejavu/DejaVuSans.ttf /usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf "$1/"
+  for_windows </usr/share/doc/fonts-dejavu-core/copyright >"$1/DejaVuSans-LICENSE.txt"
+}
+fonts "$stage/$cli"
 for_windows <docs/windows/README.txt >"$stage/$cli/README.txt"
 for_windows <docs/windows/manual.txt >"$stage/$cli/manual.txt"
 rm -f "build-win/$cli.zip"
@@ -61,6 +70,7 @@ mkdir -p "$dest/platforms" "$dest/styles"
 x86_64-w64-mingw32-strip -o "$dest/varnok.exe" build-win/bin/varnok.exe
 cp "$stage/$cli/varnok-cli.exe" "$dest/"
 cp src/console/help/varnok.hlp "$dest/"
+fonts "$dest"
 for dll in Qt6Core Qt6Gui Qt6Widgets Qt6PrintSupport QCustomPlotQt6; do cp "$qt/bin/$dll.dll" "$dest/"; done
 cp "$qt/plugins/platforms/qwindows.dll" "$dest/platforms/"
 cp "$qt/plugins/styles/qwindowsvistastyle.dll" "$dest/styles/"

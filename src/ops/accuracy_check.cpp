@@ -154,7 +154,13 @@ record::CheckRun AccuracyCheck::begin(const CheckPlan& plan, record::CheckKind k
             failure = "канал " + std::to_string(k) + ": шкала не прочитана: " + scale.msg_buf_error();
             return run;
         }
-        c.full_scale = d_.parScl(k).Ustavka.as_float();
+        // The decimal the float stands for (0.1, not 0.100000001), as the readings are taken.
+        const float top = d_.parScl(k).Ustavka.as_float();
+        c.full_scale = top;
+        if (std::isfinite(top)) {
+            char buf[32];
+            std::from_chars(buf, std::to_chars(buf, buf + sizeof buf, top).ptr, c.full_scale);
+        }
         c.unit = trimmed(unit_text(d_.parScl(k).Measure));
         if (c.full_scale == 0 || !std::isfinite(c.full_scale)) {
             failure = "канал " + std::to_string(k) + ": верхнее значение шкалы " + number_text(c.full_scale) +

@@ -221,7 +221,24 @@ public:
             size_t end = s.find(' ', i);
             if (end == std::string::npos)
                 end = s.size();
-            const std::string word = s.substr(i, end - i);
+            std::string word = s.substr(i, end - i);
+            // A word wider than the line (a long path, a number without blanks) is cut.
+            while (width_of(word, strong, size) > width) {
+                if (!line.empty()) {
+                    lines.push_back(line);
+                    line.clear();
+                }
+                size_t cut = 0;
+                for (size_t k = 0; k < word.size();) {
+                    size_t next = k;
+                    utf8::next_code_point(word, next);
+                    if (cut > 0 && width_of(word.substr(0, next), strong, size) > width)
+                        break;
+                    cut = k = next;
+                }
+                lines.push_back(word.substr(0, cut));
+                word.erase(0, cut);
+            }
             const std::string tried = line.empty() ? word : line + " " + word;
             if (line.empty() || width_of(tried, strong, size) <= width)
                 line = tried;

@@ -83,8 +83,10 @@ std::vector<Example> examples_of(const std::string& document)
 }
 
 // Examples that need what a test cannot give, with the reason; each must still be found in its
-// document, so that the list follows the manuals. None now: the broker of the MQTT examples
-// is a Mosquitto of the test's own.
+// document, so that the list follows the manuals. The broker of the MQTT examples is a
+// Mosquitto of the test's own. A check needs a signal applied at each point (a calibrator, or
+// a simulator driven through its control socket, as its own tests run it), and its worked
+// example goes step by step, the calibration's file made by a line that is not the tool's.
 struct Exception {
     std::string document;
     std::string fragment;
@@ -92,7 +94,11 @@ struct Exception {
 };
 const std::vector<Exception>& exceptions()
 {
-    static const std::vector<Exception> list = {};
+    static const std::vector<Exception> list = {
+        {"user-guide.md", " check ", "a signal at each point"},
+        {"user-guide.md", "zero.conf", "the file of the line before"},
+        {"varnok-cli.1", " check ", "a signal at each point"},
+    };
     return list;
 }
 

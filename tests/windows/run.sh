@@ -16,6 +16,9 @@ sim=$linux_build/bin/varnok-sim
 qt=${VARNOK_QT_MINGW:-$HOME/.cache/varnok/qt-6.4.2-mingw}
 qt_args=()
 [ -f "$qt/.complete" ] && qt_args=(-DCMAKE_PREFIX_PATH="$qt")
+# libharu for Windows, built once into its cache (scripts/build-haru-mingw.sh, some 20 s).
+haru=${VARNOK_HARU_MINGW:-$HOME/.cache/varnok/haru-2.3.0-mingw}
+[ -f "$haru/.complete" ] || scripts/build-haru-mingw.sh
 cmake -S . -B build-win -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DVARNOK_BENCH=OFF "${qt_args[@]}" >/dev/null
 cmake --build build-win
@@ -42,6 +45,8 @@ map_ports COM1="$scratch/com1" COM2="$scratch/com2"
 echo "== windows_tests.exe under Wine"
 wine build-win/bin/windows_tests.exe
 kill "${pids[@]}"; pids=()
+echo "== the protocol's PDF under Wine, read back here"
+tests/windows/protocol_case.sh build-win/bin/write_protocol.exe
 
 "$sim" --no-stdin --link "$scratch/sim" --device-at 5 --device-at 17 --noise 0 >/dev/null &
 pids+=($!)

@@ -1,0 +1,247 @@
+// The check's JSON document, written and read back: an as-left run takes the as-found run of
+// the same unit so that one protocol holds both.
+#include <charconv>
+#include <cmath>
+#include <nlohmann/json.hpp>
+
+#include "cli/check.h"
+#include "cli/options.h"
+#include "ops/accuracy_check.h"
+#include "settings/file_io.h"
+
+namespace varnok::cli {
+
+namespace {
+
+constexpr const char* kDocument = "varnok-cli check";
+constexpr int kFormat = 1;
+// More than any check's document: 3 channels x 121 points x 100 readings is well under it.
+constexpr size_t kLargestDocument = 16 * 1024 * 1024;
+
+const char* kind_name(record::CheckKind k) { return k == record::CheckKind::AsFound ? "as_found" : "as_left"; }
+
+Value num(double v) { return Value::number(check_number(v)); }
+// A statistic of a point: null when the point was not measured.
+Value stat(const record::CheckPoint& p, double v) { return p.measured() ? num(v) : Value(); }
+
+Value run_value(const record::CheckRun& run)
+{
+    Value r = Value::object();
+    r.set("kind", Value::string(kind_name(run.kind)));
+    r.set("started", Value::string(run.started));
+    r.set("tolerance", num(run.tolerance));
+    Value& channels = r.set("channels", Value::array());
+    for (const record::ChannelCheck& c : run.channels) {
+        Value& ch = channels.push(Value::object());
+        ch.set("channel", Value::number(c.channel));
+        ch.set("full_scale", num(c.full_scale));
+        ch.set("unit", Value::string(c.unit));
+        Value& k = ch.set("constants", Value::object());
+        k.set("zero", c.constants.read ? Value::number(c.constants.zero) : Value());
+        k.set("coefficient", c.constants.read ? Value::real(c.constants.coefficient) : Value());
+        Value& points = ch.set("points", Value::array());
+        for (const record::CheckPoint& p : c.points) {
+            Value& v = points.push(Value::object());
+            v.set("channel", Value::number(c.channel));
+            v.set("percent", num(p.percent));
+            v.set("nominal", num(p.nominal));
+            v.set("reference", num(p.reference));
+            v.set("samples", Value::number(p.samples));
+            Value& readings = v.set("readings", Value::array());
+            for (double x : p.readings)
+                readings.push(num(x));
+            v.set("mean", stat(p, p.mean));
+            v.set("min", stat(p, p.min));
+            v.set("max", stat(p, p.max));
+            v.set("stdev", stat(p, p.stdev));
+            v.set("error", stat(p, p.error));
+            v.set("reduced_error", stat(p, p.reduced_error));
+            v.set("tolerance", num(run.tolerance));
+            v.set("verdict", Value::string(p.fit ? record::kFit : record::kUnfit));
+            v.set("failure", p.failure.empty() ? Value() : Value::string(p.failure));
+        }
+        ch.set("verdict", Value::string(c.verdict()));
+    }
+    r.set("verdict", Value::string(run.fit() ? record::kFit : record::kUnfit));
+    return r;
+}
+
+// A strict reading of the document: every field there and of its type, or the field named.
+class Reader {
+public:
+    explicit Reader(std::string path) : path_(std::move(path)) {}
+
+    [[noreturn]] void refuse(const std::string& what) const
+    {
+        throw UsageError("--found " + path_ + ": " + what);
+    }
+    const nlohmann::json& field(const nlohmann::json& j, const std::string& where, const char* key) const
+    {
+        if (!j.is_object() || !j.contains(key))
+            refuse("нет поля " + where + key);
+        return j.at(key);
+    }
+    std::string text(const nlohmann::json& j, const std::string& where, const char* key) const
+    {
+        const nlohmann::json& v = field(j, where, key);
+        if (!v.is_string())
+            refuse("поле " + where + key + " не строка");
+        return v.get<std::string>();
+    }
+    double number(const nlohmann::json& j, const std::string& where, const char* key) const
+    {
+        const nlohmann::json& v = field(j, where, key);
+        if (!v.is_number())
+            refuse("поле " + where + key + " не число");
+        return v.get<double>();
+    }
+    const nlohmann::json& array(const nlohmann::json& j, const std::string& where, const char* key) const
+    {
+        const nlohmann::json& v = field(j, where, key);
+        if (!v.is_array())
+            refuse("поле " + where + key + " не список");
+        return v;
+    }
+
+private:
+    std::string path_;
+};
+
+}  // namespace
+
+std::string check_number(double v, bool comma)
+{
+    if (!std::isfinite(v))
+        return "null";
+    char buf[40];
+    std::string s(buf, std::to_chars(buf, buf + sizeof buf, v, std::chars_format::general, 9).ptr);
+    if (s == "-0")
+        s = "0";
+    if (comma)
+        for (char& c : s)
+            if (c == '.')
+                c = ',';
+    return s;
+}
+
+Value check_document(const CheckHeader& h, const record::CheckRun& run, const record::CheckRun* found)
+{
+    Value doc = Value::object();
+    doc.set("document", Value::string(kDocument));
+    doc.set("format", Value::number(kFormat));
+    Value& unit = doc.set("unit", Value::object());
+    unit.set("name", Value::device_text(h.unit.name));
+    unit.set("version", Value::device_text(h.unit.version));
+    unit.set("factory_number", Value::string(h.unit.factory_number));
+    unit.set("network_number", Value::number(h.unit.network_number));
+    unit.set("line", Value::string(h.unit.line));
+    doc.set("engineer", Value::string(h.engineer));
+    Value& ref = doc.set("reference_instrument", Value::object());
+    ref.set("name", Value::string(h.reference.name));
+    ref.set("number", Value::string(h.reference.number));
+    ref.set("due_date", Value::string(h.reference.due_date));
+    Value r = run_value(run);
+    for (auto& [key, value] : r.members())
+        doc.set(key, std::move(value));
+    if (found)
+        doc.set("as_found", run_value(*found));
+    return doc;
+}
+
+FoundDocument read_found_document(const std::string& path)
+{
+    std::string text, reason;
+    file_io::Stamp stamp;
+    if (!file_io::read_whole(path, kLargestDocument, text, stamp, reason))
+        throw UsageError("--found " + path + ": " + reason);
+    const Reader r(path);
+    nlohmann::json j;
+    try {
+        j = nlohmann::json::parse(text);
+    } catch (const nlohmann::json::exception&) {
+        r.refuse("не документ JSON");
+    }
+    if (!j.is_object() || !j.contains("document") || j.at("document") != kDocument)
+        r.refuse("не результат varnok-cli check --json");
+    if (r.number(j, "", "format") != kFormat)
+        r.refuse("формат документа " + check_number(r.number(j, "", "format")) + ", а читается " +
+                 std::to_string(kFormat));
+    if (r.text(j, "", "kind") != "as_found")
+        r.refuse("это не проверка до калибровки (--as found)");
+
+    FoundDocument f;
+    const nlohmann::json& unit = r.field(j, "", "unit");
+    f.header.unit.name = r.text(unit, "unit.", "name");
+    f.header.unit.version = r.text(unit, "unit.", "version");
+    f.header.unit.factory_number = r.text(unit, "unit.", "factory_number");
+    f.header.unit.network_number = int(r.number(unit, "unit.", "network_number"));
+    f.header.unit.line = r.text(unit, "unit.", "line");
+    f.header.engineer = r.text(j, "", "engineer");
+    const nlohmann::json& ref = r.field(j, "", "reference_instrument");
+    f.header.reference.name = r.text(ref, "reference_instrument.", "name");
+    f.header.reference.number = r.text(ref, "reference_instrument.", "number");
+    f.header.reference.due_date = r.text(ref, "reference_instrument.", "due_date");
+
+    record::CheckRun& run = f.run;
+    run.kind = record::CheckKind::AsFound;
+    run.started = r.text(j, "", "started");
+    run.tolerance = r.number(j, "", "tolerance");
+    const nlohmann::json& channels = r.array(j, "", "channels");
+    if (channels.empty())
+        r.refuse("в проверке нет каналов");
+    for (size_t i = 0; i < channels.size(); ++i) {
+        const nlohmann::json& cj = channels[i];
+        const std::string at = "channels[" + std::to_string(i) + "].";
+        record::ChannelCheck c;
+        c.channel = int(r.number(cj, at, "channel"));
+        if (c.channel < 1 || c.channel > 3)
+            r.refuse("поле " + at + "channel: канал " + std::to_string(c.channel));
+        c.full_scale = r.number(cj, at, "full_scale");
+        c.unit = r.text(cj, at, "unit");
+        const nlohmann::json& k = r.field(cj, at, "constants");
+        const nlohmann::json& zero = r.field(k, at + "constants.", "zero");
+        const nlohmann::json& coefficient = r.field(k, at + "constants.", "coefficient");
+        c.constants.read = zero.is_number_unsigned() && zero.get<uint64_t>() <= 65535 && coefficient.is_number();
+        if (!c.constants.read && !(zero.is_null() && coefficient.is_null()))
+            r.refuse("поле " + at + "constants: не ноль 0..65535 и коэффициент");
+        if (c.constants.read) {
+            c.constants.zero = uint16_t(zero.get<uint64_t>());
+            c.constants.coefficient = coefficient.get<float>();
+        }
+        const nlohmann::json& points = r.array(cj, at, "points");
+        for (size_t n = 0; n < points.size(); ++n) {
+            const nlohmann::json& pj = points[n];
+            const std::string pat = at + "points[" + std::to_string(n) + "].";
+            record::CheckPoint p;
+            p.percent = r.number(pj, pat, "percent");
+            p.nominal = r.number(pj, pat, "nominal");
+            p.reference = r.number(pj, pat, "reference");
+            const double samples = r.number(pj, pat, "samples");
+            if (samples < 1 || samples > 100 || samples != std::floor(samples))
+                r.refuse("поле " + pat + "samples: не 1..100");
+            p.samples = unsigned(samples);
+            for (const nlohmann::json& x : r.array(pj, pat, "readings")) {
+                if (!x.is_number())
+                    r.refuse("поле " + pat + "readings: не число");
+                p.readings.push_back(x.get<double>());
+            }
+            const nlohmann::json& failure = r.field(pj, pat, "failure");
+            if (!failure.is_null() && !failure.is_string())
+                r.refuse("поле " + pat + "failure не строка");
+            if (failure.is_string())
+                p.failure = failure.get<std::string>();
+            // The verdict follows from the readings: a document whose verdict does not was changed.
+            judge_point(p, c.full_scale, run.tolerance);
+            if (r.text(pj, pat, "verdict") != (p.fit ? record::kFit : record::kUnfit))
+                r.refuse("вердикт " + pat + "verdict не следует из отсчётов");
+            c.points.push_back(std::move(p));
+        }
+        judge_channel(c);
+        if (r.text(cj, at, "verdict") != c.verdict())
+            r.refuse("вердикт " + at + "verdict не следует из точек");
+        run.channels.push_back(std::move(c));
+    }
+    return f;
+}
+
+}  // namespace varnok::cli
