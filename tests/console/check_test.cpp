@@ -168,9 +168,18 @@ TEST_F(Check, OutOfToleranceBeforeCalibrationFitAfterAndTheProtocolOfBoth)
     });
     click(find<QPushButton>("B_check_protocol"));
     EXPECT_TRUE(boxes.isEmpty()) << boxes.join('\n').toStdString();
-    const QString got = pdf_text(pdf);
-    for (const char* expected : {"Протокол проверки", "ЗН-0427", "Петров П. П.", "Калибратор К-1", "Варнок ПМ3",
-                                 "не годен", "годен", "63,25", "253"})
+    // Each line of the text with its blanks collapsed, so that the table's rows read as words.
+    QStringList lines;
+    for (const QString& line : pdf_text(pdf).split('\n'))
+        lines << line.simplified();
+    const QString got = lines.join('\n');
+    for (const char* expected :
+         {"Протокол проверки", "Заводской номер: ЗН-0427", "Поверитель: Петров П. П.", "Калибратор К-1, № 1187",
+          "Варнок ПМ3, версия V2.07 2026", "Линия: COM1 9600 8N1",
+          // as found, with the reference typed at 25 %, and as left
+          "\n25 62,4900 63,2500 0,7600 0,304 годен\n", "\n100 250,0000 253,0000 3,0000 1,200 не годен\n",
+          "\n100 250,0000 250,0000 0,0000 0,000 годен\n", "Заключение: годен",
+          "\n1 1012 0,0025 1012 0,0024703557\n"})
         EXPECT_TRUE(got.contains(QString::fromUtf8(expected))) << expected << "\n" << got.toStdString();
     EXPECT_TRUE(info_lines().last().contains(QStringLiteral("записан в ") + pdf)) << info_lines().last().toStdString();
 
