@@ -11,6 +11,8 @@
 #include <QLocale>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QTableWidget>
 #include <QVBoxLayout>
 #include <charconv>
@@ -106,6 +108,9 @@ void TFcheck::open()
     if (!defaults_loaded_) {
         defaults_loaded_ = true;
         load_defaults();
+        // The designed size where the screen has room for it; the tables scroll on a smaller one.
+        if (const QScreen* screen = QGuiApplication::primaryScreen())
+            resize(size().boundedTo(screen->availableGeometry().size() - QSize(16, 48)));
     }
     show_unit();
     show();
