@@ -281,7 +281,10 @@ TEST_F(Check, EveryControlIsNamedAndTheCalibrationPageOpensTheWindow)
     click(glav->tool_button("ToolButton11"));
     click(find<QPushButton>("B_check"));
     ASSERT_TRUE(wait_for([&] { return window().isVisible(); }));
+    EXPECT_EQ(find<QDateEdit>("DE_check_ref_due")->text(), "не задана");
     click(find<QPushButton>("B_check_start"));
+    EXPECT_TRUE(questions.isEmpty()) << "no due date given is not a date passed";
+    EXPECT_EQ(window().protocol().reference.due_date, "") << "nor a date nobody chose";
     int checked = 0;
     for (QWidget* w : window().findChildren<QWidget*>()) {
         const bool kind = qobject_cast<QLineEdit*>(w) || qobject_cast<QAbstractButton*>(w) ||

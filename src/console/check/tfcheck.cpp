@@ -43,6 +43,9 @@ const QColor kFitColour(0x00, 0x80, 0x00);
 const QColor kUnfitColour(0xc0, 0x00, 0x00);
 
 // Values in the channel's unit, and errors in percent of the span, as the protocol prints them.
+// The due date's edit at its minimum: no date given.
+const QDate kNoDueDate(2000, 1, 1);
+
 // A value that rounds to nothing is written 0, never -0.
 QString value_text(double v) { return c_format("%.4f", std::fabs(v) < 0.00005 ? 0.0 : v); }
 QString percent_text(double v) { return c_format("%.3f", std::fabs(v) < 0.0005 ? 0.0 : v); }
@@ -85,7 +88,10 @@ TFcheck::TFcheck(ConsoleContext& ctx, ExchangeLog& log, StatusMessage status, QW
 {
     ui_->setupUi(this);
     set_pauses(waits_);
-    ui_->DE_check_ref_due->setDate(QDate::currentDate());
+    // Until the engineer gives it, the due date is "не задана" rather than a date nobody chose.
+    ui_->DE_check_ref_due->setMinimumDate(kNoDueDate);
+    ui_->DE_check_ref_due->setSpecialValueText(QStringLiteral("не задана"));
+    ui_->DE_check_ref_due->setDate(kNoDueDate);
     connect(ui_->B_check_start, &QPushButton::clicked, this, &TFcheck::B_check_startClick);
     connect(ui_->B_check_protocol, &QPushButton::clicked, this, &TFcheck::B_check_protocolClick);
     connect(ui_->B_check_csv, &QPushButton::clicked, this, &TFcheck::B_check_csvClick);
@@ -129,13 +135,19 @@ void TFcheck::load_defaults()
         ui_->DE_check_ref_due->setDate(due);
 }
 
+std::string TFcheck::due_date() const
+{
+    const QDate due = ui_->DE_check_ref_due->date();
+    return due == kNoDueDate ? std::string() : due.toString(Qt::ISODate).toStdString();
+}
+
 void TFcheck::store_defaults()
 {
     SettingsFile::CheckDefaults d;
     d.engineer = ui_->E_check_engineer->text().toStdString();
     d.reference_name = ui_->E_check_ref_name->text().toStdString();
     d.reference_number = ui_->E_check_ref_number->text().toStdString();
-    d.reference_due = ui_->DE_check_ref_due->date().toString(Qt::ISODate).toStdString();
+    d.reference_due = due_date();
     if (d == ctx_.settings.check_defaults())
         return;
     if (!ctx_.settings.set_check_defaults(d))
@@ -222,7 +234,7 @@ void TFcheck::B_check_startClick()
     if (!plan)
         return;
     const QDate due = ui_->DE_check_ref_due->date();
-    if (due < QDate::currentDate() &&
+    if (due != kNoDueDate && due < QDate::currentDate() &&
         !MessageBox::confirm(this,
                              QStringLiteral("срок поверки эталона истёк ") +
                                  QLocale().toString(due, QLocale::ShortFormat) +
@@ -499,7 +511,7 @@ record::Protocol TFcheck::protocol() const
     p.engineer = ui_->E_check_engineer->text().trimmed().toStdString();
     p.reference.name = ui_->E_check_ref_name->text().trimmed().toStdString();
     p.reference.number = ui_->E_check_ref_number->text().trimmed().toStdString();
-    p.reference.due_date = ui_->DE_check_ref_due->date().toString(Qt::ISODate).toStdString();
+    p.reference.due_date = due_date();
     p.as_found = found_;
     p.as_left = left_;
     p.tolerance = left_ ? left_->tolerance : found_ ? found_->tolerance : p.tolerance;

@@ -73,6 +73,8 @@ private:
 
     void load_defaults();
     void store_defaults();
+    // YYYY-MM-DD, or empty while not given.
+    std::string due_date() const;
     void show_unit();
     bool read_unit();
     // The plan as typed; empty optional with a message box when it cannot be read.
