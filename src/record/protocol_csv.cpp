@@ -2,7 +2,6 @@
 // with a double click: a BOM, ';' between the fields, the decimal comma, local dates, CRLF.
 // A header, then one row per test point, each row carrying the protocol's own fields too, so
 // that a sheet of many protocols can be filtered by unit, date or channel.
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -17,7 +16,7 @@ constexpr char kSeparator = ';';
 constexpr const char* kBom = "\xEF\xBB\xBF";
 constexpr const char* kEol = "\r\n";
 
-// Quoted when it holds the separator, a quote or a line end.
+// Quoted when it holds the separator or a quote (line ends are made blanks before).
 std::string field(const std::string& raw)
 {
     const std::string text = text::printable(raw);

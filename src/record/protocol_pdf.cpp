@@ -287,8 +287,7 @@ public:
         put_aligned(kLeft, kRight - kLeft, y_, s, strong, size, Align::kCenter);
     }
 
-    // One row of a table; the cells are aligned as their columns say. A cell that does not fit
-    // goes on over the cells to its right.
+    // One row of a table, each cell aligned as its column says, and a rule under it.
     void row(const std::vector<Column>& columns, const std::vector<std::string>& cells, bool strong, float size)
     {
         const float h = size * 1.6f;
@@ -318,7 +317,6 @@ public:
     }
 
     float y() const { return y_; }
-    HPDF_Page page() const { return page_; }
 
     // Run on each new page from now on (a table's header again), until cleared.
     void repeat_on_new_page(std::function<void()> f) { on_new_page_ = std::move(f); }
