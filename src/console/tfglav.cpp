@@ -17,6 +17,7 @@
 
 #include "console/busy.h"
 #include "console/calib/calib_page.h"
+#include "console/check/tfcheck.h"
 #include "console/clickable.h"
 #include "console/console_context.h"
 #include "console/digit_filter.h"
@@ -102,6 +103,8 @@ TFglav::TFglav(ConsoleContext& ctx, QWidget* parent)
         ctx_, *log_, [this](const QString& text) { set_status_panel(5, text); },
         [this](bool set) { readings_->show_jumper(set); }, ui_->TabSheet3);
     add_page(ui_->TabSheet3, calib_);
+    check_ = new TFcheck(ctx_, *log_, [this](const QString& text) { set_status_panel(5, text); }, this);
+    connect(calib_, &CalibPage::checkRequested, this, &TFglav::N_checkClick);
 
     ParamsPage::Shell shell;
     shell.status = [this](const QString& text) { set_status_panel(5, text); };
@@ -353,6 +356,7 @@ void TFglav::connect_controls()
     connect(ui_->N_pokazania, &QAction::triggered, this, &TFglav::ToolButton10Click);
     connect(ui_->N_params, &QAction::triggered, this, &TFglav::ToolButton9Click);
     connect(ui_->N_calibr, &QAction::triggered, this, &TFglav::ToolButton11Click);
+    connect(ui_->N_check, &QAction::triggered, this, &TFglav::N_checkClick);
     connect(ui_->N_spravka, &QAction::triggered, this, &TFglav::N_spravkaClick);
     connect(ui_->N_about, &QAction::triggered, this, &TFglav::N_aboutClick);
     connect(ui_->N_obCOM, &QAction::triggered, this, &TFglav::N_obCOMClick);
@@ -609,6 +613,11 @@ void TFglav::ToolButton9Click() { ui_->PageControl1->setCurrentIndex(1); }
 void TFglav::ToolButton11Click() { ui_->PageControl1->setCurrentIndex(2); }
 
 void TFglav::N_closeClick() { close(); }
+
+void TFglav::N_checkClick()
+{
+    when_idle([this] { check_->open(); });
+}
 
 void TFglav::N_aboutClick()
 {

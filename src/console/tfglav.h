@@ -26,6 +26,7 @@ class ExchangeLog;
 class ParamsPage;
 class ReadingsPage;
 class TFabout;
+class TFcheck;
 class TFcomdcb;
 class TFmsg;
 
@@ -57,6 +58,8 @@ public:
     void N_aboutClick();
     void N_obCOMClick();
     void N_closeClick();
+    // "проверка": the accuracy check window, from the menu and from the calibration page.
+    void N_checkClick();
     // The frame log to a file, switched on or off from the menu and remembered.
     void N_zhurnalClick(bool on);
     // Puts the remembered switch of the frame log in force, without writing it again.
@@ -83,6 +86,7 @@ public:
     CalibPage& calib() { return *calib_; }
     ParamsPage& params() { return *params_; }
     DeviceSearch& search() { return *search_; }
+    TFcheck& check() { return *check_; }
     Ui::TFglav& form() { return *ui_; }
 
     QTimer Timer_system;
@@ -115,6 +119,7 @@ private:
     ReadingsPage* readings_ = nullptr;
     CalibPage* calib_ = nullptr;
     ParamsPage* params_ = nullptr;
+    TFcheck* check_ = nullptr;
     std::array<QLabel*, 6> panels_{};
     TFabout* about_ = nullptr;
     TFcomdcb* comdcb_ = nullptr;

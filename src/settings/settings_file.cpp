@@ -30,6 +30,24 @@ constexpr const char* kFastProbeWait = "ОЖИДАНИЕ ПРИ ПОИСКЕ";
 constexpr const char* kJournal = "журнал";
 constexpr const char* kToFile = "В ФАЙЛ";
 constexpr const char* kKeepDays = "ХРАНИТЬ ДНЕЙ";
+constexpr const char* kCheck = "проверка";
+constexpr const char* kEngineer = "ПОВЕРИТЕЛЬ";
+constexpr const char* kReferenceName = "ЭТАЛОН";
+constexpr const char* kReferenceNumber = "НОМЕР ЭТАЛОНА";
+constexpr const char* kReferenceDue = "ЭТАЛОН ПОВЕРЕН ДО";
+
+// A typed text as one line of the file: control characters (a pasted line break) become
+// blanks, and the blanks around it go, as the parser would drop them anyway.
+std::string one_line(std::string text)
+{
+    for (char& c : text)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
+            c = ' ';
+    const size_t first = text.find_first_not_of(' ');
+    if (first == std::string::npos)
+        return {};
+    return text.substr(first, text.find_last_not_of(' ') - first + 1);
+}
 
 // Lines end as the platform's own text files do: Windows editors and the system's INI files use
 // CRLF. Either is read.
@@ -247,6 +265,29 @@ bool SettingsFile::set_frame_log(bool on)
 }
 
 bool SettingsFile::frame_log() const { return get_int(kJournal, kToFile, 0, 0, 1) == 1; }
+
+SettingsFile::CheckDefaults SettingsFile::check_defaults() const
+{
+    auto text = [this](const char* key) {
+        const char* value = ini_->ini.GetValue(kCheck, key, nullptr);
+        return value ? std::string(value) : std::string();
+    };
+    return {text(kEngineer), text(kReferenceName), text(kReferenceNumber), text(kReferenceDue)};
+}
+
+bool SettingsFile::set_check_defaults(const CheckDefaults& values)
+{
+    if (!refresh_before_write()) {
+        problem_ = refusal();
+        return false;
+    }
+    CSimpleIniCaseA& ini = ini_->ini;
+    ini.SetValue(kCheck, kEngineer, one_line(values.engineer).c_str());
+    ini.SetValue(kCheck, kReferenceName, one_line(values.reference_name).c_str());
+    ini.SetValue(kCheck, kReferenceNumber, one_line(values.reference_number).c_str());
+    ini.SetValue(kCheck, kReferenceDue, one_line(values.reference_due).c_str());
+    return save();
+}
 
 int SettingsFile::frame_log_days() const { return int(get_int(kJournal, kKeepDays, 30, 0, kMaxFrameLogDays)); }
 

@@ -69,6 +69,20 @@ public:
     // file could not be written (as for ToIni).
     bool set_frame_log(bool on);
 
+    // What the accuracy check remembers between runs, section "проверка": who checks and the
+    // reference instrument. Empty texts where the file has none.
+    struct CheckDefaults {
+        std::string engineer;
+        std::string reference_name;
+        std::string reference_number;
+        std::string reference_due;  // YYYY-MM-DD
+        bool operator==(const CheckDefaults&) const = default;
+    };
+    CheckDefaults check_defaults() const;
+    // Stores them and writes the file at once (line breaks and other control characters
+    // become blanks, so that a value stays one line); false, with problem() set, as for ToIni.
+    bool set_check_defaults(const CheckDefaults& values);
+
     // Explicit device paths of the port names from the section "порты".
     void read_ports(PortMap& map) const;
 

@@ -46,6 +46,7 @@ CalibPage::CalibPage(ConsoleContext& ctx, ExchangeLog& log, StatusMessage status
     connect(ui_->B_cal100_old, &QPushButton::clicked, this, &CalibPage::B_cal100_oldClick);
     connect(ui_->B_cal100_new, &QPushButton::clicked, this, &CalibPage::B_cal100_newClick);
     connect(ui_->B_old_PWM, &QPushButton::clicked, this, &CalibPage::B_old_PWMClick);
+    connect(ui_->B_check, &QPushButton::clicked, this, &CalibPage::checkRequested);
     connect(ui_->CBcal0_kolizm, &QComboBox::currentIndexChanged, this, &CalibPage::CBcal0_kolizmChange);
     connect(ui_->CBcal100_kolizm, &QComboBox::currentIndexChanged, this, &CalibPage::CBcal100_kolizmChange);
     // The counts are picked, never typed.

@@ -107,6 +107,10 @@ public:
 
     Ui::CalibPage& form() { return *ui_; }
 
+signals:
+    // "проверка": the engineer wants the accuracy check window.
+    void checkRequested();
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
