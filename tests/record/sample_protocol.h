@@ -57,6 +57,7 @@ inline Protocol sample()
     CheckRun left = found;
     left.kind = CheckKind::AsLeft, left.started = "2026-12-11 14:02:10";
     left.channels[0].constants = {true, 505, 0.9871f};
+    left.channels[1].constants = {true, 498, 0.00005f};  // a small one prints without an exponent
     left.channels[0].points = {point(0, 0, 0.01, 0.0, 0.02, 0.01, 0.5),
                                point(50, 125, 125.25, 125.2, 125.3, 0.05, 0.5),
                                point(100, 250, 250.5, 250.4, 250.6, 0.1, 0.5)};
