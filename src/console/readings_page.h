@@ -88,7 +88,7 @@ private:
 
     void show_scale(int i);
     void show_setpoints(int i);
-    void show_measured(int i, bool percent);
+    void show_measured(int i, const PollResult::Channel& read);
     // What a poll read, into the fields and the trend.
     void show_poll(const PollResult& poll);
     void show_freq();

@@ -106,6 +106,8 @@ public:
     }
 
     Ui::CalibPage& form() { return *ui_; }
+    // The page's calibration, with the values it has pending.
+    Calibration& calibration() { return calib_; }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
