@@ -303,13 +303,14 @@ void ReadingsPage::TabSheet1Show()
     } else {
         Timer_opros.stop();
     }
-    ctx_.device.set_onoff_swJMP78(false);
+    onoff_swJMP78_ = false;
 }
 
 void ReadingsPage::TabSheet1Hide() { Timer_opros.stop(); }
 
 void ReadingsPage::show_jumper(bool set)
 {
+    onoff_swJMP78_ = set;
     ui_->Image_swJmp78_on->setVisible(set);
     ui_->Image_swJMP78_off->setVisible(false);
 }

@@ -80,8 +80,6 @@ public:
     void took_light(uint8_t brightness) { light_ = brightness; }
     void took_ustavka(int k, float value) { parScl_[size_t(k)].Ustavka.set_float(value); }
     void took_format(int k, uint8_t decpos, uint8_t unit);
-    // The calibration page's word on the calibration jumper, until the next read of the inputs.
-    void set_onoff_swJMP78(bool on) { onoff_swJMP78_ = on; }
 
     // Register decoding, as the answer checks call it.
     uint8_t holding_register(uint16_t address, uint16_t value) override;

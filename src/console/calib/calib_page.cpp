@@ -222,7 +222,6 @@ void CalibPage::TabSheet3Show()
         calAH[k] = d.Ch(k).PWMH;
         new_calAL[k] = calAL[k];
     }
-    d.set_onoff_swJMP78(true);
     jumper_(true);
     setEnabled(true);
     enable_calibr = 1;
@@ -239,7 +238,6 @@ void CalibPage::TabSheet3Show()
 
 void CalibPage::TabSheet3Hide()
 {
-    ctx_.device.set_onoff_swJMP78(false);
     jumper_(false);
 }
 

@@ -32,7 +32,8 @@ class CalibPage : public QWidget {
     Q_OBJECT
 public:
     using StatusMessage = std::function<void(const QString&)>;
-    // Pictures the jumper JMP78 on the readings page: set, or not at all.
+    // The page's word on the jumper JMP78, kept and pictured by the readings page: set while
+    // the page is shown, not set when it is left.
     using JumperPicture = std::function<void(bool set)>;
 
     CalibPage(ConsoleContext& ctx, ExchangeLog& log, StatusMessage status, JumperPicture jumper,
