@@ -66,14 +66,14 @@ TickResult Polling::tick(int period_s)
     TickResult t;
     const LinkSettings& line = d_.link().settings();
     if (d_.scor_CN(line.sys_num) == 0) {
-        ++u_err;
-        report_.line(std::to_string(u_err) + " scor=0 а скорость-то потерялась ");
+        ++u_err_;
+        report_.line(std::to_string(u_err_) + " scor=0 а скорость-то потерялась ");
         report_.status("  сброшен ПЕРИОДИЧЕСКИЙ опрос (перестал отвечать ) ");
         t.outcome = TickResult::kSpeedLost;
-        t.give_up = u_err > kSpeedLostTicks;
+        t.give_up = u_err_ > kSpeedLostTicks;
         return t;
     }
-    u_err = 0;
+    u_err_ = 0;
     // The address check is not shown: the poll's own exchanges are.
     if (!d_.zapros_adr().ok()) {
         report_.line("sys_num=" + std::to_string(line.sys_num) +

@@ -71,10 +71,12 @@ public:
     bool read_version();
 
     // Ticks in a row at a number with no known speed.
-    uint8_t u_err = 0;
+    uint8_t u_err() const { return u_err_; }
 
 private:
     bool read_text(uint16_t first_register);
+
+    uint8_t u_err_ = 0;
 
     Device& d_;
     Report& report_;
