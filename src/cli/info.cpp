@@ -93,7 +93,7 @@ Value read_info(Session& s, bool& failed)
         v.set("pwm_low", maybe(pwm[size_t(k)], Value::number(ch.PWML)));
         v.set("pwm_high", maybe(pwm[size_t(k)], Value::number(ch.PWMH)));
         v.set("value", maybe(c.measured, Value::reading(ch.Urms_te)));
-        v.set("percent", maybe(c.percent, Value::reading(ch.Urms_proc)));
+        v.set("percent", maybe(c.percent, Value::reading(c.Urms_proc)));
     }
     info.set("frequency", maybe(poll.freq, Value::reading(d.freq().as_float())));
     failed |= !poll.freq;

@@ -35,7 +35,7 @@ Value reading_row(const Reading& r)
         const PollResult::Channel& c = r.result.ch[size_t(k)];
         const TParChannel& ch = r.device.dev.Ch(size_t(k));
         row.set("value" + std::to_string(k), c.measured ? Value::reading(ch.Urms_te) : Value());
-        row.set("percent" + std::to_string(k), c.percent ? Value::reading(ch.Urms_proc) : Value());
+        row.set("percent" + std::to_string(k), c.percent ? Value::reading(c.Urms_proc) : Value());
     }
     row.set("frequency", r.result.freq ? Value::reading(r.device.dev.freq().as_float()) : Value());
     return row;
@@ -55,7 +55,7 @@ Value reading_message(const Reading& r)
         m.set("value" + n, c.measured ? Value::reading(dev.Ch(size_t(k)).Urms_te) : Value());
         m.set("unit" + n, r.device.scaled ? Value::string(unit_name(unit)) : Value());
         m.set("unit" + n + "_si", r.device.scaled ? Value::string(unit_symbol(unit)) : Value());
-        m.set("percent" + n, c.percent ? Value::reading(dev.Ch(size_t(k)).Urms_proc) : Value());
+        m.set("percent" + n, c.percent ? Value::reading(c.Urms_proc) : Value());
     }
     m.set("frequency", r.result.freq ? Value::reading(dev.freq().as_float()) : Value());
     if (r.error) {

@@ -250,13 +250,22 @@ void StderrReport::end_progress()
     progress_shown_ = false;
 }
 
+std::unique_ptr<SettingsFile> Session::settings_file(const std::string& path)
+{
+    auto file = std::make_unique<SettingsFile>(link, path);
+    // The tool polls at its own pace: a file it writes without having read one names the
+    // first period.
+    file->set_poll_period(0);
+    return file;
+}
+
 Session::Session(const Options& o)
     : notices(*this, o.verbose), link(notices, sleeper, keys, ports), dev(link), report(*this, o.verbose)
 {
     link.set_stop(&stop);
     settings_path_ = o.settings ? *o.settings : SettingsFile::default_path();
     const std::string& path = settings_path_;
-    settings_ = std::make_unique<SettingsFile>(link, n_time_opros_, time_opros_, path);
+    settings_ = settings_file(path);
     if (o.settings && !settings_->exists())
         throw UsageError("файл настроек " + path + " не найден");
     // The console's file gives the defaults; without one, the console's first-start values.
@@ -369,7 +378,7 @@ bool Session::store_line()
         stored = settings_->ToIni(false);
     } else {
         // A first file (on Windows there is no console to have made one): the line as it is now.
-        settings_ = std::make_unique<SettingsFile>(link, n_time_opros_, time_opros_, settings_path_);
+        settings_ = settings_file(settings_path_);
         settings_->open_or_create();
         stored = settings_->problem().empty();
     }

@@ -156,8 +156,9 @@ public:
     StderrReport report;
 
 private:
-    uint8_t n_time_opros_ = 0;
-    int32_t time_opros_ = 0;
+    // The settings file at `path`, for the line of this session.
+    std::unique_ptr<SettingsFile> settings_file(const std::string& path);
+
     std::unique_ptr<SettingsFile> settings_;
     std::string settings_path_;
     std::string port_name_;

@@ -149,7 +149,7 @@ void ReadingsPage::show_setpoints(int i)
     ch_[i].LE_min->setText(general_float(ctx_.device.parUst(i).Min.as_float()));
 }
 
-void ReadingsPage::show_measured(int i, bool percent)
+void ReadingsPage::show_measured(int i, const PollResult::Channel& read)
 {
     const Device& d = ctx_.device;
     const float v = d.Ch(i).Urms_te;
@@ -158,8 +158,8 @@ void ReadingsPage::show_measured(int i, bool percent)
     ch_[i].Eizm_te->setText(c_format("%*.*f", 5, decimals_of(s.DecPosition), v));
     ch_[i].LEizm_te_label->setText(QString::fromUtf8(unit_text(s.Measure)));
     // A zero scale has no percentage; the field stays empty instead of showing a division by zero.
-    if (percent)
-        ch_[i].LEizm_proc->setText(c_format("%8.4f", d.Ch(i).Urms_proc));
+    if (read.percent)
+        ch_[i].LEizm_proc->setText(c_format("%8.4f", read.Urms_proc));
     else
         ch_[i].LEizm_proc->clear();
 }
@@ -181,10 +181,10 @@ void ReadingsPage::show_poll(const PollResult& poll)
     for (int i = 1; i <= 3; ++i) {
         const PollResult::Channel& c = poll.ch[size_t(i)];
         if (c.measured) {
-            show_measured(i, c.percent);
+            show_measured(i, c);
             measured[size_t(i - 1)] = d.Ch(i).Urms_te;
             if (c.percent)
-                percent[size_t(i - 1)] = d.Ch(i).Urms_proc;
+                percent[size_t(i - 1)] = c.Urms_proc;
         }
         unit[size_t(i - 1)] = QString::fromUtf8(unit_text(d.parScl(i).Measure));
     }
@@ -303,13 +303,14 @@ void ReadingsPage::TabSheet1Show()
     } else {
         Timer_opros.stop();
     }
-    ctx_.device.set_onoff_swJMP78(false);
+    onoff_swJMP78_ = false;
 }
 
 void ReadingsPage::TabSheet1Hide() { Timer_opros.stop(); }
 
 void ReadingsPage::show_jumper(bool set)
 {
+    onoff_swJMP78_ = set;
     ui_->Image_swJmp78_on->setVisible(set);
     ui_->Image_swJMP78_off->setVisible(false);
 }

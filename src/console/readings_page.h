@@ -57,8 +57,11 @@ public:
     void LlightClick();
     void TrackBar_lightChange(int position);
 
-    // The jumper JMP78: pictured set while calibration may run, not pictured otherwise.
+    // The jumper JMP78 as the calibration page has it: set while calibration may run, and
+    // pictured so; not set and not pictured otherwise. Showing this page clears it, the picture
+    // stays.
     void show_jumper(bool set);
+    bool onoff_swJMP78() const { return onoff_swJMP78_; }
     // A scale was written from the parameters page: its value, point and unit show at once.
     void scale_written(int channel);
 
@@ -88,7 +91,7 @@ private:
 
     void show_scale(int i);
     void show_setpoints(int i);
-    void show_measured(int i, bool percent);
+    void show_measured(int i, const PollResult::Channel& read);
     // What a poll read, into the fields and the trend.
     void show_poll(const PollResult& poll);
     void show_freq();
@@ -104,6 +107,7 @@ private:
     std::unique_ptr<Ui::ReadingsPage> ui_;
     std::array<ChannelFields, 4> ch_{};  // index 1..3
     TFtrend* trend_;
+    bool onoff_swJMP78_ = false;
 };
 
 }  // namespace varnok

@@ -517,6 +517,7 @@ void TFglav::FormActivate()
         const QSignalBlocker quiet(ui_->CBtime_opros);
         ui_->CBtime_opros->setCurrentIndex(ctx_.settings.poll_period_index());
     }
+    calib_->calibration().start_session();
     if (readings_->polling().attach()) {
         readings_->zapros_par(1);
         Ed_nameClick();

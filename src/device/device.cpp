@@ -143,16 +143,6 @@ void Device::took_format(int k, uint8_t decpos, uint8_t unit)
     parScl_[size_t(k)].Measure = unit;
 }
 
-bool Device::derive_percent(int k)
-{
-    const float scale = parScl_[size_t(k)].Ustavka.as_float();
-    if (scale == 0.0f)
-        return false;
-    TParChannel& c = Ch_[size_t(k)];
-    c.Urms_proc = c.Urms_te * 100.0f / scale;
-    return true;
-}
-
 std::array<uint16_t, 2> Device::float1_to_zn(float value)
 {
     LongRec tmp_fl;

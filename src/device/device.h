@@ -80,15 +80,6 @@ public:
     void took_light(uint8_t brightness) { light_ = brightness; }
     void took_ustavka(int k, float value) { parScl_[size_t(k)].Ustavka.set_float(value); }
     void took_format(int k, uint8_t decpos, uint8_t unit);
-    // The measured value as a percentage of the scale; false, the last one kept, for a zero scale.
-    bool derive_percent(int k);
-    // Calibration values the console computed: the converter output a coefficient comes from,
-    // the pending coefficient, the zero reading an average gave.
-    void set_new_ADCout(int k, uint32_t output) { Ch_[size_t(k)].new_ADCout.Long = output; }
-    void set_new_Ncal(int k, float coefficient) { Ch_[size_t(k)].new_Ncal.set_float(coefficient); }
-    void set_new_Ref(int k, uint16_t zero) { Ch_[size_t(k)].new_Ref = zero; }
-    // The calibration page's word on the calibration jumper, until the next read of the inputs.
-    void set_onoff_swJMP78(bool on) { onoff_swJMP78_ = on; }
 
     // Register decoding, as the answer checks call it.
     uint8_t holding_register(uint16_t address, uint16_t value) override;

@@ -40,13 +40,11 @@ struct TParUST {
 
 // Measurements and calibration of a channel.
 struct TParChannel {
-    float Urms_proc = 0;  // percent of the scale, computed by the console
     float Urms_te = 0;    // engineering units
     LongRec Ncal;         // stored full-scale coefficient
     uint16_t Ref = 0;     // stored zero calibration
-    LongRec new_Ncal;
-    LongRec new_ADCout;    // converter output just measured
-    uint16_t new_Ref = 0;  // zero reading just measured
+    LongRec new_ADCout;    // converter output last read
+    uint16_t new_Ref = 0;  // zero reading last read
     uint16_t PWMH = 0;
     uint16_t PWML = 0;
 };

@@ -39,9 +39,21 @@ uint8_t Calibration::read_zero(int k) { return shown(d_.read_holding(channel_bas
 
 uint8_t Calibration::read_coefficient(int k) { return shown(d_.read_holding(channel_base(k) + kOffNcal, 2)); }
 
-uint8_t Calibration::take_zero(int k) { return shown(d_.read_input(channel_base(k) + kOffNewRef, 1)); }
+uint8_t Calibration::take_zero(int k)
+{
+    const uint8_t e = shown(d_.read_input(channel_base(k) + kOffNewRef, 1));
+    if (e == kOk)
+        zero_[size_t(k)] = d_.Ch(k).new_Ref;
+    return e;
+}
 
-uint8_t Calibration::take_output(int k) { return shown(d_.read_input(channel_base(k) + kOffADCout, 2)); }
+uint8_t Calibration::take_output(int k)
+{
+    const uint8_t e = shown(d_.read_input(channel_base(k) + kOffADCout, 2));
+    if (e == kOk)
+        output_[size_t(k)] = d_.Ch(k).new_ADCout.Long;
+    return e;
+}
 
 Calibration::Live Calibration::take_each(uint8_t (Calibration::*take)(int))
 {
@@ -56,13 +68,16 @@ Calibration::Live Calibration::take_zeros() { return take_each(&Calibration::tak
 
 Calibration::Live Calibration::take_outputs() { return take_each(&Calibration::take_output); }
 
-void Calibration::set_output(int k, uint32_t output) { d_.set_new_ADCout(k, output); }
+void Calibration::start_session() { output_.fill(1); }
+
+void Calibration::set_output(int k, uint32_t output) { output_[size_t(k)] = output; }
 
 void Calibration::derive_coefficient(int k)
 {
-    if (d_.Ch(k).new_ADCout.Long == 0)
-        d_.set_new_ADCout(k, 1);
-    d_.set_new_Ncal(k, coefficient(d_.parScl(k).Ustavka.as_float(), d_.Ch(k).new_ADCout.Long));
+    uint32_t& output = output_[size_t(k)];
+    if (output == 0)
+        output = 1;
+    coefficient_[size_t(k)].set_float(coefficient(d_.parScl(k).Ustavka.as_float(), output));
 }
 
 Calibration::Written Calibration::written(int k, const Exchange& x)
@@ -80,9 +95,9 @@ Calibration::Written Calibration::write_zero(int k, uint16_t zero)
     return written(k, d_.write_holding(channel_base(k) + kOffRef, zero));
 }
 
-Calibration::Written Calibration::write_coefficient(int k)
+Calibration::Written Calibration::write_coefficient(int k, float coefficient)
 {
-    return written(k, d_.write_holding_pair(channel_base(k) + kOffNcal, d_.Ch(k).new_Ncal.as_float()));
+    return written(k, d_.write_holding_pair(channel_base(k) + kOffNcal, coefficient));
 }
 
 uint8_t Calibration::read_back(int k)

@@ -3,13 +3,16 @@
 // the live zero readings and converter outputs that new values come from, averages of them,
 // the trim of a converter output, and the two points of each PWM output. Every exchange is
 // shown through a report; a refused write goes to a report of its own (the console shows it
-// in a message box). Pauses go through a sleeper the caller chooses.
+// in a message box). Pauses go through a sleeper the caller chooses. What one step measures
+// or computes for the next (the pending zero, converter output and coefficient of each
+// channel) the calibration keeps itself; the device's records hold what the device said.
 
 #include <array>
 #include <cstdint>
 #include <functional>
 #include <optional>
 
+#include "device/records.h"
 #include "ops/report.h"
 
 namespace varnok {
@@ -63,29 +66,38 @@ public:
         PerChannel read;                  // the live values
         std::array<uint8_t, 4> measured;  // the codes of the measured values read back after them
     };
-    // The live zero readings of the three channels (into Ch[k].new_Ref), then their
+    // The live zero readings of the three channels (each good one pending), then their
     // measured values.
     Live take_zeros();
-    // The live converter outputs of the three channels (into Ch[k].new_ADCout), then their
+    // The live converter outputs of the three channels (each good one pending), then their
     // measured values. The coefficients are not derived: an output of 0 stays 0 until then.
     Live take_outputs();
     uint8_t take_zero(int k);
     uint8_t take_output(int k);
 
+    // The start of a session: the outputs awaiting a coefficient start at 1, so none is ever
+    // derived from 0.
+    void start_session();
+    // The pending values: the zero a reading or an average gave, the converter output a
+    // coefficient comes from, the coefficient derived from it.
+    uint16_t pending_zero(int k) const { return zero_[size_t(k)]; }
+    uint32_t pending_output(int k) const { return output_[size_t(k)]; }
+    const LongRec& pending_coefficient(int k) const { return coefficient_[size_t(k)]; }
+
     // The output a coefficient is derived from, as the trim made it.
     void set_output(int k, uint32_t output);
-    // The pending coefficient Ch[k].new_Ncal: the scale's top over the converter output; an
-    // output of 0 becomes 1 first.
+    // The pending coefficient: the scale's top over the pending output; an output of 0
+    // becomes 1 first.
     void derive_coefficient(int k);
 
     struct Written {
         uint8_t code;
         uint8_t measured;  // the read-back after the pause; only when the write was taken
     };
-    // Writes a zero; the pending coefficient. When the device took it, the measured value is
-    // read back after a pause that gives the device time to apply it.
+    // Writes a zero; a coefficient. When the device took it, the measured value is read back
+    // after a pause that gives the device time to apply it.
     Written write_zero(int k, uint16_t zero);
-    Written write_coefficient(int k);
+    Written write_coefficient(int k, float coefficient);
     // The channel's measured value into Ch[k].Urms_te. Its exchange is not shown; a failure
     // is its error line.
     uint8_t read_back(int k);
@@ -95,10 +107,10 @@ public:
     uint8_t read_back_after_trim_step(int k);
 
     // `n` = 2^log2n live zero readings, shown as they come; when all were good, their mean to
-    // the nearest integer (halves going up) becomes Ch[k].new_Ref.
+    // the nearest integer (halves going up) becomes the pending zero.
     std::optional<uint16_t> average_zero(int k, unsigned n, unsigned log2n, AverageLines& lines);
     // `n` converter outputs with a pause after each; when all were good, their mean becomes
-    // Ch[k].new_ADCout and the coefficient of the mean Ch[k].new_Ncal.
+    // the pending output and the coefficient of the mean the pending coefficient.
     std::optional<uint32_t> average_output(int k, unsigned n, unsigned log2n, AverageLines& lines);
 
     // Both PWM points of each channel, into the channel records.
@@ -122,6 +134,10 @@ private:
     Report& report_;
     Report& refusals_;
     Sleeper* pauses_;
+    // Index 1..3. A good reading becomes pending as it comes, an average's mean after it.
+    std::array<uint16_t, kChannels + 1> zero_{};
+    std::array<uint32_t, kChannels + 1> output_{};
+    std::array<LongRec, kChannels + 1> coefficient_{};
 };
 
 }  // namespace varnok

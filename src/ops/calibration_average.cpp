@@ -18,6 +18,7 @@ std::optional<uint16_t> Calibration::average_zero(int k, unsigned n, unsigned lo
         if (!checked(lines, d_.read_input(channel_base(k) + kOffNewRef, 1)))
             continue;
         const uint16_t r = d_.Ch(k).new_Ref;
+        zero_[size_t(k)] = r;
         ++good;
         sum += r;
         lines.zero_reading(i, r);
@@ -25,7 +26,7 @@ std::optional<uint16_t> Calibration::average_zero(int k, unsigned n, unsigned lo
     if (good != n)
         return std::nullopt;
     const auto mean = static_cast<uint16_t>((sum + n / 2) >> log2n);
-    d_.set_new_Ref(k, mean);
+    zero_[size_t(k)] = mean;
     lines.zero_mean(mean);
     return mean;
 }
@@ -38,6 +39,7 @@ std::optional<uint32_t> Calibration::average_output(int k, unsigned n, unsigned 
     for (unsigned i = 1; i <= n; ++i) {
         if (checked(lines, d_.read_input(channel_base(k) + kOffADCout, 2))) {
             const uint32_t a = d_.Ch(k).new_ADCout.Long;
+            output_[size_t(k)] = a;
             ++good;
             sum += a;
             // An output of 0 is taken as 1, as everywhere a coefficient is derived.
@@ -50,10 +52,10 @@ std::optional<uint32_t> Calibration::average_output(int k, unsigned n, unsigned 
         return std::nullopt;
     // The coefficient of the mean output; a mean of 0 is taken as 1.
     const long double ncal = sum == 0 ? top : static_cast<long double>(n) * top / static_cast<long double>(sum);
-    d_.set_new_Ncal(k, static_cast<float>(ncal));
+    coefficient_[size_t(k)].set_float(static_cast<float>(ncal));
     const auto mean = static_cast<uint32_t>((sum + n / 2) >> log2n);
-    d_.set_new_ADCout(k, mean);
-    lines.output_mean(mean, d_.Ch(k).new_Ncal.as_float());
+    output_[size_t(k)] = mean;
+    lines.output_mean(mean, coefficient_[size_t(k)].as_float());
     return mean;
 }
 

@@ -421,10 +421,7 @@ bool Configuration::write(const std::vector<Setting>& settings, bool& changed_li
         case Setting::kMax:
         case Setting::kMin: e = scales.write_setpoint(k, set.name == Setting::kMax ? kMax : kMin, set.real); break;
         case Setting::kZero: e = calib.write_zero(k, uint16_t(set.number)).code; break;
-        case Setting::kCoefficient:
-            d.set_new_Ncal(k, set.real);
-            e = calib.write_coefficient(k).code;
-            break;
+        case Setting::kCoefficient: e = calib.write_coefficient(k, set.real).code; break;
         case Setting::kPwmLow:
         case Setting::kPwmHigh:
             e = calib.write_pwm(k, set.name == Setting::kPwmLow ? kPwmLow : kPwmHigh, uint16_t(set.number));

@@ -20,8 +20,6 @@ bool Polling::attach()
 {
     Link& link = d_.link();
     link.set_up_port();
-    for (int k = 1; k <= kChannels; ++k)
-        d_.set_new_ADCout(k, 1);
     const LinkSettings& line = link.settings();
     if (!d_.zapros_adr().ok())
         return false;
@@ -50,8 +48,11 @@ PollResult Polling::zapros_par(bool full)
     for (int k = 1; k <= kChannels; ++k) {
         PollResult::Channel& c = r.ch[size_t(k)];
         c.measured = read_measured(k);
-        // A zero scale has no percentage; the last one stays in the record.
-        c.percent = c.measured && d_.derive_percent(k);
+        // A zero scale has no percentage.
+        const float scale = d_.parScl(k).Ustavka.as_float();
+        c.percent = c.measured && scale != 0.0f;
+        if (c.percent)
+            c.Urms_proc = d_.Ch(k).Urms_te * 100.0f / scale;
     }
     r.freq = read_freq();
     // The PWM points go to the records unseen: neither shown nor checked.
@@ -65,14 +66,14 @@ TickResult Polling::tick(int period_s)
     TickResult t;
     const LinkSettings& line = d_.link().settings();
     if (d_.scor_CN(line.sys_num) == 0) {
-        ++u_err;
-        report_.line(std::to_string(u_err) + " scor=0 а скорость-то потерялась ");
+        ++u_err_;
+        report_.line(std::to_string(u_err_) + " scor=0 а скорость-то потерялась ");
         report_.status("  сброшен ПЕРИОДИЧЕСКИЙ опрос (перестал отвечать ) ");
         t.outcome = TickResult::kSpeedLost;
-        t.give_up = u_err > kSpeedLostTicks;
+        t.give_up = u_err_ > kSpeedLostTicks;
         return t;
     }
-    u_err = 0;
+    u_err_ = 0;
     // The address check is not shown: the poll's own exchanges are.
     if (!d_.zapros_adr().ok()) {
         report_.line("sys_num=" + std::to_string(line.sys_num) +

@@ -21,6 +21,7 @@ struct PollResult {
         bool setpoints = false;  // its two setpoints
         bool measured = false;   // its measured value
         bool percent = false;    // and the percentage of the scale made of it (none of a zero scale)
+        float Urms_proc = 0;     // that percentage, when there is one
     };
     std::array<Channel, kChannels + 1> ch{};  // index 1..3
     bool freq = false;
@@ -42,8 +43,7 @@ public:
     Polling(Device& device, Report& report);
 
     // The start of a session: the port set up anew and the number asked once, unseen. When it
-    // answers, its speed is noted for the tick; true then. The converter outputs awaiting a
-    // coefficient start at 1, so none is ever derived from 0.
+    // answers, its speed is noted for the tick; true then.
     bool attach();
     // The start-up probe of the number in force at the line's settings: the speed code it
     // answered at, noted for it (0 for none).
@@ -71,10 +71,12 @@ public:
     bool read_version();
 
     // Ticks in a row at a number with no known speed.
-    uint8_t u_err = 0;
+    uint8_t u_err() const { return u_err_; }
 
 private:
     bool read_text(uint16_t first_register);
+
+    uint8_t u_err_ = 0;
 
     Device& d_;
     Report& report_;

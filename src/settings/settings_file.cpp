@@ -139,13 +139,7 @@ std::string check_text(std::string_view text, std::string& trailer)
 }  // namespace
 
 SettingsFile::SettingsFile(Link& link, std::string path)
-    : SettingsFile(link, own_n_time_opros_, own_time_opros_, std::move(path))
-{
-}
-
-SettingsFile::SettingsFile(Link& link, uint8_t& n_time_opros, int32_t& time_opros, std::string path)
-    : link_(link), n_time_opros_(n_time_opros), time_opros_(time_opros), path_(std::move(path)),
-      ini_(std::make_unique<Ini>())
+    : link_(link), path_(std::move(path)), ini_(std::make_unique<Ini>())
 {
     ini_->ini.SetUnicode(true);
     ini_->ini.SetSpaces(false);

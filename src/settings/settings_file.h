@@ -25,10 +25,9 @@ inline constexpr uint8_t kFileDefaultPollPeriod = 2;
 
 class SettingsFile {
 public:
-    // The settings keeping the poll period themselves; the pages read and change it here.
+    // The settings of `link`, with the poll period they keep themselves: the pages read and
+    // change it here.
     SettingsFile(Link& link, std::string path);
-    // The poll period kept by the caller, in the two variables given.
-    SettingsFile(Link& link, uint8_t& n_time_opros, int32_t& time_opros, std::string path);
     ~SettingsFile();
     SettingsFile(const SettingsFile&) = delete;
     SettingsFile& operator=(const SettingsFile&) = delete;
@@ -113,11 +112,8 @@ private:
     std::string render() const;
 
     Link& link_;
-    // The period when no one else keeps it; the two references below are to these then.
-    uint8_t own_n_time_opros_ = kDefaultPollPeriod;
-    int32_t own_time_opros_ = var_time_opros[kDefaultPollPeriod];
-    uint8_t& n_time_opros_;
-    int32_t& time_opros_;
+    uint8_t n_time_opros_ = kDefaultPollPeriod;
+    int32_t time_opros_ = var_time_opros[kDefaultPollPeriod];
     std::string path_;
     std::unique_ptr<Ini> ini_;  // lives as long as this object, i.e. the whole run
     std::string trailer_;       // comment lines after the last entry, which the parser drops

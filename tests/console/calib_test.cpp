@@ -4,6 +4,7 @@
 #include <QLocale>
 
 #include "console/calib/calib_page.h"
+#include "console/readings_page.h"
 #include "console_fixture.h"
 
 namespace varnok::test {
@@ -102,6 +103,7 @@ TEST_F(Calib, FirstEntryTextsAndLeaving)
     for (const char* off : {"B_cal0_new", "B_cal100_new", "SB_save_cal0_1", "SB_save_cal100_3", "Bcal0_aver_2",
                             "Bcal100_aver_1", "E_ADCout2", "UpDown_cal0_1", "SB_save_PWMH3", "L_cal0_1", "L_cal100_2"})
         EXPECT_FALSE(w(off)->isEnabled()) << off;
+    EXPECT_TRUE(glav->readings().onoff_swJMP78()) << "the jumper is set while the page is shown";
     EXPECT_FALSE(w("Image_swJmp78_on")->isHidden());
     EXPECT_TRUE(w("Image_swJMP78_off")->isHidden());
     // The pending values start as their edits show them; a greyed field takes no double click.
@@ -151,7 +153,7 @@ TEST_F(Calib, FirstEntryTextsAndLeaving)
     EXPECT_EQ(find<QGroupBox>("GroupBox1")->title(), "Калибровка ШИМ");
 
     click(glav->tool_button("ToolButton9"));
-    EXPECT_FALSE(ctx->device.onoff_swJMP78());
+    EXPECT_FALSE(glav->readings().onoff_swJMP78());
     EXPECT_TRUE(w("Image_swJmp78_on")->isHidden());
     EXPECT_TRUE(w("Image_swJMP78_off")->isHidden());
     EXPECT_FALSE(find<QLabel>("Image_K1_on")->pixmap().isNull()) << "the relay pictures are drawn";

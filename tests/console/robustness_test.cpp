@@ -268,7 +268,10 @@ const ConsoleOp kOps[] = {
      }},
     {"SB_save_cal100", 2, "at 0x48 function 16", kBox, " 10 0048 ", "", false, 2, {{"LEcal_te2", "   6.50000"}}, {},
      [](ConsoleMatrix& t) {
-         t.ctx->device.set_new_Ncal(2, 0.5f);
+         // A pending coefficient of 0.5: a top of 0.5 over an output of 1.
+         test::set_ustavka(t.ctx->device, 2, 0.5f);
+         t.calib().calibration().set_output(2, 1);
+         t.calib().calibration().derive_coefficient(2);
          t.press_anyway("SB_save_cal100_2");
      }},
     {"LEcal_te", 2, "at 0x4C function 4", kRead, " 04 004C ", "", false, 1, {{"LEcal_te2", "   6.50000"}}, {},

@@ -50,8 +50,6 @@ struct State {
     NoKeys keys;
     PortMap ports;
     Link link{quiet, quiet, keys, ports};
-    uint8_t n_time_opros = 1;
-    int32_t time_opros = 2;
     std::string read_back;  // every value read, on one line
 
     bool load(SettingsFile& f)
@@ -64,8 +62,8 @@ struct State {
         const LinkSettings& l = link.settings();
         std::ostringstream s;
         s << l.name_comport << ' ' << int(l.num_name_comport) << ' ' << int(l.sys_num) << ' ' << l.scor_obmena << ' '
-          << int(l.num_scor) << ' ' << int(l.parity) << ' ' << int(l.stopbit) << ' ' << int(n_time_opros) << ' '
-          << time_opros << ' ' << l.R_IntervalTimeout << ' ' << l.R_TotalTimeoutMultiplier << ' '
+          << int(l.num_scor) << ' ' << int(l.parity) << ' ' << int(l.stopbit) << ' ' << int(f.poll_period_index())
+          << ' ' << f.poll_period() << ' ' << l.R_IntervalTimeout << ' ' << l.R_TotalTimeoutMultiplier << ' '
           << l.R_TotalTimeoutConstant << ' ' << l.W_TotalTimeoutMultiplier << ' ' << l.W_TotalTimeoutConstant;
         for (const auto& [n, path] : ports.entries())
             s << " COM" << n << '=' << path;
@@ -102,7 +100,7 @@ int settings_file(const uint8_t* data, size_t size)
     std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
 
     State a;
-    SettingsFile file(a.link, a.n_time_opros, a.time_opros, path);
+    SettingsFile file(a.link, path);
     if (!a.load(file)) {
         expect(!file.usable() && !file.problem().empty(), "an unread file was not reported");
         expect(!file.ToIni(false), "an unread file was written over");
@@ -111,14 +109,14 @@ int settings_file(const uint8_t* data, size_t size)
     }
     const LinkSettings& l = a.link.settings();
     expect(l.num_name_comport >= 1 && l.num_name_comport <= kPortCount && l.sys_num >= 1 && l.sys_num <= 247 &&
-               l.parity <= 2 && (l.stopbit == 1 || l.stopbit == 2) && a.n_time_opros < var_time_opros.size() &&
+               l.parity <= 2 && (l.stopbit == 1 || l.stopbit == 2) && file.poll_period_index() < var_time_opros.size() &&
                l.num_scor == number_scor(l.scor_obmena) && l.scor_obmena >= 0,
            "a value read is out of its range");
 
     expect(file.ToIni(false), "a file that was read could not be written");
     const std::string written = text_of(path);
     State b;
-    SettingsFile again(b.link, b.n_time_opros, b.time_opros, path);
+    SettingsFile again(b.link, path);
     expect(b.load(again), "a written file does not read");
     expect(b.read_back == a.read_back, "a written file reads back other values");
     expect(again.ToIni(false) && content_of(text_of(path)) == content_of(written), "writing the file again changed it");

@@ -81,9 +81,8 @@ TEST_F(CalibOps, AZeroWriteIsReadBackAfterItsPauseAndARefusalIsNot)
     EXPECT_EQ(report.lines.size(), 1u);
     EXPECT_EQ(pauses.log.size(), 2u);
 
-    // A coefficient write the same way: the pending coefficient, its pause, its read-back.
-    dev.set_new_Ncal(2, 0.05f);
-    EXPECT_EQ(calib.write_coefficient(2).code, kOk);
+    // A coefficient write the same way: the coefficient given, its pause, its read-back.
+    EXPECT_EQ(calib.write_coefficient(2, 0.05f).code, kOk);
     EXPECT_EQ(refusals.requests.back(), hex_with_crc("05 10 00 48 00 02 04 CD CC 4C 3D"));
     EXPECT_EQ(pauses.log.back(), "500 after 16");
 }
@@ -97,7 +96,7 @@ TEST_F(CalibOps, AveragesTakeAMeanOnlyWhenEveryReadingWasGood)
     sim.command("script input 0x2E 450 450 451 451");
     EXPECT_EQ(calib.average_zero(1, 4, 2, listed), std::optional<uint16_t>(451));
     EXPECT_EQ(listed.lines, (std::vector<std::string>{"1: 450", "2: 450", "3: 451", "4: 451", "= 451"}));
-    EXPECT_EQ(dev.Ch(1).new_Ref, 451);
+    EXPECT_EQ(calib.pending_zero(1), 451);
     EXPECT_TRUE(pauses.log.empty());
 
     // The third reading fails: its error line in its place, no mean.
@@ -117,14 +116,19 @@ TEST_F(CalibOps, AveragesTakeAMeanOnlyWhenEveryReadingWasGood)
     sim.command("scriptl input 0x2F 100000 100000 100001 100001");
     EXPECT_EQ(calib.average_output(1, 4, 2, listed), std::optional<uint32_t>(100001));
     EXPECT_EQ(listed.lines.back(), "= 100001");
-    EXPECT_FLOAT_EQ(dev.Ch(1).new_Ncal.as_float(), 0.000999995f);
+    EXPECT_FLOAT_EQ(calib.pending_coefficient(1).as_float(), 0.000999995f);
+    EXPECT_EQ(calib.pending_output(1), 100001u);
     EXPECT_EQ(pauses.log, std::vector<std::string>(4, "500 after 4"));
 
-    dev.set_new_Ncal(1, 7.0f);
+    calib.set_output(1, 25);
+    calib.derive_coefficient(1);
+    ASSERT_EQ(calib.pending_coefficient(1).as_float(), 4.0f);
+    sim.command("setl input 0x2F 200000");
     sim.command("fault exception 4 after 1");
     EXPECT_EQ(calib.average_output(1, 4, 2, listed), std::nullopt);
     EXPECT_EQ(pauses.log.size(), 8u);
-    EXPECT_EQ(dev.Ch(1).new_Ncal.as_float(), 7.0f) << "the pending coefficient stays";
+    EXPECT_EQ(calib.pending_coefficient(1).as_float(), 4.0f) << "the pending coefficient stays";
+    EXPECT_EQ(calib.pending_output(1), 200000u) << "the good reading before the failure is pending";
 
     // Sixteen outputs at the top of the range sum past 32 bits; outputs of 0 count as 1.
     sim.command("setl input 0x2F 0xFFFFFFFF");
@@ -133,7 +137,7 @@ TEST_F(CalibOps, AveragesTakeAMeanOnlyWhenEveryReadingWasGood)
     sim.command("setl input 0x2F 0");
     EXPECT_EQ(calib.average_output(1, 4, 2, listed), std::optional<uint32_t>(0));
     EXPECT_EQ(listed.coefficients, (std::vector<double>(4, 100.0)));
-    EXPECT_EQ(dev.Ch(1).new_Ncal.as_float(), 100.0f);
+    EXPECT_EQ(calib.pending_coefficient(1).as_float(), 100.0f);
 }
 
 TEST_F(CalibOps, PwmPointsWithTheirPauses)
@@ -203,13 +207,19 @@ TEST_F(CalibOps, TheTrimmedOutputGivesThePendingCoefficient)
     test::set_ustavka(dev, 1, 250.0f);
     calib.set_output(1, 5000);
     calib.derive_coefficient(1);
-    EXPECT_EQ(dev.Ch(1).new_Ncal.Long, 0x3D4CCCCDu) << "250 / 5000";
+    EXPECT_EQ(calib.pending_coefficient(1).Long, 0x3D4CCCCDu) << "250 / 5000";
 
     // An output of 0 is taken as 1.
     calib.set_output(1, 0);
     calib.derive_coefficient(1);
-    EXPECT_EQ(dev.Ch(1).new_ADCout.Long, 1u);
-    EXPECT_EQ(dev.Ch(1).new_Ncal.as_float(), 250.0f);
+    EXPECT_EQ(calib.pending_output(1), 1u);
+    EXPECT_EQ(calib.pending_coefficient(1).as_float(), 250.0f);
+
+    // A new session starts every output at 1; the coefficient derived from the trim stays.
+    calib.set_output(2, 0);
+    calib.start_session();
+    EXPECT_EQ(calib.pending_output(2), 1u);
+    EXPECT_EQ(calib.pending_coefficient(1).as_float(), 250.0f);
 }
 
 }  // namespace

@@ -50,7 +50,7 @@ TEST_F(OpsOnSim, ATickWithoutASpeedSendsNothingAndGivesUpAfterTen)
     dev.record_speed(5, 2);
     EXPECT_EQ(polling.tick(3).outcome, TickResult::kPolled);
     EXPECT_EQ(report.statuses.back(), " Запущен ПЕРИОДИЧЕСКИЙ опрос (Т= 3c)");
-    EXPECT_EQ(polling.u_err, 0);
+    EXPECT_EQ(polling.u_err(), 0);
 
     sim.command("fault silence always");
     EXPECT_EQ(polling.tick(3).outcome, TickResult::kStoppedAnswering);

@@ -50,9 +50,7 @@ TEST(SettingsLineEnds, WrittenAsThePlatformWritesTextAndReadInEither)
         NoKeys keys;
         PortMap ports;
         Link link(notices, sleeper, keys, ports);
-        uint8_t n_time_opros = 1;
-        int32_t time_opros = 2;
-        SettingsFile file(link, n_time_opros, time_opros, path);
+        SettingsFile file(link, path);
         ASSERT_TRUE(file.open_or_create()) << file.problem();
         file.read_port();
         file.From_Ini();

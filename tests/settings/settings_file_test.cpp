@@ -39,11 +39,9 @@ struct Console {
     NoKeys keys;
     PortMap ports;
     Link link{notices, sleeper, keys, ports};
-    uint8_t n_time_opros = 1;
-    int32_t time_opros = 2;
     SettingsFile file;
 
-    explicit Console(const std::string& path) : file(link, n_time_opros, time_opros, path) {}
+    explicit Console(const std::string& path) : file(link, path) {}
     bool start()
     {
         const bool loaded = file.open_or_create();
@@ -60,8 +58,8 @@ struct Console {
         const LinkSettings& l = link.settings();
         char text[160];
         std::snprintf(text, sizeof text, "%s/%d #%d %d/%d p%d s%d t%d=%d %d,%d,%d,%d,%d", l.name_comport.c_str(),
-                      l.num_name_comport, l.sys_num, l.scor_obmena, l.num_scor, l.parity, l.stopbit, n_time_opros,
-                      time_opros, l.R_IntervalTimeout, l.R_TotalTimeoutMultiplier, l.R_TotalTimeoutConstant,
+                      l.num_name_comport, l.sys_num, l.scor_obmena, l.num_scor, l.parity, l.stopbit,
+                      file.poll_period_index(), file.poll_period(), l.R_IntervalTimeout, l.R_TotalTimeoutMultiplier, l.R_TotalTimeoutConstant,
                       l.W_TotalTimeoutMultiplier, l.W_TotalTimeoutConstant);
         return text;
     }
@@ -69,7 +67,7 @@ struct Console {
     void set_unusual()
     {
         link.set_port(5), link.set_sys_num(9), link.set_speed(19200);
-        link.set_parity(1), link.set_stopbit(2), n_time_opros = 4, time_opros = 30;
+        link.set_parity(1), link.set_stopbit(2), file.set_poll_period(4);
         link.set_timeouts({3, 20, 16, 0, 0});
     }
 };
@@ -125,7 +123,7 @@ TEST_F(SettingsFileTest, EveryKeyReadsBackAndRewritingAddsNoDuplicates)
 {
     Console a(path);
     a.link.set_port(12), a.link.set_sys_num(247), a.link.set_speed(57600);
-    a.link.set_parity(2), a.link.set_stopbit(2), a.n_time_opros = 6;
+    a.link.set_parity(2), a.link.set_stopbit(2), a.file.set_poll_period(6);
     a.link.set_stored_timeouts({1, 2, 3, 4, 65535});
     ASSERT_FALSE(a.start());
     const std::string written = text_of(path);
@@ -601,7 +599,7 @@ static void put_set(Console& c, int i)
     c.link.set_sys_num(n);
     c.link.set_port(uint8_t(1 + n % 16));
     c.link.set_speed(speeds[n % 6]);
-    c.n_time_opros = uint8_t(n % 8);
+    c.file.set_poll_period(n % 8);
 }
 
 TEST_F(SettingsFileTest, AWriterKilledAnywhereLeavesAFileThatReadsBackWhole)
@@ -647,7 +645,7 @@ TEST_F(SettingsFileTest, AWriterKilledAnywhereLeavesAFileThatReadsBackWhole)
             << "round " << round << ": " << r.summary();
         EXPECT_EQ(r.link.settings().scor_obmena, want.link.settings().scor_obmena)
             << "round " << round << ": " << r.summary();
-        EXPECT_EQ(r.n_time_opros, want.n_time_opros) << "round " << round << ": " << r.summary();
+        EXPECT_EQ(r.file.poll_period_index(), want.file.poll_period_index()) << "round " << round << ": " << r.summary();
         changed += text_of(path) != last;
         last = text_of(path);
     }

@@ -223,7 +223,6 @@ void CalibPage::TabSheet3Show()
         calAH[k] = d.Ch(k).PWMH;
         new_calAL[k] = calAL[k];
     }
-    d.set_onoff_swJMP78(true);
     jumper_(true);
     setEnabled(true);
     enable_calibr = 1;
@@ -240,7 +239,6 @@ void CalibPage::TabSheet3Show()
 
 void CalibPage::TabSheet3Hide()
 {
-    ctx_.device.set_onoff_swJMP78(false);
     jumper_(false);
 }
 
@@ -315,14 +313,13 @@ void CalibPage::B_cal100_oldClick()
 void CalibPage::B_cal0_newClick()
 {
     Busy busy(ctx_.busy);
-    const Device& d = ctx_.device;
     const Calibration::Live live = calib_.take_zeros();
     const PerChannel& done = live.read;
     for (int k = 1; k <= kChannels; ++k) {
         if (!done[k])
             continue;
-        ch_[k].Ecal0_new->setText(QString::number(d.Ch(k).new_Ref));
-        new_cal0[k] = d.Ch(k).new_Ref;
+        ch_[k].Ecal0_new->setText(QString::number(calib_.pending_zero(k)));
+        new_cal0[k] = calib_.pending_zero(k);
     }
     if (all_of(done))
         for (int k = 1; k <= kChannels; ++k) {
@@ -336,13 +333,12 @@ void CalibPage::B_cal0_newClick()
 void CalibPage::B_cal100_newClick()
 {
     Busy busy(ctx_.busy);
-    const Device& d = ctx_.device;
     const Calibration::Live live = calib_.take_outputs();
     const PerChannel& done = live.read;
     for (int k = 1; k <= kChannels; ++k) {
         if (!done[k])
             continue;
-        tmp_cal100[k] = d.Ch(k).new_ADCout.Long;
+        tmp_cal100[k] = calib_.pending_output(k);
         inc_cal100[k] = 1;
     }
     if (all_of(done))
@@ -356,17 +352,17 @@ void CalibPage::B_cal100_newClick()
             continue;
         show_output(k);
         calib_.derive_coefficient(k);
-        show_pending(k, c_format("%13.10f", d.Ch(k).new_Ncal.as_float()));
+        show_pending(k, c_format("%13.10f", calib_.pending_coefficient(k).as_float()));
     }
     for (int k = 1; k <= kChannels; ++k)
         show_measured(k, live.measured[k], false);
 }
 
-void CalibPage::show_output(int k) { ch_[k].E_ADCout->setText(hex8(ctx_.device.Ch(k).new_ADCout.Long)); }
+void CalibPage::show_output(int k) { ch_[k].E_ADCout->setText(hex8(calib_.pending_output(k))); }
 
 void CalibPage::show_pending(int k, const QString& text)
 {
-    const uint32_t bits = ctx_.device.Ch(k).new_Ncal.Long;
+    const uint32_t bits = calib_.pending_coefficient(k).Long;
     ch_[k].Ecal100_new->setText(text);
     ch_[k].Ecal100new_2b_h->setText(hex4(bits >> 16));
     ch_[k].Ecal100new_2b_l->setText(hex4(bits & 0xFFFF));
@@ -411,9 +407,8 @@ void CalibPage::Ecal0_newDblClick(int k)
     Busy busy(ctx_.busy);
     if (calib_.take_zero(k) != kOk)
         return;
-    const Device& d = ctx_.device;
-    ch_[k].Ecal0_new->setText(QString::number(d.Ch(k).new_Ref));
-    new_cal0[k] = d.Ch(k).new_Ref;
+    ch_[k].Ecal0_new->setText(QString::number(calib_.pending_zero(k)));
+    new_cal0[k] = calib_.pending_zero(k);
 }
 
 void CalibPage::UpDown_cal0ChangingEx(int k, int NewValue)
@@ -436,8 +431,7 @@ void CalibPage::Ecal100_newDblClick(int k)
         return;
     show_output(k);
     calib_.derive_coefficient(k);
-    const Device& d = ctx_.device;
-    show_pending(k, general_float(d.Ch(k).new_Ncal.as_float()));
+    show_pending(k, general_float(calib_.pending_coefficient(k).as_float()));
 }
 
 void CalibPage::SB_save_cal0Click(int k)
@@ -452,7 +446,7 @@ void CalibPage::SB_save_cal0Click(int k)
 void CalibPage::SB_save_cal100Click(int k)
 {
     Busy busy(ctx_.busy);
-    const Calibration::Written w = calib_.write_coefficient(k);
+    const Calibration::Written w = calib_.write_coefficient(k, calib_.pending_coefficient(k).as_float());
     if (w.code == kOk)
         show_measured(k, w.measured, false);
     ui_->L_cal100_2->setEnabled(true);

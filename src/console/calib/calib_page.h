@@ -32,7 +32,8 @@ class CalibPage : public QWidget {
     Q_OBJECT
 public:
     using StatusMessage = std::function<void(const QString&)>;
-    // Pictures the jumper JMP78 on the readings page: set, or not at all.
+    // The page's word on the jumper JMP78, kept and pictured by the readings page: set while
+    // the page is shown, not set when it is left.
     using JumperPicture = std::function<void(bool set)>;
 
     CalibPage(ConsoleContext& ctx, ExchangeLog& log, StatusMessage status, JumperPicture jumper,
@@ -106,6 +107,8 @@ public:
     }
 
     Ui::CalibPage& form() { return *ui_; }
+    // The page's calibration, with the values it has pending.
+    Calibration& calibration() { return calib_; }
 
 signals:
     // "проверка": the engineer wants the accuracy check window.

@@ -16,7 +16,7 @@ namespace varnok {
 void CalibPage::E_ADCoutChange(int k)
 {
     calib_.derive_coefficient(k);
-    show_pending(k, c_format("%12.10f", ctx_.device.Ch(k).new_Ncal.as_float()));
+    show_pending(k, c_format("%12.10f", calib_.pending_coefficient(k).as_float()));
 }
 
 void CalibPage::E_ADCoutLChange(int k)
@@ -69,7 +69,6 @@ void CalibPage::RGcal100offsetClick()
 void CalibPage::E_ADCoutDblClick(int k)
 {
     Busy busy(ctx_.busy);
-    const Device& d = ctx_.device;
     Channel& c = ch_[k];
     if (calib_.take_output(k) == kOk) {
         show_output(k);
@@ -77,7 +76,7 @@ void CalibPage::E_ADCoutDblClick(int k)
         c.SB_save_cal100->setEnabled(true);
         c.Bcal100_aver->setEnabled(true);
     }
-    tmp_cal100[k] = d.Ch(k).new_ADCout.Long;
+    tmp_cal100[k] = calib_.pending_output(k);
     new_cal100[k] = tmp_cal100[k];
     c.UpDown_new_cal100->moveTo(0);
 }
