@@ -87,7 +87,8 @@ void silent_line()
             link.suda({link.settings().sys_num, 7});
             took.push_back(Ms(RawLine::Clock::now() - start).count());
         }
-        const double budget = 6.0 * (link.settings().R_TotalTimeoutMultiplier + link.settings().R_TotalTimeoutConstant);
+        const double budget =
+            6.0 * (link.settings().timeouts.R_TotalTimeoutMultiplier + link.settings().timeouts.R_TotalTimeoutConstant);
         const double m = median(took);
         std::printf("%5d %8d %11.3f %11.3f %9.3f\n", code, scor[code], m, budget, m - budget);
     }

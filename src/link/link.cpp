@@ -50,27 +50,11 @@ void Link::set_stopbit(uint8_t stopbit) { settings_.stopbit = stopbit; }
 
 void Link::set_sys_num(uint8_t number) { settings_.sys_num = number; }
 
-void Link::set_timeouts(const Timeouts& t)
-{
-    LinkSettings& s = settings_;
-    s.R_IntervalTimeout = t[0];
-    s.R_TotalTimeoutMultiplier = t[1];
-    s.R_TotalTimeoutConstant = t[2];
-    s.W_TotalTimeoutMultiplier = t[3];
-    s.W_TotalTimeoutConstant = t[4];
-}
+void Link::set_timeouts(const Timeouts& t) { settings_.timeouts = t; }
 
-void Link::set_stored_timeouts(const Timeouts& t)
-{
-    LinkSettings& s = settings_;
-    s.n_R_IntervalTimeout = t[0];
-    s.n_R_TotalTimeoutMultiplier = t[1];
-    s.n_R_TotalTimeoutConstant = t[2];
-    s.n_W_TotalTimeoutMultiplier = t[3];
-    s.n_W_TotalTimeoutConstant = t[4];
-}
+void Link::set_stored_timeouts(const Timeouts& t) { settings_.n_timeouts = t; }
 
-void Link::put_stored_timeouts_in_force() { set_timeouts(settings_.stored_timeouts()); }
+void Link::put_stored_timeouts_in_force() { settings_.timeouts = settings_.n_timeouts; }
 
 void Link::set_fast_exchange(bool on) { settings_.fast_exchange = on; }
 
@@ -84,8 +68,8 @@ void Link::set_line(const LinkSettings& s)
     set_parity(s.parity);
     set_stopbit(s.stopbit);
     settings_.bytesize = s.bytesize;
-    set_timeouts(s.timeouts());
-    set_stored_timeouts(s.stored_timeouts());
+    set_timeouts(s.timeouts);
+    set_stored_timeouts(s.n_timeouts);
 }
 
 void Link::take_reported_speed_code(uint8_t code) { settings_.num_scor = code; }
@@ -110,8 +94,9 @@ void Link::record_failure(int error, const std::string& step, const std::string&
 uint32_t Link::init_com_port_new(const std::string& name_com_port, int32_t zn_scor_obmena, uint8_t zn_parity,
                                  uint8_t zn_stopbit, uint8_t zn_bytesize)
 {
-    const Timeouts t = settings_.timeouts();
-    commtimeouts_ = {t[0], t[1], t[2], t[3], t[4]};
+    const Timeouts& t = settings_.timeouts;
+    commtimeouts_ = {t.R_IntervalTimeout, t.R_TotalTimeoutMultiplier, t.R_TotalTimeoutConstant,
+                     t.W_TotalTimeoutMultiplier, t.W_TotalTimeoutConstant};
     dwError_ = 0;
     last_failure_.clear();
     failure_error_ = 0;
@@ -168,11 +153,7 @@ uint32_t Link::init_com_port_new()
 void Link::vich_timeout(uint8_t number_scor)
 {
     const uint8_t c = number_scor < t_allow.size() ? number_scor : 0;
-    settings_.R_IntervalTimeout = t_allow[c];
-    settings_.R_TotalTimeoutMultiplier = 2 * t_after_response[c];
-    settings_.R_TotalTimeoutConstant = 2 * t_end_packet[c];
-    settings_.W_TotalTimeoutMultiplier = 0;
-    settings_.W_TotalTimeoutConstant = 0;
+    settings_.timeouts = {t_allow[c], uint16_t(2 * t_after_response[c]), uint16_t(2 * t_end_packet[c]), 0, 0};
 
     dw_ = init_com_port_new();
     if (dw_ != 0)
@@ -267,10 +248,10 @@ void Link::tuda(Frame& ozuper, uint8_t kb)
 unsigned Link::late_answer_ms() const
 {
     // Six one-byte reads, each bounded by its total time-out (or the cap of an unbounded read).
-    const LinkSettings& s = settings_;
-    unsigned per_read = unsigned(s.R_TotalTimeoutMultiplier) + s.R_TotalTimeoutConstant;
+    const Timeouts& t = settings_.timeouts;
+    unsigned per_read = unsigned(t.R_TotalTimeoutMultiplier) + t.R_TotalTimeoutConstant;
     if (per_read == 0)
-        per_read = s.R_IntervalTimeout == 0 ? kReadCapMs : s.R_IntervalTimeout;
+        per_read = t.R_IntervalTimeout == 0 ? kReadCapMs : t.R_IntervalTimeout;
     return std::min(6 * per_read, kLateAnswerCapMs);
 }
 

@@ -37,8 +37,8 @@ protected:
     {
         Dcb d;
         const LinkSettings& l = ctx->link.settings();
-        return {ctx->link.hcom().get_state(d) == 0 ? int(d.BaudRate) : 0, l.R_IntervalTimeout,
-                l.R_TotalTimeoutMultiplier, l.R_TotalTimeoutConstant};
+        return {ctx->link.hcom().get_state(d) == 0 ? int(d.BaudRate) : 0, l.timeouts.R_IntervalTimeout,
+                l.timeouts.R_TotalTimeoutMultiplier, l.timeouts.R_TotalTimeoutConstant};
     }
     // The speeds at which the simulator heard a request it could not take.
     QStringList foreign_speeds() const

@@ -65,8 +65,9 @@ struct State {
         std::ostringstream s;
         s << l.name_comport << ' ' << int(l.num_name_comport) << ' ' << int(l.sys_num) << ' ' << l.scor_obmena << ' '
           << int(l.num_scor) << ' ' << int(l.parity) << ' ' << int(l.stopbit) << ' ' << int(n_time_opros) << ' '
-          << time_opros << ' ' << l.R_IntervalTimeout << ' ' << l.R_TotalTimeoutMultiplier << ' '
-          << l.R_TotalTimeoutConstant << ' ' << l.W_TotalTimeoutMultiplier << ' ' << l.W_TotalTimeoutConstant;
+          << time_opros << ' ' << l.timeouts.R_IntervalTimeout << ' ' << l.timeouts.R_TotalTimeoutMultiplier << ' '
+          << l.timeouts.R_TotalTimeoutConstant << ' ' << l.timeouts.W_TotalTimeoutMultiplier << ' '
+          << l.timeouts.W_TotalTimeoutConstant;
         for (const auto& [n, path] : ports.entries())
             s << " COM" << n << '=' << path;
         read_back = s.str();

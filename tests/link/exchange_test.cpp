@@ -101,7 +101,7 @@ TEST_F(Exchange, TheAddressOnTheThirdReadOfTheFirstPassIsFound)
 {
     // With the start-up time-outs each silent one-byte read lasts 230 ms: the first two end
     // at 230 and 460 ms, and an answer at 560 ms falls well inside the third.
-    link.set_timeouts({link.settings().R_IntervalTimeout, 5, 225, 0, 0});
+    link.set_timeouts({link.settings().timeouts.R_IntervalTimeout, 5, 225, 0, 0});
     ASSERT_EQ(link.init_com_port_new("COM1", 9600, 0, 1, 8), 0u);
     // Timed from before the feed is armed: the answer cannot come sooner than 560 ms after it.
     const auto start = Clock::now();
@@ -210,7 +210,8 @@ TEST_F(Exchange, AHungUpTerminalIsToldOnceAndExchangesEndAtOnceUntilTheSetUp)
     };
     // Hung up between the request and the answer: the receive finds it. A silent line would
     // hold it for six reads of 2 s each.
-    link.set_timeouts({link.settings().R_IntervalTimeout, link.settings().R_TotalTimeoutMultiplier, 2000, 0, 0});
+    link.set_timeouts(
+        {link.settings().timeouts.R_IntervalTimeout, link.settings().timeouts.R_TotalTimeoutMultiplier, 2000, 0, 0});
     ASSERT_EQ(link.init_com_port_new("COM1", 9600, 0, 1, 8), 0u);
     link.tuda(ozuper, 8);
     EXPECT_EQ(hex(pty.take(8)), hex(frame));
@@ -403,7 +404,7 @@ TEST_F(FastExchange, AProbeWaitsItsSettingBeyondTheLineTimeOfRequestAndAnswer)
     // An answer later than the wait is no answer, though the normal first pass, with the
     // start-up time-outs in force, would wait 690 ms for it; within a longer wait it is, by
     // its length.
-    link.set_timeouts({link.settings().R_IntervalTimeout, 5, 225, 0, 0});
+    link.set_timeouts({link.settings().timeouts.R_IntervalTimeout, 5, 225, 0, 0});
     ASSERT_EQ(link.init_com_port_new("COM1", 9600, 0, 1, 8), 0u);
     pty.feed_after(150ms, unhex("05 83 02 81 30"));
     EXPECT_EQ(tuda_suda_poisk(ozuper).pr_out, 1);

@@ -94,11 +94,11 @@ TEST_F(LineSettings, TimeoutRowsPerSpeedCode)
     const LinkSettings& s = link.settings();
     for (const Row& r : rows) {
         link.vich_timeout(r.code);
-        EXPECT_EQ(s.R_IntervalTimeout, r.rit) << int(r.code);
-        EXPECT_EQ(s.R_TotalTimeoutMultiplier, r.rttm) << int(r.code);
-        EXPECT_EQ(s.R_TotalTimeoutConstant, r.rttc) << int(r.code);
-        EXPECT_EQ(s.W_TotalTimeoutMultiplier, 0);
-        EXPECT_EQ(s.W_TotalTimeoutConstant, 0);
+        EXPECT_EQ(s.timeouts.R_IntervalTimeout, r.rit) << int(r.code);
+        EXPECT_EQ(s.timeouts.R_TotalTimeoutMultiplier, r.rttm) << int(r.code);
+        EXPECT_EQ(s.timeouts.R_TotalTimeoutConstant, r.rttc) << int(r.code);
+        EXPECT_EQ(s.timeouts.W_TotalTimeoutMultiplier, 0);
+        EXPECT_EQ(s.timeouts.W_TotalTimeoutConstant, 0);
         EXPECT_EQ(s.time_pause_before, r.before) << int(r.code);
         EXPECT_EQ(s.time_pause_after, r.after) << int(r.code);
         EXPECT_EQ(link.dw(), 0u);

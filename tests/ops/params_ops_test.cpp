@@ -34,7 +34,7 @@ TEST_P(WriteAdopted, AndTheNextRequestIsAnswered)
     EXPECT_EQ(line.stopbit, c.stopbit);
     EXPECT_EQ(line.sys_num, c.sys_num);
     EXPECT_EQ(dev.scor_CN(c.sys_num), c.code);
-    EXPECT_EQ(line.R_IntervalTimeout, c.interval);
+    EXPECT_EQ(line.timeouts.R_IntervalTimeout, c.interval);
     EXPECT_EQ(params.read(kRowSysnum), kOk);
     EXPECT_TRUE(report.lines.empty());
     EXPECT_TRUE(notices.boxes.empty());
