@@ -62,11 +62,9 @@ uint8_t Device::holding_register(uint16_t a, uint16_t v)
             return kBadFormat;
         adr_ = sys_num_of(v);
         return kOk;
-    // The device's own line settings become the console's; the port stays as it is set up.
-    // Its speed code may name another speed than the line's, which stays.
-    case kRegSpeed: link_.take_reported_speed_code(low); return kOk;
-    case kRegParity: link_.set_parity(low); return kOk;
-    case kRegStopBits: link_.set_stopbit(low); return kOk;
+    case kRegSpeed: line_.speed_code = low; return kOk;
+    case kRegParity: line_.parity = low; return kOk;
+    case kRegStopBits: line_.stopbit = low; return kOk;
     default: break;
     }
     uint16_t off = 0;

@@ -54,6 +54,13 @@ inline constexpr uint8_t kProbePortFailed = 5;
 // would make every later request a broadcast).
 uint8_t sys_num_of(uint16_t value);
 
+// The speed code, parity and stop bits of registers 0801h..0803h.
+struct DeviceLine {
+    uint8_t speed_code = 0;
+    uint8_t parity = 0;
+    uint8_t stopbit = 0;
+};
+
 class Device : public RegisterSink {
 public:
     explicit Device(Link& link);
@@ -137,6 +144,9 @@ public:
 
     // The network number the device reported in its register when it was last read (0: never).
     uint8_t adr() const { return adr_; }
+    // The device's own line settings as its registers last told them (the low bytes); the
+    // operation that read them decides what the link takes of them.
+    const DeviceLine& line() const { return line_; }
 
     // The data field of the last input-register answer, raw bytes; and the visible text of
     // the last text read (Windows-1251; a zero byte ends it), as UTF-8.
@@ -152,6 +162,7 @@ private:
     uint32_t izm_tmp_proc_1f = 0;
     uint32_t izm_tmp_te_1f = 0;
     uint8_t adr_ = 0;
+    DeviceLine line_;
     std::string tmp_str_;
 
     std::array<TParSCL, kChannels + 1> parScl_{};  // index 1..3
