@@ -74,8 +74,7 @@ void silent_line()
     ports.set(1, pty.slave_path());
     Quiet notices;
     ThreadSleeper sleeper;
-    NoKeys keys;
-    Link link(notices, sleeper, keys, ports);
+    Link link(notices, sleeper, ports);
     std::printf("\nsilent line: one receive with no answer (median of 5)\n");
     std::printf("%5s %8s %11s %11s %9s\n", "code", "bit/s", "measured ms", "budget ms", "over ms");
     for (uint8_t code = 1; code <= 6; ++code) {

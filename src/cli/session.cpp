@@ -251,7 +251,7 @@ void StderrReport::end_progress()
 }
 
 Session::Session(const Options& o)
-    : notices(*this, o.verbose), link(notices, sleeper, keys, ports), dev(link), report(*this, o.verbose)
+    : notices(*this, o.verbose), link(notices, sleeper, ports), dev(link, notices), report(*this, o.verbose)
 {
     link.set_stop(&stop);
     settings_path_ = o.settings ? *o.settings : SettingsFile::default_path();

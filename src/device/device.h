@@ -7,6 +7,7 @@
 #include <span>
 #include <string>
 
+#include "device/notices.h"
 #include "device/records.h"
 #include "link/link.h"
 #include "modbus/master.h"
@@ -49,6 +50,7 @@ enum ChannelOffset : uint16_t {
 inline constexpr uint8_t kProbeAnswered = 1;
 inline constexpr uint8_t kProbeNoAnswer = 4;
 inline constexpr uint8_t kProbePortFailed = 5;
+inline constexpr uint8_t kProbeStopped = 6;
 
 // The network number register 0800h holds: 1..247, or 0 for a value no device can have (0
 // would make every later request a broadcast).
@@ -63,7 +65,7 @@ struct DeviceLine {
 
 class Device : public RegisterSink {
 public:
-    explicit Device(Link& link);
+    Device(Link& link, DeviceNotices& notices);
 
     // The link the device is reached on.
     Link& link() const { return link_; }
@@ -132,15 +134,16 @@ public:
     Exchange zapros_adr();
 
     // Presence probe in search mode, adopting the number as zapros_adr does; 12 when the
-    // search receive found no answer in time.
-    Exchange zapros_adr_for_poisk();
-    // The probes ask the number in force. The port set up at a speed and the number probed:
-    // kProbeAnswered, kProbeNoAnswer or kProbePortFailed.
-    uint8_t f_ust_sv(int32_t V_obmena, const std::string& com_port);
+    // probe's receive found no answer in time or `stop` ended it (`stopped`).
+    Exchange zapros_adr_for_poisk(ReceiveStop* stop = nullptr);
+    // The probes ask the number in force; `stop`, when given, may end each probe's wait, and
+    // with it the probing. The port set up at a speed and the number probed:
+    // kProbeAnswered, kProbeNoAnswer, kProbePortFailed or kProbeStopped.
+    uint8_t f_ust_sv(int32_t V_obmena, const std::string& com_port, ReceiveStop* stop = nullptr);
     // The probe at the line's speed: its speed code when the number answered, else 0.
-    uint8_t otvet_ustsv();
+    uint8_t otvet_ustsv(ReceiveStop* stop = nullptr);
     // Every speed in turn: the code of the first the number answered at, else 0.
-    uint8_t poisk_scor();
+    uint8_t poisk_scor(ReceiveStop* stop = nullptr);
 
     // The network number the device reported in its register when it was last read (0: never).
     uint8_t adr() const { return adr_; }
@@ -158,6 +161,7 @@ private:
     Exchange adopting_sys_num(Exchange x);
 
     Link& link_;
+    DeviceNotices& notices_;
     ModbusMaster mb_;
     uint32_t izm_tmp_proc_1f = 0;
     uint32_t izm_tmp_te_1f = 0;

@@ -23,7 +23,7 @@ void ThreadSleeper::sleep_us(unsigned us)
     }
 }
 
-Link::Link(Notices& n, Sleeper& s, KeyState& k, const PortMap& p) : notices_(n), sleeper_(s), keys_(k), ports_(p) {}
+Link::Link(Notices& n, Sleeper& s, const PortMap& p) : notices_(n), sleeper_(s), ports_(p) {}
 
 void Link::set_port(uint8_t number)
 {
@@ -424,17 +424,18 @@ Received Link::suda(const Awaited& a)
     return r;
 }
 
-Received Link::suda_for_poisk(const Awaited& a)
+Received Link::suda_probe(const Awaited& a, ReceiveStop* stop)
 {
     Received r;
     Frame& buf = r.buf;
     for (size_t i = 1; i <= kFillPositions; ++i)
         buf[i] = kFill;
     pr_out_ = 0;
-    keys_.pressed_since_last_query(kKeyX);
+    if (stop)
+        stop->receive_begins();
 
     // Fast: the first pass ends when the answer could have come, given the probe's wait; the
-    // second, which only gives the operator's key its chance, takes only what is there.
+    // second, which only gives the caller's stop its chance, takes only what is there.
     const Clock::time_point answer_due =
         request_end_ + std::chrono::milliseconds(settings_.fast_probe_wait) + char_time() * a.kol_wait_bytes;
     const CommTimeouts second = settings_.fast_exchange ? CommTimeouts{kReadNoWait, 0, 0, 0, 0} : commtimeouts_;
@@ -454,8 +455,11 @@ Received Link::suda_for_poisk(const Awaited& a)
         for (int attempt = 0; attempt < 3 && !any_ok; ++attempt) {
             const bool got = read_one(buf, any_ok, second);
             last_got = got ? 1 : 0;
-            if (keys_.pressed_since_last_query(kKeyX))
-                throw SearchAborted();
+            if (stop && stop->stop_now()) {
+                r.pr_out = pr_out_;
+                r.stopped = true;
+                return r;
+            }
         }
         if (!any_ok) {
             r.pr_out = 2;
@@ -487,10 +491,10 @@ Received Link::suda_for_poisk(const Awaited& a)
     return r;
 }
 
-Received Link::tuda_suda_poisk(Frame& ozuper, uint8_t dl_note, const Awaited& a)
+Received Link::tuda_suda_probe(Frame& ozuper, uint8_t dl_note, const Awaited& a, ReceiveStop* stop)
 {
     tuda(ozuper, dl_note);
-    return suda_for_poisk(a);
+    return suda_probe(a, stop);
 }
 
 }  // namespace varnok

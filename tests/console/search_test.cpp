@@ -341,5 +341,24 @@ TEST_F(Search, AFullNumberSearchLeavesThreeStandingProgressLinesAndALastOne)
     EXPECT_EQ(boxes, QStringList{"на скорости 115200 не отвечает ни один номер из 1..247"});
 }
 
+// The start-up probe is no search: X pressed while it waits for a silent number ends nothing
+// (it used to escape as the search's interrupt and end the program), and the number stays
+// without a speed.
+TEST_F(Search, TheXKeyDuringTheStartUpProbeEndsNothing)
+{
+    start({});
+    write_ini(ini_for_sim(9600, 1, 6));
+    QTimer hand;
+    QObject::connect(&hand, &QTimer::timeout, [&] {
+        if (ctx->link.pr_out() == 1)
+            press(Qt::Key_X);
+    });
+    hand.start(0);
+    TFMsetup again(*ctx, *glav);
+    hand.stop();
+    EXPECT_EQ(ctx->link.settings().sys_num, 6);
+    EXPECT_EQ(ctx->device.scor_CN(6), 0);
+}
+
 }  // namespace
 }  // namespace varnok::test

@@ -12,7 +12,7 @@ namespace {
 // A device model with no port: answers are checked as from the number addressed and decoded into it.
 class Decoding : public ::testing::Test {
 protected:
-    Decoding() : link(notices, sleeper, keys, ports), dev(link) { link.set_sys_num(5); }
+    Decoding() : link(notices, sleeper, ports), dev(link, notices) { link.set_sys_num(5); }
 
     void answer(const std::string& hex_bytes) { bytes = unhex(hex_bytes); }
     // The same answer with its CRC appended.

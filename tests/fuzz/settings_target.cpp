@@ -47,9 +47,8 @@ struct Quiet : Notices, Sleeper {
 
 struct State {
     Quiet quiet;
-    NoKeys keys;
     PortMap ports;
-    Link link{quiet, quiet, keys, ports};
+    Link link{quiet, quiet, ports};
     uint8_t n_time_opros = 1;
     int32_t time_opros = 2;
     std::string read_back;  // every value read, on one line

@@ -45,7 +45,7 @@ TEST_F(LineSettings, ReinitialisingClosesTheFirstHandleAndTheExclusiveOpenRefuse
     ASSERT_EQ(link.init_com_port_new("COM1", 9600, 0, 1, 8), 0u);
 
     RecordingNotices other_notices;
-    Link other(other_notices, sleeper, keys, ports);
+    Link other(other_notices, sleeper, ports);
     EXPECT_NE(other.init_com_port_new("COM1", 9600, 0, 1, 8), 0u);
     EXPECT_NE(other.last_failure().find("занят"), std::string::npos) << other.last_failure();
 }

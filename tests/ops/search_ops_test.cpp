@@ -56,7 +56,7 @@ protected:
     }
 
     RecordingProgress progress;
-    Search search{dev, report, progress};
+    Search search{dev, report, progress, keys, notices};
 };
 
 class OpsScanOneSpeed : public SearchOps {

@@ -47,9 +47,8 @@ TEST(SettingsLineEnds, WrittenAsThePlatformWritesTextAndReadInEither)
         std::ofstream(path, std::ios::binary | std::ios::trunc) << ends(content, end);
         Quiet notices;
         NoPause sleeper;
-        NoKeys keys;
         PortMap ports;
-        Link link(notices, sleeper, keys, ports);
+        Link link(notices, sleeper, ports);
         uint8_t n_time_opros = 1;
         int32_t time_opros = 2;
         SettingsFile file(link, n_time_opros, time_opros, path);

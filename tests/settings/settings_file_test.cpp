@@ -36,9 +36,8 @@ const std::string kFirstStart =
 struct Console {
     test::RecordingNotices notices;
     test::RecordingSleeper sleeper;
-    NoKeys keys;
     PortMap ports;
-    Link link{notices, sleeper, keys, ports};
+    Link link{notices, sleeper, ports};
     uint8_t n_time_opros = 1;
     int32_t time_opros = 2;
     SettingsFile file;
