@@ -22,9 +22,9 @@ enum Exit : int { kExitOk = 0, kExitDevice = 1, kExitUsage = 2, kExitPort = 3 };
 
 class Session;
 
-// The link's message boxes: the console's own text with -v; without it, the tool's own line
-// for a port that does not open or a connection that broke (with the reason in Russian), the
-// others as they are.
+// The message boxes of the link, the device and the operations: the console's own text with
+// -v; without it, the tool's own line for a port that does not open or a connection that broke
+// (with the reason in Russian), the others as they are.
 class StderrNotices : public Notices, public DeviceNotices, public OperationNotices {
 public:
     StderrNotices(const Session& s, bool verbose) : s_(s), verbose_(verbose) {}

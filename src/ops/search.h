@@ -64,6 +64,7 @@ struct SpeedFound {
 // "  [ Pb=0<separator>Sb=1 ]": the line settings a search's requests go out with.
 std::string line_settings_text(const LinkSettings& line, const char* separator);
 
+// The operator's keys end a scan (Q, X); its message boxes go to `notices`.
 class Search {
 public:
     Search(Device& device, Report& report, SearchProgress& progress, KeyState& keys, OperationNotices& notices)
