@@ -31,7 +31,7 @@ struct Options {
     int turnaround = 5;  // the simulated device's delay before it answers, ms
 };
 
-class CountedNotices : public Notices {
+class CountedNotices : public Notices, public DeviceNotices {
 public:
     void message_box(const std::string& text, const std::string& informative) override
     {
@@ -127,7 +127,7 @@ class Bench {
 public:
     explicit Bench(const Options& o)
         : o_(o), sim_({"--noise", "0", "--turnaround", std::to_string(o.turnaround)}),
-          link_(notices_, sleeper_, keys_, ports_), dev_(link_)
+          link_(notices_, sleeper_, ports_), dev_(link_, notices_)
     {
         ports_.set(1, sim_.path());
     }
@@ -434,7 +434,6 @@ private:
     PortMap ports_;
     CountedNotices notices_;
     ThreadSleeper sleeper_;
-    NoKeys keys_;
     Link link_;
     Device dev_;
     int failures_ = 0;

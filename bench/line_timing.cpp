@@ -74,8 +74,7 @@ void silent_line()
     ports.set(1, pty.slave_path());
     Quiet notices;
     ThreadSleeper sleeper;
-    NoKeys keys;
-    Link link(notices, sleeper, keys, ports);
+    Link link(notices, sleeper, ports);
     std::printf("\nsilent line: one receive with no answer (median of 5)\n");
     std::printf("%5s %8s %11s %11s %9s\n", "code", "bit/s", "measured ms", "budget ms", "over ms");
     for (uint8_t code = 1; code <= 6; ++code) {
@@ -87,7 +86,8 @@ void silent_line()
             link.suda({link.settings().sys_num, 7});
             took.push_back(Ms(RawLine::Clock::now() - start).count());
         }
-        const double budget = 6.0 * (link.settings().R_TotalTimeoutMultiplier + link.settings().R_TotalTimeoutConstant);
+        const double budget =
+            6.0 * (link.settings().timeouts.R_TotalTimeoutMultiplier + link.settings().timeouts.R_TotalTimeoutConstant);
         const double m = median(took);
         std::printf("%5d %8d %11.3f %11.3f %9.3f\n", code, scor[code], m, budget, m - budget);
     }

@@ -95,7 +95,7 @@ ScanResult scan_line(Session& s, bool every_speed, long from, long to)
 {
     ScanProgress progress(s, from, to);
     ScanReport console_lines(s.report);
-    Search search(s.dev, console_lines, progress);
+    Search search(s.dev, console_lines, progress, s.keys, s.notices);
     ProbeFrames probes(s.report);
     if (s.report.verbose())
         s.link.set_tap(&probes);

@@ -71,7 +71,7 @@ Value reading_message(const Reading& r)
 DevicePoll::DevicePoll(Session& s, const std::vector<uint8_t>& addresses) : s_(s)
 {
     for (uint8_t a : addresses)
-        devices_.push_back(std::make_unique<PolledDevice>(s.link, a));
+        devices_.push_back(std::make_unique<PolledDevice>(s.link, s.notices, a));
 }
 
 void DevicePoll::read_missing_names(PolledDevice& d)

@@ -22,7 +22,7 @@ struct MqttOut;
 // One device of a read: its number and records of its own, so that its percentages are of
 // its own scales.
 struct PolledDevice {
-    PolledDevice(Link& link, uint8_t number) : address(number), dev(link) {}
+    PolledDevice(Link& link, DeviceNotices& notices, uint8_t number) : address(number), dev(link, notices) {}
     uint8_t address;
     Device dev;
     bool scaled = false;   // its three scales are read: its units can be named

@@ -260,7 +260,7 @@ std::unique_ptr<SettingsFile> Session::settings_file(const std::string& path)
 }
 
 Session::Session(const Options& o)
-    : notices(*this, o.verbose), link(notices, sleeper, keys, ports), dev(link), report(*this, o.verbose)
+    : notices(*this, o.verbose), link(notices, sleeper, ports), dev(link, notices), report(*this, o.verbose)
 {
     link.set_stop(&stop);
     settings_path_ = o.settings ? *o.settings : SettingsFile::default_path();

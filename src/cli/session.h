@@ -13,6 +13,7 @@
 #include "modbus/exchange.h"
 #include "link/port_map.h"
 #include "ops/report.h"
+#include "ops/search_keys.h"
 #include "settings/settings_file.h"
 
 namespace varnok::cli {
@@ -21,10 +22,10 @@ enum Exit : int { kExitOk = 0, kExitDevice = 1, kExitUsage = 2, kExitPort = 3 };
 
 class Session;
 
-// The link's message boxes: the console's own text with -v; without it, the tool's own line
-// for a port that does not open or a connection that broke (with the reason in Russian), the
-// others as they are.
-class StderrNotices : public Notices {
+// The message boxes of the link, the device and the operations: the console's own text with
+// -v; without it, the tool's own line for a port that does not open or a connection that broke
+// (with the reason in Russian), the others as they are.
+class StderrNotices : public Notices, public DeviceNotices, public OperationNotices {
 public:
     StderrNotices(const Session& s, bool verbose) : s_(s), verbose_(verbose) {}
     void message_box(const std::string& text, const std::string& informative) override;

@@ -22,8 +22,8 @@ struct ConsoleContext {
     ThreadSleeper sleeper;
     EventPump pump;
     PortMap ports;
-    Link link{notices, sleeper, pump, ports};
-    Device device{link};
+    Link link{notices, sleeper, ports};
+    Device device{link, notices};
 
     SettingsFile settings;  // also keeps the poll period
 

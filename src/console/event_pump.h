@@ -7,6 +7,7 @@
 #include <QSet>
 
 #include "link/platform.h"
+#include "ops/search_keys.h"
 
 namespace varnok {
 

@@ -6,7 +6,9 @@
 #include <QString>
 #include <functional>
 
+#include "device/notices.h"
 #include "link/platform.h"
+#include "ops/report.h"
 
 namespace varnok {
 
@@ -27,8 +29,8 @@ public:
     static void set_confirmer(Confirmer confirmer);
 };
 
-// The link's and the device's message boxes, shown over the main window.
-class QtNotices : public Notices {
+// The message boxes of the link, the device and the operations, shown over the main window.
+class QtNotices : public Notices, public DeviceNotices, public OperationNotices {
 public:
     explicit QtNotices(QWidget* parent = nullptr) : parent_(parent) {}
     void set_parent(QWidget* parent) { parent_ = parent; }

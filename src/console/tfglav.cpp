@@ -571,11 +571,11 @@ void TFglav::BinitportClick()
         QStringLiteral("bytesize=") + QString::number(line.bytesize),
         QStringLiteral("P=") + QString::number(line.parity),
         QStringLiteral("Sp=") + QString::number(line.stopbit),
-        QStringLiteral("RTI=") + QString::number(line.R_IntervalTimeout),
-        QStringLiteral("RTTM=") + QString::number(line.R_TotalTimeoutMultiplier),
-        QStringLiteral("RTTC=") + QString::number(line.R_TotalTimeoutConstant),
-        QStringLiteral("WTTM=") + QString::number(line.W_TotalTimeoutMultiplier),
-        QStringLiteral("WTTC=") + QString::number(line.W_TotalTimeoutConstant),
+        QStringLiteral("RTI=") + QString::number(line.timeouts.R_IntervalTimeout),
+        QStringLiteral("RTTM=") + QString::number(line.timeouts.R_TotalTimeoutMultiplier),
+        QStringLiteral("RTTC=") + QString::number(line.timeouts.R_TotalTimeoutConstant),
+        QStringLiteral("WTTM=") + QString::number(line.timeouts.W_TotalTimeoutMultiplier),
+        QStringLiteral("WTTC=") + QString::number(line.timeouts.W_TotalTimeoutConstant),
     };
     QListWidget* list = ui_->LB_initport;
     for (int i = 0; i < int(std::size(lines)); ++i) {

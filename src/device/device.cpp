@@ -28,7 +28,7 @@ uint8_t sys_num_of(uint16_t value)
     return value >= kMinSysNum && value <= kMaxSysNum ? static_cast<uint8_t>(value) : 0;
 }
 
-Device::Device(Link& l) : link_(l), mb_(l, *this) {}
+Device::Device(Link& l, DeviceNotices& n) : link_(l), notices_(n), mb_(l, *this) {}
 
 uint8_t Device::proc_4hh_float(uint16_t tmp_obr_w, LongRec& val)
 {
@@ -62,11 +62,9 @@ uint8_t Device::holding_register(uint16_t a, uint16_t v)
             return kBadFormat;
         adr_ = sys_num_of(v);
         return kOk;
-    // The device's own line settings become the console's; the port stays as it is set up.
-    // Its speed code may name another speed than the line's, which stays.
-    case kRegSpeed: link_.take_reported_speed_code(low); return kOk;
-    case kRegParity: link_.set_parity(low); return kOk;
-    case kRegStopBits: link_.set_stopbit(low); return kOk;
+    case kRegSpeed: line_.speed_code = low; return kOk;
+    case kRegParity: line_.parity = low; return kOk;
+    case kRegStopBits: line_.stopbit = low; return kOk;
     default: break;
     }
     uint16_t off = 0;
@@ -183,40 +181,45 @@ Exchange Device::adopting_sys_num(Exchange x)
 
 Exchange Device::zapros_adr() { return adopting_sys_num(read_holding(kRegSysNum, 1)); }
 
-Exchange Device::zapros_adr_for_poisk()
+Exchange Device::zapros_adr_for_poisk(ReceiveStop* stop)
 {
-    return adopting_sys_num(mb_.tuda_suda(opros_registers(kReadHoldingRegisters, kRegSysNum, 1),
-                                          ModbusMaster::Receive::kProbe));
+    return adopting_sys_num(
+        mb_.tuda_suda(opros_registers(kReadHoldingRegisters, kRegSysNum, 1), ModbusMaster::Receive::kProbe, stop));
 }
 
-uint8_t Device::f_ust_sv(int32_t V_obmena, const std::string& com_port)
+uint8_t Device::f_ust_sv(int32_t V_obmena, const std::string& com_port, ReceiveStop* stop)
 {
     link_.vich_timeout(number_scor(V_obmena));
     const LinkSettings& s = link_.settings();
     if (link_.init_com_port_new(com_port, V_obmena, s.parity, s.stopbit, s.bytesize) != 0)
         return kProbePortFailed;
-    return zapros_adr_for_poisk().ok() ? kProbeAnswered : kProbeNoAnswer;
+    const Exchange x = zapros_adr_for_poisk(stop);
+    return x.ok() ? kProbeAnswered : x.stopped ? kProbeStopped : kProbeNoAnswer;
 }
 
-uint8_t Device::otvet_ustsv()
+uint8_t Device::otvet_ustsv(ReceiveStop* stop)
 {
     const LinkSettings& s = link_.settings();
     if (s.scor_obmena == 0) {
-        link_.notices().message_box("выберите скорость ");
+        notices_.message_box("выберите скорость ");
         return 0;
     }
-    const uint8_t r = f_ust_sv(s.scor_obmena, s.name_comport);
+    const uint8_t r = f_ust_sv(s.scor_obmena, s.name_comport, stop);
     return r == kProbeAnswered ? number_scor(s.scor_obmena) : 0;
 }
 
-uint8_t Device::poisk_scor()
+uint8_t Device::poisk_scor(ReceiveStop* stop)
 {
     for (uint8_t k = 1; k < scor.size(); ++k) {
         link_.vich_timeout(k);
         const LinkSettings& s = link_.settings();
-        if (link_.init_com_port_new(s.name_comport, scor[k], s.parity, s.stopbit, s.bytesize) == 0 &&
-            zapros_adr_for_poisk().ok())
+        if (link_.init_com_port_new(s.name_comport, scor[k], s.parity, s.stopbit, s.bytesize) != 0)
+            continue;
+        const Exchange x = zapros_adr_for_poisk(stop);
+        if (x.ok())
             return k;
+        if (x.stopped)
+            return 0;  // the speeds after it are not tried
     }
     return 0;
 }

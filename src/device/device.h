@@ -7,6 +7,7 @@
 #include <span>
 #include <string>
 
+#include "device/notices.h"
 #include "device/records.h"
 #include "link/link.h"
 #include "modbus/master.h"
@@ -49,14 +50,22 @@ enum ChannelOffset : uint16_t {
 inline constexpr uint8_t kProbeAnswered = 1;
 inline constexpr uint8_t kProbeNoAnswer = 4;
 inline constexpr uint8_t kProbePortFailed = 5;
+inline constexpr uint8_t kProbeStopped = 6;
 
 // The network number register 0800h holds: 1..247, or 0 for a value no device can have (0
 // would make every later request a broadcast).
 uint8_t sys_num_of(uint16_t value);
 
+// The speed code, parity and stop bits of registers 0801h..0803h.
+struct DeviceLine {
+    uint8_t speed_code = 0;
+    uint8_t parity = 0;
+    uint8_t stopbit = 0;
+};
+
 class Device : public RegisterSink {
 public:
-    explicit Device(Link& link);
+    Device(Link& link, DeviceNotices& notices);
 
     // The link the device is reached on.
     Link& link() const { return link_; }
@@ -116,18 +125,22 @@ public:
     Exchange zapros_adr();
 
     // Presence probe in search mode, adopting the number as zapros_adr does; 12 when the
-    // search receive found no answer in time.
-    Exchange zapros_adr_for_poisk();
-    // The probes ask the number in force. The port set up at a speed and the number probed:
-    // kProbeAnswered, kProbeNoAnswer or kProbePortFailed.
-    uint8_t f_ust_sv(int32_t V_obmena, const std::string& com_port);
+    // probe's receive found no answer in time or `stop` ended it (`stopped`).
+    Exchange zapros_adr_for_poisk(ReceiveStop* stop = nullptr);
+    // The probes ask the number in force; `stop`, when given, may end each probe's wait, and
+    // with it the probing. The port set up at a speed and the number probed:
+    // kProbeAnswered, kProbeNoAnswer, kProbePortFailed or kProbeStopped.
+    uint8_t f_ust_sv(int32_t V_obmena, const std::string& com_port, ReceiveStop* stop = nullptr);
     // The probe at the line's speed: its speed code when the number answered, else 0.
-    uint8_t otvet_ustsv();
+    uint8_t otvet_ustsv(ReceiveStop* stop = nullptr);
     // Every speed in turn: the code of the first the number answered at, else 0.
-    uint8_t poisk_scor();
+    uint8_t poisk_scor(ReceiveStop* stop = nullptr);
 
     // The network number the device reported in its register when it was last read (0: never).
     uint8_t adr() const { return adr_; }
+    // The device's own line settings as its registers last told them (the low bytes); the
+    // operation that read them decides what the link takes of them.
+    const DeviceLine& line() const { return line_; }
 
     // The data field of the last input-register answer, raw bytes; and the visible text of
     // the last text read (Windows-1251; a zero byte ends it), as UTF-8.
@@ -139,10 +152,12 @@ private:
     Exchange adopting_sys_num(Exchange x);
 
     Link& link_;
+    DeviceNotices& notices_;
     ModbusMaster mb_;
     uint32_t izm_tmp_proc_1f = 0;
     uint32_t izm_tmp_te_1f = 0;
     uint8_t adr_ = 0;
+    DeviceLine line_;
     std::string tmp_str_;
 
     std::array<TParSCL, kChannels + 1> parScl_{};  // index 1..3

@@ -23,7 +23,7 @@ void ThreadSleeper::sleep_us(unsigned us)
     }
 }
 
-Link::Link(Notices& n, Sleeper& s, KeyState& k, const PortMap& p) : notices_(n), sleeper_(s), keys_(k), ports_(p) {}
+Link::Link(Notices& n, Sleeper& s, const PortMap& p) : notices_(n), sleeper_(s), ports_(p) {}
 
 void Link::set_port(uint8_t number)
 {
@@ -50,27 +50,11 @@ void Link::set_stopbit(uint8_t stopbit) { settings_.stopbit = stopbit; }
 
 void Link::set_sys_num(uint8_t number) { settings_.sys_num = number; }
 
-void Link::set_timeouts(const Timeouts& t)
-{
-    LinkSettings& s = settings_;
-    s.R_IntervalTimeout = t[0];
-    s.R_TotalTimeoutMultiplier = t[1];
-    s.R_TotalTimeoutConstant = t[2];
-    s.W_TotalTimeoutMultiplier = t[3];
-    s.W_TotalTimeoutConstant = t[4];
-}
+void Link::set_timeouts(const Timeouts& t) { settings_.timeouts = t; }
 
-void Link::set_stored_timeouts(const Timeouts& t)
-{
-    LinkSettings& s = settings_;
-    s.n_R_IntervalTimeout = t[0];
-    s.n_R_TotalTimeoutMultiplier = t[1];
-    s.n_R_TotalTimeoutConstant = t[2];
-    s.n_W_TotalTimeoutMultiplier = t[3];
-    s.n_W_TotalTimeoutConstant = t[4];
-}
+void Link::set_stored_timeouts(const Timeouts& t) { settings_.n_timeouts = t; }
 
-void Link::put_stored_timeouts_in_force() { set_timeouts(settings_.stored_timeouts()); }
+void Link::put_stored_timeouts_in_force() { settings_.timeouts = settings_.n_timeouts; }
 
 void Link::set_fast_exchange(bool on) { settings_.fast_exchange = on; }
 
@@ -84,8 +68,8 @@ void Link::set_line(const LinkSettings& s)
     set_parity(s.parity);
     set_stopbit(s.stopbit);
     settings_.bytesize = s.bytesize;
-    set_timeouts(s.timeouts());
-    set_stored_timeouts(s.stored_timeouts());
+    set_timeouts(s.timeouts);
+    set_stored_timeouts(s.n_timeouts);
 }
 
 void Link::take_reported_speed_code(uint8_t code) { settings_.num_scor = code; }
@@ -110,8 +94,9 @@ void Link::record_failure(int error, const std::string& step, const std::string&
 uint32_t Link::init_com_port_new(const std::string& name_com_port, int32_t zn_scor_obmena, uint8_t zn_parity,
                                  uint8_t zn_stopbit, uint8_t zn_bytesize)
 {
-    const Timeouts t = settings_.timeouts();
-    commtimeouts_ = {t[0], t[1], t[2], t[3], t[4]};
+    const Timeouts& t = settings_.timeouts;
+    commtimeouts_ = {t.R_IntervalTimeout, t.R_TotalTimeoutMultiplier, t.R_TotalTimeoutConstant,
+                     t.W_TotalTimeoutMultiplier, t.W_TotalTimeoutConstant};
     dwError_ = 0;
     last_failure_.clear();
     failure_error_ = 0;
@@ -168,11 +153,7 @@ uint32_t Link::init_com_port_new()
 void Link::vich_timeout(uint8_t number_scor)
 {
     const uint8_t c = number_scor < t_allow.size() ? number_scor : 0;
-    settings_.R_IntervalTimeout = t_allow[c];
-    settings_.R_TotalTimeoutMultiplier = 2 * t_after_response[c];
-    settings_.R_TotalTimeoutConstant = 2 * t_end_packet[c];
-    settings_.W_TotalTimeoutMultiplier = 0;
-    settings_.W_TotalTimeoutConstant = 0;
+    settings_.timeouts = {t_allow[c], uint16_t(2 * t_after_response[c]), uint16_t(2 * t_end_packet[c]), 0, 0};
 
     dw_ = init_com_port_new();
     if (dw_ != 0)
@@ -267,10 +248,10 @@ void Link::tuda(Frame& ozuper, uint8_t kb)
 unsigned Link::late_answer_ms() const
 {
     // Six one-byte reads, each bounded by its total time-out (or the cap of an unbounded read).
-    const LinkSettings& s = settings_;
-    unsigned per_read = unsigned(s.R_TotalTimeoutMultiplier) + s.R_TotalTimeoutConstant;
+    const Timeouts& t = settings_.timeouts;
+    unsigned per_read = unsigned(t.R_TotalTimeoutMultiplier) + t.R_TotalTimeoutConstant;
     if (per_read == 0)
-        per_read = s.R_IntervalTimeout == 0 ? kReadCapMs : s.R_IntervalTimeout;
+        per_read = t.R_IntervalTimeout == 0 ? kReadCapMs : t.R_IntervalTimeout;
     return std::min(6 * per_read, kLateAnswerCapMs);
 }
 
@@ -443,17 +424,18 @@ Received Link::suda(const Awaited& a)
     return r;
 }
 
-Received Link::suda_for_poisk(const Awaited& a)
+Received Link::suda_probe(const Awaited& a, ReceiveStop* stop)
 {
     Received r;
     Frame& buf = r.buf;
     for (size_t i = 1; i <= kFillPositions; ++i)
         buf[i] = kFill;
     pr_out_ = 0;
-    keys_.pressed_since_last_query(kKeyX);
+    if (stop)
+        stop->receive_begins();
 
     // Fast: the first pass ends when the answer could have come, given the probe's wait; the
-    // second, which only gives the operator's key its chance, takes only what is there.
+    // second, which only gives the caller's stop its chance, takes only what is there.
     const Clock::time_point answer_due =
         request_end_ + std::chrono::milliseconds(settings_.fast_probe_wait) + char_time() * a.kol_wait_bytes;
     const CommTimeouts second = settings_.fast_exchange ? CommTimeouts{kReadNoWait, 0, 0, 0, 0} : commtimeouts_;
@@ -473,8 +455,11 @@ Received Link::suda_for_poisk(const Awaited& a)
         for (int attempt = 0; attempt < 3 && !any_ok; ++attempt) {
             const bool got = read_one(buf, any_ok, second);
             last_got = got ? 1 : 0;
-            if (keys_.pressed_since_last_query(kKeyX))
-                throw SearchAborted();
+            if (stop && stop->stop_now()) {
+                r.pr_out = pr_out_;
+                r.stopped = true;
+                return r;
+            }
         }
         if (!any_ok) {
             r.pr_out = 2;
@@ -506,10 +491,10 @@ Received Link::suda_for_poisk(const Awaited& a)
     return r;
 }
 
-Received Link::tuda_suda_poisk(Frame& ozuper, uint8_t dl_note, const Awaited& a)
+Received Link::tuda_suda_probe(Frame& ozuper, uint8_t dl_note, const Awaited& a, ReceiveStop* stop)
 {
     tuda(ozuper, dl_note);
-    return suda_for_poisk(a);
+    return suda_probe(a, stop);
 }
 
 }  // namespace varnok

@@ -31,12 +31,13 @@ struct Awaited {
 struct Received {
     uint8_t kpb = 0;     // how many bytes
     uint8_t pr_out = 2;  // how the hunt for the address byte ended: 0 first pass, 1 second pass, 2 none
+    bool stopped = false;  // the caller's stop ended the receive: nothing was taken
     Frame buf{};         // the bytes from index 1; the first positions no byte reached hold the fill
 };
 
 class Link {
 public:
-    Link(Notices& notices, Sleeper& sleeper, KeyState& keys, const PortMap& ports);
+    Link(Notices& notices, Sleeper& sleeper, const PortMap& ports);
 
     // The line settings, read-only. They change through the operations below, which keep a
     // port's number with its name and a speed with its code; none of them touches the port,
@@ -91,10 +92,11 @@ public:
     void tuda(Frame& ozuper, uint8_t kb);
     // Receives an answer: hunts for its address byte, then reads the bytes expected.
     Received suda(const Awaited& a);
-    // The search's receive of a probe's answer. Throws SearchAborted when the X key was
-    // pressed during the second pass.
-    Received suda_for_poisk(const Awaited& a);
-    Received tuda_suda_poisk(Frame& ozuper, uint8_t dl_note, const Awaited& a);
+    // The receive of a probe's answer, where silence is the common outcome: a first pass as
+    // long as the answer could take, then a second that only gives `stop`, when there is one,
+    // its chance to end the receive (then `stopped`, and the tap is not told).
+    Received suda_probe(const Awaited& a, ReceiveStop* stop = nullptr);
+    Received tuda_suda_probe(Frame& ozuper, uint8_t dl_note, const Awaited& a, ReceiveStop* stop = nullptr);
 
     // One character on the line at the speed the port was last set to (4800 bit/s for a
     // speed none of the six, or before the first set-up), and the 3.5
@@ -150,7 +152,6 @@ public:
 
     Notices& notices() const { return notices_; }
     Sleeper& sleeper() const { return sleeper_; }
-    KeyState& keys() const { return keys_; }
     const PortMap& ports() const { return ports_; }
 
 private:
@@ -158,7 +159,6 @@ private:
 
     Notices& notices_;
     Sleeper& sleeper_;
-    KeyState& keys_;
     const PortMap& ports_;
 
     LinkSettings settings_;

@@ -36,7 +36,20 @@ std::string parity_text(uint8_t parity);
 
 // The five read and write time-outs in ms, in the order of the port's time-out record:
 // read interval, read per byte, read per call, write per byte, write per call.
-using Timeouts = std::array<uint16_t, 5>;
+struct Timeouts {
+    uint16_t R_IntervalTimeout = 30;
+    uint16_t R_TotalTimeoutMultiplier = 5;
+    uint16_t R_TotalTimeoutConstant = 225;
+    uint16_t W_TotalTimeoutMultiplier = 0;
+    uint16_t W_TotalTimeoutConstant = 0;
+
+    bool operator==(const Timeouts&) const = default;
+};
+
+// The fields of Timeouts in their order, for whoever goes through them one by one.
+inline constexpr std::array<uint16_t Timeouts::*, 5> kTimeoutFields = {
+    &Timeouts::R_IntervalTimeout, &Timeouts::R_TotalTimeoutMultiplier, &Timeouts::R_TotalTimeoutConstant,
+    &Timeouts::W_TotalTimeoutMultiplier, &Timeouts::W_TotalTimeoutConstant};
 
 // The line settings: a value the link owns and hands out read-only (Link::settings()); it
 // changes only through the link's operations. The initial values are the defaults of the
@@ -51,18 +64,8 @@ struct LinkSettings {
     uint8_t bytesize = 8;
     uint8_t sys_num = 5;  // network number of the device every request addresses
 
-    uint16_t R_IntervalTimeout = 30;
-    uint16_t R_TotalTimeoutMultiplier = 5;
-    uint16_t R_TotalTimeoutConstant = 225;
-    uint16_t W_TotalTimeoutMultiplier = 0;
-    uint16_t W_TotalTimeoutConstant = 0;
-
-    // The stored copy of the time-outs, as the settings file keeps it.
-    uint16_t n_R_IntervalTimeout = 30;
-    uint16_t n_R_TotalTimeoutMultiplier = 5;
-    uint16_t n_R_TotalTimeoutConstant = 225;
-    uint16_t n_W_TotalTimeoutMultiplier = 0;
-    uint16_t n_W_TotalTimeoutConstant = 0;
+    Timeouts timeouts;    // in force
+    Timeouts n_timeouts;  // the stored copy, as the settings file keeps it
 
     uint16_t time_pause_before = 10;
     uint16_t time_pause_after = 10;
@@ -73,17 +76,6 @@ struct LinkSettings {
     // time of its answer.
     bool fast_exchange = false;
     uint16_t fast_probe_wait = 20;
-
-    Timeouts timeouts() const
-    {
-        return {R_IntervalTimeout, R_TotalTimeoutMultiplier, R_TotalTimeoutConstant, W_TotalTimeoutMultiplier,
-                W_TotalTimeoutConstant};
-    }
-    Timeouts stored_timeouts() const
-    {
-        return {n_R_IntervalTimeout, n_R_TotalTimeoutMultiplier, n_R_TotalTimeoutConstant, n_W_TotalTimeoutMultiplier,
-                n_W_TotalTimeoutConstant};
-    }
 };
 
 // The line as the console first starts with it; the settings file falls back to these values

@@ -1,10 +1,9 @@
 #pragma once
-// What the link needs from the layers above and from the platform: message boxes,
-// pauses and the keyboard state. Tests substitute recording or instant versions.
+// What the link needs from the layers above and from the platform: message boxes, pauses
+// and a caller's word to end a receive early. Tests substitute recording or instant versions.
 
 #include <cstddef>
 #include <cstdint>
-#include <exception>
 #include <string>
 
 namespace varnok {
@@ -25,11 +24,14 @@ public:
     virtual void sleep_us(unsigned us) { sleep_ms((us + 999) / 1000); }
 };
 
-// Whether a key was pressed since the previous query of the same key.
-class KeyState {
+// Ends a receive that waits for an answer which may never come, at its caller's word: told
+// as the receive begins, so that only what follows counts; asked after each read of the
+// receive's second pass, where true ends it at once with nothing received.
+class ReceiveStop {
 public:
-    virtual ~KeyState() = default;
-    virtual bool pressed_since_last_query(int virtual_key) = 0;
+    virtual ~ReceiveStop() = default;
+    virtual void receive_begins() {}
+    virtual bool stop_now() = 0;
 };
 
 // Keeps the window drawn while the link waits for something other than the line (a
@@ -57,24 +59,10 @@ public:
     virtual void received(const uint8_t* bytes, size_t n) = 0;
 };
 
-inline constexpr int kKeyX = 0x58;  // interrupts the search-mode receive
-inline constexpr int kKeyQ = 0x51;  // interrupts a scan between numbers
-
-// Thrown by the search-mode receive when the operator pressed the X key; the search catches it.
-class SearchAborted : public std::exception {
-public:
-    const char* what() const noexcept override { return "search aborted by the operator"; }
-};
-
 class ThreadSleeper : public Sleeper {
 public:
     void sleep_ms(unsigned ms) override;
     void sleep_us(unsigned us) override;
-};
-
-class NoKeys : public KeyState {
-public:
-    bool pressed_since_last_query(int) override { return false; }
 };
 
 }  // namespace varnok

@@ -50,6 +50,7 @@ struct Exchange {
     uint8_t kol_wait_bytes = 0;  // how many were expected
     uint8_t pr_out = 2;        // the hunt for the address byte: 0 first pass, 1 second pass, 2 none
     uint8_t err = kNoAnswer;   // the error code of the answer check
+    bool stopped = false;      // a probe its caller's stop ended (err is then kInterrupted)
 
     std::span<const uint8_t> sent() const;
     std::span<const uint8_t> received() const;

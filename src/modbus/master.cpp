@@ -23,7 +23,7 @@ void ModbusMaster::take(Exchange& x, const Received& r)
         link_.expect_late_answer();
 }
 
-Exchange ModbusMaster::tuda_suda(const Request& r, Receive how)
+Exchange ModbusMaster::tuda_suda(const Request& r, Receive how, ReceiveStop* stop)
 {
     Exchange x;
     x.request = r;
@@ -36,13 +36,15 @@ Exchange ModbusMaster::tuda_suda(const Request& r, Receive how)
 
     if (how == Receive::kProbe) {
         x.kol_wait_bytes = kProbeAnswerBytes;
-        const Received got = link_.tuda_suda_poisk(x.ozuper, x.dl_note, {sys_num, x.kol_wait_bytes, answer_length});
+        const Received got =
+            link_.tuda_suda_probe(x.ozuper, x.dl_note, {sys_num, x.kol_wait_bytes, answer_length}, stop);
         if (got.pr_out == 0) {
             take(x, got);
         } else {
             x.buf = got.buf;
             x.dl_otvet = got.kpb;
             x.pr_out = got.pr_out;
+            x.stopped = got.stopped;
             x.err = got.pr_out == 2 ? kNoAnswer : kInterrupted;
         }
         return x;

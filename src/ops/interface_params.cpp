@@ -19,11 +19,25 @@ constexpr unsigned kBusyPauseMs = 10;
 uint8_t InterfaceParams::read(InterfaceRow row)
 {
     const Exchange x = d_.read_holding(kRegister[row], 1);
-    // The number the device reports is the one the console addresses from now on.
-    if (row == kRowSysnum && x.ok())
-        d_.link().set_sys_num(d_.adr());
+    if (x.ok())
+        take_reported(row);
     checked(report_, x);
     return x.err;
+}
+
+void InterfaceParams::take_reported(InterfaceRow row)
+{
+    // The device's own line settings become the console's; the port stays as it is set up.
+    // Its speed code may name another speed than the line's, which stays. The number it
+    // reports is the one the console addresses from now on.
+    Link& link = d_.link();
+    const DeviceLine& told = d_.line();
+    switch (row) {
+    case kRowScor: link.take_reported_speed_code(told.speed_code); break;
+    case kRowParity: link.set_parity(told.parity); break;
+    case kRowStopbit: link.set_stopbit(told.stopbit); break;
+    default: link.set_sys_num(d_.adr()); break;
+    }
 }
 
 int InterfaceParams::current(InterfaceRow row) const

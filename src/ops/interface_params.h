@@ -29,6 +29,8 @@ public:
 
 private:
     void adopt(InterfaceRow row, uint8_t value);
+    // What a read of the row's register told, taken into the line settings.
+    void take_reported(InterfaceRow row);
 
     Device& d_;
     Report& report_;

@@ -1,7 +1,7 @@
 #pragma once
 // What a device operation tells the program around it: the console shows it in its
-// controls, the command-line tool prints it. Message boxes go through the link's notices,
-// pauses through its sleeper.
+// controls, the command-line tool prints it; and the operations' message boxes. Pauses go
+// through the link's sleeper.
 
 #include <cstdint>
 #include <string>
@@ -22,6 +22,14 @@ public:
     virtual void failed(const Exchange& /*x*/, const std::string& text) { line(text); }
     // The message panel of the status bar.
     virtual void status(const std::string& text) = 0;
+};
+
+// The operations' message boxes: the console shows them over its window, the tool prints
+// them on standard error.
+class OperationNotices {
+public:
+    virtual ~OperationNotices() = default;
+    virtual void message_box(const std::string& text, const std::string& informative = {}) = 0;
 };
 
 // The step after each exchange of an operation: the exchange is shown, and a failure becomes

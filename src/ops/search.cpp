@@ -28,7 +28,7 @@ void Search::settle_port()
     link.vich_timeout(number_scor(link.settings().scor_obmena));
 }
 
-uint8_t Search::ask(bool scor_edina) { return scor_edina ? d_.otvet_ustsv() : d_.poisk_scor(); }
+uint8_t Search::ask(bool scor_edina, KeyStop& x) { return scor_edina ? d_.otvet_ustsv(&x) : d_.poisk_scor(&x); }
 
 ScanResult Search::poisk_pribor(bool scor_edina, uint8_t from, uint8_t to)
 {
@@ -37,7 +37,7 @@ ScanResult Search::poisk_pribor(bool scor_edina, uint8_t from, uint8_t to)
     ScanResult r;
     if (scor_edina && line.scor_obmena == 0) {
         // Every number would ask for a speed in turn; once is enough.
-        link.notices().message_box("выберите скорость ");
+        notices_.message_box("выберите скорость ");
         return r;
     }
     r.started = true;
@@ -46,7 +46,7 @@ ScanResult Search::poisk_pribor(bool scor_edina, uint8_t from, uint8_t to)
     times.Time_tmp = times.Time_begin;
     progress_.scan_begins(line.sys_num);
     const uint8_t saved_sys_num = line.sys_num;
-    link.keys().pressed_since_last_query(kKeyQ);  // a Q pressed before the scan does not count
+    keys_.pressed_since_last_query(kKeyQ);  // a Q pressed before the scan does not count
     scan_numbers(scor_edina, std::max<int>(from, kMinSysNum), std::min<int>(to, kMaxSysNum), r);
     times.Time_over = now();
     progress_.scan_over(times);
@@ -59,18 +59,17 @@ ScanResult Search::poisk_pribor(bool scor_edina, uint8_t from, uint8_t to)
 bool Search::ask_number(int n, bool scor_edina)
 {
     d_.link().set_sys_num(uint8_t(n));
-    try {
-        const uint8_t code = ask(scor_edina);
-        d_.record_speed(n, code);
-        if (!scor_edina)
-            times.Time_over = now();
-        progress_.number_done(uint8_t(n), code, !scor_edina, times);
-        if (!scor_edina)
-            times.Time_tmp = times.Time_over;
-        return true;
-    } catch (const SearchAborted&) {
+    KeyStop x(keys_, kKeyX);
+    const uint8_t code = ask(scor_edina, x);
+    if (x.pressed())
         return false;  // X while a silent number was awaited
-    }
+    d_.record_speed(n, code);
+    if (!scor_edina)
+        times.Time_over = now();
+    progress_.number_done(uint8_t(n), code, !scor_edina, times);
+    if (!scor_edina)
+        times.Time_tmp = times.Time_over;
+    return true;
 }
 
 void Search::scan_numbers(bool scor_edina, int first, int last, ScanResult& r)
@@ -86,7 +85,7 @@ void Search::scan_numbers(bool scor_edina, int first, int last, ScanResult& r)
             r.port_failed_at = uint8_t(n);
             return;
         }
-        if (interrupted || link.keys().pressed_since_last_query(kKeyQ)) {
+        if (interrupted || keys_.pressed_since_last_query(kKeyQ)) {
             report_.line("прерван поиск на " + num(n) + " номере");
             r.interrupted_at = uint8_t(n);
             return;
@@ -128,7 +127,7 @@ FirstFound Search::address_first_found()
     while (n <= kMaxSysNum && d_.scor_CN(size_t(n)) == 0)
         ++n;
     if (n > kMaxSysNum) {
-        link.notices().message_box("на скорости " + num(line.scor_obmena) + " не отвечает ни один номер из 1..247");
+        notices_.message_box("на скорости " + num(line.scor_obmena) + " не отвечает ни один номер из 1..247");
         return f;
     }
     link.set_sys_num(uint8_t(n));
@@ -149,12 +148,14 @@ SpeedFound Search::poisk_scor()
 {
     const uint8_t number = d_.link().settings().sys_num;
     SpeedFound s;
-    try {
-        s.code = d_.poisk_scor();
-        d_.record_speed(number, s.code);
-    } catch (const SearchAborted&) {
+    KeyStop x(keys_, kKeyX);
+    const uint8_t code = d_.poisk_scor(&x);
+    if (x.pressed()) {
         s.aborted = true;  // X: as if no speed had answered, without the message
+        return s;
     }
+    s.code = code;
+    d_.record_speed(number, s.code);
     return s;
 }
 
@@ -175,8 +176,8 @@ bool Search::adopt_speed(const SpeedFound& found)
     }
     settle_port();
     if (!found.aborted)
-        link.notices().message_box("№" + num(line.sys_num) + " не отвечает ни на одной из скоростей " +
-                                 "  при Pb=" + num(line.parity) + " и Sb=" + num(line.stopbit));
+        notices_.message_box("№" + num(line.sys_num) + " не отвечает ни на одной из скоростей " +
+                             "  при Pb=" + num(line.parity) + " и Sb=" + num(line.stopbit));
     return false;
 }
 
@@ -190,7 +191,7 @@ bool Search::yes_otvet()
         text += "OK!";
     } else {
         text += " нет ответа";
-        d_.link().notices().message_box(text);
+        notices_.message_box(text);
     }
     report_.line(text);
     return answered;

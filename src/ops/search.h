@@ -1,8 +1,7 @@
 #pragma once
 // The device search: scans of network numbers at the current speed or at every speed, the
 // speed search of one number, the one-off answer check, and the adoption of what they found.
-// The operator ends a scan with Q (between numbers) or X (while a silent number is awaited),
-// through the link's key state.
+// The operator ends a scan with Q (between numbers) or X (while a silent number is awaited).
 
 #include <chrono>
 #include <cstdint>
@@ -10,9 +9,11 @@
 #include <vector>
 
 #include "device/device.h"
+#include "ops/search_keys.h"
 
 namespace varnok {
 
+class OperationNotices;
 class Report;
 
 // Search times are wall-clock times to the millisecond: they are shown as times of day.
@@ -63,9 +64,11 @@ struct SpeedFound {
 // "  [ Pb=0<separator>Sb=1 ]": the line settings a search's requests go out with.
 std::string line_settings_text(const LinkSettings& line, const char* separator);
 
+// The operator's keys end a scan (Q, X); its message boxes go to `notices`.
 class Search {
 public:
-    Search(Device& device, Report& report, SearchProgress& progress) : d_(device), report_(report), progress_(progress)
+    Search(Device& device, Report& report, SearchProgress& progress, KeyState& keys, OperationNotices& notices)
+        : d_(device), report_(report), progress_(progress), keys_(keys), notices_(notices)
     {
     }
 
@@ -98,8 +101,9 @@ public:
 private:
     // The port at `scor_obmena` again, with the time-outs of its speed code.
     void settle_port();
-    // The number in force asked at the current speed, or at every speed; its code.
-    uint8_t ask(bool scor_edina);
+    // The number in force asked at the current speed, or at every speed; its code. X while a
+    // probe waits ends the asking (`x.pressed()`).
+    uint8_t ask(bool scor_edina, KeyStop& x);
     // Number n asked and its answer recorded; false when X stopped the wait.
     bool ask_number(int n, bool scor_edina);
     // The scan's loop over `first`..`last`; where it ended early goes to `r`.
@@ -110,6 +114,8 @@ private:
     Device& d_;
     Report& report_;
     SearchProgress& progress_;
+    KeyState& keys_;
+    OperationNotices& notices_;
 };
 
 }  // namespace varnok

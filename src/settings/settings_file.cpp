@@ -4,7 +4,6 @@
 #include <climits>
 #include <cstdlib>
 #include <string_view>
-#include <tuple>
 #include <vector>
 
 // The build defines SI_CONVERT_ICU where the library converts through ICU (not on Windows),
@@ -56,9 +55,9 @@ constexpr std::string_view kLineEnd = VARNOK_INI_CRLF ? "\r\n" : "\n";
 // Anything larger is not a settings file; refusing it keeps a stray huge file out of memory.
 constexpr size_t kMaxFileSize = 1 << 20;
 
-// The time-out keys in the order of Timeouts, held without the leading blank they carry in
-// the file: the parser trims key names, so this is the name under which a loaded key is found.
-constexpr std::array<const char*, std::tuple_size_v<Timeouts>> kTimeoutKeys = {"RIT", "RTTM", "RTTC", "WTTM", "WTTC"};
+// The time-out keys in the order of kTimeoutFields, held without the leading blank they carry
+// in the file: the parser trims key names, so this is the name under which a loaded key is found.
+constexpr std::array<const char*, kTimeoutFields.size()> kTimeoutKeys = {"RIT", "RTTM", "RTTC", "WTTM", "WTTC"};
 
 bool is_blank(char c) { return c == ' ' || c == '\t'; }
 bool is_comment(char c) { return c == ';' || c == '#'; }
@@ -235,10 +234,9 @@ bool SettingsFile::ToIni(bool Always)
             ini.SetValue(kFast, kFastOn, line.fast_exchange ? "1" : "0");
     }
     if (Always) {
-        const Timeouts stored = line.stored_timeouts();
         if (writable)
             for (size_t i = 0; i < kTimeoutKeys.size(); ++i)
-                ini.SetValue(kTimeouts, kTimeoutKeys[i], std::to_string(stored[i]).c_str());
+                ini.SetValue(kTimeouts, kTimeoutKeys[i], std::to_string(line.n_timeouts.*kTimeoutFields[i]).c_str());
         link_.put_stored_timeouts_in_force();
     }
     if (!writable) {
@@ -376,10 +374,10 @@ void SettingsFile::From_Ini()
     link_.set_stopbit(uint8_t(get_int(kLink, "СТОПБИТ", d.stopbit, 1, 2)));
     n_time_opros_ =
         uint8_t(get_int(kLink, "ПЕРИОД ОПРОСА", kFileDefaultPollPeriod, 0, long(var_time_opros.size()) - 1));
-    const Timeouts defaults = d.timeouts();
     Timeouts in_force{};
     for (size_t i = 0; i < kTimeoutKeys.size(); ++i)
-        in_force[i] = uint16_t(get_int(kTimeouts, kTimeoutKeys[i], defaults[i], 0, UINT16_MAX));
+        in_force.*kTimeoutFields[i] =
+            uint16_t(get_int(kTimeouts, kTimeoutKeys[i], d.timeouts.*kTimeoutFields[i], 0, UINT16_MAX));
     link_.set_timeouts(in_force);
     link_.set_fast_exchange(get_int(kFast, kFastOn, d.fast_exchange, 0, 1) == 1);
     link_.set_fast_probe_wait(uint16_t(get_int(kFast, kFastProbeWait, d.fast_probe_wait, 0, 1000)));

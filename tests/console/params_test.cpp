@@ -101,7 +101,7 @@ TEST_F(Params, TheSpeedListShowsTheTimeoutsOfTheChosenSpeed)
         EXPECT_EQ(text("Enastr_tout_before"), c.before) << c.index;
         EXPECT_EQ(text("Enastr_tout_after"), c.after) << c.index;
     }
-    EXPECT_EQ(ctx->link.settings().R_IntervalTimeout, 3) << "the console's own time-outs stay";
+    EXPECT_EQ(ctx->link.settings().timeouts.R_IntervalTimeout, 3) << "the console's own time-outs stay";
     EXPECT_EQ(int(requests().size()), before);
 }
 

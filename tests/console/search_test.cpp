@@ -37,8 +37,8 @@ protected:
     {
         Dcb d;
         const LinkSettings& l = ctx->link.settings();
-        return {ctx->link.hcom().get_state(d) == 0 ? int(d.BaudRate) : 0, l.R_IntervalTimeout,
-                l.R_TotalTimeoutMultiplier, l.R_TotalTimeoutConstant};
+        return {ctx->link.hcom().get_state(d) == 0 ? int(d.BaudRate) : 0, l.timeouts.R_IntervalTimeout,
+                l.timeouts.R_TotalTimeoutMultiplier, l.timeouts.R_TotalTimeoutConstant};
     }
     // The speeds at which the simulator heard a request it could not take.
     QStringList foreign_speeds() const
@@ -339,6 +339,25 @@ TEST_F(Search, AFullNumberSearchLeavesThreeStandingProgressLinesAndALastOne)
     expect_like(lines[6], elapsed);
     EXPECT_EQ(lines[7], "Ответилo:0 приборов:   №№:    :! паритет:0 стопбит:1 !");
     EXPECT_EQ(boxes, QStringList{"на скорости 115200 не отвечает ни один номер из 1..247"});
+}
+
+// The start-up probe is no search: X pressed while it waits for a silent number ends nothing
+// (it used to escape as the search's interrupt and end the program), and the number stays
+// without a speed.
+TEST_F(Search, TheXKeyDuringTheStartUpProbeEndsNothing)
+{
+    start({});
+    write_ini(ini_for_sim(9600, 1, 6));
+    QTimer hand;
+    QObject::connect(&hand, &QTimer::timeout, [&] {
+        if (ctx->link.pr_out() == 1)
+            press(Qt::Key_X);
+    });
+    hand.start(0);
+    TFMsetup again(*ctx, *glav);
+    hand.stop();
+    EXPECT_EQ(ctx->link.settings().sys_num, 6);
+    EXPECT_EQ(ctx->device.scor_CN(6), 0);
 }
 
 }  // namespace

@@ -92,7 +92,7 @@ TEST(TFmsg, FixedWhiteOnTopWindowWithoutButtonsAndTextsThatFit)
 
 class TFcomdcbOnPty : public ::testing::Test {
 protected:
-    TFcomdcbOnPty() : link(notices, sleeper, keys, ports) { ports.set(1, pty.slave_path()); }
+    TFcomdcbOnPty() : link(notices, sleeper, ports) { ports.set(1, pty.slave_path()); }
 
     test::Pty pty;
     PortMap ports;

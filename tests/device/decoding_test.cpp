@@ -12,7 +12,7 @@ namespace {
 // A device model with no port: answers are checked as from the number addressed and decoded into it.
 class Decoding : public ::testing::Test {
 protected:
-    Decoding() : link(notices, sleeper, keys, ports), dev(link) { link.set_sys_num(5); }
+    Decoding() : link(notices, sleeper, ports), dev(link, notices) { link.set_sys_num(5); }
 
     void answer(const std::string& hex_bytes) { bytes = unhex(hex_bytes); }
     // The same answer with its CRC appended.
@@ -49,19 +49,24 @@ TEST_F(Decoding, AScaleAnswerFillsDecimalPointUnitAndFullScale)
     EXPECT_EQ(dev.parScl(2).Ustavka.Long, 0u) << "other channels untouched";
 }
 
-TEST_F(Decoding, InterfaceRegistersOverwriteTheLinkSettingsAndTheNumberIsReported)
+TEST_F(Decoding, InterfaceRegistersAreRecordedAndTheNumberIsReported)
 {
     answer("05 03 02 00 05 89 87");
     EXPECT_EQ(holding(0x800, 1), kOk);
     EXPECT_EQ(dev.adr(), 5);
 
+    link.set_speed(19200);
     answer_crc("05 03 08 00 04 00 02 00 02 FF FF");
     EXPECT_EQ(holding(0x800, 4), kOk);
     EXPECT_EQ(dev.adr(), 4) << "the device reports another number";
-    EXPECT_EQ(link.settings().sys_num, 5) << "the reader of the number decides whether to address it";
-    EXPECT_EQ(link.settings().num_scor, 2);
-    EXPECT_EQ(link.settings().parity, 2);
-    EXPECT_EQ(link.settings().stopbit, 0xFF) << "only the low byte is kept";
+    EXPECT_EQ(dev.line().speed_code, 2);
+    EXPECT_EQ(dev.line().parity, 2);
+    EXPECT_EQ(dev.line().stopbit, 0xFF) << "only the low byte is kept";
+    // Whoever read them decides what the line takes.
+    EXPECT_EQ(link.settings().sys_num, 5);
+    EXPECT_EQ(link.settings().num_scor, 3);
+    EXPECT_EQ(link.settings().parity, 0);
+    EXPECT_EQ(link.settings().stopbit, 1);
 
     // A number no device can have is a format error and never reported: 0 is the broadcast.
     link.set_sys_num(4);

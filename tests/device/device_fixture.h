@@ -15,7 +15,7 @@ template <class Sim>
 class DeviceOn : public ::testing::Test {
 protected:
     explicit DeviceOn(std::vector<std::string> args = {"--noise", "0"})
-        : sim(std::move(args)), link(notices, sleeper, keys, ports), dev(link)
+        : sim(std::move(args)), link(notices, sleeper, ports), dev(link, notices)
     {
         sim.connect(ports, link);
     }

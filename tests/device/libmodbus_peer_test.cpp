@@ -18,7 +18,7 @@ std::pair<uint16_t, uint16_t> wire(float f)
 
 class LibmodbusPeer : public LinkOnPty {
 protected:
-    LibmodbusPeer() : dev(link), slave(pty.master(), 5), map(slave.map) {}
+    LibmodbusPeer() : dev(link, notices), slave(pty.master(), 5), map(slave.map) {}
     void SetUp() override
     {
         fill();

@@ -79,7 +79,10 @@ TEST_F(DeviceOnSim, TheXKeyAbortsTheSearchProbe)
     open_at(9600);
     link.set_sys_num(9);
     keys.pressed_at = {{kKeyX, 2}};
-    EXPECT_THROW(dev.zapros_adr_for_poisk(), SearchAborted);
+    KeyStop x(keys, kKeyX);
+    const Exchange probe = dev.zapros_adr_for_poisk(&x);
+    EXPECT_TRUE(probe.stopped);
+    EXPECT_EQ(probe.err, kInterrupted);
 }
 
 TEST_F(DeviceOnSim, InjectedFaultsGiveTheirCodesInBothTimings)

@@ -15,7 +15,7 @@ namespace varnok::fuzz {
 
 namespace {
 
-struct Quiet : Notices, Sleeper {
+struct Quiet : Notices, DeviceNotices, Sleeper {
     void message_box(const std::string&, const std::string&) override {}
     void sleep_ms(unsigned) override {}
 };
@@ -74,10 +74,9 @@ int answer_check(const uint8_t* data, size_t size)
     if (size < 4)
         return 0;
     Quiet quiet;
-    NoKeys keys;
     PortMap ports;
-    Link link(quiet, quiet, keys, ports);
-    Device d(link);
+    Link link(quiet, quiet, ports);
+    Device d(link, quiet);
     const uint8_t address = 5;
     link.set_sys_num(address);
 

@@ -18,6 +18,7 @@
 
 #include "link/link.h"
 #include "modbus/exchange.h"
+#include "ops/search_keys.h"
 #include "targets.h"
 
 namespace varnok::fuzz {
@@ -177,9 +178,10 @@ int link_receive(const uint8_t* data, size_t size)
     Quiet quiet;
     Keys keys;
     keys.press = probe && (flags & 0x08);
+    KeyStop x_stop(keys, kKeyX);
     PortMap ports;
     ports.set(1, "fuzz");
-    Link link(quiet, quiet, keys, ports);
+    Link link(quiet, quiet, ports);
     link.set_fast_exchange(fast);
     link.set_fast_probe_wait(probe_wait);
     link.set_sys_num(sys_num);
@@ -202,13 +204,11 @@ int link_receive(const uint8_t* data, size_t size)
     bool aborted = false;
     const auto start = Clock::now();
     link.tuda(request, 8);
-    try {
-        if (probe)
-            r = link.suda_for_poisk({sys_num, 7, answer_length});
-        else
-            r = link.suda({sys_num, kol_wait_bytes, answer_length, settle});
-    } catch (const SearchAborted&) {
-        aborted = true;
+    if (probe) {
+        r = link.suda_probe({sys_num, 7, answer_length}, &x_stop);
+        aborted = r.stopped;
+    } else {
+        r = link.suda({sys_num, kol_wait_bytes, answer_length, settle});
     }
     const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
     link.close_port();

@@ -47,9 +47,8 @@ struct Quiet : Notices, Sleeper {
 
 struct State {
     Quiet quiet;
-    NoKeys keys;
     PortMap ports;
-    Link link{quiet, quiet, keys, ports};
+    Link link{quiet, quiet, ports};
     std::string read_back;  // every value read, on one line
 
     bool load(SettingsFile& f)
@@ -63,8 +62,9 @@ struct State {
         std::ostringstream s;
         s << l.name_comport << ' ' << int(l.num_name_comport) << ' ' << int(l.sys_num) << ' ' << l.scor_obmena << ' '
           << int(l.num_scor) << ' ' << int(l.parity) << ' ' << int(l.stopbit) << ' ' << int(f.poll_period_index())
-          << ' ' << f.poll_period() << ' ' << l.R_IntervalTimeout << ' ' << l.R_TotalTimeoutMultiplier << ' '
-          << l.R_TotalTimeoutConstant << ' ' << l.W_TotalTimeoutMultiplier << ' ' << l.W_TotalTimeoutConstant;
+          << ' ' << f.poll_period() << ' ' << l.timeouts.R_IntervalTimeout << ' ' << l.timeouts.R_TotalTimeoutMultiplier
+          << ' ' << l.timeouts.R_TotalTimeoutConstant << ' ' << l.timeouts.W_TotalTimeoutMultiplier << ' '
+          << l.timeouts.W_TotalTimeoutConstant;
         for (const auto& [n, path] : ports.entries())
             s << " COM" << n << '=' << path;
         read_back = s.str();

@@ -28,20 +28,21 @@ protected:
         r = link.suda({5, kol_wait_bytes, answer_length, settle_ms});
         return r;
     }
-    // The search's receive of the answer to a one-register read.
+    // The search's receive of the answer to a one-register read, which X may stop.
     Received probe()
     {
-        r = link.suda_for_poisk({5, 7, answer_length});
+        r = link.suda_probe({5, 7, answer_length}, &x_stop);
         return r;
     }
-    Received tuda_suda_poisk(Frame& ozuper)
+    Received tuda_suda_probe(Frame& ozuper)
     {
-        r = link.tuda_suda_poisk(ozuper, 8, {5, 7, answer_length});
+        r = link.tuda_suda_probe(ozuper, 8, {5, 7, answer_length}, &x_stop);
         return r;
     }
     Bytes received() const { return Bytes(r.buf.begin() + 1, r.buf.begin() + 1 + r.kpb); }
 
     Received r;
+    KeyStop x_stop{keys, kKeyX};
 };
 
 const Bytes kAnswer = unhex("05 03 02 00 05 89 87");
@@ -101,7 +102,7 @@ TEST_F(Exchange, TheAddressOnTheThirdReadOfTheFirstPassIsFound)
 {
     // With the start-up time-outs each silent one-byte read lasts 230 ms: the first two end
     // at 230 and 460 ms, and an answer at 560 ms falls well inside the third.
-    link.set_timeouts({link.settings().R_IntervalTimeout, 5, 225, 0, 0});
+    link.set_timeouts({link.settings().timeouts.R_IntervalTimeout, 5, 225, 0, 0});
     ASSERT_EQ(link.init_com_port_new("COM1", 9600, 0, 1, 8), 0u);
     // Timed from before the feed is armed: the answer cannot come sooner than 560 ms after it.
     const auto start = Clock::now();
@@ -183,12 +184,14 @@ TEST_F(Exchange, SearchModeWithoutAnAnswerInTheFirstPassEndsAfterOneMoreRead)
 TEST_F(Exchange, TheXKeyDuringTheSecondPassAbortsTheSearch)
 {
     keys.pressed_at = {{kKeyX, 1}, {kKeyX, 2}};  // a press before the receive does not count; one during it does
-    EXPECT_THROW(probe(), SearchAborted);
+    EXPECT_TRUE(probe().stopped);
+    EXPECT_TRUE(x_stop.pressed());
     EXPECT_EQ(link.pr_out(), 1);
 
     keys.queries.clear();
     keys.pressed_at = {{kKeyX, 1}};
-    EXPECT_NO_THROW(probe());
+    EXPECT_FALSE(probe().stopped);
+    EXPECT_FALSE(x_stop.pressed());
 }
 
 TEST_F(Exchange, SearchModeOnAClosedPortGivesNoAnswer)
@@ -210,7 +213,8 @@ TEST_F(Exchange, AHungUpTerminalIsToldOnceAndExchangesEndAtOnceUntilTheSetUp)
     };
     // Hung up between the request and the answer: the receive finds it. A silent line would
     // hold it for six reads of 2 s each.
-    link.set_timeouts({link.settings().R_IntervalTimeout, link.settings().R_TotalTimeoutMultiplier, 2000, 0, 0});
+    link.set_timeouts(
+        {link.settings().timeouts.R_IntervalTimeout, link.settings().timeouts.R_TotalTimeoutMultiplier, 2000, 0, 0});
     ASSERT_EQ(link.init_com_port_new("COM1", 9600, 0, 1, 8), 0u);
     link.tuda(ozuper, 8);
     EXPECT_EQ(hex(pty.take(8)), hex(frame));
@@ -253,7 +257,7 @@ TEST_F(Exchange, TransmitAndSearchReceiveInOne)
     const Bytes frame = unhex("05 03 08 00 00 01 87 EE");
     std::copy(frame.begin(), frame.end(), ozuper.begin() + 1);
     pty.answer(8, kAnswer);
-    EXPECT_EQ(tuda_suda_poisk(ozuper).pr_out, 0);
+    EXPECT_EQ(tuda_suda_probe(ozuper).pr_out, 0);
     pty.join();
     EXPECT_EQ(hex(pty.heard()), hex(frame));
     EXPECT_EQ(r.kpb, 7);
@@ -368,7 +372,7 @@ TEST_F(FastExchange, ASpeedOutsideTheSixIsTimedAsTheSlowestOfThem)
     const auto start = Clock::now();
     link.tuda(ozuper, 8);
     suda(7);
-    EXPECT_EQ(tuda_suda_poisk(ozuper).pr_out, 1);
+    EXPECT_EQ(tuda_suda_probe(ozuper).pr_out, 1);
     auto took = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start);
     for (const unsigned us : sleeper.pauses_us)
         took += std::chrono::microseconds(us);
@@ -395,7 +399,7 @@ TEST_F(FastExchange, AProbeWaitsItsSettingBeyondTheLineTimeOfRequestAndAnswer)
     // Silence: no answer after the first pass, the second takes only what is there.
     // 9600 bit/s: request and answer take 15.6 ms on the line, plus the 20 ms wait.
     auto start = Clock::now();
-    EXPECT_EQ(tuda_suda_poisk(ozuper).pr_out, 1);
+    EXPECT_EQ(tuda_suda_probe(ozuper).pr_out, 1);
     EXPECT_GE(Clock::now() - start, 35ms);
     EXPECT_EQ(r.kpb, 1);
     EXPECT_EQ(keys.queries[kKeyX], 2);
@@ -403,14 +407,14 @@ TEST_F(FastExchange, AProbeWaitsItsSettingBeyondTheLineTimeOfRequestAndAnswer)
     // An answer later than the wait is no answer, though the normal first pass, with the
     // start-up time-outs in force, would wait 690 ms for it; within a longer wait it is, by
     // its length.
-    link.set_timeouts({link.settings().R_IntervalTimeout, 5, 225, 0, 0});
+    link.set_timeouts({link.settings().timeouts.R_IntervalTimeout, 5, 225, 0, 0});
     ASSERT_EQ(link.init_com_port_new("COM1", 9600, 0, 1, 8), 0u);
     pty.feed_after(150ms, unhex("05 83 02 81 30"));
-    EXPECT_EQ(tuda_suda_poisk(ozuper).pr_out, 1);
+    EXPECT_EQ(tuda_suda_probe(ozuper).pr_out, 1);
     pty.join();
     link.set_fast_probe_wait(500);
     pty.feed_after(100ms, unhex("05 83 02 81 30"));
-    EXPECT_EQ(tuda_suda_poisk(ozuper).pr_out, 0);
+    EXPECT_EQ(tuda_suda_probe(ozuper).pr_out, 0);
     pty.join();
     EXPECT_EQ(hex(received()), "05 83 02 81 30");
 }

@@ -45,7 +45,7 @@ TEST_F(LineSettings, ReinitialisingClosesTheFirstHandleAndTheExclusiveOpenRefuse
     ASSERT_EQ(link.init_com_port_new("COM1", 9600, 0, 1, 8), 0u);
 
     RecordingNotices other_notices;
-    Link other(other_notices, sleeper, keys, ports);
+    Link other(other_notices, sleeper, ports);
     EXPECT_NE(other.init_com_port_new("COM1", 9600, 0, 1, 8), 0u);
     EXPECT_NE(other.last_failure().find("занят"), std::string::npos) << other.last_failure();
 }
@@ -94,11 +94,11 @@ TEST_F(LineSettings, TimeoutRowsPerSpeedCode)
     const LinkSettings& s = link.settings();
     for (const Row& r : rows) {
         link.vich_timeout(r.code);
-        EXPECT_EQ(s.R_IntervalTimeout, r.rit) << int(r.code);
-        EXPECT_EQ(s.R_TotalTimeoutMultiplier, r.rttm) << int(r.code);
-        EXPECT_EQ(s.R_TotalTimeoutConstant, r.rttc) << int(r.code);
-        EXPECT_EQ(s.W_TotalTimeoutMultiplier, 0);
-        EXPECT_EQ(s.W_TotalTimeoutConstant, 0);
+        EXPECT_EQ(s.timeouts.R_IntervalTimeout, r.rit) << int(r.code);
+        EXPECT_EQ(s.timeouts.R_TotalTimeoutMultiplier, r.rttm) << int(r.code);
+        EXPECT_EQ(s.timeouts.R_TotalTimeoutConstant, r.rttc) << int(r.code);
+        EXPECT_EQ(s.timeouts.W_TotalTimeoutMultiplier, 0);
+        EXPECT_EQ(s.timeouts.W_TotalTimeoutConstant, 0);
         EXPECT_EQ(s.time_pause_before, r.before) << int(r.code);
         EXPECT_EQ(s.time_pause_after, r.after) << int(r.code);
         EXPECT_EQ(link.dw(), 0u);

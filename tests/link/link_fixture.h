@@ -12,7 +12,7 @@ namespace varnok::test {
 // A link whose COM1 is a pseudo-terminal and whose COM2 names no device.
 class LinkOnPty : public ::testing::Test {
 protected:
-    LinkOnPty() : link(notices, sleeper, keys, ports)
+    LinkOnPty() : link(notices, sleeper, ports)
     {
         ports.set(1, pty.slave_path());
         ports.set(2, "/nonexistent/ttyVARNOK");

@@ -87,7 +87,7 @@ TEST(Frames, ARefusedRequestSendsNothingAndReadsAsNoAnswer)
     RecordingSleeper sleeper;
     ScriptedKeys keys;
     PortMap ports;
-    Link link(notices, sleeper, keys, ports);
+    Link link(notices, sleeper, ports);
     RecordingSink sink;
     ModbusMaster mb(link, sink);
     const Exchange x = mb.tuda_suda(opros_registers(3, 0, 100));

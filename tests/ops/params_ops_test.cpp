@@ -34,7 +34,7 @@ TEST_P(WriteAdopted, AndTheNextRequestIsAnswered)
     EXPECT_EQ(line.stopbit, c.stopbit);
     EXPECT_EQ(line.sys_num, c.sys_num);
     EXPECT_EQ(dev.scor_CN(c.sys_num), c.code);
-    EXPECT_EQ(line.R_IntervalTimeout, c.interval);
+    EXPECT_EQ(line.timeouts.R_IntervalTimeout, c.interval);
     EXPECT_EQ(params.read(kRowSysnum), kOk);
     EXPECT_TRUE(report.lines.empty());
     EXPECT_TRUE(notices.boxes.empty());
@@ -70,6 +70,30 @@ TEST_F(OpsOnSim, ABusyDeviceIsHeardOnceMore)
     EXPECT_EQ(params.write(kRowSysnum, 9), kNoAnswer);
     EXPECT_EQ(report.lines, std::vector<std::string>{" 10 0800  не дождались ответа0:"});
     EXPECT_EQ(link.settings().sys_num, 5);
+}
+
+// A read takes what the device tells (9600 8N1) into the line settings, the speed only as its
+// code; the port stays as it is set up. A read that failed takes nothing.
+TEST_F(OpsOnSim, AReadTakesTheDevicesLineSettings)
+{
+    open_at(9600);
+    InterfaceParams params(dev, report);
+    link.take_reported_speed_code(5);
+    link.set_parity(1);
+    link.set_stopbit(2);
+    EXPECT_EQ(params.read(kRowScor), kOk);
+    EXPECT_EQ(link.settings().num_scor, 2);
+    EXPECT_EQ(link.settings().parity, 1) << "only the row read";
+    EXPECT_EQ(params.read(kRowParity), kOk);
+    EXPECT_EQ(params.read(kRowStopbit), kOk);
+    EXPECT_EQ(link.settings().parity, 0);
+    EXPECT_EQ(link.settings().stopbit, 1);
+    EXPECT_EQ(link.settings().scor_obmena, 9600);
+
+    link.take_reported_speed_code(5);
+    sim.command("fault exception 2");
+    EXPECT_EQ(params.read(kRowScor), 2);
+    EXPECT_EQ(link.settings().num_scor, 5);
 }
 
 TEST_F(OpsOnSim, AScaleWriteTakesPointAndUnitOnlyWithItsValue)

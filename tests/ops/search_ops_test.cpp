@@ -43,7 +43,7 @@ protected:
     std::pair<uint32_t, uint16_t> port() const
     {
         Dcb d;
-        return {link.hcom().get_state(d) == 0 ? d.BaudRate : 0, link.settings().R_IntervalTimeout};
+        return {link.hcom().get_state(d) == 0 ? d.BaudRate : 0, link.settings().timeouts.R_IntervalTimeout};
     }
     // The operator presses `key` so that its next query (`later` = 1) or a later one sees it.
     void press(int key, int later = 1) { keys.pressed_at.insert({key, keys.queries[key] + later}); }
@@ -56,7 +56,7 @@ protected:
     }
 
     RecordingProgress progress;
-    Search search{dev, report, progress};
+    Search search{dev, report, progress, keys, notices};
 };
 
 class OpsScanOneSpeed : public SearchOps {

@@ -47,9 +47,8 @@ TEST(SettingsLineEnds, WrittenAsThePlatformWritesTextAndReadInEither)
         std::ofstream(path, std::ios::binary | std::ios::trunc) << ends(content, end);
         Quiet notices;
         NoPause sleeper;
-        NoKeys keys;
         PortMap ports;
-        Link link(notices, sleeper, keys, ports);
+        Link link(notices, sleeper, ports);
         SettingsFile file(link, path);
         ASSERT_TRUE(file.open_or_create()) << file.problem();
         file.read_port();

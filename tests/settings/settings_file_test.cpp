@@ -36,9 +36,8 @@ const std::string kFirstStart =
 struct Console {
     test::RecordingNotices notices;
     test::RecordingSleeper sleeper;
-    NoKeys keys;
     PortMap ports;
-    Link link{notices, sleeper, keys, ports};
+    Link link{notices, sleeper, ports};
     SettingsFile file;
 
     explicit Console(const std::string& path) : file(link, path) {}
@@ -59,8 +58,9 @@ struct Console {
         char text[160];
         std::snprintf(text, sizeof text, "%s/%d #%d %d/%d p%d s%d t%d=%d %d,%d,%d,%d,%d", l.name_comport.c_str(),
                       l.num_name_comport, l.sys_num, l.scor_obmena, l.num_scor, l.parity, l.stopbit,
-                      file.poll_period_index(), file.poll_period(), l.R_IntervalTimeout, l.R_TotalTimeoutMultiplier, l.R_TotalTimeoutConstant,
-                      l.W_TotalTimeoutMultiplier, l.W_TotalTimeoutConstant);
+                      file.poll_period_index(), file.poll_period(), l.timeouts.R_IntervalTimeout,
+                      l.timeouts.R_TotalTimeoutMultiplier, l.timeouts.R_TotalTimeoutConstant,
+                      l.timeouts.W_TotalTimeoutMultiplier, l.timeouts.W_TotalTimeoutConstant);
         return text;
     }
     // Values none of the defaults share, to see which ones a read replaced.
@@ -131,7 +131,7 @@ TEST_F(SettingsFileTest, EveryKeyReadsBackAndRewritingAddsNoDuplicates)
     Console b(path);
     ASSERT_TRUE(b.start());
     EXPECT_EQ(b.summary(), "COM12/12 #247 57600/5 p2 s2 t6=120 1,2,3,4,65535");
-    EXPECT_EQ(b.link.settings().n_R_IntervalTimeout, 30);  // reading leaves the stored copy alone
+    EXPECT_EQ(b.link.settings().n_timeouts.R_IntervalTimeout, 30);  // reading leaves the stored copy alone
 
     // The reloaded keys lost their leading blank; writing must not add " RIT" beside "RIT".
     b.link.set_line(a.link.settings());
@@ -183,7 +183,7 @@ TEST_F(SettingsFileTest, ClosingRewritesOnlyTheLinkSectionAndKeepsEverythingElse
     c.link.set_timeouts({3, 5, 225, 0, 0});
     c.link.set_stored_timeouts({40, 5, 225, 0, 0});
     ASSERT_TRUE(c.file.ToIni(false));
-    EXPECT_EQ(c.link.settings().R_IntervalTimeout, 3);
+    EXPECT_EQ(c.link.settings().timeouts.R_IntervalTimeout, 3);
 
     const std::string text = text_of(path);
     for (const char* kept : {"; bench 4\n", "ЗАМЕТКА=стенд 4\n", " RIT=77\n", "COM2=/dev/ttyUSB1\n",
@@ -192,7 +192,7 @@ TEST_F(SettingsFileTest, ClosingRewritesOnlyTheLinkSectionAndKeepsEverythingElse
 
     Console after(path);
     ASSERT_TRUE(after.start());
-    EXPECT_EQ(after.link.settings().R_IntervalTimeout, 77);
+    EXPECT_EQ(after.link.settings().timeouts.R_IntervalTimeout, 77);
     PortMap map;
     after.file.read_ports(map);
     EXPECT_EQ(map.entries(), (std::map<int, std::string>{{2, "/dev/ttyUSB1"}, {16, "/dev/serial/by-id/usb-FTDI x"}}));

@@ -26,7 +26,7 @@ inline float wire_float(uint16_t first, uint16_t second) { return std::bit_cast<
 class SimMaster : public ::testing::Test {
 protected:
     explicit SimMaster(std::vector<std::string> args = {"--noise", "0"})
-        : sim(std::move(args)), link(notices, sleeper, keys, ports), mb(link, sink)
+        : sim(std::move(args)), link(notices, sleeper, ports), mb(link, sink)
     {
         ports.set(1, sim.path());
     }

@@ -1,5 +1,5 @@
 #pragma once
-// Test doubles for the link's platform interfaces: message boxes recorded, pauses recorded
+// Test doubles for the platform interfaces: message boxes recorded, pauses recorded
 // (and slept only when asked), keys pressed on chosen queries.
 
 #include <chrono>
@@ -10,11 +10,15 @@
 #include <utility>
 #include <vector>
 
+#include "device/notices.h"
 #include "link/platform.h"
+#include "ops/report.h"
+#include "ops/search_keys.h"
 
 namespace varnok::test {
 
-class RecordingNotices : public Notices {
+// The message boxes of the link, the device and the operations alike.
+class RecordingNotices : public Notices, public DeviceNotices, public OperationNotices {
 public:
     struct Box {
         std::string text, informative;

@@ -73,7 +73,7 @@ bool ends_progress_line(int n) { return n == 75 || n == 150 || n == 225; }
 
 DeviceSearch::DeviceSearch(ConsoleContext& ctx, Shell shell)
     : ctx_(ctx), shell_(std::move(shell)), report_(shell_.log, [this](const QString& text) { shell_.status(5, text); }),
-      search_(ctx.device, report_, *this)
+      search_(ctx.device, report_, *this, ctx.pump, ctx.notices)
 {
 }
 
