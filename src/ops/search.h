@@ -96,9 +96,8 @@ public:
     // the outcome, and a message box with it when nobody answered.
     bool yes_otvet();
 
-    SearchTimes times;
-
 private:
+    SearchTimes times;  // the scan's start, its last progress report and its end
     // The port at `scor_obmena` again, with the time-outs of its speed code.
     void settle_port();
     // The number in force asked at the current speed, or at every speed; its code. X while a
