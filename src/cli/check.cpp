@@ -135,90 +135,119 @@ bool ends_with(std::string s, const std::string& tail)
     return s.size() > tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
 }
 
-CheckArgs parse_check(const Invocation& call)
+// --channels, --points, --tolerance, --samples: the plan, whole before anything else is read.
+void read_plan(const CommandArgs& args, CheckPlan& plan)
 {
-    const CommandArgs args = call.args();
-    if (!args.positional().empty())
-        throw UsageError("check: лишнее " + args.positional().front());
-    CheckArgs a;
     if (const auto v = args.value("--channels")) {
-        a.plan.channels.clear();
+        plan.channels.clear();
         for (const std::string& c : split(*v, ','))
-            a.plan.channels.push_back(int(integer_option("--channels", c)));
+            plan.channels.push_back(int(integer_option("--channels", c)));
     }
     if (const auto v = args.value("--points")) {
-        a.plan.points.clear();
+        plan.points.clear();
         for (const std::string& p : split(*v, ','))
-            a.plan.points.push_back(number_option("--points", p));
+            plan.points.push_back(number_option("--points", p));
     }
     if (const auto v = args.value("--tolerance"))
-        a.plan.tolerance = number_option("--tolerance", *v);
+        plan.tolerance = number_option("--tolerance", *v);
     if (const auto v = args.value("--samples")) {
         const long n = integer_option("--samples", *v);
-        a.plan.samples = n < 1 || n > 100 ? 0 : unsigned(n);
-        if (a.plan.samples == 0)
+        plan.samples = n < 1 || n > 100 ? 0 : unsigned(n);
+        if (plan.samples == 0)
             throw UsageError("--samples: число отсчётов " + *v + " вне пределов 1..100");
     }
-    if (const std::string fault = plan_fault(a.plan); !fault.empty())
+    if (const std::string fault = plan_fault(plan); !fault.empty())
         throw UsageError("check: " + fault);
-    if (const auto v = args.value("--as")) {
-        if (*v == "found")
-            a.kind = record::CheckKind::AsFound;
-        else if (*v == "left")
-            a.kind = record::CheckKind::AsLeft;
-        else
-            throw UsageError("--as: found или left, а не " + *v);
-    }
+}
+
+record::CheckKind read_kind(const CommandArgs& args)
+{
+    const auto v = args.value("--as");
+    if (!v || *v == "found")
+        return record::CheckKind::AsFound;
+    if (*v == "left")
+        return record::CheckKind::AsLeft;
+    throw UsageError("--as: found или left, а не " + *v);
+}
+
+// --unit-number, --engineer, --reference-instrument: who checks what against what.
+void read_people(const CommandArgs& args, CheckHeader& h)
+{
     if (const auto v = args.value("--unit-number"))
-        a.header.unit.factory_number = typed_text("--unit-number", *v);
+        h.unit.factory_number = typed_text("--unit-number", *v);
     if (const auto v = args.value("--engineer"))
-        a.header.engineer = typed_text("--engineer", *v);
+        h.engineer = typed_text("--engineer", *v);
     if (const auto v = args.value("--reference-instrument")) {
         const std::vector<std::string> parts = split(typed_text("--reference-instrument", *v), ';');
         if (parts.size() != 3 || parts[0].empty())
             throw UsageError("--reference-instrument: нужно \"НАЗВАНИЕ;НОМЕР;ГГГГ-ММ-ДД\"");
         if (!valid_date(parts[2]))
             throw UsageError("--reference-instrument: срок поверки " + parts[2] + " не дата ГГГГ-ММ-ДД");
-        a.header.reference = {parts[0], parts[1], parts[2]};
+        h.reference = {parts[0], parts[1], parts[2]};
     }
+}
+
+// --found FILE: the as-found run this as-left run continues, of the same unit and tolerance.
+void read_found(const CommandArgs& args, CheckArgs& a)
+{
+    const auto v = args.value("--found");
+    if (!v)
+        return;
+    if (a.kind != record::CheckKind::AsLeft)
+        throw UsageError("--found: только для проверки после калибровки (--as left)");
+    a.found = read_found_document(*v);
+    const std::string& was = a.found->header.unit.factory_number;
+    if (!was.empty() && !a.header.unit.factory_number.empty() && was != a.header.unit.factory_number)
+        throw UsageError("--found " + *v + ": заводской номер " + was + ", а проверяется " +
+                         a.header.unit.factory_number);
+    // One protocol, one tolerance: the as-found run's unless another is asked for.
+    if (!args.value("--tolerance"))
+        a.plan.tolerance = a.found->run.tolerance;
+    else if (check_number(a.plan.tolerance) != check_number(a.found->run.tolerance))
+        throw UsageError("--found " + *v + ": допуск до калибровки " + check_number(a.found->run.tolerance) +
+                         " %, а теперь " + check_number(a.plan.tolerance) + " %");
+    // What the as-left run does not say again comes from the as-found one.
+    CheckHeader& h = a.header;
+    if (h.unit.factory_number.empty())
+        h.unit.factory_number = was;
+    if (h.engineer.empty())
+        h.engineer = a.found->header.engineer;
+    if (h.reference.name.empty())
+        h.reference = a.found->header.reference;
+}
+
+// --protocol FILE.pdf|FILE.csv: a file that can be written, checked before anything is measured.
+void read_protocol(const CommandArgs& args, CheckArgs& a)
+{
+    const auto v = args.value("--protocol");
+    if (!v)
+        return;
+    if (ends_with(*v, ".csv"))
+        a.protocol_csv = true;
+    else if (!ends_with(*v, ".pdf"))
+        throw UsageError("--protocol: файл .pdf или .csv, а не " + *v);
+    std::string reason;
+    if (!file_io::check_target(*v, reason))
+        throw UsageError("файл " + *v + " не записан: " + reason);
+    a.protocol = *v;
+}
+
+CheckArgs parse_check(const Invocation& call)
+{
+    const CommandArgs args = call.args();
+    if (!args.positional().empty())
+        throw UsageError("check: лишнее " + args.positional().front());
+    CheckArgs a;
+    read_plan(args, a.plan);
+    a.kind = read_kind(args);
+    read_people(args, a.header);
     if (const auto v = args.value("--apply")) {
         if (v->empty())
             throw UsageError("--apply: пустая команда");
         a.apply = *v;
     }
-    if (const auto v = args.value("--found")) {
-        if (a.kind != record::CheckKind::AsLeft)
-            throw UsageError("--found: только для проверки после калибровки (--as left)");
-        a.found = read_found_document(*v);
-        const std::string& was = a.found->header.unit.factory_number;
-        if (!was.empty() && !a.header.unit.factory_number.empty() && was != a.header.unit.factory_number)
-            throw UsageError("--found " + *v + ": заводской номер " + was + ", а проверяется " +
-                             a.header.unit.factory_number);
-        // One protocol, one tolerance: the as-found run's unless another is asked for.
-        if (!args.value("--tolerance"))
-            a.plan.tolerance = a.found->run.tolerance;
-        else if (check_number(a.plan.tolerance) != check_number(a.found->run.tolerance))
-            throw UsageError("--found " + *v + ": допуск до калибровки " + check_number(a.found->run.tolerance) +
-                             " %, а теперь " + check_number(a.plan.tolerance) + " %");
-        // What the as-left run does not say again comes from the as-found one.
-        CheckHeader& h = a.header;
-        if (h.unit.factory_number.empty())
-            h.unit.factory_number = was;
-        if (h.engineer.empty())
-            h.engineer = a.found->header.engineer;
-        if (h.reference.name.empty())
-            h.reference = a.found->header.reference;
-    }
-    if (const auto v = args.value("--protocol")) {
-        if (ends_with(*v, ".csv"))
-            a.protocol_csv = true;
-        else if (!ends_with(*v, ".pdf"))
-            throw UsageError("--protocol: файл .pdf или .csv, а не " + *v);
-        std::string reason;
-        if (!file_io::check_target(*v, reason))
-            throw UsageError("файл " + *v + " не записан: " + reason);
-        a.protocol = *v;
-    }
+    read_found(args, a);
+    read_protocol(args, a);
     return a;
 }
 

@@ -148,13 +148,15 @@ Value check_document(const CheckHeader& h, const record::CheckRun& run, const re
     return doc;
 }
 
-FoundDocument read_found_document(const std::string& path)
+namespace {
+
+// The file as JSON, refused unless it is an as-found document of the format read here.
+nlohmann::json found_json(const std::string& path, const Reader& r)
 {
     std::string text, reason;
     file_io::Stamp stamp;
     if (!file_io::read_whole(path, kLargestDocument, text, stamp, reason))
         throw UsageError("--found " + path + ": " + reason);
-    const Reader r(path);
     nlohmann::json j;
     try {
         j = nlohmann::json::parse(text);
@@ -168,20 +170,99 @@ FoundDocument read_found_document(const std::string& path)
                  std::to_string(kFormat));
     if (r.text(j, "", "kind") != "as_found")
         r.refuse("это не проверка до калибровки (--as found)");
+    return j;
+}
 
-    FoundDocument f;
+CheckHeader read_header(const Reader& r, const nlohmann::json& j)
+{
+    CheckHeader h;
     const nlohmann::json& unit = r.field(j, "", "unit");
-    f.header.unit.name = r.text(unit, "unit.", "name");
-    f.header.unit.version = r.text(unit, "unit.", "version");
-    f.header.unit.factory_number = r.text(unit, "unit.", "factory_number");
-    f.header.unit.network_number = int(r.number(unit, "unit.", "network_number"));
-    f.header.unit.line = r.text(unit, "unit.", "line");
-    f.header.engineer = r.text(j, "", "engineer");
+    h.unit.name = r.text(unit, "unit.", "name");
+    h.unit.version = r.text(unit, "unit.", "version");
+    h.unit.factory_number = r.text(unit, "unit.", "factory_number");
+    h.unit.network_number = int(r.number(unit, "unit.", "network_number"));
+    h.unit.line = r.text(unit, "unit.", "line");
+    h.engineer = r.text(j, "", "engineer");
     const nlohmann::json& ref = r.field(j, "", "reference_instrument");
-    f.header.reference.name = r.text(ref, "reference_instrument.", "name");
-    f.header.reference.number = r.text(ref, "reference_instrument.", "number");
-    f.header.reference.due_date = r.text(ref, "reference_instrument.", "due_date");
+    h.reference.name = r.text(ref, "reference_instrument.", "name");
+    h.reference.number = r.text(ref, "reference_instrument.", "number");
+    h.reference.due_date = r.text(ref, "reference_instrument.", "due_date");
+    return h;
+}
 
+// A channel's zero and coefficient: both there, or both null when they were not read.
+record::Constants read_constants(const Reader& r, const nlohmann::json& cj, const std::string& at)
+{
+    record::Constants k;
+    const nlohmann::json& kj = r.field(cj, at, "constants");
+    const nlohmann::json& zero = r.field(kj, at + "constants.", "zero");
+    const nlohmann::json& coefficient = r.field(kj, at + "constants.", "coefficient");
+    k.read = zero.is_number_unsigned() && zero.get<uint64_t>() <= 65535 && coefficient.is_number();
+    if (!k.read && !(zero.is_null() && coefficient.is_null()))
+        r.refuse("поле " + at + "constants: не ноль 0..65535 и коэффициент");
+    if (k.read) {
+        k.zero = uint16_t(zero.get<uint64_t>());
+        k.coefficient = coefficient.get<float>();
+    }
+    return k;
+}
+
+// A point as measured, judged again from its readings; refused when its verdict does not follow.
+record::CheckPoint read_point(const Reader& r, const nlohmann::json& pj, const std::string& pat, double full_scale,
+                              double tolerance)
+{
+    record::CheckPoint p;
+    p.percent = r.number(pj, pat, "percent");
+    p.nominal = r.number(pj, pat, "nominal");
+    p.reference = r.number(pj, pat, "reference");
+    const double samples = r.number(pj, pat, "samples");
+    if (samples < 1 || samples > 100 || samples != std::floor(samples))
+        r.refuse("поле " + pat + "samples: не 1..100");
+    p.samples = unsigned(samples);
+    for (const nlohmann::json& x : r.array(pj, pat, "readings")) {
+        if (!x.is_number())
+            r.refuse("поле " + pat + "readings: не число");
+        p.readings.push_back(x.get<double>());
+    }
+    const nlohmann::json& failure = r.field(pj, pat, "failure");
+    if (!failure.is_null() && !failure.is_string())
+        r.refuse("поле " + pat + "failure не строка");
+    if (failure.is_string())
+        p.failure = failure.get<std::string>();
+    // The verdict follows from the readings: a document whose verdict does not was changed.
+    judge_point(p, full_scale, tolerance);
+    if (r.text(pj, pat, "verdict") != (p.fit ? record::kFit : record::kUnfit))
+        r.refuse("вердикт " + pat + "verdict не следует из отсчётов");
+    return p;
+}
+
+record::ChannelCheck read_channel(const Reader& r, const nlohmann::json& cj, const std::string& at, double tolerance)
+{
+    record::ChannelCheck c;
+    c.channel = int(r.number(cj, at, "channel"));
+    if (c.channel < 1 || c.channel > 3)
+        r.refuse("поле " + at + "channel: канал " + std::to_string(c.channel));
+    c.full_scale = r.number(cj, at, "full_scale");
+    c.unit = r.text(cj, at, "unit");
+    c.constants = read_constants(r, cj, at);
+    const nlohmann::json& points = r.array(cj, at, "points");
+    for (size_t n = 0; n < points.size(); ++n)
+        c.points.push_back(
+            read_point(r, points[n], at + "points[" + std::to_string(n) + "].", c.full_scale, tolerance));
+    judge_channel(c);
+    if (r.text(cj, at, "verdict") != c.verdict())
+        r.refuse("вердикт " + at + "verdict не следует из точек");
+    return c;
+}
+
+}  // namespace
+
+FoundDocument read_found_document(const std::string& path)
+{
+    const Reader r(path);
+    const nlohmann::json j = found_json(path, r);
+    FoundDocument f;
+    f.header = read_header(r, j);
     record::CheckRun& run = f.run;
     run.kind = record::CheckKind::AsFound;
     run.started = r.text(j, "", "started");
@@ -189,58 +270,8 @@ FoundDocument read_found_document(const std::string& path)
     const nlohmann::json& channels = r.array(j, "", "channels");
     if (channels.empty())
         r.refuse("в проверке нет каналов");
-    for (size_t i = 0; i < channels.size(); ++i) {
-        const nlohmann::json& cj = channels[i];
-        const std::string at = "channels[" + std::to_string(i) + "].";
-        record::ChannelCheck c;
-        c.channel = int(r.number(cj, at, "channel"));
-        if (c.channel < 1 || c.channel > 3)
-            r.refuse("поле " + at + "channel: канал " + std::to_string(c.channel));
-        c.full_scale = r.number(cj, at, "full_scale");
-        c.unit = r.text(cj, at, "unit");
-        const nlohmann::json& k = r.field(cj, at, "constants");
-        const nlohmann::json& zero = r.field(k, at + "constants.", "zero");
-        const nlohmann::json& coefficient = r.field(k, at + "constants.", "coefficient");
-        c.constants.read = zero.is_number_unsigned() && zero.get<uint64_t>() <= 65535 && coefficient.is_number();
-        if (!c.constants.read && !(zero.is_null() && coefficient.is_null()))
-            r.refuse("поле " + at + "constants: не ноль 0..65535 и коэффициент");
-        if (c.constants.read) {
-            c.constants.zero = uint16_t(zero.get<uint64_t>());
-            c.constants.coefficient = coefficient.get<float>();
-        }
-        const nlohmann::json& points = r.array(cj, at, "points");
-        for (size_t n = 0; n < points.size(); ++n) {
-            const nlohmann::json& pj = points[n];
-            const std::string pat = at + "points[" + std::to_string(n) + "].";
-            record::CheckPoint p;
-            p.percent = r.number(pj, pat, "percent");
-            p.nominal = r.number(pj, pat, "nominal");
-            p.reference = r.number(pj, pat, "reference");
-            const double samples = r.number(pj, pat, "samples");
-            if (samples < 1 || samples > 100 || samples != std::floor(samples))
-                r.refuse("поле " + pat + "samples: не 1..100");
-            p.samples = unsigned(samples);
-            for (const nlohmann::json& x : r.array(pj, pat, "readings")) {
-                if (!x.is_number())
-                    r.refuse("поле " + pat + "readings: не число");
-                p.readings.push_back(x.get<double>());
-            }
-            const nlohmann::json& failure = r.field(pj, pat, "failure");
-            if (!failure.is_null() && !failure.is_string())
-                r.refuse("поле " + pat + "failure не строка");
-            if (failure.is_string())
-                p.failure = failure.get<std::string>();
-            // The verdict follows from the readings: a document whose verdict does not was changed.
-            judge_point(p, c.full_scale, run.tolerance);
-            if (r.text(pj, pat, "verdict") != (p.fit ? record::kFit : record::kUnfit))
-                r.refuse("вердикт " + pat + "verdict не следует из отсчётов");
-            c.points.push_back(std::move(p));
-        }
-        judge_channel(c);
-        if (r.text(cj, at, "verdict") != c.verdict())
-            r.refuse("вердикт " + at + "verdict не следует из точек");
-        run.channels.push_back(std::move(c));
-    }
+    for (size_t i = 0; i < channels.size(); ++i)
+        run.channels.push_back(read_channel(r, channels[i], "channels[" + std::to_string(i) + "].", run.tolerance));
     return f;
 }
 

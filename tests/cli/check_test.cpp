@@ -132,6 +132,23 @@ TEST_F(CliCheck, OutOfToleranceAsFoundThenCalibratedAndFitAsLeft)
     EXPECT_EQ(run({"check", "--as", "left", "--found", (dir / "left.json").string()}), 2);
     EXPECT_EQ(err, "varnok-cli: --found " + (dir / "left.json").string() +
                        ": это не проверка до калибровки (--as found)\n");
+
+    // An as-found document edited by hand: a point's verdict, a channel's, a constant.
+    const std::vector<std::pair<json::json_pointer, json>> edits = {
+        {json::json_pointer("/channels/0/points/1/verdict"), "годен"},
+        {json::json_pointer("/channels/0/verdict"), "годен"},
+        {json::json_pointer("/channels/0/constants/zero"), -1},
+    };
+    const std::vector<std::string> refusals = {"вердикт channels[0].points[1].verdict не следует из отсчётов",
+                                               "вердикт channels[0].verdict не следует из точек",
+                                               "поле channels[0].constants: не ноль 0..65535 и коэффициент"};
+    for (size_t i = 0; i < edits.size(); ++i) {
+        json edited = f;
+        edited[edits[i].first] = edits[i].second;
+        std::ofstream(dir / "edited.json") << edited.dump();
+        EXPECT_EQ(run({"check", "--as", "left", "--found", (dir / "edited.json").string()}), 2);
+        EXPECT_EQ(err, "varnok-cli: --found " + (dir / "edited.json").string() + ": " + refusals[i] + "\n");
+    }
 }
 
 TEST_F(CliCheck, BadOptionsAndAFailingApplyRecordNothing)
