@@ -302,84 +302,102 @@ void TFcheck::clear_tables()
 void TFcheck::show_run()
 {
     clear_tables();
-    record::CheckRun* run = shown_run();
-    if (run) {
+    if (const record::CheckRun* run = shown_run()) {
         auto* layout = static_cast<QVBoxLayout*>(ui_->W_check_tables->layout());
         for (const record::ChannelCheck& c : run->channels) {
-            const int k = c.channel;
-            Table& t = tables_[size_t(k)];
-            t.box = new QGroupBox(ui_->W_check_tables);
-            t.box->setObjectName(QStringLiteral("GB_check_ch%1").arg(k));
-            const QString unit = QString::fromStdString(c.unit);
-            QString title = QStringLiteral("%1 канал: шкала %2 %3").arg(k).arg(general_float(c.full_scale), unit);
-            if (c.constants.read)
-                title += QStringLiteral(", ноль %1, коэффициент %2")
-                             .arg(c.constants.zero)
-                             .arg(coefficient_text(c.constants.coefficient));
-            t.box->setTitle(title);
-            auto* box_layout = new QVBoxLayout(t.box);
-            t.table = new QTableWidget(int(c.points.size()), kColCount, t.box);
-            t.table->setObjectName(QStringLiteral("TW_check_ch%1").arg(k));
-            t.table->setAccessibleName(QStringLiteral("%1 канал: таблица проверки").arg(k));
-            t.table->setEditTriggers(QAbstractItemView::NoEditTriggers);
-            t.table->verticalHeader()->hide();
-            QStringList headings;
-            for (const char* h : kHeadings)
-                headings << QString::fromUtf8(h);
-            headings[kColNominal] += QStringLiteral(", ") + unit;
-            headings[kColReference] += QStringLiteral(", ") + unit;
-            t.table->setHorizontalHeaderLabels(headings);
-            for (int row = 0; row < int(c.points.size()); ++row) {
-                const record::CheckPoint& p = c.points[size_t(row)];
-                const QString caption = channel_caption(k, p.percent);
-                auto* ref = new QLineEdit(t.table);
-                ref->setObjectName(QStringLiteral("E_check_ref%1_%2").arg(k).arg(row + 1));
-                ref->setAccessibleName(caption + QStringLiteral(": эталон"));
-                ref->setToolTip(QStringLiteral("что показывает эталон; по умолчанию номинал"));
-                ref->setFrame(false);
-                ref->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-                auto* measure = new QPushButton(QStringLiteral("измерить"), t.table);
-                measure->setObjectName(QStringLiteral("B_check_measure%1_%2").arg(k).arg(row + 1));
-                measure->setAccessibleName(caption + QStringLiteral(": измерить"));
-                measure->setToolTip(QStringLiteral("подайте сигнал точки и измерьте"));
-                connect(measure, &QPushButton::clicked, this, [this, k, row] { B_check_measureClick(k, row); });
-                t.table->setCellWidget(row, kColReference, ref);
-                t.table->setCellWidget(row, kColMeasure, measure);
-                t.reference.push_back(ref);
-                t.measure.push_back(measure);
-                fill_row(k, row);
-            }
-            t.table->setWordWrap(false);
-            t.table->resizeColumnsToContents();
-            // Room for the results that come later: a value of the scale with its decimals.
-            const int room = t.table->fontMetrics().horizontalAdvance(
-                                 value_text(-std::fabs(c.full_scale) * 1.1)) + 16;
-            for (int column : {kColMean, kColMin, kColMax, kColStdev, kColError})
-                t.table->setColumnWidth(column, std::max(t.table->columnWidth(column), room));
-            t.table->setColumnWidth(kColReference, std::max(t.table->columnWidth(kColReference), 90));
-            t.table->setColumnWidth(kColVerdict, std::max(t.table->columnWidth(kColVerdict), 110));
-            t.table->horizontalHeader()->setStretchLastSection(true);
-            t.table->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-            int height = t.table->horizontalHeader()->height() + 2 * t.table->frameWidth();
-            for (int row = 0; row < t.table->rowCount(); ++row)
-                height += t.table->rowHeight(row);
-            t.table->setFixedHeight(height);
-            t.verdict = new QLabel(t.box);
-            t.verdict->setObjectName(QStringLiteral("L_check_verdict%1").arg(k));
-            t.verdict->setAccessibleName(QStringLiteral("%1 канал: вердикт").arg(k));
-            QFont bold = t.verdict->font();
-            bold.setBold(true);
-            t.verdict->setFont(bold);
-            t.verdict->setWordWrap(true);
-            box_layout->addWidget(t.table);
-            box_layout->addWidget(t.verdict);
-            layout->addWidget(t.box);
-            fill_verdict(k);
+            layout->addWidget(channel_box(c));
+            fill_verdict(c.channel);
         }
         // The tables stay together at the top, however tall the window.
         layout->addStretch(1);
     }
     fill_summary();
+}
+
+// A channel's group: its scale and constants in the title, its table, its verdict beneath.
+QGroupBox* TFcheck::channel_box(const record::ChannelCheck& c)
+{
+    const int k = c.channel;
+    Table& t = tables_[size_t(k)];
+    t.box = new QGroupBox(ui_->W_check_tables);
+    t.box->setObjectName(QStringLiteral("GB_check_ch%1").arg(k));
+    const QString unit = QString::fromStdString(c.unit);
+    QString title = QStringLiteral("%1 канал: шкала %2 %3").arg(k).arg(general_float(c.full_scale), unit);
+    if (c.constants.read)
+        title += QStringLiteral(", ноль %1, коэффициент %2")
+                     .arg(c.constants.zero)
+                     .arg(coefficient_text(c.constants.coefficient));
+    t.box->setTitle(title);
+    auto* box_layout = new QVBoxLayout(t.box);
+    box_layout->addWidget(channel_table(c));
+    t.verdict = new QLabel(t.box);
+    t.verdict->setObjectName(QStringLiteral("L_check_verdict%1").arg(k));
+    t.verdict->setAccessibleName(QStringLiteral("%1 канал: вердикт").arg(k));
+    QFont bold = t.verdict->font();
+    bold.setBold(true);
+    t.verdict->setFont(bold);
+    t.verdict->setWordWrap(true);
+    box_layout->addWidget(t.verdict);
+    return t.box;
+}
+
+// A channel's table: a row per point with its reference field and its button.
+QTableWidget* TFcheck::channel_table(const record::ChannelCheck& c)
+{
+    const int k = c.channel;
+    Table& t = tables_[size_t(k)];
+    const QString unit = QString::fromStdString(c.unit);
+    t.table = new QTableWidget(int(c.points.size()), kColCount, t.box);
+    t.table->setObjectName(QStringLiteral("TW_check_ch%1").arg(k));
+    t.table->setAccessibleName(QStringLiteral("%1 канал: таблица проверки").arg(k));
+    t.table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    t.table->verticalHeader()->hide();
+    QStringList headings;
+    for (const char* h : kHeadings)
+        headings << QString::fromUtf8(h);
+    headings[kColNominal] += QStringLiteral(", ") + unit;
+    headings[kColReference] += QStringLiteral(", ") + unit;
+    t.table->setHorizontalHeaderLabels(headings);
+    for (int row = 0; row < int(c.points.size()); ++row) {
+        const QString caption = channel_caption(k, c.points[size_t(row)].percent);
+        auto* ref = new QLineEdit(t.table);
+        ref->setObjectName(QStringLiteral("E_check_ref%1_%2").arg(k).arg(row + 1));
+        ref->setAccessibleName(caption + QStringLiteral(": эталон"));
+        ref->setToolTip(QStringLiteral("что показывает эталон; по умолчанию номинал"));
+        ref->setFrame(false);
+        ref->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        auto* measure = new QPushButton(QStringLiteral("измерить"), t.table);
+        measure->setObjectName(QStringLiteral("B_check_measure%1_%2").arg(k).arg(row + 1));
+        measure->setAccessibleName(caption + QStringLiteral(": измерить"));
+        measure->setToolTip(QStringLiteral("подайте сигнал точки и измерьте"));
+        connect(measure, &QPushButton::clicked, this, [this, k, row] { B_check_measureClick(k, row); });
+        t.table->setCellWidget(row, kColReference, ref);
+        t.table->setCellWidget(row, kColMeasure, measure);
+        t.reference.push_back(ref);
+        t.measure.push_back(measure);
+        fill_row(k, row);
+    }
+    size_table(t.table, c.full_scale);
+    return t.table;
+}
+
+// Columns wide enough for the results that come later, and the table as tall as its rows.
+void TFcheck::size_table(QTableWidget* table, double full_scale)
+{
+    table->setWordWrap(false);
+    table->resizeColumnsToContents();
+    // Room for a value of the scale with its decimals.
+    const int room = table->fontMetrics().horizontalAdvance(value_text(-std::fabs(full_scale) * 1.1)) + 16;
+    for (int column : {kColMean, kColMin, kColMax, kColStdev, kColError})
+        table->setColumnWidth(column, std::max(table->columnWidth(column), room));
+    table->setColumnWidth(kColReference, std::max(table->columnWidth(kColReference), 90));
+    table->setColumnWidth(kColVerdict, std::max(table->columnWidth(kColVerdict), 110));
+    table->horizontalHeader()->setStretchLastSection(true);
+    table->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    int height = table->horizontalHeader()->height() + 2 * table->frameWidth();
+    for (int row = 0; row < table->rowCount(); ++row)
+        height += table->rowHeight(row);
+    table->setFixedHeight(height);
 }
 
 // One point's row: the reference as it will be measured against, the results once measured.

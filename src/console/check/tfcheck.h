@@ -85,6 +85,9 @@ private:
     record::ChannelCheck* shown_channel(int k);
     // Builds the tables of the run shown (the kind chosen), or none.
     void show_run();
+    QGroupBox* channel_box(const record::ChannelCheck& c);
+    QTableWidget* channel_table(const record::ChannelCheck& c);
+    static void size_table(QTableWidget* table, double full_scale);
     void clear_tables();
     // One point's row; `with_reference` puts the point's reference into its edit too.
     void fill_row(int k, int row, bool with_reference = true);
