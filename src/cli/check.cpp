@@ -113,20 +113,6 @@ bool valid_date(const std::string& d)
     return !(m == 2 && day == 29 && !leap);
 }
 
-std::string local_time(const char* format)
-{
-    const std::time_t tt = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
-    std::tm tm{};
-#ifdef _WIN32
-    localtime_s(&tm, &tt);
-#else
-    localtime_r(&tt, &tm);
-#endif
-    char buf[32];
-    std::strftime(buf, sizeof buf, format, &tm);
-    return buf;
-}
-
 bool ends_with(std::string s, const std::string& tail)
 {
     for (char& c : s)
@@ -386,7 +372,7 @@ std::string run_table(const record::CheckRun& run)
 std::string write_protocol(const CheckArgs& a, const record::CheckRun& run)
 {
     record::Protocol p;
-    p.issued = local_time("%Y-%m-%d %H:%M:%S");
+    p.issued = local_time();
     p.unit = a.header.unit;
     p.number = record::protocol_number(p.unit, p.issued);
     p.engineer = a.header.engineer;

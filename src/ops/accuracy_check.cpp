@@ -45,20 +45,6 @@ double reading_value(float v)
     return d;
 }
 
-std::string local_now()
-{
-    const std::time_t tt = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
-    std::tm tm{};
-#ifdef _WIN32
-    localtime_s(&tm, &tt);
-#else
-    localtime_r(&tt, &tm);
-#endif
-    char buf[32];
-    std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S", &tm);
-    return buf;
-}
-
 // The unit text without the blank the one-letter units are padded with.
 std::string trimmed(const char* text)
 {
@@ -71,6 +57,20 @@ std::string trimmed(const char* text)
 }
 
 }  // namespace
+
+std::string local_time(const char* format)
+{
+    const std::time_t tt = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
+    std::tm tm{};
+#ifdef _WIN32
+    localtime_s(&tm, &tt);
+#else
+    localtime_r(&tt, &tm);
+#endif
+    char buf[32];
+    std::strftime(buf, sizeof buf, format, &tm);
+    return buf;
+}
 
 std::string plan_fault(const CheckPlan& plan)
 {
@@ -142,7 +142,7 @@ record::CheckRun AccuracyCheck::begin(const CheckPlan& plan, record::CheckKind k
     failure.clear();
     record::CheckRun run;
     run.kind = kind;
-    run.started = local_now();
+    run.started = local_time();
     run.tolerance = plan.tolerance;
     if (failure = plan_fault(plan); !failure.empty())
         return run;
