@@ -151,6 +151,27 @@ TEST_F(CliCheck, OutOfToleranceAsFoundThenCalibratedAndFitAsLeft)
     }
 }
 
+// The case the window's test measures (a gain 1.2 % high, 62.49 shown by the reference at
+// 25 %): the tool gives the same numbers and verdicts.
+TEST_F(CliCheck, AGainTooHighGivesTheNumbersTheWindowGives)
+{
+    ASSERT_EQ(sim.command("gain 1 101200"), "ok");
+    const std::string reference = apply() + "; if [ \"$VARNOK_PERCENT\" = 25 ]; then echo 62.49; fi";
+    ASSERT_EQ(run({"--json", "check", "--channels", "1", "--samples", "3", "--apply", reference}), 1) << err;
+    const json points = json::parse(out)["channels"][0]["points"];
+    ASSERT_EQ(points.size(), 5u) << out;
+    const double means[] = {0, 63.25, 126.5, 189.75, 253};
+    const double reduced[] = {0, 0.304, 0.6, 0.9, 1.2};
+    const char* verdicts[] = {"годен", "годен", "не годен", "не годен", "не годен"};
+    for (size_t i = 0; i < 5; ++i) {
+        EXPECT_NEAR(points[i]["mean"].get<double>(), means[i], 1e-9) << i;
+        EXPECT_NEAR(points[i]["reduced_error"].get<double>(), reduced[i], 1e-9) << i;
+        EXPECT_EQ(points[i]["verdict"], verdicts[i]) << i;
+    }
+    EXPECT_EQ(points[1]["reference"], 62.49);
+    EXPECT_NEAR(points[1]["error"].get<double>(), 0.76, 1e-9);
+}
+
 TEST_F(CliCheck, BadOptionsAndAFailingApplyRecordNothing)
 {
     const std::string was = answered();
