@@ -15,6 +15,7 @@ packages=(
   g++-mingw-w64-x86-64-posix wine wine64 socat zip groff-base dpkg-dev nsis
   xvfb xauth x11-utils xdotool imagemagick fonts-dejavu-core desktop-file-utils
   libhpdf-dev poppler-utils libz-mingw-w64-dev
+  libsqlite3-dev sqlite3 tcl
   locales libreoffice-calc-nogui python3-jsonschema
   "$@"
 )

@@ -19,6 +19,8 @@ qt_args=()
 # libharu for Windows, built once into its cache (scripts/build-haru-mingw.sh, some 20 s).
 haru=${VARNOK_HARU_MINGW:-$HOME/.cache/varnok/haru-2.3.0-mingw}
 [ -f "$haru/.complete" ] || scripts/build-haru-mingw.sh
+# SQLite for Windows, which keeps the history, the same way (scripts/build-sqlite-mingw.sh).
+[ -f "${VARNOK_SQLITE_MINGW:-$HOME/.cache/varnok/sqlite-mingw}/.complete" ] || scripts/build-sqlite-mingw.sh
 cmake -S . -B build-win -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DVARNOK_BENCH=OFF "${qt_args[@]}" >/dev/null
 cmake --build build-win
