@@ -550,7 +550,7 @@ bool RecordKeeper::append(HistoryRecord& r)
         r.time = local_time_now();
     if (r.user.empty())
         r.user = current_user();
-    if (!flush()) {
+    if (!flush() || !history()) {
         pending_.push_back(r);
         return false;
     }
