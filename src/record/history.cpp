@@ -268,31 +268,39 @@ std::unique_ptr<History> History::open(const std::string& path, std::string& err
     if (version > kHistorySchemaVersion)
         return fail("её схема версии " + std::to_string(version) + " новее этой программы (версия " +
                     std::to_string(kHistorySchemaVersion) + "), файл оставлен как есть");
-    if (version == 0) {
-        Statement s(db, "SELECT count(*) FROM sqlite_schema");
-        if (!s.ok() || s.step() != SQLITE_ROW)
-            return fail(reason_of(db, s.rc()));
-        if (s.column_int(0) != 0)
-            return fail("это база данных другой программы");
+    if (version < kHistorySchemaVersion) {
+        // Under the write lock: another program may have made the schema meanwhile.
+        if (!exec(db, "BEGIN IMMEDIATE", reason))
+            return fail(reason);
+        const auto refuse = [&](const std::string& why) {
+            std::string ignored;
+            exec(db, "ROLLBACK", ignored);
+            return fail(why);
+        };
+        int now = version;
+        {
+            Statement s(db, "PRAGMA user_version");
+            if (!s.ok() || s.step() != SQLITE_ROW)
+                return refuse(reason_of(db, s.rc()));
+            now = int(s.column_int(0));
+        }
+        if (now > kHistorySchemaVersion)
+            return refuse("её схема версии " + std::to_string(now) + " новее этой программы, файл оставлен как есть");
+        if (now == 0) {
+            Statement s(db, "SELECT count(*) FROM sqlite_schema");
+            if (!s.ok() || s.step() != SQLITE_ROW)
+                return refuse(reason_of(db, s.rc()));
+            if (s.column_int(0) != 0)
+                return refuse("это база данных другой программы");
+        }
+        if (now < kHistorySchemaVersion && !migrate(db, now, reason))
+            return refuse(reason);
+        if (!exec(db, "COMMIT", reason))
+            return refuse(reason);
     }
     // WAL: readers never wait for the writer, and a killed writer leaves every committed record.
     if (!exec(db, "PRAGMA journal_mode = WAL", reason) || !exec(db, "PRAGMA synchronous = FULL", reason))
         return fail(reason);
-    if (version < kHistorySchemaVersion) {
-        if (!exec(db, "BEGIN IMMEDIATE", reason))
-            return fail(reason);
-        // Another program may have made the schema while this one waited for the lock.
-        Statement s(db, "PRAGMA user_version");
-        const int now = s.ok() && s.step() == SQLITE_ROW ? int(s.column_int(0)) : version;
-        if (now < kHistorySchemaVersion && !migrate(db, now, reason)) {
-            exec(db, "ROLLBACK", error);
-            return fail(reason);
-        }
-        if (!exec(db, "COMMIT", reason)) {
-            exec(db, "ROLLBACK", error);
-            return fail(reason);
-        }
-    }
     return h;
 }
 
