@@ -27,7 +27,8 @@ inline constexpr const char* kKindCorrection = "поправка";
 // The schema version this build writes and reads (PRAGMA user_version).
 inline constexpr int kHistorySchemaVersion = 1;
 
-// Whether this build has the store at all; when false every open fails with kHistoryUnavailable.
+// Whether this build has the store at all (every build does now); a front end that finds it false
+// says kHistoryUnavailable where the history would be used.
 extern const bool kHistoryBuilt;
 inline constexpr const char* kHistoryUnavailable = "история недоступна в этой сборке";
 
@@ -73,7 +74,8 @@ public:
     bool append(HistoryRecord& r, std::string& error);
     // The matching records, newest first.
     bool list(const HistoryQuery& q, std::vector<HistoryRecord>& out, std::string& error);
-    // The check record that holds protocol `number` (the newest one, when corrected).
+    // The newest record with a document for protocol `number`: the check, or the correction
+    // that replaced its document.
     std::optional<HistoryRecord> find_protocol(const std::string& number, std::string& error);
     // "" when every record matches its hash and chain; else one line that names the first record
     // that does not (or the reason it could not be read).
@@ -96,8 +98,9 @@ std::string current_user();
 std::string local_time_now();
 
 // What the front ends hold: opens the store at its first use, tells a store that cannot be
-// opened, is locked or is corrupt once through the notice, keeps records in memory meanwhile and
-// writes them, oldest first, at the next append once the store can be opened again.
+// opened, is locked or is corrupt once through the notice (once per outage: a store that came
+// back and failed again is told again), keeps records in memory meanwhile and writes them,
+// oldest first, at the next append once the store can be used again.
 class RecordKeeper {
 public:
     using Notice = std::function<void(const std::string& line)>;
