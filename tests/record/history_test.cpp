@@ -254,6 +254,39 @@ TEST_F(HistoryTest, VerifyFindsRecordsChangedOrRemovedWithTheShell)
     }
 }
 
+TEST_F(HistoryTest, CorruptStoreIsFoundByVerifyAndToldOnceByTheKeeper)
+{
+    {
+        auto h = open_ok(db);
+        std::string error;
+        for (int i = 0; i < 3; ++i) {
+            HistoryRecord r = write_record("C-1", 1, "уставка");
+            ASSERT_TRUE(h->append(r, error)) << error;
+        }
+    }  // the last connection closed: everything is in the main file
+    // The records' table is the first one made: its root is the file's second page.
+    {
+        std::fstream f(db, std::ios::in | std::ios::out | std::ios::binary);
+        f.seekp(4096);
+        const std::string junk(4096, '\x5a');
+        f.write(junk.data(), std::streamsize(junk.size()));
+    }
+    auto h = open_ok(db);
+    ASSERT_TRUE(h);
+    EXPECT_NE(h->verify(), "");
+    h.reset();
+
+    std::vector<std::string> told;
+    RecordKeeper keeper(db, [&](const std::string& line) { told.push_back(line); });
+    for (int i = 0; i < 2; ++i) {
+        HistoryRecord r = write_record("C-1", 1, "яркость");
+        EXPECT_FALSE(keeper.append(r));
+    }
+    ASSERT_EQ(told.size(), 1u);
+    EXPECT_NE(told[0].find(db), std::string::npos) << told[0];
+    EXPECT_EQ(keeper.pending(), 2u);
+}
+
 TEST_F(HistoryTest, RefusesNewerSchemasForeignFilesFoldersAndFifos)
 {
     const std::string newer = dir + "/newer.sqlite";
