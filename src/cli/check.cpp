@@ -369,10 +369,11 @@ std::string run_table(const record::CheckRun& run)
 }
 
 // Writes the protocol; empty on success, else the line that says why.
-std::string write_protocol(const CheckArgs& a, const record::CheckRun& run)
+// The protocol of this run: one number and time of issue for its file and its record.
+record::Protocol protocol_of(const CheckArgs& a, const record::CheckRun& run, const std::string& issued)
 {
     record::Protocol p;
-    p.issued = local_time();
+    p.issued = issued;
     p.unit = a.header.unit;
     p.number = record::protocol_number(p.unit, p.issued);
     p.engineer = a.header.engineer;
@@ -381,6 +382,11 @@ std::string write_protocol(const CheckArgs& a, const record::CheckRun& run)
     (run.kind == record::CheckKind::AsFound ? p.as_found : p.as_left) = run;
     if (a.found)
         p.as_found = a.found->run;
+    return p;
+}
+
+std::string write_protocol(const CheckArgs& a, const record::Protocol& p)
+{
     if (!a.protocol_csv)
         return record::write_protocol_pdf(p, a.protocol);
     const std::string csv = record::protocol_csv(p);
@@ -439,13 +445,32 @@ int check(const Options& o, Session& s, CheckArgs& a)
         }
     }
     const record::CheckRun* found = a.found ? &a.found->run : nullptr;
-    if (!put_stdout(o.json ? to_json(check_document(a.header, run, found)) : run_table(run)))
-        return kExitDevice;
+    const std::string document = to_json(check_document(a.header, run, found));
+    const record::Protocol protocol = protocol_of(a, run, local_time());
+    // The document and the protocol are written where asked even when the record cannot be.
+    bool written = put_stdout(o.json ? document : run_table(run));
     if (!a.protocol.empty())
-        if (const std::string why = write_protocol(a, run); !why.empty()) {
+        if (const std::string why = write_protocol(a, protocol); !why.empty()) {
             std::fprintf(stderr, "%s\n", why.c_str());
-            return kExitDevice;
+            written = false;
         }
+    record::HistoryRecord r;
+    r.time = protocol.issued;
+    r.unit = a.header.unit;
+    r.kind = record::kKindCheck;
+    r.what = std::string(run.kind == record::CheckKind::AsFound ? "проверка до калибровки" : "проверка после калибровки") +
+             ": " + (run.fit() ? record::kFit : record::kUnfit);
+    r.protocol_number = protocol.number;
+    r.document = document;
+    // A check is kept for its record: one that is not stored is no finished check.
+    if (!s.history().append(r)) {
+        std::fprintf(stderr, "проверка не записана в историю %s\n", s.history().path().c_str());
+        return kExitDevice;
+    }
+    if (!o.json)
+        std::fprintf(stderr, "протокол %s записан в историю\n", protocol.number.c_str());
+    if (!written)
+        return kExitDevice;
     return run.fit() ? kExitOk : kExitDevice;
 }
 

@@ -3,6 +3,7 @@
 // or reported by a command, the readings judged against the tolerance, the result as a table or
 // one JSON document, and the protocol as a PDF or CSV.
 
+#include <optional>
 #include <string>
 
 #include "cli/command_table.h"
@@ -37,5 +38,14 @@ struct FoundDocument {
     record::CheckRun run;
 };
 FoundDocument read_found_document(const std::string& path);
+
+// Any document `check_document` wrote, as text (one the history keeps): the header, the run and
+// the as-found run an as-left one continues. Throws UsageError starting with `source`.
+struct StoredCheck {
+    CheckHeader header;
+    record::CheckRun run;
+    std::optional<record::CheckRun> found;
+};
+StoredCheck read_check_document(const std::string& text, const std::string& source);
 
 }  // namespace varnok::cli

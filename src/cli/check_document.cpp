@@ -69,12 +69,10 @@ Value run_value(const record::CheckRun& run)
 // A strict reading of the document: every field there and of its type, or the field named.
 class Reader {
 public:
-    explicit Reader(std::string path) : path_(std::move(path)) {}
+    // `source` starts every refusal: "--found FILE", "протокол N в истории".
+    explicit Reader(std::string source) : source_(std::move(source)) {}
 
-    [[noreturn]] void refuse(const std::string& what) const
-    {
-        throw UsageError("--found " + path_ + ": " + what);
-    }
+    [[noreturn]] void refuse(const std::string& what) const { throw UsageError(source_ + ": " + what); }
     const nlohmann::json& field(const nlohmann::json& j, const std::string& where, const char* key) const
     {
         if (!j.is_object() || !j.contains(key))
@@ -104,7 +102,7 @@ public:
     }
 
 private:
-    std::string path_;
+    std::string source_;
 };
 
 }  // namespace
@@ -257,9 +255,50 @@ record::ChannelCheck read_channel(const Reader& r, const nlohmann::json& cj, con
 
 }  // namespace
 
+namespace {
+
+record::CheckRun read_run(const Reader& r, const nlohmann::json& j, const std::string& at, record::CheckKind kind)
+{
+    record::CheckRun run;
+    run.kind = kind;
+    run.started = r.text(j, at, "started");
+    run.tolerance = r.number(j, at, "tolerance");
+    const nlohmann::json& channels = r.array(j, at, "channels");
+    if (channels.empty())
+        r.refuse("в проверке нет каналов");
+    for (size_t i = 0; i < channels.size(); ++i)
+        run.channels.push_back(
+            read_channel(r, channels[i], at + "channels[" + std::to_string(i) + "].", run.tolerance));
+    return run;
+}
+
+}  // namespace
+
+StoredCheck read_check_document(const std::string& text, const std::string& source)
+{
+    const Reader r(source);
+    nlohmann::json j;
+    try {
+        j = nlohmann::json::parse(text);
+    } catch (const nlohmann::json::exception&) {
+        r.refuse("не документ JSON");
+    }
+    if (!j.is_object() || !j.contains("document") || j.at("document") != kDocument)
+        r.refuse("не результат varnok-cli check --json");
+    StoredCheck c;
+    c.header = read_header(r, j);
+    const std::string kind = r.text(j, "", "kind");
+    if (kind != "as_found" && kind != "as_left")
+        r.refuse("поле kind: не as_found и не as_left");
+    c.run = read_run(r, j, "", kind == "as_found" ? record::CheckKind::AsFound : record::CheckKind::AsLeft);
+    if (j.contains("as_found"))
+        c.found = read_run(r, j.at("as_found"), "as_found.", record::CheckKind::AsFound);
+    return c;
+}
+
 FoundDocument read_found_document(const std::string& path)
 {
-    const Reader r(path);
+    const Reader r("--found " + path);
     const nlohmann::json j = found_json(path, r);
     FoundDocument f;
     f.header = read_header(r, j);

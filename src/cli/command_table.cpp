@@ -253,6 +253,36 @@ std::vector<CommandRow> make_rows()
                      {"--reference-instrument", "НАЗВАНИЕ;НОМЕР;ГГГГ-ММ-ДД"},
                      {"--protocol", "ФАЙЛ.pdf", "", files()}},
          .prepare = check_command},
+        {.name = "history",
+         .summary = "история приборов: записи в прибор и проверки",
+         .help =
+             "Записи истории, новые первыми: время, пользователь, вид (запись, профиль, ввод в\n"
+             "работу, проверка), прибор (заводской номер, номер в сети, имя, версия), что было\n"
+             "записано, значение до и после (? -- не прочитано), номер протокола проверки.\n"
+             "Каждая запись в прибор командами set, load и commission и каждая проверка check\n"
+             "записывается в историю (--history ФАЙЛ или [история] файл= в файле настроек, по\n"
+             "умолчанию " + std::string(kHistoryPlace) + "). Запись, которую прибор не принял, тоже\n"
+             "записывается, с пометкой \"не принято\". База, которая не открывается, называется\n"
+             "один раз, работа с прибором продолжается; проверка без записи в историю: код 1.\n"
+             "--unit-number: только прибор с этим заводским номером, -a N: с этим номером в сети,\n"
+             "--since ГГГГ-ММ-ДД: начиная с даты. --json: каждая запись с документом проверки,\n"
+             "--csv excel|standard: таблица CSV. --verify: проверяет цепочку контрольных сумм\n"
+             "SHA-256: код 0, если записи целы, иначе 1 и первая изменённая или удалённая запись.\n",
+         .options = {{"--unit-number", "НОМЕР"},
+                     {"--since", "ГГГГ-ММ-ДД"},
+                     {"--csv", "excel|standard", "", words("excel standard")},
+                     {"--verify"}},
+         .local = true,
+         .prepare = history_command},
+        {.name = "protocol",
+         .operands = "НОМЕР",
+         .summary = "протокол проверки из истории снова в PDF",
+         .help =
+             "Печатает протокол проверки с номером НОМЕР (как его назвала check) из истории в\n"
+             "файл --out ФАЙЛ.pdf: те же точки, вердикты, прибор и проверяющий, что в первом.\n",
+         .options = {{"--out", "ФАЙЛ.pdf", "", files("pdf")}},
+         .local = true,
+         .prepare = protocol_command},
     };
 }
 
@@ -279,6 +309,9 @@ std::vector<OptionRow> make_connection_options()
         {.name = "--fast", .help = "быстрый обмен", .apply = [](Options& o, const std::string&) { o.fast = true; }},
         {.name = "--settings", .value = "ФАЙЛ", .help = "файл настроек вместо " + std::string(kSettingsPlace),
          .values = files(), .apply = [](Options& o, const std::string& v) { o.settings = v; }},
+        {.name = "--history", .value = "ФАЙЛ",
+         .help = "база истории вместо " + std::string(kHistoryPlace),
+         .values = files(), .apply = [](Options& o, const std::string& v) { o.history = v; }},
         {.name = "--json", .help = "результат одним документом JSON",
          .apply = [](Options& o, const std::string&) { o.json = true; }},
         {.name = "-v", .help = "каждый запрос и ответ в поток ошибок",
@@ -346,6 +379,8 @@ int run(const Options& o)
     const Invocation call{o, *row};
     const Job job = row->prepare(call);
     Session s(o);
+    if (row->local)
+        return job.run(s);
     // An unreadable settings file leaves the defaults in force: a write would go to a device
     // no one chose, unless the command line names the port and the number itself.
     if (s.settings_unread()) {

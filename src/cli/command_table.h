@@ -70,6 +70,7 @@ struct CommandRow {
     Completion operand_values;  // of its arguments
     bool device_list = false;   // -a may list several devices
     bool writes = false;        // it writes to the device
+    bool local = false;         // it works on the computer only: no port is opened
     bool tells_interrupt = false;  // it tells Ctrl-C its own way (or ends by it); else the run says "прервано"
     // Checks what needs no device (throws UsageError) and returns the job.
     Job (*prepare)(const Invocation&) = nullptr;

@@ -218,7 +218,8 @@ int set(const Options& o, Session& s, const std::vector<Setting>& settings)
 {
     bool changed_line = false;
     const int32_t speed_before = s.link.settings().scor_obmena;
-    const bool all = Configuration(s.dev, s.report, s.sleeper).write(settings, changed_line);
+    // The old values are read once before anything is written; a failed read leaves them unknown.
+    const bool all = write_recorded(s, settings, old_values(s, settings), changed_line);
     if (changed_line)
         keep_line(s, speed_before);
     const LinkSettings& line = s.link.settings();
@@ -267,7 +268,27 @@ struct LoadArgs {
     unsigned sections = kLoadedSections;
     bool dry_run = false;
     bool chosen = false;  // --only or --with-calibration named the sections
+    std::string path;
 };
+
+// Each change of a profile load as a record of its own: taken, not taken (the read-back shows
+// the old value), or not confirmed when the writing stopped at a refusal.
+void record_load(Session& s, const std::string& path, const record::Unit& unit, const Changes& written,
+                 const Configuration::Applied& done)
+{
+    for (const auto& [w, from] : written) {
+        bool left = false;
+        for (const auto& [l, now] : done.left)
+            left |= l.key() == w.key();
+        record::HistoryRecord r;
+        r.unit = unit;
+        r.kind = record::kKindProfile;
+        r.what = w.key() + " из " + path + (!done.all ? " (запись прервана, не подтверждено)" : left ? " (не принято)" : "");
+        r.old_value = from == "?" ? "" : from;
+        r.new_value = w.text();
+        s.history().append(r);
+    }
+}
 
 int load(const Options& o, Session& s, const LoadArgs& l)
 {
@@ -278,8 +299,14 @@ int load(const Options& o, Session& s, const LoadArgs& l)
                      "свои; загрузить её: --with-calibration или --only calibration\n");
     Configuration config(s.dev, s.report, s.sleeper);
     const int32_t speed_before = s.link.settings().scor_obmena;
+    Changes written;
+    record::Unit unit;
     // The differences are shown before anything is written; a dry run ends there.
     const ProfileLoad r = load_profile(config, l.profile, l.sections, [&](const Changes& changes) {
+        if (!l.dry_run) {
+            written = changes;
+            unit = s.history().unit(s);
+        }
         // JSON gives each change as {"old": ..., "new": ...}, numbers as numbers, "?" (none) as null.
         auto typed = [](const std::string& t) {
             double d = 0;
@@ -310,6 +337,7 @@ int load(const Options& o, Session& s, const LoadArgs& l)
     case ProfileLoad::kDeclined: return kExitOk;
     case ProfileLoad::kApplied: break;
     }
+    record_load(s, l.path, unit, written, r.done);
     if (r.done.changed_line)
         keep_line(s, speed_before);
     if (!r.done.all)
@@ -373,6 +401,7 @@ Job load_command(const Invocation& call)
     if (args.positional().size() != 1)
         throw UsageError("load: нужен один файл");
     auto l = std::make_shared<LoadArgs>();
+    l->path = args.positional().front();
     l->profile = read_profile(args.positional().front());
     if (const auto only = args.value("--only"))
         l->sections = parse_sections(*only);

@@ -18,6 +18,8 @@ Job read_command(const Invocation& call);
 Job set_command(const Invocation& call);
 Job save_command(const Invocation& call);
 Job load_command(const Invocation& call);
+Job history_command(const Invocation& call);
+Job protocol_command(const Invocation& call);
 
 // A command's result on standard output: aligned text, or JSON with --json.
 void print(const Options& o, const Value& v);

@@ -160,6 +160,36 @@ struct RowOutcome {
     std::string error;  // empty when the row was written and read back
 };
 
+// "scale1=12.34 speed=19200": the row's settings with the values `value_of` gives ("?" for none).
+template <class F>
+std::string settings_text(const SheetRow& row, F value_of)
+{
+    std::string out;
+    for (const Setting& w : row.settings) {
+        const std::string v = value_of(w);
+        out += (out.empty() ? "" : " ") + w.key() + "=" + (v.empty() ? "?" : v);
+    }
+    return out;
+}
+
+// The row as one record of the unit's history: the values before and after, and its outcome.
+void record_row(Session& s, const SheetRow& row, const record::Unit& unit,
+                const std::map<std::string, std::string>& old, const RowOutcome& outcome)
+{
+    record::HistoryRecord r;
+    r.unit = unit;
+    r.kind = record::kKindCommissioning;
+    r.what = "строка " + std::to_string(row.line) + (outcome.error.empty() ? "" : ": " + outcome.error);
+    r.old_value = settings_text(row, [&](const Setting& w) {
+        const auto it = old.find(w.key());
+        return it == old.end() ? std::string() : it->second;
+    });
+    r.new_value = settings_text(row, [](const Setting& w) { return w.text(); });
+    s.history().append(r);
+}
+
+RowOutcome check_row(Session& s, Configuration& config, Polling& polling, const SheetRow& row);
+
 // Writes a row to the device that answered, then reads back what it wrote.
 RowOutcome write_row(Session& s, const SheetRow& row)
 {
@@ -167,12 +197,23 @@ RowOutcome write_row(Session& s, const SheetRow& row)
     Polling polling(s.dev, s.report);
     r.name = polling.read_name() ? s.dev.tmp_text() : "";
     r.version = polling.read_version() ? s.dev.tmp_text() : "";
+    // The unit as it answered, before a new number or speed is written.
+    const record::Unit unit = s.history().unit(s, r.name, r.version);
+    const std::map<std::string, std::string> old = old_values(s, row.settings);
     Configuration config(s.dev, s.report, s.sleeper);
     bool changed_line = false;
-    if (!config.write(row.settings, changed_line)) {
+    if (!config.write(row.settings, changed_line))
         r.error = s.report.last_line();
-        return r;
-    }
+    else
+        r.error = check_row(s, config, polling, row).error;
+    record_row(s, row, unit, old, r);
+    return r;
+}
+
+// Reads back what the row wrote; the error is empty when the device holds it all.
+RowOutcome check_row(Session& s, Configuration& config, Polling& polling, const SheetRow& row)
+{
+    RowOutcome r;
     // The brightness is read on its own; everything else as the configuration gives it.
     std::vector<Setting> want;
     std::optional<long> light;

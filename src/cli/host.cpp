@@ -18,6 +18,7 @@ extern "C" void on_interrupt(int) { g_interrupted = 1; }
 }  // namespace
 
 const char* const kSettingsPlace = "~/.config/varnok.ini";
+const char* const kHistoryPlace = "~/.local/share/varnok/history.sqlite";
 
 void catch_interrupt()
 {

@@ -10,6 +10,8 @@ namespace varnok::cli {
 
 // Where the settings file is when --settings does not say, as help texts name it.
 extern const char* const kSettingsPlace;
+// Where the unit's history is kept when neither --history nor the settings file says.
+extern const char* const kHistoryPlace;
 
 // Ctrl-C (and a request to terminate) asks the run to end at the next point where it can
 // stop cleanly.

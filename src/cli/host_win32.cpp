@@ -37,6 +37,7 @@ char regional_char(LCTYPE what, char fallback)
 }  // namespace
 
 const char* const kSettingsPlace = "%APPDATA%\\varnok\\varnok.ini";
+const char* const kHistoryPlace = "%LOCALAPPDATA%\\varnok\\history.sqlite";
 
 void catch_interrupt() { SetConsoleCtrlHandler(on_interrupt, TRUE); }
 

@@ -21,6 +21,7 @@ struct Options {
     std::vector<uint8_t> addresses;       // -a: 1..247, a list for info and read
     bool fast = false;                    // --fast
     std::optional<std::string> settings;  // --settings FILE
+    std::optional<std::string> history;   // --history FILE: the unit's history database
     bool json = false;                    // --json
     bool verbose = false;                 // -v: every exchange on standard error
     bool help = false;                    // -h before the command: the tool's help

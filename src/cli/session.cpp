@@ -281,6 +281,12 @@ Session::Session(const Options& o)
     } else {
         settings_.reset();
     }
+    std::string history_path = o.history ? *o.history : "";
+    if (history_path.empty() && settings_ && !settings_->unreadable())
+        history_path = settings_->history_file();
+    if (history_path.empty())
+        history_path = record::default_history_path();
+    history_ = std::make_unique<ToolHistory>(history_path);
     if (o.port) {
         port_name_ = *o.port;
         if (const int n = PortMap::number_of(*o.port); n >= 1 && n <= kPortCount) {

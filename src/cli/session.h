@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/history_log.h"
 #include "cli/options.h"
 #include "cli/host.h"
 #include "device/device.h"
@@ -147,6 +148,9 @@ public:
     // "COM1, 9600 8N1": the port as named and the line, for messages about a device.
     std::string line_named() const;
 
+    // The unit's history this session records in.
+    ToolHistory& history() { return *history_; }
+
     PortMap ports;
     StderrNotices notices;
     InterruptibleSleeper sleeper;
@@ -161,6 +165,7 @@ private:
     std::unique_ptr<SettingsFile> settings_file(const std::string& path);
 
     std::unique_ptr<SettingsFile> settings_;
+    std::unique_ptr<ToolHistory> history_;
     std::string settings_path_;
     std::string port_name_;
     bool port_is_path_ = false;

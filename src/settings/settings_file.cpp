@@ -258,6 +258,12 @@ bool SettingsFile::set_frame_log(bool on)
 
 bool SettingsFile::frame_log() const { return get_int(kJournal, kToFile, 0, 0, 1) == 1; }
 
+std::string SettingsFile::history_file() const
+{
+    const char* value = ini_ ? ini_->ini.GetValue("история", "файл", nullptr) : nullptr;
+    return value ? std::string(value) : std::string();
+}
+
 SettingsFile::CheckDefaults SettingsFile::check_defaults() const
 {
     auto text = [this](const char* key) {

@@ -82,6 +82,10 @@ public:
     // become blanks, so that a value stays one line); false, with problem() set, as for ToIni.
     bool set_check_defaults(const CheckDefaults& values);
 
+    // Where the unit's history is kept, section "история", key "файл"; empty where the file
+    // names none. Read, never written.
+    std::string history_file() const;
+
     // Explicit device paths of the port names from the section "порты".
     void read_ports(PortMap& map) const;
 

@@ -127,7 +127,11 @@ protected:
         std::vector<std::string> all = prefix;
         all.insert(all.end(), {VARNOK_CLI_PATH, "--settings", (dir / "varnok.ini").string()});
         all.insert(all.end(), args.begin(), args.end());
-        return spawn_with_files(std::move(all), dir, input, env);
+        // The unit's history goes to the test's folder, never to the real home.
+        auto own_env = env;
+        if (std::none_of(own_env.begin(), own_env.end(), [](const auto& e) { return e.first == "XDG_DATA_HOME"; }))
+            own_env.emplace_back("XDG_DATA_HOME", (dir / "data").string());
+        return spawn_with_files(std::move(all), dir, input, own_env);
     }
     int finish(pid_t pid)
     {

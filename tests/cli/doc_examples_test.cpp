@@ -210,7 +210,8 @@ protected:
         // The tool as the examples call it, on the test's settings file.
         const fs::path tool = dir / "bin" / "varnok-cli";
         std::ofstream(tool) << "#!/bin/sh\nexec '" << VARNOK_CLI_PATH << "' --settings '"
-                            << (dir / "varnok.ini").string() << "' \"$@\"\n";
+                            << (dir / "varnok.ini").string() << "' --history '" << (dir / "history.sqlite").string()
+                            << "' \"$@\"\n";
         fs::permissions(tool, fs::perms::owner_all);
         // The sheet the commissioning examples name.
         std::ofstream(dir / "batch.csv") << "address,scale1,unit1,max1\n5,250.0,В,225\n";

@@ -27,8 +27,8 @@ protected:
 
     pid_t start(const std::string& where, const std::vector<std::string>& args)
     {
-        std::vector<std::string> all = {VARNOK_CLI_PATH, "--settings", (dir / "varnok.ini").string(), "-p", where,
-                                        "-a", "5"};
+        std::vector<std::string> all = {VARNOK_CLI_PATH, "--settings", (dir / "varnok.ini").string(),
+                                        "--history", (dir / "history.sqlite").string(), "-p", where, "-a", "5"};
         all.insert(all.end(), args.begin(), args.end());
         return spawn_with_files(std::move(all), dir);
     }

@@ -1,0 +1,119 @@
+#include "cli/history_log.h"
+
+#include <cstdio>
+
+#include "cli/session.h"
+#include "ops/polling.h"
+
+namespace varnok::cli {
+
+namespace {
+
+// The reads made only for the history: a failure leaves a value unknown and is no error of the
+// command, so its lines are shown only with -v.
+class QuietReport : public Report {
+public:
+    explicit QuietReport(StderrReport& report) : report_(report) {}
+    void exchange(const Exchange& x) override { report_.exchange(x); }
+    void line(const std::string& text) override
+    {
+        if (report_.verbose())
+            report_.line(text);
+    }
+    void status(const std::string&) override {}
+
+private:
+    StderrReport& report_;
+};
+
+}  // namespace
+
+ToolHistory::ToolHistory(std::string path)
+    : keeper_(std::move(path), [](const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); })
+{
+}
+
+record::Unit ToolHistory::unit(Session& s)
+{
+    const int number = s.link.settings().sys_num;
+    auto it = known_.find(number);
+    if (it == known_.end()) {
+        QuietReport quiet(s.report);
+        Polling polling(s.dev, quiet);
+        Known k;
+        if (polling.read_name())
+            k.name = s.dev.tmp_text();
+        if (polling.read_version())
+            k.version = s.dev.tmp_text();
+        it = known_.emplace(number, k).first;
+    }
+    return unit(s, it->second.name, it->second.version);
+}
+
+record::Unit ToolHistory::unit(Session& s, const std::string& name, const std::string& version)
+{
+    record::Unit u;
+    u.name = name;
+    u.version = version;
+    u.network_number = s.link.settings().sys_num;
+    u.line = s.line_named();
+    known_[u.network_number] = {name, version};
+    return u;
+}
+
+std::map<std::string, std::string> old_values(Session& s, const std::vector<Setting>& settings)
+{
+    unsigned sections = 0;
+    for (const Setting& w : settings)
+        sections |= section_of(w.name);
+    bool failed = false;
+    std::map<std::string, std::string> old;
+    QuietReport quiet(s.report);
+    for (const Setting& have : Configuration(s.dev, quiet, s.sleeper).read(sections, failed))
+        old[have.key()] = have.text();
+    return old;
+}
+
+bool write_recorded(Session& s, const std::vector<Setting>& settings, const std::map<std::string, std::string>& old,
+                    bool& changed_line)
+{
+    // The groups in the order Configuration::write sends them: each channel's scale and unit
+    // together, then every other setting by itself.
+    std::vector<std::vector<Setting>> groups;
+    for (int k = 1; k <= kChannels; ++k) {
+        std::vector<Setting> scale;
+        for (const Setting& w : settings)
+            if ((w.name == Setting::kScale || w.name == Setting::kUnit) && w.channel == k)
+                scale.push_back(w);
+        if (!scale.empty())
+            groups.push_back(scale);
+    }
+    for (const Setting& w : settings)
+        if (w.name != Setting::kScale && w.name != Setting::kUnit)
+            groups.push_back({w});
+
+    // The unit as it was addressed before anything was written: a new number comes last.
+    const record::Unit unit = s.history().unit(s);
+    Configuration config(s.dev, s.report, s.sleeper);
+    changed_line = false;
+    for (const std::vector<Setting>& group : groups) {
+        bool changed = false;
+        const bool taken = config.write(group, changed);
+        changed_line |= changed;
+        for (const Setting& w : group) {
+            record::HistoryRecord r;
+            r.unit = unit;
+            r.kind = record::kKindWrite;
+            r.what = w.key() + (taken ? "" : " (не принято)");
+            const auto was = old.find(w.key());
+            r.old_value = was == old.end() ? "" : was->second;
+            r.new_value = w.text();
+            s.history().append(r);
+        }
+        if (!taken)
+            return false;
+    }
+    return true;
+}
+
+}  // namespace varnok::cli
