@@ -2,11 +2,9 @@
 #include "cli/check.h"
 
 #include <charconv>
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
 #include <iostream>
 #include <memory>
 #include <optional>
@@ -22,6 +20,7 @@
 #include "ops/accuracy_check.h"
 #include "ops/entry.h"
 #include "ops/polling.h"
+#include "record/history.h"
 #include "record/protocol_files.h"
 #include "settings/file_io.h"
 
@@ -399,20 +398,60 @@ std::string write_protocol(const CheckArgs& a, const record::Protocol& p)
     return {};
 }
 
-int check(const Options& o, Session& s, CheckArgs& a)
+// The unit's name and version from the device, its number and line from the link; false,
+// told, when the device did not give them.
+bool read_unit(Session& s, record::Unit& unit)
 {
     Polling polling(s.dev, s.report);
     const bool named = polling.read_name();
-    a.header.unit.name = named ? s.dev.tmp_text() : "";
+    unit.name = named ? s.dev.tmp_text() : "";
     const bool versioned = named && polling.read_version();
     if (!versioned) {
         std::fprintf(stderr, "имя и версия прибора не прочитаны, проверка не начата\n");
-        return kExitDevice;
+        return false;
     }
-    a.header.unit.version = s.dev.tmp_text();
-    a.header.unit.network_number = s.link.settings().sys_num;
-    a.header.unit.line = s.line_named();
+    unit.version = s.dev.tmp_text();
+    unit.network_number = s.link.settings().sys_num;
+    unit.line = s.line_named();
+    return true;
+}
 
+// Each point of the run: its reference applied by the command or typed, then measured; false,
+// told, when the check stopped before its end.
+bool measure_run(Session& s, const CheckArgs& a, AccuracyCheck& checker, record::CheckRun& run)
+{
+    std::string failure;
+    for (record::ChannelCheck& c : run.channels) {
+        for (record::CheckPoint& p : c.points) {
+            if (interrupted())
+                return false;
+            std::optional<double> reference;
+            if (!a.apply.empty()) {
+                reference = apply_point(a.apply, c.channel, c, p, failure);
+                if (!reference) {
+                    std::fprintf(stderr, "%s: %s; проверка остановлена, ничего не записано\n",
+                                 point_name(c.channel, p.percent).c_str(), failure.c_str());
+                    return false;
+                }
+            } else if (!(reference = ask_point(c.channel, c, p))) {
+                std::fprintf(stderr, "ввод закончился: проверка остановлена, ничего не записано\n");
+                return false;
+            }
+            p.reference = *reference;
+            s.report.new_step();
+            checker.measure(c, p, run.tolerance);
+            if (interrupted())
+                return false;
+            tell_point(c.channel, c, p);
+        }
+    }
+    return true;
+}
+
+int check(const Options& o, Session& s, CheckArgs& a)
+{
+    if (!read_unit(s, a.header.unit))
+        return kExitDevice;
     AccuracyCheck checker(s.dev, s.report, s.sleeper);
     std::string failure;
     record::CheckRun run = checker.begin(a.plan, a.kind, failure);
@@ -420,33 +459,11 @@ int check(const Options& o, Session& s, CheckArgs& a)
         std::fprintf(stderr, "%s; проверка не начата\n", failure.c_str());
         return kExitDevice;
     }
-    for (record::ChannelCheck& c : run.channels) {
-        for (record::CheckPoint& p : c.points) {
-            if (interrupted())
-                return kExitDevice;
-            std::optional<double> reference;
-            if (!a.apply.empty()) {
-                reference = apply_point(a.apply, c.channel, c, p, failure);
-                if (!reference) {
-                    std::fprintf(stderr, "%s: %s; проверка остановлена, ничего не записано\n",
-                                 point_name(c.channel, p.percent).c_str(), failure.c_str());
-                    return kExitDevice;
-                }
-            } else if (!(reference = ask_point(c.channel, c, p))) {
-                std::fprintf(stderr, "ввод закончился: проверка остановлена, ничего не записано\n");
-                return kExitDevice;
-            }
-            p.reference = *reference;
-            s.report.new_step();
-            checker.measure(c, p, run.tolerance);
-            if (interrupted())
-                return kExitDevice;
-            tell_point(c.channel, c, p);
-        }
-    }
+    if (!measure_run(s, a, checker, run))
+        return kExitDevice;
     const record::CheckRun* found = a.found ? &a.found->run : nullptr;
     const std::string document = to_json(check_document(a.header, run, found));
-    const record::Protocol protocol = protocol_of(a, run, local_time());
+    const record::Protocol protocol = protocol_of(a, run, record::local_time_now());
     // The document and the protocol are written where asked even when the record cannot be.
     bool written = put_stdout(o.json ? document : run_table(run));
     if (!a.protocol.empty())
@@ -480,7 +497,7 @@ Job check_command(const Invocation& call)
 {
     auto a = std::make_shared<CheckArgs>(parse_check(call));
     // A reference instrument past its own calibration is told before anything is measured.
-    const std::string today = local_time("%Y-%m-%d");
+    const std::string today = record::local_time_now("%Y-%m-%d");
     if (!a->header.reference.due_date.empty() && a->header.reference.due_date < today)
         std::fprintf(stderr, "образцовый прибор %s № %s: срок поверки %s истёк\n", a->header.reference.name.c_str(),
                      a->header.reference.number.c_str(), a->header.reference.due_date.c_str());

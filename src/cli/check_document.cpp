@@ -148,13 +148,9 @@ Value check_document(const CheckHeader& h, const record::CheckRun& run, const re
 
 namespace {
 
-// The file as JSON, refused unless it is an as-found document of the format read here.
-nlohmann::json found_json(const std::string& path, const Reader& r)
+// The text as JSON, refused unless it is a document of `check --json`.
+nlohmann::json check_json(const std::string& text, const Reader& r)
 {
-    std::string text, reason;
-    file_io::Stamp stamp;
-    if (!file_io::read_whole(path, kLargestDocument, text, stamp, reason))
-        throw UsageError("--found " + path + ": " + reason);
     nlohmann::json j;
     try {
         j = nlohmann::json::parse(text);
@@ -163,6 +159,17 @@ nlohmann::json found_json(const std::string& path, const Reader& r)
     }
     if (!j.is_object() || !j.contains("document") || j.at("document") != kDocument)
         r.refuse("не результат varnok-cli check --json");
+    return j;
+}
+
+// The file as JSON, refused unless it is an as-found document of the format read here.
+nlohmann::json found_json(const std::string& path, const Reader& r)
+{
+    std::string text, reason;
+    file_io::Stamp stamp;
+    if (!file_io::read_whole(path, kLargestDocument, text, stamp, reason))
+        throw UsageError("--found " + path + ": " + reason);
+    nlohmann::json j = check_json(text, r);
     if (r.number(j, "", "format") != kFormat)
         r.refuse("формат документа " + check_number(r.number(j, "", "format")) + ", а читается " +
                  std::to_string(kFormat));
@@ -277,14 +284,7 @@ record::CheckRun read_run(const Reader& r, const nlohmann::json& j, const std::s
 StoredCheck read_check_document(const std::string& text, const std::string& source)
 {
     const Reader r(source);
-    nlohmann::json j;
-    try {
-        j = nlohmann::json::parse(text);
-    } catch (const nlohmann::json::exception&) {
-        r.refuse("не документ JSON");
-    }
-    if (!j.is_object() || !j.contains("document") || j.at("document") != kDocument)
-        r.refuse("не результат varnok-cli check --json");
+    nlohmann::json j = check_json(text, r);
     StoredCheck c;
     c.header = read_header(r, j);
     const std::string kind = r.text(j, "", "kind");

@@ -2,16 +2,15 @@
 
 #include <algorithm>
 #include <charconv>
-#include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <ctime>
 #include <set>
 
 #include "device/device.h"
 #include "link/platform.h"
 #include "modbus/exchange.h"
 #include "ops/report.h"
+#include "record/history.h"
 
 namespace varnok {
 
@@ -57,20 +56,6 @@ std::string trimmed(const char* text)
 }
 
 }  // namespace
-
-std::string local_time(const char* format)
-{
-    const std::time_t tt = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
-    std::tm tm{};
-#ifdef _WIN32
-    localtime_s(&tm, &tt);
-#else
-    localtime_r(&tt, &tm);
-#endif
-    char buf[32];
-    std::strftime(buf, sizeof buf, format, &tm);
-    return buf;
-}
 
 std::string plan_fault(const CheckPlan& plan)
 {
@@ -142,7 +127,7 @@ record::CheckRun AccuracyCheck::begin(const CheckPlan& plan, record::CheckKind k
     failure.clear();
     record::CheckRun run;
     run.kind = kind;
-    run.started = local_time();
+    run.started = record::local_time_now();
     run.tolerance = plan.tolerance;
     if (failure = plan_fault(plan); !failure.empty())
         return run;

@@ -25,9 +25,6 @@ struct CheckPlan {
     unsigned samples = 10;
 };
 
-// The local date and time as strftime writes them in `format`.
-std::string local_time(const char* format = "%Y-%m-%d %H:%M:%S");
-
 // Why a plan cannot be checked, as one line; empty when it can.
 std::string plan_fault(const CheckPlan& plan);
 

@@ -227,6 +227,52 @@ std::string record_hash(const HistoryRecord& r)
     return sha256_hex(s);
 }
 
+namespace {
+
+// The schema version the file says; -1 with the reason when it cannot be read.
+int user_version(sqlite3* db, std::string& reason)
+{
+    Statement s(db, "PRAGMA user_version");
+    if (!s.ok() || s.step() != SQLITE_ROW) {
+        reason = reason_of(db, s.rc());
+        return -1;
+    }
+    return int(s.column_int(0));
+}
+
+// Under the write lock, as another program may have made the schema meanwhile: a new file gets
+// ours, an older one is migrated. False with the reason, and nothing changed.
+bool bring_schema_up_to_date(sqlite3* db, std::string& reason)
+{
+    if (!exec(db, "BEGIN IMMEDIATE", reason))
+        return false;
+    const auto refuse = [&](const std::string& why) {
+        reason = why;
+        std::string ignored;
+        exec(db, "ROLLBACK", ignored);
+        return false;
+    };
+    const int now = user_version(db, reason);
+    if (now < 0)
+        return refuse(reason);
+    if (now > kHistorySchemaVersion)
+        return refuse("её схема версии " + std::to_string(now) + " новее этой программы, файл оставлен как есть");
+    if (now == 0) {
+        Statement s(db, "SELECT count(*) FROM sqlite_schema");
+        if (!s.ok() || s.step() != SQLITE_ROW)
+            return refuse(reason_of(db, s.rc()));
+        if (s.column_int(0) != 0)
+            return refuse("это база данных другой программы");
+    }
+    if (now < kHistorySchemaVersion && !migrate(db, now, reason))
+        return refuse(reason);
+    if (!exec(db, "COMMIT", reason))
+        return refuse(reason);
+    return true;
+}
+
+}  // namespace
+
 History::History(sqlite3* db, std::string path) : db_(db), path_(std::move(path)) {}
 
 History::~History() { sqlite3_close_v2(db_); }
@@ -256,48 +302,14 @@ std::unique_ptr<History> History::open(const std::string& path, std::string& err
     sqlite3_extended_result_codes(db, 1);
 
     // The version is read before anything is written, so that a newer database stays as it is.
-    int version = 0;
-    {
-        Statement s(db, "PRAGMA user_version");
-        if (!s.ok())
-            return fail(reason_of(db, s.rc()));
-        if (s.step() != SQLITE_ROW)
-            return fail(reason_of(db, s.rc()));
-        version = int(s.column_int(0));
-    }
+    const int version = user_version(db, reason);
+    if (version < 0)
+        return fail(reason);
     if (version > kHistorySchemaVersion)
         return fail("её схема версии " + std::to_string(version) + " новее этой программы (версия " +
                     std::to_string(kHistorySchemaVersion) + "), файл оставлен как есть");
-    if (version < kHistorySchemaVersion) {
-        // Under the write lock: another program may have made the schema meanwhile.
-        if (!exec(db, "BEGIN IMMEDIATE", reason))
-            return fail(reason);
-        const auto refuse = [&](const std::string& why) {
-            std::string ignored;
-            exec(db, "ROLLBACK", ignored);
-            return fail(why);
-        };
-        int now = version;
-        {
-            Statement s(db, "PRAGMA user_version");
-            if (!s.ok() || s.step() != SQLITE_ROW)
-                return refuse(reason_of(db, s.rc()));
-            now = int(s.column_int(0));
-        }
-        if (now > kHistorySchemaVersion)
-            return refuse("её схема версии " + std::to_string(now) + " новее этой программы, файл оставлен как есть");
-        if (now == 0) {
-            Statement s(db, "SELECT count(*) FROM sqlite_schema");
-            if (!s.ok() || s.step() != SQLITE_ROW)
-                return refuse(reason_of(db, s.rc()));
-            if (s.column_int(0) != 0)
-                return refuse("это база данных другой программы");
-        }
-        if (now < kHistorySchemaVersion && !migrate(db, now, reason))
-            return refuse(reason);
-        if (!exec(db, "COMMIT", reason))
-            return refuse(reason);
-    }
+    if (version < kHistorySchemaVersion && !bring_schema_up_to_date(db, reason))
+        return fail(reason);
     // WAL: readers never wait for the writer, and a killed writer leaves every committed record.
     if (!exec(db, "PRAGMA journal_mode = WAL", reason) || !exec(db, "PRAGMA synchronous = FULL", reason))
         return fail(reason);
@@ -489,7 +501,7 @@ std::string current_user()
 #endif
 }
 
-std::string local_time_now()
+std::string local_time_now(const char* format)
 {
     const std::time_t t = std::time(nullptr);
     std::tm tm{};
@@ -499,7 +511,7 @@ std::string local_time_now()
     localtime_r(&t, &tm);
 #endif
     char buf[32];
-    std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S", &tm);
+    std::strftime(buf, sizeof buf, format, &tm);
     return buf;
 }
 

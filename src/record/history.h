@@ -94,8 +94,8 @@ private:
 std::string default_history_path();
 // The operating-system user this process runs as ("" when unknown).
 std::string current_user();
-// Now, local, YYYY-MM-DD HH:MM:SS.
-std::string local_time_now();
+// Now, local, as strftime writes it in `format`.
+std::string local_time_now(const char* format = "%Y-%m-%d %H:%M:%S");
 
 // What the front ends hold: opens the store at its first use, tells a store that cannot be
 // opened, is locked or is corrupt once through the notice (once per outage: a store that came
