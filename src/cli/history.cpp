@@ -6,6 +6,7 @@
 #include "cli/check.h"
 #include "cli/commands.h"
 #include "cli/host.h"
+#include "cli/readings.h"
 #include "cli/session.h"
 #include "cli/standard_output.h"
 #include "record/protocol_files.h"
@@ -76,18 +77,13 @@ std::vector<std::string> record_fields(const record::HistoryRecord& r, bool shee
             r.protocol_number};
 }
 
-// A CSV field: quoted where it holds the separator, a quote or a line end; for a spreadsheet,
-// text that starts as a formula gets an apostrophe so that it stays text.
-std::string csv_field(std::string text, char sep, bool sheet)
+// A CSV field; for a spreadsheet, text that starts as a formula gets an apostrophe so that it
+// stays text.
+std::string sheet_field(std::string text, char sep, bool sheet)
 {
     if (sheet && !text.empty() && (text[0] == '=' || text[0] == '+' || text[0] == '-' || text[0] == '@'))
         text = "'" + text;
-    if (text.find_first_of(std::string{sep, '"', '\r', '\n'}) == std::string::npos)
-        return text;
-    std::string quoted = "\"";
-    for (char c : text)
-        quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
-    return quoted + '"';
+    return csv_field(text, sep);
 }
 
 std::string history_csv(const std::vector<record::HistoryRecord>& records, bool sheet)
@@ -97,7 +93,7 @@ std::string history_csv(const std::vector<record::HistoryRecord>& records, bool 
     std::string out = sheet ? "\xEF\xBB\xBF" : "";
     auto line = [&](const std::vector<std::string>& fields) {
         for (size_t i = 0; i < fields.size(); ++i)
-            out += (i ? std::string(1, sep) : "") + csv_field(fields[i], sep, sheet);
+            out += (i ? std::string(1, sep) : "") + sheet_field(fields[i], sep, sheet);
         out += eol;
     };
     line(std::vector<std::string>(std::begin(kColumns), std::end(kColumns)));

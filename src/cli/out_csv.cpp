@@ -21,6 +21,17 @@
 
 namespace varnok::cli {
 
+// A field as RFC 4180 has it: quoted when it holds the separator, a quote or a line end.
+std::string csv_field(const std::string& text, char sep)
+{
+    if (text.find_first_of(std::string{sep, '"', '\r', '\n'}) == std::string::npos)
+        return text;
+    std::string quoted = "\"";
+    for (char c : text)
+        quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+    return quoted + '"';
+}
+
 namespace {
 
 constexpr std::string_view kBom = "\xEF\xBB\xBF";
@@ -47,17 +58,6 @@ Dialect dialect_of(CsvDialect d)
     return {false, {',', '.'}, "\n"};
 }
 
-// A field as RFC 4180 has it: quoted when it holds the separator, a quote or a line end.
-std::string field(const std::string& text, char sep)
-{
-    if (text.find_first_of(std::string{sep, '"', '\r', '\n'}) == std::string::npos)
-        return text;
-    std::string quoted = "\"";
-    for (char c : text)
-        quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
-    return quoted + '"';
-}
-
 // The spreadsheet header's titles with each channel's unit, where one is known ("" where not):
 // "Значение 1, мА".
 std::vector<std::string> sheet_titles(const std::array<std::string, kChannels + 1>& units)
@@ -76,7 +76,7 @@ std::string sheet_header(const Dialect& d, const std::array<std::string, kChanne
 {
     std::string line;
     for (const std::string& title : sheet_titles(units))
-        line += (line.empty() ? "" : std::string(1, d.sep.list)) + field(title, d.sep.list);
+        line += (line.empty() ? "" : std::string(1, d.sep.list)) + csv_field(title, d.sep.list);
     return line;
 }
 
@@ -226,7 +226,7 @@ private:
                 for (char& c : cell)
                     if (c == '.')
                         c = d_.sep.decimal;
-            line += (line.empty() ? "" : std::string(1, d_.sep.list)) + field(cell, d_.sep.list);
+            line += (line.empty() ? "" : std::string(1, d_.sep.list)) + csv_field(cell, d_.sep.list);
         }
         return line + std::string(d_.eol);
     }

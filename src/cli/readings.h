@@ -76,6 +76,8 @@ std::unique_ptr<ReadingsOutput> json_output();
 // The CSV for scripts (`,`, a decimal point, ISO times) or for a spreadsheet of the user's
 // regional settings.
 enum class CsvDialect { kStandard, kSheet };
+// A CSV field as RFC 4180 has it: quoted when it holds the separator, a quote or a line end.
+std::string csv_field(const std::string& text, char sep);
 // A CSV file (standard output for "-"), a line per reading, each written at once, after what the
 // file holds; a write that fails is told once, and ends the run; the header
 // only in a new or empty file (a spreadsheet's once each of the `devices` has been polled, as it
