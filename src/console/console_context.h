@@ -2,11 +2,13 @@
 // The state of one run of the console: the platform adapters, the link, the device model
 // and the settings file, created once and passed by reference to the windows.
 
+#include <memory>
 #include <string>
 
 #include "console/event_pump.h"
 #include "console/message_box.h"
 #include "device/device.h"
+#include "record/history.h"
 #include "settings/settings_file.h"
 
 namespace varnok {
@@ -29,6 +31,23 @@ struct ConsoleContext {
 
     // Depth of handlers now exchanging with the device (see Busy).
     int busy = 0;
+
+    // The unit's history, at the settings file's path or the user's default one, opened at its
+    // first use; a store that cannot be used is told once in a message box.
+    record::RecordKeeper& history()
+    {
+        if (!history_) {
+            std::string path = settings.history_file();
+            if (path.empty())
+                path = record::default_history_path();
+            history_ = std::make_unique<record::RecordKeeper>(
+                std::move(path), [this](const std::string& line) { notices.message_box(line, ""); });
+        }
+        return *history_;
+    }
+
+private:
+    std::unique_ptr<record::RecordKeeper> history_;
 };
 
 }  // namespace varnok
