@@ -17,6 +17,7 @@
 #include "cli/host.h"
 #include "cli/session.h"
 #include "cli/standard_output.h"
+#include "cli/value.h"
 #include "ops/accuracy_check.h"
 #include "ops/entry.h"
 #include "ops/polling.h"
@@ -34,7 +35,7 @@ struct CheckArgs {
     record::CheckKind kind = record::CheckKind::AsFound;
     CheckHeader header;
     std::string apply;                     // --apply CMD; empty: ask at each point
-    std::optional<FoundDocument> found;    // --found FILE
+    std::optional<StoredCheck> found;    // --found FILE
     std::string protocol;                  // --protocol FILE.pdf|FILE.csv
     bool protocol_csv = false;
 };
@@ -462,7 +463,7 @@ int check(const Options& o, Session& s, CheckArgs& a)
     if (!measure_run(s, a, checker, run))
         return kExitDevice;
     const record::CheckRun* found = a.found ? &a.found->run : nullptr;
-    const std::string document = to_json(check_document(a.header, run, found));
+    const std::string document = record::check_document(a.header, run, found);
     const record::Protocol protocol = protocol_of(a, run, record::local_time_now());
     // The document and the protocol are written where asked even when the record cannot be.
     bool written = put_stdout(o.json ? document : run_table(run));

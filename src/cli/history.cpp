@@ -165,16 +165,7 @@ int protocol(const Invocation& call, Session& s)
         return kExitDevice;
     }
     const StoredCheck c = read_check_document(r->document, "протокол " + number + " в истории");
-    record::Protocol p;
-    p.number = r->protocol_number;
-    p.issued = r->time;
-    p.unit = c.header.unit;
-    p.engineer = c.header.engineer;
-    p.reference = c.header.reference;
-    p.tolerance = c.run.tolerance;
-    (c.run.kind == record::CheckKind::AsFound ? p.as_found : p.as_left) = c.run;
-    if (c.found)
-        p.as_found = c.found;
+    const record::Protocol p = record::protocol_of(c, r->protocol_number, r->time);
     if (const std::string why = record::write_protocol_pdf(p, out); !why.empty()) {
         std::fprintf(stderr, "%s\n", why.c_str());
         return kExitDevice;

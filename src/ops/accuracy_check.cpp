@@ -10,6 +10,7 @@
 #include "link/platform.h"
 #include "modbus/exchange.h"
 #include "ops/report.h"
+#include "record/check_document.h"
 #include "record/history.h"
 
 namespace varnok {
@@ -19,10 +20,6 @@ namespace {
 // Between two readings of a point: the converter measures every 100 ms, so each reading is
 // a new measurement rather than the same one read again, and ten readings take about a second.
 constexpr unsigned kReadingPauseMs = 100;
-
-// A reduced error equal to the tolerance in decimal is fit: both are compared in units of
-// 1e-9 % so that the binary remainder of the division does not decide the verdict.
-constexpr double kVerdictQuantum = 1e9;
 
 // A number as the lines show it, in any locale: 25, 12.5, -10.
 std::string number_text(double v)
@@ -78,43 +75,6 @@ std::string plan_fault(const CheckPlan& plan)
     if (plan.samples < 1 || plan.samples > 100)
         return "число отсчётов " + std::to_string(plan.samples) + " вне пределов 1..100";
     return {};
-}
-
-void judge_point(record::CheckPoint& point, double full_scale, double tolerance)
-{
-    point.mean = point.min = point.max = point.stdev = 0;
-    point.error = point.reduced_error = 0;
-    point.fit = false;
-    if (!point.measured())
-        return;
-    const std::vector<double>& r = point.readings;
-    const auto [lo, hi] = std::minmax_element(r.begin(), r.end());
-    point.min = *lo;
-    point.max = *hi;
-    double sum = 0;
-    for (double v : r)
-        sum += v;
-    point.mean = sum / double(r.size());
-    // The sample standard deviation (n - 1); a single reading has none, shown as 0.
-    if (r.size() > 1) {
-        double sq = 0;
-        for (double v : r)
-            sq += (v - point.mean) * (v - point.mean);
-        point.stdev = std::sqrt(sq / double(r.size() - 1));
-    }
-    point.error = point.mean - point.reference;
-    if (full_scale == 0 || !std::isfinite(full_scale))
-        return;  // no span to reduce the error to: never fit
-    point.reduced_error = point.error / full_scale * 100.0;
-    point.fit = std::isfinite(point.reduced_error) &&
-                std::round(std::fabs(point.reduced_error) * kVerdictQuantum) <= std::round(tolerance * kVerdictQuantum);
-}
-
-void judge_channel(record::ChannelCheck& channel)
-{
-    channel.fit = !channel.points.empty() &&
-                  std::all_of(channel.points.begin(), channel.points.end(),
-                              [](const record::CheckPoint& p) { return p.measured() && p.fit; });
 }
 
 AccuracyCheck::AccuracyCheck(Device& device, Report& report, Sleeper& pauses)

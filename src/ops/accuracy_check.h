@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "record/check_document.h"
 #include "record/protocol.h"
 
 namespace varnok {
@@ -28,11 +29,9 @@ struct CheckPlan {
 // Why a plan cannot be checked, as one line; empty when it can.
 std::string plan_fault(const CheckPlan& plan);
 
-// The statistics, the errors and the point's verdict from its readings and reference; a
-// point without all its readings, or with a failure, is not fit.
-void judge_point(record::CheckPoint& point, double full_scale, double tolerance);
-// A channel is fit when every point is.
-void judge_channel(record::ChannelCheck& channel);
+// The point's and the channel's verdicts, as the check's documents judge them again.
+using record::judge_channel;
+using record::judge_point;
 
 class AccuracyCheck {
 public:
