@@ -451,6 +451,10 @@ bool measure_run(Session& s, const CheckArgs& a, AccuracyCheck& checker, record:
 
 int check(const Options& o, Session& s, CheckArgs& a)
 {
+    // A check is kept for its record: a store that cannot be used (told in its one line) stops
+    // it before anything is measured.
+    if (!s.history().keeper().history())
+        return kExitDevice;
     if (!read_unit(s, a.header.unit))
         return kExitDevice;
     AccuracyCheck checker(s.dev, s.report, s.sleeper);
