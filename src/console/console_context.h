@@ -41,10 +41,16 @@ struct ConsoleContext {
             if (path.empty())
                 path = record::default_history_path();
             history_ = std::make_unique<record::RecordKeeper>(
-                std::move(path), [this](const std::string& line) { notices.message_box(line, ""); });
+                std::move(path), [this](const std::string& line) {
+                    ++history_told;
+                    notices.message_box(line, "");
+                });
         }
         return *history_;
     }
+    // How many times the history's notice was shown: a window that refuses for the store says
+    // its line only where the notice has not just said it.
+    int history_told = 0;
 
 private:
     std::unique_ptr<record::RecordKeeper> history_;

@@ -3,6 +3,7 @@
 // and the protocol of both; the refusals, the remembered fields and the accessible names.
 #include <QAccessible>
 #include <QDateEdit>
+#include <QDir>
 #include <QGroupBox>
 #include <QLocale>
 #include <QProcess>
@@ -12,6 +13,9 @@
 
 #include "console/calib/calib_page.h"
 #include "console/check/tfcheck.h"
+#include "console/check/tfhistory.h"
+#include "record/check_document.h"
+#include "record/history.h"
 #include "console/file_chooser.h"
 #include "console/readable_colours.h"
 #include "console_fixture.h"
@@ -37,12 +41,16 @@ protected:
 
     // The console against a simulator whose channel 1 reads 1.2 % of its span high (the
     // converter's gain above what the stored coefficient was made for), the window open.
-    void open(std::vector<std::string> sim_setup = {"gain 1 101200"})
+    // `more_ini` goes at the end of the settings file.
+    void open(std::vector<std::string> sim_setup = {"gain 1 101200"}, const QString& more_ini = {})
     {
         std::vector<std::string> args;
         for (auto& line : sim_setup)
             args.insert(args.end(), {"--command", line});
-        start_all(args);
+        start_sim(args);
+        write_ini(ini_for_sim() + more_ini);
+        start_console();
+        show_and_activate();
         QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
         window().set_pauses(no_pauses);
         glav->calib().set_pauses(no_pauses);
@@ -323,6 +331,178 @@ TEST_F(Check, EveryControlIsNamedAndTheCalibrationPageOpensTheWindow)
     EXPECT_EQ(find<QSpinBox>("SE_check_samples")->value(), 10);
     EXPECT_EQ(text("E_check_tolerance"), "0,5");
     EXPECT_EQ(text("E_check_points"), "0; 25; 50; 75; 100");
+}
+
+// The window's check in the unit's history: each run stored once all its points are measured,
+// found again by its protocol number, and listed in the history window with the drift since
+// the last check stored before it.
+TEST_F(Check, RunsAreStoredFoundByTheirNumberAndListedWithTheDrift)
+{
+    open();
+    // The last check of the unit, stored before: its as-left means at 0, 50 and 75 %.
+    const std::string store = ctx->history().path();
+    {
+        std::string error;
+        std::unique_ptr<record::History> h = record::History::open(store, error);
+        ASSERT_TRUE(h) << error;
+        record::CheckRun left;
+        left.kind = record::CheckKind::AsLeft;
+        left.started = "2025-12-01 09:00:00";
+        record::ChannelCheck c;
+        c.channel = 1, c.full_scale = 250, c.unit = "В", c.constants = {true, 1012, 0.0025f};
+        for (const auto& [percent, mean] : {std::pair{0.0, 0.0}, {50.0, 125.5}, {75.0, 187.5}}) {
+            record::CheckPoint p;
+            p.percent = percent, p.nominal = p.reference = percent * 2.5, p.samples = 1, p.readings = {mean};
+            record::judge_point(p, 250, 0.5);
+            c.points.push_back(p);
+        }
+        record::judge_channel(c);
+        left.channels = {c};
+        record::HistoryRecord r;
+        r.time = "2025-12-01 09:10:00";
+        r.unit = {"Варнок ПМ3", "V2.07 2026", "ЗН-0427", 5, "COM1 9600 8N1"};
+        r.kind = record::kKindCheck;
+        r.what = "проверка после калибровки: годен";
+        r.protocol_number = "ЗН-0427-20251201-091000";
+        r.document = record::check_document({r.unit, "Иванов", {"К-1", "1", "2026-01-01"}}, left, nullptr);
+        ASSERT_TRUE(h->append(r, error)) << error;
+        record::HistoryRecord w;
+        w.time = "2025-12-01 09:20:00";
+        w.unit = r.unit;
+        w.kind = record::kKindWrite;
+        w.what = "канал 1: ноль";
+        w.old_value = "1000";
+        w.new_value = "1012";
+        ASSERT_TRUE(h->append(w, error)) << error;
+    }
+    set("E_check_factory", "ЗН-0427");
+    set("E_check_engineer", "Петров П. П.");
+    set("E_check_points", "0; 50; 100");
+    plan_channel_1();
+    click(find<QPushButton>("B_check_start"));
+    measure_all({0, 50});
+    EXPECT_FALSE(info_lines().join('\n').contains("записан в историю")) << "not before every point is measured";
+    measure_all({0, 50, 100});
+    ASSERT_TRUE(info_lines().last().contains("записан в историю")) << info_lines().join('\n').toStdString();
+    QTest::mouseClick(find<QRadioButton>("RB_check_left"), Qt::LeftButton, {}, QPoint(8, 8));
+    click(find<QPushButton>("B_check_start"));
+    measure_all({0, 50, 100});
+    EXPECT_TRUE(boxes.isEmpty()) << boxes.join('\n').toStdString();
+    const std::string number = window().protocol().number;
+    EXPECT_TRUE(info_lines().last().contains(QStringLiteral("протокол %1 записан в историю").arg(QString::fromStdString(number))))
+        << info_lines().last().toStdString();
+
+    // The as-left record carries the as-found run, every point with its readings.
+    {
+        std::string error;
+        std::unique_ptr<record::History> h = record::History::open(store, error);
+        ASSERT_TRUE(h) << error;
+        const std::optional<record::HistoryRecord> r = h->find_protocol(number, error);
+        ASSERT_TRUE(r) << error;
+        EXPECT_EQ(r->kind, "проверка");
+        EXPECT_EQ(r->unit.factory_number, "ЗН-0427");
+        EXPECT_EQ(r->unit.network_number, 5);
+        EXPECT_EQ(r->unit.line, "COM1 9600 8N1");
+        const record::StoredCheck c = record::read_check_document(r->document, "test");
+        EXPECT_EQ(c.header.engineer, "Петров П. П.");
+        EXPECT_EQ(c.run.kind, record::CheckKind::AsLeft);
+        ASSERT_TRUE(c.found);
+        ASSERT_EQ(c.found->channels.size(), 1u);
+        ASSERT_EQ(c.found->channels[0].points.size(), 3u);
+        EXPECT_EQ(c.found->channels[0].points[1].readings, std::vector<double>({126.5, 126.5, 126.5}));
+        EXPECT_EQ(c.found->channels[0].points[2].mean, 253.0);
+        EXPECT_EQ(c.run.channels[0].points[2].mean, 253.0) << "not calibrated in between";
+        std::vector<record::HistoryRecord> all;
+        ASSERT_TRUE(h->list({}, all, error)) << error;
+        EXPECT_EQ(all.size(), 4u) << "the last check, a write and this check's two runs";
+        EXPECT_EQ(h->verify(), "");
+    }
+    // The tool prints the window's check again from the history.
+    const QString again = dir.filePath(QStringLiteral("снова.pdf"));
+    QProcess tool;
+    tool.start(QStringLiteral(VARNOK_CLI_PATH), {QStringLiteral("--settings"), ini_path(), QStringLiteral("--history"),
+                                                 QString::fromStdString(store), QStringLiteral("protocol"),
+                                                 QString::fromStdString(number), QStringLiteral("--out"), again});
+    ASSERT_TRUE(tool.waitForFinished(30000));
+    EXPECT_EQ(tool.exitCode(), 0) << tool.readAllStandardError().toStdString();
+    const QString printed = pdf_text(again).simplified();
+    for (const char* expected : {"Заводской номер: ЗН-0427", "Поверитель: Петров П. П.", "50 125,0000 126,5000 1,5000 0,600 не годен",
+                                 "Протокол № "})
+        EXPECT_TRUE(printed.contains(QString::fromUtf8(expected))) << expected << "\n" << printed.toStdString();
+    EXPECT_TRUE(printed.contains(QString::fromStdString(number))) << printed.toStdString();
+
+    // The history window: newest first, and the drift at each point of either check.
+    click(find<QPushButton>("B_check_history"));
+    TFhistory* history = window().history_window();
+    ASSERT_TRUE(history && history->isVisible());
+    auto* records = history->findChild<QTableWidget*>("TW_history_records");
+    ASSERT_EQ(records->rowCount(), 4);
+    EXPECT_TRUE(records->item(0, 3)->text().startsWith("проверка после калибровки")) << records->item(0, 3)->text().toStdString();
+    EXPECT_TRUE(records->item(1, 3)->text().startsWith("проверка до калибровки"));
+    EXPECT_EQ(records->item(2, 3)->text(), "канал 1: ноль");
+    EXPECT_EQ(records->item(2, 4)->text(), "1000");
+    EXPECT_EQ(records->item(2, 5)->text(), "1012");
+    EXPECT_EQ(records->item(3, 0)->text(), "2025-12-01 09:10:00");
+    EXPECT_EQ(records->item(0, 6)->text().toStdString(), number);
+    EXPECT_EQ(records->item(3, 6)->text(), "ЗН-0427-20251201-091000");
+    EXPECT_GE(records->item(0, 0)->text(), records->item(1, 0)->text());
+    EXPECT_EQ(records->item(3, 1)->data(Qt::AccessibleDescriptionRole).toString(), "запись 1: пользователь");
+    auto* drift = history->findChild<QTableWidget*>("TW_history_drift");
+    ASSERT_EQ(drift->rowCount(), 4) << "0, 50, 75 and 100 %";
+    const QStringList rows[] = {
+        {"1", "0", "0,0000 В", "0,0000 В", "0,0000 В", "0,000"},
+        {"1", "50", "125,5000 В", "126,5000 В", "1,0000 В", "0,400"},
+        {"1", "75", "187,5000 В", "нет точки", "нет пары", "нет пары"},
+        {"1", "100", "нет точки", "253,0000 В", "нет пары", "нет пары"},
+    };
+    for (int row = 0; row < 4; ++row)
+        for (int column = 0; column < 6; ++column)
+            EXPECT_EQ(drift->item(row, column)->text(), rows[row][column]) << row << "," << column;
+    EXPECT_EQ(drift->item(1, 4)->data(Qt::AccessibleDescriptionRole).toString(), "1 канал, 50 %: дрейф");
+    EXPECT_TRUE(history->findChild<QLabel*>("L_history_drift")->text().contains("ЗН-0427-20251201-091000"));
+    for (QWidget* w : history->findChildren<QWidget*>()) {
+        const bool control = qobject_cast<QAbstractButton*>(w) || qobject_cast<QTableWidget*>(w) || qobject_cast<QLabel*>(w);
+        if (!control || w->objectName().startsWith("qt_") || qobject_cast<QAbstractItemView*>(w->parentWidget()) ||
+            qobject_cast<QAbstractItemView*>(w->parentWidget() ? w->parentWidget()->parentWidget() : nullptr))
+            continue;
+        EXPECT_FALSE(w->objectName().isEmpty()) << w->metaObject()->className();
+        EXPECT_FALSE(w->accessibleName().isEmpty()) << w->objectName().toStdString();
+    }
+    QAccessibleInterface* a = QAccessible::queryAccessibleInterface(drift);
+    ASSERT_TRUE(a && a->tableInterface());
+    QAccessibleInterface* cell = a->tableInterface()->cellAt(1, 4);
+    ASSERT_TRUE(cell);
+    EXPECT_EQ(cell->text(QAccessible::Name), "1,0000 В") << "the table's text reaches a screen reader";
+    if (const QString shot = qEnvironmentVariable("VARNOK_HISTORY_SHOT"); !shot.isEmpty()) {
+        QTest::qWait(200);
+        history->grab().save(shot);
+    }
+}
+
+TEST_F(Check, ARunIsNotStartedWhereTheStoreCannotBeUsed)
+{
+    const QString folder = dir.filePath(QStringLiteral("история"));
+    ASSERT_TRUE(QDir().mkpath(folder));
+    open({}, QStringLiteral("\n[история]\nфайл=") + folder + QStringLiteral("\n"));
+    plan_channel_1();
+    const qsizetype asked = requests().size();
+    const QString line = QStringLiteral("история ") + folder + QStringLiteral(" не открывается: это папка, а не обычный файл");
+    click(find<QPushButton>("B_check_start"));
+    EXPECT_EQ(boxes, QStringList({line}));
+    EXPECT_EQ(glav->findChild<QTableWidget*>("TW_check_ch1"), nullptr);
+    // Said again at each refusal, once each time.
+    click(find<QPushButton>("B_check_start"));
+    EXPECT_EQ(boxes, QStringList({line, line}));
+    EXPECT_EQ(requests().size(), asked) << "nothing asked of the device";
+    EXPECT_FALSE(window().as_found());
+
+    // The history window says the same line in itself, with nothing listed.
+    click(find<QPushButton>("B_check_history"));
+    ASSERT_TRUE(window().history_window() && window().history_window()->isVisible());
+    EXPECT_EQ(window().history_window()->findChild<QLabel*>("L_history_state")->text(), line);
+    EXPECT_EQ(window().history_window()->findChild<QTableWidget*>("TW_history_records")->rowCount(), 0);
+    EXPECT_EQ(window().history_window()->findChild<QTableWidget*>("TW_history_drift")->rowCount(), 0);
+    EXPECT_EQ(boxes.size(), 2) << boxes.join('\n').toStdString();
 }
 
 }  // namespace

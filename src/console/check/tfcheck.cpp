@@ -19,12 +19,15 @@
 #include <cmath>
 
 #include "console/busy.h"
+#include "console/check/tfhistory.h"
 #include "console/console_context.h"
 #include "console/file_chooser.h"
 #include "console/message_box.h"
 #include "console/readable_colours.h"
 #include "console/value_text.h"
 #include "ops/polling.h"
+#include "record/check_document.h"
+#include "record/history.h"
 #include "record/protocol_files.h"
 #include "settings/file_io.h"
 #include "ui_tfcheck.h"
@@ -95,6 +98,7 @@ TFcheck::TFcheck(ConsoleContext& ctx, ExchangeLog& log, StatusMessage status, QW
     connect(ui_->B_check_start, &QPushButton::clicked, this, &TFcheck::B_check_startClick);
     connect(ui_->B_check_protocol, &QPushButton::clicked, this, &TFcheck::B_check_protocolClick);
     connect(ui_->B_check_csv, &QPushButton::clicked, this, &TFcheck::B_check_csvClick);
+    connect(ui_->B_check_history, &QPushButton::clicked, this, &TFcheck::B_check_historyClick);
     // Toggled, not clicked: a screen reader's toggle must switch the run shown as a click does.
     connect(ui_->RB_check_found, &QRadioButton::toggled, this, [this] { show_run(); });
     fill_summary();
@@ -233,6 +237,9 @@ void TFcheck::B_check_startClick()
     const std::optional<CheckPlan> plan = plan_from_controls();
     if (!plan)
         return;
+    // A check is kept for its record: without a store it is not started.
+    if (!open_history())
+        return;
     const QDate due = ui_->DE_check_ref_due->date();
     if (due != kNoDueDate && due < QDate::currentDate() &&
         !MessageBox::confirm(this,
@@ -267,7 +274,63 @@ void TFcheck::B_check_startClick()
         return;
     }
     run_of(kind()) = std::move(run);
+    stored_.reset();
     show_run();
+}
+
+record::History* TFcheck::open_history()
+{
+    const int told = ctx_.history_told;
+    record::RecordKeeper& keeper = ctx_.history();
+    if (record::History* h = keeper.history())
+        return h;
+    if (ctx_.history_told == told)  // the notice has not just said it
+        MessageBox::show(this, QString::fromStdString(keeper.last_error()));
+    return nullptr;
+}
+
+void TFcheck::store_if_complete(const record::CheckRun& run)
+{
+    for (const record::ChannelCheck& c : run.channels)
+        for (const record::CheckPoint& p : c.points)
+            if (!p.measured())
+                return;
+    const record::Protocol p = protocol();
+    const record::CheckHeader header{p.unit, p.engineer, p.reference};
+    // An as-left run carries the as-found run it continues, as one protocol holds both.
+    const record::CheckRun* found = run.kind == record::CheckKind::AsLeft && found_ ? &*found_ : nullptr;
+    record::HistoryRecord r;
+    r.time = p.issued;
+    r.unit = p.unit;
+    r.kind = record::kKindCheck;
+    r.what = std::string(run.kind == record::CheckKind::AsFound ? "проверка до калибровки" : "проверка после калибровки") +
+             ": " + (run.fit() ? record::kFit : record::kUnfit);
+    r.protocol_number = p.number;
+    r.document = record::check_document(header, run, found);
+    record::RecordKeeper& keeper = ctx_.history();
+    // Kept in memory when the store cannot take it now, and written with the next record.
+    stored_.emplace(p.number, p.issued);
+    if (keeper.append(r))
+        report_.line("протокол " + p.number + " записан в историю");
+    else
+        report_.line("протокол " + p.number + " пока не записан в историю: " + keeper.last_error());
+    if (history_window_ && history_window_->isVisible())
+        history_window_->refresh();
+}
+
+record::Unit TFcheck::unit() const
+{
+    record::Unit u = unit_;
+    u.factory_number = ui_->E_check_factory->text().trimmed().toStdString();
+    return u;
+}
+
+void TFcheck::B_check_historyClick()
+{
+    show_unit();
+    if (!history_window_)
+        history_window_ = new TFhistory(ctx_, this);
+    history_window_->open(unit());
 }
 
 record::CheckRun* TFcheck::shown_run()
@@ -513,19 +576,26 @@ void TFcheck::B_check_measureClick(int k, int row)
     report_.status(QStringLiteral("%1: измерение").arg(channel_caption(k, p.percent)).toStdString());
     check_->measure(*c, p, run->tolerance);
     measuring_ = false;
+    stored_.reset();
     report_.status(std::string());
     fill_row(k, row);
     fill_verdict(k);
     fill_summary();
+    store_if_complete(*run);
 }
 
 record::Protocol TFcheck::protocol() const
 {
     record::Protocol p;
-    p.issued = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")).toStdString();
-    p.unit = unit_;
-    p.unit.factory_number = ui_->E_check_factory->text().trimmed().toStdString();
-    p.number = record::protocol_number(p.unit, p.issued);
+    p.unit = unit();
+    // The stored check's number while it still names this unit (its factory number not retyped).
+    if (stored_ && record::protocol_number(p.unit, stored_->second) == stored_->first) {
+        p.number = stored_->first;
+        p.issued = stored_->second;
+    } else {
+        p.issued = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")).toStdString();
+        p.number = record::protocol_number(p.unit, p.issued);
+    }
     p.engineer = ui_->E_check_engineer->text().trimmed().toStdString();
     p.reference.name = ui_->E_check_ref_name->text().trimmed().toStdString();
     p.reference.number = ui_->E_check_ref_number->text().trimmed().toStdString();

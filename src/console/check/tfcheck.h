@@ -12,6 +12,7 @@
 #include "console/event_pump.h"
 #include "console/window_report.h"
 #include "ops/accuracy_check.h"
+#include "record/history.h"
 #include "record/protocol.h"
 
 class QGroupBox;
@@ -29,6 +30,7 @@ namespace varnok {
 struct ConsoleContext;
 class ExchangeLog;
 class Polling;
+class TFhistory;
 
 class TFcheck : public QWidget {
     Q_OBJECT
@@ -48,6 +50,12 @@ public:
     // "протокол" (PDF) and "CSV": both runs kept, into one file.
     void B_check_protocolClick();
     void B_check_csvClick();
+    // "история": the unit's records and the drift since its last check.
+    void B_check_historyClick();
+
+    // The unit as the window knows it: as read and shown, with the factory number typed.
+    record::Unit unit() const;
+    TFhistory* history_window() const { return history_window_; }
 
     // The runs kept, and the protocol they make now.
     const std::optional<record::CheckRun>& as_found() const { return found_; }
@@ -94,6 +102,10 @@ private:
     void fill_verdict(int k);
     void fill_summary();
     void save(bool pdf);
+    // The store of the unit's history, open; nullptr, said in one line, when it cannot be used.
+    record::History* open_history();
+    // Stores the run once every one of its points is measured: one check record with its document.
+    void store_if_complete(const record::CheckRun& run);
 
     ConsoleContext& ctx_;
     std::unique_ptr<Ui::TFcheck> ui_;
@@ -105,6 +117,10 @@ private:
     std::array<Table, 4> tables_{};  // by channel 1..3
     std::optional<record::CheckRun> found_, left_;
     record::Unit unit_;
+    // The number and time of issue of the check last stored, while the runs are as stored: the
+    // protocol printed then carries the number the history knows it by.
+    std::optional<std::pair<std::string, std::string>> stored_;
+    TFhistory* history_window_ = nullptr;
     bool measuring_ = false;
     bool defaults_loaded_ = false;
 };
