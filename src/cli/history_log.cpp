@@ -28,8 +28,9 @@ private:
 
 }  // namespace
 
-ToolHistory::ToolHistory(std::string path)
-    : keeper_(std::move(path), [](const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); })
+ToolHistory::ToolHistory(std::string path, record::StoreSharing sharing)
+    : keeper_(std::move(path), [](const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); }, 5000,
+              sharing)
 {
 }
 

@@ -37,11 +37,13 @@ struct ConsoleContext {
     record::RecordKeeper& history()
     {
         if (!history_) {
+            // A store the settings name may be a service's, shared by a group; the default is private.
             std::string path = settings.history_file();
+            const auto sharing = path.empty() ? record::StoreSharing::Private : record::StoreSharing::Group;
             if (path.empty())
                 path = record::default_history_path();
             history_ = std::make_unique<record::RecordKeeper>(
-                std::move(path), [this](const std::string& line) { notices.message_box(line, ""); });
+                std::move(path), [this](const std::string& line) { notices.message_box(line, ""); }, 5000, sharing);
         }
         return *history_;
     }
