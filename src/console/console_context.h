@@ -7,6 +7,7 @@
 
 #include "console/event_pump.h"
 #include "console/message_box.h"
+#include "console/window_history.h"
 #include "device/device.h"
 #include "record/history.h"
 #include "settings/settings_file.h"
@@ -50,6 +51,11 @@ struct ConsoleContext {
 
 private:
     std::unique_ptr<record::RecordKeeper> history_;
+
+public:
+    // The window's writes, recorded in the history; it goes before the store, which its last
+    // records reach.
+    WindowHistory written{*this};
 };
 
 }  // namespace varnok
