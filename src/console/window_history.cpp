@@ -1,5 +1,6 @@
 #include "console/window_history.h"
 
+#include <QCoreApplication>
 #include <utility>
 
 #include "console/console_context.h"
@@ -49,6 +50,9 @@ WindowHistory::WindowHistory(ConsoleContext& ctx) : ctx_(ctx)
         else
             close_steps();
     });
+    // At the program's end, while its windows can still show a store that fails.
+    if (QCoreApplication* app = QCoreApplication::instance())
+        QObject::connect(app, &QCoreApplication::aboutToQuit, &quiet_, [this] { close_steps(); });
 }
 
 WindowHistory::~WindowHistory() { close_steps(); }
