@@ -10,6 +10,7 @@
 #include "ops/polling.h"
 #include "ops/profile.h"
 #include "ops/search.h"
+#include "ops/write_records.h"
 #include "settings/file_io.h"
 
 namespace varnok::cli {
@@ -271,25 +272,6 @@ struct LoadArgs {
     std::string path;
 };
 
-// Each change of a profile load as a record of its own: taken, not taken (the read-back shows
-// the old value), or not confirmed when the writing stopped at a refusal.
-void record_load(Session& s, const std::string& path, const record::Unit& unit, const Changes& written,
-                 const Configuration::Applied& done)
-{
-    for (const auto& [w, from] : written) {
-        bool left = false;
-        for (const auto& [l, now] : done.left)
-            left |= l.key() == w.key();
-        record::HistoryRecord r;
-        r.unit = unit;
-        r.kind = record::kKindProfile;
-        r.what = w.key() + " из " + path + (!done.all ? " (запись прервана, не подтверждено)" : left ? " (не принято)" : "");
-        r.old_value = from == "?" ? "" : from;
-        r.new_value = w.text();
-        s.history().append(r);
-    }
-}
-
 int load(const Options& o, Session& s, const LoadArgs& l)
 {
     // Once, unless the sections were chosen: what is not loaded, and how to ask for it.
@@ -337,7 +319,8 @@ int load(const Options& o, Session& s, const LoadArgs& l)
     case ProfileLoad::kDeclined: return kExitOk;
     case ProfileLoad::kApplied: break;
     }
-    record_load(s, l.path, unit, written, r.done);
+    for (record::HistoryRecord& h : load_records(unit, l.path, written, r.done))
+        s.history().append(h);
     if (r.done.changed_line)
         keep_line(s, speed_before);
     if (!r.done.all)

@@ -16,19 +16,32 @@ namespace varnok::cli {
 
 namespace {
 
+// A real date (and time) in the store's own form, so that comparing it as text with the
+// records' times is comparing dates: 2026-02-30 or 24:00:00 is refused, not silently matched.
 bool valid_since(const std::string& t)
 {
-    auto digits = [&](size_t from, size_t n) {
-        for (size_t i = from; i < from + n; ++i)
+    auto number = [&](size_t from, size_t n, int& out) {
+        out = 0;
+        for (size_t i = from; i < from + n; ++i) {
             if (i >= t.size() || t[i] < '0' || t[i] > '9')
                 return false;
+            out = out * 10 + (t[i] - '0');
+        }
         return true;
     };
-    const bool date = t.size() >= 10 && digits(0, 4) && t[4] == '-' && digits(5, 2) && t[7] == '-' && digits(8, 2);
+    int year = 0, month = 0, day = 0;
+    if (t.size() < 10 || !number(0, 4, year) || t[4] != '-' || !number(5, 2, month) || t[7] != '-' ||
+        !number(8, 2, day) || month < 1 || month > 12 || day < 1)
+        return false;
+    static constexpr int kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    if (day > kDays[month - 1] || (month == 2 && day == 29 && !leap))
+        return false;
     if (t.size() == 10)
-        return date;
-    return t.size() == 19 && date && t[10] == ' ' && digits(11, 2) && t[13] == ':' && digits(14, 2) &&
-           t[16] == ':' && digits(17, 2);
+        return true;
+    int hour = 0, minute = 0, second = 0;
+    return t.size() == 19 && t[10] == ' ' && number(11, 2, hour) && t[13] == ':' && number(14, 2, minute) &&
+           t[16] == ':' && number(17, 2, second) && hour < 24 && minute < 60 && second < 60;
 }
 
 // The store the command reads, or nullptr when it cannot be opened (the keeper told why).

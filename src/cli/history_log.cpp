@@ -4,6 +4,7 @@
 
 #include "cli/session.h"
 #include "ops/polling.h"
+#include "ops/write_records.h"
 
 namespace varnok::cli {
 
@@ -28,8 +29,9 @@ private:
 
 }  // namespace
 
-ToolHistory::ToolHistory(std::string path)
-    : keeper_(std::move(path), [](const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); })
+ToolHistory::ToolHistory(std::string path, record::StoreSharing sharing)
+    : keeper_(std::move(path), [](const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); }, 5000,
+              sharing)
 {
 }
 
@@ -101,13 +103,8 @@ bool write_recorded(Session& s, const std::vector<Setting>& settings, const std:
         const bool taken = config.write(group, changed);
         changed_line |= changed;
         for (const Setting& w : group) {
-            record::HistoryRecord r;
-            r.unit = unit;
-            r.kind = record::kKindWrite;
-            r.what = w.key() + (taken ? "" : " (не принято)");
             const auto was = old.find(w.key());
-            r.old_value = was == old.end() ? "" : was->second;
-            r.new_value = w.text();
+            record::HistoryRecord r = write_record(unit, w, was == old.end() ? "" : was->second, taken);
             s.history().append(r);
         }
         if (!taken)

@@ -16,7 +16,7 @@ class Session;
 
 class ToolHistory {
 public:
-    explicit ToolHistory(std::string path);
+    ToolHistory(std::string path, record::StoreSharing sharing);
     const std::string& path() const { return keeper_.path(); }
     // The addressed unit as the records name it (no factory number: the device has none); its
     // name and version are read once per network number and session.

@@ -284,9 +284,11 @@ Session::Session(const Options& o)
     std::string history_path = o.history ? *o.history : "";
     if (history_path.empty() && settings_ && !settings_->unreadable())
         history_path = settings_->history_file();
+    // A store the user named may be a service's, shared by a group; the default one is private.
+    const auto sharing = history_path.empty() ? record::StoreSharing::Private : record::StoreSharing::Group;
     if (history_path.empty())
         history_path = record::default_history_path();
-    history_ = std::make_unique<ToolHistory>(history_path);
+    history_ = std::make_unique<ToolHistory>(history_path, sharing);
     if (o.port) {
         port_name_ = *o.port;
         if (const int n = PortMap::number_of(*o.port); n >= 1 && n <= kPortCount) {

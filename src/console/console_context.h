@@ -7,6 +7,7 @@
 
 #include "console/event_pump.h"
 #include "console/message_box.h"
+#include "console/window_history.h"
 #include "device/device.h"
 #include "record/history.h"
 #include "settings/settings_file.h"
@@ -37,14 +38,18 @@ struct ConsoleContext {
     record::RecordKeeper& history()
     {
         if (!history_) {
+            // A store the settings name may be a service's, shared by a group; the default is private.
             std::string path = settings.history_file();
+            const auto sharing = path.empty() ? record::StoreSharing::Private : record::StoreSharing::Group;
             if (path.empty())
                 path = record::default_history_path();
             history_ = std::make_unique<record::RecordKeeper>(
-                std::move(path), [this](const std::string& line) {
+                std::move(path),
+                [this](const std::string& line) {
                     ++history_told;
                     notices.message_box(line, "");
-                });
+                },
+                5000, sharing);
         }
         return *history_;
     }
@@ -54,6 +59,11 @@ struct ConsoleContext {
 
 private:
     std::unique_ptr<record::RecordKeeper> history_;
+
+public:
+    // The window's writes, recorded in the history; it goes before the store, which its last
+    // records reach.
+    WindowHistory written{*this};
 };
 
 }  // namespace varnok

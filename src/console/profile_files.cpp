@@ -34,7 +34,7 @@ QString confirmation(const Changes& changes, const QString& left, bool calibrati
 }  // namespace
 
 ProfileFiles::ProfileFiles(ConsoleContext& ctx, ExchangeLog& log, Shell shell)
-    : ctx_(ctx), log_(log), shell_(std::move(shell)), report_(log, shell_.status), pauses_(ctx.pump)
+    : ctx_(ctx), log_(log), shell_(std::move(shell)), report_(log, shell_.status, &ctx.written), pauses_(ctx.pump)
 {
 }
 
@@ -100,12 +100,16 @@ void ProfileFiles::load(unsigned sections)
                                    "(её записывает пункт «калибровка прибора из файла…»)")
                              : QString();
     Configuration config(ctx_.device, report_, pauses_);
+    record::Unit unit;  // as it is addressed before a new number is written
     const ProfileLoad r = load_profile(config, profile, sections, [&](const Changes& changes) {
+        unit = ctx_.written.unit();
         return MessageBox::confirm(
             shell_.window,
             calibration ? QStringLiteral("записать калибровку в прибор?") : QStringLiteral("записать в прибор?"),
             confirmation(changes, left, calibration));
     });
+    if (r.outcome == ProfileLoad::kApplied)
+        ctx_.written.loaded(unit, path.toStdString(), r.changes, r.done);
     tell_outcome(r, path, left, calibration);
 }
 

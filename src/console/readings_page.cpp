@@ -49,7 +49,7 @@ constexpr Picture kPictures[] = {
 ReadingsPage::ReadingsPage(ConsoleContext& ctx, ExchangeLog& log, QToolButton* ToolButton1, StatusMessage status,
                            QWidget* parent)
     : QWidget(parent), ctx_(ctx), log_(log), ToolButton1_(ToolButton1), status_(std::move(status)),
-      report_(log, status_), polling_(ctx.device, report_), ui_(std::make_unique<Ui::ReadingsPage>())
+      report_(log, status_, &ctx.written), polling_(ctx.device, report_), ui_(std::make_unique<Ui::ReadingsPage>())
 {
     ui_->setupUi(this);
     Timer_opros.setObjectName(QStringLiteral("Timer_opros"));
@@ -346,7 +346,9 @@ void ReadingsPage::TrackBar_lightChange(int position)
 {
     Busy busy(ctx_.busy);
     // The top of the slider is the brightest.
-    polling_.write_light(static_cast<uint8_t>(kBrightest - position + 1));
+    const uint8_t brightness = static_cast<uint8_t>(kBrightest - position + 1);
+    ctx_.written.write(WindowHistory::number_setting(Setting::kBrightness, 0, brightness),
+                       [&] { return polling_.write_light(brightness) == kOk; });
 }
 
 }  // namespace varnok

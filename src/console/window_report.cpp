@@ -1,10 +1,16 @@
 #include "console/window_report.h"
 
 #include "console/exchange_log.h"
+#include "console/window_history.h"
 
 namespace varnok {
 
-void WindowReport::exchange(const Exchange& x) { log_.vivod_buf(x); }
+void WindowReport::exchange(const Exchange& x)
+{
+    log_.vivod_buf(x);
+    if (known_)
+        known_->seen(x);
+}
 
 void WindowReport::line(const std::string& text) { log_.append(QString::fromStdString(text)); }
 

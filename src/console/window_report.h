@@ -10,10 +10,13 @@
 namespace varnok {
 
 class ExchangeLog;
+class WindowHistory;
 
 class WindowReport : public Report {
 public:
-    WindowReport(ExchangeLog& log, std::function<void(const QString&)> status) : log_(log), status_(std::move(status))
+    // `known`, when given, learns from each exchange what the window knows of the unit.
+    WindowReport(ExchangeLog& log, std::function<void(const QString&)> status, WindowHistory* known = nullptr)
+        : log_(log), status_(std::move(status)), known_(known)
     {
     }
 
@@ -24,6 +27,7 @@ public:
 private:
     ExchangeLog& log_;
     std::function<void(const QString&)> status_;
+    WindowHistory* known_;
 };
 
 }  // namespace varnok

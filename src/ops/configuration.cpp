@@ -12,6 +12,7 @@
 #include "ops/interface_params.h"
 #include "ops/polling.h"
 #include "ops/scales.h"
+#include "ops/write_records.h"
 #include "settings/utf8.h"
 
 namespace varnok {
@@ -294,14 +295,7 @@ std::vector<Setting> Configuration::read(unsigned sections, bool& failed)
     Device& d = d_;
     std::vector<Setting> out;
     failed = false;
-    auto add = [&](Setting::Name name, int k, long number, float real = 0) {
-        Setting v{};
-        v.name = name;
-        v.channel = k;
-        v.number = number;
-        v.real = real;
-        out.push_back(v);
-    };
+    auto add = [&](Setting::Name name, int k) { out.push_back(held_setting(d, name, k)); };
     if (sections & kInterface) {
         InterfaceParams params(d, report_);
         const Setting::Name names[] = {Setting::kSpeed, Setting::kParity, Setting::kStopbits, Setting::kAddress};
@@ -310,28 +304,23 @@ std::vector<Setting> Configuration::read(unsigned sections, bool& failed)
                 failed = true;
                 continue;
             }
-            const LinkSettings& ls = d.link().settings();
-            const long value[] = {ls.num_scor >= 1 && ls.num_scor <= 6 ? scor[ls.num_scor] : 0, ls.parity, ls.stopbit,
-                                  ls.sys_num};
-            add(names[row], 0, value[row]);
+            add(names[row], 0);
         }
     }
     Scales scales(d, report_);
     for (int k = 1; k <= kChannels; ++k) {
         if (sections & kScales) {
-            const TParSCL& scl = d.parScl(size_t(k));
             if (scales.read_scale(k) == kOk) {
-                add(Setting::kScale, k, 0, scl.Ustavka.as_float());
-                out.back().entry = entry_of(scl.Ustavka.as_float(), scl.DecPosition).value_or(Entry{});
-                add(Setting::kUnit, k, scl.Measure);
+                add(Setting::kScale, k);
+                add(Setting::kUnit, k);
             } else {
                 failed = true;
             }
         }
         if (sections & kSetpoints) {
             if (scales.read_setpoints(k) == kOk) {
-                add(Setting::kMax, k, 0, d.parUst(size_t(k)).Max.as_float());
-                add(Setting::kMin, k, 0, d.parUst(size_t(k)).Min.as_float());
+                add(Setting::kMax, k);
+                add(Setting::kMin, k);
             } else {
                 failed = true;
             }
@@ -342,14 +331,13 @@ std::vector<Setting> Configuration::read(unsigned sections, bool& failed)
         const PerChannel stored = calib.read_stored();
         const PerChannel pwm = calib.read_pwm();
         for (int k = 1; k <= kChannels; ++k) {
-            const TParChannel& ch = d.Ch(size_t(k));
             if (stored[size_t(k)]) {
-                add(Setting::kZero, k, ch.Ref);
-                add(Setting::kCoefficient, k, 0, ch.Ncal.as_float());
+                add(Setting::kZero, k);
+                add(Setting::kCoefficient, k);
             }
             if (pwm[size_t(k)]) {
-                add(Setting::kPwmLow, k, ch.PWML);
-                add(Setting::kPwmHigh, k, ch.PWMH);
+                add(Setting::kPwmLow, k);
+                add(Setting::kPwmHigh, k);
             }
             failed |= !stored[size_t(k)] || !pwm[size_t(k)];
         }

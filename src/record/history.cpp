@@ -2,11 +2,13 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <vector>
 
 #include "record/sha256.h"
 #include "settings/file_io.h"
@@ -175,10 +177,47 @@ bool make_folders(const std::string& dir, std::string& reason)
 }
 #endif
 
-// The folder made and, where the system has modes, the file created 0600 before SQLite opens it.
-bool prepare_file(const std::string& path, std::string& reason)
+#ifndef _WIN32
+// Whether this process runs with group `gid`, as its own or as a supplementary one.
+bool in_group(gid_t gid)
+{
+    if (gid == ::getegid())
+        return true;
+    const int n = ::getgroups(0, nullptr);
+    std::vector<gid_t> groups(size_t(n > 0 ? n : 0));
+    if (n > 0 && ::getgroups(n, groups.data()) == n)
+        return std::find(groups.begin(), groups.end(), gid) != groups.end();
+    return false;
+}
+
+// A group's store: another user's regular file, not a link, that its group (ours) may write to
+// and nobody outside it may.
+bool group_store(const std::string& path)
+{
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & S_IWGRP) &&
+           !(st.st_mode & S_IWOTH) && in_group(st.st_gid);
+}
+#endif
+
+// Whether the store at `path` may be used: what the safe writers accept, or a group's store.
+bool fit_store(const std::string& path, StoreSharing sharing, std::string& reason)
 {
 #ifdef _WIN32
+    (void)sharing;
+#else
+    if (sharing == StoreSharing::Group && group_store(path))
+        return true;
+#endif
+    return file_io::check_target(path, reason);
+}
+
+// The folder made and, where the system has modes, the file created before SQLite opens it: 0600,
+// or 0660 for a group's store, whatever the umask.
+bool prepare_file(const std::string& path, StoreSharing sharing, std::string& reason)
+{
+#ifdef _WIN32
+    (void)sharing;  // the folder's permissions are the file's
     std::error_code ec;
     const std::filesystem::path p(utf16_of(path));
     if (p.has_parent_path())
@@ -192,9 +231,12 @@ bool prepare_file(const std::string& path, std::string& reason)
     const auto slash = path.find_last_of('/');
     if (slash != std::string::npos && slash > 0 && !make_folders(path.substr(0, slash), reason))
         return false;
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd >= 0)
+    const mode_t mode = sharing == StoreSharing::Group ? 0660 : 0600;
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode);
+    if (fd >= 0) {
+        ::fchmod(fd, mode);
         ::close(fd);
+    }
     else if (errno != EEXIST) {
         reason = std::strerror(errno);
         return false;
@@ -277,7 +319,8 @@ History::History(sqlite3* db, std::string path) : db_(db), path_(std::move(path)
 
 History::~History() { sqlite3_close_v2(db_); }
 
-std::unique_ptr<History> History::open(const std::string& path, std::string& error, int busy_ms)
+std::unique_ptr<History> History::open(const std::string& path, std::string& error, int busy_ms,
+                                       StoreSharing sharing)
 {
     const auto fail = [&](const std::string& reason) {
         error = "история " + path + " не открывается: " + reason;
@@ -286,9 +329,9 @@ std::unique_ptr<History> History::open(const std::string& path, std::string& err
     if (path.empty())
         return fail("путь не задан");
     std::string reason;
-    if (!file_io::check_target(path, reason))
+    if (!fit_store(path, sharing, reason))
         return fail(reason);
-    if (!prepare_file(path, reason))
+    if (!prepare_file(path, sharing, reason))
         return fail(reason);
     sqlite3* db = nullptr;
     int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
@@ -515,8 +558,8 @@ std::string local_time_now(const char* format)
     return buf;
 }
 
-RecordKeeper::RecordKeeper(std::string path, Notice notice, int busy_ms)
-    : path_(std::move(path)), notice_(std::move(notice)), busy_ms_(busy_ms)
+RecordKeeper::RecordKeeper(std::string path, Notice notice, int busy_ms, StoreSharing sharing)
+    : path_(std::move(path)), notice_(std::move(notice)), busy_ms_(busy_ms), sharing_(sharing)
 {
 }
 
@@ -537,7 +580,7 @@ History* RecordKeeper::history()
     if (history_)
         return history_.get();
     std::string error;
-    history_ = History::open(path_, error, busy_ms_);
+    history_ = History::open(path_, error, busy_ms_, sharing_);
     if (!history_)
         fail(error);
     return history_.get();

@@ -58,6 +58,12 @@ struct HistoryQuery {
 // The hex SHA-256 a record must carry: over its content (id included) and its prev_hash.
 std::string record_hash(const HistoryRecord& r);
 
+// Whose the store is. The default one in the user's folder is private: only a file of this
+// user's is used. A store the user named (an option, the settings file) may be a service's,
+// shared by a group: another user's file is used too when it is a regular file that its group,
+// which this user belongs to, may write and nobody else may; a new one is made 0660.
+enum class StoreSharing { Private, Group };
+
 // One connection to the store at one path.
 class History {
 public:
@@ -65,7 +71,8 @@ public:
     // missing. nullptr with `error` as one Russian line naming the path and the reason: not a
     // regular file, cannot be opened, not a database, a newer schema (the file left untouched).
     // Waits up to `busy_ms` for a lock another writer holds.
-    static std::unique_ptr<History> open(const std::string& path, std::string& error, int busy_ms = 5000);
+    static std::unique_ptr<History> open(const std::string& path, std::string& error, int busy_ms = 5000,
+                                         StoreSharing sharing = StoreSharing::Private);
     ~History();
     History(const History&) = delete;
     History& operator=(const History&) = delete;
@@ -104,7 +111,8 @@ std::string local_time_now(const char* format = "%Y-%m-%d %H:%M:%S");
 class RecordKeeper {
 public:
     using Notice = std::function<void(const std::string& line)>;
-    explicit RecordKeeper(std::string path, Notice notice = {}, int busy_ms = 5000);
+    explicit RecordKeeper(std::string path, Notice notice = {}, int busy_ms = 5000,
+                          StoreSharing sharing = StoreSharing::Private);
     ~RecordKeeper();
 
     // Keeps `r`; true when it (and everything kept before it) is now stored, with r.id and
@@ -125,6 +133,7 @@ private:
     std::string path_;
     Notice notice_;
     int busy_ms_;
+    StoreSharing sharing_;
     std::unique_ptr<History> history_;
     std::vector<HistoryRecord> pending_;
     std::string last_error_;

@@ -78,6 +78,11 @@ TEST_F(CliHistory, WritesAreRecordedWithOldAndNewValuesAndListed)
     EXPECT_FALSE(all[1]["unit"]["name"].get<std::string>().empty());
     EXPECT_EQ(listed({"-a", "17"}).size(), 0u);
     EXPECT_EQ(listed({"--since", "2999-01-01"}).size(), 0u);
+    EXPECT_EQ(listed({"--since", "2024-02-29 23:59:59"}).size(), 2u);
+    for (const char* bad : {"2026-02-30", "2025-02-29", "2026-13-01", "2026-01-01 24:00:00", "2026-1-1"}) {
+        EXPECT_EQ(tool({"history", "--since", bad}), 2) << bad;
+        EXPECT_NE(err.find(std::string("--since: ГГГГ-ММ-ДД")), std::string::npos) << err;
+    }
 
     env = {{"LC_ALL", "ru_RU.UTF-8"}};
     ASSERT_EQ(tool({"history", "--csv", "excel"}), 0) << err;

@@ -375,3 +375,40 @@ TEST_F(HistoryTest, KeeperTellsAnOutageOnceAndWritesTheRecordsWhenTheStoreIsBack
     EXPECT_EQ(short_wait.pending(), 0u);
     EXPECT_EQ(short_wait.history()->verify(), "");
 }
+
+TEST_F(HistoryTest, AStoreNamedForAServiceMayBeItsGroupsButNoOneElses)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to give a file to another user";
+    const uid_t other = 65534;  // nobody
+    const std::string shared = dir + "/service.sqlite";
+    {
+        std::string error;
+        auto made = History::open(shared, error, 5000, StoreSharing::Group);
+        ASSERT_TRUE(made) << error;
+    }
+    struct stat st {};
+    ASSERT_EQ(::stat(shared.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0660u);  // whatever the umask: the group writes too
+
+    ASSERT_EQ(::chown(shared.c_str(), other, ::getegid()), 0);
+    std::string error;
+    EXPECT_FALSE(History::open(shared, error));  // the private rule: another's file
+    EXPECT_NE(error.find("другому пользователю"), std::string::npos) << error;
+    auto h = History::open(shared, error, 5000, StoreSharing::Group);
+    ASSERT_TRUE(h) << error;
+    HistoryRecord r;
+    r.kind = kKindWrite;
+    r.what = "max1";
+    EXPECT_TRUE(h->append(r, error)) << error;
+    h.reset();
+
+    ASSERT_EQ(::chmod(shared.c_str(), 0666), 0);  // anyone may write: someone may have planted it
+    EXPECT_FALSE(History::open(shared, error, 5000, StoreSharing::Group));
+    EXPECT_NE(error.find("права 0666"), std::string::npos) << error;
+    ASSERT_EQ(::chmod(shared.c_str(), 0640), 0);  // the group may not write: not shared with us
+    EXPECT_FALSE(History::open(shared, error, 5000, StoreSharing::Group));
+    ASSERT_EQ(::chmod(shared.c_str(), 0660), 0);
+    ASSERT_EQ(::symlink(shared.c_str(), (dir + "/link.sqlite").c_str()), 0);
+    EXPECT_FALSE(History::open(dir + "/link.sqlite", error, 5000, StoreSharing::Group));
+}

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # varnok-cli.exe under Wine against the simulator on COM1 (devices 5 and 17 at 9600 bit/s):
-# scan, info, set, read and a refused argument, each checked on its output and exit code.
+# scan, info, set, read, check, the history and a refused argument, each checked on its output
+# and exit code.
 # Then a device behind a converter over Winsock, and a port that is not there.
 # Usage: cli_cases.sh VARNOK-CLI.EXE WINEPREFIX tcp://HOST:PORT
 set -uo pipefail
@@ -119,6 +120,28 @@ cli -p COM1 -b 9600 -a 5 save NUL
 check "save NUL: a device, refused with exit 2" bash -c '[ "$0" = 2 ] && grep -qF "файл NUL не записан: это устройство, а не обычный файл" <<<"$1"' "$rc" "$err"
 cli -p COM1 -b 9600 -a 5 read --out 'C:\windows'
 check "read --out a folder: refused with exit 2" bash -c '[ "$0" = 2 ] && grep -qF "это папка, а не обычный файл" <<<"$1"' "$rc" "$err"
+
+# The unit's history in %LOCALAPPDATA%: the speed writes above, a check whose references come
+# from --apply through cmd, its protocol printed again from the store, the chain verified.
+cli -p COM1 -b 9600 -a 5 check --channels 1 --points 0,100 --samples 1 --unit-number 31 \
+  --apply 'echo %VARNOK_NOMINAL%' --protocol 'C:\first.pdf'
+# The simulator's input stands still whatever the reference: the check ends "не годен" (exit 1),
+# with the references cmd gave.
+check "check --apply through cmd: the nominals as references, exit 1" \
+  bash -c '[ "$0" = 1 ] && grep -qE "^1 +100 +250 " <<<"$1"' "$rc" "$out"
+store=$(find "$prefix/drive_c/users" -path '*AppData/Local/varnok/history.sqlite' | head -1)
+check "the history is in %LOCALAPPDATA%\\varnok" test -n "$store"
+cli -a 17 --json history
+check "history of 17: the speed written, old and new" \
+  has '"what":"speed","old":"9600","new":"19200"' "$(tr -d ' \r\n' <<<"$out")"
+cli --json history --unit-number 31
+number=$(grep -oE '"protocol_number": *"[^"]+"' <<<"$out" | head -1 | cut -d'"' -f4)
+check "history of unit 31: the check and its protocol number" has '^31-[0-9]{8}-[0-9]{6}$' "$number"
+cli protocol "$number" --out 'C:\again.pdf'
+check "protocol NUMBER prints it again, the same text" bash -c '[ "$0" = 0 ] &&
+  [ "$(pdftotext "$1/drive_c/first.pdf" - 2>/dev/null)" = "$(pdftotext "$1/drive_c/again.pdf" - 2>/dev/null)" ]' "$rc" "$prefix"
+cli history --verify
+check "history --verify: exit 0" test "$rc" = 0
 
 cli -p COM1 -b 1234 info
 check "a bad speed is refused with exit 2" test "$rc" = 2

@@ -28,7 +28,7 @@ bool all_of(const std::array<bool, 4>& done) { return done[1] && done[2] && done
 
 CalibPage::CalibPage(ConsoleContext& ctx, ExchangeLog& log, StatusMessage status, JumperPicture jumper, QWidget* parent)
     : QWidget(parent), ctx_(ctx), status_(std::move(status)), jumper_(std::move(jumper)),
-      ui_(std::make_unique<Ui::CalibPage>()), waits_(ctx.pump), report_(log, status_), refusals_(this, report_),
+      ui_(std::make_unique<Ui::CalibPage>()), waits_(ctx.pump), report_(log, status_, &ctx.written), refusals_(this, report_),
       calib_(ctx.device, report_, refusals_, waits_)
 {
     ui_->setupUi(this);
@@ -420,7 +420,7 @@ void CalibPage::UpDown_cal0ChangingEx(int k, int NewValue)
     new_cal0[k] = static_cast<uint16_t>(NewValue);
     const bool at_once = ui_->RGcal0_var_write_0->isChecked();
     if (at_once)
-        SB_save_cal0Click(k);
+        save_zero(k, true);
     show_measured(k, calib_.read_back_after_zero_step(k, at_once), true);
 }
 
@@ -434,19 +434,37 @@ void CalibPage::Ecal100_newDblClick(int k)
     show_pending(k, general_float(calib_.pending_coefficient(k).as_float()));
 }
 
-void CalibPage::SB_save_cal0Click(int k)
+bool CalibPage::recorded(const Setting& s, bool step, const std::function<bool()>& write)
+{
+    return step ? ctx_.written.step(s, write) : ctx_.written.write(s, write);
+}
+
+void CalibPage::SB_save_cal0Click(int k) { save_zero(k, false); }
+
+void CalibPage::save_zero(int k, bool step)
 {
     Busy busy(ctx_.busy);
-    const Calibration::Written w = calib_.write_zero(k, new_cal0[k]);
+    Calibration::Written w{};
+    recorded(WindowHistory::number_setting(Setting::kZero, k, new_cal0[k]), step, [&] {
+        w = calib_.write_zero(k, new_cal0[k]);
+        return w.code == kOk;
+    });
     if (w.code == kOk)
         show_measured(k, w.measured, false);
     ui_->L_cal0_2->setEnabled(true);
 }
 
-void CalibPage::SB_save_cal100Click(int k)
+void CalibPage::SB_save_cal100Click(int k) { save_coefficient(k, false); }
+
+void CalibPage::save_coefficient(int k, bool step)
 {
     Busy busy(ctx_.busy);
-    const Calibration::Written w = calib_.write_coefficient(k, calib_.pending_coefficient(k).as_float());
+    const float coefficient = calib_.pending_coefficient(k).as_float();
+    Calibration::Written w{};
+    recorded(WindowHistory::real_setting(Setting::kCoefficient, k, coefficient), step, [&] {
+        w = calib_.write_coefficient(k, coefficient);
+        return w.code == kOk;
+    });
     if (w.code == kOk)
         show_measured(k, w.measured, false);
     ui_->L_cal100_2->setEnabled(true);

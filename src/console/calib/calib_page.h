@@ -12,6 +12,7 @@
 #include "console/event_pump.h"
 #include "console/window_report.h"
 #include "ops/calibration.h"
+#include "ops/configuration.h"
 
 class QLabel;
 class QLineEdit;
@@ -171,6 +172,13 @@ private:
     void show_measured(int k, uint8_t code, bool all_digits);
     void pause(unsigned ms) { pauses_->sleep_ms(ms); }
     std::optional<uint16_t> register_value(const QLineEdit* edit);
+
+    // The zero's and the coefficient's write, by their button or by a step of an up-down
+    // control (`step`), recorded in the history.
+    void save_zero(int k, bool step);
+    void save_coefficient(int k, bool step);
+    // A write `write` of `s` recorded as a button's write or as a step.
+    bool recorded(const Setting& s, bool step, const std::function<bool()>& write);
 
     PerChannel read_stored_zeros();
     void show_pending(int k, const QString& text);

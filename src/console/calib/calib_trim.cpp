@@ -43,7 +43,7 @@ void CalibPage::UpDown_new_cal100ChangingEx(int k, int NewValue)
         new_cal100[k] = trim_borrow(tmp_cal100[k], inc_cal100[k], top, cal100offset);
     }
     if (ui_->RGcal100_var_write_0->isChecked()) {
-        SB_save_cal100Click(k);
+        save_coefficient(k, true);
         show_measured(k, calib_.read_back_after_trim_step(k), true);
     }
 }
@@ -133,7 +133,8 @@ void CalibPage::UpDown_PWMLChangingEx(int k, int NewValue)
     Busy busy(ctx_.busy);
     new_calAL[k] = static_cast<uint16_t>(NewValue);
     if (ui_->RGcalPWM_var_write_0->isChecked())
-        calib_.step_pwm(k, kPwmLow, new_calAL[k]);
+        recorded(WindowHistory::number_setting(Setting::kPwmLow, k, new_calAL[k]), true,
+                 [&] { return calib_.step_pwm(k, kPwmLow, new_calAL[k]) == kOk; });
 }
 
 void CalibPage::UpDown_PWMHChanging(int k, bool& AllowChange)
@@ -147,7 +148,8 @@ void CalibPage::UpDown_PWMHChanging(int k, bool& AllowChange)
     Busy busy(ctx_.busy);
     new_calAH[k] = *before;
     if (ui_->RGcalPWM_var_write_0->isChecked())
-        calib_.step_pwm(k, kPwmHigh, new_calAH[k]);
+        recorded(WindowHistory::number_setting(Setting::kPwmHigh, k, new_calAH[k]), true,
+                 [&] { return calib_.step_pwm(k, kPwmHigh, new_calAH[k]) == kOk; });
 }
 
 void CalibPage::E_PWML_newChange(int k)
@@ -165,13 +167,15 @@ void CalibPage::E_PWMH_newChange(int k)
 void CalibPage::SB_save_PWMLClick(int k)
 {
     Busy busy(ctx_.busy);
-    calib_.write_pwm(k, kPwmLow, new_calAL[k]);
+    recorded(WindowHistory::number_setting(Setting::kPwmLow, k, new_calAL[k]), false,
+             [&] { return calib_.write_pwm(k, kPwmLow, new_calAL[k]) == kOk; });
 }
 
 void CalibPage::SB_save_PWMHClick(int k)
 {
     Busy busy(ctx_.busy);
-    calib_.write_pwm(k, kPwmHigh, new_calAH[k]);
+    recorded(WindowHistory::number_setting(Setting::kPwmHigh, k, new_calAH[k]), false,
+             [&] { return calib_.write_pwm(k, kPwmHigh, new_calAH[k]) == kOk; });
 }
 
 }  // namespace varnok

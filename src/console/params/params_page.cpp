@@ -135,7 +135,7 @@ bool entry_number(const std::array<QComboBox*, 5>& CI, uint16_t& number)
 }  // namespace
 
 ParamsPage::ParamsPage(ConsoleContext& ctx, ExchangeLog& log, Shell shell, QWidget* parent)
-    : QWidget(parent), ctx_(ctx), shell_(std::move(shell)), report_(log, shell_.status),
+    : QWidget(parent), ctx_(ctx), shell_(std::move(shell)), report_(log, shell_.status, &ctx.written),
       interface_(ctx.device, report_), scales_(ctx.device, report_), log_(log)
 {
     auto* grid = new QGridLayout(this);
@@ -472,7 +472,10 @@ void ParamsPage::SBint_writeClick(Row row)
     *pending[row] = static_cast<uint8_t>(value);
 
     Busy busy(ctx_.busy);
-    if (interface_.write(row, uint8_t(value)) != kOk)
+    const Setting::Name names[kRows] = {Setting::kSpeed, Setting::kParity, Setting::kStopbits, Setting::kAddress};
+    const long shown = row == kRowScor ? (size_t(value) < scor.size() ? scor[size_t(value)] : 0) : value;
+    if (!ctx_.written.write(WindowHistory::number_setting(names[row], 0, shown),
+                            [&] { return interface_.write(row, uint8_t(value)) == kOk; }))
         return;
     if (row == kRowSysnum)
         shell_.show_sys_num();
@@ -531,7 +534,13 @@ void ParamsPage::SB_write_sclClick(int k)
     if (!c.entry.dt->checkedButton())
         decpos = 3;
     const uint8_t mes = new_mes[size_t(k)];
+    // Value, point and unit go in two writes: the scale is in the device when both were taken.
+    const WindowHistory::Change scale =
+        ctx_.written.before(WindowHistory::entry_setting(Setting::kScale, k, new_ustavka[size_t(k)], decpos));
+    const WindowHistory::Change unit = ctx_.written.before(WindowHistory::number_setting(Setting::kUnit, k, mes));
     const Scales::Written w = scales_.write_scale(k, new_ustavka[size_t(k)], decpos, mes);
+    ctx_.written.after(scale, w.value == kOk && w.format == kOk);
+    ctx_.written.after(unit, w.format == kOk);
     if (w.format != kOk)
         return;
     c.value->setText(prScl_to_dddd(decpos, new_ustavka[size_t(k)]));
@@ -583,7 +592,9 @@ void ParamsPage::SB_write_ustClick(int k, Limit limit)
     if (!ust_[size_t(k)].entry[limit].dt->checkedButton())
         decpos = 3;
     const uint16_t number = pending_number(k, limit);
-    if (scales_.write_setpoint(k, limit, number, decpos) == kOk)
+    const Setting setpoint =
+        WindowHistory::entry_setting(limit == kMax ? Setting::kMax : Setting::kMin, k, number, decpos);
+    if (ctx_.written.write(setpoint, [&] { return scales_.write_setpoint(k, limit, number, decpos) == kOk; }))
         ust_[size_t(k)].value[limit]->setText(prScl_to_dddd(decpos, number));
 }
 
