@@ -16,7 +16,7 @@ int Tls::configure(mosquitto* mosq, const MqttTarget& t)
                             : mosquitto_tls_set(mosq, t.cafile.c_str(), nullptr, nullptr, nullptr, nullptr);
 }
 
-std::string Tls::failure() const { return ""; }
+std::string Tls::failure() { return ""; }
 
 std::string socket_error_text(int err) { return std::strerror(err); }
 

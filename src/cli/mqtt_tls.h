@@ -21,8 +21,9 @@ public:
     Tls& operator=(const Tls&) = delete;
     // Sets TLS up on `mosq` for `t` (t.tls); a MOSQ_ERR_* code.
     int configure(mosquitto* mosq, const MqttTarget& t);
-    // Why the last handshake failed on the broker's certificate, in words; "" when not known.
-    std::string failure() const;
+    // Why the last handshake failed on the broker's certificate, in words, and forgets it; ""
+    // when not known.
+    std::string failure();
 
     // Set by the certificate check: the X509_V_ERR_* it failed with, 0 for none.
     std::atomic<int> verify_error{0};
