@@ -76,6 +76,32 @@ struct PrivateAcl {
     PrivateAcl& operator=(const PrivateAcl&) = delete;
 };
 
+// Whether the folder `h` holds lets in the user alone already, by a protected ACL: nothing
+// to change then.
+bool already_private(HANDLE h, const PrivateAcl& acl)
+{
+    void* mine = nullptr;
+    if (!GetAce(acl.dacl, 0, &mine))
+        return false;
+    const PSID user = &static_cast<ACCESS_ALLOWED_ACE*>(mine)->SidStart;
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR sd = nullptr;
+    if (GetSecurityInfo(h, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl, nullptr, &sd) !=
+        ERROR_SUCCESS)
+        return false;
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    bool only = dacl && GetSecurityDescriptorControl(sd, &control, &revision) && (control & SE_DACL_PROTECTED) &&
+                dacl->AceCount > 0;
+    for (DWORD i = 0; only && i < dacl->AceCount; ++i) {
+        void* ace = nullptr;
+        only = GetAce(dacl, i, &ace) && static_cast<ACE_HEADER*>(ace)->AceType == ACCESS_ALLOWED_ACE_TYPE &&
+               EqualSid(&static_cast<ACCESS_ALLOWED_ACE*>(ace)->SidStart, user);
+    }
+    LocalFree(sd);
+    return only;
+}
+
 }  // namespace
 
 FolderPtr open(const fs::path& dir)
@@ -95,20 +121,30 @@ FolderPtr open(const fs::path& dir)
                 throw std::runtime_error("очередь " + name + " не создаётся: папка " + part + ": " + os_reason());
         }
     }
+    // The folder itself, never what a link there names; a folder an earlier run or someone else
+    // made is made the user's alone too: one whose ACL cannot be set is not this user's to keep
+    // readings in.
     const std::wstring w = dir.wstring();
-    const DWORD a = GetFileAttributesW(w.c_str());
-    if (a == INVALID_FILE_ATTRIBUTES || !(a & FILE_ATTRIBUTE_DIRECTORY))
-        throw std::runtime_error("очередь " + name + " не открывается: это не папка");
-    if (a & FILE_ATTRIBUTE_REPARSE_POINT)
-        throw std::runtime_error("папка очереди " + name + " — ссылка на другую: очередь в ней не ведём");
-    // A folder an earlier run or someone else made is made the user's alone too; one whose ACL
-    // cannot be set is not this user's to keep readings in.
-    const DWORD set = SetNamedSecurityInfoW(const_cast<wchar_t*>(w.c_str()), SE_FILE_OBJECT,
-                                            DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr,
-                                            nullptr, acl.dacl, nullptr);
-    if (set != ERROR_SUCCESS)
-        throw std::runtime_error("папка очереди " + name + " не делается личной: " + windows_reason(set) +
-                                 ": очередь в ней не ведём");
+    const HANDLE h = CreateFileW(w.c_str(), READ_CONTROL | WRITE_DAC, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                 nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        throw std::runtime_error("очередь " + name + " не открывается: " + os_reason());
+    BY_HANDLE_FILE_INFORMATION info;
+    std::string problem;
+    if (!GetFileInformationByHandle(h, &info) || !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        problem = "очередь " + name + " не открывается: это не папка";
+    else if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+        problem = "папка очереди " + name + " — ссылка на другую: очередь в ней не ведём";
+    else if (already_private(h, acl))
+        ;
+    else if (const DWORD set = SetSecurityInfo(h, SE_FILE_OBJECT,
+                                               DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                                               nullptr, nullptr, acl.dacl, nullptr);
+             set != ERROR_SUCCESS)
+        problem = "папка очереди " + name + " не делается личной: " + windows_reason(set) + ": очередь в ней не ведём";
+    CloseHandle(h);
+    if (!problem.empty())
+        throw std::runtime_error(problem);
     const HANDLE lock = CreateFileW((w + L"\\lock").c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
                                     FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (lock == INVALID_HANDLE_VALUE) {
