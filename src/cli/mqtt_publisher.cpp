@@ -320,9 +320,10 @@ void MqttPublisher::failed(int rc)
         mosquitto_disconnect(mosq_);
     socket_ = false;
     const std::string tls_why = rc == MOSQ_ERR_TLS ? tls_.failure() : "";
-    connection_lost(rc == MOSQ_ERR_ERRNO ? socket_error_text(errno)
-                    : rc == MOSQ_ERR_TLS ? (tls_why.empty() ? "ошибка TLS" : "ошибка TLS: " + tls_why)
-                                         : mosquitto_strerror(rc));
+    connection_lost(rc == MOSQ_ERR_ERRNO     ? socket_error_text(errno)
+                    : rc == MOSQ_ERR_TLS     ? (tls_why.empty() ? "ошибка TLS" : "ошибка TLS: " + tls_why)
+                    : rc == MOSQ_ERR_TIMEOUT ? "нет ответа за " + std::to_string(kConnackWait.count()) + " с"
+                                             : mosquitto_strerror(rc));
     next_try_ = Clock::now() + retry_;
     retry_ = std::min<Clock::duration>(retry_ * 2, kLongestRetry);
 }
@@ -334,7 +335,12 @@ MqttPublisher::Turn MqttPublisher::serve(int rc)
         std::unique_lock lock(mutex_);
         if (state_ == kRefusedState)
             return kEnd;
-        if (rc != MOSQ_ERR_SUCCESS || (state_ == kConnecting && Clock::now() > connack_due_)) {
+        const int refused_by =
+            state_ == kConnecting && rc == MOSQ_ERR_SUCCESS ? failed_connect(mosquitto_socket(mosq_)) : 0;
+        if (refused_by != 0) {
+            errno = refused_by;
+            failure = MOSQ_ERR_ERRNO;
+        } else if (rc != MOSQ_ERR_SUCCESS || (state_ == kConnecting && Clock::now() > connack_due_)) {
             failure = rc != MOSQ_ERR_SUCCESS ? rc : MOSQ_ERR_TIMEOUT;
         } else if (state_ == kUp) {
             retry_ = std::chrono::duration_cast<Clock::duration>(kFirstRetry);

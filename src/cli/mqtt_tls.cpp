@@ -18,6 +18,8 @@ int Tls::configure(mosquitto* mosq, const MqttTarget& t)
 
 std::string Tls::failure() { return ""; }
 
+int failed_connect(int /*socket*/) { return 0; }
+
 std::string socket_error_text(int err) { return std::strerror(err); }
 
 }  // namespace varnok::cli

@@ -33,6 +33,11 @@ private:
     std::string host_;
 };
 
+// The error a connection still being made on `socket` failed with, 0 while it is not known to
+// have failed. Windows tells a refused connection only to a select() on errors, which
+// libmosquitto never makes; elsewhere libmosquitto sees it itself, and this is 0.
+int failed_connect(int socket);
+
 // Socket errors as libmosquitto reports them (errno; a Winsock code on Windows), in words.
 std::string socket_error_text(int err);
 

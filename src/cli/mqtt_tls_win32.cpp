@@ -120,6 +120,23 @@ std::string Tls::failure()
     }
 }
 
+int failed_connect(int socket)
+{
+    if (socket < 0)
+        return 0;
+    const SOCKET s = SOCKET(socket);
+    fd_set errors;
+    FD_ZERO(&errors);
+    FD_SET(s, &errors);
+    timeval now{0, 0};
+    if (select(0, nullptr, nullptr, &errors, &now) != 1)
+        return 0;
+    int err = 0;
+    int len = sizeof err;
+    getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&err), &len);
+    return err;
+}
+
 std::string socket_error_text(int err) { return windows_reason(DWORD(err)); }
 
 }  // namespace varnok::cli

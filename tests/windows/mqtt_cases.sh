@@ -71,7 +71,7 @@ check "the topics name the COM port, info and status retained" \
 # first, with the next run's once it is back.
 kill "$broker"; wait "$broker" 2>/dev/null
 cli read --count 3 --every 1 --mqtt "mqtt://127.0.0.1:$port/plant"
-check "without the broker: exit 1, told" bash -c '[ "$0" = 1 ] && grep -q "недоступен" <<<"$1" && grep -q "осталось показаний: 3" <<<"$1"' "$rc" "$err"
+check "without the broker: exit 1, told" bash -c '[ "$0" = 1 ] && grep -q "недоступен (" <<<"$1" && grep -q "осталось показаний: 3" <<<"$1"' "$rc" "$err"
 spool=$(find "$prefix/drive_c/users" -path '*AppData/Local/varnok/spool/127.0.0.1_*' -name '*.json' | head -1)
 check "the spool is in %LOCALAPPDATA%\\varnok\\spool" test -n "$spool"
 start_broker plain "$port" "allow_anonymous true"
