@@ -16,9 +16,10 @@ namespace varnok::cli {
 
 class Spool {
 public:
-    // Creates the folder (mode 0700; on Windows an ACL with the user alone), takes its lock and picks up what an earlier run left.
-    // Throws std::runtime_error with the reason: also for a folder that is not the user's, or
-    // that others may write in or above (unless that one is sticky, as /tmp is).
+    // Creates the folder (mode 0700; on Windows an ACL with the user alone), takes its lock and
+    // picks up what an earlier run left. Throws std::runtime_error with the reason: also for a
+    // folder that is not the user's, or that others may write in or above (unless that one is
+    // sticky, as /tmp is); on Windows for one whose ACL cannot be made the user's alone.
     Spool(std::filesystem::path dir, uint64_t limit_bytes);
     ~Spool();
     Spool(const Spool&) = delete;
