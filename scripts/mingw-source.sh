@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # The frame the scripts/build-*-mingw.sh share: a cache folder with a .complete marker, a work
 # folder beside it, and Debian source packages fetched through a source list of their own (the
 # system's apt sources are left as they are; the mirror is the one they name for bookworm, or

@@ -24,7 +24,6 @@ check() {  # WHAT CONDITION...
     echo "FAIL $what"; echo "  exit $rc"; echo "  out: $out"; echo "  err: $err"; failed=1
   fi
 }
-has() { grep -qE -- "$1" <<<"$2"; }
 free_port() { python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
 eventually() {  # SECONDS COMMAND...: true once COMMAND is, within SECONDS
   local until=$(($(date +%s) + $1)); shift
@@ -49,7 +48,6 @@ subscribe() {  # PORT FILE [ARGS]: everything under plant/# at QoS 1, a line "TO
   pids+=($!)
   sleep 0.5  # no sign of the subscription from the outside: what comes before it is retained anyway
 }
-readings() { grep -c "^plant/COM1/5/readings " "$1"; }
 # The readings' times, one a line, as they came.
 times() { sed -n 's/^plant\/COM1\/5\/readings .*"time":"\([^"]*\)".*/\1/p' "$1"; }
 in_order() { [ "$(times "$1")" = "$(times "$1" | sort)" ] && [ -z "$(times "$1" | uniq -d)" ]; }
