@@ -9,33 +9,19 @@
 # are left as they are (VARNOK_DEBIAN_MIRROR names another mirror than theirs).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# shellcheck source=scripts/mingw-source.sh
+. scripts/mingw-source.sh
 
 prefix=${VARNOK_HARU_MINGW:-$HOME/.cache/varnok/haru-2.3.0-mingw}
-if [ -f "$prefix/.complete" ]; then
-  echo "$prefix"
-  exit 0
-fi
-
-. scripts/debian-mirror.sh
-mirror=$(debian_mirror) || exit 1
-./scripts/deps.sh
-work=$(dirname "$prefix")/haru-2.3.0-mingw.work
-started=$(date +%s)
-rm -rf "$work" "$prefix"
-
-mkdir -p "$work/apt/lists/partial" "$work/apt/archives/partial" "$work/src"
-echo "deb-src $mirror bookworm main" >"$work/apt/sources.list"
-apt_own=(-o "Dir::Etc::SourceList=$work/apt/sources.list" -o "Dir::Etc::SourceParts=-"
-  -o "Dir::State::Lists=$work/apt/lists" -o "Dir::Cache::Archives=$work/apt/archives"
-  -o "APT::Sandbox::User=$(id -un)")
-apt-get -q "${apt_own[@]}" update
+mingw_cache_done "$prefix" && exit 0
+mingw_cache_begin "$prefix"
 # Only the upstream tarball is used: Debian's part of the package is its packaging (and the
 # mirror need not hold it), so apt-get source is asked for the download alone.
-(cd "$work/src" && apt-get -q "${apt_own[@]}" source --download-only libharu=2.3.0+dfsg-1) || true
-orig=$work/src/libharu_2.3.0+dfsg.orig.tar.xz
+mingw_fetch src libharu=2.3.0+dfsg-1 --download-only || true
+orig=$work/src/src/libharu_2.3.0+dfsg.orig.tar.xz
 [ -f "$orig" ] || { echo "libharu's source (libharu_2.3.0+dfsg.orig.tar.xz) was not fetched from $mirror" >&2; exit 1; }
-tar -xf "$orig" -C "$work/src"
-src=$(find "$work/src" -maxdepth 1 -type d -name 'libharu-*' | head -1)
+tar -xf "$orig" -C "$work/src/src"
+src=$(find "$work/src/src" -maxdepth 1 -type d -name 'libharu-*' | head -1)
 
 # The configuration configure would write, for Windows with zlib and without libpng.
 cat >"$src/include/hpdf_config.h" <<'H'
@@ -66,6 +52,4 @@ rm -f "$prefix/lib/libhpdf.a"
 x86_64-w64-mingw32-ar rcs "$prefix/lib/libhpdf.a" "$work/obj"/*.o
 cp "$src"/include/*.h "$prefix/include/"
 cp "$src/README" "$prefix/README.libharu"
-rm -rf "$work"
-echo "libharu built in $(($(date +%s) - started)) s" >"$prefix/.complete"
-echo "$prefix"
+mingw_cache_finish "libharu built"

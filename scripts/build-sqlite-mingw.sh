@@ -9,32 +9,19 @@
 # are left as they are (VARNOK_DEBIAN_MIRROR names another mirror than theirs).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# shellcheck source=scripts/mingw-source.sh
+. scripts/mingw-source.sh
 
 prefix=${VARNOK_SQLITE_MINGW:-$HOME/.cache/varnok/sqlite-mingw}
-if [ -f "$prefix/.complete" ]; then
-  echo "$prefix"
-  exit 0
-fi
-
-. scripts/debian-mirror.sh
-mirror=$(debian_mirror) || exit 1
-./scripts/deps.sh
-work=$(dirname "$prefix")/sqlite-mingw.work
-started=$(date +%s)
-rm -rf "$work" "$prefix"
-
-mkdir -p "$work/apt/lists/partial" "$work/apt/archives/partial" "$work/src"
-echo "deb-src $mirror bookworm main" >"$work/apt/sources.list"
-apt_own=(-o "Dir::Etc::SourceList=$work/apt/sources.list" -o "Dir::Etc::SourceParts=-"
-  -o "Dir::State::Lists=$work/apt/lists" -o "Dir::Cache::Archives=$work/apt/archives"
-  -o "APT::Sandbox::User=$(id -un)")
-apt-get -q "${apt_own[@]}" update
-# Only the upstream tarball is used (Debian's part is its packaging), so the download alone.
-(cd "$work/src" && apt-get -q "${apt_own[@]}" source --download-only sqlite3) || true
-orig=$(find "$work/src" -maxdepth 1 -name 'sqlite3_*.orig.tar.*' ! -name '*orig-*' | head -1)
+mingw_cache_done "$prefix" && exit 0
+mingw_cache_begin "$prefix"
+# Only the upstream tarball is used: Debian's part of the package is its packaging (and the
+# mirror need not hold it), so apt-get source is asked for the download alone.
+mingw_fetch src sqlite3 --download-only || true
+orig=$(find "$work/src/src" -maxdepth 1 -name 'sqlite3_*.orig.tar.*' ! -name '*orig-*' | head -1)
 [ -n "$orig" ] || { echo "SQLite's source (sqlite3_*.orig.tar.*) was not fetched from $mirror" >&2; exit 1; }
-tar -xf "$orig" -C "$work/src"
-src=$(find "$work/src" -mindepth 1 -maxdepth 1 -type d | head -1)
+tar -xf "$orig" -C "$work/src/src"
+src=$(find "$work/src/src" -mindepth 1 -maxdepth 1 -type d | head -1)
 
 # The amalgamation: the tarball's own when it has one, else made by its makefile (with tclsh).
 if [ -f "$src/sqlite3.c" ]; then
@@ -51,6 +38,4 @@ x86_64-w64-mingw32-gcc-posix -O2 -w -DSQLITE_THREADSAFE=1 -DSQLITE_OMIT_LOAD_EXT
 x86_64-w64-mingw32-ar rcs "$prefix/lib/libsqlite3.a" "$work/sqlite3.o"
 cp "$amal/sqlite3.h" "$amal/sqlite3ext.h" "$prefix/include/"
 grep -m1 '#define SQLITE_VERSION ' "$amal/sqlite3.h" >"$prefix/VERSION"
-rm -rf "$work"
-echo "SQLite built in $(($(date +%s) - started)) s" >"$prefix/.complete"
-echo "$prefix"
+mingw_cache_finish "SQLite built"

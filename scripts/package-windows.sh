@@ -13,8 +13,11 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 ./scripts/deps.sh
-# libharu for Windows, which varnok-cli links statically; built once into its cache.
+# libharu, SQLite, OpenSSL and libmosquitto for Windows, which varnok-cli links statically;
+# each built once into its cache.
 ./scripts/build-haru-mingw.sh >/dev/null
+./scripts/build-sqlite-mingw.sh >/dev/null
+mqtt=$(./scripts/build-mqtt-mingw.sh | tail -1)
 
 qt=${VARNOK_QT_MINGW:-$HOME/.cache/varnok/qt-6.4.2-mingw}
 qt_args=()
@@ -42,6 +45,10 @@ fonts() {  # DEST: the protocol's fonts and their licence
   for_windows </usr/share/doc/fonts-dejavu-core/copyright >"$1/DejaVuSans-LICENSE.txt"
 }
 fonts "$stage/$cli"
+licences() {  # DEST: the licences of what the .exe has linked in for read --mqtt
+  for f in "$mqtt"/licences/*.txt; do for_windows <"$f" >"$1/$(basename "$f")"; done
+}
+licences "$stage/$cli"
 for_windows <docs/windows/README.txt >"$stage/$cli/README.txt"
 for_windows <docs/windows/manual.txt >"$stage/$cli/manual.txt"
 rm -f "build-win/$cli.zip"
@@ -52,8 +59,10 @@ mkdir "$stage/alone"
 (cd "$stage/alone" && unzip -q "$OLDPWD/build-win/$cli.zip" "$cli/varnok-cli.exe")
 help=$(DISPLAY= wine "$stage/alone/$cli/varnok-cli.exe" --help 2>/dev/null)
 grep -q "Прибор Varnok из терминала" <<<"$help" || { echo "the packed varnok-cli.exe did not run" >&2; exit 1; }
-if x86_64-w64-mingw32-objdump -p "$stage/alone/$cli/varnok-cli.exe" | grep -iE 'DLL Name: (libstdc|libgcc|libwinpthread)'; then
-  echo "varnok-cli.exe needs a MinGW DLL beside it" >&2; exit 1
+# It imports the system's DLLs alone: no MinGW runtime, no OpenSSL, nothing to put beside it.
+if x86_64-w64-mingw32-objdump -p "$stage/alone/$cli/varnok-cli.exe" | sed -n 's/^\s*DLL Name: //p' |
+  grep -viE '^(advapi32|crypt32|kernel32|msvcrt|shell32|user32|winmm|ws2_32)\.dll$'; then
+  echo "varnok-cli.exe needs a DLL beside it that Windows does not have" >&2; exit 1
 fi
 echo "package: build-win/$cli.zip"
 
@@ -71,6 +80,7 @@ x86_64-w64-mingw32-strip -o "$dest/varnok.exe" build-win/bin/varnok.exe
 cp "$stage/$cli/varnok-cli.exe" "$dest/"
 cp src/console/help/varnok.hlp "$dest/"
 fonts "$dest"
+licences "$dest"
 for dll in Qt6Core Qt6Gui Qt6Widgets Qt6PrintSupport QCustomPlotQt6; do cp "$qt/bin/$dll.dll" "$dest/"; done
 cp "$qt/plugins/platforms/qwindows.dll" "$dest/platforms/"
 cp "$qt/plugins/styles/qwindowsvistastyle.dll" "$dest/styles/"

@@ -49,7 +49,9 @@ MqttOut connect_mqtt(const MqttTarget& t, uint64_t spool_size, const std::string
 {
     MqttOut m;
     std::vector<std::unique_ptr<MqttPublisher>> made;
+#ifdef SIGPIPE
     std::signal(SIGPIPE, SIG_IGN);  // a broker gone away is an error to handle, not the end of the run
+#endif
     try {
         const std::filesystem::path broker = state_dir() / "spool" / topic_level(t.host + "_" + std::to_string(t.port));
         tell_other_lines(broker, t.prefix, line, addresses);
@@ -64,7 +66,7 @@ MqttOut connect_mqtt(const MqttTarget& t, uint64_t spool_size, const std::string
                 left += e.path().extension() == ".json";
             if (left)
                 std::fprintf(stderr, "в очереди %s прежней версии осталось показаний: %zu; они не отправляются\n",
-                             old.c_str(), left);
+                             path_text(old).c_str(), left);
             made.push_back(std::make_unique<MqttPublisher>(t, topic, broker / spool_folder(topic), spool_size));
         }
     } catch (const std::runtime_error& e) {

@@ -80,11 +80,9 @@ MqttPublisher::MqttPublisher(const MqttTarget& target, std::string topic, const 
     if (rc == MOSQ_ERR_SUCCESS && !target_.user.empty())
         rc = mosquitto_username_pw_set(mosq_, target_.user.c_str(),
                                        target_.password ? target_.password->c_str() : nullptr);
-    // Without --cafile the system's trust store, wherever OpenSSL's defaults put it.
+    // Without --cafile the system's trust store.
     if (rc == MOSQ_ERR_SUCCESS && target_.tls)
-        rc = target_.cafile.empty()
-                 ? mosquitto_int_option(mosq_, MOSQ_OPT_TLS_USE_OS_CERTS, 1)
-                 : mosquitto_tls_set(mosq_, target_.cafile.c_str(), nullptr, nullptr, nullptr, nullptr);
+        rc = tls_.configure(mosq_, target_);
     if (rc != MOSQ_ERR_SUCCESS) {
         mosquitto_destroy(mosq_);
         throw std::runtime_error("клиент MQTT для " + status + " не настраивается: " + mosquitto_strerror(rc));
@@ -165,7 +163,7 @@ void MqttPublisher::reading(const std::string& json)
     dropped_ += dropped;
     if (!told_full_) {
         told_full_ = true;
-        std::fprintf(stderr, "очередь %s полна: старейшие показания отбрасываются\n", spool_.dir().c_str());
+        std::fprintf(stderr, "очередь %s полна: старейшие показания отбрасываются\n", path_text(spool_.dir()).c_str());
     }
 }
 
@@ -173,7 +171,7 @@ void MqttPublisher::report_drops()
 {
     if (unreported_drops_ == 0)
         return;
-    std::fprintf(stderr, "очередь %s была полна: отброшено старейших показаний: %zu\n", spool_.dir().c_str(),
+    std::fprintf(stderr, "очередь %s была полна: отброшено старейших показаний: %zu\n", path_text(spool_.dir()).c_str(),
                  unreported_drops_);
     unreported_drops_ = 0;
     told_full_ = false;
@@ -184,7 +182,7 @@ void MqttPublisher::tell_set_aside()
     if (told_aside_ || spool_.set_aside_count() == 0)
         return;
     told_aside_ = true;
-    std::fprintf(stderr, "очередь %s: %s\n", spool_.dir().c_str(), spool_.set_aside_first().c_str());
+    std::fprintf(stderr, "очередь %s: %s\n", path_text(spool_.dir()).c_str(), spool_.set_aside_first().c_str());
 }
 
 bool MqttPublisher::refused(int rc)
@@ -211,14 +209,14 @@ bool MqttPublisher::finish()
     report_drops();
     tell_set_aside();
     if (not_spooled_)
-        std::fprintf(stderr, "очередь %s: не записано показаний: %zu\n", spool_.dir().c_str(), not_spooled_);
+        std::fprintf(stderr, "очередь %s: не записано показаний: %zu\n", path_text(spool_.dir()).c_str(), not_spooled_);
     if (const size_t aside = spool_.set_aside_count())
         std::fprintf(stderr, "очередь %s: отложено сообщений, которые не отправить: %zu (файлы *.bad)\n",
-                     spool_.dir().c_str(), aside);
+                     path_text(spool_.dir()).c_str(), aside);
     const size_t left = spool_.size();
     if (left)
         std::fprintf(stderr, "в очереди %s осталось показаний: %zu; они уйдут при следующем запуске\n",
-                     spool_.dir().c_str(), left);
+                     path_text(spool_.dir()).c_str(), left);
     return left == 0 && not_spooled_ == 0 && dropped_ == 0 && spool_.set_aside_count() == 0;
 }
 
@@ -321,9 +319,11 @@ void MqttPublisher::failed(int rc)
     if (socket_)
         mosquitto_disconnect(mosq_);
     socket_ = false;
-    connection_lost(rc == MOSQ_ERR_ERRNO ? std::strerror(errno)
-                    : rc == MOSQ_ERR_TLS ? "ошибка TLS"
-                                         : mosquitto_strerror(rc));
+    const std::string tls_why = rc == MOSQ_ERR_TLS ? tls_.failure() : "";
+    connection_lost(rc == MOSQ_ERR_ERRNO     ? socket_error_text(errno)
+                    : rc == MOSQ_ERR_TLS     ? (tls_why.empty() ? "ошибка TLS" : "ошибка TLS: " + tls_why)
+                    : rc == MOSQ_ERR_TIMEOUT ? "нет ответа за " + std::to_string(kConnackWait.count()) + " с"
+                                             : mosquitto_strerror(rc));
     next_try_ = Clock::now() + retry_;
     retry_ = std::min<Clock::duration>(retry_ * 2, kLongestRetry);
 }
@@ -335,7 +335,12 @@ MqttPublisher::Turn MqttPublisher::serve(int rc)
         std::unique_lock lock(mutex_);
         if (state_ == kRefusedState)
             return kEnd;
-        if (rc != MOSQ_ERR_SUCCESS || (state_ == kConnecting && Clock::now() > connack_due_)) {
+        const int refused_by =
+            state_ == kConnecting && rc == MOSQ_ERR_SUCCESS ? failed_connect(mosquitto_socket(mosq_)) : 0;
+        if (refused_by != 0) {
+            errno = refused_by;
+            failure = MOSQ_ERR_ERRNO;
+        } else if (rc != MOSQ_ERR_SUCCESS || (state_ == kConnecting && Clock::now() > connack_due_)) {
             failure = rc != MOSQ_ERR_SUCCESS ? rc : MOSQ_ERR_TIMEOUT;
         } else if (state_ == kUp) {
             retry_ = std::chrono::duration_cast<Clock::duration>(kFirstRetry);

@@ -18,6 +18,7 @@
 #include <thread>
 
 #include "cli/mqtt_target.h"
+#include "cli/mqtt_tls.h"
 #include "cli/publisher.h"
 #include "cli/spool.h"
 
@@ -81,6 +82,7 @@ private:
     MqttTarget target_;
     std::string topic_;
     Spool spool_;
+    Tls tls_;  // before the client, which may use its context until destroyed
     struct mosquitto* mosq_ = nullptr;
     std::thread thread_;
 

@@ -1,17 +1,12 @@
 #include "cli/mqtt_target.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <cstring>
 
+#include "cli/mqtt_files.h"
 #include "cli/options.h"
 #include "cli/publisher.h"
 #include "cli/session.h"
@@ -20,9 +15,6 @@
 namespace varnok::cli {
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-using namespace std::chrono_literals;
 
 // A topic prefix is a few levels of names; a longer one would make the spool's path too long.
 constexpr size_t kLongestPrefix = 256;
@@ -102,78 +94,6 @@ void take_authority(const std::string& authority, MqttTarget& t, const std::stri
         t.port = int(parse_number(port, 1, 65535, "порт брокера"));
 }
 
-// How a file named on the command line is read: a pipe or a FIFO as it comes, within 10 s.
-struct Reading {
-    size_t chunk;  // bytes per read
-    size_t limit;  // more than this is `too_long`
-    const char* too_long;
-    const char* too_late;  // nothing came within 10 s
-    bool one_line;         // ends at the first line's end
-};
-
-// The cause of the failure to open `fd` as a file to read, empty when there is none.
-std::string unreadable(int fd, bool& fifo)
-{
-    struct stat st;
-    fifo = false;
-    if (::fstat(fd, &st) != 0)
-        return std::strerror(errno);
-    if (S_ISDIR(st.st_mode))
-        return "на месте файла папка";
-    if (!S_ISREG(st.st_mode) && !S_ISFIFO(st.st_mode))
-        return "не файл и не канал";
-    fifo = S_ISFIFO(st.st_mode);
-    return {};
-}
-
-// Opened without waiting, so that neither a FIFO no one writes to nor a slow writer holds the
-// run for ever. Throws UsageError(head + the reason).
-std::string read_without_waiting(const std::string& path, const std::string& head, const Reading& how)
-{
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0)
-        throw UsageError(head + std::strerror(errno));
-    bool fifo = false;
-    std::string why = unreadable(fd, fifo);
-    const auto until = Clock::now() + 10s;
-    std::string text;
-    bool waited = false;
-    std::string buf(how.chunk, '\0');
-    while (why.empty() && !(how.one_line && text.find_first_of("\r\n") != std::string::npos)) {
-        const ssize_t n = ::read(fd, buf.data(), buf.size());
-        if (n > 0) {
-            text.append(buf.data(), size_t(n));
-            if (text.size() > how.limit)
-                why = how.too_long;
-            continue;
-        }
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0 && errno != EAGAIN) {
-            why = std::strerror(errno);
-            break;
-        }
-        // The end of the file, or of the pipe once a writer has come and gone.
-        if (n == 0 && (!fifo || !text.empty() || waited))
-            break;
-        // In slices: Ctrl-C that came just before the wait ends it too.
-        if (interrupted()) {
-            why = "прервано";
-            break;
-        }
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count();
-        pollfd p{fd, POLLIN, 0};
-        const int r = left > 0 ? ::poll(&p, 1, int(std::min<long long>(left, 100))) : 0;
-        if (r == 0 && left <= 100)
-            why = how.too_late;
-        waited = r > 0;
-    }
-    ::close(fd);
-    if (!why.empty())
-        throw UsageError(head + why);
-    return text;
-}
-
 }  // namespace
 
 bool topic_text(std::string_view s)
@@ -242,19 +162,7 @@ std::string hold_cafile(const std::string& path)
     const std::string head = "--cafile " + path + " не прочитан: ";
     const std::string text =
         read_without_waiting(path, head, {4096, 1u << 20, "длиннее 1 МиБ", "сертификаты не пришли за 10 с", false});
-    // The TLS library opens the file by its name, on each connection: it gets a copy in memory
-    // that stays open for the whole run, so that a pipe read once still serves every reconnect.
-    const int copy = ::memfd_create("varnok-cafile", MFD_CLOEXEC);
-    size_t done = 0;
-    while (copy >= 0 && done < text.size()) {
-        const ssize_t n = ::write(copy, text.data() + done, text.size() - done);
-        if (n <= 0)
-            throw UsageError(head + std::strerror(errno));
-        done += size_t(n);
-    }
-    if (copy < 0)
-        throw UsageError(head + std::strerror(errno));
-    return "/proc/self/fd/" + std::to_string(copy);
+    return held_copy(text, head);
 }
 
 void check_line_name(const std::string& name)

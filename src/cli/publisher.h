@@ -18,6 +18,8 @@ struct MqttTarget {
     std::string host;
     int port = 1883;
     std::string prefix;
+    // --cafile as hold_cafile() keeps it: a name on POSIX systems, the certificates themselves
+    // on Windows.
     std::string cafile;
     // "HOST:PORT" for messages: never the user or the password.
     std::string where() const;
@@ -38,7 +40,7 @@ std::string read_password_file(const std::string& path);
 
 // --cafile read whole (a regular file, or a pipe as <(...) gives, within 10 s: a FIFO no one
 // writes to is not waited on for ever), and the name of a copy that stays open for the run, for
-// the TLS library. Throws UsageError.
+// the TLS library; on Windows a file on a disk, and its text. Throws UsageError.
 std::string hold_cafile(const std::string& path);
 
 // --line: the name of the line in the topics, one topic level of UTF-8 without '/', '+', '#'

@@ -10,13 +10,16 @@
 #include <optional>
 #include <string>
 
+#include "cli/spool_files.h"
+
 namespace varnok::cli {
 
 class Spool {
 public:
-    // Creates the folder (mode 0700), takes its lock and picks up what an earlier run left.
-    // Throws std::runtime_error with the reason: also for a folder that is not the user's, or
-    // that others may write in or above (unless that one is sticky, as /tmp is).
+    // Creates the folder (mode 0700; on Windows an ACL with the user alone), takes its lock and
+    // picks up what an earlier run left. Throws std::runtime_error with the reason: also for a
+    // folder that is not the user's, or that others may write in or above (unless that one is
+    // sticky, as /tmp is); on Windows for one whose ACL cannot be made the user's alone.
     Spool(std::filesystem::path dir, uint64_t limit_bytes);
     ~Spool();
     Spool(const Spool&) = delete;
@@ -45,16 +48,13 @@ public:
     const std::filesystem::path& dir() const { return dir_; }
 
 private:
-    // The folder made, checked, opened and locked; throws as the constructor does.
-    void open_folder();
     // What an earlier run left, in order; what cannot be sent set aside.
     void pick_up();
     void set_aside_locked(const std::string& name, const std::string& why);
 
     std::filesystem::path dir_;
     uint64_t limit_;
-    int dir_fd_ = -1;
-    int lock_fd_ = -1;
+    spool_files::FolderPtr folder_;
     mutable std::mutex mutex_;
     std::deque<std::pair<uint64_t, uint64_t>> entries_;  // seq, disk use
     uint64_t bytes_ = 0;
@@ -72,7 +72,11 @@ std::filesystem::path spool_folder(const std::string& topic);
 std::string spool_topic(const std::filesystem::path& relative);
 
 // $XDG_STATE_HOME/varnok, else ~/.local/state/varnok with the home from $HOME or, without it,
-// the user's entry in the password database. Throws std::runtime_error when there is none.
+// the user's entry in the password database; %LOCALAPPDATA%\varnok on Windows. Throws
+// std::runtime_error when there is none.
 std::filesystem::path state_dir();
+
+// A path as UTF-8 text, for messages.
+std::string path_text(const std::filesystem::path& p);
 
 }  // namespace varnok::cli

@@ -146,7 +146,7 @@ check "history --verify: exit 0" test "$rc" = 0
 cli -p COM1 -b 1234 info
 check "a bad speed is refused with exit 2" test "$rc" = 2
 
-cli -p COM1 read --mqtt mqtt://broker/plant
-check "--mqtt says it is not in this build (exit 2)" bash -c '[ "$0" = 2 ] && grep -q MQTT <<<"$1"' "$rc" "$err"
+cli -p COM1 read --mqtt mqtt://broker/plant --cafile 'C:\ca.crt'
+check "--cafile with mqtt:// is a usage error (exit 2)" bash -c '[ "$0" = 2 ] && grep -qF -- "--cafile только для mqtts://" <<<"$1"' "$rc" "$err"
 
 exit $failed

@@ -4,6 +4,7 @@
 # Linux build folder given, default build/). Wine's COM ports are mapped to pseudo-terminals:
 # COM1 and COM2 to the two ends of a socat relay for the port's time-out cases, then COM1 to
 # the simulator for the tool's commands; a second simulator stands for an Ethernet converter.
+# read --mqtt against a Linux mosquitto started on 127.0.0.1.
 # Last, the packages are made and the tool's .exe run alone in a fresh prefix; with a Qt for
 # Windows, the console is installed from its installer and tried against the simulator.
 set -euo pipefail
@@ -21,6 +22,8 @@ haru=${VARNOK_HARU_MINGW:-$HOME/.cache/varnok/haru-2.3.0-mingw}
 [ -f "$haru/.complete" ] || scripts/build-haru-mingw.sh
 # SQLite for Windows, which keeps the history, the same way (scripts/build-sqlite-mingw.sh).
 [ -f "${VARNOK_SQLITE_MINGW:-$HOME/.cache/varnok/sqlite-mingw}/.complete" ] || scripts/build-sqlite-mingw.sh
+# OpenSSL and libmosquitto for read --mqtt (scripts/build-mqtt-mingw.sh, some 9 minutes once).
+[ -f "${VARNOK_MQTT_MINGW:-$HOME/.cache/varnok/mqtt-mingw}/.complete" ] || scripts/build-mqtt-mingw.sh
 cmake -S . -B build-win -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DVARNOK_BENCH=OFF "${qt_args[@]}" >/dev/null
 cmake --build build-win
@@ -61,6 +64,8 @@ converter=$(sed -n 's/^varnok-sim: terminal //p' "$scratch/tcp.out")
 map_ports COM1="$scratch/sim"
 echo "== varnok-cli.exe under Wine against the simulator"
 tests/windows/cli_cases.sh build-win/bin/varnok-cli.exe "$WINEPREFIX" "$converter"
+echo "== varnok-cli.exe read --mqtt under Wine against a Linux mosquitto"
+tests/windows/mqtt_cases.sh build-win/bin/varnok-cli.exe "$WINEPREFIX"
 
 echo "== the packages: the tool's .exe alone in a fresh prefix, the console's DLLs"
 scripts/package-windows.sh
