@@ -413,7 +413,7 @@ bool read_unit(Session& s, record::Unit& unit)
     }
     unit.version = s.dev.tmp_text();
     unit.network_number = s.link.settings().sys_num;
-    unit.line = s.line_named();
+    unit.line = s.unit_line();
     return true;
 }
 

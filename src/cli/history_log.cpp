@@ -58,7 +58,7 @@ record::Unit ToolHistory::unit(Session& s, const std::string& name, const std::s
     u.name = name;
     u.version = version;
     u.network_number = s.link.settings().sys_num;
-    u.line = s.line_named();
+    u.line = s.unit_line();
     known_[u.network_number] = {name, version};
     return u;
 }

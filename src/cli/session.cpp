@@ -60,13 +60,6 @@ constexpr Purpose kChannelPurposes[] = {
 
 }  // namespace
 
-std::string line_text(const LinkSettings& line)
-{
-    const char parity = line.parity == 1 ? 'O' : line.parity == 2 ? 'E' : 'N';
-    return std::to_string(line.scor_obmena) + " " + std::to_string(line.bytesize) + parity +
-           std::to_string(line.stopbit);
-}
-
 std::string request_purpose(const Request& r)
 {
     const bool write = r.func == kWriteMultipleRegisters || r.func == 6;
@@ -366,6 +359,13 @@ std::string Session::connection_source() const
 }
 
 std::string Session::line_named() const { return utf8::visible(port_name_) + ", " + line_text(link.settings()); }
+
+std::string Session::unit_line() const
+{
+    LinkSettings line = link.settings();
+    line.name_comport = utf8::visible(port_name_);
+    return varnok::unit_line(line, link.last_path());
+}
 
 int Session::open()
 {

@@ -99,8 +99,6 @@ private:
     bool progress_shown_ = false;
 };
 
-// "9600 8N1"
-std::string line_text(const LinkSettings& line);
 // Why an exchange failed, in the tool's words: "нет ответа" for silence, otherwise the
 // reason of its code without the console's quotes and blanks ("недопустимый адрес").
 std::string failure_reason(uint8_t err);
@@ -147,6 +145,8 @@ public:
     std::string connection_source() const;
     // "COM1, 9600 8N1": the port as named and the line, for messages about a device.
     std::string line_named() const;
+    // The line as the unit's records name it, as the window names it: "COM1 9600 8N1".
+    std::string unit_line() const;
 
     // The unit's history this session records in.
     ToolHistory& history() { return *history_; }

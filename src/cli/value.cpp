@@ -3,6 +3,7 @@
 #include "link/link_settings.h"
 #include "ops/configuration.h"
 #include "ops/entry.h"
+#include "record/check_document.h"
 #include "settings/utf8.h"
 
 #include <algorithm>
@@ -16,26 +17,11 @@ namespace varnok::cli {
 
 namespace {
 
-// A number as JSON holds it: an integer where the text has no fraction, else a double, which
-// is written back in its shortest form (2.4, 0.0025).
-nlohmann::ordered_json json_number(const std::string& text)
-{
-    const char* end = text.data() + text.size();
-    if (text.find_first_of(".eE") == std::string::npos) {
-        long long whole = 0;
-        if (std::from_chars(text.data(), end, whole).ptr == end)
-            return whole;
-    }
-    double real = 0;
-    std::from_chars(text.data(), end, real);
-    return real;
-}
-
 nlohmann::ordered_json json(const Value& v)
 {
     switch (v.kind()) {
     case Value::kNull: return nullptr;
-    case Value::kNumber: return json_number(v.text());
+    case Value::kNumber: return record::json_number(v.text());
     case Value::kBool: return v.text() == "true";
     case Value::kString: return v.text();
     case Value::kArray: {

@@ -102,14 +102,7 @@ record::Unit WindowHistory::unit() const
     u.name = same ? name_ : std::string();
     u.version = same ? version_ : std::string();
     u.network_number = line.sys_num;
-    const std::string& path = ctx_.link.last_path();
-    if (path.rfind("tcp://", 0) == 0) {
-        u.line = line.name_comport + " " + path;
-    } else {
-        const char parity = line.parity == 1 ? 'O' : line.parity == 2 ? 'E' : 'N';
-        u.line = line.name_comport + " " + std::to_string(line.scor_obmena) + " " + std::to_string(line.bytesize) +
-                 parity + std::to_string(line.stopbit);
-    }
+    u.line = unit_line(line, ctx_.link.last_path());
     return u;
 }
 

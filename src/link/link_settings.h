@@ -83,4 +83,12 @@ struct LinkSettings {
 // GCC's library (the fuzz build) makes no std::string in a constant expression.
 inline const LinkSettings kDefaultLinkSettings{};
 
+// The speed and frame of a line: "9600 8N1".
+std::string line_text(const LinkSettings& line);
+// A line as the unit's records and protocols name it: the port and its settings
+// ("COM1 9600 8N1"), or the port and the converter's address for one reached over TCP
+// ("COM1 tcp://10.0.0.7:502", or the address alone when it is the port's name; `path` is where
+// the port was opened).
+std::string unit_line(const LinkSettings& line, const std::string& path);
+
 }  // namespace varnok

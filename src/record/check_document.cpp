@@ -24,21 +24,6 @@ constexpr double kVerdictQuantum = 1e9;
 
 const char* kind_name(CheckKind k) { return k == CheckKind::AsFound ? "as_found" : "as_left"; }
 
-// A number's text as JSON holds it: an integer where the text has no fraction, else a double,
-// which is written back in its shortest form (2.4, 0.0025).
-json json_number(const std::string& text)
-{
-    const char* end = text.data() + text.size();
-    if (text.find_first_of(".eE") == std::string::npos) {
-        long long whole = 0;
-        if (std::from_chars(text.data(), end, whole).ptr == end)
-            return whole;
-    }
-    double real = 0;
-    std::from_chars(text.data(), end, real);
-    return real;
-}
-
 json num(double v) { return json_number(check_number(v)); }
 // A statistic of a point: null when the point was not measured.
 json stat(const CheckPoint& p, double v) { return p.measured() ? num(v) : json(nullptr); }
@@ -286,6 +271,21 @@ void judge_channel(ChannelCheck& channel)
     channel.fit = !channel.points.empty() &&
                   std::all_of(channel.points.begin(), channel.points.end(),
                               [](const CheckPoint& p) { return p.measured() && p.fit; });
+}
+
+// A number's text as JSON holds it: an integer where the text has no fraction, else a double,
+// which is written back in its shortest form (2.4, 0.0025).
+json json_number(const std::string& text)
+{
+    const char* end = text.data() + text.size();
+    if (text.find_first_of(".eE") == std::string::npos) {
+        long long whole = 0;
+        if (std::from_chars(text.data(), end, whole).ptr == end)
+            return whole;
+    }
+    double real = 0;
+    std::from_chars(text.data(), end, real);
+    return real;
 }
 
 std::string check_number(double v, bool comma)

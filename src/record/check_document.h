@@ -4,6 +4,7 @@
 // an as-left run the as-found run it continues. Written, and read back strictly: a document
 // whose verdicts do not follow from its readings is refused.
 
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -22,6 +23,10 @@ void judge_channel(ChannelCheck& channel);
 // 0.6000000000000014), "0" for a negative zero; `comma` for the decimal comma of the lines
 // the engineer reads.
 std::string check_number(double v, bool comma = false);
+
+// A number's text as JSON holds it: an integer where the text has no fraction, else a double,
+// which is written back in its shortest form (2.4, 0.0025). The tool's JSON output uses it too.
+nlohmann::ordered_json json_number(const std::string& text);
 
 // What a check's document holds besides its run.
 struct CheckHeader {

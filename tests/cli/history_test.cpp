@@ -75,6 +75,7 @@ TEST_F(CliHistory, WritesAreRecordedWithOldAndNewValuesAndListed)
     EXPECT_EQ(all[1]["old"], "225");
     EXPECT_EQ(all[1]["new"], "200");
     EXPECT_EQ(all[1]["unit"]["network_number"], 5);
+    EXPECT_EQ(all[1]["unit"]["line"], "COM1 9600 8N1");  // as the window names it, so that both match one unit
     EXPECT_FALSE(all[1]["unit"]["name"].get<std::string>().empty());
     EXPECT_EQ(listed({"-a", "17"}).size(), 0u);
     EXPECT_EQ(listed({"--since", "2999-01-01"}).size(), 0u);

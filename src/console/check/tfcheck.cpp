@@ -163,14 +163,7 @@ void TFcheck::show_unit()
 {
     const LinkSettings& line = ctx_.link.settings();
     unit_.network_number = line.sys_num;
-    const std::string& path = ctx_.link.last_path();
-    if (path.rfind("tcp://", 0) == 0) {
-        unit_.line = line.name_comport + " " + path;
-    } else {
-        const char parity = line.parity == 1 ? 'O' : line.parity == 2 ? 'E' : 'N';
-        unit_.line = line.name_comport + " " + std::to_string(line.scor_obmena) + " " +
-                     std::to_string(line.bytesize) + parity + std::to_string(line.stopbit);
-    }
+    unit_.line = unit_line(line, ctx_.link.last_path());
     ui_->E_check_sysnum->setText(QString::number(unit_.network_number));
     ui_->E_check_line->setText(QString::fromStdString(unit_.line));
 }
