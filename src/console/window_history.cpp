@@ -66,6 +66,7 @@ void WindowHistory::follow(int number)
     port_ = port;
     name_.clear();
     version_.clear();
+    factory_.clear();
     read_.clear();
     written_.clear();
 }
@@ -101,9 +102,16 @@ record::Unit WindowHistory::unit() const
     const bool same = line.sys_num == number_ && line.name_comport == port_;
     u.name = same ? name_ : std::string();
     u.version = same ? version_ : std::string();
+    u.factory_number = same ? factory_ : std::string();
     u.network_number = line.sys_num;
     u.line = unit_line(line, ctx_.link.last_path());
     return u;
+}
+
+void WindowHistory::name_unit(const std::string& factory_number)
+{
+    follow(ctx_.link.settings().sys_num);
+    factory_ = factory_number;
 }
 
 std::string WindowHistory::known(const Setting& s) const

@@ -32,8 +32,12 @@ public:
     // of the name or version the unit's texts.
     void seen(const Exchange& x);
 
-    // The unit as it is addressed now, with the name and version read from it.
+    // The unit as it is addressed now, with the name and version read from it and the factory
+    // number the engineer gave it.
     record::Unit unit() const;
+    // The factory number of the unit addressed now, as the engineer typed it for a check; the
+    // records name it until another unit is addressed.
+    void name_unit(const std::string& factory_number);
 
     // A write about to be made: the setting, the value the window knows it had ("" when none)
     // and the unit as it is addressed before the write.
@@ -80,7 +84,7 @@ private:
     ConsoleContext& ctx_;
     std::string port_;
     int number_ = -1;
-    std::string name_, version_;
+    std::string name_, version_, factory_;
     std::set<uint16_t> read_;                     // holding registers read from the unit
     std::map<std::string, std::string> written_;  // values it took since, by key
     struct Steps {

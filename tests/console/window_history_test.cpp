@@ -128,6 +128,13 @@ TEST_F(WindowWrites, EveryKindIsRecordedWithTheValueKnownBeforeAndRefusalsMarked
     const std::vector<std::string> all = records(store);
     ASSERT_FALSE(all.empty());
     EXPECT_EQ(all.back(), "профиль|max1 из " + profile.toStdString() + "|200|75");
+
+    // Once the check window named the unit, the writes that follow carry its factory number.
+    ctx->written.name_unit("ЗН-0427");
+    click(glav->tool_button("ToolButton11"));
+    press("SB_save_PWMH1");
+    records(store, &newest);
+    EXPECT_EQ(newest.what + "|" + newest.unit.factory_number, "pwm_high1|ЗН-0427");
 }
 
 TEST_F(WindowWrites, AStoreThatCannotBeOpenedIsToldOnceAndTheWritesGoOn)

@@ -259,6 +259,8 @@ void TFcheck::B_check_startClick()
     Busy busy(ctx_.busy);
     measuring_ = true;
     read_unit();
+    // The writes of the calibration that follows name the unit by the number typed here.
+    ctx_.written.name_unit(unit().factory_number);
     std::string failure;
     record::CheckRun run = check_->begin(*plan, kind(), failure);
     measuring_ = false;
