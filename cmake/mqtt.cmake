@@ -7,15 +7,8 @@ if(TARGET varnok::mqtt)
 endif()
 
 if(WIN32)
-  if(DEFINED ENV{VARNOK_MQTT_MINGW})
-    set(mqtt_default "$ENV{VARNOK_MQTT_MINGW}")
-  else()
-    set(mqtt_default "$ENV{HOME}/.cache/varnok/mqtt-mingw")
-  endif()
-  set(VARNOK_MQTT_MINGW "${mqtt_default}" CACHE PATH "libmosquitto and OpenSSL built for Windows")
-  if(NOT EXISTS "${VARNOK_MQTT_MINGW}/.complete")
-    message(FATAL_ERROR "No libmosquitto for Windows in ${VARNOK_MQTT_MINGW}: run scripts/build-mqtt-mingw.sh")
-  endif()
+  include(${CMAKE_CURRENT_LIST_DIR}/mingw-cache.cmake)
+  varnok_mingw_cache(VARNOK_MQTT_MINGW mqtt-mingw "libmosquitto" build-mqtt-mingw.sh)
   add_library(varnok::mqtt INTERFACE IMPORTED)
   # The archives' order is the link's: libmosquitto needs OpenSSL, which needs Windows'.
   target_link_libraries(varnok::mqtt INTERFACE
