@@ -8,6 +8,7 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <sstream>
 #include <vector>
 
 #include "record/sha256.h"
@@ -245,6 +246,37 @@ bool prepare_file(const std::string& path, StoreSharing sharing, std::string& re
 #endif
 }
 
+
+// The newest record the store is known to have held, kept beside it as its id and hash: taking
+// the newest records away leaves no gap in the chain, but leaves this mark ahead of it.
+std::string anchor_path(const std::string& path) { return path + ".anchor"; }
+
+bool read_anchor(const std::string& path, int64_t& id, std::string& hash)
+{
+    std::string data, reason;
+    file_io::Stamp stamp;
+    if (!file_io::read_whole(anchor_path(path), 256, data, stamp, reason))
+        return false;
+    std::istringstream in(data);
+    return bool(in >> id >> hash) && id > 0 && hash.size() == 64;
+}
+
+// Moves the mark to record `id`, under the store's write lock so that two writers never move it
+// back. A mark that cannot be written only weakens verify(): the record is stored already.
+void advance_anchor(sqlite3* db, const std::string& path, int64_t id, const std::string& hash)
+{
+    std::string ignored;
+    if (!exec(db, "BEGIN IMMEDIATE", ignored))
+        return;
+    int64_t held = 0;
+    std::string held_hash;
+    if (!read_anchor(path, held, held_hash) || held < id) {
+        file_io::Stamp stamp;
+        file_io::replace(anchor_path(path), std::to_string(id) + " " + hash + "\n", stamp, ignored);
+    }
+    exec(db, "COMMIT", ignored);
+}
+
 }  // namespace
 
 std::string record_hash(const HistoryRecord& r)
@@ -427,6 +459,7 @@ bool History::append(HistoryRecord& r, std::string& error)
         return fail(reason_of(db_, rc));
     if (const int rc = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr); rc != SQLITE_OK)
         return fail(reason_of(db_, rc));
+    advance_anchor(db_, path_, next.id, next.hash);
     r = std::move(next);
     return true;
 }
@@ -488,6 +521,9 @@ std::string History::verify()
     Statement s(db_, sql.c_str());
     if (!s.ok())
         return "история " + path_ + " не читается: " + reason_of(db_, s.rc());
+    int64_t anchor_id = 0;
+    std::string anchor_hash;
+    const bool anchored = read_anchor(path_, anchor_id, anchor_hash);
     int64_t last_id = 0;
     std::string last_hash;
     int rc;
@@ -497,11 +533,16 @@ std::string History::verify()
             return name_of(r) + " изменена: её содержимое не сходится с её хешем";
         if (r.id != last_id + 1 || r.prev_hash != last_hash)
             return name_of(r) + ": цепочка прервана, запись перед ней изменена или удалена";
+        if (anchored && r.id == anchor_id && r.hash != anchor_hash)
+            return name_of(r) + " не та, что была записана: записи с неё заменены";
         last_id = r.id;
         last_hash = r.hash;
     }
     if (rc != SQLITE_DONE)
         return "история " + path_ + " не читается: " + reason_of(db_, rc);
+    if (anchored && anchor_id > last_id)
+        return "история " + path_ + ": записи после № " + std::to_string(last_id) +
+               " удалены (последняя записанная — № " + std::to_string(anchor_id) + ")";
     return {};
 }
 

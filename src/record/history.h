@@ -84,8 +84,9 @@ public:
     // The newest record with a document for protocol `number`: the check, or the correction
     // that replaced its document.
     std::optional<HistoryRecord> find_protocol(const std::string& number, std::string& error);
-    // "" when every record matches its hash and chain; else one line that names the first record
-    // that does not (or the reason it could not be read).
+    // "" when every record matches its hash and chain and the store still holds the newest record
+    // written to it (a mark beside it, <path>.anchor, keeps that record's id and hash); else one
+    // line that names the first record that does not (or the reason it could not be read).
     std::string verify();
 
     const std::string& path() const { return path_; }
