@@ -198,7 +198,8 @@ RowOutcome write_row(Session& s, const SheetRow& row)
     r.name = polling.read_name() ? s.dev.tmp_text() : "";
     r.version = polling.read_version() ? s.dev.tmp_text() : "";
     // The unit as it answered, before a new number or speed is written.
-    const record::Unit unit = s.history().unit(s, r.name, r.version);
+    record::Unit unit = s.history().unit(s, r.name, r.version);
+    unit.factory_number = row.unit_number;
     const std::map<std::string, std::string> old = old_values(s, row.settings);
     Configuration config(s.dev, s.report, s.sleeper);
     bool changed_line = false;

@@ -52,9 +52,25 @@ std::string with_point(const std::string& value)
     return out;
 }
 
+// Columns that say which unit a row is and where it answers, not what is written to it.
+bool row_column(const std::string& column)
+{
+    return column == "from_address" || column == "from_speed" || column == "unit_number";
+}
+
+// A factory number as a cell gives it: printable, one line, at most 64 bytes.
+std::string parse_unit_number(const std::string& cell)
+{
+    if (cell.size() > 64)
+        throw UsageError("заводской номер длиннее 64 байт");
+    if (std::any_of(cell.begin(), cell.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; }))
+        throw UsageError("в заводском номере управляющий символ");
+    return cell;
+}
+
 bool holds_decimals(const std::string& column)
 {
-    if (column == "from_address" || column == "from_speed")
+    if (row_column(column))
         return false;
     const Setting::Name name = setting_named(column, false).name;
     return name == Setting::kScale || name == Setting::kMax || name == Setting::kMin;
@@ -77,7 +93,7 @@ void check_header(const std::vector<std::string>& header, std::vector<std::strin
         if (const size_t n = times[name]; n > 1)
             problems.push_back("таблица, строка 1: столбец \"" + shown + "\" назван " + std::to_string(n) +
                                " раза, а значение у параметра одно");
-        if (name == "from_address" || name == "from_speed")
+        if (row_column(name))
             continue;
         Setting column{};
         try {
@@ -120,6 +136,8 @@ SheetRow parse_row(const CsvRecord& record, const std::vector<std::string>& head
                 row.from_address = uint8_t(parse_number(value, kMinSysNum, kMaxSysNum, name));
             else if (name == "from_speed")
                 row.from_speed = parse_speed(value);
+            else if (name == "unit_number")
+                row.unit_number = parse_unit_number(cell);
             else
                 row.settings.push_back(parse_setting(name, value, false));
         } catch (const UsageError& e) {

@@ -30,6 +30,7 @@ struct SheetRow {
     std::vector<Setting> settings;
     std::optional<uint8_t> from_address;
     std::optional<int32_t> from_speed;
+    std::string unit_number;  // the unit's factory number, which its history records name
 };
 
 struct Sheet {

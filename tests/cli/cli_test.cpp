@@ -139,6 +139,7 @@ TEST_F(CliOnSim, ASpeedWriteLeavesDeviceAndNextRunAtTheNewSpeed)
 TEST_F(CliOnSim, RefusedInputSendsNothing)
 {
     std::ofstream(dir / "calibration.csv") << "address,zero1\n9,1012\n";
+    std::ofstream(dir / "numbers.csv") << "address,unit_number\n9,\"ЗН\t17\"\n";
     const std::vector<std::pair<std::vector<std::string>, std::string>> refused = {
         {{"set", "scale1=123456"}, "scale1=123456: индикатор показывает не больше четырёх цифр"},
         {{"set", "unit2=mV"}, "unit2=mV: неизвестная единица"},
@@ -153,6 +154,7 @@ TEST_F(CliOnSim, RefusedInputSendsNothing)
         {{"load", (dir / "varnok.ini").string()}, "профиль, строка 1: нет строки format=1 перед разделами"},
         {{"commission", (dir / "varnok.ini").string()}, "таблица, строка 1: неизвестный столбец \"[связь]\""},
         {{"commission", (dir / "calibration.csv").string()}, "столбец \"zero1\": калибровка у каждого прибора своя"},
+        {{"commission", (dir / "numbers.csv").string()}, "строка 2, столбец unit_number: в заводском номере управляющий символ"},
     };
     for (const auto& [args, message] : refused) {
         EXPECT_EQ(run(args), 2) << args.back();
@@ -321,7 +323,7 @@ TEST_F(CliOnAMixedLine, AScanThatFindsNothingOrIsInterruptedSaysSo)
 TEST_F(CliOnAMixedLine, ACommissionMovesADeviceFromWhereItAnswers)
 {
     const fs::path sheet = dir / "sheet.csv", report = dir / "report.csv";
-    std::ofstream(sheet) << "from_address,from_speed,speed,address\n17,19200,9600,18\n";
+    std::ofstream(sheet) << "from_address,from_speed,speed,address,unit_number\n17,19200,9600,18,ЗН-0017\n";
     const std::string ini = slurp(dir / "varnok.ini");
     ASSERT_EQ(run({"commission", sheet.string(), "--report", report.string(), "--yes"}), 0) << err;
     EXPECT_NE(slurp(report).find(",2,Варнок ПМ3,V2.07 2026,готово,,18,9600\n"), std::string::npos) << slurp(report);
@@ -329,6 +331,13 @@ TEST_F(CliOnAMixedLine, ACommissionMovesADeviceFromWhereItAnswers)
     EXPECT_EQ(sim.dump().at("selected"), "#2 18 9600 8N1");
     EXPECT_EQ(slurp(dir / "varnok.ini"), ini);
     ASSERT_EQ(run({"-a", "18", "--json", "info"}), 0) << err;
+    // The row's record in the history names the unit by the sheet's factory number.
+    ASSERT_EQ(run({"--json", "history", "--unit-number", "ЗН-0017"}), 0) << err;
+    const auto all = nlohmann::json::parse(out);
+    ASSERT_EQ(all.size(), 1u) << out;
+    EXPECT_EQ(all[0]["kind"], "ввод в работу");
+    EXPECT_EQ(all[0]["unit"]["network_number"], 17);
+    EXPECT_EQ(all[0]["new"], "speed=9600 address=18");
 }
 
 TEST_F(CliOnTwoDevices, AProfileOfOneDeviceLoadedIntoAnotherClonesIt)
