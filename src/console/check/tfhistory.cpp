@@ -45,6 +45,17 @@ QTableWidgetItem* cell(const QString& text, const QString& caption, bool right =
     return item;
 }
 
+// A line of text the engineer and a screen reader can select and read.
+QLabel* text_line(QWidget* parent, const char* name, const QString& accessible)
+{
+    auto* label = new QLabel(parent);
+    label->setObjectName(QLatin1String(name));
+    label->setAccessibleName(accessible);
+    label->setWordWrap(true);
+    label->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    return label;
+}
+
 QTableWidget* table_of(QWidget* parent, const char* name, const QString& accessible, const QStringList& headings)
 {
     auto* t = new QTableWidget(0, int(headings.size()), parent);
@@ -110,22 +121,14 @@ TFhistory::TFhistory(ConsoleContext& ctx, QWidget* parent) : QWidget(parent, Qt:
     top->addWidget(refresh_);
     layout->addLayout(top);
 
-    state_ = new QLabel(this);
-    state_->setObjectName(QStringLiteral("L_history_state"));
-    state_->setAccessibleName(QStringLiteral("история: состояние"));
-    state_->setWordWrap(true);
-    state_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    state_ = text_line(this, "L_history_state", QStringLiteral("история: состояние"));
     layout->addWidget(state_);
 
     records_ = table_of(this, "TW_history_records", QStringLiteral("история: записи, новые первыми"),
                         headings_of(std::begin(kRecordHeadings), std::end(kRecordHeadings)));
     layout->addWidget(records_, 3);
 
-    drift_label_ = new QLabel(this);
-    drift_label_->setObjectName(QStringLiteral("L_history_drift"));
-    drift_label_->setAccessibleName(QStringLiteral("история: дрейф"));
-    drift_label_->setWordWrap(true);
-    drift_label_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    drift_label_ = text_line(this, "L_history_drift", QStringLiteral("история: дрейф"));
     layout->addWidget(drift_label_);
     drift_ = table_of(this, "TW_history_drift", QStringLiteral("история: дрейф каналов по точкам"),
                       headings_of(std::begin(kDriftHeadings), std::end(kDriftHeadings)));
