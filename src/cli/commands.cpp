@@ -62,23 +62,6 @@ private:
     int found_ = 0;
 };
 
-// The search's own lines (its summary, where it was stopped) are the console's: shown with -v;
-// the scan words its outcome itself.
-class ScanReport : public Report {
-public:
-    explicit ScanReport(StderrReport& report) : report_(report) {}
-    void exchange(const Exchange& x) override { report_.exchange(x); }
-    void line(const std::string& text) override
-    {
-        if (report_.verbose())
-            report_.line(text);
-    }
-    void status(const std::string& text) override { report_.status(text); }
-
-private:
-    StderrReport& report_;
-};
-
 // The search's probes, which go past the report, shown as -v shows every exchange.
 class ProbeFrames : public FrameTap {
 public:
@@ -95,7 +78,9 @@ private:
 ScanResult scan_line(Session& s, bool every_speed, long from, long to)
 {
     ScanProgress progress(s, from, to);
-    ScanReport console_lines(s.report);
+    // The search's own lines (its summary, where it was stopped) are the console's: the scan
+    // words its outcome itself.
+    VerboseLinesReport console_lines(s.report, true);
     Search search(s.dev, console_lines, progress, s.keys, s.notices);
     ProbeFrames probes(s.report);
     if (s.report.verbose())

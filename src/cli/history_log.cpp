@@ -8,27 +8,6 @@
 
 namespace varnok::cli {
 
-namespace {
-
-// The reads made only for the history: a failure leaves a value unknown and is no error of the
-// command, so its lines are shown only with -v.
-class QuietReport : public Report {
-public:
-    explicit QuietReport(StderrReport& report) : report_(report) {}
-    void exchange(const Exchange& x) override { report_.exchange(x); }
-    void line(const std::string& text) override
-    {
-        if (report_.verbose())
-            report_.line(text);
-    }
-    void status(const std::string&) override {}
-
-private:
-    StderrReport& report_;
-};
-
-}  // namespace
-
 ToolHistory::ToolHistory(std::string path, record::StoreSharing sharing)
     : keeper_(std::move(path), [](const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); }, 5000,
               sharing)
@@ -40,7 +19,7 @@ record::Unit ToolHistory::unit(Session& s)
     const int number = s.link.settings().sys_num;
     auto it = known_.find(number);
     if (it == known_.end()) {
-        QuietReport quiet(s.report);
+        VerboseLinesReport quiet(s.report, false);  // reads only for the history: no error of the command
         Polling polling(s.dev, quiet);
         Known k;
         if (polling.read_name())
@@ -70,7 +49,7 @@ std::map<std::string, std::string> old_values(Session& s, const std::vector<Sett
         sections |= section_of(w.name);
     bool failed = false;
     std::map<std::string, std::string> old;
-    QuietReport quiet(s.report);
+    VerboseLinesReport quiet(s.report, false);  // reads only for the history: no error of the command
     for (const Setting& have : Configuration(s.dev, quiet, s.sleeper).read(sections, failed))
         old[have.key()] = have.text();
     return old;

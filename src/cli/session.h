@@ -99,6 +99,28 @@ private:
     bool progress_shown_ = false;
 };
 
+// The console's own lines of an operation, which the tool words itself: shown only with -v.
+// Exchanges pass on; the status too when `with_status` (a scan's progress).
+class VerboseLinesReport : public Report {
+public:
+    VerboseLinesReport(StderrReport& report, bool with_status) : report_(report), with_status_(with_status) {}
+    void exchange(const Exchange& x) override { report_.exchange(x); }
+    void line(const std::string& text) override
+    {
+        if (report_.verbose())
+            report_.line(text);
+    }
+    void status(const std::string& text) override
+    {
+        if (with_status_)
+            report_.status(text);
+    }
+
+private:
+    StderrReport& report_;
+    bool with_status_;
+};
+
 // Why an exchange failed, in the tool's words: "нет ответа" for silence, otherwise the
 // reason of its code without the console's quotes and blanks ("недопустимый адрес").
 std::string failure_reason(uint8_t err);

@@ -4,7 +4,6 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -293,13 +292,8 @@ fs::path state_dir()
     if (const char* x = std::getenv("XDG_STATE_HOME"); x && *x == '/')
         return fs::path(x) / "varnok";
     // The home as the settings file finds it; never a shared folder in its place.
-    std::string home;
-    // A relative HOME would put the spool under whatever folder the tool runs in.
-    if (const char* h = std::getenv("HOME"); h && *h == '/')
-        home = h;
-    else if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir && *pw->pw_dir)
-        home = pw->pw_dir;
-    else
+    const std::string home = file_io::home_folder();
+    if (home.empty())
         throw std::runtime_error("нет домашней папки для очереди показаний: задайте HOME или XDG_STATE_HOME");
     return fs::path(home) / ".local" / "state" / "varnok";
 }

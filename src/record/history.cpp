@@ -557,14 +557,8 @@ std::string default_history_path()
     // A relative XDG_DATA_HOME is invalid and ignored, as for every other XDG program.
     if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && xdg[0] == '/')
         return std::string(xdg) + "/varnok/history.sqlite";
-    std::string home;
-    if (const char* h = std::getenv("HOME"); h && h[0] == '/')
-        home = h;
-    else if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir)
-        home = pw->pw_dir;
-    else
-        return {};
-    return home + "/.local/share/varnok/history.sqlite";
+    const std::string home = file_io::home_folder();
+    return home.empty() ? std::string() : home + "/.local/share/varnok/history.sqlite";
 #endif
 }
 

@@ -317,21 +317,22 @@ bool check_target(const std::string& path, std::string& reason)
     return judge(place, true, present, reason);
 }
 
+std::string home_folder()
+{
+    if (const char* h = std::getenv("HOME"); h && h[0] == '/')
+        return h;
+    const passwd* pw = ::getpwuid(::getuid());
+    return pw && pw->pw_dir ? pw->pw_dir : "";
+}
+
 std::string default_settings_path()
 {
     // A relative XDG_CONFIG_HOME is invalid and ignored, as for every other XDG program.
     const char* xdg = std::getenv("XDG_CONFIG_HOME");
     if (xdg && xdg[0] == '/')
         return std::string(xdg) + "/varnok.ini";
-    std::string home;
-    // A relative HOME would put the file under whatever folder the program runs in.
-    if (const char* h = std::getenv("HOME"); h && h[0] == '/')
-        home = h;
-    else if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir)
-        home = pw->pw_dir;
-    else
-        home = ".";
-    return home + "/.config/varnok.ini";
+    const std::string home = home_folder();
+    return (home.empty() ? std::string(".") : home) + "/.config/varnok.ini";
 }
 
 Stamp stamp_of(const std::string& path)

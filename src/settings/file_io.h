@@ -62,6 +62,10 @@ std::FILE* open_for_writing(const std::string& path, bool append, std::string& r
 bool check_target(const std::string& path, std::string& reason);
 
 #ifndef _WIN32
+// The user's home: $HOME when it is absolute (a relative one would put files under whatever
+// folder the program runs in), else the one the user database gives; "" when there is none.
+std::string home_folder();
+
 // The same judgement of what stat() says of a file: "" when it may be written to.
 std::string unfit_target(unsigned mode, unsigned uid);
 #endif

@@ -5,7 +5,6 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -17,22 +16,13 @@ namespace {
 
 std::string os_reason(int err) { return std::strerror(err); }
 
-std::string home()
-{
-    // A relative HOME would put the logs under whatever folder the program runs in.
-    if (const char* h = std::getenv("HOME"); h && h[0] == '/')
-        return h;
-    const passwd* pw = ::getpwuid(::getuid());
-    return pw && pw->pw_dir ? pw->pw_dir : "";
-}
-
 }  // namespace
 
 std::string state_folder()
 {
     if (const char* state = std::getenv("XDG_STATE_HOME"); state && state[0] == '/')
         return std::string(state) + "/varnok";
-    return home() + "/.local/state/varnok";
+    return file_io::home_folder() + "/.local/state/varnok";
 }
 
 std::vector<std::string> file_names(const std::string& dir)

@@ -474,7 +474,7 @@ TEST_F(Check, RunsAreStoredFoundByTheirNumberAndListedWithTheDrift)
     ASSERT_TRUE(cell);
     EXPECT_EQ(cell->text(QAccessible::Name), "1,0000 В") << "the table's text reaches a screen reader";
     if (const QString shot = qEnvironmentVariable("VARNOK_HISTORY_SHOT"); !shot.isEmpty()) {
-        QTest::qWait(200);
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(history));  // shown at its own size before the picture
         history->grab().save(shot);
     }
 }
